@@ -1,0 +1,1 @@
+pw_add_test(tst_sysutils SOURCES tst_sysutils.cpp LIBS pw_core)
