@@ -1,0 +1,89 @@
+#include "ui/messages.h"
+
+#include "transport/sysutils.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+
+namespace {
+
+MessageRecorder *activeRecorder = nullptr;
+ModalScript *activeScript = nullptr;
+
+QWidget *boxParent()
+{
+    return QApplication::activeWindow();
+}
+
+} // namespace
+
+void ShowMessage(const QString &text)
+{
+    if (activeRecorder) {
+        activeRecorder->messages << text;
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::Ok,
+                    boxParent());
+    box.exec();
+}
+
+void ShowException(const std::exception &e)
+{
+    const QString text = ExceptionMessage(e);
+    if (activeRecorder) {
+        activeRecorder->exceptions << text;
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), text, QMessageBox::Ok,
+                    boxParent());
+    box.exec();
+}
+
+int RunModal(QDialog &dialog)
+{
+    if (!activeScript)
+        return dialog.exec();
+
+    dialog.setResult(0);
+    dialog.show();
+    while (dialog.isVisible() && !activeScript->steps.empty()) {
+        auto step = std::move(activeScript->steps.front());
+        activeScript->steps.pop_front();
+        step(dialog);
+    }
+    if (dialog.isVisible()) {
+        ++activeScript->unfinished;
+        dialog.done(2);
+    }
+    return dialog.result();
+}
+
+MessageRecorder::MessageRecorder()
+{
+    Q_ASSERT(!activeRecorder);
+    activeRecorder = this;
+}
+
+MessageRecorder::~MessageRecorder()
+{
+    activeRecorder = nullptr;
+}
+
+void MessageRecorder::clear()
+{
+    messages.clear();
+    exceptions.clear();
+}
+
+ModalScript::ModalScript()
+{
+    Q_ASSERT(!activeScript);
+    activeScript = this;
+}
+
+ModalScript::~ModalScript()
+{
+    activeScript = nullptr;
+}

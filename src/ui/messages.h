@@ -1,0 +1,55 @@
+#pragma once
+// The program's only ways of telling the user something modal: a message box
+// with one OK button, the application's standard error box, and modal dialogs.
+// Tests replace all three (MessageRecorder, ModalScript) so that nothing blocks.
+// UI thread only.
+
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <exception>
+#include <functional>
+
+class QDialog;
+
+void ShowMessage(const QString &text);
+void ShowException(const std::exception &e);
+
+// Runs a dialog modally and returns its result (1 = OK, 2 = Cancel as the
+// dialogs set it with done()).
+int RunModal(QDialog &dialog);
+
+// While one exists, ShowMessage and ShowException record their texts here
+// instead of opening a box.
+class MessageRecorder {
+public:
+    MessageRecorder();
+    ~MessageRecorder();
+    MessageRecorder(const MessageRecorder &) = delete;
+    MessageRecorder &operator=(const MessageRecorder &) = delete;
+
+    QStringList messages;   // ShowMessage texts, in order
+    QStringList exceptions; // ShowException texts, in order
+
+    void clear();
+};
+
+// While one exists, RunModal shows the dialog without a modal loop and runs
+// the queued steps against it, one after another, until one of them closes it
+// (with done()). A dialog that is still open when the steps run out counts as
+// cancelled and is recorded in `unfinished`.
+class ModalScript {
+public:
+    using Step = std::function<void(QDialog &)>;
+
+    ModalScript();
+    ~ModalScript();
+    ModalScript(const ModalScript &) = delete;
+    ModalScript &operator=(const ModalScript &) = delete;
+
+    void push(Step step) { steps.push_back(std::move(step)); }
+
+    std::deque<Step> steps;
+    int unfinished = 0;
+};
