@@ -1,12 +1,257 @@
 #include "app/Unit1.h"
 
+#include "app/endpointtree.h"
+#include "app/refreshstatus.h"
+#include "datapanel/datapanel.h"
+#include "transport/sysutils.h"
+#include "ui/infopanel.h"
+#include "ui/messages.h"
+#include "ui/stateimages.h"
+
 #include <QApplication>
-#include <QMainWindow>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QMdiArea>
+#include <QPushButton>
+#include <QScreen>
+#include <QSplitter>
+#include <QStackedLayout>
+#include <QStatusBar>
+
+namespace {
+
+const QStringList kindOrder
+    = {Kinds::TcpServer, Kinds::TcpClient, Kinds::UdpServer, Kinds::UdpClient, Kinds::UdpGroup};
+
+void paint(QWidget *w, const QColor &colour, QPalette::ColorRole role = QPalette::Window)
+{
+    QPalette p = w->palette();
+    p.setColor(role, colour);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+QPushButton *stripButton(const QString &caption, int width, int height, QWidget *parent)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setFixedSize(width, height);
+    return button;
+}
+
+// Connects a button to a handler that runs inside the exception guard.
+template <typename Handler> void onClick(QPushButton *button, QObject *context, Handler handler)
+{
+    QObject::connect(button, &QPushButton::clicked, context, [handler] { Guarded(handler); });
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget *parent)
+    : QMainWindow(parent)
+{
+    setWindowTitle(QStringLiteral("Portwright V2.5"));
+    setMinimumSize(125, 50);
+    setMaximumSize(1024, 734);
+    resize(717, 541);
+
+    buildStrip();
+    buildTree();
+
+    Panel3 = new TInfoPanel;
+    Documents = new QMdiArea;
+    Documents->setBackground(QColor(255, 251, 240));
+    auto *documentArea = new QWidget;
+    documentStack_ = new QStackedLayout(documentArea);
+    documentStack_->addWidget(Documents);
+    documentStack_->addWidget(Panel3);
+    documentStack_->setCurrentWidget(Panel3);
+
+    Splitter1 = new QSplitter(Qt::Horizontal);
+    Splitter1->setHandleWidth(3);
+    Splitter1->setChildrenCollapsible(false);
+    Splitter1->addWidget(Panel2);
+    Splitter1->addWidget(documentArea);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({183, 534});
+
+    auto *central = new QWidget;
+    auto *column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(Panel1);
+    column->addWidget(Splitter1, 1);
+    setCentralWidget(central);
+
+    StatusBar1 = new QStatusBar;
+    StatusBar1->showMessage(QStringLiteral("Portwright — portwright.example.org"));
+    setStatusBar(StatusBar1);
+    StatusBar1->hide();
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::buildStrip()
+{
+    Panel1 = new QWidget;
+    Panel1->setFixedHeight(35);
+    paint(Panel1, QColor(135, 206, 235));
+    auto *strip = new QHBoxLayout(Panel1);
+    strip->setContentsMargins(0, 0, 0, 0);
+    suiImagePanel1 = new QWidget(Panel1);
+    suiImagePanel1->setObjectName(QStringLiteral("suiImagePanel1"));
+    suiImagePanel1->setStyleSheet(
+        QStringLiteral("#suiImagePanel1 { background-image: url(:/portwright/images/banner.jpg); }"));
+    suiImagePanel1->setAttribute(Qt::WA_StyledBackground);
+    strip->addWidget(suiImagePanel1);
+
+    auto *buttons = new QHBoxLayout(suiImagePanel1);
+    buttons->setContentsMargins(6, 4, 6, 4);
+    Button1 = stripButton(QStringLiteral("创建"), 80, 27, suiImagePanel1);
+    Button2 = stripButton(QStringLiteral("删除"), 80, 27, suiImagePanel1);
+    Button5 = stripButton(QStringLiteral("启动"), 80, 27, suiImagePanel1);
+    Button6 = stripButton(QStringLiteral("停止 "), 80, 27, suiImagePanel1);
+    Button8 = stripButton(QStringLiteral("退出"), 80, 26, suiImagePanel1);
+    Button5->setFlat(true);
+    Button6->setFlat(true);
+    Button5->hide();
+    Button6->hide();
+    for (QPushButton *b : {Button1, Button2, Button5, Button6, Button8})
+        buttons->addWidget(b);
+    buttons->addStretch(1);
+
+    onClick(Button8, this, [this] { Button8Click(); });
+}
+
+void TForm1::buildTree()
+{
+    Panel2 = new QWidget;
+    Panel2->setMinimumWidth(40);
+    auto *layout = new QVBoxLayout(Panel2);
+    layout->setContentsMargins(0, 0, 0, 0);
+    TreeView1 = new TEndpointTree(Panel2);
+    layout->addWidget(TreeView1);
+    TreeView1->setHeaderHidden(true);
+    TreeView1->setIndentation(19);
+    TreeView1->setRootIsDecorated(false);
+    TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TreeView1->setMouseTracking(true);
+    TreeView1->setIconSize(QSize(16, 16));
+    QPalette p = TreeView1->palette();
+    p.setColor(QPalette::Base, QColor(251, 250, 240));
+    // The selection stays visible when the tree loses focus.
+    p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
+    p.setColor(
+        QPalette::Inactive, QPalette::HighlightedText, p.color(QPalette::Active, QPalette::HighlightedText));
+    TreeView1->setPalette(p);
+
+    for (const QString &kind : kindOrder) {
+        auto *node = new QTreeWidgetItem(TreeView1, {kind});
+        SetStateIndex(node, ImgKindNode);
+    }
+
+    connect(TreeView1, &QTreeWidget::currentItemChanged, this,
+        [this](QTreeWidgetItem *current) { Guarded([&] { TreeView1Change(current); }); });
+    TreeView1->dragOver = [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) {
+        return TreeView1DragOver(dragged, target);
+    };
+    TreeView1->dragDrop = [this](QTreeWidgetItem *target) { TreeView1DragDrop(target); };
+}
+
+QTreeWidgetItem *TForm1::KindNode(const QString &kind) const
+{
+    for (int i = 0; i < TreeView1->topLevelItemCount(); ++i)
+        if (TreeView1->topLevelItem(i)->text(0) == kind)
+            return TreeView1->topLevelItem(i);
+    return nullptr;
+}
+
+void TForm1::FormCreate()
+{
+    endpoints_ = std::make_unique<TEndpointList>();
+}
+
+void TForm1::TreeView1Change(QTreeWidgetItem *node)
+{
+    TMySocket *endpoint = EndpointOf(node);
+    if (!endpoint || !endpoints_->Contains(endpoint) || !endpoint->DataForm)
+        return;
+    RefreshStatus(*endpoint);
+    endpoint->DataForm->BringToFront();
+}
+
+bool TForm1::TreeView1DragOver(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const
+{
+    if (!target)
+        return true;
+    if (!dragged || target->text(0) == dragged->text(0))
+        return false;
+    const TMySocket *to = EndpointOf(target);
+    const TMySocket *from = EndpointOf(dragged);
+    if (!to || !from)
+        return false;
+    return to->Kind != from->Kind;
+}
+
+void TForm1::TreeView1DragDrop(QTreeWidgetItem *target)
+{
+    TMySocket *from = EndpointOf(TreeView1->currentItem());
+    TMySocket *to = EndpointOf(target);
+    if (!TreeView1->currentItem() || !target || !to || !from)
+        return;
+    LinkEndpoints(*to, *from);
+    ShowMessage(QStringLiteral("监听管道已经建立!"));
+}
+
+void TForm1::Button8Click()
+{
+    QCoreApplication::exit(0);
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    Guarded([this] { FormClose(); });
+    event->accept();
+}
+
+TMySocket *TForm1::AttachEndpointNode(std::unique_ptr<TMySocket> record, const QString &text, int stateImage)
+{
+    QTreeWidgetItem *parent = TreeView1->currentItem();
+    auto *node = parent ? new QTreeWidgetItem(parent, {text}) : new QTreeWidgetItem(TreeView1, {text});
+    if (parent)
+        parent->setExpanded(true);
+    TMySocket *endpoint = record.get();
+    SetEndpointOf(node, endpoint);
+    SetStateIndex(node, stateImage);
+    endpoint->Node = node;
+    TreeView1->setCurrentItem(node);
+    RefreshStatus(*endpoint);
+    endpoints_->Add(std::move(record));
+    return endpoint;
+}
+
+void TForm1::ShowInfoPanel(bool show)
+{
+    documentStack_->setCurrentWidget(
+        show ? static_cast<QWidget *>(Panel3) : static_cast<QWidget *>(Documents));
+}
+
+bool TForm1::InfoPanelShown() const
+{
+    return documentStack_->currentWidget() == Panel3;
+}
 
 int RunPortwright(QApplication &app)
 {
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Portwright V2.5"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Portwright V2.5"));
+    SetExceptionReporter([](const std::exception &e) { ShowException(e); });
+    TForm1 window;
     window.show();
     return app.exec();
 }
+
+void TForm1::FormClose() { }

@@ -4,7 +4,11 @@
 
 #include <limits>
 
-Exception::Exception(const QString &message) : message_(message), utf8_(message.toUtf8()) {}
+Exception::Exception(const QString &message)
+    : message_(message)
+    , utf8_(message.toUtf8())
+{
+}
 
 namespace {
 
@@ -54,8 +58,8 @@ int StrToInt(const QString &text)
         return fail();
 
     // Accumulate as a magnitude so that -2147483648 converts.
-    const quint64 limit = negative ? quint64(std::numeric_limits<int>::max()) + 1
-                                   : quint64(std::numeric_limits<int>::max());
+    const quint64 limit
+        = negative ? quint64(std::numeric_limits<int>::max()) + 1 : quint64(std::numeric_limits<int>::max());
     quint64 magnitude = 0;
     for (; i < text.size(); ++i) {
         const int d = digitValue(text[i]);

@@ -48,8 +48,7 @@ void ReportException(const std::exception &e);
 // Runs f; any exception it throws is reported and swallowed, so it never
 // crosses Qt's event loop. Wrap every slot, notifier callback, timer tick and
 // queued call in it.
-template <typename F>
-void Guarded(F &&f) noexcept
+template <typename F> void Guarded(F &&f) noexcept
 {
     try {
         std::forward<F>(f)();

@@ -3,8 +3,10 @@
 #include "transport/sysutils.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QMessageBox>
+#include <QUrl>
 
 namespace {
 
@@ -24,8 +26,8 @@ void ShowMessage(const QString &text)
         activeRecorder->messages << text;
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::Ok,
-                    boxParent());
+    QMessageBox box(
+        QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::Ok, boxParent());
     box.exec();
 }
 
@@ -36,9 +38,18 @@ void ShowException(const std::exception &e)
         activeRecorder->exceptions << text;
         return;
     }
-    QMessageBox box(QMessageBox::Critical, QApplication::applicationDisplayName(), text, QMessageBox::Ok,
-                    boxParent());
+    QMessageBox box(
+        QMessageBox::Critical, QApplication::applicationDisplayName(), text, QMessageBox::Ok, boxParent());
     box.exec();
+}
+
+void OpenWebAddress(const QString &address)
+{
+    if (activeRecorder) {
+        activeRecorder->addresses << address;
+        return;
+    }
+    QDesktopServices::openUrl(QUrl(address));
 }
 
 int RunModal(QDialog &dialog)
@@ -75,6 +86,7 @@ void MessageRecorder::clear()
 {
     messages.clear();
     exceptions.clear();
+    addresses.clear();
 }
 
 ModalScript::ModalScript()

@@ -16,6 +16,9 @@ class QDialog;
 void ShowMessage(const QString &text);
 void ShowException(const std::exception &e);
 
+// Opens a web address in the default browser; a failure is ignored.
+void OpenWebAddress(const QString &address);
+
 // Runs a dialog modally and returns its result (1 = OK, 2 = Cancel as the
 // dialogs set it with done()).
 int RunModal(QDialog &dialog);
@@ -29,8 +32,9 @@ public:
     MessageRecorder(const MessageRecorder &) = delete;
     MessageRecorder &operator=(const MessageRecorder &) = delete;
 
-    QStringList messages;   // ShowMessage texts, in order
+    QStringList messages; // ShowMessage texts, in order
     QStringList exceptions; // ShowException texts, in order
+    QStringList addresses; // OpenWebAddress addresses, in order
 
     void clear();
 };

@@ -1,0 +1,209 @@
+#include "ui/infopanel.h"
+
+#include "transport/sysutils.h"
+#include "ui/messages.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+const QString TInfoPanel::ProductPage1 = QStringLiteral("https://portwright.example.org/tcp");
+const QString TInfoPanel::ProductPage2 = QStringLiteral("https://portwright.example.org/udp");
+const QString TInfoPanel::HomePage = QStringLiteral("https://portwright.example.org/");
+
+// The pictures are compiled into a static library, whose resources must be
+// registered by hand.
+void InitPictures()
+{
+    static const bool done = [] {
+        Q_INIT_RESOURCE(resources);
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
+namespace {
+
+const QColor cream(255, 251, 240);
+
+void paint(QWidget *w, const QColor &colour)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, colour);
+    p.setColor(QPalette::Base, colour);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+QLabel *titleLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setStyleSheet(QStringLiteral("color: blue; font-weight: bold;"));
+    label->setCursor(Qt::PointingHandCursor);
+    return label;
+}
+
+QPlainTextEdit *hiddenText(const QStringList &lines, QWidget *parent)
+{
+    auto *memo = new QPlainTextEdit(parent);
+    memo->setPlainText(lines.join(QLatin1Char('\n')));
+    memo->hide();
+    return memo;
+}
+
+const QStringList webHeaderLines = {
+    QStringLiteral("HTTP/1.1 200 OK"),
+    QStringLiteral("Server: Microsoft-IIS/5.1"),
+    QStringLiteral("X-Powered-By: ASP.NET"),
+    QStringLiteral("Content-Type: text/html"),
+    QStringLiteral("Accept-Ranges: bytes"),
+    QStringLiteral("ETag: \"0c76c133e39c71:8f6\""),
+};
+
+const QStringList webPageLines = {
+    QStringLiteral("<html>"),
+    QString(),
+    QStringLiteral("<head>"),
+    QStringLiteral("<meta http-equiv=\"Content-Type\" "),
+    QStringLiteral("content=\"text/html; charset=gb2312\">"),
+    QStringLiteral("<meta name=\"GENERATOR\" "),
+    QStringLiteral("content=\"Microsoft FrontPage 4.0\">"),
+    QStringLiteral("<meta name=\"ProgId\" "),
+    QStringLiteral("content=\"FrontPage.Editor.Document\""),
+    QStringLiteral(">"),
+    QStringLiteral("<title>New Page 1</title>"),
+    QStringLiteral("</head>"),
+    QString(),
+    QStringLiteral("<body>"),
+    QStringLiteral("<center>  "),
+    QStringLiteral("<p>"),
+    QString(),
+    QStringLiteral("</p>"),
+    QStringLiteral("<p><font face=\"宋体\" size=\"2\">Portwright 网络调试工具</font></p>"),
+    QStringLiteral("<p><font face=\"宋体\" size=\"2\">&nbsp;&nbsp; "),
+    QStringLiteral("<a href=\"https://portwright.example.org/\">HTTPS://PORTWRIGHT.EXAMPLE.ORG/</a>"),
+    QStringLiteral("</font></p> "),
+    QStringLiteral("</center>  "),
+    QStringLiteral("</body>"),
+    QString(),
+    QStringLiteral("</html>"),
+};
+
+} // namespace
+
+TInfoPanel::TInfoPanel(QWidget *parent)
+    : QWidget(parent)
+{
+    InitPictures();
+    paint(this, cream);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+
+    Panel5 = productStrip(Image1, Label1, Memo1, QStringLiteral(":/portwright/images/tcp.jpg"),
+        QStringLiteral("Portwright TCP 调试"),
+        {QStringLiteral("·TCP Server: 监听端口, 每个接入的客户端一个窗口"),
+            QStringLiteral("·TCP Client: 连接任意地址和端口"),
+            QStringLiteral("·十六进制收发, 重复发送, 定时发送, 字节统计"),
+            QStringLiteral("·Web服务应答与监听管道")});
+    Panel5->setFixedHeight(184);
+    layout->addWidget(Panel5);
+
+    Panel4 = productStrip(Image2, Label2, Memo2, QStringLiteral(":/portwright/images/udp.jpg"),
+        QStringLiteral("Portwright UDP 调试"),
+        {QStringLiteral("·UDP Server: 应答最后一个发送方"),
+            QStringLiteral("·UDP Client: 指定目标地址, 可选广播地址"),
+            QStringLiteral("·UDP 组播: 加入组播地址收发"),
+            QStringLiteral("·UDP 与串口 com1 之间的数据转发")});
+    layout->addWidget(Panel4, 1);
+
+    Panel6 = new QWidget(this);
+    Panel6->setFixedHeight(63);
+    paint(Panel6, cream);
+    auto *vendor = new QHBoxLayout(Panel6);
+    Image3 = new QLabel(Panel6);
+    Image3->setPixmap(QPixmap(QStringLiteral(":/portwright/images/logo.jpg")));
+    Image3->setScaledContents(true);
+    Image3->setFixedSize(28, 30);
+    Label3 = titleLabel(QStringLiteral("Portwright — 网络与串口调试工具  portwright.example.org"), Panel6);
+    vendor->addWidget(Label3, 1);
+    vendor->addWidget(Image3);
+    layout->addWidget(Panel6);
+
+    WebStr1 = hiddenText(webHeaderLines, this);
+    WebStr2 = hiddenText(webPageLines, this);
+
+    for (QWidget *w :
+        {static_cast<QWidget *>(Image1), static_cast<QWidget *>(Image2), static_cast<QWidget *>(Label1),
+            static_cast<QWidget *>(Label2), static_cast<QWidget *>(Label3), static_cast<QWidget *>(Image3)})
+        w->installEventFilter(this);
+}
+
+QWidget *TInfoPanel::productStrip(QLabel *&image, QLabel *&title, QPlainTextEdit *&features,
+    const QString &picture, const QString &heading, const QStringList &lines)
+{
+    auto *strip = new QWidget(this);
+    paint(strip, Qt::white);
+    auto *row = new QHBoxLayout(strip);
+    image = new QLabel(strip);
+    image->setPixmap(QPixmap(picture));
+    image->setFixedSize(144, 128);
+    image->setCursor(Qt::PointingHandCursor);
+    row->addWidget(image, 0, Qt::AlignTop);
+    auto *column = new QVBoxLayout;
+    title = titleLabel(heading, strip);
+    column->addWidget(title);
+    features = new QPlainTextEdit(strip);
+    features->setReadOnly(true);
+    features->setFrameShape(QFrame::NoFrame);
+    features->setPlainText(lines.join(QLatin1Char('\n')));
+    paint(features, Qt::white);
+    column->addWidget(features, 1);
+    row->addLayout(column, 1);
+    return strip;
+}
+
+void TInfoPanel::Label1Click()
+{
+    OpenWebAddress(ProductPage1);
+}
+
+void TInfoPanel::Image1Click()
+{
+    OpenWebAddress(ProductPage1);
+}
+
+void TInfoPanel::Label2Click()
+{
+    OpenWebAddress(ProductPage2);
+}
+
+void TInfoPanel::Image2Click()
+{
+    OpenWebAddress(ProductPage2);
+}
+
+void TInfoPanel::Label3Click()
+{
+    OpenWebAddress(HomePage);
+}
+
+bool TInfoPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::MouseButtonRelease)
+        return QWidget::eventFilter(watched, event);
+    Guarded([&] {
+        if (watched == Label1)
+            Label1Click();
+        else if (watched == Image1)
+            Image1Click();
+        else if (watched == Label2)
+            Label2Click();
+        else if (watched == Image2)
+            Image2Click();
+        else if (watched == Label3 || watched == Image3)
+            Label3Click();
+    });
+    return true;
+}
