@@ -245,12 +245,18 @@ bool TForm1::InfoPanelShown() const
     return documentStack_->currentWidget() == Panel3;
 }
 
-int RunPortwright(QApplication &app)
+std::unique_ptr<TForm1> StartPortwright()
 {
     QApplication::setApplicationDisplayName(QStringLiteral("Portwright V2.5"));
     SetExceptionReporter([](const std::exception &e) { ShowException(e); });
-    TForm1 window;
-    window.show();
+    auto window = std::make_unique<TForm1>();
+    window->show();
+    return window;
+}
+
+int RunPortwright(QApplication &app)
+{
+    const auto window = StartPortwright();
     return app.exec();
 }
 

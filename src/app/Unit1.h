@@ -68,5 +68,9 @@ private:
     QStackedLayout *documentStack_ = nullptr;
 };
 
-// Starts the program: main window, creation dialogs, message loop.
+// Everything the program does before its message loop: the main window
+// (shown) and the creation dialogs (hidden).
+[[nodiscard]] std::unique_ptr<TForm1> StartPortwright();
+
+// Starts the program and runs its message loop.
 int RunPortwright(QApplication &app);

@@ -1,0 +1,265 @@
+#include "datapanel/datapanel.h"
+#include "datapanel/logformat.h"
+#include "datapanel/logview.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+const QString t = QStringLiteral("14:05:33");
+
+QStringList flushedLines(TFrmData &w)
+{
+    w.FlushLog();
+    return w.Memo2->toPlainText().split(QLatin1Char('\n'));
+}
+} // namespace
+
+class TstDataPanel : public QObject {
+    Q_OBJECT
+
+private slots:
+    void timeTextHasNoZoneSuffix()
+    {
+        QCOMPARE(TimeText(QTime(14, 5, 33)), t);
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$")).match(TimeText()).hasMatch());
+    }
+
+    void logLines_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("hex");
+        QTest::addColumn<QString>("received");
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<QString>("timed");
+        QTest::newRow("text") << QByteArray("abc") << false << "14:05:33 收到数据：abc"
+                              << "14:05:33 发送数据：abc[1次]"
+                              << "14:05:33 发送数据：abc[1次]";
+        QTest::newRow("hex") << QByteArray("abc") << true << "14:05:33 收到数据：abc{61 62 63 }"
+                             << "14:05:33 发送数据：abc{61 62 63 }[1次]"
+                             << "14:05:33 发送数据：{61 62 63 }abc[1次]";
+        QTest::newRow("empty hex") << QByteArray() << true << "14:05:33 收到数据：{}"
+                                   << "14:05:33 发送数据：{}[1次]"
+                                   << "14:05:33 发送数据：{}[1次]";
+        QTest::newRow("zero byte keeps the rest")
+            << QByteArray("a\0b", 3) << true << QStringLiteral("14:05:33 收到数据：a\u2400b{61 00 62 }")
+            << QStringLiteral("14:05:33 发送数据：a\u2400b{61 00 62 }[1次]")
+            << QStringLiteral("14:05:33 发送数据：{61 00 62 }a\u2400b[1次]");
+        QTest::newRow("chinese text") << QByteArray("中") << true << "14:05:33 收到数据：中{E4 B8 AD }"
+                                      << "14:05:33 发送数据：中{E4 B8 AD }[1次]"
+                                      << "14:05:33 发送数据：{E4 B8 AD }中[1次]";
+    }
+    void logLines()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(bool, hex);
+        QFETCH(QString, received);
+        QFETCH(QString, sent);
+        QFETCH(QString, timed);
+        QCOMPARE(ReceiveLogLine(t, data, hex), received);
+        QCOMPARE(SendLogLine(t, data, hex, QStringLiteral("1")), sent);
+        QCOMPARE(TimedSendLogLine(t, data, hex, QStringLiteral("1")), timed);
+    }
+
+    void sendLinesCarryTheCountAsTyped()
+    {
+        QCOMPARE(SendLogLine(t, "x", false, QStringLiteral(" 010 ")),
+            QStringLiteral("14:05:33 发送数据：x[ 010 次]"));
+        QCOMPARE(TimedSendLogLine(t, "x", false, QStringLiteral("abc")),
+            QStringLiteral("14:05:33 发送数据：x[abc次]"));
+    }
+
+    void lineBreaksInDataStartNewLines() { QCOMPARE(DataText("a\r\nb\rc\nd"), QStringLiteral("a\nb\nc\nd")); }
+
+    void countersLineIsSixtyFourBit()
+    {
+        QCOMPARE(CountersLine(12, 3), QStringLiteral("收：12字节，发:3字节"));
+        QCOMPARE(CountersLine(3000000000LL, 0), QStringLiteral("收：3000000000字节，发:0字节"));
+    }
+
+    void initialLayout()
+    {
+        TFrmData w;
+        QCOMPARE(w.windowTitle(), QStringLiteral("数据收发窗口"));
+        QCOMPARE(w.GroupBox1->title(), QStringLiteral("Socket状态"));
+        QCOMPARE(w.Label1->text(), QStringLiteral("linkstatus"));
+        QVERIFY(w.Label2->isHidden());
+        QVERIFY(w.Button5->isHidden() && w.Button6->isHidden());
+        QVERIFY(w.ckwebsvr->isHidden());
+        QVERIFY(!w.ckwebsvr->isChecked());
+        QCOMPARE(w.ckwebsvr->text(), QStringLiteral("启动Web服务"));
+        QCOMPARE(w.GroupBox3->title(), QStringLiteral("数据接收及提示窗口"));
+        QCOMPARE(w.GroupBox2->title(), QStringLiteral("数据发送窗口(文本模式)"));
+        QCOMPARE(w.Button11->text(), QStringLiteral("发送数据"));
+        QCOMPARE(w.Label7->text(), QStringLiteral("重复发送次数       "));
+        QCOMPARE(w.ComboBox2->currentText(), QStringLiteral("1"));
+        QCOMPARE(w.ComboBox2->count(), 5);
+        QCOMPARE(w.ComboBox2->itemText(4), QStringLiteral("10000"));
+        QCOMPARE(w.Label8->text(), QStringLiteral("间隔(ms)"));
+        QCOMPARE(w.Edit1->text(), QStringLiteral("1000"));
+        QCOMPARE(w.suiButton1->text(), QStringLiteral("定时发送"));
+        QCOMPARE(w.suiButton2->text(), QStringLiteral("停止定时发送"));
+        QCOMPARE(w.CheckBox2->text(), QStringLiteral("十六进制格式"));
+        QVERIFY(!w.CheckBox2->isChecked());
+        QCOMPARE(w.Button2->text(), QStringLiteral("统计清零"));
+        QVERIFY(!w.Timer1->isActive());
+        QCOMPARE(w.Timer1->interval(), 1000);
+        QCOMPARE(w.Memo2->palette().color(QPalette::Base), QColor(247, 249, 253));
+        QCOMPARE(w.GroupBox1->palette().color(QPalette::Window), QColor(255, 251, 240));
+        QCOMPARE(w.SendBytes, 0);
+        QCOMPARE(w.RecvBytes, 0);
+        QVERIFY(w.Memo2->toPlainText().isEmpty());
+    }
+
+    void receiveLoggingStepsReachTheViewInOrder()
+    {
+        TFrmData w;
+        w.CheckBox2->setChecked(true);
+        w.LogReceived("abc");
+        w.CheckBox2->setChecked(false);
+        w.LogReceived("de\r\nf");
+        // Batched: nothing shows until the timer ticks.
+        QVERIFY(w.Memo2->toPlainText().isEmpty());
+        QTRY_VERIFY(!w.Memo2->toPlainText().isEmpty());
+        const QStringList lines = w.Memo2->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[0].endsWith(QStringLiteral(" 收到数据：abc{61 62 63 }")));
+        QVERIFY(lines[1].endsWith(QStringLiteral(" 收到数据：de")));
+        QCOMPARE(lines[2], QStringLiteral("f"));
+        QCOMPARE(w.RecvBytes, 8);
+        QCOMPARE(w.CountersText(), QStringLiteral("收：8字节，发:0字节"));
+    }
+
+    void emptyDatagramInHexModeLogsBracesOnly()
+    {
+        TFrmData w;
+        w.CheckBox2->setChecked(true);
+        w.LogReceived(QByteArray());
+        const QStringList lines = flushedLines(w);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(lines[0].endsWith(QStringLiteral(" 收到数据：{}")));
+        QCOMPARE(w.RecvBytes, 0);
+        QCOMPARE(w.CountersText(), QStringLiteral("收：0字节，发:0字节"));
+    }
+
+    void countersOfTwoWindowsAreIndependent()
+    {
+        TFrmData a, b;
+        a.LogReceived("12345");
+        b.LogReceived("1");
+        a.FlushLog();
+        b.FlushLog();
+        QCOMPARE(a.CountersText(), QStringLiteral("收：5字节，发:0字节"));
+        QCOMPARE(b.CountersText(), QStringLiteral("收：1字节，发:0字节"));
+        QCOMPARE(b.Memo2->toPlainText().count(QLatin1Char('\n')), 0);
+    }
+
+    void logKeepsTheNewestEntriesWithinTheLineCap()
+    {
+        TFrmData w;
+        const int extra = 25;
+        for (int i = 0; i < LogLimits::MaxEntries + extra; ++i) {
+            w.AppendLog(QString::number(i));
+            if (i % 30000 == 0)
+                w.FlushLog(); // a cap that holds across batches, not only within one
+        }
+        const QStringList lines = flushedLines(w);
+        QCOMPARE(lines.size(), LogLimits::MaxEntries);
+        QCOMPARE(lines.first(), QString::number(extra));
+        QCOMPARE(lines.last(), QString::number(LogLimits::MaxEntries + extra - 1));
+    }
+
+    void logKeepsTheNewestEntriesWithinTheSizeCap()
+    {
+        TFrmData w;
+        const qsizetype piece = 100000;
+        const int count = int(LogLimits::MaxChars / piece) + 40;
+        for (int i = 0; i < count; ++i) {
+            w.AppendLog(QString::number(i).leftJustified(piece, QLatin1Char('.')) + QStringLiteral("\nend"));
+            if (i % 50 == 0)
+                w.FlushLog();
+        }
+        const QStringList lines = flushedLines(w);
+        const QString text = w.Memo2->toPlainText();
+        QVERIFY(text.size() <= LogLimits::MaxChars);
+        QVERIFY(text.size() > LogLimits::MaxChars - 2 * piece);
+        // Whole entries go, oldest first: the view starts with an entry's first line.
+        QVERIFY(lines.first().startsWith(QString::number(count - lines.size() / 2) + QLatin1Char('.')));
+        QCOMPARE(lines.last(), QStringLiteral("end"));
+        QCOMPARE(lines.size() % 2, 0);
+    }
+
+    void hexSwitchChangesOnlyTheCaption()
+    {
+        TFrmData w;
+        w.Memo3->setPlainText(QStringLiteral("hello 41"));
+        QTest::mouseClick(w.CheckBox2, Qt::LeftButton, {}, QPoint(5, w.CheckBox2->height() / 2));
+        QVERIFY(w.CheckBox2->isChecked());
+        QCOMPARE(w.GroupBox2->title(), QStringLiteral("数据发送窗口[HEX模式]"));
+        QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("hello 41"));
+        QTest::mouseClick(w.CheckBox2, Qt::LeftButton, {}, QPoint(5, w.CheckBox2->height() / 2));
+        QCOMPARE(w.GroupBox2->title(), QStringLiteral("数据发送窗口(文本模式)"));
+        QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("hello 41"));
+    }
+
+    void sendBoxFiltersKeysInHexModeOnly()
+    {
+        TFrmData w;
+        w.show();
+        QTest::keyClicks(w.Memo3, QStringLiteral("g 1"));
+        QTest::keyClick(w.Memo3, Qt::Key_Return);
+        QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("g 1\n"));
+
+        w.Memo3->clear();
+        w.CheckBox2->setChecked(true);
+        QTest::keyClicks(w.Memo3, QStringLiteral("g 1aFz\t"));
+        QTest::keyClick(w.Memo3, Qt::Key_Return);
+        QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("1aF"));
+        QTest::keyClick(w.Memo3, Qt::Key_Backspace);
+        QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("1a"));
+        // Pasted text is not filtered.
+        w.Memo3->insertPlainText(QStringLiteral(" zz"));
+        QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("1a zz"));
+    }
+
+    void closeBoxOnlyMinimises()
+    {
+        QMdiArea area;
+        area.resize(600, 600);
+        area.show();
+        auto *w = new TFrmData(&area);
+        QPointer<TFrmData> alive(w);
+        QVERIFY(w->Frame()->isMaximized());
+        w->Frame()->close();
+        QVERIFY(alive);
+        QVERIFY(w->Frame()->isMinimized());
+        w->LogReceived("still here");
+        QCOMPARE(flushedLines(*w).size(), 1);
+        w->BringToFront();
+        QVERIFY(!w->Frame()->isMinimized());
+        QCOMPARE(area.activeSubWindow(), w->Frame());
+    }
+
+    void destroyWaitsForTheEventLoop()
+    {
+        QMdiArea area;
+        auto *w = new TFrmData(&area);
+        QPointer<TFrmData> alive(w);
+        QPointer<QMdiSubWindow> frame(w->Frame());
+        w->Destroy();
+        QVERIFY(alive); // still usable by the handler that asked for it
+        QTRY_VERIFY(!alive && !frame);
+        QCOMPARE(area.subWindowList().size(), 0);
+    }
+};
+
+QTEST_MAIN(TstDataPanel)
+#include "tst_datapanel.moc"

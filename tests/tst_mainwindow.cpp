@@ -1,0 +1,225 @@
+#include "app/Unit1.h"
+#include "app/endpointtree.h"
+#include "datapanel/datapanel.h"
+#include "ui/infopanel.h"
+#include "ui/messages.h"
+#include "ui/stateimages.h"
+
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QtTest>
+
+namespace {
+
+// An endpoint as the create command leaves it: record, window and node under
+// the kind node.
+TMySocket *addEndpoint(TForm1 &form, const QString &kind, const QString &text, int image)
+{
+    form.TreeView1->setCurrentItem(form.KindNode(kind));
+    auto record = MakeRecord(kind);
+    auto *window = new TFrmData(form.Documents);
+    record->DataForm = window;
+    window->Endpoint = record.get();
+    return form.AttachEndpointNode(std::move(record), text, image);
+}
+
+} // namespace
+
+class TstMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startsWithFiveKindNodesAndTheInformationPanel()
+    {
+        TForm1 form;
+        QCOMPARE(form.windowTitle(), QStringLiteral("Portwright V2.5"));
+        QCOMPARE(form.size(), QSize(717, 541));
+        QCOMPARE(form.TreeView1->topLevelItemCount(), 5);
+        const QStringList expected = {"TCP Server", "TCP Client", "UDP Server", "UDP Client", "UDP Group"};
+        for (int i = 0; i < 5; ++i) {
+            QTreeWidgetItem *node = form.TreeView1->topLevelItem(i);
+            QCOMPARE(node->text(0), expected[i]);
+            QCOMPARE(StateIndex(node), int(ImgKindNode));
+            QCOMPARE(EndpointOf(node), nullptr);
+            QCOMPARE(node->childCount(), 0);
+        }
+        QCOMPARE(form.EndpointList().Count(), 0);
+        QVERIFY(form.InfoPanelShown());
+        QCOMPARE(form.Button1->text(), QStringLiteral("创建"));
+        QCOMPARE(form.Button2->text(), QStringLiteral("删除"));
+        QCOMPARE(form.Button8->text(), QStringLiteral("退出"));
+        QCOMPARE(form.Button6->text(), QStringLiteral("停止 "));
+        QVERIFY(form.Button5->isHidden() && form.Button6->isHidden());
+        QVERIFY(form.StatusBar1->isHidden());
+    }
+
+    void stateImagesAreDistinctPictures()
+    {
+        for (int i = 0; i < StateImageCount; ++i) {
+            const QImage image = StateImage(i).toImage();
+            QCOMPARE(image.size(), QSize(16, 16));
+            for (int j = 0; j < i; ++j)
+                QVERIFY2(
+                    image != StateImage(j).toImage(), qPrintable(QStringLiteral("%1 == %2").arg(i).arg(j)));
+        }
+    }
+
+    void webReplyTextsAreAsShipped()
+    {
+        TForm1 form;
+        const QStringList header = form.Panel3->WebStr1->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(header.size(), 6);
+        QCOMPARE(header.first(), QStringLiteral("HTTP/1.1 200 OK"));
+        QCOMPARE(header.last(), QStringLiteral("ETag: \"0c76c133e39c71:8f6\""));
+        const QStringList page = form.Panel3->WebStr2->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(page.size(), 26);
+        QCOMPARE(page[3], QStringLiteral("<meta http-equiv=\"Content-Type\" "));
+        QCOMPARE(page[10], QStringLiteral("<title>New Page 1</title>"));
+        QCOMPARE(page[14], QStringLiteral("<center>  "));
+        QVERIFY(page[21].endsWith(QLatin1Char(' ')));
+        QCOMPARE(page[25], QStringLiteral("</html>"));
+        QVERIFY(form.Panel3->WebStr1->isHidden() && form.Panel3->WebStr2->isHidden());
+    }
+
+    void attachingANodeRegistersTheEndpoint()
+    {
+        TForm1 form;
+        QTreeWidgetItem *kind = form.KindNode(Kinds::TcpClient);
+        TMySocket *e = addEndpoint(form, Kinds::TcpClient, NodeText("10.0.0.2", 8080), ImgDisconnected);
+        QCOMPARE(kind->childCount(), 1);
+        QTreeWidgetItem *node = kind->child(0);
+        QCOMPARE(node->text(0), QStringLiteral("10.0.0.2[8080]"));
+        QVERIFY(kind->isExpanded());
+        QCOMPARE(EndpointOf(node), e);
+        QCOMPARE(e->Node, node);
+        QCOMPARE(StateIndex(node), int(ImgDisconnected));
+        QCOMPARE(form.TreeView1->currentItem(), node);
+        QCOMPARE(form.EndpointList().Count(), 1);
+        QCOMPARE(form.EndpointList().Items(0), e);
+        QCOMPARE(e->DataForm->Label1->text(), QStringLiteral("已断开")); // refreshed
+        // Same text twice: both exist side by side.
+        TMySocket *twin = addEndpoint(form, Kinds::TcpClient, NodeText("10.0.0.2", 8080), ImgDisconnected);
+        QCOMPARE(kind->childCount(), 2);
+        QVERIFY(twin != e);
+        QCOMPARE(form.EndpointList().Count(), 2);
+    }
+
+    void selectingANodeBringsItsWindowToFront()
+    {
+        TForm1 form;
+        form.show();
+        form.ShowInfoPanel(false);
+        TMySocket *a = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[1]", ImgUdp);
+        TMySocket *b = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[2]", ImgUdp);
+        QCOMPARE(form.Documents->activeSubWindow(), b->DataForm->Frame());
+        a->RemotePort = 4321;
+        form.TreeView1->setCurrentItem(a->Node);
+        QCOMPARE(form.Documents->activeSubWindow(), a->DataForm->Frame());
+        QCOMPARE(a->DataForm->Label4->text(), QStringLiteral("对方端口:4321"));
+        // A kind node changes nothing in the document area.
+        form.TreeView1->setCurrentItem(form.KindNode(Kinds::TcpServer));
+        QCOMPARE(form.Documents->activeSubWindow(), a->DataForm->Frame());
+        // A window minimised by its close box comes back when its node is selected.
+        form.TreeView1->setCurrentItem(b->Node);
+        b->DataForm->Frame()->close();
+        QVERIFY(b->DataForm->Frame()->isMinimized());
+        form.TreeView1->setCurrentItem(a->Node);
+        form.TreeView1->setCurrentItem(b->Node);
+        QVERIFY(!b->DataForm->Frame()->isMinimized());
+        QCOMPARE(form.Documents->activeSubWindow(), b->DataForm->Frame());
+    }
+
+    void dragOverRules()
+    {
+        TForm1 form;
+        TMySocket *server = addEndpoint(form, Kinds::TcpServer, "127.0.0.1[60000]", ImgListening);
+        TMySocket *client = addEndpoint(form, Kinds::TcpClient, "127.0.0.1[60001]", ImgDisconnected);
+        TMySocket *client2 = addEndpoint(form, Kinds::TcpClient, "127.0.0.1[60002]", ImgDisconnected);
+        TMySocket *sameText = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[60000]", ImgUdp);
+        TMySocket *udp = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[9]", ImgUdp);
+        QTreeWidgetItem *kind = form.KindNode(Kinds::UdpGroup);
+
+        QVERIFY(form.TreeView1DragOver(server->Node, nullptr)); // empty space
+        QVERIFY(!form.TreeView1DragOver(server->Node, server->Node)); // itself
+        QVERIFY(!form.TreeView1DragOver(server->Node, sameText->Node)); // same text, other kind
+        QVERIFY(!form.TreeView1DragOver(server->Node, kind)); // onto a kind node
+        QVERIFY(!form.TreeView1DragOver(kind, server->Node)); // a kind node dragged
+        QVERIFY(!form.TreeView1DragOver(client->Node, client2->Node)); // same kind
+        QVERIFY(form.TreeView1DragOver(server->Node, client->Node)); // server and client
+        QVERIFY(form.TreeView1DragOver(udp->Node, server->Node)); // any two kinds
+    }
+
+    void dropLinksBothWaysAndRelinkingUnlinksTheOldPartner()
+    {
+        TForm1 form;
+        MessageRecorder recorder;
+        TMySocket *server = addEndpoint(form, Kinds::TcpServer, "127.0.0.1[60000]", ImgListening);
+        TMySocket *client = addEndpoint(form, Kinds::TcpClient, "127.0.0.1[60001]", ImgDisconnected);
+        TMySocket *udp = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[9]", ImgUdp);
+
+        form.TreeView1->setCurrentItem(client->Node);
+        form.TreeView1DragDrop(server->Node);
+        QCOMPARE(server->Link, client);
+        QCOMPARE(client->Link, server);
+        QCOMPARE(recorder.messages, QStringList{"监听管道已经建立!"});
+
+        form.TreeView1->setCurrentItem(udp->Node);
+        form.TreeView1DragDrop(server->Node);
+        QCOMPARE(server->Link, udp);
+        QCOMPARE(udp->Link, server);
+        QCOMPARE(client->Link, nullptr); // no longer points at a partner that moved on
+        QCOMPARE(recorder.messages.size(), 2);
+
+        // Nothing under the pointer, or a kind node: nothing happens.
+        form.TreeView1DragDrop(nullptr);
+        form.TreeView1DragDrop(form.KindNode(Kinds::UdpGroup));
+        QCOMPARE(recorder.messages.size(), 2);
+
+        // Removing an endpoint unlinks its partner.
+        form.EndpointList().Remove(udp);
+        QCOMPARE(server->Link, nullptr);
+    }
+
+    void informationPanelLinksOpenTheirPages()
+    {
+        TForm1 form;
+        form.show();
+        MessageRecorder recorder;
+        QTest::mouseClick(form.Panel3->Label1, Qt::LeftButton);
+        QTest::mouseClick(form.Panel3->Image2, Qt::LeftButton);
+        QTest::mouseClick(form.Panel3->Label3, Qt::LeftButton);
+        QCOMPARE(recorder.addresses,
+            QStringList({TInfoPanel::ProductPage1, TInfoPanel::ProductPage2, TInfoPanel::HomePage}));
+        QVERIFY(!form.Panel3->Image1->pixmap().isNull());
+        QCOMPARE(form.Panel3->Image1->cursor().shape(), Qt::PointingHandCursor);
+    }
+
+    void informationPanelCoversTheDocuments()
+    {
+        TForm1 form;
+        form.show();
+        QVERIFY(form.Panel3->isVisible());
+        QVERIFY(!form.Documents->isVisible());
+        form.ShowInfoPanel(false);
+        QVERIFY(!form.Panel3->isVisible());
+        QVERIFY(form.Documents->isVisible());
+        form.ShowInfoPanel(true);
+        QVERIFY(form.Panel3->isVisible());
+    }
+
+    void exitStopsTheEventLoop()
+    {
+        TForm1 form;
+        QEventLoop loop;
+        QTimer::singleShot(0, form.Button8, &QPushButton::click);
+        QTimer::singleShot(5000, &loop, [&] { loop.exit(99); });
+        QCOMPARE(loop.exec(), 0);
+    }
+};
+
+QTEST_MAIN(TstMainWindow)
+#include "tst_mainwindow.moc"

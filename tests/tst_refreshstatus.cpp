@@ -1,0 +1,162 @@
+#include "app/mysocket.h"
+#include "app/refreshstatus.h"
+#include "datapanel/datapanel.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+struct Panel {
+    QString l1, l2, l3, l4, l5, l6, b5, b6;
+    bool b5Visible, b6Visible, b5Enabled, b6Enabled;
+};
+
+Panel read(const TFrmData &w)
+{
+    return {w.Label1->text(), w.Label2->text(), w.Label3->text(), w.Label4->text(), w.Label5->text(),
+        w.Label6->text(), w.Button5->text(), w.Button6->text(), !w.Button5->isHidden(),
+        !w.Button6->isHidden(), w.Button5->isEnabled(), w.Button6->isEnabled()};
+}
+
+} // namespace
+
+class TstRefreshStatus : public QObject {
+    Q_OBJECT
+
+private slots:
+    void panelForEveryKindAndState_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QStringList>("labels"); // Label1..Label6
+        QTest::addColumn<QStringList>("buttons"); // captions of Button5, Button6
+        QTest::addColumn<QString>("visible"); // "56", "6" or ""
+        QTest::addColumn<QString>("enabled"); // which of the visible buttons are enabled
+
+        const QString created = QStringLiteral("2026/12/7 14:05:33");
+        QTest::newRow("server listening")
+            << Kinds::TcpServer << 1
+            << QStringList{"已启动", "Socket服务器创建时间:" + created, "", "", "", "本地端口:60000"}
+            << QStringList{"启动监听", "停止监听"} << "56"
+            << "6";
+        QTest::newRow("server stopped")
+            << Kinds::TcpServer << 0
+            << QStringList{"已停止", "Socket服务器创建时间:" + created, "", "", "", "本地端口:60000"}
+            << QStringList{"启动监听", "停止监听"} << "56"
+            << "5";
+        QTest::newRow("peer connected") << Kinds::TcpServerClient << 1
+                                        << QStringList{"已连接", "Socket创建时间:" + created,
+                                               "对方IP:10.0.0.2", "对方端口:8080", "", "本地端口:60000"}
+                                        << QStringList{"连接", "断开"} << "6"
+                                        << "6";
+        QTest::newRow("client connected") << Kinds::TcpClient << 1
+                                          << QStringList{"已连接", "Socket创建时间:" + created,
+                                                 "对方IP:10.0.0.2", "对方端口:8080", "", "本地端口:60000"}
+                                          << QStringList{"连接", "断开"} << "56"
+                                          << "6";
+        QTest::newRow("client disconnected") << Kinds::TcpClient << 0
+                                             << QStringList{"已断开", "Socket创建时间:" + created,
+                                                    "对方IP:10.0.0.2", "对方端口:8080", "", "本地端口:60000"}
+                                             << QStringList{"连接", "断开"} << "56"
+                                             << "5";
+        QTest::newRow("udp client") << Kinds::UdpClient << 0
+                                    << QStringList{"", "Socket创建时间:" + created, "对方IP:10.0.0.2",
+                                           "对方端口:8080", "", "本地端口:60000"}
+                                    << QStringList{"", ""} << ""
+                                    << "";
+        QTest::newRow("udp server") << Kinds::UdpServer << 0
+                                    << QStringList{"", "Socket创建时间:" + created, "对方IP:10.0.0.2",
+                                           "对方端口:8080", "", "本地端口:60000"}
+                                    << QStringList{"", ""} << ""
+                                    << "";
+        QTest::newRow("udp group") << Kinds::UdpGroup << 0
+                                   << QStringList{"", "Socket创建时间:" + created, "组播地址:224.1.1.1",
+                                          "组播端口:60000", "", ""}
+                                   << QStringList{"", ""} << ""
+                                   << "";
+    }
+    void panelForEveryKindAndState()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, state);
+        QFETCH(QStringList, labels);
+        QFETCH(QStringList, buttons);
+        QFETCH(QString, visible);
+        QFETCH(QString, enabled);
+
+        TFrmData w;
+        TMySocket r;
+        r.Kind = kind;
+        r.State = state;
+        r.CreateTime = QStringLiteral("2026/12/7 14:05:33");
+        r.LocalPort = 60000;
+        r.RemoteIP = QStringLiteral("10.0.0.2");
+        r.RemotePort = 8080;
+        if (kind == Kinds::UdpGroup)
+            r.LocalIP = QStringLiteral("224.1.1.1");
+        r.DataForm = &w;
+
+        for (int pass = 0; pass < 2; ++pass) { // a second refresh changes nothing
+            RefreshStatus(r);
+            const Panel p = read(w);
+            QCOMPARE(QStringList({p.l1, p.l2, p.l3, p.l4, p.l5, p.l6}), labels);
+            QCOMPARE(p.b5Visible, visible.contains(QLatin1Char('5')));
+            QCOMPARE(p.b6Visible, visible.contains(QLatin1Char('6')));
+            if (!visible.isEmpty()) {
+                QCOMPARE(QStringList({p.b5, p.b6}), buttons);
+                QCOMPARE(p.b6Enabled, enabled.contains(QLatin1Char('6')));
+                if (p.b5Visible)
+                    QCOMPARE(p.b5Enabled, enabled.contains(QLatin1Char('5')));
+            }
+            QVERIFY(w.Label2->isHidden());
+        }
+    }
+
+    void unknownStateLeavesStateWordAndButtons()
+    {
+        TFrmData w;
+        TMySocket r;
+        r.Kind = Kinds::TcpClient;
+        r.DataForm = &w;
+        r.State = 1;
+        RefreshStatus(r);
+        r.State = 7;
+        RefreshStatus(r);
+        QCOMPARE(w.Label1->text(), QStringLiteral("已连接"));
+        QVERIFY(!w.Button5->isEnabled());
+        QVERIFY(w.Button6->isEnabled());
+    }
+
+    void negativePortAndEmptyPeerShowAsTheyAre()
+    {
+        TFrmData w;
+        TMySocket r;
+        r.Kind = Kinds::UdpServer;
+        r.DataForm = &w;
+        RefreshStatus(r);
+        QCOMPARE(w.Label3->text(), QStringLiteral("对方IP:"));
+        QCOMPARE(w.Label4->text(), QStringLiteral("对方端口:0"));
+        r.Kind = Kinds::TcpClient;
+        r.LocalPort = -1;
+        RefreshStatus(r);
+        QCOMPARE(w.Label6->text(), QStringLiteral("本地端口:-1"));
+    }
+
+    void otherKindOnlyHidesTheButtons()
+    {
+        TFrmData w;
+        TMySocket r;
+        r.Kind = Kinds::TcpServer;
+        r.DataForm = &w;
+        RefreshStatus(r);
+        r.Kind = QStringLiteral("tcp server"); // comparison is exact
+        RefreshStatus(r);
+        QVERIFY(w.Button5->isHidden() && w.Button6->isHidden());
+        QCOMPARE(w.Label1->text(), QStringLiteral("已停止"));
+    }
+};
+
+QTEST_MAIN(TstRefreshStatus)
+#include "tst_refreshstatus.moc"
