@@ -232,6 +232,29 @@ private slots:
         QVERIFY(clientLog.received == bulk);
     }
 
+    void notificationsComeOncePerCause()
+    {
+        Fd listener = listenOnLoopback();
+        TClientSocket client;
+        int reads = 0;
+        int writes = 0;
+        client.OnRead = [&](QObject *, TCustomWinSocket *) { ++reads; }; // leaves the data waiting
+        client.OnWrite = [&](QObject *, TCustomWinSocket *) { ++writes; };
+        client.SetAddress(Loopback);
+        client.SetPort(localPort(listener.get()));
+        client.Open();
+        QTRY_VERIFY(client.Active());
+        Fd peer = acceptWithin(listener.get());
+        ::send(peer.get(), "abc", 3, 0);
+        QTRY_COMPARE(reads, 1);
+        QTest::qWait(200); // unread data and an idle send side wake nobody
+        QCOMPARE(reads, 1);
+        QCOMPARE(writes, 1);
+        QCOMPARE(client.Connection()->ReceiveString(), QByteArray("abc"));
+        ::send(peer.get(), "def", 3, 0);
+        QTRY_COMPARE(reads, 2);
+    }
+
     void peerCloseDisconnectsAfterTheLastData()
     {
         Fd listener = listenOnLoopback();

@@ -1,7 +1,6 @@
 #include "transport/ScktCompWinSocket.h"
 
 #include "transport/ScktCompLookup.h"
-#include "transport/ScktCompWatch.h"
 
 #include <QMutexLocker>
 
@@ -187,121 +186,40 @@ void TClientWinSocket::Connect(int)
 
 // ---- readiness ------------------------------------------------------------
 
+TSocketWatch *TCustomWinSocket::watch()
+{
+    if (watch_ == nullptr) {
+        watch_ = new TSocketWatch(this);
+        watch_->OnNotification
+            = [this](int handle, int notification, int code) { SocketMessage(handle, notification, code); };
+    }
+    return watch_;
+}
+
 void TCustomWinSocket::SelectNotifications(int mask)
 {
     mask_ = mask;
-    registered_ = true;
-    connectPending_ = (mask & NotifyConnect) != 0 && !connected_;
-    writeWanted_ = false;
-    readDelivered_ = false;
-    closeDelivered_ = false;
-    updateWatch();
+    watch()->Select(socket_, mask, connected_);
 }
 
 void TCustomWinSocket::SetConnected(bool value)
 {
     connected_ = value;
-    updateWatch();
+    if (watch_)
+        watch_->SetConnected(value);
 }
 
 void TCustomWinSocket::ExpectWriteNotification()
 {
-    writeWanted_ = true;
-    updateWatch();
+    watch()->ExpectWrite();
 }
 
 void TCustomWinSocket::Silence()
 {
     eventSink_ = nullptr;
     errorSink_ = nullptr;
-    registered_ = false;
-    updateWatch();
-}
-
-// Which readiness the handle is watched for follows from the notifications
-// registered and from where the connection stands: a connecting handle only
-// for write (its outcome), a connected one for read (data or the close) and,
-// only while a write notification is owed, for write. Watching write all the
-// time would wake the loop for nothing on every pass.
-void TCustomWinSocket::updateWatch()
-{
-    bool read = false;
-    bool write = false;
-    if (registered_ && socket_ != -1 && !closeDelivered_) {
-        if (mask_ & NotifyAccept)
-            read = true;
-        else if (connectPending_)
-            write = true;
-        else if (connected_) {
-            read = !readDelivered_ && (mask_ & (NotifyRead | NotifyClose)) != 0;
-            write = writeWanted_ && (mask_ & NotifyWrite) != 0;
-        }
-    }
-    if (watch_ == nullptr) {
-        if (!read && !write)
-            return;
-        watch_ = new TSocketWatch(this);
-        watch_->OnReadable = [this](int handle) { readable(handle); };
-        watch_->OnWritable = [this](int handle) { writable(handle); };
-    }
-    watch_->Watch(socket_, read, write);
-}
-
-void TCustomWinSocket::readable(int handle)
-{
-    if (mask_ & NotifyAccept) {
-        SocketMessage(handle, NotifyAccept, 0);
-        return;
-    }
-    int pending = 0;
-    if (::ioctl(handle, FIONREAD, &pending) == 0 && pending > 0) {
-        // Like the platform's read notification: the next one comes only
-        // after a receive, so a handler that leaves data alone is not called
-        // in a busy loop.
-        readDelivered_ = true;
-        updateWatch();
-        SocketMessage(handle, NotifyRead, 0);
-        return;
-    }
-    int code = 0;
-    socklen_t size = sizeof code;
-    ::getsockopt(handle, SOL_SOCKET, SO_ERROR, &code, &size);
-    if (code == 0) {
-        char probe;
-        const ssize_t got = ::recv(handle, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
-        if (got > 0) {
-            readDelivered_ = true;
-            updateWatch();
-            SocketMessage(handle, NotifyRead, 0);
-            return;
-        }
-        if (got < 0) {
-            if (wouldBlock(errno))
-                return;
-            code = errno;
-        }
-    }
-    // End of stream or a reset: reported once, whatever the handler does.
-    closeDelivered_ = true;
-    updateWatch();
-    SocketMessage(handle, NotifyClose, code);
-}
-
-void TCustomWinSocket::writable(int handle)
-{
-    if (connectPending_) {
-        connectPending_ = false;
-        int code = 0;
-        socklen_t size = sizeof code;
-        if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, &code, &size) != 0)
-            code = errno;
-        updateWatch();
-        SocketMessage(handle, NotifyConnect, code);
-        return;
-    }
-    writeWanted_ = false;
-    updateWatch();
-    SocketMessage(handle, NotifyWrite, 0);
+    if (watch_)
+        watch_->Release();
 }
 
 // ---- handles --------------------------------------------------------------
@@ -312,7 +230,6 @@ void TCustomWinSocket::replaceHandle(int handle)
     closeHandle();
     socket_ = handle;
     addr_ = emptyAddress();
-    registered_ = false;
 }
 
 // Closes the handle without any event; returns the close error, if any.
@@ -320,10 +237,10 @@ int TCustomWinSocket::closeHandle()
 {
     if (socket_ == -1)
         return 0;
-    registered_ = false;
+    if (watch_)
+        watch_->Release();
     const int handle = socket_;
     socket_ = -1;
-    updateWatch();
     const int code = ::close(handle) == 0 || errno == EINTR ? 0 : errno;
     addr_ = emptyAddress();
     connected_ = false;
@@ -581,10 +498,8 @@ int TCustomWinSocket::ReceiveBuffer(void *Buf, int Count)
         int pending = 0;
         return ::ioctl(socket_, FIONREAD, &pending) == 0 ? pending : 0;
     }
-    if (readDelivered_) {
-        readDelivered_ = false;
-        updateWatch();
-    }
+    if (watch_)
+        watch_->ReceiveMade();
     const ssize_t got = ::recv(socket_, Buf, size_t(qMax(Count, 0)), 0);
     if (got >= 0)
         return int(got);

@@ -2,6 +2,7 @@
 // The connection objects of the TCP components: one non-blocking stream
 // socket each, whose readiness is turned into socket events on the UI thread.
 
+#include "transport/ScktCompWatch.h"
 #include "transport/sysutils.h"
 
 #include <QByteArray>
@@ -17,7 +18,6 @@
 
 class TAsyncLookup;
 struct TLookupResult;
-class TSocketWatch;
 class TCustomWinSocket;
 
 enum TSocketEventKind {
@@ -63,9 +63,6 @@ class TCustomWinSocket : public QObject {
     Q_OBJECT
 
 public:
-    // Notification bits, as registered for a handle.
-    enum : int { NotifyRead = 1, NotifyWrite = 2, NotifyAccept = 8, NotifyConnect = 16, NotifyClose = 32 };
-
     explicit TCustomWinSocket(int ASocket);
     ~TCustomWinSocket() override;
 
@@ -140,22 +137,13 @@ private:
     void finishOpen(bool client, int queueSize);
     void connectNow();
     void listenNow(int queueSize);
-    void updateWatch();
-    void readable(int handle);
-    void writable(int handle);
+    TSocketWatch *watch();
     void closeAfterFailedStart() noexcept;
 
     int socket_ = -1;
     bool connected_ = false;
     sockaddr_in addr_{};
     int mask_ = NotifyRead | NotifyWrite | NotifyConnect | NotifyClose;
-    bool registered_ = false;
-
-    // Readiness bookkeeping for the registered handle.
-    bool connectPending_ = false; // a connect was issued; its outcome comes as write readiness
-    bool writeWanted_ = false; // a send would have blocked, or the handle just connected
-    bool readDelivered_ = false; // a read notification waits for a receive before the next one
-    bool closeDelivered_ = false; // the close was reported; nothing more comes for this handle
 
     LookupState lookupState_ = LookupState::Idle;
     std::uint64_t pendingLookup_ = 0;
@@ -169,7 +157,7 @@ private:
     TSocketErrorEvent errorSink_;
     QRecursiveMutex lock_;
     void *userData_ = nullptr;
-    TSocketWatch *watch_ = nullptr; // child QObject, made on first registration
+    TSocketWatch *watch_ = nullptr; // child QObject, made when first needed
 
     int busy_ = 0;
     bool disconnecting_ = false;
