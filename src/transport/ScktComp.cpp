@@ -1,0 +1,175 @@
+#include "transport/ScktComp.h"
+
+#include <sys/socket.h>
+
+namespace {
+
+void fire(const TSocketNotifyEvent &slot, QObject *sender, TCustomWinSocket *socket)
+{
+    if (!slot)
+        return;
+    const TSocketNotifyEvent handler = slot; // the handler may rebind the slot
+    handler(sender, socket);
+}
+
+} // namespace
+
+// ---- TAbstractSocket ------------------------------------------------------------
+
+TAbstractSocket::TAbstractSocket(QObject *parent)
+    : QObject(parent)
+{
+}
+
+void TAbstractSocket::SetActive(bool Value)
+{
+    // Active itself changes only with the connection's events.
+    if (Value != active_)
+        DoActivate(Value);
+}
+
+void TAbstractSocket::checkInactive(bool changed) const
+{
+    if (changed && active_)
+        throw ESocketError(QStringLiteral("Can't change value while socket is active"));
+}
+
+void TAbstractSocket::SetPort(int Value)
+{
+    checkInactive(Value != port_);
+    port_ = Value;
+}
+
+void TAbstractSocket::SetAddress(const QString &Value)
+{
+    if (Value.compare(address_, Qt::CaseInsensitive) == 0)
+        return;
+    checkInactive(true);
+    address_ = Value;
+}
+
+void TAbstractSocket::SetHost(const QString &Value)
+{
+    if (Value.compare(host_, Qt::CaseInsensitive) == 0)
+        return;
+    checkInactive(true);
+    host_ = Value;
+}
+
+void TAbstractSocket::SetService(const QString &Value)
+{
+    if (Value.compare(service_, Qt::CaseInsensitive) == 0)
+        return;
+    checkInactive(true);
+    service_ = Value;
+}
+
+void TAbstractSocket::Route(TCustomWinSocket &Connection)
+{
+    Connection.SetEventSink(
+        [this](TCustomWinSocket *, TCustomWinSocket *socket, TSocketEventKind kind) { Event(socket, kind); });
+    Connection.SetErrorSink([this](QObject *, TCustomWinSocket *socket, TErrorEvent kind, int &code) {
+        Error(socket, kind, code);
+    });
+}
+
+// ---- TCustomSocket -------------------------------------------------------------
+
+void TCustomSocket::Event(TCustomWinSocket *Socket, TSocketEventKind SocketEvent)
+{
+    switch (SocketEvent) {
+    case evLookup:
+        fire(OnLookup, this, Socket);
+        break;
+    case evConnecting:
+        fire(OnConnecting, this, Socket);
+        break;
+    case evConnect:
+        SetActiveState(true);
+        fire(OnConnect, this, Socket);
+        break;
+    case evDisconnect:
+        SetActiveState(false);
+        fire(OnDisconnect, this, Socket);
+        break;
+    case evListen:
+        SetActiveState(true);
+        fire(OnListen, this, Socket);
+        break;
+    case evAccept:
+        fire(OnAccept, this, Socket);
+        break;
+    case evWrite:
+        fire(OnWrite, this, Socket);
+        break;
+    case evRead:
+        fire(OnRead, this, Socket);
+        break;
+    }
+}
+
+void TCustomSocket::Error(TCustomWinSocket *Socket, TErrorEvent ErrorEvent, int &ErrorCode)
+{
+    if (!OnError)
+        return;
+    const TSocketErrorEvent handler = OnError;
+    handler(this, Socket, ErrorEvent, ErrorCode);
+}
+
+// ---- TClientSocket -------------------------------------------------------------
+
+TClientSocket::TClientSocket(QObject *parent)
+    : TCustomSocket(parent)
+    , connection_(std::make_unique<TClientWinSocket>())
+{
+    Route(*connection_);
+}
+
+TClientSocket::~TClientSocket() = default;
+
+void TClientSocket::DoActivate(bool Value)
+{
+    // Closing while a lookup or connect is under way leaves it running: the
+    // connection object is not connected yet.
+    if (Value) {
+        if (!connection_->IsConnected())
+            connection_->Open(Host(), Address(), Service(), std::uint16_t(Port()), true);
+    } else if (connection_->IsConnected()) {
+        connection_->Close();
+    }
+}
+
+// ---- TCustomServerSocket / TServerSocket -----------------------------------------------
+
+TCustomServerSocket::TCustomServerSocket(QObject *parent)
+    : TCustomSocket(parent)
+    , connection_(std::make_unique<TServerWinSocket>())
+{
+    Route(*connection_);
+}
+
+TCustomServerSocket::~TCustomServerSocket() = default;
+
+void TCustomServerSocket::DoActivate(bool Value)
+{
+    if (Value) {
+        if (!connection_->IsConnected())
+            // The platform's longest queue: with a short one a burst of
+            // connects loses or stalls peers.
+            connection_->Listen(Host(), Address(), Service(), std::uint16_t(Port()), SOMAXCONN);
+    } else if (connection_->IsConnected()) {
+        connection_->Close();
+    }
+}
+
+TServerSocket::TServerSocket(QObject *parent)
+    : TCustomServerSocket(parent)
+    , OnGetSocket(Connection()->OnGetSocket)
+    , OnClientRead(Connection()->OnClientRead)
+    , OnClientWrite(Connection()->OnClientWrite)
+    , OnClientConnect(Connection()->OnClientConnect)
+    , OnClientDisconnect(Connection()->OnClientDisconnect)
+    , OnClientError(Connection()->OnClientError)
+{
+    Connection()->SetThreadCacheSize(10);
+}

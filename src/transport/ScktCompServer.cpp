@@ -1,0 +1,220 @@
+#include "transport/ScktCompServer.h"
+
+#include <QMutexLocker>
+#include <QPointer>
+
+#include <sys/socket.h>
+
+#include <algorithm>
+
+namespace {
+
+class SocketLock {
+public:
+    explicit SocketLock(TCustomWinSocket &socket)
+        : socket_(socket)
+    {
+        socket_.Lock();
+    }
+    ~SocketLock() { socket_.Unlock(); }
+    SocketLock(const SocketLock &) = delete;
+    SocketLock &operator=(const SocketLock &) = delete;
+
+private:
+    TCustomWinSocket &socket_;
+};
+
+void fire(const TSocketNotifyEvent &slot, QObject *sender, TCustomWinSocket *socket)
+{
+    if (!slot)
+        return;
+    const TSocketNotifyEvent handler = slot; // the handler may rebind the slot
+    handler(sender, socket);
+}
+
+} // namespace
+
+// ---- accepted peers -----------------------------------------------------------
+
+TServerClientWinSocket::TServerClientWinSocket(int Socket, TServerWinSocket *ServerWinSocket)
+    : TCustomWinSocket(Socket)
+    , server_(ServerWinSocket)
+{
+    SetEventSink([server = server_](TCustomWinSocket *, TCustomWinSocket *socket, TSocketEventKind kind) {
+        server->clientEvent(socket, kind);
+    });
+    SetErrorSink([server = server_](QObject *, TCustomWinSocket *socket, TErrorEvent kind, int &code) {
+        server->clientError(socket, kind, code);
+    });
+}
+
+void TServerClientWinSocket::start()
+{
+    SelectNotifications(NotifyRead | NotifyWrite | NotifyConnect | NotifyClose);
+    ExpectWriteNotification();
+    if (IsConnected())
+        Event(this, evConnect);
+}
+
+void TServerClientWinSocket::BecameIdle()
+{
+    if (retired_ && server_ != nullptr)
+        server_->requestRelease(this);
+}
+
+// ---- the listening object -------------------------------------------------------
+
+TServerWinSocket::TServerWinSocket()
+    : TCustomWinSocket(-1)
+{
+}
+
+TServerWinSocket::~TServerWinSocket()
+{
+    SetEventSink(nullptr);
+    try {
+        closeConnections();
+        if (IsConnected())
+            TCustomWinSocket::Disconnect(SocketHandle());
+    } catch (...) {
+        // Nothing may leave a destructor; the handles are closed either way.
+    }
+    // A peer whose own handler destroyed the server (through the component)
+    // is still on the stack: it goes on a later pass of the event loop.
+    for (auto &peer : retired_) {
+        if (peer->Busy()) {
+            peer->server_ = nullptr;
+            peer.release()->deleteLater();
+        }
+    }
+}
+
+int TServerWinSocket::ConnectionCount()
+{
+    QMutexLocker locker(&listLock_);
+    return int(connections_.size());
+}
+
+TServerClientWinSocket *TServerWinSocket::ConnectionAt(int Index)
+{
+    QMutexLocker locker(&listLock_);
+    if (Index < 0 || Index >= int(connections_.size()))
+        throw EListError(QStringLiteral("List index out of bounds (%1)").arg(Index));
+    return connections_[size_t(Index)].get();
+}
+
+void TServerWinSocket::Accept(int Socket)
+{
+    if (Socket == -1 || Socket != SocketHandle())
+        return;
+    const int handle = ::accept4(Socket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (handle == -1)
+        return;
+    std::unique_ptr<TServerClientWinSocket> owned;
+    if (OnGetSocket) {
+        const TGetSocketEvent handler = OnGetSocket;
+        handler(this, handle, owned);
+    }
+    if (!owned)
+        owned = std::make_unique<TServerClientWinSocket>(handle, this);
+    TServerClientWinSocket *client = owned.get();
+    {
+        QMutexLocker locker(&listLock_);
+        connections_.push_back(std::move(owned));
+    }
+    client->start();
+    Event(client, evAccept);
+}
+
+// Closing the server: the accepted peers go first, silently (last first),
+// then the listening handle with its own disconnection event.
+void TServerWinSocket::Disconnect(int Socket)
+{
+    SocketLock locker(*this);
+    closeConnections();
+    TCustomWinSocket::Disconnect(Socket);
+}
+
+void TServerWinSocket::closeConnections()
+{
+    QMutexLocker locker(&listLock_);
+    while (!connections_.empty())
+        release(connections_.back().get());
+}
+
+void TServerWinSocket::clientEvent(TCustomWinSocket *Socket, TSocketEventKind SocketEvent)
+{
+    switch (SocketEvent) {
+    case evConnect:
+        fire(OnClientConnect, this, Socket);
+        break;
+    case evDisconnect: {
+        auto *client = static_cast<TServerClientWinSocket *>(Socket);
+        try {
+            fire(OnClientDisconnect, this, Socket);
+        } catch (...) {
+            requestRelease(client);
+            throw;
+        }
+        requestRelease(client);
+        break;
+    }
+    case evWrite:
+        fire(OnClientWrite, this, Socket);
+        break;
+    case evRead:
+        fire(OnClientRead, this, Socket);
+        break;
+    default:
+        break;
+    }
+}
+
+void TServerWinSocket::clientError(TCustomWinSocket *Socket, TErrorEvent ErrorEvent, int &ErrorCode)
+{
+    if (!OnClientError)
+        return;
+    const TSocketErrorEvent handler = OnClientError;
+    handler(this, Socket, ErrorEvent, ErrorCode);
+}
+
+// Deferred destruction: the peer stays listed (closed) until the event loop
+// comes round again; if the server destroys it first, the request lapses.
+void TServerWinSocket::requestRelease(TServerClientWinSocket *client)
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this, peer = QPointer<TServerClientWinSocket>(client)] {
+            Guarded([&] {
+                if (peer)
+                    release(peer);
+            });
+        },
+        Qt::QueuedConnection);
+}
+
+// Destroys a peer, unless one of its own events is being handled: then it
+// leaves the list at once, falls silent, and goes when that event returns.
+void TServerWinSocket::release(TServerClientWinSocket *client)
+{
+    QMutexLocker locker(&listLock_);
+    std::unique_ptr<TServerClientWinSocket> owned;
+    for (auto *list : {&connections_, &retired_}) {
+        const auto found = std::find_if(
+            list->begin(), list->end(), [client](const auto &entry) { return entry.get() == client; });
+        if (found != list->end()) {
+            owned = std::move(*found);
+            list->erase(found);
+            break;
+        }
+    }
+    if (!owned)
+        return;
+    if (client->Busy()) {
+        client->Silence();
+        client->retired_ = true;
+        retired_.push_back(std::move(owned));
+        return;
+    }
+    owned.reset();
+}

@@ -1,0 +1,181 @@
+#pragma once
+// The connection objects of the TCP components: one non-blocking stream
+// socket each, whose readiness is turned into socket events on the UI thread.
+
+#include "transport/ScktCompWatch.h"
+#include "transport/sysutils.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QRecursiveMutex>
+#include <QString>
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class TAsyncLookup;
+struct TLookupResult;
+class TCustomWinSocket;
+
+enum TSocketEventKind {
+    evLookup,
+    evConnecting,
+    evConnect,
+    evDisconnect,
+    evListen,
+    evAccept,
+    evWrite,
+    evRead
+};
+enum TErrorEvent { errGeneral, errSend, errReceive, errConnect, errDisconnect, errAccept, errLookup };
+enum TClientType { ctNonBlocking, ctBlocking };
+enum TServerType { stNonBlocking, stThreadBlocking };
+
+// Sender is the component, or for the client events of a server the
+// server's listening connection object.
+using TSocketNotifyEvent = std::function<void(QObject *Sender, TCustomWinSocket *Socket)>;
+using TSocketErrorEvent
+    = std::function<void(QObject *Sender, TCustomWinSocket *Socket, TErrorEvent ErrorEvent, int &ErrorCode)>;
+using TSocketEventEvent
+    = std::function<void(TCustomWinSocket *Sender, TCustomWinSocket *Socket, TSocketEventKind SocketEvent)>;
+
+class ESocketError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// The error code reported when a client has neither a host nor an address.
+inline constexpr int NoAddressErrorCode = 1110;
+
+// "Windows socket error: <text> (<code>), on API '<api>'"
+[[nodiscard]] QString SocketErrorMessage(int code, const char *api);
+
+// Base of every connection object.
+//
+// Ownership and threading: owns its socket handle, its readiness watch, its
+// lock and any pending lookup. Owned by its component, or, for an accepted
+// peer, by the server object that accepted it. UI thread only; the lock is
+// re-entrant so event handlers may call back into the same object.
+class TCustomWinSocket : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TCustomWinSocket(int ASocket);
+    ~TCustomWinSocket() override;
+
+    // Connects (Client) or listens; used by the components' activation.
+    void Open(
+        const QString &Name, const QString &Address, const QString &Service, std::uint16_t Port, bool Client);
+    void Listen(const QString &Name, const QString &Address, const QString &Service, std::uint16_t Port,
+        int QueueSize);
+    void Close();
+
+    int SendBuffer(const void *Buf, int Count);
+    int SendString(const QByteArray &S);
+    int ReceiveBuffer(void *Buf, int Count);
+    QByteArray ReceiveString();
+
+    [[nodiscard]] int QueryLocalPort();
+    [[nodiscard]] QString QueryRemoteAddress();
+    [[nodiscard]] int QueryRemotePort();
+
+    [[nodiscard]] int SocketHandle() const { return socket_; }
+    [[nodiscard]] bool IsConnected() const { return connected_; }
+    [[nodiscard]] int NotificationMask() const { return mask_; }
+
+    [[nodiscard]] void *UserData() const { return userData_; }
+    void SetUserData(void *Value) { userData_ = Value; }
+    [[nodiscard]] TSocketErrorEvent ErrorSink() const { return errorSink_; }
+    void SetErrorSink(TSocketErrorEvent Value) { errorSink_ = std::move(Value); }
+    [[nodiscard]] TSocketEventEvent EventSink() const { return eventSink_; }
+    void SetEventSink(TSocketEventEvent Value) { eventSink_ = std::move(Value); }
+
+    void Lock() { lock_.lock(); }
+    void Unlock() { lock_.unlock(); }
+
+protected:
+    // One per kind of notification, each for the handle it was raised for.
+    virtual void Accept(int Socket);
+    virtual void Connect(int Socket);
+    virtual void Disconnect(int Socket);
+    virtual void Read(int Socket);
+    virtual void Write(int Socket);
+
+    void Event(TCustomWinSocket *Socket, TSocketEventKind SocketEvent);
+    void Error(TCustomWinSocket *Socket, TErrorEvent ErrorEvent, int &ErrorCode);
+
+    // Handles one readiness notification; ErrorCode 0 means none.
+    void SocketMessage(int Socket, int Notification, int ErrorCode);
+
+    // Registers the current handle for the notifications in mask.
+    void SelectNotifications(int mask);
+    void SetConnected(bool value);
+    // A freshly connected handle can take data: one write notification.
+    void ExpectWriteNotification();
+
+    // True while one of this object's events is being handled.
+    [[nodiscard]] bool Busy() const { return busy_ > 0; }
+    // Called when the last running event of this object has returned.
+    virtual void BecameIdle() { }
+    // No more events or notifications from this object.
+    void Silence();
+
+private:
+    friend class TServerWinSocket; // retires and silences the peers it accepted
+
+    enum class LookupState { Idle, Address, Service };
+
+    void replaceHandle(int handle);
+    int closeHandle();
+    void cancelLookup();
+    void startLookup(bool host, const QString &name);
+    void lookupComplete(std::uint64_t id, const TLookupResult &result);
+    void continueWithService(const QString &service, std::uint16_t port, bool client, int queueSize);
+    void finishOpen(bool client, int queueSize);
+    void connectNow();
+    void listenNow(int queueSize);
+    TSocketWatch *watch();
+    void closeAfterFailedStart() noexcept;
+
+    int socket_ = -1;
+    bool connected_ = false;
+    sockaddr_in addr_{};
+    int mask_ = NotifyRead | NotifyWrite | NotifyConnect | NotifyClose;
+
+    LookupState lookupState_ = LookupState::Idle;
+    std::uint64_t pendingLookup_ = 0;
+    std::shared_ptr<TAsyncLookup> lookup_;
+    QString lookupService_;
+    std::uint16_t lookupPort_ = 0;
+    bool lookupClient_ = false;
+    int lookupQueueSize_ = 0;
+
+    TSocketEventEvent eventSink_;
+    TSocketErrorEvent errorSink_;
+    QRecursiveMutex lock_;
+    void *userData_ = nullptr;
+    TSocketWatch *watch_ = nullptr; // child QObject, made when first needed
+
+    int busy_ = 0;
+    bool disconnecting_ = false;
+};
+
+// The connection object of a client component.
+//
+// Ownership and threading: as TCustomWinSocket; owned by its TClientSocket.
+class TClientWinSocket : public TCustomWinSocket {
+    Q_OBJECT
+
+public:
+    TClientWinSocket()
+        : TCustomWinSocket(-1)
+    {
+    }
+    [[nodiscard]] TClientType ClientType() const { return ctNonBlocking; }
+
+protected:
+    void Connect(int Socket) override;
+};
