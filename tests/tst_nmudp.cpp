@@ -268,31 +268,19 @@ private slots:
     }
 
     // Only inside a private network namespace: there the name cannot reach a resolver.
-    void unresolvableNameFailsFast()
+    void unresolvableNameFailsFastAfterOneRetryWhenHandled()
     {
         if (qEnvironmentVariable("PW_NETNS") != QLatin1String("1"))
             QSKIP("needs a private network namespace (tests/netns-run)");
         Udp u(new TNMUDP);
         u->SetLocalPort(freePort());
-        u->SetRemoteHost(QStringLiteral("no-such-host.invalid"));
+        u->SetRemoteHost(
+            QString(200, QLatin1Char('a')) + QStringLiteral(".invalid")); // longer than 127: whole
         u->SetRemotePort(9);
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(sendError(*u, "x"), QStringLiteral("Host Lookup Canceled"));
         QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
-        QString longName = QString(200, QLatin1Char('a')) + QStringLiteral(".invalid");
-        u->SetRemoteHost(longName);
-        QCOMPARE(sendError(*u, "x"), QStringLiteral("Host Lookup Canceled"));
-    }
-
-    void hostLookupIsRetriedOnceWhenHandled()
-    {
-        if (qEnvironmentVariable("PW_NETNS") != QLatin1String("1"))
-            QSKIP("needs a private network namespace (tests/netns-run)");
-        Udp u(new TNMUDP);
-        u->SetLocalPort(freePort());
-        u->SetRemoteHost(QStringLiteral("no-such-host.invalid"));
-        u->SetRemotePort(9);
         int asked = 0;
         u->OnInvalidHost = [&](bool &handled) { ++asked, handled = true; };
         QCOMPARE(sendError(*u, "x"), QStringLiteral("Host Lookup Canceled"));

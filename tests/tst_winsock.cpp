@@ -169,15 +169,17 @@ private slots:
         sendTo(sender, port, "2");
         QTRY_COMPARE(first.lParams.size(), 1);
 
+        // A socket that reuses the number and is read without any registration
+        // of its own must not wake the old window.
         int reusedPort = 0;
         const SOCKET reused = boundSocket(reusedPort);
         QCOMPARE(reused, s); // the lowest free number comes back
-        Window second;
-        QCOMPARE(WSAAsyncSelect(reused, &second, GroupReadMessage, FD_READ), 0);
         sendTo(sender, reusedPort, "3");
-        QTRY_COMPARE(second.lParams.size(), 1);
+        QCOMPARE(receive(reused), QByteArray("3"));
+        sendTo(sender, reusedPort, "4");
         spinEvents();
         QCOMPARE(first.lParams.size(), 1);
+        QCOMPARE(receive(reused), QByteArray("4"));
         closesocket(reused);
         closesocket(sender);
     }
@@ -260,41 +262,12 @@ private slots:
         std::thread([&] { otherThread = WSAGetLastError(); }).join();
         QCOMPARE(otherThread, 0);
         QCOMPARE(WSAGetLastError(), WSAEADDRINUSE);
+        QCOMPARE(
+            winsock::setsockopt(s, WS_IPPROTO_IP, IP_ADD_MEMBERSHIP, "", 0), SOCKET_ERROR); // Linux's number
+        QCOMPARE(WSAGetLastError(), WSAENOPROTOOPT);
         QCOMPARE(closesocket(s), 0);
         QCOMPARE(WSAGetLastError(), 0);
         closesocket(holder);
-    }
-
-    void setsockoptTranslatesWinsockOptionNumbers()
-    {
-        const SOCKET s = winsock::socket(AF_INET, SOCK_DGRAM, 0);
-        const int on = 1;
-        const auto value = reinterpret_cast<const char *>(&on);
-        int flag = 0;
-        socklen_t length = sizeof flag;
-        QCOMPARE(winsock::setsockopt(s, WS_SOL_SOCKET, WS_SO_BROADCAST, value, sizeof on), 0);
-        ::getsockopt(s, SOL_SOCKET, SO_BROADCAST, &flag, &length);
-        QCOMPARE(flag, 1);
-        QCOMPARE(winsock::setsockopt(s, WS_SOL_SOCKET, WS_SO_REUSEADDR, value, sizeof on), 0);
-        ::getsockopt(s, SOL_SOCKET, SO_REUSEADDR, &flag, &length);
-        QCOMPARE(flag, 1);
-
-        linger l{};
-        length = sizeof l;
-        const int off = 0;
-        QCOMPARE(
-            winsock::setsockopt(s, WS_SOL_SOCKET, WS_SO_DONTLINGER, reinterpret_cast<const char *>(&off), 4),
-            0);
-        ::getsockopt(s, SOL_SOCKET, SO_LINGER, &l, &length);
-        QCOMPARE(l.l_onoff, 1);
-        QCOMPARE(winsock::setsockopt(s, WS_SOL_SOCKET, WS_SO_DONTLINGER, "TRUE", 4), 0);
-        ::getsockopt(s, SOL_SOCKET, SO_LINGER, &l, &length);
-        QCOMPARE(l.l_onoff, 0);
-
-        QCOMPARE(
-            winsock::setsockopt(s, WS_IPPROTO_IP, 35, value, sizeof on), SOCKET_ERROR); // Linux's own number
-        QCOMPARE(WSAGetLastError(), WSAENOPROTOOPT);
-        closesocket(s);
     }
 
     // Only inside a private network namespace (netns-run), where 224.0.0.0/4 goes to lo.
