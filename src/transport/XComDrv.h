@@ -1,0 +1,328 @@
+#pragma once
+// Serial port component: one serial device opened as a non-blocking terminal,
+// its line settings, queue sizes and time-outs, a monitoring thread that
+// reports arriving data as device events, and writing and reading with time
+// limits.
+//
+// Device names: "COMn" in any letter case names /dev/ttyS(n-1); any other name
+// is a device path. Tests redirect names with SetDevicePathResolver.
+
+#include "transport/XComDrvDevice.h"
+#include "transport/sysutils.h"
+
+#include <QByteArray>
+#include <QFlags>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// Raised by the serial component; DeviceErrorCode tells which failure.
+class EDeviceError : public Exception {
+public:
+    EDeviceError(const QString &message, int code)
+        : Exception(message)
+        , code_(code)
+    {
+    }
+    [[nodiscard]] int DeviceErrorCode() const noexcept { return code_; }
+
+private:
+    int code_;
+};
+
+enum TBaudRate {
+    br110,
+    br300,
+    br600,
+    br1200,
+    br2400,
+    br4800,
+    br9600,
+    br14400,
+    br19200,
+    br38400,
+    br56000,
+    br57600,
+    br115200,
+    br128000,
+    br256000,
+    brCustom
+};
+enum TDataBits { db4, db5, db6, db7, db8 };
+enum TParity { paNone, paOdd, paEven, paMark, paSpace };
+enum TStopBits { sb1, sb1p5, sb2 };
+enum TFlowControl { fcNone, fcRtsCts, fcDtrDsr, fcSoftware, fcCustom };
+
+enum TRTSSetting { fsCTSOut = 0x1, fsRTSEnabled = 0x2, fsRTSHandshake = 0x4 };
+Q_DECLARE_FLAGS(TRTSSettings, TRTSSetting)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TRTSSettings)
+
+enum TDTRSetting { fsDSROut = 0x1, fsDTREnabled = 0x2, fsDTRHandshake = 0x4 };
+Q_DECLARE_FLAGS(TDTRSettings, TDTRSetting)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TDTRSettings)
+
+enum TXOnXOffSetting { fsInX = 0x1, fsOutX = 0x2 };
+Q_DECLARE_FLAGS(TXOnXOffSettings, TXOnXOffSetting)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TXOnXOffSettings)
+
+enum TCommOption {
+    coAbortOnError = 0x01,
+    coDiscardNull = 0x02,
+    coDSRSensitivity = 0x04,
+    coErrorChar = 0x08,
+    coParityCheck = 0x10,
+    coTXContinueOnXOff = 0x20,
+    coLeaveDTROpen = 0x40
+};
+Q_DECLARE_FLAGS(TCommOptions, TCommOption)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TCommOptions)
+
+// Member i is device event bit 2^i, so a set converts to the event mask as is.
+enum TDeviceEvent {
+    deChar = 0x0001,
+    deFlag = 0x0002,
+    deOutEmpty = 0x0004,
+    deCTS = 0x0008,
+    deDSR = 0x0010,
+    deRLSD = 0x0020,
+    deBreak = 0x0040,
+    deError = 0x0080,
+    deRing = 0x0100,
+    dePrintError = 0x0200,
+    deIn80Full = 0x0400,
+    deProv1 = 0x0800,
+    deProv2 = 0x1000
+};
+Q_DECLARE_FLAGS(TDeviceEvents, TDeviceEvent)
+Q_DECLARE_OPERATORS_FOR_FLAGS(TDeviceEvents)
+
+// The bit rate a TBaudRate names; 0 for brCustom.
+[[nodiscard]] std::uint32_t BaudRateValue(TBaudRate rate);
+
+class TCustomComm;
+
+// Queue sizes and the time limits of ReadString/WriteString. Owned by its
+// component; UI thread only.
+class TCommBuffers {
+public:
+    explicit TCommBuffers(TCustomComm &owner)
+        : owner_(owner)
+    {
+    }
+    [[nodiscard]] int InputSize() const { return inputSize_; }
+    [[nodiscard]] int OutputSize() const { return outputSize_; }
+    [[nodiscard]] int InputTimeout() const { return inputTimeout_; }
+    [[nodiscard]] int OutputTimeout() const { return outputTimeout_; }
+    void SetInputSize(int value);
+    void SetOutputSize(int value);
+    void SetInputTimeout(int value) { inputTimeout_ = std::uint16_t(value); }
+    void SetOutputTimeout(int value) { outputTimeout_ = std::uint16_t(value); }
+
+private:
+    TCustomComm &owner_;
+    std::uint16_t inputSize_ = 2048;
+    std::uint16_t outputSize_ = 2048;
+    std::uint16_t inputTimeout_ = 500;
+    std::uint16_t outputTimeout_ = 500;
+};
+
+// Character size, parity and stop bits. Owned by its component; UI thread only.
+class TCommDataControl {
+public:
+    explicit TCommDataControl(TCustomComm &owner)
+        : owner_(owner)
+    {
+    }
+    [[nodiscard]] TDataBits DataBits() const { return dataBits_; }
+    [[nodiscard]] TParity Parity() const { return parity_; }
+    [[nodiscard]] TStopBits StopBits() const { return stopBits_; }
+    void SetDataBits(TDataBits value);
+    void SetParity(TParity value);
+    void SetStopBits(TStopBits value);
+
+private:
+    TCustomComm &owner_;
+    TDataBits dataBits_ = db8;
+    TParity parity_ = paNone;
+    TStopBits stopBits_ = sb1;
+};
+
+// Flow-control and event characters. Owned by its component; UI thread only.
+class TCommEventChars {
+public:
+    explicit TCommEventChars(TCustomComm &owner)
+        : owner_(owner)
+    {
+    }
+    [[nodiscard]] char XonChar() const { return xon_; }
+    [[nodiscard]] char XoffChar() const { return xoff_; }
+    [[nodiscard]] char EofChar() const { return eof_; }
+    [[nodiscard]] char ErrorChar() const { return error_; }
+    [[nodiscard]] char EventChar() const { return event_; }
+    void SetXonChar(char value) { set(xon_, value); }
+    void SetXoffChar(char value) { set(xoff_, value); }
+    void SetEofChar(char value) { set(eof_, value); }
+    void SetErrorChar(char value) { set(error_, value); }
+    void SetEventChar(char value) { set(event_, value); }
+
+private:
+    void set(char &field, char value);
+
+    TCustomComm &owner_;
+    char xon_ = 0x11;
+    char xoff_ = 0x13;
+    char eof_ = 0;
+    char error_ = 0;
+    char event_ = 0x0A;
+};
+
+// Driver time-outs in milliseconds. The write pair bounds how long one write
+// piece may wait for the device (never more than a second); the read values
+// are kept for the program, reads take only what is queued. Owned by its
+// component; UI thread only.
+class TCommTimeoutsEx {
+public:
+    explicit TCommTimeoutsEx(TCustomComm &owner)
+        : owner_(owner)
+    {
+    }
+    [[nodiscard]] std::uint32_t ReadInterval() const { return values_[0]; }
+    [[nodiscard]] std::uint32_t ReadMultiplier() const { return values_[1]; }
+    [[nodiscard]] std::uint32_t ReadConstant() const { return values_[2]; }
+    [[nodiscard]] std::uint32_t WriteMultiplier() const { return values_[3]; }
+    [[nodiscard]] std::uint32_t WriteConstant() const { return values_[4]; }
+    void SetReadInterval(std::uint32_t value) { set(0, value); }
+    void SetReadMultiplier(std::uint32_t value) { set(1, value); }
+    void SetReadConstant(std::uint32_t value) { set(2, value); }
+    void SetWriteMultiplier(std::uint32_t value) { set(3, value); }
+    void SetWriteConstant(std::uint32_t value) { set(4, value); }
+
+private:
+    void set(int index, std::uint32_t value);
+
+    TCustomComm &owner_;
+    std::uint32_t values_[5] = {1, 0, 1, 0, 1};
+};
+
+class TCommEventThread;
+
+// Ownership: owns its sub-objects, the device fd while open and the monitoring
+// thread. Lives on the thread that created it (the UI thread): every property,
+// operation and event is used there. OnData and OnCommEvent run there too when
+// Synchronize is true (the default); with Synchronize false they run on the
+// monitoring thread. Never delete it from inside one of its handlers: use
+// deleteLater().
+class TCustomComm : public QObject {
+    Q_OBJECT
+
+public:
+    using DevicePathResolver = std::function<QString(const QString &deviceName)>;
+
+    explicit TCustomComm(QObject *parent = nullptr);
+    ~TCustomComm() override;
+
+    // "COMn" (any case, n >= 1) -> /dev/ttyS(n-1); anything else unchanged.
+    [[nodiscard]] static QString DefaultDevicePath(const QString &deviceName);
+    // Replaces the name-to-device mapping (tests point names at
+    // pseudo-terminals); returns the previous one. An empty function restores
+    // DefaultDevicePath.
+    static DevicePathResolver SetDevicePathResolver(DevicePathResolver resolver);
+
+    [[nodiscard]] TBaudRate BaudRate();
+    void SetBaudRate(TBaudRate value);
+    [[nodiscard]] std::uint32_t BaudValue();
+    void SetBaudValue(std::uint32_t value);
+    [[nodiscard]] TCommBuffers &Buffers() { return buffers_; }
+    [[nodiscard]] TCommDataControl &DataControl() { return dataControl_; }
+    [[nodiscard]] const QString &DeviceName() const { return deviceName_; }
+    void SetDeviceName(const QString &value);
+    [[nodiscard]] TDTRSettings DTRSettings();
+    void SetDTRSettings(TDTRSettings value);
+    [[nodiscard]] TCommEventChars &EventChars() { return eventChars_; }
+    [[nodiscard]] TDeviceEvents MonitorEvents() const { return monitorEvents_; }
+    void SetMonitorEvents(TDeviceEvents value) { monitorEvents_ = value; }
+    [[nodiscard]] TFlowControl FlowControl() const { return flowControl_; }
+    void SetFlowControl(TFlowControl value);
+    [[nodiscard]] TCommOptions Options() const { return options_; }
+    void SetOptions(TCommOptions value);
+    [[nodiscard]] TRTSSettings RTSSettings();
+    void SetRTSSettings(TRTSSettings value);
+    [[nodiscard]] bool Synchronize() const { return synchronize_; }
+    void SetSynchronize(bool value);
+    [[nodiscard]] TCommTimeoutsEx &Timeouts() { return timeouts_; }
+    [[nodiscard]] TXOnXOffSettings XOnXOffSettings();
+    void SetXOnXOffSettings(TXOnXOffSettings value);
+
+    // False, with nothing raised, when the device cannot be opened.
+    virtual bool Open();
+    virtual void Close();
+    [[nodiscard]] virtual int LockState() const;
+    [[nodiscard]] bool IsOpen() const { return fd_ >= 0; }
+
+    bool WriteString(const QByteArray &data);
+    int WriteData(const char *data, int count, int limitMs);
+    bool ReadString(QByteArray &data);
+    int ReadData(char *buffer, int count, int limitMs);
+    [[nodiscard]] int QueuedInput();
+    [[nodiscard]] int QueuedOutput();
+
+    std::function<void(QObject *Sender, TDeviceEvents Events)> OnCommEvent;
+    std::function<void(QObject *Sender, int Received)> OnData;
+    std::function<void(QObject *Sender)> OnRead;
+    std::function<void(QObject *Sender)> OnSend;
+
+protected:
+    void DispatchDeviceEvents(TDeviceEvents events);
+
+private:
+    friend class TCommBuffers;
+    friend class TCommDataControl;
+    friend class TCommEventChars;
+    friend class TCommTimeoutsEx;
+
+    void ApplyLineSettings();
+    void ApplyBuffers();
+    void ApplyTimeouts() { }
+    void ApplyFlowControlTable();
+    void LeaveDtrOpenRule();
+    void CloseDevice();
+    void CheckOpen() const;
+    // How long one write piece of size bytes may wait for the device.
+    [[nodiscard]] int PieceWaitMs(int size) const;
+    // Writes what the device takes of one piece within waitMs; -1 when the
+    // device failed.
+    int WritePiece(const char *data, int size, int waitMs);
+
+    int fd_ = -1;
+    TBaudRate baudRate_ = br9600;
+    std::uint32_t baudValue_ = 9600;
+    TCommBuffers buffers_{*this};
+    TCommDataControl dataControl_{*this};
+    QString deviceName_ = QStringLiteral("COM2");
+    TDTRSettings dtrSettings_;
+    TCommEventChars eventChars_{*this};
+    TDeviceEvents monitorEvents_ = deChar | deFlag | deOutEmpty;
+    TFlowControl flowControl_ = fcNone;
+    TCommOptions options_;
+    TRTSSettings rtsSettings_;
+    bool synchronize_ = true;
+    TCommTimeoutsEx timeouts_{*this};
+    TXOnXOffSettings xonXoffSettings_;
+    std::unique_ptr<TCommEventThread> thread_;
+    int lockFlags_ = 0;
+    bool closing_ = false;
+    std::atomic<bool> destroying_{false};
+    comm_device::SavedAttributes saved_;
+};
+
+// The component as the program places it on a form.
+class TXComm : public TCustomComm {
+    Q_OBJECT
+
+public:
+    using TCustomComm::TCustomComm;
+};
