@@ -26,8 +26,8 @@ enum DeviceErrorCodes {
     kReadFailed = 10,
 };
 
-constexpr int kSendLock = 0x1;
-constexpr int kReadLock = 0x2;
+constexpr int kSendLockBit = 0x1;
+constexpr int kReadLockBit = 0x2;
 // A write piece never waits longer than this for the device.
 constexpr int kPieceWaitCapMs = 1000;
 // Pause while a write finds the output queue full or a read finds nothing yet.
@@ -446,7 +446,7 @@ void TCustomComm::CloseDevice()
 
 int TCustomComm::LockState() const
 {
-    return IsOpen() ? lockFlags_ : kSendLock | kReadLock;
+    return IsOpen() ? lockFlags_ : kSendLockBit | kReadLockBit;
 }
 
 void TCustomComm::CheckOpen() const
@@ -527,8 +527,8 @@ int TCustomComm::WritePiece(const char *data, int size, int waitMs)
 int TCustomComm::WriteData(const char *data, int count, int limitMs)
 {
     CheckOpen();
-    if (lockFlags_ & kSendLock)
-        fail("Device locked. Cannot perform send operations.", kSendLock);
+    if (lockFlags_ & kSendLockBit)
+        fail("Device locked. Cannot perform send operations.", kSendLocked);
     if (count <= 0)
         return 0;
 
@@ -550,12 +550,12 @@ int TCustomComm::WriteData(const char *data, int count, int limitMs)
                 break;
             if (written > 0) {
                 total += written;
-                lockFlags_ |= kSendLock;
+                lockFlags_ |= kSendLockBit;
                 if (OnSend)
                     OnSend(this);
                 if (!self)
                     break;
-                lockFlags_ &= ~kSendLock;
+                lockFlags_ &= ~kSendLockBit;
                 if (!IsOpen())
                     break;
                 continue;
@@ -582,8 +582,8 @@ bool TCustomComm::ReadString(QByteArray &data)
 int TCustomComm::ReadData(char *buffer, int count, int limitMs)
 {
     CheckOpen();
-    if (lockFlags_ & kReadLock)
-        fail("Device locked. Cannot perform read operations.", kReadLock);
+    if (lockFlags_ & kReadLockBit)
+        fail("Device locked. Cannot perform read operations.", kReadLocked);
     if (count <= 0)
         return 0;
 
@@ -605,12 +605,12 @@ int TCustomComm::ReadData(char *buffer, int count, int limitMs)
                     kReadFailed);
             }
             total += read;
-            lockFlags_ |= kReadLock;
+            lockFlags_ |= kReadLockBit;
             if (read > 0 && OnRead)
                 OnRead(this);
             if (!self)
                 break;
-            lockFlags_ &= ~kReadLock;
+            lockFlags_ &= ~kReadLockBit;
             if (!IsOpen())
                 break;
         }
