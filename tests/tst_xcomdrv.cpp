@@ -833,6 +833,25 @@ private slots:
         QCOMPARE(outEmpty, 8);
     }
 
+    void throwingHandlerReleasesItsLock()
+    {
+        TXComm comm;
+        comm.SetDeviceName(kPtyName);
+        comm.OnSend = [](QObject *) { throw Exception(QStringLiteral("send handler failed")); };
+        comm.OnRead = [](QObject *) { throw Exception(QStringLiteral("read handler failed")); };
+        QVERIFY(comm.Open());
+        QVERIFY_THROWS_EXCEPTION(Exception, comm.WriteData("a", 1, 100));
+        QCOMPARE(comm.LockState(), 0);
+        pty->send("b");
+        QTRY_COMPARE_WITH_TIMEOUT(comm.QueuedInput(), 1, 5000);
+        char c;
+        QVERIFY_THROWS_EXCEPTION(Exception, comm.ReadData(&c, 1, 100));
+        QCOMPARE(comm.LockState(), 0);
+        comm.OnSend = nullptr;
+        QVERIFY(comm.WriteString("c"));
+        QCOMPARE(pty->receive(2), QByteArray("ac"));
+    }
+
     void readLockGuardsTheReadHandler()
     {
         TXComm comm;

@@ -44,11 +44,6 @@ TCustomComm::DevicePathResolver &resolver()
     return current;
 }
 
-int clampQueueSize(int value)
-{
-    return std::clamp(value, 128, 4096);
-}
-
 } // namespace
 
 std::uint32_t BaudRateValue(TBaudRate rate)
@@ -56,66 +51,6 @@ std::uint32_t BaudRateValue(TBaudRate rate)
     static constexpr std::uint32_t rates[]
         = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
     return rate >= br110 && rate < brCustom ? rates[rate] : 0;
-}
-
-// --- sub-objects -------------------------------------------------------------
-
-void TCommBuffers::SetInputSize(int value)
-{
-    value = clampQueueSize(value);
-    if (value == inputSize_)
-        return;
-    inputSize_ = std::uint16_t(value);
-    owner_.ApplyBuffers();
-}
-
-void TCommBuffers::SetOutputSize(int value)
-{
-    value = clampQueueSize(value);
-    if (value == outputSize_)
-        return;
-    outputSize_ = std::uint16_t(value);
-    owner_.ApplyBuffers();
-}
-
-void TCommDataControl::SetDataBits(TDataBits value)
-{
-    if (value == dataBits_)
-        return;
-    dataBits_ = value;
-    owner_.ApplyLineSettings();
-}
-
-void TCommDataControl::SetParity(TParity value)
-{
-    if (value == parity_)
-        return;
-    parity_ = value;
-    owner_.ApplyLineSettings();
-}
-
-void TCommDataControl::SetStopBits(TStopBits value)
-{
-    if (value == stopBits_)
-        return;
-    stopBits_ = value;
-    owner_.ApplyLineSettings();
-}
-
-void TCommEventChars::set(char &field, char value)
-{
-    if (field == value)
-        return;
-    field = value;
-    owner_.ApplyLineSettings();
-}
-
-void TCommTimeoutsEx::set(int index, std::uint32_t value)
-{
-    if (values_[index] == value)
-        return;
-    values_[index] = value;
-    owner_.ApplyTimeouts();
 }
 
 // --- component ---------------------------------------------------------------
@@ -436,8 +371,11 @@ void TCustomComm::Close()
 void TCustomComm::CloseDevice()
 {
     // Stopping cancels a hand-over the UI thread has not served yet, so the
-    // thread can end without waiting for this (the UI) thread.
+    // thread can end without waiting for this (the UI) thread. The thread
+    // object stays in place until the thread has ended: an unsynchronised
+    // dispatch may still ask it for the queue count.
     closing_ = true;
+    thread_->Stop();
     thread_.reset();
     comm_device::CloseDevice(fd_, saved_, options_ & coLeaveDTROpen);
     fd_ = -1;
@@ -482,6 +420,27 @@ void TCustomComm::DispatchDeviceEvents(TDeviceEvents events)
     const TDeviceEvents monitored = events & monitorEvents_;
     if (monitored && OnCommEvent)
         OnCommEvent(this, monitored);
+}
+
+bool TCustomComm::RunLocked(int lockBit, const std::function<void(QObject *)> &handler)
+{
+    if (!handler)
+        return true;
+    QPointer<TCustomComm> self(this);
+    lockFlags_ |= lockBit;
+    // The bit must not outlive a handler that throws, or the port would refuse
+    // that direction until it is reopened.
+    try {
+        handler(this);
+    } catch (...) {
+        if (self)
+            lockFlags_ &= ~lockBit;
+        throw;
+    }
+    if (!self)
+        return false;
+    lockFlags_ &= ~lockBit;
+    return true;
 }
 
 // --- writing -----------------------------------------------------------------
@@ -550,13 +509,7 @@ int TCustomComm::WriteData(const char *data, int count, int limitMs)
                 break;
             if (written > 0) {
                 total += written;
-                lockFlags_ |= kSendLockBit;
-                if (OnSend)
-                    OnSend(this);
-                if (!self)
-                    break;
-                lockFlags_ &= ~kSendLockBit;
-                if (!IsOpen())
+                if (!RunLocked(kSendLockBit, OnSend) || !IsOpen())
                     break;
                 continue;
             }
@@ -587,7 +540,6 @@ int TCustomComm::ReadData(char *buffer, int count, int limitMs)
     if (count <= 0)
         return 0;
 
-    QPointer<TCustomComm> self(this);
     QElapsedTimer clock;
     clock.start();
     int total = 0;
@@ -605,13 +557,7 @@ int TCustomComm::ReadData(char *buffer, int count, int limitMs)
                     kReadFailed);
             }
             total += read;
-            lockFlags_ |= kReadLockBit;
-            if (read > 0 && OnRead)
-                OnRead(this);
-            if (!self)
-                break;
-            lockFlags_ &= ~kReadLockBit;
-            if (!IsOpen())
+            if (!RunLocked(kReadLockBit, read > 0 ? OnRead : nullptr) || !IsOpen())
                 break;
         }
         // A queue count that yields nothing (the bytes went meanwhile) must
