@@ -144,9 +144,10 @@ TDTRSettings TCustomComm::DTRSettings()
     if (!IsOpen() || !comm_device::ReadLineState(fd_, state) || !state.modemLinesKnown)
         return dtrSettings_;
     // DSR flow and DTR handshake have no counterpart in the line discipline;
-    // they read back as set.
+    // they read back as set. Under handshake the line is held on, which does
+    // not make it "enabled".
     TDTRSettings settings = dtrSettings_ & ~TDTRSettings(fsDTREnabled);
-    if (state.dtr)
+    if (state.dtr && !(dtrSettings_ & fsDTRHandshake))
         settings |= fsDTREnabled;
     return settings;
 }
@@ -207,7 +208,7 @@ void TCustomComm::ApplyFlowControlTable()
         xonXoffSettings_ = fsInX | fsOutX;
         break;
     case fcCustom:
-        return;
+        break;
     }
     LeaveDtrOpenRule();
 }
@@ -298,6 +299,8 @@ void TCustomComm::ApplyLineSettings()
     s.outputXonXoff = (xonXoffSettings_ & fsOutX) != 0;
     s.parityCheck = (options_ & coParityCheck) != 0;
     s.hangUpOnClose = !(options_ & coLeaveDTROpen);
+    // The end-of-file and error characters have no use on a raw line, and the
+    // line discipline keeps its own XON/XOFF thresholds.
     s.xonChar = static_cast<unsigned char>(eventChars_.XonChar());
     s.xoffChar = static_cast<unsigned char>(eventChars_.XoffChar());
     // DTR handshake has no line-discipline counterpart; the line is held on.
@@ -338,11 +341,10 @@ bool TCustomComm::Open()
     comm_device::SaveAttributes(fd, saved_);
     fd_ = fd;
 
-    QPointer<TCustomComm> self(this);
-    auto thread = std::make_unique<TCommEventThread>(*this, fd, [this, self](TDeviceEvents events) {
-        if (self)
-            DispatchDeviceEvents(events);
-    });
+    // A queued hand-over dies with this object (it is the call's context), and
+    // an unsynchronised one cannot outlive it: destruction ends the thread.
+    auto thread = std::make_unique<TCommEventThread>(
+        *this, fd, [this](TDeviceEvents events) { DispatchDeviceEvents(events); });
     thread->SetSynchronize(synchronize_);
     thread->SetEventChar(static_cast<unsigned char>(eventChars_.EventChar()));
     thread->SetInputLimit(buffers_.InputSize());
