@@ -533,6 +533,39 @@ private slots:
         QCOMPARE(comm.QueuedInput(), 0);
     }
 
+    void streamedInputArrivesWholeAndInOrder()
+    {
+        TXComm comm;
+        comm.SetDeviceName(kPtyName);
+        comm.Buffers().SetInputSize(256);
+        QByteArray got;
+        comm.OnData = [&](QObject *, int) {
+            QByteArray piece;
+            if (comm.ReadString(piece))
+                got += piece;
+        };
+        QVERIFY(comm.Open());
+        QByteArray bytes(200 * 1024, '\0');
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i * 31 + (i >> 8));
+        std::thread writer([&bytes, master = pty->master] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            qsizetype sent = 0;
+            while (sent < bytes.size() && std::chrono::steady_clock::now() < deadline) {
+                const ssize_t n = ::write(master, bytes.constData() + sent, size_t(bytes.size() - sent));
+                if (n > 0) {
+                    sent += n;
+                } else {
+                    pollfd p{master, POLLOUT, 0};
+                    (void)::poll(&p, 1, 100);
+                }
+            }
+        });
+        const auto joinWriter = qScopeGuard([&] { writer.join(); });
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), bytes.size(), 30000);
+        QVERIFY(got == bytes);
+    }
+
     void readStringOnEmptyQueueReturnsAtOnce()
     {
         TXComm comm;
