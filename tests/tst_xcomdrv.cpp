@@ -497,8 +497,11 @@ private slots:
 
     void nonTerminalDeviceRefusesLineSettings()
     {
+        // A plain file of our own: opens, but is no terminal.
+        QTemporaryFile file;
+        QVERIFY(file.open());
         TXComm comm;
-        comm.SetDeviceName(QStringLiteral("/dev/null"));
+        comm.SetDeviceName(file.fileName());
         TCustomComm::SetDevicePathResolver({});
         QCOMPARE(deviceError([&] { comm.Open(); }), kControlBlock);
         QVERIFY(comm.IsOpen());
