@@ -179,6 +179,8 @@ private:
 
     void ApplyLineSettings();
     void ApplyBuffers();
+    // Each write reads the time-outs afresh; the line discipline has nothing
+    // to take (reads never block in the driver).
     void ApplyTimeouts() { }
     void ApplyFlowControlTable();
     void LeaveDtrOpenRule();
