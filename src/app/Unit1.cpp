@@ -3,6 +3,7 @@
 #include "app/endpointtree.h"
 #include "app/refreshstatus.h"
 #include "datapanel/datapanel.h"
+#include "transport/ScktComp.h"
 #include "transport/sysutils.h"
 #include "ui/infopanel.h"
 #include "ui/messages.h"
@@ -17,6 +18,8 @@
 #include <QSplitter>
 #include <QStackedLayout>
 #include <QStatusBar>
+
+TForm1 *Form1 = nullptr;
 
 namespace {
 
@@ -91,9 +94,18 @@ TForm1::TForm1(QWidget *parent)
         move(screen->availableGeometry().center() - rect().center());
 
     FormCreate();
+    Form1 = this;
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // Transports and windows die with the window; none may report into a
+    // record that is already gone.
+    for (int i = 0; i < endpoints_->Count(); ++i)
+        delete ReleaseTransport(*endpoints_->Items(i));
+    if (Form1 == this)
+        Form1 = nullptr;
+}
 
 void TForm1::buildStrip()
 {
@@ -124,6 +136,9 @@ void TForm1::buildStrip()
         buttons->addWidget(b);
     buttons->addStretch(1);
 
+    onClick(Button1, this, [this] { Button1Click(); });
+    onClick(Button2, this, [this] { Button2Click(); });
+    onClick(Button6, this, [this] { Button6Click(); });
     onClick(Button8, this, [this] { Button8Click(); });
 }
 
@@ -251,6 +266,7 @@ std::unique_ptr<TForm1> StartPortwright()
     SetExceptionReporter([](const std::exception &e) { ShowException(e); });
     auto window = std::make_unique<TForm1>();
     window->show();
+    window->CreateDialogs();
     return window;
 }
 

@@ -18,7 +18,13 @@ class QStackedLayout;
 class QStatusBar;
 class QTreeWidgetItem;
 class TEndpointTree;
+class TFrmData;
 class TInfoPanel;
+class TfrmNewClientSock;
+class TfrmNewGroupSock;
+class TfrmNewServerSock;
+class TfrmNewUDPServer;
+class TfrmNewUdpSock;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -37,6 +43,15 @@ public:
     QMdiArea *Documents; // where the data windows live
     QStatusBar *StatusBar1;
 
+    // The creation dialogs, made hidden at start and kept for the program's
+    // life so that what was typed stays for the next use.
+    TfrmNewServerSock *frmNewServerSock = nullptr;
+    TfrmNewClientSock *frmNewClientSock = nullptr;
+    TfrmNewUdpSock *frmNewUdpSock = nullptr;
+    TfrmNewGroupSock *frmNewGroupSock = nullptr;
+    TfrmNewUDPServer *frmNewUDPServer = nullptr;
+    void CreateDialogs();
+
     [[nodiscard]] TEndpointList &EndpointList() { return *endpoints_; }
     // The kind node with the given label.
     [[nodiscard]] QTreeWidgetItem *KindNode(const QString &kind) const;
@@ -47,6 +62,25 @@ public:
     void TreeView1DragDrop(QTreeWidgetItem *target);
     void Button8Click();
     void FormClose();
+
+    // Create: the selected kind's dialog, then that kind's set-up.
+    void Button1Click();
+    TMySocket *SetupTcpServer(int port);
+    TMySocket *SetupTcpClient(const QString &address, int port);
+    TMySocket *SetupUdpClient(const QString &address, int remotePort, int localPort);
+    TMySocket *SetupUdpServer(int localPort);
+    TMySocket *SetupUdpGroup(const QString &groupIP, int groupPort);
+    // A data window for the endpoint, in front of the documents.
+    TFrmData *MakeDataWindow(TMySocket &endpoint);
+
+    // Delete and stop act on the selected node's endpoint.
+    void Button2Click();
+    void Button6Click();
+    void StopEndpoint(TMySocket &endpoint);
+    // Frees the endpoint's transport, window, node and record. A server's
+    // peers are removed first. Safe to call from the endpoint's own handlers:
+    // what is running is destroyed only once control is back in the loop.
+    void RemoveEndpoint(TMySocket *endpoint);
 
     // Adds the node of a new endpoint under the selected node, selects it,
     // refreshes the status panel and hands the record to the endpoint list.
@@ -67,6 +101,17 @@ private:
     std::unique_ptr<TEndpointList> endpoints_;
     QStackedLayout *documentStack_ = nullptr;
 };
+
+// Unbinds the endpoint's handlers from its own transport (an accepted
+// connection's handlers belong to its server and are left alone).
+void SilenceTransport(TMySocket &endpoint);
+// Silences and closes the endpoint's own transport (and a group's socket) and
+// hands it to the caller to free; nullptr for an accepted connection.
+[[nodiscard]] QObject *ReleaseTransport(TMySocket &endpoint);
+
+// The program's main window, while it exists; handlers of the endpoints reach
+// the tree and the endpoint list through it.
+extern TForm1 *Form1;
 
 // Everything the program does before its message loop: the main window
 // (shown) and the creation dialogs (hidden).

@@ -53,7 +53,7 @@ public:
     QPointer<TFrmData> DataForm;
     TNMUDP *UdpClient = nullptr;
     TNMUDP *UdpServer = nullptr;
-    int GroupSocket = 0;
+    int GroupSocket = -1; // no socket yet
     sockaddr_in BindAddr{};
     sockaddr_in GroupAddr{};
     ip_mreq Membership{};

@@ -3,6 +3,7 @@
 #include "datapanel/hexcodec.h"
 #include "datapanel/logformat.h"
 #include "datapanel/logview.h"
+#include "transport/XComDrv.h"
 #include "transport/sysutils.h"
 
 #include <QCheckBox>
@@ -96,6 +97,9 @@ TFrmData::TFrmData(QMdiArea *area)
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);
+    Timer1->setTimerType(Qt::PreciseTimer);
+    configureSerialPort();
+    connectHandlers();
 
     log_ = new TLogView(Memo2);
     log_->update = [this] { countersPanel_->setText(CountersLine(RecvBytes, SendBytes)); };
@@ -264,6 +268,10 @@ void TFrmData::BringToFront()
 
 void TFrmData::Destroy()
 {
+    // Nothing reaches a window on its way out: no ticks, no serial data.
+    Timer1->stop();
+    if (XComm1->IsOpen())
+        XComm1->Close();
     if (frame_) {
         frame_->hide();
         frame_->deleteLater();
@@ -275,6 +283,10 @@ void TFrmData::Destroy()
 
 bool TFrmData::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == Button6 && event->type() == QEvent::MouseButtonRelease && Button6->isEnabled()) {
+        Guarded([this] { Button6MouseUp(); });
+        return false;
+    }
     // The close box only minimises: the window lives as long as its endpoint.
     if (watched == frame_ && event->type() == QEvent::Close) {
         event->ignore();

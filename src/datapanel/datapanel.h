@@ -20,6 +20,11 @@ class QStatusBar;
 class QTimer;
 class TLogView;
 class TMySocket;
+class TNMUDP;
+class TXComm;
+
+// The window message that announces a datagram on a group endpoint's socket.
+constexpr unsigned GroupReadMessage = 0x401;
 
 // The send box: in hex mode it swallows every typed character but
 // hexadecimal digits and backspace.
@@ -70,6 +75,7 @@ public:
     QCheckBox *CheckBox2;
     QPushButton *Button2;
     QTimer *Timer1;
+    TXComm *XComm1;
 
     [[nodiscard]] bool HexMode() const;
 
@@ -86,6 +92,31 @@ public:
     void CheckBox2Click();
     [[nodiscard]] bool Memo3KeyPress(QChar key) const;
 
+    // Sending: the send button, the one-off send through the endpoint, and
+    // the timer. Each loop that processes events stops when the window or its
+    // endpoint goes away, or when the user stops timed sending.
+    void Button11Click();
+    // Sends the bytes once through the endpoint; returns how many bytes count
+    // as sent.
+    qint64 SendToPeer(const QByteArray &data);
+    static void SendUdpText(TNMUDP &udp, const QByteArray &data);
+    static void SendGroupText(TMySocket &group, const QByteArray &data);
+    void suiButton1Click();
+    void suiButton2Click();
+    void Timer1Timer();
+    void Button2Click();
+
+    // The endpoint's start and stop buttons.
+    void Button5Click();
+    void Button6Click();
+    void Button6MouseUp();
+
+    // Serial input goes on to the peer; received datagrams go out to the
+    // serial port while it is open.
+    void XComm1Data();
+    void ForwardToSerial(const QByteArray &data);
+    void WMGroupRead(long lParam);
+
     // Shows the window and brings it in front of the other documents.
     void BringToFront();
     // Destroys the window (and its MDI frame) once control is back in the
@@ -95,11 +126,31 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     void buildStatusPanel();
     void buildReceiveArea();
     void buildSendArea();
+    void configureSerialPort();
+    void connectHandlers();
+
+    // The bytes the send box stands for in the present mode.
+    [[nodiscard]] QByteArray sendBoxData() const;
+    // Hands the data to a TCP connection, retrying while it would block;
+    // false when the connection, the window or its endpoint went away first.
+    bool sendTcp(QObject *connection, const QByteArray &data);
+    // Sends the data `count` times, handling events between the sendings and
+    // pausing `pauseMs()` after each when given; false when the window or its
+    // endpoint went away or the user stopped the repeats meanwhile (then the
+    // window may be gone: touch nothing of it).
+    bool repeatSend(const QByteArray &data, int count, const std::function<int()> &pauseMs);
+    [[nodiscard]] bool repeatsStopped(quint64 generation) const { return stopGeneration_ != generation; }
+    void applyTimer();
+
+    bool timerOn_ = false;
+    int timerInterval_ = 1000;
+    quint64 stopGeneration_ = 0;
 
     QLabel *countersPanel_ = nullptr;
     TLogView *log_ = nullptr;

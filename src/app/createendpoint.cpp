@@ -1,0 +1,211 @@
+// The create command of the main window: shows the selected kind's dialog and
+// sets up the new endpoint with its transport, data window and node.
+
+#include "app/Unit1.h"
+#include "app/dialogs/newclientsock.h"
+#include "app/dialogs/newgroupsock.h"
+#include "app/dialogs/newserversock.h"
+#include "app/dialogs/newudpserver.h"
+#include "app/dialogs/newudpsock.h"
+#include "app/endpointtree.h"
+#include "app/netcardinfo.h"
+#include "app/refreshstatus.h"
+#include "app/tcpevents.h"
+#include "app/udpevents.h"
+#include "datapanel/datapanel.h"
+#include "transport/NMUDP.h"
+#include "transport/ScktComp.h"
+#include "transport/XComDrv.h"
+#include "transport/winsock.h"
+#include "ui/messages.h"
+#include "ui/stateimages.h"
+
+#include <QCheckBox>
+#include <QTreeWidgetItem>
+
+void TForm1::CreateDialogs()
+{
+    if (!frmNewServerSock)
+        frmNewServerSock = new TfrmNewServerSock(this);
+    if (!frmNewClientSock)
+        frmNewClientSock = new TfrmNewClientSock(this);
+    if (!frmNewUdpSock)
+        frmNewUdpSock = new TfrmNewUdpSock(this);
+    if (!frmNewGroupSock)
+        frmNewGroupSock = new TfrmNewGroupSock(this);
+    if (!frmNewUDPServer)
+        frmNewUDPServer = new TfrmNewUDPServer(this);
+}
+
+TFrmData *TForm1::MakeDataWindow(TMySocket &endpoint)
+{
+    auto *window = new TFrmData(Documents);
+    endpoint.DataForm = window;
+    window->Endpoint = &endpoint;
+    return window;
+}
+
+void TForm1::Button1Click()
+{
+    if (!TreeView1->currentItem())
+        return;
+    if (QTreeWidgetItem *parent = TreeView1->currentItem()->parent())
+        TreeView1->setCurrentItem(parent);
+    // Each comparison reads the selection afresh: after a set-up the new
+    // endpoint's node is selected, so one click creates one endpoint at most.
+    const auto selected = [this](const QString &kind) {
+        return TreeView1->currentItem() && TreeView1->currentItem()->text(0) == kind;
+    };
+    CreateDialogs();
+    if (selected(Kinds::TcpServer) && RunModal(*frmNewServerSock) == TCreationDialog::ResultOK)
+        SetupTcpServer(frmNewServerSock->Port);
+    if (selected(Kinds::TcpClient) && RunModal(*frmNewClientSock) == TCreationDialog::ResultOK)
+        SetupTcpClient(frmNewClientSock->Address, frmNewClientSock->Port);
+    if (selected(Kinds::UdpClient) && RunModal(*frmNewUdpSock) == TCreationDialog::ResultOK)
+        SetupUdpClient(frmNewUdpSock->Address, frmNewUdpSock->RemotePort, frmNewUdpSock->LocalPort);
+    if (selected(Kinds::UdpServer) && RunModal(*frmNewUDPServer) == TCreationDialog::ResultOK)
+        SetupUdpServer(frmNewUDPServer->LocalPort);
+    if (selected(Kinds::UdpGroup) && RunModal(*frmNewGroupSock) == TCreationDialog::ResultOK)
+        SetupUdpGroup(frmNewGroupSock->GroupIP, frmNewGroupSock->GroupPort);
+    if (EndpointList().Count() > 0)
+        ShowInfoPanel(false);
+}
+
+TMySocket *TForm1::SetupTcpServer(int port)
+{
+    auto record = MakeRecord(Kinds::TcpServer);
+    TMySocket *server = record.get();
+    auto *socket = new TServerSocket(this);
+    socket->SetPort(port);
+    server->Transport = socket;
+    socket->Connection()->SetUserData(server);
+    server->LocalPort = port;
+    server->LocalIP = LocalIPAddress();
+    server->CreateTime = CurrentDateTimeText();
+    AttachServerHandlers(*server, *socket);
+
+    QTreeWidgetItem *kindNode = TreeView1->currentItem();
+    auto *node = new QTreeWidgetItem(kindNode, {NodeText(server->LocalIP, port)});
+    kindNode->setExpanded(true);
+    SetEndpointOf(node, server);
+    SetStateIndex(node, ImgStopped);
+    server->Node = node;
+    TreeView1->setCurrentItem(node);
+
+    try {
+        socket->Open();
+        server->State = 1;
+        SetStateIndex(node, ImgListening);
+    } catch (const std::exception &) {
+        ShowMessage(QStringLiteral("该端口已被占用,监听未启动!"));
+    }
+
+    MakeDataWindow(*server)->ckwebsvr->setVisible(true);
+    RefreshStatus(*server);
+    EndpointList().Add(std::move(record));
+    return server;
+}
+
+TMySocket *TForm1::SetupTcpClient(const QString &address, int port)
+{
+    auto record = MakeRecord(Kinds::TcpClient);
+    auto *socket = new TClientSocket(this);
+    socket->SetPort(port);
+    socket->SetHost(address);
+    record->Transport = socket;
+    record->RemotePort = port;
+    record->RemoteIP = address;
+    socket->Connection()->SetUserData(record.get());
+    AttachClientHandlers(*record, *socket);
+    MakeDataWindow(*record);
+    return AttachEndpointNode(std::move(record), NodeText(address, port), ImgDisconnected);
+}
+
+TMySocket *TForm1::SetupUdpClient(const QString &address, int remotePort, int localPort)
+{
+    auto record = MakeRecord(Kinds::UdpClient);
+    auto *udp = new TNMUDP(this);
+    record->UdpClient = udp;
+    udp->SetLocalPort(localPort);
+    udp->SetRemotePort(remotePort);
+    udp->SetRemoteHost(address);
+    AttachUdpClientHandler(*record, *udp);
+    record->Transport = udp;
+    record->LocalPort = udp->LocalPort();
+    record->RemotePort = remotePort;
+    record->RemoteIP = address;
+    MakeDataWindow(*record);
+    return AttachEndpointNode(std::move(record), NodeText(address, remotePort), ImgUdp);
+}
+
+TMySocket *TForm1::SetupUdpServer(int localPort)
+{
+    auto record = MakeRecord(Kinds::UdpServer);
+    auto *udp = new TNMUDP(this);
+    record->UdpServer = udp;
+    udp->SetLocalPort(localPort);
+    udp->SetRemoteHost(QString());
+    AttachUdpServerHandler(*record, *udp);
+    record->Transport = udp;
+    record->LocalPort = udp->LocalPort();
+    TFrmData *window = MakeDataWindow(*record);
+
+    TXComm &serial = *window->XComm1;
+    serial.SetBaudRate(brCustom);
+    serial.SetBaudValue(28800);
+    serial.SetDeviceName(QStringLiteral("com1"));
+    serial.SetFlowControl(fcCustom);
+    serial.SetDTRSettings(TDTRSettings(fsDTREnabled));
+    serial.SetRTSSettings(TRTSSettings(fsRTSEnabled));
+    serial.Timeouts().SetWriteConstant(500);
+    serial.Timeouts().SetWriteMultiplier(20);
+    serial.Timeouts().SetReadInterval(100);
+    serial.Timeouts().SetReadConstant(20);
+    serial.Timeouts().SetReadMultiplier(20);
+    // A port that opens but refuses its settings is reported once; the
+    // endpoint is completed all the same and works without the bridge.
+    try {
+        (void)serial.Open();
+    } catch (const std::exception &e) {
+        ShowException(e);
+    }
+    return AttachEndpointNode(std::move(record), NodeText(LocalIPAddress(), localPort), ImgUdp);
+}
+
+TMySocket *TForm1::SetupUdpGroup(const QString &groupIP, int groupPort)
+{
+    using namespace winsock;
+    auto record = MakeRecord(Kinds::UdpGroup);
+    TMySocket &group = *record;
+    TFrmData *window = MakeDataWindow(group);
+
+    WSADATA data;
+    if (WSAStartup(0x0101, &data) != 0)
+        ShowMessage(QStringLiteral("StartUp Error!"));
+    group.GroupSocket = winsock::socket(AF_INET, SOCK_DGRAM, 0);
+    if (group.GroupSocket == INVALID_SOCKET) {
+        ShowMessage(QString::number(WSAGetLastError()) + QStringLiteral("  Socket创建失败"));
+        winsock::closesocket(group.GroupSocket);
+    }
+    group.BindAddr.sin_family = AF_INET;
+    group.BindAddr.sin_addr.s_addr = 0;
+    group.GroupPort = groupPort;
+    group.BindAddr.sin_port = htons(quint16(groupPort));
+    if (winsock::bind(
+            group.GroupSocket, reinterpret_cast<const sockaddr *>(&group.BindAddr), sizeof group.BindAddr)
+        == SOCKET_ERROR)
+        ShowMessage(QStringLiteral("bind fail"));
+    group.GroupIP = groupIP;
+    group.Membership.imr_multiaddr.s_addr = inet_addr(groupIP.toLocal8Bit().constData());
+    group.Membership.imr_interface.s_addr = 0;
+    if (winsock::setsockopt(group.GroupSocket, WS_IPPROTO_IP, WS_IP_ADD_MEMBERSHIP,
+            reinterpret_cast<const char *>(&group.Membership), sizeof group.Membership)
+        == SOCKET_ERROR)
+        ShowMessage(QStringLiteral("无法进行UDP组播"));
+    WSAAsyncSelect(group.GroupSocket, window, GroupReadMessage, FD_READ);
+    group.GroupAddr.sin_family = AF_INET;
+    group.GroupAddr.sin_port = htons(quint16(groupPort));
+    group.LocalIP = groupIP;
+    group.LocalPort = groupPort;
+    return AttachEndpointNode(std::move(record), NodeText(groupIP, groupPort), ImgGroup);
+}

@@ -1,0 +1,25 @@
+#include "app/dialogs/newudpserver.h"
+
+#include "app/netcardinfo.h"
+#include "transport/sysutils.h"
+#include "ui/messages.h"
+
+#include <QLineEdit>
+
+TfrmNewUDPServer::TfrmNewUDPServer(QWidget *parent)
+    : TCreationDialog(QStringLiteral("创建UDP Server"), 242, 159, parent)
+{
+    Edit3 = addField(QStringLiteral("本地端口    "), QStringLiteral("60000"));
+    Button2 = addButtons();
+}
+
+void TfrmNewUDPServer::Button1Click()
+{
+    const int port = StrToInt(Edit3->text());
+    if (PortInUse(port)) {
+        ShowMessage(QStringLiteral("本地端口已被占用，请重新选择本地端口号"));
+        return;
+    }
+    LocalPort = port;
+    done(ResultOK);
+}

@@ -1,0 +1,127 @@
+// The delete and stop commands of the main window, and the removal of an
+// endpoint that every path shares.
+
+#include "app/Unit1.h"
+#include "app/endpointtree.h"
+#include "app/refreshstatus.h"
+#include "app/tcpevents.h"
+#include "datapanel/datapanel.h"
+#include "transport/NMUDP.h"
+#include "transport/ScktComp.h"
+#include "transport/winsock.h"
+#include "ui/stateimages.h"
+
+#include <QTreeWidgetItem>
+
+void SilenceTransport(TMySocket &endpoint)
+{
+    QObject *transport = endpoint.Transport;
+    if (endpoint.Kind == Kinds::TcpServerClient)
+        return;
+    if (auto *server = qobject_cast<TServerSocket *>(transport)) {
+        server->OnClientConnect = nullptr;
+        server->OnClientDisconnect = nullptr;
+        server->OnClientRead = nullptr;
+        server->OnClientError = nullptr;
+        server->Connection()->SetErrorSink(nullptr);
+    } else if (auto *client = qobject_cast<TClientSocket *>(transport)) {
+        client->OnConnect = nullptr;
+        client->OnRead = nullptr;
+        client->OnDisconnect = nullptr;
+        client->OnError = nullptr;
+    } else if (auto *udp = qobject_cast<TNMUDP *>(transport)) {
+        udp->OnDataReceived = nullptr;
+    }
+}
+
+QObject *ReleaseTransport(TMySocket &endpoint)
+{
+    if (endpoint.Kind == Kinds::UdpGroup && endpoint.GroupSocket != winsock::INVALID_SOCKET) {
+        winsock::closesocket(endpoint.GroupSocket);
+        endpoint.GroupSocket = winsock::INVALID_SOCKET;
+    }
+    QObject *transport = endpoint.Transport;
+    // Accepted connections belong to their server.
+    if (endpoint.Kind == Kinds::TcpServerClient || !transport)
+        return nullptr;
+    SilenceTransport(endpoint);
+    if (auto *server = qobject_cast<TServerSocket *>(transport))
+        server->Connection()->Close();
+    else if (auto *client = qobject_cast<TClientSocket *>(transport))
+        client->Connection()->Close();
+    else if (auto *udp = qobject_cast<TNMUDP *>(transport))
+        winsock::closesocket(udp->SocketHandle());
+    endpoint.Transport = nullptr;
+    endpoint.UdpClient = nullptr;
+    endpoint.UdpServer = nullptr;
+    return transport;
+}
+
+void TForm1::RemoveEndpoint(TMySocket *endpoint)
+{
+    if (!EndpointList().Contains(endpoint))
+        return;
+    // Peers of a server go first, through their own disconnection, so none
+    // outlives the connection it stands for.
+    if (endpoint->Kind == Kinds::TcpServer)
+        StopServer(*endpoint);
+    // Freed once control is back in the event loop: one of its handlers may
+    // be what asked for the removal.
+    if (QObject *transport = ReleaseTransport(*endpoint))
+        transport->deleteLater();
+    if (TFrmData *window = endpoint->DataForm) {
+        window->Endpoint = nullptr;
+        window->Destroy();
+    }
+    QTreeWidgetItem *node = endpoint->Node;
+    endpoint->Node = nullptr;
+    EndpointList().Remove(endpoint);
+    delete node; // selects another node, whose handler may run now
+}
+
+void TForm1::Button2Click()
+{
+    TMySocket *endpoint = EndpointOf(TreeView1->currentItem());
+    if (!endpoint || !EndpointList().Contains(endpoint))
+        return;
+    if (endpoint->Kind == Kinds::TcpServerClient) {
+        // Its disconnection removes the endpoint.
+        if (auto *connection = qobject_cast<TCustomWinSocket *>(endpoint->Transport))
+            connection->Close();
+        return;
+    }
+    if (endpoint->Kind == Kinds::TcpClient) {
+        // A connected client's disconnection runs first, as it would on its own.
+        if (auto *client = qobject_cast<TClientSocket *>(endpoint->Transport))
+            client->Connection()->Close();
+        if (!EndpointList().Contains(endpoint))
+            return;
+    }
+    RemoveEndpoint(endpoint);
+    if (EndpointList().Count() == 0)
+        ShowInfoPanel(true);
+}
+
+void TForm1::Button6Click()
+{
+    TMySocket *endpoint = EndpointOf(TreeView1->currentItem());
+    if (endpoint && EndpointList().Contains(endpoint))
+        StopEndpoint(*endpoint);
+}
+
+void TForm1::StopEndpoint(TMySocket &endpoint)
+{
+    if (endpoint.Kind == Kinds::TcpServer) {
+        StopServer(endpoint);
+    } else if (endpoint.Kind == Kinds::TcpClient) {
+        if (auto *client = qobject_cast<TClientSocket *>(endpoint.Transport))
+            client->Close();
+        if (!EndpointList().Contains(&endpoint))
+            return;
+        endpoint.State = 0;
+        RefreshStatus(endpoint);
+    } else if (endpoint.Kind == Kinds::TcpServerClient) {
+        if (auto *connection = qobject_cast<TCustomWinSocket *>(endpoint.Transport))
+            connection->Close();
+    }
+}

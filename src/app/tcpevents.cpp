@@ -1,0 +1,200 @@
+#include "app/tcpevents.h"
+
+#include "app/Unit1.h"
+#include "app/endpointtree.h"
+#include "app/mysocket.h"
+#include "app/refreshstatus.h"
+#include "app/webreply.h"
+#include "datapanel/datapanel.h"
+#include "transport/ScktComp.h"
+#include "ui/infopanel.h"
+#include "ui/stateimages.h"
+
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QTreeWidgetItem>
+
+#include <vector>
+
+namespace {
+
+TServerSocket *serverSocketOf(const TMySocket &endpoint)
+{
+    return qobject_cast<TServerSocket *>(endpoint.Transport);
+}
+
+TClientSocket *clientSocketOf(const TMySocket &endpoint)
+{
+    return qobject_cast<TClientSocket *>(endpoint.Transport);
+}
+
+// The listed endpoint a connection object stands for, or nullptr once that
+// endpoint is gone.
+TMySocket *listedEndpoint(const TCustomWinSocket *socket)
+{
+    auto *endpoint = static_cast<TMySocket *>(socket->UserData());
+    return endpoint && Form1 && Form1->EndpointList().Contains(endpoint) ? endpoint : nullptr;
+}
+
+TMySocket *linkedOfKind(const TMySocket &endpoint, const QString &kind)
+{
+    TMySocket *partner = endpoint.Link;
+    return partner && partner->Kind == kind && Form1->EndpointList().Contains(partner) ? partner : nullptr;
+}
+
+void PeerConnected(TMySocket &server, TCustomWinSocket *socket)
+{
+    auto record = MakeRecord(Kinds::TcpServerClient);
+    TMySocket *peer = record.get();
+    peer->Transport = socket;
+    socket->SetUserData(peer);
+    RefreshStatus(server);
+
+    const QString address = socket->QueryRemoteAddress();
+    const int port = socket->QueryRemotePort();
+    auto *node = new QTreeWidgetItem(server.Node, {NodeText(address, port)});
+    server.Node->setExpanded(true);
+    SetStateIndex(node, ImgConnected);
+    Form1->TreeView1->setCurrentItem(node);
+    SetEndpointOf(node, peer);
+    peer->Node = node;
+
+    Form1->MakeDataWindow(*peer);
+    peer->State = 1;
+    peer->RemotePort = port;
+    peer->RemoteIP = address;
+    peer->LocalPort = socket->QueryLocalPort();
+    RefreshStatus(*peer);
+    Form1->EndpointList().Add(std::move(record));
+
+    if (TMySocket *client = linkedOfKind(server, Kinds::TcpClient)) {
+        TClientSocket *clientSocket = clientSocketOf(*client);
+        clientSocket->Open();
+        client->LocalPort = clientSocket->Connection()->QueryLocalPort();
+        RefreshStatus(*client);
+    }
+}
+
+void PeerReceived(TMySocket &server, TCustomWinSocket *socket)
+{
+    const QByteArray data = socket->ReceiveString();
+    TMySocket *peer = listedEndpoint(socket);
+    if (!peer || !peer->DataForm)
+        return;
+    peer->DataForm->LogReceived(data);
+    peer->DataForm->ForwardToSerial(data);
+    if (server.DataForm && server.DataForm->ckwebsvr->isChecked()) {
+        socket->SendString(
+            BuildWebReply(Form1->Panel3->WebStr1->toPlainText(), Form1->Panel3->WebStr2->toPlainText()));
+        socket->Close();
+    }
+}
+
+void PeerDisconnected(TMySocket &server, TCustomWinSocket *socket)
+{
+    if (TMySocket *client = linkedOfKind(server, Kinds::TcpClient)) {
+        QPointer<QObject> alive(client->Transport);
+        Form1->TreeView1->setCurrentItem(client->Node);
+        clientSocketOf(*client)->Close();
+        // The client's disconnection may have stopped this server and even
+        // removed the client; only touch what is still listed.
+        if (alive && Form1->EndpointList().Contains(client)) {
+            client->State = 0;
+            RefreshStatus(*client);
+        }
+    }
+
+    TMySocket *peer = listedEndpoint(socket);
+    if (!peer)
+        return;
+    socket->SetUserData(nullptr);
+    peer->State = 0;
+    SetStateIndex(peer->Node, ImgDisconnected);
+    Form1->RemoveEndpoint(peer);
+}
+
+void PeerError(TMySocket &server, int &errorCode)
+{
+    if (server.DataForm)
+        server.DataForm->Memo3->appendPlainText(
+            CurrentDateTimeText() + QStringLiteral("Client Socket异常,代码=") + QString::number(errorCode));
+    errorCode = 0;
+}
+
+void SuppressError(int &errorCode)
+{
+    errorCode = 0;
+}
+
+void ClientConnected(TMySocket &client)
+{
+    client.State = 1;
+    client.LocalPort = clientSocketOf(client)->Connection()->QueryLocalPort();
+    RefreshStatus(client);
+    SetStateIndex(client.Node, ImgConnected);
+}
+
+void ClientReceived(TCustomWinSocket *socket)
+{
+    const QByteArray data = socket->ReceiveString();
+    TMySocket *client = listedEndpoint(socket);
+    if (client && client->DataForm)
+        client->DataForm->LogReceived(data);
+}
+
+void ClientDisconnected(TMySocket &client)
+{
+    client.State = 0;
+    RefreshStatus(client);
+    SetStateIndex(client.Node, ImgDisconnected);
+    if (TMySocket *server = linkedOfKind(client, Kinds::TcpServer))
+        StopServer(*server);
+}
+
+} // namespace
+
+void AttachServerHandlers(TMySocket &server, TServerSocket &socket)
+{
+    TMySocket *s = &server;
+    socket.OnClientConnect = [s](QObject *, TCustomWinSocket *peer) { PeerConnected(*s, peer); };
+    socket.OnClientDisconnect = [s](QObject *, TCustomWinSocket *peer) { PeerDisconnected(*s, peer); };
+    socket.OnClientRead = [s](QObject *, TCustomWinSocket *peer) { PeerReceived(*s, peer); };
+    socket.OnClientError
+        = [s](QObject *, TCustomWinSocket *, TErrorEvent, int &code) { PeerError(*s, code); };
+    socket.Connection()->SetErrorSink(
+        [](QObject *, TCustomWinSocket *, TErrorEvent, int &code) { SuppressError(code); });
+}
+
+void AttachClientHandlers(TMySocket &client, TClientSocket &socket)
+{
+    TMySocket *c = &client;
+    socket.OnConnect = [c](QObject *, TCustomWinSocket *) { ClientConnected(*c); };
+    socket.OnRead = [](QObject *, TCustomWinSocket *connection) { ClientReceived(connection); };
+    socket.OnDisconnect = [c](QObject *, TCustomWinSocket *) { ClientDisconnected(*c); };
+    socket.OnError = [](QObject *, TCustomWinSocket *, TErrorEvent, int &code) { SuppressError(code); };
+}
+
+void StopServer(TMySocket &server)
+{
+    TServerSocket *socket = serverSocketOf(server);
+    if (!socket)
+        return;
+    // Closing a peer can run a whole monitoring-pipe chain, which may stop
+    // this very server from inside; hold the peers weakly and close whichever
+    // are still there, in list order.
+    std::vector<QPointer<TServerClientWinSocket>> peers;
+    TServerWinSocket *listener = socket->Connection();
+    const int count = listener->ConnectionCount();
+    for (int i = 0; i < count; ++i)
+        peers.emplace_back(listener->ConnectionAt(i));
+    for (const auto &peer : peers)
+        if (peer)
+            peer->Close();
+    socket->Close();
+    if (!Form1->EndpointList().Contains(&server))
+        return;
+    server.State = 0;
+    RefreshStatus(server);
+    SetStateIndex(server.Node, ImgStopped);
+}

@@ -1,0 +1,19 @@
+#pragma once
+// What TCP server and TCP client endpoints do when their sockets report:
+// peers become endpoints of their own, data is logged in the right window,
+// the web reply answers, and linked servers and clients open and close each
+// other (the monitoring pipe). The handlers are bound to the endpoint record
+// they serve. UI thread only.
+
+class TClientSocket;
+class TMySocket;
+class TServerSocket;
+
+// Binds the server's four client events and its listening object's error sink.
+void AttachServerHandlers(TMySocket &server, TServerSocket &socket);
+// Binds the client's connect, read, disconnect and error events.
+void AttachClientHandlers(TMySocket &client, TClientSocket &socket);
+
+// Closes every accepted connection (each one removes its peer endpoint), then
+// stops listening: State 0, status refreshed, image 4.
+void StopServer(TMySocket &server);

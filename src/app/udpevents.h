@@ -1,0 +1,14 @@
+#pragma once
+// What UDP endpoints do with a received datagram: log and count it; a UDP
+// Server also makes the sender its peer and passes the datagram on to its
+// serial port. UI thread only.
+
+class TMySocket;
+class TNMUDP;
+
+void AttachUdpClientHandler(TMySocket &client, TNMUDP &udp);
+void AttachUdpServerHandler(TMySocket &server, TNMUDP &udp);
+
+// Reads one datagram from a group endpoint's socket when the readiness
+// message (its lParam) says one waits, and logs it.
+void GroupReceived(TMySocket &group, long lParam);

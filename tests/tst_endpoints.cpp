@@ -1,0 +1,558 @@
+// Endpoints end to end: the main window driven as a user would, with real
+// peers on 127.0.0.1.
+#include "app/netcardinfo.h"
+#include "app/webreply.h"
+#include "support/endpoint_harness.h"
+#include "support/scktcomp_peers.h"
+#include "transport/ScktComp.h"
+#include "transport/XComDrv.h"
+#include "ui/infopanel.h"
+#include "ui/stateimages.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+
+using namespace endpoint_test;
+using namespace scktcomp_test;
+
+namespace {
+
+int unusedUdpPort()
+{
+    Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in address = loopback(0);
+    ::bind(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    return localPort(fd.get());
+}
+
+bool peerSawEnd(int handle)
+{
+    pollfd wait{handle, POLLIN, 0};
+    if (::poll(&wait, 1, 0) != 1)
+        return false;
+    char byte;
+    return ::recv(handle, &byte, 1, MSG_PEEK) == 0;
+}
+
+// Accepts the next peer while the event loop keeps running (the program
+// connects only once its host lookup has come back through the loop).
+Fd acceptServing(int listener, int timeoutMs = 5000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        Fd peer = acceptWithin(listener, 0);
+        if (peer.get() >= 0)
+            return peer;
+        QTest::qWait(5);
+    }
+    return Fd();
+}
+
+int peerCount(TMySocket *server)
+{
+    return server->Node->childCount();
+}
+
+} // namespace
+
+class TstEndpoints : public QObject {
+    Q_OBJECT
+
+private slots:
+    void tcpServerListensAndEveryPeerBecomesAnEndpoint()
+    {
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        QVERIFY(server);
+        QCOMPARE(server->Node->text(0), LocalIPAddress() + QStringLiteral("[%1]").arg(port));
+        QCOMPARE(StateIndex(server->Node), int(ImgListening));
+        QCOMPARE(server->State, 1);
+        QVERIFY(!server->DataForm->ckwebsvr->isHidden());
+        QVERIFY(!h.form->InfoPanelShown());
+        QCOMPARE(server->DataForm->Label1->text(), QStringLiteral("已启动"));
+
+        Fd a = connectTo(port), b = connectTo(port), c = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 3);
+        const QList<TMySocket *> peers = h.endpoints(Kinds::TcpServerClient);
+        QCOMPARE(peers.size(), 3);
+        const int ports[] = {localPort(a.get()), localPort(b.get()), localPort(c.get())};
+        for (int i = 0; i < 3; ++i) {
+            TMySocket *peer = peers[i];
+            QCOMPARE(peer->Node->parent(), server->Node);
+            QCOMPARE(peer->Node->text(0), QStringLiteral("127.0.0.1[%1]").arg(ports[i]));
+            QCOMPARE(StateIndex(peer->Node), int(ImgConnected));
+            QCOMPARE(peer->LocalPort, port);
+            QCOMPARE(peer->DataForm->Label1->text(), QStringLiteral("已连接"));
+            QCOMPARE(peer->DataForm->Label3->text(), QStringLiteral("对方IP:127.0.0.1"));
+            QVERIFY(peer->DataForm->ckwebsvr->isHidden());
+        }
+        // The newest peer is selected and its window in front.
+        QCOMPARE(h.form->TreeView1->currentItem(), peers[2]->Node);
+
+        // Data is logged in the sending peer's window only.
+        peers[1]->DataForm->CheckBox2->setChecked(true);
+        QCOMPARE(::send(b.get(), "hi\0x", 4, 0), 4);
+        QTRY_VERIFY(Harness::log(peers[1]).contains(QStringLiteral(" 收到数据：hi\u2400x{68 69 00 78 }")));
+        QCOMPARE(peers[1]->DataForm->RecvBytes, 4);
+        QVERIFY(Harness::log(peers[0]).isEmpty());
+        QVERIFY(Harness::log(server).isEmpty());
+
+        // A peer that leaves takes its endpoint, node and window along.
+        QPointer<TFrmData> window(peers[0]->DataForm);
+        a.reset();
+        QTRY_COMPARE(peerCount(server), 2);
+        QVERIFY(!h.listed(peers[0]));
+        QTRY_VERIFY(!window);
+        QCOMPARE(h.form->EndpointList().Count(), 3);
+    }
+
+    void stoppingAServerRemovesItsPeersAndStopsListening()
+    {
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        Fd a = connectTo(port), b = connectTo(port), c = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 3);
+        h.form->TreeView1->setCurrentItem(server->Node);
+        h.form->Button6Click();
+        QCOMPARE(peerCount(server), 0);
+        QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
+        QCOMPARE(server->State, 0);
+        QCOMPARE(StateIndex(server->Node), int(ImgStopped));
+        QCOMPARE(server->DataForm->Label1->text(), QStringLiteral("已停止"));
+        QTRY_VERIFY(peerSawEnd(a.get()) && peerSawEnd(b.get()) && peerSawEnd(c.get()));
+        Fd late = connectTo(port);
+        QTest::qWait(100);
+        QCOMPARE(peerCount(server), 0);
+
+        // Started again from its own window.
+        server->DataForm->Button5Click();
+        QCOMPARE(server->State, 1);
+        QCOMPARE(StateIndex(server->Node), int(ImgListening));
+        Fd again = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 1);
+        // And stopped from there with the right mouse button.
+        QTest::mouseRelease(server->DataForm->Button6, Qt::RightButton);
+        QCOMPARE(server->State, 0);
+        QCOMPARE(peerCount(server), 0);
+    }
+
+    void serverOnAPortInUseIsKeptStopped()
+    {
+        Harness h;
+        Fd holder = listenOnLoopback();
+        const int port = localPort(holder.get());
+        TMySocket *server = h.tcpServer(port);
+        QVERIFY(server);
+        QCOMPARE(h.recorder.messages, QStringList{"该端口已被占用,监听未启动!"});
+        QCOMPARE(server->State, 0);
+        QCOMPARE(StateIndex(server->Node), int(ImgStopped));
+        QVERIFY(h.listed(server));
+        server->DataForm->Button5Click();
+        QCOMPARE(h.recorder.messages.last(), QStringLiteral("Socket端口已经被占用!"));
+        QCOMPARE(server->State, 0);
+        holder.reset();
+        server->DataForm->Button5Click();
+        QCOMPARE(server->State, 1);
+        QCOMPARE(server->DataForm->Label1->text(), QStringLiteral("已启动"));
+    }
+
+    void peerErrorsAreWrittenIntoTheServersSendBox()
+    {
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        Fd a = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 1);
+        TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
+        resetAndClose(a);
+        QTRY_VERIFY(server->DataForm->Memo3->toPlainText().contains(
+            QStringLiteral("Client Socket异常,代码=%1").arg(ECONNRESET)));
+        // The reset close is not acted on: the peer stays listed as connected.
+        QTest::qWait(50);
+        QVERIFY(h.listed(peer));
+        QCOMPARE(peer->State, 1);
+        QVERIFY(h.recorder.exceptions.isEmpty());
+        // Until the user deletes it.
+        h.form->TreeView1->setCurrentItem(peer->Node);
+        h.form->Button2Click();
+        QVERIFY(!h.listed(peer));
+        QCOMPARE(peerCount(server), 0);
+    }
+
+    void tcpClientConnectsLogsAndReconnects()
+    {
+        Harness h;
+        Fd listener = listenOnLoopback();
+        const int port = localPort(listener.get());
+        TMySocket *client = h.tcpClient(port);
+        QVERIFY(client);
+        QCOMPARE(client->Node->text(0), QStringLiteral("127.0.0.1[%1]").arg(port));
+        QCOMPARE(client->Node->parent(), h.form->KindNode(Kinds::TcpClient));
+        QCOMPARE(client->State, 0);
+        QCOMPARE(client->LocalPort, 0);
+        QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
+        QVERIFY(client->DataForm->ckwebsvr->isHidden());
+
+        client->DataForm->Button5Click();
+        Fd peer = acceptServing(listener.get());
+        QVERIFY(peer.get() >= 0);
+        QTRY_COMPARE(client->State, 1);
+        QCOMPARE(StateIndex(client->Node), int(ImgConnected));
+        sockaddr_in far{};
+        socklen_t size = sizeof far;
+        ::getpeername(peer.get(), reinterpret_cast<sockaddr *>(&far), &size);
+        QCOMPARE(client->LocalPort, int(ntohs(far.sin_port)));
+        QCOMPARE(client->DataForm->Label6->text(), QStringLiteral("本地端口:%1").arg(client->LocalPort));
+
+        ::send(peer.get(), "abc", 3, 0);
+        QTRY_VERIFY(Harness::log(client).endsWith(QStringLiteral(" 收到数据：abc")));
+
+        peer.reset();
+        QTRY_COMPARE(client->State, 0);
+        QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
+        QCOMPARE(client->DataForm->Label1->text(), QStringLiteral("已断开"));
+        QVERIFY(h.listed(client));
+
+        client->DataForm->Button5Click();
+        Fd second = acceptServing(listener.get());
+        QVERIFY(second.get() >= 0);
+        QTRY_COMPARE(client->State, 1);
+        QVERIFY(h.recorder.messages.isEmpty());
+    }
+
+    void refusedConnectShowsNothing()
+    {
+        Harness h;
+        TMySocket *client = h.tcpClient(unusedPort());
+        client->DataForm->Button5Click();
+        QTest::qWait(200);
+        QCOMPARE(client->State, 0);
+        QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
+        QVERIFY(h.recorder.messages.isEmpty());
+        QVERIFY(h.recorder.exceptions.isEmpty());
+    }
+
+    void stoppingAClientFromItsWindow()
+    {
+        Harness h;
+        Fd listener = listenOnLoopback();
+        TMySocket *client = h.tcpClient(localPort(listener.get()));
+        client->DataForm->Button5Click();
+        Fd peer = acceptServing(listener.get());
+        QTRY_COMPARE(client->State, 1);
+        // The tree's selection is elsewhere: the window stops its own endpoint.
+        h.form->TreeView1->setCurrentItem(h.form->KindNode(Kinds::UdpGroup));
+        QTest::mouseRelease(client->DataForm->Button6, Qt::LeftButton);
+        QCOMPARE(client->State, 0);
+        QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
+        QTRY_VERIFY(peerSawEnd(peer.get()));
+    }
+
+    void stoppingAPeerFromItsOwnWindow()
+    {
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        Fd a = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 1);
+        TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
+        QPointer<TFrmData> window(peer->DataForm);
+        QTest::mouseRelease(window->Button6, Qt::LeftButton);
+        QVERIFY(!h.listed(peer));
+        QVERIFY(window); // gone only after the handler returned
+        QTRY_VERIFY(!window);
+        QTRY_VERIFY(peerSawEnd(a.get()));
+    }
+
+    void deletingEveryKindAndTheInformationPanel()
+    {
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        Fd a = connectTo(port), b = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 2);
+        TMySocket *client = h.tcpClient(unusedPort());
+        TMySocket *udpClient = h.udpClient(9, unusedUdpPort());
+        QVERIFY(udpClient);
+        TMySocket *udpServer = h.udpServer(unusedUdpPort());
+        QVERIFY(udpServer);
+        QCOMPARE(h.form->EndpointList().Count(), 6);
+
+        // Deleting a peer closes its connection; the server keeps listening.
+        TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
+        h.form->TreeView1->setCurrentItem(peer->Node);
+        h.form->Button2Click();
+        QVERIFY(!h.listed(peer));
+        QTRY_VERIFY(peerSawEnd(a.get()));
+        QCOMPARE(server->State, 1);
+
+        // Deleting a server with a peer ends the peer's endpoint first.
+        QPointer<TFrmData> peerWindow(h.endpoints(Kinds::TcpServerClient).first()->DataForm);
+        h.form->TreeView1->setCurrentItem(server->Node);
+        h.form->Button2Click();
+        QVERIFY(!h.listed(server));
+        QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
+        QTRY_VERIFY(!peerWindow);
+        QTRY_VERIFY(peerSawEnd(b.get()));
+        QCOMPARE(h.form->KindNode(Kinds::TcpServer)->childCount(), 0);
+        Fd refused = connectTo(port);
+        QTest::qWait(50);
+        QCOMPARE(h.form->KindNode(Kinds::TcpServer)->childCount(), 0);
+
+        // A kind node selected: nothing happens.
+        h.form->TreeView1->setCurrentItem(h.form->KindNode(Kinds::UdpServer));
+        h.form->Button2Click();
+        QCOMPARE(h.form->EndpointList().Count(), 3);
+
+        const QList<TMySocket *> rest = {client, udpClient, udpServer};
+        for (int i = 0; i < rest.size(); ++i) {
+            QPointer<TFrmData> window(rest[i]->DataForm);
+            h.form->TreeView1->setCurrentItem(rest[i]->Node);
+            h.form->Button2Click();
+            QVERIFY(!h.listed(rest[i]));
+            QTRY_VERIFY(!window);
+            QCOMPARE(h.form->InfoPanelShown(), i == rest.size() - 1);
+        }
+        QCOMPARE(h.form->EndpointList().Count(), 0);
+    }
+
+    void portBoxesRefuseTextAndWrapAbove65535()
+    {
+        Harness h;
+        TMySocket *none = h.create<TfrmNewServerSock>(
+            h.form->KindNode(Kinds::TcpServer), [](TfrmNewServerSock &d) { d.Edit1->setText("abc"); });
+        QVERIFY(!none);
+        QCOMPARE(h.recorder.exceptions, QStringList{"'abc' is not a valid integer value"});
+        QCOMPARE(h.script.unfinished, 1); // the dialog stayed open until cancelled
+        QVERIFY(h.form->InfoPanelShown());
+
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port + 65536);
+        QVERIFY(server);
+        QCOMPARE(server->LocalPort, port + 65536);
+        Fd a = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 1);
+    }
+
+    void createWithAnEndpointOrPeerSelected()
+    {
+        Harness h;
+        Fd listener = listenOnLoopback();
+        TMySocket *first = h.tcpClient(localPort(listener.get()));
+        // An endpoint node selected: its kind's dialog.
+        TMySocket *second = h.create<TfrmNewClientSock>(first->Node, [&](TfrmNewClientSock &d) {
+            d.Edit1->setText("127.0.0.1");
+            d.Edit2->setText(QString::number(localPort(listener.get())));
+        });
+        QVERIFY(second);
+        QCOMPARE(second->Node->parent(), h.form->KindNode(Kinds::TcpClient));
+        QCOMPARE(second->Node->text(0), first->Node->text(0));
+
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        Fd a = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 1);
+        TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
+        bool asked = false;
+        h.form->TreeView1->setCurrentItem(peer->Node);
+        h.script.push([&](QDialog &d) {
+            asked = true;
+            d.reject();
+        });
+        h.form->Button1Click();
+        h.script.steps.clear();
+        QVERIFY(!asked);
+        QCOMPARE(h.form->EndpointList().Count(), 4);
+    }
+
+    void clientDialogShowsTheLocalAddressEachTime()
+    {
+        Harness h;
+        h.form->CreateDialogs();
+        TfrmNewClientSock &d = *h.form->frmNewClientSock;
+        d.Edit1->setText(QStringLiteral("10.9.9.9"));
+        d.Edit2->setText(QStringLiteral("1234"));
+        d.show();
+        QCOMPARE(d.Edit1->text(), LocalIPAddress());
+        QCOMPARE(d.Edit2->text(), QStringLiteral("1234"));
+        d.hide();
+    }
+
+    void udpDialogsProbeTheLocalPort()
+    {
+        Harness h;
+        Fd held(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        const sockaddr_in any = loopback(0);
+        ::bind(held.get(), reinterpret_cast<const sockaddr *>(&any), sizeof any);
+        const int busy = localPort(held.get());
+        QVERIFY(!h.udpServer(busy));
+        QCOMPARE(h.recorder.messages, QStringList{"本地端口已被占用，请重新选择本地端口号"});
+        QVERIFY(!h.udpClient(9, busy));
+        QCOMPARE(h.recorder.messages.size(), 2);
+        QCOMPARE(h.form->frmNewUdpSock->Edit3->text(), QString::number(busy)); // kept as typed
+
+        // A port held only by a TCP listener is free for datagrams.
+        Fd tcp = listenOnLoopback();
+        TMySocket *client = h.udpClient(9, localPort(tcp.get()));
+        QVERIFY(client);
+        QCOMPARE(client->LocalPort, localPort(tcp.get()));
+        QCOMPARE(client->Node->text(0), QStringLiteral("127.0.0.1[9]"));
+        QCOMPARE(StateIndex(client->Node), int(ImgUdp));
+    }
+
+    void udpServerWithoutSerialPortIsCreatedSilently()
+    {
+        Harness h;
+        // "com1" leads nowhere here: the endpoint works without the bridge.
+        auto previous = TCustomComm::SetDevicePathResolver(
+            [](const QString &) { return QStringLiteral("/nonexistent/portwright-serial"); });
+        const int port = unusedUdpPort();
+        TMySocket *server = h.udpServer(port);
+        TCustomComm::SetDevicePathResolver(previous);
+        QVERIFY(server);
+        QVERIFY(h.recorder.messages.isEmpty());
+        QVERIFY(h.recorder.exceptions.isEmpty());
+        QCOMPARE(server->Node->text(0), LocalIPAddress() + QStringLiteral("[%1]").arg(port));
+        QCOMPARE(server->LocalPort, port);
+        QVERIFY(!server->DataForm->XComm1->IsOpen());
+        QCOMPARE(server->DataForm->Label3->text(), QStringLiteral("对方IP:"));
+        QCOMPARE(server->DataForm->Label4->text(), QStringLiteral("对方端口:0"));
+    }
+
+    void monitoringPipePeerOpensAndClosesTheClient()
+    {
+        Harness h;
+        Fd upstream = listenOnLoopback();
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        TMySocket *client = h.tcpClient(localPort(upstream.get()));
+        h.form->TreeView1->setCurrentItem(client->Node);
+        h.form->TreeView1DragDrop(server->Node);
+        QCOMPARE(h.recorder.messages, QStringList{"监听管道已经建立!"});
+
+        Fd first = connectTo(port);
+        Fd upstreamPeer = acceptServing(upstream.get());
+        QVERIFY(upstreamPeer.get() >= 0);
+        QTRY_COMPARE(client->State, 1);
+        // A second peer while the client is connected does not connect it again.
+        Fd second = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 2);
+        QVERIFY(acceptServing(upstream.get(), 300).get() < 0);
+
+        // A peer leaves: the client is selected and closed, and since its link
+        // points back, its disconnection stops the server with every peer.
+        first.reset();
+        QTRY_COMPARE(server->State, 0);
+        QCOMPARE(client->State, 0);
+        QCOMPARE(peerCount(server), 0);
+        QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
+        QCOMPARE(StateIndex(server->Node), int(ImgStopped));
+        QCOMPARE(server->DataForm->Label1->text(), QStringLiteral("已停止"));
+        QTRY_VERIFY(peerSawEnd(upstreamPeer.get()));
+        QTRY_VERIFY(peerSawEnd(second.get()));
+        QTest::qWait(50); // deferred destructions run without a fault
+        QCOMPARE(h.form->EndpointList().Count(), 2);
+    }
+
+    void monitoringPipeClientLossStopsTheServer()
+    {
+        Harness h;
+        Fd upstream = listenOnLoopback();
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        TMySocket *client = h.tcpClient(localPort(upstream.get()));
+        h.form->TreeView1->setCurrentItem(server->Node);
+        h.form->TreeView1DragDrop(client->Node);
+        Fd a = connectTo(port);
+        Fd upstreamPeer = acceptServing(upstream.get());
+        QTRY_COMPARE(client->State, 1);
+        QTRY_COMPARE(peerCount(server), 1);
+        upstreamPeer.reset();
+        QTRY_COMPARE(server->State, 0);
+        QCOMPARE(peerCount(server), 0);
+        QTRY_VERIFY(peerSawEnd(a.get()));
+        QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
+    }
+
+    void deletingALinkedEndpointUnlinksItsPartner()
+    {
+        Harness h;
+        Fd upstream = listenOnLoopback();
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        TMySocket *client = h.tcpClient(localPort(upstream.get()));
+        h.form->TreeView1->setCurrentItem(client->Node);
+        h.form->TreeView1DragDrop(server->Node);
+        h.form->TreeView1->setCurrentItem(client->Node);
+        h.form->Button2Click();
+        QCOMPARE(server->Link, nullptr);
+        Fd a = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 1); // accepting follows no stale link
+        a.reset();
+        QTRY_COMPARE(peerCount(server), 0);
+        QCOMPARE(server->State, 1);
+    }
+
+    void webReplyAnswersCurlAndClosesTheConnection()
+    {
+        const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+        if (curl.isEmpty())
+            QSKIP("curl is not installed (scripts/install-deps.sh installs it)");
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        server->DataForm->ckwebsvr->setChecked(true);
+        QProcess process;
+        process.start(
+            curl, {"-s", "-i", "--max-time", "10", QStringLiteral("http://127.0.0.1:%1/").arg(port)});
+        QTRY_VERIFY_WITH_TIMEOUT(process.state() == QProcess::NotRunning, 15000);
+        QCOMPARE(process.exitCode(), 0);
+        const QByteArray reply = process.readAllStandardOutput();
+        const qsizetype split = reply.indexOf("\r\n\r\n");
+        QVERIFY(split > 0);
+        const QList<QByteArray> header = reply.left(split).split('\n');
+        QCOMPARE(header.first(), QByteArray("HTTP/1.1 200 OK\r"));
+        QCOMPARE(header.size(), 7);
+        const QByteArray body = reply.mid(split + 4);
+        QVERIFY(reply.contains("Content-Length: " + QByteArray::number(body.size()) + "\r\n"));
+        QVERIFY(body.contains("<title>New Page 1</title>"));
+        QVERIFY(body.contains(EncodeGbk(QStringLiteral("宋体"))));
+        QVERIFY(body.endsWith("</html>\r\n"));
+        QCOMPARE(body,
+            BuildWebReply(h.form->Panel3->WebStr1->toPlainText(), h.form->Panel3->WebStr2->toPlainText())
+                .mid(split + 4));
+        QTRY_COMPARE(peerCount(server), 0);
+        QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
+    }
+
+    void webReplyRendersInAHeadlessBrowser()
+    {
+        const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+        if (chromium.isEmpty())
+            QSKIP("chromium is not installed");
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        server->DataForm->ckwebsvr->setChecked(true);
+        QTemporaryDir profile;
+        QProcess browser;
+        browser.start(chromium,
+            {"--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+                "--disable-component-update", "--disable-sync", "--no-first-run",
+                "--user-data-dir=" + profile.path(), "--dump-dom",
+                QStringLiteral("http://127.0.0.1:%1/").arg(port)});
+        QTRY_VERIFY_WITH_TIMEOUT(browser.state() == QProcess::NotRunning, 60000);
+        const QByteArray dom = browser.readAllStandardOutput();
+        QVERIFY2(dom.contains("<title>New Page 1</title>"), dom.left(400).constData());
+        QVERIFY(dom.contains("HTTPS://PORTWRIGHT.EXAMPLE.ORG/"));
+        QTRY_COMPARE(peerCount(server), 0);
+    }
+};
+
+QTEST_MAIN(TstEndpoints)
+#include "tst_endpoints.moc"
