@@ -10,7 +10,7 @@ packages=(
   fonts-wqy-microhei fonts-dejavu-core
   xvfb xauth x11-utils imagemagick
   iproute2 util-linux procps
-  curl python3 socat
+  curl python3 socat chromium
 )
 
 missing=()

@@ -1,0 +1,476 @@
+// Sending and receiving through every kind of endpoint, with real peers on
+// 127.0.0.1 (multicast only inside a private network namespace).
+#include "support/endpoint_harness.h"
+#include "support/scktcomp_peers.h"
+#include "transport/XComDrv.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QTimer>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <stdlib.h>
+
+using namespace endpoint_test;
+using namespace scktcomp_test;
+
+namespace {
+
+// A plain datagram socket on 127.0.0.1 that collects what reaches it.
+class UdpPeer {
+public:
+    UdpPeer()
+        : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0))
+    {
+        const sockaddr_in address = loopback(0);
+        ::bind(fd_.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    }
+    [[nodiscard]] int port() const { return localPort(fd_.get()); }
+    void sendTo(int port, const QByteArray &data) const
+    {
+        const sockaddr_in to = loopback(port);
+        ::sendto(fd_.get(), data.constData(), size_t(data.size()), 0, reinterpret_cast<const sockaddr *>(&to),
+            sizeof to);
+    }
+    // Every datagram waiting now.
+    QList<QByteArray> drain()
+    {
+        QList<QByteArray> got;
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::recv(fd_.get(), buffer, sizeof buffer, 0);
+            if (n < 0)
+                return got;
+            got << QByteArray(buffer, int(n));
+        }
+    }
+    QList<QByteArray> received;
+    int collect()
+    {
+        received += drain();
+        return int(received.size());
+    }
+
+private:
+    Fd fd_;
+};
+
+void send(TMySocket *endpoint, const QString &text, const QString &count = "1", const QString &interval = "0")
+{
+    TFrmData *w = endpoint->DataForm;
+    w->Memo3->setPlainText(text);
+    w->ComboBox2->setEditText(count);
+    w->Edit1->setText(interval);
+    w->Button11->click();
+}
+
+// Reads from any descriptor until `count` bytes came or the time is up,
+// keeping the event loop running meanwhile.
+QByteArray readServing(int fd, qsizetype count, int timeoutMs = 5000)
+{
+    QByteArray got;
+    QDeadlineTimer deadline(timeoutMs);
+    while (got.size() < count && !deadline.hasExpired()) {
+        pollfd wait{fd, POLLIN, 0};
+        if (::poll(&wait, 1, 0) == 1) {
+            char buffer[4096];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.append(buffer, n);
+        } else {
+            QTest::qWait(2);
+        }
+    }
+    return got;
+}
+
+// A datagram port on 127.0.0.1 that is free now (taken and released again).
+int freeUdpPort()
+{
+    UdpPeer probe;
+    return probe.port();
+}
+
+bool insideNamespace()
+{
+    return qEnvironmentVariable("PW_NETNS") == QLatin1String("1");
+}
+
+} // namespace
+
+class TstSending : public QObject {
+    Q_OBJECT
+
+private slots:
+    void sendLogLineRepeatsAndCounters()
+    {
+        Harness h;
+        UdpPeer peer;
+        TMySocket *client = h.udpClient(peer.port(), 0);
+        QVERIFY(client);
+        send(client, "abc");
+        QTRY_COMPARE(peer.collect(), 1);
+        QCOMPARE(peer.received.first(), QByteArray("abc"));
+        QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：abc[1次]")));
+        QVERIFY(client->DataForm->Memo3->toPlainText().isEmpty());
+        QCOMPARE(client->DataForm->SendBytes, 3);
+        QCOMPARE(client->DataForm->CountersText(), QStringLiteral("收：0字节，发:3字节"));
+
+        send(client, "xy", "10", "2");
+        QTRY_COMPARE(peer.collect(), 11);
+        QCOMPARE(client->DataForm->SendBytes, 23);
+        QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：xy[10次]")));
+        QCOMPARE(Harness::log(client).count(QLatin1Char('\n')), 1); // one line per click
+
+        send(client, "zz", "0");
+        QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：zz[0次]")));
+        QVERIFY(client->DataForm->Memo3->toPlainText().isEmpty());
+        QCOMPARE(client->DataForm->SendBytes, 23);
+
+        send(client, "q", "03");
+        QVERIFY(Harness::log(client).endsWith(QStringLiteral("[03次]")));
+        QTRY_COMPARE(peer.collect(), 14);
+    }
+
+    void hexModeAndLineBreaksSendTheBytesTheyStandFor()
+    {
+        Harness h;
+        UdpPeer peer;
+        TMySocket *client = h.udpClient(peer.port(), 0);
+        send(client, "a\nb");
+        QTRY_COMPARE(peer.collect(), 1);
+        QCOMPARE(peer.received[0], QByteArray("a\r\nb"));
+
+        client->DataForm->CheckBox2->setChecked(true);
+        send(client, "41 42");
+        QTRY_COMPARE(peer.collect(), 2);
+        QCOMPARE(peer.received[1], QByteArray("\x41\x04"));
+        QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：A\x04{41 04 }[1次]")));
+
+        // Fewer than two digits: nothing at all happens.
+        const QString before = Harness::log(client);
+        send(client, "4");
+        QCOMPARE(client->DataForm->Memo3->toPlainText(), QStringLiteral("4"));
+        QCOMPARE(Harness::log(client), before);
+    }
+
+    void repeatCountThatIsNoNumberSendsNothing()
+    {
+        Harness h;
+        UdpPeer peer;
+        TMySocket *client = h.udpClient(peer.port(), 0);
+        send(client, "data", "abc");
+        QCOMPARE(h.recorder.exceptions, QStringList{"'abc' is not a valid integer value"});
+        QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：data[abc次]")));
+        QVERIFY(client->DataForm->Memo3->toPlainText().isEmpty());
+        QCOMPARE(client->DataForm->SendBytes, 0);
+        QTest::qWait(50);
+        QCOMPARE(peer.collect(), 0);
+
+        // A bad interval: the first sending is done and counted, then it ends.
+        send(client, "data", "5", "x");
+        QCOMPARE(h.recorder.exceptions.last(), QStringLiteral("'x' is not a valid integer value"));
+        QTRY_COMPARE(peer.collect(), 1);
+        QCOMPARE(client->DataForm->SendBytes, 4);
+    }
+
+    void tcpSendToAPeerThatHasGoneEndsWithALogLine()
+    {
+        Harness h;
+        Fd listener = listenOnLoopback();
+        TMySocket *client = h.tcpClient(localPort(listener.get()));
+        client->DataForm->Button5Click();
+        QTRY_COMPARE(client->State, 1);
+        Fd peer = acceptWithin(listener.get());
+        send(client, "ping");
+        QCOMPARE(readWithin(peer.get()), QByteArray("ping"));
+        peer.reset();
+        QTRY_COMPARE(client->State, 0);
+        send(client, "lost", "3");
+        const QString log = Harness::log(client);
+        QCOMPARE(log.count(QStringLiteral("发送失败：连接已断开")), 3);
+        QCOMPARE(client->DataForm->SendBytes, 4 + 12);
+    }
+
+    void deletingTheEndpointDuringALongRepeat()
+    {
+        Harness h;
+        UdpPeer peer;
+        TMySocket *client = h.udpClient(peer.port(), 0);
+        QPointer<TFrmData> window(client->DataForm);
+        QTimer::singleShot(150, h.form.get(), [&] {
+            h.form->TreeView1->setCurrentItem(client->Node);
+            h.form->Button2Click();
+        });
+        send(client, "tick", "1000", "10");
+        QVERIFY(!h.listed(client));
+        QTRY_VERIFY(!window);
+        const int got = peer.collect();
+        QVERIFY2(got > 0 && got < 1000, qPrintable(QString::number(got)));
+    }
+
+    void stopTimedSendEndsARepeat()
+    {
+        Harness h;
+        UdpPeer peer;
+        TMySocket *client = h.udpClient(peer.port(), 0);
+        QTimer::singleShot(100, client->DataForm, [&] { client->DataForm->suiButton2->click(); });
+        send(client, "r", "1000", "10");
+        QTest::qWait(50);
+        const int got = peer.collect();
+        QVERIFY2(got > 0 && got < 1000, qPrintable(QString::number(got)));
+        QCOMPARE(client->DataForm->SendBytes, got);
+    }
+
+    void udpServerRepliesToTheLatestSender()
+    {
+        Harness h;
+        UdpPeer first, second;
+        const int port = freeUdpPort();
+        TMySocket *server = h.udpServer(port);
+        QVERIFY(server);
+        server->DataForm->CheckBox2->setChecked(true);
+
+        // Before any datagram the component refuses to send.
+        send(server, "early");
+        QCOMPARE(h.recorder.exceptions.size(), 1);
+
+        first.sendTo(port, QByteArray("\x00\x01\x02\x03", 4));
+        QTRY_COMPARE(server->RemotePort, first.port());
+        QCOMPARE(server->RemoteIP, QStringLiteral("127.0.0.1"));
+        QCOMPARE(server->DataForm->Label4->text(), QStringLiteral("对方端口:%1").arg(first.port()));
+        QVERIFY(Harness::log(server).endsWith(QStringLiteral("{00 01 02 03 }")));
+        QCOMPARE(server->DataForm->RecvBytes, 4);
+        server->DataForm->CheckBox2->setChecked(false);
+        send(server, "r1");
+        server->DataForm->CheckBox2->setChecked(true);
+        QTRY_COMPARE(first.collect(), 1);
+        QCOMPARE(first.received[0], QByteArray("r1"));
+
+        second.sendTo(port, QByteArray());
+        QTRY_COMPARE(server->RemotePort, second.port());
+        QVERIFY(Harness::log(server).endsWith(QStringLiteral(" 收到数据：{}")));
+        QCOMPARE(server->DataForm->RecvBytes, 4);
+        send(server, "r2");
+        QTRY_COMPARE(second.collect(), 1);
+        QTest::qWait(20);
+        QCOMPARE(first.collect(), 1);
+        // The node keeps the text it was made with.
+        QVERIFY(server->Node->text(0).endsWith(QStringLiteral("[%1]").arg(port)));
+    }
+
+    void udpClientIgnoresWhoSent()
+    {
+        Harness h;
+        UdpPeer target, stranger;
+        const int localPortNumber = freeUdpPort();
+        TMySocket *client = h.udpClient(target.port(), localPortNumber);
+        QVERIFY(client);
+        stranger.sendTo(localPortNumber, "hello");
+        QTRY_VERIFY(Harness::log(client).endsWith(QStringLiteral(" 收到数据：hello")));
+        QCOMPARE(client->DataForm->RecvBytes, 5);
+        send(client, "answer");
+        QTRY_COMPARE(target.collect(), 1);
+        QCOMPARE(stranger.collect(), 0);
+        QCOMPARE(client->DataForm->Label4->text(), QStringLiteral("对方端口:%1").arg(target.port()));
+    }
+
+    void timedSendingTextHexEmptyAndStop()
+    {
+        Harness h;
+        UdpPeer peer;
+        TMySocket *client = h.udpClient(peer.port(), 0);
+        TFrmData *w = client->DataForm;
+        w->Memo3->setPlainText("abc");
+        w->Edit1->setText("50");
+        w->suiButton1->click();
+        QVERIFY(w->Timer1->isActive());
+        QCOMPARE(w->Timer1->interval(), 50);
+        QTRY_VERIFY(peer.collect() >= 3);
+        QVERIFY(w->Memo3->toPlainText() == QStringLiteral("abc")); // a tick leaves the box alone
+        QVERIFY(Harness::log(client).split('\n').first().endsWith(QStringLiteral(" 发送数据：abc[1次]")));
+
+        w->CheckBox2->setChecked(true);
+        w->Memo3->setPlainText("4142");
+        const int before = peer.collect();
+        QTRY_VERIFY(peer.collect() > before + 1);
+        QCOMPARE(peer.received.last(), QByteArray("AB"));
+        QVERIFY(Harness::log(client).contains(QStringLiteral(" 发送数据：{41 42 }AB[1次]")));
+
+        w->Memo3->clear();
+        QTest::qWait(60);
+        const int idle = peer.collect();
+        QTest::qWait(200);
+        QCOMPARE(peer.collect(), idle);
+        QVERIFY(w->Timer1->isActive());
+
+        w->suiButton2->click();
+        QVERIFY(!w->Timer1->isActive());
+
+        // A negative interval is refused and the timer keeps its state.
+        w->Edit1->setText("-5");
+        w->suiButton1->click();
+        QCOMPARE(h.recorder.messages.size(), 1);
+        QVERIFY(!w->Timer1->isActive());
+        QCOMPARE(w->Timer1->interval(), 50);
+        // Not a number: the error box, nothing else.
+        w->Edit1->setText("soon");
+        w->suiButton1->click();
+        QCOMPARE(h.recorder.exceptions, QStringList{"'soon' is not a valid integer value"});
+        QVERIFY(!w->Timer1->isActive());
+    }
+
+    void resetWhileTrafficFlows()
+    {
+        Harness h;
+        UdpPeer peer;
+        TMySocket *client = h.udpClient(peer.port(), 0);
+        TFrmData *w = client->DataForm;
+        w->Memo3->setPlainText("tick");
+        w->Edit1->setText("10");
+        w->suiButton1->click();
+        QTRY_VERIFY(w->SendBytes >= 12);
+        w->Button2->click();
+        QCOMPARE(w->CountersText(), QStringLiteral("收：0字节，发:0字节"));
+        QCOMPARE(w->SendBytes, 0);
+        QTRY_VERIFY(w->SendBytes >= 4);
+        QCOMPARE(w->SendBytes % 4, 0);
+        w->suiButton2->click();
+        QVERIFY(!Harness::log(client).isEmpty()); // the log stays
+    }
+
+    void tcpServerWindowSendsToEveryPeer()
+    {
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        send(server, "nobody");
+        QCOMPARE(server->DataForm->SendBytes, 0);
+        Fd a = connectTo(port), b = connectTo(port);
+        QTRY_COMPARE(server->Node->childCount(), 2);
+        send(server, "hi");
+        QCOMPARE(readWithin(a.get()), QByteArray("hi"));
+        QCOMPARE(readWithin(b.get()), QByteArray("hi"));
+        QCOMPARE(server->DataForm->SendBytes, 4);
+        QCOMPARE(Harness::log(server).count(QStringLiteral("发送数据：")), 2);
+    }
+
+    void tcpPeerWindowSendsAndLogs()
+    {
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        Fd a = connectTo(port);
+        QTRY_COMPARE(server->Node->childCount(), 1);
+        TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
+        send(peer, "to you", "2");
+        QCOMPARE(readServing(a.get(), 12), QByteArray("to youto you"));
+        QCOMPARE(peer->DataForm->SendBytes, 12);
+    }
+
+    void serialBridgeBetweenPeerAndTerminal()
+    {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(master >= 0);
+        QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const QString slave = QString::fromLocal8Bit(::ptsname(master));
+        Fd masterFd(master);
+        auto previous = TCustomComm::SetDevicePathResolver([slave](const QString &name) {
+            return name.compare(QStringLiteral("com1"), Qt::CaseInsensitive) == 0 ? slave : name;
+        });
+        Harness h;
+        const int port = freeUdpPort();
+        TMySocket *server = h.udpServer(port);
+        TCustomComm::SetDevicePathResolver(previous);
+        QVERIFY(server);
+        QVERIFY(server->DataForm->XComm1->IsOpen());
+        QVERIFY(h.recorder.exceptions.isEmpty());
+
+        UdpPeer peer;
+        QByteArray all;
+        for (int b = 0; b < 256; ++b)
+            all.append(char(b));
+        peer.sendTo(port, all);
+        QCOMPARE(readServing(master, 256), all);
+        QCOMPARE(server->DataForm->RecvBytes, 256); // logged and counted once
+
+        const qint64 sentBefore = server->DataForm->SendBytes;
+        QCOMPARE(::write(master, "Zq#8!", 5), 5);
+        QTRY_COMPARE(peer.collect(), 1);
+        QCOMPARE(peer.received[0], QByteArray("Zq#8!"));
+        QCOMPARE(server->DataForm->SendBytes, sentBefore); // neither logged nor counted
+        QVERIFY(!Harness::log(server).contains(QStringLiteral("Zq#8!")));
+    }
+
+    void serialInputBeforeAnyPeerIsNotedAndKeepsWorking()
+    {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const QString slave = QString::fromLocal8Bit(::ptsname(master));
+        Fd masterFd(master);
+        auto previous = TCustomComm::SetDevicePathResolver([slave](const QString &) { return slave; });
+        Harness h;
+        const int port = freeUdpPort();
+        TMySocket *server = h.udpServer(port);
+        TCustomComm::SetDevicePathResolver(previous);
+        QCOMPARE(::write(master, "early", 5), 5);
+        QTRY_VERIFY(Harness::log(server).contains(QStringLiteral("串口数据转发失败")));
+        UdpPeer peer;
+        peer.sendTo(port, "hi");
+        QTRY_COMPARE(server->RemotePort, peer.port());
+        QCOMPARE(::write(master, "later", 5), 5);
+        QTRY_COMPARE(peer.collect(), 1);
+        QCOMPARE(peer.received[0], QByteArray("later"));
+    }
+
+    void groupEndpointsOnOnePortExchangeDatagrams()
+    {
+        if (!insideNamespace())
+            QSKIP("multicast runs only inside a private network namespace (tests/netns-run)");
+        Harness h;
+        TMySocket *first = h.udpGroup("224.1.1.1", 65000);
+        QVERIFY(first);
+        QVERIFY(h.recorder.messages.isEmpty());
+        QCOMPARE(first->Node->text(0), QStringLiteral("224.1.1.1[65000]"));
+        QCOMPARE(first->DataForm->Label3->text(), QStringLiteral("组播地址:224.1.1.1"));
+        TMySocket *second = h.udpGroup("224.1.1.1", 65000);
+        QVERIFY(second);
+        QCOMPARE(h.recorder.messages, QStringList{"bind fail"});
+        QCOMPARE(h.endpoints(Kinds::UdpGroup).size(), 2);
+
+        // The second member, unbound, sends from a port of its own; the first
+        // hears it and answers to that port.
+        send(second, "hello");
+        QTRY_VERIFY(Harness::log(first).contains(QStringLiteral(" 收到数据：hello")));
+        QCOMPARE(first->DataForm->RecvBytes, 5);
+        send(first, "back");
+        QTRY_VERIFY(Harness::log(second).contains(QStringLiteral(" 收到数据：back")));
+        QCOMPARE(second->DataForm->RecvBytes, 4);
+        QCOMPARE(first->DataForm->SendBytes, 4);
+        QVERIFY(h.recorder.messages.size() == 1);
+
+        // Deleting a group closes its socket; nothing reaches a closed window.
+        h.form->TreeView1->setCurrentItem(second->Node);
+        h.form->Button2Click();
+        send(first, "gone");
+        QTest::qWait(50);
+        QVERIFY(!h.listed(second));
+    }
+
+    void groupSetupFailuresStillCreateTheEndpoint()
+    {
+        if (!insideNamespace())
+            QSKIP("multicast runs only inside a private network namespace (tests/netns-run)");
+        Harness h;
+        TMySocket *group = h.udpGroup("not-an-address", 65001);
+        QVERIFY(group);
+        QCOMPARE(h.recorder.messages, QStringList{"无法进行UDP组播"});
+        QCOMPARE(group->Node->text(0), QStringLiteral("not-an-address[65001]"));
+    }
+};
+
+QTEST_MAIN(TstSending)
+#include "tst_sending.moc"
