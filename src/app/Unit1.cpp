@@ -276,4 +276,12 @@ int RunPortwright(QApplication &app)
     return app.exec();
 }
 
-void TForm1::FormClose() { }
+void TForm1::FormClose()
+{
+    for (int i = 0; i < endpoints_->Count(); ++i) {
+        TMySocket *endpoint = endpoints_->Items(i);
+        if (endpoint->Kind == Kinds::TcpServer)
+            if (auto *server = qobject_cast<TServerSocket *>(endpoint->Transport))
+                server->Close();
+    }
+}
