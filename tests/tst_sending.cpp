@@ -94,6 +94,34 @@ int freeUdpPort()
     return probe.port();
 }
 
+// A pseudo-terminal whose far end the program opens as "com1" while this
+// object exists.
+class PtyAsCom1 {
+public:
+    PtyAsCom1()
+        : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC))
+    {
+        if (master_.get() < 0 || ::grantpt(master_.get()) != 0 || ::unlockpt(master_.get()) != 0)
+            return;
+        const QString slave = QString::fromLocal8Bit(::ptsname(master_.get()));
+        previous_ = TCustomComm::SetDevicePathResolver([slave](const QString &name) {
+            return name.compare(QStringLiteral("com1"), Qt::CaseInsensitive) == 0 ? slave : name;
+        });
+        ready_ = true;
+    }
+    ~PtyAsCom1() { TCustomComm::SetDevicePathResolver(previous_); }
+    PtyAsCom1(const PtyAsCom1 &) = delete;
+    PtyAsCom1 &operator=(const PtyAsCom1 &) = delete;
+
+    [[nodiscard]] bool ready() const { return ready_; }
+    [[nodiscard]] int master() const { return master_.get(); }
+
+private:
+    Fd master_;
+    TCustomComm::DevicePathResolver previous_;
+    bool ready_ = false;
+};
+
 bool insideNamespace()
 {
     return qEnvironmentVariable("PW_NETNS") == QLatin1String("1");
@@ -373,18 +401,12 @@ private slots:
 
     void serialBridgeBetweenPeerAndTerminal()
     {
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        QVERIFY(master >= 0);
-        QVERIFY(::grantpt(master) == 0 && ::unlockpt(master) == 0);
-        const QString slave = QString::fromLocal8Bit(::ptsname(master));
-        Fd masterFd(master);
-        auto previous = TCustomComm::SetDevicePathResolver([slave](const QString &name) {
-            return name.compare(QStringLiteral("com1"), Qt::CaseInsensitive) == 0 ? slave : name;
-        });
+        PtyAsCom1 pty;
+        QVERIFY(pty.ready());
+        const int master = pty.master();
         Harness h;
         const int port = freeUdpPort();
         TMySocket *server = h.udpServer(port);
-        TCustomComm::SetDevicePathResolver(previous);
         QVERIFY(server);
         QVERIFY(server->DataForm->XComm1->IsOpen());
         QVERIFY(h.recorder.exceptions.isEmpty());
@@ -407,15 +429,13 @@ private slots:
 
     void serialInputBeforeAnyPeerIsNotedAndKeepsWorking()
     {
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-        const QString slave = QString::fromLocal8Bit(::ptsname(master));
-        Fd masterFd(master);
-        auto previous = TCustomComm::SetDevicePathResolver([slave](const QString &) { return slave; });
+        PtyAsCom1 pty;
+        QVERIFY(pty.ready());
+        const int master = pty.master();
         Harness h;
         const int port = freeUdpPort();
         TMySocket *server = h.udpServer(port);
-        TCustomComm::SetDevicePathResolver(previous);
+        QVERIFY(server->DataForm->XComm1->IsOpen());
         QCOMPARE(::write(master, "early", 5), 5);
         QTRY_VERIFY(Harness::log(server).contains(QStringLiteral("串口数据转发失败")));
         UdpPeer peer;
