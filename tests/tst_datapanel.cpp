@@ -1,16 +1,16 @@
+#include "datapanel/countbox.h"
 #include "datapanel/datapanel.h"
 #include "datapanel/logformat.h"
 #include "datapanel/logview.h"
+#include "ui/documentarea.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 namespace {
@@ -232,32 +232,41 @@ private slots:
 
     void closeBoxOnlyMinimises()
     {
-        QMdiArea area;
+        TDocumentArea area;
         area.resize(600, 600);
         area.show();
+        auto *first = new TFrmData(&area);
         auto *w = new TFrmData(&area);
         QPointer<TFrmData> alive(w);
-        QVERIFY(w->Frame()->isMaximized());
-        w->Frame()->close();
+        QCOMPARE(area.ActiveDocument(), w);
+        QVERIFY(w->isVisible());
+        area.CloseButton->click();
         QVERIFY(alive);
-        QVERIFY(w->Frame()->isMinimized());
+        QVERIFY(area.IsMinimized(w));
+        QVERIFY(!w->isVisible());
+        QCOMPARE(area.ActiveDocument(), first); // the one behind comes forward
         w->LogReceived("still here");
         QCOMPARE(flushedLines(*w).size(), 1);
         w->BringToFront();
-        QVERIFY(!w->Frame()->isMinimized());
-        QCOMPARE(area.activeSubWindow(), w->Frame());
+        QVERIFY(!area.IsMinimized(w));
+        QCOMPARE(area.ActiveDocument(), w);
+        QVERIFY(w->isVisible());
     }
 
     void destroyWaitsForTheEventLoop()
     {
-        QMdiArea area;
+        TDocumentArea area;
+        auto *first = new TFrmData(&area);
         auto *w = new TFrmData(&area);
         QPointer<TFrmData> alive(w);
-        QPointer<QMdiSubWindow> frame(w->Frame());
         w->Destroy();
         QVERIFY(alive); // still usable by the handler that asked for it
-        QTRY_VERIFY(!alive && !frame);
-        QCOMPARE(area.subWindowList().size(), 0);
+        QCOMPARE(area.ActiveDocument(), first);
+        QTRY_VERIFY(!alive);
+        QCOMPARE(area.DocumentCount(), 1);
+        first->Destroy();
+        QTRY_COMPARE(area.DocumentCount(), 0);
+        QCOMPARE(area.ActiveDocument(), nullptr);
     }
 };
 

@@ -1,16 +1,16 @@
 #include "app/Unit1.h"
 #include "app/endpointtree.h"
 #include "datapanel/datapanel.h"
+#include "ui/documentarea.h"
 #include "ui/infopanel.h"
 #include "ui/messages.h"
 #include "ui/stateimages.h"
 
 #include <QLabel>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QtTest>
 
 namespace {
@@ -115,22 +115,22 @@ private slots:
         form.ShowInfoPanel(false);
         TMySocket *a = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[1]", ImgUdp);
         TMySocket *b = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[2]", ImgUdp);
-        QCOMPARE(form.Documents->activeSubWindow(), b->DataForm->Frame());
+        QCOMPARE(form.Documents->ActiveDocument(), b->DataForm.data());
         a->RemotePort = 4321;
         form.TreeView1->setCurrentItem(a->Node);
-        QCOMPARE(form.Documents->activeSubWindow(), a->DataForm->Frame());
+        QCOMPARE(form.Documents->ActiveDocument(), a->DataForm.data());
         QCOMPARE(a->DataForm->Label4->text(), QStringLiteral("对方端口:4321"));
         // A kind node changes nothing in the document area.
         form.TreeView1->setCurrentItem(form.KindNode(Kinds::TcpServer));
-        QCOMPARE(form.Documents->activeSubWindow(), a->DataForm->Frame());
+        QCOMPARE(form.Documents->ActiveDocument(), a->DataForm.data());
         // A window minimised by its close box comes back when its node is selected.
         form.TreeView1->setCurrentItem(b->Node);
-        b->DataForm->Frame()->close();
-        QVERIFY(b->DataForm->Frame()->isMinimized());
+        form.Documents->CloseButton->click();
+        QVERIFY(form.Documents->IsMinimized(b->DataForm));
         form.TreeView1->setCurrentItem(a->Node);
         form.TreeView1->setCurrentItem(b->Node);
-        QVERIFY(!b->DataForm->Frame()->isMinimized());
-        QCOMPARE(form.Documents->activeSubWindow(), b->DataForm->Frame());
+        QVERIFY(!form.Documents->IsMinimized(b->DataForm));
+        QCOMPARE(form.Documents->ActiveDocument(), b->DataForm.data());
     }
 
     void dragOverRules()

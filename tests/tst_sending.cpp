@@ -1,11 +1,11 @@
 // Sending and receiving through every kind of endpoint, with real peers on
 // 127.0.0.1 (multicast only inside a private network namespace).
+#include "datapanel/countbox.h"
 #include "support/endpoint_harness.h"
 #include "support/scktcomp_peers.h"
 #include "transport/XComDrv.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QLabel>
 #include <QTimer>
 #include <QtTest>

@@ -5,6 +5,7 @@
 #include "datapanel/datapanel.h"
 #include "transport/ScktComp.h"
 #include "transport/sysutils.h"
+#include "ui/documentarea.h"
 #include "ui/infopanel.h"
 #include "ui/messages.h"
 #include "ui/stateimages.h"
@@ -12,7 +13,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
-#include <QMdiArea>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
@@ -61,8 +61,7 @@ TForm1::TForm1(QWidget *parent)
     buildTree();
 
     Panel3 = new TInfoPanel;
-    Documents = new QMdiArea;
-    Documents->setBackground(QColor(255, 251, 240));
+    Documents = new TDocumentArea;
     auto *documentArea = new QWidget;
     documentStack_ = new QStackedLayout(documentArea);
     documentStack_->addWidget(Documents);

@@ -11,12 +11,12 @@
 #include <memory>
 
 class QApplication;
-class QMdiArea;
 class QPushButton;
 class QSplitter;
 class QStackedLayout;
 class QStatusBar;
 class QTreeWidgetItem;
+class TDocumentArea;
 class TEndpointTree;
 class TFrmData;
 class TInfoPanel;
@@ -40,7 +40,7 @@ public:
     TEndpointTree *TreeView1;
     QSplitter *Splitter1;
     TInfoPanel *Panel3;
-    QMdiArea *Documents; // where the data windows live
+    TDocumentArea *Documents; // where the data windows live
     QStatusBar *StatusBar1;
 
     // The creation dialogs, made hidden at start and kept for the program's

@@ -1,20 +1,19 @@
 #include "datapanel/datapanel.h"
 
+#include "datapanel/countbox.h"
 #include "datapanel/hexcodec.h"
 #include "datapanel/logformat.h"
 #include "datapanel/logview.h"
 #include "transport/XComDrv.h"
 #include "transport/sysutils.h"
+#include "ui/documentarea.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -74,7 +73,8 @@ void TSendBox::keyPressEvent(QKeyEvent *event)
     QPlainTextEdit::keyPressEvent(event);
 }
 
-TFrmData::TFrmData(QMdiArea *area)
+TFrmData::TFrmData(TDocumentArea *area)
+    : area_(area)
 {
     setWindowTitle(QStringLiteral("数据收发窗口"));
     resize(505, 503);
@@ -104,12 +104,8 @@ TFrmData::TFrmData(QMdiArea *area)
     log_ = new TLogView(Memo2);
     log_->update = [this] { countersPanel_->setText(CountersLine(RecvBytes, SendBytes)); };
 
-    if (area) {
-        frame_ = area->addSubWindow(this);
-        frame_->setWindowTitle(windowTitle());
-        frame_->installEventFilter(this);
-        frame_->showMaximized();
-    }
+    if (area)
+        area->AddDocument(this);
 }
 
 TFrmData::~TFrmData() = default;
@@ -178,8 +174,7 @@ void TFrmData::buildSendArea()
     panel6Layout->addWidget(options, 1);
     Button11 = button(options, QStringLiteral("发送数据"), 24, 1, 93, 25);
     Label7 = label(options, QStringLiteral("重复发送次数       "), 24, 40);
-    ComboBox2 = new QComboBox(options);
-    ComboBox2->setEditable(true);
+    ComboBox2 = new TCountBox(options);
     ComboBox2->addItems({"1", "10", "100", "1000", "10000"});
     ComboBox2->setEditText(QStringLiteral("1"));
     ComboBox2->setGeometry(24, 60, 97, 21);
@@ -254,16 +249,12 @@ bool TFrmData::Memo3KeyPress(QChar key) const
 
 void TFrmData::BringToFront()
 {
-    if (!frame_) {
-        show();
-        raise();
+    if (area_) {
+        area_->Activate(this);
         return;
     }
-    if (frame_->isMinimized() || frame_->isHidden())
-        frame_->showMaximized();
-    if (QMdiArea *area = frame_->mdiArea())
-        area->setActiveSubWindow(frame_);
-    frame_->raise();
+    show();
+    raise();
 }
 
 void TFrmData::Destroy()
@@ -272,13 +263,10 @@ void TFrmData::Destroy()
     Timer1->stop();
     if (XComm1->IsOpen())
         XComm1->Close();
-    if (frame_) {
-        frame_->hide();
-        frame_->deleteLater();
-    } else {
-        hide();
-        deleteLater();
-    }
+    if (area_)
+        area_->Remove(this);
+    hide();
+    deleteLater();
 }
 
 bool TFrmData::eventFilter(QObject *watched, QEvent *event)
@@ -286,12 +274,6 @@ bool TFrmData::eventFilter(QObject *watched, QEvent *event)
     if (watched == Button6 && event->type() == QEvent::MouseButtonRelease && Button6->isEnabled()) {
         Guarded([this] { Button6MouseUp(); });
         return false;
-    }
-    // The close box only minimises: the window lives as long as its endpoint.
-    if (watched == frame_ && event->type() == QEvent::Close) {
-        event->ignore();
-        frame_->showMinimized();
-        return true;
     }
     return QWidget::eventFilter(watched, event);
 }

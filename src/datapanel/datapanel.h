@@ -1,6 +1,6 @@
 #pragma once
-// The data window: one per endpoint, a document inside the main window's MDI
-// area, with the status panel, the log, the send box, the send options and the
+// The data window: one per endpoint, a document inside the main window's
+// document area, with the status panel, the log, the send box, the send options and the
 // counters. It refers to its endpoint record (Endpoint) but does not own it;
 // whoever removes the endpoint destroys the window with Destroy(). UI thread
 // only.
@@ -9,15 +9,14 @@
 #include <QWidget>
 
 class QCheckBox;
-class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
-class QMdiArea;
-class QMdiSubWindow;
 class QPushButton;
 class QStatusBar;
 class QTimer;
+class TCountBox;
+class TDocumentArea;
 class TLogView;
 class TMySocket;
 class TNMUDP;
@@ -43,8 +42,8 @@ class TFrmData : public QWidget {
     Q_OBJECT
 
 public:
-    // With an area the window becomes one of its documents, shown maximised.
-    explicit TFrmData(QMdiArea *area = nullptr);
+    // With an area the window becomes one of its documents, shown in front.
+    explicit TFrmData(TDocumentArea *area = nullptr);
     ~TFrmData() override;
 
     qint64 SendBytes = 0;
@@ -65,7 +64,7 @@ public:
     QWidget *Panel6;
     QPushButton *Button11;
     QLabel *Label7;
-    QComboBox *ComboBox2;
+    TCountBox *ComboBox2; // editable repeat count with suggestions
     QLabel *Label8;
     QLineEdit *Edit1;
     QPushButton *suiButton1, *suiButton2;
@@ -119,10 +118,10 @@ public:
 
     // Shows the window and brings it in front of the other documents.
     void BringToFront();
-    // Destroys the window (and its MDI frame) once control is back in the
-    // event loop, so a handler of the window may call it.
+    // Destroys the window once control is back in the event loop, so a
+    // handler of the window may call it.
     void Destroy();
-    [[nodiscard]] QMdiSubWindow *Frame() const { return frame_; }
+    [[nodiscard]] TDocumentArea *Area() const { return area_; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -154,5 +153,5 @@ private:
 
     QLabel *countersPanel_ = nullptr;
     TLogView *log_ = nullptr;
-    QMdiSubWindow *frame_ = nullptr;
+    TDocumentArea *area_ = nullptr;
 };

@@ -3,6 +3,7 @@
 // counters reset.
 
 #include "app/mysocket.h"
+#include "datapanel/countbox.h"
 #include "datapanel/datapanel.h"
 #include "datapanel/hexcodec.h"
 #include "datapanel/logformat.h"
@@ -14,7 +15,6 @@
 #include "ui/messages.h"
 
 #include <QBuffer>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>

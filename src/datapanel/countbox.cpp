@@ -1,0 +1,40 @@
+#include "datapanel/countbox.h"
+
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QToolButton>
+
+TCountBox::TCountBox(QWidget *parent)
+    : QWidget(parent)
+{
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    edit_ = new QLineEdit(this);
+    button_ = new QToolButton(this);
+    button_->setArrowType(Qt::DownArrow);
+    button_->setFocusPolicy(Qt::NoFocus);
+    row->addWidget(edit_, 1);
+    row->addWidget(button_);
+    connect(button_, &QToolButton::clicked, this, &TCountBox::showPopup);
+}
+
+QString TCountBox::currentText() const
+{
+    return edit_->text();
+}
+
+void TCountBox::setEditText(const QString &text)
+{
+    edit_->setText(text);
+}
+
+void TCountBox::showPopup()
+{
+    QMenu menu(this);
+    for (const QString &item : std::as_const(items_))
+        menu.addAction(item, this, [this, item] { setEditText(item); });
+    menu.setMinimumWidth(width());
+    menu.exec(mapToGlobal(QPoint(0, height())));
+}

@@ -1,0 +1,142 @@
+#include "ui/documentarea.h"
+
+#include "transport/sysutils.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QStyle>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+TDocumentArea::TDocumentArea(QWidget *parent)
+    : QWidget(parent)
+{
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto *strip = new QWidget(this);
+    strip->setObjectName(QStringLiteral("documentCaption"));
+    strip->setStyleSheet(
+        QStringLiteral("#documentCaption { background: #3a6ea5; } QLabel { color: white; }"));
+    auto *row = new QHBoxLayout(strip);
+    row->setContentsMargins(6, 1, 2, 1);
+    caption_ = new QLabel(strip);
+    CloseButton = new QToolButton(strip);
+    CloseButton->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
+    CloseButton->setAutoRaise(true);
+    CloseButton->setToolTip(QStringLiteral("最小化"));
+    row->addWidget(caption_, 1);
+    row->addWidget(CloseButton);
+    column->addWidget(strip);
+
+    host_ = new QWidget(this);
+    QPalette p = host_->palette();
+    p.setColor(QPalette::Window, QColor(255, 251, 240));
+    host_->setPalette(p);
+    host_->setAutoFillBackground(true);
+    host_->installEventFilter(this);
+    column->addWidget(host_, 1);
+
+    connect(CloseButton, &QToolButton::clicked, this, [this] {
+        Guarded([this] {
+            if (QWidget *front = ActiveDocument())
+                Minimize(front);
+        });
+    });
+    showFront();
+}
+
+void TDocumentArea::AddDocument(QWidget *document)
+{
+    document->hide();
+    document->setParent(host_);
+    documents_.emplace_back(document);
+    connect(document, &QObject::destroyed, &watcher_, [this] {
+        // QPointer has cleared the entry already; show whoever is in front now.
+        std::erase_if(order_, [](const QPointer<QWidget> &d) { return d.isNull(); });
+        std::erase_if(documents_, [](const QPointer<QWidget> &d) { return d.isNull(); });
+        showFront();
+    });
+    Activate(document);
+}
+
+void TDocumentArea::Activate(QWidget *document)
+{
+    if (!contains(document))
+        return;
+    forget(document);
+    order_.insert(order_.begin(), document);
+    showFront();
+}
+
+void TDocumentArea::Minimize(QWidget *document)
+{
+    forget(document);
+    showFront();
+}
+
+void TDocumentArea::Remove(QWidget *document)
+{
+    forget(document);
+    std::erase_if(documents_, [document](const QPointer<QWidget> &d) { return d.isNull() || d == document; });
+    document->hide();
+    showFront();
+}
+
+void TDocumentArea::forget(const QWidget *document)
+{
+    std::erase_if(order_, [document](const QPointer<QWidget> &d) { return d.isNull() || d == document; });
+}
+
+QWidget *TDocumentArea::ActiveDocument() const
+{
+    return order_.empty() ? nullptr : order_.front().data();
+}
+
+bool TDocumentArea::IsMinimized(const QWidget *document) const
+{
+    return contains(document)
+        && std::none_of(
+            order_.begin(), order_.end(), [document](const QPointer<QWidget> &d) { return d == document; });
+}
+
+int TDocumentArea::DocumentCount() const
+{
+    return int(std::count_if(
+        documents_.begin(), documents_.end(), [](const QPointer<QWidget> &d) { return !d.isNull(); }));
+}
+
+bool TDocumentArea::contains(const QWidget *document) const
+{
+    return document
+        && std::any_of(documents_.begin(), documents_.end(),
+            [document](const QPointer<QWidget> &d) { return d == document; });
+}
+
+void TDocumentArea::showFront()
+{
+    QWidget *front = ActiveDocument();
+    if (shown_ != front) {
+        if (shown_)
+            shown_->hide();
+        shown_ = front;
+        if (front) {
+            front->setGeometry(host_->rect());
+            front->show();
+            front->raise();
+        }
+    }
+    caption_->setText(front ? front->windowTitle() : QString());
+    CloseButton->setEnabled(front != nullptr);
+}
+
+bool TDocumentArea::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == host_ && event->type() == QEvent::Resize && shown_)
+        shown_->setGeometry(host_->rect());
+    return QWidget::eventFilter(watched, event);
+}
