@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -195,6 +196,37 @@ private slots:
         QVERIFY(lines.first().startsWith(QString::number(count - lines.size() / 2) + QLatin1Char('.')));
         QCOMPARE(lines.last(), QStringLiteral("end"));
         QCOMPARE(lines.size() % 2, 0);
+    }
+
+    void logFollowsTheNewestLineUnlessScrolledBack()
+    {
+        TFrmData w;
+        w.resize(505, 503);
+        w.show();
+        for (int i = 0; i < 200; ++i)
+            w.AppendLog(QStringLiteral("line %1").arg(i));
+        w.FlushLog();
+        QScrollBar *bar = w.Memo2->verticalScrollBar();
+        QCOMPARE(bar->value(), bar->maximum());
+        w.AppendLog(QStringLiteral("more"));
+        w.FlushLog();
+        QCOMPARE(bar->value(), bar->maximum());
+        QCOMPARE(bar->maximum(), 200);
+
+        bar->setValue(10);
+        w.AppendLog(QStringLiteral("still more"));
+        w.FlushLog();
+        QCOMPARE(bar->value(), 10); // the user's place is kept
+        bar->setValue(bar->maximum());
+        w.AppendLog(QStringLiteral("last"));
+        w.FlushLog();
+        QCOMPARE(bar->value(), bar->maximum());
+
+        const QImage shot = w.Memo2->viewport()->grab().toImage();
+        QVERIFY(!shot.isNull()); // painting the tail of a long log works
+        w.Memo2->clear();
+        QCOMPARE(w.Memo2->entryCount(), 0);
+        QVERIFY(w.Memo2->toPlainText().isEmpty());
     }
 
     void hexSwitchChangesOnlyTheCaption()

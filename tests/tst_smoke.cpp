@@ -46,7 +46,8 @@ private slots:
         form->ShowInfoPanel(false);
         window->CheckBox2->setChecked(true);
         window->CheckBox2Click();
-        window->LogReceived("hello\r\n\x00\x01 end");
+        window->LogReceived(QByteArray("hello\r\n\x00\x01 end", 13));
+        window->LogReceived(QByteArray(3000, 'x'));
         window->FlushLog();
         QTest::qWait(200);
         QVERIFY(

@@ -3,6 +3,7 @@
 #include "datapanel/countbox.h"
 #include "datapanel/hexcodec.h"
 #include "datapanel/logformat.h"
+#include "datapanel/logtext.h"
 #include "datapanel/logview.h"
 #include "transport/XComDrv.h"
 #include "transport/sysutils.h"
@@ -139,11 +140,7 @@ void TFrmData::buildReceiveArea()
     GroupBox3 = new QGroupBox(QStringLiteral("数据接收及提示窗口"), Panel4);
     paint(GroupBox3, cream);
     fill(Panel4, GroupBox3)->setContentsMargins(0, 0, 0, 0);
-    Memo2 = new QPlainTextEdit(GroupBox3);
-    Memo2->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Memo2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    Memo2->setUndoRedoEnabled(false);
+    Memo2 = new TLogText(GroupBox3);
     paint(Memo2, logBackground, QPalette::Base);
     fill(GroupBox3, Memo2);
 }

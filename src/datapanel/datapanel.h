@@ -5,6 +5,8 @@
 // whoever removes the endpoint destroys the window with Destroy(). UI thread
 // only.
 
+#include "datapanel/logtext.h"
+
 #include <QPlainTextEdit>
 #include <QWidget>
 
@@ -17,6 +19,7 @@ class QStatusBar;
 class QTimer;
 class TCountBox;
 class TDocumentArea;
+class TLogText;
 class TLogView;
 class TMySocket;
 class TNMUDP;
@@ -58,7 +61,7 @@ public:
     // Receive area
     QWidget *Panel2, *Panel4;
     QGroupBox *GroupBox3;
-    QPlainTextEdit *Memo2;
+    TLogText *Memo2; // the log
     // Send area
     QGroupBox *GroupBox2;
     QWidget *Panel6;

@@ -1,13 +1,9 @@
 #include "datapanel/logview.h"
 
+#include "datapanel/logtext.h"
 #include "transport/sysutils.h"
 
-#include <QPlainTextEdit>
-#include <QScrollBar>
-#include <QTextBlock>
-#include <QTextCursor>
-
-TLogView::TLogView(QPlainTextEdit *view)
+TLogView::TLogView(TLogText *view)
     : QObject(view)
     , view_(view)
 {
@@ -20,7 +16,13 @@ void TLogView::Append(const QString &line)
 {
     pending_ << line;
     pendingChars_ += line.size();
-    if (pending_.size() > LogLimits::MaxEntries || pendingChars_ > LogLimits::MaxChars)
+    // A flood hands its text over early rather than holding a second copy of
+    // the whole log in the queue.
+    if (pendingChars_ > LogLimits::MaxChars / 8) {
+        Flush();
+        return;
+    }
+    if (pending_.size() > LogLimits::MaxEntries)
         trimPending();
     schedule();
 }
@@ -39,7 +41,7 @@ void TLogView::schedule()
 
 void TLogView::trimPending()
 {
-    // Whatever would be cut from the view's top anyway need not reach it.
+    // Whatever the view would drop at once need not reach it.
     qsizetype drop = 0;
     while (pending_.size() - drop > LogLimits::MaxEntries
         || (pendingChars_ > LogLimits::MaxChars && pending_.size() - drop > 1)) {
@@ -59,32 +61,7 @@ void TLogView::Flush()
     }
     if (pending_.isEmpty())
         return;
-
-    for (const QString &line : std::as_const(pending_))
-        entries_.push_back({line.size(), int(line.count(QLatin1Char('\n'))) + 1});
-    viewChars_ += pendingChars_;
-    const QString batch = pending_.join(QLatin1Char('\n'));
+    view_->appendEntries(pending_);
     pending_.clear();
     pendingChars_ = 0;
-
-    view_->appendPlainText(batch);
-    trimView();
-    QScrollBar *bar = view_->verticalScrollBar();
-    bar->setValue(bar->maximum());
-}
-
-void TLogView::trimView()
-{
-    int blocks = 0;
-    while (entries_.size() > size_t(LogLimits::MaxEntries)
-        || (viewChars_ > LogLimits::MaxChars && entries_.size() > 1)) {
-        blocks += entries_.front().blocks;
-        viewChars_ -= entries_.front().chars;
-        entries_.pop_front();
-    }
-    if (blocks == 0)
-        return;
-    QTextCursor cursor(view_->document()->firstBlock());
-    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, blocks);
-    cursor.removeSelectedText();
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Feeds a text view in batches. Lines are queued in order and reach the view on
+// Feeds a log view in batches. Lines are queued in order and reach the view on
 // a short timer, so a flood of received pieces costs one view update per tick
 // instead of one per piece; the view keeps only the newest lines within a line
 // and a size cap. Owned by the data window; UI thread only.
@@ -8,10 +8,9 @@
 #include <QStringList>
 #include <QTimer>
 
-#include <deque>
 #include <functional>
 
-class QPlainTextEdit;
+class TLogText;
 
 namespace LogLimits {
 constexpr int MaxEntries = 100000; // log lines kept
@@ -23,7 +22,7 @@ class TLogView : public QObject {
     Q_OBJECT
 
 public:
-    explicit TLogView(QPlainTextEdit *view);
+    explicit TLogView(TLogText *view);
 
     // Queues one log entry (it may span several lines).
     void Append(const QString &line);
@@ -34,23 +33,13 @@ public:
 
     std::function<void()> update; // runs at every flush, before the view shows
 
-    [[nodiscard]] int EntryCount() const { return int(entries_.size() + pending_.size()); }
-
 private:
-    struct Entry {
-        qsizetype chars;
-        int blocks;
-    };
-
     void schedule();
     void trimPending();
-    void trimView();
 
-    QPlainTextEdit *view_;
+    TLogText *view_;
     QTimer timer_;
     QStringList pending_;
     qsizetype pendingChars_ = 0;
-    std::deque<Entry> entries_; // what the view holds, oldest first
-    qsizetype viewChars_ = 0;
     bool touched_ = false;
 };
