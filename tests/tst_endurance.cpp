@@ -5,6 +5,7 @@
 #include "support/endpoint_harness.h"
 #include "support/scktcomp_peers.h"
 #include "transport/XComDrv.h"
+#include "ui/stateimages.h"
 
 #include <QComboBox>
 #include <QDeadlineTimer>
@@ -101,7 +102,9 @@ private slots:
     }
 
     // Peers come and go in batches, half of them leaving before they are even
-    // accepted, some with a reset: every one becomes an endpoint and goes again,
+    // accepted, a quarter with a reset. Every one becomes an endpoint; those
+    // that left normally go by themselves, the reset ones stay listed (a reset
+    // close is not acted on) until the user deletes them. Nothing is reported
     // and the server holds no descriptor more than before.
     void serverOutlivesManyConnectDisconnectCycles()
     {
@@ -111,7 +114,7 @@ private slots:
         QVERIFY(server);
         const int fdsBefore = openDescriptorCount();
         const int cycles = scaled(10000);
-        const int batch = 50;
+        const int batch = 40;
         QDeadlineTimer deadline(240000);
         int done = 0;
         while (done < cycles && !deadline.hasExpired()) {
@@ -119,29 +122,45 @@ private slots:
             std::vector<Fd> peers;
             for (int i = 0; i < n; ++i)
                 peers.push_back(connectNonBlocking(port));
-            // Every other peer leaves at once, some of them abortively.
+            int resets = 0;
             for (int i = 0; i < n; i += 2) {
-                if (i % 4 == 0)
+                if (i % 4 == 0) {
                     resetAndClose(peers[size_t(i)]);
-                else
+                    ++resets;
+                } else {
                     peers[size_t(i)].reset();
+                }
             }
-            QVERIFY2(serveUntil([&] { return peerCount(server) >= n / 2; }, 20000),
+            QVERIFY2(serveUntil([&] { return peerCount(server) >= n - (n + 1) / 2 + resets; }, 20000),
                 qPrintable(QStringLiteral("cycle %1: %2 peers").arg(done).arg(peerCount(server))));
             for (auto &peer : peers)
                 peer.reset();
-            QVERIFY2(serveUntil([&] { return peerCount(server) == 0; }, 20000),
-                qPrintable(QStringLiteral("cycle %1: %2 peers left").arg(done).arg(peerCount(server))));
+            QVERIFY2(serveUntil([&] { return peerCount(server) == resets; }, 20000),
+                qPrintable(QStringLiteral("cycle %1: %2 peers left, %3 reset")
+                               .arg(done)
+                               .arg(peerCount(server))
+                               .arg(resets)));
+            for (TMySocket *left : h.endpoints(Kinds::TcpServerClient)) {
+                QCOMPARE(left->State, 1);
+                QVERIFY(left->RemotePort > 0);
+                h.form->TreeView1->setCurrentItem(left->Node);
+                h.form->Button2Click();
+            }
+            QVERIFY(serveUntil([&] { return peerCount(server) == 0; }, 20000));
             done += n;
         }
         QCOMPARE(done, cycles);
         // Late accepts of peers that had already gone settle too.
-        QVERIFY(
-            serveUntil([&] { return peerCount(server) == 0 && openDescriptorCount() == fdsBefore; }, 10000));
-        QCOMPARE(openDescriptorCount(), fdsBefore);
+        QVERIFY2(
+            serveUntil([&] { return peerCount(server) == 0 && openDescriptorCount() == fdsBefore; }, 10000),
+            qPrintable(QStringLiteral("%1 peers, %2 descriptors, %3 before")
+                           .arg(peerCount(server))
+                           .arg(openDescriptorCount())
+                           .arg(fdsBefore)));
         QCOMPARE(h.form->EndpointList().Count(), 1);
-        QVERIFY(h.recorder.exceptions.isEmpty());
+        QVERIFY2(h.recorder.exceptions.isEmpty(), qPrintable(h.recorder.exceptions.value(0)));
         QVERIFY(h.recorder.messages.isEmpty());
+        QVERIFY(server->DataForm->Memo3->toPlainText().contains(QStringLiteral("Client Socket异常,代码=")));
 
         // Still serving as on the first day.
         Fd last = connectTo(port);
@@ -180,7 +199,7 @@ private slots:
                 QVERIFY2(serveUntil([&] { return client->State == 0; }, 10000),
                     qPrintable(QStringLiteral("cycle %1").arg(done)));
             } else {
-                client->DataForm->Button6Click();
+                client->DataForm->Button6MouseUp();
                 QCOMPARE(client->State, 0);
                 QVERIFY(serveUntil([&] { return sawEnd(peer.get()); }, 10000));
             }
@@ -287,8 +306,10 @@ private slots:
                     if (sent > 0)
                         t.sent += sent;
                 }
-                if (round % 200 == 100) {
-                    Talker &victim = talkers[size_t(round / 200 % count)];
+                // A quarter of the talkers reset, spread over the run.
+                const int every = std::max(1, rounds / (count / 4 + 1));
+                if (round % every == every / 2) {
+                    Talker &victim = talkers[size_t(round / every % count)];
                     if (!victim.reset) {
                         victim.reset = true;
                         resetAndClose(victim.fd);

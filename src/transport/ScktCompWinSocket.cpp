@@ -529,15 +529,26 @@ int TCustomWinSocket::QueryLocalPort()
     return local.sin_port == 0 ? -1 : ntohs(local.sin_port);
 }
 
+void TCustomWinSocket::peerAddress(sockaddr_in &peer)
+{
+    socklen_t size = sizeof peer;
+    if (::getpeername(socket_, reinterpret_cast<sockaddr *>(&peer), &size) == 0)
+        return;
+    const int code = errno;
+    if (code == ENOTCONN && acceptedPeerKnown_) {
+        peer = acceptedPeer_;
+        return;
+    }
+    checkSocketResult(code, "getpeername");
+}
+
 QString TCustomWinSocket::QueryRemoteAddress()
 {
     QMutexLocker locker(&lock_);
     if (!connected_)
         return {};
     sockaddr_in peer{};
-    socklen_t size = sizeof peer;
-    if (::getpeername(socket_, reinterpret_cast<sockaddr *>(&peer), &size) != 0)
-        checkSocketResult(errno, "getpeername");
+    peerAddress(peer);
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
     return QString::fromLatin1(text);
@@ -549,8 +560,6 @@ int TCustomWinSocket::QueryRemotePort()
     if (!connected_)
         return 0;
     sockaddr_in peer{};
-    socklen_t size = sizeof peer;
-    if (::getpeername(socket_, reinterpret_cast<sockaddr *>(&peer), &size) != 0)
-        checkSocketResult(errno, "getpeername");
+    peerAddress(peer);
     return ntohs(peer.sin_port);
 }
