@@ -279,7 +279,7 @@ def main():
         row("B4", "1000 idle peers: KB per peer endpoint", "%.0f" % per_peer,
             "RSS before: %.0f MiB" % (med(pw, "rss_before_kb") / 1024), "-", "<= 150 KB",
             "yes" if per_peer <= 150 else "NO")
-        row("B4", "1000 idle peers: CPU %% while idle", "%.2f" % cpu, "-", "-", "~0 (< 1 %)",
+        row("B4", "1000 idle peers: CPU % while idle", "%.2f" % cpu, "-", "-", "~0 (< 1 %)",
             "yes" if cpu < 1 else "NO")
 
     if "B5" in only:

@@ -122,6 +122,11 @@ void TNMUDP::BindAndRegister()
     local.sin_family = AF_INET;
     local.sin_port = htons(static_cast<std::uint16_t>(localPort_));
     local.sin_addr.s_addr = inet_addr("0.0.0.0");
+    // Room for a burst: the default queue holds only a few hundred small
+    // datagrams, and whatever arrives while it is full is lost before the
+    // program ever sees it. The kernel caps the size at its own limit.
+    const int queueBytes = ReceiveQueueBytes;
+    ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &queueBytes, sizeof queueBytes);
     // A port in use leaves the socket unbound; the dialogs probe the port first.
     winsock::bind(socket_, reinterpret_cast<const sockaddr *>(&local), sizeof local);
     winsock::WSAAsyncSelect(socket_, this, UDPNotifyMessage, winsock::FD_READ);

@@ -42,6 +42,8 @@ public:
 
     // The readiness message of the component's socket.
     static constexpr unsigned UDPNotifyMessage = 1125;
+    // The receive queue asked of the kernel for every socket.
+    static constexpr int ReceiveQueueBytes = 8 * 1024 * 1024;
 
     // Raises UDPSockError when no socket can be made.
     explicit TNMUDP(QObject *owner = nullptr);
