@@ -308,7 +308,7 @@ def main():
         seconds = args.b7_seconds
         rate = 10  # MB/s, decimal
         nbytes = rate * 1000 * 1000 * seconds
-        res = b.tcp_stream(nbytes, rate=rate, rss_every_ms=1000, timeout=seconds * 2 + 60)
+        res = b.tcp_stream(nbytes, rate=rate, rss_every_ms=1000, timeout=seconds * 6 + 60)
         raw["B7"] = res
         samples = [tuple(int(x) for x in s.split(":")) for s in str(res["rss"]).strip(",").split(",") if ":" in s]
         ref_ms = min(60000, seconds * 1000 // 2)
