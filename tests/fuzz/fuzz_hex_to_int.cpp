@@ -34,6 +34,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
     const QByteArray tail = raw.mid(cut);
     check(whole == quint32(HexToInt(head)) * power16(tail.size()) + quint32(HexToInt(tail)));
 
+    // Anything that is not a hex digit weighs as a 0 digit.
+    QByteArray zeroed = raw;
+    for (char &c : zeroed)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            c = '0';
+    check(whole == quint32(HexToInt(zeroed)));
+
     // Only the last eight digits matter.
     if (raw.size() > 8)
         check(whole == quint32(HexToInt(raw.right(8))));
