@@ -63,6 +63,9 @@ class TCustomWinSocket : public QObject {
     Q_OBJECT
 
 public:
+    // The receive queue asked of the kernel for every handle made here.
+    static constexpr int ReceiveQueueBytes = 256 * 1024;
+
     explicit TCustomWinSocket(int ASocket);
     ~TCustomWinSocket() override;
 
