@@ -4,9 +4,11 @@
 // loop also has a deadline.
 #include "support/endpoint_harness.h"
 #include "support/scktcomp_peers.h"
+#include "transport/NMUDP.h"
 #include "transport/XComDrv.h"
 #include "ui/stateimages.h"
 
+#include <QBuffer>
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QLineEdit>
@@ -56,14 +58,6 @@ bool sawEnd(int handle)
     char buffer[4096];
     const ssize_t got = ::recv(handle, buffer, sizeof buffer, MSG_DONTWAIT);
     return got == 0 || (got < 0 && errno == ECONNRESET);
-}
-
-// A connection refused by a full backlog is retried; a connect that hangs on
-// a loaded machine is not waited for longer than the deadline.
-Fd connectNonBlocking(int port)
-{
-    Fd fd = connectTo(port, true);
-    return fd;
 }
 
 Fd udpSink()
@@ -121,7 +115,7 @@ private slots:
             const int n = std::min(batch, cycles - done);
             std::vector<Fd> peers;
             for (int i = 0; i < n; ++i)
-                peers.push_back(connectNonBlocking(port));
+                peers.push_back(connectTo(port, true));
             int resets = 0;
             for (int i = 0; i < n; i += 2) {
                 if (i % 4 == 0) {
@@ -225,7 +219,7 @@ private slots:
             const int count = scaled(1000);
             std::vector<Fd> peers;
             for (int i = 0; i < count; ++i)
-                peers.push_back(connectNonBlocking(port));
+                peers.push_back(connectTo(port, true));
             QVERIFY2(serveUntil([&] { return peerCount(server) == count; }, 60000),
                 qPrintable(QStringLiteral("%1 of %2 peers").arg(peerCount(server)).arg(count)));
 
@@ -245,7 +239,7 @@ private slots:
             server->DataForm->Button5Click();
             QCOMPARE(server->State, 1);
             for (int i = 0; i < count; ++i)
-                peers.push_back(connectNonBlocking(port));
+                peers.push_back(connectTo(port, true));
             QVERIFY(serveUntil([&] { return peerCount(server) == count; }, 60000));
             // Some of them are busy talking when the server goes.
             for (int i = 0; i < count; i += 10)
@@ -286,10 +280,8 @@ private slots:
                 bool reset = false;
             };
             std::vector<Talker> talkers(count);
-            for (auto &t : talkers) {
+            for (auto &t : talkers)
                 t.fd = connectTo(port, true);
-                t.port = 0;
-            }
             QVERIFY(serveUntil([&] { return peerCount(server) == count; }, 10000));
             for (auto &t : talkers)
                 t.port = localPort(t.fd.get());
@@ -421,6 +413,68 @@ private slots:
             QVERIFY2(h.recorder.messages.isEmpty(), qPrintable(h.recorder.messages.join('\n')));
         }
         QVERIFY(serveUntil([&] { return openDescriptorCount() == fdsBefore; }, 10000));
+        QCOMPARE(openDescriptorCount(), fdsBefore);
+    }
+
+    // A burst far larger than one wake-up's batch reaches the handler whole,
+    // one call per datagram, in order. A handler that closes the socket ends
+    // the batch: a new socket that takes over the same descriptor number is
+    // left alone.
+    void udpBurstArrivesDatagramByDatagram()
+    {
+        const int fdsBefore = openDescriptorCount();
+        {
+            auto udp = std::make_unique<TNMUDP>();
+            udp->SetLocalPort(0);
+            const int port = localPort(udp->SocketHandle());
+            QStringList seen;
+            udp->OnDataReceived = [&](QObject *, int n, const QString &, int) {
+                QBuffer stream;
+                stream.open(QIODevice::ReadWrite);
+                udp->ReadDatagram(stream);
+                seen << QString::fromLatin1(stream.data().left(n));
+            };
+            Fd sender(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+            const sockaddr_in to = loopback(port);
+            const int burst = 10 * TNMUDP::MaxDatagramsPerWakeup + 3;
+            for (int i = 0; i < burst; ++i) {
+                const QByteArray d = QByteArray::number(i);
+                ::sendto(sender.get(), d.constData(), size_t(d.size()), 0,
+                    reinterpret_cast<const sockaddr *>(&to), sizeof to);
+            }
+            QVERIFY(serveUntil([&] { return seen.size() >= burst; }, 5000));
+            for (int i = 0; i < burst; ++i)
+                QCOMPARE(seen[i], QString::number(i));
+
+            // Closed from the handler, with more datagrams waiting; the
+            // descriptor number goes at once to another socket with data.
+            Fd other;
+            int otherPort = 0;
+            udp->OnDataReceived = [&](QObject *, int, const QString &, int) {
+                seen << QStringLiteral("closing");
+                const int number = udp->SocketHandle();
+                winsock::closesocket(number);
+                other = Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+                const sockaddr_in any = loopback(0);
+                ::bind(other.get(), reinterpret_cast<const sockaddr *>(&any), sizeof any);
+                otherPort = localPort(other.get());
+                const sockaddr_in there = loopback(otherPort);
+                ::sendto(
+                    sender.get(), "mine", 4, 0, reinterpret_cast<const sockaddr *>(&there), sizeof there);
+                pollfd arrived{other.get(), POLLIN, 0};
+                ::poll(&arrived, 1, 1000);
+            };
+            seen.clear();
+            for (int i = 0; i < 5; ++i)
+                ::sendto(sender.get(), "x", 1, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+            QVERIFY(serveUntil([&] { return !seen.isEmpty(); }, 5000));
+            QTest::qWait(50);
+            QCOMPARE(seen, QStringList{QStringLiteral("closing")});
+            char buffer[16];
+            QCOMPARE(::recv(other.get(), buffer, sizeof buffer, MSG_DONTWAIT), ssize_t(4));
+            udp.reset(); // its handle is closed already
+        }
+        QVERIFY(serveUntil([&] { return openDescriptorCount() == fdsBefore; }, 5000));
         QCOMPARE(openDescriptorCount(), fdsBefore);
     }
 
