@@ -3,9 +3,12 @@
 #include <QEventLoop>
 #include <QIODevice>
 #include <QPointer>
+#include <QSocketNotifier>
 
 #include <netdb.h>
+#include <poll.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -122,6 +125,11 @@ void TNMUDP::BindAndRegister()
     local.sin_family = AF_INET;
     local.sin_port = htons(static_cast<std::uint16_t>(localPort_));
     local.sin_addr.s_addr = inet_addr("0.0.0.0");
+    // Room for a burst: the default queue holds only a few hundred small
+    // datagrams, and whatever arrives while it is full is lost before the
+    // program ever sees it. The kernel caps the size at its own limit.
+    const int queueBytes = ReceiveQueueBytes;
+    ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &queueBytes, sizeof queueBytes);
     // A port in use leaves the socket unbound; the dialogs probe the port first.
     winsock::bind(socket_, reinterpret_cast<const sockaddr *>(&local), sizeof local);
     winsock::WSAAsyncSelect(socket_, this, UDPNotifyMessage, winsock::FD_READ);
@@ -134,8 +142,37 @@ bool TNMUDP::event(QEvent *e)
     const auto *message = static_cast<const winsock::TWinSockMessage *>(e);
     if (initialised_ && message->Msg == UDPNotifyMessage && int(message->WParam) == socket_
         && winsock::WSAGETSELECTEVENT(message->LParam) == winsock::FD_READ)
-        Receive();
+        ReceiveWaiting();
     return true;
+}
+
+// A flood is taken several datagrams per wake-up: a pass of the event loop
+// for every datagram costs more than the datagram itself, and the bound keeps
+// one socket from starving the others and the timers. Each datagram still
+// raises OnDataReceived of its own. The handler may close the socket (its
+// registration goes with it) or make a new one: then the batch ends.
+void TNMUDP::ReceiveWaiting()
+{
+    const QPointer<TNMUDP> alive(this);
+    const winsock::SOCKET handle = socket_;
+    Receive();
+    for (int taken = 1; taken < MaxDatagramsPerWakeup; ++taken) {
+        if (!alive || socket_ != handle || !Registered())
+            return;
+        pollfd waiting{handle, POLLIN, 0};
+        if (::poll(&waiting, 1, 0) != 1 || !(waiting.revents & POLLIN))
+            return;
+        Receive();
+    }
+}
+
+// The socket's read registration (a child notifier) is live: closing the
+// socket cancels it.
+bool TNMUDP::Registered() const
+{
+    const auto notifiers = findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly);
+    return std::any_of(notifiers.begin(), notifiers.end(),
+        [this](const QSocketNotifier *n) { return n->socket() == socket_ && n->isEnabled(); });
 }
 
 void TNMUDP::Receive()

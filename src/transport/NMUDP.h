@@ -1,8 +1,8 @@
 #pragma once
 // TNMUDP: the datagram component behind the "UDP Client" and "UDP Server"
 // endpoints. One datagram socket bound to LocalPort; every datagram that
-// arrives is handed to OnDataReceived, one per readiness notification; a
-// stream is sent as one datagram to RemoteHost:RemotePort.
+// arrives is handed to OnDataReceived, one call per datagram, a bounded
+// number of datagrams per readiness wake-up; a stream is sent as one datagram to RemoteHost:RemotePort.
 //
 // Owns its receive buffer and its readiness registration (a child notifier).
 // The socket handle is the owner's to close: the owner calls
@@ -42,6 +42,10 @@ public:
 
     // The readiness message of the component's socket.
     static constexpr unsigned UDPNotifyMessage = 1125;
+    // The receive queue asked of the kernel for every socket.
+    // Datagrams taken per readiness wake-up at most.
+    static constexpr int MaxDatagramsPerWakeup = 32;
+    static constexpr int ReceiveQueueBytes = 8 * 1024 * 1024;
 
     // Raises UDPSockError when no socket can be made.
     explicit TNMUDP(QObject *owner = nullptr);
@@ -84,6 +88,8 @@ protected:
 private:
     void BindAndRegister();
     void Receive();
+    void ReceiveWaiting();
+    [[nodiscard]] bool Registered() const;
     [[nodiscard]] in_addr_t ResolveRemoteHost();
     void Report(int level, const QString &text);
     void CheckError();

@@ -107,7 +107,10 @@ void TServerWinSocket::Accept(int Socket)
 {
     if (Socket == -1 || Socket != SocketHandle())
         return;
-    const int handle = ::accept4(Socket, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    sockaddr_in from{};
+    socklen_t fromSize = sizeof from;
+    const int handle
+        = ::accept4(Socket, reinterpret_cast<sockaddr *>(&from), &fromSize, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (handle == -1)
         return;
     std::unique_ptr<TServerClientWinSocket> owned;
@@ -118,6 +121,10 @@ void TServerWinSocket::Accept(int Socket)
     if (!owned)
         owned = std::make_unique<TServerClientWinSocket>(handle, this);
     TServerClientWinSocket *client = owned.get();
+    if (from.sin_family == AF_INET) {
+        client->acceptedPeer_ = from;
+        client->acceptedPeerKnown_ = true;
+    }
     {
         QMutexLocker locker(&listLock_);
         connections_.push_back(std::move(owned));

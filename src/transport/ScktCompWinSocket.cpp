@@ -287,6 +287,21 @@ void TCustomWinSocket::closeAfterFailedStart() noexcept
 
 // ---- connecting and listening ----------------------------------------------
 
+namespace {
+
+// What one read can return is what waits in the receive queue. Left to the
+// kernel's tuning that grows to megabytes under a fast sender, and a single
+// read then makes one log entry of megabytes that the log must lay out in
+// one go while the event loop waits. A fixed queue keeps each read, and each
+// entry, small; accepted handles inherit it from the listening one.
+void boundReceiveQueue(int handle)
+{
+    const int bytes = TCustomWinSocket::ReceiveQueueBytes;
+    ::setsockopt(handle, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
+} // namespace
+
 void TCustomWinSocket::Open(
     const QString &Name, const QString &Address, const QString &Service, std::uint16_t Port, bool Client)
 {
@@ -295,6 +310,7 @@ void TCustomWinSocket::Open(
     const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (handle == -1)
         throw ESocketError(QStringLiteral("Can't create new socket"));
+    boundReceiveQueue(handle);
     cancelLookup();
     replaceHandle(handle);
     try {
@@ -333,6 +349,7 @@ void TCustomWinSocket::Listen(
     const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (handle == -1)
         throw ESocketError(QStringLiteral("Can't create new socket"));
+    boundReceiveQueue(handle);
     cancelLookup();
     replaceHandle(handle);
     try {
@@ -529,15 +546,26 @@ int TCustomWinSocket::QueryLocalPort()
     return local.sin_port == 0 ? -1 : ntohs(local.sin_port);
 }
 
+void TCustomWinSocket::peerAddress(sockaddr_in &peer)
+{
+    socklen_t size = sizeof peer;
+    if (::getpeername(socket_, reinterpret_cast<sockaddr *>(&peer), &size) == 0)
+        return;
+    const int code = errno;
+    if (code == ENOTCONN && acceptedPeerKnown_) {
+        peer = acceptedPeer_;
+        return;
+    }
+    checkSocketResult(code, "getpeername");
+}
+
 QString TCustomWinSocket::QueryRemoteAddress()
 {
     QMutexLocker locker(&lock_);
     if (!connected_)
         return {};
     sockaddr_in peer{};
-    socklen_t size = sizeof peer;
-    if (::getpeername(socket_, reinterpret_cast<sockaddr *>(&peer), &size) != 0)
-        checkSocketResult(errno, "getpeername");
+    peerAddress(peer);
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
     return QString::fromLatin1(text);
@@ -549,8 +577,6 @@ int TCustomWinSocket::QueryRemotePort()
     if (!connected_)
         return 0;
     sockaddr_in peer{};
-    socklen_t size = sizeof peer;
-    if (::getpeername(socket_, reinterpret_cast<sockaddr *>(&peer), &size) != 0)
-        checkSocketResult(errno, "getpeername");
+    peerAddress(peer);
     return ntohs(peer.sin_port);
 }

@@ -63,6 +63,9 @@ class TCustomWinSocket : public QObject {
     Q_OBJECT
 
 public:
+    // The receive queue asked of the kernel for every handle made here.
+    static constexpr int ReceiveQueueBytes = 256 * 1024;
+
     explicit TCustomWinSocket(int ASocket);
     ~TCustomWinSocket() override;
 
@@ -139,11 +142,18 @@ private:
     void listenNow(int queueSize);
     TSocketWatch *watch();
     void closeAfterFailedStart() noexcept;
+    // The peer's address, under the lock; raises "getpeername" on failure.
+    void peerAddress(sockaddr_in &peer);
 
     int socket_ = -1;
     bool connected_ = false;
     sockaddr_in addr_{};
     int mask_ = NotifyRead | NotifyWrite | NotifyConnect | NotifyClose;
+    // Where an accepted handle came from, as accept() told it: a peer that
+    // resets before its acceptance is handled leaves getpeername() nothing
+    // to say, yet its endpoint is still made and shown under that address.
+    sockaddr_in acceptedPeer_{};
+    bool acceptedPeerKnown_ = false;
 
     LookupState lookupState_ = LookupState::Idle;
     std::uint64_t pendingLookup_ = 0;

@@ -1,0 +1,414 @@
+// The measured side of the benchmarks: Portwright's main window, headless, with
+// endpoints made by the same set-up functions the creation dialogs call. One
+// scenario per run, chosen on the command line; the load comes from another
+// process. Prints "READY" once the endpoint listens, then one line of
+// key=value results. Every scenario ends by itself (its own time limit).
+//
+// Times are CLOCK_MONOTONIC nanoseconds, comparable with the load generator's.
+
+#include "app/Unit1.h"
+#include "app/endpointtree.h"
+#include "app/mysocket.h"
+#include "datapanel/datapanel.h"
+#include "transport/XComDrv.h"
+#include "transport/sysutils.h"
+#include "ui/messages.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <QTreeWidgetItem>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+qint64 nowNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+long statusKb(const char *field)
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const size_t n = std::strlen(field);
+    while (std::getline(in, line))
+        if (line.compare(0, n, field) == 0)
+            return std::stol(line.substr(n + 1));
+    return -1;
+}
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(p / 100.0 * double(values.size())));
+    return values[index];
+}
+
+// How late the event loop serves a timer that is due every `periodMs` on an
+// absolute schedule. A slot that was skipped altogether counts with the delay
+// it saw.
+class LatencyProbe : public QObject {
+public:
+    explicit LatencyProbe(int periodMs)
+        : period_(qint64(periodMs) * 1000000)
+    {
+        timer_.setSingleShot(true);
+        timer_.setTimerType(Qt::PreciseTimer);
+        connect(&timer_, &QTimer::timeout, this, [this] { fired(); });
+    }
+    void Start()
+    {
+        lateMs_.clear();
+        due_ = nowNs() + period_;
+        arm();
+    }
+    void Stop() { timer_.stop(); }
+    [[nodiscard]] QString Summary(const char *prefix) const
+    {
+        return QStringLiteral("%1_n=%2 %1_p99_ms=%3 %1_max_ms=%4")
+            .arg(QLatin1String(prefix))
+            .arg(lateMs_.size())
+            .arg(percentile(lateMs_, 99), 0, 'f', 2)
+            .arg(lateMs_.empty() ? 0.0 : *std::max_element(lateMs_.begin(), lateMs_.end()), 0, 'f', 2);
+    }
+
+private:
+    void arm() { timer_.start(int(std::max<qint64>(0, (due_ - nowNs()) / 1000000))); }
+    void fired()
+    {
+        const qint64 now = nowNs();
+        // The timer may fire up to a millisecond early (whole milliseconds).
+        while (due_ <= now + 1000000) {
+            lateMs_.push_back(double(std::max<qint64>(0, now - due_)) / 1e6);
+            due_ += period_;
+        }
+        arm();
+    }
+
+    qint64 period_;
+    qint64 due_ = 0;
+    QTimer timer_;
+    std::vector<double> lateMs_;
+};
+
+struct Options {
+    std::map<std::string, std::string> values;
+    [[nodiscard]] long long num(const std::string &key, long long fallback) const
+    {
+        const auto it = values.find(key);
+        return it == values.end() ? fallback : std::stoll(it->second);
+    }
+    [[nodiscard]] bool flag(const std::string &key) const { return values.count(key) != 0; }
+};
+
+Options parse(int argc, char **argv)
+{
+    Options o;
+    for (int i = 2; i < argc; ++i) {
+        std::string key = argv[i];
+        if (key.rfind("--", 0) != 0)
+            continue;
+        key = key.substr(2);
+        if (i + 1 < argc && std::string(argv[i + 1]).rfind("--", 0) != 0)
+            o.values[key] = argv[++i];
+        else
+            o.values[key] = "1";
+    }
+    return o;
+}
+
+void ready()
+{
+    std::printf("READY\n");
+    std::fflush(stdout);
+}
+
+void result(const QString &line)
+{
+    std::printf("RESULT %s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+// Runs `step` every 2 ms until it returns true or the limit passes; then
+// quits the loop.
+void pollUntil(QTimer &poll, int limitMs, std::function<bool()> step, std::function<void(bool)> done)
+{
+    const qint64 deadline = nowNs() + qint64(limitMs) * 1000000;
+    poll.setInterval(2);
+    poll.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&poll, &QTimer::timeout, [&poll, deadline, step, done] {
+        const bool finished = step();
+        if (finished || nowNs() > deadline) {
+            poll.stop();
+            done(finished);
+        }
+    });
+    poll.start();
+}
+
+QList<TMySocket *> peersOf(TForm1 &form)
+{
+    QList<TMySocket *> peers;
+    for (int i = 0; i < form.EndpointList().Count(); ++i) {
+        TMySocket *e = form.EndpointList().Items(i);
+        if (e->Kind == Kinds::TcpServerClient && e->DataForm && e->Node)
+            peers << e;
+    }
+    return peers;
+}
+
+TMySocket *create(TForm1 &form, const QString &kind, const std::function<TMySocket *()> &setup)
+{
+    form.TreeView1->setCurrentItem(form.KindNode(kind));
+    return setup();
+}
+
+void setHex(TFrmData &window)
+{
+    window.CheckBox2->setChecked(true);
+    window.CheckBox2Click();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(
+            stderr, "usage: benchapp tcp-recv|udp-recv|tcp-accept|timer-send|idle [--key value]...\n");
+        return 2;
+    }
+    const std::string scenario = argv[1];
+    const Options opt = parse(argc, argv);
+
+    MessageRecorder recorder; // no box ever waits for a click
+    SetExceptionReporter([](const std::exception &e) { ShowException(e); });
+    // The UDP Server's serial bridge leads nowhere: no real port is opened.
+    TCustomComm::SetDevicePathResolver(
+        [](const QString &) { return QStringLiteral("/nonexistent/bench-serial"); });
+
+    auto form = std::make_unique<TForm1>();
+    form->CreateDialogs();
+    form->show();
+
+    LatencyProbe probe(int(opt.num("probe-ms", 100)));
+    QTimer poll;
+    int exitCode = 0;
+    const int limitMs = int(opt.num("timeout-ms", 120000));
+    const int port = int(opt.num("port", 0));
+
+    if (scenario == "tcp-recv") {
+        // One accepted peer receives `bytes`; the run ends when its window has
+        // counted them all and its log is on screen.
+        const qint64 bytes = opt.num("bytes", 0);
+        const bool hex = opt.flag("hex");
+        const int rssEveryMs = int(opt.num("rss-every-ms", 0));
+        if (!create(*form, Kinds::TcpServer, [&] { return form->SetupTcpServer(port); }))
+            return 3;
+        auto *rssLog = new QString;
+        QTimer rssTimer;
+        const qint64 t0 = nowNs();
+        if (rssEveryMs > 0) {
+            QObject::connect(&rssTimer, &QTimer::timeout, [&] {
+                *rssLog += QStringLiteral("%1:%2,").arg((nowNs() - t0) / 1000000).arg(statusKb("VmRSS:"));
+            });
+            rssTimer.start(rssEveryMs);
+        }
+        TMySocket *peer = nullptr;
+        probe.Start();
+        ready();
+        pollUntil(
+            poll, limitMs,
+            [&] {
+                if (!peer) {
+                    const auto peers = peersOf(*form);
+                    if (peers.isEmpty())
+                        return false;
+                    peer = peers.first();
+                    if (hex)
+                        setHex(*peer->DataForm);
+                }
+                if (!form->EndpointList().Contains(peer))
+                    return true; // gone: reported as a shortfall below
+                return peer->DataForm->RecvBytes >= bytes;
+            },
+            [&](bool finished) {
+                const bool listed = peer && form->EndpointList().Contains(peer);
+                qint64 received = -1;
+                int blocks = -1;
+                if (listed) {
+                    peer->DataForm->FlushLog();
+                    received = peer->DataForm->RecvBytes;
+                    blocks = peer->DataForm->Memo2->blockCount();
+                }
+                const qint64 end = nowNs();
+                probe.Stop();
+                rssTimer.stop();
+                exitCode = finished && received == bytes ? 0 : 1;
+                result(QStringLiteral("end_ns=%1 received=%2 blocks=%3 hwm_kb=%4 rss_kb=%5 %6 rss=%7")
+                           .arg(end)
+                           .arg(received)
+                           .arg(blocks)
+                           .arg(statusKb("VmHWM:"))
+                           .arg(statusKb("VmRSS:"))
+                           .arg(probe.Summary("probe"))
+                           .arg(rssLog->isEmpty() ? QStringLiteral("-") : *rssLog));
+                app.quit();
+            });
+        app.exec();
+        delete rssLog;
+    } else if (scenario == "udp-recv") {
+        // A UDP Server takes what arrives; the run ends when `count` datagrams
+        // were counted, or once nothing more came for `quiet-ms`.
+        const qint64 count = opt.num("count", 0);
+        const qint64 size = opt.num("size", 64);
+        const qint64 quietMs = opt.num("quiet-ms", 1500);
+        TMySocket *server = create(*form, Kinds::UdpServer, [&] { return form->SetupUdpServer(port); });
+        if (!server)
+            return 3;
+        qint64 last = -1;
+        qint64 lastChange = nowNs();
+        probe.Start();
+        ready();
+        pollUntil(
+            poll, limitMs,
+            [&] {
+                const qint64 got = server->DataForm->RecvBytes;
+                if (got != last) {
+                    last = got;
+                    lastChange = nowNs();
+                }
+                return got >= count * size || (got > 0 && nowNs() - lastChange > quietMs * 1000000);
+            },
+            [&](bool) {
+                server->DataForm->FlushLog();
+                const qint64 end = nowNs();
+                probe.Stop();
+                const qint64 got = server->DataForm->RecvBytes;
+                const int blocks = server->DataForm->Memo2->blockCount();
+                result(QStringLiteral("end_ns=%1 datagrams=%2 bytes=%3 log_lines=%4 %5")
+                           .arg(end)
+                           .arg(got / size)
+                           .arg(got)
+                           .arg(got > 0 ? blocks : 0)
+                           .arg(probe.Summary("probe")));
+                app.quit();
+            });
+        app.exec();
+    } else if (scenario == "tcp-accept") {
+        // `count` peers connect at once; the run times until every one has its
+        // node and window, then weighs the idle peers.
+        const int count = int(opt.num("count", 1000));
+        if (!create(*form, Kinds::TcpServer, [&] { return form->SetupTcpServer(port); }))
+            return 3;
+        // Let the first window's one-off costs (fonts, styles) settle first.
+        QTimer::singleShot(300, &app, &QCoreApplication::quit);
+        app.exec();
+        const long rssBefore = statusKb("VmRSS:");
+        qint64 end = 0;
+        probe.Start();
+        ready();
+        pollUntil(
+            poll, limitMs, [&] { return peersOf(*form).size() >= count; },
+            [&](bool) {
+                end = nowNs();
+                probe.Stop();
+                app.quit();
+            });
+        app.exec();
+        const QString acceptProbe = probe.Summary("probe");
+        const int peers = int(peersOf(*form).size());
+        // Settle, then weigh and watch the idle loop.
+        QTimer::singleShot(1000, &app, &QCoreApplication::quit);
+        app.exec();
+        const long rssAfter = statusKb("VmRSS:");
+        const double cpu0 = cpuSeconds();
+        const qint64 idle0 = nowNs();
+        QTimer::singleShot(int(opt.num("idle-ms", 2000)), &app, &QCoreApplication::quit);
+        app.exec();
+        const double idleCpu = (cpuSeconds() - cpu0) / (double(nowNs() - idle0) / 1e9);
+        exitCode = peers == count ? 0 : 1;
+        result(QStringLiteral("end_ns=%1 peers=%2 rss_before_kb=%3 rss_after_kb=%4 idle_cpu_pct=%5 %6")
+                   .arg(end)
+                   .arg(peers)
+                   .arg(rssBefore)
+                   .arg(rssAfter)
+                   .arg(idleCpu * 100, 0, 'f', 2)
+                   .arg(acceptProbe));
+    } else if (scenario == "timer-send") {
+        // A UDP Client sends one byte per tick of its timer to the sink; an
+        // optional UDP Server meanwhile takes a datagram load.
+        const int sinkPort = int(opt.num("sink-port", 0));
+        const int ticks = int(opt.num("ticks", 1000));
+        const int loadPort = int(opt.num("load-port", 0));
+        TMySocket *client = create(*form, Kinds::UdpClient,
+            [&] { return form->SetupUdpClient(QStringLiteral("127.0.0.1"), sinkPort, 0); });
+        if (!client)
+            return 3;
+        TMySocket *loaded = nullptr;
+        if (loadPort)
+            loaded = create(*form, Kinds::UdpServer, [&] { return form->SetupUdpServer(loadPort); });
+        TFrmData &w = *client->DataForm;
+        w.Memo3->setPlainText(QStringLiteral("x"));
+        w.Edit1->setText(QString::number(opt.num("interval", 10)));
+        ready();
+        // The load starts when the sender reads READY; give it a moment.
+        QTimer::singleShot(int(opt.num("start-delay-ms", 300)), &app, &QCoreApplication::quit);
+        app.exec();
+        w.suiButton1Click();
+        pollUntil(
+            poll, limitMs, [&] { return w.SendBytes >= ticks; },
+            [&](bool finished) {
+                w.suiButton2Click();
+                exitCode = finished ? 0 : 1;
+                result(QStringLiteral("sent=%1 load_received=%2")
+                           .arg(w.SendBytes)
+                           .arg(loaded ? loaded->DataForm->RecvBytes : 0));
+                app.quit();
+            });
+        app.exec();
+    } else if (scenario == "idle") {
+        probe.Start();
+        ready();
+        QTimer::singleShot(int(opt.num("ms", 3000)), &app, [&] {
+            probe.Stop();
+            result(probe.Summary("probe"));
+            app.quit();
+        });
+        app.exec();
+    } else {
+        std::fprintf(stderr, "unknown scenario %s\n", scenario.c_str());
+        return 2;
+    }
+    form.reset();
+    return exitCode;
+}

@@ -1,0 +1,365 @@
+// Load generator and plain baselines for the benchmarks. Loopback only: every
+// address is 127.0.0.1. Every mode ends by itself: counts are fixed and each
+// wait has a deadline (--timeout-ms, default 60 s).
+//
+// Times printed are CLOCK_MONOTONIC nanoseconds, comparable with benchapp's.
+//
+//   tcp-send PORT BYTES [--rate MBps] [--delay-ms D] [--shutdown]
+//   udp-send PORT COUNT SIZE [--rate per-second]
+//   tcp-connect PORT COUNT [--hold-ms H]
+//   udp-sink PORT COUNT [--quiet-ms Q]          (plain recvfrom loop)
+//   accept-sink PORT COUNT                      (plain accept loop)
+//   udp-timing PORT COUNT                       (arrival intervals)
+//   timer-send PORT INTERVAL_MS TICKS           (absolute-schedule sender)
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace {
+
+long long timeoutMs = 60000;
+
+long long nowNs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+void sleepUntil(long long ns)
+{
+    timespec ts{};
+    ts.tv_sec = ns / 1000000000LL;
+    ts.tv_nsec = ns % 1000000000LL;
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) { }
+}
+
+sockaddr_in loopback(int port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+[[noreturn]] void die(const char *what)
+{
+    std::fprintf(stderr, "loadgen: %s: %s\n", what, std::strerror(errno));
+    std::exit(1);
+}
+
+const char *option(int argc, char **argv, const char *name)
+{
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return argv[i + 1];
+    return nullptr;
+}
+
+bool hasFlag(int argc, char **argv, const char *name)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return true;
+    return false;
+}
+
+double numOption(int argc, char **argv, const char *name, double fallback)
+{
+    const char *v = option(argc, argv, name);
+    return v ? std::atof(v) : fallback;
+}
+
+// Connects to the port, retrying while nobody listens yet (a listener that is
+// still starting), until the deadline.
+int connectRetrying(int port, long long deadline)
+{
+    const sockaddr_in a = loopback(port);
+    while (nowNs() < deadline) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            die("socket");
+        if (connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0)
+            return fd;
+        close(fd);
+        usleep(20000);
+    }
+    errno = ETIMEDOUT;
+    die("connect");
+}
+
+// Printable payload without line breaks, so a text-mode log line stays one line.
+std::vector<char> payload(size_t size)
+{
+    std::vector<char> p(size);
+    for (size_t i = 0; i < size; ++i)
+        p[i] = char('A' + i % 26);
+    return p;
+}
+
+int tcpSend(int argc, char **argv)
+{
+    const int port = std::atoi(argv[2]);
+    const long long bytes = std::atoll(argv[3]);
+    const double rate = numOption(argc, argv, "--rate", 0) * 1e6; // bytes per second
+    const long long deadline = nowNs() + timeoutMs * 1000000LL;
+    const int fd = connectRetrying(port, deadline);
+    usleep(useconds_t(numOption(argc, argv, "--delay-ms", 0) * 1000));
+    const std::vector<char> chunk = payload(64 * 1024);
+    const long long start = nowNs();
+    std::printf("start_ns=%lld\n", start);
+    std::fflush(stdout);
+    long long sent = 0;
+    while (sent < bytes && nowNs() < deadline) {
+        if (rate > 0)
+            sleepUntil(start + (long long)(double(sent) / rate * 1e9));
+        const size_t n = size_t(std::min<long long>(bytes - sent, (long long)chunk.size()));
+        const ssize_t got = send(fd, chunk.data(), n, MSG_NOSIGNAL);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            die("send");
+        }
+        sent += got;
+    }
+    std::printf("sent=%lld sent_ns=%lld\n", sent, nowNs());
+    std::fflush(stdout);
+    if (hasFlag(argc, argv, "--shutdown"))
+        shutdown(fd, SHUT_WR);
+    // Hold the connection until the far side closes it (or the deadline):
+    // an early close would end the receiving endpoint before it is measured.
+    char sink[4096];
+    while (nowNs() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) == 1 && recv(fd, sink, sizeof sink, 0) <= 0)
+            break;
+    }
+    close(fd);
+    return sent == bytes ? 0 : 1;
+}
+
+int udpSend(int argc, char **argv)
+{
+    const int port = std::atoi(argv[2]);
+    const long long count = std::atoll(argv[3]);
+    const size_t size = size_t(std::atoi(argv[4]));
+    const double rate = numOption(argc, argv, "--rate", 0);
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        die("socket");
+    const sockaddr_in a = loopback(port);
+    const std::vector<char> p = payload(size);
+    const long long deadline = nowNs() + timeoutMs * 1000000LL;
+    const long long start = nowNs();
+    std::printf("start_ns=%lld\n", start);
+    std::fflush(stdout);
+    long long sent = 0;
+    for (long long i = 0; i < count && nowNs() < deadline; ++i) {
+        if (rate > 0 && i % 16 == 0)
+            sleepUntil(start + (long long)(double(i) / rate * 1e9));
+        if (sendto(fd, p.data(), size, 0, reinterpret_cast<const sockaddr *>(&a), sizeof a) >= 0)
+            ++sent;
+    }
+    std::printf("sent=%lld sent_ns=%lld\n", sent, nowNs());
+    close(fd);
+    return 0;
+}
+
+int tcpConnect(int argc, char **argv)
+{
+    const int port = std::atoi(argv[2]);
+    const int count = std::atoi(argv[3]);
+    const long long holdMs = (long long)numOption(argc, argv, "--hold-ms", 1000);
+    const long long deadline = nowNs() + timeoutMs * 1000000LL;
+    const sockaddr_in a = loopback(port);
+    std::vector<pollfd> fds;
+    const long long start = nowNs();
+    std::printf("start_ns=%lld\n", start);
+    std::fflush(stdout);
+    for (int i = 0; i < count; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            die("socket");
+        if (connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0 && errno != EINPROGRESS)
+            die("connect");
+        fds.push_back({fd, POLLOUT, 0});
+    }
+    int connected = 0;
+    std::vector<bool> done(fds.size());
+    while (connected < count && nowNs() < deadline) {
+        poll(fds.data(), fds.size(), 100);
+        for (size_t i = 0; i < fds.size(); ++i)
+            if (!done[i] && (fds[i].revents & (POLLOUT | POLLERR | POLLHUP))) {
+                done[i] = true;
+                fds[i].events = 0;
+                int err = 0;
+                socklen_t len = sizeof err;
+                getsockopt(fds[i].fd, SOL_SOCKET, SO_ERROR, &err, &len);
+                if (err == 0)
+                    ++connected;
+            }
+        if (std::count(done.begin(), done.end(), true) == count)
+            break;
+    }
+    std::printf("connected=%d connected_ns=%lld\n", connected, nowNs());
+    std::fflush(stdout);
+    sleepUntil(std::min(deadline, nowNs() + holdMs * 1000000LL));
+    for (const pollfd &p : fds)
+        close(p.fd);
+    return connected == count ? 0 : 1;
+}
+
+int udpSink(int argc, char **argv)
+{
+    const int port = std::atoi(argv[2]);
+    const long long count = std::atoll(argv[3]);
+    const long long quietMs = (long long)numOption(argc, argv, "--quiet-ms", 1500);
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in a = loopback(port);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0)
+        die("bind");
+    std::printf("READY\n");
+    std::fflush(stdout);
+    const long long deadline = nowNs() + timeoutMs * 1000000LL;
+    long long got = 0;
+    long long last = nowNs();
+    char buffer[65536];
+    while (got < count && nowNs() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) == 1) {
+            if (recvfrom(fd, buffer, sizeof buffer, 0, nullptr, nullptr) >= 0) {
+                ++got;
+                last = nowNs();
+            }
+        } else if (got > 0 && nowNs() - last > quietMs * 1000000LL)
+            break;
+    }
+    std::printf("RESULT end_ns=%lld datagrams=%lld\n", last, got);
+    close(fd);
+    return 0;
+}
+
+int acceptSink(int, char **argv)
+{
+    const int port = std::atoi(argv[2]);
+    const int count = std::atoi(argv[3]);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    const sockaddr_in a = loopback(port);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0
+        || listen(fd, SOMAXCONN) != 0)
+        die("listen");
+    std::printf("READY\n");
+    std::fflush(stdout);
+    const long long deadline = nowNs() + timeoutMs * 1000000LL;
+    std::vector<int> peers;
+    while (int(peers.size()) < count && nowNs() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) != 1)
+            continue;
+        const int peer = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (peer >= 0)
+            peers.push_back(peer);
+    }
+    std::printf("RESULT end_ns=%lld peers=%zu\n", nowNs(), peers.size());
+    std::fflush(stdout);
+    for (int peer : peers)
+        close(peer);
+    close(fd);
+    return 0;
+}
+
+int udpTiming(int, char **argv)
+{
+    const int port = std::atoi(argv[2]);
+    const long long count = std::atoll(argv[3]);
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in a = loopback(port);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0)
+        die("bind");
+    std::printf("READY\n");
+    std::fflush(stdout);
+    const long long deadline = nowNs() + timeoutMs * 1000000LL;
+    std::vector<long long> arrivals;
+    char buffer[65536];
+    while ((long long)arrivals.size() < count && nowNs() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) == 1 && recvfrom(fd, buffer, sizeof buffer, 0, nullptr, nullptr) >= 0)
+            arrivals.push_back(nowNs());
+    }
+    std::vector<double> gaps;
+    for (size_t i = 1; i < arrivals.size(); ++i)
+        gaps.push_back(double(arrivals[i] - arrivals[i - 1]) / 1e6);
+    double mean = 0;
+    for (double g : gaps)
+        mean += g;
+    mean = gaps.empty() ? 0 : mean / double(gaps.size());
+    std::sort(gaps.begin(), gaps.end());
+    const double p99 = gaps.empty() ? 0 : gaps[std::min(gaps.size() - 1, size_t(0.99 * double(gaps.size())))];
+    const double p1 = gaps.empty() ? 0 : gaps[size_t(0.01 * double(gaps.size()))];
+    std::printf("RESULT ticks=%zu mean_ms=%.4f p99_ms=%.3f p1_ms=%.3f max_ms=%.3f\n", arrivals.size(), mean,
+        p99, p1, gaps.empty() ? 0 : gaps.back());
+    close(fd);
+    return 0;
+}
+
+int timerSend(int, char **argv)
+{
+    const int port = std::atoi(argv[2]);
+    const long long intervalNs = std::atoll(argv[3]) * 1000000LL;
+    const int ticks = std::atoi(argv[4]);
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        die("socket");
+    const sockaddr_in a = loopback(port);
+    const long long start = nowNs();
+    for (int i = 1; i <= ticks; ++i) {
+        sleepUntil(start + i * intervalNs);
+        sendto(fd, "x", 1, 0, reinterpret_cast<const sockaddr *>(&a), sizeof a);
+    }
+    close(fd);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: see the head of loadgen.cpp\n");
+        return 2;
+    }
+    timeoutMs = (long long)numOption(argc, argv, "--timeout-ms", 60000);
+    const std::string mode = argv[1];
+    if (mode == "tcp-send" && argc >= 4)
+        return tcpSend(argc, argv);
+    if (mode == "udp-send" && argc >= 5)
+        return udpSend(argc, argv);
+    if (mode == "tcp-connect" && argc >= 4)
+        return tcpConnect(argc, argv);
+    if (mode == "udp-sink" && argc >= 4)
+        return udpSink(argc, argv);
+    if (mode == "accept-sink" && argc >= 4)
+        return acceptSink(argc, argv);
+    if (mode == "udp-timing" && argc >= 4)
+        return udpTiming(argc, argv);
+    if (mode == "timer-send" && argc >= 5)
+        return timerSend(argc, argv);
+    std::fprintf(stderr, "loadgen: bad arguments\n");
+    return 2;
+}

@@ -1,0 +1,336 @@
+#!/usr/bin/env python3
+"""Runs the benchmarks B1..B7 against Portwright and their baselines, and prints
+one table: Portwright figure, baseline figure from the same run, ratio, target,
+met or not. Figures are medians over --runs runs. Loopback only.
+
+Every process this script starts is waited for with a deadline and, if it
+overstays, ended by its own PID.
+"""
+
+import argparse
+import json
+import os
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import time
+
+LOG_CAP_BYTES = 16 * 1024 * 1024 * 2  # the log keeps 16 Mi UTF-16 characters
+MB = 1024 * 1024
+
+
+def now_ns():
+    return time.monotonic_ns()  # CLOCK_MONOTONIC, as the C++ side uses
+
+
+def free_port(kind=socket.SOCK_STREAM):
+    with socket.socket(socket.AF_INET, kind) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def kv(line):
+    out = {}
+    for part in line.split():
+        if "=" in part:
+            k, v = part.split("=", 1)
+            try:
+                out[k] = float(v) if "." in v else int(v)
+            except ValueError:
+                out[k] = v
+    return out
+
+
+class Proc:
+    """A child process whose stdout is read line by line, with deadlines."""
+
+    def __init__(self, args, env=None):
+        self.args = args
+        self.p = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                  env=env)
+        self.lines = []
+
+    def wait_line(self, prefix, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for line in self.lines:
+                if line.startswith(prefix):
+                    return line
+            line = self.p.stdout.readline()
+            if not line:
+                break
+            self.lines.append(line.strip())
+        for line in self.lines:
+            if line.startswith(prefix):
+                return line
+        raise RuntimeError("%s: no %r (stderr: %s)" % (self.args[0], prefix, self.stderr_tail()))
+
+    def stderr_tail(self):
+        if self.p.poll() is None:
+            return "(still running)"
+        return self.p.stderr.read()[-2000:]
+
+    def finish(self, timeout):
+        try:
+            self.p.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.kill(self.p.pid, signal.SIGKILL)  # only our own child, by its PID
+            self.p.wait()
+        rest = self.p.stdout.read()
+        self.lines.extend(l.strip() for l in rest.splitlines())
+        return self.p.returncode
+
+
+class Bench:
+    def __init__(self, bindir, runs):
+        self.app = os.path.join(bindir, "pw_benchapp")
+        self.gen = os.path.join(bindir, "pw_loadgen")
+        self.runs = runs
+        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen", LC_ALL="C.UTF-8")
+
+    def app_proc(self, *args):
+        return Proc([self.app] + [str(a) for a in args], env=self.env)
+
+    def gen_proc(self, *args):
+        return Proc([self.gen] + [str(a) for a in args])
+
+    # B1 and B7: a stream into one accepted peer.
+    def tcp_stream(self, nbytes, hex_mode=False, rate=None, rss_every_ms=0, timeout=180):
+        port = free_port()
+        app_args = ["tcp-recv", "--port", port, "--bytes", nbytes, "--timeout-ms", int(timeout * 1000)]
+        if hex_mode:
+            app_args.append("--hex")
+        if rss_every_ms:
+            app_args += ["--rss-every-ms", rss_every_ms]
+        app = self.app_proc(*app_args)
+        app.wait_line("READY", 30)
+        gen_args = ["tcp-send", port, nbytes, "--delay-ms", 300, "--timeout-ms", int(timeout * 1000)]
+        if rate:
+            gen_args += ["--rate", rate]
+        gen = self.gen_proc(*gen_args)
+        start = kv(gen.wait_line("start_ns=", 30))["start_ns"]
+        res = kv(app.wait_line("RESULT", timeout + 10))
+        app.finish(30)
+        gen.finish(30)
+        secs = (res["end_ns"] - start) / 1e9
+        res["seconds"] = secs
+        res["mbps"] = nbytes / MB / secs
+        return res
+
+    def socat_stream(self, nbytes):
+        port = free_port()
+        socat = subprocess.Popen(["socat", "-u", "TCP-LISTEN:%d,reuseaddr" % port, "/dev/null"])
+        gen = self.gen_proc("tcp-send", port, nbytes, "--shutdown")
+        start = kv(gen.wait_line("start_ns=", 30))["start_ns"]
+        try:
+            socat.wait(timeout=120)
+        except subprocess.TimeoutExpired:
+            os.kill(socat.pid, signal.SIGKILL)
+            socat.wait()
+        end = now_ns()
+        gen.finish(30)
+        return {"mbps": nbytes / MB / ((end - start) / 1e9)}
+
+    # B2: a datagram burst.
+    def udp_burst(self, count, size, rate=None, baseline=False):
+        port = free_port(socket.SOCK_DGRAM)
+        if baseline:
+            rx = self.gen_proc("udp-sink", port, count, "--quiet-ms", 1500)
+        else:
+            rx = self.app_proc("udp-recv", "--port", port, "--count", count, "--size", size, "--quiet-ms", 1500)
+        rx.wait_line("READY", 30)
+        args = ["udp-send", port, count, size]
+        if rate:
+            args += ["--rate", rate]
+        gen = self.gen_proc(*args)
+        gen.finish(120)
+        res = kv(rx.wait_line("RESULT", 60))
+        rx.finish(30)
+        res["share"] = res["datagrams"] / count
+        return res
+
+    # B3 and B4: many peers at once.
+    def accepts(self, count, baseline=False):
+        port = free_port()
+        if baseline:
+            rx = self.gen_proc("accept-sink", port, count)
+        else:
+            rx = self.app_proc("tcp-accept", "--port", port, "--count", count, "--timeout-ms", 20000)
+        rx.wait_line("READY", 30)
+        gen = self.gen_proc("tcp-connect", port, count, "--hold-ms", 2000 if baseline else 30000)
+        start = kv(gen.wait_line("start_ns=", 30))["start_ns"]
+        res = kv(rx.wait_line("RESULT", 60))
+        rx.finish(30)
+        gen.finish(40)  # the app's exit closes the peers; the generator then ends
+        res["seconds"] = (res["end_ns"] - start) / 1e9
+        return res
+
+    # B5: timed sending.
+    def timer(self, ticks, interval, load_rate=0, baseline=False):
+        sink_port = free_port(socket.SOCK_DGRAM)
+        sink = self.gen_proc("udp-timing", sink_port, ticks, "--timeout-ms", ticks * interval * 3 + 10000)
+        sink.wait_line("READY", 30)
+        load = None
+        if baseline:
+            sender = self.gen_proc("timer-send", sink_port, interval, ticks)
+        else:
+            args = ["timer-send", "--sink-port", sink_port, "--ticks", ticks, "--interval", interval,
+                    "--timeout-ms", ticks * interval * 3 + 10000]
+            load_port = free_port(socket.SOCK_DGRAM) if load_rate else 0
+            if load_rate:
+                args += ["--load-port", load_port]
+            sender = self.app_proc(*args)
+            sender.wait_line("READY", 30)
+            if load_rate:
+                seconds = ticks * interval / 1000 + 2
+                load = self.gen_proc("udp-send", load_port, int(load_rate * seconds), 64, "--rate", load_rate)
+        res = kv(sink.wait_line("RESULT", ticks * interval / 1000 * 3 + 20))
+        sink.finish(10)
+        sender.finish(30)
+        if load:
+            load.finish(60)
+        return res
+
+    def idle_probe(self, ms):
+        app = self.app_proc("idle", "--ms", ms)
+        res = kv(app.wait_line("RESULT", ms / 1000 + 30))
+        app.finish(10)
+        return res
+
+    def repeat(self, fn):
+        return [fn() for _ in range(self.runs)]
+
+
+def med(results, key):
+    return statistics.median(r[key] for r in results)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("--bindir", required=True)
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7")
+    ap.add_argument("--b1-mb", type=int, default=50)
+    ap.add_argument("--b5-ticks", type=int, default=1000)
+    ap.add_argument("--b7-seconds", type=int, default=60, help="length of the flood (the issue's full one: 600)")
+    ap.add_argument("--json", default="")
+    args = ap.parse_args()
+    only = set(args.only.split(","))
+    b = Bench(args.bindir, max(1, args.runs))
+    rows = []  # (bench, workload, portwright, baseline, ratio, target, met)
+    raw = {}
+    probes = {}
+
+    def row(*cells):
+        rows.append(cells)
+        print(" | ".join(str(c) for c in cells), flush=True)
+
+    if "B1" in only or "B6" in only:
+        nbytes = args.b1_mb * 1000 * 1000
+        base = b.repeat(lambda: b.socat_stream(nbytes))
+        raw["B1_socat"] = base
+        base_mbps = med(base, "mbps")
+        for mode, need in (("text", 0.25), ("hex", 0.1)):
+            pw = b.repeat(lambda: b.tcp_stream(nbytes, hex_mode=(mode == "hex")))
+            raw["B1_" + mode] = pw
+            probes["B1 " + mode] = pw
+            exact = all(r["received"] == nbytes for r in pw)
+            ratio = med(pw, "mbps") / base_mbps
+            row("B1", "%d MB TCP, %s mode: MB/s" % (args.b1_mb, mode), "%.1f" % med(pw, "mbps"),
+                "%.1f (socat)" % base_mbps, "%.3f" % ratio, ">= %.2fx, counter exact" % need,
+                "yes" if ratio >= need and exact else "NO")
+            hwm = max(r["hwm_kb"] for r in pw) / 1024
+            cap = LOG_CAP_BYTES / MB
+            row("B1", "%s mode: peak RSS MiB" % mode, "%.0f" % hwm, "log cap %.0f" % cap, "%.2f" % (hwm / cap),
+                "< 3x log cap", "yes" if hwm < 3 * cap else "NO")
+
+    if "B2" in only or "B6" in only:
+        count = 100000
+        base = b.repeat(lambda: b.udp_burst(count, 64, baseline=True))
+        pw = b.repeat(lambda: b.udp_burst(count, 64))
+        raw["B2_base"], raw["B2_unpaced"] = base, pw
+        probes["B2 unpaced"] = pw
+        ratio = med(pw, "share") / med(base, "share")
+        row("B2", "100k x 64 B UDP unpaced: share received", "%.3f" % med(pw, "share"),
+            "%.3f (recvfrom loop)" % med(base, "share"), "%.3f" % ratio, ">= 0.5x", "yes" if ratio >= 0.5 else "NO")
+        paced = b.repeat(lambda: b.udp_burst(count, 64, rate=20000))
+        raw["B2_paced"] = paced
+        probes["B2 paced"] = paced
+        all_in = all(r["datagrams"] == count and r["log_lines"] == count for r in paced)
+        row("B2", "100k x 64 B UDP at 20k/s: counted / logged", "%d / %d" % (med(paced, "datagrams"),
+            med(paced, "log_lines")), "%d sent" % count, "%.3f" % (med(paced, "datagrams") / count),
+            "all counted and logged", "yes" if all_in else "NO")
+
+    if only & {"B3", "B4", "B6"}:
+        count = 1000
+        base = b.repeat(lambda: b.accepts(count, baseline=True))
+        pw = b.repeat(lambda: b.accepts(count))
+        raw["B3_base"], raw["B3"] = base, pw
+        probes["B3"] = pw
+        t = med(pw, "seconds")
+        ok = all(r["peers"] == count for r in pw)
+        row("B3", "1000 concurrent connects: s to all peer nodes+windows", "%.3f" % t,
+            "%.3f (accept loop)" % med(base, "seconds"), "%.1f" % (t / med(base, "seconds")),
+            "all 1000 within 2 s", "yes" if ok and t <= 2 else "NO")
+        per_peer = statistics.median((r["rss_after_kb"] - r["rss_before_kb"]) / count for r in pw)
+        cpu = med(pw, "idle_cpu_pct")
+        row("B4", "1000 idle peers: KB per peer endpoint", "%.0f" % per_peer,
+            "RSS before: %.0f MiB" % (med(pw, "rss_before_kb") / 1024), "-", "<= 150 KB",
+            "yes" if per_peer <= 150 else "NO")
+        row("B4", "1000 idle peers: CPU % while idle", "%.2f" % cpu, "-", "-", "~0 (< 1 %)",
+            "yes" if cpu < 1 else "NO")
+
+    if "B5" in only:
+        ticks, interval = args.b5_ticks, 10
+        base = b.repeat(lambda: b.timer(ticks, interval, baseline=True))
+        idle = b.repeat(lambda: b.timer(ticks, interval))
+        loaded = b.repeat(lambda: b.timer(ticks, interval, load_rate=5000))
+        raw["B5_base"], raw["B5_idle"], raw["B5_loaded"] = base, idle, loaded
+        for name, res in (("idle", idle), ("receiving 5000 dgram/s", loaded)):
+            mean, p99 = med(res, "mean_ms"), med(res, "p99_ms")
+            ok = abs(mean - interval) <= interval * 0.01 and p99 <= 12 and all(r["ticks"] == ticks for r in res)
+            row("B5", "10 ms timer, %s: mean / p99 ms" % name, "%.3f / %.2f" % (mean, p99),
+                "%.3f / %.2f (abs. schedule)" % (med(base, "mean_ms"), med(base, "p99_ms")),
+                "%.3f" % (mean / med(base, "mean_ms")), "mean 10 +-1 %, p99 <= 12", "yes" if ok else "NO")
+
+    if "B6" in only:
+        idle = b.repeat(lambda: b.idle_probe(3000))
+        raw["B6_idle"] = idle
+        idle_p99 = med(idle, "probe_p99_ms")
+        for name, res in probes.items():
+            p99 = max(r["probe_p99_ms"] for r in res)
+            row("B6", "loop latency p99 ms during %s (worst run)" % name, "%.1f" % p99, "%.1f idle" % idle_p99,
+                "-", "<= 50 ms", "yes" if p99 <= 50 else "NO")
+
+    if "B7" in only:
+        seconds = args.b7_seconds
+        rate = 10  # MB/s, decimal
+        nbytes = rate * 1000 * 1000 * seconds
+        res = b.tcp_stream(nbytes, rate=rate, rss_every_ms=1000, timeout=seconds * 6 + 60)
+        raw["B7"] = res
+        samples = [tuple(int(x) for x in s.split(":")) for s in str(res["rss"]).strip(",").split(",") if ":" in s]
+        ref_ms = min(60000, seconds * 1000 // 2)
+        ref = next((kb for t, kb in samples if t >= ref_ms), samples[-1][1] if samples else 0)
+        later = [kb for t, kb in samples if t >= ref_ms] or [ref]
+        dev = max(abs(kb - ref) for kb in later) / ref if ref else 1
+        exact = res["received"] == nbytes
+        row("B7", "%d s flood at 10 MB/s: RSS drift after %d s" % (seconds, ref_ms // 1000),
+            "%+.1f %% (max %.0f MiB)" % (dev * 100, max(later) / 1024), "%.0f MiB at %d s" % (ref / 1024, ref_ms // 1000),
+            "-", "within +-10 %, counter exact", "yes" if dev <= 0.10 and exact else "NO")
+        row("B7", "counter after flood", res["received"], "%d sent" % nbytes, "-", "exact",
+            "yes" if exact else "NO")
+
+    print()
+    print("| # | Workload | Portwright | Baseline | Ratio | Target | Met |")
+    print("|---|---|---|---|---|---|---|")
+    for r in rows:
+        print("| " + " | ".join(str(c) for c in r) + " |")
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump(raw, f, indent=1)
+
+
+if __name__ == "__main__":
+    main()
