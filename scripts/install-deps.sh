@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config
+  clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-qpa-plugins libjpeg62-turbo
   fonts-wqy-microhei fonts-dejavu-core

@@ -2,6 +2,7 @@
 // and deletions, with real peers on 127.0.0.1. Counts are scaled by
 // PW_ENDURANCE_SCALE (default 1; the sanitizer build may set it lower); every
 // loop also has a deadline.
+#include "datapanel/countbox.h"
 #include "support/endpoint_harness.h"
 #include "support/scktcomp_peers.h"
 #include "transport/NMUDP.h"
