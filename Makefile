@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all build run test asan test-asan bench clean
+.PHONY: all build run test asan test-asan fuzz bench clean
 
 all: build
 
@@ -29,5 +29,14 @@ asan: $(ASAN_BUILD)/CMakeCache.txt
 test-asan: asan
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS)
 
+# Each libFuzzer target for FUZZ_SECONDS (built with clang in build-fuzz/).
+FUZZ_SECONDS ?= 20
+fuzz:
+	bash tests/fuzz/run.sh $(FUZZ_SECONDS)
+
+# The benchmarks against their baselines, run by hand (see bench/README.md).
+bench:
+	bash bench/run.sh
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz build-bench
