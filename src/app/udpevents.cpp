@@ -15,8 +15,9 @@ QByteArray readDatagram(TNMUDP &udp, int count)
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);
     udp.ReadDatagram(stream);
-    stream.seek(0);
-    return stream.read(count);
+    QByteArray data = stream.buffer();
+    data.truncate(count);
+    return data;
 }
 
 void UdpClientReceived(TMySocket &client, int numberBytes)
@@ -34,9 +35,12 @@ void UdpServerReceived(TMySocket &server, int numberBytes, const QString &fromIP
     server.DataForm->LogReceived(data);
     server.UdpServer->SetRemoteHost(fromIP);
     server.UdpServer->SetRemotePort(port);
-    server.RemoteIP = fromIP;
-    server.RemotePort = port;
-    RefreshStatus(server);
+    // The panel shows nothing new while the same peer keeps sending.
+    if (server.RemoteIP != fromIP || server.RemotePort != port) {
+        server.RemoteIP = fromIP;
+        server.RemotePort = port;
+        RefreshStatus(server);
+    }
     server.DataForm->ForwardToSerial(data);
 }
 

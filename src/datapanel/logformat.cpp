@@ -43,12 +43,13 @@ QString TimeText(const QTime &time)
 
 QString TimeText()
 {
+    // Local time costs a time-zone lookup; the clock's second is cheap, so the
+    // text is made anew only when the second changes.
     static qint64 cachedSecond = -1;
     static QString cached;
-    const QDateTime now = QDateTime::currentDateTime();
-    const qint64 second = now.toSecsSinceEpoch();
+    const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000;
     if (second != cachedSecond) {
-        cached = TimeText(now.time());
+        cached = TimeText(QDateTime::fromSecsSinceEpoch(second).time());
         cachedSecond = second;
     }
     return cached;

@@ -105,14 +105,23 @@ TServerClientWinSocket *TServerWinSocket::ConnectionAt(int Index)
 
 void TServerWinSocket::Accept(int Socket)
 {
-    if (Socket == -1 || Socket != SocketHandle())
-        return;
+    // A burst of connects is taken a bounded number at a time: the screen is
+    // redrawn once per batch instead of once per peer, and the rest of the
+    // program still gets its turn between batches. A handler that closes the
+    // server ends the batch.
+    for (int taken = 0; taken < MaxAcceptsPerWakeUp; ++taken)
+        if (Socket == -1 || Socket != SocketHandle() || !acceptOne(Socket))
+            return;
+}
+
+bool TServerWinSocket::acceptOne(int Socket)
+{
     sockaddr_in from{};
     socklen_t fromSize = sizeof from;
     const int handle
         = ::accept4(Socket, reinterpret_cast<sockaddr *>(&from), &fromSize, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (handle == -1)
-        return;
+        return false;
     std::unique_ptr<TServerClientWinSocket> owned;
     if (OnGetSocket) {
         const TGetSocketEvent handler = OnGetSocket;
@@ -131,6 +140,7 @@ void TServerWinSocket::Accept(int Socket)
     }
     client->start();
     Event(client, evAccept);
+    return true;
 }
 
 // Closing the server: the accepted peers go first, silently (last first),

@@ -54,6 +54,9 @@ public:
     // Raises EListError for an index outside the list.
     [[nodiscard]] TServerClientWinSocket *ConnectionAt(int Index);
 
+    // Peers taken per accept notification at most.
+    static constexpr int MaxAcceptsPerWakeUp = 64;
+
     [[nodiscard]] TServerType ServerType() const { return stNonBlocking; }
     [[nodiscard]] int ThreadCacheSize() const { return threadCacheSize_; }
     void SetThreadCacheSize(int Value) { threadCacheSize_ = Value; }
@@ -70,6 +73,8 @@ protected:
     void Disconnect(int Socket) override;
 
 private:
+    // Accepts one waiting peer; false when none was waiting.
+    bool acceptOne(int Socket);
     friend class TServerClientWinSocket;
 
     void clientEvent(TCustomWinSocket *Socket, TSocketEventKind SocketEvent);
