@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QEventLoop>
 #include <QTimer>
 #include <QTreeWidgetItem>
 
@@ -190,6 +191,15 @@ TMySocket *create(TForm1 &form, const QString &kind, const std::function<TMySock
     return setup();
 }
 
+// Lets the event loop run for a while. A local loop: quitting the application
+// would close the main window, and closing it stops every listening server.
+void settleFor(int ms)
+{
+    QEventLoop settle;
+    QTimer::singleShot(ms, &settle, &QEventLoop::quit);
+    settle.exec();
+}
+
 void setHex(TFrmData &window)
 {
     window.CheckBox2->setChecked(true);
@@ -268,7 +278,7 @@ int main(int argc, char **argv)
                 if (listed) {
                     peer->DataForm->FlushLog();
                     received = peer->DataForm->RecvBytes;
-                    blocks = peer->DataForm->Memo2->blockCount();
+                    blocks = peer->DataForm->Memo2->entryCount();
                 }
                 const qint64 end = nowNs();
                 probe.Stop();
@@ -314,7 +324,7 @@ int main(int argc, char **argv)
                 const qint64 end = nowNs();
                 probe.Stop();
                 const qint64 got = server->DataForm->RecvBytes;
-                const int blocks = server->DataForm->Memo2->blockCount();
+                const int blocks = server->DataForm->Memo2->entryCount();
                 result(QStringLiteral("end_ns=%1 datagrams=%2 bytes=%3 log_lines=%4 %5")
                            .arg(end)
                            .arg(got / size)
@@ -331,8 +341,7 @@ int main(int argc, char **argv)
         if (!create(*form, Kinds::TcpServer, [&] { return form->SetupTcpServer(port); }))
             return 3;
         // Let the first window's one-off costs (fonts, styles) settle first.
-        QTimer::singleShot(300, &app, &QCoreApplication::quit);
-        app.exec();
+        settleFor(300);
         const long rssBefore = statusKb("VmRSS:");
         qint64 end = 0;
         probe.Start();
@@ -348,13 +357,11 @@ int main(int argc, char **argv)
         const QString acceptProbe = probe.Summary("probe");
         const int peers = int(peersOf(*form).size());
         // Settle, then weigh and watch the idle loop.
-        QTimer::singleShot(1000, &app, &QCoreApplication::quit);
-        app.exec();
+        settleFor(1000);
         const long rssAfter = statusKb("VmRSS:");
         const double cpu0 = cpuSeconds();
         const qint64 idle0 = nowNs();
-        QTimer::singleShot(int(opt.num("idle-ms", 2000)), &app, &QCoreApplication::quit);
-        app.exec();
+        settleFor(int(opt.num("idle-ms", 2000)));
         const double idleCpu = (cpuSeconds() - cpu0) / (double(nowNs() - idle0) / 1e9);
         exitCode = peers == count ? 0 : 1;
         result(QStringLiteral("end_ns=%1 peers=%2 rss_before_kb=%3 rss_after_kb=%4 idle_cpu_pct=%5 %6")
@@ -382,8 +389,7 @@ int main(int argc, char **argv)
         w.Edit1->setText(QString::number(opt.num("interval", 10)));
         ready();
         // The load starts when the sender reads READY; give it a moment.
-        QTimer::singleShot(int(opt.num("start-delay-ms", 300)), &app, &QCoreApplication::quit);
-        app.exec();
+        settleFor(int(opt.num("start-delay-ms", 300)));
         w.suiButton1Click();
         pollUntil(
             poll, limitMs, [&] { return w.SendBytes >= ticks; },
