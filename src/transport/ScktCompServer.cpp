@@ -1,5 +1,7 @@
 #include "transport/ScktCompServer.h"
 
+#include <chrono>
+
 #include <QMutexLocker>
 #include <QPointer>
 
@@ -105,13 +107,17 @@ TServerClientWinSocket *TServerWinSocket::ConnectionAt(int Index)
 
 void TServerWinSocket::Accept(int Socket)
 {
-    // A burst of connects is taken a bounded number at a time: the screen is
-    // redrawn once per batch instead of once per peer, and the rest of the
-    // program still gets its turn between batches. A handler that closes the
-    // server ends the batch.
-    for (int taken = 0; taken < MaxAcceptsPerWakeUp; ++taken)
+    // A burst of connects is taken in batches bounded in count and time: the
+    // screen is redrawn once per batch instead of once per peer, and the rest
+    // of the program still gets its turn between batches. A handler that
+    // closes the server ends the batch.
+    const auto deadline = std::chrono::steady_clock::now() + MaxAcceptTimePerWakeUp;
+    for (int taken = 0; taken < MaxAcceptsPerWakeUp; ++taken) {
         if (Socket == -1 || Socket != SocketHandle() || !acceptOne(Socket))
             return;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return;
+    }
 }
 
 bool TServerWinSocket::acceptOne(int Socket)

@@ -4,6 +4,7 @@
 
 #include "transport/ScktCompWinSocket.h"
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -54,8 +55,10 @@ public:
     // Raises EListError for an index outside the list.
     [[nodiscard]] TServerClientWinSocket *ConnectionAt(int Index);
 
-    // Peers taken per accept notification at most.
+    // Peers taken per accept notification at most, and the time after which
+    // no further one is taken in the same notification.
     static constexpr int MaxAcceptsPerWakeUp = 64;
+    static constexpr std::chrono::milliseconds MaxAcceptTimePerWakeUp{20};
 
     [[nodiscard]] TServerType ServerType() const { return stNonBlocking; }
     [[nodiscard]] int ThreadCacheSize() const { return threadCacheSize_; }
