@@ -302,17 +302,22 @@ void boundReceiveQueue(int handle)
 
 } // namespace
 
-void TCustomWinSocket::Open(
-    const QString &Name, const QString &Address, const QString &Service, std::uint16_t Port, bool Client)
+void TCustomWinSocket::takeNewHandle()
 {
-    if (connected_)
-        throw ESocketError(QStringLiteral("Socket already open"));
     const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (handle == -1)
         throw ESocketError(QStringLiteral("Can't create new socket"));
     boundReceiveQueue(handle);
     cancelLookup();
     replaceHandle(handle);
+}
+
+void TCustomWinSocket::Open(
+    const QString &Name, const QString &Address, const QString &Service, std::uint16_t Port, bool Client)
+{
+    if (connected_)
+        throw ESocketError(QStringLiteral("Socket already open"));
+    takeNewHandle();
     try {
         Event(this, evLookup);
         if (!Name.isEmpty()) {
@@ -346,12 +351,7 @@ void TCustomWinSocket::Listen(
 {
     if (connected_)
         throw ESocketError(QStringLiteral("Can't listen on an open socket"));
-    const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (handle == -1)
-        throw ESocketError(QStringLiteral("Can't create new socket"));
-    boundReceiveQueue(handle);
-    cancelLookup();
-    replaceHandle(handle);
+    takeNewHandle();
     try {
         Event(this, evLookup);
         addr_.sin_addr.s_addr = htonl(INADDR_ANY);

@@ -131,6 +131,8 @@ private:
 
     enum class LookupState { Idle, Address, Service };
 
+    // A fresh non-blocking handle in place of the old one (and of any lookup).
+    void takeNewHandle();
     void replaceHandle(int handle);
     int closeHandle();
     void cancelLookup();
