@@ -1,10 +1,12 @@
 #include "datapanel/countbox.h"
 #include "datapanel/datapanel.h"
 #include "datapanel/logformat.h"
+#include "datapanel/logtext.h"
 #include "datapanel/logview.h"
 #include "ui/documentarea.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +18,19 @@
 
 namespace {
 const QString t = QStringLiteral("14:05:33");
+
+// The middle of a character boundary in the row drawn `fromBottom` rows
+// above the newest one, while the view follows the tail.
+QPoint logPoint(TLogText &view, int fromBottom, const QString &before)
+{
+    const int margin = 4;
+    const int lineHeight = view.fontMetrics().lineSpacing();
+    const int top = view.viewport()->height() - margin - (fromBottom + 1) * lineHeight;
+    int x = margin;
+    for (const QChar c : before)
+        x += view.fontMetrics().horizontalAdvance(c);
+    return {x, top + lineHeight / 2};
+}
 
 QStringList flushedLines(TFrmData &w)
 {
@@ -227,6 +242,75 @@ private slots:
         w.Memo2->clear();
         QCOMPARE(w.Memo2->entryCount(), 0);
         QVERIFY(w.Memo2->toPlainText().isEmpty());
+    }
+
+    void logTextIsSelectedWithTheMouseAndCopied()
+    {
+        TLogText view;
+        view.resize(400, 200);
+        view.show();
+        view.appendEntries({QStringLiteral("alpha beta"), QStringLiteral("gamma"), QStringLiteral("delta")});
+        QClipboard *clipboard = QApplication::clipboard();
+        clipboard->clear();
+
+        // Nothing selected: Ctrl+C copies the whole log.
+        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(clipboard->text(), QStringLiteral("alpha beta\ngamma\ndelta"));
+
+        QWidget *surface = view.viewport();
+        QTest::mousePress(surface, Qt::LeftButton, {}, logPoint(view, 2, QStringLiteral("alp")));
+        QTest::mouseMove(surface, logPoint(view, 0, QStringLiteral("del")));
+        QTest::mouseRelease(surface, Qt::LeftButton, {}, logPoint(view, 0, QStringLiteral("del")));
+        QVERIFY(view.hasSelection());
+        QCOMPARE(view.selectedText(), QStringLiteral("ha beta\ngamma\ndel"));
+        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(clipboard->text(), QStringLiteral("ha beta\ngamma\ndel"));
+
+        // Dragging backwards selects the same way; a double click takes the entry.
+        QTest::mousePress(surface, Qt::LeftButton, {}, logPoint(view, 0, QStringLiteral("delt")));
+        QTest::mouseMove(surface, logPoint(view, 1, QStringLiteral("ga")));
+        QTest::mouseRelease(surface, Qt::LeftButton, {}, logPoint(view, 1, QStringLiteral("ga")));
+        QCOMPARE(view.selectedText(), QStringLiteral("mma\ndelt"));
+        QTest::mouseDClick(surface, Qt::LeftButton, {}, logPoint(view, 1, QStringLiteral("g")));
+        QCOMPARE(view.selectedText(), QStringLiteral("gamma"));
+
+        // The selection is painted in the highlight colour.
+        const QColor highlight = view.palette().color(QPalette::Highlight);
+        const QImage shot = surface->grab().toImage();
+        const QPoint inside = logPoint(view, 1, QStringLiteral("g"));
+        QCOMPARE(shot.pixelColor(inside.x(), view.viewport()->height() - 4 - 2 * view.fontMetrics().lineSpacing() + 1)
+                     .rgb(),
+            highlight.rgb());
+
+        // Ctrl+A selects everything; a plain click clears the selection.
+        QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(view.selectedText(), view.toPlainText());
+        QTest::mouseClick(surface, Qt::LeftButton, {}, logPoint(view, 0, QStringLiteral("d")));
+        QVERIFY(!view.hasSelection());
+    }
+
+    void logSelectionStaysOnItsTextWhileEntriesComeAndGo()
+    {
+        TLogText view;
+        view.resize(400, 200);
+        view.show();
+        view.setCaps(3, 1000);
+        view.appendEntries({QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")});
+        QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, logPoint(view, 1, QStringLiteral("t")));
+        QCOMPARE(view.selectedText(), QStringLiteral("two"));
+
+        view.appendEntries({QStringLiteral("four")}); // "one" goes; the rows shift
+        QCOMPARE(view.selectedText(), QStringLiteral("two"));
+        view.appendEntries({QStringLiteral("five")}); // so does the selected entry
+        QVERIFY(!view.hasSelection());
+
+        QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+        view.appendEntries({QStringLiteral("six")}); // a selection losing its head keeps its tail
+        QCOMPARE(view.selectedText(), QStringLiteral("four\nfive"));
+        view.clear();
+        QVERIFY(!view.hasSelection());
+        view.appendEntries({QStringLiteral("seven")});
+        QVERIFY(!view.hasSelection());
     }
 
     void hexSwitchChangesOnlyTheCaption()

@@ -7,8 +7,11 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+
+#include <algorithm>
 
 namespace {
 constexpr int Margin = 4;
@@ -26,6 +29,7 @@ TLogText::TLogText(QWidget *parent)
     viewport()->setAutoFillBackground(true);
     viewport()->setBackgroundRole(QPalette::Base);
     setFocusPolicy(Qt::StrongFocus);
+    viewport()->setCursor(Qt::IBeamCursor);
     std::fill(std::begin(asciiAdvance_), std::end(asciiAdvance_), -1);
 }
 
@@ -46,13 +50,17 @@ void TLogText::appendEntries(const QStringList &entries)
         && (int(entries_.size()) > maxEntries_ || (chars_ > maxChars_ && entries_.size() > 1))) {
         chars_ -= entries_.front().size();
         entries_.pop_front();
+        ++dropped_;
     }
+    clampSelection();
     updateScrollRange();
     viewport()->update();
 }
 
 void TLogText::clear()
 {
+    dropped_ += qint64(entries_.size());
+    clampSelection();
     entries_.clear();
     chars_ = 0;
     followTail_ = true;
@@ -149,42 +157,209 @@ std::vector<TLogText::Row> TLogText::wrap(const QString &text, int width) const
     return rows;
 }
 
-void TLogText::paintEvent(QPaintEvent *)
+std::vector<TLogText::ScreenRow> TLogText::screenRows() const
 {
-    QPainter painter(viewport());
-    painter.setPen(palette().color(QPalette::Text));
-    const QFontMetrics metrics = fontMetrics();
-    const int lineHeight = metrics.lineSpacing();
+    std::vector<ScreenRow> rows;
+    if (entries_.empty())
+        return rows;
+    const int lineHeight = fontMetrics().lineSpacing();
     const int width = std::max(1, viewport()->width() - 2 * Margin);
     const int height = viewport()->height();
-    if (entries_.empty())
-        return;
-
-    const auto drawRow = [&](const QString &text, const Row &row, int top) {
-        painter.drawText(Margin, top + metrics.ascent(), text.mid(row.start, row.length));
-    };
-
     if (followTail_) {
         // Bottom up from the newest entry: only the rows on screen are made.
         int bottom = height - Margin;
-        for (auto it = entries_.rbegin(); it != entries_.rend() && bottom > 0; ++it) {
-            const std::vector<Row> rows = wrap(*it, width);
-            for (auto row = rows.rbegin(); row != rows.rend() && bottom > 0; ++row) {
+        for (size_t i = entries_.size(); i-- > 0 && bottom > 0;) {
+            const std::vector<Row> wrapped = wrap(entries_[i], width);
+            for (auto row = wrapped.rbegin(); row != wrapped.rend() && bottom > 0; ++row) {
                 bottom -= lineHeight;
-                drawRow(*it, *row, bottom);
+                rows.push_back({i, *row, bottom});
             }
         }
-        return;
+        std::reverse(rows.begin(), rows.end());
+        return rows;
     }
     int top = Margin;
     for (size_t i = size_t(verticalScrollBar()->value()); i < entries_.size() && top < height; ++i) {
         for (const Row &row : wrap(entries_[i], width)) {
             if (top >= height)
                 break;
-            drawRow(entries_[i], row, top);
+            rows.push_back({i, row, top});
             top += lineHeight;
         }
     }
+    return rows;
+}
+
+int TLogText::textWidth(const QString &text, qsizetype from, qsizetype to) const
+{
+    int width = 0;
+    for (qsizetype i = from; i < to; ++i)
+        width += advance(text[i]);
+    return width;
+}
+
+void TLogText::paintEvent(QPaintEvent *)
+{
+    QPainter painter(viewport());
+    const QColor textColour = palette().color(QPalette::Text);
+    painter.setPen(textColour);
+    const QFontMetrics metrics = fontMetrics();
+    const int lineHeight = metrics.lineSpacing();
+    const auto [from, to] = std::minmax(anchor_, cursor_);
+    for (const ScreenRow &screen : screenRows()) {
+        const QString &text = entries_[screen.index];
+        const Row &row = screen.row;
+        const int baseline = screen.top + metrics.ascent();
+        painter.drawText(Margin, baseline, text.mid(row.start, row.length));
+        const qint64 entry = dropped_ + qint64(screen.index);
+        if (from == to || entry < from.entry || entry > to.entry)
+            continue;
+        qsizetype start = row.start;
+        qsizetype end = row.start + row.length;
+        if (entry == from.entry)
+            start = std::max(start, from.offset);
+        if (entry == to.entry)
+            end = std::min(end, to.offset);
+        if (start >= end)
+            continue;
+        const int x = Margin + textWidth(text, row.start, start);
+        painter.fillRect(x, screen.top, textWidth(text, start, end), lineHeight, palette().color(QPalette::Highlight));
+        painter.setPen(palette().color(QPalette::HighlightedText));
+        painter.drawText(x, baseline, text.mid(start, end - start));
+        painter.setPen(textColour);
+    }
+}
+
+TLogText::TextPos TLogText::positionAt(QPoint point) const
+{
+    const std::vector<ScreenRow> rows = screenRows();
+    if (rows.empty())
+        return {dropped_, 0};
+    const int lineHeight = fontMetrics().lineSpacing();
+    if (point.y() < rows.front().top)
+        return {dropped_ + qint64(rows.front().index), rows.front().row.start};
+    auto hit = std::find_if(
+        rows.begin(), rows.end(), [&](const ScreenRow &row) { return point.y() < row.top + lineHeight; });
+    if (hit == rows.end()) {
+        const ScreenRow &last = rows.back();
+        return {dropped_ + qint64(last.index), last.row.start + last.row.length};
+    }
+    const QString &text = entries_[hit->index];
+    qsizetype offset = hit->row.start;
+    const qsizetype end = hit->row.start + hit->row.length;
+    int x = Margin;
+    for (; offset < end; ++offset) {
+        const int w = advance(text[offset]);
+        if (point.x() < x + w / 2)
+            break;
+        x += w;
+    }
+    // Never between the two halves of a surrogate pair.
+    if (offset > 0 && offset < text.size() && text[offset].isLowSurrogate())
+        --offset;
+    return {dropped_ + qint64(hit->index), offset};
+}
+
+void TLogText::clampSelection()
+{
+    const TextPos oldest{dropped_, 0};
+    anchor_ = std::max(anchor_, oldest);
+    cursor_ = std::max(cursor_, oldest);
+}
+
+QString TLogText::selectedText() const
+{
+    const auto [from, to] = std::minmax(anchor_, cursor_);
+    QString text;
+    for (qint64 entry = from.entry; entry <= to.entry; ++entry) {
+        const qint64 index = entry - dropped_;
+        if (index < 0 || index >= qint64(entries_.size()))
+            break;
+        const QString &whole = entries_[size_t(index)];
+        const qsizetype start = entry == from.entry ? std::min(from.offset, whole.size()) : 0;
+        const qsizetype end = entry == to.entry ? std::min(to.offset, whole.size()) : whole.size();
+        if (entry != from.entry)
+            text += QLatin1Char('\n');
+        text += QStringView(whole).mid(start, std::max<qsizetype>(0, end - start));
+    }
+    return text;
+}
+
+void TLogText::selectAll()
+{
+    if (entries_.empty())
+        return;
+    anchor_ = {dropped_, 0};
+    cursor_ = {dropped_ + qint64(entries_.size()) - 1, entries_.back().size()};
+    viewport()->update();
+    publishSelection();
+}
+
+// Where X11 keeps the last selection, for a middle-click paste elsewhere.
+void TLogText::publishSelection() const
+{
+    QClipboard *clipboard = QApplication::clipboard();
+    if (hasSelection() && clipboard->supportsSelection())
+        clipboard->setText(selectedText(), QClipboard::Selection);
+}
+
+void TLogText::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    const TextPos at = positionAt(event->position().toPoint());
+    if (!(event->modifiers() & Qt::ShiftModifier))
+        anchor_ = at;
+    cursor_ = at;
+    selecting_ = true;
+    setFocus(Qt::MouseFocusReason);
+    viewport()->update();
+}
+
+void TLogText::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!selecting_) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    // Dragging past an edge scrolls that way, an entry per move.
+    const QPoint point = event->position().toPoint();
+    QScrollBar *bar = verticalScrollBar();
+    if (point.y() < 0)
+        bar->setValue(bar->value() - 1);
+    else if (point.y() >= viewport()->height())
+        bar->setValue(bar->value() + 1);
+    cursor_ = positionAt(point);
+    viewport()->update();
+}
+
+void TLogText::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || !selecting_) {
+        QAbstractScrollArea::mouseReleaseEvent(event);
+        return;
+    }
+    selecting_ = false;
+    publishSelection();
+}
+
+void TLogText::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseDoubleClickEvent(event);
+        return;
+    }
+    const TextPos at = positionAt(event->position().toPoint());
+    const qint64 index = at.entry - dropped_;
+    if (index < 0 || index >= qint64(entries_.size()))
+        return;
+    anchor_ = {at.entry, 0};
+    cursor_ = {at.entry, entries_[size_t(index)].size()};
+    selecting_ = false;
+    viewport()->update();
+    publishSelection();
 }
 
 void TLogText::resizeEvent(QResizeEvent *event)
@@ -207,10 +382,19 @@ void TLogText::copyAll() const
     QApplication::clipboard()->setText(toPlainText());
 }
 
+void TLogText::copySelection() const
+{
+    QApplication::clipboard()->setText(selectedText());
+}
+
 void TLogText::keyPressEvent(QKeyEvent *event)
 {
-    if (event->matches(QKeySequence::Copy) || event->matches(QKeySequence::SelectAll)) {
-        copyAll();
+    if (event->matches(QKeySequence::Copy)) {
+        hasSelection() ? copySelection() : copyAll();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        selectAll();
         return;
     }
     QAbstractScrollArea::keyPressEvent(event);
@@ -219,7 +403,9 @@ void TLogText::keyPressEvent(QKeyEvent *event)
 void TLogText::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu menu(this);
+    menu.addAction(QStringLiteral("复制"), this, &TLogText::copySelection)->setEnabled(hasSelection());
     menu.addAction(QStringLiteral("复制全部"), this, &TLogText::copyAll);
+    menu.addAction(QStringLiteral("全选"), this, &TLogText::selectAll);
     menu.addAction(QStringLiteral("清空"), this, &TLogText::clear);
     menu.exec(event->globalPos());
 }

@@ -7,8 +7,12 @@
 // wrap at the view's width wherever they reach it.
 //
 // The scroll bar counts entries. At its end the view follows the newest
-// entry; scrolled back, it stays where the user put it. Copy and clear are on
-// the context menu and on Ctrl+C / Ctrl+A. UI thread only.
+// entry; scrolled back, it stays where the user put it. Text is selected with
+// the mouse (a double click takes the whole entry) or Ctrl+A; Ctrl+C copies
+// the selection, or the whole log when nothing is selected. The selection is
+// held by entry, so it stays on its text while new entries arrive, and
+// shrinks as its oldest entries are dropped. Copy and clear are also on the
+// context menu. UI thread only.
 
 #include <QAbstractScrollArea>
 #include <QHash>
@@ -28,6 +32,9 @@ public:
     void clear();
 
     [[nodiscard]] QString toPlainText() const;
+    [[nodiscard]] bool hasSelection() const { return anchor_ != cursor_; }
+    [[nodiscard]] QString selectedText() const;
+    void selectAll();
     [[nodiscard]] int entryCount() const { return int(entries_.size()); }
     [[nodiscard]] qsizetype charCount() const { return chars_; }
 
@@ -40,11 +47,28 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void contextMenuEvent(QContextMenuEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
     struct Row {
         qsizetype start;
         qsizetype length;
+    };
+    // A place in the text: the entry by its number since the view was made
+    // (so that it survives dropping the oldest entries), and a character
+    // offset inside it.
+    struct TextPos {
+        qint64 entry = 0;
+        qsizetype offset = 0;
+        auto operator<=>(const TextPos &) const = default;
+    };
+    struct ScreenRow {
+        size_t index; // into entries_
+        Row row;
+        int top;
     };
 
     // Where the rows of one entry start and end at the given width.
@@ -52,12 +76,23 @@ private:
     [[nodiscard]] int advance(QChar c) const;
     void updateScrollRange();
     void copyAll() const;
+    void copySelection() const;
+    // The rows on screen, top down.
+    [[nodiscard]] std::vector<ScreenRow> screenRows() const;
+    [[nodiscard]] TextPos positionAt(QPoint point) const;
+    [[nodiscard]] int textWidth(const QString &text, qsizetype from, qsizetype to) const;
+    void clampSelection();
+    void publishSelection() const;
 
     std::deque<QString> entries_;
     qsizetype chars_ = 0;
     int maxEntries_;
     qsizetype maxChars_;
     bool followTail_ = true;
+    qint64 dropped_ = 0; // entries dropped or cleared so far
+    TextPos anchor_;
+    TextPos cursor_;
+    bool selecting_ = false;
     mutable QHash<char16_t, int> advances_;
     mutable int asciiAdvance_[128];
 };
