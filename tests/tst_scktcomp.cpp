@@ -6,7 +6,13 @@
 #include <QtTest>
 
 #include <netdb.h>
+#include <sys/ioctl.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 
+#include <ctime>
+
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <vector>
@@ -230,6 +236,38 @@ private slots:
         QCOMPARE(offset, bulk.size());
         QTRY_COMPARE_WITH_TIMEOUT(clientLog.received.size(), bulk.size(), 20000);
         QVERIFY(clientLog.received == bulk);
+
+        // A queue fuller than one read may take is handed over in pieces of
+        // that size, and the rest raises the next read notification. The
+        // kernel's queue itself is left to grow with the sender.
+        QByteArray pieces;
+        int largest = 0;
+        int reads = 0;
+        client.OnRead = [&](QObject *, TCustomWinSocket *socket) {
+            const QByteArray piece = socket->ReceiveString();
+            largest = std::max(largest, int(piece.size()));
+            ++reads;
+            pieces += piece;
+        };
+        const QByteArray chunk = bulk.left(64 * 1024);
+        QByteArray queued;
+        while (queued.size() < 16 * 1024 * 1024) {
+            const int sent = peer->SendBuffer(chunk.constData(), int(chunk.size()));
+            if (sent <= 0)
+                break;
+            queued += chunk.left(sent);
+        }
+        int waiting = 0;
+        QCOMPARE(::ioctl(client.Connection()->SocketHandle(), FIONREAD, &waiting), 0);
+        QVERIFY2(waiting > TCustomWinSocket::MaxReceiveLength, qPrintable(QString::number(waiting)));
+        QCOMPARE(client.Connection()->ReceiveBuffer(nullptr, -1), TCustomWinSocket::MaxReceiveLength);
+        QElapsedTimer drain;
+        drain.start();
+        while (pieces.size() < queued.size() && drain.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QVERIFY(pieces == queued);
+        QCOMPARE(largest, TCustomWinSocket::MaxReceiveLength);
+        QVERIFY(reads >= int(queued.size() / TCustomWinSocket::MaxReceiveLength));
     }
 
     void notificationsComeOncePerCause()
@@ -575,6 +613,41 @@ private slots:
         timer.start();
         QTRY_COMPARE_WITH_TIMEOUT(server.Connection()->ConnectionCount(), 1000, 10000);
         QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void runningOutOfDescriptorsRestsInsteadOfSpinning()
+    {
+        TServerSocket server;
+        openServer(server);
+        std::vector<Fd> raw;
+        for (int i = 0; i < 5; ++i)
+            raw.push_back(connectTo(server.Port(), true));
+        // With the lowest free descriptor number as the limit, no accept can
+        // succeed while the peers wait.
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        QVERIFY(lowestFree >= 0);
+        ::close(lowestFree);
+        rlimit tight = saved;
+        tight.rlim_cur = rlim_t(lowestFree);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        const auto threadCpuMs = [] {
+            timespec now{};
+            ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+            return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
+        };
+        const double cpuBefore = threadCpuMs();
+        QEventLoop loop;
+        QTimer::singleShot(600, &loop, &QEventLoop::quit);
+        loop.exec();
+        const double cpuSpent = threadCpuMs() - cpuBefore;
+        const int acceptedWhileOut = server.Connection()->ConnectionCount();
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QCOMPARE(acceptedWhileOut, 0);
+        // A loop asking again at once burns the whole 600 ms.
+        QVERIFY2(cpuSpent < 200, qPrintable(QString::number(cpuSpent)));
+        QTRY_COMPARE_WITH_TIMEOUT(server.Connection()->ConnectionCount(), 5, 3000);
     }
 
     void descriptorsAreReleased()

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace {
 
@@ -126,8 +127,14 @@ bool TServerWinSocket::acceptOne(int Socket)
     socklen_t fromSize = sizeof from;
     const int handle
         = ::accept4(Socket, reinterpret_cast<sockaddr *>(&from), &fromSize, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (handle == -1)
+    if (handle == -1) {
+        // Out of descriptors or kernel memory: the peers stay in the listen
+        // queue and the handle stays readable, so asking again at once would
+        // spin the loop until something is closed.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+            PauseAcceptNotifications(AcceptRetryAfterExhaustion);
         return false;
+    }
     std::unique_ptr<TServerClientWinSocket> owned;
     if (OnGetSocket) {
         const TGetSocketEvent handler = OnGetSocket;

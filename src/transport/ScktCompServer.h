@@ -59,6 +59,8 @@ public:
     // no further one is taken in the same notification.
     static constexpr int MaxAcceptsPerWakeUp = 64;
     static constexpr std::chrono::milliseconds MaxAcceptTimePerWakeUp{20};
+    // How long accepting rests when the process has no descriptor left.
+    static constexpr int AcceptRetryAfterExhaustion = 100;
 
     [[nodiscard]] TServerType ServerType() const { return stNonBlocking; }
     [[nodiscard]] int ThreadCacheSize() const { return threadCacheSize_; }

@@ -3,6 +3,7 @@
 #include "transport/sysutils.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -23,6 +24,7 @@ void TSocketWatch::Select(int handle, int mask, bool connected)
     writeWanted_ = false;
     readDelivered_ = false;
     closeDelivered_ = false;
+    acceptsPaused_ = false;
     update();
 }
 
@@ -53,6 +55,18 @@ void TSocketWatch::ReceiveMade()
     }
 }
 
+void TSocketWatch::PauseAccepts(int milliseconds)
+{
+    if (acceptsPaused_)
+        return;
+    acceptsPaused_ = true;
+    update();
+    QTimer::singleShot(milliseconds, this, [this] {
+        acceptsPaused_ = false;
+        update();
+    });
+}
+
 // A connecting handle is watched only for write (its outcome), a connected
 // one for read (data or the close) and, only while a write notification is
 // owed, for write: watching write all the time would wake the loop on every
@@ -63,7 +77,7 @@ void TSocketWatch::update()
     bool write = false;
     if (handle_ != -1 && mask_ != 0 && !closeDelivered_) {
         if (mask_ & NotifyAccept)
-            read = true;
+            read = !acceptsPaused_;
         else if (connectPending_)
             write = true;
         else if (connected_) {

@@ -40,6 +40,9 @@ public:
     void ExpectWrite();
     // A receive was made: the next read notification may come.
     void ReceiveMade();
+    // No accept notification for a while: the waiting peers cannot be taken
+    // until a descriptor frees up, and the listening handle stays readable.
+    void PauseAccepts(int milliseconds);
 
     // (handle, notification, error code or 0); run inside the exception guard.
     std::function<void(int, int, int)> OnNotification;
@@ -58,6 +61,7 @@ private:
     bool writeWanted_ = false;
     bool readDelivered_ = false; // the next read notification waits for a receive
     bool closeDelivered_ = false; // the close was reported; nothing more comes for this handle
+    bool acceptsPaused_ = false;
     int watched_ = -1; // the handle the notifiers are set to
     QSocketNotifier *read_ = nullptr;
     QSocketNotifier *write_ = nullptr;

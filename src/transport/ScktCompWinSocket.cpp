@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -214,6 +215,11 @@ void TCustomWinSocket::ExpectWriteNotification()
     watch()->ExpectWrite();
 }
 
+void TCustomWinSocket::PauseAcceptNotifications(int milliseconds)
+{
+    watch()->PauseAccepts(milliseconds);
+}
+
 void TCustomWinSocket::Silence()
 {
     eventSink_ = nullptr;
@@ -287,27 +293,11 @@ void TCustomWinSocket::closeAfterFailedStart() noexcept
 
 // ---- connecting and listening ----------------------------------------------
 
-namespace {
-
-// What one read can return is what waits in the receive queue. Left to the
-// kernel's tuning that grows to megabytes under a fast sender, and a single
-// read then makes one log entry of megabytes that the log must lay out in
-// one go while the event loop waits. A fixed queue keeps each read, and each
-// entry, small; accepted handles inherit it from the listening one.
-void boundReceiveQueue(int handle)
-{
-    const int bytes = TCustomWinSocket::ReceiveQueueBytes;
-    ::setsockopt(handle, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-}
-
-} // namespace
-
 void TCustomWinSocket::takeNewHandle()
 {
     const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (handle == -1)
         throw ESocketError(QStringLiteral("Can't create new socket"));
-    boundReceiveQueue(handle);
     cancelLookup();
     replaceHandle(handle);
 }
@@ -512,8 +502,12 @@ int TCustomWinSocket::ReceiveBuffer(void *Buf, int Count)
     if (!connected_)
         return 0;
     if (Count == -1) {
+        // Under a fast sender the kernel's queue grows to megabytes; handed
+        // over whole, one read would make a log entry of megabytes that is
+        // laid out in one go while the event loop waits. The rest stays
+        // queued and raises the next read notification.
         int pending = 0;
-        return ::ioctl(socket_, FIONREAD, &pending) == 0 ? pending : 0;
+        return ::ioctl(socket_, FIONREAD, &pending) == 0 ? std::min(pending, MaxReceiveLength) : 0;
     }
     if (watch_)
         watch_->ReceiveMade();

@@ -63,8 +63,9 @@ class TCustomWinSocket : public QObject {
     Q_OBJECT
 
 public:
-    // The receive queue asked of the kernel for every handle made here.
-    static constexpr int ReceiveQueueBytes = 256 * 1024;
+    // What ReceiveBuffer(nullptr, -1), and so one ReceiveString(), reports
+    // at most of the data waiting.
+    static constexpr int MaxReceiveLength = 256 * 1024;
 
     explicit TCustomWinSocket(int ASocket);
     ~TCustomWinSocket() override;
@@ -118,6 +119,7 @@ protected:
     void SetConnected(bool value);
     // A freshly connected handle can take data: one write notification.
     void ExpectWriteNotification();
+    void PauseAcceptNotifications(int milliseconds);
 
     // True while one of this object's events is being handled.
     [[nodiscard]] bool Busy() const { return busy_ > 0; }
