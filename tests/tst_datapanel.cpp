@@ -85,6 +85,18 @@ private slots:
         QCOMPARE(TimedSendLogLine(t, data, hex, QStringLiteral("1")), timed);
     }
 
+    void logLinesHoldNoSpareCapacity()
+    {
+        // A full log keeps 16 M characters; lines with room to spare would
+        // make it hold up to twice that.
+        const QByteArray piece(65536, 'a');
+        for (const bool hex : {false, true}) {
+            for (const QString &line : {ReceiveLogLine(t, piece, hex), SendLogLine(t, piece, hex, QStringLiteral("1")),
+                     TimedSendLogLine(t, piece, hex, QStringLiteral("1"))})
+                QCOMPARE(line.capacity(), line.size());
+        }
+    }
+
     void sendLinesCarryTheCountAsTyped()
     {
         QCOMPARE(SendLogLine(t, "x", false, QStringLiteral(" 010 ")),

@@ -45,7 +45,12 @@ QString BytesToHex(const QByteArray &data)
 
 QString HexBlock(const QByteArray &data)
 {
-    return QLatin1Char('{') + BytesToHex(data) + QLatin1Char('}');
+    QString out;
+    out.reserve(data.size() * 3 + 2);
+    out += QLatin1Char('{');
+    out += BytesToHex(data);
+    out += QLatin1Char('}');
+    return out;
 }
 
 int HexToInt(const QByteArray &text)

@@ -29,9 +29,37 @@ const QString &shortDateFormat()
 const QString receivedWords = QStringLiteral(" 收到数据：");
 const QString sentWords = QStringLiteral(" 发送数据：");
 
-QString countText(const QString &count)
+// A log line stays in memory for as long as the log keeps it, so it is made
+// at its exact size: joined with +, a string grows to the next power of two
+// and a full log would hold up to as much again unused.
+QString joined(std::initializer_list<QStringView> pieces)
 {
-    return QLatin1Char('[') + count + QStringLiteral("次]");
+    qsizetype size = 0;
+    for (const QStringView piece : pieces)
+        size += piece.size();
+    QString line;
+    line.reserve(size);
+    for (const QStringView piece : pieces)
+        line.append(piece);
+    return line;
+}
+
+enum class Order { TextFirst, HexFirst };
+
+// count is the "[n次]" suffix's number; without one the line has no suffix.
+QString logLine(const QString &time, const QString &words, const QByteArray &data, bool hex, Order order,
+    const QString *count = nullptr)
+{
+    const QString text = DataText(data);
+    const QString block = hex ? BytesToHex(data) : QString();
+    const QStringView open = hex ? u"{" : u"";
+    const QStringView close = hex ? u"}" : u"";
+    const QStringView number = count ? QStringView(*count) : QStringView();
+    const QStringView countOpen = count ? u"[" : u"";
+    const QStringView countClose = count ? u"次]" : u"";
+    if (order == Order::HexFirst)
+        return joined({time, words, open, block, close, text, countOpen, number, countClose});
+    return joined({time, words, text, open, block, close, countOpen, number, countClose});
 }
 
 } // namespace
@@ -75,26 +103,17 @@ QString DataText(const QByteArray &data)
 
 QString ReceiveLogLine(const QString &time, const QByteArray &data, bool hex)
 {
-    QString line = time + receivedWords + DataText(data);
-    if (hex)
-        line += HexBlock(data);
-    return line;
+    return logLine(time, receivedWords, data, hex, Order::TextFirst);
 }
 
 QString SendLogLine(const QString &time, const QByteArray &data, bool hex, const QString &count)
 {
-    QString line = time + sentWords + DataText(data);
-    if (hex)
-        line += HexBlock(data);
-    return line + countText(count);
+    return logLine(time, sentWords, data, hex, Order::TextFirst, &count);
 }
 
 QString TimedSendLogLine(const QString &time, const QByteArray &data, bool hex, const QString &count)
 {
-    QString line = time + sentWords;
-    if (hex)
-        line += HexBlock(data);
-    return line + DataText(data) + countText(count);
+    return logLine(time, sentWords, data, hex, Order::HexFirst, &count);
 }
 
 QString CountersLine(qint64 received, qint64 sent)
