@@ -615,6 +615,31 @@ private slots:
         QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
     }
 
+    void dueTimersRunBetweenBatchesOfAccepts()
+    {
+        TServerSocket server;
+        ServerLog log;
+        log.attach(server);
+        // Each peer costs a millisecond of handling, so a batch ends by time.
+        server.OnClientConnect = [](QObject *, TCustomWinSocket *) {
+            QElapsedTimer spent;
+            spent.start();
+            while (spent.nsecsElapsed() < 1000000) { }
+        };
+        openServer(server);
+        std::vector<Fd> raw;
+        for (int i = 0; i < 300; ++i)
+            raw.push_back(connectTo(server.Port(), true));
+        int acceptedWhenDue = -1;
+        QTimer::singleShot(
+            5, Qt::PreciseTimer, [&] { acceptedWhenDue = server.Connection()->ConnectionCount(); });
+        QTRY_COMPARE_WITH_TIMEOUT(server.Connection()->ConnectionCount(), 300, 10000);
+        QVERIFY(acceptedWhenDue >= 0); // it ran
+        // The timer fell due inside the first batch and runs right after it.
+        const int perBatch = int(TServerWinSocket::MaxAcceptTimePerWakeUp.count()) + 1;
+        QVERIFY2(acceptedWhenDue <= perBatch + 2, qPrintable(QString::number(acceptedWhenDue)));
+    }
+
     void runningOutOfDescriptorsRestsInsteadOfSpinning()
     {
         TServerSocket server;

@@ -117,8 +117,13 @@ void TServerWinSocket::Accept(int Socket)
         if (Socket == -1 || Socket != SocketHandle() || !acceptOne(Socket))
             return;
         if (std::chrono::steady_clock::now() >= deadline)
-            return;
+            break;
     }
+    // More may be waiting. The handle is still readable, and asked again
+    // straight away it would take the next batch before the timers that fell
+    // due meanwhile (a repeated send, a timed send) get their turn.
+    if (Socket == SocketHandle())
+        PauseAcceptNotifications(0);
 }
 
 bool TServerWinSocket::acceptOne(int Socket)

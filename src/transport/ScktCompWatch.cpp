@@ -25,6 +25,8 @@ void TSocketWatch::Select(int handle, int mask, bool connected)
     readDelivered_ = false;
     closeDelivered_ = false;
     acceptsPaused_ = false;
+    if (resumeAccepts_)
+        resumeAccepts_->stop();
     update();
 }
 
@@ -59,12 +61,19 @@ void TSocketWatch::PauseAccepts(int milliseconds)
 {
     if (acceptsPaused_)
         return;
+    if (resumeAccepts_ == nullptr) {
+        // A timer object even for no delay: a zero-delay single shot would be
+        // a posted call, which runs ahead of timers that are already due.
+        resumeAccepts_ = new QTimer(this);
+        resumeAccepts_->setSingleShot(true);
+        connect(resumeAccepts_, &QTimer::timeout, this, [this] {
+            acceptsPaused_ = false;
+            update();
+        });
+    }
     acceptsPaused_ = true;
     update();
-    QTimer::singleShot(milliseconds, this, [this] {
-        acceptsPaused_ = false;
-        update();
-    });
+    resumeAccepts_->start(milliseconds);
 }
 
 // A connecting handle is watched only for write (its outcome), a connected

@@ -13,6 +13,7 @@
 #include <functional>
 
 class QSocketNotifier;
+class QTimer;
 
 // Notification bits, as registered for a handle.
 enum TSocketNotification : int {
@@ -40,8 +41,8 @@ public:
     void ExpectWrite();
     // A receive was made: the next read notification may come.
     void ReceiveMade();
-    // No accept notification for a while: the waiting peers cannot be taken
-    // until a descriptor frees up, and the listening handle stays readable.
+    // No accept notification for a while; with 0, until the timers that are
+    // due have run.
     void PauseAccepts(int milliseconds);
 
     // (handle, notification, error code or 0); run inside the exception guard.
@@ -65,4 +66,5 @@ private:
     int watched_ = -1; // the handle the notifiers are set to
     QSocketNotifier *read_ = nullptr;
     QSocketNotifier *write_ = nullptr;
+    QTimer *resumeAccepts_ = nullptr;
 };
