@@ -155,6 +155,10 @@ void TForm1::buildTree()
     TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TreeView1->setMouseTracking(true);
     TreeView1->setIconSize(QSize(16, 16));
+    // Every row is one icon and one line of text. Asked of each row instead,
+    // selecting a new peer's node measures the whole tree again, which made
+    // a burst of 1,000 connects slow down as the tree grew.
+    TreeView1->setUniformRowHeights(true);
     QPalette p = TreeView1->palette();
     p.setColor(QPalette::Base, QColor(251, 250, 240));
     // The selection stays visible when the tree loses focus.
