@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,13 +34,30 @@ void paint(QWidget *w, const QColor &colour, QPalette::ColorRole role = QPalette
     w->setAutoFillBackground(true);
 }
 
+// Sizes a widget to fit its fixed caption. Measuring shapes the text, a cost
+// every window would pay again for the same captions (a burst of accepted
+// peers makes a window each), so the size is kept per caption and font.
+void fitCaption(QWidget *w, const QString &caption)
+{
+    static QHash<QString, QSize> sizes;
+    const QString key = w->metaObject()->className() + QLatin1Char('\n') + w->font().key()
+        + QLatin1Char('\n') + caption;
+    const auto known = sizes.constFind(key);
+    if (known != sizes.constEnd()) {
+        w->resize(*known);
+        return;
+    }
+    w->adjustSize();
+    sizes.insert(key, w->size());
+}
+
 QLabel *label(QWidget *parent, const QString &text, int x, int y, int width = -1)
 {
     auto *l = new QLabel(text, parent);
     if (width > 0)
         l->setGeometry(x, y, width, 17);
     else {
-        l->adjustSize();
+        fitCaption(l, text);
         l->move(x, y);
     }
     return l;
@@ -129,7 +147,7 @@ void TFrmData::buildStatusPanel()
     Button6->hide();
     ckwebsvr = new QCheckBox(QStringLiteral("启动Web服务"), GroupBox1);
     ckwebsvr->setGeometry(96, 0, 97, 17);
-    ckwebsvr->adjustSize();
+    fitCaption(ckwebsvr, ckwebsvr->text());
     ckwebsvr->hide();
 }
 
