@@ -662,13 +662,13 @@ private slots:
             ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
             return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
         };
+        // Only the event loop runs meanwhile: the sanitizers' runtime needs a
+        // descriptor to check a call on an object of a type it has not met.
         const double cpuBefore = threadCpuMs();
-        QEventLoop loop;
-        QTimer::singleShot(600, &loop, &QEventLoop::quit);
-        loop.exec();
+        QTest::qWait(600);
         const double cpuSpent = threadCpuMs() - cpuBefore;
-        const int acceptedWhileOut = server.Connection()->ConnectionCount();
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        const int acceptedWhileOut = server.Connection()->ConnectionCount();
         QCOMPARE(acceptedWhileOut, 0);
         // A loop asking again at once burns the whole 600 ms.
         QVERIFY2(cpuSpent < 200, qPrintable(QString::number(cpuSpent)));

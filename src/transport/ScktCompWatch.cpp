@@ -25,6 +25,8 @@ void TSocketWatch::Select(int handle, int mask, bool connected)
     readDelivered_ = false;
     closeDelivered_ = false;
     acceptsPaused_ = false;
+    if (mask & NotifyAccept)
+        makeResumeTimer();
     if (resumeAccepts_)
         resumeAccepts_->stop();
     update();
@@ -57,20 +59,27 @@ void TSocketWatch::ReceiveMade()
     }
 }
 
+// Made when a handle starts listening, so that pausing needs no allocation
+// (the pause comes when the process may be out of descriptors and memory).
+void TSocketWatch::makeResumeTimer()
+{
+    if (resumeAccepts_ != nullptr)
+        return;
+    // A timer object even for no delay: a zero-delay single shot would be a
+    // posted call, which runs ahead of timers that are already due.
+    resumeAccepts_ = new QTimer(this);
+    resumeAccepts_->setSingleShot(true);
+    connect(resumeAccepts_, &QTimer::timeout, this, [this] {
+        acceptsPaused_ = false;
+        update();
+    });
+}
+
 void TSocketWatch::PauseAccepts(int milliseconds)
 {
     if (acceptsPaused_)
         return;
-    if (resumeAccepts_ == nullptr) {
-        // A timer object even for no delay: a zero-delay single shot would be
-        // a posted call, which runs ahead of timers that are already due.
-        resumeAccepts_ = new QTimer(this);
-        resumeAccepts_->setSingleShot(true);
-        connect(resumeAccepts_, &QTimer::timeout, this, [this] {
-            acceptsPaused_ = false;
-            update();
-        });
-    }
+    makeResumeTimer();
     acceptsPaused_ = true;
     update();
     resumeAccepts_->start(milliseconds);

@@ -50,6 +50,7 @@ public:
 
 private:
     void update();
+    void makeResumeTimer();
     void apply(QSocketNotifier *&slot, bool forRead, bool enable);
     void readable(int handle);
     void writable(int handle);
