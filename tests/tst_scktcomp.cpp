@@ -108,6 +108,15 @@ template <typename Predicate> bool waitFor(Predicate done, int timeoutMs = 5000)
     return true;
 }
 
+// Connects made at once, without waiting for the server's loop to run.
+std::vector<Fd> connectMany(int port, int count)
+{
+    std::vector<Fd> raw;
+    for (int i = 0; i < count; ++i)
+        raw.push_back(connectTo(port, true));
+    return raw;
+}
+
 void openServer(TServerSocket &server)
 {
     server.SetPort(unusedPort());
@@ -606,9 +615,7 @@ private slots:
         openServer(server);
         // All connects are made before the server's loop runs once: they
         // must wait in the listen queue, not be dropped and retried.
-        std::vector<Fd> raw;
-        for (int i = 0; i < 1000; ++i)
-            raw.push_back(connectTo(server.Port(), true));
+        const std::vector<Fd> raw = connectMany(server.Port(), 1000);
         QElapsedTimer timer;
         timer.start();
         QTRY_COMPARE_WITH_TIMEOUT(server.Connection()->ConnectionCount(), 1000, 10000);
@@ -618,8 +625,6 @@ private slots:
     void dueTimersRunBetweenBatchesOfAccepts()
     {
         TServerSocket server;
-        ServerLog log;
-        log.attach(server);
         // Each peer costs a millisecond of handling, so a batch ends by time.
         server.OnClientConnect = [](QObject *, TCustomWinSocket *) {
             QElapsedTimer spent;
@@ -627,9 +632,7 @@ private slots:
             while (spent.nsecsElapsed() < 1000000) { }
         };
         openServer(server);
-        std::vector<Fd> raw;
-        for (int i = 0; i < 300; ++i)
-            raw.push_back(connectTo(server.Port(), true));
+        const std::vector<Fd> raw = connectMany(server.Port(), 300);
         int acceptedWhenDue = -1;
         QTimer::singleShot(
             5, Qt::PreciseTimer, [&] { acceptedWhenDue = server.Connection()->ConnectionCount(); });
@@ -644,9 +647,7 @@ private slots:
     {
         TServerSocket server;
         openServer(server);
-        std::vector<Fd> raw;
-        for (int i = 0; i < 5; ++i)
-            raw.push_back(connectTo(server.Port(), true));
+        const std::vector<Fd> raw = connectMany(server.Port(), 5);
         // With the lowest free descriptor number as the limit, no accept can
         // succeed while the peers wait.
         rlimit saved{};
