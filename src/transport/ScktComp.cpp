@@ -130,9 +130,12 @@ TClientSocket::~TClientSocket() = default;
 void TClientSocket::DoActivate(bool Value)
 {
     // Closing while a lookup or connect is under way leaves it running: the
-    // connection object is not connected yet.
+    // connection object is not connected yet. Opening then leaves it running
+    // too: starting over would cancel a connect that may be about to succeed
+    // (a monitoring pipe whose client points at its own server opens it
+    // again for every peer, its own connect among them).
     if (Value) {
-        if (!connection_->IsConnected())
+        if (!connection_->IsConnected() && !connection_->IsOpening())
             connection_->Open(Host(), Address(), Service(), std::uint16_t(Port()), true);
     } else if (connection_->IsConnected()) {
         connection_->Close();

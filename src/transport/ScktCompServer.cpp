@@ -140,6 +140,7 @@ bool TServerWinSocket::acceptOne(int Socket)
             PauseAcceptNotifications(AcceptRetryAfterExhaustion);
         return false;
     }
+    ReadUrgentDataInline(handle);
     std::unique_ptr<TServerClientWinSocket> owned;
     if (OnGetSocket) {
         const TGetSocketEvent handler = OnGetSocket;

@@ -36,6 +36,8 @@ public:
     // No more notifications; call before the handle is closed.
     void Release();
     void SetConnected(bool connected);
+    // A connect was started on the watched handle and its outcome is not in.
+    [[nodiscard]] bool ConnectPending() const { return handle_ != -1 && connectPending_; }
     // One write notification is owed: after a connect, an accept, or a send
     // that would have blocked.
     void ExpectWrite();

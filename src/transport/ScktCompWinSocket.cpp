@@ -65,6 +65,16 @@ private:
 
 } // namespace
 
+void ReadUrgentDataInline(int handle)
+{
+    // An urgent byte kept out of band stops the count of waiting bytes at
+    // its mark while readiness still says there is something to read: the
+    // two would never agree again. Inline it is an ordinary byte of the
+    // stream. Accepted handles inherit the setting from the listening one.
+    const int on = 1;
+    ::setsockopt(handle, SOL_SOCKET, SO_OOBINLINE, &on, sizeof on);
+}
+
 QString SocketErrorMessage(int code, const char *api)
 {
     return QStringLiteral("Windows socket error: %1 (%2), on API '%3'")
@@ -281,6 +291,11 @@ void TCustomWinSocket::Disconnect(int Socket)
     checkSocketResult(code, "closesocket");
 }
 
+bool TCustomWinSocket::IsOpening() const
+{
+    return !connected_ && (pendingLookup_ != 0 || (watch_ && watch_->ConnectPending()));
+}
+
 void TCustomWinSocket::closeAfterFailedStart() noexcept
 {
     try {
@@ -298,6 +313,7 @@ void TCustomWinSocket::takeNewHandle()
     const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (handle == -1)
         throw ESocketError(QStringLiteral("Can't create new socket"));
+    ReadUrgentDataInline(handle);
     cancelLookup();
     replaceHandle(handle);
 }
@@ -488,7 +504,9 @@ QByteArray TCustomWinSocket::ReceiveString()
 {
     QByteArray data;
     const int pending = ReceiveBuffer(nullptr, -1);
-    data.resize(qMax(pending, 0));
+    // Readiness may have seen bytes that the count does not show; a read of
+    // nothing would leave them waiting and the notification coming again.
+    data.resize(pending > 0 ? pending : ReceiveProbeLength);
     const int got = ReceiveBuffer(data.data(), int(data.size()));
     if (got <= 0)
         return {};

@@ -50,6 +50,9 @@ public:
 // The error code reported when a client has neither a host nor an address.
 inline constexpr int NoAddressErrorCode = 1110;
 
+// Urgent (out-of-band) bytes arrive in the stream like any other byte.
+void ReadUrgentDataInline(int handle);
+
 // "Windows socket error: <text> (<code>), on API '<api>'"
 [[nodiscard]] QString SocketErrorMessage(int code, const char *api);
 
@@ -66,6 +69,8 @@ public:
     // What ReceiveBuffer(nullptr, -1), and so one ReceiveString(), reports
     // at most of the data waiting.
     static constexpr int MaxReceiveLength = 256 * 1024;
+    // What ReceiveString() tries to read when nothing is counted as waiting.
+    static constexpr int ReceiveProbeLength = 64 * 1024;
 
     explicit TCustomWinSocket(int ASocket);
     ~TCustomWinSocket() override;
@@ -88,6 +93,8 @@ public:
 
     [[nodiscard]] int SocketHandle() const { return socket_; }
     [[nodiscard]] bool IsConnected() const { return connected_; }
+    // A host lookup or a connect is under way.
+    [[nodiscard]] bool IsOpening() const;
     [[nodiscard]] int NotificationMask() const { return mask_; }
 
     [[nodiscard]] void *UserData() const { return userData_; }
