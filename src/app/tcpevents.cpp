@@ -80,7 +80,7 @@ void PeerReceived(TMySocket &server, TCustomWinSocket *socket)
 {
     const QByteArray data = socket->ReceiveString();
     TMySocket *peer = listedEndpoint(socket);
-    if (!peer || !peer->DataForm)
+    if (!peer || !peer->DataForm || data.isEmpty())
         return;
     peer->DataForm->LogReceived(data);
     peer->DataForm->ForwardToSerial(data);
@@ -114,12 +114,19 @@ void PeerDisconnected(TMySocket &server, TCustomWinSocket *socket)
     Form1->RemoveEndpoint(peer);
 }
 
-void PeerError(TMySocket &server, int &errorCode)
+void PeerError(TMySocket &server, TCustomWinSocket *socket, TErrorEvent event, int &errorCode)
 {
+    // Into the log: written into the send box, the line would go out to the
+    // peers with the next send.
     if (server.DataForm)
-        server.DataForm->Memo3->appendPlainText(
+        server.DataForm->AppendLog(
             CurrentDateTimeText() + QStringLiteral("Client Socket异常,代码=") + QString::number(errorCode));
     errorCode = 0;
+    // A cleared error cancels the close it came with; a reset peer would
+    // stay listed as connected on a dead connection. It goes as a peer that
+    // closes does.
+    if (event == errDisconnect && socket)
+        socket->Close();
 }
 
 void SuppressError(int &errorCode)
@@ -139,7 +146,7 @@ void ClientReceived(TCustomWinSocket *socket)
 {
     const QByteArray data = socket->ReceiveString();
     TMySocket *client = listedEndpoint(socket);
-    if (client && client->DataForm)
+    if (client && client->DataForm && !data.isEmpty())
         client->DataForm->LogReceived(data);
 }
 
@@ -160,8 +167,9 @@ void AttachServerHandlers(TMySocket &server, TServerSocket &socket)
     socket.OnClientConnect = [s](QObject *, TCustomWinSocket *peer) { PeerConnected(*s, peer); };
     socket.OnClientDisconnect = [s](QObject *, TCustomWinSocket *peer) { PeerDisconnected(*s, peer); };
     socket.OnClientRead = [s](QObject *, TCustomWinSocket *peer) { PeerReceived(*s, peer); };
-    socket.OnClientError
-        = [s](QObject *, TCustomWinSocket *, TErrorEvent, int &code) { PeerError(*s, code); };
+    socket.OnClientError = [s](QObject *, TCustomWinSocket *peer, TErrorEvent event, int &code) {
+        PeerError(*s, peer, event, code);
+    };
     socket.Connection()->SetErrorSink(
         [](QObject *, TCustomWinSocket *, TErrorEvent, int &code) { SuppressError(code); });
 }
