@@ -40,8 +40,8 @@ void paint(QWidget *w, const QColor &colour, QPalette::ColorRole role = QPalette
 void fitCaption(QWidget *w, const QString &caption)
 {
     static QHash<QString, QSize> sizes;
-    const QString key = w->metaObject()->className() + QLatin1Char('\n') + w->font().key()
-        + QLatin1Char('\n') + caption;
+    const QString key
+        = w->metaObject()->className() + QLatin1Char('\n') + w->font().key() + QLatin1Char('\n') + caption;
     const auto known = sizes.constFind(key);
     if (known != sizes.constEnd()) {
         w->resize(*known);
@@ -121,7 +121,7 @@ TFrmData::TFrmData(TDocumentArea *area)
     connectHandlers();
 
     log_ = new TLogView(Memo2);
-    log_->update = [this] { countersPanel_->setText(CountersLine(RecvBytes, SendBytes)); };
+    log_->update = [this] { showCounters(CountersLine(RecvBytes, SendBytes)); };
 
     if (area)
         area->AddDocument(this);
@@ -246,6 +246,21 @@ void TFrmData::FlushLog()
     log_->Flush();
 }
 
+void TFrmData::showCounters(const QString &line)
+{
+    if (line == countersPanel_->text())
+        return;
+    countersPanel_->setText(line);
+    // The strip beside the send box widens as the numbers grow, so the line
+    // is always whole; it keeps its designed width while that is enough.
+    constexpr int designedWidth = 157;
+    constexpr int statusBarMargins = 16;
+    const int needed = countersPanel_->fontMetrics().horizontalAdvance(line) + statusBarMargins;
+    const int width = std::max(designedWidth, needed);
+    if (Panel6->width() != width)
+        Panel6->setFixedWidth(width);
+}
+
 QString TFrmData::CountersText() const
 {
     return countersPanel_->text();
@@ -274,8 +289,9 @@ void TFrmData::BringToFront()
 
 void TFrmData::Destroy()
 {
-    // Nothing reaches a window on its way out: no ticks, no serial data.
-    Timer1->stop();
+    // Nothing reaches a window on its way out: no ticks, no serial data, and
+    // a repeat or pause running under it ends.
+    EndSending();
     if (XComm1->IsOpen())
         XComm1->Close();
     if (area_)

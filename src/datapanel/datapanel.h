@@ -10,6 +10,8 @@
 #include <QPlainTextEdit>
 #include <QWidget>
 
+#include <vector>
+
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -18,6 +20,7 @@ class QPushButton;
 class QStatusBar;
 class QTimer;
 class TCountBox;
+class TCustomWinSocket;
 class TDocumentArea;
 class TLogText;
 class TLogView;
@@ -102,9 +105,13 @@ public:
     // as sent.
     qint64 SendToPeer(const QByteArray &data);
     static void SendUdpText(TNMUDP &udp, const QByteArray &data);
-    static void SendGroupText(TMySocket &group, const QByteArray &data);
+    // False when the datagram did not go out whole (the boxes are shown).
+    static bool SendGroupText(TMySocket &group, const QByteArray &data);
     void suiButton1Click();
     void suiButton2Click();
+    // Ends timed sending and any repeat, pause or wait for a slow peer in
+    // progress; what was not handed to the transport is noted in the log.
+    void EndSending();
     void Timer1Timer();
     void Button2Click();
 
@@ -130,6 +137,10 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     bool event(QEvent *event) override;
 
+signals:
+    // Sending was stopped, or the window is going away.
+    void sendingEnded();
+
 private:
     void buildStatusPanel();
     void buildReceiveArea();
@@ -139,16 +150,31 @@ private:
 
     // The bytes the send box stands for in the present mode.
     [[nodiscard]] QByteArray sendBoxData() const;
-    // Hands the data to a TCP connection, retrying while it would block;
-    // false when the connection, the window or its endpoint went away first.
-    bool sendTcp(QObject *connection, const QByteArray &data);
+    struct SendResult {
+        qint64 counted = 0; // bytes the transport took
+        bool failed = false; // an error that ends a repeat
+    };
+    enum class RepeatOutcome { Completed, Stopped, Failed, WindowGone };
+    enum class UnsentReason { ConnectionGone, PeerNotReading, Stopped };
+
+    SendResult sendOnce(const QByteArray &data, quint64 generation);
+    // Hands the data to each connection as it takes it, handling events while
+    // one waits for room. Ends early when the window or its endpoint goes
+    // away or sending is stopped; with giveUpOnStall a connection that takes
+    // nothing for a while is given up. What was not sent is logged.
+    SendResult sendTcp(const std::vector<TCustomWinSocket *> &connections, const QByteArray &data,
+        quint64 generation, bool giveUpOnStall);
+    void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason);
     // Sends the data `count` times, handling events between the sendings and
-    // pausing `pauseMs()` after each when given; false when the window or its
-    // endpoint went away or the user stopped the repeats meanwhile (then the
-    // window may be gone: touch nothing of it).
-    bool repeatSend(const QByteArray &data, int count, const std::function<int()> &pauseMs);
+    // pausing `pauseMs()` after each when given. After WindowGone touch
+    // nothing of the window.
+    RepeatOutcome repeatSend(const QByteArray &data, int count, const std::function<int()> &pauseMs);
+    // False when the pause was cut short by stop or by the application
+    // quitting.
+    bool pauseBetweenSends(int ms);
     [[nodiscard]] bool repeatsStopped(quint64 generation) const { return stopGeneration_ != generation; }
     void applyTimer();
+    void showCounters(const QString &line);
 
     bool timerOn_ = false;
     int timerInterval_ = 1000;

@@ -22,7 +22,9 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <thread>
+#include <poll.h>
+
+#include <climits>
 
 namespace {
 
@@ -31,15 +33,30 @@ bool alive(const QPointer<TFrmData> &window)
     return window && window->Endpoint;
 }
 
-// Waits while the event loop keeps running, so the program stays responsive
-// during a pause between repetitions.
-void pauseWithEvents(int ms)
+// How long a server's send waits for a peer that takes nothing before the
+// rest of that peer's share is given up, so one peer that never reads does
+// not hold up the others.
+constexpr qint64 PeerStallLimitMs = 3000;
+// Longest single wait for a connection to take more, between which the
+// event loop runs and stop is looked at.
+constexpr int WriteWaitSliceMs = 10;
+
+// One connection's share of a send: how far it got and when it last moved.
+struct Outgoing {
+    QPointer<TCustomWinSocket> socket;
+    qint64 offset = 0;
+    bool finished = false;
+    QElapsedTimer sinceProgress;
+};
+
+void waitUntilWritable(const std::vector<Outgoing> &outgoing)
 {
-    if (ms <= 0)
-        return;
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
+    std::vector<pollfd> handles;
+    for (const Outgoing &o : outgoing)
+        if (!o.finished && o.socket && o.socket->SocketHandle() != -1)
+            handles.push_back(pollfd{o.socket->SocketHandle(), POLLOUT, 0});
+    if (!handles.empty())
+        ::poll(handles.data(), handles.size(), WriteWaitSliceMs);
 }
 
 } // namespace
@@ -50,27 +67,52 @@ QByteArray TFrmData::sendBoxData() const
     return HexMode() ? HexTextToBytes(text) : SendBoxBytes(text);
 }
 
-bool TFrmData::repeatSend(const QByteArray &data, int count, const std::function<int()> &pauseMs)
+bool TFrmData::pauseBetweenSends(int ms)
+{
+    if (ms <= 0)
+        return true;
+    QEventLoop loop;
+    bool elapsed = false;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, [&] {
+        elapsed = true;
+        loop.quit();
+    });
+    // Stop, and the window going away, end the pause at once.
+    connect(this, &TFrmData::sendingEnded, &loop, &QEventLoop::quit);
+    // Ended by anyone else, or never started, the loop is the application
+    // quitting (which ends every event loop, and every new one at once).
+    loop.exec();
+    return elapsed;
+}
+
+TFrmData::RepeatOutcome TFrmData::repeatSend(
+    const QByteArray &data, int count, const std::function<int()> &pauseMs)
 {
     const QPointer<TFrmData> self(this);
     const quint64 generation = stopGeneration_;
     for (int i = 0; i < count; ++i) {
-        const qint64 sent = SendToPeer(data);
+        const SendResult result = sendOnce(data, generation);
         if (!alive(self))
-            return false;
-        SendBytes += sent;
+            return RepeatOutcome::WindowGone;
+        SendBytes += result.counted;
+        if (result.failed)
+            return RepeatOutcome::Failed;
         if (repeatsStopped(generation))
-            return false;
+            return RepeatOutcome::Stopped;
         if (pauseMs) {
-            pauseWithEvents(std::max(0, pauseMs()));
-            if (!alive(self) || self->repeatsStopped(generation))
-                return false;
+            const bool paused = pauseBetweenSends(std::max(0, pauseMs()));
+            if (!alive(self))
+                return RepeatOutcome::WindowGone;
+            if (!paused || self->repeatsStopped(generation))
+                return RepeatOutcome::Stopped;
         }
         QCoreApplication::processEvents();
-        if (!alive(self) || self->repeatsStopped(generation))
-            return false;
+        if (!alive(self))
+            return RepeatOutcome::WindowGone;
+        if (self->repeatsStopped(generation))
+            return RepeatOutcome::Stopped;
     }
-    return true;
+    return RepeatOutcome::Completed;
 }
 
 void TFrmData::Button11Click()
@@ -82,67 +124,131 @@ void TFrmData::Button11Click()
     AppendLog(SendLogLine(TimeText(), data, HexMode(), countText));
     Memo3->clear();
     const int count = StrToInt(countText);
-    if (repeatSend(data, count, [this] { return StrToInt(Edit1->text()); }))
-        WriteCounters();
+    const QPointer<TFrmData> self(this);
+    try {
+        if (repeatSend(data, count, [this] { return StrToInt(Edit1->text()); }) != RepeatOutcome::WindowGone)
+            WriteCounters();
+    } catch (...) {
+        if (alive(self))
+            WriteCounters();
+        throw;
+    }
 }
 
 qint64 TFrmData::SendToPeer(const QByteArray &data)
 {
+    return sendOnce(data, stopGeneration_).counted;
+}
+
+TFrmData::SendResult TFrmData::sendOnce(const QByteArray &data, quint64 generation)
+{
     TMySocket *endpoint = Endpoint;
     if (!endpoint)
-        return 0;
+        return {};
     const QString &kind = endpoint->Kind;
     if (kind == Kinds::TcpClient) {
         if (auto *client = qobject_cast<TClientSocket *>(endpoint->Transport))
-            sendTcp(client->Connection(), data);
-    } else if (kind == Kinds::TcpServerClient) {
-        sendTcp(endpoint->Transport, data);
-    } else if (kind == Kinds::UdpClient) {
+            return sendTcp({client->Connection()}, data, generation, false);
+        return {};
+    }
+    if (kind == Kinds::TcpServerClient)
+        return sendTcp({qobject_cast<TCustomWinSocket *>(endpoint->Transport)}, data, generation, false);
+    if (kind == Kinds::UdpClient) {
         SendUdpText(*endpoint->UdpClient, data);
     } else if (kind == Kinds::UdpServer) {
         SendUdpText(*endpoint->UdpServer, data);
     } else if (kind == Kinds::UdpGroup) {
-        SendGroupText(*endpoint, data);
+        if (!SendGroupText(*endpoint, data))
+            return {0, true};
     } else if (kind == Kinds::TcpServer) {
-        // A server sends to every peer it holds at this moment; only what
-        // reached a peer counts.
+        // A server sends to every peer it holds at this moment.
         auto *server = qobject_cast<TServerSocket *>(endpoint->Transport);
         if (!server)
-            return 0;
-        std::vector<QPointer<TServerClientWinSocket>> peers;
+            return {};
+        std::vector<TCustomWinSocket *> peers;
         TServerWinSocket *listener = server->Connection();
         for (int i = 0; i < listener->ConnectionCount(); ++i)
-            peers.emplace_back(listener->ConnectionAt(i));
-        const QPointer<TFrmData> self(this);
-        qint64 handed = 0;
-        for (const auto &peer : peers) {
-            if (peer && peer->IsConnected() && sendTcp(peer, data))
-                handed += data.size();
-            if (!alive(self))
-                break;
-        }
-        return handed;
+            if (listener->ConnectionAt(i)->IsConnected())
+                peers.push_back(listener->ConnectionAt(i));
+        return sendTcp(peers, data, generation, true);
     }
-    return data.size();
+    return {data.size(), false};
 }
 
-bool TFrmData::sendTcp(QObject *connection, const QByteArray &data)
+TFrmData::SendResult TFrmData::sendTcp(const std::vector<TCustomWinSocket *> &connections,
+    const QByteArray &data, quint64 generation, bool giveUpOnStall)
 {
     const QPointer<TFrmData> self(this);
-    const QPointer<TCustomWinSocket> socket(qobject_cast<TCustomWinSocket *>(connection));
-    while (socket) {
-        if (socket->SendString(data) > 0)
-            return true;
-        if (!socket->IsConnected())
-            break;
+    std::vector<Outgoing> outgoing(connections.size());
+    for (size_t i = 0; i < connections.size(); ++i) {
+        outgoing[i].socket = connections[i];
+        outgoing[i].sinceProgress.start();
+    }
+    SendResult result;
+    const qint64 size = data.size();
+    // Each connection takes what it can; whatever it cannot take yet waits
+    // for room while the event loop runs, so the window stays usable and a
+    // slow connection does not hold up the others in the same pass.
+    for (;;) {
+        bool pending = false;
+        for (Outgoing &o : outgoing) {
+            if (o.finished)
+                continue;
+            if (!o.socket || !o.socket->IsConnected()) {
+                o.finished = true;
+                if (alive(self))
+                    noteUnsent(size - o.offset, size, UnsentReason::ConnectionGone);
+                continue;
+            }
+            const int taken = o.socket->SendBuffer(
+                data.constData() + o.offset, int(std::min<qint64>(size - o.offset, INT_MAX)));
+            if (!alive(self))
+                return result;
+            if (taken > 0) {
+                o.offset += taken;
+                result.counted += taken;
+                o.sinceProgress.restart();
+            }
+            if (o.offset == size) {
+                o.finished = true;
+            } else if (giveUpOnStall && o.sinceProgress.elapsed() > PeerStallLimitMs) {
+                o.finished = true;
+                noteUnsent(size - o.offset, size, UnsentReason::PeerNotReading);
+            } else {
+                pending = true;
+            }
+        }
+        if (!pending)
+            return result;
         QCoreApplication::processEvents();
         if (!alive(self))
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return result;
+        if (repeatsStopped(generation)) {
+            qint64 left = 0;
+            for (const Outgoing &o : outgoing)
+                if (!o.finished)
+                    left += size - o.offset;
+            noteUnsent(left, size * qint64(outgoing.size()), UnsentReason::Stopped);
+            return result;
+        }
+        waitUntilWritable(outgoing);
     }
-    if (alive(self))
-        AppendLog(TimeText() + QStringLiteral(" 发送失败：连接已断开，数据未发出"));
-    return false;
+}
+
+void TFrmData::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason)
+{
+    if (unsent <= 0)
+        return;
+    QString text;
+    if (reason == UnsentReason::ConnectionGone && unsent == total)
+        text = QStringLiteral(" 发送失败：连接已断开，数据未发出");
+    else if (reason == UnsentReason::ConnectionGone)
+        text = QStringLiteral(" 发送失败：连接已断开，%1 字节未发出").arg(unsent);
+    else if (reason == UnsentReason::PeerNotReading)
+        text = QStringLiteral(" 发送超时：对方未接收数据，%1 字节未发出").arg(unsent);
+    else
+        text = QStringLiteral(" 发送已停止，%1 字节未发出").arg(unsent);
+    AppendLog(TimeText() + text);
 }
 
 void TFrmData::SendUdpText(TNMUDP &udp, const QByteArray &data)
@@ -153,19 +259,27 @@ void TFrmData::SendUdpText(TNMUDP &udp, const QByteArray &data)
     udp.SendDatagram(stream);
 }
 
-void TFrmData::SendGroupText(TMySocket &group, const QByteArray &data)
+bool TFrmData::SendGroupText(TMySocket &group, const QByteArray &data)
 {
     using namespace winsock;
     group.GroupAddr.sin_addr.s_addr = inet_addr(group.GroupIP.toLocal8Bit().constData());
     const int sent = winsock::sendto(group.GroupSocket, data.constData(), int(data.size()), 0,
         reinterpret_cast<const sockaddr *>(&group.GroupAddr), 16);
     const int error = WSAGetLastError();
-    if (error != 0 && error != WSAEWOULDBLOCK)
+    bool ok = true;
+    if (error != 0 && error != WSAEWOULDBLOCK) {
         ShowMessage(QString::number(error));
-    if (sent == SOCKET_ERROR)
+        ok = false;
+    }
+    if (sent == SOCKET_ERROR) {
         ShowMessage(QStringLiteral("send fail"));
-    if (sent != data.size())
+        ok = false;
+    }
+    if (sent != data.size()) {
         ShowMessage(QStringLiteral("Not Send all"));
+        ok = false;
+    }
+    return ok;
 }
 
 void TFrmData::suiButton1Click()
@@ -185,10 +299,16 @@ void TFrmData::suiButton1Click()
 
 void TFrmData::suiButton2Click()
 {
+    EndSending();
+}
+
+void TFrmData::EndSending()
+{
     timerOn_ = false;
     applyTimer();
-    // Also ends a repeat in progress.
+    // Also ends a repeat in progress, and the pause or wait it is in.
     ++stopGeneration_;
+    emit sendingEnded();
 }
 
 void TFrmData::applyTimer()
@@ -209,8 +329,24 @@ void TFrmData::Timer1Timer()
         return;
     const QString countText = ComboBox2->currentText();
     AppendLog(TimedSendLogLine(TimeText(), data, HexMode(), countText));
-    if (repeatSend(data, StrToInt(countText), nullptr))
-        WriteCounters();
+    const QPointer<TFrmData> self(this);
+    // A send that fails ends timed sending: the next tick would only fail
+    // again, each time with its message boxes.
+    RepeatOutcome outcome = RepeatOutcome::Failed;
+    try {
+        outcome = repeatSend(data, StrToInt(countText), nullptr);
+    } catch (...) {
+        if (alive(self)) {
+            EndSending();
+            WriteCounters();
+        }
+        throw;
+    }
+    if (outcome == RepeatOutcome::WindowGone)
+        return;
+    if (outcome == RepeatOutcome::Failed)
+        EndSending();
+    WriteCounters();
 }
 
 void TFrmData::Button2Click()
