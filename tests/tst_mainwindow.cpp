@@ -161,22 +161,20 @@ private slots:
         TMySocket *client = addEndpoint(form, Kinds::TcpClient, "127.0.0.1[60001]", ImgDisconnected);
         TMySocket *udp = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[9]", ImgUdp);
 
-        form.TreeView1->setCurrentItem(client->Node);
-        form.TreeView1DragDrop(server->Node);
+        form.TreeView1DragDrop(client->Node, server->Node);
         QCOMPARE(server->Link, client);
         QCOMPARE(client->Link, server);
         QCOMPARE(recorder.messages, QStringList{"监听管道已经建立!"});
 
-        form.TreeView1->setCurrentItem(udp->Node);
-        form.TreeView1DragDrop(server->Node);
+        form.TreeView1DragDrop(udp->Node, server->Node);
         QCOMPARE(server->Link, udp);
         QCOMPARE(udp->Link, server);
         QCOMPARE(client->Link, nullptr); // no longer points at a partner that moved on
         QCOMPARE(recorder.messages.size(), 2);
 
         // Nothing under the pointer, or a kind node: nothing happens.
-        form.TreeView1DragDrop(nullptr);
-        form.TreeView1DragDrop(form.KindNode(Kinds::UdpGroup));
+        form.TreeView1DragDrop(udp->Node, nullptr);
+        form.TreeView1DragDrop(udp->Node, form.KindNode(Kinds::UdpGroup));
         QCOMPARE(recorder.messages.size(), 2);
 
         // Removing an endpoint unlinks its partner.

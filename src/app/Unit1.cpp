@@ -2,6 +2,7 @@
 
 #include "app/endpointtree.h"
 #include "app/refreshstatus.h"
+#include "app/tcpevents.h"
 #include "datapanel/datapanel.h"
 #include "transport/ScktComp.h"
 #include "transport/sysutils.h"
@@ -62,6 +63,8 @@ TForm1::TForm1(QWidget *parent)
 
     Panel3 = new TInfoPanel;
     Documents = new TDocumentArea;
+    connect(Documents, &TDocumentArea::activeDocumentChanged, this,
+        [this](QWidget *front) { Guarded([&] { selectNodeOfWindow(front); }); });
     auto *documentArea = new QWidget;
     documentStack_ = new QStackedLayout(documentArea);
     documentStack_->addWidget(Documents);
@@ -98,6 +101,8 @@ TForm1::TForm1(QWidget *parent)
 
 TForm1::~TForm1()
 {
+    // The documents die after the endpoint list; none may reach it then.
+    disconnect(Documents, nullptr, this, nullptr);
     // Transports and windows die with the window; none may report into a
     // record that is already gone.
     for (int i = 0; i < endpoints_->Count(); ++i)
@@ -174,10 +179,19 @@ void TForm1::buildTree()
 
     connect(TreeView1, &QTreeWidget::currentItemChanged, this,
         [this](QTreeWidgetItem *current) { Guarded([&] { TreeView1Change(current); }); });
+    // A click on the node that is already selected brings its window back
+    // too (after its window was minimised, say).
+    connect(TreeView1, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) {
+        Guarded([&] {
+            if (item == TreeView1->currentItem())
+                TreeView1Change(item);
+        });
+    });
     TreeView1->dragOver = [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) {
         return TreeView1DragOver(dragged, target);
     };
-    TreeView1->dragDrop = [this](QTreeWidgetItem *target) { TreeView1DragDrop(target); };
+    TreeView1->dragDrop
+        = [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) { TreeView1DragDrop(dragged, target); };
 }
 
 QTreeWidgetItem *TForm1::KindNode(const QString &kind) const
@@ -202,6 +216,19 @@ void TForm1::TreeView1Change(QTreeWidgetItem *node)
     endpoint->DataForm->BringToFront();
 }
 
+void TForm1::selectNodeOfWindow(QWidget *window)
+{
+    // The selected node always stands for the window in front, so the
+    // commands act on the endpoint the user sees. With nothing in front the
+    // selection stays.
+    const auto *data = qobject_cast<TFrmData *>(window);
+    TMySocket *endpoint = data ? data->Endpoint : nullptr;
+    if (!endpoint || !endpoints_->Contains(endpoint) || !endpoint->Node)
+        return;
+    if (TreeView1->currentItem() != endpoint->Node)
+        TreeView1->setCurrentItem(endpoint->Node);
+}
+
 bool TForm1::TreeView1DragOver(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const
 {
     if (!target)
@@ -215,11 +242,11 @@ bool TForm1::TreeView1DragOver(QTreeWidgetItem *dragged, QTreeWidgetItem *target
     return to->Kind != from->Kind;
 }
 
-void TForm1::TreeView1DragDrop(QTreeWidgetItem *target)
+void TForm1::TreeView1DragDrop(QTreeWidgetItem *dragged, QTreeWidgetItem *target)
 {
-    TMySocket *from = EndpointOf(TreeView1->currentItem());
+    TMySocket *from = EndpointOf(dragged);
     TMySocket *to = EndpointOf(target);
-    if (!TreeView1->currentItem() || !target || !to || !from)
+    if (!dragged || !target || !to || !from)
         return;
     LinkEndpoints(*to, *from);
     ShowMessage(QStringLiteral("监听管道已经建立!"));
@@ -227,6 +254,9 @@ void TForm1::TreeView1DragDrop(QTreeWidgetItem *target)
 
 void TForm1::Button8Click()
 {
+    // A repeat running under this click would otherwise go on, back to back,
+    // until the application gets round to ending.
+    endAllSending();
     QCoreApplication::exit(0);
 }
 
@@ -238,10 +268,11 @@ void TForm1::closeEvent(QCloseEvent *event)
 
 TMySocket *TForm1::AttachEndpointNode(std::unique_ptr<TMySocket> record, const QString &text, int stateImage)
 {
-    QTreeWidgetItem *parent = TreeView1->currentItem();
-    auto *node = parent ? new QTreeWidgetItem(parent, {text}) : new QTreeWidgetItem(TreeView1, {text});
-    if (parent)
-        parent->setExpanded(true);
+    // Under the kind node, not under whatever is selected now: a peer that
+    // arrived while the creation dialog was open has taken the selection.
+    QTreeWidgetItem *parent = KindNode(record->Kind);
+    auto *node = new QTreeWidgetItem(parent, {text});
+    parent->setExpanded(true);
     TMySocket *endpoint = record.get();
     SetEndpointOf(node, endpoint);
     SetStateIndex(node, stateImage);
@@ -265,7 +296,6 @@ bool TForm1::InfoPanelShown() const
 
 std::unique_ptr<TForm1> StartPortwright()
 {
-    QApplication::setApplicationDisplayName(QStringLiteral("Portwright V2.5"));
     SetExceptionReporter([](const std::exception &e) { ShowException(e); });
     auto window = std::make_unique<TForm1>();
     window->show();
@@ -281,10 +311,22 @@ int RunPortwright(QApplication &app)
 
 void TForm1::FormClose()
 {
-    for (int i = 0; i < endpoints_->Count(); ++i) {
-        TMySocket *endpoint = endpoints_->Items(i);
-        if (endpoint->Kind == Kinds::TcpServer)
-            if (auto *server = qobject_cast<TServerSocket *>(endpoint->Transport))
-                server->Close();
-    }
+    endAllSending();
+    // Each server stops as the stop command stops it: its peers' endpoints
+    // go first, so none is left listed on a connection that is gone. A
+    // monitoring pipe may stop or remove other endpoints on the way.
+    std::vector<TMySocket *> servers;
+    for (int i = 0; i < endpoints_->Count(); ++i)
+        if (endpoints_->Items(i)->Kind == Kinds::TcpServer)
+            servers.push_back(endpoints_->Items(i));
+    for (TMySocket *server : servers)
+        if (endpoints_->Contains(server))
+            StopServer(*server);
+}
+
+void TForm1::endAllSending()
+{
+    for (int i = 0; i < endpoints_->Count(); ++i)
+        if (TFrmData *window = endpoints_->Items(i)->DataForm)
+            window->EndSending();
 }

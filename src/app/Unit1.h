@@ -59,7 +59,7 @@ public:
     void FormCreate();
     void TreeView1Change(QTreeWidgetItem *node);
     [[nodiscard]] bool TreeView1DragOver(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const;
-    void TreeView1DragDrop(QTreeWidgetItem *target);
+    void TreeView1DragDrop(QTreeWidgetItem *dragged, QTreeWidgetItem *target);
     void Button8Click();
     void FormClose();
 
@@ -82,7 +82,7 @@ public:
     // what is running is destroyed only once control is back in the loop.
     void RemoveEndpoint(TMySocket *endpoint);
 
-    // Adds the node of a new endpoint under the selected node, selects it,
+    // Adds the node of a new endpoint under its kind's node, selects it,
     // refreshes the status panel and hands the record to the endpoint list.
     TMySocket *AttachEndpointNode(std::unique_ptr<TMySocket> record, const QString &text, int stateImage);
 
@@ -97,6 +97,9 @@ protected:
 private:
     void buildStrip();
     void buildTree();
+    void selectNodeOfWindow(QWidget *window);
+    // Stops timed sending and every repeat in every data window.
+    void endAllSending();
 
     std::unique_ptr<TEndpointList> endpoints_;
     QStackedLayout *documentStack_ = nullptr;

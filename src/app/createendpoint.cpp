@@ -23,6 +23,26 @@
 #include <QCheckBox>
 #include <QTreeWidgetItem>
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+namespace {
+
+// The port the system bound the handle to; `typed` when it is not bound. A
+// port box takes any whole number and the socket layer keeps its low 16
+// bits, so 65536 listens on a port the system picks and -1 on 65535.
+int boundPort(int handle, int typed)
+{
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    if (handle < 0 || ::getsockname(handle, reinterpret_cast<sockaddr *>(&local), &size) != 0
+        || local.sin_port == 0)
+        return typed;
+    return ntohs(local.sin_port);
+}
+
+} // namespace
+
 void TForm1::CreateDialogs()
 {
     if (!frmNewServerSock)
@@ -84,7 +104,9 @@ TMySocket *TForm1::SetupTcpServer(int port)
     server->CreateTime = CurrentDateTimeText();
     AttachServerHandlers(*server, *socket);
 
-    QTreeWidgetItem *kindNode = TreeView1->currentItem();
+    // Under its kind node, whatever took the selection while the dialog was
+    // open (a peer arriving selects its own node).
+    QTreeWidgetItem *kindNode = KindNode(Kinds::TcpServer);
     auto *node = new QTreeWidgetItem(kindNode, {NodeText(server->LocalIP, port)});
     kindNode->setExpanded(true);
     SetEndpointOf(node, server);
@@ -96,6 +118,8 @@ TMySocket *TForm1::SetupTcpServer(int port)
         socket->Open();
         server->State = 1;
         SetStateIndex(node, ImgListening);
+        server->LocalPort = boundPort(socket->Connection()->SocketHandle(), port);
+        node->setText(0, NodeText(server->LocalIP, server->LocalPort));
     } catch (const std::exception &) {
         ShowMessage(QStringLiteral("该端口已被占用,监听未启动!"));
     }
@@ -131,7 +155,7 @@ TMySocket *TForm1::SetupUdpClient(const QString &address, int remotePort, int lo
     udp->SetRemoteHost(address);
     AttachUdpClientHandler(*record, *udp);
     record->Transport = udp;
-    record->LocalPort = udp->LocalPort();
+    record->LocalPort = boundPort(udp->SocketHandle(), udp->LocalPort());
     record->RemotePort = remotePort;
     record->RemoteIP = address;
     MakeDataWindow(*record);
@@ -147,7 +171,7 @@ TMySocket *TForm1::SetupUdpServer(int localPort)
     udp->SetRemoteHost(QString());
     AttachUdpServerHandler(*record, *udp);
     record->Transport = udp;
-    record->LocalPort = udp->LocalPort();
+    record->LocalPort = boundPort(udp->SocketHandle(), udp->LocalPort());
     TFrmData *window = MakeDataWindow(*record);
 
     TXComm &serial = *window->XComm1;
@@ -169,7 +193,8 @@ TMySocket *TForm1::SetupUdpServer(int localPort)
     } catch (const std::exception &e) {
         ShowException(e);
     }
-    return AttachEndpointNode(std::move(record), NodeText(LocalIPAddress(), localPort), ImgUdp);
+    const int port = record->LocalPort;
+    return AttachEndpointNode(std::move(record), NodeText(LocalIPAddress(), port), ImgUdp);
 }
 
 TMySocket *TForm1::SetupUdpGroup(const QString &groupIP, int groupPort)
@@ -206,6 +231,7 @@ TMySocket *TForm1::SetupUdpGroup(const QString &groupIP, int groupPort)
     group.GroupAddr.sin_family = AF_INET;
     group.GroupAddr.sin_port = htons(quint16(groupPort));
     group.LocalIP = groupIP;
-    group.LocalPort = groupPort;
-    return AttachEndpointNode(std::move(record), NodeText(groupIP, groupPort), ImgGroup);
+    group.LocalPort = boundPort(group.GroupSocket, groupPort);
+    const int port = group.LocalPort;
+    return AttachEndpointNode(std::move(record), NodeText(groupIP, port), ImgGroup);
 }

@@ -4,6 +4,9 @@
 
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QHeaderView>
+
+#include <algorithm>
 
 TEndpointTree::TEndpointTree(QWidget *parent)
     : QTreeWidget(parent)
@@ -13,6 +16,68 @@ TEndpointTree::TEndpointTree(QWidget *parent)
     setDragDropMode(QAbstractItemView::DragDrop);
     // Copy, never move: a drop links two endpoints and leaves the nodes alone.
     setDefaultDropAction(Qt::CopyAction);
+    header()->setStretchLastSection(false);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+}
+
+void TEndpointTree::widenFor(const QModelIndex &index)
+{
+    int depth = 0;
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+        ++depth;
+    const int needed = sizeHintForIndex(index).width() + depth * indentation() + 4;
+    if (needed > widest_) {
+        widest_ = needed;
+        applyColumnWidth();
+    }
+}
+
+void TEndpointTree::applyColumnWidth()
+{
+    const int width = std::max(widest_, viewport()->width());
+    if (columnWidth(0) != width)
+        setColumnWidth(0, width);
+}
+
+void TEndpointTree::rowsInserted(const QModelIndex &parent, int start, int end)
+{
+    QTreeWidget::rowsInserted(parent, start, end);
+    for (int row = start; row <= end; ++row)
+        widenFor(model()->index(row, 0, parent));
+}
+
+void TEndpointTree::dataChanged(
+    const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
+{
+    QTreeWidget::dataChanged(topLeft, bottomRight, roles);
+    if (topLeft.column() == 0 && topLeft.parent() == bottomRight.parent())
+        for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
+            widenFor(model()->index(row, 0, topLeft.parent()));
+}
+
+bool TEndpointTree::viewportEvent(QEvent *event)
+{
+    // The viewport narrows when the vertical scroll bar appears.
+    if (event->type() == QEvent::Resize)
+        applyColumnWidth();
+    return QTreeWidget::viewportEvent(event);
+}
+
+QTreeWidgetItem *TEndpointTree::draggedNode() const
+{
+    return dragged_.isValid() ? itemFromIndex(dragged_) : nullptr;
+}
+
+void TEndpointTree::setDraggedNode(QTreeWidgetItem *node)
+{
+    dragged_ = node ? QPersistentModelIndex(indexFromItem(node)) : QPersistentModelIndex();
+}
+
+void TEndpointTree::startDrag(Qt::DropActions supportedActions)
+{
+    setDraggedNode(currentItem());
+    QTreeWidget::startDrag(supportedActions);
+    dragged_ = QPersistentModelIndex();
 }
 
 void TEndpointTree::dragEnterEvent(QDragEnterEvent *event)
@@ -27,7 +92,7 @@ void TEndpointTree::dragMoveEvent(QDragMoveEvent *event)
 {
     bool accepted = false;
     if (event->source() == this && dragOver)
-        Guarded([&] { accepted = dragOver(currentItem(), itemAt(event->position().toPoint())); });
+        Guarded([&] { accepted = dragOver(draggedNode(), itemAt(event->position().toPoint())); });
     if (accepted) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
@@ -46,5 +111,5 @@ void TEndpointTree::dropEvent(QDropEvent *event)
     event->setDropAction(Qt::CopyAction);
     event->accept();
     if (dragDrop)
-        Guarded([&] { dragDrop(target); });
+        Guarded([&] { dragDrop(draggedNode(), target); });
 }

@@ -43,7 +43,9 @@ public:
     TMySocket *Link = nullptr; // partner of a monitoring pipe; never a removed endpoint
     QString CreateTime;
     QString Kind;
-    QObject *Transport = nullptr;
+    // Weak: an accepted connection belongs to its server, which may free it
+    // while this record is still listed.
+    QPointer<QObject> Transport;
     QTreeWidgetItem *Node = nullptr;
     int State = 0;
     int LocalPort = 0;

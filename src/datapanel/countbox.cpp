@@ -32,9 +32,13 @@ void TCountBox::setEditText(const QString &text)
 
 void TCountBox::showPopup()
 {
-    QMenu menu(this);
+    // Not exec(): its nested loop may run the removal of the window this box
+    // sits in, which would free a menu held on this function's stack. The
+    // list goes with the box, or when it closes.
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
     for (const QString &item : std::as_const(items_))
-        menu.addAction(item, this, [this, item] { setEditText(item); });
-    menu.setMinimumWidth(width());
-    menu.exec(mapToGlobal(QPoint(0, height())));
+        menu->addAction(item, this, [this, item] { setEditText(item); });
+    menu->setMinimumWidth(width());
+    menu->popup(mapToGlobal(QPoint(0, height())));
 }

@@ -22,7 +22,7 @@ public:
     [[nodiscard]] int count() const { return int(items_.size()); }
     [[nodiscard]] QString itemText(int index) const { return items_.value(index); }
     [[nodiscard]] QLineEdit *lineEdit() const { return edit_; }
-    // Opens the list of suggestions under the box.
+    // Opens the list of suggestions under the box and returns at once.
     void showPopup();
 
 private:

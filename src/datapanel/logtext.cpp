@@ -223,7 +223,8 @@ void TLogText::paintEvent(QPaintEvent *)
         if (start >= end)
             continue;
         const int x = Margin + textWidth(text, row.start, start);
-        painter.fillRect(x, screen.top, textWidth(text, start, end), lineHeight, palette().color(QPalette::Highlight));
+        painter.fillRect(
+            x, screen.top, textWidth(text, start, end), lineHeight, palette().color(QPalette::Highlight));
         painter.setPen(palette().color(QPalette::HighlightedText));
         painter.drawText(x, baseline, text.mid(start, end - start));
         painter.setPen(textColour);

@@ -17,6 +17,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeWidgetItem>
 
 void TFrmData::configureSerialPort()
 {
@@ -73,6 +74,12 @@ void TFrmData::Button5Click()
                 server->Open();
                 SetStateIndex(endpoint->Node, ImgListening);
                 endpoint->State = 1;
+                // Port 0 (or a box that wrapped to it) listens anew on
+                // whatever port the system picks this time.
+                if (const int bound = server->Connection()->QueryLocalPort(); bound > 0) {
+                    endpoint->LocalPort = bound;
+                    endpoint->Node->setText(0, NodeText(endpoint->LocalIP, bound));
+                }
             } catch (const std::exception &) {
                 ShowMessage(QStringLiteral("Socket端口已经被占用!"));
             }

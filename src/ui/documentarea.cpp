@@ -120,7 +120,8 @@ bool TDocumentArea::contains(const QWidget *document) const
 void TDocumentArea::showFront()
 {
     QWidget *front = ActiveDocument();
-    if (shown_ != front) {
+    const bool changed = shown_ != front;
+    if (changed) {
         if (shown_)
             shown_->hide();
         shown_ = front;
@@ -132,6 +133,8 @@ void TDocumentArea::showFront()
     }
     caption_->setText(front ? front->windowTitle() : QString());
     CloseButton->setEnabled(front != nullptr);
+    if (changed)
+        emit activeDocumentChanged(front);
 }
 
 bool TDocumentArea::eventFilter(QObject *watched, QEvent *event)

@@ -36,6 +36,10 @@ public:
 
     QToolButton *CloseButton; // minimises the front document
 
+signals:
+    // Another document (or none) is now in front.
+    void activeDocumentChanged(QWidget *document);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 

@@ -13,6 +13,10 @@ namespace {
 MessageRecorder *activeRecorder = nullptr;
 ModalScript *activeScript = nullptr;
 
+// The boxes' caption. Not the application's display name: Qt appends that to
+// the title of every top-level window, dialogs included.
+const QString boxCaption = QStringLiteral("Portwright V2.5");
+
 QWidget *boxParent()
 {
     return QApplication::activeWindow();
@@ -26,8 +30,7 @@ void ShowMessage(const QString &text)
         activeRecorder->messages << text;
         return;
     }
-    QMessageBox box(
-        QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::Ok, boxParent());
+    QMessageBox box(QMessageBox::NoIcon, boxCaption, text, QMessageBox::Ok, boxParent());
     box.exec();
 }
 
@@ -38,8 +41,7 @@ void ShowException(const std::exception &e)
         activeRecorder->exceptions << text;
         return;
     }
-    QMessageBox box(
-        QMessageBox::Critical, QApplication::applicationDisplayName(), text, QMessageBox::Ok, boxParent());
+    QMessageBox box(QMessageBox::Critical, boxCaption, text, QMessageBox::Ok, boxParent());
     box.exec();
 }
 
