@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QtTest>
@@ -216,6 +217,70 @@ private slots:
         QTimer::singleShot(0, form.Button8, &QPushButton::click);
         QTimer::singleShot(5000, &loop, [&] { loop.exit(99); });
         QCOMPARE(loop.exec(), 0);
+    }
+
+    // What a user meets in the window: the counters line whole however large
+    // the numbers, the selected node standing for the window in front (also
+    // after minimising it), and whole node texts once the tree scrolls.
+    void windowLayoutAndSelectionStayInStep()
+    {
+        TForm1 form;
+        form.resize(1024, 734);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        TMySocket *a = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[7001]", ImgUdp);
+        TMySocket *b = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[7002]", ImgUdp);
+        form.ShowInfoPanel(false);
+
+        TFrmData *w = b->DataForm;
+        w->RecvBytes = 12345678901;
+        w->SendBytes = 50000000000;
+        w->WriteCounters();
+        w->FlushLog();
+        QApplication::processEvents();
+        const QString line = w->CountersText();
+        QVERIFY(line.contains(QStringLiteral("50000000000")));
+        QLabel *counters = nullptr;
+        for (QLabel *label : w->StatusBar2->findChildren<QLabel *>())
+            if (label->text() == line)
+                counters = label;
+        QVERIFY(counters);
+        QTRY_VERIFY2(counters->contentsRect().width() >= counters->fontMetrics().horizontalAdvance(line),
+            qPrintable(QStringLiteral("%1 px for %2 px")
+                           .arg(counters->contentsRect().width())
+                           .arg(counters->fontMetrics().horizontalAdvance(line))));
+
+        // Minimising the front window selects the node of the one now in front.
+        QCOMPARE(form.TreeView1->currentItem(), b->Node);
+        QCOMPARE(form.Documents->ActiveDocument(), b->DataForm.data());
+        form.Documents->CloseButton->click();
+        QCOMPARE(form.Documents->ActiveDocument(), a->DataForm.data());
+        QCOMPARE(form.TreeView1->currentItem(), a->Node);
+        // With none in front, a click on the selected node brings its window.
+        form.Documents->CloseButton->click();
+        QCOMPARE(form.Documents->ActiveDocument(), nullptr);
+        QCOMPARE(form.TreeView1->currentItem(), a->Node);
+        const QRect row = form.TreeView1->visualItemRect(a->Node);
+        QTest::mouseClick(form.TreeView1->viewport(), Qt::LeftButton, {}, row.center());
+        QCOMPARE(form.Documents->ActiveDocument(), a->DataForm.data());
+        QTest::mouseClick(
+            form.TreeView1->viewport(), Qt::LeftButton, {}, form.TreeView1->visualItemRect(b->Node).center());
+        QCOMPARE(form.Documents->ActiveDocument(), b->DataForm.data());
+
+        // Enough nodes for a vertical scroll bar, one of them long and deep.
+        TMySocket *server = addEndpoint(form, Kinds::TcpServer, "192.168.100.200[60000]", ImgListening);
+        auto *deep = new QTreeWidgetItem(server->Node, {QStringLiteral("192.168.100.201[65535] and more")});
+        SetStateIndex(deep, ImgConnected);
+        server->Node->setExpanded(true);
+        for (int i = 0; i < 60; ++i)
+            addEndpoint(form, Kinds::UdpClient, QStringLiteral("10.0.0.%1[%2]").arg(i).arg(9000 + i), ImgUdp);
+        QApplication::processEvents();
+        QTRY_VERIFY(form.TreeView1->verticalScrollBar()->isVisible());
+        const int textWidth = form.TreeView1->fontMetrics().horizontalAdvance(deep->text(0));
+        const QRect deepRow = form.TreeView1->visualItemRect(deep);
+        QVERIFY2(deepRow.width() >= textWidth + form.TreeView1->iconSize().width(),
+            qPrintable(QStringLiteral("%1 px for %2 px of text").arg(deepRow.width()).arg(textWidth)));
+        QVERIFY(form.TreeView1->columnWidth(0) >= form.TreeView1->viewport()->width());
     }
 };
 

@@ -1,10 +1,17 @@
 // Runs on a real X display (see smoke.sh): the program's start-up shows one
 // top-level window with the kind nodes, drawn well enough to screenshot.
 #include "app/Unit1.h"
+#include "app/dialogs/newclientsock.h"
+#include "app/dialogs/newgroupsock.h"
+#include "app/dialogs/newserversock.h"
+#include "app/dialogs/newudpserver.h"
+#include "app/dialogs/newudpsock.h"
 #include "app/endpointtree.h"
 #include "datapanel/datapanel.h"
 
 #include <QCheckBox>
+#include <QDialog>
+#include <QProcess>
 #include <QScreen>
 #include <QtTest>
 
@@ -52,6 +59,33 @@ private slots:
         QTest::qWait(200);
         QVERIFY(
             form->screen()->grabWindow(form->winId()).save(path.chopped(4) + QStringLiteral("-data.png")));
+    }
+
+    // Every dialog's title on the display is its own caption, with nothing
+    // appended; the main window's stays the program's name.
+    void windowTitlesAreExactlyTheirCaptions()
+    {
+        const auto form = StartPortwright();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        const auto titleOnDisplay = [](QWidget *w) {
+            QProcess xprop;
+            xprop.start(QStringLiteral("xprop"),
+                {QStringLiteral("-id"), QString::number(w->winId()), QStringLiteral("_NET_WM_NAME")});
+            xprop.waitForFinished(5000);
+            const QString out = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+            const int quote = out.indexOf(QLatin1Char('"'));
+            return quote < 0 ? out : out.mid(quote + 1).chopped(1);
+        };
+        QCOMPARE(titleOnDisplay(form.get()), QStringLiteral("Portwright V2.5"));
+        const QList<QDialog *> dialogs = {form->frmNewServerSock, form->frmNewClientSock, form->frmNewUdpSock,
+            form->frmNewGroupSock, form->frmNewUDPServer};
+        for (QDialog *dialog : dialogs) {
+            dialog->show();
+            QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            QCOMPARE(titleOnDisplay(dialog), dialog->windowTitle());
+            QVERIFY(!dialog->windowTitle().contains(QStringLiteral("Portwright")));
+            dialog->hide();
+        }
     }
 };
 

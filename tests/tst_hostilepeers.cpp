@@ -1,0 +1,352 @@
+// Peers that misbehave, and sends that cannot finish: urgent bytes, peers
+// that never read, huge sends, pipes that point back at themselves, sends
+// that fail inside a repeat. Real peers on 127.0.0.1.
+#include "datapanel/countbox.h"
+#include "datapanel/hexcodec.h"
+#include "datapanel/logformat.h"
+#include "support/endpoint_harness.h"
+#include "support/scktcomp_peers.h"
+#include "transport/XComDrv.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+using namespace endpoint_test;
+using namespace scktcomp_test;
+
+namespace {
+
+void fillSendBox(TMySocket *endpoint, const QString &text, const QString &count, const QString &interval)
+{
+    TFrmData *w = endpoint->DataForm;
+    w->Memo3->setPlainText(text);
+    w->ComboBox2->setEditText(count);
+    w->Edit1->setText(interval);
+}
+
+// About `chars` characters of text in lines of 1,000 (one long line would
+// measure the send box's layout instead of the send).
+QString bulkText(qint64 chars, char fill = 'x')
+{
+    QString text;
+    text.reserve(chars + 1000);
+    const QString line = QString(999, QLatin1Char(fill)) + QLatin1Char('\n');
+    while (text.size() < chars)
+        text += line;
+    return text;
+}
+
+// Milliseconds the send button's handler took.
+qint64 timedClick(TMySocket *endpoint)
+{
+    QElapsedTimer clock;
+    clock.start();
+    endpoint->DataForm->Button11->click();
+    return clock.elapsed();
+}
+
+Fd acceptServing(int listener, int timeoutMs = 5000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        Fd peer = acceptWithin(listener, 0);
+        if (peer.get() >= 0)
+            return peer;
+        QTest::qWait(5);
+    }
+    return Fd();
+}
+
+// Reads everything from a blocking socket on a thread of its own until the
+// peer closes or `limit` bytes came, so the program's send can run meanwhile.
+class Reader {
+public:
+    explicit Reader(int fd, qint64 limit = -1, int closeAfter = -1)
+        : thread_([this, fd, limit, closeAfter] {
+            char buffer[65536];
+            for (;;) {
+                pollfd wait{fd, POLLIN, 0};
+                if (::poll(&wait, 1, 20000) != 1)
+                    break;
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+                if (n <= 0)
+                    break;
+                std::lock_guard guard(mutex_);
+                data_.append(buffer, int(n));
+                if ((limit >= 0 && data_.size() >= limit) || (closeAfter >= 0 && data_.size() >= closeAfter))
+                    break;
+            }
+            done_ = true;
+        })
+    {
+    }
+    ~Reader() { thread_.join(); }
+    Reader(const Reader &) = delete;
+    Reader &operator=(const Reader &) = delete;
+
+    [[nodiscard]] bool done() const { return done_; }
+    [[nodiscard]] QByteArray data()
+    {
+        std::lock_guard guard(mutex_);
+        return data_;
+    }
+
+private:
+    std::mutex mutex_;
+    QByteArray data_;
+    std::atomic<bool> done_ = false;
+    std::thread thread_;
+};
+
+int peerCount(TMySocket *server)
+{
+    return server->Node->childCount();
+}
+
+bool insideNamespace()
+{
+    return qEnvironmentVariable("PW_NETNS") == QLatin1String("1");
+}
+
+} // namespace
+
+class TstHostilePeers : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        TCustomComm::SetDevicePathResolver(
+            [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
+    }
+
+    // An urgent byte is an ordinary byte of the stream: it and what follows
+    // arrive in the log and the counter, without a storm of empty reads.
+    void urgentByteAndWhatFollowsAreReceived()
+    {
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        Fd a = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 1);
+        TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
+        QCOMPARE(::send(a.get(), "!", 1, MSG_OOB), 1);
+        QCOMPARE(::send(a.get(), "abc", 3, 0), 3);
+        QTRY_COMPARE(peer->DataForm->RecvBytes, 4);
+        QTest::qWait(200);
+        const QString log = Harness::log(peer);
+        QVERIFY2(log.count(QStringLiteral("收到数据：")) <= 2, qPrintable(log.left(300)));
+        QVERIFY(log.contains(QStringLiteral("abc")));
+        QCOMPARE(peer->DataForm->RecvBytes, 4);
+
+        // The same for a TCP Client.
+        Fd listener = listenOnLoopback();
+        TMySocket *client = h.tcpClient(localPort(listener.get()));
+        client->DataForm->Button5Click();
+        Fd upstream = acceptServing(listener.get());
+        QTRY_COMPARE(client->State, 1);
+        QCOMPARE(::send(upstream.get(), "xy", 2, 0), 2);
+        QCOMPARE(::send(upstream.get(), "!", 1, MSG_OOB), 1);
+        QCOMPARE(::send(upstream.get(), "abc", 3, 0), 3);
+        QTRY_COMPARE(client->DataForm->RecvBytes, 6);
+        QTest::qWait(200);
+        QVERIFY(Harness::log(client).count(QStringLiteral("收到数据：")) <= 3);
+        QCOMPARE(client->DataForm->RecvBytes, 6);
+    }
+
+    // The dialogs' defaults give this pipe: each peer the server accepts
+    // opens the client, which connects to that very server.
+    void pipeWhoseClientPointsAtItsOwnServerSettles()
+    {
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        TMySocket *client = h.tcpClient(port);
+        h.form->TreeView1DragDrop(client->Node, server->Node);
+        Fd outsider = connectTo(port);
+        QTRY_COMPARE(client->State, 1);
+        QTRY_COMPARE(peerCount(server), 2);
+        // Settled: no connection is restarted over and over.
+        QTest::qWait(500);
+        QCOMPARE(client->State, 1);
+        QCOMPARE(peerCount(server), 2);
+        QVERIFY(h.recorder.exceptions.isEmpty());
+    }
+
+    // Stop ends a repeat whose peer never reads, however much is left, and
+    // a long pause between repetitions; the counters line then shows what
+    // was sent.
+    void stopEndsWaitsAndPausesAtOnce()
+    {
+        Harness h;
+        Fd listener = listenOnLoopback();
+        TMySocket *client = h.tcpClient(localPort(listener.get()));
+        client->DataForm->Button5Click();
+        Fd sleeper = acceptServing(listener.get());
+        QTRY_COMPARE(client->State, 1);
+        fillSendBox(client, bulkText(65536), QStringLiteral("100000"), QStringLiteral("0"));
+        QTimer::singleShot(300, client->DataForm, [&] { client->DataForm->suiButton2->click(); });
+        // Should stop fail, closing the peer ends the send all the same.
+        QTimer::singleShot(15000, client->DataForm, [&] { sleeper.reset(); });
+        const qint64 took = timedClick(client);
+        QVERIFY2(took < 3000, qPrintable(QString::number(took)));
+        TFrmData *w = client->DataForm;
+        QVERIFY(w->SendBytes > 0);
+        QVERIFY(w->SendBytes < 70000LL * 100000);
+        QVERIFY(Harness::log(client).contains(QStringLiteral("发送已停止")));
+        QCOMPARE(w->CountersText(), CountersLine(w->RecvBytes, w->SendBytes));
+
+        UdpReceiver receiver;
+        TMySocket *udp = h.udpClient(receiver.port(), 0);
+        fillSendBox(udp, QStringLiteral("ping"), QStringLiteral("3"), QStringLiteral("4000"));
+        QTimer::singleShot(200, udp->DataForm, [&] { udp->DataForm->suiButton2->click(); });
+        const qint64 paused = timedClick(udp);
+        QVERIFY2(paused < 1500, qPrintable(QString::number(paused)));
+        QCOMPARE(udp->DataForm->SendBytes, 4);
+        udp->DataForm->FlushLog();
+        QCOMPARE(udp->DataForm->CountersText(), CountersLine(0, 4));
+    }
+
+    // A server window's send reaches the peers that read, whole, even while
+    // one peer never reads; that peer's share is given up after a while and
+    // the log says how much.
+    void serverSendIsNotHeldUpByAPeerThatNeverReads()
+    {
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        Fd sleeper = connectTo(port);
+        Fd reader = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 2);
+        const QString text = bulkText(16 * 1024 * 1024, 'y');
+        const qint64 size = SendBoxBytes(text).size();
+        Reader reading(reader.get(), size);
+        fillSendBox(server, text, QStringLiteral("1"), QStringLiteral("0"));
+        QTimer::singleShot(20000, server->DataForm, [&] { sleeper.reset(); });
+        const qint64 took = timedClick(server);
+        QVERIFY2(took < 12000, qPrintable(QString::number(took)));
+        QTRY_VERIFY(reading.done());
+        QCOMPARE(reading.data().size(), size);
+        QVERIFY(Harness::log(server).contains(QStringLiteral("发送超时：对方未接收数据")));
+        // Everything the reader got, and no more than the other could hold.
+        QVERIFY(server->DataForm->SendBytes >= size);
+        QVERIFY(server->DataForm->SendBytes < 2 * size);
+    }
+
+    // A send larger than the socket takes at once goes out whole, byte for
+    // byte; a connection that goes away halfway is noted with what was lost,
+    // and only what the socket took is counted.
+    void largeSendGoesOutWholeOrSaysWhatWasNotSent()
+    {
+        Harness h;
+        Fd listener = listenOnLoopback();
+        TMySocket *client = h.tcpClient(localPort(listener.get()));
+        client->DataForm->Button5Click();
+        Fd upstream = acceptServing(listener.get());
+        QTRY_COMPARE(client->State, 1);
+
+        QString text = bulkText(10 * 1024 * 1024);
+        // Every line different, so a piece sent twice or skipped shows.
+        for (qsizetype at = 0, n = 0; at < text.size(); at += 1000, ++n)
+            text.replace(at, 8, QString::number(n).rightJustified(8, QLatin1Char('0')));
+        const QByteArray expected = SendBoxBytes(text);
+        {
+            Reader reading(upstream.get(), expected.size());
+            fillSendBox(client, text, QStringLiteral("1"), QStringLiteral("0"));
+            timedClick(client);
+            QTRY_VERIFY(reading.done());
+            QVERIFY(reading.data() == expected);
+        }
+        QCOMPARE(client->DataForm->SendBytes, expected.size());
+
+        {
+            Reader reading(upstream.get(), -1, 1024 * 1024);
+            QTimer::singleShot(100, client->DataForm, [&] {
+                // The peer stops reading after a megabyte and goes away.
+                QTRY_VERIFY(reading.done());
+                resetAndClose(upstream);
+            });
+            fillSendBox(client, text, QStringLiteral("1"), QStringLiteral("0"));
+            timedClick(client);
+        }
+        const QString log = Harness::log(client);
+        QVERIFY2(log.contains(QStringLiteral("字节未发出")), qPrintable(log.right(300)));
+        QVERIFY(client->DataForm->SendBytes < 2 * expected.size());
+    }
+
+    // A send that raises an error inside a repeat ends the repeat, and timed
+    // sending stops: the error is shown once, not once per repetition.
+    void failingSendEndsItsRepeatAndTimedSending()
+    {
+        Harness h;
+        UdpReceiver receiver;
+        TMySocket *udp = h.udpClient(receiver.port(), 0);
+        // Larger than any datagram: the component refuses it.
+        const QString tooLarge = bulkText(70000, 'z');
+        fillSendBox(udp, tooLarge, QStringLiteral("100"), QStringLiteral("0"));
+        timedClick(udp);
+        QCOMPARE(h.recorder.exceptions.size(), 1);
+        udp->DataForm->FlushLog();
+        QCOMPARE(udp->DataForm->CountersText(), CountersLine(0, 0));
+
+        fillSendBox(udp, tooLarge, QStringLiteral("1"), QStringLiteral("10"));
+        udp->DataForm->suiButton1->click();
+        QTRY_COMPARE(h.recorder.exceptions.size(), 2);
+        QTest::qWait(200);
+        QCOMPARE(h.recorder.exceptions.size(), 2);
+        QVERIFY(!udp->DataForm->Timer1->isActive());
+    }
+
+    // The same for a multicast member, whose failed send shows its boxes
+    // (inside a private network namespace only).
+    void failingGroupSendShowsItsBoxesOnce()
+    {
+        if (!insideNamespace())
+            QSKIP("needs a private network namespace (tests/netns-run)");
+        Harness h;
+        TMySocket *group = h.udpGroup(QStringLiteral("224.1.1.1"), freeUdpPort());
+        QVERIFY(group);
+        h.recorder.messages.clear();
+        const QString tooLarge = bulkText(70000, 'z');
+        fillSendBox(group, tooLarge, QStringLiteral("100"), QStringLiteral("0"));
+        timedClick(group);
+        const int boxes = int(h.recorder.messages.size());
+        QVERIFY(boxes > 0 && boxes <= 3);
+
+        fillSendBox(group, tooLarge, QStringLiteral("1"), QStringLiteral("10"));
+        group->DataForm->suiButton1->click();
+        QTRY_COMPARE(h.recorder.messages.size(), 2 * boxes);
+        QTest::qWait(200);
+        QCOMPARE(h.recorder.messages.size(), 2 * boxes);
+        QVERIFY(!group->DataForm->Timer1->isActive());
+    }
+
+private:
+    // A datagram port on 127.0.0.1 nobody sends from.
+    class UdpReceiver {
+    public:
+        UdpReceiver()
+            : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0))
+        {
+            const sockaddr_in address = loopback(0);
+            ::bind(fd_.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
+        }
+        [[nodiscard]] int port() const { return localPort(fd_.get()); }
+
+    private:
+        Fd fd_;
+    };
+
+    static int freeUdpPort()
+    {
+        UdpReceiver probe;
+        return probe.port();
+    }
+};
+
+QTEST_MAIN(TstHostilePeers)
+#include "tst_hostilepeers.moc"

@@ -1,0 +1,252 @@
+// Two things at once around a nested event loop: a repeat pausing, a drop-down
+// or a creation dialog open, the application quitting, while peers arrive and
+// leave. Real peers on 127.0.0.1; run under the sanitizers too.
+#include "datapanel/countbox.h"
+#include "support/endpoint_harness.h"
+#include "support/scktcomp_peers.h"
+#include "transport/XComDrv.h"
+#include "ui/documentarea.h"
+
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+using namespace endpoint_test;
+using namespace scktcomp_test;
+
+namespace {
+
+void fillSendBox(TMySocket *endpoint, const QString &text, const QString &count, const QString &interval)
+{
+    TFrmData *w = endpoint->DataForm;
+    w->Memo3->setPlainText(text);
+    w->ComboBox2->setEditText(count);
+    w->Edit1->setText(interval);
+}
+
+int peerCount(TMySocket *server)
+{
+    return server->Node->childCount();
+}
+
+// Datagrams waiting on a non-blocking socket, taken off it.
+int drainDatagrams(int fd)
+{
+    int count = 0;
+    char buffer[2048];
+    while (::recv(fd, buffer, sizeof buffer, 0) >= 0)
+        ++count;
+    return count;
+}
+
+Fd udpReceiver()
+{
+    Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    const sockaddr_in address = loopback(0);
+    ::bind(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    return fd;
+}
+
+// Runs the application's own event loop, as the program does, with the given
+// steps scheduled on it; returns how long until the loop ended. A watchdog
+// stops every send of the form's windows and ends a loop that would not end
+// by itself.
+qint64 runApplication(TForm1 &form, const std::function<void()> &start, int watchdogMs = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QTimer::singleShot(0, qApp, start);
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, qApp, [&form] {
+        for (TFrmData *window : form.findChildren<TFrmData *>())
+            window->suiButton2->click();
+        QCoreApplication::exit(1);
+    });
+    watchdog.start(watchdogMs);
+    QCoreApplication::exec();
+    return clock.elapsed();
+}
+
+} // namespace
+
+class TstNestedLoops : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        TCustomComm::SetDevicePathResolver(
+            [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
+    }
+
+    // Closing the main window while a peer's window repeats a send: the
+    // server stops as the stop command stops it (peer endpoints first) and
+    // the repeat ends with the application.
+    void closingTheWindowWhileAPeerWindowRepeats()
+    {
+        Harness h;
+        h.form->show();
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        Fd peer = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 1);
+        TMySocket *endpoint = h.endpoints(Kinds::TcpServerClient).first();
+        fillSendBox(endpoint, QStringLiteral("x"), QStringLiteral("20"), QStringLiteral("500"));
+        const qint64 took = runApplication(*h.form, [&] {
+            QTimer::singleShot(700, h.form.get(), [&] { h.form->close(); });
+            endpoint->DataForm->Button11->click();
+        });
+        QVERIFY2(took < 3000, qPrintable(QString::number(took)));
+        QCOMPARE(peerCount(server), 0);
+        QCOMPARE(server->State, 0);
+        QVERIFY(h.endpoints(Kinds::TcpServerClient).isEmpty());
+        QByteArray got;
+        char buffer[64];
+        for (ssize_t n; (n = ::recv(peer.get(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+            got.append(buffer, int(n));
+        QVERIFY2(got.size() >= 1 && got.size() <= 3, got.constData());
+    }
+
+    // The same with timed sending every 10 ms.
+    void closingTheWindowDuringTimedSendingToAPeer()
+    {
+        Harness h;
+        h.form->show();
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        Fd peer = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 1);
+        QPointer<TFrmData> window(h.endpoints(Kinds::TcpServerClient).first()->DataForm);
+        fillSendBox(h.endpoints(Kinds::TcpServerClient).first(), QStringLiteral("x"), QStringLiteral("1"),
+            QStringLiteral("10"));
+        const qint64 took = runApplication(*h.form, [&] {
+            window->suiButton1->click();
+            QTimer::singleShot(200, h.form.get(), [&] { h.form->close(); });
+        });
+        QVERIFY2(took < 3000, qPrintable(QString::number(took)));
+        QCOMPARE(peerCount(server), 0);
+        QTest::qWait(50);
+        QVERIFY(!window);
+    }
+
+    // Quitting ends a repeat that would run for ever, and "退出" during a
+    // paced repeat does not send the rest back to back.
+    void quittingEndsRepeats()
+    {
+        Harness h;
+        h.form->show();
+        Fd receiver = udpReceiver();
+        TMySocket *udp = h.udpClient(localPort(receiver.get()), 0);
+        fillSendBox(udp, QStringLiteral("x"), QStringLiteral("2147483647"), QStringLiteral("0"));
+        qint64 took = runApplication(*h.form, [&] {
+            QTimer::singleShot(300, h.form.get(), [&] { h.form->close(); });
+            udp->DataForm->Button11->click();
+        });
+        QVERIFY2(took < 3000, qPrintable(QString::number(took)));
+        drainDatagrams(receiver.get());
+        QTest::qWait(100);
+        QCOMPARE(drainDatagrams(receiver.get()), 0);
+
+        h.form->show();
+        fillSendBox(udp, QStringLiteral("y"), QStringLiteral("20"), QStringLiteral("200"));
+        took = runApplication(*h.form, [&] {
+            QTimer::singleShot(300, h.form.get(), [&] { h.form->Button8->click(); });
+            udp->DataForm->Button11->click();
+        });
+        QVERIFY2(took < 2000, qPrintable(QString::number(took)));
+        const int sent = drainDatagrams(receiver.get());
+        QVERIFY2(sent >= 1 && sent <= 3, qPrintable(QString::number(sent)));
+    }
+
+    // The repeat-count list open while its window's peer leaves.
+    void peerLeavesWhileTheRepeatCountListIsOpen()
+    {
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        Fd peer = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 1);
+        QPointer<TFrmData> window(h.endpoints(Kinds::TcpServerClient).first()->DataForm);
+        QPointer<QWidget> list;
+        QTimer::singleShot(100, window, [&] {
+            list = QApplication::activePopupWidget();
+            peer.reset();
+        });
+        // Should the list block, it is closed once the window has gone.
+        QTimer::singleShot(3000, qApp, [] {
+            if (QWidget *popup = QApplication::activePopupWidget())
+                popup->close();
+        });
+        window->ComboBox2->showPopup();
+        QTRY_VERIFY(!window);
+        QVERIFY(!list);
+        QCOMPARE(peerCount(server), 0);
+    }
+
+    // A peer arrives, and takes the selection, while a creation dialog is
+    // open: the new endpoint still goes under its kind node, and outlives the
+    // peer.
+    void peerArrivesWhileACreationDialogIsOpen()
+    {
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *first = h.tcpServer(port);
+        Fd peer;
+        const int second = unusedPort();
+        const auto arriveThenFill = [&](QLineEdit *portBox, int value) {
+            peer = connectTo(port);
+            QTRY_COMPARE(peerCount(first), 1);
+            QCOMPARE(EndpointOf(h.form->TreeView1->currentItem())->Kind, Kinds::TcpServerClient);
+            portBox->setText(QString::number(value));
+        };
+        TMySocket *server = h.create<TfrmNewServerSock>(h.form->KindNode(Kinds::TcpServer),
+            [&](TfrmNewServerSock &d) { arriveThenFill(d.Edit1, second); });
+        QVERIFY(server);
+        QCOMPARE(server->Node->parent(), h.form->KindNode(Kinds::TcpServer));
+        peer.reset();
+        QTRY_COMPARE(peerCount(first), 0);
+        Fd other = connectTo(second);
+        QTRY_COMPARE(peerCount(server), 1);
+        other.reset();
+        QTRY_COMPARE(peerCount(server), 0);
+
+        Fd listener = listenOnLoopback();
+        TMySocket *client
+            = h.create<TfrmNewClientSock>(h.form->KindNode(Kinds::TcpClient), [&](TfrmNewClientSock &d) {
+                  d.Edit1->setText(QStringLiteral("127.0.0.1"));
+                  arriveThenFill(d.Edit2, localPort(listener.get()));
+              });
+        QVERIFY(client);
+        QCOMPARE(client->Node->parent(), h.form->KindNode(Kinds::TcpClient));
+        peer.reset();
+        QTRY_COMPARE(peerCount(first), 0);
+        client->DataForm->Button5Click();
+        QTRY_COMPARE(client->State, 1);
+        QVERIFY(h.recorder.exceptions.isEmpty());
+    }
+
+    // A peer that arrives during a drag takes the selection; the drop links
+    // the node that was dragged.
+    void dropLinksTheDraggedNodeAfterAPeerArrived()
+    {
+        Harness h;
+        const int port = unusedPort();
+        TMySocket *server = h.tcpServer(port);
+        Fd listener = listenOnLoopback();
+        TMySocket *client = h.tcpClient(localPort(listener.get()));
+        h.form->TreeView1->setCurrentItem(client->Node);
+        h.form->TreeView1->setDraggedNode(client->Node);
+        Fd peer = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 1);
+        QVERIFY(h.form->TreeView1->currentItem() != client->Node);
+        h.form->TreeView1->dragDrop(h.form->TreeView1->draggedNode(), server->Node);
+        QCOMPARE(server->Link, client);
+        QCOMPARE(client->Link, server);
+    }
+};
+
+QTEST_MAIN(TstNestedLoops)
+#include "tst_nestedloops.moc"
