@@ -278,6 +278,34 @@ private slots:
         QVERIFY(client->DataForm->SendBytes < 2 * expected.size());
     }
 
+    // A send made while another still waits for room on the same connection
+    // (a click or a tick in the meantime) does not put its bytes into the
+    // middle of the other's: it is refused with a log line.
+    void sendsDoNotInterleaveOnOneConnection()
+    {
+        Harness h;
+        Fd listener = listenOnLoopback();
+        TMySocket *client = h.tcpClient(localPort(listener.get()));
+        client->DataForm->Button5Click();
+        Fd upstream = acceptServing(listener.get());
+        QTRY_COMPARE(client->State, 1);
+        const QString first = bulkText(8 * 1024 * 1024, 'a');
+        const QByteArray expected = SendBoxBytes(first);
+        std::unique_ptr<Reader> reading;
+        QTimer::singleShot(200, client->DataForm, [&] {
+            fillSendBox(client, bulkText(100000, 'b'), QStringLiteral("1"), QStringLiteral("0"));
+            client->DataForm->Button11->click();
+            reading = std::make_unique<Reader>(upstream.get(), expected.size());
+        });
+        fillSendBox(client, first, QStringLiteral("1"), QStringLiteral("0"));
+        timedClick(client);
+        QVERIFY(reading);
+        QTRY_VERIFY(reading->done());
+        QVERIFY(reading->data() == expected);
+        QVERIFY(Harness::log(client).contains(QStringLiteral("上一次发送尚未完成")));
+        QCOMPARE(client->DataForm->SendBytes, expected.size());
+    }
+
     // A send that raises an error inside a repeat ends the repeat, and timed
     // sending stops: the error is shown once, not once per repetition.
     void failingSendEndsItsRepeatAndTimedSending()

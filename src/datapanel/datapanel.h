@@ -155,7 +155,7 @@ private:
         bool failed = false; // an error that ends a repeat
     };
     enum class RepeatOutcome { Completed, Stopped, Failed, WindowGone };
-    enum class UnsentReason { ConnectionGone, PeerNotReading, Stopped };
+    enum class UnsentReason { ConnectionGone, ConnectionBusy, PeerNotReading, Stopped };
 
     SendResult sendOnce(const QByteArray &data, quint64 generation);
     // Hands the data to each connection as it takes it, handling events while
@@ -175,6 +175,8 @@ private:
     [[nodiscard]] bool repeatsStopped(quint64 generation) const { return stopGeneration_ != generation; }
     void applyTimer();
     void showCounters(const QString &line);
+
+    int sendsRunning_ = 0; // repeats of this window under way, nested ones included
 
     bool timerOn_ = false;
     int timerInterval_ = 1000;

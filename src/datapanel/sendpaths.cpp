@@ -20,11 +20,14 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <poll.h>
 
 #include <climits>
+#include <memory>
+#include <set>
 
 namespace {
 
@@ -40,6 +43,34 @@ constexpr qint64 PeerStallLimitMs = 3000;
 // Longest single wait for a connection to take more, between which the
 // event loop runs and stop is looked at.
 constexpr int WriteWaitSliceMs = 10;
+
+// Connections with a send under way further up the stack. A send that runs
+// while another waits for room (a timer tick, a click, the server window and
+// a peer window) must not put its bytes into the middle of the other's.
+std::set<const TCustomWinSocket *> &connectionsInUse()
+{
+    static std::set<const TCustomWinSocket *> inUse;
+    return inUse;
+}
+
+class ConnectionClaim {
+public:
+    explicit ConnectionClaim(const TCustomWinSocket *socket)
+        : socket_(connectionsInUse().insert(socket).second ? socket : nullptr)
+    {
+    }
+    ~ConnectionClaim()
+    {
+        if (socket_)
+            connectionsInUse().erase(socket_);
+    }
+    ConnectionClaim(const ConnectionClaim &) = delete;
+    ConnectionClaim &operator=(const ConnectionClaim &) = delete;
+    [[nodiscard]] bool held() const { return socket_ != nullptr; }
+
+private:
+    const TCustomWinSocket *socket_;
+};
 
 // One connection's share of a send: how far it got and when it last moved.
 struct Outgoing {
@@ -89,6 +120,11 @@ TFrmData::RepeatOutcome TFrmData::repeatSend(
     const QByteArray &data, int count, const std::function<int()> &pauseMs)
 {
     const QPointer<TFrmData> self(this);
+    ++sendsRunning_;
+    const auto done = qScopeGuard([self] {
+        if (self)
+            --self->sendsRunning_;
+    });
     const quint64 generation = stopGeneration_;
     for (int i = 0; i < count; ++i) {
         const SendResult result = sendOnce(data, generation);
@@ -179,13 +215,19 @@ TFrmData::SendResult TFrmData::sendTcp(const std::vector<TCustomWinSocket *> &co
     const QByteArray &data, quint64 generation, bool giveUpOnStall)
 {
     const QPointer<TFrmData> self(this);
+    const qint64 size = data.size();
     std::vector<Outgoing> outgoing(connections.size());
+    std::vector<std::unique_ptr<ConnectionClaim>> claims;
     for (size_t i = 0; i < connections.size(); ++i) {
         outgoing[i].socket = connections[i];
         outgoing[i].sinceProgress.start();
+        claims.push_back(std::make_unique<ConnectionClaim>(connections[i]));
+        if (!claims.back()->held()) {
+            outgoing[i].finished = true;
+            noteUnsent(size, size, UnsentReason::ConnectionBusy);
+        }
     }
     SendResult result;
-    const qint64 size = data.size();
     // Each connection takes what it can; whatever it cannot take yet waits
     // for room while the event loop runs, so the window stays usable and a
     // slow connection does not hold up the others in the same pass.
@@ -244,6 +286,8 @@ void TFrmData::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason)
         text = QStringLiteral(" 发送失败：连接已断开，数据未发出");
     else if (reason == UnsentReason::ConnectionGone)
         text = QStringLiteral(" 发送失败：连接已断开，%1 字节未发出").arg(unsent);
+    else if (reason == UnsentReason::ConnectionBusy)
+        text = QStringLiteral(" 发送失败：上一次发送尚未完成，%1 字节未发出").arg(unsent);
     else if (reason == UnsentReason::PeerNotReading)
         text = QStringLiteral(" 发送超时：对方未接收数据，%1 字节未发出").arg(unsent);
     else
@@ -324,6 +368,10 @@ void TFrmData::applyTimer()
 
 void TFrmData::Timer1Timer()
 {
+    // A tick while the last one's send still waits for a slow peer is
+    // skipped: timed sending goes at the pace the peer takes.
+    if (sendsRunning_ > 0)
+        return;
     const QByteArray data = sendBoxData();
     if (data.isEmpty())
         return;
