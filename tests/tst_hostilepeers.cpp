@@ -7,6 +7,7 @@
 #include "support/endpoint_harness.h"
 #include "support/scktcomp_peers.h"
 #include "transport/XComDrv.h"
+#include "ui/stateimages.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -156,6 +157,24 @@ private slots:
         QTest::qWait(200);
         QVERIFY(Harness::log(client).count(QStringLiteral("收到数据：")) <= 3);
         QCOMPARE(client->DataForm->RecvBytes, 6);
+    }
+
+    // A client whose server resets is shown disconnected, and connects again.
+    void resetClientIsShownDisconnected()
+    {
+        Harness h;
+        Fd listener = listenOnLoopback();
+        TMySocket *client = h.tcpClient(localPort(listener.get()));
+        client->DataForm->Button5Click();
+        Fd upstream = acceptServing(listener.get());
+        QTRY_COMPARE(client->State, 1);
+        resetAndClose(upstream);
+        QTRY_COMPARE(client->State, 0);
+        QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
+        QVERIFY(h.recorder.exceptions.isEmpty());
+        client->DataForm->Button5Click();
+        Fd again = acceptServing(listener.get());
+        QTRY_COMPARE(client->State, 1);
     }
 
     // The dialogs' defaults give this pipe: each peer the server accepts

@@ -180,7 +180,13 @@ void AttachClientHandlers(TMySocket &client, TClientSocket &socket)
     socket.OnConnect = [c](QObject *, TCustomWinSocket *) { ClientConnected(*c); };
     socket.OnRead = [](QObject *, TCustomWinSocket *connection) { ClientReceived(connection); };
     socket.OnDisconnect = [c](QObject *, TCustomWinSocket *) { ClientDisconnected(*c); };
-    socket.OnError = [](QObject *, TCustomWinSocket *, TErrorEvent, int &code) { SuppressError(code); };
+    socket.OnError = [](QObject *, TCustomWinSocket *connection, TErrorEvent event, int &code) {
+        SuppressError(code);
+        // As for a server's peer: a reset must not leave the client shown as
+        // connected on a dead connection.
+        if (event == errDisconnect && connection)
+            connection->Close();
+    };
 }
 
 void StopServer(TMySocket &server)
