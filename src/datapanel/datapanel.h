@@ -153,6 +153,9 @@ private:
     bool timerOn_ = false;
     int timerInterval_ = 1000;
     quint64 stopGeneration_ = 0;
+    // True from a datagram that did not fit whole into the serial port's write
+    // queue until the next one that does: one log line per such episode.
+    bool serialQueueOverflowing_ = false;
 
     QLabel *countersPanel_ = nullptr;
     TLogView *log_ = nullptr;
