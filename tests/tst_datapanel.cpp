@@ -10,6 +10,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -91,8 +93,9 @@ private slots:
         // make it hold up to twice that.
         const QByteArray piece(65536, 'a');
         for (const bool hex : {false, true}) {
-            for (const QString &line : {ReceiveLogLine(t, piece, hex), SendLogLine(t, piece, hex, QStringLiteral("1")),
-                     TimedSendLogLine(t, piece, hex, QStringLiteral("1"))})
+            for (const QString &line :
+                {ReceiveLogLine(t, piece, hex), SendLogLine(t, piece, hex, QStringLiteral("1")),
+                    TimedSendLogLine(t, piece, hex, QStringLiteral("1"))})
                 QCOMPARE(line.capacity(), line.size());
         }
     }
@@ -290,7 +293,8 @@ private slots:
         const QColor highlight = view.palette().color(QPalette::Highlight);
         const QImage shot = surface->grab().toImage();
         const QPoint inside = logPoint(view, 1, QStringLiteral("g"));
-        QCOMPARE(shot.pixelColor(inside.x(), view.viewport()->height() - 4 - 2 * view.fontMetrics().lineSpacing() + 1)
+        QCOMPARE(shot.pixelColor(
+                         inside.x(), view.viewport()->height() - 4 - 2 * view.fontMetrics().lineSpacing() + 1)
                      .rgb(),
             highlight.rgb());
 
@@ -323,6 +327,38 @@ private slots:
         QVERIFY(!view.hasSelection());
         view.appendEntries({QStringLiteral("seven")});
         QVERIFY(!view.hasSelection());
+    }
+
+    // A peer that disconnects while the log's context menu is open destroys
+    // the window under the menu; nothing of the menu may outlive it or be
+    // destroyed twice.
+    void logMenuGoesWithItsWindow()
+    {
+        auto *w = new TFrmData;
+        w->resize(505, 503);
+        w->show();
+        w->AppendLog(QStringLiteral("line"));
+        w->FlushLog();
+        const QPointer<TFrmData> window(w);
+        QPointer<QMenu> menu;
+        QStringList actions;
+        // Runs inside the menu's own event loop if it has one.
+        QTimer::singleShot(100, w, [&] {
+            menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (menu) {
+                for (const QAction *action : menu->actions())
+                    actions << action->text();
+            }
+            window->Destroy();
+        });
+        QWidget *surface = w->Memo2->viewport();
+        QContextMenuEvent event(
+            QContextMenuEvent::Mouse, QPoint(20, 20), surface->mapToGlobal(QPoint(20, 20)));
+        QApplication::sendEvent(surface, &event);
+        QTRY_VERIFY(!window);
+        QCOMPARE(actions, QStringList({"复制", "复制全部", "全选", "清空"}));
+        QVERIFY(!menu);
+        QCOMPARE(QApplication::activePopupWidget(), nullptr);
     }
 
     void hexSwitchChangesOnlyTheCaption()

@@ -223,7 +223,8 @@ void TLogText::paintEvent(QPaintEvent *)
         if (start >= end)
             continue;
         const int x = Margin + textWidth(text, row.start, start);
-        painter.fillRect(x, screen.top, textWidth(text, start, end), lineHeight, palette().color(QPalette::Highlight));
+        painter.fillRect(
+            x, screen.top, textWidth(text, start, end), lineHeight, palette().color(QPalette::Highlight));
         painter.setPen(palette().color(QPalette::HighlightedText));
         painter.drawText(x, baseline, text.mid(start, end - start));
         painter.setPen(textColour);
@@ -402,10 +403,15 @@ void TLogText::keyPressEvent(QKeyEvent *event)
 
 void TLogText::contextMenuEvent(QContextMenuEvent *event)
 {
-    QMenu menu(this);
-    menu.addAction(QStringLiteral("复制"), this, &TLogText::copySelection)->setEnabled(hasSelection());
-    menu.addAction(QStringLiteral("复制全部"), this, &TLogText::copyAll);
-    menu.addAction(QStringLiteral("全选"), this, &TLogText::selectAll);
-    menu.addAction(QStringLiteral("清空"), this, &TLogText::clear);
-    menu.exec(event->globalPos());
+    // No nested event loop: the window holding the view can be destroyed
+    // while the menu is open (a peer disconnects), and the menu, a child of
+    // the view, then goes with it instead of being destroyed a second time
+    // by a caller's stack frame.
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("复制"), this, &TLogText::copySelection)->setEnabled(hasSelection());
+    menu->addAction(QStringLiteral("复制全部"), this, &TLogText::copyAll);
+    menu->addAction(QStringLiteral("全选"), this, &TLogText::selectAll);
+    menu->addAction(QStringLiteral("清空"), this, &TLogText::clear);
+    menu->popup(event->globalPos());
 }
