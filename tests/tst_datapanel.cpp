@@ -329,6 +329,54 @@ private slots:
         QVERIFY(!view.hasSelection());
     }
 
+    // A multi-megabyte entry (a large hex send) is wrapped once for the
+    // view's width: painting it again and selecting in it with the mouse cost
+    // what is on screen, not the whole entry each time.
+    void longEntryIsNotWrappedAgainAtEveryPaint()
+    {
+        TLogText view;
+        view.resize(400, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QString entry;
+        entry.reserve(10'000'000);
+        while (entry.size() < 10'000'000 - 3)
+            entry += QStringLiteral("3F ");
+        entry += QStringLiteral("end");
+
+        QElapsedTimer clock;
+        clock.start();
+        view.appendEntries({QStringLiteral("before"), entry});
+        view.viewport()->repaint();
+        const qint64 firstMs = clock.restart();
+
+        QWidget *surface = view.viewport();
+        const int rows = 20;
+        const int lineHeight = view.fontMetrics().lineSpacing();
+        QTest::mousePress(surface, Qt::LeftButton, {}, QPoint(2, 6));
+        for (int i = 1; i <= rows; ++i) {
+            QTest::mouseMove(surface, QPoint(200, 6 + i * lineHeight / 2));
+            surface->repaint();
+        }
+        const QPoint corner(surface->width() - 1, surface->height() - 1);
+        QTest::mouseMove(surface, corner);
+        QTest::mouseRelease(surface, Qt::LeftButton, {}, corner);
+        const qint64 againMs = clock.elapsed();
+        qInfo("10 M character entry: first paint %lld ms, %d selecting moves with paints %lld ms", firstMs,
+            rows, againMs);
+
+        // The view follows the entry's tail; the selection runs to its end.
+        const QString selected = view.selectedText();
+        QVERIFY(selected.size() > 100);
+        QVERIFY2(
+            entry.endsWith(selected), qPrintable(selected.left(40) + QLatin1Char('|') + selected.right(40)));
+        QVERIFY2(againMs < 5 * std::max<qint64>(firstMs, 20),
+            qPrintable(QStringLiteral("%1 paints took %2 ms after a first one of %3 ms")
+                           .arg(rows)
+                           .arg(againMs)
+                           .arg(firstMs)));
+    }
+
     // A peer that disconnects while the log's context menu is open destroys
     // the window under the menu; nothing of the menu may outlive it or be
     // destroyed twice.
