@@ -442,6 +442,53 @@ private slots:
         QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("1a zz"));
     }
 
+    // Hex input is one line however long: the send box takes a pasted line
+    // of megabytes without wrapping it, in time that does not grow with the
+    // square of its length, and stays editable.
+    void sendBoxTakesALongLineWithoutWrapping()
+    {
+        TFrmData w;
+        w.resize(505, 503);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.CheckBox2->click();
+        QVERIFY(w.HexMode());
+        QClipboard *clipboard = QApplication::clipboard();
+        QString line;
+        for (const qsizetype size : {qsizetype(400'000), qsizetype(10'000'000)}) {
+            line.clear();
+            line.reserve(size);
+            while (line.size() < size)
+                line += QStringLiteral("0123456789ABCDEF");
+            line.truncate(size);
+            w.Memo3->clear();
+            clipboard->setText(line);
+            w.Memo3->setFocus();
+            QElapsedTimer clock;
+            clock.start();
+            QTest::keyClick(w.Memo3, Qt::Key_V, Qt::ControlModifier);
+            QApplication::processEvents();
+            w.Memo3->viewport()->repaint();
+            const qint64 ms = clock.elapsed();
+            qInfo("pasting %lld characters on one line and showing them: %lld ms", qint64(size), ms);
+            QVERIFY2(ms < 5000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
+            QVERIFY(w.Memo3->toPlainText() == line);
+            // One line that runs on past the right edge, not rows of it.
+            QVERIFY(w.Memo3->horizontalScrollBar()->maximum() > 0);
+            QCOMPARE(w.Memo3->verticalScrollBar()->maximum(), 0);
+        }
+
+        QTest::keyClicks(w.Memo3, QStringLiteral("aZ"));
+        QVERIFY(w.Memo3->toPlainText() == line + QLatin1Char('a'));
+        QTest::keyClick(w.Memo3, Qt::Key_Backspace);
+        QVERIFY(w.Memo3->toPlainText() == line);
+        QTest::keyClick(w.Memo3, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(w.Memo3, Qt::Key_Backspace);
+        QVERIFY(w.Memo3->toPlainText().isEmpty());
+        QTest::keyClick(w.Memo3, Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(w.Memo3->toPlainText() == line);
+    }
+
     void closeBoxOnlyMinimises()
     {
         TDocumentArea area;
