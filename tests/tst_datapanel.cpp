@@ -10,6 +10,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -91,8 +93,9 @@ private slots:
         // make it hold up to twice that.
         const QByteArray piece(65536, 'a');
         for (const bool hex : {false, true}) {
-            for (const QString &line : {ReceiveLogLine(t, piece, hex), SendLogLine(t, piece, hex, QStringLiteral("1")),
-                     TimedSendLogLine(t, piece, hex, QStringLiteral("1"))})
+            for (const QString &line :
+                {ReceiveLogLine(t, piece, hex), SendLogLine(t, piece, hex, QStringLiteral("1")),
+                    TimedSendLogLine(t, piece, hex, QStringLiteral("1"))})
                 QCOMPARE(line.capacity(), line.size());
         }
     }
@@ -290,7 +293,8 @@ private slots:
         const QColor highlight = view.palette().color(QPalette::Highlight);
         const QImage shot = surface->grab().toImage();
         const QPoint inside = logPoint(view, 1, QStringLiteral("g"));
-        QCOMPARE(shot.pixelColor(inside.x(), view.viewport()->height() - 4 - 2 * view.fontMetrics().lineSpacing() + 1)
+        QCOMPARE(shot.pixelColor(
+                         inside.x(), view.viewport()->height() - 4 - 2 * view.fontMetrics().lineSpacing() + 1)
                      .rgb(),
             highlight.rgb());
 
@@ -325,6 +329,86 @@ private slots:
         QVERIFY(!view.hasSelection());
     }
 
+    // A multi-megabyte entry (a large hex send) is wrapped once for the
+    // view's width: painting it again and selecting in it with the mouse cost
+    // what is on screen, not the whole entry each time.
+    void longEntryIsNotWrappedAgainAtEveryPaint()
+    {
+        TLogText view;
+        view.resize(400, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QString entry;
+        entry.reserve(10'000'000);
+        while (entry.size() < 10'000'000 - 3)
+            entry += QStringLiteral("3F ");
+        entry += QStringLiteral("end");
+
+        QElapsedTimer clock;
+        clock.start();
+        view.appendEntries({QStringLiteral("before"), entry});
+        view.viewport()->repaint();
+        const qint64 firstMs = clock.restart();
+
+        QWidget *surface = view.viewport();
+        const int rows = 20;
+        const int lineHeight = view.fontMetrics().lineSpacing();
+        QTest::mousePress(surface, Qt::LeftButton, {}, QPoint(2, 6));
+        for (int i = 1; i <= rows; ++i) {
+            QTest::mouseMove(surface, QPoint(200, 6 + i * lineHeight / 2));
+            surface->repaint();
+        }
+        const QPoint corner(surface->width() - 1, surface->height() - 1);
+        QTest::mouseMove(surface, corner);
+        QTest::mouseRelease(surface, Qt::LeftButton, {}, corner);
+        const qint64 againMs = clock.elapsed();
+        qInfo("10 M character entry: first paint %lld ms, %d selecting moves with paints %lld ms", firstMs,
+            rows, againMs);
+
+        // The view follows the entry's tail; the selection runs to its end.
+        const QString selected = view.selectedText();
+        QVERIFY(selected.size() > 100);
+        QVERIFY2(
+            entry.endsWith(selected), qPrintable(selected.left(40) + QLatin1Char('|') + selected.right(40)));
+        QVERIFY2(againMs < 5 * std::max<qint64>(firstMs, 20),
+            qPrintable(QStringLiteral("%1 paints took %2 ms after a first one of %3 ms")
+                           .arg(rows)
+                           .arg(againMs)
+                           .arg(firstMs)));
+    }
+
+    // A peer that disconnects while the log's context menu is open destroys
+    // the window under the menu; nothing of the menu may outlive it or be
+    // destroyed twice.
+    void logMenuGoesWithItsWindow()
+    {
+        auto *w = new TFrmData;
+        w->resize(505, 503);
+        w->show();
+        w->AppendLog(QStringLiteral("line"));
+        w->FlushLog();
+        const QPointer<TFrmData> window(w);
+        QPointer<QMenu> menu;
+        QStringList actions;
+        // Runs inside the menu's own event loop if it has one.
+        QTimer::singleShot(100, w, [&] {
+            menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (menu) {
+                for (const QAction *action : menu->actions())
+                    actions << action->text();
+            }
+            window->Destroy();
+        });
+        QWidget *surface = w->Memo2->viewport();
+        QContextMenuEvent event(
+            QContextMenuEvent::Mouse, QPoint(20, 20), surface->mapToGlobal(QPoint(20, 20)));
+        QApplication::sendEvent(surface, &event);
+        QTRY_VERIFY(!window);
+        QCOMPARE(actions, QStringList({"复制", "复制全部", "全选", "清空"}));
+        QVERIFY(!menu);
+        QCOMPARE(QApplication::activePopupWidget(), nullptr);
+    }
+
     void hexSwitchChangesOnlyTheCaption()
     {
         TFrmData w;
@@ -356,6 +440,53 @@ private slots:
         // Pasted text is not filtered.
         w.Memo3->insertPlainText(QStringLiteral(" zz"));
         QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("1a zz"));
+    }
+
+    // Hex input is one line however long: the send box takes a pasted line
+    // of megabytes without wrapping it, in time that does not grow with the
+    // square of its length, and stays editable.
+    void sendBoxTakesALongLineWithoutWrapping()
+    {
+        TFrmData w;
+        w.resize(505, 503);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.CheckBox2->click();
+        QVERIFY(w.HexMode());
+        QClipboard *clipboard = QApplication::clipboard();
+        QString line;
+        for (const qsizetype size : {qsizetype(400'000), qsizetype(10'000'000)}) {
+            line.clear();
+            line.reserve(size);
+            while (line.size() < size)
+                line += QStringLiteral("0123456789ABCDEF");
+            line.truncate(size);
+            w.Memo3->clear();
+            clipboard->setText(line);
+            w.Memo3->setFocus();
+            QElapsedTimer clock;
+            clock.start();
+            QTest::keyClick(w.Memo3, Qt::Key_V, Qt::ControlModifier);
+            QApplication::processEvents();
+            w.Memo3->viewport()->repaint();
+            const qint64 ms = clock.elapsed();
+            qInfo("pasting %lld characters on one line and showing them: %lld ms", qint64(size), ms);
+            QVERIFY2(ms < 5000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
+            QVERIFY(w.Memo3->toPlainText() == line);
+            // One line that runs on past the right edge, not rows of it.
+            QVERIFY(w.Memo3->horizontalScrollBar()->maximum() > 0);
+            QCOMPARE(w.Memo3->verticalScrollBar()->maximum(), 0);
+        }
+
+        QTest::keyClicks(w.Memo3, QStringLiteral("aZ"));
+        QVERIFY(w.Memo3->toPlainText() == line + QLatin1Char('a'));
+        QTest::keyClick(w.Memo3, Qt::Key_Backspace);
+        QVERIFY(w.Memo3->toPlainText() == line);
+        QTest::keyClick(w.Memo3, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(w.Memo3, Qt::Key_Backspace);
+        QVERIFY(w.Memo3->toPlainText().isEmpty());
+        QTest::keyClick(w.Memo3, Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(w.Memo3->toPlainText() == line);
     }
 
     void closeBoxOnlyMinimises()

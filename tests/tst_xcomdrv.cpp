@@ -307,6 +307,8 @@ private slots:
         QCOMPARE(deviceError([&] { comm.ReadString(text); }), kNotOpened);
         QCOMPARE(deviceError([&] { (void)comm.QueuedInput(); }), kNotOpened);
         QCOMPARE(deviceError([&] { (void)comm.QueuedOutput(); }), kNotOpened);
+        QCOMPARE(deviceError([&] { comm.QueueWrite("ab"); }), kNotOpened);
+        QCOMPARE(deviceError([&] { (void)comm.QueuedForWriting(); }), kNotOpened);
     }
 
     void openCloseAndOpenAgain()
@@ -810,6 +812,78 @@ private slots:
         const int n = comm.WriteData(bytes.constData(), int(bytes.size()), 100);
         QVERIFY(n > 0 && n < bytes.size());
         QCOMPARE(pty->receive(n), bytes.left(n));
+    }
+
+    // Queued writes never wait: a line nobody reads fills the terminal and
+    // then the bounded queue, the rest is refused, and once the far end reads
+    // every queued byte arrives once and in order.
+    void queuedWritesKeepOrderAndRefuseWhatDoesNotFit()
+    {
+        TXComm comm;
+        configureAsBridge(comm);
+        QVERIFY(comm.Open());
+        QByteArray queued;
+        qsizetype refused = 0;
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 200 && refused == 0; ++i) {
+            QByteArray piece(2000, '\0');
+            for (qsizetype k = 0; k < piece.size(); ++k)
+                piece[k] = char((i * 7 + k) % 253);
+            QElapsedTimer call;
+            call.start();
+            const qsizetype taken = comm.QueueWrite(piece);
+            QVERIFY(call.elapsed() < 50);
+            queued += piece.left(taken);
+            refused = piece.size() - taken;
+            QTest::qWait(1); // the writer fills the terminal meanwhile
+        }
+        QVERIFY2(refused > 0, "the queue never filled");
+        QCOMPARE(comm.QueuedForWriting(), TCustomComm::WriteQueueCapacity);
+        QCOMPARE(comm.QueueWrite("more"), 0);
+        QCOMPARE(pty->receive(int(queued.size()), 10000), queued);
+        QTRY_COMPARE(comm.QueuedForWriting(), 0);
+        QCOMPARE(comm.QueueWrite("after"), 5);
+        QCOMPARE(pty->receive(5), QByteArray("after"));
+    }
+
+    void fullWriteQueueEndsPromptly()
+    {
+        for (const bool destroy : {false, true}) {
+            auto comm = std::make_unique<TXComm>();
+            configureAsBridge(*comm);
+            QVERIFY(comm->Open());
+            const QByteArray piece(8192, 'f');
+            for (int i = 0; i < 100 && comm->QueueWrite(piece) == piece.size(); ++i)
+                QTest::qWait(1);
+            QCOMPARE(comm->QueuedForWriting(), TCustomComm::WriteQueueCapacity);
+            QElapsedTimer clock;
+            clock.start();
+            if (destroy)
+                comm.reset();
+            else
+                comm->Close();
+            QVERIFY(clock.elapsed() < 500);
+            (void)pty->receive(1 << 20, 200);
+        }
+    }
+
+    // A line whose far end hung up takes nothing ever again: its queue is
+    // emptied rather than held full, and the writer does not spin.
+    void hungUpLineEmptiesTheWriteQueue()
+    {
+        TXComm comm;
+        comm.SetDeviceName(kPtyName);
+        QVERIFY(comm.Open());
+        ::close(pty->slave);
+        pty->slave = -1;
+        pty->closeMaster();
+        const double before = cpuSeconds();
+        QVERIFY(comm.QueueWrite(QByteArray(1000, 'h')) > 0);
+        QTRY_COMPARE(comm.QueuedForWriting(), 0);
+        QTest::qWait(300);
+        QVERIFY2(cpuSeconds() - before < 0.2, "writer thread spins on a hung-up line");
+        comm.Close();
     }
 
     void eachWritePieceReportsOutputEmptyAndSend()

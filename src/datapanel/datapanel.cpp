@@ -89,7 +89,7 @@ void TSendBox::keyPressEvent(QKeyEvent *event)
         event->accept();
         return;
     }
-    QPlainTextEdit::keyPressEvent(event);
+    TPlainTextBox::keyPressEvent(event);
 }
 
 TFrmData::TFrmData(TDocumentArea *area)

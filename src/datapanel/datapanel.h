@@ -6,8 +6,8 @@
 // only.
 
 #include "datapanel/logtext.h"
+#include "datapanel/plaintextbox.h"
 
-#include <QPlainTextEdit>
 #include <QWidget>
 
 #include <vector>
@@ -32,12 +32,14 @@ class TXComm;
 constexpr unsigned GroupReadMessage = 0x401;
 
 // The send box: in hex mode it swallows every typed character but
-// hexadecimal digits and backspace.
-class TSendBox : public QPlainTextEdit {
+// hexadecimal digits and backspace. A box whose cost stays linear in its
+// text, because hex input is one line however long: a wrapping editor took
+// seconds for a 400,000-character line and minutes for a 10 MB paste.
+class TSendBox : public TPlainTextBox {
     Q_OBJECT
 
 public:
-    using QPlainTextEdit::QPlainTextEdit;
+    using TPlainTextBox::TPlainTextBox;
     std::function<bool(QChar)> keyFilter; // false swallows the character
 
 protected:
@@ -181,6 +183,9 @@ private:
     bool timerOn_ = false;
     int timerInterval_ = 1000;
     quint64 stopGeneration_ = 0;
+    // True from a datagram that did not fit whole into the serial port's write
+    // queue until the next one that does: one log line per such episode.
+    bool serialQueueOverflowing_ = false;
 
     QLabel *countersPanel_ = nullptr;
     TLogView *log_ = nullptr;

@@ -15,7 +15,12 @@
 
 namespace {
 constexpr int Margin = 4;
-}
+// Entries shorter than this wrap in a few microseconds; only longer ones are
+// worth keeping wrapped.
+constexpr qsizetype MinCachedWrapChars = 4096;
+// Long entries kept wrapped: more than a screen can show at once.
+constexpr size_t MaxCachedWraps = 16;
+} // namespace
 
 TLogText::TLogText(QWidget *parent)
     : QAbstractScrollArea(parent)
@@ -52,6 +57,7 @@ void TLogText::appendEntries(const QStringList &entries)
         entries_.pop_front();
         ++dropped_;
     }
+    forgetDroppedWraps();
     clampSelection();
     updateScrollRange();
     viewport()->update();
@@ -62,6 +68,7 @@ void TLogText::clear()
     dropped_ += qint64(entries_.size());
     clampSelection();
     entries_.clear();
+    forgetDroppedWraps();
     chars_ = 0;
     followTail_ = true;
     updateScrollRange();
@@ -157,6 +164,29 @@ std::vector<TLogText::Row> TLogText::wrap(const QString &text, int width) const
     return rows;
 }
 
+TLogText::Rows TLogText::rowsOf(size_t index, int width) const
+{
+    const QString &text = entries_[index];
+    if (text.size() < MinCachedWrapChars)
+        return std::make_shared<const std::vector<Row>>(wrap(text, width));
+    const qint64 entry = dropped_ + qint64(index);
+    auto hit = std::find_if(wrapped_.begin(), wrapped_.end(),
+        [&](const WrappedEntry &known) { return known.entry == entry && known.width == width; });
+    if (hit != wrapped_.end()) {
+        std::rotate(hit, hit + 1, wrapped_.end());
+        return wrapped_.back().rows;
+    }
+    if (wrapped_.size() >= MaxCachedWraps)
+        wrapped_.erase(wrapped_.begin());
+    wrapped_.push_back({entry, width, std::make_shared<const std::vector<Row>>(wrap(text, width))});
+    return wrapped_.back().rows;
+}
+
+void TLogText::forgetDroppedWraps()
+{
+    std::erase_if(wrapped_, [this](const WrappedEntry &known) { return known.entry < dropped_; });
+}
+
 std::vector<TLogText::ScreenRow> TLogText::screenRows() const
 {
     std::vector<ScreenRow> rows;
@@ -169,8 +199,8 @@ std::vector<TLogText::ScreenRow> TLogText::screenRows() const
         // Bottom up from the newest entry: only the rows on screen are made.
         int bottom = height - Margin;
         for (size_t i = entries_.size(); i-- > 0 && bottom > 0;) {
-            const std::vector<Row> wrapped = wrap(entries_[i], width);
-            for (auto row = wrapped.rbegin(); row != wrapped.rend() && bottom > 0; ++row) {
+            const Rows wrapped = rowsOf(i, width);
+            for (auto row = wrapped->rbegin(); row != wrapped->rend() && bottom > 0; ++row) {
                 bottom -= lineHeight;
                 rows.push_back({i, *row, bottom});
             }
@@ -180,7 +210,8 @@ std::vector<TLogText::ScreenRow> TLogText::screenRows() const
     }
     int top = Margin;
     for (size_t i = size_t(verticalScrollBar()->value()); i < entries_.size() && top < height; ++i) {
-        for (const Row &row : wrap(entries_[i], width)) {
+        const Rows wrapped = rowsOf(i, width);
+        for (const Row &row : *wrapped) {
             if (top >= height)
                 break;
             rows.push_back({i, row, top});
@@ -372,6 +403,7 @@ void TLogText::resizeEvent(QResizeEvent *event)
 void TLogText::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::FontChange) {
+        wrapped_.clear();
         advances_.clear();
         std::fill(std::begin(asciiAdvance_), std::end(asciiAdvance_), -1);
     }
@@ -403,10 +435,15 @@ void TLogText::keyPressEvent(QKeyEvent *event)
 
 void TLogText::contextMenuEvent(QContextMenuEvent *event)
 {
-    QMenu menu(this);
-    menu.addAction(QStringLiteral("复制"), this, &TLogText::copySelection)->setEnabled(hasSelection());
-    menu.addAction(QStringLiteral("复制全部"), this, &TLogText::copyAll);
-    menu.addAction(QStringLiteral("全选"), this, &TLogText::selectAll);
-    menu.addAction(QStringLiteral("清空"), this, &TLogText::clear);
-    menu.exec(event->globalPos());
+    // No nested event loop: the window holding the view can be destroyed
+    // while the menu is open (a peer disconnects), and the menu, a child of
+    // the view, then goes with it instead of being destroyed a second time
+    // by a caller's stack frame.
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("复制"), this, &TLogText::copySelection)->setEnabled(hasSelection());
+    menu->addAction(QStringLiteral("复制全部"), this, &TLogText::copyAll);
+    menu->addAction(QStringLiteral("全选"), this, &TLogText::selectAll);
+    menu->addAction(QStringLiteral("清空"), this, &TLogText::clear);
+    menu->popup(event->globalPos());
 }

@@ -3,8 +3,10 @@
 // and a size cap and paints only what is on screen. A general text editor lays
 // out and shapes every character it is given, which holds a busy window to a
 // few megabytes a second; here appending costs a copy, and wrapping is worked
-// out for the entries in view only, with cached character widths. Long rows
-// wrap at the view's width wherever they reach it.
+// out for the entries in view only, with cached character widths; a long
+// entry's rows are kept, so a multi-megabyte entry is wrapped once per width
+// rather than at every paint. Long rows wrap at the view's width wherever
+// they reach it.
 //
 // The scroll bar counts entries. At its end the view follows the newest
 // entry; scrolled back, it stays where the user put it. Text is selected with
@@ -18,6 +20,7 @@
 #include <QHash>
 
 #include <deque>
+#include <memory>
 #include <vector>
 
 class TLogText : public QAbstractScrollArea {
@@ -71,8 +74,20 @@ private:
         int top;
     };
 
+    using Rows = std::shared_ptr<const std::vector<Row>>;
+    // A long entry's rows, kept so that painting, scrolling and selecting do
+    // not wrap a multi-megabyte entry again each time.
+    struct WrappedEntry {
+        qint64 entry;
+        int width;
+        Rows rows;
+    };
+
     // Where the rows of one entry start and end at the given width.
     [[nodiscard]] std::vector<Row> wrap(const QString &text, int width) const;
+    // The rows of entries_[index]: long entries from the cache.
+    [[nodiscard]] Rows rowsOf(size_t index, int width) const;
+    void forgetDroppedWraps();
     [[nodiscard]] int advance(QChar c) const;
     void updateScrollRange();
     void copyAll() const;
@@ -93,6 +108,7 @@ private:
     TextPos anchor_;
     TextPos cursor_;
     bool selecting_ = false;
+    mutable std::vector<WrappedEntry> wrapped_; // most recently used last
     mutable QHash<char16_t, int> advances_;
     mutable int asciiAdvance_[128];
 };

@@ -422,6 +422,16 @@ void TFrmData::XComm1Data()
 
 void TFrmData::ForwardToSerial(const QByteArray &data)
 {
-    if (XComm1->IsOpen())
-        (void)XComm1->WriteString(data);
+    if (!XComm1->IsOpen())
+        return;
+    // A device that does not drain must not hold up the window: the bytes go
+    // through the port's bounded write queue, and what does not fit is lost.
+    const qsizetype dropped = data.size() - XComm1->QueueWrite(data);
+    if (dropped == 0) {
+        serialQueueOverflowing_ = false;
+        return;
+    }
+    if (!serialQueueOverflowing_)
+        AppendLog(TimeText() + QStringLiteral(" 串口发送缓冲区已满，已丢弃 %1 字节").arg(dropped));
+    serialQueueOverflowing_ = true;
 }

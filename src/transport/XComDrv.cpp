@@ -1,6 +1,7 @@
 #include "transport/XComDrv.h"
 
 #include "transport/XComDrvThread.h"
+#include "transport/XComDrvWriter.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -24,6 +25,7 @@ enum DeviceErrorCodes {
     kBuffers = 6,
     kTimeouts = 7,
     kReadFailed = 10,
+    kWriterFailed = 11,
 };
 
 constexpr int kSendLockBit = 0x1;
@@ -379,6 +381,7 @@ void TCustomComm::CloseDevice()
     closing_ = true;
     thread_->Stop();
     thread_.reset();
+    writer_.reset();
     comm_device::CloseDevice(fd_, saved_, options_ & coLeaveDTROpen);
     fd_ = -1;
     closing_ = false;
@@ -522,6 +525,24 @@ int TCustomComm::WriteData(const char *data, int count, int limitMs)
             std::this_thread::sleep_for(std::chrono::milliseconds(kIdleWaitMs));
     }
     return total;
+}
+
+qsizetype TCustomComm::QueueWrite(const QByteArray &data)
+{
+    CheckOpen();
+    if (!writer_) {
+        auto writer = std::make_unique<TCommWriteThread>(fd_, WriteQueueCapacity);
+        if (!writer->Start())
+            fail("Unable to start the serial writer.", kWriterFailed);
+        writer_ = std::move(writer);
+    }
+    return writer_->Enqueue(data);
+}
+
+qsizetype TCustomComm::QueuedForWriting()
+{
+    CheckOpen();
+    return writer_ ? writer_->Queued() : 0;
 }
 
 // --- reading -----------------------------------------------------------------

@@ -1,8 +1,9 @@
 #pragma once
 // Serial port component: one serial device opened as a non-blocking terminal,
 // its line settings, queue sizes and time-outs, a monitoring thread that
-// reports arriving data as device events, and writing and reading with time
-// limits.
+// reports arriving data as device events, writing and reading with time
+// limits, and queued writing through a writer thread for callers that must
+// not wait.
 //
 // Device names: "COMn" in any letter case names /dev/ttyS(n-1); any other name
 // is a device path. Tests redirect names with SetDevicePathResolver.
@@ -102,10 +103,11 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(TDeviceEvents)
 [[nodiscard]] std::uint32_t BaudRateValue(TBaudRate rate);
 
 class TCommEventThread;
+class TCommWriteThread;
 
-// Ownership: owns its sub-objects, the device fd while open and the monitoring
-// thread. Lives on the thread that created it (the UI thread): every property,
-// operation and event is used there. OnData and OnCommEvent run there too when
+// Ownership: owns its sub-objects, the device fd while open, the monitoring
+// thread and the writer thread. Lives on the thread that created it (the UI
+// thread): every property, operation and event is used there. OnData and OnCommEvent run there too when
 // Synchronize is true (the default); with Synchronize false they run on the
 // monitoring thread. Never delete it from inside one of its handlers: use
 // deleteLater().
@@ -156,8 +158,21 @@ public:
     [[nodiscard]] virtual int LockState() const;
     [[nodiscard]] bool IsOpen() const { return fd_ >= 0; }
 
+    // Synchronous writing: waits on the calling thread, up to the time-outs,
+    // while the device does not take the bytes, and raises OnSend and
+    // deOutEmpty for each piece.
     bool WriteString(const QByteArray &data);
     int WriteData(const char *data, int count, int limitMs);
+    // Queued writing, for a caller that must not wait: the bytes join a queue
+    // of WriteQueueCapacity bytes that a writer thread hands to the device in
+    // order, however long the device takes. Returns how many were queued; the
+    // rest did not fit and is dropped. Raises no events (nobody waits for the
+    // pieces). Mixing it with WriteData while bytes are queued interleaves
+    // the two.
+    static constexpr qsizetype WriteQueueCapacity = 64 * 1024;
+    qsizetype QueueWrite(const QByteArray &data);
+    // Bytes queued by QueueWrite that the device has not taken yet.
+    [[nodiscard]] qsizetype QueuedForWriting();
     bool ReadString(QByteArray &data);
     int ReadData(char *buffer, int count, int limitMs);
     [[nodiscard]] int QueuedInput();
@@ -211,6 +226,7 @@ private:
     TCommTimeoutsEx timeouts_{*this};
     TXOnXOffSettings xonXoffSettings_;
     std::unique_ptr<TCommEventThread> thread_;
+    std::unique_ptr<TCommWriteThread> writer_; // made by the first QueueWrite
     int lockFlags_ = 0;
     std::atomic<bool> closing_{false};
     std::atomic<bool> destroying_{false};
