@@ -212,6 +212,9 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // Each scenario ends its event loop with QCoreApplication::exit(), not
+    // quit(): quitting closes the main window, and closing it stops every
+    // server and removes its peers before they are counted.
     if (argc < 2) {
         std::fprintf(
             stderr, "usage: benchapp tcp-recv|udp-recv|tcp-accept|timer-send|idle [--key value]...\n");
@@ -292,7 +295,7 @@ int main(int argc, char **argv)
                            .arg(statusKb("VmRSS:"))
                            .arg(probe.Summary("probe"))
                            .arg(rssLog->isEmpty() ? QStringLiteral("-") : *rssLog));
-                app.quit();
+                QCoreApplication::exit(0);
             });
         app.exec();
         delete rssLog;
@@ -331,7 +334,7 @@ int main(int argc, char **argv)
                            .arg(got)
                            .arg(got > 0 ? blocks : 0)
                            .arg(probe.Summary("probe")));
-                app.quit();
+                QCoreApplication::exit(0);
             });
         app.exec();
     } else if (scenario == "tcp-accept") {
@@ -351,7 +354,7 @@ int main(int argc, char **argv)
             [&](bool) {
                 end = nowNs();
                 probe.Stop();
-                app.quit();
+                QCoreApplication::exit(0);
             });
         app.exec();
         const QString acceptProbe = probe.Summary("probe");
@@ -399,7 +402,7 @@ int main(int argc, char **argv)
                 result(QStringLiteral("sent=%1 load_received=%2")
                            .arg(w.SendBytes)
                            .arg(loaded ? loaded->DataForm->RecvBytes : 0));
-                app.quit();
+                QCoreApplication::exit(0);
             });
         app.exec();
     } else if (scenario == "idle") {
@@ -408,7 +411,7 @@ int main(int argc, char **argv)
         QTimer::singleShot(int(opt.num("ms", 3000)), &app, [&] {
             probe.Stop();
             result(probe.Summary("probe"));
-            app.quit();
+            QCoreApplication::exit(0);
         });
         app.exec();
     } else {
