@@ -1,0 +1,290 @@
+// A user and peers at once, at random: a timer fires random user actions
+// (create, delete, stop, start, select, minimise, link, send with repeats,
+// timed sending, open the repeat-count list) while peers connect, send,
+// send urgent bytes, close and reset. Sends run nested event loops, so the
+// timer's actions also land inside them. The run is seeded and bounded in
+// steps and time; it checks that nothing crashes (run it under the
+// sanitizers too), nothing unexpected is reported, and the tree and the
+// endpoint list agree at the end.
+#include "datapanel/countbox.h"
+#include "support/endpoint_harness.h"
+#include "support/scktcomp_peers.h"
+#include "transport/XComDrv.h"
+#include "ui/documentarea.h"
+
+#include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QMenu>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+#include <algorithm>
+#include <vector>
+
+using namespace endpoint_test;
+using namespace scktcomp_test;
+
+namespace {
+
+int scaled(int count)
+{
+    bool ok = false;
+    const double scale = qEnvironmentVariable("PW_ENDURANCE_SCALE").toDouble(&ok);
+    return std::max(1, int(count * (ok && scale > 0 ? scale : 1.0)));
+}
+
+class Monkey {
+public:
+    Monkey(Harness &h, quint32 seed)
+        : h_(h)
+        , random_(seed)
+    {
+    }
+
+    int steps = 0;
+    int nested = 0; // sends running further up the stack
+
+    void step()
+    {
+        ++steps;
+        switch (random_.bounded(20)) {
+        case 0:
+            createServer();
+            break;
+        case 1:
+            createClient();
+            break;
+        case 2:
+        case 3:
+            connectPeer();
+            break;
+        case 4:
+            peerTalks();
+            break;
+        case 5:
+            dropPeer();
+            break;
+        case 6:
+            selectSomething();
+            break;
+        case 7:
+            if (random_.bounded(4) == 0)
+                h_.form->Button2Click(); // delete
+            break;
+        case 8:
+            h_.form->Button6Click(); // stop
+            break;
+        case 9:
+            if (TFrmData *w = someWindow())
+                w->Button5Click(); // start or connect
+            break;
+        case 10:
+            h_.form->Documents->CloseButton->click();
+            break;
+        case 11:
+        case 12:
+            send();
+            break;
+        case 13:
+            timedSending();
+            break;
+        case 14:
+            if (TFrmData *w = someWindow())
+                w->suiButton2->click();
+            break;
+        case 15:
+            link();
+            break;
+        case 16:
+            openAndCloseList();
+            break;
+        case 17:
+            if (TFrmData *w = someWindow())
+                w->CheckBox2->click();
+            break;
+        default:
+            break;
+        }
+    }
+
+    void dropAllPeers() { peers_.clear(); }
+
+private:
+    TMySocket *someEndpoint()
+    {
+        const int n = h_.form->EndpointList().Count();
+        return n == 0 ? nullptr : h_.form->EndpointList().Items(int(random_.bounded(n)));
+    }
+    TFrmData *someWindow()
+    {
+        TMySocket *e = someEndpoint();
+        return e ? e->DataForm.data() : nullptr;
+    }
+    QList<TMySocket *> servers() const { return h_.endpoints(Kinds::TcpServer); }
+
+    void createServer()
+    {
+        if (servers().size() >= 3)
+            return;
+        h_.tcpServer(unusedPort());
+    }
+    void createClient()
+    {
+        const QList<TMySocket *> s = servers();
+        if (s.isEmpty() || h_.endpoints(Kinds::TcpClient).size() >= 3)
+            return;
+        h_.tcpClient(s[int(random_.bounded(s.size()))]->LocalPort);
+    }
+    void connectPeer()
+    {
+        const QList<TMySocket *> s = servers();
+        if (s.isEmpty() || peers_.size() >= 30)
+            return;
+        peers_.push_back(connectTo(s[int(random_.bounded(s.size()))]->LocalPort, true));
+    }
+    void peerTalks()
+    {
+        if (peers_.empty())
+            return;
+        Fd &peer = peers_[random_.bounded(quint32(peers_.size()))];
+        if (random_.bounded(3) == 0)
+            (void)::send(peer.get(), "!", 1, MSG_OOB | MSG_DONTWAIT | MSG_NOSIGNAL);
+        const QByteArray data(int(random_.bounded(1, 3000)), 'p');
+        (void)::send(peer.get(), data.constData(), size_t(data.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+        // Drain what the program sent, so most peers keep reading.
+        char buffer[65536];
+        while (::recv(peer.get(), buffer, sizeof buffer, MSG_DONTWAIT) > 0) { }
+    }
+    void dropPeer()
+    {
+        if (peers_.empty())
+            return;
+        const auto at = peers_.begin() + random_.bounded(quint32(peers_.size()));
+        if (random_.bounded(2) == 0)
+            resetAndClose(*at);
+        peers_.erase(at);
+    }
+    void selectSomething()
+    {
+        if (TMySocket *e = someEndpoint())
+            h_.form->TreeView1->setCurrentItem(e->Node);
+        else
+            h_.form->TreeView1->setCurrentItem(h_.form->KindNode(Kinds::TcpServer));
+    }
+    void send()
+    {
+        TFrmData *w = someWindow();
+        if (!w || nested >= 3)
+            return;
+        w->Memo3->setPlainText(QString(int(random_.bounded(1, 200)), QLatin1Char('s')));
+        w->ComboBox2->setEditText(QString::number(random_.bounded(1, 6)));
+        w->Edit1->setText(QString::number(random_.bounded(0, 15)));
+        ++nested;
+        w->Button11->click();
+        --nested;
+    }
+    void timedSending()
+    {
+        TFrmData *w = someWindow();
+        if (!w)
+            return;
+        w->Memo3->setPlainText(QStringLiteral("t"));
+        w->Edit1->setText(QString::number(random_.bounded(5, 30)));
+        w->suiButton1->click();
+    }
+    void link()
+    {
+        TMySocket *a = someEndpoint();
+        TMySocket *b = someEndpoint();
+        if (a && b && h_.form->TreeView1DragOver(a->Node, b->Node))
+            h_.form->TreeView1DragDrop(a->Node, b->Node);
+    }
+    void openAndCloseList()
+    {
+        TFrmData *w = someWindow();
+        if (!w)
+            return;
+        w->ComboBox2->showPopup();
+        if (random_.bounded(2) == 0)
+            if (QWidget *popup = QApplication::activePopupWidget())
+                popup->close();
+    }
+
+    Harness &h_;
+    QRandomGenerator random_;
+    std::vector<Fd> peers_;
+};
+
+} // namespace
+
+class TstMonkey : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        TCustomComm::SetDevicePathResolver(
+            [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
+    }
+
+    void userAndPeersAtRandom_data()
+    {
+        QTest::addColumn<quint32>("seed");
+        for (quint32 seed : {1u, 2u, 3u})
+            QTest::addRow("seed %u", seed) << seed;
+    }
+
+    void userAndPeersAtRandom()
+    {
+        QFETCH(quint32, seed);
+        const int fdsBefore = openDescriptorCount();
+        {
+            Harness h;
+            Monkey monkey(h, seed);
+            const int steps = scaled(3000);
+            QTimer timer;
+            timer.setInterval(1);
+            QObject::connect(&timer, &QTimer::timeout, [&] {
+                if (monkey.steps < steps)
+                    Guarded([&] { monkey.step(); });
+            });
+            timer.start();
+            QDeadlineTimer deadline(90000);
+            while (monkey.steps < steps && !deadline.hasExpired()) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            }
+            timer.stop();
+            qInfo("seed %u: %d steps, %d endpoints, %lld messages, %lld errors", seed, monkey.steps,
+                h.form->EndpointList().Count(), qsizetype(h.recorder.messages.size()),
+                qsizetype(h.recorder.exceptions.size()));
+
+            // Only what a user may legitimately be told: a port in use, a
+            // failed connect, a client opened twice.
+            for (const QString &e : std::as_const(h.recorder.exceptions))
+                QVERIFY2(e.contains(QStringLiteral("Socket already open"))
+                        || e.contains(QStringLiteral("connect"))
+                        || e.contains(QStringLiteral("Asynchronous socket error")),
+                    qPrintable(e));
+
+            // The tree and the list agree.
+            for (int i = 0; i < h.form->EndpointList().Count(); ++i) {
+                TMySocket *e = h.form->EndpointList().Items(i);
+                QVERIFY(e->Node);
+                QCOMPARE(EndpointOf(e->Node), e);
+                QVERIFY(e->DataForm);
+                QCOMPARE(e->DataForm->Endpoint, e);
+            }
+            monkey.dropAllPeers();
+            h.form->close();
+            for (TMySocket *server : h.endpoints(Kinds::TcpServer))
+                QCOMPARE(server->Node->childCount(), 0);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(openDescriptorCount(), fdsBefore, 10000);
+    }
+};
+
+QTEST_MAIN(TstMonkey)
+#include "tst_monkey.moc"
