@@ -10,8 +10,8 @@
 #include "app/endpointtree.h"
 #include "app/mysocket.h"
 #include "datapanel/datapanel.h"
-#include "transport/XComDrv.h"
-#include "transport/sysutils.h"
+#include "net/serial/serialport.h"
+#include "core/errors.h"
 #include "ui/messages.h"
 
 #include <QApplication>
@@ -226,7 +226,7 @@ int main(int argc, char **argv)
     MessageRecorder recorder; // no box ever waits for a click
     SetExceptionReporter([](const std::exception &e) { ShowException(e); });
     // The UDP Server's serial bridge leads nowhere: no real port is opened.
-    TCustomComm::SetDevicePathResolver(
+    SerialPort::SetDevicePathResolver(
         [](const QString &) { return QStringLiteral("/nonexistent/bench-serial"); });
 
     auto form = std::make_unique<TForm1>();

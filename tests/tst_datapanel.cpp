@@ -1,6 +1,6 @@
+#include "core/logtexts.h"
 #include "datapanel/countbox.h"
 #include "datapanel/datapanel.h"
-#include "datapanel/logformat.h"
 #include "datapanel/logtext.h"
 #include "datapanel/logview.h"
 #include "ui/documentarea.h"

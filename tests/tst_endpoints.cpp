@@ -3,10 +3,10 @@
 #include "app/netcardinfo.h"
 #include "app/tcpevents.h"
 #include "app/webreply.h"
+#include "net/serial/serialport.h"
+#include "net/tcp/tcpsocket.h"
 #include "support/endpoint_harness.h"
-#include "support/scktcomp_peers.h"
-#include "transport/ScktComp.h"
-#include "transport/XComDrv.h"
+#include "support/loopback.h"
 #include "ui/infopanel.h"
 #include "ui/stateimages.h"
 
@@ -18,7 +18,7 @@
 #include <QtTest>
 
 using namespace endpoint_test;
-using namespace scktcomp_test;
+using namespace loopback_test;
 
 namespace {
 
@@ -76,7 +76,7 @@ private slots:
     {
         // No UDP Server made here reaches a real serial port; tests of the
         // bridge map "com1" to a pseudo-terminal of their own.
-        TCustomComm::SetDevicePathResolver(
+        SerialPort::SetDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
     }
 
@@ -464,11 +464,11 @@ private slots:
     {
         Harness h;
         // "com1" leads nowhere here: the endpoint works without the bridge.
-        auto previous = TCustomComm::SetDevicePathResolver(
+        auto previous = SerialPort::SetDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/portwright-serial"); });
         const int port = unusedUdpPort();
         TMySocket *server = h.udpServer(port);
-        TCustomComm::SetDevicePathResolver(previous);
+        SerialPort::SetDevicePathResolver(previous);
         QVERIFY(server);
         QVERIFY(h.recorder.messages.isEmpty());
         QVERIFY(h.recorder.exceptions.isEmpty());
@@ -486,9 +486,9 @@ private slots:
         QTemporaryFile notATerminal;
         QVERIFY(notATerminal.open());
         const QString path = notATerminal.fileName();
-        auto previous = TCustomComm::SetDevicePathResolver([path](const QString &) { return path; });
+        auto previous = SerialPort::SetDevicePathResolver([path](const QString &) { return path; });
         TMySocket *server = h.udpServer(unusedUdpPort());
-        TCustomComm::SetDevicePathResolver(previous);
+        SerialPort::SetDevicePathResolver(previous);
         QVERIFY(server);
         QCOMPARE(h.recorder.exceptions.size(), 1);
         QVERIFY(h.listed(server));

@@ -3,10 +3,10 @@
 // PW_ENDURANCE_SCALE (default 1; the sanitizer build may set it lower); every
 // loop also has a deadline.
 #include "datapanel/countbox.h"
+#include "net/serial/serialport.h"
+#include "net/udp/udpsocket.h"
 #include "support/endpoint_harness.h"
-#include "support/scktcomp_peers.h"
-#include "transport/NMUDP.h"
-#include "transport/XComDrv.h"
+#include "support/loopback.h"
 #include "ui/stateimages.h"
 
 #include <QBuffer>
@@ -22,7 +22,7 @@
 #include <vector>
 
 using namespace endpoint_test;
-using namespace scktcomp_test;
+using namespace loopback_test;
 
 namespace {
 
@@ -91,7 +91,7 @@ private slots:
     void initTestCase()
     {
         // No endpoint ever reaches a real serial port.
-        TCustomComm::SetDevicePathResolver(
+        SerialPort::SetDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/endurance"); });
         fdsAtStart_ = openDescriptorCount();
     }
@@ -419,7 +419,7 @@ private slots:
     {
         const int fdsBefore = openDescriptorCount();
         {
-            auto udp = std::make_unique<TNMUDP>();
+            auto udp = std::make_unique<UdpSocket>();
             udp->SetLocalPort(0);
             const int port = localPort(udp->SocketHandle());
             QStringList seen;
@@ -431,7 +431,7 @@ private slots:
             };
             Fd sender(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
             const sockaddr_in to = loopback(port);
-            const int burst = 10 * TNMUDP::MaxDatagramsPerWakeup + 3;
+            const int burst = 10 * UdpSocket::MaxDatagramsPerWakeup + 3;
             for (int i = 0; i < burst; ++i) {
                 const QByteArray d = QByteArray::number(i);
                 ::sendto(sender.get(), d.constData(), size_t(d.size()), 0,

@@ -1,4 +1,4 @@
-#include "datapanel/hexcodec.h"
+#include "core/hexcodec.h"
 
 #include <QtTest>
 

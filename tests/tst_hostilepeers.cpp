@@ -1,12 +1,12 @@
 // Peers that misbehave, and sends that cannot finish: urgent bytes, peers
 // that never read, huge sends, pipes that point back at themselves, sends
 // that fail inside a repeat. Real peers on 127.0.0.1.
+#include "core/hexcodec.h"
+#include "core/logtexts.h"
 #include "datapanel/countbox.h"
-#include "datapanel/hexcodec.h"
-#include "datapanel/logformat.h"
+#include "net/serial/serialport.h"
 #include "support/endpoint_harness.h"
-#include "support/scktcomp_peers.h"
-#include "transport/XComDrv.h"
+#include "support/loopback.h"
 #include "ui/stateimages.h"
 
 #include <QElapsedTimer>
@@ -17,7 +17,7 @@
 #include <thread>
 
 using namespace endpoint_test;
-using namespace scktcomp_test;
+using namespace loopback_test;
 
 namespace {
 
@@ -121,7 +121,7 @@ class TstHostilePeers : public QObject {
 private slots:
     void initTestCase()
     {
-        TCustomComm::SetDevicePathResolver(
+        SerialPort::SetDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
     }
 

@@ -7,9 +7,9 @@
 // sanitizers too), nothing unexpected is reported, and the tree and the
 // endpoint list agree at the end.
 #include "datapanel/countbox.h"
+#include "net/serial/serialport.h"
 #include "support/endpoint_harness.h"
-#include "support/scktcomp_peers.h"
-#include "transport/XComDrv.h"
+#include "support/loopback.h"
 #include "ui/documentarea.h"
 
 #include <QCheckBox>
@@ -24,7 +24,7 @@
 #include <vector>
 
 using namespace endpoint_test;
-using namespace scktcomp_test;
+using namespace loopback_test;
 
 namespace {
 
@@ -225,7 +225,7 @@ class TstMonkey : public QObject {
 private slots:
     void initTestCase()
     {
-        TCustomComm::SetDevicePathResolver(
+        SerialPort::SetDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
     }
 

@@ -2,9 +2,9 @@
 // or a creation dialog open, the application quitting, while peers arrive and
 // leave. Real peers on 127.0.0.1; run under the sanitizers too.
 #include "datapanel/countbox.h"
+#include "net/serial/serialport.h"
 #include "support/endpoint_harness.h"
-#include "support/scktcomp_peers.h"
-#include "transport/XComDrv.h"
+#include "support/loopback.h"
 #include "ui/documentarea.h"
 
 #include <QElapsedTimer>
@@ -14,7 +14,7 @@
 #include <QtTest>
 
 using namespace endpoint_test;
-using namespace scktcomp_test;
+using namespace loopback_test;
 
 namespace {
 
@@ -78,7 +78,7 @@ class TstNestedLoops : public QObject {
 private slots:
     void initTestCase()
     {
-        TCustomComm::SetDevicePathResolver(
+        SerialPort::SetDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
     }
 

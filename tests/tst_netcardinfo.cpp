@@ -1,5 +1,5 @@
 #include "app/netcardinfo.h"
-#include "transport/winsock.h"
+#include "net/udp/datagramcalls.h"
 #include "ui/messages.h"
 
 #include <QtTest>

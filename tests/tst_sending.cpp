@@ -1,9 +1,9 @@
 // Sending and receiving through every kind of endpoint, with real peers on
 // 127.0.0.1 (multicast only inside a private network namespace).
 #include "datapanel/countbox.h"
+#include "net/serial/serialport.h"
 #include "support/endpoint_harness.h"
-#include "support/scktcomp_peers.h"
-#include "transport/XComDrv.h"
+#include "support/loopback.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -14,7 +14,7 @@
 #include <stdlib.h>
 
 using namespace endpoint_test;
-using namespace scktcomp_test;
+using namespace loopback_test;
 
 namespace {
 
@@ -104,12 +104,12 @@ public:
         if (master_.get() < 0 || ::grantpt(master_.get()) != 0 || ::unlockpt(master_.get()) != 0)
             return;
         const QString slave = QString::fromLocal8Bit(::ptsname(master_.get()));
-        previous_ = TCustomComm::SetDevicePathResolver([slave](const QString &name) {
+        previous_ = SerialPort::SetDevicePathResolver([slave](const QString &name) {
             return name.compare(QStringLiteral("com1"), Qt::CaseInsensitive) == 0 ? slave : name;
         });
         ready_ = true;
     }
-    ~PtyAsCom1() { TCustomComm::SetDevicePathResolver(previous_); }
+    ~PtyAsCom1() { SerialPort::SetDevicePathResolver(previous_); }
     PtyAsCom1(const PtyAsCom1 &) = delete;
     PtyAsCom1 &operator=(const PtyAsCom1 &) = delete;
 
@@ -118,7 +118,7 @@ public:
 
 private:
     Fd master_;
-    TCustomComm::DevicePathResolver previous_;
+    SerialPort::DevicePathResolver previous_;
     bool ready_ = false;
 };
 
@@ -137,7 +137,7 @@ private slots:
     {
         // No UDP Server made here reaches a real serial port; tests of the
         // bridge map "com1" to a pseudo-terminal of their own.
-        TCustomComm::SetDevicePathResolver(
+        SerialPort::SetDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
     }
 

@@ -3,7 +3,7 @@
 // unread. No test ever resolves a name to /dev/ttyS*.
 
 #include "datapanel/datapanel.h"
-#include "transport/XComDrv.h"
+#include "net/serial/serialport.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -32,7 +32,7 @@ public:
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
             return;
         const QString slave = QString::fromLocal8Bit(ptsname(master_));
-        previous_ = TCustomComm::SetDevicePathResolver([slave](const QString &name) {
+        previous_ = SerialPort::SetDevicePathResolver([slave](const QString &name) {
             return name.compare(QStringLiteral("com1"), Qt::CaseInsensitive) == 0
                 ? slave
                 : QStringLiteral("/nonexistent");
@@ -41,7 +41,7 @@ public:
     }
     ~PtyAsCom1()
     {
-        TCustomComm::SetDevicePathResolver(std::move(previous_));
+        SerialPort::SetDevicePathResolver(std::move(previous_));
         if (master_ >= 0)
             ::close(master_);
     }
@@ -69,14 +69,14 @@ public:
 
 private:
     int master_ = -1;
-    TCustomComm::DevicePathResolver previous_;
+    SerialPort::DevicePathResolver previous_;
     bool ready_ = false;
 };
 
 // The port set up as a UDP server's window sets it up.
 bool openBridge(TFrmData &w)
 {
-    TXComm &serial = *w.XComm1;
+    SerialPort &serial = *w.XComm1;
     serial.SetBaudRate(brCustom);
     serial.SetBaudValue(28800);
     serial.SetDeviceName(QStringLiteral("com1"));
@@ -192,7 +192,7 @@ private slots:
         QCOMPARE(lines.size(), 1);
         const qsizetype dropped = droppedIn(lines.first());
         QVERIFY2(dropped > 0 && dropped <= kDatagramSize, qPrintable(lines.first()));
-        QCOMPARE(w.XComm1->QueuedForWriting(), TCustomComm::WriteQueueCapacity);
+        QCOMPARE(w.XComm1->QueuedForWriting(), SerialPort::WriteQueueCapacity);
 
         // Reading drains the queue: every queued byte arrives once, in order,
         // and nothing of the datagrams dropped whole follows.
@@ -226,7 +226,7 @@ private slots:
             auto w = std::make_unique<TFrmData>();
             QVERIFY(openBridge(*w));
             (void)feedUntilOverflow(*w, 0, 2);
-            QCOMPARE(w->XComm1->QueuedForWriting(), TCustomComm::WriteQueueCapacity);
+            QCOMPARE(w->XComm1->QueuedForWriting(), SerialPort::WriteQueueCapacity);
             QElapsedTimer clock;
             clock.start();
             if (destroy) {

@@ -1,10 +1,10 @@
-pw_add_test(tst_winsock SOURCES tst_winsock.cpp LIBS pw_core)
-pw_add_test(tst_nmudp SOURCES tst_nmudp.cpp LIBS pw_core)
+pw_add_test(tst_datagramcalls SOURCES tst_datagramcalls.cpp LIBS pw_net)
+pw_add_test(tst_udpsocket SOURCES tst_udpsocket.cpp LIBS pw_net)
 pw_add_test(tst_netcardinfo SOURCES tst_netcardinfo.cpp LIBS pw_ui)
 
-pw_netns_test(tst_winsock_group tst_winsock WRAPPER --no-adapter FUNCTIONS
+pw_netns_test(tst_datagramcalls_group tst_datagramcalls WRAPPER --no-adapter FUNCTIONS
   groupMembersHearEachOtherAndReplyGoesToLastSenderPort)
-pw_netns_test(tst_nmudp_lookup tst_nmudp WRAPPER --no-adapter FUNCTIONS
+pw_netns_test(tst_udpsocket_lookup tst_udpsocket WRAPPER --no-adapter FUNCTIONS
   unresolvableNameFailsFastAfterOneRetryWhenHandled)
 pw_netns_test(tst_netcardinfo_one tst_netcardinfo WRAPPER --addr 10.1.2.3/8 FUNCTIONS
   firstAdapterWithOneAddress)

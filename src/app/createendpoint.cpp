@@ -13,10 +13,10 @@
 #include "app/tcpevents.h"
 #include "app/udpevents.h"
 #include "datapanel/datapanel.h"
-#include "transport/NMUDP.h"
-#include "transport/ScktComp.h"
-#include "transport/XComDrv.h"
-#include "transport/winsock.h"
+#include "net/serial/serialport.h"
+#include "net/tcp/tcpsocket.h"
+#include "net/udp/datagramcalls.h"
+#include "net/udp/udpsocket.h"
 #include "ui/messages.h"
 #include "ui/stateimages.h"
 
@@ -95,7 +95,7 @@ TMySocket *TForm1::SetupTcpServer(int port)
 {
     auto record = MakeRecord(Kinds::TcpServer);
     TMySocket *server = record.get();
-    auto *socket = new TServerSocket(this);
+    auto *socket = new TcpServer(this);
     socket->SetPort(port);
     server->Transport = socket;
     socket->Connection()->SetUserData(server);
@@ -133,7 +133,7 @@ TMySocket *TForm1::SetupTcpServer(int port)
 TMySocket *TForm1::SetupTcpClient(const QString &address, int port)
 {
     auto record = MakeRecord(Kinds::TcpClient);
-    auto *socket = new TClientSocket(this);
+    auto *socket = new TcpClient(this);
     socket->SetPort(port);
     socket->SetHost(address);
     record->Transport = socket;
@@ -148,7 +148,7 @@ TMySocket *TForm1::SetupTcpClient(const QString &address, int port)
 TMySocket *TForm1::SetupUdpClient(const QString &address, int remotePort, int localPort)
 {
     auto record = MakeRecord(Kinds::UdpClient);
-    auto *udp = new TNMUDP(this);
+    auto *udp = new UdpSocket(this);
     record->UdpClient = udp;
     udp->SetLocalPort(localPort);
     udp->SetRemotePort(remotePort);
@@ -165,7 +165,7 @@ TMySocket *TForm1::SetupUdpClient(const QString &address, int remotePort, int lo
 TMySocket *TForm1::SetupUdpServer(int localPort)
 {
     auto record = MakeRecord(Kinds::UdpServer);
-    auto *udp = new TNMUDP(this);
+    auto *udp = new UdpSocket(this);
     record->UdpServer = udp;
     udp->SetLocalPort(localPort);
     udp->SetRemoteHost(QString());
@@ -174,7 +174,7 @@ TMySocket *TForm1::SetupUdpServer(int localPort)
     record->LocalPort = boundPort(udp->SocketHandle(), udp->LocalPort());
     TFrmData *window = MakeDataWindow(*record);
 
-    TXComm &serial = *window->XComm1;
+    SerialPort &serial = *window->XComm1;
     serial.SetBaudRate(brCustom);
     serial.SetBaudValue(28800);
     serial.SetDeviceName(QStringLiteral("com1"));

@@ -1,6 +1,6 @@
 #include "app/endpointtree.h"
 
-#include "transport/sysutils.h"
+#include "core/errors.h"
 
 #include <QDragMoveEvent>
 #include <QDropEvent>

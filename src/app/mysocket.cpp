@@ -1,6 +1,6 @@
 #include "app/mysocket.h"
 
-#include "datapanel/logformat.h"
+#include "core/logtexts.h"
 
 #include <QTreeWidgetItem>
 

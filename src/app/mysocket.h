@@ -16,7 +16,7 @@
 class QObject;
 class QTreeWidgetItem;
 class TFrmData;
-class TNMUDP;
+class UdpSocket;
 
 namespace Kinds {
 inline const QString TcpServer = QStringLiteral("TCP Server");
@@ -53,8 +53,8 @@ public:
     int RemotePort = 0;
     QString RemoteIP;
     QPointer<TFrmData> DataForm;
-    TNMUDP *UdpClient = nullptr;
-    TNMUDP *UdpServer = nullptr;
+    UdpSocket *UdpClient = nullptr;
+    UdpSocket *UdpServer = nullptr;
     int GroupSocket = -1; // no socket yet
     sockaddr_in BindAddr{};
     sockaddr_in GroupAddr{};

@@ -1,7 +1,8 @@
 #include "app/netcardinfo.h"
 
-#include "transport/sysutils.h"
-#include "transport/winsock.h"
+#include "core/errors.h"
+#include "core/wholenumber.h"
+#include "net/udp/datagramcalls.h"
 #include "ui/messages.h"
 
 #include <ifaddrs.h>
@@ -47,8 +48,8 @@ bool toOctet(const QString &field, unsigned char &octet)
 {
     int value = 0;
     try {
-        value = StrToInt(field);
-    } catch (const EConvertError &) {
+        value = ParseWholeNumber(field);
+    } catch (const ConversionError &) {
         return false;
     }
     if (value < 0 || value > 255)

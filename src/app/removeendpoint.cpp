@@ -6,9 +6,9 @@
 #include "app/refreshstatus.h"
 #include "app/tcpevents.h"
 #include "datapanel/datapanel.h"
-#include "transport/NMUDP.h"
-#include "transport/ScktComp.h"
-#include "transport/winsock.h"
+#include "net/tcp/tcpsocket.h"
+#include "net/udp/datagramcalls.h"
+#include "net/udp/udpsocket.h"
 #include "ui/stateimages.h"
 
 #include <QTreeWidgetItem>
@@ -18,18 +18,18 @@ void SilenceTransport(TMySocket &endpoint)
     QObject *transport = endpoint.Transport;
     if (endpoint.Kind == Kinds::TcpServerClient)
         return;
-    if (auto *server = qobject_cast<TServerSocket *>(transport)) {
+    if (auto *server = qobject_cast<TcpServer *>(transport)) {
         server->OnClientConnect = nullptr;
         server->OnClientDisconnect = nullptr;
         server->OnClientRead = nullptr;
         server->OnClientError = nullptr;
         server->Connection()->SetErrorSink(nullptr);
-    } else if (auto *client = qobject_cast<TClientSocket *>(transport)) {
+    } else if (auto *client = qobject_cast<TcpClient *>(transport)) {
         client->OnConnect = nullptr;
         client->OnRead = nullptr;
         client->OnDisconnect = nullptr;
         client->OnError = nullptr;
-    } else if (auto *udp = qobject_cast<TNMUDP *>(transport)) {
+    } else if (auto *udp = qobject_cast<UdpSocket *>(transport)) {
         udp->OnDataReceived = nullptr;
     }
 }
@@ -45,11 +45,11 @@ QObject *ReleaseTransport(TMySocket &endpoint)
     if (endpoint.Kind == Kinds::TcpServerClient || !transport)
         return nullptr;
     SilenceTransport(endpoint);
-    if (auto *server = qobject_cast<TServerSocket *>(transport))
+    if (auto *server = qobject_cast<TcpServer *>(transport))
         server->Connection()->Close();
-    else if (auto *client = qobject_cast<TClientSocket *>(transport))
+    else if (auto *client = qobject_cast<TcpClient *>(transport))
         client->Connection()->Close();
-    else if (auto *udp = qobject_cast<TNMUDP *>(transport))
+    else if (auto *udp = qobject_cast<UdpSocket *>(transport))
         winsock::closesocket(udp->SocketHandle());
     endpoint.Transport = nullptr;
     endpoint.UdpClient = nullptr;
@@ -86,13 +86,13 @@ void TForm1::Button2Click()
         return;
     if (endpoint->Kind == Kinds::TcpServerClient) {
         // Its disconnection removes the endpoint.
-        if (auto *connection = qobject_cast<TCustomWinSocket *>(endpoint->Transport))
+        if (auto *connection = qobject_cast<TcpConnection *>(endpoint->Transport))
             connection->Close();
         return;
     }
     if (endpoint->Kind == Kinds::TcpClient) {
         // A connected client's disconnection runs first, as it would on its own.
-        if (auto *client = qobject_cast<TClientSocket *>(endpoint->Transport))
+        if (auto *client = qobject_cast<TcpClient *>(endpoint->Transport))
             client->Connection()->Close();
         if (!EndpointList().Contains(endpoint))
             return;
@@ -114,14 +114,14 @@ void TForm1::StopEndpoint(TMySocket &endpoint)
     if (endpoint.Kind == Kinds::TcpServer) {
         StopServer(endpoint);
     } else if (endpoint.Kind == Kinds::TcpClient) {
-        if (auto *client = qobject_cast<TClientSocket *>(endpoint.Transport))
+        if (auto *client = qobject_cast<TcpClient *>(endpoint.Transport))
             client->Close();
         if (!EndpointList().Contains(&endpoint))
             return;
         endpoint.State = 0;
         RefreshStatus(endpoint);
     } else if (endpoint.Kind == Kinds::TcpServerClient) {
-        if (auto *connection = qobject_cast<TCustomWinSocket *>(endpoint.Transport))
+        if (auto *connection = qobject_cast<TcpConnection *>(endpoint.Transport))
             connection->Close();
     }
 }

@@ -6,7 +6,7 @@
 #include "app/refreshstatus.h"
 #include "app/webreply.h"
 #include "datapanel/datapanel.h"
-#include "transport/ScktComp.h"
+#include "net/tcp/tcpsocket.h"
 #include "ui/infopanel.h"
 #include "ui/stateimages.h"
 
@@ -19,19 +19,19 @@
 
 namespace {
 
-TServerSocket *serverSocketOf(const TMySocket &endpoint)
+TcpServer *serverSocketOf(const TMySocket &endpoint)
 {
-    return qobject_cast<TServerSocket *>(endpoint.Transport);
+    return qobject_cast<TcpServer *>(endpoint.Transport);
 }
 
-TClientSocket *clientSocketOf(const TMySocket &endpoint)
+TcpClient *clientSocketOf(const TMySocket &endpoint)
 {
-    return qobject_cast<TClientSocket *>(endpoint.Transport);
+    return qobject_cast<TcpClient *>(endpoint.Transport);
 }
 
 // The listed endpoint a connection object stands for, or nullptr once that
 // endpoint is gone.
-TMySocket *listedEndpoint(const TCustomWinSocket *socket)
+TMySocket *listedEndpoint(const TcpConnection *socket)
 {
     auto *endpoint = static_cast<TMySocket *>(socket->UserData());
     return endpoint && Form1 && Form1->EndpointList().Contains(endpoint) ? endpoint : nullptr;
@@ -43,7 +43,7 @@ TMySocket *linkedOfKind(const TMySocket &endpoint, const QString &kind)
     return partner && partner->Kind == kind && Form1->EndpointList().Contains(partner) ? partner : nullptr;
 }
 
-void PeerConnected(TMySocket &server, TCustomWinSocket *socket)
+void PeerConnected(TMySocket &server, TcpConnection *socket)
 {
     auto record = MakeRecord(Kinds::TcpServerClient);
     TMySocket *peer = record.get();
@@ -69,14 +69,14 @@ void PeerConnected(TMySocket &server, TCustomWinSocket *socket)
     Form1->EndpointList().Add(std::move(record));
 
     if (TMySocket *client = linkedOfKind(server, Kinds::TcpClient)) {
-        TClientSocket *clientSocket = clientSocketOf(*client);
+        TcpClient *clientSocket = clientSocketOf(*client);
         clientSocket->Open();
         client->LocalPort = clientSocket->Connection()->QueryLocalPort();
         RefreshStatus(*client);
     }
 }
 
-void PeerReceived(TMySocket &server, TCustomWinSocket *socket)
+void PeerReceived(TMySocket &server, TcpConnection *socket)
 {
     const QByteArray data = socket->ReceiveString();
     TMySocket *peer = listedEndpoint(socket);
@@ -91,7 +91,7 @@ void PeerReceived(TMySocket &server, TCustomWinSocket *socket)
     }
 }
 
-void PeerDisconnected(TMySocket &server, TCustomWinSocket *socket)
+void PeerDisconnected(TMySocket &server, TcpConnection *socket)
 {
     if (TMySocket *client = linkedOfKind(server, Kinds::TcpClient)) {
         QPointer<QObject> alive(client->Transport);
@@ -114,7 +114,7 @@ void PeerDisconnected(TMySocket &server, TCustomWinSocket *socket)
     Form1->RemoveEndpoint(peer);
 }
 
-void PeerError(TMySocket &server, TCustomWinSocket *socket, TErrorEvent event, int &errorCode)
+void PeerError(TMySocket &server, TcpConnection *socket, TErrorEvent event, int &errorCode)
 {
     // Into the log: written into the send box, the line would go out to the
     // peers with the next send.
@@ -142,7 +142,7 @@ void ClientConnected(TMySocket &client)
     SetStateIndex(client.Node, ImgConnected);
 }
 
-void ClientReceived(TCustomWinSocket *socket)
+void ClientReceived(TcpConnection *socket)
 {
     const QByteArray data = socket->ReceiveString();
     TMySocket *client = listedEndpoint(socket);
@@ -161,26 +161,26 @@ void ClientDisconnected(TMySocket &client)
 
 } // namespace
 
-void AttachServerHandlers(TMySocket &server, TServerSocket &socket)
+void AttachServerHandlers(TMySocket &server, TcpServer &socket)
 {
     TMySocket *s = &server;
-    socket.OnClientConnect = [s](QObject *, TCustomWinSocket *peer) { PeerConnected(*s, peer); };
-    socket.OnClientDisconnect = [s](QObject *, TCustomWinSocket *peer) { PeerDisconnected(*s, peer); };
-    socket.OnClientRead = [s](QObject *, TCustomWinSocket *peer) { PeerReceived(*s, peer); };
-    socket.OnClientError = [s](QObject *, TCustomWinSocket *peer, TErrorEvent event, int &code) {
+    socket.OnClientConnect = [s](QObject *, TcpConnection *peer) { PeerConnected(*s, peer); };
+    socket.OnClientDisconnect = [s](QObject *, TcpConnection *peer) { PeerDisconnected(*s, peer); };
+    socket.OnClientRead = [s](QObject *, TcpConnection *peer) { PeerReceived(*s, peer); };
+    socket.OnClientError = [s](QObject *, TcpConnection *peer, TErrorEvent event, int &code) {
         PeerError(*s, peer, event, code);
     };
     socket.Connection()->SetErrorSink(
-        [](QObject *, TCustomWinSocket *, TErrorEvent, int &code) { SuppressError(code); });
+        [](QObject *, TcpConnection *, TErrorEvent, int &code) { SuppressError(code); });
 }
 
-void AttachClientHandlers(TMySocket &client, TClientSocket &socket)
+void AttachClientHandlers(TMySocket &client, TcpClient &socket)
 {
     TMySocket *c = &client;
-    socket.OnConnect = [c](QObject *, TCustomWinSocket *) { ClientConnected(*c); };
-    socket.OnRead = [](QObject *, TCustomWinSocket *connection) { ClientReceived(connection); };
-    socket.OnDisconnect = [c](QObject *, TCustomWinSocket *) { ClientDisconnected(*c); };
-    socket.OnError = [](QObject *, TCustomWinSocket *connection, TErrorEvent event, int &code) {
+    socket.OnConnect = [c](QObject *, TcpConnection *) { ClientConnected(*c); };
+    socket.OnRead = [](QObject *, TcpConnection *connection) { ClientReceived(connection); };
+    socket.OnDisconnect = [c](QObject *, TcpConnection *) { ClientDisconnected(*c); };
+    socket.OnError = [](QObject *, TcpConnection *connection, TErrorEvent event, int &code) {
         SuppressError(code);
         // As for a server's peer: a reset must not leave the client shown as
         // connected on a dead connection.
@@ -191,14 +191,14 @@ void AttachClientHandlers(TMySocket &client, TClientSocket &socket)
 
 void StopServer(TMySocket &server)
 {
-    TServerSocket *socket = serverSocketOf(server);
+    TcpServer *socket = serverSocketOf(server);
     if (!socket)
         return;
     // Closing a peer can run a whole monitoring-pipe chain, which may stop
     // this very server from inside; hold the peers weakly and close whichever
     // are still there, in list order.
-    std::vector<QPointer<TServerClientWinSocket>> peers;
-    TServerWinSocket *listener = socket->Connection();
+    std::vector<QPointer<TcpPeerConnection>> peers;
+    TcpListener *listener = socket->Connection();
     const int count = listener->ConnectionCount();
     for (int i = 0; i < count; ++i)
         peers.emplace_back(listener->ConnectionAt(i));

@@ -5,14 +5,14 @@
 // other (the monitoring pipe). The handlers are bound to the endpoint record
 // they serve. UI thread only.
 
-class TClientSocket;
+class TcpClient;
 class TMySocket;
-class TServerSocket;
+class TcpServer;
 
 // Binds the server's four client events and its listening object's error sink.
-void AttachServerHandlers(TMySocket &server, TServerSocket &socket);
+void AttachServerHandlers(TMySocket &server, TcpServer &socket);
 // Binds the client's connect, read, disconnect and error events.
-void AttachClientHandlers(TMySocket &client, TClientSocket &socket);
+void AttachClientHandlers(TMySocket &client, TcpClient &socket);
 
 // Closes every accepted connection (each one removes its peer endpoint), then
 // stops listening: State 0, status refreshed, image 4.

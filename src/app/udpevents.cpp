@@ -3,14 +3,14 @@
 #include "app/mysocket.h"
 #include "app/refreshstatus.h"
 #include "datapanel/datapanel.h"
-#include "transport/NMUDP.h"
-#include "transport/winsock.h"
+#include "net/udp/datagramcalls.h"
+#include "net/udp/udpsocket.h"
 
 #include <QBuffer>
 
 namespace {
 
-QByteArray readDatagram(TNMUDP &udp, int count)
+QByteArray readDatagram(UdpSocket &udp, int count)
 {
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);
@@ -46,14 +46,14 @@ void UdpServerReceived(TMySocket &server, int numberBytes, const QString &fromIP
 
 } // namespace
 
-void AttachUdpClientHandler(TMySocket &client, TNMUDP &udp)
+void AttachUdpClientHandler(TMySocket &client, UdpSocket &udp)
 {
     TMySocket *c = &client;
     udp.OnDataReceived
         = [c](QObject *, int numberBytes, const QString &, int) { UdpClientReceived(*c, numberBytes); };
 }
 
-void AttachUdpServerHandler(TMySocket &server, TNMUDP &udp)
+void AttachUdpServerHandler(TMySocket &server, UdpSocket &udp)
 {
     TMySocket *s = &server;
     udp.OnDataReceived = [s](QObject *, int numberBytes, const QString &fromIP, int port) {

@@ -4,10 +4,10 @@
 // serial port. UI thread only.
 
 class TMySocket;
-class TNMUDP;
+class UdpSocket;
 
-void AttachUdpClientHandler(TMySocket &client, TNMUDP &udp);
-void AttachUdpServerHandler(TMySocket &server, TNMUDP &udp);
+void AttachUdpClientHandler(TMySocket &client, UdpSocket &udp);
+void AttachUdpServerHandler(TMySocket &server, UdpSocket &udp);
 
 // Reads one datagram from a group endpoint's socket when the readiness
 // message (its lParam) says one waits, and logs it.

@@ -1,12 +1,12 @@
 #include "datapanel/datapanel.h"
 
+#include "core/errors.h"
+#include "core/hexcodec.h"
+#include "core/logtexts.h"
 #include "datapanel/countbox.h"
-#include "datapanel/hexcodec.h"
-#include "datapanel/logformat.h"
 #include "datapanel/logtext.h"
 #include "datapanel/logview.h"
-#include "transport/XComDrv.h"
-#include "transport/sysutils.h"
+#include "net/serial/serialport.h"
 #include "ui/documentarea.h"
 
 #include <QCheckBox>

@@ -20,13 +20,13 @@ class QPushButton;
 class QStatusBar;
 class QTimer;
 class TCountBox;
-class TCustomWinSocket;
+class TcpConnection;
 class TDocumentArea;
 class TLogText;
 class TLogView;
 class TMySocket;
-class TNMUDP;
-class TXComm;
+class UdpSocket;
+class SerialPort;
 
 // The window message that announces a datagram on a group endpoint's socket.
 constexpr unsigned GroupReadMessage = 0x401;
@@ -82,7 +82,7 @@ public:
     QCheckBox *CheckBox2;
     QPushButton *Button2;
     QTimer *Timer1;
-    TXComm *XComm1;
+    SerialPort *XComm1;
 
     [[nodiscard]] bool HexMode() const;
 
@@ -106,7 +106,7 @@ public:
     // Sends the bytes once through the endpoint; returns how many bytes count
     // as sent.
     qint64 SendToPeer(const QByteArray &data);
-    static void SendUdpText(TNMUDP &udp, const QByteArray &data);
+    static void SendUdpText(UdpSocket &udp, const QByteArray &data);
     // False when the datagram did not go out whole (the boxes are shown).
     static bool SendGroupText(TMySocket &group, const QByteArray &data);
     void suiButton1Click();
@@ -164,7 +164,7 @@ private:
     // one waits for room. Ends early when the window or its endpoint goes
     // away or sending is stopped; with giveUpOnStall a connection that takes
     // nothing for a while is given up. What was not sent is logged.
-    SendResult sendTcp(const std::vector<TCustomWinSocket *> &connections, const QByteArray &data,
+    SendResult sendTcp(const std::vector<TcpConnection *> &connections, const QByteArray &data,
         quint64 generation, bool giveUpOnStall);
     void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason);
     // Sends the data `count` times, handling events between the sendings and

@@ -1,7 +1,7 @@
 #include "datapanel/logview.h"
 
+#include "core/errors.h"
 #include "datapanel/logtext.h"
-#include "transport/sysutils.h"
 
 TLogView::TLogView(TLogText *view)
     : QObject(view)

@@ -3,15 +3,16 @@
 // counters reset.
 
 #include "app/mysocket.h"
+#include "core/errors.h"
+#include "core/hexcodec.h"
+#include "core/logtexts.h"
+#include "core/wholenumber.h"
 #include "datapanel/countbox.h"
 #include "datapanel/datapanel.h"
-#include "datapanel/hexcodec.h"
-#include "datapanel/logformat.h"
-#include "transport/NMUDP.h"
-#include "transport/ScktComp.h"
-#include "transport/XComDrv.h"
-#include "transport/sysutils.h"
-#include "transport/winsock.h"
+#include "net/serial/serialport.h"
+#include "net/tcp/tcpsocket.h"
+#include "net/udp/datagramcalls.h"
+#include "net/udp/udpsocket.h"
 #include "ui/messages.h"
 
 #include <QBuffer>
@@ -47,15 +48,15 @@ constexpr int WriteWaitSliceMs = 10;
 // Connections with a send under way further up the stack. A send that runs
 // while another waits for room (a timer tick, a click, the server window and
 // a peer window) must not put its bytes into the middle of the other's.
-std::set<const TCustomWinSocket *> &connectionsInUse()
+std::set<const TcpConnection *> &connectionsInUse()
 {
-    static std::set<const TCustomWinSocket *> inUse;
+    static std::set<const TcpConnection *> inUse;
     return inUse;
 }
 
 class ConnectionClaim {
 public:
-    explicit ConnectionClaim(const TCustomWinSocket *socket)
+    explicit ConnectionClaim(const TcpConnection *socket)
         : socket_(connectionsInUse().insert(socket).second ? socket : nullptr)
     {
     }
@@ -69,12 +70,12 @@ public:
     [[nodiscard]] bool held() const { return socket_ != nullptr; }
 
 private:
-    const TCustomWinSocket *socket_;
+    const TcpConnection *socket_;
 };
 
 // One connection's share of a send: how far it got and when it last moved.
 struct Outgoing {
-    QPointer<TCustomWinSocket> socket;
+    QPointer<TcpConnection> socket;
     qint64 offset = 0;
     bool finished = false;
     QElapsedTimer sinceProgress;
@@ -159,10 +160,11 @@ void TFrmData::Button11Click()
     const QString countText = ComboBox2->currentText();
     AppendLog(SendLogLine(TimeText(), data, HexMode(), countText));
     Memo3->clear();
-    const int count = StrToInt(countText);
+    const int count = ParseWholeNumber(countText);
     const QPointer<TFrmData> self(this);
     try {
-        if (repeatSend(data, count, [this] { return StrToInt(Edit1->text()); }) != RepeatOutcome::WindowGone)
+        if (repeatSend(data, count, [this] { return ParseWholeNumber(Edit1->text()); })
+            != RepeatOutcome::WindowGone)
             WriteCounters();
     } catch (...) {
         if (alive(self))
@@ -183,12 +185,12 @@ TFrmData::SendResult TFrmData::sendOnce(const QByteArray &data, quint64 generati
         return {};
     const QString &kind = endpoint->Kind;
     if (kind == Kinds::TcpClient) {
-        if (auto *client = qobject_cast<TClientSocket *>(endpoint->Transport))
+        if (auto *client = qobject_cast<TcpClient *>(endpoint->Transport))
             return sendTcp({client->Connection()}, data, generation, false);
         return {};
     }
     if (kind == Kinds::TcpServerClient)
-        return sendTcp({qobject_cast<TCustomWinSocket *>(endpoint->Transport)}, data, generation, false);
+        return sendTcp({qobject_cast<TcpConnection *>(endpoint->Transport)}, data, generation, false);
     if (kind == Kinds::UdpClient) {
         SendUdpText(*endpoint->UdpClient, data);
     } else if (kind == Kinds::UdpServer) {
@@ -198,11 +200,11 @@ TFrmData::SendResult TFrmData::sendOnce(const QByteArray &data, quint64 generati
             return {0, true};
     } else if (kind == Kinds::TcpServer) {
         // A server sends to every peer it holds at this moment.
-        auto *server = qobject_cast<TServerSocket *>(endpoint->Transport);
+        auto *server = qobject_cast<TcpServer *>(endpoint->Transport);
         if (!server)
             return {};
-        std::vector<TCustomWinSocket *> peers;
-        TServerWinSocket *listener = server->Connection();
+        std::vector<TcpConnection *> peers;
+        TcpListener *listener = server->Connection();
         for (int i = 0; i < listener->ConnectionCount(); ++i)
             if (listener->ConnectionAt(i)->IsConnected())
                 peers.push_back(listener->ConnectionAt(i));
@@ -211,7 +213,7 @@ TFrmData::SendResult TFrmData::sendOnce(const QByteArray &data, quint64 generati
     return {data.size(), false};
 }
 
-TFrmData::SendResult TFrmData::sendTcp(const std::vector<TCustomWinSocket *> &connections,
+TFrmData::SendResult TFrmData::sendTcp(const std::vector<TcpConnection *> &connections,
     const QByteArray &data, quint64 generation, bool giveUpOnStall)
 {
     const QPointer<TFrmData> self(this);
@@ -295,7 +297,7 @@ void TFrmData::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason)
     AppendLog(TimeText() + text);
 }
 
-void TFrmData::SendUdpText(TNMUDP &udp, const QByteArray &data)
+void TFrmData::SendUdpText(UdpSocket &udp, const QByteArray &data)
 {
     QBuffer stream;
     stream.setData(data);
@@ -328,7 +330,7 @@ bool TFrmData::SendGroupText(TMySocket &group, const QByteArray &data)
 
 void TFrmData::suiButton1Click()
 {
-    const int interval = StrToInt(Edit1->text());
+    const int interval = ParseWholeNumber(Edit1->text());
     if (interval < 0) {
         ShowMessage(QStringLiteral("定时间隔不能为负数，定时发送保持原状"));
         return;
@@ -382,7 +384,7 @@ void TFrmData::Timer1Timer()
     // again, each time with its message boxes.
     RepeatOutcome outcome = RepeatOutcome::Failed;
     try {
-        outcome = repeatSend(data, StrToInt(countText), nullptr);
+        outcome = repeatSend(data, ParseWholeNumber(countText), nullptr);
     } catch (...) {
         if (alive(self)) {
             EndSending();

@@ -6,11 +6,11 @@
 #include "app/refreshstatus.h"
 #include "app/tcpevents.h"
 #include "app/udpevents.h"
+#include "core/errors.h"
 #include "datapanel/datapanel.h"
-#include "transport/ScktComp.h"
-#include "transport/XComDrv.h"
-#include "transport/sysutils.h"
-#include "transport/winsock.h"
+#include "net/serial/serialport.h"
+#include "net/tcp/tcpsocket.h"
+#include "net/udp/datagramcalls.h"
 #include "ui/messages.h"
 #include "ui/stateimages.h"
 
@@ -21,7 +21,7 @@
 
 void TFrmData::configureSerialPort()
 {
-    XComm1 = new TXComm(this);
+    XComm1 = new SerialPort(this);
     XComm1->SetDeviceName(QStringLiteral("COM1"));
     XComm1->SetBaudRate(br9600);
     XComm1->DataControl().SetDataBits(db8);
@@ -69,7 +69,7 @@ void TFrmData::Button5Click()
     if (!endpoint)
         return;
     if (endpoint->Kind == Kinds::TcpServer) {
-        if (auto *server = qobject_cast<TServerSocket *>(endpoint->Transport)) {
+        if (auto *server = qobject_cast<TcpServer *>(endpoint->Transport)) {
             try {
                 server->Open();
                 SetStateIndex(endpoint->Node, ImgListening);
@@ -88,7 +88,7 @@ void TFrmData::Button5Click()
     }
     if (endpoint->Kind == Kinds::TcpClient) {
         try {
-            auto *client = qobject_cast<TClientSocket *>(endpoint->Transport);
+            auto *client = qobject_cast<TcpClient *>(endpoint->Transport);
             if (!client)
                 return;
             client->Open();

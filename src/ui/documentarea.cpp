@@ -1,6 +1,6 @@
 #include "ui/documentarea.h"
 
-#include "transport/sysutils.h"
+#include "core/errors.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #include "ui/infopanel.h"
 
-#include "transport/sysutils.h"
+#include "core/errors.h"
 #include "ui/messages.h"
 
 #include <QEvent>

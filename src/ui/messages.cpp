@@ -1,6 +1,6 @@
 #include "ui/messages.h"
 
-#include "transport/sysutils.h"
+#include "core/errors.h"
 
 #include <QApplication>
 #include <QDesktopServices>

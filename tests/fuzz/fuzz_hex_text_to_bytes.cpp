@@ -1,7 +1,7 @@
 // The send box's hex parser: arbitrary texts never break it, the length is
 // always half the send bytes, and any byte string written out as digits comes
 // back unchanged.
-#include "datapanel/hexcodec.h"
+#include "core/hexcodec.h"
 
 #include <cstdint>
 #include <cstdlib>

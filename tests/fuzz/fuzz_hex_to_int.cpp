@@ -1,6 +1,6 @@
 // Folding hex digits into an integer: wraps at 32 bits, non-digits count as
 // 0, and the fold of a concatenation is the fold of its parts.
-#include "datapanel/hexcodec.h"
+#include "core/hexcodec.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Received bytes to a log line: the fixed head, data that cannot cut the line
 // (no zero, no CR), every line break kept as one LF, and in hex mode a block
 // at the end that spells exactly the received bytes.
-#include "datapanel/logformat.h"
+#include "core/logtexts.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -10,8 +10,8 @@
 #include "app/dialogs/newudpserver.h"
 #include "app/dialogs/newudpsock.h"
 #include "app/endpointtree.h"
+#include "core/errors.h"
 #include "datapanel/datapanel.h"
-#include "transport/sysutils.h"
 #include "ui/messages.h"
 
 #include <QLineEdit>

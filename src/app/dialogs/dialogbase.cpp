@@ -1,6 +1,6 @@
 #include "app/dialogs/dialogbase.h"
 
-#include "transport/sysutils.h"
+#include "core/errors.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>

@@ -1,7 +1,8 @@
 #include "app/dialogs/newclientsock.h"
 
 #include "app/netcardinfo.h"
-#include "transport/sysutils.h"
+#include "core/errors.h"
+#include "core/wholenumber.h"
 
 #include <QLineEdit>
 #include <QShowEvent>
@@ -17,7 +18,7 @@ TfrmNewClientSock::TfrmNewClientSock(QWidget *parent)
 void TfrmNewClientSock::Button1Click()
 {
     const QString address = Edit1->text();
-    Port = StrToInt(Edit2->text());
+    Port = ParseWholeNumber(Edit2->text());
     Address = address;
     done(ResultOK);
 }

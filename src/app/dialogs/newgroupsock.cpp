@@ -1,6 +1,7 @@
 #include "app/dialogs/newgroupsock.h"
 
-#include "transport/sysutils.h"
+#include "core/errors.h"
+#include "core/wholenumber.h"
 
 #include <QLineEdit>
 
@@ -15,7 +16,7 @@ TfrmNewGroupSock::TfrmNewGroupSock(QWidget *parent)
 void TfrmNewGroupSock::Button1Click()
 {
     const QString address = Edit1->text();
-    GroupPort = StrToInt(Edit2->text());
+    GroupPort = ParseWholeNumber(Edit2->text());
     GroupIP = address;
     done(ResultOK);
 }

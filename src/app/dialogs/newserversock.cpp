@@ -1,6 +1,7 @@
 #include "app/dialogs/newserversock.h"
 
-#include "transport/sysutils.h"
+#include "core/errors.h"
+#include "core/wholenumber.h"
 
 #include <QLineEdit>
 
@@ -13,6 +14,6 @@ TfrmNewServerSock::TfrmNewServerSock(QWidget *parent)
 
 void TfrmNewServerSock::Button1Click()
 {
-    Port = StrToInt(Edit1->text());
+    Port = ParseWholeNumber(Edit1->text());
     done(ResultOK);
 }

@@ -1,7 +1,8 @@
 #include "app/dialogs/newudpserver.h"
 
 #include "app/netcardinfo.h"
-#include "transport/sysutils.h"
+#include "core/errors.h"
+#include "core/wholenumber.h"
 #include "ui/messages.h"
 
 #include <QLineEdit>
@@ -15,7 +16,7 @@ TfrmNewUDPServer::TfrmNewUDPServer(QWidget *parent)
 
 void TfrmNewUDPServer::Button1Click()
 {
-    const int port = StrToInt(Edit3->text());
+    const int port = ParseWholeNumber(Edit3->text());
     if (PortInUse(port)) {
         ShowMessage(QStringLiteral("本地端口已被占用，请重新选择本地端口号"));
         return;

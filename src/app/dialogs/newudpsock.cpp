@@ -1,7 +1,8 @@
 #include "app/dialogs/newudpsock.h"
 
 #include "app/netcardinfo.h"
-#include "transport/sysutils.h"
+#include "core/errors.h"
+#include "core/wholenumber.h"
 #include "ui/messages.h"
 
 #include <QFormLayout>
@@ -24,8 +25,8 @@ TfrmNewUdpSock::TfrmNewUdpSock(QWidget *parent)
 void TfrmNewUdpSock::Button1Click()
 {
     const QString address = Edit1->text();
-    const int remotePort = StrToInt(Edit2->text());
-    const int localPort = StrToInt(Edit3->text());
+    const int remotePort = ParseWholeNumber(Edit2->text());
+    const int localPort = ParseWholeNumber(Edit3->text());
     if (PortInUse(localPort)) {
         ShowMessage(QStringLiteral("本地端口已被占用，请重新选择本地端口号"));
         return;

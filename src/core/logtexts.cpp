@@ -1,0 +1,123 @@
+#include "core/logtexts.h"
+
+#include "core/hexcodec.h"
+
+#include <QLocale>
+
+namespace {
+
+QString stripTimeZone(QString format)
+{
+    // Drop the zone token and the separator that precedes it; quoted literal
+    // text in a time format never holds a lone "t" in the locales we meet.
+    format.remove(QLatin1Char('t'));
+    return format.trimmed();
+}
+
+const QString &longTimeFormat()
+{
+    static const QString format = stripTimeZone(QLocale::system().timeFormat(QLocale::LongFormat));
+    return format;
+}
+
+const QString &shortDateFormat()
+{
+    static const QString format = QLocale::system().dateFormat(QLocale::ShortFormat);
+    return format;
+}
+
+const QString receivedWords = QStringLiteral(" 收到数据：");
+const QString sentWords = QStringLiteral(" 发送数据：");
+
+// A log line stays in memory for as long as the log keeps it, so it is made
+// at its exact size: joined with +, a string grows to the next power of two
+// and a full log would hold up to as much again unused.
+QString joined(std::initializer_list<QStringView> pieces)
+{
+    qsizetype size = 0;
+    for (const QStringView piece : pieces)
+        size += piece.size();
+    QString line;
+    line.reserve(size);
+    for (const QStringView piece : pieces)
+        line.append(piece);
+    return line;
+}
+
+enum class Order { TextFirst, HexFirst };
+
+// count is the "[n次]" suffix's number; without one the line has no suffix.
+QString logLine(const QString &time, const QString &words, const QByteArray &data, bool hex, Order order,
+    const QString *count = nullptr)
+{
+    const QString text = DataText(data);
+    const QString block = hex ? BytesToHex(data) : QString();
+    const QStringView open = hex ? u"{" : u"";
+    const QStringView close = hex ? u"}" : u"";
+    const QStringView number = count ? QStringView(*count) : QStringView();
+    const QStringView countOpen = count ? u"[" : u"";
+    const QStringView countClose = count ? u"次]" : u"";
+    if (order == Order::HexFirst)
+        return joined({time, words, open, block, close, text, countOpen, number, countClose});
+    return joined({time, words, text, open, block, close, countOpen, number, countClose});
+}
+
+} // namespace
+
+QString TimeText(const QTime &time)
+{
+    return QLocale::system().toString(time, longTimeFormat());
+}
+
+QString TimeText()
+{
+    // Local time costs a time-zone lookup; the clock's second is cheap, so the
+    // text is made anew only when the second changes.
+    static qint64 cachedSecond = -1;
+    static QString cached;
+    const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (second != cachedSecond) {
+        cached = TimeText(QDateTime::fromSecsSinceEpoch(second).time());
+        cachedSecond = second;
+    }
+    return cached;
+}
+
+QString DateTimeText(const QDateTime &when)
+{
+    const QLocale locale = QLocale::system();
+    return locale.toString(when.date(), shortDateFormat()) + QLatin1Char(' ')
+        + locale.toString(when.time(), longTimeFormat());
+}
+
+QString DataText(const QByteArray &data)
+{
+    QString text = QString::fromLocal8Bit(data);
+    if (!text.contains(QLatin1Char('\r')) && !text.contains(QChar(0)))
+        return text;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(QChar(0), QChar(0x2400));
+    return text;
+}
+
+QString ReceiveLogLine(const QString &time, const QByteArray &data, bool hex)
+{
+    return logLine(time, receivedWords, data, hex, Order::TextFirst);
+}
+
+QString SendLogLine(const QString &time, const QByteArray &data, bool hex, const QString &count)
+{
+    return logLine(time, sentWords, data, hex, Order::TextFirst, &count);
+}
+
+QString TimedSendLogLine(const QString &time, const QByteArray &data, bool hex, const QString &count)
+{
+    return logLine(time, sentWords, data, hex, Order::HexFirst, &count);
+}
+
+QString CountersLine(qint64 received, qint64 sent)
+{
+    return QStringLiteral("收：") + QString::number(received) + QStringLiteral("字节，发:")
+        + QString::number(sent) + QStringLiteral("字节");
+}

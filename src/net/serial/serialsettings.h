@@ -1,0 +1,115 @@
+#pragma once
+// The serial component's setting groups. Each is owned by its component and
+// refers back to it, so that a changed value takes effect on the open device
+// at once. UI thread only.
+
+#include <cstdint>
+
+enum TDataBits { db4, db5, db6, db7, db8 };
+enum TParity { paNone, paOdd, paEven, paMark, paSpace };
+enum TStopBits { sb1, sb1p5, sb2 };
+
+class SerialPort;
+
+// Queue sizes and the time limits of ReadString/WriteString. Owned by its
+// component; UI thread only.
+class SerialQueues {
+public:
+    explicit SerialQueues(SerialPort &owner)
+        : owner_(owner)
+    {
+    }
+    [[nodiscard]] int InputSize() const { return inputSize_; }
+    [[nodiscard]] int OutputSize() const { return outputSize_; }
+    [[nodiscard]] int InputTimeout() const { return inputTimeout_; }
+    [[nodiscard]] int OutputTimeout() const { return outputTimeout_; }
+    void SetInputSize(int value);
+    void SetOutputSize(int value);
+    void SetInputTimeout(int value) { inputTimeout_ = std::uint16_t(value); }
+    void SetOutputTimeout(int value) { outputTimeout_ = std::uint16_t(value); }
+
+private:
+    SerialPort &owner_;
+    std::uint16_t inputSize_ = 2048;
+    std::uint16_t outputSize_ = 2048;
+    std::uint16_t inputTimeout_ = 500;
+    std::uint16_t outputTimeout_ = 500;
+};
+
+// Character size, parity and stop bits. Owned by its component; UI thread only.
+class SerialFraming {
+public:
+    explicit SerialFraming(SerialPort &owner)
+        : owner_(owner)
+    {
+    }
+    [[nodiscard]] TDataBits DataBits() const { return dataBits_; }
+    [[nodiscard]] TParity Parity() const { return parity_; }
+    [[nodiscard]] TStopBits StopBits() const { return stopBits_; }
+    void SetDataBits(TDataBits value);
+    void SetParity(TParity value);
+    void SetStopBits(TStopBits value);
+
+private:
+    SerialPort &owner_;
+    TDataBits dataBits_ = db8;
+    TParity parity_ = paNone;
+    TStopBits stopBits_ = sb1;
+};
+
+// Flow-control and event characters. Owned by its component; UI thread only.
+class SerialEventChars {
+public:
+    explicit SerialEventChars(SerialPort &owner)
+        : owner_(owner)
+    {
+    }
+    [[nodiscard]] char XonChar() const { return xon_; }
+    [[nodiscard]] char XoffChar() const { return xoff_; }
+    [[nodiscard]] char EofChar() const { return eof_; }
+    [[nodiscard]] char ErrorChar() const { return error_; }
+    [[nodiscard]] char EventChar() const { return event_; }
+    void SetXonChar(char value) { set(xon_, value); }
+    void SetXoffChar(char value) { set(xoff_, value); }
+    void SetEofChar(char value) { set(eof_, value); }
+    void SetErrorChar(char value) { set(error_, value); }
+    void SetEventChar(char value) { set(event_, value); }
+
+private:
+    void set(char &field, char value);
+
+    SerialPort &owner_;
+    char xon_ = 0x11;
+    char xoff_ = 0x13;
+    char eof_ = 0;
+    char error_ = 0;
+    char event_ = 0x0A;
+};
+
+// Driver time-outs in milliseconds. The write pair bounds how long one write
+// piece may wait for the device (never more than a second); the read values
+// are kept for the program, reads take only what is queued. Owned by its
+// component; UI thread only.
+class SerialTimeouts {
+public:
+    explicit SerialTimeouts(SerialPort &owner)
+        : owner_(owner)
+    {
+    }
+    [[nodiscard]] std::uint32_t ReadInterval() const { return values_[0]; }
+    [[nodiscard]] std::uint32_t ReadMultiplier() const { return values_[1]; }
+    [[nodiscard]] std::uint32_t ReadConstant() const { return values_[2]; }
+    [[nodiscard]] std::uint32_t WriteMultiplier() const { return values_[3]; }
+    [[nodiscard]] std::uint32_t WriteConstant() const { return values_[4]; }
+    void SetReadInterval(std::uint32_t value) { set(0, value); }
+    void SetReadMultiplier(std::uint32_t value) { set(1, value); }
+    void SetReadConstant(std::uint32_t value) { set(2, value); }
+    void SetWriteMultiplier(std::uint32_t value) { set(3, value); }
+    void SetWriteConstant(std::uint32_t value) { set(4, value); }
+
+private:
+    void set(int index, std::uint32_t value);
+
+    SerialPort &owner_;
+    std::uint32_t values_[5] = {1, 0, 1, 0, 1};
+};

@@ -1,0 +1,73 @@
+#pragma once
+// Readiness of one socket handle turned into the socket notifications of the
+// TCP components, on the UI thread: the stand-in for registering a handle
+// with a hidden window for socket messages.
+//
+// Ownership and threading: owned by its connection object; owns its two
+// QSocketNotifiers (created on first use, parented to the watch). UI thread
+// only. The handle belongs to the connection object: the watch never closes
+// it, and must be released before the handle is closed.
+
+#include <QObject>
+
+#include <functional>
+
+class QSocketNotifier;
+class QTimer;
+
+// Notification bits, as registered for a handle.
+enum TSocketNotification : int {
+    NotifyRead = 1,
+    NotifyWrite = 2,
+    NotifyAccept = 8,
+    NotifyConnect = 16,
+    NotifyClose = 32,
+};
+
+class ReadinessWatch : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ReadinessWatch(QObject *parent);
+
+    // Registers handle for the notifications in mask. A handle that is not
+    // connected yet reports its connect outcome first.
+    void Select(int handle, int mask, bool connected);
+    // No more notifications; call before the handle is closed.
+    void Release();
+    void SetConnected(bool connected);
+    // A connect was started on the watched handle and its outcome is not in.
+    [[nodiscard]] bool ConnectPending() const { return handle_ != -1 && connectPending_; }
+    // One write notification is owed: after a connect, an accept, or a send
+    // that would have blocked.
+    void ExpectWrite();
+    // A receive was made: the next read notification may come.
+    void ReceiveMade();
+    // No accept notification for a while; with 0, until the timers that are
+    // due have run.
+    void PauseAccepts(int milliseconds);
+
+    // (handle, notification, error code or 0); run inside the exception guard.
+    std::function<void(int, int, int)> OnNotification;
+
+private:
+    void update();
+    void makeResumeTimer();
+    void apply(QSocketNotifier *&slot, bool forRead, bool enable);
+    void readable(int handle);
+    void writable(int handle);
+    void notify(int handle, int notification, int code);
+
+    int handle_ = -1;
+    int mask_ = 0;
+    bool connected_ = false;
+    bool connectPending_ = false; // the outcome of a connect comes as write readiness
+    bool writeWanted_ = false;
+    bool readDelivered_ = false; // the next read notification waits for a receive
+    bool closeDelivered_ = false; // the close was reported; nothing more comes for this handle
+    bool acceptsPaused_ = false;
+    int watched_ = -1; // the handle the notifiers are set to
+    QSocketNotifier *read_ = nullptr;
+    QSocketNotifier *write_ = nullptr;
+    QTimer *resumeAccepts_ = nullptr;
+};

@@ -1,0 +1,287 @@
+#include "net/udp/udpsocket.h"
+
+#include <QEventLoop>
+#include <QIODevice>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <netdb.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+const QString HostLookupCanceled = QStringLiteral("Host Lookup Canceled");
+
+// What a lookup worker hands back. The worker may outlive the wait (when the
+// application quits during a lookup), so it shares this instead of pointing
+// into the waiting frame; `waiter` is cleared under the lock before the
+// event loop it names goes away.
+struct Lookup {
+    std::mutex lock;
+    QEventLoop *waiter = nullptr;
+    bool done = false;
+    bool found = false;
+    in_addr address{};
+};
+
+// Resolves name to its first IPv4 address on a worker thread while this
+// thread keeps serving its events. False when the name does not resolve or
+// the event loop is told to exit before the answer comes.
+bool LookUpHost(const QByteArray &name, in_addr &address)
+{
+    if (name.contains('\0'))
+        return false;
+    auto lookup = std::make_shared<Lookup>();
+    QEventLoop loop;
+    lookup->waiter = &loop;
+    std::thread([lookup, name] {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo *result = nullptr;
+        const bool found = ::getaddrinfo(name.constData(), nullptr, &hints, &result) == 0 && result;
+        in_addr first{};
+        if (found)
+            first = reinterpret_cast<const sockaddr_in *>(result->ai_addr)->sin_addr;
+        if (result)
+            ::freeaddrinfo(result);
+        const std::lock_guard guard(lookup->lock);
+        lookup->done = true;
+        lookup->found = found;
+        lookup->address = first;
+        if (lookup->waiter)
+            QMetaObject::invokeMethod(lookup->waiter, &QEventLoop::quit, Qt::QueuedConnection);
+    }).detach();
+
+    loop.exec();
+
+    const std::lock_guard guard(lookup->lock);
+    lookup->waiter = nullptr;
+    if (!lookup->done || !lookup->found)
+        return false;
+    address = lookup->address;
+    return true;
+}
+
+} // namespace
+
+UdpSocket::UdpSocket(QObject *owner)
+    : QObject(owner)
+    , buffer_(std::make_unique<char[]>(winsock::MaxUdpDatagram))
+{
+    Report(8, QStringLiteral("Initializing Winsock"));
+    if (winsock::WSAStartup(0x0101, &wsaData_) != 0) {
+        CheckError();
+    } else {
+        try {
+            socket_ = winsock::socket(AF_INET, SOCK_DGRAM, 0);
+            if (socket_ == winsock::INVALID_SOCKET)
+                CheckError();
+            else
+                winsock::setsockopt(socket_, winsock::WS_SOL_SOCKET, winsock::WS_SO_DONTLINGER, "TRUE", 4);
+        } catch (...) {
+            winsock::WSACleanup();
+            throw;
+        }
+    }
+    initialised_ = true;
+}
+
+UdpSocket::~UdpSocket()
+{
+    winsock::WSACleanup();
+}
+
+void UdpSocket::SetLocalPort(int port)
+{
+    // -1 is "no socket"; 0 is a valid descriptor here.
+    if (socket_ != winsock::INVALID_SOCKET) {
+        winsock::closesocket(socket_);
+        socket_ = winsock::INVALID_SOCKET;
+    }
+    winsock::WSACleanup();
+    if (winsock::WSAStartup(0x0101, &wsaData_) != 0)
+        CheckError();
+    try {
+        socket_ = winsock::socket(AF_INET, SOCK_DGRAM, 0);
+        if (socket_ == winsock::INVALID_SOCKET)
+            CheckError();
+    } catch (...) {
+        winsock::WSACleanup();
+        throw;
+    }
+    localPort_ = port;
+    BindAndRegister();
+}
+
+void UdpSocket::BindAndRegister()
+{
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<std::uint16_t>(localPort_));
+    local.sin_addr.s_addr = inet_addr("0.0.0.0");
+    // Room for a burst: the default queue holds only a few hundred small
+    // datagrams, and whatever arrives while it is full is lost before the
+    // program ever sees it. The kernel caps the size at its own limit.
+    const int queueBytes = ReceiveQueueBytes;
+    ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &queueBytes, sizeof queueBytes);
+    // A port in use leaves the socket unbound; the dialogs probe the port first.
+    winsock::bind(socket_, reinterpret_cast<const sockaddr *>(&local), sizeof local);
+    winsock::WSAAsyncSelect(socket_, this, UDPNotifyMessage, winsock::FD_READ);
+}
+
+bool UdpSocket::event(QEvent *e)
+{
+    if (e->type() != winsock::TWinSockMessage::EventType())
+        return QObject::event(e);
+    const auto *message = static_cast<const winsock::TWinSockMessage *>(e);
+    if (initialised_ && message->Msg == UDPNotifyMessage && int(message->WParam) == socket_
+        && winsock::WSAGETSELECTEVENT(message->LParam) == winsock::FD_READ)
+        ReceiveWaiting();
+    return true;
+}
+
+// A flood is taken several datagrams per wake-up: a pass of the event loop
+// for every datagram costs more than the datagram itself, and the bound keeps
+// one socket from starving the others and the timers. Each datagram still
+// raises OnDataReceived of its own. The handler may close the socket (its
+// registration goes with it) or make a new one: then the batch ends.
+void UdpSocket::ReceiveWaiting()
+{
+    const QPointer<UdpSocket> alive(this);
+    const winsock::SOCKET handle = socket_;
+    Receive();
+    for (int taken = 1; taken < MaxDatagramsPerWakeup; ++taken) {
+        if (!alive || socket_ != handle || !Registered())
+            return;
+        pollfd waiting{handle, POLLIN, 0};
+        if (::poll(&waiting, 1, 0) != 1 || !(waiting.revents & POLLIN))
+            return;
+        Receive();
+    }
+}
+
+// The socket's read registration (a child notifier) is live: closing the
+// socket cancels it.
+bool UdpSocket::Registered() const
+{
+    const auto notifiers = findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly);
+    return std::any_of(notifiers.begin(), notifiers.end(),
+        [this](const QSocketNotifier *n) { return n->socket() == socket_ && n->isEnabled(); });
+}
+
+void UdpSocket::Receive()
+{
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    received_ = winsock::recvfrom(
+        socket_, buffer_.get(), winsock::MaxUdpDatagram, 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
+    if (!OnDataReceived)
+        return;
+    if (lastSenderText_.isNull() || from.sin_addr.s_addr != lastSender_) {
+        const auto *octets = reinterpret_cast<const unsigned char *>(&from.sin_addr.s_addr);
+        lastSender_ = from.sin_addr.s_addr;
+        lastSenderText_ = QString::asprintf("%d.%d.%d.%d", octets[0], octets[1], octets[2], octets[3]);
+    }
+    OnDataReceived(this, received_, lastSenderText_, ntohs(from.sin_port));
+}
+
+void UdpSocket::ReadDatagram(QIODevice &Stream)
+{
+    if (received_ > 0)
+        Stream.write(buffer_.get(), received_);
+    Stream.seek(0);
+}
+
+void UdpSocket::SendDatagram(QIODevice &Stream)
+{
+    for (bool firstLook = true; Stream.size() == 0; firstLook = false) {
+        if (!firstLook || !OnStreamInvalid)
+            throw Exception(QStringLiteral("Invalid stream"));
+        bool handled = false;
+        OnStreamInvalid(handled, Stream);
+        if (!handled)
+            throw Exception(QStringLiteral("Invalid stream"));
+    }
+    if (!Stream.isReadable())
+        throw Exception(QStringLiteral("Invalid stream"));
+    if (Stream.size() > winsock::MaxUdpDatagram)
+        throw UdpSocketError(QStringLiteral("Datagram too large: %1 bytes, one datagram carries at most %2")
+                                 .arg(Stream.size())
+                                 .arg(winsock::MaxUdpDatagram));
+
+    const in_addr_t address = ResolveRemoteHost();
+    if (address == 0)
+        throw UdpSocketError(QStringLiteral("Null Remote Address"));
+    Report(2, QStringLiteral("Sending Data"));
+
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(static_cast<std::uint16_t>(remotePort_));
+    remote.sin_addr.s_addr = address;
+    Stream.seek(0);
+    const QByteArray bytes = Stream.read(winsock::MaxUdpDatagram);
+    winsock::sendto(socket_, bytes.constData(), int(bytes.size()), 0,
+        reinterpret_cast<const sockaddr *>(&remote), sizeof remote);
+    if (OnDataSend)
+        OnDataSend(this);
+}
+
+// Address in network byte order; 0 for an empty host. A dotted quad is taken
+// as it is, anything else (255.255.255.255 among them, which reads as the
+// all-ones failure value) is looked up, once more if OnInvalidHost asks.
+in_addr_t UdpSocket::ResolveRemoteHost()
+{
+    if (remoteHost_.isEmpty())
+        return 0;
+    const QByteArray name = remoteHost_.toLocal8Bit();
+    if (!name.contains('\0')) {
+        const in_addr_t numeric = inet_addr(name.constData());
+        if (numeric != INADDR_NONE)
+            return numeric;
+    }
+    const QPointer<UdpSocket> alive(this);
+    for (int failures = 0;;) {
+        in_addr found{};
+        const bool resolved = LookUpHost(name, found);
+        if (!alive)
+            throw UdpSocketError(HostLookupCanceled);
+        if (resolved)
+            return found.s_addr;
+        if (++failures == 2)
+            throw UdpSocketError(HostLookupCanceled);
+        bool handled = false;
+        if (OnInvalidHost)
+            OnInvalidHost(handled);
+        if (!handled)
+            throw UdpSocketError(HostLookupCanceled);
+    }
+}
+
+void UdpSocket::Report(int level, const QString &text)
+{
+    if (reportLevel_ < level)
+        return;
+    status_ = text;
+    if (OnStatus)
+        OnStatus(this, text);
+}
+
+// After a failed start-up or socket creation. The code is taken before the
+// status handler runs, so a handler that makes socket calls cannot change it.
+void UdpSocket::CheckError()
+{
+    lastError_ = winsock::WSAGetLastError();
+    Report(16, QStringLiteral("Checking Error In Error Manager"));
+    if (lastError_ == winsock::WSAEWOULDBLOCK)
+        return;
+    const QString text
+        = QStringLiteral("Unknown Error No. ") + (lastError_ ? QString::number(lastError_) : QString());
+    Report(8, QStringLiteral("Looking Up Error Message") + text);
+    throw UdpSocketError(text);
+}

@@ -1,0 +1,113 @@
+#pragma once
+// UdpSocket: the datagram component behind the "UDP Client" and "UDP Server"
+// endpoints. One datagram socket bound to LocalPort; every datagram that
+// arrives is handed to OnDataReceived, one call per datagram, a bounded
+// number of datagrams per readiness wake-up; a stream is sent as one datagram to RemoteHost:RemotePort.
+//
+// Owns its receive buffer and its readiness registration (a child notifier).
+// The socket handle is the owner's to close: the owner calls
+// winsock::closesocket(SocketHandle()) before destroying the component; the
+// destructor does not close it.
+// UI thread only. SendDatagram runs the event loop while it waits for a host
+// lookup, so any handler of the program (another send, a deferred deletion of
+// this component) can run inside it; it never touches a component that went
+// away meanwhile. Handlers must not destroy the component directly (use
+// deleteLater).
+
+#include "core/errors.h"
+#include "net/udp/datagramcalls.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QIODevice;
+
+class UdpSocketError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+class UdpSocket : public QObject {
+    Q_OBJECT
+
+public:
+    using TOnReceive = std::function<void(QObject *Sender, int NumberBytes, const QString &FromIP, int Port)>;
+    using TNotifyEvent = std::function<void(QObject *Sender)>;
+    using TOnStatus = std::function<void(QObject *Sender, const QString &status)>;
+    using THandlerEvent = std::function<void(bool &handled)>;
+    using TStreamInvalid = std::function<void(bool &handled, QIODevice &Stream)>;
+
+    // The readiness message of the component's socket.
+    static constexpr unsigned UDPNotifyMessage = 1125;
+    // The receive queue asked of the kernel for every socket.
+    // Datagrams taken per readiness wake-up at most.
+    static constexpr int MaxDatagramsPerWakeup = 32;
+    static constexpr int ReceiveQueueBytes = 8 * 1024 * 1024;
+
+    // Raises UdpSocketError when no socket can be made.
+    explicit UdpSocket(QObject *owner = nullptr);
+    ~UdpSocket() override;
+
+    [[nodiscard]] const QString &RemoteHost() const { return remoteHost_; }
+    void SetRemoteHost(const QString &host) { remoteHost_ = host; }
+    [[nodiscard]] int RemotePort() const { return remotePort_; }
+    void SetRemotePort(int port) { remotePort_ = port; }
+    [[nodiscard]] int LocalPort() const { return localPort_; }
+    // Always makes a new socket (also for the same value) and binds it to the
+    // port's low 16 bits on every interface. A port in use leaves the socket
+    // unbound, silently. Raises UdpSocketError when no socket can be made.
+    void SetLocalPort(int port);
+    [[nodiscard]] int ReportLevel() const { return reportLevel_; }
+    void SetReportLevel(int level) { reportLevel_ = level; }
+    [[nodiscard]] const QString &Status() const { return status_; }
+    [[nodiscard]] int LastError() const { return lastError_; }
+    [[nodiscard]] winsock::SOCKET SocketHandle() const { return socket_; }
+
+    // Writes the last received datagram at the stream's position (nothing
+    // after a failed receive), then rewinds the stream.
+    void ReadDatagram(QIODevice &Stream);
+    // Sends the whole stream as one datagram. Raises "Invalid stream"
+    // (Exception) for an empty or unreadable stream, UdpSocketError for one
+    // larger than a datagram can carry, for an empty or 0.0.0.0 RemoteHost
+    // ("Null Remote Address") and for a host name that does not resolve
+    // ("Host Lookup Canceled"). A failing platform send is not reported.
+    void SendDatagram(QIODevice &Stream);
+
+    TOnReceive OnDataReceived;
+    TNotifyEvent OnDataSend;
+    TOnStatus OnStatus;
+    THandlerEvent OnInvalidHost;
+    TStreamInvalid OnStreamInvalid;
+
+protected:
+    bool event(QEvent *e) override;
+
+private:
+    void BindAndRegister();
+    void Receive();
+    void ReceiveWaiting();
+    [[nodiscard]] bool Registered() const;
+    [[nodiscard]] in_addr_t ResolveRemoteHost();
+    void Report(int level, const QString &text);
+    void CheckError();
+
+    // One buffer for the life of the component: large enough for any datagram,
+    // so nothing is lost to its size and nothing is allocated per datagram.
+    std::unique_ptr<char[]> buffer_;
+    int received_ = 0;
+    QString remoteHost_;
+    int remotePort_ = 0;
+    int localPort_ = 0;
+    int reportLevel_ = 1;
+    QString status_;
+    bool initialised_ = false;
+    int lastError_ = 0;
+    winsock::WSADATA wsaData_;
+    winsock::SOCKET socket_ = winsock::INVALID_SOCKET;
+    // The sender text of the last datagram, kept while the sender stays the same.
+    in_addr_t lastSender_ = 0;
+    QString lastSenderText_;
+};

@@ -1,0 +1,1 @@
+pw_add_test(tst_errors SOURCES tst_errors.cpp LIBS pw_core)

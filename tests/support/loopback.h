@@ -1,0 +1,144 @@
+#pragma once
+// Plain POSIX peers on 127.0.0.1 for the TCP component tests, plus small
+// helpers to count descriptors and catch reported exceptions.
+
+#include "core/errors.h"
+
+#include <QDir>
+#include <QStringList>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+namespace loopback_test {
+
+inline sockaddr_in loopback(int port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+inline int localPort(int handle)
+{
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    ::getsockname(handle, reinterpret_cast<sockaddr *>(&address), &size);
+    return ntohs(address.sin_port);
+}
+
+// A descriptor closed when it goes out of scope.
+class Fd {
+public:
+    explicit Fd(int handle = -1)
+        : handle_(handle)
+    {
+    }
+    Fd(Fd &&other) noexcept
+        : handle_(other.release())
+    {
+    }
+    Fd &operator=(Fd &&other) noexcept
+    {
+        reset(other.release());
+        return *this;
+    }
+    ~Fd() { reset(); }
+    [[nodiscard]] int get() const { return handle_; }
+    int release() { return std::exchange(handle_, -1); }
+    void reset(int handle = -1)
+    {
+        if (handle_ != -1)
+            ::close(handle_);
+        handle_ = handle;
+    }
+
+private:
+    int handle_;
+};
+
+// A blocking listener on 127.0.0.1 with a port of the kernel's choosing.
+inline Fd listenOnLoopback()
+{
+    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in address = loopback(0);
+    ::bind(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    ::listen(fd.get(), SOMAXCONN);
+    return fd;
+}
+
+// Waits up to timeoutMs for a peer; -1 when none came.
+inline Fd acceptWithin(int listener, int timeoutMs = 5000)
+{
+    pollfd wait{listener, POLLIN, 0};
+    if (::poll(&wait, 1, timeoutMs) != 1)
+        return Fd();
+    return Fd(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+inline Fd connectTo(int port, bool nonBlocking = false)
+{
+    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0));
+    const sockaddr_in address = loopback(port);
+    ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    return fd;
+}
+
+// A port on 127.0.0.1 where nothing listens (taken and released again).
+inline int unusedPort()
+{
+    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const sockaddr_in address = loopback(0);
+    ::bind(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    return localPort(fd.get());
+}
+
+// Closing with a zero linger time resets the connection.
+inline void resetAndClose(Fd &fd)
+{
+    const linger hard{1, 0};
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    fd.reset();
+}
+
+inline QByteArray readWithin(int handle, int timeoutMs = 5000)
+{
+    pollfd wait{handle, POLLIN, 0};
+    if (::poll(&wait, 1, timeoutMs) != 1)
+        return "<timeout>";
+    char buffer[65536];
+    const ssize_t got = ::recv(handle, buffer, sizeof buffer, 0);
+    return got < 0 ? QByteArray("<error>") : QByteArray(buffer, int(got));
+}
+
+inline int openDescriptorCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+}
+
+// Collects the messages of reported exceptions while it exists.
+class ReportedMessages {
+public:
+    ReportedMessages()
+        : previous_(
+            SetExceptionReporter([this](const std::exception &e) { messages << ExceptionMessage(e); }))
+    {
+    }
+    ~ReportedMessages() { SetExceptionReporter(previous_); }
+    ReportedMessages(const ReportedMessages &) = delete;
+    ReportedMessages &operator=(const ReportedMessages &) = delete;
+
+    QStringList messages;
+
+private:
+    ExceptionReporter previous_;
+};
+
+} // namespace loopback_test

@@ -1,1 +1,0 @@
-pw_add_test(tst_sysutils SOURCES tst_sysutils.cpp LIBS pw_core)

@@ -1,0 +1,1 @@
+pw_add_test(tst_tcpsockets SOURCES tst_tcpsockets.cpp LIBS pw_net TIMEOUT 240)

@@ -1,0 +1,982 @@
+// The serial component against real pseudo-terminals: the component opens the
+// terminal side through a redirected device name, the test plays the device at
+// the other end (the master) and inspects the line attributes on its own fd.
+// No test ever resolves a name to /dev/ttyS*.
+
+#include "net/serial/serialport.h"
+
+#include <QtTest>
+
+#include <asm/termbits.h>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const QString kPtyName = QStringLiteral("PTY");
+
+// A pseudo-terminal pair: master is the far end of the line, slave a second
+// handle on the terminal the component opens, for reading its attributes.
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    QString path;
+
+    Pty()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+            return;
+        path = QString::fromLocal8Bit(ptsname(master));
+        slave = ::open(ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    }
+    ~Pty()
+    {
+        closeMaster();
+        if (slave >= 0)
+            ::close(slave);
+    }
+    void closeMaster()
+    {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+    [[nodiscard]] termios2 attributes() const
+    {
+        termios2 t{};
+        if (ioctl(slave, TCGETS2, &t) != 0)
+            qFatal("TCGETS2 failed");
+        return t;
+    }
+    void setAttributes(const termios2 &t) const
+    {
+        if (ioctl(slave, TCSETS2, &t) != 0)
+            qFatal("TCSETS2 failed");
+    }
+    void send(const QByteArray &bytes) const
+    {
+        QCOMPARE_EQ(::write(master, bytes.data(), bytes.size()), bytes.size());
+    }
+    // Everything the far end has received within the wait.
+    [[nodiscard]] QByteArray receive(int expected, int waitMs = 5000) const
+    {
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        while (got.size() < expected && clock.elapsed() < waitMs) {
+            char buf[4096];
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n > 0)
+                got.append(buf, n);
+            else
+                QTest::qWait(5);
+        }
+        return got;
+    }
+};
+
+QByteArray allByteValues()
+{
+    QByteArray bytes;
+    for (int i = 0; i < 256; ++i)
+        bytes.append(char(i));
+    return bytes;
+}
+
+// "code message" of the SerialPortError that f raises, empty when none.
+template <typename F> QString deviceError(F &&f)
+{
+    try {
+        f();
+    } catch (const SerialPortError &e) {
+        return QStringLiteral("%1 %2").arg(e.DeviceErrorCode()).arg(e.Message());
+    }
+    return {};
+}
+
+const QString kNotOpened = QStringLiteral("1 Device not opened.");
+const QString kControlBlock = QStringLiteral("3 Unable to update device control block.");
+
+// Collects what reaches the exception reporter while it lives.
+struct ReportRecorder {
+    QStringList messages;
+    ExceptionReporter previous;
+    ReportRecorder()
+    {
+        previous = SetExceptionReporter([this](const std::exception &e) { messages << ExceptionMessage(e); });
+    }
+    ~ReportRecorder() { SetExceptionReporter(std::move(previous)); }
+};
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+class TstSerialPort : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Pty> pty;
+    SerialPort::DevicePathResolver previousResolver;
+
+    // A component configured the way a UDP server endpoint configures it.
+    static void configureAsBridge(SerialPort &comm)
+    {
+        comm.SetBaudRate(brCustom);
+        comm.SetBaudValue(28800);
+        comm.SetDeviceName(kPtyName);
+        comm.SetFlowControl(fcCustom);
+        comm.SetDTRSettings(fsDTREnabled);
+        comm.SetRTSSettings(fsRTSEnabled);
+        comm.Timeouts().SetWriteConstant(500);
+        comm.Timeouts().SetWriteMultiplier(20);
+        comm.Timeouts().SetReadInterval(100);
+        comm.Timeouts().SetReadConstant(20);
+        comm.Timeouts().SetReadMultiplier(20);
+    }
+
+private slots:
+    void init()
+    {
+        pty = std::make_unique<Pty>();
+        QVERIFY2(pty->master >= 0 && pty->slave >= 0, "no pseudo-terminal");
+        const QString path = pty->path;
+        // Only the test's name reaches a device; every other name is missing.
+        previousResolver = SerialPort::SetDevicePathResolver([path](const QString &name) {
+            return name == kPtyName ? path : QStringLiteral("/nonexistent/") + name;
+        });
+    }
+    void cleanup()
+    {
+        SerialPort::SetDevicePathResolver(std::move(previousResolver));
+        pty.reset();
+    }
+
+    void comNamesMapToSerialDevices_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("com1") << "com1"
+                              << "/dev/ttyS0";
+        QTest::newRow("COM2") << "COM2"
+                              << "/dev/ttyS1";
+        QTest::newRow("mixed case two digits") << "cOm12"
+                                               << "/dev/ttyS11";
+        QTest::newRow("COM0 is a path") << "COM0"
+                                        << "COM0";
+        QTest::newRow("trailing text") << "COM1x"
+                                       << "COM1x";
+        QTest::newRow("device path") << "/dev/ttyUSB0"
+                                     << "/dev/ttyUSB0";
+    }
+    void comNamesMapToSerialDevices()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, path);
+        QCOMPARE(SerialPort::DefaultDevicePath(name), path);
+    }
+
+    void baudValueAndLineSetsFollowTheirSwitches()
+    {
+        SerialPort comm;
+        QCOMPARE(comm.BaudRate(), br9600);
+        comm.SetBaudValue(28800);
+        QCOMPARE(comm.BaudValue(), 9600u);
+        comm.SetBaudRate(br115200);
+        QCOMPARE(comm.BaudValue(), 115200u);
+        comm.SetBaudRate(brCustom);
+        QCOMPARE(comm.BaudValue(), 115200u);
+        comm.SetBaudValue(28800);
+        QCOMPARE(comm.BaudValue(), 28800u);
+
+        comm.SetDTRSettings(fsDTREnabled);
+        comm.SetRTSSettings(fsRTSEnabled);
+        comm.SetXOnXOffSettings(fsInX);
+        QCOMPARE(comm.DTRSettings(), TDTRSettings());
+        QCOMPARE(comm.RTSSettings(), TRTSSettings());
+        QCOMPARE(comm.XOnXOffSettings(), TXOnXOffSettings());
+        comm.SetFlowControl(fcCustom);
+        comm.SetDTRSettings(fsDTREnabled);
+        comm.SetRTSSettings(fsRTSEnabled);
+        comm.SetXOnXOffSettings(fsInX);
+        QCOMPARE(comm.DTRSettings(), TDTRSettings(fsDTREnabled));
+        QCOMPARE(comm.RTSSettings(), TRTSSettings(fsRTSEnabled));
+        QCOMPARE(comm.XOnXOffSettings(), TXOnXOffSettings(fsInX));
+    }
+
+    void dtrEnabledAndHandshakeExcludeEachOther()
+    {
+        SerialPort comm;
+        comm.SetFlowControl(fcCustom);
+        comm.SetDTRSettings(fsDTRHandshake);
+        comm.SetDTRSettings(fsDTREnabled | fsDTRHandshake);
+        QCOMPARE(comm.DTRSettings(), TDTRSettings(fsDTREnabled));
+        comm.SetDTRSettings(fsDTREnabled | fsDTRHandshake);
+        QCOMPARE(comm.DTRSettings(), TDTRSettings(fsDTRHandshake));
+        comm.SetOptions(coLeaveDTROpen);
+        comm.SetDTRSettings(fsDSROut | fsDTRHandshake);
+        QCOMPARE(comm.DTRSettings(), fsDSROut | fsDTREnabled);
+    }
+
+    void flowControlSetsTheLineSets_data()
+    {
+        QTest::addColumn<int>("flow");
+        QTest::addColumn<bool>("leaveDtrOpen");
+        QTest::addColumn<int>("rts");
+        QTest::addColumn<int>("dtr");
+        QTest::addColumn<int>("xonxoff");
+        QTest::newRow("none") << int(fcNone) << false << 0 << 0 << 0;
+        QTest::newRow("rts/cts") << int(fcRtsCts) << false << int(fsCTSOut | fsRTSHandshake)
+                                 << int(fsDTREnabled) << 0;
+        QTest::newRow("dtr/dsr") << int(fcDtrDsr) << false << int(fsRTSEnabled)
+                                 << int(fsDSROut | fsDTREnabled) << 0;
+        QTest::newRow("software") << int(fcSoftware) << false << 0 << int(fsDTREnabled)
+                                  << int(fsInX | fsOutX);
+        QTest::newRow("none, DTR left open") << int(fcNone) << true << 0 << int(fsDTREnabled) << 0;
+    }
+    void flowControlSetsTheLineSets()
+    {
+        QFETCH(int, flow);
+        QFETCH(bool, leaveDtrOpen);
+        QFETCH(int, rts);
+        QFETCH(int, dtr);
+        QFETCH(int, xonxoff);
+        SerialPort comm;
+        comm.SetFlowControl(fcCustom);
+        comm.SetRTSSettings(fsRTSHandshake | fsRTSEnabled);
+        comm.SetDTRSettings(fsDSROut);
+        comm.SetXOnXOffSettings(fsOutX);
+        if (leaveDtrOpen)
+            comm.SetOptions(coLeaveDTROpen);
+        comm.SetFlowControl(TFlowControl(flow));
+        QCOMPARE(int(comm.RTSSettings()), rts);
+        QCOMPARE(int(comm.DTRSettings()), dtr);
+        QCOMPARE(int(comm.XOnXOffSettings()), xonxoff);
+    }
+
+    void queueSizesAreClamped_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("stored");
+        QTest::newRow("below") << 1 << 128;
+        QTest::newRow("inside") << 1000 << 1000;
+        QTest::newRow("above") << 65535 << 4096;
+    }
+    void queueSizesAreClamped()
+    {
+        QFETCH(int, value);
+        QFETCH(int, stored);
+        SerialPort comm;
+        comm.Buffers().SetInputSize(value);
+        comm.Buffers().SetOutputSize(value);
+        QCOMPARE(comm.Buffers().InputSize(), stored);
+        QCOMPARE(comm.Buffers().OutputSize(), stored);
+    }
+
+    void missingDeviceDoesNotOpen()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(QStringLiteral("COM1"));
+        bool opened = true;
+        QCOMPARE(deviceError([&] { opened = comm.Open(); }), QString());
+        QVERIFY(!opened);
+        QVERIFY(!comm.IsOpen());
+    }
+
+    void closedPortRefusesOperations()
+    {
+        SerialPort comm;
+        char buf[4];
+        QByteArray text;
+        QCOMPARE(deviceError([&] { comm.Close(); }), kNotOpened);
+        QCOMPARE(deviceError([&] { comm.WriteData("ab", 2, 10); }), kNotOpened);
+        QCOMPARE(deviceError([&] { comm.ReadData(buf, 4, 10); }), kNotOpened);
+        QCOMPARE(deviceError([&] { comm.ReadString(text); }), kNotOpened);
+        QCOMPARE(deviceError([&] { (void)comm.QueuedInput(); }), kNotOpened);
+        QCOMPARE(deviceError([&] { (void)comm.QueuedOutput(); }), kNotOpened);
+        QCOMPARE(deviceError([&] { comm.QueueWrite("ab"); }), kNotOpened);
+        QCOMPARE(deviceError([&] { (void)comm.QueuedForWriting(); }), kNotOpened);
+    }
+
+    void openCloseAndOpenAgain()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(QStringLiteral("COM1"));
+        comm.SetDeviceName(kPtyName);
+        QCOMPARE(comm.DeviceName(), kPtyName);
+        QVERIFY(comm.Open());
+        QVERIFY(comm.IsOpen());
+        QCOMPARE(comm.LockState(), 0);
+        QCOMPARE(deviceError([&] { comm.Open(); }), QStringLiteral("2 Device is allready opened."));
+        QVERIFY(comm.IsOpen());
+        comm.SetDeviceName(QStringLiteral("COM2"));
+        QCOMPARE(comm.DeviceName(), kPtyName);
+        comm.Close();
+        QVERIFY(!comm.IsOpen());
+        QCOMPARE(comm.LockState(), 3);
+        QVERIFY(comm.Open());
+        comm.Close();
+        // Letter case counts: "com1" replaces "COM1".
+        comm.SetDeviceName(QStringLiteral("COM1"));
+        comm.SetDeviceName(QStringLiteral("com1"));
+        QCOMPARE(comm.DeviceName(), QStringLiteral("com1"));
+    }
+
+    void deviceIsHeldExclusively()
+    {
+        SerialPort first;
+        SerialPort second;
+        first.SetDeviceName(kPtyName);
+        second.SetDeviceName(kPtyName);
+        QVERIFY(first.Open());
+        QVERIFY(!second.Open());
+        first.Close();
+        QVERIFY(second.Open());
+    }
+
+    void lineSettingsReachTheTerminal_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("dataBits");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<int>("stopBits");
+        // A pseudo-terminal forces eight bits without parity enable; it keeps
+        // the odd, mark/space and stop-bit flags, which tell the rows apart.
+        QTest::addColumn<uint>("cflags");
+        QTest::newRow("9600 8N1") << int(br9600) << int(db8) << int(paNone) << int(sb1) << uint(CS8);
+        QTest::newRow("115200 7E2") << int(br115200) << int(db7) << int(paEven) << int(sb2)
+                                    << uint(CS7 | PARENB | CSTOPB);
+        QTest::newRow("300 6O1") << int(br300) << int(db6) << int(paOdd) << int(sb1)
+                                 << uint(CS6 | PARENB | PARODD);
+        QTest::newRow("mark") << int(br2400) << int(db8) << int(paMark) << int(sb1)
+                              << uint(CS8 | PARENB | PARODD | CMSPAR);
+        QTest::newRow("space") << int(br2400) << int(db8) << int(paSpace) << int(sb1)
+                               << uint(CS8 | PARENB | CMSPAR);
+        QTest::newRow("5 bits 1.5 stop")
+            << int(br110) << int(db5) << int(paNone) << int(sb1p5) << uint(CS5 | CSTOPB);
+    }
+    void lineSettingsReachTheTerminal()
+    {
+        QFETCH(int, rate);
+        QFETCH(int, dataBits);
+        QFETCH(int, parity);
+        QFETCH(int, stopBits);
+        QFETCH(uint, cflags);
+        // Start from a cooked terminal so that raw mode has to be made.
+        termios2 cooked = pty->attributes();
+        cooked.c_lflag |= ICANON | ECHO | ISIG;
+        cooked.c_iflag |= ICRNL;
+        cooked.c_oflag |= OPOST;
+        pty->setAttributes(cooked);
+
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        comm.SetBaudRate(TBaudRate(rate));
+        comm.DataControl().SetDataBits(TDataBits(dataBits));
+        comm.DataControl().SetParity(TParity(parity));
+        comm.DataControl().SetStopBits(TStopBits(stopBits));
+        QVERIFY(comm.Open());
+
+        const termios2 t = pty->attributes();
+        QCOMPARE(t.c_ospeed, BaudRateValue(TBaudRate(rate)));
+        QCOMPARE(t.c_ispeed, BaudRateValue(TBaudRate(rate)));
+        QCOMPARE(uint(t.c_cflag & (PARODD | CMSPAR | CSTOPB)), cflags & (PARODD | CMSPAR | CSTOPB));
+        QCOMPARE(uint(t.c_cflag & (CLOCAL | CREAD)), uint(CLOCAL | CREAD));
+        QCOMPARE(uint(t.c_lflag & (ICANON | ECHO | ISIG)), 0u);
+        QCOMPARE(uint(t.c_iflag & ICRNL), 0u);
+        QCOMPARE(uint(t.c_oflag & OPOST), 0u);
+        QCOMPARE(int(t.c_cc[VMIN]), 0);
+        QCOMPARE(int(t.c_cc[VTIME]), 0);
+        QCOMPARE(comm.BaudRate(), TBaudRate(rate));
+
+        comm.Close();
+        const termios2 restored = pty->attributes();
+        QCOMPARE(uint(restored.c_lflag & ICANON), uint(ICANON));
+        QCOMPARE(restored.c_ospeed, cooked.c_ospeed);
+    }
+
+    void bridgeSettingsTakeEffect()
+    {
+        SerialPort comm;
+        configureAsBridge(comm);
+        QVERIFY(comm.Open());
+        const termios2 t = pty->attributes();
+        QCOMPARE(t.c_ospeed, 28800u);
+        QCOMPARE(uint(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS)), uint(CS8));
+        QCOMPARE(uint(t.c_iflag & (IXON | IXOFF)), 0u);
+        QCOMPARE(comm.BaudRate(), brCustom);
+        QCOMPARE(comm.BaudValue(), 28800u);
+        // A pseudo-terminal has no modem lines; the sets read back as made.
+        QCOMPARE(comm.DTRSettings(), TDTRSettings(fsDTREnabled));
+        QCOMPARE(comm.RTSSettings(), TRTSSettings(fsRTSEnabled));
+    }
+
+    void changesWhileOpenTakeEffectAtOnce()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        QVERIFY(comm.Open());
+        QCOMPARE(pty->attributes().c_ospeed, 9600u);
+
+        comm.SetBaudRate(brCustom);
+        comm.SetBaudValue(28800);
+        QCOMPARE(pty->attributes().c_ospeed, 28800u);
+        comm.DataControl().SetDataBits(db7);
+        comm.DataControl().SetParity(paEven);
+        comm.DataControl().SetStopBits(sb2);
+        QCOMPARE(uint(pty->attributes().c_cflag & CSTOPB), uint(CSTOPB));
+        comm.DataControl().SetParity(paOdd);
+        QCOMPARE(uint(pty->attributes().c_cflag & PARODD), uint(PARODD));
+
+        comm.SetFlowControl(fcSoftware);
+        QCOMPARE(uint(pty->attributes().c_iflag & (IXON | IXOFF)), uint(IXON | IXOFF));
+        comm.EventChars().SetXonChar('Q');
+        comm.EventChars().SetXoffChar('S');
+        QCOMPARE(pty->attributes().c_cc[VSTART], cc_t('Q'));
+        QCOMPARE(pty->attributes().c_cc[VSTOP], cc_t('S'));
+
+        comm.SetFlowControl(fcRtsCts);
+        QCOMPARE(uint(pty->attributes().c_cflag & CRTSCTS), uint(CRTSCTS));
+        QCOMPARE(uint(pty->attributes().c_iflag & (IXON | IXOFF)), 0u);
+        QCOMPARE(comm.RTSSettings(), fsCTSOut | fsRTSHandshake);
+        comm.SetFlowControl(fcNone);
+        QCOMPARE(uint(pty->attributes().c_cflag & CRTSCTS), 0u);
+    }
+
+    void gettersReadTheDeviceWhileOpen()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        comm.SetFlowControl(fcCustom);
+        QVERIFY(comm.Open());
+        termios2 t = pty->attributes();
+        t.c_cflag = (t.c_cflag & ~tcflag_t(CBAUD)) | BOTHER;
+        t.c_ospeed = t.c_ispeed = 57600;
+        t.c_cflag |= CRTSCTS;
+        t.c_iflag |= IXOFF;
+        pty->setAttributes(t);
+        QCOMPARE(comm.BaudRate(), br57600);
+        QCOMPARE(comm.BaudValue(), 57600u);
+        QCOMPARE(comm.RTSSettings(), fsCTSOut | fsRTSHandshake);
+        QCOMPARE(comm.XOnXOffSettings(), TXOnXOffSettings(fsInX));
+
+        t.c_ospeed = t.c_ispeed = 12345;
+        pty->setAttributes(t);
+        QCOMPARE(comm.BaudRate(), brCustom);
+        QCOMPARE(comm.BaudValue(), 12345u);
+        comm.Close();
+        // A rate that names no value left the component at brCustom.
+        QCOMPARE(comm.BaudRate(), brCustom);
+        QCOMPARE(comm.BaudValue(), 12345u);
+    }
+
+    void refusedLineSettingsRaiseCode3AndLeaveThePortOpen()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        comm.DataControl().SetDataBits(db4);
+        QCOMPARE(deviceError([&] { comm.Open(); }), kControlBlock);
+        QVERIFY(comm.IsOpen());
+        comm.DataControl().SetDataBits(db8);
+        comm.DataControl().SetStopBits(sb2);
+        QCOMPARE(uint(pty->attributes().c_cflag & CSTOPB), uint(CSTOPB));
+        QCOMPARE(deviceError([&] { comm.DataControl().SetStopBits(sb1p5); }), kControlBlock);
+        comm.Close();
+    }
+
+    void nonTerminalDeviceRefusesLineSettings()
+    {
+        // A plain file of our own: opens, but is no terminal.
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        SerialPort comm;
+        comm.SetDeviceName(file.fileName());
+        SerialPort::SetDevicePathResolver({});
+        QCOMPARE(deviceError([&] { comm.Open(); }), kControlBlock);
+        QVERIFY(comm.IsOpen());
+        // Its monitoring must not spin on a device that is always "readable".
+        const double before = cpuSeconds();
+        QTest::qWait(300);
+        QVERIFY2(cpuSeconds() - before < 0.15, "monitoring thread spins");
+        comm.Close();
+    }
+
+    void writeStringArrivesAtTheFarEnd()
+    {
+        SerialPort comm;
+        configureAsBridge(comm);
+        QVERIFY(comm.Open());
+        const QByteArray bytes = allByteValues();
+        QVERIFY(comm.WriteString(bytes));
+        QCOMPARE(pty->receive(bytes.size()), bytes);
+    }
+
+    void readStringTakesWhatTheFarEndSent()
+    {
+        SerialPort comm;
+        configureAsBridge(comm);
+        QVERIFY(comm.Open());
+        const QByteArray bytes = allByteValues();
+        pty->send(bytes);
+        QTRY_COMPARE_WITH_TIMEOUT(comm.QueuedInput(), int(bytes.size()), 5000);
+        QByteArray got;
+        QVERIFY(comm.ReadString(got));
+        QCOMPARE(got, bytes);
+        QCOMPARE(comm.QueuedInput(), 0);
+    }
+
+    void streamedInputArrivesWholeAndInOrder()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        comm.Buffers().SetInputSize(256);
+        QByteArray got;
+        comm.OnData = [&](QObject *, int) {
+            QByteArray piece;
+            if (comm.ReadString(piece))
+                got += piece;
+        };
+        QVERIFY(comm.Open());
+        QByteArray bytes(200 * 1024, '\0');
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i * 31 + (i >> 8));
+        std::thread writer([&bytes, master = pty->master] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            qsizetype sent = 0;
+            while (sent < bytes.size() && std::chrono::steady_clock::now() < deadline) {
+                const ssize_t n = ::write(master, bytes.constData() + sent, size_t(bytes.size() - sent));
+                if (n > 0) {
+                    sent += n;
+                } else {
+                    pollfd p{master, POLLOUT, 0};
+                    (void)::poll(&p, 1, 100);
+                }
+            }
+        });
+        const auto joinWriter = qScopeGuard([&] { writer.join(); });
+        QTRY_COMPARE_WITH_TIMEOUT(got.size(), bytes.size(), 30000);
+        QVERIFY(got == bytes);
+    }
+
+    void readStringOnEmptyQueueReturnsAtOnce()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        comm.Buffers().SetInputTimeout(2000);
+        QVERIFY(comm.Open());
+        QElapsedTimer clock;
+        clock.start();
+        QByteArray got("stale");
+        QVERIFY(!comm.ReadString(got));
+        QVERIFY(got.isEmpty());
+        QVERIFY(clock.elapsed() < 500);
+    }
+
+    void readDataWaitsForTheRestWithinItsLimit()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        QVERIFY(comm.Open());
+        std::thread late([master = pty->master] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            (void)!::write(master, "later", 5);
+        });
+        char buf[16];
+        QElapsedTimer clock;
+        clock.start();
+        const int n = comm.ReadData(buf, 10, 600);
+        late.join();
+        QCOMPARE(n, 5);
+        QCOMPARE(QByteArray(buf, n), QByteArray("later"));
+        QVERIFY(clock.elapsed() >= 600);
+    }
+
+    void onDataRunsOnTheUiThreadWithTheQueuedCount()
+    {
+        SerialPort comm;
+        configureAsBridge(comm);
+        QByteArray received;
+        QList<int> counts;
+        bool onUiThread = true;
+        comm.OnData = [&](QObject *sender, int count) {
+            QCOMPARE(sender, &comm);
+            onUiThread = onUiThread && QThread::currentThread() == qApp->thread();
+            counts << count;
+            QByteArray piece;
+            if (comm.ReadString(piece))
+                received += piece;
+        };
+        QVERIFY(comm.Open());
+        pty->send("hello");
+        QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("hello"), 5000);
+        QVERIFY(onUiThread);
+        QVERIFY(!counts.isEmpty());
+        QVERIFY(counts.first() >= 1 && counts.first() <= 5);
+    }
+
+    void eventCharacterRaisesFlag()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        comm.SetMonitorEvents(deChar | deFlag);
+        QList<TDeviceEvents> seen;
+        comm.OnCommEvent = [&](QObject *, TDeviceEvents events) {
+            seen << events;
+            QByteArray drain;
+            comm.ReadString(drain);
+        };
+        QVERIFY(comm.Open());
+        pty->send("ab");
+        QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 1, 5000);
+        QCOMPARE(seen.last(), TDeviceEvents(deChar));
+        pty->send("c\n");
+        QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 2, 5000);
+        QCOMPARE(seen.last(), deChar | deFlag);
+    }
+
+    void handlerExceptionStopsDataEventsUntilReopened()
+    {
+        ReportRecorder reports;
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        int calls = 0;
+        comm.OnData = [&](QObject *, int) {
+            ++calls;
+            throw Exception(QStringLiteral("peer refused"));
+        };
+        QVERIFY(comm.Open());
+        pty->send("x");
+        QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(reports.messages, QStringList{QStringLiteral("peer refused")}, 5000);
+        pty->send("y");
+        // Nothing comes for a quiet spell in which an event would have come.
+        QTest::qWait(300);
+        QCOMPARE(calls, 1);
+        QVERIFY(comm.IsOpen());
+        QByteArray got;
+        QTRY_VERIFY_WITH_TIMEOUT(comm.QueuedInput() == 2, 5000);
+        QVERIFY(comm.ReadString(got));
+        QCOMPARE(got, QByteArray("xy"));
+
+        comm.Close();
+        QVERIFY(comm.Open());
+        pty->send("z");
+        QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 5000);
+    }
+
+    void unsynchronisedEventsRunOnTheMonitoringThread()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        comm.SetSynchronize(false);
+        std::atomic<int> calls{0};
+        std::atomic<bool> onUiThread{false};
+        comm.OnData = [&](QObject *, int) {
+            onUiThread = QThread::currentThread() == qApp->thread();
+            ++calls;
+        };
+        QVERIFY(comm.Open());
+        pty->send("x");
+        QTRY_VERIFY_WITH_TIMEOUT(calls.load() >= 1, 5000);
+        QVERIFY(!onUiThread);
+    }
+
+    void closingWhileDataFloodsInNeverDeadlocks()
+    {
+        std::atomic<bool> stop{false};
+        std::thread flood([&, master = pty->master] {
+            const QByteArray chunk(512, 'f');
+            while (!stop) {
+                if (::write(master, chunk.data(), chunk.size()) < 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(200));
+                // The far end also drains what the component might write.
+                char sink[512];
+                (void)!::read(master, sink, sizeof sink);
+            }
+        });
+        QElapsedTimer total;
+        total.start();
+        int rounds = 0;
+        for (; rounds < 150 && total.elapsed() < 60000; ++rounds) {
+            SerialPort comm;
+            comm.SetDeviceName(kPtyName);
+            int events = 0;
+            comm.OnData = [&](QObject *, int) {
+                ++events;
+                QByteArray piece;
+                comm.ReadString(piece);
+                comm.WriteString("echo");
+            };
+            QVERIFY(comm.Open());
+            // Once a hand-over has been served, keep the UI thread away from
+            // its event loop for a moment: the next one is then handed over
+            // and waiting when the port closes (every third round by
+            // destruction).
+            QTRY_VERIFY_WITH_TIMEOUT(events > 0, 5000);
+            QTest::qSleep(1 + rounds % 3);
+            QElapsedTimer closing;
+            closing.start();
+            if (rounds % 3 == 0)
+                continue;
+            comm.Close();
+            QVERIFY2(closing.elapsed() < 2000, "Close took too long");
+        }
+        stop = true;
+        flood.join();
+        QVERIFY(rounds >= 20);
+    }
+
+    void closingFromInsideTheDataHandler()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        int calls = 0;
+        comm.OnData = [&](QObject *, int) {
+            ++calls;
+            comm.Close();
+        };
+        QVERIFY(comm.Open());
+        pty->send("abc");
+        QTRY_VERIFY_WITH_TIMEOUT(!comm.IsOpen(), 5000);
+        QCOMPARE(calls, 1);
+        QVERIFY(comm.Open());
+    }
+
+    void destroyingAnOpenPortReleasesTheDevice()
+    {
+        termios2 before = pty->attributes();
+        {
+            auto comm = std::make_unique<SerialPort>();
+            configureAsBridge(*comm);
+            comm->OnData = [](QObject *, int) { QFAIL("event after destruction"); };
+            QVERIFY(comm->Open());
+            pty->send("pending");
+            // Let a hand-over get queued but not served.
+            QTest::qSleep(50);
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(pty->attributes().c_ospeed, before.c_ospeed);
+        SerialPort again;
+        again.SetDeviceName(kPtyName);
+        QVERIFY(again.Open());
+    }
+
+    void hungUpFarEndDoesNotSpin()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        int calls = 0;
+        comm.OnData = [&](QObject *, int) { ++calls; };
+        QVERIFY(comm.Open());
+        ::close(pty->slave); // the far end's hang-up reaches the terminal only when no other handle holds it
+        pty->slave = -1;
+        pty->closeMaster();
+        const double before = cpuSeconds();
+        QTest::qWait(400);
+        QVERIFY2(cpuSeconds() - before < 0.2, "monitoring thread spins on a hung-up line");
+        QCOMPARE(calls, 0);
+        QVERIFY(!comm.WriteString("gone"));
+        comm.Close();
+    }
+
+    void writeIntoStalledLineReturnsShortAfterTheTimeout()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        comm.Buffers().SetOutputTimeout(300);
+        QVERIFY(comm.Open());
+        QByteArray bytes(256 * 1024, '\0');
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i * 7);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!comm.WriteString(bytes));
+        QVERIFY(clock.elapsed() >= 300);
+        QVERIFY(clock.elapsed() < 5000);
+
+        // What WriteData reports is exactly what went out, byte for byte.
+        (void)pty->receive(bytes.size(), 200);
+        const int n = comm.WriteData(bytes.constData(), int(bytes.size()), 100);
+        QVERIFY(n > 0 && n < bytes.size());
+        QCOMPARE(pty->receive(n), bytes.left(n));
+    }
+
+    // Queued writes never wait: a line nobody reads fills the terminal and
+    // then the bounded queue, the rest is refused, and once the far end reads
+    // every queued byte arrives once and in order.
+    void queuedWritesKeepOrderAndRefuseWhatDoesNotFit()
+    {
+        SerialPort comm;
+        configureAsBridge(comm);
+        QVERIFY(comm.Open());
+        QByteArray queued;
+        qsizetype refused = 0;
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 200 && refused == 0; ++i) {
+            QByteArray piece(2000, '\0');
+            for (qsizetype k = 0; k < piece.size(); ++k)
+                piece[k] = char((i * 7 + k) % 253);
+            QElapsedTimer call;
+            call.start();
+            const qsizetype taken = comm.QueueWrite(piece);
+            QVERIFY(call.elapsed() < 50);
+            queued += piece.left(taken);
+            refused = piece.size() - taken;
+            QTest::qWait(1); // the writer fills the terminal meanwhile
+        }
+        QVERIFY2(refused > 0, "the queue never filled");
+        QCOMPARE(comm.QueuedForWriting(), SerialPort::WriteQueueCapacity);
+        QCOMPARE(comm.QueueWrite("more"), 0);
+        QCOMPARE(pty->receive(int(queued.size()), 10000), queued);
+        QTRY_COMPARE(comm.QueuedForWriting(), 0);
+        QCOMPARE(comm.QueueWrite("after"), 5);
+        QCOMPARE(pty->receive(5), QByteArray("after"));
+    }
+
+    void fullWriteQueueEndsPromptly()
+    {
+        for (const bool destroy : {false, true}) {
+            auto comm = std::make_unique<SerialPort>();
+            configureAsBridge(*comm);
+            QVERIFY(comm->Open());
+            const QByteArray piece(8192, 'f');
+            for (int i = 0; i < 100 && comm->QueueWrite(piece) == piece.size(); ++i)
+                QTest::qWait(1);
+            QCOMPARE(comm->QueuedForWriting(), SerialPort::WriteQueueCapacity);
+            QElapsedTimer clock;
+            clock.start();
+            if (destroy)
+                comm.reset();
+            else
+                comm->Close();
+            QVERIFY(clock.elapsed() < 500);
+            (void)pty->receive(1 << 20, 200);
+        }
+    }
+
+    // A line whose far end hung up takes nothing ever again: its queue is
+    // emptied rather than held full, and the writer does not spin.
+    void hungUpLineEmptiesTheWriteQueue()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        QVERIFY(comm.Open());
+        ::close(pty->slave);
+        pty->slave = -1;
+        pty->closeMaster();
+        const double before = cpuSeconds();
+        QVERIFY(comm.QueueWrite(QByteArray(1000, 'h')) > 0);
+        QTRY_COMPARE(comm.QueuedForWriting(), 0);
+        QTest::qWait(300);
+        QVERIFY2(cpuSeconds() - before < 0.2, "writer thread spins on a hung-up line");
+        comm.Close();
+    }
+
+    void eachWritePieceReportsOutputEmptyAndSend()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        comm.Buffers().SetOutputSize(128);
+        int outEmpty = 0;
+        int sends = 0;
+        QString locked;
+        comm.OnCommEvent = [&](QObject *, TDeviceEvents events) {
+            QCOMPARE(events, TDeviceEvents(deOutEmpty));
+            ++outEmpty;
+        };
+        comm.OnSend = [&](QObject *) {
+            ++sends;
+            QCOMPARE(comm.LockState(), 1);
+            locked = deviceError([&] { comm.WriteData("x", 1, 10); });
+        };
+        QVERIFY(comm.Open());
+        const QByteArray bytes(1000, 'w');
+        QCOMPARE(comm.WriteData(bytes.constData(), int(bytes.size()), 500), 1000);
+        QCOMPARE(outEmpty, 8);
+        QCOMPARE(sends, 8);
+        QCOMPARE(locked, QStringLiteral("4 Device locked. Cannot perform send operations."));
+        QCOMPARE(comm.LockState(), 0);
+        QCOMPARE(pty->receive(1000), bytes);
+
+        comm.SetMonitorEvents(deChar);
+        QVERIFY(comm.WriteString("more"));
+        QCOMPARE(outEmpty, 8);
+    }
+
+    void throwingHandlerReleasesItsLock()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        comm.OnSend = [](QObject *) { throw Exception(QStringLiteral("send handler failed")); };
+        comm.OnRead = [](QObject *) { throw Exception(QStringLiteral("read handler failed")); };
+        QVERIFY(comm.Open());
+        QVERIFY_THROWS_EXCEPTION(Exception, comm.WriteData("a", 1, 100));
+        QCOMPARE(comm.LockState(), 0);
+        pty->send("b");
+        QTRY_COMPARE_WITH_TIMEOUT(comm.QueuedInput(), 1, 5000);
+        char c;
+        QVERIFY_THROWS_EXCEPTION(Exception, comm.ReadData(&c, 1, 100));
+        QCOMPARE(comm.LockState(), 0);
+        comm.OnSend = nullptr;
+        QVERIFY(comm.WriteString("c"));
+        QCOMPARE(pty->receive(2), QByteArray("ac"));
+    }
+
+    void readLockGuardsTheReadHandler()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        int reads = 0;
+        QString locked;
+        comm.OnRead = [&](QObject *) {
+            ++reads;
+            QCOMPARE(comm.LockState(), 2);
+            char c;
+            locked = deviceError([&] { comm.ReadData(&c, 1, 10); });
+        };
+        QVERIFY(comm.Open());
+        pty->send("read me");
+        QTRY_COMPARE_WITH_TIMEOUT(comm.QueuedInput(), 7, 5000);
+        QByteArray got;
+        QVERIFY(comm.ReadString(got));
+        QCOMPARE(got, QByteArray("read me"));
+        QCOMPARE(reads, 1);
+        QCOMPARE(locked, QStringLiteral("5 Device locked. Cannot perform read operations."));
+        QCOMPARE(comm.LockState(), 0);
+    }
+
+    void inputSizeBoundsWhatIsTakenAhead()
+    {
+        SerialPort comm;
+        comm.SetDeviceName(kPtyName);
+        comm.Buffers().SetInputSize(128);
+        QVERIFY(comm.Open());
+        QByteArray bytes(1000, '\0');
+        for (int i = 0; i < bytes.size(); ++i)
+            bytes[i] = char(i);
+        pty->send(bytes);
+        QTRY_COMPARE_WITH_TIMEOUT(comm.QueuedInput(), 1000, 5000);
+        // Every byte arrives once and in order across the component's queue
+        // and the terminal's.
+        QByteArray got;
+        QVERIFY(comm.ReadString(got));
+        QCOMPARE(got, bytes);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstSerialPort)
+#include "tst_serialport.moc"

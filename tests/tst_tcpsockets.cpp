@@ -1,0 +1,714 @@
+#include "net/tcp/tcpsocket.h"
+#include "support/loopback.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+
+#include <ctime>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <vector>
+
+using namespace loopback_test;
+
+namespace {
+
+const QString Loopback = QStringLiteral("127.0.0.1");
+
+QString windowsSocketError(int code, const char *api)
+{
+    return QStringLiteral("Windows socket error: %1 (%2), on API '%3'")
+        .arg(QString::fromLocal8Bit(strerror(code)))
+        .arg(code)
+        .arg(QLatin1String(api));
+}
+
+// Records a component's events by name; errors as "error:<kind>:<code>".
+struct ClientLog {
+    QStringList events;
+    QByteArray received;
+    bool clearErrors = true;
+
+    void attach(TcpClient &client)
+    {
+        const auto note = [this](const char *name) {
+            return [this, name](QObject *, TcpConnection *) { events << QLatin1String(name); };
+        };
+        client.OnLookup = note("lookup");
+        client.OnConnecting = note("connecting");
+        client.OnConnect = note("connect");
+        client.OnDisconnect = note("disconnect");
+        client.OnWrite = note("write");
+        client.OnRead = [this](QObject *, TcpConnection *socket) {
+            events << QStringLiteral("read");
+            received += socket->ReceiveString();
+        };
+        client.OnError = [this](QObject *, TcpConnection *, TErrorEvent kind, int &code) {
+            events << QStringLiteral("error:%1:%2").arg(int(kind)).arg(code);
+            if (clearErrors)
+                code = 0;
+        };
+    }
+};
+
+// A server whose accepted peers are recorded by what happens to them.
+struct ServerLog {
+    QStringList events;
+    std::vector<QPointer<TcpConnection>> peers;
+    QByteArray received;
+
+    void attach(TcpServer &server)
+    {
+        server.OnClientConnect = [this, &server](QObject *, TcpConnection *socket) {
+            // The peer is listed before its connect event.
+            events << QStringLiteral("connect:%1").arg(server.Connection()->ConnectionCount());
+            peers.emplace_back(socket);
+        };
+        server.OnAccept = [this](QObject *, TcpConnection *) { events << QStringLiteral("accept"); };
+        server.OnClientDisconnect = [this](QObject *, TcpConnection *socket) {
+            events << QStringLiteral("disconnect:%1").arg(indexOf(socket));
+        };
+        server.OnClientRead
+            = [this](QObject *, TcpConnection *socket) { received += socket->ReceiveString(); };
+        server.OnClientError = [this](QObject *, TcpConnection *socket, TErrorEvent kind, int &code) {
+            events << QStringLiteral("error:%1:%2:%3").arg(indexOf(socket)).arg(int(kind)).arg(code);
+            code = 0;
+        };
+    }
+    int indexOf(TcpConnection *socket) const
+    {
+        for (size_t i = 0; i < peers.size(); ++i)
+            if (peers[i] == socket)
+                return int(i);
+        return -1;
+    }
+};
+
+// Like QTRY_VERIFY, but wakes as soon as any event arrives instead of
+// polling in 50 ms steps: for loops of a thousand round trips.
+template <typename Predicate> bool waitFor(Predicate done, int timeoutMs = 5000)
+{
+    QTimer tick;
+    tick.start(50);
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// Connects made at once, without waiting for the server's loop to run.
+std::vector<Fd> connectMany(int port, int count)
+{
+    std::vector<Fd> raw;
+    for (int i = 0; i < count; ++i)
+        raw.push_back(connectTo(port, true));
+    return raw;
+}
+
+void openServer(TcpServer &server)
+{
+    server.SetPort(unusedPort());
+    server.Open();
+    QVERIFY(server.Active());
+}
+
+} // namespace
+
+class TstTcpSockets : public QObject {
+    Q_OBJECT
+
+private slots:
+    void clientConnectsWithEventsInOrder()
+    {
+        Fd listener = listenOnLoopback();
+        TcpClient client;
+        ClientLog log;
+        log.attach(client);
+        client.SetHost(Loopback);
+        client.SetPort(localPort(listener.get()));
+        client.Open();
+        // The host lookup runs in the background, even for a dotted address.
+        QCOMPARE(log.events, QStringList{"lookup"});
+        QCOMPARE(client.Connection()->QueryLocalPort(), -1);
+        QVERIFY(!client.Active());
+
+        QTRY_COMPARE(log.events, (QStringList{"lookup", "connecting", "connect", "write"}));
+        QVERIFY(client.Active());
+        Fd peer = acceptWithin(listener.get());
+        sockaddr_in remote{};
+        socklen_t size = sizeof remote;
+        ::getpeername(peer.get(), reinterpret_cast<sockaddr *>(&remote), &size);
+        QCOMPARE(client.Connection()->QueryLocalPort(), int(ntohs(remote.sin_port)));
+        QCOMPARE(client.Connection()->QueryRemoteAddress(), Loopback);
+        QCOMPARE(client.Connection()->QueryRemotePort(), localPort(listener.get()));
+
+        client.Open(); // already active: nothing
+        QVERIFY_THROWS_EXCEPTION(SocketError, client.Connection()->Open(Loopback, {}, {}, 1, true));
+        client.Close();
+        QCOMPARE(log.events.last(), QStringLiteral("disconnect"));
+        QVERIFY(!client.Active());
+        QCOMPARE(client.Connection()->SocketHandle(), -1);
+        QCOMPARE(readWithin(peer.get()), QByteArray()); // the peer sees the end
+    }
+
+    void refusedConnectReportsOnlyTheErrorAndCanBeRetried()
+    {
+        const int port = unusedPort();
+        TcpClient client;
+        ClientLog log;
+        log.attach(client);
+        client.SetAddress(Loopback);
+        client.SetPort(port);
+        client.Open();
+        QTRY_VERIFY(log.events.size() == 3);
+        QCOMPARE(log.events.last(), QStringLiteral("error:%1:%2").arg(int(errConnect)).arg(ECONNREFUSED));
+        QVERIFY(!client.Active());
+        QVERIFY(!client.Connection()->IsConnected());
+        QVERIFY(client.Connection()->SocketHandle() != -1); // kept until the next attempt
+
+        // Retry against a listener: the new attempt connects, and no
+        // disconnection was ever reported for the refused one.
+        Fd listener = listenOnLoopback();
+        client.SetPort(localPort(listener.get()));
+        client.Open();
+        QTRY_VERIFY(client.Active());
+        QVERIFY(!log.events.contains("disconnect"));
+
+        // An uncleared code is raised as an asynchronous error.
+        ReportedMessages reports;
+        TcpClient strict;
+        ClientLog strictLog;
+        strictLog.clearErrors = false;
+        strictLog.attach(strict);
+        strict.SetAddress(Loopback);
+        strict.SetPort(port);
+        strict.Open();
+        QTRY_COMPARE(
+            reports.messages, QStringList{QStringLiteral("Asynchronous socket error %1").arg(ECONNREFUSED)});
+    }
+
+    void dataArrivesIntactBothWays()
+    {
+        TcpServer server;
+        ServerLog serverLog;
+        serverLog.attach(server);
+        QByteArray emptyReads;
+        server.OnClientRead = [&](QObject *, TcpConnection *socket) {
+            serverLog.received += socket->ReceiveString();
+            // Nothing left: an empty result, and the connection stays up.
+            emptyReads += socket->ReceiveString();
+            QVERIFY(socket->IsConnected());
+        };
+        openServer(server);
+        TcpClient client;
+        ClientLog clientLog;
+        clientLog.attach(client);
+        client.SetHost(Loopback);
+        client.SetPort(server.Port());
+        client.Open();
+        QTRY_VERIFY(client.Active());
+        QTRY_COMPARE(server.Connection()->ConnectionCount(), 1);
+
+        QByteArray everyByte;
+        for (int i = 0; i < 256; ++i)
+            everyByte += char(i);
+        QCOMPARE(client.Connection()->SendString(everyByte), 256);
+        QTRY_COMPARE(serverLog.received, everyByte);
+        QCOMPARE(emptyReads, QByteArray());
+
+        // Much more than one read takes: nothing lost, nothing reordered.
+        QByteArray bulk(3 * 1024 * 1024, Qt::Uninitialized);
+        for (qsizetype i = 0; i < bulk.size(); ++i)
+            bulk[i] = char((i * 7 + i / 251) & 0xff);
+        TcpConnection *peer = server.Connection()->ConnectionAt(0);
+        qsizetype offset = 0;
+        QElapsedTimer timer;
+        timer.start();
+        while (offset < bulk.size() && timer.elapsed() < 20000) {
+            const int sent = peer->SendBuffer(bulk.constData() + offset, int(bulk.size() - offset));
+            if (sent > 0)
+                offset += sent;
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(offset, bulk.size());
+        QTRY_COMPARE_WITH_TIMEOUT(clientLog.received.size(), bulk.size(), 20000);
+        QVERIFY(clientLog.received == bulk);
+
+        // A queue fuller than one read may take is handed over in pieces of
+        // that size, and the rest raises the next read notification. The
+        // kernel's queue itself is left to grow with the sender.
+        QByteArray pieces;
+        int largest = 0;
+        int reads = 0;
+        client.OnRead = [&](QObject *, TcpConnection *socket) {
+            const QByteArray piece = socket->ReceiveString();
+            largest = std::max(largest, int(piece.size()));
+            ++reads;
+            pieces += piece;
+        };
+        const QByteArray chunk = bulk.left(64 * 1024);
+        QByteArray queued;
+        while (queued.size() < 16 * 1024 * 1024) {
+            const int sent = peer->SendBuffer(chunk.constData(), int(chunk.size()));
+            if (sent <= 0)
+                break;
+            queued += chunk.left(sent);
+        }
+        int waiting = 0;
+        QCOMPARE(::ioctl(client.Connection()->SocketHandle(), FIONREAD, &waiting), 0);
+        QVERIFY2(waiting > TcpConnection::MaxReceiveLength, qPrintable(QString::number(waiting)));
+        QCOMPARE(client.Connection()->ReceiveBuffer(nullptr, -1), TcpConnection::MaxReceiveLength);
+        QElapsedTimer drain;
+        drain.start();
+        while (pieces.size() < queued.size() && drain.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QVERIFY(pieces == queued);
+        QCOMPARE(largest, TcpConnection::MaxReceiveLength);
+        QVERIFY(reads >= int(queued.size() / TcpConnection::MaxReceiveLength));
+    }
+
+    void notificationsComeOncePerCause()
+    {
+        Fd listener = listenOnLoopback();
+        TcpClient client;
+        int reads = 0;
+        int writes = 0;
+        client.OnRead = [&](QObject *, TcpConnection *) { ++reads; }; // leaves the data waiting
+        client.OnWrite = [&](QObject *, TcpConnection *) { ++writes; };
+        client.SetAddress(Loopback);
+        client.SetPort(localPort(listener.get()));
+        client.Open();
+        QTRY_VERIFY(client.Active());
+        Fd peer = acceptWithin(listener.get());
+        ::send(peer.get(), "abc", 3, 0);
+        QTRY_COMPARE(reads, 1);
+        QTest::qWait(200); // unread data and an idle send side wake nobody
+        QCOMPARE(reads, 1);
+        QCOMPARE(writes, 1);
+        QCOMPARE(client.Connection()->ReceiveString(), QByteArray("abc"));
+        ::send(peer.get(), "def", 3, 0);
+        QTRY_COMPARE(reads, 2);
+    }
+
+    void peerCloseDisconnectsAfterTheLastData()
+    {
+        Fd listener = listenOnLoopback();
+        TcpClient client;
+        ClientLog log;
+        log.attach(client);
+        client.SetAddress(Loopback);
+        client.SetPort(localPort(listener.get()));
+        client.Open();
+        QTRY_VERIFY(client.Active());
+        Fd peer = acceptWithin(listener.get());
+        ::send(peer.get(), "last words", 10, 0);
+        peer.reset();
+        QTRY_VERIFY(log.events.contains("disconnect"));
+        QCOMPARE(log.received, QByteArray("last words"));
+        QCOMPARE(log.events.filter("disconnect").size(), 1);
+        QVERIFY(log.events.indexOf("read") < log.events.indexOf("disconnect"));
+        QVERIFY(!client.Active());
+        QCOMPARE(client.Connection()->SocketHandle(), -1);
+        QCOMPARE(client.Connection()->QueryRemoteAddress(), QString());
+        QCOMPARE(client.Connection()->SendString("late"), 0);
+    }
+
+    void peerResetRaisesOnlyTheErrorEvent()
+    {
+        TcpServer server;
+        ServerLog serverLog;
+        serverLog.attach(server);
+        openServer(server);
+        Fd listener = listenOnLoopback();
+        TcpClient client;
+        ClientLog log;
+        log.attach(client);
+        client.SetAddress(Loopback);
+        client.SetPort(localPort(listener.get()));
+        client.Open();
+        Fd rawClient = connectTo(server.Port());
+        QTRY_VERIFY(client.Active());
+        QTRY_COMPARE(server.Connection()->ConnectionCount(), 1);
+        Fd peer = acceptWithin(listener.get());
+
+        resetAndClose(peer);
+        resetAndClose(rawClient);
+        const QString clientReset = QStringLiteral("error:%1:%2").arg(int(errDisconnect)).arg(ECONNRESET);
+        QTRY_COMPARE(log.events.last(), clientReset);
+        QTRY_VERIFY(serverLog.events.contains(
+            QStringLiteral("error:0:%1:%2").arg(int(errDisconnect)).arg(ECONNRESET)));
+        QTest::qWait(200); // nothing more may follow
+        QCOMPARE(log.events.last(), clientReset);
+        QVERIFY(client.Active());
+        QVERIFY(client.Connection()->IsConnected());
+        QVERIFY(!serverLog.events.contains("disconnect:0"));
+        QCOMPARE(server.Connection()->ConnectionCount(), 1);
+
+        // A send on the dead connection fails, is reported, and closes it.
+        QCOMPARE(client.Connection()->SendString("x"), -1);
+        QCOMPARE(log.events.mid(log.events.size() - 2),
+            (QStringList{QStringLiteral("error:%1:%2").arg(int(errSend)).arg(EPIPE), "disconnect"}));
+        QVERIFY(!client.Active());
+    }
+
+    void closeDuringLookupOrConnect()
+    {
+        Fd listener = listenOnLoopback();
+        const int port = localPort(listener.get());
+
+        // Closing the component while resolving leaves the attempt running.
+        TcpClient resolving;
+        ClientLog resolvingLog;
+        resolvingLog.attach(resolving);
+        resolving.SetHost(Loopback);
+        resolving.SetPort(port);
+        resolving.Open();
+        resolving.Close();
+        QTRY_VERIFY(resolving.Active());
+        QVERIFY(!resolvingLog.events.contains("disconnect"));
+
+        // Closing the connection object ends the attempt, lookup or connect.
+        for (const bool withLookup : {true, false}) {
+            TcpClient client;
+            ClientLog log;
+            log.attach(client);
+            (withLookup ? client.SetHost(Loopback) : client.SetAddress(Loopback));
+            client.SetPort(port);
+            client.Open();
+            client.Connection()->Close();
+            QCOMPARE(log.events.last(), QStringLiteral("disconnect"));
+            QCOMPARE(client.Connection()->SocketHandle(), -1);
+            QTest::qWait(200);
+            QVERIFY(!log.events.contains("connect"));
+            QVERIFY(!client.Active());
+        }
+    }
+
+    void listenOnPortInUseFailsAtBind()
+    {
+        TcpServer first;
+        openServer(first);
+        TcpServer second;
+        second.SetPort(first.Port());
+        try {
+            second.Open();
+            QFAIL("listening twice on one port succeeded");
+        } catch (const SocketError &e) {
+            QCOMPARE(e.Message(), windowsSocketError(EADDRINUSE, "bind"));
+        }
+        QVERIFY(!second.Active());
+        QCOMPARE(second.Connection()->SocketHandle(), -1);
+        QVERIFY_THROWS_EXCEPTION(SocketError, first.Connection()->Listen({}, {}, {}, 0, 5));
+    }
+
+    void settersRefuseChangesWhileActive()
+    {
+        TcpServer server;
+        server.SetHost(QStringLiteral("localhost"));
+        openServer(server);
+        const int port = server.Port();
+        server.SetPort(port); // unchanged: allowed
+        server.SetHost(QStringLiteral("LOCALHOST")); // texts ignore case
+        try {
+            server.SetPort(port + 1);
+            QFAIL("port changed while active");
+        } catch (const SocketError &e) {
+            QCOMPARE(e.Message(), QStringLiteral("Can't change value while socket is active"));
+        }
+        QVERIFY_THROWS_EXCEPTION(SocketError, server.SetService(QStringLiteral("echo")));
+        QVERIFY_THROWS_EXCEPTION(SocketError, server.SetAddress(Loopback));
+        QCOMPARE(server.Port(), port);
+        server.Close();
+        QVERIFY(!server.Active());
+        server.SetPort(port + 1);
+        QCOMPARE(server.Port(), port + 1);
+    }
+
+    void acceptedPeersStayListedUntilDeferredDestruction()
+    {
+        TcpServer server;
+        ServerLog log;
+        log.attach(server);
+        openServer(server);
+        std::vector<Fd> raw;
+        for (int i = 0; i < 3; ++i) {
+            raw.push_back(connectTo(server.Port()));
+            QTRY_COMPARE(server.Connection()->ConnectionCount(), i + 1);
+        }
+        QCOMPARE(
+            log.events, (QStringList{"connect:1", "accept", "connect:2", "accept", "connect:3", "accept"}));
+        QCOMPARE(server.Connection()->ConnectionAt(2), log.peers[2].data());
+        QCOMPARE(server.Connection()->ConnectionAt(0)->QueryLocalPort(), server.Port());
+
+        // Closing by index visits every peer once: closed peers stay listed.
+        const int count = server.Connection()->ConnectionCount();
+        for (int i = 0; i < count; ++i) {
+            server.Connection()->ConnectionAt(i)->Close();
+            QCOMPARE(server.Connection()->ConnectionCount(), 3);
+        }
+        QCOMPARE(log.events.mid(6), (QStringList{"disconnect:0", "disconnect:1", "disconnect:2"}));
+        QCOMPARE(server.Connection()->ConnectionAt(1)->SocketHandle(), -1);
+        QTRY_COMPARE(server.Connection()->ConnectionCount(), 0);
+        QVERIFY(log.peers[0].isNull() && log.peers[2].isNull());
+        for (Fd &fd : raw)
+            QCOMPARE(readWithin(fd.get()), QByteArray());
+        try {
+            (void)server.Connection()->ConnectionAt(5);
+            QFAIL("no index error");
+        } catch (const IndexError &e) {
+            QCOMPARE(e.Message(), QStringLiteral("List index out of bounds (5)"));
+        }
+    }
+
+    void serverCloseDestroysPeersWithoutEvents()
+    {
+        TcpServer server;
+        ServerLog log;
+        log.attach(server);
+        int serverDisconnects = 0;
+        server.OnDisconnect = [&](QObject *, TcpConnection *) { ++serverDisconnects; };
+        openServer(server);
+        Fd a = connectTo(server.Port());
+        Fd b = connectTo(server.Port());
+        QTRY_COMPARE(server.Connection()->ConnectionCount(), 2);
+        server.Close();
+        QVERIFY(log.peers[0].isNull() && log.peers[1].isNull());
+        QCOMPARE(server.Connection()->ConnectionCount(), 0);
+        QVERIFY(!log.events.join(',').contains("disconnect"));
+        QCOMPARE(serverDisconnects, 1);
+        QVERIFY(!server.Active());
+        QCOMPARE(readWithin(a.get()), QByteArray());
+        QCOMPARE(readWithin(b.get()), QByteArray());
+        server.Open(); // and it listens again on the same port
+        QVERIFY(server.Active());
+    }
+
+    void stoppingTheServerFromAPeersDisconnectIsSafe()
+    {
+        auto server = std::make_unique<TcpServer>();
+        ServerLog log;
+        log.attach(*server);
+        int handlerRuns = 0;
+        bool departingAlive = false;
+        bool othersGone = false;
+        server->OnClientDisconnect = [&](QObject *sender, TcpConnection *socket) {
+            log.events << QStringLiteral("disconnect:%1").arg(log.indexOf(socket));
+            if (handlerRuns++ > 0)
+                return;
+            // What a stop command does: close every listed peer, then the server.
+            auto *listening = static_cast<TcpListener *>(sender);
+            const int count = listening->ConnectionCount();
+            for (int i = 0; i < count; ++i)
+                listening->ConnectionAt(i)->Close();
+            const QPointer<TcpConnection> departing(socket);
+            server->Close();
+            // The others are gone at once; this one outlives its handler.
+            othersGone = log.peers[0].isNull() && log.peers[2].isNull();
+            departingAlive = !departing.isNull() && socket->SocketHandle() != -1;
+        };
+        openServer(*server);
+        std::vector<Fd> raw;
+        for (int i = 0; i < 3; ++i)
+            raw.push_back(connectTo(server->Port()));
+        QTRY_COMPARE(server->Connection()->ConnectionCount(), 3);
+        raw[1].reset();
+        QTRY_VERIFY(!server->Active());
+        QVERIFY(departingAlive);
+        QVERIFY(othersGone);
+        // Each peer's disconnection was reported exactly once.
+        QCOMPARE(log.events.filter("disconnect").size(), 3);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(log.events.count(QStringLiteral("disconnect:%1").arg(i)), 1);
+        QTRY_VERIFY(log.peers[1].isNull());
+        server.reset();
+    }
+
+    void sendResultsFollowTheConnection()
+    {
+        TcpClient client;
+        ClientLog log;
+        log.attach(client);
+        QCOMPARE(client.Connection()->SendString("nobody there"), 0);
+
+        Fd listener = listenOnLoopback();
+        client.SetAddress(Loopback);
+        client.SetPort(localPort(listener.get()));
+        client.Open();
+        QTRY_VERIFY(client.Active());
+        Fd peer = acceptWithin(listener.get());
+        QTRY_VERIFY(log.events.contains("write"));
+        log.events.clear();
+
+        // The peer reads nothing: one big send is taken only in part, then
+        // the buffers fill and a send would block, silently.
+        const QByteArray big(64 * 1024 * 1024, 'z');
+        const int first = client.Connection()->SendString(big);
+        QVERIFY2(first > 0 && first < big.size(), qPrintable(QString::number(first)));
+        int result = first;
+        for (int i = 0; i < 100 && result > 0; ++i)
+            result = client.Connection()->SendString(big);
+        QCOMPARE(result, -1);
+        QVERIFY(log.events.isEmpty());
+        QVERIFY(client.Connection()->IsConnected());
+
+        // Once the peer drains, a write notification says there is room.
+        QVERIFY(waitFor(
+            [&] {
+                char sink[65536];
+                while (::recv(peer.get(), sink, sizeof sink, MSG_DONTWAIT) > 0) { }
+                return log.events.contains("write");
+            },
+            20000));
+    }
+
+    void lookupFailuresDisconnect()
+    {
+        // A missing service fails in the background lookup.
+        TcpClient client;
+        ClientLog log;
+        log.attach(client);
+        client.SetHost(Loopback);
+        client.SetService(QStringLiteral("no-such-service-portwright"));
+        client.Open();
+        QTRY_VERIFY(log.events.contains("disconnect"));
+        QVERIFY(log.events.contains(QStringLiteral("error:%1:%2").arg(int(errLookup)).arg(EAI_SERVICE)));
+        QCOMPARE(client.Connection()->SocketHandle(), -1);
+
+        ReportedMessages reports;
+        log.clearErrors = false;
+        client.Open();
+        QTRY_COMPARE(reports.messages.size(), 1);
+        QVERIFY(reports.messages[0].endsWith(QStringLiteral("(%1), on API 'ASync Lookup'").arg(EAI_SERVICE)));
+
+        // Neither host nor address.
+        TcpClient nowhere;
+        ClientLog nowhereLog;
+        nowhereLog.attach(nowhere);
+        nowhere.Open();
+        QCOMPARE(nowhereLog.events,
+            (QStringList{"lookup", QStringLiteral("error:%1:1110").arg(int(errLookup)), "disconnect"}));
+        nowhereLog.clearErrors = false;
+        try {
+            nowhere.Open();
+            QFAIL("no exception");
+        } catch (const SocketError &e) {
+            QCOMPARE(e.Message(), QStringLiteral("No address specified"));
+        }
+        QCOMPARE(nowhere.Connection()->SocketHandle(), -1);
+    }
+
+    void burstOfConnectsIsAcceptedPromptly()
+    {
+        TcpServer server;
+        openServer(server);
+        // All connects are made before the server's loop runs once: they
+        // must wait in the listen queue, not be dropped and retried.
+        const std::vector<Fd> raw = connectMany(server.Port(), 1000);
+        QElapsedTimer timer;
+        timer.start();
+        QTRY_COMPARE_WITH_TIMEOUT(server.Connection()->ConnectionCount(), 1000, 10000);
+        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+    }
+
+    void dueTimersRunBetweenBatchesOfAccepts()
+    {
+        TcpServer server;
+        // Each peer costs a millisecond of handling, so a batch ends by time.
+        server.OnClientConnect = [](QObject *, TcpConnection *) {
+            QElapsedTimer spent;
+            spent.start();
+            while (spent.nsecsElapsed() < 1000000) { }
+        };
+        openServer(server);
+        const std::vector<Fd> raw = connectMany(server.Port(), 300);
+        int acceptedWhenDue = -1;
+        QTimer::singleShot(
+            5, Qt::PreciseTimer, [&] { acceptedWhenDue = server.Connection()->ConnectionCount(); });
+        QTRY_COMPARE_WITH_TIMEOUT(server.Connection()->ConnectionCount(), 300, 10000);
+        QVERIFY(acceptedWhenDue >= 0); // it ran
+        // The timer fell due inside the first batch and runs right after it.
+        const int perBatch = int(TcpListener::MaxAcceptTimePerWakeUp.count()) + 1;
+        QVERIFY2(acceptedWhenDue <= perBatch + 2, qPrintable(QString::number(acceptedWhenDue)));
+    }
+
+    void runningOutOfDescriptorsRestsInsteadOfSpinning()
+    {
+        TcpServer server;
+        openServer(server);
+        const std::vector<Fd> raw = connectMany(server.Port(), 5);
+        // With the lowest free descriptor number as the limit, no accept can
+        // succeed while the peers wait.
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        QVERIFY(lowestFree >= 0);
+        ::close(lowestFree);
+        rlimit tight = saved;
+        tight.rlim_cur = rlim_t(lowestFree);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        const auto threadCpuMs = [] {
+            timespec now{};
+            ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+            return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
+        };
+        // Only the event loop runs meanwhile: the sanitizers' runtime needs a
+        // descriptor to check a call on an object of a type it has not met.
+        const double cpuBefore = threadCpuMs();
+        QTest::qWait(600);
+        const double cpuSpent = threadCpuMs() - cpuBefore;
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        const int acceptedWhileOut = server.Connection()->ConnectionCount();
+        QCOMPARE(acceptedWhileOut, 0);
+        // A loop asking again at once burns the whole 600 ms.
+        QVERIFY2(cpuSpent < 200, qPrintable(QString::number(cpuSpent)));
+        QTRY_COMPARE_WITH_TIMEOUT(server.Connection()->ConnectionCount(), 5, 3000);
+    }
+
+    void descriptorsAreReleased()
+    {
+        const int before = openDescriptorCount();
+        {
+            TcpClient client;
+            ClientLog log;
+            log.attach(client);
+            client.SetHost(Loopback);
+            client.SetPort(unusedPort());
+            const QString refused = QStringLiteral("error:%1:%2").arg(int(errConnect)).arg(ECONNREFUSED);
+            for (int i = 1; i <= 1000; ++i) {
+                client.Open();
+                QVERIFY(waitFor([&] { return log.events.count(refused) == i; }));
+            }
+            QVERIFY(openDescriptorCount() <= before + 1);
+        }
+        {
+            TcpServer server;
+            openServer(server);
+            for (int batch = 0; batch < 10; ++batch) {
+                std::vector<Fd> raw;
+                for (int i = 0; i < 100; ++i)
+                    raw.push_back(connectTo(server.Port()));
+                QTRY_COMPARE(server.Connection()->ConnectionCount(), 100);
+                for (int i = 0; i < 50; ++i)
+                    server.Connection()->ConnectionAt(i)->Close(); // half closed here,
+                raw.clear(); // half by the peers
+                QTRY_COMPARE(server.Connection()->ConnectionCount(), 0);
+            }
+        }
+        QCOMPARE(openDescriptorCount(), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstTcpSockets)
+#include "tst_tcpsockets.moc"

@@ -1,1 +1,0 @@
-pw_add_test(tst_xcomdrv SOURCES tst_xcomdrv.cpp LIBS pw_core TIMEOUT 240)
