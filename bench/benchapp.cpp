@@ -9,17 +9,17 @@
 #include "app/Unit1.h"
 #include "app/endpointtree.h"
 #include "app/mysocket.h"
+#include "core/errors.h"
 #include "datapanel/datapanel.h"
 #include "net/serial/serialport.h"
-#include "core/errors.h"
 #include "ui/messages.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QEventLoop>
 #include <QTimer>
 #include <QTreeWidgetItem>
 
