@@ -177,8 +177,8 @@ void pollUntil(QTimer &poll, int limitMs, std::function<bool()> step, std::funct
 QList<TMySocket *> peersOf(TForm1 &form)
 {
     QList<TMySocket *> peers;
-    for (int i = 0; i < form.EndpointList().Count(); ++i) {
-        TMySocket *e = form.EndpointList().Items(i);
+    for (int i = 0; i < form.endpoints().Count(); ++i) {
+        TMySocket *e = form.endpoints().Items(i);
         if (e->Kind == Kinds::TcpServerClient && e->DataForm && e->Node)
             peers << e;
     }
@@ -187,7 +187,7 @@ QList<TMySocket *> peersOf(TForm1 &form)
 
 TMySocket *create(TForm1 &form, const QString &kind, const std::function<TMySocket *()> &setup)
 {
-    form.TreeView1->setCurrentItem(form.KindNode(kind));
+    form.tree->setCurrentItem(form.kindNode(kind));
     return setup();
 }
 
@@ -202,8 +202,8 @@ void settleFor(int ms)
 
 void setHex(TFrmData &window)
 {
-    window.CheckBox2->setChecked(true);
-    window.CheckBox2Click();
+    window.hexSwitch->setChecked(true);
+    window.updateSendBoxTitle();
 }
 
 } // namespace
@@ -230,7 +230,7 @@ int main(int argc, char **argv)
         [](const QString &) { return QStringLiteral("/nonexistent/bench-serial"); });
 
     auto form = std::make_unique<TForm1>();
-    form->CreateDialogs();
+    form->createDialogs();
     form->show();
 
     LatencyProbe probe(int(opt.num("probe-ms", 100)));
@@ -245,7 +245,7 @@ int main(int argc, char **argv)
         const qint64 bytes = opt.num("bytes", 0);
         const bool hex = opt.flag("hex");
         const int rssEveryMs = int(opt.num("rss-every-ms", 0));
-        if (!create(*form, Kinds::TcpServer, [&] { return form->SetupTcpServer(port); }))
+        if (!create(*form, Kinds::TcpServer, [&] { return form->createTcpServer(port); }))
             return 3;
         auto *rssLog = new QString;
         QTimer rssTimer;
@@ -270,18 +270,18 @@ int main(int argc, char **argv)
                     if (hex)
                         setHex(*peer->DataForm);
                 }
-                if (!form->EndpointList().Contains(peer))
+                if (!form->endpoints().Contains(peer))
                     return true; // gone: reported as a shortfall below
-                return peer->DataForm->RecvBytes >= bytes;
+                return peer->DataForm->receivedBytes >= bytes;
             },
             [&](bool finished) {
-                const bool listed = peer && form->EndpointList().Contains(peer);
+                const bool listed = peer && form->endpoints().Contains(peer);
                 qint64 received = -1;
                 int blocks = -1;
                 if (listed) {
-                    peer->DataForm->FlushLog();
-                    received = peer->DataForm->RecvBytes;
-                    blocks = peer->DataForm->Memo2->entryCount();
+                    peer->DataForm->flushLog();
+                    received = peer->DataForm->receivedBytes;
+                    blocks = peer->DataForm->logView->entryCount();
                 }
                 const qint64 end = nowNs();
                 probe.Stop();
@@ -305,7 +305,7 @@ int main(int argc, char **argv)
         const qint64 count = opt.num("count", 0);
         const qint64 size = opt.num("size", 64);
         const qint64 quietMs = opt.num("quiet-ms", 1500);
-        TMySocket *server = create(*form, Kinds::UdpServer, [&] { return form->SetupUdpServer(port); });
+        TMySocket *server = create(*form, Kinds::UdpServer, [&] { return form->createUdpServer(port); });
         if (!server)
             return 3;
         qint64 last = -1;
@@ -315,7 +315,7 @@ int main(int argc, char **argv)
         pollUntil(
             poll, limitMs,
             [&] {
-                const qint64 got = server->DataForm->RecvBytes;
+                const qint64 got = server->DataForm->receivedBytes;
                 if (got != last) {
                     last = got;
                     lastChange = nowNs();
@@ -323,11 +323,11 @@ int main(int argc, char **argv)
                 return got >= count * size || (got > 0 && nowNs() - lastChange > quietMs * 1000000);
             },
             [&](bool) {
-                server->DataForm->FlushLog();
+                server->DataForm->flushLog();
                 const qint64 end = nowNs();
                 probe.Stop();
-                const qint64 got = server->DataForm->RecvBytes;
-                const int blocks = server->DataForm->Memo2->entryCount();
+                const qint64 got = server->DataForm->receivedBytes;
+                const int blocks = server->DataForm->logView->entryCount();
                 result(QStringLiteral("end_ns=%1 datagrams=%2 bytes=%3 log_lines=%4 %5")
                            .arg(end)
                            .arg(got / size)
@@ -341,7 +341,7 @@ int main(int argc, char **argv)
         // `count` peers connect at once; the run times until every one has its
         // node and window, then weighs the idle peers.
         const int count = int(opt.num("count", 1000));
-        if (!create(*form, Kinds::TcpServer, [&] { return form->SetupTcpServer(port); }))
+        if (!create(*form, Kinds::TcpServer, [&] { return form->createTcpServer(port); }))
             return 3;
         // Let the first window's one-off costs (fonts, styles) settle first.
         settleFor(300);
@@ -381,27 +381,27 @@ int main(int argc, char **argv)
         const int ticks = int(opt.num("ticks", 1000));
         const int loadPort = int(opt.num("load-port", 0));
         TMySocket *client = create(*form, Kinds::UdpClient,
-            [&] { return form->SetupUdpClient(QStringLiteral("127.0.0.1"), sinkPort, 0); });
+            [&] { return form->createUdpClient(QStringLiteral("127.0.0.1"), sinkPort, 0); });
         if (!client)
             return 3;
         TMySocket *loaded = nullptr;
         if (loadPort)
-            loaded = create(*form, Kinds::UdpServer, [&] { return form->SetupUdpServer(loadPort); });
+            loaded = create(*form, Kinds::UdpServer, [&] { return form->createUdpServer(loadPort); });
         TFrmData &w = *client->DataForm;
-        w.Memo3->setPlainText(QStringLiteral("x"));
-        w.Edit1->setText(QString::number(opt.num("interval", 10)));
+        w.sendEdit->setPlainText(QStringLiteral("x"));
+        w.intervalEdit->setText(QString::number(opt.num("interval", 10)));
         ready();
         // The load starts when the sender reads READY; give it a moment.
         settleFor(int(opt.num("start-delay-ms", 300)));
-        w.suiButton1Click();
+        w.startTimedSending();
         pollUntil(
-            poll, limitMs, [&] { return w.SendBytes >= ticks; },
+            poll, limitMs, [&] { return w.sentBytes >= ticks; },
             [&](bool finished) {
-                w.suiButton2Click();
+                w.stopTimedSending();
                 exitCode = finished ? 0 : 1;
                 result(QStringLiteral("sent=%1 load_received=%2")
-                           .arg(w.SendBytes)
-                           .arg(loaded ? loaded->DataForm->RecvBytes : 0));
+                           .arg(w.sentBytes)
+                           .arg(loaded ? loaded->DataForm->receivedBytes : 0));
                 QCoreApplication::exit(0);
             });
         app.exec();

@@ -36,8 +36,8 @@ QPoint logPoint(TLogText &view, int fromBottom, const QString &before)
 
 QStringList flushedLines(TFrmData &w)
 {
-    w.FlushLog();
-    return w.Memo2->toPlainText().split(QLatin1Char('\n'));
+    w.flushLog();
+    return w.logView->toPlainText().split(QLatin1Char('\n'));
 }
 } // namespace
 
@@ -120,77 +120,77 @@ private slots:
     {
         TFrmData w;
         QCOMPARE(w.windowTitle(), QStringLiteral("数据收发窗口"));
-        QCOMPARE(w.GroupBox1->title(), QStringLiteral("Socket状态"));
-        QCOMPARE(w.Label1->text(), QStringLiteral("linkstatus"));
-        QVERIFY(w.Label2->isHidden());
-        QVERIFY(w.Button5->isHidden() && w.Button6->isHidden());
-        QVERIFY(w.ckwebsvr->isHidden());
-        QVERIFY(!w.ckwebsvr->isChecked());
-        QCOMPARE(w.ckwebsvr->text(), QStringLiteral("启动Web服务"));
-        QCOMPARE(w.GroupBox3->title(), QStringLiteral("数据接收及提示窗口"));
-        QCOMPARE(w.GroupBox2->title(), QStringLiteral("数据发送窗口(文本模式)"));
-        QCOMPARE(w.Button11->text(), QStringLiteral("发送数据"));
-        QCOMPARE(w.Label7->text(), QStringLiteral("重复发送次数       "));
-        QCOMPARE(w.ComboBox2->currentText(), QStringLiteral("1"));
-        QCOMPARE(w.ComboBox2->count(), 5);
-        QCOMPARE(w.ComboBox2->itemText(4), QStringLiteral("10000"));
-        QCOMPARE(w.Label8->text(), QStringLiteral("间隔(ms)"));
-        QCOMPARE(w.Edit1->text(), QStringLiteral("1000"));
-        QCOMPARE(w.suiButton1->text(), QStringLiteral("定时发送"));
-        QCOMPARE(w.suiButton2->text(), QStringLiteral("停止定时发送"));
-        QCOMPARE(w.CheckBox2->text(), QStringLiteral("十六进制格式"));
-        QVERIFY(!w.CheckBox2->isChecked());
-        QCOMPARE(w.Button2->text(), QStringLiteral("统计清零"));
-        QVERIFY(!w.Timer1->isActive());
-        QCOMPARE(w.Timer1->interval(), 1000);
-        QCOMPARE(w.Memo2->palette().color(QPalette::Base), QColor(247, 249, 253));
-        QCOMPARE(w.GroupBox1->palette().color(QPalette::Window), QColor(255, 251, 240));
-        QCOMPARE(w.SendBytes, 0);
-        QCOMPARE(w.RecvBytes, 0);
-        QVERIFY(w.Memo2->toPlainText().isEmpty());
+        QCOMPARE(w.statusBox->title(), QStringLiteral("Socket状态"));
+        QCOMPARE(w.stateLabel->text(), QStringLiteral("linkstatus"));
+        QVERIFY(w.createdLabel->isHidden());
+        QVERIFY(w.startButton->isHidden() && w.stopButton->isHidden());
+        QVERIFY(w.webReplySwitch->isHidden());
+        QVERIFY(!w.webReplySwitch->isChecked());
+        QCOMPARE(w.webReplySwitch->text(), QStringLiteral("启动Web服务"));
+        QCOMPARE(w.receiveBox->title(), QStringLiteral("数据接收及提示窗口"));
+        QCOMPARE(w.sendBox->title(), QStringLiteral("数据发送窗口(文本模式)"));
+        QCOMPARE(w.sendButton->text(), QStringLiteral("发送数据"));
+        QCOMPARE(w.repeatCountLabel->text(), QStringLiteral("重复发送次数       "));
+        QCOMPARE(w.repeatCountBox->currentText(), QStringLiteral("1"));
+        QCOMPARE(w.repeatCountBox->count(), 5);
+        QCOMPARE(w.repeatCountBox->itemText(4), QStringLiteral("10000"));
+        QCOMPARE(w.intervalLabel->text(), QStringLiteral("间隔(ms)"));
+        QCOMPARE(w.intervalEdit->text(), QStringLiteral("1000"));
+        QCOMPARE(w.startTimerButton->text(), QStringLiteral("定时发送"));
+        QCOMPARE(w.stopTimerButton->text(), QStringLiteral("停止定时发送"));
+        QCOMPARE(w.hexSwitch->text(), QStringLiteral("十六进制格式"));
+        QVERIFY(!w.hexSwitch->isChecked());
+        QCOMPARE(w.resetCountersButton->text(), QStringLiteral("统计清零"));
+        QVERIFY(!w.timer->isActive());
+        QCOMPARE(w.timer->interval(), 1000);
+        QCOMPARE(w.logView->palette().color(QPalette::Base), QColor(247, 249, 253));
+        QCOMPARE(w.statusBox->palette().color(QPalette::Window), QColor(255, 251, 240));
+        QCOMPARE(w.sentBytes, 0);
+        QCOMPARE(w.receivedBytes, 0);
+        QVERIFY(w.logView->toPlainText().isEmpty());
     }
 
     void receiveLoggingStepsReachTheViewInOrder()
     {
         TFrmData w;
-        w.CheckBox2->setChecked(true);
-        w.LogReceived("abc");
-        w.CheckBox2->setChecked(false);
-        w.LogReceived("de\r\nf");
+        w.hexSwitch->setChecked(true);
+        w.logReceived("abc");
+        w.hexSwitch->setChecked(false);
+        w.logReceived("de\r\nf");
         // Batched: nothing shows until the timer ticks.
-        QVERIFY(w.Memo2->toPlainText().isEmpty());
-        QTRY_VERIFY(!w.Memo2->toPlainText().isEmpty());
-        const QStringList lines = w.Memo2->toPlainText().split(QLatin1Char('\n'));
+        QVERIFY(w.logView->toPlainText().isEmpty());
+        QTRY_VERIFY(!w.logView->toPlainText().isEmpty());
+        const QStringList lines = w.logView->toPlainText().split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines[0].endsWith(QStringLiteral(" 收到数据：abc{61 62 63 }")));
         QVERIFY(lines[1].endsWith(QStringLiteral(" 收到数据：de")));
         QCOMPARE(lines[2], QStringLiteral("f"));
-        QCOMPARE(w.RecvBytes, 8);
-        QCOMPARE(w.CountersText(), QStringLiteral("收：8字节，发:0字节"));
+        QCOMPARE(w.receivedBytes, 8);
+        QCOMPARE(w.countersText(), QStringLiteral("收：8字节，发:0字节"));
     }
 
     void emptyDatagramInHexModeLogsBracesOnly()
     {
         TFrmData w;
-        w.CheckBox2->setChecked(true);
-        w.LogReceived(QByteArray());
+        w.hexSwitch->setChecked(true);
+        w.logReceived(QByteArray());
         const QStringList lines = flushedLines(w);
         QCOMPARE(lines.size(), 1);
         QVERIFY(lines[0].endsWith(QStringLiteral(" 收到数据：{}")));
-        QCOMPARE(w.RecvBytes, 0);
-        QCOMPARE(w.CountersText(), QStringLiteral("收：0字节，发:0字节"));
+        QCOMPARE(w.receivedBytes, 0);
+        QCOMPARE(w.countersText(), QStringLiteral("收：0字节，发:0字节"));
     }
 
     void countersOfTwoWindowsAreIndependent()
     {
         TFrmData a, b;
-        a.LogReceived("12345");
-        b.LogReceived("1");
-        a.FlushLog();
-        b.FlushLog();
-        QCOMPARE(a.CountersText(), QStringLiteral("收：5字节，发:0字节"));
-        QCOMPARE(b.CountersText(), QStringLiteral("收：1字节，发:0字节"));
-        QCOMPARE(b.Memo2->toPlainText().count(QLatin1Char('\n')), 0);
+        a.logReceived("12345");
+        b.logReceived("1");
+        a.flushLog();
+        b.flushLog();
+        QCOMPARE(a.countersText(), QStringLiteral("收：5字节，发:0字节"));
+        QCOMPARE(b.countersText(), QStringLiteral("收：1字节，发:0字节"));
+        QCOMPARE(b.logView->toPlainText().count(QLatin1Char('\n')), 0);
     }
 
     void logKeepsTheNewestEntriesWithinTheLineCap()
@@ -198,9 +198,9 @@ private slots:
         TFrmData w;
         const int extra = 25;
         for (int i = 0; i < LogLimits::MaxEntries + extra; ++i) {
-            w.AppendLog(QString::number(i));
+            w.appendLogLine(QString::number(i));
             if (i % 30000 == 0)
-                w.FlushLog(); // a cap that holds across batches, not only within one
+                w.flushLog(); // a cap that holds across batches, not only within one
         }
         const QStringList lines = flushedLines(w);
         QCOMPARE(lines.size(), LogLimits::MaxEntries);
@@ -214,12 +214,13 @@ private slots:
         const qsizetype piece = 100000;
         const int count = int(LogLimits::MaxChars / piece) + 40;
         for (int i = 0; i < count; ++i) {
-            w.AppendLog(QString::number(i).leftJustified(piece, QLatin1Char('.')) + QStringLiteral("\nend"));
+            w.appendLogLine(
+                QString::number(i).leftJustified(piece, QLatin1Char('.')) + QStringLiteral("\nend"));
             if (i % 50 == 0)
-                w.FlushLog();
+                w.flushLog();
         }
         const QStringList lines = flushedLines(w);
-        const QString text = w.Memo2->toPlainText();
+        const QString text = w.logView->toPlainText();
         QVERIFY(text.size() <= LogLimits::MaxChars);
         QVERIFY(text.size() > LogLimits::MaxChars - 2 * piece);
         // Whole entries go, oldest first: the view starts with an entry's first line.
@@ -234,29 +235,29 @@ private slots:
         w.resize(505, 503);
         w.show();
         for (int i = 0; i < 200; ++i)
-            w.AppendLog(QStringLiteral("line %1").arg(i));
-        w.FlushLog();
-        QScrollBar *bar = w.Memo2->verticalScrollBar();
+            w.appendLogLine(QStringLiteral("line %1").arg(i));
+        w.flushLog();
+        QScrollBar *bar = w.logView->verticalScrollBar();
         QCOMPARE(bar->value(), bar->maximum());
-        w.AppendLog(QStringLiteral("more"));
-        w.FlushLog();
+        w.appendLogLine(QStringLiteral("more"));
+        w.flushLog();
         QCOMPARE(bar->value(), bar->maximum());
         QCOMPARE(bar->maximum(), 200);
 
         bar->setValue(10);
-        w.AppendLog(QStringLiteral("still more"));
-        w.FlushLog();
+        w.appendLogLine(QStringLiteral("still more"));
+        w.flushLog();
         QCOMPARE(bar->value(), 10); // the user's place is kept
         bar->setValue(bar->maximum());
-        w.AppendLog(QStringLiteral("last"));
-        w.FlushLog();
+        w.appendLogLine(QStringLiteral("last"));
+        w.flushLog();
         QCOMPARE(bar->value(), bar->maximum());
 
-        const QImage shot = w.Memo2->viewport()->grab().toImage();
+        const QImage shot = w.logView->viewport()->grab().toImage();
         QVERIFY(!shot.isNull()); // painting the tail of a long log works
-        w.Memo2->clear();
-        QCOMPARE(w.Memo2->entryCount(), 0);
-        QVERIFY(w.Memo2->toPlainText().isEmpty());
+        w.logView->clear();
+        QCOMPARE(w.logView->entryCount(), 0);
+        QVERIFY(w.logView->toPlainText().isEmpty());
     }
 
     void logTextIsSelectedWithTheMouseAndCopied()
@@ -385,8 +386,8 @@ private slots:
         auto *w = new TFrmData;
         w->resize(505, 503);
         w->show();
-        w->AppendLog(QStringLiteral("line"));
-        w->FlushLog();
+        w->appendLogLine(QStringLiteral("line"));
+        w->flushLog();
         const QPointer<TFrmData> window(w);
         QPointer<QMenu> menu;
         QStringList actions;
@@ -397,9 +398,9 @@ private slots:
                 for (const QAction *action : menu->actions())
                     actions << action->text();
             }
-            window->Destroy();
+            window->destroyLater();
         });
-        QWidget *surface = w->Memo2->viewport();
+        QWidget *surface = w->logView->viewport();
         QContextMenuEvent event(
             QContextMenuEvent::Mouse, QPoint(20, 20), surface->mapToGlobal(QPoint(20, 20)));
         QApplication::sendEvent(surface, &event);
@@ -412,34 +413,34 @@ private slots:
     void hexSwitchChangesOnlyTheCaption()
     {
         TFrmData w;
-        w.Memo3->setPlainText(QStringLiteral("hello 41"));
-        QTest::mouseClick(w.CheckBox2, Qt::LeftButton, {}, QPoint(5, w.CheckBox2->height() / 2));
-        QVERIFY(w.CheckBox2->isChecked());
-        QCOMPARE(w.GroupBox2->title(), QStringLiteral("数据发送窗口[HEX模式]"));
-        QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("hello 41"));
-        QTest::mouseClick(w.CheckBox2, Qt::LeftButton, {}, QPoint(5, w.CheckBox2->height() / 2));
-        QCOMPARE(w.GroupBox2->title(), QStringLiteral("数据发送窗口(文本模式)"));
-        QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("hello 41"));
+        w.sendEdit->setPlainText(QStringLiteral("hello 41"));
+        QTest::mouseClick(w.hexSwitch, Qt::LeftButton, {}, QPoint(5, w.hexSwitch->height() / 2));
+        QVERIFY(w.hexSwitch->isChecked());
+        QCOMPARE(w.sendBox->title(), QStringLiteral("数据发送窗口[HEX模式]"));
+        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("hello 41"));
+        QTest::mouseClick(w.hexSwitch, Qt::LeftButton, {}, QPoint(5, w.hexSwitch->height() / 2));
+        QCOMPARE(w.sendBox->title(), QStringLiteral("数据发送窗口(文本模式)"));
+        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("hello 41"));
     }
 
     void sendBoxFiltersKeysInHexModeOnly()
     {
         TFrmData w;
         w.show();
-        QTest::keyClicks(w.Memo3, QStringLiteral("g 1"));
-        QTest::keyClick(w.Memo3, Qt::Key_Return);
-        QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("g 1\n"));
+        QTest::keyClicks(w.sendEdit, QStringLiteral("g 1"));
+        QTest::keyClick(w.sendEdit, Qt::Key_Return);
+        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("g 1\n"));
 
-        w.Memo3->clear();
-        w.CheckBox2->setChecked(true);
-        QTest::keyClicks(w.Memo3, QStringLiteral("g 1aFz\t"));
-        QTest::keyClick(w.Memo3, Qt::Key_Return);
-        QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("1aF"));
-        QTest::keyClick(w.Memo3, Qt::Key_Backspace);
-        QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("1a"));
+        w.sendEdit->clear();
+        w.hexSwitch->setChecked(true);
+        QTest::keyClicks(w.sendEdit, QStringLiteral("g 1aFz\t"));
+        QTest::keyClick(w.sendEdit, Qt::Key_Return);
+        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("1aF"));
+        QTest::keyClick(w.sendEdit, Qt::Key_Backspace);
+        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("1a"));
         // Pasted text is not filtered.
-        w.Memo3->insertPlainText(QStringLiteral(" zz"));
-        QCOMPARE(w.Memo3->toPlainText(), QStringLiteral("1a zz"));
+        w.sendEdit->insertPlainText(QStringLiteral(" zz"));
+        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("1a zz"));
     }
 
     // Hex input is one line however long: the send box takes a pasted line
@@ -451,8 +452,8 @@ private slots:
         w.resize(505, 503);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.CheckBox2->click();
-        QVERIFY(w.HexMode());
+        w.hexSwitch->click();
+        QVERIFY(w.isHexMode());
         QClipboard *clipboard = QApplication::clipboard();
         QString line;
         for (const qsizetype size : {qsizetype(400'000), qsizetype(10'000'000)}) {
@@ -461,32 +462,32 @@ private slots:
             while (line.size() < size)
                 line += QStringLiteral("0123456789ABCDEF");
             line.truncate(size);
-            w.Memo3->clear();
+            w.sendEdit->clear();
             clipboard->setText(line);
-            w.Memo3->setFocus();
+            w.sendEdit->setFocus();
             QElapsedTimer clock;
             clock.start();
-            QTest::keyClick(w.Memo3, Qt::Key_V, Qt::ControlModifier);
+            QTest::keyClick(w.sendEdit, Qt::Key_V, Qt::ControlModifier);
             QApplication::processEvents();
-            w.Memo3->viewport()->repaint();
+            w.sendEdit->viewport()->repaint();
             const qint64 ms = clock.elapsed();
             qInfo("pasting %lld characters on one line and showing them: %lld ms", qint64(size), ms);
             QVERIFY2(ms < 5000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
-            QVERIFY(w.Memo3->toPlainText() == line);
+            QVERIFY(w.sendEdit->toPlainText() == line);
             // One line that runs on past the right edge, not rows of it.
-            QVERIFY(w.Memo3->horizontalScrollBar()->maximum() > 0);
-            QCOMPARE(w.Memo3->verticalScrollBar()->maximum(), 0);
+            QVERIFY(w.sendEdit->horizontalScrollBar()->maximum() > 0);
+            QCOMPARE(w.sendEdit->verticalScrollBar()->maximum(), 0);
         }
 
-        QTest::keyClicks(w.Memo3, QStringLiteral("aZ"));
-        QVERIFY(w.Memo3->toPlainText() == line + QLatin1Char('a'));
-        QTest::keyClick(w.Memo3, Qt::Key_Backspace);
-        QVERIFY(w.Memo3->toPlainText() == line);
-        QTest::keyClick(w.Memo3, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(w.Memo3, Qt::Key_Backspace);
-        QVERIFY(w.Memo3->toPlainText().isEmpty());
-        QTest::keyClick(w.Memo3, Qt::Key_Z, Qt::ControlModifier);
-        QVERIFY(w.Memo3->toPlainText() == line);
+        QTest::keyClicks(w.sendEdit, QStringLiteral("aZ"));
+        QVERIFY(w.sendEdit->toPlainText() == line + QLatin1Char('a'));
+        QTest::keyClick(w.sendEdit, Qt::Key_Backspace);
+        QVERIFY(w.sendEdit->toPlainText() == line);
+        QTest::keyClick(w.sendEdit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(w.sendEdit, Qt::Key_Backspace);
+        QVERIFY(w.sendEdit->toPlainText().isEmpty());
+        QTest::keyClick(w.sendEdit, Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(w.sendEdit->toPlainText() == line);
     }
 
     void closeBoxOnlyMinimises()
@@ -499,14 +500,14 @@ private slots:
         QPointer<TFrmData> alive(w);
         QCOMPARE(area.ActiveDocument(), w);
         QVERIFY(w->isVisible());
-        area.CloseButton->click();
+        area.minimizeButton->click();
         QVERIFY(alive);
         QVERIFY(area.IsMinimized(w));
         QVERIFY(!w->isVisible());
         QCOMPARE(area.ActiveDocument(), first); // the one behind comes forward
-        w->LogReceived("still here");
+        w->logReceived("still here");
         QCOMPARE(flushedLines(*w).size(), 1);
-        w->BringToFront();
+        w->bringToFront();
         QVERIFY(!area.IsMinimized(w));
         QCOMPARE(area.ActiveDocument(), w);
         QVERIFY(w->isVisible());
@@ -518,12 +519,12 @@ private slots:
         auto *first = new TFrmData(&area);
         auto *w = new TFrmData(&area);
         QPointer<TFrmData> alive(w);
-        w->Destroy();
+        w->destroyLater();
         QVERIFY(alive); // still usable by the handler that asked for it
         QCOMPARE(area.ActiveDocument(), first);
         QTRY_VERIFY(!alive);
         QCOMPARE(area.DocumentCount(), 1);
-        first->Destroy();
+        first->destroyLater();
         QTRY_COMPARE(area.DocumentCount(), 0);
         QCOMPARE(area.ActiveDocument(), nullptr);
     }

@@ -89,9 +89,9 @@ private slots:
         QCOMPARE(server->Node->text(0), LocalIPAddress() + QStringLiteral("[%1]").arg(port));
         QCOMPARE(StateIndex(server->Node), int(ImgListening));
         QCOMPARE(server->State, 1);
-        QVERIFY(!server->DataForm->ckwebsvr->isHidden());
-        QVERIFY(!h.form->InfoPanelShown());
-        QCOMPARE(server->DataForm->Label1->text(), QStringLiteral("已启动"));
+        QVERIFY(!server->DataForm->webReplySwitch->isHidden());
+        QVERIFY(!h.form->isInfoPanelShown());
+        QCOMPARE(server->DataForm->stateLabel->text(), QStringLiteral("已启动"));
 
         Fd a = connectTo(port), b = connectTo(port), c = connectTo(port);
         QTRY_COMPARE(peerCount(server), 3);
@@ -104,18 +104,18 @@ private slots:
             QCOMPARE(peer->Node->text(0), QStringLiteral("127.0.0.1[%1]").arg(ports[i]));
             QCOMPARE(StateIndex(peer->Node), int(ImgConnected));
             QCOMPARE(peer->LocalPort, port);
-            QCOMPARE(peer->DataForm->Label1->text(), QStringLiteral("已连接"));
-            QCOMPARE(peer->DataForm->Label3->text(), QStringLiteral("对方IP:127.0.0.1"));
-            QVERIFY(peer->DataForm->ckwebsvr->isHidden());
+            QCOMPARE(peer->DataForm->stateLabel->text(), QStringLiteral("已连接"));
+            QCOMPARE(peer->DataForm->peerAddressLabel->text(), QStringLiteral("对方IP:127.0.0.1"));
+            QVERIFY(peer->DataForm->webReplySwitch->isHidden());
         }
         // The newest peer is selected and its window in front.
-        QCOMPARE(h.form->TreeView1->currentItem(), peers[2]->Node);
+        QCOMPARE(h.form->tree->currentItem(), peers[2]->Node);
 
         // Data is logged in the sending peer's window only.
-        peers[1]->DataForm->CheckBox2->setChecked(true);
+        peers[1]->DataForm->hexSwitch->setChecked(true);
         QCOMPARE(::send(b.get(), "hi\0x", 4, 0), 4);
         QTRY_VERIFY(Harness::log(peers[1]).contains(QStringLiteral(" 收到数据：hi\u2400x{68 69 00 78 }")));
-        QCOMPARE(peers[1]->DataForm->RecvBytes, 4);
+        QCOMPARE(peers[1]->DataForm->receivedBytes, 4);
         QVERIFY(Harness::log(peers[0]).isEmpty());
         QVERIFY(Harness::log(server).isEmpty());
 
@@ -125,7 +125,7 @@ private slots:
         QTRY_COMPARE(peerCount(server), 2);
         QVERIFY(!h.listed(peers[0]));
         QTRY_VERIFY(!window);
-        QCOMPARE(h.form->EndpointList().Count(), 3);
+        QCOMPARE(h.form->endpoints().Count(), 3);
     }
 
     void stoppingAServerRemovesItsPeersAndStopsListening()
@@ -135,24 +135,24 @@ private slots:
         TMySocket *server = h.tcpServer(port);
         Fd a = connectTo(port), b = connectTo(port), c = connectTo(port);
         QTRY_COMPARE(peerCount(server), 3);
-        h.form->TreeView1->setCurrentItem(server->Node);
-        h.form->Button6Click();
+        h.form->tree->setCurrentItem(server->Node);
+        h.form->stopSelected();
         QCOMPARE(peerCount(server), 0);
         QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
         QCOMPARE(server->State, 0);
         QCOMPARE(StateIndex(server->Node), int(ImgStopped));
-        QCOMPARE(server->DataForm->Label1->text(), QStringLiteral("已停止"));
+        QCOMPARE(server->DataForm->stateLabel->text(), QStringLiteral("已停止"));
         QTRY_VERIFY(peerSawEnd(a.get()) && peerSawEnd(b.get()) && peerSawEnd(c.get()));
         QVERIFY(connectRefused(port));
 
         // Started again from its own window.
-        server->DataForm->Button5Click();
+        server->DataForm->startEndpoint();
         QCOMPARE(server->State, 1);
         QCOMPARE(StateIndex(server->Node), int(ImgListening));
         Fd again = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
         // And stopped from there with the right mouse button.
-        QTest::mouseRelease(server->DataForm->Button6, Qt::RightButton);
+        QTest::mouseRelease(server->DataForm->stopButton, Qt::RightButton);
         QCOMPARE(server->State, 0);
         QCOMPARE(peerCount(server), 0);
         QVERIFY(connectRefused(port));
@@ -169,13 +169,13 @@ private slots:
         QCOMPARE(server->State, 0);
         QCOMPARE(StateIndex(server->Node), int(ImgStopped));
         QVERIFY(h.listed(server));
-        server->DataForm->Button5Click();
+        server->DataForm->startEndpoint();
         QCOMPARE(h.recorder.messages.last(), QStringLiteral("Socket端口已经被占用!"));
         QCOMPARE(server->State, 0);
         holder.reset();
-        server->DataForm->Button5Click();
+        server->DataForm->startEndpoint();
         QCOMPARE(server->State, 1);
-        QCOMPARE(server->DataForm->Label1->text(), QStringLiteral("已启动"));
+        QCOMPARE(server->DataForm->stateLabel->text(), QStringLiteral("已启动"));
     }
 
     // A reset is written into the server's log (never into its send box,
@@ -196,7 +196,7 @@ private slots:
         QTRY_COMPARE(peerCount(server), 0);
         QVERIFY(h.endpoints(Kinds::TcpServerClient).isEmpty());
         QTRY_VERIFY(!window);
-        QVERIFY(server->DataForm->Memo3->toPlainText().isEmpty());
+        QVERIFY(server->DataForm->sendEdit->toPlainText().isEmpty());
 
         const int many = 300;
         for (int i = 0; i < many; ++i) {
@@ -207,14 +207,14 @@ private slots:
             Harness::log(server).count(QStringLiteral("Client Socket异常")) == many + 1, 20000);
         QTRY_COMPARE(peerCount(server), 0);
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptorCount(), fdsBefore, 10000);
-        QCOMPARE(h.form->EndpointList().Count(), 1);
+        QCOMPARE(h.form->endpoints().Count(), 1);
         QVERIFY(h.recorder.exceptions.isEmpty());
 
         // What the server window sends is what was typed, not an error line.
         Fd b = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        server->DataForm->Memo3->setPlainText(QStringLiteral("hello"));
-        server->DataForm->Button11Click();
+        server->DataForm->sendEdit->setPlainText(QStringLiteral("hello"));
+        server->DataForm->sendTyped();
         QCOMPARE(readWithin(b.get()), QByteArray("hello"));
     }
 
@@ -226,13 +226,13 @@ private slots:
         TMySocket *client = h.tcpClient(port);
         QVERIFY(client);
         QCOMPARE(client->Node->text(0), QStringLiteral("127.0.0.1[%1]").arg(port));
-        QCOMPARE(client->Node->parent(), h.form->KindNode(Kinds::TcpClient));
+        QCOMPARE(client->Node->parent(), h.form->kindNode(Kinds::TcpClient));
         QCOMPARE(client->State, 0);
         QCOMPARE(client->LocalPort, 0);
         QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
-        QVERIFY(client->DataForm->ckwebsvr->isHidden());
+        QVERIFY(client->DataForm->webReplySwitch->isHidden());
 
-        client->DataForm->Button5Click();
+        client->DataForm->startEndpoint();
         Fd peer = acceptServing(listener.get());
         QVERIFY(peer.get() >= 0);
         QTRY_COMPARE(client->State, 1);
@@ -241,7 +241,8 @@ private slots:
         socklen_t size = sizeof far;
         ::getpeername(peer.get(), reinterpret_cast<sockaddr *>(&far), &size);
         QCOMPARE(client->LocalPort, int(ntohs(far.sin_port)));
-        QCOMPARE(client->DataForm->Label6->text(), QStringLiteral("本地端口:%1").arg(client->LocalPort));
+        QCOMPARE(
+            client->DataForm->localPortLabel->text(), QStringLiteral("本地端口:%1").arg(client->LocalPort));
 
         ::send(peer.get(), "abc", 3, 0);
         QTRY_VERIFY(Harness::log(client).endsWith(QStringLiteral(" 收到数据：abc")));
@@ -249,10 +250,10 @@ private slots:
         peer.reset();
         QTRY_COMPARE(client->State, 0);
         QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
-        QCOMPARE(client->DataForm->Label1->text(), QStringLiteral("已断开"));
+        QCOMPARE(client->DataForm->stateLabel->text(), QStringLiteral("已断开"));
         QVERIFY(h.listed(client));
 
-        client->DataForm->Button5Click();
+        client->DataForm->startEndpoint();
         Fd second = acceptServing(listener.get());
         QVERIFY(second.get() >= 0);
         QTRY_COMPARE(client->State, 1);
@@ -263,7 +264,7 @@ private slots:
     {
         Harness h;
         TMySocket *client = h.tcpClient(unusedPort());
-        client->DataForm->Button5Click();
+        client->DataForm->startEndpoint();
         QTest::qWait(200);
         QCOMPARE(client->State, 0);
         QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
@@ -276,12 +277,12 @@ private slots:
         Harness h;
         Fd listener = listenOnLoopback();
         TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->Button5Click();
+        client->DataForm->startEndpoint();
         Fd peer = acceptServing(listener.get());
         QTRY_COMPARE(client->State, 1);
         // The tree's selection is elsewhere: the window stops its own endpoint.
-        h.form->TreeView1->setCurrentItem(h.form->KindNode(Kinds::UdpGroup));
-        QTest::mouseRelease(client->DataForm->Button6, Qt::LeftButton);
+        h.form->tree->setCurrentItem(h.form->kindNode(Kinds::UdpGroup));
+        QTest::mouseRelease(client->DataForm->stopButton, Qt::LeftButton);
         QCOMPARE(client->State, 0);
         QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
         QTRY_VERIFY(peerSawEnd(peer.get()));
@@ -296,7 +297,7 @@ private slots:
         QTRY_COMPARE(peerCount(server), 1);
         TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
         QPointer<TFrmData> window(peer->DataForm);
-        QTest::mouseRelease(window->Button6, Qt::LeftButton);
+        QTest::mouseRelease(window->stopButton, Qt::LeftButton);
         QVERIFY(!h.listed(peer));
         QVERIFY(window); // gone only after the handler returned
         QTRY_VERIFY(!window);
@@ -315,53 +316,53 @@ private slots:
         QVERIFY(udpClient);
         TMySocket *udpServer = h.udpServer(unusedUdpPort());
         QVERIFY(udpServer);
-        QCOMPARE(h.form->EndpointList().Count(), 6);
+        QCOMPARE(h.form->endpoints().Count(), 6);
 
         // Deleting a peer closes its connection; the server keeps listening.
         TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
-        h.form->TreeView1->setCurrentItem(peer->Node);
-        h.form->Button2Click();
+        h.form->tree->setCurrentItem(peer->Node);
+        h.form->deleteSelected();
         QVERIFY(!h.listed(peer));
         QTRY_VERIFY(peerSawEnd(a.get()));
         QCOMPARE(server->State, 1);
 
         // Deleting a server with a peer ends the peer's endpoint first.
         QPointer<TFrmData> peerWindow(h.endpoints(Kinds::TcpServerClient).first()->DataForm);
-        h.form->TreeView1->setCurrentItem(server->Node);
-        h.form->Button2Click();
+        h.form->tree->setCurrentItem(server->Node);
+        h.form->deleteSelected();
         QVERIFY(!h.listed(server));
         QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
         QTRY_VERIFY(!peerWindow);
         QTRY_VERIFY(peerSawEnd(b.get()));
-        QCOMPARE(h.form->KindNode(Kinds::TcpServer)->childCount(), 0);
+        QCOMPARE(h.form->kindNode(Kinds::TcpServer)->childCount(), 0);
         QVERIFY(connectRefused(port));
 
         // A kind node selected: nothing happens.
-        h.form->TreeView1->setCurrentItem(h.form->KindNode(Kinds::UdpServer));
-        h.form->Button2Click();
-        QCOMPARE(h.form->EndpointList().Count(), 3);
+        h.form->tree->setCurrentItem(h.form->kindNode(Kinds::UdpServer));
+        h.form->deleteSelected();
+        QCOMPARE(h.form->endpoints().Count(), 3);
 
         const QList<TMySocket *> rest = {client, udpClient, udpServer};
         for (int i = 0; i < rest.size(); ++i) {
             QPointer<TFrmData> window(rest[i]->DataForm);
-            h.form->TreeView1->setCurrentItem(rest[i]->Node);
-            h.form->Button2Click();
+            h.form->tree->setCurrentItem(rest[i]->Node);
+            h.form->deleteSelected();
             QVERIFY(!h.listed(rest[i]));
             QTRY_VERIFY(!window);
-            QCOMPARE(h.form->InfoPanelShown(), i == rest.size() - 1);
+            QCOMPARE(h.form->isInfoPanelShown(), i == rest.size() - 1);
         }
-        QCOMPARE(h.form->EndpointList().Count(), 0);
+        QCOMPARE(h.form->endpoints().Count(), 0);
     }
 
     void portBoxesRefuseTextAndWrapAbove65535()
     {
         Harness h;
         TMySocket *none = h.create<TfrmNewServerSock>(
-            h.form->KindNode(Kinds::TcpServer), [](TfrmNewServerSock &d) { d.Edit1->setText("abc"); });
+            h.form->kindNode(Kinds::TcpServer), [](TfrmNewServerSock &d) { d.portEdit->setText("abc"); });
         QVERIFY(!none);
         QCOMPARE(h.recorder.exceptions, QStringList{"'abc' is not a valid integer value"});
         QCOMPARE(h.script.unfinished, 1); // the dialog stayed open until cancelled
-        QVERIFY(h.form->InfoPanelShown());
+        QVERIFY(h.form->isInfoPanelShown());
 
         // Node and panel show the port the system bound, not the number typed.
         const int port = unusedPort();
@@ -369,7 +370,7 @@ private slots:
         QVERIFY(server);
         QCOMPARE(server->LocalPort, port);
         QCOMPARE(server->Node->text(0), NodeText(LocalIPAddress(), port));
-        QCOMPARE(server->DataForm->Label6->text(), QStringLiteral("本地端口:%1").arg(port));
+        QCOMPARE(server->DataForm->localPortLabel->text(), QStringLiteral("本地端口:%1").arg(port));
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
 
@@ -382,7 +383,7 @@ private slots:
         QTRY_COMPARE(peerCount(anywhere), 1);
         // Listening again from its window picks a port anew and shows it.
         StopServer(*anywhere);
-        anywhere->DataForm->Button5Click();
+        anywhere->DataForm->startEndpoint();
         QCOMPARE(anywhere->State, 1);
         Fd c = connectTo(anywhere->LocalPort);
         QTRY_COMPARE(peerCount(anywhere), 1);
@@ -401,11 +402,11 @@ private slots:
         TMySocket *first = h.tcpClient(localPort(listener.get()));
         // An endpoint node selected: its kind's dialog.
         TMySocket *second = h.create<TfrmNewClientSock>(first->Node, [&](TfrmNewClientSock &d) {
-            d.Edit1->setText("127.0.0.1");
-            d.Edit2->setText(QString::number(localPort(listener.get())));
+            d.addressEdit->setText("127.0.0.1");
+            d.portEdit->setText(QString::number(localPort(listener.get())));
         });
         QVERIFY(second);
-        QCOMPARE(second->Node->parent(), h.form->KindNode(Kinds::TcpClient));
+        QCOMPARE(second->Node->parent(), h.form->kindNode(Kinds::TcpClient));
         QCOMPARE(second->Node->text(0), first->Node->text(0));
 
         const int port = unusedPort();
@@ -414,27 +415,27 @@ private slots:
         QTRY_COMPARE(peerCount(server), 1);
         TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
         bool asked = false;
-        h.form->TreeView1->setCurrentItem(peer->Node);
+        h.form->tree->setCurrentItem(peer->Node);
         h.script.push([&](QDialog &d) {
             asked = true;
             d.reject();
         });
-        h.form->Button1Click();
+        h.form->createForSelectedKind();
         h.script.steps.clear();
         QVERIFY(!asked);
-        QCOMPARE(h.form->EndpointList().Count(), 4);
+        QCOMPARE(h.form->endpoints().Count(), 4);
     }
 
     void clientDialogShowsTheLocalAddressEachTime()
     {
         Harness h;
-        h.form->CreateDialogs();
-        TfrmNewClientSock &d = *h.form->frmNewClientSock;
-        d.Edit1->setText(QStringLiteral("10.9.9.9"));
-        d.Edit2->setText(QStringLiteral("1234"));
+        h.form->createDialogs();
+        TfrmNewClientSock &d = *h.form->newTcpClientDialog;
+        d.addressEdit->setText(QStringLiteral("10.9.9.9"));
+        d.portEdit->setText(QStringLiteral("1234"));
         d.show();
-        QCOMPARE(d.Edit1->text(), LocalIPAddress());
-        QCOMPARE(d.Edit2->text(), QStringLiteral("1234"));
+        QCOMPARE(d.addressEdit->text(), LocalIPAddress());
+        QCOMPARE(d.portEdit->text(), QStringLiteral("1234"));
         d.hide();
     }
 
@@ -449,7 +450,7 @@ private slots:
         QCOMPARE(h.recorder.messages, QStringList{"本地端口已被占用，请重新选择本地端口号"});
         QVERIFY(!h.udpClient(9, busy));
         QCOMPARE(h.recorder.messages.size(), 2);
-        QCOMPARE(h.form->frmNewUdpSock->Edit3->text(), QString::number(busy)); // kept as typed
+        QCOMPARE(h.form->newUdpClientDialog->localPortEdit->text(), QString::number(busy)); // kept as typed
 
         // A port held only by a TCP listener is free for datagrams.
         Fd tcp = listenOnLoopback();
@@ -474,9 +475,9 @@ private slots:
         QVERIFY(h.recorder.exceptions.isEmpty());
         QCOMPARE(server->Node->text(0), LocalIPAddress() + QStringLiteral("[%1]").arg(port));
         QCOMPARE(server->LocalPort, port);
-        QVERIFY(!server->DataForm->XComm1->IsOpen());
-        QCOMPARE(server->DataForm->Label3->text(), QStringLiteral("对方IP:"));
-        QCOMPARE(server->DataForm->Label4->text(), QStringLiteral("对方端口:0"));
+        QVERIFY(!server->DataForm->serialPort->IsOpen());
+        QCOMPARE(server->DataForm->peerAddressLabel->text(), QStringLiteral("对方IP:"));
+        QCOMPARE(server->DataForm->peerPortLabel->text(), QStringLiteral("对方端口:0"));
     }
 
     void udpServerWhoseSerialPortRefusesItsSettingsIsCompleted()
@@ -493,7 +494,7 @@ private slots:
         QCOMPARE(h.recorder.exceptions.size(), 1);
         QVERIFY(h.listed(server));
         QVERIFY(server->Node);
-        QVERIFY(!h.form->InfoPanelShown());
+        QVERIFY(!h.form->isInfoPanelShown());
     }
 
     void closingTheWindowStopsEveryListeningServer()
@@ -504,7 +505,7 @@ private slots:
         TMySocket *two = h.tcpServer(port2);
         Fd listener = listenOnLoopback();
         TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->Button5Click();
+        client->DataForm->startEndpoint();
         Fd upstream = acceptServing(listener.get());
         QTRY_COMPARE(client->State, 1);
         QVERIFY(one->State == 1 && two->State == 1);
@@ -520,19 +521,19 @@ private slots:
     void cancelCreatesNothingButHidesThePanelWhenEndpointsExist()
     {
         Harness h;
-        h.form->TreeView1->setCurrentItem(h.form->KindNode(Kinds::UdpGroup));
-        h.script.push([](QDialog &d) { dynamic_cast<TCreationDialog &>(d).Button2Click(); });
-        h.form->Button1Click();
-        QCOMPARE(h.form->EndpointList().Count(), 0);
-        QVERIFY(h.form->InfoPanelShown());
+        h.form->tree->setCurrentItem(h.form->kindNode(Kinds::UdpGroup));
+        h.script.push([](QDialog &d) { dynamic_cast<TCreationDialog &>(d).cancel(); });
+        h.form->createForSelectedKind();
+        QCOMPARE(h.form->endpoints().Count(), 0);
+        QVERIFY(h.form->isInfoPanelShown());
         TMySocket *server = h.tcpServer(unusedPort());
-        h.form->ShowInfoPanel(true);
-        h.form->TreeView1->setCurrentItem(h.form->KindNode(Kinds::TcpClient));
+        h.form->showInfoPanel(true);
+        h.form->tree->setCurrentItem(h.form->kindNode(Kinds::TcpClient));
         h.script.push([](QDialog &d) { d.reject(); });
-        h.form->Button1Click();
-        QCOMPARE(h.form->EndpointList().Count(), 1);
+        h.form->createForSelectedKind();
+        QCOMPARE(h.form->endpoints().Count(), 1);
         QVERIFY(h.listed(server));
-        QVERIFY(!h.form->InfoPanelShown());
+        QVERIFY(!h.form->isInfoPanelShown());
     }
 
     void monitoringPipePeerOpensAndClosesTheClient()
@@ -542,7 +543,7 @@ private slots:
         const int port = unusedPort();
         TMySocket *server = h.tcpServer(port);
         TMySocket *client = h.tcpClient(localPort(upstream.get()));
-        h.form->TreeView1DragDrop(client->Node, server->Node);
+        h.form->linkDropped(client->Node, server->Node);
         QCOMPARE(h.recorder.messages, QStringList{"监听管道已经建立!"});
 
         Fd first = connectTo(port);
@@ -562,11 +563,11 @@ private slots:
         QCOMPARE(peerCount(server), 0);
         QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
         QCOMPARE(StateIndex(server->Node), int(ImgStopped));
-        QCOMPARE(server->DataForm->Label1->text(), QStringLiteral("已停止"));
+        QCOMPARE(server->DataForm->stateLabel->text(), QStringLiteral("已停止"));
         QTRY_VERIFY(peerSawEnd(upstreamPeer.get()));
         QTRY_VERIFY(peerSawEnd(second.get()));
         QTest::qWait(50); // deferred destructions run without a fault
-        QCOMPARE(h.form->EndpointList().Count(), 2);
+        QCOMPARE(h.form->endpoints().Count(), 2);
     }
 
     void monitoringPipeClientLossStopsTheServer()
@@ -576,7 +577,7 @@ private slots:
         const int port = unusedPort();
         TMySocket *server = h.tcpServer(port);
         TMySocket *client = h.tcpClient(localPort(upstream.get()));
-        h.form->TreeView1DragDrop(server->Node, client->Node);
+        h.form->linkDropped(server->Node, client->Node);
         Fd a = connectTo(port);
         Fd upstreamPeer = acceptServing(upstream.get());
         QTRY_COMPARE(client->State, 1);
@@ -595,9 +596,9 @@ private slots:
         const int port = unusedPort();
         TMySocket *server = h.tcpServer(port);
         TMySocket *client = h.tcpClient(localPort(upstream.get()));
-        h.form->TreeView1DragDrop(client->Node, server->Node);
-        h.form->TreeView1->setCurrentItem(client->Node);
-        h.form->Button2Click();
+        h.form->linkDropped(client->Node, server->Node);
+        h.form->tree->setCurrentItem(client->Node);
+        h.form->deleteSelected();
         QCOMPARE(server->Link, nullptr);
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1); // accepting follows no stale link
@@ -614,7 +615,7 @@ private slots:
         Harness h;
         const int port = unusedPort();
         TMySocket *server = h.tcpServer(port);
-        server->DataForm->ckwebsvr->setChecked(true);
+        server->DataForm->webReplySwitch->setChecked(true);
         QProcess process;
         process.start(
             curl, {"-s", "-i", "--max-time", "10", QStringLiteral("http://127.0.0.1:%1/").arg(port)});
@@ -632,7 +633,8 @@ private slots:
         QVERIFY(body.contains(EncodeGbk(QStringLiteral("宋体"))));
         QVERIFY(body.endsWith("</html>\r\n"));
         QCOMPARE(body,
-            BuildWebReply(h.form->Panel3->WebStr1->toPlainText(), h.form->Panel3->WebStr2->toPlainText())
+            BuildWebReply(
+                h.form->infoPanel->WebStr1->toPlainText(), h.form->infoPanel->WebStr2->toPlainText())
                 .mid(split + 4));
         QTRY_COMPARE(peerCount(server), 0);
         QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
@@ -646,7 +648,7 @@ private slots:
         Harness h;
         const int port = unusedPort();
         TMySocket *server = h.tcpServer(port);
-        server->DataForm->ckwebsvr->setChecked(true);
+        server->DataForm->webReplySwitch->setChecked(true);
         QTemporaryDir profile;
         QProcess browser;
         browser.start(chromium,

@@ -146,7 +146,7 @@ private slots:
                            .arg(peerCount(server))
                            .arg(openDescriptorCount())
                            .arg(fdsBefore)));
-        QCOMPARE(h.form->EndpointList().Count(), 1);
+        QCOMPARE(h.form->endpoints().Count(), 1);
         QVERIFY2(h.recorder.exceptions.isEmpty(), qPrintable(h.recorder.exceptions.value(0)));
         QVERIFY(h.recorder.messages.isEmpty());
         QVERIFY(Harness::log(server).contains(QStringLiteral("Client Socket异常,代码=")));
@@ -156,7 +156,7 @@ private slots:
         QVERIFY(serveUntil([&] { return peerCount(server) == 1; }, 5000));
         QCOMPARE(::send(last.get(), "still here", 10, 0), 10);
         TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
-        QVERIFY(serveUntil([&] { return peer->DataForm->RecvBytes == 10; }, 5000));
+        QVERIFY(serveUntil([&] { return peer->DataForm->receivedBytes == 10; }, 5000));
         QVERIFY(Harness::log(peer).endsWith(QStringLiteral(" 收到数据：still here")));
     }
 
@@ -174,7 +174,7 @@ private slots:
         QDeadlineTimer deadline(240000);
         int done = 0;
         for (; done < cycles && !deadline.hasExpired(); ++done) {
-            client->DataForm->Button5Click();
+            client->DataForm->startEndpoint();
             Fd peer;
             QVERIFY(serveUntil(
                 [&] {
@@ -188,7 +188,7 @@ private slots:
                 QVERIFY2(serveUntil([&] { return client->State == 0; }, 10000),
                     qPrintable(QStringLiteral("cycle %1").arg(done)));
             } else {
-                client->DataForm->Button6MouseUp();
+                client->DataForm->stopEndpoint();
                 QCOMPARE(client->State, 0);
                 QVERIFY(serveUntil([&] { return sawEnd(peer.get()); }, 10000));
             }
@@ -218,8 +218,8 @@ private slots:
             QVERIFY2(serveUntil([&] { return peerCount(server) == count; }, 60000),
                 qPrintable(QStringLiteral("%1 of %2 peers").arg(peerCount(server)).arg(count)));
 
-            h.form->TreeView1->setCurrentItem(server->Node);
-            h.form->Button6Click();
+            h.form->tree->setCurrentItem(server->Node);
+            h.form->stopSelected();
             QCOMPARE(peerCount(server), 0);
             QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
             QCOMPARE(server->State, 0);
@@ -231,7 +231,7 @@ private slots:
                 20000));
 
             peers.clear();
-            server->DataForm->Button5Click();
+            server->DataForm->startEndpoint();
             QCOMPARE(server->State, 1);
             for (int i = 0; i < count; ++i)
                 peers.push_back(connectTo(port, true));
@@ -240,10 +240,10 @@ private slots:
             for (int i = 0; i < count; i += 10)
                 ::send(peers[size_t(i)].get(), "bye", 3, MSG_NOSIGNAL);
             QPointer<TFrmData> window(server->DataForm);
-            h.form->TreeView1->setCurrentItem(server->Node);
-            h.form->Button2Click();
+            h.form->tree->setCurrentItem(server->Node);
+            h.form->deleteSelected();
             QVERIFY(!h.listed(server));
-            QCOMPARE(h.form->EndpointList().Count(), 0);
+            QCOMPARE(h.form->endpoints().Count(), 0);
             QVERIFY(serveUntil(
                 [&] {
                     return !window && std::all_of(peers.begin(), peers.end(), [](const Fd &p) {
@@ -316,7 +316,7 @@ private slots:
                 [&] {
                     return std::all_of(talkers.begin(), talkers.end(), [&](const Talker &t) {
                         TFrmData *w = windowOf(t);
-                        return t.reset ? w == nullptr : (w && w->RecvBytes == t.sent);
+                        return t.reset ? w == nullptr : (w && w->receivedBytes == t.sent);
                     });
                 },
                 20000));
@@ -324,15 +324,15 @@ private slots:
             for (const auto &t : talkers) {
                 resets += t.reset;
                 if (TFrmData *w = windowOf(t))
-                    QVERIFY(w->RecvBytes <= t.sent);
+                    QVERIFY(w->receivedBytes <= t.sent);
             }
             QVERIFY(resets > 0);
             QVERIFY(h.recorder.exceptions.isEmpty());
 
             QPointer<TFrmData> window(server->DataForm);
-            h.form->TreeView1->setCurrentItem(server->Node);
-            h.form->Button2Click();
-            QCOMPARE(h.form->EndpointList().Count(), 0);
+            h.form->tree->setCurrentItem(server->Node);
+            h.form->deleteSelected();
+            QCOMPARE(h.form->endpoints().Count(), 0);
             QVERIFY(serveUntil([&] { return !window; }, 5000));
         }
         QVERIFY(serveUntil([&] { return openDescriptorCount() == fdsBefore; }, 10000));
@@ -355,7 +355,7 @@ private slots:
                 TMySocket *udp = h.udpClient(localPort(sink.get()), 0);
                 TMySocket *tcp = h.tcpClient(localPort(listener.get()));
                 QVERIFY(udp && tcp);
-                tcp->DataForm->Button5Click();
+                tcp->DataForm->startEndpoint();
                 Fd peer;
                 QVERIFY(serveUntil(
                     [&] {
@@ -368,22 +368,22 @@ private slots:
                     10000));
                 QPointer<TFrmData> udpWindow(udp->DataForm), tcpWindow(tcp->DataForm);
                 for (TFrmData *w : {udpWindow.data(), tcpWindow.data()}) {
-                    w->Memo3->setPlainText(QStringLiteral("tick"));
-                    w->ComboBox2->setEditText(QStringLiteral("50"));
-                    w->Edit1->setText(QStringLiteral("1"));
-                    w->suiButton1Click();
+                    w->sendEdit->setPlainText(QStringLiteral("tick"));
+                    w->repeatCountBox->setEditText(QStringLiteral("50"));
+                    w->intervalEdit->setText(QStringLiteral("1"));
+                    w->startTimedSending();
                 }
 
                 // A repeat of 100000 sends is cut short by deleting its endpoint
                 // from the loop it runs; the peer keeps reading meanwhile.
                 TMySocket *victim = round % 2 ? udp : tcp;
                 TMySocket *other = round % 2 ? tcp : udp;
-                victim->DataForm->ComboBox2->setEditText(QStringLiteral("100000"));
-                victim->DataForm->Edit1->setText(QStringLiteral("0"));
+                victim->DataForm->repeatCountBox->setEditText(QStringLiteral("100000"));
+                victim->DataForm->intervalEdit->setText(QStringLiteral("0"));
                 QTimer::singleShot(30 + round % 7, h.form.get(), [&h, victim, &peer] {
                     drain(peer.get());
-                    h.form->TreeView1->setCurrentItem(victim->Node);
-                    h.form->Button2Click();
+                    h.form->tree->setCurrentItem(victim->Node);
+                    h.form->deleteSelected();
                 });
                 QTimer drainer;
                 QObject::connect(&drainer, &QTimer::timeout, [&] {
@@ -391,17 +391,17 @@ private slots:
                     drain(sink.get());
                 });
                 drainer.start(1);
-                victim->DataForm->Button11Click();
+                victim->DataForm->sendTyped();
                 QVERIFY(!h.listed(victim));
 
                 // The other one is deleted between its timer's ticks.
-                QVERIFY(serveUntil([&] { return other->DataForm->SendBytes >= 4 * 50; }, 10000));
-                h.form->TreeView1->setCurrentItem(other->Node);
-                h.form->Button2Click();
+                QVERIFY(serveUntil([&] { return other->DataForm->sentBytes >= 4 * 50; }, 10000));
+                h.form->tree->setCurrentItem(other->Node);
+                h.form->deleteSelected();
                 QVERIFY(!h.listed(other));
                 QVERIFY(serveUntil([&] { return !udpWindow && !tcpWindow; }, 5000));
                 drainer.stop();
-                QCOMPARE(h.form->EndpointList().Count(), 0);
+                QCOMPARE(h.form->endpoints().Count(), 0);
             }
             QVERIFY(!deadline.hasExpired());
             QVERIFY2(h.recorder.exceptions.isEmpty(), qPrintable(h.recorder.exceptions.join('\n')));

@@ -24,9 +24,9 @@ namespace {
 void fillSendBox(TMySocket *endpoint, const QString &text, const QString &count, const QString &interval)
 {
     TFrmData *w = endpoint->DataForm;
-    w->Memo3->setPlainText(text);
-    w->ComboBox2->setEditText(count);
-    w->Edit1->setText(interval);
+    w->sendEdit->setPlainText(text);
+    w->repeatCountBox->setEditText(count);
+    w->intervalEdit->setText(interval);
 }
 
 // About `chars` characters of text in lines of 1,000 (one long line would
@@ -46,7 +46,7 @@ qint64 timedClick(TMySocket *endpoint)
 {
     QElapsedTimer clock;
     clock.start();
-    endpoint->DataForm->Button11->click();
+    endpoint->DataForm->sendButton->click();
     return clock.elapsed();
 }
 
@@ -137,26 +137,26 @@ private slots:
         TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
         QCOMPARE(::send(a.get(), "!", 1, MSG_OOB), 1);
         QCOMPARE(::send(a.get(), "abc", 3, 0), 3);
-        QTRY_COMPARE(peer->DataForm->RecvBytes, 4);
+        QTRY_COMPARE(peer->DataForm->receivedBytes, 4);
         QTest::qWait(200);
         const QString log = Harness::log(peer);
         QVERIFY2(log.count(QStringLiteral("收到数据：")) <= 2, qPrintable(log.left(300)));
         QVERIFY(log.contains(QStringLiteral("abc")));
-        QCOMPARE(peer->DataForm->RecvBytes, 4);
+        QCOMPARE(peer->DataForm->receivedBytes, 4);
 
         // The same for a TCP Client.
         Fd listener = listenOnLoopback();
         TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->Button5Click();
+        client->DataForm->startEndpoint();
         Fd upstream = acceptServing(listener.get());
         QTRY_COMPARE(client->State, 1);
         QCOMPARE(::send(upstream.get(), "xy", 2, 0), 2);
         QCOMPARE(::send(upstream.get(), "!", 1, MSG_OOB), 1);
         QCOMPARE(::send(upstream.get(), "abc", 3, 0), 3);
-        QTRY_COMPARE(client->DataForm->RecvBytes, 6);
+        QTRY_COMPARE(client->DataForm->receivedBytes, 6);
         QTest::qWait(200);
         QVERIFY(Harness::log(client).count(QStringLiteral("收到数据：")) <= 3);
-        QCOMPARE(client->DataForm->RecvBytes, 6);
+        QCOMPARE(client->DataForm->receivedBytes, 6);
     }
 
     // A client whose server resets is shown disconnected, and connects again.
@@ -165,14 +165,14 @@ private slots:
         Harness h;
         Fd listener = listenOnLoopback();
         TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->Button5Click();
+        client->DataForm->startEndpoint();
         Fd upstream = acceptServing(listener.get());
         QTRY_COMPARE(client->State, 1);
         resetAndClose(upstream);
         QTRY_COMPARE(client->State, 0);
         QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
         QVERIFY(h.recorder.exceptions.isEmpty());
-        client->DataForm->Button5Click();
+        client->DataForm->startEndpoint();
         Fd again = acceptServing(listener.get());
         QTRY_COMPARE(client->State, 1);
     }
@@ -185,7 +185,7 @@ private slots:
         const int port = unusedPort();
         TMySocket *server = h.tcpServer(port);
         TMySocket *client = h.tcpClient(port);
-        h.form->TreeView1DragDrop(client->Node, server->Node);
+        h.form->linkDropped(client->Node, server->Node);
         Fd outsider = connectTo(port);
         QTRY_COMPARE(client->State, 1);
         QTRY_COMPARE(peerCount(server), 2);
@@ -204,30 +204,30 @@ private slots:
         Harness h;
         Fd listener = listenOnLoopback();
         TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->Button5Click();
+        client->DataForm->startEndpoint();
         Fd sleeper = acceptServing(listener.get());
         QTRY_COMPARE(client->State, 1);
         fillSendBox(client, bulkText(65536), QStringLiteral("100000"), QStringLiteral("0"));
-        QTimer::singleShot(300, client->DataForm, [&] { client->DataForm->suiButton2->click(); });
+        QTimer::singleShot(300, client->DataForm, [&] { client->DataForm->stopTimerButton->click(); });
         // Should stop fail, closing the peer ends the send all the same.
         QTimer::singleShot(15000, client->DataForm, [&] { sleeper.reset(); });
         const qint64 took = timedClick(client);
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
         TFrmData *w = client->DataForm;
-        QVERIFY(w->SendBytes > 0);
-        QVERIFY(w->SendBytes < 70000LL * 100000);
+        QVERIFY(w->sentBytes > 0);
+        QVERIFY(w->sentBytes < 70000LL * 100000);
         QVERIFY(Harness::log(client).contains(QStringLiteral("发送已停止")));
-        QCOMPARE(w->CountersText(), CountersLine(w->RecvBytes, w->SendBytes));
+        QCOMPARE(w->countersText(), CountersLine(w->receivedBytes, w->sentBytes));
 
         UdpReceiver receiver;
         TMySocket *udp = h.udpClient(receiver.port(), 0);
         fillSendBox(udp, QStringLiteral("ping"), QStringLiteral("3"), QStringLiteral("4000"));
-        QTimer::singleShot(200, udp->DataForm, [&] { udp->DataForm->suiButton2->click(); });
+        QTimer::singleShot(200, udp->DataForm, [&] { udp->DataForm->stopTimerButton->click(); });
         const qint64 paused = timedClick(udp);
         QVERIFY2(paused < 1500, qPrintable(QString::number(paused)));
-        QCOMPARE(udp->DataForm->SendBytes, 4);
-        udp->DataForm->FlushLog();
-        QCOMPARE(udp->DataForm->CountersText(), CountersLine(0, 4));
+        QCOMPARE(udp->DataForm->sentBytes, 4);
+        udp->DataForm->flushLog();
+        QCOMPARE(udp->DataForm->countersText(), CountersLine(0, 4));
     }
 
     // A server window's send reaches the peers that read, whole, even while
@@ -252,8 +252,8 @@ private slots:
         QCOMPARE(reading.data().size(), size);
         QVERIFY(Harness::log(server).contains(QStringLiteral("发送超时：对方未接收数据")));
         // Everything the reader got, and no more than the other could hold.
-        QVERIFY(server->DataForm->SendBytes >= size);
-        QVERIFY(server->DataForm->SendBytes < 2 * size);
+        QVERIFY(server->DataForm->sentBytes >= size);
+        QVERIFY(server->DataForm->sentBytes < 2 * size);
     }
 
     // A send larger than the socket takes at once goes out whole, byte for
@@ -264,7 +264,7 @@ private slots:
         Harness h;
         Fd listener = listenOnLoopback();
         TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->Button5Click();
+        client->DataForm->startEndpoint();
         Fd upstream = acceptServing(listener.get());
         QTRY_COMPARE(client->State, 1);
 
@@ -280,7 +280,7 @@ private slots:
             QTRY_VERIFY(reading.done());
             QVERIFY(reading.data() == expected);
         }
-        QCOMPARE(client->DataForm->SendBytes, expected.size());
+        QCOMPARE(client->DataForm->sentBytes, expected.size());
 
         {
             Reader reading(upstream.get(), -1, 1024 * 1024);
@@ -294,7 +294,7 @@ private slots:
         }
         const QString log = Harness::log(client);
         QVERIFY2(log.contains(QStringLiteral("字节未发出")), qPrintable(log.right(300)));
-        QVERIFY(client->DataForm->SendBytes < 2 * expected.size());
+        QVERIFY(client->DataForm->sentBytes < 2 * expected.size());
     }
 
     // A send made while another still waits for room on the same connection
@@ -305,7 +305,7 @@ private slots:
         Harness h;
         Fd listener = listenOnLoopback();
         TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->Button5Click();
+        client->DataForm->startEndpoint();
         Fd upstream = acceptServing(listener.get());
         QTRY_COMPARE(client->State, 1);
         const QString first = bulkText(8 * 1024 * 1024, 'a');
@@ -313,7 +313,7 @@ private slots:
         std::unique_ptr<Reader> reading;
         QTimer::singleShot(200, client->DataForm, [&] {
             fillSendBox(client, bulkText(100000, 'b'), QStringLiteral("1"), QStringLiteral("0"));
-            client->DataForm->Button11->click();
+            client->DataForm->sendButton->click();
             reading = std::make_unique<Reader>(upstream.get(), expected.size());
         });
         fillSendBox(client, first, QStringLiteral("1"), QStringLiteral("0"));
@@ -322,7 +322,7 @@ private slots:
         QTRY_VERIFY(reading->done());
         QVERIFY(reading->data() == expected);
         QVERIFY(Harness::log(client).contains(QStringLiteral("上一次发送尚未完成")));
-        QCOMPARE(client->DataForm->SendBytes, expected.size());
+        QCOMPARE(client->DataForm->sentBytes, expected.size());
     }
 
     // A send that raises an error inside a repeat ends the repeat, and timed
@@ -337,15 +337,15 @@ private slots:
         fillSendBox(udp, tooLarge, QStringLiteral("100"), QStringLiteral("0"));
         timedClick(udp);
         QCOMPARE(h.recorder.exceptions.size(), 1);
-        udp->DataForm->FlushLog();
-        QCOMPARE(udp->DataForm->CountersText(), CountersLine(0, 0));
+        udp->DataForm->flushLog();
+        QCOMPARE(udp->DataForm->countersText(), CountersLine(0, 0));
 
         fillSendBox(udp, tooLarge, QStringLiteral("1"), QStringLiteral("10"));
-        udp->DataForm->suiButton1->click();
+        udp->DataForm->startTimerButton->click();
         QTRY_COMPARE(h.recorder.exceptions.size(), 2);
         QTest::qWait(200);
         QCOMPARE(h.recorder.exceptions.size(), 2);
-        QVERIFY(!udp->DataForm->Timer1->isActive());
+        QVERIFY(!udp->DataForm->timer->isActive());
     }
 
     // The same for a multicast member, whose failed send shows its boxes
@@ -365,11 +365,11 @@ private slots:
         QVERIFY(boxes > 0 && boxes <= 3);
 
         fillSendBox(group, tooLarge, QStringLiteral("1"), QStringLiteral("10"));
-        group->DataForm->suiButton1->click();
+        group->DataForm->startTimerButton->click();
         QTRY_COMPARE(h.recorder.messages.size(), 2 * boxes);
         QTest::qWait(200);
         QCOMPARE(h.recorder.messages.size(), 2 * boxes);
-        QVERIFY(!group->DataForm->Timer1->isActive());
+        QVERIFY(!group->DataForm->timer->isActive());
     }
 
 private:

@@ -71,17 +71,17 @@ public:
             break;
         case 7:
             if (random_.bounded(4) == 0)
-                h_.form->Button2Click(); // delete
+                h_.form->deleteSelected(); // delete
             break;
         case 8:
-            h_.form->Button6Click(); // stop
+            h_.form->stopSelected(); // stop
             break;
         case 9:
             if (TFrmData *w = someWindow())
-                w->Button5Click(); // start or connect
+                w->startEndpoint(); // start or connect
             break;
         case 10:
-            h_.form->Documents->CloseButton->click();
+            h_.form->documents->minimizeButton->click();
             break;
         case 11:
         case 12:
@@ -92,7 +92,7 @@ public:
             break;
         case 14:
             if (TFrmData *w = someWindow())
-                w->suiButton2->click();
+                w->stopTimerButton->click();
             break;
         case 15:
             link();
@@ -102,7 +102,7 @@ public:
             break;
         case 17:
             if (TFrmData *w = someWindow())
-                w->CheckBox2->click();
+                w->hexSwitch->click();
             break;
         default:
             break;
@@ -114,8 +114,8 @@ public:
 private:
     TMySocket *someEndpoint()
     {
-        const int n = h_.form->EndpointList().Count();
-        return n == 0 ? nullptr : h_.form->EndpointList().Items(int(random_.bounded(n)));
+        const int n = h_.form->endpoints().Count();
+        return n == 0 ? nullptr : h_.form->endpoints().Items(int(random_.bounded(n)));
     }
     TFrmData *someWindow()
     {
@@ -169,20 +169,20 @@ private:
     void selectSomething()
     {
         if (TMySocket *e = someEndpoint())
-            h_.form->TreeView1->setCurrentItem(e->Node);
+            h_.form->tree->setCurrentItem(e->Node);
         else
-            h_.form->TreeView1->setCurrentItem(h_.form->KindNode(Kinds::TcpServer));
+            h_.form->tree->setCurrentItem(h_.form->kindNode(Kinds::TcpServer));
     }
     void send()
     {
         TFrmData *w = someWindow();
         if (!w || nested >= 3)
             return;
-        w->Memo3->setPlainText(QString(int(random_.bounded(1, 200)), QLatin1Char('s')));
-        w->ComboBox2->setEditText(QString::number(random_.bounded(1, 6)));
-        w->Edit1->setText(QString::number(random_.bounded(0, 15)));
+        w->sendEdit->setPlainText(QString(int(random_.bounded(1, 200)), QLatin1Char('s')));
+        w->repeatCountBox->setEditText(QString::number(random_.bounded(1, 6)));
+        w->intervalEdit->setText(QString::number(random_.bounded(0, 15)));
         ++nested;
-        w->Button11->click();
+        w->sendButton->click();
         --nested;
     }
     void timedSending()
@@ -190,23 +190,23 @@ private:
         TFrmData *w = someWindow();
         if (!w)
             return;
-        w->Memo3->setPlainText(QStringLiteral("t"));
-        w->Edit1->setText(QString::number(random_.bounded(5, 30)));
-        w->suiButton1->click();
+        w->sendEdit->setPlainText(QStringLiteral("t"));
+        w->intervalEdit->setText(QString::number(random_.bounded(5, 30)));
+        w->startTimerButton->click();
     }
     void link()
     {
         TMySocket *a = someEndpoint();
         TMySocket *b = someEndpoint();
-        if (a && b && h_.form->TreeView1DragOver(a->Node, b->Node))
-            h_.form->TreeView1DragDrop(a->Node, b->Node);
+        if (a && b && h_.form->canLink(a->Node, b->Node))
+            h_.form->linkDropped(a->Node, b->Node);
     }
     void openAndCloseList()
     {
         TFrmData *w = someWindow();
         if (!w)
             return;
-        w->ComboBox2->showPopup();
+        w->repeatCountBox->showPopup();
         if (random_.bounded(2) == 0)
             if (QWidget *popup = QApplication::activePopupWidget())
                 popup->close();
@@ -258,7 +258,7 @@ private slots:
             }
             timer.stop();
             qInfo("seed %u: %d steps, %d endpoints, %lld messages, %lld errors", seed, monkey.steps,
-                h.form->EndpointList().Count(), qsizetype(h.recorder.messages.size()),
+                h.form->endpoints().Count(), qsizetype(h.recorder.messages.size()),
                 qsizetype(h.recorder.exceptions.size()));
 
             // Only what a user may legitimately be told: a port in use, a
@@ -270,12 +270,12 @@ private slots:
                     qPrintable(e));
 
             // The tree and the list agree.
-            for (int i = 0; i < h.form->EndpointList().Count(); ++i) {
-                TMySocket *e = h.form->EndpointList().Items(i);
+            for (int i = 0; i < h.form->endpoints().Count(); ++i) {
+                TMySocket *e = h.form->endpoints().Items(i);
                 QVERIFY(e->Node);
                 QCOMPARE(EndpointOf(e->Node), e);
                 QVERIFY(e->DataForm);
-                QCOMPARE(e->DataForm->Endpoint, e);
+                QCOMPARE(e->DataForm->attachedEndpoint, e);
             }
             monkey.dropAllPeers();
             h.form->close();

@@ -21,9 +21,9 @@ namespace {
 void fillSendBox(TMySocket *endpoint, const QString &text, const QString &count, const QString &interval)
 {
     TFrmData *w = endpoint->DataForm;
-    w->Memo3->setPlainText(text);
-    w->ComboBox2->setEditText(count);
-    w->Edit1->setText(interval);
+    w->sendEdit->setPlainText(text);
+    w->repeatCountBox->setEditText(count);
+    w->intervalEdit->setText(interval);
 }
 
 int peerCount(TMySocket *server)
@@ -62,7 +62,7 @@ qint64 runApplication(TForm1 &form, const std::function<void()> &start, int watc
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, qApp, [&form] {
         for (TFrmData *window : form.findChildren<TFrmData *>())
-            window->suiButton2->click();
+            window->stopTimerButton->click();
         QCoreApplication::exit(1);
     });
     watchdog.start(watchdogMs);
@@ -97,7 +97,7 @@ private slots:
         fillSendBox(endpoint, QStringLiteral("x"), QStringLiteral("20"), QStringLiteral("500"));
         const qint64 took = runApplication(*h.form, [&] {
             QTimer::singleShot(700, h.form.get(), [&] { h.form->close(); });
-            endpoint->DataForm->Button11->click();
+            endpoint->DataForm->sendButton->click();
         });
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
         QCOMPARE(peerCount(server), 0);
@@ -123,7 +123,7 @@ private slots:
         fillSendBox(h.endpoints(Kinds::TcpServerClient).first(), QStringLiteral("x"), QStringLiteral("1"),
             QStringLiteral("10"));
         const qint64 took = runApplication(*h.form, [&] {
-            window->suiButton1->click();
+            window->startTimerButton->click();
             QTimer::singleShot(200, h.form.get(), [&] { h.form->close(); });
         });
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
@@ -143,7 +143,7 @@ private slots:
         fillSendBox(udp, QStringLiteral("x"), QStringLiteral("2147483647"), QStringLiteral("0"));
         qint64 took = runApplication(*h.form, [&] {
             QTimer::singleShot(300, h.form.get(), [&] { h.form->close(); });
-            udp->DataForm->Button11->click();
+            udp->DataForm->sendButton->click();
         });
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
         drainDatagrams(receiver.get());
@@ -153,8 +153,8 @@ private slots:
         h.form->show();
         fillSendBox(udp, QStringLiteral("y"), QStringLiteral("20"), QStringLiteral("200"));
         took = runApplication(*h.form, [&] {
-            QTimer::singleShot(300, h.form.get(), [&] { h.form->Button8->click(); });
-            udp->DataForm->Button11->click();
+            QTimer::singleShot(300, h.form.get(), [&] { h.form->exitButton->click(); });
+            udp->DataForm->sendButton->click();
         });
         QVERIFY2(took < 2000, qPrintable(QString::number(took)));
         const int sent = drainDatagrams(receiver.get());
@@ -180,7 +180,7 @@ private slots:
             if (QWidget *popup = QApplication::activePopupWidget())
                 popup->close();
         });
-        window->ComboBox2->showPopup();
+        window->repeatCountBox->showPopup();
         QTRY_VERIFY(!window);
         QVERIFY(!list);
         QCOMPARE(peerCount(server), 0);
@@ -199,13 +199,13 @@ private slots:
         const auto arriveThenFill = [&](QLineEdit *portBox, int value) {
             peer = connectTo(port);
             QTRY_COMPARE(peerCount(first), 1);
-            QCOMPARE(EndpointOf(h.form->TreeView1->currentItem())->Kind, Kinds::TcpServerClient);
+            QCOMPARE(EndpointOf(h.form->tree->currentItem())->Kind, Kinds::TcpServerClient);
             portBox->setText(QString::number(value));
         };
-        TMySocket *server = h.create<TfrmNewServerSock>(h.form->KindNode(Kinds::TcpServer),
-            [&](TfrmNewServerSock &d) { arriveThenFill(d.Edit1, second); });
+        TMySocket *server = h.create<TfrmNewServerSock>(h.form->kindNode(Kinds::TcpServer),
+            [&](TfrmNewServerSock &d) { arriveThenFill(d.portEdit, second); });
         QVERIFY(server);
-        QCOMPARE(server->Node->parent(), h.form->KindNode(Kinds::TcpServer));
+        QCOMPARE(server->Node->parent(), h.form->kindNode(Kinds::TcpServer));
         peer.reset();
         QTRY_COMPARE(peerCount(first), 0);
         Fd other = connectTo(second);
@@ -215,15 +215,15 @@ private slots:
 
         Fd listener = listenOnLoopback();
         TMySocket *client
-            = h.create<TfrmNewClientSock>(h.form->KindNode(Kinds::TcpClient), [&](TfrmNewClientSock &d) {
-                  d.Edit1->setText(QStringLiteral("127.0.0.1"));
-                  arriveThenFill(d.Edit2, localPort(listener.get()));
+            = h.create<TfrmNewClientSock>(h.form->kindNode(Kinds::TcpClient), [&](TfrmNewClientSock &d) {
+                  d.addressEdit->setText(QStringLiteral("127.0.0.1"));
+                  arriveThenFill(d.portEdit, localPort(listener.get()));
               });
         QVERIFY(client);
-        QCOMPARE(client->Node->parent(), h.form->KindNode(Kinds::TcpClient));
+        QCOMPARE(client->Node->parent(), h.form->kindNode(Kinds::TcpClient));
         peer.reset();
         QTRY_COMPARE(peerCount(first), 0);
-        client->DataForm->Button5Click();
+        client->DataForm->startEndpoint();
         QTRY_COMPARE(client->State, 1);
         QVERIFY(h.recorder.exceptions.isEmpty());
     }
@@ -237,12 +237,12 @@ private slots:
         TMySocket *server = h.tcpServer(port);
         Fd listener = listenOnLoopback();
         TMySocket *client = h.tcpClient(localPort(listener.get()));
-        h.form->TreeView1->setCurrentItem(client->Node);
-        h.form->TreeView1->setDraggedNode(client->Node);
+        h.form->tree->setCurrentItem(client->Node);
+        h.form->tree->setDraggedNode(client->Node);
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QVERIFY(h.form->TreeView1->currentItem() != client->Node);
-        h.form->TreeView1->dragDrop(h.form->TreeView1->draggedNode(), server->Node);
+        QVERIFY(h.form->tree->currentItem() != client->Node);
+        h.form->tree->dragDrop(h.form->tree->draggedNode(), server->Node);
         QCOMPARE(server->Link, client);
         QCOMPARE(client->Link, server);
     }

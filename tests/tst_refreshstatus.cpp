@@ -15,9 +15,10 @@ struct Panel {
 
 Panel read(const TFrmData &w)
 {
-    return {w.Label1->text(), w.Label2->text(), w.Label3->text(), w.Label4->text(), w.Label5->text(),
-        w.Label6->text(), w.Button5->text(), w.Button6->text(), !w.Button5->isHidden(),
-        !w.Button6->isHidden(), w.Button5->isEnabled(), w.Button6->isEnabled()};
+    return {w.stateLabel->text(), w.createdLabel->text(), w.peerAddressLabel->text(), w.peerPortLabel->text(),
+        w.spareLabel->text(), w.localPortLabel->text(), w.startButton->text(), w.stopButton->text(),
+        !w.startButton->isHidden(), !w.stopButton->isHidden(), w.startButton->isEnabled(),
+        w.stopButton->isEnabled()};
 }
 
 } // namespace
@@ -30,8 +31,8 @@ private slots:
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("state");
-        QTest::addColumn<QStringList>("labels"); // Label1..Label6
-        QTest::addColumn<QStringList>("buttons"); // captions of Button5, Button6
+        QTest::addColumn<QStringList>("labels"); // state, created, peer address, peer port, spare, local port
+        QTest::addColumn<QStringList>("buttons"); // captions of the start and stop buttons
         QTest::addColumn<QString>("visible"); // "56", "6" or ""
         QTest::addColumn<QString>("enabled"); // which of the visible buttons are enabled
 
@@ -110,7 +111,7 @@ private slots:
                 if (p.b5Visible)
                     QCOMPARE(p.b5Enabled, enabled.contains(QLatin1Char('5')));
             }
-            QVERIFY(w.Label2->isHidden());
+            QVERIFY(w.createdLabel->isHidden());
         }
     }
 
@@ -124,9 +125,9 @@ private slots:
         RefreshStatus(r);
         r.State = 7;
         RefreshStatus(r);
-        QCOMPARE(w.Label1->text(), QStringLiteral("已连接"));
-        QVERIFY(!w.Button5->isEnabled());
-        QVERIFY(w.Button6->isEnabled());
+        QCOMPARE(w.stateLabel->text(), QStringLiteral("已连接"));
+        QVERIFY(!w.startButton->isEnabled());
+        QVERIFY(w.stopButton->isEnabled());
     }
 
     void negativePortAndEmptyPeerShowAsTheyAre()
@@ -136,12 +137,12 @@ private slots:
         r.Kind = Kinds::UdpServer;
         r.DataForm = &w;
         RefreshStatus(r);
-        QCOMPARE(w.Label3->text(), QStringLiteral("对方IP:"));
-        QCOMPARE(w.Label4->text(), QStringLiteral("对方端口:0"));
+        QCOMPARE(w.peerAddressLabel->text(), QStringLiteral("对方IP:"));
+        QCOMPARE(w.peerPortLabel->text(), QStringLiteral("对方端口:0"));
         r.Kind = Kinds::TcpClient;
         r.LocalPort = -1;
         RefreshStatus(r);
-        QCOMPARE(w.Label6->text(), QStringLiteral("本地端口:-1"));
+        QCOMPARE(w.localPortLabel->text(), QStringLiteral("本地端口:-1"));
     }
 
     void otherKindOnlyHidesTheButtons()
@@ -153,8 +154,8 @@ private slots:
         RefreshStatus(r);
         r.Kind = QStringLiteral("tcp server"); // comparison is exact
         RefreshStatus(r);
-        QVERIFY(w.Button5->isHidden() && w.Button6->isHidden());
-        QCOMPARE(w.Label1->text(), QStringLiteral("已停止"));
+        QVERIFY(w.startButton->isHidden() && w.stopButton->isHidden());
+        QCOMPARE(w.stateLabel->text(), QStringLiteral("已停止"));
     }
 };
 

@@ -60,10 +60,10 @@ private:
 void send(TMySocket *endpoint, const QString &text, const QString &count = "1", const QString &interval = "0")
 {
     TFrmData *w = endpoint->DataForm;
-    w->Memo3->setPlainText(text);
-    w->ComboBox2->setEditText(count);
-    w->Edit1->setText(interval);
-    w->Button11->click();
+    w->sendEdit->setPlainText(text);
+    w->repeatCountBox->setEditText(count);
+    w->intervalEdit->setText(interval);
+    w->sendButton->click();
 }
 
 // Reads from any descriptor until `count` bytes came or the time is up,
@@ -151,20 +151,20 @@ private slots:
         QTRY_COMPARE(peer.collect(), 1);
         QCOMPARE(peer.received.first(), QByteArray("abc"));
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：abc[1次]")));
-        QVERIFY(client->DataForm->Memo3->toPlainText().isEmpty());
-        QCOMPARE(client->DataForm->SendBytes, 3);
-        QCOMPARE(client->DataForm->CountersText(), QStringLiteral("收：0字节，发:3字节"));
+        QVERIFY(client->DataForm->sendEdit->toPlainText().isEmpty());
+        QCOMPARE(client->DataForm->sentBytes, 3);
+        QCOMPARE(client->DataForm->countersText(), QStringLiteral("收：0字节，发:3字节"));
 
         send(client, "xy", "10", "2");
         QTRY_COMPARE(peer.collect(), 11);
-        QCOMPARE(client->DataForm->SendBytes, 23);
+        QCOMPARE(client->DataForm->sentBytes, 23);
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：xy[10次]")));
         QCOMPARE(Harness::log(client).count(QLatin1Char('\n')), 1); // one line per click
 
         send(client, "zz", "0");
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：zz[0次]")));
-        QVERIFY(client->DataForm->Memo3->toPlainText().isEmpty());
-        QCOMPARE(client->DataForm->SendBytes, 23);
+        QVERIFY(client->DataForm->sendEdit->toPlainText().isEmpty());
+        QCOMPARE(client->DataForm->sentBytes, 23);
 
         send(client, "q", "03");
         QVERIFY(Harness::log(client).endsWith(QStringLiteral("[03次]")));
@@ -180,7 +180,7 @@ private slots:
         QTRY_COMPARE(peer.collect(), 1);
         QCOMPARE(peer.received[0], QByteArray("a\r\nb"));
 
-        client->DataForm->CheckBox2->setChecked(true);
+        client->DataForm->hexSwitch->setChecked(true);
         send(client, "41 42");
         QTRY_COMPARE(peer.collect(), 2);
         QCOMPARE(peer.received[1], QByteArray("\x41\x04"));
@@ -189,7 +189,7 @@ private slots:
         // Fewer than two digits: nothing at all happens.
         const QString before = Harness::log(client);
         send(client, "4");
-        QCOMPARE(client->DataForm->Memo3->toPlainText(), QStringLiteral("4"));
+        QCOMPARE(client->DataForm->sendEdit->toPlainText(), QStringLiteral("4"));
         QCOMPARE(Harness::log(client), before);
     }
 
@@ -201,8 +201,8 @@ private slots:
         send(client, "data", "abc");
         QCOMPARE(h.recorder.exceptions, QStringList{"'abc' is not a valid integer value"});
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：data[abc次]")));
-        QVERIFY(client->DataForm->Memo3->toPlainText().isEmpty());
-        QCOMPARE(client->DataForm->SendBytes, 0);
+        QVERIFY(client->DataForm->sendEdit->toPlainText().isEmpty());
+        QCOMPARE(client->DataForm->sentBytes, 0);
         QTest::qWait(50);
         QCOMPARE(peer.collect(), 0);
 
@@ -210,7 +210,7 @@ private slots:
         send(client, "data", "5", "x");
         QCOMPARE(h.recorder.exceptions.last(), QStringLiteral("'x' is not a valid integer value"));
         QTRY_COMPARE(peer.collect(), 1);
-        QCOMPARE(client->DataForm->SendBytes, 4);
+        QCOMPARE(client->DataForm->sentBytes, 4);
     }
 
     void tcpSendToAPeerThatHasGoneEndsWithALogLine()
@@ -218,7 +218,7 @@ private slots:
         Harness h;
         Fd listener = listenOnLoopback();
         TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->Button5Click();
+        client->DataForm->startEndpoint();
         QTRY_COMPARE(client->State, 1);
         Fd peer = acceptWithin(listener.get());
         send(client, "ping");
@@ -229,7 +229,7 @@ private slots:
         const QString log = Harness::log(client);
         QCOMPARE(log.count(QStringLiteral("发送失败：连接已断开")), 3);
         // Only what the connection took counts.
-        QCOMPARE(client->DataForm->SendBytes, 4);
+        QCOMPARE(client->DataForm->sentBytes, 4);
     }
 
     void deletingTheEndpointDuringALongRepeat()
@@ -239,8 +239,8 @@ private slots:
         TMySocket *client = h.udpClient(peer.port(), 0);
         QPointer<TFrmData> window(client->DataForm);
         QTimer::singleShot(150, h.form.get(), [&] {
-            h.form->TreeView1->setCurrentItem(client->Node);
-            h.form->Button2Click();
+            h.form->tree->setCurrentItem(client->Node);
+            h.form->deleteSelected();
         });
         send(client, "tick", "1000", "10");
         QVERIFY(!h.listed(client));
@@ -254,12 +254,12 @@ private slots:
         Harness h;
         UdpPeer peer;
         TMySocket *client = h.udpClient(peer.port(), 0);
-        QTimer::singleShot(100, client->DataForm, [&] { client->DataForm->suiButton2->click(); });
+        QTimer::singleShot(100, client->DataForm, [&] { client->DataForm->stopTimerButton->click(); });
         send(client, "r", "1000", "10");
         QTest::qWait(50);
         const int got = peer.collect();
         QVERIFY2(got > 0 && got < 1000, qPrintable(QString::number(got)));
-        QCOMPARE(client->DataForm->SendBytes, got);
+        QCOMPARE(client->DataForm->sentBytes, got);
     }
 
     void udpServerRepliesToTheLatestSender()
@@ -269,7 +269,7 @@ private slots:
         const int port = freeUdpPort();
         TMySocket *server = h.udpServer(port);
         QVERIFY(server);
-        server->DataForm->CheckBox2->setChecked(true);
+        server->DataForm->hexSwitch->setChecked(true);
 
         // Before any datagram the component refuses to send.
         send(server, "early");
@@ -278,19 +278,19 @@ private slots:
         first.sendTo(port, QByteArray("\x00\x01\x02\x03", 4));
         QTRY_COMPARE(server->RemotePort, first.port());
         QCOMPARE(server->RemoteIP, QStringLiteral("127.0.0.1"));
-        QCOMPARE(server->DataForm->Label4->text(), QStringLiteral("对方端口:%1").arg(first.port()));
+        QCOMPARE(server->DataForm->peerPortLabel->text(), QStringLiteral("对方端口:%1").arg(first.port()));
         QVERIFY(Harness::log(server).endsWith(QStringLiteral("{00 01 02 03 }")));
-        QCOMPARE(server->DataForm->RecvBytes, 4);
-        server->DataForm->CheckBox2->setChecked(false);
+        QCOMPARE(server->DataForm->receivedBytes, 4);
+        server->DataForm->hexSwitch->setChecked(false);
         send(server, "r1");
-        server->DataForm->CheckBox2->setChecked(true);
+        server->DataForm->hexSwitch->setChecked(true);
         QTRY_COMPARE(first.collect(), 1);
         QCOMPARE(first.received[0], QByteArray("r1"));
 
         second.sendTo(port, QByteArray());
         QTRY_COMPARE(server->RemotePort, second.port());
         QVERIFY(Harness::log(server).endsWith(QStringLiteral(" 收到数据：{}")));
-        QCOMPARE(server->DataForm->RecvBytes, 4);
+        QCOMPARE(server->DataForm->receivedBytes, 4);
         send(server, "r2");
         QTRY_COMPARE(second.collect(), 1);
         QTest::qWait(20);
@@ -308,11 +308,11 @@ private slots:
         QVERIFY(client);
         stranger.sendTo(localPortNumber, "hello");
         QTRY_VERIFY(Harness::log(client).endsWith(QStringLiteral(" 收到数据：hello")));
-        QCOMPARE(client->DataForm->RecvBytes, 5);
+        QCOMPARE(client->DataForm->receivedBytes, 5);
         send(client, "answer");
         QTRY_COMPARE(target.collect(), 1);
         QCOMPARE(stranger.collect(), 0);
-        QCOMPARE(client->DataForm->Label4->text(), QStringLiteral("对方端口:%1").arg(target.port()));
+        QCOMPARE(client->DataForm->peerPortLabel->text(), QStringLiteral("对方端口:%1").arg(target.port()));
     }
 
     void timedSendingTextHexEmptyAndStop()
@@ -321,43 +321,43 @@ private slots:
         UdpPeer peer;
         TMySocket *client = h.udpClient(peer.port(), 0);
         TFrmData *w = client->DataForm;
-        w->Memo3->setPlainText("abc");
-        w->Edit1->setText("50");
-        w->suiButton1->click();
-        QVERIFY(w->Timer1->isActive());
-        QCOMPARE(w->Timer1->interval(), 50);
+        w->sendEdit->setPlainText("abc");
+        w->intervalEdit->setText("50");
+        w->startTimerButton->click();
+        QVERIFY(w->timer->isActive());
+        QCOMPARE(w->timer->interval(), 50);
         QTRY_VERIFY(peer.collect() >= 3);
-        QVERIFY(w->Memo3->toPlainText() == QStringLiteral("abc")); // a tick leaves the box alone
+        QVERIFY(w->sendEdit->toPlainText() == QStringLiteral("abc")); // a tick leaves the box alone
         QVERIFY(Harness::log(client).split('\n').first().endsWith(QStringLiteral(" 发送数据：abc[1次]")));
 
-        w->CheckBox2->setChecked(true);
-        w->Memo3->setPlainText("4142");
+        w->hexSwitch->setChecked(true);
+        w->sendEdit->setPlainText("4142");
         const int before = peer.collect();
         QTRY_VERIFY(peer.collect() > before + 1);
         QCOMPARE(peer.received.last(), QByteArray("AB"));
         QVERIFY(Harness::log(client).contains(QStringLiteral(" 发送数据：{41 42 }AB[1次]")));
 
-        w->Memo3->clear();
+        w->sendEdit->clear();
         QTest::qWait(60);
         const int idle = peer.collect();
         QTest::qWait(200);
         QCOMPARE(peer.collect(), idle);
-        QVERIFY(w->Timer1->isActive());
+        QVERIFY(w->timer->isActive());
 
-        w->suiButton2->click();
-        QVERIFY(!w->Timer1->isActive());
+        w->stopTimerButton->click();
+        QVERIFY(!w->timer->isActive());
 
         // A negative interval is refused and the timer keeps its state.
-        w->Edit1->setText("-5");
-        w->suiButton1->click();
+        w->intervalEdit->setText("-5");
+        w->startTimerButton->click();
         QCOMPARE(h.recorder.messages.size(), 1);
-        QVERIFY(!w->Timer1->isActive());
-        QCOMPARE(w->Timer1->interval(), 50);
+        QVERIFY(!w->timer->isActive());
+        QCOMPARE(w->timer->interval(), 50);
         // Not a number: the error box, nothing else.
-        w->Edit1->setText("soon");
-        w->suiButton1->click();
+        w->intervalEdit->setText("soon");
+        w->startTimerButton->click();
         QCOMPARE(h.recorder.exceptions, QStringList{"'soon' is not a valid integer value"});
-        QVERIFY(!w->Timer1->isActive());
+        QVERIFY(!w->timer->isActive());
     }
 
     void resetWhileTrafficFlows()
@@ -366,16 +366,16 @@ private slots:
         UdpPeer peer;
         TMySocket *client = h.udpClient(peer.port(), 0);
         TFrmData *w = client->DataForm;
-        w->Memo3->setPlainText("tick");
-        w->Edit1->setText("10");
-        w->suiButton1->click();
-        QTRY_VERIFY(w->SendBytes >= 12);
-        w->Button2->click();
-        QCOMPARE(w->CountersText(), QStringLiteral("收：0字节，发:0字节"));
-        QCOMPARE(w->SendBytes, 0);
-        QTRY_VERIFY(w->SendBytes >= 4);
-        QCOMPARE(w->SendBytes % 4, 0);
-        w->suiButton2->click();
+        w->sendEdit->setPlainText("tick");
+        w->intervalEdit->setText("10");
+        w->startTimerButton->click();
+        QTRY_VERIFY(w->sentBytes >= 12);
+        w->resetCountersButton->click();
+        QCOMPARE(w->countersText(), QStringLiteral("收：0字节，发:0字节"));
+        QCOMPARE(w->sentBytes, 0);
+        QTRY_VERIFY(w->sentBytes >= 4);
+        QCOMPARE(w->sentBytes % 4, 0);
+        w->stopTimerButton->click();
         QVERIFY(!Harness::log(client).isEmpty()); // the log stays
     }
 
@@ -385,13 +385,13 @@ private slots:
         const int port = unusedPort();
         TMySocket *server = h.tcpServer(port);
         send(server, "nobody");
-        QCOMPARE(server->DataForm->SendBytes, 0);
+        QCOMPARE(server->DataForm->sentBytes, 0);
         Fd a = connectTo(port), b = connectTo(port);
         QTRY_COMPARE(server->Node->childCount(), 2);
         send(server, "hi");
         QCOMPARE(readWithin(a.get()), QByteArray("hi"));
         QCOMPARE(readWithin(b.get()), QByteArray("hi"));
-        QCOMPARE(server->DataForm->SendBytes, 4);
+        QCOMPARE(server->DataForm->sentBytes, 4);
         QCOMPARE(Harness::log(server).count(QStringLiteral("发送数据：")), 2);
     }
 
@@ -405,7 +405,7 @@ private slots:
         TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
         send(peer, "to you", "2");
         QCOMPARE(readServing(a.get(), 12), QByteArray("to youto you"));
-        QCOMPARE(peer->DataForm->SendBytes, 12);
+        QCOMPARE(peer->DataForm->sentBytes, 12);
     }
 
     void serialBridgeBetweenPeerAndTerminal()
@@ -417,7 +417,7 @@ private slots:
         const int port = freeUdpPort();
         TMySocket *server = h.udpServer(port);
         QVERIFY(server);
-        QVERIFY(server->DataForm->XComm1->IsOpen());
+        QVERIFY(server->DataForm->serialPort->IsOpen());
         QVERIFY(h.recorder.exceptions.isEmpty());
 
         UdpPeer peer;
@@ -426,13 +426,13 @@ private slots:
             all.append(char(b));
         peer.sendTo(port, all);
         QCOMPARE(readServing(master, 256), all);
-        QCOMPARE(server->DataForm->RecvBytes, 256); // logged and counted once
+        QCOMPARE(server->DataForm->receivedBytes, 256); // logged and counted once
 
-        const qint64 sentBefore = server->DataForm->SendBytes;
+        const qint64 sentBefore = server->DataForm->sentBytes;
         QCOMPARE(::write(master, "Zq#8!", 5), 5);
         QTRY_COMPARE(peer.collect(), 1);
         QCOMPARE(peer.received[0], QByteArray("Zq#8!"));
-        QCOMPARE(server->DataForm->SendBytes, sentBefore); // neither logged nor counted
+        QCOMPARE(server->DataForm->sentBytes, sentBefore); // neither logged nor counted
         QVERIFY(!Harness::log(server).contains(QStringLiteral("Zq#8!")));
     }
 
@@ -444,7 +444,7 @@ private slots:
         Harness h;
         const int port = freeUdpPort();
         TMySocket *server = h.udpServer(port);
-        QVERIFY(server->DataForm->XComm1->IsOpen());
+        QVERIFY(server->DataForm->serialPort->IsOpen());
         QCOMPARE(::write(master, "early", 5), 5);
         QTRY_VERIFY(Harness::log(server).contains(QStringLiteral("串口数据转发失败")));
         UdpPeer peer;
@@ -464,7 +464,7 @@ private slots:
         QVERIFY(first);
         QVERIFY(h.recorder.messages.isEmpty());
         QCOMPARE(first->Node->text(0), QStringLiteral("224.1.1.1[65000]"));
-        QCOMPARE(first->DataForm->Label3->text(), QStringLiteral("组播地址:224.1.1.1"));
+        QCOMPARE(first->DataForm->peerAddressLabel->text(), QStringLiteral("组播地址:224.1.1.1"));
         TMySocket *second = h.udpGroup("224.1.1.1", 65000);
         QVERIFY(second);
         QCOMPARE(h.recorder.messages, QStringList{"bind fail"});
@@ -474,16 +474,16 @@ private slots:
         // hears it and answers to that port.
         send(second, "hello");
         QTRY_VERIFY(Harness::log(first).contains(QStringLiteral(" 收到数据：hello")));
-        QCOMPARE(first->DataForm->RecvBytes, 5);
+        QCOMPARE(first->DataForm->receivedBytes, 5);
         send(first, "back");
         QTRY_VERIFY(Harness::log(second).contains(QStringLiteral(" 收到数据：back")));
-        QCOMPARE(second->DataForm->RecvBytes, 4);
-        QCOMPARE(first->DataForm->SendBytes, 4);
+        QCOMPARE(second->DataForm->receivedBytes, 4);
+        QCOMPARE(first->DataForm->sentBytes, 4);
         QVERIFY(h.recorder.messages.size() == 1);
 
         // Deleting a group closes its socket; nothing reaches a closed window.
-        h.form->TreeView1->setCurrentItem(second->Node);
-        h.form->Button2Click();
+        h.form->tree->setCurrentItem(second->Node);
+        h.form->deleteSelected();
         send(first, "gone");
         QTest::qWait(50);
         QVERIFY(!h.listed(second));

@@ -76,7 +76,7 @@ private:
 // The port set up as a UDP server's window sets it up.
 bool openBridge(TFrmData &w)
 {
-    SerialPort &serial = *w.XComm1;
+    SerialPort &serial = *w.serialPort;
     serial.SetBaudRate(brCustom);
     serial.SetBaudValue(28800);
     serial.SetDeviceName(QStringLiteral("com1"));
@@ -98,9 +98,9 @@ QByteArray datagram(int index, qsizetype size = kDatagramSize)
 
 QStringList overflowLines(TFrmData &w)
 {
-    w.FlushLog();
+    w.flushLog();
     QStringList found;
-    for (const QString &line : w.Memo2->toPlainText().split(QLatin1Char('\n')))
+    for (const QString &line : w.logView->toPlainText().split(QLatin1Char('\n')))
         if (line.contains(kOverflowLine))
             found << line;
     return found;
@@ -145,7 +145,7 @@ Feed feedUntilOverflow(TFrmData &w, int firstIndex, int afterOverflow)
         const QByteArray bytes = datagram(firstIndex + i);
         QElapsedTimer call;
         call.start();
-        w.ForwardToSerial(bytes);
+        w.forwardToSerial(bytes);
         feed.worstCallMs = std::max(feed.worstCallMs, call.elapsed());
         ++feed.datagrams;
         const QStringList lines = overflowLines(w);
@@ -192,19 +192,19 @@ private slots:
         QCOMPARE(lines.size(), 1);
         const qsizetype dropped = droppedIn(lines.first());
         QVERIFY2(dropped > 0 && dropped <= kDatagramSize, qPrintable(lines.first()));
-        QCOMPARE(w.XComm1->QueuedForWriting(), SerialPort::WriteQueueCapacity);
+        QCOMPARE(w.serialPort->QueuedForWriting(), SerialPort::WriteQueueCapacity);
 
         // Reading drains the queue: every queued byte arrives once, in order,
         // and nothing of the datagrams dropped whole follows.
         QByteArray got = pty.receive(first.accepted.size());
         QCOMPARE(got.size(), first.accepted.size());
         QVERIFY(got == first.accepted);
-        QTRY_COMPARE(w.XComm1->QueuedForWriting(), 0);
+        QTRY_COMPARE(w.serialPort->QueuedForWriting(), 0);
         QVERIFY(pty.receive(1, 200).isEmpty());
 
         // A datagram that fits ends the episode and goes out.
         const QByteArray fits = datagram(9999, 100);
-        w.ForwardToSerial(fits);
+        w.forwardToSerial(fits);
         QVERIFY(pty.receive(fits.size()) == fits);
         QCOMPARE(overflowLines(w).size(), 1);
 
@@ -226,14 +226,14 @@ private slots:
             auto w = std::make_unique<TFrmData>();
             QVERIFY(openBridge(*w));
             (void)feedUntilOverflow(*w, 0, 2);
-            QCOMPARE(w->XComm1->QueuedForWriting(), SerialPort::WriteQueueCapacity);
+            QCOMPARE(w->serialPort->QueuedForWriting(), SerialPort::WriteQueueCapacity);
             QElapsedTimer clock;
             clock.start();
             if (destroy) {
                 w.reset();
             } else {
-                w->XComm1->Close();
-                QVERIFY(!w->XComm1->IsOpen());
+                w->serialPort->Close();
+                QVERIFY(!w->serialPort->IsOpen());
             }
             qInfo("%s with a full queue took %lld ms", destroy ? "destroying the window" : "closing the port",
                 clock.elapsed());

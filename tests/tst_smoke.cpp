@@ -30,8 +30,8 @@ private slots:
         QCOMPARE(windows.size(), 1);
         QCOMPARE(windows.first()->windowTitle(), QStringLiteral("Portwright V2.5"));
         QStringList kinds;
-        for (int i = 0; i < form->TreeView1->topLevelItemCount(); ++i)
-            kinds << form->TreeView1->topLevelItem(i)->text(0);
+        for (int i = 0; i < form->tree->topLevelItemCount(); ++i)
+            kinds << form->tree->topLevelItem(i)->text(0);
         QCOMPARE(kinds, QStringList({"TCP Server", "TCP Client", "UDP Server", "UDP Client", "UDP Group"}));
 
         QTest::qWait(200);
@@ -42,20 +42,20 @@ private slots:
         qInfo("screenshot %s", qPrintable(path));
 
         // A data window in front of the documents, for the eye.
-        form->TreeView1->setCurrentItem(form->KindNode(Kinds::TcpClient));
+        form->tree->setCurrentItem(form->kindNode(Kinds::TcpClient));
         auto record = MakeRecord(Kinds::TcpClient);
         record->RemoteIP = QStringLiteral("127.0.0.1");
         record->RemotePort = 60000;
-        auto *window = new TFrmData(form->Documents);
+        auto *window = new TFrmData(form->documents);
         record->DataForm = window;
-        window->Endpoint = record.get();
-        form->AttachEndpointNode(std::move(record), NodeText("127.0.0.1", 60000), ImgDisconnected);
-        form->ShowInfoPanel(false);
-        window->CheckBox2->setChecked(true);
-        window->CheckBox2Click();
-        window->LogReceived(QByteArray("hello\r\n\x00\x01 end", 13));
-        window->LogReceived(QByteArray(3000, 'x'));
-        window->FlushLog();
+        window->attachedEndpoint = record.get();
+        form->attach(std::move(record), NodeText("127.0.0.1", 60000), ImgDisconnected);
+        form->showInfoPanel(false);
+        window->hexSwitch->setChecked(true);
+        window->updateSendBoxTitle();
+        window->logReceived(QByteArray("hello\r\n\x00\x01 end", 13));
+        window->logReceived(QByteArray(3000, 'x'));
+        window->flushLog();
         QTest::qWait(200);
         QVERIFY(
             form->screen()->grabWindow(form->winId()).save(path.chopped(4) + QStringLiteral("-data.png")));
@@ -77,8 +77,8 @@ private slots:
             return quote < 0 ? out : out.mid(quote + 1).chopped(1);
         };
         QCOMPARE(titleOnDisplay(form.get()), QStringLiteral("Portwright V2.5"));
-        const QList<QDialog *> dialogs = {form->frmNewServerSock, form->frmNewClientSock, form->frmNewUdpSock,
-            form->frmNewGroupSock, form->frmNewUDPServer};
+        const QList<QDialog *> dialogs = {form->newTcpServerDialog, form->newTcpClientDialog,
+            form->newUdpClientDialog, form->newUdpGroupDialog, form->newUdpServerDialog};
         for (QDialog *dialog : dialogs) {
             dialog->show();
             QVERIFY(QTest::qWaitForWindowExposed(dialog));

@@ -61,48 +61,48 @@ TForm1::TForm1(QWidget *parent)
     buildStrip();
     buildTree();
 
-    Panel3 = new TInfoPanel;
-    Documents = new TDocumentArea;
-    connect(Documents, &TDocumentArea::activeDocumentChanged, this,
+    infoPanel = new TInfoPanel;
+    documents = new TDocumentArea;
+    connect(documents, &TDocumentArea::activeDocumentChanged, this,
         [this](QWidget *front) { Guarded([&] { selectNodeOfWindow(front); }); });
     auto *documentArea = new QWidget;
     documentStack_ = new QStackedLayout(documentArea);
-    documentStack_->addWidget(Documents);
-    documentStack_->addWidget(Panel3);
-    documentStack_->setCurrentWidget(Panel3);
+    documentStack_->addWidget(documents);
+    documentStack_->addWidget(infoPanel);
+    documentStack_->setCurrentWidget(infoPanel);
 
-    Splitter1 = new QSplitter(Qt::Horizontal);
-    Splitter1->setHandleWidth(3);
-    Splitter1->setChildrenCollapsible(false);
-    Splitter1->addWidget(Panel2);
-    Splitter1->addWidget(documentArea);
-    Splitter1->setStretchFactor(1, 1);
-    Splitter1->setSizes({183, 534});
+    splitter = new QSplitter(Qt::Horizontal);
+    splitter->setHandleWidth(3);
+    splitter->setChildrenCollapsible(false);
+    splitter->addWidget(treePanel);
+    splitter->addWidget(documentArea);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({183, 534});
 
     auto *central = new QWidget;
     auto *column = new QVBoxLayout(central);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    column->addWidget(Panel1);
-    column->addWidget(Splitter1, 1);
+    column->addWidget(commandStrip);
+    column->addWidget(splitter, 1);
     setCentralWidget(central);
 
-    StatusBar1 = new QStatusBar;
-    StatusBar1->showMessage(QStringLiteral("Portwright — portwright.example.org"));
-    setStatusBar(StatusBar1);
-    StatusBar1->hide();
+    statusBar = new QStatusBar;
+    statusBar->showMessage(QStringLiteral("Portwright — portwright.example.org"));
+    setStatusBar(statusBar);
+    statusBar->hide();
 
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    FormCreate();
+    createEndpointList();
     Form1 = this;
 }
 
 TForm1::~TForm1()
 {
     // The documents die after the endpoint list; none may reach it then.
-    disconnect(Documents, nullptr, this, nullptr);
+    disconnect(documents, nullptr, this, nullptr);
     // Transports and windows die with the window; none may report into a
     // record that is already gone.
     for (int i = 0; i < endpoints_->Count(); ++i)
@@ -113,107 +113,106 @@ TForm1::~TForm1()
 
 void TForm1::buildStrip()
 {
-    Panel1 = new QWidget;
-    Panel1->setFixedHeight(35);
-    paint(Panel1, QColor(135, 206, 235));
-    auto *strip = new QHBoxLayout(Panel1);
+    commandStrip = new QWidget;
+    commandStrip->setFixedHeight(35);
+    paint(commandStrip, QColor(135, 206, 235));
+    auto *strip = new QHBoxLayout(commandStrip);
     strip->setContentsMargins(0, 0, 0, 0);
-    suiImagePanel1 = new QWidget(Panel1);
-    suiImagePanel1->setObjectName(QStringLiteral("suiImagePanel1"));
-    suiImagePanel1->setStyleSheet(
-        QStringLiteral("#suiImagePanel1 { background-image: url(:/portwright/images/banner.jpg); }"));
-    suiImagePanel1->setAttribute(Qt::WA_StyledBackground);
-    strip->addWidget(suiImagePanel1);
+    banner = new QWidget(commandStrip);
+    banner->setObjectName(QStringLiteral("banner"));
+    banner->setStyleSheet(
+        QStringLiteral("#banner { background-image: url(:/portwright/images/banner.jpg); }"));
+    banner->setAttribute(Qt::WA_StyledBackground);
+    strip->addWidget(banner);
 
-    auto *buttons = new QHBoxLayout(suiImagePanel1);
+    auto *buttons = new QHBoxLayout(banner);
     buttons->setContentsMargins(6, 4, 6, 4);
-    Button1 = stripButton(QStringLiteral("创建"), 80, 27, suiImagePanel1);
-    Button2 = stripButton(QStringLiteral("删除"), 80, 27, suiImagePanel1);
-    Button5 = stripButton(QStringLiteral("启动"), 80, 27, suiImagePanel1);
-    Button6 = stripButton(QStringLiteral("停止 "), 80, 27, suiImagePanel1);
-    Button8 = stripButton(QStringLiteral("退出"), 80, 26, suiImagePanel1);
-    Button5->setFlat(true);
-    Button6->setFlat(true);
-    Button5->hide();
-    Button6->hide();
-    for (QPushButton *b : {Button1, Button2, Button5, Button6, Button8})
+    createButton = stripButton(QStringLiteral("创建"), 80, 27, banner);
+    deleteButton = stripButton(QStringLiteral("删除"), 80, 27, banner);
+    startButton = stripButton(QStringLiteral("启动"), 80, 27, banner);
+    stopButton = stripButton(QStringLiteral("停止 "), 80, 27, banner);
+    exitButton = stripButton(QStringLiteral("退出"), 80, 26, banner);
+    startButton->setFlat(true);
+    stopButton->setFlat(true);
+    startButton->hide();
+    stopButton->hide();
+    for (QPushButton *b : {createButton, deleteButton, startButton, stopButton, exitButton})
         buttons->addWidget(b);
     buttons->addStretch(1);
 
-    onClick(Button1, this, [this] { Button1Click(); });
-    onClick(Button2, this, [this] { Button2Click(); });
-    onClick(Button6, this, [this] { Button6Click(); });
-    onClick(Button8, this, [this] { Button8Click(); });
+    onClick(createButton, this, [this] { createForSelectedKind(); });
+    onClick(deleteButton, this, [this] { deleteSelected(); });
+    onClick(stopButton, this, [this] { stopSelected(); });
+    onClick(exitButton, this, [this] { quit(); });
 }
 
 void TForm1::buildTree()
 {
-    Panel2 = new QWidget;
-    Panel2->setMinimumWidth(40);
-    auto *layout = new QVBoxLayout(Panel2);
+    treePanel = new QWidget;
+    treePanel->setMinimumWidth(40);
+    auto *layout = new QVBoxLayout(treePanel);
     layout->setContentsMargins(0, 0, 0, 0);
-    TreeView1 = new TEndpointTree(Panel2);
-    layout->addWidget(TreeView1);
-    TreeView1->setHeaderHidden(true);
-    TreeView1->setIndentation(19);
-    TreeView1->setRootIsDecorated(false);
-    TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    TreeView1->setMouseTracking(true);
-    TreeView1->setIconSize(QSize(16, 16));
+    tree = new TEndpointTree(treePanel);
+    layout->addWidget(tree);
+    tree->setHeaderHidden(true);
+    tree->setIndentation(19);
+    tree->setRootIsDecorated(false);
+    tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tree->setMouseTracking(true);
+    tree->setIconSize(QSize(16, 16));
     // Every row is one icon and one line of text. Asked of each row instead,
     // selecting a new peer's node measures the whole tree again, which made
     // a burst of 1,000 connects slow down as the tree grew.
-    TreeView1->setUniformRowHeights(true);
-    QPalette p = TreeView1->palette();
+    tree->setUniformRowHeights(true);
+    QPalette p = tree->palette();
     p.setColor(QPalette::Base, QColor(251, 250, 240));
     // The selection stays visible when the tree loses focus.
     p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
     p.setColor(
         QPalette::Inactive, QPalette::HighlightedText, p.color(QPalette::Active, QPalette::HighlightedText));
-    TreeView1->setPalette(p);
+    tree->setPalette(p);
 
     for (const QString &kind : kindOrder) {
-        auto *node = new QTreeWidgetItem(TreeView1, {kind});
+        auto *node = new QTreeWidgetItem(tree, {kind});
         SetStateIndex(node, ImgKindNode);
     }
 
-    connect(TreeView1, &QTreeWidget::currentItemChanged, this,
-        [this](QTreeWidgetItem *current) { Guarded([&] { TreeView1Change(current); }); });
+    connect(tree, &QTreeWidget::currentItemChanged, this,
+        [this](QTreeWidgetItem *current) { Guarded([&] { showSelectedEndpoint(current); }); });
     // A click on the node that is already selected brings its window back
     // too (after its window was minimised, say).
-    connect(TreeView1, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) {
+    connect(tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) {
         Guarded([&] {
-            if (item == TreeView1->currentItem())
-                TreeView1Change(item);
+            if (item == tree->currentItem())
+                showSelectedEndpoint(item);
         });
     });
-    TreeView1->dragOver = [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) {
-        return TreeView1DragOver(dragged, target);
-    };
-    TreeView1->dragDrop
-        = [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) { TreeView1DragDrop(dragged, target); };
+    tree->dragOver
+        = [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) { return canLink(dragged, target); };
+    tree->dragDrop
+        = [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) { linkDropped(dragged, target); };
 }
 
-QTreeWidgetItem *TForm1::KindNode(const QString &kind) const
+QTreeWidgetItem *TForm1::kindNode(const QString &kind) const
 {
-    for (int i = 0; i < TreeView1->topLevelItemCount(); ++i)
-        if (TreeView1->topLevelItem(i)->text(0) == kind)
-            return TreeView1->topLevelItem(i);
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        if (tree->topLevelItem(i)->text(0) == kind)
+            return tree->topLevelItem(i);
     return nullptr;
 }
 
-void TForm1::FormCreate()
+void TForm1::createEndpointList()
 {
     endpoints_ = std::make_unique<TEndpointList>();
 }
 
-void TForm1::TreeView1Change(QTreeWidgetItem *node)
+void TForm1::showSelectedEndpoint(QTreeWidgetItem *node)
 {
     TMySocket *endpoint = EndpointOf(node);
     if (!endpoint || !endpoints_->Contains(endpoint) || !endpoint->DataForm)
         return;
     RefreshStatus(*endpoint);
-    endpoint->DataForm->BringToFront();
+    endpoint->DataForm->bringToFront();
 }
 
 void TForm1::selectNodeOfWindow(QWidget *window)
@@ -222,14 +221,14 @@ void TForm1::selectNodeOfWindow(QWidget *window)
     // commands act on the endpoint the user sees. With nothing in front the
     // selection stays.
     const auto *data = qobject_cast<TFrmData *>(window);
-    TMySocket *endpoint = data ? data->Endpoint : nullptr;
+    TMySocket *endpoint = data ? data->attachedEndpoint : nullptr;
     if (!endpoint || !endpoints_->Contains(endpoint) || !endpoint->Node)
         return;
-    if (TreeView1->currentItem() != endpoint->Node)
-        TreeView1->setCurrentItem(endpoint->Node);
+    if (tree->currentItem() != endpoint->Node)
+        tree->setCurrentItem(endpoint->Node);
 }
 
-bool TForm1::TreeView1DragOver(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const
+bool TForm1::canLink(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const
 {
     if (!target)
         return true;
@@ -242,7 +241,7 @@ bool TForm1::TreeView1DragOver(QTreeWidgetItem *dragged, QTreeWidgetItem *target
     return to->Kind != from->Kind;
 }
 
-void TForm1::TreeView1DragDrop(QTreeWidgetItem *dragged, QTreeWidgetItem *target)
+void TForm1::linkDropped(QTreeWidgetItem *dragged, QTreeWidgetItem *target)
 {
     TMySocket *from = EndpointOf(dragged);
     TMySocket *to = EndpointOf(target);
@@ -252,7 +251,7 @@ void TForm1::TreeView1DragDrop(QTreeWidgetItem *dragged, QTreeWidgetItem *target
     ShowMessage(QStringLiteral("监听管道已经建立!"));
 }
 
-void TForm1::Button8Click()
+void TForm1::quit()
 {
     // A repeat running under this click would otherwise go on, back to back,
     // until the application gets round to ending.
@@ -262,36 +261,36 @@ void TForm1::Button8Click()
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
-    Guarded([this] { FormClose(); });
+    Guarded([this] { stopListeningServers(); });
     event->accept();
 }
 
-TMySocket *TForm1::AttachEndpointNode(std::unique_ptr<TMySocket> record, const QString &text, int stateImage)
+TMySocket *TForm1::attach(std::unique_ptr<TMySocket> record, const QString &text, int stateImage)
 {
     // Under the kind node, not under whatever is selected now: a peer that
     // arrived while the creation dialog was open has taken the selection.
-    QTreeWidgetItem *parent = KindNode(record->Kind);
+    QTreeWidgetItem *parent = kindNode(record->Kind);
     auto *node = new QTreeWidgetItem(parent, {text});
     parent->setExpanded(true);
     TMySocket *endpoint = record.get();
     SetEndpointOf(node, endpoint);
     SetStateIndex(node, stateImage);
     endpoint->Node = node;
-    TreeView1->setCurrentItem(node);
+    tree->setCurrentItem(node);
     RefreshStatus(*endpoint);
     endpoints_->Add(std::move(record));
     return endpoint;
 }
 
-void TForm1::ShowInfoPanel(bool show)
+void TForm1::showInfoPanel(bool show)
 {
     documentStack_->setCurrentWidget(
-        show ? static_cast<QWidget *>(Panel3) : static_cast<QWidget *>(Documents));
+        show ? static_cast<QWidget *>(infoPanel) : static_cast<QWidget *>(documents));
 }
 
-bool TForm1::InfoPanelShown() const
+bool TForm1::isInfoPanelShown() const
 {
-    return documentStack_->currentWidget() == Panel3;
+    return documentStack_->currentWidget() == infoPanel;
 }
 
 std::unique_ptr<TForm1> StartPortwright()
@@ -299,7 +298,7 @@ std::unique_ptr<TForm1> StartPortwright()
     SetExceptionReporter([](const std::exception &e) { ShowException(e); });
     auto window = std::make_unique<TForm1>();
     window->show();
-    window->CreateDialogs();
+    window->createDialogs();
     return window;
 }
 
@@ -309,7 +308,7 @@ int RunPortwright(QApplication &app)
     return app.exec();
 }
 
-void TForm1::FormClose()
+void TForm1::stopListeningServers()
 {
     endAllSending();
     // Each server stops as the stop command stops it: its peers' endpoints
@@ -328,5 +327,5 @@ void TForm1::endAllSending()
 {
     for (int i = 0; i < endpoints_->Count(); ++i)
         if (TFrmData *window = endpoints_->Items(i)->DataForm)
-            window->EndSending();
+            window->endSending();
 }

@@ -33,63 +33,63 @@ public:
     explicit TForm1(QWidget *parent = nullptr);
     ~TForm1() override;
 
-    QWidget *Panel1;
-    QWidget *suiImagePanel1;
-    QPushButton *Button1, *Button2, *Button8, *Button5, *Button6;
-    QWidget *Panel2;
-    TEndpointTree *TreeView1;
-    QSplitter *Splitter1;
-    TInfoPanel *Panel3;
-    TDocumentArea *Documents; // where the data windows live
-    QStatusBar *StatusBar1;
+    QWidget *commandStrip;
+    QWidget *banner;
+    QPushButton *createButton, *deleteButton, *exitButton, *startButton, *stopButton;
+    QWidget *treePanel;
+    TEndpointTree *tree;
+    QSplitter *splitter;
+    TInfoPanel *infoPanel;
+    TDocumentArea *documents; // where the data windows live
+    QStatusBar *statusBar;
 
     // The creation dialogs, made hidden at start and kept for the program's
     // life so that what was typed stays for the next use.
-    TfrmNewServerSock *frmNewServerSock = nullptr;
-    TfrmNewClientSock *frmNewClientSock = nullptr;
-    TfrmNewUdpSock *frmNewUdpSock = nullptr;
-    TfrmNewGroupSock *frmNewGroupSock = nullptr;
-    TfrmNewUDPServer *frmNewUDPServer = nullptr;
-    void CreateDialogs();
+    TfrmNewServerSock *newTcpServerDialog = nullptr;
+    TfrmNewClientSock *newTcpClientDialog = nullptr;
+    TfrmNewUdpSock *newUdpClientDialog = nullptr;
+    TfrmNewGroupSock *newUdpGroupDialog = nullptr;
+    TfrmNewUDPServer *newUdpServerDialog = nullptr;
+    void createDialogs();
 
-    [[nodiscard]] TEndpointList &EndpointList() { return *endpoints_; }
+    [[nodiscard]] TEndpointList &endpoints() { return *endpoints_; }
     // The kind node with the given label.
-    [[nodiscard]] QTreeWidgetItem *KindNode(const QString &kind) const;
+    [[nodiscard]] QTreeWidgetItem *kindNode(const QString &kind) const;
 
-    void FormCreate();
-    void TreeView1Change(QTreeWidgetItem *node);
-    [[nodiscard]] bool TreeView1DragOver(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const;
-    void TreeView1DragDrop(QTreeWidgetItem *dragged, QTreeWidgetItem *target);
-    void Button8Click();
-    void FormClose();
+    void createEndpointList();
+    void showSelectedEndpoint(QTreeWidgetItem *node);
+    [[nodiscard]] bool canLink(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const;
+    void linkDropped(QTreeWidgetItem *dragged, QTreeWidgetItem *target);
+    void quit();
+    void stopListeningServers();
 
     // Create: the selected kind's dialog, then that kind's set-up.
-    void Button1Click();
-    TMySocket *SetupTcpServer(int port);
-    TMySocket *SetupTcpClient(const QString &address, int port);
-    TMySocket *SetupUdpClient(const QString &address, int remotePort, int localPort);
-    TMySocket *SetupUdpServer(int localPort);
-    TMySocket *SetupUdpGroup(const QString &groupIP, int groupPort);
+    void createForSelectedKind();
+    TMySocket *createTcpServer(int port);
+    TMySocket *createTcpClient(const QString &address, int port);
+    TMySocket *createUdpClient(const QString &address, int remotePort, int localPort);
+    TMySocket *createUdpServer(int localPort);
+    TMySocket *createUdpGroup(const QString &groupIP, int groupPort);
     // A data window for the endpoint, in front of the documents.
-    TFrmData *MakeDataWindow(TMySocket &endpoint);
+    TFrmData *makeWindow(TMySocket &endpoint);
 
     // Delete and stop act on the selected node's endpoint.
-    void Button2Click();
-    void Button6Click();
-    void StopEndpoint(TMySocket &endpoint);
+    void deleteSelected();
+    void stopSelected();
+    void stopEndpoint(TMySocket &endpoint);
     // Frees the endpoint's transport, window, node and record. A server's
     // peers are removed first. Safe to call from the endpoint's own handlers:
     // what is running is destroyed only once control is back in the loop.
-    void RemoveEndpoint(TMySocket *endpoint);
+    void removeEndpoint(TMySocket *endpoint);
 
     // Adds the node of a new endpoint under its kind's node, selects it,
     // refreshes the status panel and hands the record to the endpoint list.
-    TMySocket *AttachEndpointNode(std::unique_ptr<TMySocket> record, const QString &text, int stateImage);
+    TMySocket *attach(std::unique_ptr<TMySocket> record, const QString &text, int stateImage);
 
     // The information panel covers the documents; data windows show only
     // while it is hidden.
-    void ShowInfoPanel(bool show);
-    [[nodiscard]] bool InfoPanelShown() const;
+    void showInfoPanel(bool show);
+    [[nodiscard]] bool isInfoPanelShown() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

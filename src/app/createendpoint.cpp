@@ -43,55 +43,55 @@ int boundPort(int handle, int typed)
 
 } // namespace
 
-void TForm1::CreateDialogs()
+void TForm1::createDialogs()
 {
-    if (!frmNewServerSock)
-        frmNewServerSock = new TfrmNewServerSock(this);
-    if (!frmNewClientSock)
-        frmNewClientSock = new TfrmNewClientSock(this);
-    if (!frmNewUdpSock)
-        frmNewUdpSock = new TfrmNewUdpSock(this);
-    if (!frmNewGroupSock)
-        frmNewGroupSock = new TfrmNewGroupSock(this);
-    if (!frmNewUDPServer)
-        frmNewUDPServer = new TfrmNewUDPServer(this);
+    if (!newTcpServerDialog)
+        newTcpServerDialog = new TfrmNewServerSock(this);
+    if (!newTcpClientDialog)
+        newTcpClientDialog = new TfrmNewClientSock(this);
+    if (!newUdpClientDialog)
+        newUdpClientDialog = new TfrmNewUdpSock(this);
+    if (!newUdpGroupDialog)
+        newUdpGroupDialog = new TfrmNewGroupSock(this);
+    if (!newUdpServerDialog)
+        newUdpServerDialog = new TfrmNewUDPServer(this);
 }
 
-TFrmData *TForm1::MakeDataWindow(TMySocket &endpoint)
+TFrmData *TForm1::makeWindow(TMySocket &endpoint)
 {
-    auto *window = new TFrmData(Documents);
+    auto *window = new TFrmData(documents);
     endpoint.DataForm = window;
-    window->Endpoint = &endpoint;
+    window->attachedEndpoint = &endpoint;
     return window;
 }
 
-void TForm1::Button1Click()
+void TForm1::createForSelectedKind()
 {
-    if (!TreeView1->currentItem())
+    if (!tree->currentItem())
         return;
-    if (QTreeWidgetItem *parent = TreeView1->currentItem()->parent())
-        TreeView1->setCurrentItem(parent);
+    if (QTreeWidgetItem *parent = tree->currentItem()->parent())
+        tree->setCurrentItem(parent);
     // Each comparison reads the selection afresh: after a set-up the new
     // endpoint's node is selected, so one click creates one endpoint at most.
-    const auto selected = [this](const QString &kind) {
-        return TreeView1->currentItem() && TreeView1->currentItem()->text(0) == kind;
-    };
-    CreateDialogs();
-    if (selected(Kinds::TcpServer) && RunModal(*frmNewServerSock) == TCreationDialog::ResultOK)
-        SetupTcpServer(frmNewServerSock->Port);
-    if (selected(Kinds::TcpClient) && RunModal(*frmNewClientSock) == TCreationDialog::ResultOK)
-        SetupTcpClient(frmNewClientSock->Address, frmNewClientSock->Port);
-    if (selected(Kinds::UdpClient) && RunModal(*frmNewUdpSock) == TCreationDialog::ResultOK)
-        SetupUdpClient(frmNewUdpSock->Address, frmNewUdpSock->RemotePort, frmNewUdpSock->LocalPort);
-    if (selected(Kinds::UdpServer) && RunModal(*frmNewUDPServer) == TCreationDialog::ResultOK)
-        SetupUdpServer(frmNewUDPServer->LocalPort);
-    if (selected(Kinds::UdpGroup) && RunModal(*frmNewGroupSock) == TCreationDialog::ResultOK)
-        SetupUdpGroup(frmNewGroupSock->GroupIP, frmNewGroupSock->GroupPort);
-    if (EndpointList().Count() > 0)
-        ShowInfoPanel(false);
+    const auto selected
+        = [this](const QString &kind) { return tree->currentItem() && tree->currentItem()->text(0) == kind; };
+    createDialogs();
+    if (selected(Kinds::TcpServer) && RunModal(*newTcpServerDialog) == TCreationDialog::Created)
+        createTcpServer(newTcpServerDialog->port);
+    if (selected(Kinds::TcpClient) && RunModal(*newTcpClientDialog) == TCreationDialog::Created)
+        createTcpClient(newTcpClientDialog->address, newTcpClientDialog->port);
+    if (selected(Kinds::UdpClient) && RunModal(*newUdpClientDialog) == TCreationDialog::Created)
+        createUdpClient(
+            newUdpClientDialog->address, newUdpClientDialog->remotePort, newUdpClientDialog->localPort);
+    if (selected(Kinds::UdpServer) && RunModal(*newUdpServerDialog) == TCreationDialog::Created)
+        createUdpServer(newUdpServerDialog->localPort);
+    if (selected(Kinds::UdpGroup) && RunModal(*newUdpGroupDialog) == TCreationDialog::Created)
+        createUdpGroup(newUdpGroupDialog->groupAddress, newUdpGroupDialog->groupPort);
+    if (endpoints().Count() > 0)
+        showInfoPanel(false);
 }
 
-TMySocket *TForm1::SetupTcpServer(int port)
+TMySocket *TForm1::createTcpServer(int port)
 {
     auto record = MakeRecord(Kinds::TcpServer);
     TMySocket *server = record.get();
@@ -106,13 +106,13 @@ TMySocket *TForm1::SetupTcpServer(int port)
 
     // Under its kind node, whatever took the selection while the dialog was
     // open (a peer arriving selects its own node).
-    QTreeWidgetItem *kindNode = KindNode(Kinds::TcpServer);
-    auto *node = new QTreeWidgetItem(kindNode, {NodeText(server->LocalIP, port)});
-    kindNode->setExpanded(true);
+    QTreeWidgetItem *parent = kindNode(Kinds::TcpServer);
+    auto *node = new QTreeWidgetItem(parent, {NodeText(server->LocalIP, port)});
+    parent->setExpanded(true);
     SetEndpointOf(node, server);
     SetStateIndex(node, ImgStopped);
     server->Node = node;
-    TreeView1->setCurrentItem(node);
+    tree->setCurrentItem(node);
 
     try {
         socket->Open();
@@ -124,13 +124,13 @@ TMySocket *TForm1::SetupTcpServer(int port)
         ShowMessage(QStringLiteral("该端口已被占用,监听未启动!"));
     }
 
-    MakeDataWindow(*server)->ckwebsvr->setVisible(true);
+    makeWindow(*server)->webReplySwitch->setVisible(true);
     RefreshStatus(*server);
-    EndpointList().Add(std::move(record));
+    endpoints().Add(std::move(record));
     return server;
 }
 
-TMySocket *TForm1::SetupTcpClient(const QString &address, int port)
+TMySocket *TForm1::createTcpClient(const QString &address, int port)
 {
     auto record = MakeRecord(Kinds::TcpClient);
     auto *socket = new TcpClient(this);
@@ -141,11 +141,11 @@ TMySocket *TForm1::SetupTcpClient(const QString &address, int port)
     record->RemoteIP = address;
     socket->Connection()->SetUserData(record.get());
     AttachClientHandlers(*record, *socket);
-    MakeDataWindow(*record);
-    return AttachEndpointNode(std::move(record), NodeText(address, port), ImgDisconnected);
+    makeWindow(*record);
+    return attach(std::move(record), NodeText(address, port), ImgDisconnected);
 }
 
-TMySocket *TForm1::SetupUdpClient(const QString &address, int remotePort, int localPort)
+TMySocket *TForm1::createUdpClient(const QString &address, int remotePort, int localPort)
 {
     auto record = MakeRecord(Kinds::UdpClient);
     auto *udp = new UdpSocket(this);
@@ -158,11 +158,11 @@ TMySocket *TForm1::SetupUdpClient(const QString &address, int remotePort, int lo
     record->LocalPort = boundPort(udp->SocketHandle(), udp->LocalPort());
     record->RemotePort = remotePort;
     record->RemoteIP = address;
-    MakeDataWindow(*record);
-    return AttachEndpointNode(std::move(record), NodeText(address, remotePort), ImgUdp);
+    makeWindow(*record);
+    return attach(std::move(record), NodeText(address, remotePort), ImgUdp);
 }
 
-TMySocket *TForm1::SetupUdpServer(int localPort)
+TMySocket *TForm1::createUdpServer(int localPort)
 {
     auto record = MakeRecord(Kinds::UdpServer);
     auto *udp = new UdpSocket(this);
@@ -172,9 +172,9 @@ TMySocket *TForm1::SetupUdpServer(int localPort)
     AttachUdpServerHandler(*record, *udp);
     record->Transport = udp;
     record->LocalPort = boundPort(udp->SocketHandle(), udp->LocalPort());
-    TFrmData *window = MakeDataWindow(*record);
+    TFrmData *window = makeWindow(*record);
 
-    SerialPort &serial = *window->XComm1;
+    SerialPort &serial = *window->serialPort;
     serial.SetBaudRate(brCustom);
     serial.SetBaudValue(28800);
     serial.SetDeviceName(QStringLiteral("com1"));
@@ -194,15 +194,15 @@ TMySocket *TForm1::SetupUdpServer(int localPort)
         ShowException(e);
     }
     const int port = record->LocalPort;
-    return AttachEndpointNode(std::move(record), NodeText(LocalIPAddress(), port), ImgUdp);
+    return attach(std::move(record), NodeText(LocalIPAddress(), port), ImgUdp);
 }
 
-TMySocket *TForm1::SetupUdpGroup(const QString &groupIP, int groupPort)
+TMySocket *TForm1::createUdpGroup(const QString &groupIP, int groupPort)
 {
     using namespace winsock;
     auto record = MakeRecord(Kinds::UdpGroup);
     TMySocket &group = *record;
-    TFrmData *window = MakeDataWindow(group);
+    TFrmData *window = makeWindow(group);
 
     WSADATA data;
     if (WSAStartup(0x0101, &data) != 0)
@@ -233,5 +233,5 @@ TMySocket *TForm1::SetupUdpGroup(const QString &groupIP, int groupPort)
     group.LocalIP = groupIP;
     group.LocalPort = boundPort(group.GroupSocket, groupPort);
     const int port = group.LocalPort;
-    return AttachEndpointNode(std::move(record), NodeText(groupIP, port), ImgGroup);
+    return attach(std::move(record), NodeText(groupIP, port), ImgGroup);
 }

@@ -57,9 +57,9 @@ QObject *ReleaseTransport(TMySocket &endpoint)
     return transport;
 }
 
-void TForm1::RemoveEndpoint(TMySocket *endpoint)
+void TForm1::removeEndpoint(TMySocket *endpoint)
 {
-    if (!EndpointList().Contains(endpoint))
+    if (!endpoints().Contains(endpoint))
         return;
     // Peers of a server go first, through their own disconnection, so none
     // outlives the connection it stands for.
@@ -70,19 +70,19 @@ void TForm1::RemoveEndpoint(TMySocket *endpoint)
     if (QObject *transport = ReleaseTransport(*endpoint))
         transport->deleteLater();
     if (TFrmData *window = endpoint->DataForm) {
-        window->Endpoint = nullptr;
-        window->Destroy();
+        window->attachedEndpoint = nullptr;
+        window->destroyLater();
     }
     QTreeWidgetItem *node = endpoint->Node;
     endpoint->Node = nullptr;
-    EndpointList().Remove(endpoint);
+    endpoints().Remove(endpoint);
     delete node; // selects another node, whose handler may run now
 }
 
-void TForm1::Button2Click()
+void TForm1::deleteSelected()
 {
-    TMySocket *endpoint = EndpointOf(TreeView1->currentItem());
-    if (!endpoint || !EndpointList().Contains(endpoint))
+    TMySocket *endpoint = EndpointOf(tree->currentItem());
+    if (!endpoint || !endpoints().Contains(endpoint))
         return;
     if (endpoint->Kind == Kinds::TcpServerClient) {
         // Its disconnection removes the endpoint.
@@ -94,29 +94,29 @@ void TForm1::Button2Click()
         // A connected client's disconnection runs first, as it would on its own.
         if (auto *client = qobject_cast<TcpClient *>(endpoint->Transport))
             client->Connection()->Close();
-        if (!EndpointList().Contains(endpoint))
+        if (!endpoints().Contains(endpoint))
             return;
     }
-    RemoveEndpoint(endpoint);
-    if (EndpointList().Count() == 0)
-        ShowInfoPanel(true);
+    removeEndpoint(endpoint);
+    if (endpoints().Count() == 0)
+        showInfoPanel(true);
 }
 
-void TForm1::Button6Click()
+void TForm1::stopSelected()
 {
-    TMySocket *endpoint = EndpointOf(TreeView1->currentItem());
-    if (endpoint && EndpointList().Contains(endpoint))
-        StopEndpoint(*endpoint);
+    TMySocket *endpoint = EndpointOf(tree->currentItem());
+    if (endpoint && endpoints().Contains(endpoint))
+        stopEndpoint(*endpoint);
 }
 
-void TForm1::StopEndpoint(TMySocket &endpoint)
+void TForm1::stopEndpoint(TMySocket &endpoint)
 {
     if (endpoint.Kind == Kinds::TcpServer) {
         StopServer(endpoint);
     } else if (endpoint.Kind == Kinds::TcpClient) {
         if (auto *client = qobject_cast<TcpClient *>(endpoint.Transport))
             client->Close();
-        if (!EndpointList().Contains(&endpoint))
+        if (!endpoints().Contains(&endpoint))
             return;
         endpoint.State = 0;
         RefreshStatus(endpoint);

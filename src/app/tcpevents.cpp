@@ -34,13 +34,13 @@ TcpClient *clientSocketOf(const TMySocket &endpoint)
 TMySocket *listedEndpoint(const TcpConnection *socket)
 {
     auto *endpoint = static_cast<TMySocket *>(socket->UserData());
-    return endpoint && Form1 && Form1->EndpointList().Contains(endpoint) ? endpoint : nullptr;
+    return endpoint && Form1 && Form1->endpoints().Contains(endpoint) ? endpoint : nullptr;
 }
 
 TMySocket *linkedOfKind(const TMySocket &endpoint, const QString &kind)
 {
     TMySocket *partner = endpoint.Link;
-    return partner && partner->Kind == kind && Form1->EndpointList().Contains(partner) ? partner : nullptr;
+    return partner && partner->Kind == kind && Form1->endpoints().Contains(partner) ? partner : nullptr;
 }
 
 void PeerConnected(TMySocket &server, TcpConnection *socket)
@@ -56,17 +56,17 @@ void PeerConnected(TMySocket &server, TcpConnection *socket)
     auto *node = new QTreeWidgetItem(server.Node, {NodeText(address, port)});
     server.Node->setExpanded(true);
     SetStateIndex(node, ImgConnected);
-    Form1->TreeView1->setCurrentItem(node);
+    Form1->tree->setCurrentItem(node);
     SetEndpointOf(node, peer);
     peer->Node = node;
 
-    Form1->MakeDataWindow(*peer);
+    Form1->makeWindow(*peer);
     peer->State = 1;
     peer->RemotePort = port;
     peer->RemoteIP = address;
     peer->LocalPort = socket->QueryLocalPort();
     RefreshStatus(*peer);
-    Form1->EndpointList().Add(std::move(record));
+    Form1->endpoints().Add(std::move(record));
 
     if (TMySocket *client = linkedOfKind(server, Kinds::TcpClient)) {
         TcpClient *clientSocket = clientSocketOf(*client);
@@ -82,11 +82,11 @@ void PeerReceived(TMySocket &server, TcpConnection *socket)
     TMySocket *peer = listedEndpoint(socket);
     if (!peer || !peer->DataForm || data.isEmpty())
         return;
-    peer->DataForm->LogReceived(data);
-    peer->DataForm->ForwardToSerial(data);
-    if (server.DataForm && server.DataForm->ckwebsvr->isChecked()) {
-        socket->SendString(
-            BuildWebReply(Form1->Panel3->WebStr1->toPlainText(), Form1->Panel3->WebStr2->toPlainText()));
+    peer->DataForm->logReceived(data);
+    peer->DataForm->forwardToSerial(data);
+    if (server.DataForm && server.DataForm->webReplySwitch->isChecked()) {
+        socket->SendString(BuildWebReply(
+            Form1->infoPanel->WebStr1->toPlainText(), Form1->infoPanel->WebStr2->toPlainText()));
         socket->Close();
     }
 }
@@ -95,11 +95,11 @@ void PeerDisconnected(TMySocket &server, TcpConnection *socket)
 {
     if (TMySocket *client = linkedOfKind(server, Kinds::TcpClient)) {
         QPointer<QObject> alive(client->Transport);
-        Form1->TreeView1->setCurrentItem(client->Node);
+        Form1->tree->setCurrentItem(client->Node);
         clientSocketOf(*client)->Close();
         // The client's disconnection may have stopped this server and even
         // removed the client; only touch what is still listed.
-        if (alive && Form1->EndpointList().Contains(client)) {
+        if (alive && Form1->endpoints().Contains(client)) {
             client->State = 0;
             RefreshStatus(*client);
         }
@@ -111,7 +111,7 @@ void PeerDisconnected(TMySocket &server, TcpConnection *socket)
     socket->SetUserData(nullptr);
     peer->State = 0;
     SetStateIndex(peer->Node, ImgDisconnected);
-    Form1->RemoveEndpoint(peer);
+    Form1->removeEndpoint(peer);
 }
 
 void PeerError(TMySocket &server, TcpConnection *socket, TErrorEvent event, int &errorCode)
@@ -119,7 +119,7 @@ void PeerError(TMySocket &server, TcpConnection *socket, TErrorEvent event, int 
     // Into the log: written into the send box, the line would go out to the
     // peers with the next send.
     if (server.DataForm)
-        server.DataForm->AppendLog(
+        server.DataForm->appendLogLine(
             CurrentDateTimeText() + QStringLiteral("Client Socket异常,代码=") + QString::number(errorCode));
     errorCode = 0;
     // A cleared error cancels the close it came with; a reset peer would
@@ -147,7 +147,7 @@ void ClientReceived(TcpConnection *socket)
     const QByteArray data = socket->ReceiveString();
     TMySocket *client = listedEndpoint(socket);
     if (client && client->DataForm && !data.isEmpty())
-        client->DataForm->LogReceived(data);
+        client->DataForm->logReceived(data);
 }
 
 void ClientDisconnected(TMySocket &client)
@@ -206,7 +206,7 @@ void StopServer(TMySocket &server)
         if (peer)
             peer->Close();
     socket->Close();
-    if (!Form1->EndpointList().Contains(&server))
+    if (!Form1->endpoints().Contains(&server))
         return;
     server.State = 0;
     RefreshStatus(server);

@@ -24,7 +24,7 @@ void UdpClientReceived(TMySocket &client, int numberBytes)
 {
     if (numberBytes == -1 || !client.UdpClient || !client.DataForm)
         return;
-    client.DataForm->LogReceived(readDatagram(*client.UdpClient, numberBytes));
+    client.DataForm->logReceived(readDatagram(*client.UdpClient, numberBytes));
 }
 
 void UdpServerReceived(TMySocket &server, int numberBytes, const QString &fromIP, int port)
@@ -32,7 +32,7 @@ void UdpServerReceived(TMySocket &server, int numberBytes, const QString &fromIP
     if (numberBytes == -1 || !server.UdpServer || !server.DataForm)
         return;
     const QByteArray data = readDatagram(*server.UdpServer, numberBytes);
-    server.DataForm->LogReceived(data);
+    server.DataForm->logReceived(data);
     server.UdpServer->SetRemoteHost(fromIP);
     server.UdpServer->SetRemotePort(port);
     // The panel shows nothing new while the same peer keeps sending.
@@ -41,7 +41,7 @@ void UdpServerReceived(TMySocket &server, int numberBytes, const QString &fromIP
         server.RemotePort = port;
         RefreshStatus(server);
     }
-    server.DataForm->ForwardToSerial(data);
+    server.DataForm->forwardToSerial(data);
 }
 
 } // namespace
@@ -75,5 +75,5 @@ void GroupReceived(TMySocket &group, long lParam)
             data = buffer.left(n);
     }
     if (group.DataForm)
-        group.DataForm->LogReceived(data);
+        group.DataForm->logReceived(data);
 }

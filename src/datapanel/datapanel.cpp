@@ -102,26 +102,26 @@ TFrmData::TFrmData(TDocumentArea *area)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     buildStatusPanel();
-    layout->addWidget(GroupBox1);
+    layout->addWidget(statusBox);
 
-    Panel2 = new QWidget(this);
-    auto *panel2Layout = new QVBoxLayout(Panel2);
+    body = new QWidget(this);
+    auto *panel2Layout = new QVBoxLayout(body);
     panel2Layout->setContentsMargins(0, 0, 0, 0);
     panel2Layout->setSpacing(0);
-    layout->addWidget(Panel2, 1);
+    layout->addWidget(body, 1);
     buildReceiveArea();
-    panel2Layout->addWidget(Panel4);
+    panel2Layout->addWidget(receiveArea);
     buildSendArea();
-    panel2Layout->addWidget(GroupBox2, 1);
+    panel2Layout->addWidget(sendBox, 1);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(1000);
-    Timer1->setTimerType(Qt::PreciseTimer);
+    timer = new QTimer(this);
+    timer->setInterval(1000);
+    timer->setTimerType(Qt::PreciseTimer);
     configureSerialPort();
     connectHandlers();
 
-    log_ = new TLogView(Memo2);
-    log_->update = [this] { showCounters(CountersLine(RecvBytes, SendBytes)); };
+    log_ = new TLogView(logView);
+    log_->update = [this] { showCounters(CountersLine(receivedBytes, sentBytes)); };
 
     if (area)
         area->AddDocument(this);
@@ -131,153 +131,153 @@ TFrmData::~TFrmData() = default;
 
 void TFrmData::buildStatusPanel()
 {
-    GroupBox1 = new QGroupBox(QStringLiteral("Socket状态"), this);
-    GroupBox1->setFixedHeight(81);
-    paint(GroupBox1, cream);
-    Label1 = label(GroupBox1, QStringLiteral("linkstatus"), 16, 24, 73);
-    Label2 = label(GroupBox1, QString(), 96, 24);
-    Label2->hide();
-    Label3 = label(GroupBox1, QStringLiteral("Label3"), 232, 24, 129);
-    Label4 = label(GroupBox1, QStringLiteral("Label4"), 365, 24, 132);
-    Label5 = label(GroupBox1, QStringLiteral("Label5"), 232, 56, 129);
-    Label6 = label(GroupBox1, QStringLiteral("Label6"), 367, 56, 129);
-    Button5 = button(GroupBox1, QString(), 16, 48, 80, 27);
-    Button5->hide();
-    Button6 = button(GroupBox1, QString(), 104, 48, 80, 27);
-    Button6->hide();
-    ckwebsvr = new QCheckBox(QStringLiteral("启动Web服务"), GroupBox1);
-    ckwebsvr->setGeometry(96, 0, 97, 17);
-    fitCaption(ckwebsvr, ckwebsvr->text());
-    ckwebsvr->hide();
+    statusBox = new QGroupBox(QStringLiteral("Socket状态"), this);
+    statusBox->setFixedHeight(81);
+    paint(statusBox, cream);
+    stateLabel = label(statusBox, QStringLiteral("linkstatus"), 16, 24, 73);
+    createdLabel = label(statusBox, QString(), 96, 24);
+    createdLabel->hide();
+    peerAddressLabel = label(statusBox, QStringLiteral("Label3"), 232, 24, 129);
+    peerPortLabel = label(statusBox, QStringLiteral("Label4"), 365, 24, 132);
+    spareLabel = label(statusBox, QStringLiteral("Label5"), 232, 56, 129);
+    localPortLabel = label(statusBox, QStringLiteral("Label6"), 367, 56, 129);
+    startButton = button(statusBox, QString(), 16, 48, 80, 27);
+    startButton->hide();
+    stopButton = button(statusBox, QString(), 104, 48, 80, 27);
+    stopButton->hide();
+    webReplySwitch = new QCheckBox(QStringLiteral("启动Web服务"), statusBox);
+    webReplySwitch->setGeometry(96, 0, 97, 17);
+    fitCaption(webReplySwitch, webReplySwitch->text());
+    webReplySwitch->hide();
 }
 
 void TFrmData::buildReceiveArea()
 {
-    Panel4 = new QWidget(Panel2);
-    Panel4->setFixedHeight(164);
-    GroupBox3 = new QGroupBox(QStringLiteral("数据接收及提示窗口"), Panel4);
-    paint(GroupBox3, cream);
-    fill(Panel4, GroupBox3)->setContentsMargins(0, 0, 0, 0);
-    Memo2 = new TLogText(GroupBox3);
-    paint(Memo2, logBackground, QPalette::Base);
-    fill(GroupBox3, Memo2);
+    receiveArea = new QWidget(body);
+    receiveArea->setFixedHeight(164);
+    receiveBox = new QGroupBox(QStringLiteral("数据接收及提示窗口"), receiveArea);
+    paint(receiveBox, cream);
+    fill(receiveArea, receiveBox)->setContentsMargins(0, 0, 0, 0);
+    logView = new TLogText(receiveBox);
+    paint(logView, logBackground, QPalette::Base);
+    fill(receiveBox, logView);
 }
 
 void TFrmData::buildSendArea()
 {
-    GroupBox2 = new QGroupBox(QStringLiteral("数据发送窗口(文本模式)"), Panel2);
-    paint(GroupBox2, cream);
-    auto *sendLayout = new QVBoxLayout(GroupBox2);
+    sendBox = new QGroupBox(QStringLiteral("数据发送窗口(文本模式)"), body);
+    paint(sendBox, cream);
+    auto *sendLayout = new QVBoxLayout(sendBox);
     sendLayout->setContentsMargins(2, 2, 2, 2);
     sendLayout->setSpacing(0);
     auto *row = new QHBoxLayout;
     row->setSpacing(0);
     sendLayout->addLayout(row, 1);
 
-    Memo3 = new TSendBox(GroupBox2);
-    paint(Memo3, palette().color(QPalette::Light), QPalette::Base);
-    Memo3->keyFilter = [this](QChar c) { return Memo3KeyPress(c); };
-    row->addWidget(Memo3, 1);
+    sendEdit = new TSendBox(sendBox);
+    paint(sendEdit, palette().color(QPalette::Light), QPalette::Base);
+    sendEdit->keyFilter = [this](QChar c) { return acceptsKey(c); };
+    row->addWidget(sendEdit, 1);
 
-    Panel6 = new QWidget(GroupBox2);
-    Panel6->setFixedWidth(157);
-    paint(Panel6, cream);
-    auto *panel6Layout = new QVBoxLayout(Panel6);
+    optionsPanel = new QWidget(sendBox);
+    optionsPanel->setFixedWidth(157);
+    paint(optionsPanel, cream);
+    auto *panel6Layout = new QVBoxLayout(optionsPanel);
     panel6Layout->setContentsMargins(0, 0, 0, 0);
-    auto *options = new QWidget(Panel6);
+    auto *options = new QWidget(optionsPanel);
     options->setMinimumHeight(150);
     panel6Layout->addWidget(options, 1);
-    Button11 = button(options, QStringLiteral("发送数据"), 24, 1, 93, 25);
-    Label7 = label(options, QStringLiteral("重复发送次数       "), 24, 40);
-    ComboBox2 = new TCountBox(options);
-    ComboBox2->addItems({"1", "10", "100", "1000", "10000"});
-    ComboBox2->setEditText(QStringLiteral("1"));
-    ComboBox2->setGeometry(24, 60, 97, 21);
-    Label8 = label(options, QStringLiteral("间隔(ms)"), 16, 104);
-    Edit1 = new QLineEdit(QStringLiteral("1000"), options);
-    Edit1->setGeometry(69, 101, 48, 21);
-    suiButton1 = button(options, QStringLiteral("定时发送"), 8, 124, 57, 23);
-    suiButton2 = button(options, QStringLiteral("停止定时发送"), 72, 124, 81, 22);
-    StatusBar2 = new QStatusBar(Panel6);
-    StatusBar2->setFixedHeight(19);
-    StatusBar2->setSizeGripEnabled(false);
-    paint(StatusBar2, cream);
-    countersPanel_ = new QLabel(StatusBar2);
-    countersPanel_->setMinimumWidth(100);
-    StatusBar2->addWidget(countersPanel_, 1);
-    panel6Layout->addWidget(StatusBar2);
-    row->addWidget(Panel6);
+    sendButton = button(options, QStringLiteral("发送数据"), 24, 1, 93, 25);
+    repeatCountLabel = label(options, QStringLiteral("重复发送次数       "), 24, 40);
+    repeatCountBox = new TCountBox(options);
+    repeatCountBox->addItems({"1", "10", "100", "1000", "10000"});
+    repeatCountBox->setEditText(QStringLiteral("1"));
+    repeatCountBox->setGeometry(24, 60, 97, 21);
+    intervalLabel = label(options, QStringLiteral("间隔(ms)"), 16, 104);
+    intervalEdit = new QLineEdit(QStringLiteral("1000"), options);
+    intervalEdit->setGeometry(69, 101, 48, 21);
+    startTimerButton = button(options, QStringLiteral("定时发送"), 8, 124, 57, 23);
+    stopTimerButton = button(options, QStringLiteral("停止定时发送"), 72, 124, 81, 22);
+    countersBar = new QStatusBar(optionsPanel);
+    countersBar->setFixedHeight(19);
+    countersBar->setSizeGripEnabled(false);
+    paint(countersBar, cream);
+    countersLabel_ = new QLabel(countersBar);
+    countersLabel_->setMinimumWidth(100);
+    countersBar->addWidget(countersLabel_, 1);
+    panel6Layout->addWidget(countersBar);
+    row->addWidget(optionsPanel);
 
-    GroupBox8 = new QGroupBox(GroupBox2);
-    GroupBox8->setFixedHeight(41);
-    paint(GroupBox8, cream);
-    CheckBox2 = new QCheckBox(QStringLiteral("十六进制格式"), GroupBox8);
-    CheckBox2->setGeometry(8, 16, 145, 17);
-    Button2 = button(GroupBox8, QStringLiteral("统计清零"), 371, 10, 80, 25);
-    sendLayout->addWidget(GroupBox8);
+    modeBar = new QGroupBox(sendBox);
+    modeBar->setFixedHeight(41);
+    paint(modeBar, cream);
+    hexSwitch = new QCheckBox(QStringLiteral("十六进制格式"), modeBar);
+    hexSwitch->setGeometry(8, 16, 145, 17);
+    resetCountersButton = button(modeBar, QStringLiteral("统计清零"), 371, 10, 80, 25);
+    sendLayout->addWidget(modeBar);
 
-    connect(CheckBox2, &QCheckBox::clicked, this, [this] { Guarded([this] { CheckBox2Click(); }); });
+    connect(hexSwitch, &QCheckBox::clicked, this, [this] { Guarded([this] { updateSendBoxTitle(); }); });
 }
 
-bool TFrmData::HexMode() const
+bool TFrmData::isHexMode() const
 {
-    return CheckBox2->isChecked();
+    return hexSwitch->isChecked();
 }
 
-void TFrmData::LogReceived(const QByteArray &data)
+void TFrmData::logReceived(const QByteArray &data)
 {
-    AppendLog(ReceiveLogLine(TimeText(), data, HexMode()));
-    RecvBytes += data.size();
-    WriteCounters();
+    appendLogLine(ReceiveLogLine(TimeText(), data, isHexMode()));
+    receivedBytes += data.size();
+    updateCounters();
 }
 
-void TFrmData::AppendLog(const QString &line)
+void TFrmData::appendLogLine(const QString &line)
 {
     log_->Append(line);
 }
 
-void TFrmData::WriteCounters()
+void TFrmData::updateCounters()
 {
     log_->Touch();
 }
 
-void TFrmData::FlushLog()
+void TFrmData::flushLog()
 {
     log_->Flush();
 }
 
 void TFrmData::showCounters(const QString &line)
 {
-    if (line == countersPanel_->text())
+    if (line == countersLabel_->text())
         return;
-    countersPanel_->setText(line);
+    countersLabel_->setText(line);
     // The strip beside the send box widens as the numbers grow, so the line
     // is always whole; it keeps its designed width while that is enough.
     constexpr int designedWidth = 157;
     constexpr int statusBarMargins = 16;
-    const int needed = countersPanel_->fontMetrics().horizontalAdvance(line) + statusBarMargins;
+    const int needed = countersLabel_->fontMetrics().horizontalAdvance(line) + statusBarMargins;
     const int width = std::max(designedWidth, needed);
-    if (Panel6->width() != width)
-        Panel6->setFixedWidth(width);
+    if (optionsPanel->width() != width)
+        optionsPanel->setFixedWidth(width);
 }
 
-QString TFrmData::CountersText() const
+QString TFrmData::countersText() const
 {
-    return countersPanel_->text();
+    return countersLabel_->text();
 }
 
-void TFrmData::CheckBox2Click()
+void TFrmData::updateSendBoxTitle()
 {
-    GroupBox2->setTitle(
-        HexMode() ? QStringLiteral("数据发送窗口[HEX模式]") : QStringLiteral("数据发送窗口(文本模式)"));
+    sendBox->setTitle(
+        isHexMode() ? QStringLiteral("数据发送窗口[HEX模式]") : QStringLiteral("数据发送窗口(文本模式)"));
 }
 
-bool TFrmData::Memo3KeyPress(QChar key) const
+bool TFrmData::acceptsKey(QChar key) const
 {
-    return !HexMode() || IsHexKey(key);
+    return !isHexMode() || IsHexKey(key);
 }
 
-void TFrmData::BringToFront()
+void TFrmData::bringToFront()
 {
     if (area_) {
         area_->Activate(this);
@@ -287,13 +287,13 @@ void TFrmData::BringToFront()
     raise();
 }
 
-void TFrmData::Destroy()
+void TFrmData::destroyLater()
 {
     // Nothing reaches a window on its way out: no ticks, no serial data, and
     // a repeat or pause running under it ends.
-    EndSending();
-    if (XComm1->IsOpen())
-        XComm1->Close();
+    endSending();
+    if (serialPort->IsOpen())
+        serialPort->Close();
     if (area_)
         area_->Remove(this);
     hide();
@@ -302,8 +302,8 @@ void TFrmData::Destroy()
 
 bool TFrmData::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == Button6 && event->type() == QEvent::MouseButtonRelease && Button6->isEnabled()) {
-        Guarded([this] { Button6MouseUp(); });
+    if (watched == stopButton && event->type() == QEvent::MouseButtonRelease && stopButton->isEnabled()) {
+        Guarded([this] { stopEndpoint(); });
         return false;
     }
     return QWidget::eventFilter(watched, event);

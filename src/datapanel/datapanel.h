@@ -1,8 +1,8 @@
 #pragma once
 // The data window: one per endpoint, a document inside the main window's
 // document area, with the status panel, the log, the send box, the send options and the
-// counters. It refers to its endpoint record (Endpoint) but does not own it;
-// whoever removes the endpoint destroys the window with Destroy(). UI thread
+// counters. It refers to its endpoint record (attachedEndpoint) but does not own it;
+// whoever removes the endpoint destroys the window with destroyLater(). UI thread
 // only.
 
 #include "datapanel/logtext.h"
@@ -54,86 +54,85 @@ public:
     explicit TFrmData(TDocumentArea *area = nullptr);
     ~TFrmData() override;
 
-    qint64 SendBytes = 0;
-    qint64 RecvBytes = 0;
-    TMySocket *Endpoint = nullptr;
+    qint64 sentBytes = 0;
+    qint64 receivedBytes = 0;
+    TMySocket *attachedEndpoint = nullptr;
 
     // Status panel
-    QGroupBox *GroupBox1;
-    QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6;
-    QPushButton *Button5, *Button6;
-    QCheckBox *ckwebsvr;
+    QGroupBox *statusBox;
+    QLabel *stateLabel, *createdLabel, *peerAddressLabel, *peerPortLabel, *spareLabel, *localPortLabel;
+    QPushButton *startButton, *stopButton;
+    QCheckBox *webReplySwitch;
     // Receive area
-    QWidget *Panel2, *Panel4;
-    QGroupBox *GroupBox3;
-    TLogText *Memo2; // the log
+    QWidget *body, *receiveArea;
+    QGroupBox *receiveBox;
+    TLogText *logView; // the log
     // Send area
-    QGroupBox *GroupBox2;
-    QWidget *Panel6;
-    QPushButton *Button11;
-    QLabel *Label7;
-    TCountBox *ComboBox2; // editable repeat count with suggestions
-    QLabel *Label8;
-    QLineEdit *Edit1;
-    QPushButton *suiButton1, *suiButton2;
-    QStatusBar *StatusBar2;
-    TSendBox *Memo3;
-    QGroupBox *GroupBox8;
-    QCheckBox *CheckBox2;
-    QPushButton *Button2;
-    QTimer *Timer1;
-    SerialPort *XComm1;
+    QGroupBox *sendBox;
+    QWidget *optionsPanel;
+    QPushButton *sendButton;
+    QLabel *repeatCountLabel;
+    TCountBox *repeatCountBox; // editable repeat count with suggestions
+    QLabel *intervalLabel;
+    QLineEdit *intervalEdit;
+    QPushButton *startTimerButton, *stopTimerButton;
+    QStatusBar *countersBar;
+    TSendBox *sendEdit;
+    QGroupBox *modeBar;
+    QCheckBox *hexSwitch;
+    QPushButton *resetCountersButton;
+    QTimer *timer;
+    SerialPort *serialPort;
 
-    [[nodiscard]] bool HexMode() const;
+    [[nodiscard]] bool isHexMode() const;
 
-    // The receive logging steps: log line, RecvBytes, counters line.
-    void LogReceived(const QByteArray &data);
+    // The receive logging steps: log line, receivedBytes, counters line.
+    void logReceived(const QByteArray &data);
     // Every log line and counters update goes through these two; the view
-    // catches up in batches (FlushLog brings it up to date at once).
-    void AppendLog(const QString &line);
-    void WriteCounters();
-    void FlushLog();
+    // catches up in batches (flushLog brings it up to date at once).
+    void appendLogLine(const QString &line);
+    void updateCounters();
+    void flushLog();
 
-    [[nodiscard]] QString CountersText() const;
+    [[nodiscard]] QString countersText() const;
 
-    void CheckBox2Click();
-    [[nodiscard]] bool Memo3KeyPress(QChar key) const;
+    void updateSendBoxTitle();
+    [[nodiscard]] bool acceptsKey(QChar key) const;
 
     // Sending: the send button, the one-off send through the endpoint, and
     // the timer. Each loop that processes events stops when the window or its
     // endpoint goes away, or when the user stops timed sending.
-    void Button11Click();
+    void sendTyped();
     // Sends the bytes once through the endpoint; returns how many bytes count
     // as sent.
-    qint64 SendToPeer(const QByteArray &data);
-    static void SendUdpText(UdpSocket &udp, const QByteArray &data);
+    qint64 sendToPeer(const QByteArray &data);
+    static void sendDatagram(UdpSocket &udp, const QByteArray &data);
     // False when the datagram did not go out whole (the boxes are shown).
-    static bool SendGroupText(TMySocket &group, const QByteArray &data);
-    void suiButton1Click();
-    void suiButton2Click();
+    static bool sendGroupDatagram(TMySocket &group, const QByteArray &data);
+    void startTimedSending();
+    void stopTimedSending();
     // Ends timed sending and any repeat, pause or wait for a slow peer in
     // progress; what was not handed to the transport is noted in the log.
-    void EndSending();
-    void Timer1Timer();
-    void Button2Click();
+    void endSending();
+    void sendOnTimer();
+    void resetCounters();
 
     // The endpoint's start and stop buttons.
-    void Button5Click();
-    void Button6Click();
-    void Button6MouseUp();
+    void startEndpoint();
+    void stopEndpoint();
 
     // Serial input goes on to the peer; received datagrams go out to the
     // serial port while it is open.
-    void XComm1Data();
-    void ForwardToSerial(const QByteArray &data);
-    void WMGroupRead(long lParam);
+    void forwardSerialInput();
+    void forwardToSerial(const QByteArray &data);
+    void readGroupDatagram(long lParam);
 
     // Shows the window and brings it in front of the other documents.
-    void BringToFront();
+    void bringToFront();
     // Destroys the window once control is back in the event loop, so a
     // handler of the window may call it.
-    void Destroy();
-    [[nodiscard]] TDocumentArea *Area() const { return area_; }
+    void destroyLater();
+    [[nodiscard]] TDocumentArea *documentArea() const { return area_; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -151,7 +150,7 @@ private:
     void connectHandlers();
 
     // The bytes the send box stands for in the present mode.
-    [[nodiscard]] QByteArray sendBoxData() const;
+    [[nodiscard]] QByteArray typedBytes() const;
     struct SendResult {
         qint64 counted = 0; // bytes the transport took
         bool failed = false; // an error that ends a repeat
@@ -170,7 +169,7 @@ private:
     // Sends the data `count` times, handling events between the sendings and
     // pausing `pauseMs()` after each when given. After WindowGone touch
     // nothing of the window.
-    RepeatOutcome repeatSend(const QByteArray &data, int count, const std::function<int()> &pauseMs);
+    RepeatOutcome repeat(const QByteArray &data, int count, const std::function<int()> &pauseMs);
     // False when the pause was cut short by stop or by the application
     // quitting.
     bool pauseBetweenSends(int ms);
@@ -187,7 +186,7 @@ private:
     // queue until the next one that does: one log line per such episode.
     bool serialQueueOverflowing_ = false;
 
-    QLabel *countersPanel_ = nullptr;
+    QLabel *countersLabel_ = nullptr;
     TLogView *log_ = nullptr;
     TDocumentArea *area_ = nullptr;
 };

@@ -34,7 +34,7 @@ namespace {
 
 bool alive(const QPointer<TFrmData> &window)
 {
-    return window && window->Endpoint;
+    return window && window->attachedEndpoint;
 }
 
 // How long a server's send waits for a peer that takes nothing before the
@@ -93,10 +93,10 @@ void waitUntilWritable(const std::vector<Outgoing> &outgoing)
 
 } // namespace
 
-QByteArray TFrmData::sendBoxData() const
+QByteArray TFrmData::typedBytes() const
 {
-    const QString text = Memo3->toPlainText();
-    return HexMode() ? HexTextToBytes(text) : SendBoxBytes(text);
+    const QString text = sendEdit->toPlainText();
+    return isHexMode() ? HexTextToBytes(text) : SendBoxBytes(text);
 }
 
 bool TFrmData::pauseBetweenSends(int ms)
@@ -117,7 +117,7 @@ bool TFrmData::pauseBetweenSends(int ms)
     return elapsed;
 }
 
-TFrmData::RepeatOutcome TFrmData::repeatSend(
+TFrmData::RepeatOutcome TFrmData::repeat(
     const QByteArray &data, int count, const std::function<int()> &pauseMs)
 {
     const QPointer<TFrmData> self(this);
@@ -131,7 +131,7 @@ TFrmData::RepeatOutcome TFrmData::repeatSend(
         const SendResult result = sendOnce(data, generation);
         if (!alive(self))
             return RepeatOutcome::WindowGone;
-        SendBytes += result.counted;
+        sentBytes += result.counted;
         if (result.failed)
             return RepeatOutcome::Failed;
         if (repeatsStopped(generation))
@@ -152,35 +152,35 @@ TFrmData::RepeatOutcome TFrmData::repeatSend(
     return RepeatOutcome::Completed;
 }
 
-void TFrmData::Button11Click()
+void TFrmData::sendTyped()
 {
-    const QByteArray data = sendBoxData();
+    const QByteArray data = typedBytes();
     if (data.isEmpty())
         return;
-    const QString countText = ComboBox2->currentText();
-    AppendLog(SendLogLine(TimeText(), data, HexMode(), countText));
-    Memo3->clear();
+    const QString countText = repeatCountBox->currentText();
+    appendLogLine(SendLogLine(TimeText(), data, isHexMode(), countText));
+    sendEdit->clear();
     const int count = ParseWholeNumber(countText);
     const QPointer<TFrmData> self(this);
     try {
-        if (repeatSend(data, count, [this] { return ParseWholeNumber(Edit1->text()); })
+        if (repeat(data, count, [this] { return ParseWholeNumber(intervalEdit->text()); })
             != RepeatOutcome::WindowGone)
-            WriteCounters();
+            updateCounters();
     } catch (...) {
         if (alive(self))
-            WriteCounters();
+            updateCounters();
         throw;
     }
 }
 
-qint64 TFrmData::SendToPeer(const QByteArray &data)
+qint64 TFrmData::sendToPeer(const QByteArray &data)
 {
     return sendOnce(data, stopGeneration_).counted;
 }
 
 TFrmData::SendResult TFrmData::sendOnce(const QByteArray &data, quint64 generation)
 {
-    TMySocket *endpoint = Endpoint;
+    TMySocket *endpoint = attachedEndpoint;
     if (!endpoint)
         return {};
     const QString &kind = endpoint->Kind;
@@ -192,11 +192,11 @@ TFrmData::SendResult TFrmData::sendOnce(const QByteArray &data, quint64 generati
     if (kind == Kinds::TcpServerClient)
         return sendTcp({qobject_cast<TcpConnection *>(endpoint->Transport)}, data, generation, false);
     if (kind == Kinds::UdpClient) {
-        SendUdpText(*endpoint->UdpClient, data);
+        sendDatagram(*endpoint->UdpClient, data);
     } else if (kind == Kinds::UdpServer) {
-        SendUdpText(*endpoint->UdpServer, data);
+        sendDatagram(*endpoint->UdpServer, data);
     } else if (kind == Kinds::UdpGroup) {
-        if (!SendGroupText(*endpoint, data))
+        if (!sendGroupDatagram(*endpoint, data))
             return {0, true};
     } else if (kind == Kinds::TcpServer) {
         // A server sends to every peer it holds at this moment.
@@ -294,10 +294,10 @@ void TFrmData::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason)
         text = QStringLiteral(" 发送超时：对方未接收数据，%1 字节未发出").arg(unsent);
     else
         text = QStringLiteral(" 发送已停止，%1 字节未发出").arg(unsent);
-    AppendLog(TimeText() + text);
+    appendLogLine(TimeText() + text);
 }
 
-void TFrmData::SendUdpText(UdpSocket &udp, const QByteArray &data)
+void TFrmData::sendDatagram(UdpSocket &udp, const QByteArray &data)
 {
     QBuffer stream;
     stream.setData(data);
@@ -305,7 +305,7 @@ void TFrmData::SendUdpText(UdpSocket &udp, const QByteArray &data)
     udp.SendDatagram(stream);
 }
 
-bool TFrmData::SendGroupText(TMySocket &group, const QByteArray &data)
+bool TFrmData::sendGroupDatagram(TMySocket &group, const QByteArray &data)
 {
     using namespace winsock;
     group.GroupAddr.sin_addr.s_addr = inet_addr(group.GroupIP.toLocal8Bit().constData());
@@ -328,27 +328,27 @@ bool TFrmData::SendGroupText(TMySocket &group, const QByteArray &data)
     return ok;
 }
 
-void TFrmData::suiButton1Click()
+void TFrmData::startTimedSending()
 {
-    const int interval = ParseWholeNumber(Edit1->text());
+    const int interval = ParseWholeNumber(intervalEdit->text());
     if (interval < 0) {
         ShowMessage(QStringLiteral("定时间隔不能为负数，定时发送保持原状"));
         return;
     }
     if (interval != timerInterval_) {
         timerInterval_ = interval;
-        Timer1->setInterval(interval); // restarts the count from now
+        timer->setInterval(interval); // restarts the count from now
     }
     timerOn_ = true;
     applyTimer();
 }
 
-void TFrmData::suiButton2Click()
+void TFrmData::stopTimedSending()
 {
-    EndSending();
+    endSending();
 }
 
-void TFrmData::EndSending()
+void TFrmData::endSending()
 {
     timerOn_ = false;
     applyTimer();
@@ -361,79 +361,79 @@ void TFrmData::applyTimer()
 {
     // An interval of 0 leaves the timer on without ticking.
     if (timerOn_ && timerInterval_ > 0) {
-        if (!Timer1->isActive())
-            Timer1->start();
+        if (!timer->isActive())
+            timer->start();
     } else {
-        Timer1->stop();
+        timer->stop();
     }
 }
 
-void TFrmData::Timer1Timer()
+void TFrmData::sendOnTimer()
 {
     // A tick while the last one's send still waits for a slow peer is
     // skipped: timed sending goes at the pace the peer takes.
     if (sendsRunning_ > 0)
         return;
-    const QByteArray data = sendBoxData();
+    const QByteArray data = typedBytes();
     if (data.isEmpty())
         return;
-    const QString countText = ComboBox2->currentText();
-    AppendLog(TimedSendLogLine(TimeText(), data, HexMode(), countText));
+    const QString countText = repeatCountBox->currentText();
+    appendLogLine(TimedSendLogLine(TimeText(), data, isHexMode(), countText));
     const QPointer<TFrmData> self(this);
     // A send that fails ends timed sending: the next tick would only fail
     // again, each time with its message boxes.
     RepeatOutcome outcome = RepeatOutcome::Failed;
     try {
-        outcome = repeatSend(data, ParseWholeNumber(countText), nullptr);
+        outcome = repeat(data, ParseWholeNumber(countText), nullptr);
     } catch (...) {
         if (alive(self)) {
-            EndSending();
-            WriteCounters();
+            endSending();
+            updateCounters();
         }
         throw;
     }
     if (outcome == RepeatOutcome::WindowGone)
         return;
     if (outcome == RepeatOutcome::Failed)
-        EndSending();
-    WriteCounters();
+        endSending();
+    updateCounters();
 }
 
-void TFrmData::Button2Click()
+void TFrmData::resetCounters()
 {
-    SendBytes = 0;
-    RecvBytes = 0;
-    WriteCounters();
-    FlushLog();
+    sentBytes = 0;
+    receivedBytes = 0;
+    updateCounters();
+    flushLog();
 }
 
-void TFrmData::XComm1Data()
+void TFrmData::forwardSerialInput()
 {
     QByteArray data;
-    XComm1->ReadString(data);
+    serialPort->ReadString(data);
     if (data.isEmpty())
         return;
     // A failed forward (a UDP Server that has no peer yet) is noted in the
     // log; the serial input keeps working.
     try {
-        SendToPeer(data);
+        sendToPeer(data);
     } catch (const std::exception &e) {
-        AppendLog(TimeText() + QStringLiteral(" 串口数据转发失败：") + ExceptionMessage(e));
+        appendLogLine(TimeText() + QStringLiteral(" 串口数据转发失败：") + ExceptionMessage(e));
     }
 }
 
-void TFrmData::ForwardToSerial(const QByteArray &data)
+void TFrmData::forwardToSerial(const QByteArray &data)
 {
-    if (!XComm1->IsOpen())
+    if (!serialPort->IsOpen())
         return;
     // A device that does not drain must not hold up the window: the bytes go
     // through the port's bounded write queue, and what does not fit is lost.
-    const qsizetype dropped = data.size() - XComm1->QueueWrite(data);
+    const qsizetype dropped = data.size() - serialPort->QueueWrite(data);
     if (dropped == 0) {
         serialQueueOverflowing_ = false;
         return;
     }
     if (!serialQueueOverflowing_)
-        AppendLog(TimeText() + QStringLiteral(" 串口发送缓冲区已满，已丢弃 %1 字节").arg(dropped));
+        appendLogLine(TimeText() + QStringLiteral(" 串口发送缓冲区已满，已丢弃 %1 字节").arg(dropped));
     serialQueueOverflowing_ = true;
 }

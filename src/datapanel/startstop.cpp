@@ -21,30 +21,30 @@
 
 void TFrmData::configureSerialPort()
 {
-    XComm1 = new SerialPort(this);
-    XComm1->SetDeviceName(QStringLiteral("COM1"));
-    XComm1->SetBaudRate(br9600);
-    XComm1->DataControl().SetDataBits(db8);
-    XComm1->DataControl().SetParity(paNone);
-    XComm1->DataControl().SetStopBits(sb1);
-    XComm1->SetFlowControl(fcNone);
-    XComm1->Buffers().SetInputSize(2048);
-    XComm1->Buffers().SetOutputSize(2048);
-    XComm1->Buffers().SetInputTimeout(500);
-    XComm1->Buffers().SetOutputTimeout(500);
-    XComm1->Timeouts().SetReadInterval(1);
-    XComm1->Timeouts().SetReadMultiplier(0);
-    XComm1->Timeouts().SetReadConstant(1);
-    XComm1->Timeouts().SetWriteMultiplier(0);
-    XComm1->Timeouts().SetWriteConstant(1);
-    XComm1->EventChars().SetXonChar(17);
-    XComm1->EventChars().SetXoffChar(19);
-    XComm1->EventChars().SetEofChar(0);
-    XComm1->EventChars().SetErrorChar(0);
-    XComm1->EventChars().SetEventChar(10);
-    XComm1->SetMonitorEvents(deChar | deFlag | deOutEmpty);
-    XComm1->SetSynchronize(true);
-    XComm1->OnData = [this](QObject *, int) { XComm1Data(); };
+    serialPort = new SerialPort(this);
+    serialPort->SetDeviceName(QStringLiteral("COM1"));
+    serialPort->SetBaudRate(br9600);
+    serialPort->DataControl().SetDataBits(db8);
+    serialPort->DataControl().SetParity(paNone);
+    serialPort->DataControl().SetStopBits(sb1);
+    serialPort->SetFlowControl(fcNone);
+    serialPort->Buffers().SetInputSize(2048);
+    serialPort->Buffers().SetOutputSize(2048);
+    serialPort->Buffers().SetInputTimeout(500);
+    serialPort->Buffers().SetOutputTimeout(500);
+    serialPort->Timeouts().SetReadInterval(1);
+    serialPort->Timeouts().SetReadMultiplier(0);
+    serialPort->Timeouts().SetReadConstant(1);
+    serialPort->Timeouts().SetWriteMultiplier(0);
+    serialPort->Timeouts().SetWriteConstant(1);
+    serialPort->EventChars().SetXonChar(17);
+    serialPort->EventChars().SetXoffChar(19);
+    serialPort->EventChars().SetEofChar(0);
+    serialPort->EventChars().SetErrorChar(0);
+    serialPort->EventChars().SetEventChar(10);
+    serialPort->SetMonitorEvents(deChar | deFlag | deOutEmpty);
+    serialPort->SetSynchronize(true);
+    serialPort->OnData = [this](QObject *, int) { forwardSerialInput(); };
 }
 
 void TFrmData::connectHandlers()
@@ -52,20 +52,19 @@ void TFrmData::connectHandlers()
     const auto guarded = [this](void (TFrmData::*handler)()) {
         return [this, handler] { Guarded([this, handler] { (this->*handler)(); }); };
     };
-    connect(Button11, &QPushButton::clicked, this, guarded(&TFrmData::Button11Click));
-    connect(Button2, &QPushButton::clicked, this, guarded(&TFrmData::Button2Click));
-    connect(suiButton1, &QPushButton::clicked, this, guarded(&TFrmData::suiButton1Click));
-    connect(suiButton2, &QPushButton::clicked, this, guarded(&TFrmData::suiButton2Click));
-    connect(Button5, &QPushButton::clicked, this, guarded(&TFrmData::Button5Click));
-    connect(Button6, &QPushButton::clicked, this, guarded(&TFrmData::Button6Click));
-    connect(Timer1, &QTimer::timeout, this, guarded(&TFrmData::Timer1Timer));
+    connect(sendButton, &QPushButton::clicked, this, guarded(&TFrmData::sendTyped));
+    connect(resetCountersButton, &QPushButton::clicked, this, guarded(&TFrmData::resetCounters));
+    connect(startTimerButton, &QPushButton::clicked, this, guarded(&TFrmData::startTimedSending));
+    connect(stopTimerButton, &QPushButton::clicked, this, guarded(&TFrmData::stopTimedSending));
+    connect(startButton, &QPushButton::clicked, this, guarded(&TFrmData::startEndpoint));
+    connect(timer, &QTimer::timeout, this, guarded(&TFrmData::sendOnTimer));
     // Stopping follows the release of any mouse button on the stop button.
-    Button6->installEventFilter(this);
+    stopButton->installEventFilter(this);
 }
 
-void TFrmData::Button5Click()
+void TFrmData::startEndpoint()
 {
-    TMySocket *endpoint = Endpoint;
+    TMySocket *endpoint = attachedEndpoint;
     if (!endpoint)
         return;
     if (endpoint->Kind == Kinds::TcpServer) {
@@ -100,24 +99,22 @@ void TFrmData::Button5Click()
     }
 }
 
-void TFrmData::Button6Click() { }
-
-void TFrmData::Button6MouseUp()
+void TFrmData::stopEndpoint()
 {
-    TMySocket *endpoint = Endpoint;
+    TMySocket *endpoint = attachedEndpoint;
     if (!endpoint || !Form1)
         return;
     // The window's own endpoint, whichever node the tree has selected.
     if (endpoint->Kind == Kinds::TcpServer)
         StopServer(*endpoint);
     else if (endpoint->Kind == Kinds::TcpClient || endpoint->Kind == Kinds::TcpServerClient)
-        Form1->StopEndpoint(*endpoint);
+        Form1->stopEndpoint(*endpoint);
 }
 
-void TFrmData::WMGroupRead(long lParam)
+void TFrmData::readGroupDatagram(long lParam)
 {
-    if (Endpoint)
-        GroupReceived(*Endpoint, lParam);
+    if (attachedEndpoint)
+        GroupReceived(*attachedEndpoint, lParam);
 }
 
 bool TFrmData::event(QEvent *event)
@@ -125,7 +122,7 @@ bool TFrmData::event(QEvent *event)
     if (event->type() == winsock::TWinSockMessage::EventType()) {
         const auto *message = static_cast<winsock::TWinSockMessage *>(event);
         if (message->Msg == GroupReadMessage)
-            Guarded([&] { WMGroupRead(message->LParam); });
+            Guarded([&] { readGroupDatagram(message->LParam); });
         return true;
     }
     return QWidget::event(event);

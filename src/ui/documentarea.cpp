@@ -25,12 +25,12 @@ TDocumentArea::TDocumentArea(QWidget *parent)
     auto *row = new QHBoxLayout(strip);
     row->setContentsMargins(6, 1, 2, 1);
     caption_ = new QLabel(strip);
-    CloseButton = new QToolButton(strip);
-    CloseButton->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
-    CloseButton->setAutoRaise(true);
-    CloseButton->setToolTip(QStringLiteral("最小化"));
+    minimizeButton = new QToolButton(strip);
+    minimizeButton->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
+    minimizeButton->setAutoRaise(true);
+    minimizeButton->setToolTip(QStringLiteral("最小化"));
     row->addWidget(caption_, 1);
-    row->addWidget(CloseButton);
+    row->addWidget(minimizeButton);
     column->addWidget(strip);
 
     host_ = new QWidget(this);
@@ -41,7 +41,7 @@ TDocumentArea::TDocumentArea(QWidget *parent)
     host_->installEventFilter(this);
     column->addWidget(host_, 1);
 
-    connect(CloseButton, &QToolButton::clicked, this, [this] {
+    connect(minimizeButton, &QToolButton::clicked, this, [this] {
         Guarded([this] {
             if (QWidget *front = ActiveDocument())
                 Minimize(front);
@@ -132,7 +132,7 @@ void TDocumentArea::showFront()
         }
     }
     caption_->setText(front ? front->windowTitle() : QString());
-    CloseButton->setEnabled(front != nullptr);
+    minimizeButton->setEnabled(front != nullptr);
     if (changed)
         emit activeDocumentChanged(front);
 }

@@ -34,7 +34,7 @@ public:
     [[nodiscard]] bool IsMinimized(const QWidget *document) const;
     [[nodiscard]] int DocumentCount() const;
 
-    QToolButton *CloseButton; // minimises the front document
+    QToolButton *minimizeButton; // minimises the front document
 
 signals:
     // Another document (or none) is now in front.

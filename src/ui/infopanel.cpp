@@ -9,8 +9,8 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-const QString TInfoPanel::ProductPage1 = QStringLiteral("https://portwright.example.org/tcp");
-const QString TInfoPanel::ProductPage2 = QStringLiteral("https://portwright.example.org/udp");
+const QString TInfoPanel::TcpPage = QStringLiteral("https://portwright.example.org/tcp");
+const QString TInfoPanel::UdpPage = QStringLiteral("https://portwright.example.org/udp");
 const QString TInfoPanel::HomePage = QStringLiteral("https://portwright.example.org/");
 
 // The pictures are compiled into a static library, whose resources must be
@@ -101,42 +101,43 @@ TInfoPanel::TInfoPanel(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
 
-    Panel5 = productStrip(Image1, Label1, Memo1, QStringLiteral(":/portwright/images/tcp.jpg"),
+    tcpStrip = productStrip(tcpPicture, tcpTitle, tcpFeatures, QStringLiteral(":/portwright/images/tcp.jpg"),
         QStringLiteral("Portwright TCP 调试"),
         {QStringLiteral("·TCP Server: 监听端口, 每个接入的客户端一个窗口"),
             QStringLiteral("·TCP Client: 连接任意地址和端口"),
             QStringLiteral("·十六进制收发, 重复发送, 定时发送, 字节统计"),
             QStringLiteral("·Web服务应答与监听管道")});
-    Panel5->setFixedHeight(184);
-    layout->addWidget(Panel5);
+    tcpStrip->setFixedHeight(184);
+    layout->addWidget(tcpStrip);
 
-    Panel4 = productStrip(Image2, Label2, Memo2, QStringLiteral(":/portwright/images/udp.jpg"),
+    udpStrip = productStrip(udpPicture, udpTitle, udpFeatures, QStringLiteral(":/portwright/images/udp.jpg"),
         QStringLiteral("Portwright UDP 调试"),
         {QStringLiteral("·UDP Server: 应答最后一个发送方"),
             QStringLiteral("·UDP Client: 指定目标地址, 可选广播地址"),
             QStringLiteral("·UDP 组播: 加入组播地址收发"),
             QStringLiteral("·UDP 与串口 com1 之间的数据转发")});
-    layout->addWidget(Panel4, 1);
+    layout->addWidget(udpStrip, 1);
 
-    Panel6 = new QWidget(this);
-    Panel6->setFixedHeight(63);
-    paint(Panel6, cream);
-    auto *vendor = new QHBoxLayout(Panel6);
-    Image3 = new QLabel(Panel6);
-    Image3->setPixmap(QPixmap(QStringLiteral(":/portwright/images/logo.jpg")));
-    Image3->setScaledContents(true);
-    Image3->setFixedSize(28, 30);
-    Label3 = titleLabel(QStringLiteral("Portwright — 网络与串口调试工具  portwright.example.org"), Panel6);
-    vendor->addWidget(Label3, 1);
-    vendor->addWidget(Image3);
-    layout->addWidget(Panel6);
+    vendorStrip = new QWidget(this);
+    vendorStrip->setFixedHeight(63);
+    paint(vendorStrip, cream);
+    auto *vendor = new QHBoxLayout(vendorStrip);
+    vendorLogo = new QLabel(vendorStrip);
+    vendorLogo->setPixmap(QPixmap(QStringLiteral(":/portwright/images/logo.jpg")));
+    vendorLogo->setScaledContents(true);
+    vendorLogo->setFixedSize(28, 30);
+    vendorTitle
+        = titleLabel(QStringLiteral("Portwright — 网络与串口调试工具  portwright.example.org"), vendorStrip);
+    vendor->addWidget(vendorTitle, 1);
+    vendor->addWidget(vendorLogo);
+    layout->addWidget(vendorStrip);
 
     WebStr1 = hiddenText(webHeaderLines, this);
     WebStr2 = hiddenText(webPageLines, this);
 
-    for (QWidget *w :
-        {static_cast<QWidget *>(Image1), static_cast<QWidget *>(Image2), static_cast<QWidget *>(Label1),
-            static_cast<QWidget *>(Label2), static_cast<QWidget *>(Label3), static_cast<QWidget *>(Image3)})
+    for (QWidget *w : {static_cast<QWidget *>(tcpPicture), static_cast<QWidget *>(udpPicture),
+             static_cast<QWidget *>(tcpTitle), static_cast<QWidget *>(udpTitle),
+             static_cast<QWidget *>(vendorTitle), static_cast<QWidget *>(vendorLogo)})
         w->installEventFilter(this);
 }
 
@@ -164,27 +165,17 @@ QWidget *TInfoPanel::productStrip(QLabel *&image, QLabel *&title, QPlainTextEdit
     return strip;
 }
 
-void TInfoPanel::Label1Click()
+void TInfoPanel::openTcpPage()
 {
-    OpenWebAddress(ProductPage1);
+    OpenWebAddress(TcpPage);
 }
 
-void TInfoPanel::Image1Click()
+void TInfoPanel::openUdpPage()
 {
-    OpenWebAddress(ProductPage1);
+    OpenWebAddress(UdpPage);
 }
 
-void TInfoPanel::Label2Click()
-{
-    OpenWebAddress(ProductPage2);
-}
-
-void TInfoPanel::Image2Click()
-{
-    OpenWebAddress(ProductPage2);
-}
-
-void TInfoPanel::Label3Click()
+void TInfoPanel::openHomePage()
 {
     OpenWebAddress(HomePage);
 }
@@ -194,16 +185,12 @@ bool TInfoPanel::eventFilter(QObject *watched, QEvent *event)
     if (event->type() != QEvent::MouseButtonRelease)
         return QWidget::eventFilter(watched, event);
     Guarded([&] {
-        if (watched == Label1)
-            Label1Click();
-        else if (watched == Image1)
-            Image1Click();
-        else if (watched == Label2)
-            Label2Click();
-        else if (watched == Image2)
-            Image2Click();
-        else if (watched == Label3 || watched == Image3)
-            Label3Click();
+        if (watched == tcpTitle || watched == tcpPicture)
+            openTcpPage();
+        else if (watched == udpTitle || watched == udpPicture)
+            openUdpPage();
+        else if (watched == vendorTitle || watched == vendorLogo)
+            openHomePage();
     });
     return true;
 }

@@ -18,21 +18,19 @@ class TInfoPanel : public QWidget {
 public:
     explicit TInfoPanel(QWidget *parent = nullptr);
 
-    QWidget *Panel5, *Panel4, *Panel6;
-    QLabel *Image1, *Image2, *Image3;
-    QLabel *Label1, *Label2, *Label3;
-    QPlainTextEdit *Memo1, *Memo2;
+    QWidget *tcpStrip, *udpStrip, *vendorStrip;
+    QLabel *tcpPicture, *udpPicture, *vendorLogo;
+    QLabel *tcpTitle, *udpTitle, *vendorTitle;
+    QPlainTextEdit *tcpFeatures, *udpFeatures;
     QPlainTextEdit *WebStr1, *WebStr2; // header lines and page of the web reply
 
-    static const QString ProductPage1;
-    static const QString ProductPage2;
+    static const QString TcpPage;
+    static const QString UdpPage;
     static const QString HomePage;
 
-    void Label1Click();
-    void Image1Click();
-    void Label2Click();
-    void Image2Click();
-    void Label3Click();
+    void openTcpPage();
+    void openUdpPage();
+    void openHomePage();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -29,7 +29,7 @@ public:
         : previous_(SetExceptionReporter([](const std::exception &e) { ShowException(e); }))
     {
         form = std::make_unique<TForm1>();
-        form->CreateDialogs();
+        form->createDialogs();
     }
     ~Harness()
     {
@@ -49,72 +49,72 @@ public:
     template <typename Dialog>
     TMySocket *create(QTreeWidgetItem *selected, std::function<void(Dialog &)> fill)
     {
-        const int before = form->EndpointList().Count();
-        form->TreeView1->setCurrentItem(selected);
+        const int before = form->endpoints().Count();
+        form->tree->setCurrentItem(selected);
         script.push([fill](QDialog &d) {
             auto &dialog = dynamic_cast<Dialog &>(d);
             fill(dialog);
-            dialog.Button1->click();
+            dialog.okButton->click();
         });
-        form->Button1Click();
+        form->createForSelectedKind();
         script.steps.clear();
-        if (form->EndpointList().Count() == before)
+        if (form->endpoints().Count() == before)
             return nullptr;
-        return form->EndpointList().Items(form->EndpointList().Count() - 1);
+        return form->endpoints().Items(form->endpoints().Count() - 1);
     }
 
     TMySocket *tcpServer(int port)
     {
-        return create<TfrmNewServerSock>(form->KindNode(Kinds::TcpServer),
-            [port](TfrmNewServerSock &d) { d.Edit1->setText(QString::number(port)); });
+        return create<TfrmNewServerSock>(form->kindNode(Kinds::TcpServer),
+            [port](TfrmNewServerSock &d) { d.portEdit->setText(QString::number(port)); });
     }
     TMySocket *tcpClient(int port, const QString &address = QStringLiteral("127.0.0.1"))
     {
-        return create<TfrmNewClientSock>(form->KindNode(Kinds::TcpClient), [=](TfrmNewClientSock &d) {
-            d.Edit1->setText(address);
-            d.Edit2->setText(QString::number(port));
+        return create<TfrmNewClientSock>(form->kindNode(Kinds::TcpClient), [=](TfrmNewClientSock &d) {
+            d.addressEdit->setText(address);
+            d.portEdit->setText(QString::number(port));
         });
     }
     TMySocket *udpClient(int remotePort, int localPort, const QString &address = QStringLiteral("127.0.0.1"))
     {
-        return create<TfrmNewUdpSock>(form->KindNode(Kinds::UdpClient), [=](TfrmNewUdpSock &d) {
-            d.Edit1->setText(address);
-            d.Edit2->setText(QString::number(remotePort));
-            d.Edit3->setText(QString::number(localPort));
+        return create<TfrmNewUdpSock>(form->kindNode(Kinds::UdpClient), [=](TfrmNewUdpSock &d) {
+            d.addressEdit->setText(address);
+            d.remotePortEdit->setText(QString::number(remotePort));
+            d.localPortEdit->setText(QString::number(localPort));
         });
     }
     TMySocket *udpServer(int localPort)
     {
-        return create<TfrmNewUDPServer>(form->KindNode(Kinds::UdpServer),
-            [=](TfrmNewUDPServer &d) { d.Edit3->setText(QString::number(localPort)); });
+        return create<TfrmNewUDPServer>(form->kindNode(Kinds::UdpServer),
+            [=](TfrmNewUDPServer &d) { d.localPortEdit->setText(QString::number(localPort)); });
     }
     TMySocket *udpGroup(const QString &group, int port)
     {
-        return create<TfrmNewGroupSock>(form->KindNode(Kinds::UdpGroup), [=](TfrmNewGroupSock &d) {
-            d.Edit1->setText(group);
-            d.Edit2->setText(QString::number(port));
+        return create<TfrmNewGroupSock>(form->kindNode(Kinds::UdpGroup), [=](TfrmNewGroupSock &d) {
+            d.groupAddressEdit->setText(group);
+            d.groupPortEdit->setText(QString::number(port));
         });
     }
 
     [[nodiscard]] bool listed(const TMySocket *endpoint) const
     {
-        return form->EndpointList().Contains(endpoint);
+        return form->endpoints().Contains(endpoint);
     }
 
     // The endpoints of a kind, in list order.
     [[nodiscard]] QList<TMySocket *> endpoints(const QString &kind) const
     {
         QList<TMySocket *> found;
-        for (int i = 0; i < form->EndpointList().Count(); ++i)
-            if (form->EndpointList().Items(i)->Kind == kind)
-                found << form->EndpointList().Items(i);
+        for (int i = 0; i < form->endpoints().Count(); ++i)
+            if (form->endpoints().Items(i)->Kind == kind)
+                found << form->endpoints().Items(i);
         return found;
     }
 
     static QString log(TMySocket *endpoint)
     {
-        endpoint->DataForm->FlushLog();
-        return endpoint->DataForm->Memo2->toPlainText();
+        endpoint->DataForm->flushLog();
+        return endpoint->DataForm->logView->toPlainText();
     }
 
 private:

@@ -27,9 +27,9 @@ TCreationDialog::TCreationDialog(const QString &caption, int width, int height, 
     buttonRow_ = new QHBoxLayout;
     column->addLayout(buttonRow_);
 
-    Button1 = new QPushButton(QStringLiteral("确定"), this);
-    Button1->setDefault(true);
-    connect(Button1, &QPushButton::clicked, this, [this] { Guarded([this] { Button1Click(); }); });
+    okButton = new QPushButton(QStringLiteral("确定"), this);
+    okButton->setDefault(true);
+    connect(okButton, &QPushButton::clicked, this, [this] { Guarded([this] { acceptInput(); }); });
 }
 
 QLineEdit *TCreationDialog::addField(const QString &label, const QString &text, QLabel **labelOut)
@@ -44,21 +44,21 @@ QLineEdit *TCreationDialog::addField(const QString &label, const QString &text, 
 
 QPushButton *TCreationDialog::addButtons()
 {
-    auto *cancel = new QPushButton(QStringLiteral("取消"), this);
-    connect(cancel, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(); }); });
+    auto *cancelling = new QPushButton(QStringLiteral("取消"), this);
+    connect(cancelling, &QPushButton::clicked, this, [this] { Guarded([this] { cancel(); }); });
     buttonRow_->addStretch(1);
-    buttonRow_->addWidget(Button1);
-    buttonRow_->addWidget(cancel);
+    buttonRow_->addWidget(okButton);
+    buttonRow_->addWidget(cancelling);
     buttonRow_->addStretch(1);
-    return cancel;
+    return cancelling;
 }
 
-void TCreationDialog::Button2Click()
+void TCreationDialog::cancel()
 {
-    done(ResultCancel);
+    done(Cancelled);
 }
 
 void TCreationDialog::reject()
 {
-    done(ResultCancel);
+    done(Cancelled);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // What the five creation dialogs share: the cream window, rows of a label and
 // an edit box, and the OK ("确定") and cancel ("取消") buttons. OK runs the
-// dialog's Button1Click inside the exception guard, so a port box that does
+// dialog's acceptInput inside the exception guard, so a port box that does
 // not hold a whole number shows the conversion error and leaves the dialog
 // open. The dialogs live for the whole program and keep what was typed.
 // UI thread only.
@@ -18,12 +18,12 @@ class TCreationDialog : public QDialog {
     Q_OBJECT
 
 public:
-    enum Result { ResultOK = 1, ResultCancel = 2 };
+    enum Result { Created = 1, Cancelled = 2 };
 
-    QPushButton *Button1; // OK
+    QPushButton *okButton; // OK
 
-    virtual void Button1Click() = 0;
-    void Button2Click();
+    virtual void acceptInput() = 0;
+    void cancel();
 
     // Closing by the title bar cancels as the cancel button does.
     void reject() override;

@@ -10,27 +10,27 @@
 TfrmNewClientSock::TfrmNewClientSock(QWidget *parent)
     : TCreationDialog(QStringLiteral("创建Socket客户端"), 259, 209, parent)
 {
-    Edit1 = addField(QStringLiteral("对方IP:    "), QStringLiteral("127.0.0.1"));
-    Edit2 = addField(QStringLiteral("对方端口:  "), QStringLiteral("60000"));
-    Button2 = addButtons();
+    addressEdit = addField(QStringLiteral("对方IP:    "), QStringLiteral("127.0.0.1"));
+    portEdit = addField(QStringLiteral("对方端口:  "), QStringLiteral("60000"));
+    cancelButton = addButtons();
 }
 
-void TfrmNewClientSock::Button1Click()
+void TfrmNewClientSock::acceptInput()
 {
-    const QString address = Edit1->text();
-    Port = ParseWholeNumber(Edit2->text());
-    Address = address;
-    done(ResultOK);
+    const QString typedAddress = addressEdit->text();
+    port = ParseWholeNumber(portEdit->text());
+    address = typedAddress;
+    done(Created);
 }
 
-void TfrmNewClientSock::FormActivate()
+void TfrmNewClientSock::showLocalAddress()
 {
-    Edit1->setText(LocalIPAddress());
+    addressEdit->setText(LocalIPAddress());
 }
 
 void TfrmNewClientSock::showEvent(QShowEvent *event)
 {
     TCreationDialog::showEvent(event);
     if (!event->spontaneous())
-        Guarded([this] { FormActivate(); });
+        Guarded([this] { showLocalAddress(); });
 }

@@ -10,13 +10,13 @@ class TfrmNewClientSock : public TCreationDialog {
 public:
     explicit TfrmNewClientSock(QWidget *parent = nullptr);
 
-    QLineEdit *Edit1, *Edit2;
-    QPushButton *Button2;
-    QString Address; // valid after OK
-    int Port = 0;
+    QLineEdit *addressEdit, *portEdit;
+    QPushButton *cancelButton;
+    QString address; // valid after OK
+    int port = 0;
 
-    void Button1Click() override;
-    void FormActivate();
+    void acceptInput() override;
+    void showLocalAddress();
 
 protected:
     void showEvent(QShowEvent *event) override;

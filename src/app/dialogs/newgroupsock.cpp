@@ -8,15 +8,15 @@
 TfrmNewGroupSock::TfrmNewGroupSock(QWidget *parent)
     : TCreationDialog(QStringLiteral("创建UDP组播"), 250, 203, parent)
 {
-    Edit1 = addField(QStringLiteral("组播地址:  "), QStringLiteral("224.1.1.1"));
-    Edit2 = addField(QStringLiteral("组播端口: "), QStringLiteral("65000"));
-    Button2 = addButtons();
+    groupAddressEdit = addField(QStringLiteral("组播地址:  "), QStringLiteral("224.1.1.1"));
+    groupPortEdit = addField(QStringLiteral("组播端口: "), QStringLiteral("65000"));
+    cancelButton = addButtons();
 }
 
-void TfrmNewGroupSock::Button1Click()
+void TfrmNewGroupSock::acceptInput()
 {
-    const QString address = Edit1->text();
-    GroupPort = ParseWholeNumber(Edit2->text());
-    GroupIP = address;
-    done(ResultOK);
+    const QString address = groupAddressEdit->text();
+    groupPort = ParseWholeNumber(groupPortEdit->text());
+    groupAddress = address;
+    done(Created);
 }

@@ -9,10 +9,10 @@ class TfrmNewGroupSock : public TCreationDialog {
 public:
     explicit TfrmNewGroupSock(QWidget *parent = nullptr);
 
-    QLineEdit *Edit1, *Edit2;
-    QPushButton *Button2;
-    QString GroupIP; // valid after OK
-    int GroupPort = 0;
+    QLineEdit *groupAddressEdit, *groupPortEdit;
+    QPushButton *cancelButton;
+    QString groupAddress; // valid after OK
+    int groupPort = 0;
 
-    void Button1Click() override;
+    void acceptInput() override;
 };

@@ -8,12 +8,12 @@
 TfrmNewServerSock::TfrmNewServerSock(QWidget *parent)
     : TCreationDialog(QStringLiteral("创建Socket服务器"), 285, 166, parent)
 {
-    Edit1 = addField(QStringLiteral("监听端口:  "), QStringLiteral("60000"));
-    Button2 = addButtons();
+    portEdit = addField(QStringLiteral("监听端口:  "), QStringLiteral("60000"));
+    cancelButton = addButtons();
 }
 
-void TfrmNewServerSock::Button1Click()
+void TfrmNewServerSock::acceptInput()
 {
-    Port = ParseWholeNumber(Edit1->text());
-    done(ResultOK);
+    port = ParseWholeNumber(portEdit->text());
+    done(Created);
 }

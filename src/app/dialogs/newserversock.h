@@ -9,9 +9,9 @@ class TfrmNewServerSock : public TCreationDialog {
 public:
     explicit TfrmNewServerSock(QWidget *parent = nullptr);
 
-    QLineEdit *Edit1;
-    QPushButton *Button2;
-    int Port = 0; // valid after OK
+    QLineEdit *portEdit;
+    QPushButton *cancelButton;
+    int port = 0; // valid after OK
 
-    void Button1Click() override;
+    void acceptInput() override;
 };

@@ -10,17 +10,17 @@
 TfrmNewUDPServer::TfrmNewUDPServer(QWidget *parent)
     : TCreationDialog(QStringLiteral("创建UDP Server"), 242, 159, parent)
 {
-    Edit3 = addField(QStringLiteral("本地端口    "), QStringLiteral("60000"));
-    Button2 = addButtons();
+    localPortEdit = addField(QStringLiteral("本地端口    "), QStringLiteral("60000"));
+    cancelButton = addButtons();
 }
 
-void TfrmNewUDPServer::Button1Click()
+void TfrmNewUDPServer::acceptInput()
 {
-    const int port = ParseWholeNumber(Edit3->text());
+    const int port = ParseWholeNumber(localPortEdit->text());
     if (PortInUse(port)) {
         ShowMessage(QStringLiteral("本地端口已被占用，请重新选择本地端口号"));
         return;
     }
-    LocalPort = port;
-    done(ResultOK);
+    localPort = port;
+    done(Created);
 }

@@ -9,9 +9,9 @@ class TfrmNewUDPServer : public TCreationDialog {
 public:
     explicit TfrmNewUDPServer(QWidget *parent = nullptr);
 
-    QLineEdit *Edit3;
-    QPushButton *Button2;
-    int LocalPort = 0; // valid after OK
+    QLineEdit *localPortEdit;
+    QPushButton *cancelButton;
+    int localPort = 0; // valid after OK
 
-    void Button1Click() override;
+    void acceptInput() override;
 };

@@ -13,45 +13,46 @@
 TfrmNewUdpSock::TfrmNewUdpSock(QWidget *parent)
     : TCreationDialog(QStringLiteral("创建UDP Client"), 246, 247, parent)
 {
-    Edit1 = addField(QStringLiteral("对方IP   "), QStringLiteral("127.0.0.1"));
-    Button3 = new QPushButton(QStringLiteral("广播地址"), this);
-    fields_->addRow(QString(), Button3);
-    Edit2 = addField(QStringLiteral("对方端口  "), QStringLiteral("60000"));
-    Edit3 = addField(QStringLiteral("本地端口    "), QStringLiteral("10000"));
-    suiButton1 = addButtons();
-    connect(Button3, &QPushButton::clicked, this, [this] { Guarded([this] { Button3Click(); }); });
+    addressEdit = addField(QStringLiteral("对方IP   "), QStringLiteral("127.0.0.1"));
+    broadcastButton = new QPushButton(QStringLiteral("广播地址"), this);
+    fields_->addRow(QString(), broadcastButton);
+    remotePortEdit = addField(QStringLiteral("对方端口  "), QStringLiteral("60000"));
+    localPortEdit = addField(QStringLiteral("本地端口    "), QStringLiteral("10000"));
+    cancelButton = addButtons();
+    connect(broadcastButton, &QPushButton::clicked, this,
+        [this] { Guarded([this] { fillBroadcastAddress(); }); });
 }
 
-void TfrmNewUdpSock::Button1Click()
+void TfrmNewUdpSock::acceptInput()
 {
-    const QString address = Edit1->text();
-    const int remotePort = ParseWholeNumber(Edit2->text());
-    const int localPort = ParseWholeNumber(Edit3->text());
-    if (PortInUse(localPort)) {
+    const QString typedAddress = addressEdit->text();
+    const int typedRemotePort = ParseWholeNumber(remotePortEdit->text());
+    const int typedLocalPort = ParseWholeNumber(localPortEdit->text());
+    if (PortInUse(typedLocalPort)) {
         ShowMessage(QStringLiteral("本地端口已被占用，请重新选择本地端口号"));
         return;
     }
-    Address = address;
-    RemotePort = remotePort;
-    LocalPort = localPort;
-    done(ResultOK);
+    address = typedAddress;
+    remotePort = typedRemotePort;
+    localPort = typedLocalPort;
+    done(Created);
 }
 
-void TfrmNewUdpSock::Button3Click()
+void TfrmNewUdpSock::fillBroadcastAddress()
 {
     const QString broadcast = BroadcastAddress();
     if (!broadcast.isEmpty())
-        Edit1->setText(broadcast);
+        addressEdit->setText(broadcast);
 }
 
-void TfrmNewUdpSock::FormActivate()
+void TfrmNewUdpSock::showLocalAddress()
 {
-    Edit1->setText(LocalIPAddress());
+    addressEdit->setText(LocalIPAddress());
 }
 
 void TfrmNewUdpSock::showEvent(QShowEvent *event)
 {
     TCreationDialog::showEvent(event);
     if (!event->spontaneous())
-        Guarded([this] { FormActivate(); });
+        Guarded([this] { showLocalAddress(); });
 }

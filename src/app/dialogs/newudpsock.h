@@ -11,16 +11,16 @@ class TfrmNewUdpSock : public TCreationDialog {
 public:
     explicit TfrmNewUdpSock(QWidget *parent = nullptr);
 
-    QLineEdit *Edit1, *Edit2, *Edit3;
-    QPushButton *Button3; // "广播地址"
-    QPushButton *suiButton1; // cancel
-    QString Address; // valid after OK
-    int RemotePort = 0;
-    int LocalPort = 0;
+    QLineEdit *addressEdit, *remotePortEdit, *localPortEdit;
+    QPushButton *broadcastButton; // "广播地址"
+    QPushButton *cancelButton; // cancel
+    QString address; // valid after OK
+    int remotePort = 0;
+    int localPort = 0;
 
-    void Button1Click() override;
-    void Button3Click();
-    void FormActivate();
+    void acceptInput() override;
+    void fillBroadcastAddress();
+    void showLocalAddress();
 
 protected:
     void showEvent(QShowEvent *event) override;
