@@ -6,12 +6,12 @@
 //
 // Times are CLOCK_MONOTONIC nanoseconds, comparable with the load generator's.
 
-#include "app/Unit1.h"
-#include "app/endpointtree.h"
-#include "app/mysocket.h"
+#include "app/endpoint.h"
+#include "app/mainwindow.h"
 #include "core/errors.h"
-#include "datapanel/datapanel.h"
+#include "datawindow/datawindow.h"
 #include "net/serial/serialport.h"
+#include "ui/endpointtree.h"
 #include "ui/messages.h"
 
 #include <QApplication>
@@ -174,18 +174,18 @@ void pollUntil(QTimer &poll, int limitMs, std::function<bool()> step, std::funct
     poll.start();
 }
 
-QList<TMySocket *> peersOf(TForm1 &form)
+QList<Endpoint *> peersOf(MainWindow &form)
 {
-    QList<TMySocket *> peers;
-    for (int i = 0; i < form.endpoints().Count(); ++i) {
-        TMySocket *e = form.endpoints().Items(i);
-        if (e->Kind == Kinds::TcpServerClient && e->DataForm && e->Node)
+    QList<Endpoint *> peers;
+    for (int i = 0; i < form.endpoints().size(); ++i) {
+        Endpoint *e = form.endpoints().at(i);
+        if (e->kind == Kinds::TcpServerClient && e->window && e->node)
             peers << e;
     }
     return peers;
 }
 
-TMySocket *create(TForm1 &form, const QString &kind, const std::function<TMySocket *()> &setup)
+Endpoint *create(MainWindow &form, const QString &kind, const std::function<Endpoint *()> &setup)
 {
     form.tree->setCurrentItem(form.kindNode(kind));
     return setup();
@@ -200,7 +200,7 @@ void settleFor(int ms)
     settle.exec();
 }
 
-void setHex(TFrmData &window)
+void setHex(DataWindow &window)
 {
     window.hexSwitch->setChecked(true);
     window.updateSendBoxTitle();
@@ -229,7 +229,7 @@ int main(int argc, char **argv)
     SerialPort::SetDevicePathResolver(
         [](const QString &) { return QStringLiteral("/nonexistent/bench-serial"); });
 
-    auto form = std::make_unique<TForm1>();
+    auto form = std::make_unique<MainWindow>();
     form->createDialogs();
     form->show();
 
@@ -256,7 +256,7 @@ int main(int argc, char **argv)
             });
             rssTimer.start(rssEveryMs);
         }
-        TMySocket *peer = nullptr;
+        Endpoint *peer = nullptr;
         probe.Start();
         ready();
         pollUntil(
@@ -268,20 +268,20 @@ int main(int argc, char **argv)
                         return false;
                     peer = peers.first();
                     if (hex)
-                        setHex(*peer->DataForm);
+                        setHex(*peer->window);
                 }
-                if (!form->endpoints().Contains(peer))
+                if (!form->endpoints().contains(peer))
                     return true; // gone: reported as a shortfall below
-                return peer->DataForm->receivedBytes >= bytes;
+                return peer->window->receivedBytes >= bytes;
             },
             [&](bool finished) {
-                const bool listed = peer && form->endpoints().Contains(peer);
+                const bool listed = peer && form->endpoints().contains(peer);
                 qint64 received = -1;
                 int blocks = -1;
                 if (listed) {
-                    peer->DataForm->flushLog();
-                    received = peer->DataForm->receivedBytes;
-                    blocks = peer->DataForm->logView->entryCount();
+                    peer->window->flushLog();
+                    received = peer->window->receivedBytes;
+                    blocks = peer->window->logView->entryCount();
                 }
                 const qint64 end = nowNs();
                 probe.Stop();
@@ -305,7 +305,7 @@ int main(int argc, char **argv)
         const qint64 count = opt.num("count", 0);
         const qint64 size = opt.num("size", 64);
         const qint64 quietMs = opt.num("quiet-ms", 1500);
-        TMySocket *server = create(*form, Kinds::UdpServer, [&] { return form->createUdpServer(port); });
+        Endpoint *server = create(*form, Kinds::UdpServer, [&] { return form->createUdpServer(port); });
         if (!server)
             return 3;
         qint64 last = -1;
@@ -315,7 +315,7 @@ int main(int argc, char **argv)
         pollUntil(
             poll, limitMs,
             [&] {
-                const qint64 got = server->DataForm->receivedBytes;
+                const qint64 got = server->window->receivedBytes;
                 if (got != last) {
                     last = got;
                     lastChange = nowNs();
@@ -323,11 +323,11 @@ int main(int argc, char **argv)
                 return got >= count * size || (got > 0 && nowNs() - lastChange > quietMs * 1000000);
             },
             [&](bool) {
-                server->DataForm->flushLog();
+                server->window->flushLog();
                 const qint64 end = nowNs();
                 probe.Stop();
-                const qint64 got = server->DataForm->receivedBytes;
-                const int blocks = server->DataForm->logView->entryCount();
+                const qint64 got = server->window->receivedBytes;
+                const int blocks = server->window->logView->entryCount();
                 result(QStringLiteral("end_ns=%1 datagrams=%2 bytes=%3 log_lines=%4 %5")
                            .arg(end)
                            .arg(got / size)
@@ -380,14 +380,14 @@ int main(int argc, char **argv)
         const int sinkPort = int(opt.num("sink-port", 0));
         const int ticks = int(opt.num("ticks", 1000));
         const int loadPort = int(opt.num("load-port", 0));
-        TMySocket *client = create(*form, Kinds::UdpClient,
+        Endpoint *client = create(*form, Kinds::UdpClient,
             [&] { return form->createUdpClient(QStringLiteral("127.0.0.1"), sinkPort, 0); });
         if (!client)
             return 3;
-        TMySocket *loaded = nullptr;
+        Endpoint *loaded = nullptr;
         if (loadPort)
             loaded = create(*form, Kinds::UdpServer, [&] { return form->createUdpServer(loadPort); });
-        TFrmData &w = *client->DataForm;
+        DataWindow &w = *client->window;
         w.sendEdit->setPlainText(QStringLiteral("x"));
         w.intervalEdit->setText(QString::number(opt.num("interval", 10)));
         ready();
@@ -401,7 +401,7 @@ int main(int argc, char **argv)
                 exitCode = finished ? 0 : 1;
                 result(QStringLiteral("sent=%1 load_received=%2")
                            .arg(w.sentBytes)
-                           .arg(loaded ? loaded->DataForm->receivedBytes : 0));
+                           .arg(loaded ? loaded->window->receivedBytes : 0));
                 QCoreApplication::exit(0);
             });
         app.exec();

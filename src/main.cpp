@@ -1,4 +1,4 @@
-#include "app/Unit1.h"
+#include "app/mainwindow.h"
 
 #include <QApplication>
 

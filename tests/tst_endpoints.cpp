@@ -61,9 +61,9 @@ bool connectRefused(int port)
         && errno == ECONNREFUSED;
 }
 
-int peerCount(TMySocket *server)
+int peerCount(Endpoint *server)
 {
-    return server->Node->childCount();
+    return server->node->childCount();
 }
 
 } // namespace
@@ -84,76 +84,76 @@ private slots:
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         QVERIFY(server);
-        QCOMPARE(server->Node->text(0), LocalIPAddress() + QStringLiteral("[%1]").arg(port));
-        QCOMPARE(StateIndex(server->Node), int(ImgListening));
-        QCOMPARE(server->State, 1);
-        QVERIFY(!server->DataForm->webReplySwitch->isHidden());
+        QCOMPARE(server->node->text(0), LocalIPAddress() + QStringLiteral("[%1]").arg(port));
+        QCOMPARE(StateIndex(server->node), int(ImgListening));
+        QCOMPARE(server->state, 1);
+        QVERIFY(!server->window->webReplySwitch->isHidden());
         QVERIFY(!h.form->isInfoPanelShown());
-        QCOMPARE(server->DataForm->stateLabel->text(), QStringLiteral("已启动"));
+        QCOMPARE(server->window->stateLabel->text(), QStringLiteral("已启动"));
 
         Fd a = connectTo(port), b = connectTo(port), c = connectTo(port);
         QTRY_COMPARE(peerCount(server), 3);
-        const QList<TMySocket *> peers = h.endpoints(Kinds::TcpServerClient);
+        const QList<Endpoint *> peers = h.endpoints(Kinds::TcpServerClient);
         QCOMPARE(peers.size(), 3);
         const int ports[] = {localPort(a.get()), localPort(b.get()), localPort(c.get())};
         for (int i = 0; i < 3; ++i) {
-            TMySocket *peer = peers[i];
-            QCOMPARE(peer->Node->parent(), server->Node);
-            QCOMPARE(peer->Node->text(0), QStringLiteral("127.0.0.1[%1]").arg(ports[i]));
-            QCOMPARE(StateIndex(peer->Node), int(ImgConnected));
-            QCOMPARE(peer->LocalPort, port);
-            QCOMPARE(peer->DataForm->stateLabel->text(), QStringLiteral("已连接"));
-            QCOMPARE(peer->DataForm->peerAddressLabel->text(), QStringLiteral("对方IP:127.0.0.1"));
-            QVERIFY(peer->DataForm->webReplySwitch->isHidden());
+            Endpoint *peer = peers[i];
+            QCOMPARE(peer->node->parent(), server->node);
+            QCOMPARE(peer->node->text(0), QStringLiteral("127.0.0.1[%1]").arg(ports[i]));
+            QCOMPARE(StateIndex(peer->node), int(ImgConnected));
+            QCOMPARE(peer->localPort, port);
+            QCOMPARE(peer->window->stateLabel->text(), QStringLiteral("已连接"));
+            QCOMPARE(peer->window->peerAddressLabel->text(), QStringLiteral("对方IP:127.0.0.1"));
+            QVERIFY(peer->window->webReplySwitch->isHidden());
         }
         // The newest peer is selected and its window in front.
-        QCOMPARE(h.form->tree->currentItem(), peers[2]->Node);
+        QCOMPARE(h.form->tree->currentItem(), peers[2]->node);
 
         // Data is logged in the sending peer's window only.
-        peers[1]->DataForm->hexSwitch->setChecked(true);
+        peers[1]->window->hexSwitch->setChecked(true);
         QCOMPARE(::send(b.get(), "hi\0x", 4, 0), 4);
         QTRY_VERIFY(Harness::log(peers[1]).contains(QStringLiteral(" 收到数据：hi\u2400x{68 69 00 78 }")));
-        QCOMPARE(peers[1]->DataForm->receivedBytes, 4);
+        QCOMPARE(peers[1]->window->receivedBytes, 4);
         QVERIFY(Harness::log(peers[0]).isEmpty());
         QVERIFY(Harness::log(server).isEmpty());
 
         // A peer that leaves takes its endpoint, node and window along.
-        QPointer<TFrmData> window(peers[0]->DataForm);
+        QPointer<DataWindow> window(peers[0]->window);
         a.reset();
         QTRY_COMPARE(peerCount(server), 2);
         QVERIFY(!h.listed(peers[0]));
         QTRY_VERIFY(!window);
-        QCOMPARE(h.form->endpoints().Count(), 3);
+        QCOMPARE(h.form->endpoints().size(), 3);
     }
 
     void stoppingAServerRemovesItsPeersAndStopsListening()
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         Fd a = connectTo(port), b = connectTo(port), c = connectTo(port);
         QTRY_COMPARE(peerCount(server), 3);
-        h.form->tree->setCurrentItem(server->Node);
+        h.form->tree->setCurrentItem(server->node);
         h.form->stopSelected();
         QCOMPARE(peerCount(server), 0);
         QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
-        QCOMPARE(server->State, 0);
-        QCOMPARE(StateIndex(server->Node), int(ImgStopped));
-        QCOMPARE(server->DataForm->stateLabel->text(), QStringLiteral("已停止"));
+        QCOMPARE(server->state, 0);
+        QCOMPARE(StateIndex(server->node), int(ImgStopped));
+        QCOMPARE(server->window->stateLabel->text(), QStringLiteral("已停止"));
         QTRY_VERIFY(peerSawEnd(a.get()) && peerSawEnd(b.get()) && peerSawEnd(c.get()));
         QVERIFY(connectRefused(port));
 
         // Started again from its own window.
-        server->DataForm->startEndpoint();
-        QCOMPARE(server->State, 1);
-        QCOMPARE(StateIndex(server->Node), int(ImgListening));
+        server->window->startEndpoint();
+        QCOMPARE(server->state, 1);
+        QCOMPARE(StateIndex(server->node), int(ImgListening));
         Fd again = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
         // And stopped from there with the right mouse button.
-        QTest::mouseRelease(server->DataForm->stopButton, Qt::RightButton);
-        QCOMPARE(server->State, 0);
+        QTest::mouseRelease(server->window->stopButton, Qt::RightButton);
+        QCOMPARE(server->state, 0);
         QCOMPARE(peerCount(server), 0);
         QVERIFY(connectRefused(port));
     }
@@ -163,19 +163,19 @@ private slots:
         Harness h;
         Fd holder = listenOnLoopback();
         const int port = localPort(holder.get());
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         QVERIFY(server);
         QCOMPARE(h.recorder.messages, QStringList{"该端口已被占用,监听未启动!"});
-        QCOMPARE(server->State, 0);
-        QCOMPARE(StateIndex(server->Node), int(ImgStopped));
+        QCOMPARE(server->state, 0);
+        QCOMPARE(StateIndex(server->node), int(ImgStopped));
         QVERIFY(h.listed(server));
-        server->DataForm->startEndpoint();
+        server->window->startEndpoint();
         QCOMPARE(h.recorder.messages.last(), QStringLiteral("Socket端口已经被占用!"));
-        QCOMPARE(server->State, 0);
+        QCOMPARE(server->state, 0);
         holder.reset();
-        server->DataForm->startEndpoint();
-        QCOMPARE(server->State, 1);
-        QCOMPARE(server->DataForm->stateLabel->text(), QStringLiteral("已启动"));
+        server->window->startEndpoint();
+        QCOMPARE(server->state, 1);
+        QCOMPARE(server->window->stateLabel->text(), QStringLiteral("已启动"));
     }
 
     // A reset is written into the server's log (never into its send box,
@@ -185,18 +185,18 @@ private slots:
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         const int fdsBefore = openDescriptorCount();
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QPointer<TFrmData> window(h.endpoints(Kinds::TcpServerClient).first()->DataForm);
+        QPointer<DataWindow> window(h.endpoints(Kinds::TcpServerClient).first()->window);
         resetAndClose(a);
         QTRY_VERIFY(
             Harness::log(server).contains(QStringLiteral("Client Socket异常,代码=%1").arg(ECONNRESET)));
         QTRY_COMPARE(peerCount(server), 0);
         QVERIFY(h.endpoints(Kinds::TcpServerClient).isEmpty());
         QTRY_VERIFY(!window);
-        QVERIFY(server->DataForm->sendEdit->toPlainText().isEmpty());
+        QVERIFY(server->window->sendEdit->toPlainText().isEmpty());
 
         const int many = 300;
         for (int i = 0; i < many; ++i) {
@@ -207,14 +207,14 @@ private slots:
             Harness::log(server).count(QStringLiteral("Client Socket异常")) == many + 1, 20000);
         QTRY_COMPARE(peerCount(server), 0);
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptorCount(), fdsBefore, 10000);
-        QCOMPARE(h.form->endpoints().Count(), 1);
+        QCOMPARE(h.form->endpoints().size(), 1);
         QVERIFY(h.recorder.exceptions.isEmpty());
 
         // What the server window sends is what was typed, not an error line.
         Fd b = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        server->DataForm->sendEdit->setPlainText(QStringLiteral("hello"));
-        server->DataForm->sendTyped();
+        server->window->sendEdit->setPlainText(QStringLiteral("hello"));
+        server->window->sendTyped();
         QCOMPARE(readWithin(b.get()), QByteArray("hello"));
     }
 
@@ -223,51 +223,51 @@ private slots:
         Harness h;
         Fd listener = listenOnLoopback();
         const int port = localPort(listener.get());
-        TMySocket *client = h.tcpClient(port);
+        Endpoint *client = h.tcpClient(port);
         QVERIFY(client);
-        QCOMPARE(client->Node->text(0), QStringLiteral("127.0.0.1[%1]").arg(port));
-        QCOMPARE(client->Node->parent(), h.form->kindNode(Kinds::TcpClient));
-        QCOMPARE(client->State, 0);
-        QCOMPARE(client->LocalPort, 0);
-        QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
-        QVERIFY(client->DataForm->webReplySwitch->isHidden());
+        QCOMPARE(client->node->text(0), QStringLiteral("127.0.0.1[%1]").arg(port));
+        QCOMPARE(client->node->parent(), h.form->kindNode(Kinds::TcpClient));
+        QCOMPARE(client->state, 0);
+        QCOMPARE(client->localPort, 0);
+        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
+        QVERIFY(client->window->webReplySwitch->isHidden());
 
-        client->DataForm->startEndpoint();
+        client->window->startEndpoint();
         Fd peer = acceptServing(listener.get());
         QVERIFY(peer.get() >= 0);
-        QTRY_COMPARE(client->State, 1);
-        QCOMPARE(StateIndex(client->Node), int(ImgConnected));
+        QTRY_COMPARE(client->state, 1);
+        QCOMPARE(StateIndex(client->node), int(ImgConnected));
         sockaddr_in far{};
         socklen_t size = sizeof far;
         ::getpeername(peer.get(), reinterpret_cast<sockaddr *>(&far), &size);
-        QCOMPARE(client->LocalPort, int(ntohs(far.sin_port)));
+        QCOMPARE(client->localPort, int(ntohs(far.sin_port)));
         QCOMPARE(
-            client->DataForm->localPortLabel->text(), QStringLiteral("本地端口:%1").arg(client->LocalPort));
+            client->window->localPortLabel->text(), QStringLiteral("本地端口:%1").arg(client->localPort));
 
         ::send(peer.get(), "abc", 3, 0);
         QTRY_VERIFY(Harness::log(client).endsWith(QStringLiteral(" 收到数据：abc")));
 
         peer.reset();
-        QTRY_COMPARE(client->State, 0);
-        QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
-        QCOMPARE(client->DataForm->stateLabel->text(), QStringLiteral("已断开"));
+        QTRY_COMPARE(client->state, 0);
+        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
+        QCOMPARE(client->window->stateLabel->text(), QStringLiteral("已断开"));
         QVERIFY(h.listed(client));
 
-        client->DataForm->startEndpoint();
+        client->window->startEndpoint();
         Fd second = acceptServing(listener.get());
         QVERIFY(second.get() >= 0);
-        QTRY_COMPARE(client->State, 1);
+        QTRY_COMPARE(client->state, 1);
         QVERIFY(h.recorder.messages.isEmpty());
     }
 
     void refusedConnectShowsNothing()
     {
         Harness h;
-        TMySocket *client = h.tcpClient(unusedPort());
-        client->DataForm->startEndpoint();
+        Endpoint *client = h.tcpClient(unusedPort());
+        client->window->startEndpoint();
         QTest::qWait(200);
-        QCOMPARE(client->State, 0);
-        QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
+        QCOMPARE(client->state, 0);
+        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
         QVERIFY(h.recorder.messages.isEmpty());
         QVERIFY(h.recorder.exceptions.isEmpty());
     }
@@ -276,15 +276,15 @@ private slots:
     {
         Harness h;
         Fd listener = listenOnLoopback();
-        TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->startEndpoint();
+        Endpoint *client = h.tcpClient(localPort(listener.get()));
+        client->window->startEndpoint();
         Fd peer = acceptServing(listener.get());
-        QTRY_COMPARE(client->State, 1);
+        QTRY_COMPARE(client->state, 1);
         // The tree's selection is elsewhere: the window stops its own endpoint.
         h.form->tree->setCurrentItem(h.form->kindNode(Kinds::UdpGroup));
-        QTest::mouseRelease(client->DataForm->stopButton, Qt::LeftButton);
-        QCOMPARE(client->State, 0);
-        QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
+        QTest::mouseRelease(client->window->stopButton, Qt::LeftButton);
+        QCOMPARE(client->state, 0);
+        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
         QTRY_VERIFY(peerSawEnd(peer.get()));
     }
 
@@ -292,11 +292,11 @@ private slots:
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
-        QPointer<TFrmData> window(peer->DataForm);
+        Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
+        QPointer<DataWindow> window(peer->window);
         QTest::mouseRelease(window->stopButton, Qt::LeftButton);
         QVERIFY(!h.listed(peer));
         QVERIFY(window); // gone only after the handler returned
@@ -308,27 +308,27 @@ private slots:
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         Fd a = connectTo(port), b = connectTo(port);
         QTRY_COMPARE(peerCount(server), 2);
-        TMySocket *client = h.tcpClient(unusedPort());
-        TMySocket *udpClient = h.udpClient(9, unusedUdpPort());
+        Endpoint *client = h.tcpClient(unusedPort());
+        Endpoint *udpClient = h.udpClient(9, unusedUdpPort());
         QVERIFY(udpClient);
-        TMySocket *udpServer = h.udpServer(unusedUdpPort());
+        Endpoint *udpServer = h.udpServer(unusedUdpPort());
         QVERIFY(udpServer);
-        QCOMPARE(h.form->endpoints().Count(), 6);
+        QCOMPARE(h.form->endpoints().size(), 6);
 
         // Deleting a peer closes its connection; the server keeps listening.
-        TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
-        h.form->tree->setCurrentItem(peer->Node);
+        Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
+        h.form->tree->setCurrentItem(peer->node);
         h.form->deleteSelected();
         QVERIFY(!h.listed(peer));
         QTRY_VERIFY(peerSawEnd(a.get()));
-        QCOMPARE(server->State, 1);
+        QCOMPARE(server->state, 1);
 
         // Deleting a server with a peer ends the peer's endpoint first.
-        QPointer<TFrmData> peerWindow(h.endpoints(Kinds::TcpServerClient).first()->DataForm);
-        h.form->tree->setCurrentItem(server->Node);
+        QPointer<DataWindow> peerWindow(h.endpoints(Kinds::TcpServerClient).first()->window);
+        h.form->tree->setCurrentItem(server->node);
         h.form->deleteSelected();
         QVERIFY(!h.listed(server));
         QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
@@ -340,25 +340,25 @@ private slots:
         // A kind node selected: nothing happens.
         h.form->tree->setCurrentItem(h.form->kindNode(Kinds::UdpServer));
         h.form->deleteSelected();
-        QCOMPARE(h.form->endpoints().Count(), 3);
+        QCOMPARE(h.form->endpoints().size(), 3);
 
-        const QList<TMySocket *> rest = {client, udpClient, udpServer};
+        const QList<Endpoint *> rest = {client, udpClient, udpServer};
         for (int i = 0; i < rest.size(); ++i) {
-            QPointer<TFrmData> window(rest[i]->DataForm);
-            h.form->tree->setCurrentItem(rest[i]->Node);
+            QPointer<DataWindow> window(rest[i]->window);
+            h.form->tree->setCurrentItem(rest[i]->node);
             h.form->deleteSelected();
             QVERIFY(!h.listed(rest[i]));
             QTRY_VERIFY(!window);
             QCOMPARE(h.form->isInfoPanelShown(), i == rest.size() - 1);
         }
-        QCOMPARE(h.form->endpoints().Count(), 0);
+        QCOMPARE(h.form->endpoints().size(), 0);
     }
 
     void portBoxesRefuseTextAndWrapAbove65535()
     {
         Harness h;
-        TMySocket *none = h.create<TfrmNewServerSock>(
-            h.form->kindNode(Kinds::TcpServer), [](TfrmNewServerSock &d) { d.portEdit->setText("abc"); });
+        Endpoint *none = h.create<NewTcpServerDialog>(
+            h.form->kindNode(Kinds::TcpServer), [](NewTcpServerDialog &d) { d.portEdit->setText("abc"); });
         QVERIFY(!none);
         QCOMPARE(h.recorder.exceptions, QStringList{"'abc' is not a valid integer value"});
         QCOMPARE(h.script.unfinished, 1); // the dialog stayed open until cancelled
@@ -366,56 +366,56 @@ private slots:
 
         // Node and panel show the port the system bound, not the number typed.
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port + 65536);
+        Endpoint *server = h.tcpServer(port + 65536);
         QVERIFY(server);
-        QCOMPARE(server->LocalPort, port);
-        QCOMPARE(server->Node->text(0), NodeText(LocalIPAddress(), port));
-        QCOMPARE(server->DataForm->localPortLabel->text(), QStringLiteral("本地端口:%1").arg(port));
+        QCOMPARE(server->localPort, port);
+        QCOMPARE(server->node->text(0), NodeText(LocalIPAddress(), port));
+        QCOMPARE(server->window->localPortLabel->text(), QStringLiteral("本地端口:%1").arg(port));
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
 
         // 65536 is port 0 to the socket layer: the system picks one.
-        TMySocket *anywhere = h.tcpServer(65536);
+        Endpoint *anywhere = h.tcpServer(65536);
         QVERIFY(anywhere);
-        QVERIFY(anywhere->LocalPort > 0 && anywhere->LocalPort < 65536);
-        QCOMPARE(anywhere->Node->text(0), NodeText(LocalIPAddress(), anywhere->LocalPort));
-        Fd b = connectTo(anywhere->LocalPort);
+        QVERIFY(anywhere->localPort > 0 && anywhere->localPort < 65536);
+        QCOMPARE(anywhere->node->text(0), NodeText(LocalIPAddress(), anywhere->localPort));
+        Fd b = connectTo(anywhere->localPort);
         QTRY_COMPARE(peerCount(anywhere), 1);
         // Listening again from its window picks a port anew and shows it.
         StopServer(*anywhere);
-        anywhere->DataForm->startEndpoint();
-        QCOMPARE(anywhere->State, 1);
-        Fd c = connectTo(anywhere->LocalPort);
+        anywhere->window->startEndpoint();
+        QCOMPARE(anywhere->state, 1);
+        Fd c = connectTo(anywhere->localPort);
         QTRY_COMPARE(peerCount(anywhere), 1);
-        QCOMPARE(anywhere->Node->text(0), NodeText(LocalIPAddress(), anywhere->LocalPort));
+        QCOMPARE(anywhere->node->text(0), NodeText(LocalIPAddress(), anywhere->localPort));
 
-        TMySocket *udp = h.udpServer(65536);
+        Endpoint *udp = h.udpServer(65536);
         QVERIFY(udp);
-        QVERIFY(udp->LocalPort > 0 && udp->LocalPort < 65536);
-        QCOMPARE(udp->Node->text(0), NodeText(LocalIPAddress(), udp->LocalPort));
+        QVERIFY(udp->localPort > 0 && udp->localPort < 65536);
+        QCOMPARE(udp->node->text(0), NodeText(LocalIPAddress(), udp->localPort));
     }
 
     void createWithAnEndpointOrPeerSelected()
     {
         Harness h;
         Fd listener = listenOnLoopback();
-        TMySocket *first = h.tcpClient(localPort(listener.get()));
+        Endpoint *first = h.tcpClient(localPort(listener.get()));
         // An endpoint node selected: its kind's dialog.
-        TMySocket *second = h.create<TfrmNewClientSock>(first->Node, [&](TfrmNewClientSock &d) {
+        Endpoint *second = h.create<NewTcpClientDialog>(first->node, [&](NewTcpClientDialog &d) {
             d.addressEdit->setText("127.0.0.1");
             d.portEdit->setText(QString::number(localPort(listener.get())));
         });
         QVERIFY(second);
-        QCOMPARE(second->Node->parent(), h.form->kindNode(Kinds::TcpClient));
-        QCOMPARE(second->Node->text(0), first->Node->text(0));
+        QCOMPARE(second->node->parent(), h.form->kindNode(Kinds::TcpClient));
+        QCOMPARE(second->node->text(0), first->node->text(0));
 
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
+        Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
         bool asked = false;
-        h.form->tree->setCurrentItem(peer->Node);
+        h.form->tree->setCurrentItem(peer->node);
         h.script.push([&](QDialog &d) {
             asked = true;
             d.reject();
@@ -423,14 +423,14 @@ private slots:
         h.form->createForSelectedKind();
         h.script.steps.clear();
         QVERIFY(!asked);
-        QCOMPARE(h.form->endpoints().Count(), 4);
+        QCOMPARE(h.form->endpoints().size(), 4);
     }
 
     void clientDialogShowsTheLocalAddressEachTime()
     {
         Harness h;
         h.form->createDialogs();
-        TfrmNewClientSock &d = *h.form->newTcpClientDialog;
+        NewTcpClientDialog &d = *h.form->newTcpClientDialog;
         d.addressEdit->setText(QStringLiteral("10.9.9.9"));
         d.portEdit->setText(QStringLiteral("1234"));
         d.show();
@@ -454,11 +454,11 @@ private slots:
 
         // A port held only by a TCP listener is free for datagrams.
         Fd tcp = listenOnLoopback();
-        TMySocket *client = h.udpClient(9, localPort(tcp.get()));
+        Endpoint *client = h.udpClient(9, localPort(tcp.get()));
         QVERIFY(client);
-        QCOMPARE(client->LocalPort, localPort(tcp.get()));
-        QCOMPARE(client->Node->text(0), QStringLiteral("127.0.0.1[9]"));
-        QCOMPARE(StateIndex(client->Node), int(ImgUdp));
+        QCOMPARE(client->localPort, localPort(tcp.get()));
+        QCOMPARE(client->node->text(0), QStringLiteral("127.0.0.1[9]"));
+        QCOMPARE(StateIndex(client->node), int(ImgUdp));
     }
 
     void udpServerWithoutSerialPortIsCreatedSilently()
@@ -468,16 +468,16 @@ private slots:
         auto previous = SerialPort::SetDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/portwright-serial"); });
         const int port = unusedUdpPort();
-        TMySocket *server = h.udpServer(port);
+        Endpoint *server = h.udpServer(port);
         SerialPort::SetDevicePathResolver(previous);
         QVERIFY(server);
         QVERIFY(h.recorder.messages.isEmpty());
         QVERIFY(h.recorder.exceptions.isEmpty());
-        QCOMPARE(server->Node->text(0), LocalIPAddress() + QStringLiteral("[%1]").arg(port));
-        QCOMPARE(server->LocalPort, port);
-        QVERIFY(!server->DataForm->serialPort->IsOpen());
-        QCOMPARE(server->DataForm->peerAddressLabel->text(), QStringLiteral("对方IP:"));
-        QCOMPARE(server->DataForm->peerPortLabel->text(), QStringLiteral("对方端口:0"));
+        QCOMPARE(server->node->text(0), LocalIPAddress() + QStringLiteral("[%1]").arg(port));
+        QCOMPARE(server->localPort, port);
+        QVERIFY(!server->window->serialPort->IsOpen());
+        QCOMPARE(server->window->peerAddressLabel->text(), QStringLiteral("对方IP:"));
+        QCOMPARE(server->window->peerPortLabel->text(), QStringLiteral("对方端口:0"));
     }
 
     void udpServerWhoseSerialPortRefusesItsSettingsIsCompleted()
@@ -488,12 +488,12 @@ private slots:
         QVERIFY(notATerminal.open());
         const QString path = notATerminal.fileName();
         auto previous = SerialPort::SetDevicePathResolver([path](const QString &) { return path; });
-        TMySocket *server = h.udpServer(unusedUdpPort());
+        Endpoint *server = h.udpServer(unusedUdpPort());
         SerialPort::SetDevicePathResolver(previous);
         QVERIFY(server);
         QCOMPARE(h.recorder.exceptions.size(), 1);
         QVERIFY(h.listed(server));
-        QVERIFY(server->Node);
+        QVERIFY(server->node);
         QVERIFY(!h.form->isInfoPanelShown());
     }
 
@@ -501,20 +501,20 @@ private slots:
     {
         Harness h;
         const int port1 = unusedPort(), port2 = unusedPort();
-        TMySocket *one = h.tcpServer(port1);
-        TMySocket *two = h.tcpServer(port2);
+        Endpoint *one = h.tcpServer(port1);
+        Endpoint *two = h.tcpServer(port2);
         Fd listener = listenOnLoopback();
-        TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->startEndpoint();
+        Endpoint *client = h.tcpClient(localPort(listener.get()));
+        client->window->startEndpoint();
         Fd upstream = acceptServing(listener.get());
-        QTRY_COMPARE(client->State, 1);
-        QVERIFY(one->State == 1 && two->State == 1);
+        QTRY_COMPARE(client->state, 1);
+        QVERIFY(one->state == 1 && two->state == 1);
         h.form->show();
         QVERIFY(h.form->close());
         QVERIFY(connectRefused(port1));
         QVERIFY(connectRefused(port2));
         // The client is left to the end of the program.
-        QCOMPARE(client->State, 1);
+        QCOMPARE(client->state, 1);
         QVERIFY(!peerSawEnd(upstream.get()));
     }
 
@@ -522,16 +522,16 @@ private slots:
     {
         Harness h;
         h.form->tree->setCurrentItem(h.form->kindNode(Kinds::UdpGroup));
-        h.script.push([](QDialog &d) { dynamic_cast<TCreationDialog &>(d).cancel(); });
+        h.script.push([](QDialog &d) { dynamic_cast<CreationDialog &>(d).cancel(); });
         h.form->createForSelectedKind();
-        QCOMPARE(h.form->endpoints().Count(), 0);
+        QCOMPARE(h.form->endpoints().size(), 0);
         QVERIFY(h.form->isInfoPanelShown());
-        TMySocket *server = h.tcpServer(unusedPort());
+        Endpoint *server = h.tcpServer(unusedPort());
         h.form->showInfoPanel(true);
         h.form->tree->setCurrentItem(h.form->kindNode(Kinds::TcpClient));
         h.script.push([](QDialog &d) { d.reject(); });
         h.form->createForSelectedKind();
-        QCOMPARE(h.form->endpoints().Count(), 1);
+        QCOMPARE(h.form->endpoints().size(), 1);
         QVERIFY(h.listed(server));
         QVERIFY(!h.form->isInfoPanelShown());
     }
@@ -541,15 +541,15 @@ private slots:
         Harness h;
         Fd upstream = listenOnLoopback();
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
-        TMySocket *client = h.tcpClient(localPort(upstream.get()));
-        h.form->linkDropped(client->Node, server->Node);
+        Endpoint *server = h.tcpServer(port);
+        Endpoint *client = h.tcpClient(localPort(upstream.get()));
+        h.form->linkDropped(client->node, server->node);
         QCOMPARE(h.recorder.messages, QStringList{"监听管道已经建立!"});
 
         Fd first = connectTo(port);
         Fd upstreamPeer = acceptServing(upstream.get());
         QVERIFY(upstreamPeer.get() >= 0);
-        QTRY_COMPARE(client->State, 1);
+        QTRY_COMPARE(client->state, 1);
         // A second peer while the client is connected does not connect it again.
         Fd second = connectTo(port);
         QTRY_COMPARE(peerCount(server), 2);
@@ -558,16 +558,16 @@ private slots:
         // A peer leaves: the client is selected and closed, and since its link
         // points back, its disconnection stops the server with every peer.
         first.reset();
-        QTRY_COMPARE(server->State, 0);
-        QCOMPARE(client->State, 0);
+        QTRY_COMPARE(server->state, 0);
+        QCOMPARE(client->state, 0);
         QCOMPARE(peerCount(server), 0);
         QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
-        QCOMPARE(StateIndex(server->Node), int(ImgStopped));
-        QCOMPARE(server->DataForm->stateLabel->text(), QStringLiteral("已停止"));
+        QCOMPARE(StateIndex(server->node), int(ImgStopped));
+        QCOMPARE(server->window->stateLabel->text(), QStringLiteral("已停止"));
         QTRY_VERIFY(peerSawEnd(upstreamPeer.get()));
         QTRY_VERIFY(peerSawEnd(second.get()));
         QTest::qWait(50); // deferred destructions run without a fault
-        QCOMPARE(h.form->endpoints().Count(), 2);
+        QCOMPARE(h.form->endpoints().size(), 2);
     }
 
     void monitoringPipeClientLossStopsTheServer()
@@ -575,18 +575,18 @@ private slots:
         Harness h;
         Fd upstream = listenOnLoopback();
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
-        TMySocket *client = h.tcpClient(localPort(upstream.get()));
-        h.form->linkDropped(server->Node, client->Node);
+        Endpoint *server = h.tcpServer(port);
+        Endpoint *client = h.tcpClient(localPort(upstream.get()));
+        h.form->linkDropped(server->node, client->node);
         Fd a = connectTo(port);
         Fd upstreamPeer = acceptServing(upstream.get());
-        QTRY_COMPARE(client->State, 1);
+        QTRY_COMPARE(client->state, 1);
         QTRY_COMPARE(peerCount(server), 1);
         upstreamPeer.reset();
-        QTRY_COMPARE(server->State, 0);
+        QTRY_COMPARE(server->state, 0);
         QCOMPARE(peerCount(server), 0);
         QTRY_VERIFY(peerSawEnd(a.get()));
-        QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
+        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
     }
 
     void deletingALinkedEndpointUnlinksItsPartner()
@@ -594,17 +594,17 @@ private slots:
         Harness h;
         Fd upstream = listenOnLoopback();
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
-        TMySocket *client = h.tcpClient(localPort(upstream.get()));
-        h.form->linkDropped(client->Node, server->Node);
-        h.form->tree->setCurrentItem(client->Node);
+        Endpoint *server = h.tcpServer(port);
+        Endpoint *client = h.tcpClient(localPort(upstream.get()));
+        h.form->linkDropped(client->node, server->node);
+        h.form->tree->setCurrentItem(client->node);
         h.form->deleteSelected();
-        QCOMPARE(server->Link, nullptr);
+        QCOMPARE(server->partner, nullptr);
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1); // accepting follows no stale link
         a.reset();
         QTRY_COMPARE(peerCount(server), 0);
-        QCOMPARE(server->State, 1);
+        QCOMPARE(server->state, 1);
     }
 
     void webReplyAnswersCurlAndClosesTheConnection()
@@ -614,8 +614,8 @@ private slots:
             QSKIP("curl is not installed (scripts/install-deps.sh installs it)");
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
-        server->DataForm->webReplySwitch->setChecked(true);
+        Endpoint *server = h.tcpServer(port);
+        server->window->webReplySwitch->setChecked(true);
         QProcess process;
         process.start(
             curl, {"-s", "-i", "--max-time", "10", QStringLiteral("http://127.0.0.1:%1/").arg(port)});
@@ -647,8 +647,8 @@ private slots:
             QSKIP("chromium is not installed");
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
-        server->DataForm->webReplySwitch->setChecked(true);
+        Endpoint *server = h.tcpServer(port);
+        server->window->webReplySwitch->setChecked(true);
         QTemporaryDir profile;
         QProcess browser;
         browser.start(chromium,

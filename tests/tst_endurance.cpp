@@ -2,7 +2,7 @@
 // and deletions, with real peers on 127.0.0.1. Counts are scaled by
 // PW_ENDURANCE_SCALE (default 1; the sanitizer build may set it lower); every
 // loop also has a deadline.
-#include "datapanel/countbox.h"
+#include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
 #include "net/udp/udpsocket.h"
 #include "support/endpoint_harness.h"
@@ -33,9 +33,9 @@ int scaled(int count)
     return std::max(1, int(count * (ok && scale > 0 ? scale : 1.0)));
 }
 
-int peerCount(TMySocket *server)
+int peerCount(Endpoint *server)
 {
-    return server->Node->childCount();
+    return server->node->childCount();
 }
 
 // Processes events until the condition holds or the time is up.
@@ -104,7 +104,7 @@ private slots:
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         QVERIFY(server);
         const int fdsBefore = openDescriptorCount();
         const int cycles = scaled(10000);
@@ -128,9 +128,9 @@ private slots:
                                .arg(done)
                                .arg(peerCount(server))
                                .arg(staying)));
-            for (TMySocket *left : h.endpoints(Kinds::TcpServerClient)) {
-                QCOMPARE(left->State, 1);
-                QVERIFY(left->RemotePort > 0);
+            for (Endpoint *left : h.endpoints(Kinds::TcpServerClient)) {
+                QCOMPARE(left->state, 1);
+                QVERIFY(left->peerPort > 0);
             }
             for (auto &peer : peers)
                 peer.reset();
@@ -146,7 +146,7 @@ private slots:
                            .arg(peerCount(server))
                            .arg(openDescriptorCount())
                            .arg(fdsBefore)));
-        QCOMPARE(h.form->endpoints().Count(), 1);
+        QCOMPARE(h.form->endpoints().size(), 1);
         QVERIFY2(h.recorder.exceptions.isEmpty(), qPrintable(h.recorder.exceptions.value(0)));
         QVERIFY(h.recorder.messages.isEmpty());
         QVERIFY(Harness::log(server).contains(QStringLiteral("Client Socket异常,代码=")));
@@ -155,8 +155,8 @@ private slots:
         Fd last = connectTo(port);
         QVERIFY(serveUntil([&] { return peerCount(server) == 1; }, 5000));
         QCOMPARE(::send(last.get(), "still here", 10, 0), 10);
-        TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
-        QVERIFY(serveUntil([&] { return peer->DataForm->receivedBytes == 10; }, 5000));
+        Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
+        QVERIFY(serveUntil([&] { return peer->window->receivedBytes == 10; }, 5000));
         QVERIFY(Harness::log(peer).endsWith(QStringLiteral(" 收到数据：still here")));
     }
 
@@ -167,34 +167,34 @@ private slots:
         Harness h;
         Fd listener = listenOnLoopback();
         ::fcntl(listener.get(), F_SETFL, O_NONBLOCK);
-        TMySocket *client = h.tcpClient(localPort(listener.get()));
+        Endpoint *client = h.tcpClient(localPort(listener.get()));
         QVERIFY(client);
         const int fdsBefore = openDescriptorCount();
         const int cycles = scaled(10000);
         QDeadlineTimer deadline(240000);
         int done = 0;
         for (; done < cycles && !deadline.hasExpired(); ++done) {
-            client->DataForm->startEndpoint();
+            client->window->startEndpoint();
             Fd peer;
             QVERIFY(serveUntil(
                 [&] {
                     if (peer.get() < 0)
                         peer = Fd(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-                    return peer.get() >= 0 && client->State == 1;
+                    return peer.get() >= 0 && client->state == 1;
                 },
                 10000));
             if (done % 2 == 0) {
                 peer.reset();
-                QVERIFY2(serveUntil([&] { return client->State == 0; }, 10000),
+                QVERIFY2(serveUntil([&] { return client->state == 0; }, 10000),
                     qPrintable(QStringLiteral("cycle %1").arg(done)));
             } else {
-                client->DataForm->stopEndpoint();
-                QCOMPARE(client->State, 0);
+                client->window->stopEndpoint();
+                QCOMPARE(client->state, 0);
                 QVERIFY(serveUntil([&] { return sawEnd(peer.get()); }, 10000));
             }
         }
         QCOMPARE(done, cycles);
-        QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
+        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
         QVERIFY(serveUntil([&] { return openDescriptorCount() == fdsBefore; }, 10000));
         QCOMPARE(openDescriptorCount(), fdsBefore);
         QVERIFY(h.recorder.exceptions.isEmpty());
@@ -209,7 +209,7 @@ private slots:
         {
             Harness h;
             const int port = unusedPort();
-            TMySocket *server = h.tcpServer(port);
+            Endpoint *server = h.tcpServer(port);
             QVERIFY(server);
             const int count = scaled(1000);
             std::vector<Fd> peers;
@@ -218,11 +218,11 @@ private slots:
             QVERIFY2(serveUntil([&] { return peerCount(server) == count; }, 60000),
                 qPrintable(QStringLiteral("%1 of %2 peers").arg(peerCount(server)).arg(count)));
 
-            h.form->tree->setCurrentItem(server->Node);
+            h.form->tree->setCurrentItem(server->node);
             h.form->stopSelected();
             QCOMPARE(peerCount(server), 0);
             QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
-            QCOMPARE(server->State, 0);
+            QCOMPARE(server->state, 0);
             QVERIFY(serveUntil(
                 [&] {
                     return std::all_of(
@@ -231,19 +231,19 @@ private slots:
                 20000));
 
             peers.clear();
-            server->DataForm->startEndpoint();
-            QCOMPARE(server->State, 1);
+            server->window->startEndpoint();
+            QCOMPARE(server->state, 1);
             for (int i = 0; i < count; ++i)
                 peers.push_back(connectTo(port, true));
             QVERIFY(serveUntil([&] { return peerCount(server) == count; }, 60000));
             // Some of them are busy talking when the server goes.
             for (int i = 0; i < count; i += 10)
                 ::send(peers[size_t(i)].get(), "bye", 3, MSG_NOSIGNAL);
-            QPointer<TFrmData> window(server->DataForm);
-            h.form->tree->setCurrentItem(server->Node);
+            QPointer<DataWindow> window(server->window);
+            h.form->tree->setCurrentItem(server->node);
             h.form->deleteSelected();
             QVERIFY(!h.listed(server));
-            QCOMPARE(h.form->endpoints().Count(), 0);
+            QCOMPARE(h.form->endpoints().size(), 0);
             QVERIFY(serveUntil(
                 [&] {
                     return !window && std::all_of(peers.begin(), peers.end(), [](const Fd &p) {
@@ -266,7 +266,7 @@ private slots:
         {
             Harness h;
             const int port = unusedPort();
-            TMySocket *server = h.tcpServer(port);
+            Endpoint *server = h.tcpServer(port);
             const int count = 20;
             struct Talker {
                 Fd fd;
@@ -306,16 +306,16 @@ private slots:
             }
 
             // The ones still talking have all their bytes counted in their own window.
-            const auto windowOf = [&](const Talker &t) -> TFrmData * {
-                for (TMySocket *peer : h.endpoints(Kinds::TcpServerClient))
-                    if (peer->RemotePort == t.port)
-                        return peer->DataForm;
+            const auto windowOf = [&](const Talker &t) -> DataWindow * {
+                for (Endpoint *peer : h.endpoints(Kinds::TcpServerClient))
+                    if (peer->peerPort == t.port)
+                        return peer->window;
                 return nullptr;
             };
             QVERIFY(serveUntil(
                 [&] {
                     return std::all_of(talkers.begin(), talkers.end(), [&](const Talker &t) {
-                        TFrmData *w = windowOf(t);
+                        DataWindow *w = windowOf(t);
                         return t.reset ? w == nullptr : (w && w->receivedBytes == t.sent);
                     });
                 },
@@ -323,16 +323,16 @@ private slots:
             int resets = 0;
             for (const auto &t : talkers) {
                 resets += t.reset;
-                if (TFrmData *w = windowOf(t))
+                if (DataWindow *w = windowOf(t))
                     QVERIFY(w->receivedBytes <= t.sent);
             }
             QVERIFY(resets > 0);
             QVERIFY(h.recorder.exceptions.isEmpty());
 
-            QPointer<TFrmData> window(server->DataForm);
-            h.form->tree->setCurrentItem(server->Node);
+            QPointer<DataWindow> window(server->window);
+            h.form->tree->setCurrentItem(server->node);
             h.form->deleteSelected();
-            QCOMPARE(h.form->endpoints().Count(), 0);
+            QCOMPARE(h.form->endpoints().size(), 0);
             QVERIFY(serveUntil([&] { return !window; }, 5000));
         }
         QVERIFY(serveUntil([&] { return openDescriptorCount() == fdsBefore; }, 10000));
@@ -352,10 +352,10 @@ private slots:
             const int rounds = scaled(20);
             QDeadlineTimer deadline(60000);
             for (int round = 0; round < rounds && !deadline.hasExpired(); ++round) {
-                TMySocket *udp = h.udpClient(localPort(sink.get()), 0);
-                TMySocket *tcp = h.tcpClient(localPort(listener.get()));
+                Endpoint *udp = h.udpClient(localPort(sink.get()), 0);
+                Endpoint *tcp = h.tcpClient(localPort(listener.get()));
                 QVERIFY(udp && tcp);
-                tcp->DataForm->startEndpoint();
+                tcp->window->startEndpoint();
                 Fd peer;
                 QVERIFY(serveUntil(
                     [&] {
@@ -363,11 +363,11 @@ private slots:
                             peer = Fd(
                                 ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
                         drain(peer.get());
-                        return peer.get() >= 0 && tcp->State == 1;
+                        return peer.get() >= 0 && tcp->state == 1;
                     },
                     10000));
-                QPointer<TFrmData> udpWindow(udp->DataForm), tcpWindow(tcp->DataForm);
-                for (TFrmData *w : {udpWindow.data(), tcpWindow.data()}) {
+                QPointer<DataWindow> udpWindow(udp->window), tcpWindow(tcp->window);
+                for (DataWindow *w : {udpWindow.data(), tcpWindow.data()}) {
                     w->sendEdit->setPlainText(QStringLiteral("tick"));
                     w->repeatCountBox->setEditText(QStringLiteral("50"));
                     w->intervalEdit->setText(QStringLiteral("1"));
@@ -376,13 +376,13 @@ private slots:
 
                 // A repeat of 100000 sends is cut short by deleting its endpoint
                 // from the loop it runs; the peer keeps reading meanwhile.
-                TMySocket *victim = round % 2 ? udp : tcp;
-                TMySocket *other = round % 2 ? tcp : udp;
-                victim->DataForm->repeatCountBox->setEditText(QStringLiteral("100000"));
-                victim->DataForm->intervalEdit->setText(QStringLiteral("0"));
+                Endpoint *victim = round % 2 ? udp : tcp;
+                Endpoint *other = round % 2 ? tcp : udp;
+                victim->window->repeatCountBox->setEditText(QStringLiteral("100000"));
+                victim->window->intervalEdit->setText(QStringLiteral("0"));
                 QTimer::singleShot(30 + round % 7, h.form.get(), [&h, victim, &peer] {
                     drain(peer.get());
-                    h.form->tree->setCurrentItem(victim->Node);
+                    h.form->tree->setCurrentItem(victim->node);
                     h.form->deleteSelected();
                 });
                 QTimer drainer;
@@ -391,17 +391,17 @@ private slots:
                     drain(sink.get());
                 });
                 drainer.start(1);
-                victim->DataForm->sendTyped();
+                victim->window->sendTyped();
                 QVERIFY(!h.listed(victim));
 
                 // The other one is deleted between its timer's ticks.
-                QVERIFY(serveUntil([&] { return other->DataForm->sentBytes >= 4 * 50; }, 10000));
-                h.form->tree->setCurrentItem(other->Node);
+                QVERIFY(serveUntil([&] { return other->window->sentBytes >= 4 * 50; }, 10000));
+                h.form->tree->setCurrentItem(other->node);
                 h.form->deleteSelected();
                 QVERIFY(!h.listed(other));
                 QVERIFY(serveUntil([&] { return !udpWindow && !tcpWindow; }, 5000));
                 drainer.stop();
-                QCOMPARE(h.form->endpoints().Count(), 0);
+                QCOMPARE(h.form->endpoints().size(), 0);
             }
             QVERIFY(!deadline.hasExpired());
             QVERIFY2(h.recorder.exceptions.isEmpty(), qPrintable(h.recorder.exceptions.join('\n')));

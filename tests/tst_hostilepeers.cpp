@@ -3,7 +3,7 @@
 // that fail inside a repeat. Real peers on 127.0.0.1.
 #include "core/hexcodec.h"
 #include "core/logtexts.h"
-#include "datapanel/countbox.h"
+#include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
@@ -21,9 +21,9 @@ using namespace loopback_test;
 
 namespace {
 
-void fillSendBox(TMySocket *endpoint, const QString &text, const QString &count, const QString &interval)
+void fillSendBox(Endpoint *endpoint, const QString &text, const QString &count, const QString &interval)
 {
-    TFrmData *w = endpoint->DataForm;
+    DataWindow *w = endpoint->window;
     w->sendEdit->setPlainText(text);
     w->repeatCountBox->setEditText(count);
     w->intervalEdit->setText(interval);
@@ -42,11 +42,11 @@ QString bulkText(qint64 chars, char fill = 'x')
 }
 
 // Milliseconds the send button's handler took.
-qint64 timedClick(TMySocket *endpoint)
+qint64 timedClick(Endpoint *endpoint)
 {
     QElapsedTimer clock;
     clock.start();
-    endpoint->DataForm->sendButton->click();
+    endpoint->window->sendButton->click();
     return clock.elapsed();
 }
 
@@ -103,9 +103,9 @@ private:
     std::thread thread_;
 };
 
-int peerCount(TMySocket *server)
+int peerCount(Endpoint *server)
 {
-    return server->Node->childCount();
+    return server->node->childCount();
 }
 
 bool insideNamespace()
@@ -131,32 +131,32 @@ private slots:
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
+        Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
         QCOMPARE(::send(a.get(), "!", 1, MSG_OOB), 1);
         QCOMPARE(::send(a.get(), "abc", 3, 0), 3);
-        QTRY_COMPARE(peer->DataForm->receivedBytes, 4);
+        QTRY_COMPARE(peer->window->receivedBytes, 4);
         QTest::qWait(200);
         const QString log = Harness::log(peer);
         QVERIFY2(log.count(QStringLiteral("收到数据：")) <= 2, qPrintable(log.left(300)));
         QVERIFY(log.contains(QStringLiteral("abc")));
-        QCOMPARE(peer->DataForm->receivedBytes, 4);
+        QCOMPARE(peer->window->receivedBytes, 4);
 
         // The same for a TCP Client.
         Fd listener = listenOnLoopback();
-        TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->startEndpoint();
+        Endpoint *client = h.tcpClient(localPort(listener.get()));
+        client->window->startEndpoint();
         Fd upstream = acceptServing(listener.get());
-        QTRY_COMPARE(client->State, 1);
+        QTRY_COMPARE(client->state, 1);
         QCOMPARE(::send(upstream.get(), "xy", 2, 0), 2);
         QCOMPARE(::send(upstream.get(), "!", 1, MSG_OOB), 1);
         QCOMPARE(::send(upstream.get(), "abc", 3, 0), 3);
-        QTRY_COMPARE(client->DataForm->receivedBytes, 6);
+        QTRY_COMPARE(client->window->receivedBytes, 6);
         QTest::qWait(200);
         QVERIFY(Harness::log(client).count(QStringLiteral("收到数据：")) <= 3);
-        QCOMPARE(client->DataForm->receivedBytes, 6);
+        QCOMPARE(client->window->receivedBytes, 6);
     }
 
     // A client whose server resets is shown disconnected, and connects again.
@@ -164,17 +164,17 @@ private slots:
     {
         Harness h;
         Fd listener = listenOnLoopback();
-        TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->startEndpoint();
+        Endpoint *client = h.tcpClient(localPort(listener.get()));
+        client->window->startEndpoint();
         Fd upstream = acceptServing(listener.get());
-        QTRY_COMPARE(client->State, 1);
+        QTRY_COMPARE(client->state, 1);
         resetAndClose(upstream);
-        QTRY_COMPARE(client->State, 0);
-        QCOMPARE(StateIndex(client->Node), int(ImgDisconnected));
+        QTRY_COMPARE(client->state, 0);
+        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
         QVERIFY(h.recorder.exceptions.isEmpty());
-        client->DataForm->startEndpoint();
+        client->window->startEndpoint();
         Fd again = acceptServing(listener.get());
-        QTRY_COMPARE(client->State, 1);
+        QTRY_COMPARE(client->state, 1);
     }
 
     // The dialogs' defaults give this pipe: each peer the server accepts
@@ -183,15 +183,15 @@ private slots:
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
-        TMySocket *client = h.tcpClient(port);
-        h.form->linkDropped(client->Node, server->Node);
+        Endpoint *server = h.tcpServer(port);
+        Endpoint *client = h.tcpClient(port);
+        h.form->linkDropped(client->node, server->node);
         Fd outsider = connectTo(port);
-        QTRY_COMPARE(client->State, 1);
+        QTRY_COMPARE(client->state, 1);
         QTRY_COMPARE(peerCount(server), 2);
         // Settled: no connection is restarted over and over.
         QTest::qWait(500);
-        QCOMPARE(client->State, 1);
+        QCOMPARE(client->state, 1);
         QCOMPARE(peerCount(server), 2);
         QVERIFY(h.recorder.exceptions.isEmpty());
     }
@@ -203,31 +203,31 @@ private slots:
     {
         Harness h;
         Fd listener = listenOnLoopback();
-        TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->startEndpoint();
+        Endpoint *client = h.tcpClient(localPort(listener.get()));
+        client->window->startEndpoint();
         Fd sleeper = acceptServing(listener.get());
-        QTRY_COMPARE(client->State, 1);
+        QTRY_COMPARE(client->state, 1);
         fillSendBox(client, bulkText(65536), QStringLiteral("100000"), QStringLiteral("0"));
-        QTimer::singleShot(300, client->DataForm, [&] { client->DataForm->stopTimerButton->click(); });
+        QTimer::singleShot(300, client->window, [&] { client->window->stopTimerButton->click(); });
         // Should stop fail, closing the peer ends the send all the same.
-        QTimer::singleShot(15000, client->DataForm, [&] { sleeper.reset(); });
+        QTimer::singleShot(15000, client->window, [&] { sleeper.reset(); });
         const qint64 took = timedClick(client);
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
-        TFrmData *w = client->DataForm;
+        DataWindow *w = client->window;
         QVERIFY(w->sentBytes > 0);
         QVERIFY(w->sentBytes < 70000LL * 100000);
         QVERIFY(Harness::log(client).contains(QStringLiteral("发送已停止")));
         QCOMPARE(w->countersText(), CountersLine(w->receivedBytes, w->sentBytes));
 
         UdpReceiver receiver;
-        TMySocket *udp = h.udpClient(receiver.port(), 0);
+        Endpoint *udp = h.udpClient(receiver.port(), 0);
         fillSendBox(udp, QStringLiteral("ping"), QStringLiteral("3"), QStringLiteral("4000"));
-        QTimer::singleShot(200, udp->DataForm, [&] { udp->DataForm->stopTimerButton->click(); });
+        QTimer::singleShot(200, udp->window, [&] { udp->window->stopTimerButton->click(); });
         const qint64 paused = timedClick(udp);
         QVERIFY2(paused < 1500, qPrintable(QString::number(paused)));
-        QCOMPARE(udp->DataForm->sentBytes, 4);
-        udp->DataForm->flushLog();
-        QCOMPARE(udp->DataForm->countersText(), CountersLine(0, 4));
+        QCOMPARE(udp->window->sentBytes, 4);
+        udp->window->flushLog();
+        QCOMPARE(udp->window->countersText(), CountersLine(0, 4));
     }
 
     // A server window's send reaches the peers that read, whole, even while
@@ -237,7 +237,7 @@ private slots:
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         Fd sleeper = connectTo(port);
         Fd reader = connectTo(port);
         QTRY_COMPARE(peerCount(server), 2);
@@ -245,15 +245,15 @@ private slots:
         const qint64 size = SendBoxBytes(text).size();
         Reader reading(reader.get(), size);
         fillSendBox(server, text, QStringLiteral("1"), QStringLiteral("0"));
-        QTimer::singleShot(20000, server->DataForm, [&] { sleeper.reset(); });
+        QTimer::singleShot(20000, server->window, [&] { sleeper.reset(); });
         const qint64 took = timedClick(server);
         QVERIFY2(took < 12000, qPrintable(QString::number(took)));
         QTRY_VERIFY(reading.done());
         QCOMPARE(reading.data().size(), size);
         QVERIFY(Harness::log(server).contains(QStringLiteral("发送超时：对方未接收数据")));
         // Everything the reader got, and no more than the other could hold.
-        QVERIFY(server->DataForm->sentBytes >= size);
-        QVERIFY(server->DataForm->sentBytes < 2 * size);
+        QVERIFY(server->window->sentBytes >= size);
+        QVERIFY(server->window->sentBytes < 2 * size);
     }
 
     // A send larger than the socket takes at once goes out whole, byte for
@@ -263,10 +263,10 @@ private slots:
     {
         Harness h;
         Fd listener = listenOnLoopback();
-        TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->startEndpoint();
+        Endpoint *client = h.tcpClient(localPort(listener.get()));
+        client->window->startEndpoint();
         Fd upstream = acceptServing(listener.get());
-        QTRY_COMPARE(client->State, 1);
+        QTRY_COMPARE(client->state, 1);
 
         QString text = bulkText(10 * 1024 * 1024);
         // Every line different, so a piece sent twice or skipped shows.
@@ -280,11 +280,11 @@ private slots:
             QTRY_VERIFY(reading.done());
             QVERIFY(reading.data() == expected);
         }
-        QCOMPARE(client->DataForm->sentBytes, expected.size());
+        QCOMPARE(client->window->sentBytes, expected.size());
 
         {
             Reader reading(upstream.get(), -1, 1024 * 1024);
-            QTimer::singleShot(100, client->DataForm, [&] {
+            QTimer::singleShot(100, client->window, [&] {
                 // The peer stops reading after a megabyte and goes away.
                 QTRY_VERIFY(reading.done());
                 resetAndClose(upstream);
@@ -294,7 +294,7 @@ private slots:
         }
         const QString log = Harness::log(client);
         QVERIFY2(log.contains(QStringLiteral("字节未发出")), qPrintable(log.right(300)));
-        QVERIFY(client->DataForm->sentBytes < 2 * expected.size());
+        QVERIFY(client->window->sentBytes < 2 * expected.size());
     }
 
     // A send made while another still waits for room on the same connection
@@ -304,16 +304,16 @@ private slots:
     {
         Harness h;
         Fd listener = listenOnLoopback();
-        TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->startEndpoint();
+        Endpoint *client = h.tcpClient(localPort(listener.get()));
+        client->window->startEndpoint();
         Fd upstream = acceptServing(listener.get());
-        QTRY_COMPARE(client->State, 1);
+        QTRY_COMPARE(client->state, 1);
         const QString first = bulkText(8 * 1024 * 1024, 'a');
         const QByteArray expected = SendBoxBytes(first);
         std::unique_ptr<Reader> reading;
-        QTimer::singleShot(200, client->DataForm, [&] {
+        QTimer::singleShot(200, client->window, [&] {
             fillSendBox(client, bulkText(100000, 'b'), QStringLiteral("1"), QStringLiteral("0"));
-            client->DataForm->sendButton->click();
+            client->window->sendButton->click();
             reading = std::make_unique<Reader>(upstream.get(), expected.size());
         });
         fillSendBox(client, first, QStringLiteral("1"), QStringLiteral("0"));
@@ -322,7 +322,7 @@ private slots:
         QTRY_VERIFY(reading->done());
         QVERIFY(reading->data() == expected);
         QVERIFY(Harness::log(client).contains(QStringLiteral("上一次发送尚未完成")));
-        QCOMPARE(client->DataForm->sentBytes, expected.size());
+        QCOMPARE(client->window->sentBytes, expected.size());
     }
 
     // A send that raises an error inside a repeat ends the repeat, and timed
@@ -331,21 +331,21 @@ private slots:
     {
         Harness h;
         UdpReceiver receiver;
-        TMySocket *udp = h.udpClient(receiver.port(), 0);
+        Endpoint *udp = h.udpClient(receiver.port(), 0);
         // Larger than any datagram: the component refuses it.
         const QString tooLarge = bulkText(70000, 'z');
         fillSendBox(udp, tooLarge, QStringLiteral("100"), QStringLiteral("0"));
         timedClick(udp);
         QCOMPARE(h.recorder.exceptions.size(), 1);
-        udp->DataForm->flushLog();
-        QCOMPARE(udp->DataForm->countersText(), CountersLine(0, 0));
+        udp->window->flushLog();
+        QCOMPARE(udp->window->countersText(), CountersLine(0, 0));
 
         fillSendBox(udp, tooLarge, QStringLiteral("1"), QStringLiteral("10"));
-        udp->DataForm->startTimerButton->click();
+        udp->window->startTimerButton->click();
         QTRY_COMPARE(h.recorder.exceptions.size(), 2);
         QTest::qWait(200);
         QCOMPARE(h.recorder.exceptions.size(), 2);
-        QVERIFY(!udp->DataForm->timer->isActive());
+        QVERIFY(!udp->window->timer->isActive());
     }
 
     // The same for a multicast member, whose failed send shows its boxes
@@ -355,7 +355,7 @@ private slots:
         if (!insideNamespace())
             QSKIP("needs a private network namespace (tests/netns-run)");
         Harness h;
-        TMySocket *group = h.udpGroup(QStringLiteral("224.1.1.1"), freeUdpPort());
+        Endpoint *group = h.udpGroup(QStringLiteral("224.1.1.1"), freeUdpPort());
         QVERIFY(group);
         h.recorder.messages.clear();
         const QString tooLarge = bulkText(70000, 'z');
@@ -365,11 +365,11 @@ private slots:
         QVERIFY(boxes > 0 && boxes <= 3);
 
         fillSendBox(group, tooLarge, QStringLiteral("1"), QStringLiteral("10"));
-        group->DataForm->startTimerButton->click();
+        group->window->startTimerButton->click();
         QTRY_COMPARE(h.recorder.messages.size(), 2 * boxes);
         QTest::qWait(200);
         QCOMPARE(h.recorder.messages.size(), 2 * boxes);
-        QVERIFY(!group->DataForm->timer->isActive());
+        QVERIFY(!group->window->timer->isActive());
     }
 
 private:

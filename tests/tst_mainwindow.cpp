@@ -1,7 +1,7 @@
-#include "app/Unit1.h"
-#include "app/endpointtree.h"
-#include "datapanel/datapanel.h"
+#include "app/mainwindow.h"
+#include "datawindow/datawindow.h"
 #include "ui/documentarea.h"
+#include "ui/endpointtree.h"
 #include "ui/infopanel.h"
 #include "ui/messages.h"
 #include "ui/stateimages.h"
@@ -18,12 +18,12 @@ namespace {
 
 // An endpoint as the create command leaves it: record, window and node under
 // the kind node.
-TMySocket *addEndpoint(TForm1 &form, const QString &kind, const QString &text, int image)
+Endpoint *addEndpoint(MainWindow &form, const QString &kind, const QString &text, int image)
 {
     form.tree->setCurrentItem(form.kindNode(kind));
     auto record = MakeRecord(kind);
-    auto *window = new TFrmData(form.documents);
-    record->DataForm = window;
+    auto *window = new DataWindow(form.documents);
+    record->window = window;
     window->attachedEndpoint = record.get();
     return form.attach(std::move(record), text, image);
 }
@@ -36,7 +36,7 @@ class TstMainWindow : public QObject {
 private slots:
     void startsWithFiveKindNodesAndTheInformationPanel()
     {
-        TForm1 form;
+        MainWindow form;
         QCOMPARE(form.windowTitle(), QStringLiteral("Portwright V2.5"));
         QCOMPARE(form.size(), QSize(717, 541));
         QCOMPARE(form.tree->topLevelItemCount(), 5);
@@ -48,7 +48,7 @@ private slots:
             QCOMPARE(EndpointOf(node), nullptr);
             QCOMPARE(node->childCount(), 0);
         }
-        QCOMPARE(form.endpoints().Count(), 0);
+        QCOMPARE(form.endpoints().size(), 0);
         QVERIFY(form.isInfoPanelShown());
         QCOMPARE(form.createButton->text(), QStringLiteral("创建"));
         QCOMPARE(form.deleteButton->text(), QStringLiteral("删除"));
@@ -71,7 +71,7 @@ private slots:
 
     void webReplyTextsAreAsShipped()
     {
-        TForm1 form;
+        MainWindow form;
         const QStringList header = form.infoPanel->WebStr1->toPlainText().split(QLatin1Char('\n'));
         QCOMPARE(header.size(), 6);
         QCOMPARE(header.first(), QStringLiteral("HTTP/1.1 200 OK"));
@@ -88,118 +88,118 @@ private slots:
 
     void attachingANodeRegistersTheEndpoint()
     {
-        TForm1 form;
+        MainWindow form;
         QTreeWidgetItem *kind = form.kindNode(Kinds::TcpClient);
-        TMySocket *e = addEndpoint(form, Kinds::TcpClient, NodeText("10.0.0.2", 8080), ImgDisconnected);
+        Endpoint *e = addEndpoint(form, Kinds::TcpClient, NodeText("10.0.0.2", 8080), ImgDisconnected);
         QCOMPARE(kind->childCount(), 1);
         QTreeWidgetItem *node = kind->child(0);
         QCOMPARE(node->text(0), QStringLiteral("10.0.0.2[8080]"));
         QVERIFY(kind->isExpanded());
         QCOMPARE(EndpointOf(node), e);
-        QCOMPARE(e->Node, node);
+        QCOMPARE(e->node, node);
         QCOMPARE(StateIndex(node), int(ImgDisconnected));
         QCOMPARE(form.tree->currentItem(), node);
-        QCOMPARE(form.endpoints().Count(), 1);
-        QCOMPARE(form.endpoints().Items(0), e);
-        QCOMPARE(e->DataForm->stateLabel->text(), QStringLiteral("已断开")); // refreshed
+        QCOMPARE(form.endpoints().size(), 1);
+        QCOMPARE(form.endpoints().at(0), e);
+        QCOMPARE(e->window->stateLabel->text(), QStringLiteral("已断开")); // refreshed
         // Same text twice: both exist side by side.
-        TMySocket *twin = addEndpoint(form, Kinds::TcpClient, NodeText("10.0.0.2", 8080), ImgDisconnected);
+        Endpoint *twin = addEndpoint(form, Kinds::TcpClient, NodeText("10.0.0.2", 8080), ImgDisconnected);
         QCOMPARE(kind->childCount(), 2);
         QVERIFY(twin != e);
-        QCOMPARE(form.endpoints().Count(), 2);
+        QCOMPARE(form.endpoints().size(), 2);
     }
 
     void selectingANodeBringsItsWindowToFront()
     {
-        TForm1 form;
+        MainWindow form;
         form.show();
         form.showInfoPanel(false);
-        TMySocket *a = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[1]", ImgUdp);
-        TMySocket *b = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[2]", ImgUdp);
-        QCOMPARE(form.documents->ActiveDocument(), b->DataForm.data());
-        a->RemotePort = 4321;
-        form.tree->setCurrentItem(a->Node);
-        QCOMPARE(form.documents->ActiveDocument(), a->DataForm.data());
-        QCOMPARE(a->DataForm->peerPortLabel->text(), QStringLiteral("对方端口:4321"));
+        Endpoint *a = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[1]", ImgUdp);
+        Endpoint *b = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[2]", ImgUdp);
+        QCOMPARE(form.documents->ActiveDocument(), b->window.data());
+        a->peerPort = 4321;
+        form.tree->setCurrentItem(a->node);
+        QCOMPARE(form.documents->ActiveDocument(), a->window.data());
+        QCOMPARE(a->window->peerPortLabel->text(), QStringLiteral("对方端口:4321"));
         // A kind node changes nothing in the document area.
         form.tree->setCurrentItem(form.kindNode(Kinds::TcpServer));
-        QCOMPARE(form.documents->ActiveDocument(), a->DataForm.data());
+        QCOMPARE(form.documents->ActiveDocument(), a->window.data());
         // A window minimised by its close box comes back when its node is selected.
-        form.tree->setCurrentItem(b->Node);
+        form.tree->setCurrentItem(b->node);
         form.documents->minimizeButton->click();
-        QVERIFY(form.documents->IsMinimized(b->DataForm));
-        form.tree->setCurrentItem(a->Node);
-        form.tree->setCurrentItem(b->Node);
-        QVERIFY(!form.documents->IsMinimized(b->DataForm));
-        QCOMPARE(form.documents->ActiveDocument(), b->DataForm.data());
+        QVERIFY(form.documents->IsMinimized(b->window));
+        form.tree->setCurrentItem(a->node);
+        form.tree->setCurrentItem(b->node);
+        QVERIFY(!form.documents->IsMinimized(b->window));
+        QCOMPARE(form.documents->ActiveDocument(), b->window.data());
     }
 
     void dragOverRules()
     {
-        TForm1 form;
-        TMySocket *server = addEndpoint(form, Kinds::TcpServer, "127.0.0.1[60000]", ImgListening);
-        TMySocket *client = addEndpoint(form, Kinds::TcpClient, "127.0.0.1[60001]", ImgDisconnected);
-        TMySocket *client2 = addEndpoint(form, Kinds::TcpClient, "127.0.0.1[60002]", ImgDisconnected);
-        TMySocket *sameText = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[60000]", ImgUdp);
-        TMySocket *udp = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[9]", ImgUdp);
+        MainWindow form;
+        Endpoint *server = addEndpoint(form, Kinds::TcpServer, "127.0.0.1[60000]", ImgListening);
+        Endpoint *client = addEndpoint(form, Kinds::TcpClient, "127.0.0.1[60001]", ImgDisconnected);
+        Endpoint *client2 = addEndpoint(form, Kinds::TcpClient, "127.0.0.1[60002]", ImgDisconnected);
+        Endpoint *sameText = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[60000]", ImgUdp);
+        Endpoint *udp = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[9]", ImgUdp);
         QTreeWidgetItem *kind = form.kindNode(Kinds::UdpGroup);
 
-        QVERIFY(form.canLink(server->Node, nullptr)); // empty space
-        QVERIFY(!form.canLink(server->Node, server->Node)); // itself
-        QVERIFY(!form.canLink(server->Node, sameText->Node)); // same text, other kind
-        QVERIFY(!form.canLink(server->Node, kind)); // onto a kind node
-        QVERIFY(!form.canLink(kind, server->Node)); // a kind node dragged
-        QVERIFY(!form.canLink(client->Node, client2->Node)); // same kind
-        QVERIFY(form.canLink(server->Node, client->Node)); // server and client
-        QVERIFY(form.canLink(udp->Node, server->Node)); // any two kinds
+        QVERIFY(form.canLink(server->node, nullptr)); // empty space
+        QVERIFY(!form.canLink(server->node, server->node)); // itself
+        QVERIFY(!form.canLink(server->node, sameText->node)); // same text, other kind
+        QVERIFY(!form.canLink(server->node, kind)); // onto a kind node
+        QVERIFY(!form.canLink(kind, server->node)); // a kind node dragged
+        QVERIFY(!form.canLink(client->node, client2->node)); // same kind
+        QVERIFY(form.canLink(server->node, client->node)); // server and client
+        QVERIFY(form.canLink(udp->node, server->node)); // any two kinds
     }
 
     void dropLinksBothWaysAndRelinkingUnlinksTheOldPartner()
     {
-        TForm1 form;
+        MainWindow form;
         MessageRecorder recorder;
-        TMySocket *server = addEndpoint(form, Kinds::TcpServer, "127.0.0.1[60000]", ImgListening);
-        TMySocket *client = addEndpoint(form, Kinds::TcpClient, "127.0.0.1[60001]", ImgDisconnected);
-        TMySocket *udp = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[9]", ImgUdp);
+        Endpoint *server = addEndpoint(form, Kinds::TcpServer, "127.0.0.1[60000]", ImgListening);
+        Endpoint *client = addEndpoint(form, Kinds::TcpClient, "127.0.0.1[60001]", ImgDisconnected);
+        Endpoint *udp = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[9]", ImgUdp);
 
-        form.linkDropped(client->Node, server->Node);
-        QCOMPARE(server->Link, client);
-        QCOMPARE(client->Link, server);
+        form.linkDropped(client->node, server->node);
+        QCOMPARE(server->partner, client);
+        QCOMPARE(client->partner, server);
         QCOMPARE(recorder.messages, QStringList{"监听管道已经建立!"});
 
-        form.linkDropped(udp->Node, server->Node);
-        QCOMPARE(server->Link, udp);
-        QCOMPARE(udp->Link, server);
-        QCOMPARE(client->Link, nullptr); // no longer points at a partner that moved on
+        form.linkDropped(udp->node, server->node);
+        QCOMPARE(server->partner, udp);
+        QCOMPARE(udp->partner, server);
+        QCOMPARE(client->partner, nullptr); // no longer points at a partner that moved on
         QCOMPARE(recorder.messages.size(), 2);
 
         // Nothing under the pointer, or a kind node: nothing happens.
-        form.linkDropped(udp->Node, nullptr);
-        form.linkDropped(udp->Node, form.kindNode(Kinds::UdpGroup));
+        form.linkDropped(udp->node, nullptr);
+        form.linkDropped(udp->node, form.kindNode(Kinds::UdpGroup));
         QCOMPARE(recorder.messages.size(), 2);
 
         // Removing an endpoint unlinks its partner.
-        form.endpoints().Remove(udp);
-        QCOMPARE(server->Link, nullptr);
+        form.endpoints().remove(udp);
+        QCOMPARE(server->partner, nullptr);
     }
 
     void informationPanelLinksOpenTheirPages()
     {
-        TForm1 form;
+        MainWindow form;
         form.show();
         MessageRecorder recorder;
         QTest::mouseClick(form.infoPanel->tcpTitle, Qt::LeftButton);
         QTest::mouseClick(form.infoPanel->udpPicture, Qt::LeftButton);
         QTest::mouseClick(form.infoPanel->vendorTitle, Qt::LeftButton);
-        QCOMPARE(recorder.addresses,
-            QStringList({TInfoPanel::TcpPage, TInfoPanel::UdpPage, TInfoPanel::HomePage}));
+        QCOMPARE(
+            recorder.addresses, QStringList({InfoPanel::TcpPage, InfoPanel::UdpPage, InfoPanel::HomePage}));
         QVERIFY(!form.infoPanel->tcpPicture->pixmap().isNull());
         QCOMPARE(form.infoPanel->tcpPicture->cursor().shape(), Qt::PointingHandCursor);
     }
 
     void informationPanelCoversTheDocuments()
     {
-        TForm1 form;
+        MainWindow form;
         form.show();
         QVERIFY(form.infoPanel->isVisible());
         QVERIFY(!form.documents->isVisible());
@@ -212,7 +212,7 @@ private slots:
 
     void exitStopsTheEventLoop()
     {
-        TForm1 form;
+        MainWindow form;
         QEventLoop loop;
         QTimer::singleShot(0, form.exitButton, &QPushButton::click);
         QTimer::singleShot(5000, &loop, [&] { loop.exit(99); });
@@ -224,15 +224,15 @@ private slots:
     // after minimising it), and whole node texts once the tree scrolls.
     void windowLayoutAndSelectionStayInStep()
     {
-        TForm1 form;
+        MainWindow form;
         form.resize(1024, 734);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        TMySocket *a = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[7001]", ImgUdp);
-        TMySocket *b = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[7002]", ImgUdp);
+        Endpoint *a = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[7001]", ImgUdp);
+        Endpoint *b = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[7002]", ImgUdp);
         form.showInfoPanel(false);
 
-        TFrmData *w = b->DataForm;
+        DataWindow *w = b->window;
         w->receivedBytes = 12345678901;
         w->sentBytes = 50000000000;
         w->updateCounters();
@@ -251,27 +251,27 @@ private slots:
                            .arg(counters->fontMetrics().horizontalAdvance(line))));
 
         // Minimising the front window selects the node of the one now in front.
-        QCOMPARE(form.tree->currentItem(), b->Node);
-        QCOMPARE(form.documents->ActiveDocument(), b->DataForm.data());
+        QCOMPARE(form.tree->currentItem(), b->node);
+        QCOMPARE(form.documents->ActiveDocument(), b->window.data());
         form.documents->minimizeButton->click();
-        QCOMPARE(form.documents->ActiveDocument(), a->DataForm.data());
-        QCOMPARE(form.tree->currentItem(), a->Node);
+        QCOMPARE(form.documents->ActiveDocument(), a->window.data());
+        QCOMPARE(form.tree->currentItem(), a->node);
         // With none in front, a click on the selected node brings its window.
         form.documents->minimizeButton->click();
         QCOMPARE(form.documents->ActiveDocument(), nullptr);
-        QCOMPARE(form.tree->currentItem(), a->Node);
-        const QRect row = form.tree->visualItemRect(a->Node);
+        QCOMPARE(form.tree->currentItem(), a->node);
+        const QRect row = form.tree->visualItemRect(a->node);
         QTest::mouseClick(form.tree->viewport(), Qt::LeftButton, {}, row.center());
-        QCOMPARE(form.documents->ActiveDocument(), a->DataForm.data());
+        QCOMPARE(form.documents->ActiveDocument(), a->window.data());
         QTest::mouseClick(
-            form.tree->viewport(), Qt::LeftButton, {}, form.tree->visualItemRect(b->Node).center());
-        QCOMPARE(form.documents->ActiveDocument(), b->DataForm.data());
+            form.tree->viewport(), Qt::LeftButton, {}, form.tree->visualItemRect(b->node).center());
+        QCOMPARE(form.documents->ActiveDocument(), b->window.data());
 
         // Enough nodes for a vertical scroll bar, one of them long and deep.
-        TMySocket *server = addEndpoint(form, Kinds::TcpServer, "192.168.100.200[60000]", ImgListening);
-        auto *deep = new QTreeWidgetItem(server->Node, {QStringLiteral("192.168.100.201[65535] and more")});
+        Endpoint *server = addEndpoint(form, Kinds::TcpServer, "192.168.100.200[60000]", ImgListening);
+        auto *deep = new QTreeWidgetItem(server->node, {QStringLiteral("192.168.100.201[65535] and more")});
         SetStateIndex(deep, ImgConnected);
-        server->Node->setExpanded(true);
+        server->node->setExpanded(true);
         for (int i = 0; i < 60; ++i)
             addEndpoint(form, Kinds::UdpClient, QStringLiteral("10.0.0.%1[%2]").arg(i).arg(9000 + i), ImgUdp);
         QApplication::processEvents();

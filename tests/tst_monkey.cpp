@@ -6,7 +6,7 @@
 // steps and time; it checks that nothing crashes (run it under the
 // sanitizers too), nothing unexpected is reported, and the tree and the
 // endpoint list agree at the end.
-#include "datapanel/countbox.h"
+#include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
@@ -77,7 +77,7 @@ public:
             h_.form->stopSelected(); // stop
             break;
         case 9:
-            if (TFrmData *w = someWindow())
+            if (DataWindow *w = someWindow())
                 w->startEndpoint(); // start or connect
             break;
         case 10:
@@ -91,7 +91,7 @@ public:
             timedSending();
             break;
         case 14:
-            if (TFrmData *w = someWindow())
+            if (DataWindow *w = someWindow())
                 w->stopTimerButton->click();
             break;
         case 15:
@@ -101,7 +101,7 @@ public:
             openAndCloseList();
             break;
         case 17:
-            if (TFrmData *w = someWindow())
+            if (DataWindow *w = someWindow())
                 w->hexSwitch->click();
             break;
         default:
@@ -112,17 +112,17 @@ public:
     void dropAllPeers() { peers_.clear(); }
 
 private:
-    TMySocket *someEndpoint()
+    Endpoint *someEndpoint()
     {
-        const int n = h_.form->endpoints().Count();
-        return n == 0 ? nullptr : h_.form->endpoints().Items(int(random_.bounded(n)));
+        const int n = h_.form->endpoints().size();
+        return n == 0 ? nullptr : h_.form->endpoints().at(int(random_.bounded(n)));
     }
-    TFrmData *someWindow()
+    DataWindow *someWindow()
     {
-        TMySocket *e = someEndpoint();
-        return e ? e->DataForm.data() : nullptr;
+        Endpoint *e = someEndpoint();
+        return e ? e->window.data() : nullptr;
     }
-    QList<TMySocket *> servers() const { return h_.endpoints(Kinds::TcpServer); }
+    QList<Endpoint *> servers() const { return h_.endpoints(Kinds::TcpServer); }
 
     void createServer()
     {
@@ -132,17 +132,17 @@ private:
     }
     void createClient()
     {
-        const QList<TMySocket *> s = servers();
+        const QList<Endpoint *> s = servers();
         if (s.isEmpty() || h_.endpoints(Kinds::TcpClient).size() >= 3)
             return;
-        h_.tcpClient(s[int(random_.bounded(s.size()))]->LocalPort);
+        h_.tcpClient(s[int(random_.bounded(s.size()))]->localPort);
     }
     void connectPeer()
     {
-        const QList<TMySocket *> s = servers();
+        const QList<Endpoint *> s = servers();
         if (s.isEmpty() || peers_.size() >= 30)
             return;
-        peers_.push_back(connectTo(s[int(random_.bounded(s.size()))]->LocalPort, true));
+        peers_.push_back(connectTo(s[int(random_.bounded(s.size()))]->localPort, true));
     }
     void peerTalks()
     {
@@ -168,14 +168,14 @@ private:
     }
     void selectSomething()
     {
-        if (TMySocket *e = someEndpoint())
-            h_.form->tree->setCurrentItem(e->Node);
+        if (Endpoint *e = someEndpoint())
+            h_.form->tree->setCurrentItem(e->node);
         else
             h_.form->tree->setCurrentItem(h_.form->kindNode(Kinds::TcpServer));
     }
     void send()
     {
-        TFrmData *w = someWindow();
+        DataWindow *w = someWindow();
         if (!w || nested >= 3)
             return;
         w->sendEdit->setPlainText(QString(int(random_.bounded(1, 200)), QLatin1Char('s')));
@@ -187,7 +187,7 @@ private:
     }
     void timedSending()
     {
-        TFrmData *w = someWindow();
+        DataWindow *w = someWindow();
         if (!w)
             return;
         w->sendEdit->setPlainText(QStringLiteral("t"));
@@ -196,14 +196,14 @@ private:
     }
     void link()
     {
-        TMySocket *a = someEndpoint();
-        TMySocket *b = someEndpoint();
-        if (a && b && h_.form->canLink(a->Node, b->Node))
-            h_.form->linkDropped(a->Node, b->Node);
+        Endpoint *a = someEndpoint();
+        Endpoint *b = someEndpoint();
+        if (a && b && h_.form->canLink(a->node, b->node))
+            h_.form->linkDropped(a->node, b->node);
     }
     void openAndCloseList()
     {
-        TFrmData *w = someWindow();
+        DataWindow *w = someWindow();
         if (!w)
             return;
         w->repeatCountBox->showPopup();
@@ -258,7 +258,7 @@ private slots:
             }
             timer.stop();
             qInfo("seed %u: %d steps, %d endpoints, %lld messages, %lld errors", seed, monkey.steps,
-                h.form->endpoints().Count(), qsizetype(h.recorder.messages.size()),
+                h.form->endpoints().size(), qsizetype(h.recorder.messages.size()),
                 qsizetype(h.recorder.exceptions.size()));
 
             // Only what a user may legitimately be told: a port in use, a
@@ -270,17 +270,17 @@ private slots:
                     qPrintable(e));
 
             // The tree and the list agree.
-            for (int i = 0; i < h.form->endpoints().Count(); ++i) {
-                TMySocket *e = h.form->endpoints().Items(i);
-                QVERIFY(e->Node);
-                QCOMPARE(EndpointOf(e->Node), e);
-                QVERIFY(e->DataForm);
-                QCOMPARE(e->DataForm->attachedEndpoint, e);
+            for (int i = 0; i < h.form->endpoints().size(); ++i) {
+                Endpoint *e = h.form->endpoints().at(i);
+                QVERIFY(e->node);
+                QCOMPARE(EndpointOf(e->node), e);
+                QVERIFY(e->window);
+                QCOMPARE(e->window->attachedEndpoint, e);
             }
             monkey.dropAllPeers();
             h.form->close();
-            for (TMySocket *server : h.endpoints(Kinds::TcpServer))
-                QCOMPARE(server->Node->childCount(), 0);
+            for (Endpoint *server : h.endpoints(Kinds::TcpServer))
+                QCOMPARE(server->node->childCount(), 0);
         }
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptorCount(), fdsBefore, 10000);
     }

@@ -1,7 +1,7 @@
 // Two things at once around a nested event loop: a repeat pausing, a drop-down
 // or a creation dialog open, the application quitting, while peers arrive and
 // leave. Real peers on 127.0.0.1; run under the sanitizers too.
-#include "datapanel/countbox.h"
+#include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
@@ -18,17 +18,17 @@ using namespace loopback_test;
 
 namespace {
 
-void fillSendBox(TMySocket *endpoint, const QString &text, const QString &count, const QString &interval)
+void fillSendBox(Endpoint *endpoint, const QString &text, const QString &count, const QString &interval)
 {
-    TFrmData *w = endpoint->DataForm;
+    DataWindow *w = endpoint->window;
     w->sendEdit->setPlainText(text);
     w->repeatCountBox->setEditText(count);
     w->intervalEdit->setText(interval);
 }
 
-int peerCount(TMySocket *server)
+int peerCount(Endpoint *server)
 {
-    return server->Node->childCount();
+    return server->node->childCount();
 }
 
 // Datagrams waiting on a non-blocking socket, taken off it.
@@ -53,7 +53,7 @@ Fd udpReceiver()
 // steps scheduled on it; returns how long until the loop ended. A watchdog
 // stops every send of the form's windows and ends a loop that would not end
 // by itself.
-qint64 runApplication(TForm1 &form, const std::function<void()> &start, int watchdogMs = 10000)
+qint64 runApplication(MainWindow &form, const std::function<void()> &start, int watchdogMs = 10000)
 {
     QElapsedTimer clock;
     clock.start();
@@ -61,7 +61,7 @@ qint64 runApplication(TForm1 &form, const std::function<void()> &start, int watc
     QTimer watchdog;
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, qApp, [&form] {
-        for (TFrmData *window : form.findChildren<TFrmData *>())
+        for (DataWindow *window : form.findChildren<DataWindow *>())
             window->stopTimerButton->click();
         QCoreApplication::exit(1);
     });
@@ -90,18 +90,18 @@ private slots:
         Harness h;
         h.form->show();
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        TMySocket *endpoint = h.endpoints(Kinds::TcpServerClient).first();
+        Endpoint *endpoint = h.endpoints(Kinds::TcpServerClient).first();
         fillSendBox(endpoint, QStringLiteral("x"), QStringLiteral("20"), QStringLiteral("500"));
         const qint64 took = runApplication(*h.form, [&] {
             QTimer::singleShot(700, h.form.get(), [&] { h.form->close(); });
-            endpoint->DataForm->sendButton->click();
+            endpoint->window->sendButton->click();
         });
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
         QCOMPARE(peerCount(server), 0);
-        QCOMPARE(server->State, 0);
+        QCOMPARE(server->state, 0);
         QVERIFY(h.endpoints(Kinds::TcpServerClient).isEmpty());
         QByteArray got;
         char buffer[64];
@@ -116,10 +116,10 @@ private slots:
         Harness h;
         h.form->show();
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QPointer<TFrmData> window(h.endpoints(Kinds::TcpServerClient).first()->DataForm);
+        QPointer<DataWindow> window(h.endpoints(Kinds::TcpServerClient).first()->window);
         fillSendBox(h.endpoints(Kinds::TcpServerClient).first(), QStringLiteral("x"), QStringLiteral("1"),
             QStringLiteral("10"));
         const qint64 took = runApplication(*h.form, [&] {
@@ -139,11 +139,11 @@ private slots:
         Harness h;
         h.form->show();
         Fd receiver = udpReceiver();
-        TMySocket *udp = h.udpClient(localPort(receiver.get()), 0);
+        Endpoint *udp = h.udpClient(localPort(receiver.get()), 0);
         fillSendBox(udp, QStringLiteral("x"), QStringLiteral("2147483647"), QStringLiteral("0"));
         qint64 took = runApplication(*h.form, [&] {
             QTimer::singleShot(300, h.form.get(), [&] { h.form->close(); });
-            udp->DataForm->sendButton->click();
+            udp->window->sendButton->click();
         });
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
         drainDatagrams(receiver.get());
@@ -154,7 +154,7 @@ private slots:
         fillSendBox(udp, QStringLiteral("y"), QStringLiteral("20"), QStringLiteral("200"));
         took = runApplication(*h.form, [&] {
             QTimer::singleShot(300, h.form.get(), [&] { h.form->exitButton->click(); });
-            udp->DataForm->sendButton->click();
+            udp->window->sendButton->click();
         });
         QVERIFY2(took < 2000, qPrintable(QString::number(took)));
         const int sent = drainDatagrams(receiver.get());
@@ -166,10 +166,10 @@ private slots:
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QPointer<TFrmData> window(h.endpoints(Kinds::TcpServerClient).first()->DataForm);
+        QPointer<DataWindow> window(h.endpoints(Kinds::TcpServerClient).first()->window);
         QPointer<QWidget> list;
         QTimer::singleShot(100, window, [&] {
             list = QApplication::activePopupWidget();
@@ -193,19 +193,19 @@ private slots:
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *first = h.tcpServer(port);
+        Endpoint *first = h.tcpServer(port);
         Fd peer;
         const int second = unusedPort();
         const auto arriveThenFill = [&](QLineEdit *portBox, int value) {
             peer = connectTo(port);
             QTRY_COMPARE(peerCount(first), 1);
-            QCOMPARE(EndpointOf(h.form->tree->currentItem())->Kind, Kinds::TcpServerClient);
+            QCOMPARE(EndpointOf(h.form->tree->currentItem())->kind, Kinds::TcpServerClient);
             portBox->setText(QString::number(value));
         };
-        TMySocket *server = h.create<TfrmNewServerSock>(h.form->kindNode(Kinds::TcpServer),
-            [&](TfrmNewServerSock &d) { arriveThenFill(d.portEdit, second); });
+        Endpoint *server = h.create<NewTcpServerDialog>(h.form->kindNode(Kinds::TcpServer),
+            [&](NewTcpServerDialog &d) { arriveThenFill(d.portEdit, second); });
         QVERIFY(server);
-        QCOMPARE(server->Node->parent(), h.form->kindNode(Kinds::TcpServer));
+        QCOMPARE(server->node->parent(), h.form->kindNode(Kinds::TcpServer));
         peer.reset();
         QTRY_COMPARE(peerCount(first), 0);
         Fd other = connectTo(second);
@@ -214,17 +214,17 @@ private slots:
         QTRY_COMPARE(peerCount(server), 0);
 
         Fd listener = listenOnLoopback();
-        TMySocket *client
-            = h.create<TfrmNewClientSock>(h.form->kindNode(Kinds::TcpClient), [&](TfrmNewClientSock &d) {
+        Endpoint *client
+            = h.create<NewTcpClientDialog>(h.form->kindNode(Kinds::TcpClient), [&](NewTcpClientDialog &d) {
                   d.addressEdit->setText(QStringLiteral("127.0.0.1"));
                   arriveThenFill(d.portEdit, localPort(listener.get()));
               });
         QVERIFY(client);
-        QCOMPARE(client->Node->parent(), h.form->kindNode(Kinds::TcpClient));
+        QCOMPARE(client->node->parent(), h.form->kindNode(Kinds::TcpClient));
         peer.reset();
         QTRY_COMPARE(peerCount(first), 0);
-        client->DataForm->startEndpoint();
-        QTRY_COMPARE(client->State, 1);
+        client->window->startEndpoint();
+        QTRY_COMPARE(client->state, 1);
         QVERIFY(h.recorder.exceptions.isEmpty());
     }
 
@@ -234,17 +234,17 @@ private slots:
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         Fd listener = listenOnLoopback();
-        TMySocket *client = h.tcpClient(localPort(listener.get()));
-        h.form->tree->setCurrentItem(client->Node);
-        h.form->tree->setDraggedNode(client->Node);
+        Endpoint *client = h.tcpClient(localPort(listener.get()));
+        h.form->tree->setCurrentItem(client->node);
+        h.form->tree->setDraggedNode(client->node);
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QVERIFY(h.form->tree->currentItem() != client->Node);
-        h.form->tree->dragDrop(h.form->tree->draggedNode(), server->Node);
-        QCOMPARE(server->Link, client);
-        QCOMPARE(client->Link, server);
+        QVERIFY(h.form->tree->currentItem() != client->node);
+        h.form->tree->dragDrop(h.form->tree->draggedNode(), server->node);
+        QCOMPARE(server->partner, client);
+        QCOMPARE(client->partner, server);
     }
 };
 

@@ -1,7 +1,7 @@
 // The linear plain-text box: editing with keys and mouse, the clipboard,
 // undo, and text handed back the way a QPlainTextEdit hands it back.
 
-#include "datapanel/plaintextbox.h"
+#include "ui/plaintextbox.h"
 
 #include <QClipboard>
 #include <QScrollBar>
@@ -11,7 +11,7 @@ namespace {
 
 // The middle of the character boundary after `before` on the given line,
 // with the box scrolled to its start.
-QPoint pointAfter(TPlainTextBox &box, int line, const QString &before)
+QPoint pointAfter(PlainTextBox &box, int line, const QString &before)
 {
     const int margin = 4;
     const QFontMetrics metrics = box.fontMetrics();
@@ -46,7 +46,7 @@ private slots:
     {
         QFETCH(QString, inserted);
         QFETCH(QString, plain);
-        TPlainTextBox box;
+        PlainTextBox box;
         box.insertPlainText(inserted);
         QCOMPARE(box.toPlainText(), plain);
         box.setPlainText(inserted);
@@ -56,7 +56,7 @@ private slots:
 
     void keysTypeMoveSelectAndDelete()
     {
-        TPlainTextBox box;
+        PlainTextBox box;
         box.resize(300, 200);
         box.show();
         QVERIFY(QTest::qWaitForWindowExposed(&box));
@@ -100,7 +100,7 @@ private slots:
 
     void mouseSelectsAndClipboardCarriesText()
     {
-        TPlainTextBox box;
+        PlainTextBox box;
         box.resize(300, 200);
         box.show();
         QVERIFY(QTest::qWaitForWindowExposed(&box));
@@ -132,7 +132,7 @@ private slots:
 
     void appendingAddsALineAndLeavesTheCursor()
     {
-        TPlainTextBox box;
+        PlainTextBox box;
         box.appendPlainText(QStringLiteral("first"));
         QCOMPARE(box.toPlainText(), QStringLiteral("first"));
         QCOMPARE(box.cursorPosition(), 0);
@@ -147,7 +147,7 @@ private slots:
     // The view scrolls to the caret and back, sideways along a long line.
     void longLineScrollsSidewaysToTheCaret()
     {
-        TPlainTextBox box;
+        PlainTextBox box;
         box.resize(200, 100);
         box.show();
         QVERIFY(QTest::qWaitForWindowExposed(&box));

@@ -1,6 +1,6 @@
-#include "app/mysocket.h"
+#include "app/endpoint.h"
 #include "app/refreshstatus.h"
-#include "datapanel/datapanel.h"
+#include "datawindow/datawindow.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -13,7 +13,7 @@ struct Panel {
     bool b5Visible, b6Visible, b5Enabled, b6Enabled;
 };
 
-Panel read(const TFrmData &w)
+Panel read(const DataWindow &w)
 {
     return {w.stateLabel->text(), w.createdLabel->text(), w.peerAddressLabel->text(), w.peerPortLabel->text(),
         w.spareLabel->text(), w.localPortLabel->text(), w.startButton->text(), w.stopButton->text(),
@@ -87,17 +87,17 @@ private slots:
         QFETCH(QString, visible);
         QFETCH(QString, enabled);
 
-        TFrmData w;
-        TMySocket r;
-        r.Kind = kind;
-        r.State = state;
-        r.CreateTime = QStringLiteral("2026/12/7 14:05:33");
-        r.LocalPort = 60000;
-        r.RemoteIP = QStringLiteral("10.0.0.2");
-        r.RemotePort = 8080;
+        DataWindow w;
+        Endpoint r;
+        r.kind = kind;
+        r.state = state;
+        r.createdText = QStringLiteral("2026/12/7 14:05:33");
+        r.localPort = 60000;
+        r.peerAddress = QStringLiteral("10.0.0.2");
+        r.peerPort = 8080;
         if (kind == Kinds::UdpGroup)
-            r.LocalIP = QStringLiteral("224.1.1.1");
-        r.DataForm = &w;
+            r.localAddress = QStringLiteral("224.1.1.1");
+        r.window = &w;
 
         for (int pass = 0; pass < 2; ++pass) { // a second refresh changes nothing
             RefreshStatus(r);
@@ -117,13 +117,13 @@ private slots:
 
     void unknownStateLeavesStateWordAndButtons()
     {
-        TFrmData w;
-        TMySocket r;
-        r.Kind = Kinds::TcpClient;
-        r.DataForm = &w;
-        r.State = 1;
+        DataWindow w;
+        Endpoint r;
+        r.kind = Kinds::TcpClient;
+        r.window = &w;
+        r.state = 1;
         RefreshStatus(r);
-        r.State = 7;
+        r.state = 7;
         RefreshStatus(r);
         QCOMPARE(w.stateLabel->text(), QStringLiteral("已连接"));
         QVERIFY(!w.startButton->isEnabled());
@@ -132,27 +132,27 @@ private slots:
 
     void negativePortAndEmptyPeerShowAsTheyAre()
     {
-        TFrmData w;
-        TMySocket r;
-        r.Kind = Kinds::UdpServer;
-        r.DataForm = &w;
+        DataWindow w;
+        Endpoint r;
+        r.kind = Kinds::UdpServer;
+        r.window = &w;
         RefreshStatus(r);
         QCOMPARE(w.peerAddressLabel->text(), QStringLiteral("对方IP:"));
         QCOMPARE(w.peerPortLabel->text(), QStringLiteral("对方端口:0"));
-        r.Kind = Kinds::TcpClient;
-        r.LocalPort = -1;
+        r.kind = Kinds::TcpClient;
+        r.localPort = -1;
         RefreshStatus(r);
         QCOMPARE(w.localPortLabel->text(), QStringLiteral("本地端口:-1"));
     }
 
     void otherKindOnlyHidesTheButtons()
     {
-        TFrmData w;
-        TMySocket r;
-        r.Kind = Kinds::TcpServer;
-        r.DataForm = &w;
+        DataWindow w;
+        Endpoint r;
+        r.kind = Kinds::TcpServer;
+        r.window = &w;
         RefreshStatus(r);
-        r.Kind = QStringLiteral("tcp server"); // comparison is exact
+        r.kind = QStringLiteral("tcp server"); // comparison is exact
         RefreshStatus(r);
         QVERIFY(w.startButton->isHidden() && w.stopButton->isHidden());
         QCOMPARE(w.stateLabel->text(), QStringLiteral("已停止"));

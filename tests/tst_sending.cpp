@@ -1,6 +1,6 @@
 // Sending and receiving through every kind of endpoint, with real peers on
 // 127.0.0.1 (multicast only inside a private network namespace).
-#include "datapanel/countbox.h"
+#include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
@@ -57,9 +57,9 @@ private:
     Fd fd_;
 };
 
-void send(TMySocket *endpoint, const QString &text, const QString &count = "1", const QString &interval = "0")
+void send(Endpoint *endpoint, const QString &text, const QString &count = "1", const QString &interval = "0")
 {
-    TFrmData *w = endpoint->DataForm;
+    DataWindow *w = endpoint->window;
     w->sendEdit->setPlainText(text);
     w->repeatCountBox->setEditText(count);
     w->intervalEdit->setText(interval);
@@ -145,26 +145,26 @@ private slots:
     {
         Harness h;
         UdpPeer peer;
-        TMySocket *client = h.udpClient(peer.port(), 0);
+        Endpoint *client = h.udpClient(peer.port(), 0);
         QVERIFY(client);
         send(client, "abc");
         QTRY_COMPARE(peer.collect(), 1);
         QCOMPARE(peer.received.first(), QByteArray("abc"));
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：abc[1次]")));
-        QVERIFY(client->DataForm->sendEdit->toPlainText().isEmpty());
-        QCOMPARE(client->DataForm->sentBytes, 3);
-        QCOMPARE(client->DataForm->countersText(), QStringLiteral("收：0字节，发:3字节"));
+        QVERIFY(client->window->sendEdit->toPlainText().isEmpty());
+        QCOMPARE(client->window->sentBytes, 3);
+        QCOMPARE(client->window->countersText(), QStringLiteral("收：0字节，发:3字节"));
 
         send(client, "xy", "10", "2");
         QTRY_COMPARE(peer.collect(), 11);
-        QCOMPARE(client->DataForm->sentBytes, 23);
+        QCOMPARE(client->window->sentBytes, 23);
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：xy[10次]")));
         QCOMPARE(Harness::log(client).count(QLatin1Char('\n')), 1); // one line per click
 
         send(client, "zz", "0");
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：zz[0次]")));
-        QVERIFY(client->DataForm->sendEdit->toPlainText().isEmpty());
-        QCOMPARE(client->DataForm->sentBytes, 23);
+        QVERIFY(client->window->sendEdit->toPlainText().isEmpty());
+        QCOMPARE(client->window->sentBytes, 23);
 
         send(client, "q", "03");
         QVERIFY(Harness::log(client).endsWith(QStringLiteral("[03次]")));
@@ -175,12 +175,12 @@ private slots:
     {
         Harness h;
         UdpPeer peer;
-        TMySocket *client = h.udpClient(peer.port(), 0);
+        Endpoint *client = h.udpClient(peer.port(), 0);
         send(client, "a\nb");
         QTRY_COMPARE(peer.collect(), 1);
         QCOMPARE(peer.received[0], QByteArray("a\r\nb"));
 
-        client->DataForm->hexSwitch->setChecked(true);
+        client->window->hexSwitch->setChecked(true);
         send(client, "41 42");
         QTRY_COMPARE(peer.collect(), 2);
         QCOMPARE(peer.received[1], QByteArray("\x41\x04"));
@@ -189,7 +189,7 @@ private slots:
         // Fewer than two digits: nothing at all happens.
         const QString before = Harness::log(client);
         send(client, "4");
-        QCOMPARE(client->DataForm->sendEdit->toPlainText(), QStringLiteral("4"));
+        QCOMPARE(client->window->sendEdit->toPlainText(), QStringLiteral("4"));
         QCOMPARE(Harness::log(client), before);
     }
 
@@ -197,12 +197,12 @@ private slots:
     {
         Harness h;
         UdpPeer peer;
-        TMySocket *client = h.udpClient(peer.port(), 0);
+        Endpoint *client = h.udpClient(peer.port(), 0);
         send(client, "data", "abc");
         QCOMPARE(h.recorder.exceptions, QStringList{"'abc' is not a valid integer value"});
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：data[abc次]")));
-        QVERIFY(client->DataForm->sendEdit->toPlainText().isEmpty());
-        QCOMPARE(client->DataForm->sentBytes, 0);
+        QVERIFY(client->window->sendEdit->toPlainText().isEmpty());
+        QCOMPARE(client->window->sentBytes, 0);
         QTest::qWait(50);
         QCOMPARE(peer.collect(), 0);
 
@@ -210,36 +210,36 @@ private slots:
         send(client, "data", "5", "x");
         QCOMPARE(h.recorder.exceptions.last(), QStringLiteral("'x' is not a valid integer value"));
         QTRY_COMPARE(peer.collect(), 1);
-        QCOMPARE(client->DataForm->sentBytes, 4);
+        QCOMPARE(client->window->sentBytes, 4);
     }
 
     void tcpSendToAPeerThatHasGoneEndsWithALogLine()
     {
         Harness h;
         Fd listener = listenOnLoopback();
-        TMySocket *client = h.tcpClient(localPort(listener.get()));
-        client->DataForm->startEndpoint();
-        QTRY_COMPARE(client->State, 1);
+        Endpoint *client = h.tcpClient(localPort(listener.get()));
+        client->window->startEndpoint();
+        QTRY_COMPARE(client->state, 1);
         Fd peer = acceptWithin(listener.get());
         send(client, "ping");
         QCOMPARE(readWithin(peer.get()), QByteArray("ping"));
         peer.reset();
-        QTRY_COMPARE(client->State, 0);
+        QTRY_COMPARE(client->state, 0);
         send(client, "lost", "3");
         const QString log = Harness::log(client);
         QCOMPARE(log.count(QStringLiteral("发送失败：连接已断开")), 3);
         // Only what the connection took counts.
-        QCOMPARE(client->DataForm->sentBytes, 4);
+        QCOMPARE(client->window->sentBytes, 4);
     }
 
     void deletingTheEndpointDuringALongRepeat()
     {
         Harness h;
         UdpPeer peer;
-        TMySocket *client = h.udpClient(peer.port(), 0);
-        QPointer<TFrmData> window(client->DataForm);
+        Endpoint *client = h.udpClient(peer.port(), 0);
+        QPointer<DataWindow> window(client->window);
         QTimer::singleShot(150, h.form.get(), [&] {
-            h.form->tree->setCurrentItem(client->Node);
+            h.form->tree->setCurrentItem(client->node);
             h.form->deleteSelected();
         });
         send(client, "tick", "1000", "10");
@@ -253,13 +253,13 @@ private slots:
     {
         Harness h;
         UdpPeer peer;
-        TMySocket *client = h.udpClient(peer.port(), 0);
-        QTimer::singleShot(100, client->DataForm, [&] { client->DataForm->stopTimerButton->click(); });
+        Endpoint *client = h.udpClient(peer.port(), 0);
+        QTimer::singleShot(100, client->window, [&] { client->window->stopTimerButton->click(); });
         send(client, "r", "1000", "10");
         QTest::qWait(50);
         const int got = peer.collect();
         QVERIFY2(got > 0 && got < 1000, qPrintable(QString::number(got)));
-        QCOMPARE(client->DataForm->sentBytes, got);
+        QCOMPARE(client->window->sentBytes, got);
     }
 
     void udpServerRepliesToTheLatestSender()
@@ -267,36 +267,36 @@ private slots:
         Harness h;
         UdpPeer first, second;
         const int port = freeUdpPort();
-        TMySocket *server = h.udpServer(port);
+        Endpoint *server = h.udpServer(port);
         QVERIFY(server);
-        server->DataForm->hexSwitch->setChecked(true);
+        server->window->hexSwitch->setChecked(true);
 
         // Before any datagram the component refuses to send.
         send(server, "early");
         QCOMPARE(h.recorder.exceptions.size(), 1);
 
         first.sendTo(port, QByteArray("\x00\x01\x02\x03", 4));
-        QTRY_COMPARE(server->RemotePort, first.port());
-        QCOMPARE(server->RemoteIP, QStringLiteral("127.0.0.1"));
-        QCOMPARE(server->DataForm->peerPortLabel->text(), QStringLiteral("对方端口:%1").arg(first.port()));
+        QTRY_COMPARE(server->peerPort, first.port());
+        QCOMPARE(server->peerAddress, QStringLiteral("127.0.0.1"));
+        QCOMPARE(server->window->peerPortLabel->text(), QStringLiteral("对方端口:%1").arg(first.port()));
         QVERIFY(Harness::log(server).endsWith(QStringLiteral("{00 01 02 03 }")));
-        QCOMPARE(server->DataForm->receivedBytes, 4);
-        server->DataForm->hexSwitch->setChecked(false);
+        QCOMPARE(server->window->receivedBytes, 4);
+        server->window->hexSwitch->setChecked(false);
         send(server, "r1");
-        server->DataForm->hexSwitch->setChecked(true);
+        server->window->hexSwitch->setChecked(true);
         QTRY_COMPARE(first.collect(), 1);
         QCOMPARE(first.received[0], QByteArray("r1"));
 
         second.sendTo(port, QByteArray());
-        QTRY_COMPARE(server->RemotePort, second.port());
+        QTRY_COMPARE(server->peerPort, second.port());
         QVERIFY(Harness::log(server).endsWith(QStringLiteral(" 收到数据：{}")));
-        QCOMPARE(server->DataForm->receivedBytes, 4);
+        QCOMPARE(server->window->receivedBytes, 4);
         send(server, "r2");
         QTRY_COMPARE(second.collect(), 1);
         QTest::qWait(20);
         QCOMPARE(first.collect(), 1);
         // The node keeps the text it was made with.
-        QVERIFY(server->Node->text(0).endsWith(QStringLiteral("[%1]").arg(port)));
+        QVERIFY(server->node->text(0).endsWith(QStringLiteral("[%1]").arg(port)));
     }
 
     void udpClientIgnoresWhoSent()
@@ -304,23 +304,23 @@ private slots:
         Harness h;
         UdpPeer target, stranger;
         const int localPortNumber = freeUdpPort();
-        TMySocket *client = h.udpClient(target.port(), localPortNumber);
+        Endpoint *client = h.udpClient(target.port(), localPortNumber);
         QVERIFY(client);
         stranger.sendTo(localPortNumber, "hello");
         QTRY_VERIFY(Harness::log(client).endsWith(QStringLiteral(" 收到数据：hello")));
-        QCOMPARE(client->DataForm->receivedBytes, 5);
+        QCOMPARE(client->window->receivedBytes, 5);
         send(client, "answer");
         QTRY_COMPARE(target.collect(), 1);
         QCOMPARE(stranger.collect(), 0);
-        QCOMPARE(client->DataForm->peerPortLabel->text(), QStringLiteral("对方端口:%1").arg(target.port()));
+        QCOMPARE(client->window->peerPortLabel->text(), QStringLiteral("对方端口:%1").arg(target.port()));
     }
 
     void timedSendingTextHexEmptyAndStop()
     {
         Harness h;
         UdpPeer peer;
-        TMySocket *client = h.udpClient(peer.port(), 0);
-        TFrmData *w = client->DataForm;
+        Endpoint *client = h.udpClient(peer.port(), 0);
+        DataWindow *w = client->window;
         w->sendEdit->setPlainText("abc");
         w->intervalEdit->setText("50");
         w->startTimerButton->click();
@@ -364,8 +364,8 @@ private slots:
     {
         Harness h;
         UdpPeer peer;
-        TMySocket *client = h.udpClient(peer.port(), 0);
-        TFrmData *w = client->DataForm;
+        Endpoint *client = h.udpClient(peer.port(), 0);
+        DataWindow *w = client->window;
         w->sendEdit->setPlainText("tick");
         w->intervalEdit->setText("10");
         w->startTimerButton->click();
@@ -383,15 +383,15 @@ private slots:
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         send(server, "nobody");
-        QCOMPARE(server->DataForm->sentBytes, 0);
+        QCOMPARE(server->window->sentBytes, 0);
         Fd a = connectTo(port), b = connectTo(port);
-        QTRY_COMPARE(server->Node->childCount(), 2);
+        QTRY_COMPARE(server->node->childCount(), 2);
         send(server, "hi");
         QCOMPARE(readWithin(a.get()), QByteArray("hi"));
         QCOMPARE(readWithin(b.get()), QByteArray("hi"));
-        QCOMPARE(server->DataForm->sentBytes, 4);
+        QCOMPARE(server->window->sentBytes, 4);
         QCOMPARE(Harness::log(server).count(QStringLiteral("发送数据：")), 2);
     }
 
@@ -399,13 +399,13 @@ private slots:
     {
         Harness h;
         const int port = unusedPort();
-        TMySocket *server = h.tcpServer(port);
+        Endpoint *server = h.tcpServer(port);
         Fd a = connectTo(port);
-        QTRY_COMPARE(server->Node->childCount(), 1);
-        TMySocket *peer = h.endpoints(Kinds::TcpServerClient).first();
+        QTRY_COMPARE(server->node->childCount(), 1);
+        Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
         send(peer, "to you", "2");
         QCOMPARE(readServing(a.get(), 12), QByteArray("to youto you"));
-        QCOMPARE(peer->DataForm->sentBytes, 12);
+        QCOMPARE(peer->window->sentBytes, 12);
     }
 
     void serialBridgeBetweenPeerAndTerminal()
@@ -415,9 +415,9 @@ private slots:
         const int master = pty.master();
         Harness h;
         const int port = freeUdpPort();
-        TMySocket *server = h.udpServer(port);
+        Endpoint *server = h.udpServer(port);
         QVERIFY(server);
-        QVERIFY(server->DataForm->serialPort->IsOpen());
+        QVERIFY(server->window->serialPort->IsOpen());
         QVERIFY(h.recorder.exceptions.isEmpty());
 
         UdpPeer peer;
@@ -426,13 +426,13 @@ private slots:
             all.append(char(b));
         peer.sendTo(port, all);
         QCOMPARE(readServing(master, 256), all);
-        QCOMPARE(server->DataForm->receivedBytes, 256); // logged and counted once
+        QCOMPARE(server->window->receivedBytes, 256); // logged and counted once
 
-        const qint64 sentBefore = server->DataForm->sentBytes;
+        const qint64 sentBefore = server->window->sentBytes;
         QCOMPARE(::write(master, "Zq#8!", 5), 5);
         QTRY_COMPARE(peer.collect(), 1);
         QCOMPARE(peer.received[0], QByteArray("Zq#8!"));
-        QCOMPARE(server->DataForm->sentBytes, sentBefore); // neither logged nor counted
+        QCOMPARE(server->window->sentBytes, sentBefore); // neither logged nor counted
         QVERIFY(!Harness::log(server).contains(QStringLiteral("Zq#8!")));
     }
 
@@ -443,13 +443,13 @@ private slots:
         const int master = pty.master();
         Harness h;
         const int port = freeUdpPort();
-        TMySocket *server = h.udpServer(port);
-        QVERIFY(server->DataForm->serialPort->IsOpen());
+        Endpoint *server = h.udpServer(port);
+        QVERIFY(server->window->serialPort->IsOpen());
         QCOMPARE(::write(master, "early", 5), 5);
         QTRY_VERIFY(Harness::log(server).contains(QStringLiteral("串口数据转发失败")));
         UdpPeer peer;
         peer.sendTo(port, "hi");
-        QTRY_COMPARE(server->RemotePort, peer.port());
+        QTRY_COMPARE(server->peerPort, peer.port());
         QCOMPARE(::write(master, "later", 5), 5);
         QTRY_COMPARE(peer.collect(), 1);
         QCOMPARE(peer.received[0], QByteArray("later"));
@@ -460,12 +460,12 @@ private slots:
         if (!insideNamespace())
             QSKIP("multicast runs only inside a private network namespace (tests/netns-run)");
         Harness h;
-        TMySocket *first = h.udpGroup("224.1.1.1", 65000);
+        Endpoint *first = h.udpGroup("224.1.1.1", 65000);
         QVERIFY(first);
         QVERIFY(h.recorder.messages.isEmpty());
-        QCOMPARE(first->Node->text(0), QStringLiteral("224.1.1.1[65000]"));
-        QCOMPARE(first->DataForm->peerAddressLabel->text(), QStringLiteral("组播地址:224.1.1.1"));
-        TMySocket *second = h.udpGroup("224.1.1.1", 65000);
+        QCOMPARE(first->node->text(0), QStringLiteral("224.1.1.1[65000]"));
+        QCOMPARE(first->window->peerAddressLabel->text(), QStringLiteral("组播地址:224.1.1.1"));
+        Endpoint *second = h.udpGroup("224.1.1.1", 65000);
         QVERIFY(second);
         QCOMPARE(h.recorder.messages, QStringList{"bind fail"});
         QCOMPARE(h.endpoints(Kinds::UdpGroup).size(), 2);
@@ -474,15 +474,15 @@ private slots:
         // hears it and answers to that port.
         send(second, "hello");
         QTRY_VERIFY(Harness::log(first).contains(QStringLiteral(" 收到数据：hello")));
-        QCOMPARE(first->DataForm->receivedBytes, 5);
+        QCOMPARE(first->window->receivedBytes, 5);
         send(first, "back");
         QTRY_VERIFY(Harness::log(second).contains(QStringLiteral(" 收到数据：back")));
-        QCOMPARE(second->DataForm->receivedBytes, 4);
-        QCOMPARE(first->DataForm->sentBytes, 4);
+        QCOMPARE(second->window->receivedBytes, 4);
+        QCOMPARE(first->window->sentBytes, 4);
         QVERIFY(h.recorder.messages.size() == 1);
 
         // Deleting a group closes its socket; nothing reaches a closed window.
-        h.form->tree->setCurrentItem(second->Node);
+        h.form->tree->setCurrentItem(second->node);
         h.form->deleteSelected();
         send(first, "gone");
         QTest::qWait(50);
@@ -494,10 +494,10 @@ private slots:
         if (!insideNamespace())
             QSKIP("multicast runs only inside a private network namespace (tests/netns-run)");
         Harness h;
-        TMySocket *group = h.udpGroup("not-an-address", 65001);
+        Endpoint *group = h.udpGroup("not-an-address", 65001);
         QVERIFY(group);
         QCOMPARE(h.recorder.messages, QStringList{"无法进行UDP组播"});
-        QCOMPARE(group->Node->text(0), QStringLiteral("not-an-address[65001]"));
+        QCOMPARE(group->node->text(0), QStringLiteral("not-an-address[65001]"));
     }
 };
 

@@ -2,7 +2,7 @@
 // real pseudo-terminal whose far end (the master) the test reads or leaves
 // unread. No test ever resolves a name to /dev/ttyS*.
 
-#include "datapanel/datapanel.h"
+#include "datawindow/datawindow.h"
 #include "net/serial/serialport.h"
 
 #include <QPointer>
@@ -74,7 +74,7 @@ private:
 };
 
 // The port set up as a UDP server's window sets it up.
-bool openBridge(TFrmData &w)
+bool openBridge(DataWindow &w)
 {
     SerialPort &serial = *w.serialPort;
     serial.SetBaudRate(brCustom);
@@ -96,7 +96,7 @@ QByteArray datagram(int index, qsizetype size = kDatagramSize)
     return bytes;
 }
 
-QStringList overflowLines(TFrmData &w)
+QStringList overflowLines(DataWindow &w)
 {
     w.flushLog();
     QStringList found;
@@ -127,7 +127,7 @@ struct Feed {
 // Forwards 2 KB datagrams, letting the event loop run between them, until
 // the log reports an overflow and `afterOverflow` more went in, or the bounds
 // end it. A 10 ms timer measures how long the event loop was held up.
-Feed feedUntilOverflow(TFrmData &w, int firstIndex, int afterOverflow)
+Feed feedUntilOverflow(DataWindow &w, int firstIndex, int afterOverflow)
 {
     Feed feed;
     QElapsedTimer sinceTick;
@@ -177,7 +177,7 @@ private slots:
     {
         PtyAsCom1 pty;
         QVERIFY(pty.ready());
-        TFrmData w;
+        DataWindow w;
         QVERIFY(openBridge(w));
 
         const Feed first = feedUntilOverflow(w, 0, 10);
@@ -223,7 +223,7 @@ private slots:
         PtyAsCom1 pty;
         QVERIFY(pty.ready());
         for (const bool destroy : {false, true}) {
-            auto w = std::make_unique<TFrmData>();
+            auto w = std::make_unique<DataWindow>();
             QVERIFY(openBridge(*w));
             (void)feedUntilOverflow(*w, 0, 2);
             QCOMPARE(w->serialPort->QueuedForWriting(), SerialPort::WriteQueueCapacity);

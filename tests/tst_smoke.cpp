@@ -1,13 +1,13 @@
 // Runs on a real X display (see smoke.sh): the program's start-up shows one
 // top-level window with the kind nodes, drawn well enough to screenshot.
-#include "app/Unit1.h"
-#include "app/dialogs/newclientsock.h"
-#include "app/dialogs/newgroupsock.h"
-#include "app/dialogs/newserversock.h"
-#include "app/dialogs/newudpserver.h"
-#include "app/dialogs/newudpsock.h"
-#include "app/endpointtree.h"
-#include "datapanel/datapanel.h"
+#include "app/dialogs/newtcpclientdialog.h"
+#include "app/dialogs/newtcpserverdialog.h"
+#include "app/dialogs/newudpclientdialog.h"
+#include "app/dialogs/newudpgroupdialog.h"
+#include "app/dialogs/newudpserverdialog.h"
+#include "app/mainwindow.h"
+#include "datawindow/datawindow.h"
+#include "ui/endpointtree.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -44,10 +44,10 @@ private slots:
         // A data window in front of the documents, for the eye.
         form->tree->setCurrentItem(form->kindNode(Kinds::TcpClient));
         auto record = MakeRecord(Kinds::TcpClient);
-        record->RemoteIP = QStringLiteral("127.0.0.1");
-        record->RemotePort = 60000;
-        auto *window = new TFrmData(form->documents);
-        record->DataForm = window;
+        record->peerAddress = QStringLiteral("127.0.0.1");
+        record->peerPort = 60000;
+        auto *window = new DataWindow(form->documents);
+        record->window = window;
         window->attachedEndpoint = record.get();
         form->attach(std::move(record), NodeText("127.0.0.1", 60000), ImgDisconnected);
         form->showInfoPanel(false);

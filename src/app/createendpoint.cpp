@@ -1,22 +1,22 @@
 // The create command of the main window: shows the selected kind's dialog and
 // sets up the new endpoint with its transport, data window and node.
 
-#include "app/Unit1.h"
-#include "app/dialogs/newclientsock.h"
-#include "app/dialogs/newgroupsock.h"
-#include "app/dialogs/newserversock.h"
-#include "app/dialogs/newudpserver.h"
-#include "app/dialogs/newudpsock.h"
-#include "app/endpointtree.h"
+#include "app/dialogs/newtcpclientdialog.h"
+#include "app/dialogs/newtcpserverdialog.h"
+#include "app/dialogs/newudpclientdialog.h"
+#include "app/dialogs/newudpgroupdialog.h"
+#include "app/dialogs/newudpserverdialog.h"
+#include "app/mainwindow.h"
 #include "app/netcardinfo.h"
 #include "app/refreshstatus.h"
 #include "app/tcpevents.h"
 #include "app/udpevents.h"
-#include "datapanel/datapanel.h"
+#include "datawindow/datawindow.h"
 #include "net/serial/serialport.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/datagramcalls.h"
 #include "net/udp/udpsocket.h"
+#include "ui/endpointtree.h"
 #include "ui/messages.h"
 #include "ui/stateimages.h"
 
@@ -43,29 +43,29 @@ int boundPort(int handle, int typed)
 
 } // namespace
 
-void TForm1::createDialogs()
+void MainWindow::createDialogs()
 {
     if (!newTcpServerDialog)
-        newTcpServerDialog = new TfrmNewServerSock(this);
+        newTcpServerDialog = new NewTcpServerDialog(this);
     if (!newTcpClientDialog)
-        newTcpClientDialog = new TfrmNewClientSock(this);
+        newTcpClientDialog = new NewTcpClientDialog(this);
     if (!newUdpClientDialog)
-        newUdpClientDialog = new TfrmNewUdpSock(this);
+        newUdpClientDialog = new NewUdpClientDialog(this);
     if (!newUdpGroupDialog)
-        newUdpGroupDialog = new TfrmNewGroupSock(this);
+        newUdpGroupDialog = new NewUdpGroupDialog(this);
     if (!newUdpServerDialog)
-        newUdpServerDialog = new TfrmNewUDPServer(this);
+        newUdpServerDialog = new NewUdpServerDialog(this);
 }
 
-TFrmData *TForm1::makeWindow(TMySocket &endpoint)
+DataWindow *MainWindow::makeWindow(Endpoint &endpoint)
 {
-    auto *window = new TFrmData(documents);
-    endpoint.DataForm = window;
+    auto *window = new DataWindow(documents);
+    endpoint.window = window;
     window->attachedEndpoint = &endpoint;
     return window;
 }
 
-void TForm1::createForSelectedKind()
+void MainWindow::createForSelectedKind()
 {
     if (!tree->currentItem())
         return;
@@ -76,103 +76,103 @@ void TForm1::createForSelectedKind()
     const auto selected
         = [this](const QString &kind) { return tree->currentItem() && tree->currentItem()->text(0) == kind; };
     createDialogs();
-    if (selected(Kinds::TcpServer) && RunModal(*newTcpServerDialog) == TCreationDialog::Created)
+    if (selected(Kinds::TcpServer) && RunModal(*newTcpServerDialog) == CreationDialog::Created)
         createTcpServer(newTcpServerDialog->port);
-    if (selected(Kinds::TcpClient) && RunModal(*newTcpClientDialog) == TCreationDialog::Created)
+    if (selected(Kinds::TcpClient) && RunModal(*newTcpClientDialog) == CreationDialog::Created)
         createTcpClient(newTcpClientDialog->address, newTcpClientDialog->port);
-    if (selected(Kinds::UdpClient) && RunModal(*newUdpClientDialog) == TCreationDialog::Created)
+    if (selected(Kinds::UdpClient) && RunModal(*newUdpClientDialog) == CreationDialog::Created)
         createUdpClient(
             newUdpClientDialog->address, newUdpClientDialog->remotePort, newUdpClientDialog->localPort);
-    if (selected(Kinds::UdpServer) && RunModal(*newUdpServerDialog) == TCreationDialog::Created)
+    if (selected(Kinds::UdpServer) && RunModal(*newUdpServerDialog) == CreationDialog::Created)
         createUdpServer(newUdpServerDialog->localPort);
-    if (selected(Kinds::UdpGroup) && RunModal(*newUdpGroupDialog) == TCreationDialog::Created)
+    if (selected(Kinds::UdpGroup) && RunModal(*newUdpGroupDialog) == CreationDialog::Created)
         createUdpGroup(newUdpGroupDialog->groupAddress, newUdpGroupDialog->groupPort);
-    if (endpoints().Count() > 0)
+    if (endpoints().size() > 0)
         showInfoPanel(false);
 }
 
-TMySocket *TForm1::createTcpServer(int port)
+Endpoint *MainWindow::createTcpServer(int port)
 {
     auto record = MakeRecord(Kinds::TcpServer);
-    TMySocket *server = record.get();
+    Endpoint *server = record.get();
     auto *socket = new TcpServer(this);
     socket->SetPort(port);
-    server->Transport = socket;
+    server->transport = socket;
     socket->Connection()->SetUserData(server);
-    server->LocalPort = port;
-    server->LocalIP = LocalIPAddress();
-    server->CreateTime = CurrentDateTimeText();
+    server->localPort = port;
+    server->localAddress = LocalIPAddress();
+    server->createdText = CurrentDateTimeText();
     AttachServerHandlers(*server, *socket);
 
     // Under its kind node, whatever took the selection while the dialog was
     // open (a peer arriving selects its own node).
     QTreeWidgetItem *parent = kindNode(Kinds::TcpServer);
-    auto *node = new QTreeWidgetItem(parent, {NodeText(server->LocalIP, port)});
+    auto *node = new QTreeWidgetItem(parent, {NodeText(server->localAddress, port)});
     parent->setExpanded(true);
     SetEndpointOf(node, server);
     SetStateIndex(node, ImgStopped);
-    server->Node = node;
+    server->node = node;
     tree->setCurrentItem(node);
 
     try {
         socket->Open();
-        server->State = 1;
+        server->state = 1;
         SetStateIndex(node, ImgListening);
-        server->LocalPort = boundPort(socket->Connection()->SocketHandle(), port);
-        node->setText(0, NodeText(server->LocalIP, server->LocalPort));
+        server->localPort = boundPort(socket->Connection()->SocketHandle(), port);
+        node->setText(0, NodeText(server->localAddress, server->localPort));
     } catch (const std::exception &) {
         ShowMessage(QStringLiteral("该端口已被占用,监听未启动!"));
     }
 
     makeWindow(*server)->webReplySwitch->setVisible(true);
     RefreshStatus(*server);
-    endpoints().Add(std::move(record));
+    endpoints().add(std::move(record));
     return server;
 }
 
-TMySocket *TForm1::createTcpClient(const QString &address, int port)
+Endpoint *MainWindow::createTcpClient(const QString &address, int port)
 {
     auto record = MakeRecord(Kinds::TcpClient);
     auto *socket = new TcpClient(this);
     socket->SetPort(port);
     socket->SetHost(address);
-    record->Transport = socket;
-    record->RemotePort = port;
-    record->RemoteIP = address;
+    record->transport = socket;
+    record->peerPort = port;
+    record->peerAddress = address;
     socket->Connection()->SetUserData(record.get());
     AttachClientHandlers(*record, *socket);
     makeWindow(*record);
     return attach(std::move(record), NodeText(address, port), ImgDisconnected);
 }
 
-TMySocket *TForm1::createUdpClient(const QString &address, int remotePort, int localPort)
+Endpoint *MainWindow::createUdpClient(const QString &address, int remotePort, int localPort)
 {
     auto record = MakeRecord(Kinds::UdpClient);
     auto *udp = new UdpSocket(this);
-    record->UdpClient = udp;
+    record->udpClient = udp;
     udp->SetLocalPort(localPort);
     udp->SetRemotePort(remotePort);
     udp->SetRemoteHost(address);
     AttachUdpClientHandler(*record, *udp);
-    record->Transport = udp;
-    record->LocalPort = boundPort(udp->SocketHandle(), udp->LocalPort());
-    record->RemotePort = remotePort;
-    record->RemoteIP = address;
+    record->transport = udp;
+    record->localPort = boundPort(udp->SocketHandle(), udp->LocalPort());
+    record->peerPort = remotePort;
+    record->peerAddress = address;
     makeWindow(*record);
     return attach(std::move(record), NodeText(address, remotePort), ImgUdp);
 }
 
-TMySocket *TForm1::createUdpServer(int localPort)
+Endpoint *MainWindow::createUdpServer(int localPort)
 {
     auto record = MakeRecord(Kinds::UdpServer);
     auto *udp = new UdpSocket(this);
-    record->UdpServer = udp;
+    record->udpServer = udp;
     udp->SetLocalPort(localPort);
     udp->SetRemoteHost(QString());
     AttachUdpServerHandler(*record, *udp);
-    record->Transport = udp;
-    record->LocalPort = boundPort(udp->SocketHandle(), udp->LocalPort());
-    TFrmData *window = makeWindow(*record);
+    record->transport = udp;
+    record->localPort = boundPort(udp->SocketHandle(), udp->LocalPort());
+    DataWindow *window = makeWindow(*record);
 
     SerialPort &serial = *window->serialPort;
     serial.SetBaudRate(brCustom);
@@ -193,45 +193,45 @@ TMySocket *TForm1::createUdpServer(int localPort)
     } catch (const std::exception &e) {
         ShowException(e);
     }
-    const int port = record->LocalPort;
+    const int port = record->localPort;
     return attach(std::move(record), NodeText(LocalIPAddress(), port), ImgUdp);
 }
 
-TMySocket *TForm1::createUdpGroup(const QString &groupIP, int groupPort)
+Endpoint *MainWindow::createUdpGroup(const QString &groupIP, int groupPort)
 {
     using namespace winsock;
     auto record = MakeRecord(Kinds::UdpGroup);
-    TMySocket &group = *record;
-    TFrmData *window = makeWindow(group);
+    Endpoint &group = *record;
+    DataWindow *window = makeWindow(group);
 
     WSADATA data;
     if (WSAStartup(0x0101, &data) != 0)
         ShowMessage(QStringLiteral("StartUp Error!"));
-    group.GroupSocket = winsock::socket(AF_INET, SOCK_DGRAM, 0);
-    if (group.GroupSocket == INVALID_SOCKET) {
+    group.groupSocket = winsock::socket(AF_INET, SOCK_DGRAM, 0);
+    if (group.groupSocket == INVALID_SOCKET) {
         ShowMessage(QString::number(WSAGetLastError()) + QStringLiteral("  Socket创建失败"));
-        winsock::closesocket(group.GroupSocket);
+        winsock::closesocket(group.groupSocket);
     }
-    group.BindAddr.sin_family = AF_INET;
-    group.BindAddr.sin_addr.s_addr = 0;
-    group.GroupPort = groupPort;
-    group.BindAddr.sin_port = htons(quint16(groupPort));
-    if (winsock::bind(
-            group.GroupSocket, reinterpret_cast<const sockaddr *>(&group.BindAddr), sizeof group.BindAddr)
+    group.groupBindAddress.sin_family = AF_INET;
+    group.groupBindAddress.sin_addr.s_addr = 0;
+    group.groupPort = groupPort;
+    group.groupBindAddress.sin_port = htons(quint16(groupPort));
+    if (winsock::bind(group.groupSocket, reinterpret_cast<const sockaddr *>(&group.groupBindAddress),
+            sizeof group.groupBindAddress)
         == SOCKET_ERROR)
         ShowMessage(QStringLiteral("bind fail"));
-    group.GroupIP = groupIP;
-    group.Membership.imr_multiaddr.s_addr = inet_addr(groupIP.toLocal8Bit().constData());
-    group.Membership.imr_interface.s_addr = 0;
-    if (winsock::setsockopt(group.GroupSocket, WS_IPPROTO_IP, WS_IP_ADD_MEMBERSHIP,
-            reinterpret_cast<const char *>(&group.Membership), sizeof group.Membership)
+    group.groupAddress = groupIP;
+    group.groupMembership.imr_multiaddr.s_addr = inet_addr(groupIP.toLocal8Bit().constData());
+    group.groupMembership.imr_interface.s_addr = 0;
+    if (winsock::setsockopt(group.groupSocket, WS_IPPROTO_IP, WS_IP_ADD_MEMBERSHIP,
+            reinterpret_cast<const char *>(&group.groupMembership), sizeof group.groupMembership)
         == SOCKET_ERROR)
         ShowMessage(QStringLiteral("无法进行UDP组播"));
-    WSAAsyncSelect(group.GroupSocket, window, GroupReadMessage, FD_READ);
-    group.GroupAddr.sin_family = AF_INET;
-    group.GroupAddr.sin_port = htons(quint16(groupPort));
-    group.LocalIP = groupIP;
-    group.LocalPort = boundPort(group.GroupSocket, groupPort);
-    const int port = group.LocalPort;
+    WSAAsyncSelect(group.groupSocket, window, GroupReadMessage, FD_READ);
+    group.groupSendAddress.sin_family = AF_INET;
+    group.groupSendAddress.sin_port = htons(quint16(groupPort));
+    group.localAddress = groupIP;
+    group.localPort = boundPort(group.groupSocket, groupPort);
+    const int port = group.localPort;
     return attach(std::move(record), NodeText(groupIP, port), ImgGroup);
 }

@@ -1,7 +1,7 @@
 #include "app/refreshstatus.h"
 
-#include "app/mysocket.h"
-#include "datapanel/datapanel.h"
+#include "app/endpoint.h"
+#include "datawindow/datawindow.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -16,7 +16,7 @@ void setStateWord(QLabel *label, int state, const QString &on, const QString &of
         label->setText(off);
 }
 
-void setEnabledByState(TFrmData &w, int state)
+void setEnabledByState(DataWindow &w, int state)
 {
     if (state == 1) {
         w.startButton->setEnabled(false);
@@ -32,10 +32,10 @@ QString number(int value)
     return QString::number(value);
 }
 
-void refreshServer(const TMySocket &r, TFrmData &w)
+void refreshServer(const Endpoint &r, DataWindow &w)
 {
-    setStateWord(w.stateLabel, r.State, QStringLiteral("已启动"), QStringLiteral("已停止"));
-    w.createdLabel->setText(QStringLiteral("Socket服务器创建时间:") + r.CreateTime);
+    setStateWord(w.stateLabel, r.state, QStringLiteral("已启动"), QStringLiteral("已停止"));
+    w.createdLabel->setText(QStringLiteral("Socket服务器创建时间:") + r.createdText);
     w.peerAddressLabel->clear();
     w.peerPortLabel->clear();
     w.spareLabel->clear();
@@ -44,65 +44,65 @@ void refreshServer(const TMySocket &r, TFrmData &w)
     w.stopButton->setText(QStringLiteral("停止监听"));
     w.startButton->setVisible(true);
     w.stopButton->setVisible(true);
-    w.localPortLabel->setText(QStringLiteral("本地端口:") + number(r.LocalPort));
-    setEnabledByState(w, r.State);
+    w.localPortLabel->setText(QStringLiteral("本地端口:") + number(r.localPort));
+    setEnabledByState(w, r.state);
 }
 
 // TCP ServerClient and TCP Client; only a client can connect again.
-void refreshConnection(const TMySocket &r, TFrmData &w, bool canConnect)
+void refreshConnection(const Endpoint &r, DataWindow &w, bool canConnect)
 {
-    setStateWord(w.stateLabel, r.State, QStringLiteral("已连接"), QStringLiteral("已断开"));
-    w.createdLabel->setText(QStringLiteral("Socket创建时间:") + r.CreateTime);
-    w.peerAddressLabel->setText(QStringLiteral("对方IP:") + r.RemoteIP);
-    w.peerPortLabel->setText(QStringLiteral("对方端口:") + number(r.RemotePort));
+    setStateWord(w.stateLabel, r.state, QStringLiteral("已连接"), QStringLiteral("已断开"));
+    w.createdLabel->setText(QStringLiteral("Socket创建时间:") + r.createdText);
+    w.peerAddressLabel->setText(QStringLiteral("对方IP:") + r.peerAddress);
+    w.peerPortLabel->setText(QStringLiteral("对方端口:") + number(r.peerPort));
     w.spareLabel->clear();
-    w.localPortLabel->setText(QStringLiteral("本地端口:") + number(r.LocalPort));
+    w.localPortLabel->setText(QStringLiteral("本地端口:") + number(r.localPort));
     w.startButton->setText(QStringLiteral("连接"));
     w.stopButton->setText(QStringLiteral("断开"));
     w.startButton->setVisible(canConnect);
     w.stopButton->setVisible(true);
-    setEnabledByState(w, r.State);
+    setEnabledByState(w, r.state);
 }
 
-void refreshDatagram(const TMySocket &r, TFrmData &w)
+void refreshDatagram(const Endpoint &r, DataWindow &w)
 {
     w.stateLabel->clear();
-    w.createdLabel->setText(QStringLiteral("Socket创建时间:") + r.CreateTime);
-    w.peerAddressLabel->setText(QStringLiteral("对方IP:") + r.RemoteIP);
-    w.peerPortLabel->setText(QStringLiteral("对方端口:") + number(r.RemotePort));
+    w.createdLabel->setText(QStringLiteral("Socket创建时间:") + r.createdText);
+    w.peerAddressLabel->setText(QStringLiteral("对方IP:") + r.peerAddress);
+    w.peerPortLabel->setText(QStringLiteral("对方端口:") + number(r.peerPort));
     w.spareLabel->clear();
-    w.localPortLabel->setText(QStringLiteral("本地端口:") + number(r.LocalPort));
+    w.localPortLabel->setText(QStringLiteral("本地端口:") + number(r.localPort));
 }
 
-void refreshGroup(const TMySocket &r, TFrmData &w)
+void refreshGroup(const Endpoint &r, DataWindow &w)
 {
     w.stateLabel->clear();
-    w.createdLabel->setText(QStringLiteral("Socket创建时间:") + r.CreateTime);
-    w.peerAddressLabel->setText(QStringLiteral("组播地址:") + r.LocalIP);
-    w.peerPortLabel->setText(QStringLiteral("组播端口:") + number(r.LocalPort));
+    w.createdLabel->setText(QStringLiteral("Socket创建时间:") + r.createdText);
+    w.peerAddressLabel->setText(QStringLiteral("组播地址:") + r.localAddress);
+    w.peerPortLabel->setText(QStringLiteral("组播端口:") + number(r.localPort));
     w.spareLabel->clear();
     w.localPortLabel->clear();
 }
 
 } // namespace
 
-void RefreshStatus(const TMySocket &record)
+void RefreshStatus(const Endpoint &record)
 {
-    TFrmData *window = record.DataForm;
+    DataWindow *window = record.window;
     if (!window)
         return;
-    TFrmData &w = *window;
+    DataWindow &w = *window;
     w.startButton->setVisible(false);
     w.stopButton->setVisible(false);
 
-    if (record.Kind == Kinds::TcpServer)
+    if (record.kind == Kinds::TcpServer)
         refreshServer(record, w);
-    else if (record.Kind == Kinds::TcpServerClient)
+    else if (record.kind == Kinds::TcpServerClient)
         refreshConnection(record, w, false);
-    else if (record.Kind == Kinds::TcpClient)
+    else if (record.kind == Kinds::TcpClient)
         refreshConnection(record, w, true);
-    else if (record.Kind == Kinds::UdpClient || record.Kind == Kinds::UdpServer)
+    else if (record.kind == Kinds::UdpClient || record.kind == Kinds::UdpServer)
         refreshDatagram(record, w);
-    else if (record.Kind == Kinds::UdpGroup)
+    else if (record.kind == Kinds::UdpGroup)
         refreshGroup(record, w);
 }

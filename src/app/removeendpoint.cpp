@@ -1,22 +1,22 @@
 // The delete and stop commands of the main window, and the removal of an
 // endpoint that every path shares.
 
-#include "app/Unit1.h"
-#include "app/endpointtree.h"
+#include "app/mainwindow.h"
 #include "app/refreshstatus.h"
 #include "app/tcpevents.h"
-#include "datapanel/datapanel.h"
+#include "datawindow/datawindow.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/datagramcalls.h"
 #include "net/udp/udpsocket.h"
+#include "ui/endpointtree.h"
 #include "ui/stateimages.h"
 
 #include <QTreeWidgetItem>
 
-void SilenceTransport(TMySocket &endpoint)
+void SilenceTransport(Endpoint &endpoint)
 {
-    QObject *transport = endpoint.Transport;
-    if (endpoint.Kind == Kinds::TcpServerClient)
+    QObject *transport = endpoint.transport;
+    if (endpoint.kind == Kinds::TcpServerClient)
         return;
     if (auto *server = qobject_cast<TcpServer *>(transport)) {
         server->OnClientConnect = nullptr;
@@ -34,15 +34,15 @@ void SilenceTransport(TMySocket &endpoint)
     }
 }
 
-QObject *ReleaseTransport(TMySocket &endpoint)
+QObject *ReleaseTransport(Endpoint &endpoint)
 {
-    if (endpoint.Kind == Kinds::UdpGroup && endpoint.GroupSocket != winsock::INVALID_SOCKET) {
-        winsock::closesocket(endpoint.GroupSocket);
-        endpoint.GroupSocket = winsock::INVALID_SOCKET;
+    if (endpoint.kind == Kinds::UdpGroup && endpoint.groupSocket != winsock::INVALID_SOCKET) {
+        winsock::closesocket(endpoint.groupSocket);
+        endpoint.groupSocket = winsock::INVALID_SOCKET;
     }
-    QObject *transport = endpoint.Transport;
+    QObject *transport = endpoint.transport;
     // Accepted connections belong to their server.
-    if (endpoint.Kind == Kinds::TcpServerClient || !transport)
+    if (endpoint.kind == Kinds::TcpServerClient || !transport)
         return nullptr;
     SilenceTransport(endpoint);
     if (auto *server = qobject_cast<TcpServer *>(transport))
@@ -51,77 +51,77 @@ QObject *ReleaseTransport(TMySocket &endpoint)
         client->Connection()->Close();
     else if (auto *udp = qobject_cast<UdpSocket *>(transport))
         winsock::closesocket(udp->SocketHandle());
-    endpoint.Transport = nullptr;
-    endpoint.UdpClient = nullptr;
-    endpoint.UdpServer = nullptr;
+    endpoint.transport = nullptr;
+    endpoint.udpClient = nullptr;
+    endpoint.udpServer = nullptr;
     return transport;
 }
 
-void TForm1::removeEndpoint(TMySocket *endpoint)
+void MainWindow::removeEndpoint(Endpoint *endpoint)
 {
-    if (!endpoints().Contains(endpoint))
+    if (!endpoints().contains(endpoint))
         return;
     // Peers of a server go first, through their own disconnection, so none
     // outlives the connection it stands for.
-    if (endpoint->Kind == Kinds::TcpServer)
+    if (endpoint->kind == Kinds::TcpServer)
         StopServer(*endpoint);
     // Freed once control is back in the event loop: one of its handlers may
     // be what asked for the removal.
     if (QObject *transport = ReleaseTransport(*endpoint))
         transport->deleteLater();
-    if (TFrmData *window = endpoint->DataForm) {
+    if (DataWindow *window = endpoint->window) {
         window->attachedEndpoint = nullptr;
         window->destroyLater();
     }
-    QTreeWidgetItem *node = endpoint->Node;
-    endpoint->Node = nullptr;
-    endpoints().Remove(endpoint);
+    QTreeWidgetItem *node = endpoint->node;
+    endpoint->node = nullptr;
+    endpoints().remove(endpoint);
     delete node; // selects another node, whose handler may run now
 }
 
-void TForm1::deleteSelected()
+void MainWindow::deleteSelected()
 {
-    TMySocket *endpoint = EndpointOf(tree->currentItem());
-    if (!endpoint || !endpoints().Contains(endpoint))
+    Endpoint *endpoint = EndpointOf(tree->currentItem());
+    if (!endpoint || !endpoints().contains(endpoint))
         return;
-    if (endpoint->Kind == Kinds::TcpServerClient) {
+    if (endpoint->kind == Kinds::TcpServerClient) {
         // Its disconnection removes the endpoint.
-        if (auto *connection = qobject_cast<TcpConnection *>(endpoint->Transport))
+        if (auto *connection = qobject_cast<TcpConnection *>(endpoint->transport))
             connection->Close();
         return;
     }
-    if (endpoint->Kind == Kinds::TcpClient) {
+    if (endpoint->kind == Kinds::TcpClient) {
         // A connected client's disconnection runs first, as it would on its own.
-        if (auto *client = qobject_cast<TcpClient *>(endpoint->Transport))
+        if (auto *client = qobject_cast<TcpClient *>(endpoint->transport))
             client->Connection()->Close();
-        if (!endpoints().Contains(endpoint))
+        if (!endpoints().contains(endpoint))
             return;
     }
     removeEndpoint(endpoint);
-    if (endpoints().Count() == 0)
+    if (endpoints().size() == 0)
         showInfoPanel(true);
 }
 
-void TForm1::stopSelected()
+void MainWindow::stopSelected()
 {
-    TMySocket *endpoint = EndpointOf(tree->currentItem());
-    if (endpoint && endpoints().Contains(endpoint))
+    Endpoint *endpoint = EndpointOf(tree->currentItem());
+    if (endpoint && endpoints().contains(endpoint))
         stopEndpoint(*endpoint);
 }
 
-void TForm1::stopEndpoint(TMySocket &endpoint)
+void MainWindow::stopEndpoint(Endpoint &endpoint)
 {
-    if (endpoint.Kind == Kinds::TcpServer) {
+    if (endpoint.kind == Kinds::TcpServer) {
         StopServer(endpoint);
-    } else if (endpoint.Kind == Kinds::TcpClient) {
-        if (auto *client = qobject_cast<TcpClient *>(endpoint.Transport))
+    } else if (endpoint.kind == Kinds::TcpClient) {
+        if (auto *client = qobject_cast<TcpClient *>(endpoint.transport))
             client->Close();
-        if (!endpoints().Contains(&endpoint))
+        if (!endpoints().contains(&endpoint))
             return;
-        endpoint.State = 0;
+        endpoint.state = 0;
         RefreshStatus(endpoint);
-    } else if (endpoint.Kind == Kinds::TcpServerClient) {
-        if (auto *connection = qobject_cast<TcpConnection *>(endpoint.Transport))
+    } else if (endpoint.kind == Kinds::TcpServerClient) {
+        if (auto *connection = qobject_cast<TcpConnection *>(endpoint.transport))
             connection->Close();
     }
 }

@@ -1,12 +1,12 @@
 #include "app/tcpevents.h"
 
-#include "app/Unit1.h"
-#include "app/endpointtree.h"
-#include "app/mysocket.h"
+#include "app/endpoint.h"
+#include "app/mainwindow.h"
 #include "app/refreshstatus.h"
 #include "app/webreply.h"
-#include "datapanel/datapanel.h"
+#include "datawindow/datawindow.h"
 #include "net/tcp/tcpsocket.h"
+#include "ui/endpointtree.h"
 #include "ui/infopanel.h"
 #include "ui/stateimages.h"
 
@@ -19,107 +19,107 @@
 
 namespace {
 
-TcpServer *serverSocketOf(const TMySocket &endpoint)
+TcpServer *serverSocketOf(const Endpoint &endpoint)
 {
-    return qobject_cast<TcpServer *>(endpoint.Transport);
+    return qobject_cast<TcpServer *>(endpoint.transport);
 }
 
-TcpClient *clientSocketOf(const TMySocket &endpoint)
+TcpClient *clientSocketOf(const Endpoint &endpoint)
 {
-    return qobject_cast<TcpClient *>(endpoint.Transport);
+    return qobject_cast<TcpClient *>(endpoint.transport);
 }
 
 // The listed endpoint a connection object stands for, or nullptr once that
 // endpoint is gone.
-TMySocket *listedEndpoint(const TcpConnection *socket)
+Endpoint *listedEndpoint(const TcpConnection *socket)
 {
-    auto *endpoint = static_cast<TMySocket *>(socket->UserData());
-    return endpoint && Form1 && Form1->endpoints().Contains(endpoint) ? endpoint : nullptr;
+    auto *endpoint = static_cast<Endpoint *>(socket->UserData());
+    return endpoint && Form1 && Form1->endpoints().contains(endpoint) ? endpoint : nullptr;
 }
 
-TMySocket *linkedOfKind(const TMySocket &endpoint, const QString &kind)
+Endpoint *linkedOfKind(const Endpoint &endpoint, const QString &kind)
 {
-    TMySocket *partner = endpoint.Link;
-    return partner && partner->Kind == kind && Form1->endpoints().Contains(partner) ? partner : nullptr;
+    Endpoint *partner = endpoint.partner;
+    return partner && partner->kind == kind && Form1->endpoints().contains(partner) ? partner : nullptr;
 }
 
-void PeerConnected(TMySocket &server, TcpConnection *socket)
+void PeerConnected(Endpoint &server, TcpConnection *socket)
 {
     auto record = MakeRecord(Kinds::TcpServerClient);
-    TMySocket *peer = record.get();
-    peer->Transport = socket;
+    Endpoint *peer = record.get();
+    peer->transport = socket;
     socket->SetUserData(peer);
     RefreshStatus(server);
 
     const QString address = socket->QueryRemoteAddress();
     const int port = socket->QueryRemotePort();
-    auto *node = new QTreeWidgetItem(server.Node, {NodeText(address, port)});
-    server.Node->setExpanded(true);
+    auto *node = new QTreeWidgetItem(server.node, {NodeText(address, port)});
+    server.node->setExpanded(true);
     SetStateIndex(node, ImgConnected);
     Form1->tree->setCurrentItem(node);
     SetEndpointOf(node, peer);
-    peer->Node = node;
+    peer->node = node;
 
     Form1->makeWindow(*peer);
-    peer->State = 1;
-    peer->RemotePort = port;
-    peer->RemoteIP = address;
-    peer->LocalPort = socket->QueryLocalPort();
+    peer->state = 1;
+    peer->peerPort = port;
+    peer->peerAddress = address;
+    peer->localPort = socket->QueryLocalPort();
     RefreshStatus(*peer);
-    Form1->endpoints().Add(std::move(record));
+    Form1->endpoints().add(std::move(record));
 
-    if (TMySocket *client = linkedOfKind(server, Kinds::TcpClient)) {
+    if (Endpoint *client = linkedOfKind(server, Kinds::TcpClient)) {
         TcpClient *clientSocket = clientSocketOf(*client);
         clientSocket->Open();
-        client->LocalPort = clientSocket->Connection()->QueryLocalPort();
+        client->localPort = clientSocket->Connection()->QueryLocalPort();
         RefreshStatus(*client);
     }
 }
 
-void PeerReceived(TMySocket &server, TcpConnection *socket)
+void PeerReceived(Endpoint &server, TcpConnection *socket)
 {
     const QByteArray data = socket->ReceiveString();
-    TMySocket *peer = listedEndpoint(socket);
-    if (!peer || !peer->DataForm || data.isEmpty())
+    Endpoint *peer = listedEndpoint(socket);
+    if (!peer || !peer->window || data.isEmpty())
         return;
-    peer->DataForm->logReceived(data);
-    peer->DataForm->forwardToSerial(data);
-    if (server.DataForm && server.DataForm->webReplySwitch->isChecked()) {
+    peer->window->logReceived(data);
+    peer->window->forwardToSerial(data);
+    if (server.window && server.window->webReplySwitch->isChecked()) {
         socket->SendString(BuildWebReply(
             Form1->infoPanel->WebStr1->toPlainText(), Form1->infoPanel->WebStr2->toPlainText()));
         socket->Close();
     }
 }
 
-void PeerDisconnected(TMySocket &server, TcpConnection *socket)
+void PeerDisconnected(Endpoint &server, TcpConnection *socket)
 {
-    if (TMySocket *client = linkedOfKind(server, Kinds::TcpClient)) {
-        QPointer<QObject> alive(client->Transport);
-        Form1->tree->setCurrentItem(client->Node);
+    if (Endpoint *client = linkedOfKind(server, Kinds::TcpClient)) {
+        QPointer<QObject> alive(client->transport);
+        Form1->tree->setCurrentItem(client->node);
         clientSocketOf(*client)->Close();
         // The client's disconnection may have stopped this server and even
         // removed the client; only touch what is still listed.
-        if (alive && Form1->endpoints().Contains(client)) {
-            client->State = 0;
+        if (alive && Form1->endpoints().contains(client)) {
+            client->state = 0;
             RefreshStatus(*client);
         }
     }
 
-    TMySocket *peer = listedEndpoint(socket);
+    Endpoint *peer = listedEndpoint(socket);
     if (!peer)
         return;
     socket->SetUserData(nullptr);
-    peer->State = 0;
-    SetStateIndex(peer->Node, ImgDisconnected);
+    peer->state = 0;
+    SetStateIndex(peer->node, ImgDisconnected);
     Form1->removeEndpoint(peer);
 }
 
-void PeerError(TMySocket &server, TcpConnection *socket, TErrorEvent event, int &errorCode)
+void PeerError(Endpoint &server, TcpConnection *socket, TErrorEvent event, int &errorCode)
 {
     // Into the log: written into the send box, the line would go out to the
     // peers with the next send.
-    if (server.DataForm)
-        server.DataForm->appendLogLine(
+    if (server.window)
+        server.window->appendLogLine(
             CurrentDateTimeText() + QStringLiteral("Client Socket异常,代码=") + QString::number(errorCode));
     errorCode = 0;
     // A cleared error cancels the close it came with; a reset peer would
@@ -134,36 +134,36 @@ void SuppressError(int &errorCode)
     errorCode = 0;
 }
 
-void ClientConnected(TMySocket &client)
+void ClientConnected(Endpoint &client)
 {
-    client.State = 1;
-    client.LocalPort = clientSocketOf(client)->Connection()->QueryLocalPort();
+    client.state = 1;
+    client.localPort = clientSocketOf(client)->Connection()->QueryLocalPort();
     RefreshStatus(client);
-    SetStateIndex(client.Node, ImgConnected);
+    SetStateIndex(client.node, ImgConnected);
 }
 
 void ClientReceived(TcpConnection *socket)
 {
     const QByteArray data = socket->ReceiveString();
-    TMySocket *client = listedEndpoint(socket);
-    if (client && client->DataForm && !data.isEmpty())
-        client->DataForm->logReceived(data);
+    Endpoint *client = listedEndpoint(socket);
+    if (client && client->window && !data.isEmpty())
+        client->window->logReceived(data);
 }
 
-void ClientDisconnected(TMySocket &client)
+void ClientDisconnected(Endpoint &client)
 {
-    client.State = 0;
+    client.state = 0;
     RefreshStatus(client);
-    SetStateIndex(client.Node, ImgDisconnected);
-    if (TMySocket *server = linkedOfKind(client, Kinds::TcpServer))
+    SetStateIndex(client.node, ImgDisconnected);
+    if (Endpoint *server = linkedOfKind(client, Kinds::TcpServer))
         StopServer(*server);
 }
 
 } // namespace
 
-void AttachServerHandlers(TMySocket &server, TcpServer &socket)
+void AttachServerHandlers(Endpoint &server, TcpServer &socket)
 {
-    TMySocket *s = &server;
+    Endpoint *s = &server;
     socket.OnClientConnect = [s](QObject *, TcpConnection *peer) { PeerConnected(*s, peer); };
     socket.OnClientDisconnect = [s](QObject *, TcpConnection *peer) { PeerDisconnected(*s, peer); };
     socket.OnClientRead = [s](QObject *, TcpConnection *peer) { PeerReceived(*s, peer); };
@@ -174,9 +174,9 @@ void AttachServerHandlers(TMySocket &server, TcpServer &socket)
         [](QObject *, TcpConnection *, TErrorEvent, int &code) { SuppressError(code); });
 }
 
-void AttachClientHandlers(TMySocket &client, TcpClient &socket)
+void AttachClientHandlers(Endpoint &client, TcpClient &socket)
 {
-    TMySocket *c = &client;
+    Endpoint *c = &client;
     socket.OnConnect = [c](QObject *, TcpConnection *) { ClientConnected(*c); };
     socket.OnRead = [](QObject *, TcpConnection *connection) { ClientReceived(connection); };
     socket.OnDisconnect = [c](QObject *, TcpConnection *) { ClientDisconnected(*c); };
@@ -189,7 +189,7 @@ void AttachClientHandlers(TMySocket &client, TcpClient &socket)
     };
 }
 
-void StopServer(TMySocket &server)
+void StopServer(Endpoint &server)
 {
     TcpServer *socket = serverSocketOf(server);
     if (!socket)
@@ -206,9 +206,9 @@ void StopServer(TMySocket &server)
         if (peer)
             peer->Close();
     socket->Close();
-    if (!Form1->endpoints().Contains(&server))
+    if (!Form1->endpoints().contains(&server))
         return;
-    server.State = 0;
+    server.state = 0;
     RefreshStatus(server);
-    SetStateIndex(server.Node, ImgStopped);
+    SetStateIndex(server.node, ImgStopped);
 }

@@ -6,14 +6,14 @@
 // they serve. UI thread only.
 
 class TcpClient;
-class TMySocket;
+class Endpoint;
 class TcpServer;
 
 // Binds the server's four client events and its listening object's error sink.
-void AttachServerHandlers(TMySocket &server, TcpServer &socket);
+void AttachServerHandlers(Endpoint &server, TcpServer &socket);
 // Binds the client's connect, read, disconnect and error events.
-void AttachClientHandlers(TMySocket &client, TcpClient &socket);
+void AttachClientHandlers(Endpoint &client, TcpClient &socket);
 
 // Closes every accepted connection (each one removes its peer endpoint), then
 // stops listening: State 0, status refreshed, image 4.
-void StopServer(TMySocket &server);
+void StopServer(Endpoint &server);

@@ -1,8 +1,8 @@
 #include "app/udpevents.h"
 
-#include "app/mysocket.h"
+#include "app/endpoint.h"
 #include "app/refreshstatus.h"
-#include "datapanel/datapanel.h"
+#include "datawindow/datawindow.h"
 #include "net/udp/datagramcalls.h"
 #include "net/udp/udpsocket.h"
 
@@ -20,60 +20,60 @@ QByteArray readDatagram(UdpSocket &udp, int count)
     return data;
 }
 
-void UdpClientReceived(TMySocket &client, int numberBytes)
+void UdpClientReceived(Endpoint &client, int numberBytes)
 {
-    if (numberBytes == -1 || !client.UdpClient || !client.DataForm)
+    if (numberBytes == -1 || !client.udpClient || !client.window)
         return;
-    client.DataForm->logReceived(readDatagram(*client.UdpClient, numberBytes));
+    client.window->logReceived(readDatagram(*client.udpClient, numberBytes));
 }
 
-void UdpServerReceived(TMySocket &server, int numberBytes, const QString &fromIP, int port)
+void UdpServerReceived(Endpoint &server, int numberBytes, const QString &fromIP, int port)
 {
-    if (numberBytes == -1 || !server.UdpServer || !server.DataForm)
+    if (numberBytes == -1 || !server.udpServer || !server.window)
         return;
-    const QByteArray data = readDatagram(*server.UdpServer, numberBytes);
-    server.DataForm->logReceived(data);
-    server.UdpServer->SetRemoteHost(fromIP);
-    server.UdpServer->SetRemotePort(port);
+    const QByteArray data = readDatagram(*server.udpServer, numberBytes);
+    server.window->logReceived(data);
+    server.udpServer->SetRemoteHost(fromIP);
+    server.udpServer->SetRemotePort(port);
     // The panel shows nothing new while the same peer keeps sending.
-    if (server.RemoteIP != fromIP || server.RemotePort != port) {
-        server.RemoteIP = fromIP;
-        server.RemotePort = port;
+    if (server.peerAddress != fromIP || server.peerPort != port) {
+        server.peerAddress = fromIP;
+        server.peerPort = port;
         RefreshStatus(server);
     }
-    server.DataForm->forwardToSerial(data);
+    server.window->forwardToSerial(data);
 }
 
 } // namespace
 
-void AttachUdpClientHandler(TMySocket &client, UdpSocket &udp)
+void AttachUdpClientHandler(Endpoint &client, UdpSocket &udp)
 {
-    TMySocket *c = &client;
+    Endpoint *c = &client;
     udp.OnDataReceived
         = [c](QObject *, int numberBytes, const QString &, int) { UdpClientReceived(*c, numberBytes); };
 }
 
-void AttachUdpServerHandler(TMySocket &server, UdpSocket &udp)
+void AttachUdpServerHandler(Endpoint &server, UdpSocket &udp)
 {
-    TMySocket *s = &server;
+    Endpoint *s = &server;
     udp.OnDataReceived = [s](QObject *, int numberBytes, const QString &fromIP, int port) {
         UdpServerReceived(*s, numberBytes, fromIP, port);
     };
 }
 
-void GroupReceived(TMySocket &group, long lParam)
+void GroupReceived(Endpoint &group, long lParam)
 {
     using namespace winsock;
     QByteArray data;
     if (WSAGETSELECTEVENT(lParam) == FD_READ) {
         // Room for the largest datagram, so none is cut or lost to its size.
         static QByteArray buffer(MaxUdpDatagram, Qt::Uninitialized);
-        int length = sizeof group.GroupAddr;
-        const int n = winsock::recvfrom(group.GroupSocket, buffer.data(), int(buffer.size()), 0,
-            reinterpret_cast<sockaddr *>(&group.GroupAddr), &length);
+        int length = sizeof group.groupSendAddress;
+        const int n = winsock::recvfrom(group.groupSocket, buffer.data(), int(buffer.size()), 0,
+            reinterpret_cast<sockaddr *>(&group.groupSendAddress), &length);
         if (n > 0)
             data = buffer.left(n);
     }
-    if (group.DataForm)
-        group.DataForm->logReceived(data);
+    if (group.window)
+        group.window->logReceived(data);
 }

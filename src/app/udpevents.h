@@ -3,12 +3,12 @@
 // Server also makes the sender its peer and passes the datagram on to its
 // serial port. UI thread only.
 
-class TMySocket;
+class Endpoint;
 class UdpSocket;
 
-void AttachUdpClientHandler(TMySocket &client, UdpSocket &udp);
-void AttachUdpServerHandler(TMySocket &server, UdpSocket &udp);
+void AttachUdpClientHandler(Endpoint &client, UdpSocket &udp);
+void AttachUdpServerHandler(Endpoint &server, UdpSocket &udp);
 
 // Reads one datagram from a group endpoint's socket when the readiness
 // message (its lParam) says one waits, and logs it.
-void GroupReceived(TMySocket &group, long lParam);
+void GroupReceived(Endpoint &group, long lParam);

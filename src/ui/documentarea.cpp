@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-TDocumentArea::TDocumentArea(QWidget *parent)
+DocumentArea::DocumentArea(QWidget *parent)
     : QWidget(parent)
 {
     auto *column = new QVBoxLayout(this);
@@ -50,7 +50,7 @@ TDocumentArea::TDocumentArea(QWidget *parent)
     showFront();
 }
 
-void TDocumentArea::AddDocument(QWidget *document)
+void DocumentArea::AddDocument(QWidget *document)
 {
     document->hide();
     document->setParent(host_);
@@ -64,7 +64,7 @@ void TDocumentArea::AddDocument(QWidget *document)
     Activate(document);
 }
 
-void TDocumentArea::Activate(QWidget *document)
+void DocumentArea::Activate(QWidget *document)
 {
     if (!contains(document))
         return;
@@ -73,13 +73,13 @@ void TDocumentArea::Activate(QWidget *document)
     showFront();
 }
 
-void TDocumentArea::Minimize(QWidget *document)
+void DocumentArea::Minimize(QWidget *document)
 {
     forget(document);
     showFront();
 }
 
-void TDocumentArea::Remove(QWidget *document)
+void DocumentArea::Remove(QWidget *document)
 {
     forget(document);
     std::erase_if(documents_, [document](const QPointer<QWidget> &d) { return d.isNull() || d == document; });
@@ -87,37 +87,37 @@ void TDocumentArea::Remove(QWidget *document)
     showFront();
 }
 
-void TDocumentArea::forget(const QWidget *document)
+void DocumentArea::forget(const QWidget *document)
 {
     std::erase_if(order_, [document](const QPointer<QWidget> &d) { return d.isNull() || d == document; });
 }
 
-QWidget *TDocumentArea::ActiveDocument() const
+QWidget *DocumentArea::ActiveDocument() const
 {
     return order_.empty() ? nullptr : order_.front().data();
 }
 
-bool TDocumentArea::IsMinimized(const QWidget *document) const
+bool DocumentArea::IsMinimized(const QWidget *document) const
 {
     return contains(document)
         && std::none_of(
             order_.begin(), order_.end(), [document](const QPointer<QWidget> &d) { return d == document; });
 }
 
-int TDocumentArea::DocumentCount() const
+int DocumentArea::DocumentCount() const
 {
     return int(std::count_if(
         documents_.begin(), documents_.end(), [](const QPointer<QWidget> &d) { return !d.isNull(); }));
 }
 
-bool TDocumentArea::contains(const QWidget *document) const
+bool DocumentArea::contains(const QWidget *document) const
 {
     return document
         && std::any_of(documents_.begin(), documents_.end(),
             [document](const QPointer<QWidget> &d) { return d == document; });
 }
 
-void TDocumentArea::showFront()
+void DocumentArea::showFront()
 {
     QWidget *front = ActiveDocument();
     const bool changed = shown_ != front;
@@ -137,7 +137,7 @@ void TDocumentArea::showFront()
         emit activeDocumentChanged(front);
 }
 
-bool TDocumentArea::eventFilter(QObject *watched, QEvent *event)
+bool DocumentArea::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == host_ && event->type() == QEvent::Resize && shown_)
         shown_->setGeometry(host_->rect());

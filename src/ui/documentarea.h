@@ -15,11 +15,11 @@
 class QLabel;
 class QToolButton;
 
-class TDocumentArea : public QWidget {
+class DocumentArea : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TDocumentArea(QWidget *parent = nullptr);
+    explicit DocumentArea(QWidget *parent = nullptr);
 
     // Takes the document in and shows it in front.
     void AddDocument(QWidget *document);

@@ -9,9 +9,9 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-const QString TInfoPanel::TcpPage = QStringLiteral("https://portwright.example.org/tcp");
-const QString TInfoPanel::UdpPage = QStringLiteral("https://portwright.example.org/udp");
-const QString TInfoPanel::HomePage = QStringLiteral("https://portwright.example.org/");
+const QString InfoPanel::TcpPage = QStringLiteral("https://portwright.example.org/tcp");
+const QString InfoPanel::UdpPage = QStringLiteral("https://portwright.example.org/udp");
+const QString InfoPanel::HomePage = QStringLiteral("https://portwright.example.org/");
 
 // The pictures are compiled into a static library, whose resources must be
 // registered by hand.
@@ -93,7 +93,7 @@ const QStringList webPageLines = {
 
 } // namespace
 
-TInfoPanel::TInfoPanel(QWidget *parent)
+InfoPanel::InfoPanel(QWidget *parent)
     : QWidget(parent)
 {
     InitPictures();
@@ -141,7 +141,7 @@ TInfoPanel::TInfoPanel(QWidget *parent)
         w->installEventFilter(this);
 }
 
-QWidget *TInfoPanel::productStrip(QLabel *&image, QLabel *&title, QPlainTextEdit *&features,
+QWidget *InfoPanel::productStrip(QLabel *&image, QLabel *&title, QPlainTextEdit *&features,
     const QString &picture, const QString &heading, const QStringList &lines)
 {
     auto *strip = new QWidget(this);
@@ -165,22 +165,22 @@ QWidget *TInfoPanel::productStrip(QLabel *&image, QLabel *&title, QPlainTextEdit
     return strip;
 }
 
-void TInfoPanel::openTcpPage()
+void InfoPanel::openTcpPage()
 {
     OpenWebAddress(TcpPage);
 }
 
-void TInfoPanel::openUdpPage()
+void InfoPanel::openUdpPage()
 {
     OpenWebAddress(UdpPage);
 }
 
-void TInfoPanel::openHomePage()
+void InfoPanel::openHomePage()
 {
     OpenWebAddress(HomePage);
 }
 
-bool TInfoPanel::eventFilter(QObject *watched, QEvent *event)
+bool InfoPanel::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::MouseButtonRelease)
         return QWidget::eventFilter(watched, event);

@@ -12,11 +12,11 @@ class QPlainTextEdit;
 // Registers the compiled-in pictures; safe to call more than once.
 void InitPictures();
 
-class TInfoPanel : public QWidget {
+class InfoPanel : public QWidget {
     Q_OBJECT
 
 public:
-    explicit TInfoPanel(QWidget *parent = nullptr);
+    explicit InfoPanel(QWidget *parent = nullptr);
 
     QWidget *tcpStrip, *udpStrip, *vendorStrip;
     QLabel *tcpPicture, *udpPicture, *vendorLogo;

@@ -3,15 +3,15 @@
 // creation dialog, press OK. Messages, error boxes and dialogs are recorded
 // instead of shown.
 
-#include "app/Unit1.h"
-#include "app/dialogs/newclientsock.h"
-#include "app/dialogs/newgroupsock.h"
-#include "app/dialogs/newserversock.h"
-#include "app/dialogs/newudpserver.h"
-#include "app/dialogs/newudpsock.h"
-#include "app/endpointtree.h"
+#include "app/dialogs/newtcpclientdialog.h"
+#include "app/dialogs/newtcpserverdialog.h"
+#include "app/dialogs/newudpclientdialog.h"
+#include "app/dialogs/newudpgroupdialog.h"
+#include "app/dialogs/newudpserverdialog.h"
+#include "app/mainwindow.h"
 #include "core/errors.h"
-#include "datapanel/datapanel.h"
+#include "datawindow/datawindow.h"
+#include "ui/endpointtree.h"
 #include "ui/messages.h"
 
 #include <QLineEdit>
@@ -28,7 +28,7 @@ public:
     Harness()
         : previous_(SetExceptionReporter([](const std::exception &e) { ShowException(e); }))
     {
-        form = std::make_unique<TForm1>();
+        form = std::make_unique<MainWindow>();
         form->createDialogs();
     }
     ~Harness()
@@ -41,15 +41,14 @@ public:
 
     MessageRecorder recorder;
     ModalScript script;
-    std::unique_ptr<TForm1> form;
+    std::unique_ptr<MainWindow> form;
 
     // Presses "创建" with the node selected, answering the dialog with fill
     // (which sets the boxes) and then OK. Returns the endpoint now selected,
     // or nullptr when nothing new was made.
-    template <typename Dialog>
-    TMySocket *create(QTreeWidgetItem *selected, std::function<void(Dialog &)> fill)
+    template <typename Dialog> Endpoint *create(QTreeWidgetItem *selected, std::function<void(Dialog &)> fill)
     {
-        const int before = form->endpoints().Count();
+        const int before = form->endpoints().size();
         form->tree->setCurrentItem(selected);
         script.push([fill](QDialog &d) {
             auto &dialog = dynamic_cast<Dialog &>(d);
@@ -58,63 +57,60 @@ public:
         });
         form->createForSelectedKind();
         script.steps.clear();
-        if (form->endpoints().Count() == before)
+        if (form->endpoints().size() == before)
             return nullptr;
-        return form->endpoints().Items(form->endpoints().Count() - 1);
+        return form->endpoints().at(form->endpoints().size() - 1);
     }
 
-    TMySocket *tcpServer(int port)
+    Endpoint *tcpServer(int port)
     {
-        return create<TfrmNewServerSock>(form->kindNode(Kinds::TcpServer),
-            [port](TfrmNewServerSock &d) { d.portEdit->setText(QString::number(port)); });
+        return create<NewTcpServerDialog>(form->kindNode(Kinds::TcpServer),
+            [port](NewTcpServerDialog &d) { d.portEdit->setText(QString::number(port)); });
     }
-    TMySocket *tcpClient(int port, const QString &address = QStringLiteral("127.0.0.1"))
+    Endpoint *tcpClient(int port, const QString &address = QStringLiteral("127.0.0.1"))
     {
-        return create<TfrmNewClientSock>(form->kindNode(Kinds::TcpClient), [=](TfrmNewClientSock &d) {
+        return create<NewTcpClientDialog>(form->kindNode(Kinds::TcpClient), [=](NewTcpClientDialog &d) {
             d.addressEdit->setText(address);
             d.portEdit->setText(QString::number(port));
         });
     }
-    TMySocket *udpClient(int remotePort, int localPort, const QString &address = QStringLiteral("127.0.0.1"))
+    Endpoint *udpClient(int remotePort, int localPort, const QString &address = QStringLiteral("127.0.0.1"))
     {
-        return create<TfrmNewUdpSock>(form->kindNode(Kinds::UdpClient), [=](TfrmNewUdpSock &d) {
+        return create<NewUdpClientDialog>(form->kindNode(Kinds::UdpClient), [=](NewUdpClientDialog &d) {
             d.addressEdit->setText(address);
             d.remotePortEdit->setText(QString::number(remotePort));
             d.localPortEdit->setText(QString::number(localPort));
         });
     }
-    TMySocket *udpServer(int localPort)
+    Endpoint *udpServer(int localPort)
     {
-        return create<TfrmNewUDPServer>(form->kindNode(Kinds::UdpServer),
-            [=](TfrmNewUDPServer &d) { d.localPortEdit->setText(QString::number(localPort)); });
+        return create<NewUdpServerDialog>(form->kindNode(Kinds::UdpServer),
+            [=](NewUdpServerDialog &d) { d.localPortEdit->setText(QString::number(localPort)); });
     }
-    TMySocket *udpGroup(const QString &group, int port)
+    Endpoint *udpGroup(const QString &group, int port)
     {
-        return create<TfrmNewGroupSock>(form->kindNode(Kinds::UdpGroup), [=](TfrmNewGroupSock &d) {
+        return create<NewUdpGroupDialog>(form->kindNode(Kinds::UdpGroup), [=](NewUdpGroupDialog &d) {
             d.groupAddressEdit->setText(group);
             d.groupPortEdit->setText(QString::number(port));
         });
     }
 
-    [[nodiscard]] bool listed(const TMySocket *endpoint) const
-    {
-        return form->endpoints().Contains(endpoint);
-    }
+    [[nodiscard]] bool listed(const Endpoint *endpoint) const { return form->endpoints().contains(endpoint); }
 
     // The endpoints of a kind, in list order.
-    [[nodiscard]] QList<TMySocket *> endpoints(const QString &kind) const
+    [[nodiscard]] QList<Endpoint *> endpoints(const QString &kind) const
     {
-        QList<TMySocket *> found;
-        for (int i = 0; i < form->endpoints().Count(); ++i)
-            if (form->endpoints().Items(i)->Kind == kind)
-                found << form->endpoints().Items(i);
+        QList<Endpoint *> found;
+        for (int i = 0; i < form->endpoints().size(); ++i)
+            if (form->endpoints().at(i)->kind == kind)
+                found << form->endpoints().at(i);
         return found;
     }
 
-    static QString log(TMySocket *endpoint)
+    static QString log(Endpoint *endpoint)
     {
-        endpoint->DataForm->flushLog();
-        return endpoint->DataForm->logView->toPlainText();
+        endpoint->window->flushLog();
+        return endpoint->window->logView->toPlainText();
     }
 
 private:

@@ -1,0 +1,64 @@
+#include "app/dialogs/creationdialog.h"
+
+#include "core/errors.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+CreationDialog::CreationDialog(const QString &caption, int width, int height, QWidget *parent)
+    : QDialog(parent)
+{
+    setWindowTitle(caption);
+    setModal(true);
+    resize(width, height);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, QColor(255, 251, 240));
+    setPalette(p);
+    setAutoFillBackground(true);
+
+    auto *column = new QVBoxLayout(this);
+    fields_ = new QFormLayout;
+    column->addLayout(fields_);
+    column->addStretch(1);
+    buttonRow_ = new QHBoxLayout;
+    column->addLayout(buttonRow_);
+
+    okButton = new QPushButton(QStringLiteral("确定"), this);
+    okButton->setDefault(true);
+    connect(okButton, &QPushButton::clicked, this, [this] { Guarded([this] { acceptInput(); }); });
+}
+
+QLineEdit *CreationDialog::addField(const QString &label, const QString &text, QLabel **labelOut)
+{
+    auto *edit = new QLineEdit(text, this);
+    auto *caption = new QLabel(label, this);
+    fields_->addRow(caption, edit);
+    if (labelOut)
+        *labelOut = caption;
+    return edit;
+}
+
+QPushButton *CreationDialog::addButtons()
+{
+    auto *cancelling = new QPushButton(QStringLiteral("取消"), this);
+    connect(cancelling, &QPushButton::clicked, this, [this] { Guarded([this] { cancel(); }); });
+    buttonRow_->addStretch(1);
+    buttonRow_->addWidget(okButton);
+    buttonRow_->addWidget(cancelling);
+    buttonRow_->addStretch(1);
+    return cancelling;
+}
+
+void CreationDialog::cancel()
+{
+    done(Cancelled);
+}
+
+void CreationDialog::reject()
+{
+    done(Cancelled);
+}

@@ -1,0 +1,26 @@
+#include "app/dialogs/newudpserverdialog.h"
+
+#include "app/netcardinfo.h"
+#include "core/errors.h"
+#include "core/wholenumber.h"
+#include "ui/messages.h"
+
+#include <QLineEdit>
+
+NewUdpServerDialog::NewUdpServerDialog(QWidget *parent)
+    : CreationDialog(QStringLiteral("创建UDP Server"), 242, 159, parent)
+{
+    localPortEdit = addField(QStringLiteral("本地端口    "), QStringLiteral("60000"));
+    cancelButton = addButtons();
+}
+
+void NewUdpServerDialog::acceptInput()
+{
+    const int port = ParseWholeNumber(localPortEdit->text());
+    if (PortInUse(port)) {
+        ShowMessage(QStringLiteral("本地端口已被占用，请重新选择本地端口号"));
+        return;
+    }
+    localPort = port;
+    done(Created);
+}

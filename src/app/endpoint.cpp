@@ -1,0 +1,80 @@
+#include "app/endpoint.h"
+
+#include "core/logtexts.h"
+
+#include <QTreeWidgetItem>
+
+namespace {
+constexpr int EndpointRole = Qt::UserRole + 1;
+
+void unlinkPartnerOf(Endpoint &record)
+{
+    if (record.partner && record.partner->partner == &record)
+        record.partner->partner = nullptr;
+    record.partner = nullptr;
+}
+} // namespace
+
+std::unique_ptr<Endpoint> MakeRecord(const QString &kind)
+{
+    auto record = std::make_unique<Endpoint>();
+    record->kind = kind;
+    record->createdText = CurrentDateTimeText();
+    return record;
+}
+
+QString CurrentDateTimeText()
+{
+    return DateTimeText(QDateTime::currentDateTime());
+}
+
+Endpoint *EndpointOf(const QTreeWidgetItem *node)
+{
+    if (!node)
+        return nullptr;
+    return reinterpret_cast<Endpoint *>(node->data(0, EndpointRole).value<quintptr>());
+}
+
+void SetEndpointOf(QTreeWidgetItem *node, Endpoint *record)
+{
+    node->setData(0, EndpointRole, QVariant::fromValue(reinterpret_cast<quintptr>(record)));
+}
+
+QString NodeText(const QString &address, int port)
+{
+    return address + QLatin1Char('[') + QString::number(port) + QLatin1Char(']');
+}
+
+void EndpointList::add(std::unique_ptr<Endpoint> record)
+{
+    items_.push_back(std::move(record));
+}
+
+void EndpointList::remove(Endpoint *record)
+{
+    const int index = indexOf(record);
+    if (index < 0)
+        return;
+    for (const auto &other : items_)
+        if (other->partner == record)
+            other->partner = nullptr;
+    // Erase before the record dies, so nothing can find it half-destroyed.
+    auto owned = std::move(items_[size_t(index)]);
+    items_.erase(items_.begin() + index);
+}
+
+int EndpointList::indexOf(const Endpoint *record) const
+{
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (items_[i].get() == record)
+            return int(i);
+    return -1;
+}
+
+void LinkEndpoints(Endpoint &target, Endpoint &dragged)
+{
+    unlinkPartnerOf(target);
+    unlinkPartnerOf(dragged);
+    target.partner = &dragged;
+    dragged.partner = &target;
+}

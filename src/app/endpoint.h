@@ -1,0 +1,96 @@
+#pragma once
+// The endpoint record and the endpoint list that owns the records.
+//
+// A Endpoint ties an endpoint's kind, transport, tree node and data window
+// together. The list owns the records; a record does not own its transport or
+// its window (whoever removes the endpoint frees those). UI thread only.
+
+#include <QPointer>
+#include <QString>
+
+#include <netinet/in.h>
+
+#include <memory>
+#include <vector>
+
+class QObject;
+class QTreeWidgetItem;
+class DataWindow;
+class UdpSocket;
+
+namespace Kinds {
+inline const QString TcpServer = QStringLiteral("TCP Server");
+inline const QString TcpServerClient = QStringLiteral("TCP ServerClient");
+inline const QString TcpClient = QStringLiteral("TCP Client");
+inline const QString UdpServer = QStringLiteral("UDP Server");
+inline const QString UdpClient = QStringLiteral("UDP Client");
+inline const QString UdpGroup = QStringLiteral("UDP Group");
+} // namespace Kinds
+
+// state image numbers of the tree.
+enum StateImage : int {
+    ImgConnected = 1,
+    ImgDisconnected = 2,
+    ImgListening = 3,
+    ImgStopped = 4,
+    ImgUdp = 5,
+    ImgGroup = 6,
+    ImgKindNode = 7,
+};
+
+class Endpoint {
+public:
+    Endpoint *partner = nullptr; // partner of a monitoring pipe; never a removed endpoint
+    QString createdText;
+    QString kind;
+    // Weak: an accepted connection belongs to its server, which may free it
+    // while this record is still listed.
+    QPointer<QObject> transport;
+    QTreeWidgetItem *node = nullptr;
+    int state = 0;
+    int localPort = 0;
+    QString localAddress;
+    int peerPort = 0;
+    QString peerAddress;
+    QPointer<DataWindow> window;
+    UdpSocket *udpClient = nullptr;
+    UdpSocket *udpServer = nullptr;
+    int groupSocket = -1; // no socket yet
+    sockaddr_in groupBindAddress{};
+    sockaddr_in groupSendAddress{};
+    ip_mreq groupMembership{};
+    int groupPort = 0;
+    QString groupAddress;
+};
+
+// A new record of the given kind, stamped with the current local date and time.
+[[nodiscard]] std::unique_ptr<Endpoint> MakeRecord(const QString &kind);
+
+// The local date and time as records show it: short date, one blank, long time.
+[[nodiscard]] QString CurrentDateTimeText();
+
+// The endpoint record a tree node carries, or nullptr for a kind node.
+[[nodiscard]] Endpoint *EndpointOf(const QTreeWidgetItem *node);
+void SetEndpointOf(QTreeWidgetItem *node, Endpoint *record);
+
+// "address[port]", the text of an endpoint's node.
+[[nodiscard]] QString NodeText(const QString &address, int port);
+
+// Owns the records, in the order they were appended.
+class EndpointList {
+public:
+    void add(std::unique_ptr<Endpoint> record);
+    // Frees the record; a partner whose partner points at it is unlinked first.
+    void remove(Endpoint *record);
+    [[nodiscard]] int size() const { return int(items_.size()); }
+    [[nodiscard]] Endpoint *at(int index) const { return items_.at(size_t(index)).get(); }
+    [[nodiscard]] int indexOf(const Endpoint *record) const;
+    [[nodiscard]] bool contains(const Endpoint *record) const { return indexOf(record) >= 0; }
+
+private:
+    std::vector<std::unique_ptr<Endpoint>> items_;
+};
+
+// Links two endpoints into a monitoring pipe. A partner that pointed back at
+// either of them loses its link, so no record keeps a partner that has moved on.
+void LinkEndpoints(Endpoint &target, Endpoint &dragged);

@@ -1,0 +1,129 @@
+// The data window's ties to its endpoint's transport: the start and stop
+// buttons, the serial port's settings, and the group socket's read message.
+
+#include "app/endpoint.h"
+#include "app/mainwindow.h"
+#include "app/refreshstatus.h"
+#include "app/tcpevents.h"
+#include "app/udpevents.h"
+#include "core/errors.h"
+#include "datawindow/datawindow.h"
+#include "net/serial/serialport.h"
+#include "net/tcp/tcpsocket.h"
+#include "net/udp/datagramcalls.h"
+#include "ui/messages.h"
+#include "ui/stateimages.h"
+
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidgetItem>
+
+void DataWindow::configureSerialPort()
+{
+    serialPort = new SerialPort(this);
+    serialPort->SetDeviceName(QStringLiteral("COM1"));
+    serialPort->SetBaudRate(br9600);
+    serialPort->DataControl().SetDataBits(db8);
+    serialPort->DataControl().SetParity(paNone);
+    serialPort->DataControl().SetStopBits(sb1);
+    serialPort->SetFlowControl(fcNone);
+    serialPort->Buffers().SetInputSize(2048);
+    serialPort->Buffers().SetOutputSize(2048);
+    serialPort->Buffers().SetInputTimeout(500);
+    serialPort->Buffers().SetOutputTimeout(500);
+    serialPort->Timeouts().SetReadInterval(1);
+    serialPort->Timeouts().SetReadMultiplier(0);
+    serialPort->Timeouts().SetReadConstant(1);
+    serialPort->Timeouts().SetWriteMultiplier(0);
+    serialPort->Timeouts().SetWriteConstant(1);
+    serialPort->EventChars().SetXonChar(17);
+    serialPort->EventChars().SetXoffChar(19);
+    serialPort->EventChars().SetEofChar(0);
+    serialPort->EventChars().SetErrorChar(0);
+    serialPort->EventChars().SetEventChar(10);
+    serialPort->SetMonitorEvents(deChar | deFlag | deOutEmpty);
+    serialPort->SetSynchronize(true);
+    serialPort->OnData = [this](QObject *, int) { forwardSerialInput(); };
+}
+
+void DataWindow::connectHandlers()
+{
+    const auto guarded = [this](void (DataWindow::*handler)()) {
+        return [this, handler] { Guarded([this, handler] { (this->*handler)(); }); };
+    };
+    connect(sendButton, &QPushButton::clicked, this, guarded(&DataWindow::sendTyped));
+    connect(resetCountersButton, &QPushButton::clicked, this, guarded(&DataWindow::resetCounters));
+    connect(startTimerButton, &QPushButton::clicked, this, guarded(&DataWindow::startTimedSending));
+    connect(stopTimerButton, &QPushButton::clicked, this, guarded(&DataWindow::stopTimedSending));
+    connect(startButton, &QPushButton::clicked, this, guarded(&DataWindow::startEndpoint));
+    connect(timer, &QTimer::timeout, this, guarded(&DataWindow::sendOnTimer));
+    // Stopping follows the release of any mouse button on the stop button.
+    stopButton->installEventFilter(this);
+}
+
+void DataWindow::startEndpoint()
+{
+    Endpoint *endpoint = attachedEndpoint;
+    if (!endpoint)
+        return;
+    if (endpoint->kind == Kinds::TcpServer) {
+        if (auto *server = qobject_cast<TcpServer *>(endpoint->transport)) {
+            try {
+                server->Open();
+                SetStateIndex(endpoint->node, ImgListening);
+                endpoint->state = 1;
+                // Port 0 (or a box that wrapped to it) listens anew on
+                // whatever port the system picks this time.
+                if (const int bound = server->Connection()->QueryLocalPort(); bound > 0) {
+                    endpoint->localPort = bound;
+                    endpoint->node->setText(0, NodeText(endpoint->localAddress, bound));
+                }
+            } catch (const std::exception &) {
+                ShowMessage(QStringLiteral("Socket端口已经被占用!"));
+            }
+        }
+        RefreshStatus(*endpoint);
+    }
+    if (endpoint->kind == Kinds::TcpClient) {
+        try {
+            auto *client = qobject_cast<TcpClient *>(endpoint->transport);
+            if (!client)
+                return;
+            client->Open();
+            endpoint->localPort = client->Connection()->QueryLocalPort();
+            RefreshStatus(*endpoint);
+        } catch (const std::exception &) {
+            ShowMessage(QStringLiteral("连接失败!"));
+        }
+    }
+}
+
+void DataWindow::stopEndpoint()
+{
+    Endpoint *endpoint = attachedEndpoint;
+    if (!endpoint || !Form1)
+        return;
+    // The window's own endpoint, whichever node the tree has selected.
+    if (endpoint->kind == Kinds::TcpServer)
+        StopServer(*endpoint);
+    else if (endpoint->kind == Kinds::TcpClient || endpoint->kind == Kinds::TcpServerClient)
+        Form1->stopEndpoint(*endpoint);
+}
+
+void DataWindow::readGroupDatagram(long lParam)
+{
+    if (attachedEndpoint)
+        GroupReceived(*attachedEndpoint, lParam);
+}
+
+bool DataWindow::event(QEvent *event)
+{
+    if (event->type() == winsock::TWinSockMessage::EventType()) {
+        const auto *message = static_cast<winsock::TWinSockMessage *>(event);
+        if (message->Msg == GroupReadMessage)
+            Guarded([&] { readGroupDatagram(message->LParam); });
+        return true;
+    }
+    return QWidget::event(event);
+}

@@ -1,0 +1,115 @@
+#include "ui/endpointtree.h"
+
+#include "core/errors.h"
+
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+
+#include <algorithm>
+
+EndpointTree::EndpointTree(QWidget *parent)
+    : QTreeWidget(parent)
+{
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    // Copy, never move: a drop links two endpoints and leaves the nodes alone.
+    setDefaultDropAction(Qt::CopyAction);
+    header()->setStretchLastSection(false);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+}
+
+void EndpointTree::widenFor(const QModelIndex &index)
+{
+    int depth = 0;
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+        ++depth;
+    const int needed = sizeHintForIndex(index).width() + depth * indentation() + 4;
+    if (needed > widest_) {
+        widest_ = needed;
+        applyColumnWidth();
+    }
+}
+
+void EndpointTree::applyColumnWidth()
+{
+    const int width = std::max(widest_, viewport()->width());
+    if (columnWidth(0) != width)
+        setColumnWidth(0, width);
+}
+
+void EndpointTree::rowsInserted(const QModelIndex &parent, int start, int end)
+{
+    QTreeWidget::rowsInserted(parent, start, end);
+    for (int row = start; row <= end; ++row)
+        widenFor(model()->index(row, 0, parent));
+}
+
+void EndpointTree::dataChanged(
+    const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
+{
+    QTreeWidget::dataChanged(topLeft, bottomRight, roles);
+    if (topLeft.column() == 0 && topLeft.parent() == bottomRight.parent())
+        for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
+            widenFor(model()->index(row, 0, topLeft.parent()));
+}
+
+bool EndpointTree::viewportEvent(QEvent *event)
+{
+    // The viewport narrows when the vertical scroll bar appears.
+    if (event->type() == QEvent::Resize)
+        applyColumnWidth();
+    return QTreeWidget::viewportEvent(event);
+}
+
+QTreeWidgetItem *EndpointTree::draggedNode() const
+{
+    return dragged_.isValid() ? itemFromIndex(dragged_) : nullptr;
+}
+
+void EndpointTree::setDraggedNode(QTreeWidgetItem *node)
+{
+    dragged_ = node ? QPersistentModelIndex(indexFromItem(node)) : QPersistentModelIndex();
+}
+
+void EndpointTree::startDrag(Qt::DropActions supportedActions)
+{
+    setDraggedNode(currentItem());
+    QTreeWidget::startDrag(supportedActions);
+    dragged_ = QPersistentModelIndex();
+}
+
+void EndpointTree::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->source() == this)
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void EndpointTree::dragMoveEvent(QDragMoveEvent *event)
+{
+    bool accepted = false;
+    if (event->source() == this && dragOver)
+        Guarded([&] { accepted = dragOver(draggedNode(), itemAt(event->position().toPoint())); });
+    if (accepted) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void EndpointTree::dropEvent(QDropEvent *event)
+{
+    if (event->source() != this) {
+        event->ignore();
+        return;
+    }
+    QTreeWidgetItem *target = itemAt(event->position().toPoint());
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    if (dragDrop)
+        Guarded([&] { dragDrop(draggedNode(), target); });
+}

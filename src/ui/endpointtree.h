@@ -1,0 +1,49 @@
+#pragma once
+// The endpoint tree: a tree widget whose drag and drop links endpoints instead
+// of moving nodes. The main window decides what may be dropped where. UI
+// thread only.
+
+#include <QPersistentModelIndex>
+#include <QTreeWidget>
+
+#include <functional>
+
+class EndpointTree : public QTreeWidget {
+    Q_OBJECT
+
+public:
+    explicit EndpointTree(QWidget *parent = nullptr);
+
+    // dragged is the node the drag started from (nullptr once it is gone),
+    // target the node under the pointer (or none).
+    std::function<bool(QTreeWidgetItem *dragged, QTreeWidgetItem *target)> dragOver;
+    std::function<void(QTreeWidgetItem *dragged, QTreeWidgetItem *target)> dragDrop;
+
+    // The node being dragged, while a drag from this tree runs.
+    [[nodiscard]] QTreeWidgetItem *draggedNode() const;
+    void setDraggedNode(QTreeWidgetItem *node);
+
+protected:
+    void startDrag(Qt::DropActions supportedActions) override;
+    void rowsInserted(const QModelIndex &parent, int start, int end) override;
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+        const QList<int> &roles = QList<int>()) override;
+    bool viewportEvent(QEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    [[nodiscard]] Qt::DropActions supportedDropActions() const override { return Qt::CopyAction; }
+
+private:
+    // The column is as wide as the widest node text seen (the tree scrolls
+    // sideways when the view is narrower), so no text is cut short. Kept by
+    // hand: asked to fit its contents, the header measures rows on every
+    // insertion, which a burst of peers pays for again and again.
+    void widenFor(const QModelIndex &index);
+    void applyColumnWidth();
+    int widest_ = 0;
+
+    // The drag runs a nested event loop, in which a peer may arrive and take
+    // the selection, or the dragged node may be deleted.
+    QPersistentModelIndex dragged_;
+};

@@ -1,0 +1,67 @@
+#include "ui/logfeed.h"
+
+#include "core/errors.h"
+#include "ui/logview.h"
+
+LogFeed::LogFeed(LogView *view)
+    : QObject(view)
+    , view_(view)
+{
+    timer_.setSingleShot(true);
+    timer_.setInterval(LogLimits::BatchMs);
+    connect(&timer_, &QTimer::timeout, this, [this] { Guarded([this] { Flush(); }); });
+}
+
+void LogFeed::Append(const QString &line)
+{
+    pending_ << line;
+    pendingChars_ += line.size();
+    // A flood hands its text over early rather than holding a second copy of
+    // the whole log in the queue.
+    if (pendingChars_ > LogLimits::MaxChars / 8) {
+        Flush();
+        return;
+    }
+    if (pending_.size() > LogLimits::MaxEntries)
+        trimPending();
+    schedule();
+}
+
+void LogFeed::Touch()
+{
+    touched_ = true;
+    schedule();
+}
+
+void LogFeed::schedule()
+{
+    if (!timer_.isActive())
+        timer_.start();
+}
+
+void LogFeed::trimPending()
+{
+    // Whatever the view would drop at once need not reach it.
+    qsizetype drop = 0;
+    while (pending_.size() - drop > LogLimits::MaxEntries
+        || (pendingChars_ > LogLimits::MaxChars && pending_.size() - drop > 1)) {
+        pendingChars_ -= pending_[drop].size();
+        ++drop;
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + drop);
+}
+
+void LogFeed::Flush()
+{
+    timer_.stop();
+    if (touched_) {
+        touched_ = false;
+        if (update)
+            update();
+    }
+    if (pending_.isEmpty())
+        return;
+    view_->appendEntries(pending_);
+    pending_.clear();
+    pendingChars_ = 0;
+}

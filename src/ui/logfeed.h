@@ -1,0 +1,45 @@
+#pragma once
+// Feeds a log view in batches. Lines are queued in order and reach the view on
+// a short timer, so a flood of received pieces costs one view update per tick
+// instead of one per piece; the view keeps only the newest lines within a line
+// and a size cap. Owned by the data window; UI thread only.
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+
+class LogView;
+
+namespace LogLimits {
+constexpr int MaxEntries = 100000; // log lines kept
+constexpr qsizetype MaxChars = 16 * 1024 * 1024; // 32 MB of UTF-16 text kept
+constexpr int BatchMs = 30; // delay before queued lines show
+} // namespace LogLimits
+
+class LogFeed : public QObject {
+    Q_OBJECT
+
+public:
+    explicit LogFeed(LogView *view);
+
+    // Queues one log entry (it may span several lines).
+    void Append(const QString &line);
+    // Asks for `update` to run at the next batch (counters and the like).
+    void Touch();
+    // Brings the view up to date now.
+    void Flush();
+
+    std::function<void()> update; // runs at every flush, before the view shows
+
+private:
+    void schedule();
+    void trimPending();
+
+    LogView *view_;
+    QTimer timer_;
+    QStringList pending_;
+    qsizetype pendingChars_ = 0;
+    bool touched_ = false;
+};

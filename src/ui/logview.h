@@ -1,0 +1,114 @@
+#pragma once
+// The log view of a data window: keeps the newest log entries within a count
+// and a size cap and paints only what is on screen. A general text editor lays
+// out and shapes every character it is given, which holds a busy window to a
+// few megabytes a second; here appending costs a copy, and wrapping is worked
+// out for the entries in view only, with cached character widths; a long
+// entry's rows are kept, so a multi-megabyte entry is wrapped once per width
+// rather than at every paint. Long rows wrap at the view's width wherever
+// they reach it.
+//
+// The scroll bar counts entries. At its end the view follows the newest
+// entry; scrolled back, it stays where the user put it. Text is selected with
+// the mouse (a double click takes the whole entry) or Ctrl+A; Ctrl+C copies
+// the selection, or the whole log when nothing is selected. The selection is
+// held by entry, so it stays on its text while new entries arrive, and
+// shrinks as its oldest entries are dropped. Copy and clear are also on the
+// context menu. UI thread only.
+
+#include <QAbstractScrollArea>
+#include <QHash>
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+class LogView : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    explicit LogView(QWidget *parent = nullptr);
+
+    // Appends entries (each may hold line breaks) and drops the oldest ones
+    // beyond the caps.
+    void appendEntries(const QStringList &entries);
+    void clear();
+
+    [[nodiscard]] QString toPlainText() const;
+    [[nodiscard]] bool hasSelection() const { return anchor_ != cursor_; }
+    [[nodiscard]] QString selectedText() const;
+    void selectAll();
+    [[nodiscard]] int entryCount() const { return int(entries_.size()); }
+    [[nodiscard]] qsizetype charCount() const { return chars_; }
+
+    void setCaps(int maxEntries, qsizetype maxChars);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+
+private:
+    struct Row {
+        qsizetype start;
+        qsizetype length;
+    };
+    // A place in the text: the entry by its number since the view was made
+    // (so that it survives dropping the oldest entries), and a character
+    // offset inside it.
+    struct TextPos {
+        qint64 entry = 0;
+        qsizetype offset = 0;
+        auto operator<=>(const TextPos &) const = default;
+    };
+    struct ScreenRow {
+        size_t index; // into entries_
+        Row row;
+        int top;
+    };
+
+    using Rows = std::shared_ptr<const std::vector<Row>>;
+    // A long entry's rows, kept so that painting, scrolling and selecting do
+    // not wrap a multi-megabyte entry again each time.
+    struct WrappedEntry {
+        qint64 entry;
+        int width;
+        Rows rows;
+    };
+
+    // Where the rows of one entry start and end at the given width.
+    [[nodiscard]] std::vector<Row> wrap(const QString &text, int width) const;
+    // The rows of entries_[index]: long entries from the cache.
+    [[nodiscard]] Rows rowsOf(size_t index, int width) const;
+    void forgetDroppedWraps();
+    [[nodiscard]] int advance(QChar c) const;
+    void updateScrollRange();
+    void copyAll() const;
+    void copySelection() const;
+    // The rows on screen, top down.
+    [[nodiscard]] std::vector<ScreenRow> screenRows() const;
+    [[nodiscard]] TextPos positionAt(QPoint point) const;
+    [[nodiscard]] int textWidth(const QString &text, qsizetype from, qsizetype to) const;
+    void clampSelection();
+    void publishSelection() const;
+
+    std::deque<QString> entries_;
+    qsizetype chars_ = 0;
+    int maxEntries_;
+    qsizetype maxChars_;
+    bool followTail_ = true;
+    qint64 dropped_ = 0; // entries dropped or cleared so far
+    TextPos anchor_;
+    TextPos cursor_;
+    bool selecting_ = false;
+    mutable std::vector<WrappedEntry> wrapped_; // most recently used last
+    mutable QHash<char16_t, int> advances_;
+    mutable int asciiAdvance_[128];
+};

@@ -1,0 +1,534 @@
+#include "core/logtexts.h"
+#include "datawindow/datawindow.h"
+#include "datawindow/repeatcountbox.h"
+#include "ui/documentarea.h"
+#include "ui/logfeed.h"
+#include "ui/logview.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+const QString t = QStringLiteral("14:05:33");
+
+// The middle of a character boundary in the row drawn `fromBottom` rows
+// above the newest one, while the view follows the tail.
+QPoint logPoint(LogView &view, int fromBottom, const QString &before)
+{
+    const int margin = 4;
+    const int lineHeight = view.fontMetrics().lineSpacing();
+    const int top = view.viewport()->height() - margin - (fromBottom + 1) * lineHeight;
+    int x = margin;
+    for (const QChar c : before)
+        x += view.fontMetrics().horizontalAdvance(c);
+    return {x, top + lineHeight / 2};
+}
+
+QStringList flushedLines(DataWindow &w)
+{
+    w.flushLog();
+    return w.logView->toPlainText().split(QLatin1Char('\n'));
+}
+} // namespace
+
+class TstDataWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void timeTextHasNoZoneSuffix()
+    {
+        QCOMPARE(TimeText(QTime(14, 5, 33)), t);
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$")).match(TimeText()).hasMatch());
+    }
+
+    void logLines_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("hex");
+        QTest::addColumn<QString>("received");
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<QString>("timed");
+        QTest::newRow("text") << QByteArray("abc") << false << "14:05:33 收到数据：abc"
+                              << "14:05:33 发送数据：abc[1次]"
+                              << "14:05:33 发送数据：abc[1次]";
+        QTest::newRow("hex") << QByteArray("abc") << true << "14:05:33 收到数据：abc{61 62 63 }"
+                             << "14:05:33 发送数据：abc{61 62 63 }[1次]"
+                             << "14:05:33 发送数据：{61 62 63 }abc[1次]";
+        QTest::newRow("empty hex") << QByteArray() << true << "14:05:33 收到数据：{}"
+                                   << "14:05:33 发送数据：{}[1次]"
+                                   << "14:05:33 发送数据：{}[1次]";
+        QTest::newRow("zero byte keeps the rest")
+            << QByteArray("a\0b", 3) << true << QStringLiteral("14:05:33 收到数据：a\u2400b{61 00 62 }")
+            << QStringLiteral("14:05:33 发送数据：a\u2400b{61 00 62 }[1次]")
+            << QStringLiteral("14:05:33 发送数据：{61 00 62 }a\u2400b[1次]");
+        QTest::newRow("chinese text") << QByteArray("中") << true << "14:05:33 收到数据：中{E4 B8 AD }"
+                                      << "14:05:33 发送数据：中{E4 B8 AD }[1次]"
+                                      << "14:05:33 发送数据：{E4 B8 AD }中[1次]";
+    }
+    void logLines()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(bool, hex);
+        QFETCH(QString, received);
+        QFETCH(QString, sent);
+        QFETCH(QString, timed);
+        QCOMPARE(ReceiveLogLine(t, data, hex), received);
+        QCOMPARE(SendLogLine(t, data, hex, QStringLiteral("1")), sent);
+        QCOMPARE(TimedSendLogLine(t, data, hex, QStringLiteral("1")), timed);
+    }
+
+    void logLinesHoldNoSpareCapacity()
+    {
+        // A full log keeps 16 M characters; lines with room to spare would
+        // make it hold up to twice that.
+        const QByteArray piece(65536, 'a');
+        for (const bool hex : {false, true}) {
+            for (const QString &line :
+                {ReceiveLogLine(t, piece, hex), SendLogLine(t, piece, hex, QStringLiteral("1")),
+                    TimedSendLogLine(t, piece, hex, QStringLiteral("1"))})
+                QCOMPARE(line.capacity(), line.size());
+        }
+    }
+
+    void sendLinesCarryTheCountAsTyped()
+    {
+        QCOMPARE(SendLogLine(t, "x", false, QStringLiteral(" 010 ")),
+            QStringLiteral("14:05:33 发送数据：x[ 010 次]"));
+        QCOMPARE(TimedSendLogLine(t, "x", false, QStringLiteral("abc")),
+            QStringLiteral("14:05:33 发送数据：x[abc次]"));
+    }
+
+    void lineBreaksInDataStartNewLines() { QCOMPARE(DataText("a\r\nb\rc\nd"), QStringLiteral("a\nb\nc\nd")); }
+
+    void countersLineIsSixtyFourBit()
+    {
+        QCOMPARE(CountersLine(12, 3), QStringLiteral("收：12字节，发:3字节"));
+        QCOMPARE(CountersLine(3000000000LL, 0), QStringLiteral("收：3000000000字节，发:0字节"));
+    }
+
+    void initialLayout()
+    {
+        DataWindow w;
+        QCOMPARE(w.windowTitle(), QStringLiteral("数据收发窗口"));
+        QCOMPARE(w.statusBox->title(), QStringLiteral("Socket状态"));
+        QCOMPARE(w.stateLabel->text(), QStringLiteral("linkstatus"));
+        QVERIFY(w.createdLabel->isHidden());
+        QVERIFY(w.startButton->isHidden() && w.stopButton->isHidden());
+        QVERIFY(w.webReplySwitch->isHidden());
+        QVERIFY(!w.webReplySwitch->isChecked());
+        QCOMPARE(w.webReplySwitch->text(), QStringLiteral("启动Web服务"));
+        QCOMPARE(w.receiveBox->title(), QStringLiteral("数据接收及提示窗口"));
+        QCOMPARE(w.sendBox->title(), QStringLiteral("数据发送窗口(文本模式)"));
+        QCOMPARE(w.sendButton->text(), QStringLiteral("发送数据"));
+        QCOMPARE(w.repeatCountLabel->text(), QStringLiteral("重复发送次数       "));
+        QCOMPARE(w.repeatCountBox->currentText(), QStringLiteral("1"));
+        QCOMPARE(w.repeatCountBox->count(), 5);
+        QCOMPARE(w.repeatCountBox->itemText(4), QStringLiteral("10000"));
+        QCOMPARE(w.intervalLabel->text(), QStringLiteral("间隔(ms)"));
+        QCOMPARE(w.intervalEdit->text(), QStringLiteral("1000"));
+        QCOMPARE(w.startTimerButton->text(), QStringLiteral("定时发送"));
+        QCOMPARE(w.stopTimerButton->text(), QStringLiteral("停止定时发送"));
+        QCOMPARE(w.hexSwitch->text(), QStringLiteral("十六进制格式"));
+        QVERIFY(!w.hexSwitch->isChecked());
+        QCOMPARE(w.resetCountersButton->text(), QStringLiteral("统计清零"));
+        QVERIFY(!w.timer->isActive());
+        QCOMPARE(w.timer->interval(), 1000);
+        QCOMPARE(w.logView->palette().color(QPalette::Base), QColor(247, 249, 253));
+        QCOMPARE(w.statusBox->palette().color(QPalette::Window), QColor(255, 251, 240));
+        QCOMPARE(w.sentBytes, 0);
+        QCOMPARE(w.receivedBytes, 0);
+        QVERIFY(w.logView->toPlainText().isEmpty());
+    }
+
+    void receiveLoggingStepsReachTheViewInOrder()
+    {
+        DataWindow w;
+        w.hexSwitch->setChecked(true);
+        w.logReceived("abc");
+        w.hexSwitch->setChecked(false);
+        w.logReceived("de\r\nf");
+        // Batched: nothing shows until the timer ticks.
+        QVERIFY(w.logView->toPlainText().isEmpty());
+        QTRY_VERIFY(!w.logView->toPlainText().isEmpty());
+        const QStringList lines = w.logView->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[0].endsWith(QStringLiteral(" 收到数据：abc{61 62 63 }")));
+        QVERIFY(lines[1].endsWith(QStringLiteral(" 收到数据：de")));
+        QCOMPARE(lines[2], QStringLiteral("f"));
+        QCOMPARE(w.receivedBytes, 8);
+        QCOMPARE(w.countersText(), QStringLiteral("收：8字节，发:0字节"));
+    }
+
+    void emptyDatagramInHexModeLogsBracesOnly()
+    {
+        DataWindow w;
+        w.hexSwitch->setChecked(true);
+        w.logReceived(QByteArray());
+        const QStringList lines = flushedLines(w);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(lines[0].endsWith(QStringLiteral(" 收到数据：{}")));
+        QCOMPARE(w.receivedBytes, 0);
+        QCOMPARE(w.countersText(), QStringLiteral("收：0字节，发:0字节"));
+    }
+
+    void countersOfTwoWindowsAreIndependent()
+    {
+        DataWindow a, b;
+        a.logReceived("12345");
+        b.logReceived("1");
+        a.flushLog();
+        b.flushLog();
+        QCOMPARE(a.countersText(), QStringLiteral("收：5字节，发:0字节"));
+        QCOMPARE(b.countersText(), QStringLiteral("收：1字节，发:0字节"));
+        QCOMPARE(b.logView->toPlainText().count(QLatin1Char('\n')), 0);
+    }
+
+    void logKeepsTheNewestEntriesWithinTheLineCap()
+    {
+        DataWindow w;
+        const int extra = 25;
+        for (int i = 0; i < LogLimits::MaxEntries + extra; ++i) {
+            w.appendLogLine(QString::number(i));
+            if (i % 30000 == 0)
+                w.flushLog(); // a cap that holds across batches, not only within one
+        }
+        const QStringList lines = flushedLines(w);
+        QCOMPARE(lines.size(), LogLimits::MaxEntries);
+        QCOMPARE(lines.first(), QString::number(extra));
+        QCOMPARE(lines.last(), QString::number(LogLimits::MaxEntries + extra - 1));
+    }
+
+    void logKeepsTheNewestEntriesWithinTheSizeCap()
+    {
+        DataWindow w;
+        const qsizetype piece = 100000;
+        const int count = int(LogLimits::MaxChars / piece) + 40;
+        for (int i = 0; i < count; ++i) {
+            w.appendLogLine(
+                QString::number(i).leftJustified(piece, QLatin1Char('.')) + QStringLiteral("\nend"));
+            if (i % 50 == 0)
+                w.flushLog();
+        }
+        const QStringList lines = flushedLines(w);
+        const QString text = w.logView->toPlainText();
+        QVERIFY(text.size() <= LogLimits::MaxChars);
+        QVERIFY(text.size() > LogLimits::MaxChars - 2 * piece);
+        // Whole entries go, oldest first: the view starts with an entry's first line.
+        QVERIFY(lines.first().startsWith(QString::number(count - lines.size() / 2) + QLatin1Char('.')));
+        QCOMPARE(lines.last(), QStringLiteral("end"));
+        QCOMPARE(lines.size() % 2, 0);
+    }
+
+    void logFollowsTheNewestLineUnlessScrolledBack()
+    {
+        DataWindow w;
+        w.resize(505, 503);
+        w.show();
+        for (int i = 0; i < 200; ++i)
+            w.appendLogLine(QStringLiteral("line %1").arg(i));
+        w.flushLog();
+        QScrollBar *bar = w.logView->verticalScrollBar();
+        QCOMPARE(bar->value(), bar->maximum());
+        w.appendLogLine(QStringLiteral("more"));
+        w.flushLog();
+        QCOMPARE(bar->value(), bar->maximum());
+        QCOMPARE(bar->maximum(), 200);
+
+        bar->setValue(10);
+        w.appendLogLine(QStringLiteral("still more"));
+        w.flushLog();
+        QCOMPARE(bar->value(), 10); // the user's place is kept
+        bar->setValue(bar->maximum());
+        w.appendLogLine(QStringLiteral("last"));
+        w.flushLog();
+        QCOMPARE(bar->value(), bar->maximum());
+
+        const QImage shot = w.logView->viewport()->grab().toImage();
+        QVERIFY(!shot.isNull()); // painting the tail of a long log works
+        w.logView->clear();
+        QCOMPARE(w.logView->entryCount(), 0);
+        QVERIFY(w.logView->toPlainText().isEmpty());
+    }
+
+    void logTextIsSelectedWithTheMouseAndCopied()
+    {
+        LogView view;
+        view.resize(400, 200);
+        view.show();
+        view.appendEntries({QStringLiteral("alpha beta"), QStringLiteral("gamma"), QStringLiteral("delta")});
+        QClipboard *clipboard = QApplication::clipboard();
+        clipboard->clear();
+
+        // Nothing selected: Ctrl+C copies the whole log.
+        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(clipboard->text(), QStringLiteral("alpha beta\ngamma\ndelta"));
+
+        QWidget *surface = view.viewport();
+        QTest::mousePress(surface, Qt::LeftButton, {}, logPoint(view, 2, QStringLiteral("alp")));
+        QTest::mouseMove(surface, logPoint(view, 0, QStringLiteral("del")));
+        QTest::mouseRelease(surface, Qt::LeftButton, {}, logPoint(view, 0, QStringLiteral("del")));
+        QVERIFY(view.hasSelection());
+        QCOMPARE(view.selectedText(), QStringLiteral("ha beta\ngamma\ndel"));
+        QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(clipboard->text(), QStringLiteral("ha beta\ngamma\ndel"));
+
+        // Dragging backwards selects the same way; a double click takes the entry.
+        QTest::mousePress(surface, Qt::LeftButton, {}, logPoint(view, 0, QStringLiteral("delt")));
+        QTest::mouseMove(surface, logPoint(view, 1, QStringLiteral("ga")));
+        QTest::mouseRelease(surface, Qt::LeftButton, {}, logPoint(view, 1, QStringLiteral("ga")));
+        QCOMPARE(view.selectedText(), QStringLiteral("mma\ndelt"));
+        QTest::mouseDClick(surface, Qt::LeftButton, {}, logPoint(view, 1, QStringLiteral("g")));
+        QCOMPARE(view.selectedText(), QStringLiteral("gamma"));
+
+        // The selection is painted in the highlight colour.
+        const QColor highlight = view.palette().color(QPalette::Highlight);
+        const QImage shot = surface->grab().toImage();
+        const QPoint inside = logPoint(view, 1, QStringLiteral("g"));
+        QCOMPARE(shot.pixelColor(
+                         inside.x(), view.viewport()->height() - 4 - 2 * view.fontMetrics().lineSpacing() + 1)
+                     .rgb(),
+            highlight.rgb());
+
+        // Ctrl+A selects everything; a plain click clears the selection.
+        QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(view.selectedText(), view.toPlainText());
+        QTest::mouseClick(surface, Qt::LeftButton, {}, logPoint(view, 0, QStringLiteral("d")));
+        QVERIFY(!view.hasSelection());
+    }
+
+    void logSelectionStaysOnItsTextWhileEntriesComeAndGo()
+    {
+        LogView view;
+        view.resize(400, 200);
+        view.show();
+        view.setCaps(3, 1000);
+        view.appendEntries({QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")});
+        QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, logPoint(view, 1, QStringLiteral("t")));
+        QCOMPARE(view.selectedText(), QStringLiteral("two"));
+
+        view.appendEntries({QStringLiteral("four")}); // "one" goes; the rows shift
+        QCOMPARE(view.selectedText(), QStringLiteral("two"));
+        view.appendEntries({QStringLiteral("five")}); // so does the selected entry
+        QVERIFY(!view.hasSelection());
+
+        QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+        view.appendEntries({QStringLiteral("six")}); // a selection losing its head keeps its tail
+        QCOMPARE(view.selectedText(), QStringLiteral("four\nfive"));
+        view.clear();
+        QVERIFY(!view.hasSelection());
+        view.appendEntries({QStringLiteral("seven")});
+        QVERIFY(!view.hasSelection());
+    }
+
+    // A multi-megabyte entry (a large hex send) is wrapped once for the
+    // view's width: painting it again and selecting in it with the mouse cost
+    // what is on screen, not the whole entry each time.
+    void longEntryIsNotWrappedAgainAtEveryPaint()
+    {
+        LogView view;
+        view.resize(400, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QString entry;
+        entry.reserve(10'000'000);
+        while (entry.size() < 10'000'000 - 3)
+            entry += QStringLiteral("3F ");
+        entry += QStringLiteral("end");
+
+        QElapsedTimer clock;
+        clock.start();
+        view.appendEntries({QStringLiteral("before"), entry});
+        view.viewport()->repaint();
+        const qint64 firstMs = clock.restart();
+
+        QWidget *surface = view.viewport();
+        const int rows = 20;
+        const int lineHeight = view.fontMetrics().lineSpacing();
+        QTest::mousePress(surface, Qt::LeftButton, {}, QPoint(2, 6));
+        for (int i = 1; i <= rows; ++i) {
+            QTest::mouseMove(surface, QPoint(200, 6 + i * lineHeight / 2));
+            surface->repaint();
+        }
+        const QPoint corner(surface->width() - 1, surface->height() - 1);
+        QTest::mouseMove(surface, corner);
+        QTest::mouseRelease(surface, Qt::LeftButton, {}, corner);
+        const qint64 againMs = clock.elapsed();
+        qInfo("10 M character entry: first paint %lld ms, %d selecting moves with paints %lld ms", firstMs,
+            rows, againMs);
+
+        // The view follows the entry's tail; the selection runs to its end.
+        const QString selected = view.selectedText();
+        QVERIFY(selected.size() > 100);
+        QVERIFY2(
+            entry.endsWith(selected), qPrintable(selected.left(40) + QLatin1Char('|') + selected.right(40)));
+        QVERIFY2(againMs < 5 * std::max<qint64>(firstMs, 20),
+            qPrintable(QStringLiteral("%1 paints took %2 ms after a first one of %3 ms")
+                           .arg(rows)
+                           .arg(againMs)
+                           .arg(firstMs)));
+    }
+
+    // A peer that disconnects while the log's context menu is open destroys
+    // the window under the menu; nothing of the menu may outlive it or be
+    // destroyed twice.
+    void logMenuGoesWithItsWindow()
+    {
+        auto *w = new DataWindow;
+        w->resize(505, 503);
+        w->show();
+        w->appendLogLine(QStringLiteral("line"));
+        w->flushLog();
+        const QPointer<DataWindow> window(w);
+        QPointer<QMenu> menu;
+        QStringList actions;
+        // Runs inside the menu's own event loop if it has one.
+        QTimer::singleShot(100, w, [&] {
+            menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (menu) {
+                for (const QAction *action : menu->actions())
+                    actions << action->text();
+            }
+            window->destroyLater();
+        });
+        QWidget *surface = w->logView->viewport();
+        QContextMenuEvent event(
+            QContextMenuEvent::Mouse, QPoint(20, 20), surface->mapToGlobal(QPoint(20, 20)));
+        QApplication::sendEvent(surface, &event);
+        QTRY_VERIFY(!window);
+        QCOMPARE(actions, QStringList({"复制", "复制全部", "全选", "清空"}));
+        QVERIFY(!menu);
+        QCOMPARE(QApplication::activePopupWidget(), nullptr);
+    }
+
+    void hexSwitchChangesOnlyTheCaption()
+    {
+        DataWindow w;
+        w.sendEdit->setPlainText(QStringLiteral("hello 41"));
+        QTest::mouseClick(w.hexSwitch, Qt::LeftButton, {}, QPoint(5, w.hexSwitch->height() / 2));
+        QVERIFY(w.hexSwitch->isChecked());
+        QCOMPARE(w.sendBox->title(), QStringLiteral("数据发送窗口[HEX模式]"));
+        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("hello 41"));
+        QTest::mouseClick(w.hexSwitch, Qt::LeftButton, {}, QPoint(5, w.hexSwitch->height() / 2));
+        QCOMPARE(w.sendBox->title(), QStringLiteral("数据发送窗口(文本模式)"));
+        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("hello 41"));
+    }
+
+    void sendBoxFiltersKeysInHexModeOnly()
+    {
+        DataWindow w;
+        w.show();
+        QTest::keyClicks(w.sendEdit, QStringLiteral("g 1"));
+        QTest::keyClick(w.sendEdit, Qt::Key_Return);
+        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("g 1\n"));
+
+        w.sendEdit->clear();
+        w.hexSwitch->setChecked(true);
+        QTest::keyClicks(w.sendEdit, QStringLiteral("g 1aFz\t"));
+        QTest::keyClick(w.sendEdit, Qt::Key_Return);
+        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("1aF"));
+        QTest::keyClick(w.sendEdit, Qt::Key_Backspace);
+        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("1a"));
+        // Pasted text is not filtered.
+        w.sendEdit->insertPlainText(QStringLiteral(" zz"));
+        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("1a zz"));
+    }
+
+    // Hex input is one line however long: the send box takes a pasted line
+    // of megabytes without wrapping it, in time that does not grow with the
+    // square of its length, and stays editable.
+    void sendBoxTakesALongLineWithoutWrapping()
+    {
+        DataWindow w;
+        w.resize(505, 503);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.hexSwitch->click();
+        QVERIFY(w.isHexMode());
+        QClipboard *clipboard = QApplication::clipboard();
+        QString line;
+        for (const qsizetype size : {qsizetype(400'000), qsizetype(10'000'000)}) {
+            line.clear();
+            line.reserve(size);
+            while (line.size() < size)
+                line += QStringLiteral("0123456789ABCDEF");
+            line.truncate(size);
+            w.sendEdit->clear();
+            clipboard->setText(line);
+            w.sendEdit->setFocus();
+            QElapsedTimer clock;
+            clock.start();
+            QTest::keyClick(w.sendEdit, Qt::Key_V, Qt::ControlModifier);
+            QApplication::processEvents();
+            w.sendEdit->viewport()->repaint();
+            const qint64 ms = clock.elapsed();
+            qInfo("pasting %lld characters on one line and showing them: %lld ms", qint64(size), ms);
+            QVERIFY2(ms < 5000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
+            QVERIFY(w.sendEdit->toPlainText() == line);
+            // One line that runs on past the right edge, not rows of it.
+            QVERIFY(w.sendEdit->horizontalScrollBar()->maximum() > 0);
+            QCOMPARE(w.sendEdit->verticalScrollBar()->maximum(), 0);
+        }
+
+        QTest::keyClicks(w.sendEdit, QStringLiteral("aZ"));
+        QVERIFY(w.sendEdit->toPlainText() == line + QLatin1Char('a'));
+        QTest::keyClick(w.sendEdit, Qt::Key_Backspace);
+        QVERIFY(w.sendEdit->toPlainText() == line);
+        QTest::keyClick(w.sendEdit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(w.sendEdit, Qt::Key_Backspace);
+        QVERIFY(w.sendEdit->toPlainText().isEmpty());
+        QTest::keyClick(w.sendEdit, Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(w.sendEdit->toPlainText() == line);
+    }
+
+    void closeBoxOnlyMinimises()
+    {
+        DocumentArea area;
+        area.resize(600, 600);
+        area.show();
+        auto *first = new DataWindow(&area);
+        auto *w = new DataWindow(&area);
+        QPointer<DataWindow> alive(w);
+        QCOMPARE(area.ActiveDocument(), w);
+        QVERIFY(w->isVisible());
+        area.minimizeButton->click();
+        QVERIFY(alive);
+        QVERIFY(area.IsMinimized(w));
+        QVERIFY(!w->isVisible());
+        QCOMPARE(area.ActiveDocument(), first); // the one behind comes forward
+        w->logReceived("still here");
+        QCOMPARE(flushedLines(*w).size(), 1);
+        w->bringToFront();
+        QVERIFY(!area.IsMinimized(w));
+        QCOMPARE(area.ActiveDocument(), w);
+        QVERIFY(w->isVisible());
+    }
+
+    void destroyWaitsForTheEventLoop()
+    {
+        DocumentArea area;
+        auto *first = new DataWindow(&area);
+        auto *w = new DataWindow(&area);
+        QPointer<DataWindow> alive(w);
+        w->destroyLater();
+        QVERIFY(alive); // still usable by the handler that asked for it
+        QCOMPARE(area.ActiveDocument(), first);
+        QTRY_VERIFY(!alive);
+        QCOMPARE(area.DocumentCount(), 1);
+        first->destroyLater();
+        QTRY_COMPARE(area.DocumentCount(), 0);
+        QCOMPARE(area.ActiveDocument(), nullptr);
+    }
+};
+
+QTEST_MAIN(TstDataWindow)
+#include "tst_datawindow.moc"
