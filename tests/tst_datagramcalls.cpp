@@ -7,35 +7,29 @@
 
 #include <thread>
 
-using namespace winsock;
+using namespace dgram;
 
 namespace {
 
-constexpr unsigned GroupReadMessage = 0x401;
-
-// Stands in for a data window: records every read message and runs an
-// optional handler for it.
+// Stands in for a data window: counts the readiness calls and runs an
+// optional handler for each.
 class Window : public QObject {
 public:
-    std::function<void(const TWinSockMessage &)> onMessage;
-    QList<long> lParams;
-    QList<std::uintptr_t> wParams;
+    std::function<void()> onMessage;
+    int calls = 0;
 
-protected:
-    bool event(QEvent *e) override
+    void notified()
     {
-        if (e->type() != TWinSockMessage::EventType())
-            return QObject::event(e);
-        const auto &m = static_cast<const TWinSockMessage &>(*e);
-        if (m.Msg == GroupReadMessage) {
-            lParams << m.LParam;
-            wParams << m.WParam;
-            if (onMessage)
-                onMessage(m);
-        }
-        return true;
+        ++calls;
+        if (onMessage)
+            onMessage();
     }
 };
+
+int watch(int s, Window *window)
+{
+    return watchReadable(s, window, [window] { window->notified(); });
+}
 
 sockaddr_in loopback(int port)
 {
@@ -46,14 +40,14 @@ sockaddr_in loopback(int port)
     return a;
 }
 
-SOCKET boundSocket(int &port, const char *address = "127.0.0.1")
+int boundSocket(int &port, const char *address = "127.0.0.1")
 {
-    const SOCKET s = winsock::socket(AF_INET, SOCK_DGRAM, 0);
+    const int s = dgram::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a = loopback(port);
     a.sin_addr.s_addr = inet_addr(address);
-    if (winsock::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+    if (dgram::bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
         closesocket(s);
-        return INVALID_SOCKET;
+        return InvalidSocket;
     }
     socklen_t length = sizeof a;
     ::getsockname(s, reinterpret_cast<sockaddr *>(&a), &length);
@@ -61,21 +55,21 @@ SOCKET boundSocket(int &port, const char *address = "127.0.0.1")
     return s;
 }
 
-void sendTo(SOCKET from, int port, const QByteArray &data, const char *address = "127.0.0.1")
+void sendTo(int from, int port, const QByteArray &data, const char *address = "127.0.0.1")
 {
     sockaddr_in to = loopback(port);
     to.sin_addr.s_addr = inet_addr(address);
-    QCOMPARE(winsock::sendto(
+    QCOMPARE(dgram::sendto(
                  from, data.constData(), int(data.size()), 0, reinterpret_cast<sockaddr *>(&to), sizeof to),
         int(data.size()));
 }
 
-QByteArray receive(SOCKET s, sockaddr_in *from = nullptr, int capacity = MaxUdpDatagram)
+QByteArray receive(int s, sockaddr_in *from = nullptr, int capacity = MaxUdpDatagram)
 {
     QByteArray buffer(capacity, '\0');
     sockaddr_in ignored{};
     int length = sizeof ignored;
-    const int n = winsock::recvfrom(
+    const int n = dgram::recvfrom(
         s, buffer.data(), capacity, 0, reinterpret_cast<sockaddr *>(from ? from : &ignored), &length);
     return n < 0 ? QByteArray() : buffer.left(n);
 }
@@ -92,27 +86,24 @@ class TstDatagramCalls : public QObject {
     Q_OBJECT
 
 private slots:
-    void readMessageCarriesSocketAndEventAndHandlerReadsEachDatagram()
+    void handlerReadsEachDatagramWithItsSender()
     {
         int port = 0, senderPort = 0;
-        const SOCKET s = boundSocket(port), sender = boundSocket(senderPort);
+        const int s = boundSocket(port), sender = boundSocket(senderPort);
         Window window;
         QList<QByteArray> got;
         QList<int> fromPorts;
-        window.onMessage = [&](const TWinSockMessage &) {
+        window.onMessage = [&]() {
             sockaddr_in from{};
             got << receive(s, &from);
             fromPorts << ntohs(from.sin_port);
         };
-        QCOMPARE(WSAAsyncSelect(s, &window, GroupReadMessage, FD_READ), 0);
+        QCOMPARE(watch(s, &window), 0);
         for (const char *d : {"one", "two", "three"})
             sendTo(sender, port, d);
         QTRY_COMPARE(got.size(), 3);
         QCOMPARE(got, (QList<QByteArray>{"one", "two", "three"}));
         QCOMPARE(fromPorts, (QList<int>{senderPort, senderPort, senderPort}));
-        QCOMPARE(window.wParams.first(), std::uintptr_t(s));
-        QCOMPARE(WSAGETSELECTEVENT(window.lParams.first()), int(FD_READ));
-        QCOMPARE(WSAGETSELECTERROR(window.lParams.first()), 0);
         closesocket(s);
         closesocket(sender);
     }
@@ -120,21 +111,21 @@ private slots:
     void handlerThatReadsNothingIsNotCalledAgainUntilRecvfrom()
     {
         int port = 0, senderPort = 0;
-        const SOCKET s = boundSocket(port), sender = boundSocket(senderPort);
+        const int s = boundSocket(port), sender = boundSocket(senderPort);
         Window window;
-        QCOMPARE(WSAAsyncSelect(s, &window, GroupReadMessage, FD_READ), 0);
+        QCOMPARE(watch(s, &window), 0);
         sendTo(sender, port, "a");
         sendTo(sender, port, "b");
-        QTRY_COMPARE(window.lParams.size(), 1);
+        QTRY_COMPARE(window.calls, 1);
         spinEvents();
-        QCOMPARE(window.lParams.size(), 1);
+        QCOMPARE(window.calls, 1);
         QCOMPARE(receive(s), QByteArray("a"));
-        QTRY_COMPARE(window.lParams.size(), 2); // "b" still waits
+        QTRY_COMPARE(window.calls, 2); // "b" still waits
         QCOMPARE(receive(s), QByteArray("b"));
         spinEvents();
-        QCOMPARE(window.lParams.size(), 2);
+        QCOMPARE(window.calls, 2);
         sendTo(sender, port, "c");
-        QTRY_COMPARE(window.lParams.size(), 3);
+        QTRY_COMPARE(window.calls, 3);
         closesocket(s);
         closesocket(sender);
     }
@@ -142,18 +133,18 @@ private slots:
     void nestedEventLoopInHandlerDoesNotRedeliverUnreadDatagram()
     {
         int port = 0, senderPort = 0;
-        const SOCKET s = boundSocket(port), sender = boundSocket(senderPort);
+        const int s = boundSocket(port), sender = boundSocket(senderPort);
         Window window;
-        window.onMessage = [&](const TWinSockMessage &) {
-            if (window.lParams.size() == 1)
+        window.onMessage = [&]() {
+            if (window.calls == 1)
                 spinEvents(); // as a send loop inside a handler does
             receive(s);
         };
-        QCOMPARE(WSAAsyncSelect(s, &window, GroupReadMessage, FD_READ), 0);
+        QCOMPARE(watch(s, &window), 0);
         sendTo(sender, port, "x");
-        QTRY_COMPARE(window.lParams.size(), 1);
+        QTRY_COMPARE(window.calls, 1);
         spinEvents();
-        QCOMPARE(window.lParams.size(), 1);
+        QCOMPARE(window.calls, 1);
         closesocket(s);
         closesocket(sender);
     }
@@ -161,24 +152,24 @@ private slots:
     void closedSocketSendsNoMoreMessagesEvenWhenItsNumberIsReused()
     {
         int port = 0, senderPort = 0;
-        const SOCKET s = boundSocket(port), sender = boundSocket(senderPort);
+        const int s = boundSocket(port), sender = boundSocket(senderPort);
         Window first;
-        first.onMessage = [&](const TWinSockMessage &) { closesocket(s); };
-        QCOMPARE(WSAAsyncSelect(s, &first, GroupReadMessage, FD_READ), 0);
+        first.onMessage = [&]() { closesocket(s); };
+        QCOMPARE(watch(s, &first), 0);
         sendTo(sender, port, "1");
         sendTo(sender, port, "2");
-        QTRY_COMPARE(first.lParams.size(), 1);
+        QTRY_COMPARE(first.calls, 1);
 
         // A socket that reuses the number and is read without any registration
         // of its own must not wake the old window.
         int reusedPort = 0;
-        const SOCKET reused = boundSocket(reusedPort);
+        const int reused = boundSocket(reusedPort);
         QCOMPARE(reused, s); // the lowest free number comes back
         sendTo(sender, reusedPort, "3");
         QCOMPARE(receive(reused), QByteArray("3"));
         sendTo(sender, reusedPort, "4");
         spinEvents();
-        QCOMPARE(first.lParams.size(), 1);
+        QCOMPARE(first.calls, 1);
         QCOMPARE(receive(reused), QByteArray("4"));
         closesocket(reused);
         closesocket(sender);
@@ -187,27 +178,27 @@ private slots:
     void cancelledReplacedOrOrphanedRegistrationSendsNothing()
     {
         int port = 0, senderPort = 0;
-        const SOCKET s = boundSocket(port), sender = boundSocket(senderPort);
+        const int s = boundSocket(port), sender = boundSocket(senderPort);
         Window replaced, current;
         auto gone = std::make_unique<Window>();
-        QCOMPARE(WSAAsyncSelect(s, gone.get(), GroupReadMessage, FD_READ), 0);
+        QCOMPARE(watch(s, gone.get()), 0);
         gone.reset();
-        QCOMPARE(WSAAsyncSelect(s, &replaced, GroupReadMessage, FD_READ), 0);
-        QCOMPARE(WSAAsyncSelect(s, &current, GroupReadMessage, FD_READ), 0);
+        QCOMPARE(watch(s, &replaced), 0);
+        QCOMPARE(watch(s, &current), 0);
         sendTo(sender, port, "r");
-        QTRY_COMPARE(current.lParams.size(), 1);
-        QCOMPARE(replaced.lParams.size(), 0);
+        QTRY_COMPARE(current.calls, 1);
+        QCOMPARE(replaced.calls, 0);
 
-        QCOMPARE(WSAAsyncSelect(s, &current, GroupReadMessage, 0), 0);
+        QCOMPARE(watchReadable(s, &current, {}), 0);
         QCOMPARE(receive(s), QByteArray("r"));
         sendTo(sender, port, "s");
         spinEvents();
-        QCOMPARE(current.lParams.size(), 1);
+        QCOMPARE(current.calls, 1);
         QCOMPARE(receive(s), QByteArray("s"));
         // The registration left the socket non-blocking: an empty queue is an error, not a hang.
         char byte;
-        QCOMPARE(winsock::recvfrom(s, &byte, 1, 0, nullptr, nullptr), SOCKET_ERROR);
-        QCOMPARE(WSAGetLastError(), WSAEWOULDBLOCK);
+        QCOMPARE(dgram::recvfrom(s, &byte, 1, 0, nullptr, nullptr), CallFailed);
+        QCOMPARE(lastError(), EWOULDBLOCK);
         closesocket(s);
         closesocket(sender);
     }
@@ -217,17 +208,17 @@ private slots:
         QStringList reported;
         const auto previous = SetExceptionReporter([&](const std::exception &e) { reported << e.what(); });
         int port = 0, senderPort = 0;
-        const SOCKET s = boundSocket(port), sender = boundSocket(senderPort);
+        const int s = boundSocket(port), sender = boundSocket(senderPort);
         Window window;
-        window.onMessage = [&](const TWinSockMessage &) {
+        window.onMessage = [&]() {
             receive(s);
-            if (window.lParams.size() == 1)
+            if (window.calls == 1)
                 throw Exception(QStringLiteral("handler failed"));
         };
-        QCOMPARE(WSAAsyncSelect(s, &window, GroupReadMessage, FD_READ), 0);
+        QCOMPARE(watch(s, &window), 0);
         sendTo(sender, port, "1");
         sendTo(sender, port, "2");
-        QTRY_COMPARE(window.lParams.size(), 2);
+        QTRY_COMPARE(window.calls, 2);
         SetExceptionReporter(previous);
         QCOMPARE(reported, QStringList{"handler failed"});
         closesocket(s);
@@ -237,12 +228,12 @@ private slots:
     void datagramLongerThanBufferFailsWithMessageSize()
     {
         int port = 0, senderPort = 0;
-        const SOCKET s = boundSocket(port), sender = boundSocket(senderPort);
+        const int s = boundSocket(port), sender = boundSocket(senderPort);
         sendTo(sender, port, QByteArray(100, 'x'));
         sendTo(sender, port, "next");
         char buffer[50];
-        QCOMPARE(winsock::recvfrom(s, buffer, sizeof buffer, 0, nullptr, nullptr), SOCKET_ERROR);
-        QCOMPARE(WSAGetLastError(), WSAEMSGSIZE);
+        QCOMPARE(dgram::recvfrom(s, buffer, sizeof buffer, 0, nullptr, nullptr), CallFailed);
+        QCOMPARE(lastError(), EMSGSIZE);
         QCOMPARE(receive(s), QByteArray("next"));
         pollfd more{s, POLLIN, 0};
         QCOMPARE(::poll(&more, 1, 0), 0); // the long one is gone, not left waiting
@@ -253,20 +244,19 @@ private slots:
     void lastErrorIsClearedBySuccessAndKeptPerThread()
     {
         int port = 0;
-        const SOCKET holder = boundSocket(port);
-        const SOCKET s = winsock::socket(AF_INET, SOCK_DGRAM, 0);
+        const int holder = boundSocket(port);
+        const int s = dgram::socket(AF_INET, SOCK_DGRAM, 0);
         const sockaddr_in taken = loopback(port);
-        QCOMPARE(winsock::bind(s, reinterpret_cast<const sockaddr *>(&taken), sizeof taken), SOCKET_ERROR);
-        QCOMPARE(WSAGetLastError(), WSAEADDRINUSE);
+        QCOMPARE(dgram::bind(s, reinterpret_cast<const sockaddr *>(&taken), sizeof taken), CallFailed);
+        QCOMPARE(lastError(), EADDRINUSE);
         int otherThread = -1;
-        std::thread([&] { otherThread = WSAGetLastError(); }).join();
+        std::thread([&] { otherThread = lastError(); }).join();
         QCOMPARE(otherThread, 0);
-        QCOMPARE(WSAGetLastError(), WSAEADDRINUSE);
-        QCOMPARE(
-            winsock::setsockopt(s, WS_IPPROTO_IP, IP_ADD_MEMBERSHIP, "", 0), SOCKET_ERROR); // Linux's number
-        QCOMPARE(WSAGetLastError(), WSAENOPROTOOPT);
+        QCOMPARE(lastError(), EADDRINUSE);
+        QCOMPARE(dgram::setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, "", 0), CallFailed); // too short
+        QCOMPARE(lastError(), EINVAL);
         QCOMPARE(closesocket(s), 0);
-        QCOMPARE(WSAGetLastError(), 0);
+        QCOMPARE(lastError(), 0);
         closesocket(holder);
     }
 
@@ -275,39 +265,38 @@ private slots:
     {
         if (qEnvironmentVariable("PW_NETNS") != QLatin1String("1"))
             QSKIP("multicast runs only inside a private network namespace (tests/netns-run)");
-        WSADATA data;
-        QCOMPARE(WSAStartup(0x0101, &data), 0);
         const auto member = [](int port) {
             int p = port;
-            const SOCKET s = boundSocket(p, "0.0.0.0");
+            const int s = boundSocket(p, "0.0.0.0");
             ip_mreq membership{};
             membership.imr_multiaddr.s_addr = inet_addr("224.1.1.1");
             membership.imr_interface.s_addr = htonl(0);
-            const int joined = winsock::setsockopt(s, 0, 5, reinterpret_cast<const char *>(&membership), 8);
-            return joined == 0 ? s : INVALID_SOCKET;
+            const int joined = dgram::setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP,
+                reinterpret_cast<const char *>(&membership), sizeof membership);
+            return joined == 0 ? s : InvalidSocket;
         };
         const int groupPort = 65000, otherPort = 65001;
-        const SOCKET group = member(groupPort), other = member(otherPort);
-        QVERIFY(group != INVALID_SOCKET && other != INVALID_SOCKET);
+        const int group = member(groupPort), other = member(otherPort);
+        QVERIFY(group != InvalidSocket && other != InvalidSocket);
         int samePort = groupPort;
-        QCOMPARE(boundSocket(samePort, "0.0.0.0"), INVALID_SOCKET); // a second group endpoint: "bind fail"
+        QCOMPARE(boundSocket(samePort, "0.0.0.0"), InvalidSocket); // a second group endpoint: "bind fail"
 
         sockaddr_in groupAddr{};
         groupAddr.sin_family = AF_INET;
         groupAddr.sin_port = htons(groupPort);
         QList<QByteArray> heard;
         Window window;
-        window.onMessage = [&](const TWinSockMessage &) {
+        window.onMessage = [&]() {
             QByteArray buffer(MaxUdpDatagram, '\0');
             int length = sizeof groupAddr;
-            const int n = winsock::recvfrom(group, buffer.data(), int(buffer.size()), 0,
+            const int n = dgram::recvfrom(group, buffer.data(), int(buffer.size()), 0,
                 reinterpret_cast<sockaddr *>(&groupAddr), &length);
             heard << buffer.left(qMax(n, 0));
         };
-        QCOMPARE(WSAAsyncSelect(group, &window, GroupReadMessage, FD_READ), 0);
-        const auto sendToGroup = [&](SOCKET from, const QByteArray &d) {
+        QCOMPARE(watch(group, &window), 0);
+        const auto sendToGroup = [&](int from, const QByteArray &d) {
             groupAddr.sin_addr.s_addr = inet_addr("224.1.1.1");
-            return winsock::sendto(from, d.constData(), int(d.size()), 0,
+            return dgram::sendto(from, d.constData(), int(d.size()), 0,
                 reinterpret_cast<const sockaddr *>(&groupAddr), sizeof groupAddr);
         };
         QCOMPARE(sendToGroup(group, "own"), 3);
@@ -317,8 +306,7 @@ private slots:
         sockaddr_in toGroup = groupAddr;
         toGroup.sin_addr.s_addr = inet_addr("224.1.1.1");
         QCOMPARE(
-            winsock::sendto(other, "second", 6, 0, reinterpret_cast<sockaddr *>(&toGroup), sizeof toGroup),
-            6);
+            dgram::sendto(other, "second", 6, 0, reinterpret_cast<sockaddr *>(&toGroup), sizeof toGroup), 6);
         QTRY_COMPARE(heard, (QList<QByteArray>{"own", "second"}));
         QCOMPARE(ntohs(groupAddr.sin_port), otherPort);
 

@@ -448,7 +448,7 @@ private slots:
             udp->OnDataReceived = [&](QObject *, int, const QString &, int) {
                 seen << QStringLiteral("closing");
                 const int number = udp->SocketHandle();
-                winsock::closesocket(number);
+                dgram::closesocket(number);
                 other = Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
                 const sockaddr_in any = loopback(0);
                 ::bind(other.get(), reinterpret_cast<const sockaddr *>(&any), sizeof any);

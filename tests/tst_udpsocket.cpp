@@ -12,7 +12,7 @@ namespace {
 struct CloseAndDelete {
     void operator()(UdpSocket *u) const
     {
-        winsock::closesocket(u->SocketHandle());
+        dgram::closesocket(u->SocketHandle());
         std::default_delete<UdpSocket>()(u);
     }
 };
@@ -114,7 +114,7 @@ private slots:
         QTest::newRow("one byte") << 1;
         QTest::newRow("2048") << 2048;
         QTest::newRow("2049") << 2049;
-        QTest::newRow("largest") << winsock::MaxUdpDatagram;
+        QTest::newRow("largest") << dgram::MaxUdpDatagram;
     }
     void datagramArrivesWithSenderAddressAndPort()
     {
@@ -180,7 +180,7 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::newRow("any address") << "0.0.0.0" << 4 << "Null Remote Address";
         QTest::newRow("empty host") << "" << 4 << "Null Remote Address";
-        QTest::newRow("too large") << "127.0.0.1" << winsock::MaxUdpDatagram + 1
+        QTest::newRow("too large") << "127.0.0.1" << dgram::MaxUdpDatagram + 1
                                    << "Datagram too large: 65508 bytes, one datagram carries at most 65507";
     }
     void refusedSendSendsNothing()
@@ -372,7 +372,7 @@ private slots:
         QCOMPARE(u->LastError(), EMFILE);
         QCOMPARE(statuses,
             (QStringList{"Checking Error In Error Manager", "Looking Up Error Message" + expected}));
-        QCOMPARE(u->SocketHandle(), winsock::INVALID_SOCKET);
+        QCOMPARE(u->SocketHandle(), dgram::InvalidSocket);
     }
 };
 

@@ -199,35 +199,32 @@ Endpoint *MainWindow::createUdpServer(int localPort)
 
 Endpoint *MainWindow::createUdpGroup(const QString &groupIP, int groupPort)
 {
-    using namespace winsock;
     auto record = MakeRecord(Kinds::UdpGroup);
     Endpoint &group = *record;
     DataWindow *window = makeWindow(group);
 
-    WSADATA data;
-    if (WSAStartup(0x0101, &data) != 0)
-        ShowMessage(QStringLiteral("StartUp Error!"));
-    group.groupSocket = winsock::socket(AF_INET, SOCK_DGRAM, 0);
-    if (group.groupSocket == INVALID_SOCKET) {
-        ShowMessage(QString::number(WSAGetLastError()) + QStringLiteral("  Socket创建失败"));
-        winsock::closesocket(group.groupSocket);
+    group.groupSocket = dgram::socket(AF_INET, SOCK_DGRAM, 0);
+    if (group.groupSocket == dgram::InvalidSocket) {
+        ShowMessage(QString::number(dgram::lastError()) + QStringLiteral("  Socket创建失败"));
+        dgram::closesocket(group.groupSocket);
     }
     group.groupBindAddress.sin_family = AF_INET;
     group.groupBindAddress.sin_addr.s_addr = 0;
     group.groupPort = groupPort;
     group.groupBindAddress.sin_port = htons(quint16(groupPort));
-    if (winsock::bind(group.groupSocket, reinterpret_cast<const sockaddr *>(&group.groupBindAddress),
+    if (dgram::bind(group.groupSocket, reinterpret_cast<const sockaddr *>(&group.groupBindAddress),
             sizeof group.groupBindAddress)
-        == SOCKET_ERROR)
+        == dgram::CallFailed)
         ShowMessage(QStringLiteral("bind fail"));
     group.groupAddress = groupIP;
     group.groupMembership.imr_multiaddr.s_addr = inet_addr(groupIP.toLocal8Bit().constData());
     group.groupMembership.imr_interface.s_addr = 0;
-    if (winsock::setsockopt(group.groupSocket, WS_IPPROTO_IP, WS_IP_ADD_MEMBERSHIP,
+    if (dgram::setsockopt(group.groupSocket, IPPROTO_IP, IP_ADD_MEMBERSHIP,
             reinterpret_cast<const char *>(&group.groupMembership), sizeof group.groupMembership)
-        == SOCKET_ERROR)
+        == dgram::CallFailed)
         ShowMessage(QStringLiteral("无法进行UDP组播"));
-    WSAAsyncSelect(group.groupSocket, window, GroupReadMessage, FD_READ);
+    // The watch belongs to the window, and closing the socket ends it first.
+    dgram::watchReadable(group.groupSocket, window, [window] { window->readGroupDatagram(); });
     group.groupSendAddress.sin_family = AF_INET;
     group.groupSendAddress.sin_port = htons(quint16(groupPort));
     group.localAddress = groupIP;

@@ -151,17 +151,14 @@ QString BroadcastAddress()
 
 bool PortInUse(int port)
 {
-    winsock::WSADATA data;
-    if (winsock::WSAStartup(0x0101, &data) != 0)
-        return true;
-    const winsock::SOCKET s = winsock::socket(AF_INET, SOCK_DGRAM, 0);
-    if (s == winsock::INVALID_SOCKET)
+    const int s = dgram::socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == dgram::InvalidSocket)
         return true;
     sockaddr_in any{};
     any.sin_family = AF_INET;
     any.sin_port = htons(static_cast<std::uint16_t>(port));
     any.sin_addr.s_addr = htonl(INADDR_ANY);
-    const bool bound = winsock::bind(s, reinterpret_cast<const sockaddr *>(&any), sizeof any) == 0;
-    winsock::closesocket(s);
+    const bool bound = dgram::bind(s, reinterpret_cast<const sockaddr *>(&any), sizeof any) == 0;
+    dgram::closesocket(s);
     return !bound;
 }

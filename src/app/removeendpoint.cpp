@@ -36,9 +36,9 @@ void SilenceTransport(Endpoint &endpoint)
 
 QObject *ReleaseTransport(Endpoint &endpoint)
 {
-    if (endpoint.kind == Kinds::UdpGroup && endpoint.groupSocket != winsock::INVALID_SOCKET) {
-        winsock::closesocket(endpoint.groupSocket);
-        endpoint.groupSocket = winsock::INVALID_SOCKET;
+    if (endpoint.kind == Kinds::UdpGroup && endpoint.groupSocket != dgram::InvalidSocket) {
+        dgram::closesocket(endpoint.groupSocket);
+        endpoint.groupSocket = dgram::InvalidSocket;
     }
     QObject *transport = endpoint.transport;
     // Accepted connections belong to their server.
@@ -50,7 +50,7 @@ QObject *ReleaseTransport(Endpoint &endpoint)
     else if (auto *client = qobject_cast<TcpClient *>(transport))
         client->Connection()->Close();
     else if (auto *udp = qobject_cast<UdpSocket *>(transport))
-        winsock::closesocket(udp->SocketHandle());
+        dgram::closesocket(udp->SocketHandle());
     endpoint.transport = nullptr;
     endpoint.udpClient = nullptr;
     endpoint.udpServer = nullptr;

@@ -61,19 +61,16 @@ void AttachUdpServerHandler(Endpoint &server, UdpSocket &udp)
     };
 }
 
-void GroupReceived(Endpoint &group, long lParam)
+void GroupReceived(Endpoint &group)
 {
-    using namespace winsock;
     QByteArray data;
-    if (WSAGETSELECTEVENT(lParam) == FD_READ) {
-        // Room for the largest datagram, so none is cut or lost to its size.
-        static QByteArray buffer(MaxUdpDatagram, Qt::Uninitialized);
-        int length = sizeof group.groupSendAddress;
-        const int n = winsock::recvfrom(group.groupSocket, buffer.data(), int(buffer.size()), 0,
-            reinterpret_cast<sockaddr *>(&group.groupSendAddress), &length);
-        if (n > 0)
-            data = buffer.left(n);
-    }
+    // Room for the largest datagram, so none is cut or lost to its size.
+    static QByteArray buffer(dgram::MaxUdpDatagram, Qt::Uninitialized);
+    int length = sizeof group.groupSendAddress;
+    const int n = dgram::recvfrom(group.groupSocket, buffer.data(), int(buffer.size()), 0,
+        reinterpret_cast<sockaddr *>(&group.groupSendAddress), &length);
+    if (n > 0)
+        data = buffer.left(n);
     if (group.window)
         group.window->logReceived(data);
 }

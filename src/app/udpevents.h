@@ -9,6 +9,5 @@ class UdpSocket;
 void AttachUdpClientHandler(Endpoint &client, UdpSocket &udp);
 void AttachUdpServerHandler(Endpoint &server, UdpSocket &udp);
 
-// Reads one datagram from a group endpoint's socket when the readiness
-// message (its lParam) says one waits, and logs it.
-void GroupReceived(Endpoint &group, long lParam);
+// Reads the datagram waiting on a group endpoint's socket and logs it.
+void GroupReceived(Endpoint &group);

@@ -28,9 +28,6 @@ class Endpoint;
 class UdpSocket;
 class SerialPort;
 
-// The window message that announces a datagram on a group endpoint's socket.
-constexpr unsigned GroupReadMessage = 0x401;
-
 // The send box: in hex mode it swallows every typed character but
 // hexadecimal digits and backspace. A box whose cost stays linear in its
 // text, because hex input is one line however long: a wrapping editor took
@@ -125,7 +122,8 @@ public:
     // serial port while it is open.
     void forwardSerialInput();
     void forwardToSerial(const QByteArray &data);
-    void readGroupDatagram(long lParam);
+    // A datagram waits on the group endpoint's socket.
+    void readGroupDatagram();
 
     // Shows the window and brings it in front of the other documents.
     void bringToFront();
@@ -136,7 +134,6 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    bool event(QEvent *event) override;
 
 signals:
     // Sending was stopped, or the window is going away.

@@ -307,17 +307,16 @@ void DataWindow::sendDatagram(UdpSocket &udp, const QByteArray &data)
 
 bool DataWindow::sendGroupDatagram(Endpoint &group, const QByteArray &data)
 {
-    using namespace winsock;
     group.groupSendAddress.sin_addr.s_addr = inet_addr(group.groupAddress.toLocal8Bit().constData());
-    const int sent = winsock::sendto(group.groupSocket, data.constData(), int(data.size()), 0,
+    const int sent = dgram::sendto(group.groupSocket, data.constData(), int(data.size()), 0,
         reinterpret_cast<const sockaddr *>(&group.groupSendAddress), 16);
-    const int error = WSAGetLastError();
+    const int error = dgram::lastError();
     bool ok = true;
-    if (error != 0 && error != WSAEWOULDBLOCK) {
+    if (error != 0 && error != EWOULDBLOCK) {
         ShowMessage(QString::number(error));
         ok = false;
     }
-    if (sent == SOCKET_ERROR) {
+    if (sent == dgram::CallFailed) {
         ShowMessage(QStringLiteral("send fail"));
         ok = false;
     }

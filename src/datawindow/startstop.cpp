@@ -111,19 +111,8 @@ void DataWindow::stopEndpoint()
         Form1->stopEndpoint(*endpoint);
 }
 
-void DataWindow::readGroupDatagram(long lParam)
+void DataWindow::readGroupDatagram()
 {
     if (attachedEndpoint)
-        GroupReceived(*attachedEndpoint, lParam);
-}
-
-bool DataWindow::event(QEvent *event)
-{
-    if (event->type() == winsock::TWinSockMessage::EventType()) {
-        const auto *message = static_cast<winsock::TWinSockMessage *>(event);
-        if (message->Msg == GroupReadMessage)
-            Guarded([&] { readGroupDatagram(message->LParam); });
-        return true;
-    }
-    return QWidget::event(event);
+        GroupReceived(*attachedEndpoint);
 }

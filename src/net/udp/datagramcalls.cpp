@@ -2,7 +2,6 @@
 
 #include "core/errors.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 #include <QSocketNotifier>
 
@@ -11,45 +10,44 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <unordered_map>
 
-namespace winsock {
+namespace dgram {
 
 namespace {
 
-thread_local int lastError = 0;
+thread_local int lastErrorCode = 0;
 
 int fail()
 {
-    lastError = errno;
-    return SOCKET_ERROR;
+    lastErrorCode = errno;
+    return CallFailed;
 }
 
 int fail(int code)
 {
-    lastError = code;
-    return SOCKET_ERROR;
+    lastErrorCode = code;
+    return CallFailed;
 }
 
 int succeed(int result)
 {
-    lastError = 0;
+    lastErrorCode = 0;
     return result;
 }
 
-// One socket's read-readiness registration. It is a child of the window, so it
-// goes when the window goes.
+// One socket's read-readiness watch. It is a child of its context object, so
+// it goes when that goes.
 //
-// WinSock's rule: after a read message, no further one is sent until the
-// receiver calls recvfrom. `pending` is true from a delivery until that call.
+// After a call of the callback no further one comes until the receiver calls
+// recvfrom. `pending` is true from a delivery until that call.
 // In the common case the handler reads at once and the notifier is never
 // switched off; it is switched off only when a handler returns without reading
 // or when a nested event loop inside the handler sees the same readiness again.
-class AsyncSelection : public QSocketNotifier {
+class ReadableWatch : public QSocketNotifier {
 public:
-    AsyncSelection(SOCKET s, QObject *window, unsigned message);
-    ~AsyncSelection() override;
+    ReadableWatch(int s, QObject *context, std::function<void()> onReadable);
+    ~ReadableWatch() override;
 
     void Rearm();
     void Cancel();
@@ -57,22 +55,21 @@ public:
 private:
     void Deliver();
 
-    SOCKET socket_;
-    QObject *window_;
-    unsigned message_;
+    int socket_;
+    std::function<void()> onReadable_;
     bool pending_ = false;
     bool cancelled_ = false;
 };
 
-// UI thread only. Never destroyed: registrations that outlive main() (windows
+// UI thread only. Never destroyed: registrations that outlive main() (contexts
 // leaked until exit) still find it.
-std::unordered_map<SOCKET, AsyncSelection *> &registrations()
+std::unordered_map<int, ReadableWatch *> &registrations()
 {
-    static auto *map = new std::unordered_map<SOCKET, AsyncSelection *>;
+    static auto *map = new std::unordered_map<int, ReadableWatch *>;
     return *map;
 }
 
-AsyncSelection *registrationOf(SOCKET s)
+ReadableWatch *registrationOf(int s)
 {
     auto &map = registrations();
     if (map.empty())
@@ -81,23 +78,22 @@ AsyncSelection *registrationOf(SOCKET s)
     return it == map.end() ? nullptr : it->second;
 }
 
-void cancelRegistration(SOCKET s)
+void cancelRegistration(int s)
 {
-    if (AsyncSelection *old = registrationOf(s))
+    if (ReadableWatch *old = registrationOf(s))
         old->Cancel();
 }
 
-AsyncSelection::AsyncSelection(SOCKET s, QObject *window, unsigned message)
-    : QSocketNotifier(s, QSocketNotifier::Read, window)
+ReadableWatch::ReadableWatch(int s, QObject *context, std::function<void()> onReadable)
+    : QSocketNotifier(s, QSocketNotifier::Read, context)
     , socket_(s)
-    , window_(window)
-    , message_(message)
+    , onReadable_(std::move(onReadable))
 {
-    connect(this, &QSocketNotifier::activated, this, &AsyncSelection::Deliver);
+    connect(this, &QSocketNotifier::activated, this, &ReadableWatch::Deliver);
     registrations()[s] = this;
 }
 
-AsyncSelection::~AsyncSelection()
+ReadableWatch::~ReadableWatch()
 {
     auto &map = registrations();
     const auto it = map.find(socket_);
@@ -105,7 +101,7 @@ AsyncSelection::~AsyncSelection()
         map.erase(it);
 }
 
-void AsyncSelection::Rearm()
+void ReadableWatch::Rearm()
 {
     pending_ = false;
     if (!cancelled_ && !isEnabled())
@@ -114,7 +110,7 @@ void AsyncSelection::Rearm()
 
 // Called from inside the handler that closes the socket, so the object itself
 // must outlive this call.
-void AsyncSelection::Cancel()
+void ReadableWatch::Cancel()
 {
     cancelled_ = true;
     setEnabled(false);
@@ -125,102 +121,46 @@ void AsyncSelection::Cancel()
     deleteLater();
 }
 
-void AsyncSelection::Deliver()
+void ReadableWatch::Deliver()
 {
     if (pending_) {
         setEnabled(false);
         return;
     }
     pending_ = true;
-    QPointer<AsyncSelection> alive(this);
-    TWinSockMessage message(message_, std::uintptr_t(socket_), WSAMAKESELECTREPLY(FD_READ, 0));
-    Guarded([&] { QCoreApplication::sendEvent(window_, &message); });
+    QPointer<ReadableWatch> alive(this);
+    // A copy: the callback may close the socket, which destroys this watch.
+    const std::function<void()> onReadable = onReadable_;
+    Guarded([&] { onReadable(); });
     if (alive && !cancelled_ && pending_)
         setEnabled(false);
 }
 
-int translatedDontLinger(SOCKET s, const char *optval, int optlen)
-{
-    if (!optval || optlen < int(sizeof(int)))
-        return fail(EFAULT);
-    int dontLinger = 0;
-    std::memcpy(&dontLinger, optval, sizeof dontLinger);
-    linger current{};
-    socklen_t length = sizeof current;
-    if (::getsockopt(s, SOL_SOCKET, SO_LINGER, &current, &length) != 0)
-        return fail();
-    current.l_onoff = dontLinger ? 0 : 1;
-    if (::setsockopt(s, SOL_SOCKET, SO_LINGER, &current, sizeof current) != 0)
-        return fail();
-    return succeed(0);
-}
-
 } // namespace
 
-QEvent::Type TWinSockMessage::EventType()
-{
-    static const auto type = QEvent::Type(QEvent::registerEventType());
-    return type;
-}
-
-int WSAStartup(std::uint16_t, WSADATA *data)
-{
-    if (data) {
-        data->wVersion = 0x0101;
-        data->wHighVersion = 0x0101;
-        data->iMaxSockets = 0xFFFF;
-        data->iMaxUdpDg = MaxUdpDatagram;
-    }
-    return 0;
-}
-
-int WSACleanup()
-{
-    return succeed(0);
-}
-
-SOCKET socket(int af, int type, int protocol)
+int socket(int af, int type, int protocol)
 {
     const int s = ::socket(af, type | SOCK_CLOEXEC, protocol);
     return s < 0 ? fail() : succeed(s);
 }
 
-int bind(SOCKET s, const sockaddr *name, int namelen)
+int bind(int s, const sockaddr *name, int namelen)
 {
     if (namelen < 0)
         return fail(EFAULT);
     return ::bind(s, name, socklen_t(namelen)) == 0 ? succeed(0) : fail();
 }
 
-int setsockopt(SOCKET s, int level, int optname, const char *optval, int optlen)
+int setsockopt(int s, int level, int optname, const char *optval, int optlen)
 {
     if (optlen < 0)
         return fail(EFAULT);
-    int platformLevel = 0;
-    int platformName = 0;
-    if (level == WS_SOL_SOCKET && optname == WS_SO_DONTLINGER)
-        return translatedDontLinger(s, optval, optlen);
-    if (level == WS_SOL_SOCKET && optname == WS_SO_REUSEADDR) {
-        platformLevel = SOL_SOCKET;
-        platformName = SO_REUSEADDR;
-    } else if (level == WS_SOL_SOCKET && optname == WS_SO_BROADCAST) {
-        platformLevel = SOL_SOCKET;
-        platformName = SO_BROADCAST;
-    } else if (level == WS_IPPROTO_IP && optname == WS_IP_ADD_MEMBERSHIP) {
-        platformLevel = IPPROTO_IP;
-        platformName = IP_ADD_MEMBERSHIP;
-    } else if (level == WS_IPPROTO_IP && optname == WS_IP_DROP_MEMBERSHIP) {
-        platformLevel = IPPROTO_IP;
-        platformName = IP_DROP_MEMBERSHIP;
-    } else {
-        return fail(ENOPROTOOPT);
-    }
-    return ::setsockopt(s, platformLevel, platformName, optval, socklen_t(optlen)) == 0 ? succeed(0) : fail();
+    return ::setsockopt(s, level, optname, optval, socklen_t(optlen)) == 0 ? succeed(0) : fail();
 }
 
-int recvfrom(SOCKET s, char *buf, int len, int flags, sockaddr *from, int *fromlen)
+int recvfrom(int s, char *buf, int len, int flags, sockaddr *from, int *fromlen)
 {
-    if (AsyncSelection *selection = registrationOf(s))
+    if (ReadableWatch *selection = registrationOf(s))
         selection->Rearm();
     if (len < 0 || (from && (!fromlen || *fromlen < 0)))
         return fail(EFAULT);
@@ -244,7 +184,7 @@ int recvfrom(SOCKET s, char *buf, int len, int flags, sockaddr *from, int *froml
     return succeed(int(n));
 }
 
-int sendto(SOCKET s, const char *buf, int len, int flags, const sockaddr *to, int tolen)
+int sendto(int s, const char *buf, int len, int flags, const sockaddr *to, int tolen)
 {
     if (len < 0 || tolen < 0)
         return fail(EFAULT);
@@ -255,33 +195,33 @@ int sendto(SOCKET s, const char *buf, int len, int flags, const sockaddr *to, in
     return n < 0 ? fail() : succeed(int(n));
 }
 
-int closesocket(SOCKET s)
+int closesocket(int s)
 {
     cancelRegistration(s);
     return ::close(s) == 0 ? succeed(0) : fail();
 }
 
-int WSAGetLastError()
+int lastError()
 {
-    return lastError;
+    return lastErrorCode;
 }
 
-void WSASetLastError(int code)
+void setLastError(int code)
 {
-    lastError = code;
+    lastErrorCode = code;
 }
 
-int WSAAsyncSelect(SOCKET s, QObject *window, unsigned message, long events)
+int watchReadable(int s, QObject *context, std::function<void()> onReadable)
 {
-    if ((events & ~FD_READ) != 0 || (events != 0 && !window))
+    if (onReadable && !context)
         return fail(EINVAL);
     const int flags = ::fcntl(s, F_GETFL);
     if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0)
         return fail(errno == EBADF ? ENOTSOCK : errno);
     cancelRegistration(s);
-    if (events != 0)
-        new AsyncSelection(s, window, message); // owned by window
+    if (onReadable)
+        new ReadableWatch(s, context, std::move(onReadable)); // owned by context
     return succeed(0);
 }
 
-} // namespace winsock
+} // namespace dgram

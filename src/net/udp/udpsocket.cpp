@@ -72,49 +72,27 @@ bool LookUpHost(const QByteArray &name, in_addr &address)
 
 UdpSocket::UdpSocket(QObject *owner)
     : QObject(owner)
-    , buffer_(std::make_unique<char[]>(winsock::MaxUdpDatagram))
+    , buffer_(std::make_unique<char[]>(dgram::MaxUdpDatagram))
 {
     Report(8, QStringLiteral("Initializing Winsock"));
-    if (winsock::WSAStartup(0x0101, &wsaData_) != 0) {
+    socket_ = dgram::socket(AF_INET, SOCK_DGRAM, 0);
+    if (socket_ == dgram::InvalidSocket)
         CheckError();
-    } else {
-        try {
-            socket_ = winsock::socket(AF_INET, SOCK_DGRAM, 0);
-            if (socket_ == winsock::INVALID_SOCKET)
-                CheckError();
-            else
-                winsock::setsockopt(socket_, winsock::WS_SOL_SOCKET, winsock::WS_SO_DONTLINGER, "TRUE", 4);
-        } catch (...) {
-            winsock::WSACleanup();
-            throw;
-        }
-    }
     initialised_ = true;
 }
 
-UdpSocket::~UdpSocket()
-{
-    winsock::WSACleanup();
-}
+UdpSocket::~UdpSocket() = default;
 
 void UdpSocket::SetLocalPort(int port)
 {
     // -1 is "no socket"; 0 is a valid descriptor here.
-    if (socket_ != winsock::INVALID_SOCKET) {
-        winsock::closesocket(socket_);
-        socket_ = winsock::INVALID_SOCKET;
+    if (socket_ != dgram::InvalidSocket) {
+        dgram::closesocket(socket_);
+        socket_ = dgram::InvalidSocket;
     }
-    winsock::WSACleanup();
-    if (winsock::WSAStartup(0x0101, &wsaData_) != 0)
+    socket_ = dgram::socket(AF_INET, SOCK_DGRAM, 0);
+    if (socket_ == dgram::InvalidSocket)
         CheckError();
-    try {
-        socket_ = winsock::socket(AF_INET, SOCK_DGRAM, 0);
-        if (socket_ == winsock::INVALID_SOCKET)
-            CheckError();
-    } catch (...) {
-        winsock::WSACleanup();
-        throw;
-    }
     localPort_ = port;
     BindAndRegister();
 }
@@ -131,19 +109,11 @@ void UdpSocket::BindAndRegister()
     const int queueBytes = ReceiveQueueBytes;
     ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &queueBytes, sizeof queueBytes);
     // A port in use leaves the socket unbound; the dialogs probe the port first.
-    winsock::bind(socket_, reinterpret_cast<const sockaddr *>(&local), sizeof local);
-    winsock::WSAAsyncSelect(socket_, this, UDPNotifyMessage, winsock::FD_READ);
-}
-
-bool UdpSocket::event(QEvent *e)
-{
-    if (e->type() != winsock::TWinSockMessage::EventType())
-        return QObject::event(e);
-    const auto *message = static_cast<const winsock::TWinSockMessage *>(e);
-    if (initialised_ && message->Msg == UDPNotifyMessage && int(message->WParam) == socket_
-        && winsock::WSAGETSELECTEVENT(message->LParam) == winsock::FD_READ)
-        ReceiveWaiting();
-    return true;
+    dgram::bind(socket_, reinterpret_cast<const sockaddr *>(&local), sizeof local);
+    dgram::watchReadable(socket_, this, [this, handle = socket_] {
+        if (initialised_ && handle == socket_)
+            ReceiveWaiting();
+    });
 }
 
 // A flood is taken several datagrams per wake-up: a pass of the event loop
@@ -154,7 +124,7 @@ bool UdpSocket::event(QEvent *e)
 void UdpSocket::ReceiveWaiting()
 {
     const QPointer<UdpSocket> alive(this);
-    const winsock::SOCKET handle = socket_;
+    const int handle = socket_;
     Receive();
     for (int taken = 1; taken < MaxDatagramsPerWakeup; ++taken) {
         if (!alive || socket_ != handle || !Registered())
@@ -179,8 +149,8 @@ void UdpSocket::Receive()
 {
     sockaddr_in from{};
     int fromLength = sizeof from;
-    received_ = winsock::recvfrom(
-        socket_, buffer_.get(), winsock::MaxUdpDatagram, 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
+    received_ = dgram::recvfrom(
+        socket_, buffer_.get(), dgram::MaxUdpDatagram, 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
     if (!OnDataReceived)
         return;
     if (lastSenderText_.isNull() || from.sin_addr.s_addr != lastSender_) {
@@ -210,10 +180,10 @@ void UdpSocket::SendDatagram(QIODevice &Stream)
     }
     if (!Stream.isReadable())
         throw Exception(QStringLiteral("Invalid stream"));
-    if (Stream.size() > winsock::MaxUdpDatagram)
+    if (Stream.size() > dgram::MaxUdpDatagram)
         throw UdpSocketError(QStringLiteral("Datagram too large: %1 bytes, one datagram carries at most %2")
                                  .arg(Stream.size())
-                                 .arg(winsock::MaxUdpDatagram));
+                                 .arg(dgram::MaxUdpDatagram));
 
     const in_addr_t address = ResolveRemoteHost();
     if (address == 0)
@@ -225,8 +195,8 @@ void UdpSocket::SendDatagram(QIODevice &Stream)
     remote.sin_port = htons(static_cast<std::uint16_t>(remotePort_));
     remote.sin_addr.s_addr = address;
     Stream.seek(0);
-    const QByteArray bytes = Stream.read(winsock::MaxUdpDatagram);
-    winsock::sendto(socket_, bytes.constData(), int(bytes.size()), 0,
+    const QByteArray bytes = Stream.read(dgram::MaxUdpDatagram);
+    dgram::sendto(socket_, bytes.constData(), int(bytes.size()), 0,
         reinterpret_cast<const sockaddr *>(&remote), sizeof remote);
     if (OnDataSend)
         OnDataSend(this);
@@ -276,9 +246,9 @@ void UdpSocket::Report(int level, const QString &text)
 // status handler runs, so a handler that makes socket calls cannot change it.
 void UdpSocket::CheckError()
 {
-    lastError_ = winsock::WSAGetLastError();
+    lastError_ = dgram::lastError();
     Report(16, QStringLiteral("Checking Error In Error Manager"));
-    if (lastError_ == winsock::WSAEWOULDBLOCK)
+    if (lastError_ == EWOULDBLOCK)
         return;
     const QString text
         = QStringLiteral("Unknown Error No. ") + (lastError_ ? QString::number(lastError_) : QString());

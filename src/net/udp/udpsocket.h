@@ -6,7 +6,7 @@
 //
 // Owns its receive buffer and its readiness registration (a child notifier).
 // The socket handle is the owner's to close: the owner calls
-// winsock::closesocket(SocketHandle()) before destroying the component; the
+// dgram::closesocket(SocketHandle()) before destroying the component; the
 // destructor does not close it.
 // UI thread only. SendDatagram runs the event loop while it waits for a host
 // lookup, so any handler of the program (another send, a deferred deletion of
@@ -40,8 +40,6 @@ public:
     using THandlerEvent = std::function<void(bool &handled)>;
     using TStreamInvalid = std::function<void(bool &handled, QIODevice &Stream)>;
 
-    // The readiness message of the component's socket.
-    static constexpr unsigned UDPNotifyMessage = 1125;
     // The receive queue asked of the kernel for every socket.
     // Datagrams taken per readiness wake-up at most.
     static constexpr int MaxDatagramsPerWakeup = 32;
@@ -64,7 +62,7 @@ public:
     void SetReportLevel(int level) { reportLevel_ = level; }
     [[nodiscard]] const QString &Status() const { return status_; }
     [[nodiscard]] int LastError() const { return lastError_; }
-    [[nodiscard]] winsock::SOCKET SocketHandle() const { return socket_; }
+    [[nodiscard]] int SocketHandle() const { return socket_; }
 
     // Writes the last received datagram at the stream's position (nothing
     // after a failed receive), then rewinds the stream.
@@ -81,9 +79,6 @@ public:
     TOnStatus OnStatus;
     THandlerEvent OnInvalidHost;
     TStreamInvalid OnStreamInvalid;
-
-protected:
-    bool event(QEvent *e) override;
 
 private:
     void BindAndRegister();
@@ -105,8 +100,7 @@ private:
     QString status_;
     bool initialised_ = false;
     int lastError_ = 0;
-    winsock::WSADATA wsaData_;
-    winsock::SOCKET socket_ = winsock::INVALID_SOCKET;
+    int socket_ = dgram::InvalidSocket;
     // The sender text of the last datagram, kept while the sender stays the same.
     in_addr_t lastSender_ = 0;
     QString lastSenderText_;
