@@ -382,7 +382,7 @@ private slots:
         Fd b = connectTo(anywhere->localPort);
         QTRY_COMPARE(peerCount(anywhere), 1);
         // Listening again from its window picks a port anew and shows it.
-        StopServer(*anywhere);
+        StopServer(*h.form, *anywhere);
         anywhere->window->startEndpoint();
         QCOMPARE(anywhere->state, 1);
         Fd c = connectTo(anywhere->localPort);

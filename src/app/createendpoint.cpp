@@ -62,6 +62,11 @@ DataWindow *MainWindow::makeWindow(Endpoint &endpoint)
     auto *window = new DataWindow(documents);
     endpoint.window = window;
     window->attachedEndpoint = &endpoint;
+    connect(window, &DataWindow::stopRequested, this, [this, window] {
+        Endpoint *own = window->attachedEndpoint;
+        if (own && endpoints().contains(own))
+            stopEndpoint(*own);
+    });
     return window;
 }
 
@@ -102,7 +107,7 @@ Endpoint *MainWindow::createTcpServer(int port)
     server->localPort = port;
     server->localAddress = LocalIPAddress();
     server->createdText = CurrentDateTimeText();
-    AttachServerHandlers(*server, *socket);
+    AttachServerHandlers(*this, *server, *socket);
 
     // Under its kind node, whatever took the selection while the dialog was
     // open (a peer arriving selects its own node).
@@ -140,7 +145,7 @@ Endpoint *MainWindow::createTcpClient(const QString &address, int port)
     record->peerPort = port;
     record->peerAddress = address;
     socket->Connection()->SetUserData(record.get());
-    AttachClientHandlers(*record, *socket);
+    AttachClientHandlers(*this, *record, *socket);
     makeWindow(*record);
     return attach(std::move(record), NodeText(address, port), ImgDisconnected);
 }

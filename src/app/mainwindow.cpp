@@ -20,8 +20,6 @@
 #include <QStackedLayout>
 #include <QStatusBar>
 
-MainWindow *Form1 = nullptr;
-
 namespace {
 
 const QStringList kindOrder
@@ -96,7 +94,6 @@ MainWindow::MainWindow(QWidget *parent)
         move(screen->availableGeometry().center() - rect().center());
 
     createEndpointList();
-    Form1 = this;
 }
 
 MainWindow::~MainWindow()
@@ -107,8 +104,6 @@ MainWindow::~MainWindow()
     // record that is already gone.
     for (int i = 0; i < endpoints_->size(); ++i)
         delete ReleaseTransport(*endpoints_->at(i));
-    if (Form1 == this)
-        Form1 = nullptr;
 }
 
 void MainWindow::buildStrip()
@@ -320,7 +315,7 @@ void MainWindow::stopListeningServers()
             servers.push_back(endpoints_->at(i));
     for (Endpoint *server : servers)
         if (endpoints_->contains(server))
-            StopServer(*server);
+            StopServer(*this, *server);
 }
 
 void MainWindow::endAllSending()

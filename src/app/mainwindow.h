@@ -112,10 +112,6 @@ void SilenceTransport(Endpoint &endpoint);
 // hands it to the caller to free; nullptr for an accepted connection.
 [[nodiscard]] QObject *ReleaseTransport(Endpoint &endpoint);
 
-// The program's main window, while it exists; handlers of the endpoints reach
-// the tree and the endpoint list through it.
-extern MainWindow *Form1;
-
 // Everything the program does before its message loop: the main window
 // (shown) and the creation dialogs (hidden).
 [[nodiscard]] std::unique_ptr<MainWindow> StartPortwright();

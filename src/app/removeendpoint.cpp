@@ -64,7 +64,7 @@ void MainWindow::removeEndpoint(Endpoint *endpoint)
     // Peers of a server go first, through their own disconnection, so none
     // outlives the connection it stands for.
     if (endpoint->kind == Kinds::TcpServer)
-        StopServer(*endpoint);
+        StopServer(*this, *endpoint);
     // Freed once control is back in the event loop: one of its handlers may
     // be what asked for the removal.
     if (QObject *transport = ReleaseTransport(*endpoint))
@@ -112,7 +112,7 @@ void MainWindow::stopSelected()
 void MainWindow::stopEndpoint(Endpoint &endpoint)
 {
     if (endpoint.kind == Kinds::TcpServer) {
-        StopServer(endpoint);
+        StopServer(*this, endpoint);
     } else if (endpoint.kind == Kinds::TcpClient) {
         if (auto *client = qobject_cast<TcpClient *>(endpoint.transport))
             client->Close();

@@ -31,19 +31,19 @@ TcpClient *clientSocketOf(const Endpoint &endpoint)
 
 // The listed endpoint a connection object stands for, or nullptr once that
 // endpoint is gone.
-Endpoint *listedEndpoint(const TcpConnection *socket)
+Endpoint *listedEndpoint(MainWindow &w, const TcpConnection *socket)
 {
     auto *endpoint = static_cast<Endpoint *>(socket->UserData());
-    return endpoint && Form1 && Form1->endpoints().contains(endpoint) ? endpoint : nullptr;
+    return endpoint && w.endpoints().contains(endpoint) ? endpoint : nullptr;
 }
 
-Endpoint *linkedOfKind(const Endpoint &endpoint, const QString &kind)
+Endpoint *linkedOfKind(MainWindow &w, const Endpoint &endpoint, const QString &kind)
 {
     Endpoint *partner = endpoint.partner;
-    return partner && partner->kind == kind && Form1->endpoints().contains(partner) ? partner : nullptr;
+    return partner && partner->kind == kind && w.endpoints().contains(partner) ? partner : nullptr;
 }
 
-void PeerConnected(Endpoint &server, TcpConnection *socket)
+void PeerConnected(MainWindow &w, Endpoint &server, TcpConnection *socket)
 {
     auto record = MakeRecord(Kinds::TcpServerClient);
     Endpoint *peer = record.get();
@@ -56,19 +56,19 @@ void PeerConnected(Endpoint &server, TcpConnection *socket)
     auto *node = new QTreeWidgetItem(server.node, {NodeText(address, port)});
     server.node->setExpanded(true);
     SetStateIndex(node, ImgConnected);
-    Form1->tree->setCurrentItem(node);
+    w.tree->setCurrentItem(node);
     SetEndpointOf(node, peer);
     peer->node = node;
 
-    Form1->makeWindow(*peer);
+    w.makeWindow(*peer);
     peer->state = 1;
     peer->peerPort = port;
     peer->peerAddress = address;
     peer->localPort = socket->QueryLocalPort();
     RefreshStatus(*peer);
-    Form1->endpoints().add(std::move(record));
+    w.endpoints().add(std::move(record));
 
-    if (Endpoint *client = linkedOfKind(server, Kinds::TcpClient)) {
+    if (Endpoint *client = linkedOfKind(w, server, Kinds::TcpClient)) {
         TcpClient *clientSocket = clientSocketOf(*client);
         clientSocket->Open();
         client->localPort = clientSocket->Connection()->QueryLocalPort();
@@ -76,42 +76,42 @@ void PeerConnected(Endpoint &server, TcpConnection *socket)
     }
 }
 
-void PeerReceived(Endpoint &server, TcpConnection *socket)
+void PeerReceived(MainWindow &w, Endpoint &server, TcpConnection *socket)
 {
     const QByteArray data = socket->ReceiveString();
-    Endpoint *peer = listedEndpoint(socket);
+    Endpoint *peer = listedEndpoint(w, socket);
     if (!peer || !peer->window || data.isEmpty())
         return;
     peer->window->logReceived(data);
     peer->window->forwardToSerial(data);
     if (server.window && server.window->webReplySwitch->isChecked()) {
-        socket->SendString(BuildWebReply(
-            Form1->infoPanel->WebStr1->toPlainText(), Form1->infoPanel->WebStr2->toPlainText()));
+        socket->SendString(
+            BuildWebReply(w.infoPanel->WebStr1->toPlainText(), w.infoPanel->WebStr2->toPlainText()));
         socket->Close();
     }
 }
 
-void PeerDisconnected(Endpoint &server, TcpConnection *socket)
+void PeerDisconnected(MainWindow &w, Endpoint &server, TcpConnection *socket)
 {
-    if (Endpoint *client = linkedOfKind(server, Kinds::TcpClient)) {
+    if (Endpoint *client = linkedOfKind(w, server, Kinds::TcpClient)) {
         QPointer<QObject> alive(client->transport);
-        Form1->tree->setCurrentItem(client->node);
+        w.tree->setCurrentItem(client->node);
         clientSocketOf(*client)->Close();
         // The client's disconnection may have stopped this server and even
         // removed the client; only touch what is still listed.
-        if (alive && Form1->endpoints().contains(client)) {
+        if (alive && w.endpoints().contains(client)) {
             client->state = 0;
             RefreshStatus(*client);
         }
     }
 
-    Endpoint *peer = listedEndpoint(socket);
+    Endpoint *peer = listedEndpoint(w, socket);
     if (!peer)
         return;
     socket->SetUserData(nullptr);
     peer->state = 0;
     SetStateIndex(peer->node, ImgDisconnected);
-    Form1->removeEndpoint(peer);
+    w.removeEndpoint(peer);
 }
 
 void PeerError(Endpoint &server, TcpConnection *socket, TErrorEvent event, int &errorCode)
@@ -142,31 +142,32 @@ void ClientConnected(Endpoint &client)
     SetStateIndex(client.node, ImgConnected);
 }
 
-void ClientReceived(TcpConnection *socket)
+void ClientReceived(MainWindow &w, TcpConnection *socket)
 {
     const QByteArray data = socket->ReceiveString();
-    Endpoint *client = listedEndpoint(socket);
+    Endpoint *client = listedEndpoint(w, socket);
     if (client && client->window && !data.isEmpty())
         client->window->logReceived(data);
 }
 
-void ClientDisconnected(Endpoint &client)
+void ClientDisconnected(MainWindow &w, Endpoint &client)
 {
     client.state = 0;
     RefreshStatus(client);
     SetStateIndex(client.node, ImgDisconnected);
-    if (Endpoint *server = linkedOfKind(client, Kinds::TcpServer))
-        StopServer(*server);
+    if (Endpoint *server = linkedOfKind(w, client, Kinds::TcpServer))
+        StopServer(w, *server);
 }
 
 } // namespace
 
-void AttachServerHandlers(Endpoint &server, TcpServer &socket)
+void AttachServerHandlers(MainWindow &window, Endpoint &server, TcpServer &socket)
 {
     Endpoint *s = &server;
-    socket.OnClientConnect = [s](QObject *, TcpConnection *peer) { PeerConnected(*s, peer); };
-    socket.OnClientDisconnect = [s](QObject *, TcpConnection *peer) { PeerDisconnected(*s, peer); };
-    socket.OnClientRead = [s](QObject *, TcpConnection *peer) { PeerReceived(*s, peer); };
+    MainWindow *w = &window;
+    socket.OnClientConnect = [w, s](QObject *, TcpConnection *peer) { PeerConnected(*w, *s, peer); };
+    socket.OnClientDisconnect = [w, s](QObject *, TcpConnection *peer) { PeerDisconnected(*w, *s, peer); };
+    socket.OnClientRead = [w, s](QObject *, TcpConnection *peer) { PeerReceived(*w, *s, peer); };
     socket.OnClientError = [s](QObject *, TcpConnection *peer, TErrorEvent event, int &code) {
         PeerError(*s, peer, event, code);
     };
@@ -174,12 +175,13 @@ void AttachServerHandlers(Endpoint &server, TcpServer &socket)
         [](QObject *, TcpConnection *, TErrorEvent, int &code) { SuppressError(code); });
 }
 
-void AttachClientHandlers(Endpoint &client, TcpClient &socket)
+void AttachClientHandlers(MainWindow &window, Endpoint &client, TcpClient &socket)
 {
     Endpoint *c = &client;
+    MainWindow *w = &window;
     socket.OnConnect = [c](QObject *, TcpConnection *) { ClientConnected(*c); };
-    socket.OnRead = [](QObject *, TcpConnection *connection) { ClientReceived(connection); };
-    socket.OnDisconnect = [c](QObject *, TcpConnection *) { ClientDisconnected(*c); };
+    socket.OnRead = [w](QObject *, TcpConnection *connection) { ClientReceived(*w, connection); };
+    socket.OnDisconnect = [w, c](QObject *, TcpConnection *) { ClientDisconnected(*w, *c); };
     socket.OnError = [](QObject *, TcpConnection *connection, TErrorEvent event, int &code) {
         SuppressError(code);
         // As for a server's peer: a reset must not leave the client shown as
@@ -189,7 +191,7 @@ void AttachClientHandlers(Endpoint &client, TcpClient &socket)
     };
 }
 
-void StopServer(Endpoint &server)
+void StopServer(MainWindow &window, Endpoint &server)
 {
     TcpServer *socket = serverSocketOf(server);
     if (!socket)
@@ -206,7 +208,7 @@ void StopServer(Endpoint &server)
         if (peer)
             peer->Close();
     socket->Close();
-    if (!Form1->endpoints().contains(&server))
+    if (!window.endpoints().contains(&server))
         return;
     server.state = 0;
     RefreshStatus(server);

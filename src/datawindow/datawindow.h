@@ -138,6 +138,8 @@ protected:
 signals:
     // Sending was stopped, or the window is going away.
     void sendingEnded();
+    // The stop button was released: the owner stops this window's endpoint.
+    void stopRequested();
 
 private:
     void buildStatusPanel();

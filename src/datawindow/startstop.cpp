@@ -101,14 +101,9 @@ void DataWindow::startEndpoint()
 
 void DataWindow::stopEndpoint()
 {
-    Endpoint *endpoint = attachedEndpoint;
-    if (!endpoint || !Form1)
-        return;
     // The window's own endpoint, whichever node the tree has selected.
-    if (endpoint->kind == Kinds::TcpServer)
-        StopServer(*endpoint);
-    else if (endpoint->kind == Kinds::TcpClient || endpoint->kind == Kinds::TcpServerClient)
-        Form1->stopEndpoint(*endpoint);
+    if (attachedEndpoint)
+        emit stopRequested();
 }
 
 void DataWindow::readGroupDatagram()
