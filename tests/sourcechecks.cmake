@@ -1,0 +1,7 @@
+# Fails on any include in src/ that points up the layers (see layering.py).
+add_test(NAME tst_layering COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/layering.py ${PROJECT_SOURCE_DIR}/src)
+
+# Fails when a string literal of src/ changes: captions, messages and log
+# texts stay byte for byte unless the inventory is rewritten on purpose.
+add_test(NAME tst_literals COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/literals.py ${PROJECT_SOURCE_DIR}/src
+  ${CMAKE_CURRENT_SOURCE_DIR}/literals.txt)
