@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/webreply.h"
 #include "datawindow/datawindow.h"
 #include "ui/documentarea.h"
 #include "ui/endpointtree.h"
@@ -71,19 +72,17 @@ private slots:
 
     void webReplyTextsAreAsShipped()
     {
-        MainWindow form;
-        const QStringList header = form.infoPanel->WebStr1->toPlainText().split(QLatin1Char('\n'));
+        const QStringList header = WebReplyHeaderText().split(QLatin1Char('\n'));
         QCOMPARE(header.size(), 6);
         QCOMPARE(header.first(), QStringLiteral("HTTP/1.1 200 OK"));
         QCOMPARE(header.last(), QStringLiteral("ETag: \"0c76c133e39c71:8f6\""));
-        const QStringList page = form.infoPanel->WebStr2->toPlainText().split(QLatin1Char('\n'));
+        const QStringList page = WebReplyPageText().split(QLatin1Char('\n'));
         QCOMPARE(page.size(), 26);
         QCOMPARE(page[3], QStringLiteral("<meta http-equiv=\"Content-Type\" "));
         QCOMPARE(page[10], QStringLiteral("<title>New Page 1</title>"));
         QCOMPARE(page[14], QStringLiteral("<center>  "));
         QVERIFY(page[21].endsWith(QLatin1Char(' ')));
         QCOMPARE(page[25], QStringLiteral("</html>"));
-        QVERIFY(form.infoPanel->WebStr1->isHidden() && form.infoPanel->WebStr2->isHidden());
     }
 
     void attachingANodeRegistersTheEndpoint()

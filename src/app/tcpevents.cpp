@@ -85,8 +85,7 @@ void PeerReceived(MainWindow &w, Endpoint &server, TcpConnection *socket)
     peer->window->logReceived(data);
     peer->window->forwardToSerial(data);
     if (server.window && server.window->webReplySwitch->isChecked()) {
-        socket->SendString(
-            BuildWebReply(w.infoPanel->WebStr1->toPlainText(), w.infoPanel->WebStr2->toPlainText()));
+        socket->SendString(FixedWebReply());
         socket->Close();
     }
 }

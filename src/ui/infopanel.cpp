@@ -45,52 +45,6 @@ QLabel *titleLabel(const QString &text, QWidget *parent)
     return label;
 }
 
-QPlainTextEdit *hiddenText(const QStringList &lines, QWidget *parent)
-{
-    auto *memo = new QPlainTextEdit(parent);
-    memo->setPlainText(lines.join(QLatin1Char('\n')));
-    memo->hide();
-    return memo;
-}
-
-const QStringList webHeaderLines = {
-    QStringLiteral("HTTP/1.1 200 OK"),
-    QStringLiteral("Server: Microsoft-IIS/5.1"),
-    QStringLiteral("X-Powered-By: ASP.NET"),
-    QStringLiteral("Content-Type: text/html"),
-    QStringLiteral("Accept-Ranges: bytes"),
-    QStringLiteral("ETag: \"0c76c133e39c71:8f6\""),
-};
-
-const QStringList webPageLines = {
-    QStringLiteral("<html>"),
-    QString(),
-    QStringLiteral("<head>"),
-    QStringLiteral("<meta http-equiv=\"Content-Type\" "),
-    QStringLiteral("content=\"text/html; charset=gb2312\">"),
-    QStringLiteral("<meta name=\"GENERATOR\" "),
-    QStringLiteral("content=\"Microsoft FrontPage 4.0\">"),
-    QStringLiteral("<meta name=\"ProgId\" "),
-    QStringLiteral("content=\"FrontPage.Editor.Document\""),
-    QStringLiteral(">"),
-    QStringLiteral("<title>New Page 1</title>"),
-    QStringLiteral("</head>"),
-    QString(),
-    QStringLiteral("<body>"),
-    QStringLiteral("<center>  "),
-    QStringLiteral("<p>"),
-    QString(),
-    QStringLiteral("</p>"),
-    QStringLiteral("<p><font face=\"宋体\" size=\"2\">Portwright 网络调试工具</font></p>"),
-    QStringLiteral("<p><font face=\"宋体\" size=\"2\">&nbsp;&nbsp; "),
-    QStringLiteral("<a href=\"https://portwright.example.org/\">HTTPS://PORTWRIGHT.EXAMPLE.ORG/</a>"),
-    QStringLiteral("</font></p> "),
-    QStringLiteral("</center>  "),
-    QStringLiteral("</body>"),
-    QString(),
-    QStringLiteral("</html>"),
-};
-
 } // namespace
 
 InfoPanel::InfoPanel(QWidget *parent)
@@ -131,9 +85,6 @@ InfoPanel::InfoPanel(QWidget *parent)
     vendor->addWidget(vendorTitle, 1);
     vendor->addWidget(vendorLogo);
     layout->addWidget(vendorStrip);
-
-    WebStr1 = hiddenText(webHeaderLines, this);
-    WebStr2 = hiddenText(webPageLines, this);
 
     for (QWidget *w : {static_cast<QWidget *>(tcpPicture), static_cast<QWidget *>(udpPicture),
              static_cast<QWidget *>(tcpTitle), static_cast<QWidget *>(udpTitle),

@@ -22,7 +22,6 @@ public:
     QLabel *tcpPicture, *udpPicture, *vendorLogo;
     QLabel *tcpTitle, *udpTitle, *vendorTitle;
     QPlainTextEdit *tcpFeatures, *udpFeatures;
-    QPlainTextEdit *WebStr1, *WebStr2; // header lines and page of the web reply
 
     static const QString TcpPage;
     static const QString UdpPage;
