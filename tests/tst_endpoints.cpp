@@ -1,6 +1,7 @@
 // Endpoints end to end: the main window driven as a user would, with real
 // peers on 127.0.0.1.
 #include "app/netcardinfo.h"
+#include "app/serialbridge.h"
 #include "app/tcpevents.h"
 #include "app/webreply.h"
 #include "net/serial/serialport.h"
@@ -475,7 +476,7 @@ private slots:
         QVERIFY(h.recorder.exceptions.isEmpty());
         QCOMPARE(server->node->text(0), LocalIPAddress() + QStringLiteral("[%1]").arg(port));
         QCOMPARE(server->localPort, port);
-        QVERIFY(!server->window->serialPort->IsOpen());
+        QVERIFY(!server->serialBridge->port().IsOpen());
         QCOMPARE(server->window->peerAddressLabel->text(), QStringLiteral("对方IP:"));
         QCOMPARE(server->window->peerPortLabel->text(), QStringLiteral("对方端口:0"));
     }

@@ -1,5 +1,6 @@
 // Sending and receiving through every kind of endpoint, with real peers on
 // 127.0.0.1 (multicast only inside a private network namespace).
+#include "app/serialbridge.h"
 #include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
 #include "support/endpoint_harness.h"
@@ -417,7 +418,7 @@ private slots:
         const int port = freeUdpPort();
         Endpoint *server = h.udpServer(port);
         QVERIFY(server);
-        QVERIFY(server->window->serialPort->IsOpen());
+        QVERIFY(server->serialBridge->port().IsOpen());
         QVERIFY(h.recorder.exceptions.isEmpty());
 
         UdpPeer peer;
@@ -444,7 +445,7 @@ private slots:
         Harness h;
         const int port = freeUdpPort();
         Endpoint *server = h.udpServer(port);
-        QVERIFY(server->window->serialPort->IsOpen());
+        QVERIFY(server->serialBridge->port().IsOpen());
         QCOMPARE(::write(master, "early", 5), 5);
         QTRY_VERIFY(Harness::log(server).contains(QStringLiteral("串口数据转发失败")));
         UdpPeer peer;

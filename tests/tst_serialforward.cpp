@@ -2,6 +2,7 @@
 // real pseudo-terminal whose far end (the master) the test reads or leaves
 // unread. No test ever resolves a name to /dev/ttyS*.
 
+#include "app/serialbridge.h"
 #include "datawindow/datawindow.h"
 #include "net/serial/serialport.h"
 
@@ -73,19 +74,12 @@ private:
     bool ready_ = false;
 };
 
-// The port set up as a UDP server's window sets it up.
-bool openBridge(DataWindow &w)
+// The bridge a UDP Server sets up, noting into the window; nullptr when
+// "com1" did not open.
+std::unique_ptr<SerialBridge> openBridge(DataWindow &w)
 {
-    SerialPort &serial = *w.serialPort;
-    serial.SetBaudRate(brCustom);
-    serial.SetBaudValue(28800);
-    serial.SetDeviceName(QStringLiteral("com1"));
-    serial.SetFlowControl(fcCustom);
-    serial.SetDTRSettings(TDTRSettings(fsDTREnabled));
-    serial.SetRTSSettings(TRTSSettings(fsRTSEnabled));
-    serial.Timeouts().SetWriteConstant(500);
-    serial.Timeouts().SetWriteMultiplier(20);
-    return serial.Open();
+    auto bridge = std::make_unique<SerialBridge>(&w, nullptr);
+    return bridge->open() ? std::move(bridge) : nullptr;
 }
 
 QByteArray datagram(int index, qsizetype size = kDatagramSize)
@@ -127,7 +121,7 @@ struct Feed {
 // Forwards 2 KB datagrams, letting the event loop run between them, until
 // the log reports an overflow and `afterOverflow` more went in, or the bounds
 // end it. A 10 ms timer measures how long the event loop was held up.
-Feed feedUntilOverflow(DataWindow &w, int firstIndex, int afterOverflow)
+Feed feedUntilOverflow(SerialBridge &bridge, DataWindow &w, int firstIndex, int afterOverflow)
 {
     Feed feed;
     QElapsedTimer sinceTick;
@@ -145,7 +139,7 @@ Feed feedUntilOverflow(DataWindow &w, int firstIndex, int afterOverflow)
         const QByteArray bytes = datagram(firstIndex + i);
         QElapsedTimer call;
         call.start();
-        w.forwardToSerial(bytes);
+        bridge.forwardToSerial(bytes);
         feed.worstCallMs = std::max(feed.worstCallMs, call.elapsed());
         ++feed.datagrams;
         const QStringList lines = overflowLines(w);
@@ -178,9 +172,10 @@ private slots:
         PtyAsCom1 pty;
         QVERIFY(pty.ready());
         DataWindow w;
-        QVERIFY(openBridge(w));
+        const auto bridge = openBridge(w);
+        QVERIFY(bridge);
 
-        const Feed first = feedUntilOverflow(w, 0, 10);
+        const Feed first = feedUntilOverflow(*bridge, w, 0, 10);
         qInfo(
             "first episode: %d datagrams in %lld ms, slowest forward %lld ms, longest event-loop gap %lld ms",
             first.datagrams, first.elapsedMs, first.worstCallMs, first.worstTickGapMs);
@@ -192,50 +187,52 @@ private slots:
         QCOMPARE(lines.size(), 1);
         const qsizetype dropped = droppedIn(lines.first());
         QVERIFY2(dropped > 0 && dropped <= kDatagramSize, qPrintable(lines.first()));
-        QCOMPARE(w.serialPort->QueuedForWriting(), SerialPort::WriteQueueCapacity);
+        QCOMPARE(bridge->port().QueuedForWriting(), SerialPort::WriteQueueCapacity);
 
         // Reading drains the queue: every queued byte arrives once, in order,
         // and nothing of the datagrams dropped whole follows.
         QByteArray got = pty.receive(first.accepted.size());
         QCOMPARE(got.size(), first.accepted.size());
         QVERIFY(got == first.accepted);
-        QTRY_COMPARE(w.serialPort->QueuedForWriting(), 0);
+        QTRY_COMPARE(bridge->port().QueuedForWriting(), 0);
         QVERIFY(pty.receive(1, 200).isEmpty());
 
         // A datagram that fits ends the episode and goes out.
         const QByteArray fits = datagram(9999, 100);
-        w.forwardToSerial(fits);
+        bridge->forwardToSerial(fits);
         QVERIFY(pty.receive(fits.size()) == fits);
         QCOMPARE(overflowLines(w).size(), 1);
 
         // So the next overflow is a new episode with a line of its own.
-        const Feed second = feedUntilOverflow(w, 1000, 3);
+        const Feed second = feedUntilOverflow(*bridge, w, 1000, 3);
         QVERIFY(second.worstCallMs < 50);
         lines = overflowLines(w);
         QCOMPARE(lines.size(), 2);
         QVERIFY(droppedIn(lines.last()) > 0);
     }
 
-    // Closing the port or destroying the window while the queue is full and
-    // the device takes nothing returns at once and leaves no thread behind.
+    // Closing the port or destroying the bridge (its endpoint goes) while the
+    // queue is full and the device takes nothing returns at once and leaves no
+    // thread behind.
     void fullQueueDoesNotHoldUpCloseOrDestruction()
     {
         PtyAsCom1 pty;
         QVERIFY(pty.ready());
         for (const bool destroy : {false, true}) {
-            auto w = std::make_unique<DataWindow>();
-            QVERIFY(openBridge(*w));
-            (void)feedUntilOverflow(*w, 0, 2);
-            QCOMPARE(w->serialPort->QueuedForWriting(), SerialPort::WriteQueueCapacity);
+            DataWindow w;
+            auto bridge = openBridge(w);
+            QVERIFY(bridge);
+            (void)feedUntilOverflow(*bridge, w, 0, 2);
+            QCOMPARE(bridge->port().QueuedForWriting(), SerialPort::WriteQueueCapacity);
             QElapsedTimer clock;
             clock.start();
             if (destroy) {
-                w.reset();
+                bridge.reset();
             } else {
-                w->serialPort->Close();
-                QVERIFY(!w->serialPort->IsOpen());
+                bridge->close();
+                QVERIFY(!bridge->port().IsOpen());
             }
-            qInfo("%s with a full queue took %lld ms", destroy ? "destroying the window" : "closing the port",
+            qInfo("%s with a full queue took %lld ms", destroy ? "destroying the bridge" : "closing the port",
                 clock.elapsed());
             QVERIFY(clock.elapsed() < 500);
             (void)pty.receive(1 << 20, 300); // empty the terminal for the next round

@@ -9,6 +9,7 @@
 #include "app/mainwindow.h"
 #include "app/netcardinfo.h"
 #include "app/refreshstatus.h"
+#include "app/serialbridge.h"
 #include "app/tcpevents.h"
 #include "app/udpevents.h"
 #include "datawindow/datawindow.h"
@@ -179,22 +180,12 @@ Endpoint *MainWindow::createUdpServer(int localPort)
     record->localPort = boundPort(udp->SocketHandle(), udp->LocalPort());
     DataWindow *window = makeWindow(*record);
 
-    SerialPort &serial = *window->serialPort;
-    serial.SetBaudRate(brCustom);
-    serial.SetBaudValue(28800);
-    serial.SetDeviceName(QStringLiteral("com1"));
-    serial.SetFlowControl(fcCustom);
-    serial.SetDTRSettings(TDTRSettings(fsDTREnabled));
-    serial.SetRTSSettings(TRTSSettings(fsRTSEnabled));
-    serial.Timeouts().SetWriteConstant(500);
-    serial.Timeouts().SetWriteMultiplier(20);
-    serial.Timeouts().SetReadInterval(100);
-    serial.Timeouts().SetReadConstant(20);
-    serial.Timeouts().SetReadMultiplier(20);
+    record->serialBridge = std::make_unique<SerialBridge>(
+        window, [window](const QByteArray &data) { (void)window->sendToPeer(data); });
     // A port that opens but refuses its settings is reported once; the
     // endpoint is completed all the same and works without the bridge.
     try {
-        (void)serial.Open();
+        (void)record->serialBridge->open();
     } catch (const std::exception &e) {
         ShowException(e);
     }

@@ -1,5 +1,6 @@
 #include "app/endpoint.h"
 
+#include "app/serialbridge.h"
 #include "core/logtexts.h"
 
 #include <QTreeWidgetItem>
@@ -14,6 +15,10 @@ void unlinkPartnerOf(Endpoint &record)
     record.partner = nullptr;
 }
 } // namespace
+
+Endpoint::Endpoint() = default;
+
+Endpoint::~Endpoint() = default;
 
 std::unique_ptr<Endpoint> MakeRecord(const QString &kind)
 {

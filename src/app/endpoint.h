@@ -16,6 +16,7 @@
 class QObject;
 class QTreeWidgetItem;
 class DataWindow;
+class SerialBridge;
 class UdpSocket;
 
 namespace Kinds {
@@ -40,6 +41,11 @@ enum StateImage : int {
 
 class Endpoint {
 public:
+    Endpoint();
+    ~Endpoint();
+    Endpoint(const Endpoint &) = delete;
+    Endpoint &operator=(const Endpoint &) = delete;
+
     Endpoint *partner = nullptr; // partner of a monitoring pipe; never a removed endpoint
     QString createdText;
     QString kind;
@@ -61,6 +67,8 @@ public:
     ip_mreq groupMembership{};
     int groupPort = 0;
     QString groupAddress;
+    // A UDP Server's bridge to the serial port "com1"; none for other kinds.
+    std::unique_ptr<SerialBridge> serialBridge;
 };
 
 // A new record of the given kind, stamped with the current local date and time.

@@ -83,7 +83,6 @@ void PeerReceived(MainWindow &w, Endpoint &server, TcpConnection *socket)
     if (!peer || !peer->window || data.isEmpty())
         return;
     peer->window->logReceived(data);
-    peer->window->forwardToSerial(data);
     if (server.window && server.window->webReplySwitch->isChecked()) {
         socket->SendString(FixedWebReply());
         socket->Close();

@@ -2,6 +2,7 @@
 
 #include "app/endpoint.h"
 #include "app/refreshstatus.h"
+#include "app/serialbridge.h"
 #include "datawindow/datawindow.h"
 #include "net/udp/datagramcalls.h"
 #include "net/udp/udpsocket.h"
@@ -41,7 +42,8 @@ void UdpServerReceived(Endpoint &server, int numberBytes, const QString &fromIP,
         server.peerPort = port;
         RefreshStatus(server);
     }
-    server.window->forwardToSerial(data);
+    if (server.serialBridge)
+        server.serialBridge->forwardToSerial(data);
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 #include "core/hexcodec.h"
 #include "core/logtexts.h"
 #include "datawindow/repeatcountbox.h"
-#include "net/serial/serialport.h"
 #include "ui/documentarea.h"
 #include "ui/logfeed.h"
 #include "ui/logview.h"
@@ -117,7 +116,6 @@ DataWindow::DataWindow(DocumentArea *area)
     timer = new QTimer(this);
     timer->setInterval(1000);
     timer->setTimerType(Qt::PreciseTimer);
-    configureSerialPort();
     connectHandlers();
 
     log_ = new LogFeed(logView);
@@ -289,11 +287,9 @@ void DataWindow::bringToFront()
 
 void DataWindow::destroyLater()
 {
-    // Nothing reaches a window on its way out: no ticks, no serial data, and
-    // a repeat or pause running under it ends.
+    // Nothing reaches a window on its way out: no ticks, and a repeat or pause
+    // running under it ends.
     endSending();
-    if (serialPort->IsOpen())
-        serialPort->Close();
     if (area_)
         area_->Remove(this);
     hide();

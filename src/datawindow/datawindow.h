@@ -26,7 +26,6 @@ class LogView;
 class LogFeed;
 class Endpoint;
 class UdpSocket;
-class SerialPort;
 
 // The send box: in hex mode it swallows every typed character but
 // hexadecimal digits and backspace. A box whose cost stays linear in its
@@ -79,7 +78,6 @@ public:
     QCheckBox *hexSwitch;
     QPushButton *resetCountersButton;
     QTimer *timer;
-    SerialPort *serialPort;
 
     [[nodiscard]] bool isHexMode() const;
 
@@ -118,10 +116,6 @@ public:
     void startEndpoint();
     void stopEndpoint();
 
-    // Serial input goes on to the peer; received datagrams go out to the
-    // serial port while it is open.
-    void forwardSerialInput();
-    void forwardToSerial(const QByteArray &data);
     // A datagram waits on the group endpoint's socket.
     void readGroupDatagram();
 
@@ -145,7 +139,6 @@ private:
     void buildStatusPanel();
     void buildReceiveArea();
     void buildSendArea();
-    void configureSerialPort();
     void connectHandlers();
 
     // The bytes the send box stands for in the present mode.
@@ -181,9 +174,6 @@ private:
     bool timerOn_ = false;
     int timerInterval_ = 1000;
     quint64 stopGeneration_ = 0;
-    // True from a datagram that did not fit whole into the serial port's write
-    // queue until the next one that does: one log line per such episode.
-    bool serialQueueOverflowing_ = false;
 
     QLabel *countersLabel_ = nullptr;
     LogFeed *log_ = nullptr;

@@ -9,7 +9,6 @@
 #include "core/wholenumber.h"
 #include "datawindow/datawindow.h"
 #include "datawindow/repeatcountbox.h"
-#include "net/serial/serialport.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/datagramcalls.h"
 #include "net/udp/udpsocket.h"
@@ -404,35 +403,4 @@ void DataWindow::resetCounters()
     receivedBytes = 0;
     updateCounters();
     flushLog();
-}
-
-void DataWindow::forwardSerialInput()
-{
-    QByteArray data;
-    serialPort->ReadString(data);
-    if (data.isEmpty())
-        return;
-    // A failed forward (a UDP Server that has no peer yet) is noted in the
-    // log; the serial input keeps working.
-    try {
-        sendToPeer(data);
-    } catch (const std::exception &e) {
-        appendLogLine(TimeText() + QStringLiteral(" 串口数据转发失败：") + ExceptionMessage(e));
-    }
-}
-
-void DataWindow::forwardToSerial(const QByteArray &data)
-{
-    if (!serialPort->IsOpen())
-        return;
-    // A device that does not drain must not hold up the window: the bytes go
-    // through the port's bounded write queue, and what does not fit is lost.
-    const qsizetype dropped = data.size() - serialPort->QueueWrite(data);
-    if (dropped == 0) {
-        serialQueueOverflowing_ = false;
-        return;
-    }
-    if (!serialQueueOverflowing_)
-        appendLogLine(TimeText() + QStringLiteral(" 串口发送缓冲区已满，已丢弃 %1 字节").arg(dropped));
-    serialQueueOverflowing_ = true;
 }

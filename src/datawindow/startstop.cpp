@@ -1,5 +1,5 @@
 // The data window's ties to its endpoint's transport: the start and stop
-// buttons, the serial port's settings, and the group socket's read message.
+// buttons and the group socket's read message.
 
 #include "app/endpoint.h"
 #include "app/mainwindow.h"
@@ -8,7 +8,6 @@
 #include "app/udpevents.h"
 #include "core/errors.h"
 #include "datawindow/datawindow.h"
-#include "net/serial/serialport.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/datagramcalls.h"
 #include "ui/messages.h"
@@ -18,34 +17,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidgetItem>
-
-void DataWindow::configureSerialPort()
-{
-    serialPort = new SerialPort(this);
-    serialPort->SetDeviceName(QStringLiteral("COM1"));
-    serialPort->SetBaudRate(br9600);
-    serialPort->DataControl().SetDataBits(db8);
-    serialPort->DataControl().SetParity(paNone);
-    serialPort->DataControl().SetStopBits(sb1);
-    serialPort->SetFlowControl(fcNone);
-    serialPort->Buffers().SetInputSize(2048);
-    serialPort->Buffers().SetOutputSize(2048);
-    serialPort->Buffers().SetInputTimeout(500);
-    serialPort->Buffers().SetOutputTimeout(500);
-    serialPort->Timeouts().SetReadInterval(1);
-    serialPort->Timeouts().SetReadMultiplier(0);
-    serialPort->Timeouts().SetReadConstant(1);
-    serialPort->Timeouts().SetWriteMultiplier(0);
-    serialPort->Timeouts().SetWriteConstant(1);
-    serialPort->EventChars().SetXonChar(17);
-    serialPort->EventChars().SetXoffChar(19);
-    serialPort->EventChars().SetEofChar(0);
-    serialPort->EventChars().SetErrorChar(0);
-    serialPort->EventChars().SetEventChar(10);
-    serialPort->SetMonitorEvents(deChar | deFlag | deOutEmpty);
-    serialPort->SetSynchronize(true);
-    serialPort->OnData = [this](QObject *, int) { forwardSerialInput(); };
-}
 
 void DataWindow::connectHandlers()
 {
