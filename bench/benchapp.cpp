@@ -7,6 +7,7 @@
 // Times are CLOCK_MONOTONIC nanoseconds, comparable with the load generator's.
 
 #include "app/endpoint.h"
+#include "app/endpointcontroller.h"
 #include "app/mainwindow.h"
 #include "core/errors.h"
 #include "datawindow/datawindow.h"
@@ -245,7 +246,7 @@ int main(int argc, char **argv)
         const qint64 bytes = opt.num("bytes", 0);
         const bool hex = opt.flag("hex");
         const int rssEveryMs = int(opt.num("rss-every-ms", 0));
-        if (!create(*form, Kinds::TcpServer, [&] { return form->createTcpServer(port); }))
+        if (!create(*form, Kinds::TcpServer, [&] { return form->controller().createTcpServer(port); }))
             return 3;
         auto *rssLog = new QString;
         QTimer rssTimer;
@@ -305,7 +306,8 @@ int main(int argc, char **argv)
         const qint64 count = opt.num("count", 0);
         const qint64 size = opt.num("size", 64);
         const qint64 quietMs = opt.num("quiet-ms", 1500);
-        Endpoint *server = create(*form, Kinds::UdpServer, [&] { return form->createUdpServer(port); });
+        Endpoint *server
+            = create(*form, Kinds::UdpServer, [&] { return form->controller().createUdpServer(port); });
         if (!server)
             return 3;
         qint64 last = -1;
@@ -341,7 +343,7 @@ int main(int argc, char **argv)
         // `count` peers connect at once; the run times until every one has its
         // node and window, then weighs the idle peers.
         const int count = int(opt.num("count", 1000));
-        if (!create(*form, Kinds::TcpServer, [&] { return form->createTcpServer(port); }))
+        if (!create(*form, Kinds::TcpServer, [&] { return form->controller().createTcpServer(port); }))
             return 3;
         // Let the first window's one-off costs (fonts, styles) settle first.
         settleFor(300);
@@ -381,12 +383,13 @@ int main(int argc, char **argv)
         const int ticks = int(opt.num("ticks", 1000));
         const int loadPort = int(opt.num("load-port", 0));
         Endpoint *client = create(*form, Kinds::UdpClient,
-            [&] { return form->createUdpClient(QStringLiteral("127.0.0.1"), sinkPort, 0); });
+            [&] { return form->controller().createUdpClient(QStringLiteral("127.0.0.1"), sinkPort, 0); });
         if (!client)
             return 3;
         Endpoint *loaded = nullptr;
         if (loadPort)
-            loaded = create(*form, Kinds::UdpServer, [&] { return form->createUdpServer(loadPort); });
+            loaded = create(
+                *form, Kinds::UdpServer, [&] { return form->controller().createUdpServer(loadPort); });
         DataWindow &w = *client->window;
         w.sendEdit->setPlainText(QStringLiteral("x"));
         w.intervalEdit->setText(QString::number(opt.num("interval", 10)));

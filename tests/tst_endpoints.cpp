@@ -1,5 +1,6 @@
 // Endpoints end to end: the main window driven as a user would, with real
 // peers on 127.0.0.1.
+#include "app/endpointcontroller.h"
 #include "app/netcardinfo.h"
 #include "app/serialbridge.h"
 #include "app/tcpevents.h"
@@ -383,7 +384,7 @@ private slots:
         Fd b = connectTo(anywhere->localPort);
         QTRY_COMPARE(peerCount(anywhere), 1);
         // Listening again from its window picks a port anew and shows it.
-        StopServer(*h.form, *anywhere);
+        StopServer(h.form->controller(), *anywhere);
         anywhere->window->startEndpoint();
         QCOMPARE(anywhere->state, 1);
         Fd c = connectTo(anywhere->localPort);

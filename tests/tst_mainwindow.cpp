@@ -1,3 +1,4 @@
+#include "app/endpointcontroller.h"
 #include "app/mainwindow.h"
 #include "app/webreply.h"
 #include "datawindow/datawindow.h"
@@ -26,7 +27,7 @@ Endpoint *addEndpoint(MainWindow &form, const QString &kind, const QString &text
     auto *window = new DataWindow(form.documents);
     record->window = window;
     window->attachedEndpoint = record.get();
-    return form.attach(std::move(record), text, image);
+    return form.controller().attach(std::move(record), text, image);
 }
 
 } // namespace

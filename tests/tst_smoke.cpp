@@ -5,6 +5,7 @@
 #include "app/dialogs/newudpclientdialog.h"
 #include "app/dialogs/newudpgroupdialog.h"
 #include "app/dialogs/newudpserverdialog.h"
+#include "app/endpointcontroller.h"
 #include "app/mainwindow.h"
 #include "datawindow/datawindow.h"
 #include "ui/endpointtree.h"
@@ -49,7 +50,7 @@ private slots:
         auto *window = new DataWindow(form->documents);
         record->window = window;
         window->attachedEndpoint = record.get();
-        form->attach(std::move(record), NodeText("127.0.0.1", 60000), ImgDisconnected);
+        form->controller().attach(std::move(record), NodeText("127.0.0.1", 60000), ImgDisconnected);
         form->showInfoPanel(false);
         window->hexSwitch->setChecked(true);
         window->updateSendBoxTitle();

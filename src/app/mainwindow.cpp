@@ -1,5 +1,12 @@
 #include "app/mainwindow.h"
 
+#include "app/dialogs/newtcpclientdialog.h"
+#include "app/dialogs/newtcpserverdialog.h"
+#include "app/dialogs/newudpclientdialog.h"
+#include "app/dialogs/newudpgroupdialog.h"
+#include "app/dialogs/newudpserverdialog.h"
+#include "app/endpointcontroller.h"
+
 #include "app/refreshstatus.h"
 #include "app/tcpevents.h"
 #include "core/errors.h"
@@ -93,17 +100,24 @@ MainWindow::MainWindow(QWidget *parent)
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    createEndpointList();
+    controller_ = std::make_unique<EndpointController>(*tree, *documents);
 }
 
 MainWindow::~MainWindow()
 {
     // The documents die after the endpoint list; none may reach it then.
     disconnect(documents, nullptr, this, nullptr);
-    // Transports and windows die with the window; none may report into a
-    // record that is already gone.
-    for (int i = 0; i < endpoints_->size(); ++i)
-        delete ReleaseTransport(*endpoints_->at(i));
+    controller_.reset();
+}
+
+EndpointList &MainWindow::endpoints()
+{
+    return controller_->endpoints();
+}
+
+QTreeWidgetItem *MainWindow::kindNode(const QString &kind) const
+{
+    return controller_->kindNode(kind);
 }
 
 void MainWindow::buildStrip()
@@ -188,23 +202,10 @@ void MainWindow::buildTree()
         = [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) { linkDropped(dragged, target); };
 }
 
-QTreeWidgetItem *MainWindow::kindNode(const QString &kind) const
-{
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        if (tree->topLevelItem(i)->text(0) == kind)
-            return tree->topLevelItem(i);
-    return nullptr;
-}
-
-void MainWindow::createEndpointList()
-{
-    endpoints_ = std::make_unique<EndpointList>();
-}
-
 void MainWindow::showSelectedEndpoint(QTreeWidgetItem *node)
 {
     Endpoint *endpoint = EndpointOf(node);
-    if (!endpoint || !endpoints_->contains(endpoint) || !endpoint->window)
+    if (!endpoint || !endpoints().contains(endpoint) || !endpoint->window)
         return;
     RefreshStatus(*endpoint);
     endpoint->window->bringToFront();
@@ -217,7 +218,7 @@ void MainWindow::selectNodeOfWindow(QWidget *window)
     // selection stays.
     const auto *data = qobject_cast<DataWindow *>(window);
     Endpoint *endpoint = data ? data->attachedEndpoint : nullptr;
-    if (!endpoint || !endpoints_->contains(endpoint) || !endpoint->node)
+    if (!endpoint || !endpoints().contains(endpoint) || !endpoint->node)
         return;
     if (tree->currentItem() != endpoint->node)
         tree->setCurrentItem(endpoint->node);
@@ -250,7 +251,7 @@ void MainWindow::quit()
 {
     // A repeat running under this click would otherwise go on, back to back,
     // until the application gets round to ending.
-    endAllSending();
+    controller_->endAllSending();
     QCoreApplication::exit(0);
 }
 
@@ -258,23 +259,6 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     Guarded([this] { stopListeningServers(); });
     event->accept();
-}
-
-Endpoint *MainWindow::attach(std::unique_ptr<Endpoint> record, const QString &text, int stateImage)
-{
-    // Under the kind node, not under whatever is selected now: a peer that
-    // arrived while the creation dialog was open has taken the selection.
-    QTreeWidgetItem *parent = kindNode(record->kind);
-    auto *node = new QTreeWidgetItem(parent, {text});
-    parent->setExpanded(true);
-    Endpoint *endpoint = record.get();
-    SetEndpointOf(node, endpoint);
-    SetStateIndex(node, stateImage);
-    endpoint->node = node;
-    tree->setCurrentItem(node);
-    RefreshStatus(*endpoint);
-    endpoints_->add(std::move(record));
-    return endpoint;
 }
 
 void MainWindow::showInfoPanel(bool show)
@@ -303,24 +287,81 @@ int RunPortwright(QApplication &app)
     return app.exec();
 }
 
-void MainWindow::stopListeningServers()
+void MainWindow::createDialogs()
 {
-    endAllSending();
-    // Each server stops as the stop command stops it: its peers' endpoints
-    // go first, so none is left listed on a connection that is gone. A
-    // monitoring pipe may stop or remove other endpoints on the way.
-    std::vector<Endpoint *> servers;
-    for (int i = 0; i < endpoints_->size(); ++i)
-        if (endpoints_->at(i)->kind == Kinds::TcpServer)
-            servers.push_back(endpoints_->at(i));
-    for (Endpoint *server : servers)
-        if (endpoints_->contains(server))
-            StopServer(*this, *server);
+    if (!newTcpServerDialog)
+        newTcpServerDialog = new NewTcpServerDialog(this);
+    if (!newTcpClientDialog)
+        newTcpClientDialog = new NewTcpClientDialog(this);
+    if (!newUdpClientDialog)
+        newUdpClientDialog = new NewUdpClientDialog(this);
+    if (!newUdpGroupDialog)
+        newUdpGroupDialog = new NewUdpGroupDialog(this);
+    if (!newUdpServerDialog)
+        newUdpServerDialog = new NewUdpServerDialog(this);
 }
 
-void MainWindow::endAllSending()
+void MainWindow::createForSelectedKind()
 {
-    for (int i = 0; i < endpoints_->size(); ++i)
-        if (DataWindow *window = endpoints_->at(i)->window)
-            window->endSending();
+    if (!tree->currentItem())
+        return;
+    if (QTreeWidgetItem *parent = tree->currentItem()->parent())
+        tree->setCurrentItem(parent);
+    // Each comparison reads the selection afresh: after a set-up the new
+    // endpoint's node is selected, so one click creates one endpoint at most.
+    const auto selected
+        = [this](const QString &kind) { return tree->currentItem() && tree->currentItem()->text(0) == kind; };
+    createDialogs();
+    if (selected(Kinds::TcpServer) && RunModal(*newTcpServerDialog) == CreationDialog::Created)
+        controller_->createTcpServer(newTcpServerDialog->port);
+    if (selected(Kinds::TcpClient) && RunModal(*newTcpClientDialog) == CreationDialog::Created)
+        controller_->createTcpClient(newTcpClientDialog->address, newTcpClientDialog->port);
+    if (selected(Kinds::UdpClient) && RunModal(*newUdpClientDialog) == CreationDialog::Created)
+        controller_->createUdpClient(
+            newUdpClientDialog->address, newUdpClientDialog->remotePort, newUdpClientDialog->localPort);
+    if (selected(Kinds::UdpServer) && RunModal(*newUdpServerDialog) == CreationDialog::Created)
+        controller_->createUdpServer(newUdpServerDialog->localPort);
+    if (selected(Kinds::UdpGroup) && RunModal(*newUdpGroupDialog) == CreationDialog::Created)
+        controller_->createUdpGroup(newUdpGroupDialog->groupAddress, newUdpGroupDialog->groupPort);
+    if (endpoints().size() > 0)
+        showInfoPanel(false);
+}
+
+void MainWindow::deleteSelected()
+{
+    Endpoint *endpoint = EndpointOf(tree->currentItem());
+    if (!endpoint || !endpoints().contains(endpoint))
+        return;
+    if (endpoint->kind == Kinds::TcpServerClient) {
+        // Its disconnection removes the endpoint.
+        if (auto *connection = qobject_cast<TcpConnection *>(endpoint->transport))
+            connection->Close();
+        return;
+    }
+    if (endpoint->kind == Kinds::TcpClient) {
+        // A connected client's disconnection runs first, as it would on its own.
+        if (auto *client = qobject_cast<TcpClient *>(endpoint->transport))
+            client->Connection()->Close();
+        if (!endpoints().contains(endpoint))
+            return;
+    }
+    controller_->removeEndpoint(endpoint);
+    if (endpoints().size() == 0)
+        showInfoPanel(true);
+}
+
+void MainWindow::stopSelected()
+{
+    Endpoint *endpoint = EndpointOf(tree->currentItem());
+    if (endpoint && endpoints().contains(endpoint))
+        controller_->stopEndpoint(*endpoint);
+}
+
+void MainWindow::stopListeningServers()
+{
+    // Nothing goes on sending once the window is closed, and each server
+    // stops as the stop command stops it: its peers' endpoints go first, so
+    // none is left listed on a connection that is gone.
+    controller_->endAllSending();
+    controller_->stopAllServers();
 }

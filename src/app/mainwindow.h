@@ -19,6 +19,7 @@ class QTreeWidgetItem;
 class DocumentArea;
 class EndpointTree;
 class DataWindow;
+class EndpointController;
 class InfoPanel;
 class NewTcpClientDialog;
 class NewUdpGroupDialog;
@@ -52,11 +53,12 @@ public:
     NewUdpServerDialog *newUdpServerDialog = nullptr;
     void createDialogs();
 
-    [[nodiscard]] EndpointList &endpoints() { return *endpoints_; }
+    // What creates, removes and stops the endpoints shown here.
+    [[nodiscard]] EndpointController &controller() { return *controller_; }
+    [[nodiscard]] EndpointList &endpoints();
     // The kind node with the given label.
     [[nodiscard]] QTreeWidgetItem *kindNode(const QString &kind) const;
 
-    void createEndpointList();
     void showSelectedEndpoint(QTreeWidgetItem *node);
     [[nodiscard]] bool canLink(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const;
     void linkDropped(QTreeWidgetItem *dragged, QTreeWidgetItem *target);
@@ -65,26 +67,10 @@ public:
 
     // Create: the selected kind's dialog, then that kind's set-up.
     void createForSelectedKind();
-    Endpoint *createTcpServer(int port);
-    Endpoint *createTcpClient(const QString &address, int port);
-    Endpoint *createUdpClient(const QString &address, int remotePort, int localPort);
-    Endpoint *createUdpServer(int localPort);
-    Endpoint *createUdpGroup(const QString &groupIP, int groupPort);
-    // A data window for the endpoint, in front of the documents.
-    DataWindow *makeWindow(Endpoint &endpoint);
 
     // Delete and stop act on the selected node's endpoint.
     void deleteSelected();
     void stopSelected();
-    void stopEndpoint(Endpoint &endpoint);
-    // Frees the endpoint's transport, window, node and record. A server's
-    // peers are removed first. Safe to call from the endpoint's own handlers:
-    // what is running is destroyed only once control is back in the loop.
-    void removeEndpoint(Endpoint *endpoint);
-
-    // Adds the node of a new endpoint under its kind's node, selects it,
-    // refreshes the status panel and hands the record to the endpoint list.
-    Endpoint *attach(std::unique_ptr<Endpoint> record, const QString &text, int stateImage);
 
     // The information panel covers the documents; data windows show only
     // while it is hidden.
@@ -98,19 +84,10 @@ private:
     void buildStrip();
     void buildTree();
     void selectNodeOfWindow(QWidget *window);
-    // Stops timed sending and every repeat in every data window.
-    void endAllSending();
 
-    std::unique_ptr<EndpointList> endpoints_;
+    std::unique_ptr<EndpointController> controller_;
     QStackedLayout *documentStack_ = nullptr;
 };
-
-// Unbinds the endpoint's handlers from its own transport (an accepted
-// connection's handlers belong to its server and are left alone).
-void SilenceTransport(Endpoint &endpoint);
-// Silences and closes the endpoint's own transport (and a group's socket) and
-// hands it to the caller to free; nullptr for an accepted connection.
-[[nodiscard]] QObject *ReleaseTransport(Endpoint &endpoint);
 
 // Everything the program does before its message loop: the main window
 // (shown) and the creation dialogs (hidden).

@@ -1,7 +1,7 @@
 #include "app/tcpevents.h"
 
 #include "app/endpoint.h"
-#include "app/mainwindow.h"
+#include "app/endpointcontroller.h"
 #include "app/refreshstatus.h"
 #include "app/webreply.h"
 #include "datawindow/datawindow.h"
@@ -31,19 +31,19 @@ TcpClient *clientSocketOf(const Endpoint &endpoint)
 
 // The listed endpoint a connection object stands for, or nullptr once that
 // endpoint is gone.
-Endpoint *listedEndpoint(MainWindow &w, const TcpConnection *socket)
+Endpoint *listedEndpoint(EndpointController &w, const TcpConnection *socket)
 {
     auto *endpoint = static_cast<Endpoint *>(socket->UserData());
     return endpoint && w.endpoints().contains(endpoint) ? endpoint : nullptr;
 }
 
-Endpoint *linkedOfKind(MainWindow &w, const Endpoint &endpoint, const QString &kind)
+Endpoint *linkedOfKind(EndpointController &w, const Endpoint &endpoint, const QString &kind)
 {
     Endpoint *partner = endpoint.partner;
     return partner && partner->kind == kind && w.endpoints().contains(partner) ? partner : nullptr;
 }
 
-void PeerConnected(MainWindow &w, Endpoint &server, TcpConnection *socket)
+void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socket)
 {
     auto record = MakeRecord(Kinds::TcpServerClient);
     Endpoint *peer = record.get();
@@ -56,7 +56,7 @@ void PeerConnected(MainWindow &w, Endpoint &server, TcpConnection *socket)
     auto *node = new QTreeWidgetItem(server.node, {NodeText(address, port)});
     server.node->setExpanded(true);
     SetStateIndex(node, ImgConnected);
-    w.tree->setCurrentItem(node);
+    w.tree().setCurrentItem(node);
     SetEndpointOf(node, peer);
     peer->node = node;
 
@@ -76,7 +76,7 @@ void PeerConnected(MainWindow &w, Endpoint &server, TcpConnection *socket)
     }
 }
 
-void PeerReceived(MainWindow &w, Endpoint &server, TcpConnection *socket)
+void PeerReceived(EndpointController &w, Endpoint &server, TcpConnection *socket)
 {
     const QByteArray data = socket->ReceiveString();
     Endpoint *peer = listedEndpoint(w, socket);
@@ -89,11 +89,11 @@ void PeerReceived(MainWindow &w, Endpoint &server, TcpConnection *socket)
     }
 }
 
-void PeerDisconnected(MainWindow &w, Endpoint &server, TcpConnection *socket)
+void PeerDisconnected(EndpointController &w, Endpoint &server, TcpConnection *socket)
 {
     if (Endpoint *client = linkedOfKind(w, server, Kinds::TcpClient)) {
         QPointer<QObject> alive(client->transport);
-        w.tree->setCurrentItem(client->node);
+        w.tree().setCurrentItem(client->node);
         clientSocketOf(*client)->Close();
         // The client's disconnection may have stopped this server and even
         // removed the client; only touch what is still listed.
@@ -140,7 +140,7 @@ void ClientConnected(Endpoint &client)
     SetStateIndex(client.node, ImgConnected);
 }
 
-void ClientReceived(MainWindow &w, TcpConnection *socket)
+void ClientReceived(EndpointController &w, TcpConnection *socket)
 {
     const QByteArray data = socket->ReceiveString();
     Endpoint *client = listedEndpoint(w, socket);
@@ -148,7 +148,7 @@ void ClientReceived(MainWindow &w, TcpConnection *socket)
         client->window->logReceived(data);
 }
 
-void ClientDisconnected(MainWindow &w, Endpoint &client)
+void ClientDisconnected(EndpointController &w, Endpoint &client)
 {
     client.state = 0;
     RefreshStatus(client);
@@ -159,10 +159,10 @@ void ClientDisconnected(MainWindow &w, Endpoint &client)
 
 } // namespace
 
-void AttachServerHandlers(MainWindow &window, Endpoint &server, TcpServer &socket)
+void AttachServerHandlers(EndpointController &window, Endpoint &server, TcpServer &socket)
 {
     Endpoint *s = &server;
-    MainWindow *w = &window;
+    EndpointController *w = &window;
     socket.OnClientConnect = [w, s](QObject *, TcpConnection *peer) { PeerConnected(*w, *s, peer); };
     socket.OnClientDisconnect = [w, s](QObject *, TcpConnection *peer) { PeerDisconnected(*w, *s, peer); };
     socket.OnClientRead = [w, s](QObject *, TcpConnection *peer) { PeerReceived(*w, *s, peer); };
@@ -173,10 +173,10 @@ void AttachServerHandlers(MainWindow &window, Endpoint &server, TcpServer &socke
         [](QObject *, TcpConnection *, TErrorEvent, int &code) { SuppressError(code); });
 }
 
-void AttachClientHandlers(MainWindow &window, Endpoint &client, TcpClient &socket)
+void AttachClientHandlers(EndpointController &window, Endpoint &client, TcpClient &socket)
 {
     Endpoint *c = &client;
-    MainWindow *w = &window;
+    EndpointController *w = &window;
     socket.OnConnect = [c](QObject *, TcpConnection *) { ClientConnected(*c); };
     socket.OnRead = [w](QObject *, TcpConnection *connection) { ClientReceived(*w, connection); };
     socket.OnDisconnect = [w, c](QObject *, TcpConnection *) { ClientDisconnected(*w, *c); };
@@ -189,7 +189,7 @@ void AttachClientHandlers(MainWindow &window, Endpoint &client, TcpClient &socke
     };
 }
 
-void StopServer(MainWindow &window, Endpoint &server)
+void StopServer(EndpointController &window, Endpoint &server)
 {
     TcpServer *socket = serverSocketOf(server);
     if (!socket)

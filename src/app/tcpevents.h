@@ -3,19 +3,19 @@
 // peers become endpoints of their own, data is logged in the right window,
 // the web reply answers, and linked servers and clients open and close each
 // other (the monitoring pipe). The handlers are bound to the endpoint record
-// they serve and to the main window that holds the endpoints; the window
+// they serve and to the controller that holds the endpoints; the controller
 // silences them before it goes. UI thread only.
 
-class MainWindow;
+class EndpointController;
 class TcpClient;
 class Endpoint;
 class TcpServer;
 
 // Binds the server's four client events and its listening object's error sink.
-void AttachServerHandlers(MainWindow &window, Endpoint &server, TcpServer &socket);
+void AttachServerHandlers(EndpointController &window, Endpoint &server, TcpServer &socket);
 // Binds the client's connect, read, disconnect and error events.
-void AttachClientHandlers(MainWindow &window, Endpoint &client, TcpClient &socket);
+void AttachClientHandlers(EndpointController &window, Endpoint &client, TcpClient &socket);
 
 // Closes every accepted connection (each one removes its peer endpoint), then
 // stops listening: State 0, status refreshed, image 4.
-void StopServer(MainWindow &window, Endpoint &server);
+void StopServer(EndpointController &window, Endpoint &server);

@@ -1,7 +1,8 @@
-// The delete and stop commands of the main window, and the removal of an
-// endpoint that every path shares.
+// The endpoint controller: the list it owns, and the removal and stopping of
+// endpoints that every path shares.
 
-#include "app/mainwindow.h"
+#include "app/endpointcontroller.h"
+
 #include "app/refreshstatus.h"
 #include "app/tcpevents.h"
 #include "datawindow/datawindow.h"
@@ -57,9 +58,68 @@ QObject *ReleaseTransport(Endpoint &endpoint)
     return transport;
 }
 
-void MainWindow::removeEndpoint(Endpoint *endpoint)
+EndpointController::EndpointController(EndpointTree &tree, DocumentArea &documents, QObject *parent)
+    : QObject(parent)
+    , tree_(tree)
+    , documents_(documents)
 {
-    if (!endpoints().contains(endpoint))
+}
+
+EndpointController::~EndpointController()
+{
+    // Transports go before the records; none may report into a record that
+    // is already gone.
+    for (int i = 0; i < list_.size(); ++i)
+        delete ReleaseTransport(*list_.at(i));
+}
+
+QTreeWidgetItem *EndpointController::kindNode(const QString &kind) const
+{
+    for (int i = 0; i < tree_.topLevelItemCount(); ++i)
+        if (tree_.topLevelItem(i)->text(0) == kind)
+            return tree_.topLevelItem(i);
+    return nullptr;
+}
+
+Endpoint *EndpointController::attach(std::unique_ptr<Endpoint> record, const QString &text, int stateImage)
+{
+    // Under the kind node, not under whatever is selected now: a peer that
+    // arrived while the creation dialog was open has taken the selection.
+    QTreeWidgetItem *parent = kindNode(record->kind);
+    auto *node = new QTreeWidgetItem(parent, {text});
+    parent->setExpanded(true);
+    Endpoint *endpoint = record.get();
+    SetEndpointOf(node, endpoint);
+    SetStateIndex(node, stateImage);
+    endpoint->node = node;
+    tree_.setCurrentItem(node);
+    RefreshStatus(*endpoint);
+    list_.add(std::move(record));
+    return endpoint;
+}
+
+void EndpointController::endAllSending()
+{
+    for (int i = 0; i < list_.size(); ++i)
+        if (DataWindow *window = list_.at(i)->window)
+            window->endSending();
+}
+
+void EndpointController::stopAllServers()
+{
+    // A monitoring pipe may stop or remove other endpoints on the way.
+    std::vector<Endpoint *> servers;
+    for (int i = 0; i < list_.size(); ++i)
+        if (list_.at(i)->kind == Kinds::TcpServer)
+            servers.push_back(list_.at(i));
+    for (Endpoint *server : servers)
+        if (list_.contains(server))
+            StopServer(*this, *server);
+}
+
+void EndpointController::removeEndpoint(Endpoint *endpoint)
+{
+    if (!list_.contains(endpoint))
         return;
     // Peers of a server go first, through their own disconnection, so none
     // outlives the connection it stands for.
@@ -75,48 +135,18 @@ void MainWindow::removeEndpoint(Endpoint *endpoint)
     }
     QTreeWidgetItem *node = endpoint->node;
     endpoint->node = nullptr;
-    endpoints().remove(endpoint);
+    list_.remove(endpoint);
     delete node; // selects another node, whose handler may run now
 }
 
-void MainWindow::deleteSelected()
-{
-    Endpoint *endpoint = EndpointOf(tree->currentItem());
-    if (!endpoint || !endpoints().contains(endpoint))
-        return;
-    if (endpoint->kind == Kinds::TcpServerClient) {
-        // Its disconnection removes the endpoint.
-        if (auto *connection = qobject_cast<TcpConnection *>(endpoint->transport))
-            connection->Close();
-        return;
-    }
-    if (endpoint->kind == Kinds::TcpClient) {
-        // A connected client's disconnection runs first, as it would on its own.
-        if (auto *client = qobject_cast<TcpClient *>(endpoint->transport))
-            client->Connection()->Close();
-        if (!endpoints().contains(endpoint))
-            return;
-    }
-    removeEndpoint(endpoint);
-    if (endpoints().size() == 0)
-        showInfoPanel(true);
-}
-
-void MainWindow::stopSelected()
-{
-    Endpoint *endpoint = EndpointOf(tree->currentItem());
-    if (endpoint && endpoints().contains(endpoint))
-        stopEndpoint(*endpoint);
-}
-
-void MainWindow::stopEndpoint(Endpoint &endpoint)
+void EndpointController::stopEndpoint(Endpoint &endpoint)
 {
     if (endpoint.kind == Kinds::TcpServer) {
         StopServer(*this, endpoint);
     } else if (endpoint.kind == Kinds::TcpClient) {
         if (auto *client = qobject_cast<TcpClient *>(endpoint.transport))
             client->Close();
-        if (!endpoints().contains(&endpoint))
+        if (!list_.contains(&endpoint))
             return;
         endpoint.state = 0;
         RefreshStatus(endpoint);

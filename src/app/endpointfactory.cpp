@@ -1,12 +1,8 @@
-// The create command of the main window: shows the selected kind's dialog and
-// sets up the new endpoint with its transport, data window and node.
+// The set-ups of the endpoint controller: each kind's transport, data window
+// and node.
 
-#include "app/dialogs/newtcpclientdialog.h"
-#include "app/dialogs/newtcpserverdialog.h"
-#include "app/dialogs/newudpclientdialog.h"
-#include "app/dialogs/newudpgroupdialog.h"
-#include "app/dialogs/newudpserverdialog.h"
-#include "app/mainwindow.h"
+#include "app/endpointcontroller.h"
+
 #include "app/netcardinfo.h"
 #include "app/refreshstatus.h"
 #include "app/serialbridge.h"
@@ -44,23 +40,9 @@ int boundPort(int handle, int typed)
 
 } // namespace
 
-void MainWindow::createDialogs()
+DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
 {
-    if (!newTcpServerDialog)
-        newTcpServerDialog = new NewTcpServerDialog(this);
-    if (!newTcpClientDialog)
-        newTcpClientDialog = new NewTcpClientDialog(this);
-    if (!newUdpClientDialog)
-        newUdpClientDialog = new NewUdpClientDialog(this);
-    if (!newUdpGroupDialog)
-        newUdpGroupDialog = new NewUdpGroupDialog(this);
-    if (!newUdpServerDialog)
-        newUdpServerDialog = new NewUdpServerDialog(this);
-}
-
-DataWindow *MainWindow::makeWindow(Endpoint &endpoint)
-{
-    auto *window = new DataWindow(documents);
+    auto *window = new DataWindow(&documents_);
     endpoint.window = window;
     window->attachedEndpoint = &endpoint;
     connect(window, &DataWindow::stopRequested, this, [this, window] {
@@ -71,33 +53,7 @@ DataWindow *MainWindow::makeWindow(Endpoint &endpoint)
     return window;
 }
 
-void MainWindow::createForSelectedKind()
-{
-    if (!tree->currentItem())
-        return;
-    if (QTreeWidgetItem *parent = tree->currentItem()->parent())
-        tree->setCurrentItem(parent);
-    // Each comparison reads the selection afresh: after a set-up the new
-    // endpoint's node is selected, so one click creates one endpoint at most.
-    const auto selected
-        = [this](const QString &kind) { return tree->currentItem() && tree->currentItem()->text(0) == kind; };
-    createDialogs();
-    if (selected(Kinds::TcpServer) && RunModal(*newTcpServerDialog) == CreationDialog::Created)
-        createTcpServer(newTcpServerDialog->port);
-    if (selected(Kinds::TcpClient) && RunModal(*newTcpClientDialog) == CreationDialog::Created)
-        createTcpClient(newTcpClientDialog->address, newTcpClientDialog->port);
-    if (selected(Kinds::UdpClient) && RunModal(*newUdpClientDialog) == CreationDialog::Created)
-        createUdpClient(
-            newUdpClientDialog->address, newUdpClientDialog->remotePort, newUdpClientDialog->localPort);
-    if (selected(Kinds::UdpServer) && RunModal(*newUdpServerDialog) == CreationDialog::Created)
-        createUdpServer(newUdpServerDialog->localPort);
-    if (selected(Kinds::UdpGroup) && RunModal(*newUdpGroupDialog) == CreationDialog::Created)
-        createUdpGroup(newUdpGroupDialog->groupAddress, newUdpGroupDialog->groupPort);
-    if (endpoints().size() > 0)
-        showInfoPanel(false);
-}
-
-Endpoint *MainWindow::createTcpServer(int port)
+Endpoint *EndpointController::createTcpServer(int port)
 {
     auto record = MakeRecord(Kinds::TcpServer);
     Endpoint *server = record.get();
@@ -118,7 +74,7 @@ Endpoint *MainWindow::createTcpServer(int port)
     SetEndpointOf(node, server);
     SetStateIndex(node, ImgStopped);
     server->node = node;
-    tree->setCurrentItem(node);
+    tree_.setCurrentItem(node);
 
     try {
         socket->Open();
@@ -136,7 +92,7 @@ Endpoint *MainWindow::createTcpServer(int port)
     return server;
 }
 
-Endpoint *MainWindow::createTcpClient(const QString &address, int port)
+Endpoint *EndpointController::createTcpClient(const QString &address, int port)
 {
     auto record = MakeRecord(Kinds::TcpClient);
     auto *socket = new TcpClient(this);
@@ -151,7 +107,7 @@ Endpoint *MainWindow::createTcpClient(const QString &address, int port)
     return attach(std::move(record), NodeText(address, port), ImgDisconnected);
 }
 
-Endpoint *MainWindow::createUdpClient(const QString &address, int remotePort, int localPort)
+Endpoint *EndpointController::createUdpClient(const QString &address, int remotePort, int localPort)
 {
     auto record = MakeRecord(Kinds::UdpClient);
     auto *udp = new UdpSocket(this);
@@ -168,7 +124,7 @@ Endpoint *MainWindow::createUdpClient(const QString &address, int remotePort, in
     return attach(std::move(record), NodeText(address, remotePort), ImgUdp);
 }
 
-Endpoint *MainWindow::createUdpServer(int localPort)
+Endpoint *EndpointController::createUdpServer(int localPort)
 {
     auto record = MakeRecord(Kinds::UdpServer);
     auto *udp = new UdpSocket(this);
@@ -193,7 +149,7 @@ Endpoint *MainWindow::createUdpServer(int localPort)
     return attach(std::move(record), NodeText(LocalIPAddress(), port), ImgUdp);
 }
 
-Endpoint *MainWindow::createUdpGroup(const QString &groupIP, int groupPort)
+Endpoint *EndpointController::createUdpGroup(const QString &groupIP, int groupPort)
 {
     auto record = MakeRecord(Kinds::UdpGroup);
     Endpoint &group = *record;
