@@ -41,31 +41,12 @@ bool peerSawEnd(int handle)
     return ::recv(handle, &byte, 1, MSG_PEEK) == 0;
 }
 
-// Accepts the next peer while the event loop keeps running (the program
-// connects only once its host lookup has come back through the loop).
-Fd acceptServing(int listener, int timeoutMs = 5000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        Fd peer = acceptWithin(listener, 0);
-        if (peer.get() >= 0)
-            return peer;
-        QTest::qWait(5);
-    }
-    return Fd();
-}
-
 bool connectRefused(int port)
 {
     Fd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     const sockaddr_in address = loopback(port);
     return ::connect(probe.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == -1
         && errno == ECONNREFUSED;
-}
-
-int peerCount(Endpoint *server)
-{
-    return server->node->childCount();
 }
 
 } // namespace

@@ -33,11 +33,6 @@ int scaled(int count)
     return std::max(1, int(count * (ok && scale > 0 ? scale : 1.0)));
 }
 
-int peerCount(Endpoint *server)
-{
-    return server->node->childCount();
-}
-
 // Processes events until the condition holds or the time is up.
 bool serveUntil(const std::function<bool()> &done, int timeoutMs)
 {

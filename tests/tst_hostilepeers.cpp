@@ -21,14 +21,6 @@ using namespace loopback_test;
 
 namespace {
 
-void fillSendBox(Endpoint *endpoint, const QString &text, const QString &count, const QString &interval)
-{
-    DataWindow *w = endpoint->window;
-    w->sendEdit->setPlainText(text);
-    w->repeatCountBox->setEditText(count);
-    w->intervalEdit->setText(interval);
-}
-
 // About `chars` characters of text in lines of 1,000 (one long line would
 // measure the send box's layout instead of the send).
 QString bulkText(qint64 chars, char fill = 'x')
@@ -48,18 +40,6 @@ qint64 timedClick(Endpoint *endpoint)
     clock.start();
     endpoint->window->sendButton->click();
     return clock.elapsed();
-}
-
-Fd acceptServing(int listener, int timeoutMs = 5000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        Fd peer = acceptWithin(listener, 0);
-        if (peer.get() >= 0)
-            return peer;
-        QTest::qWait(5);
-    }
-    return Fd();
 }
 
 // Reads everything from a blocking socket on a thread of its own until the
@@ -102,16 +82,6 @@ private:
     std::atomic<bool> done_ = false;
     std::thread thread_;
 };
-
-int peerCount(Endpoint *server)
-{
-    return server->node->childCount();
-}
-
-bool insideNamespace()
-{
-    return qEnvironmentVariable("PW_NETNS") == QLatin1String("1");
-}
 
 } // namespace
 

@@ -18,19 +18,6 @@ using namespace loopback_test;
 
 namespace {
 
-void fillSendBox(Endpoint *endpoint, const QString &text, const QString &count, const QString &interval)
-{
-    DataWindow *w = endpoint->window;
-    w->sendEdit->setPlainText(text);
-    w->repeatCountBox->setEditText(count);
-    w->intervalEdit->setText(interval);
-}
-
-int peerCount(Endpoint *server)
-{
-    return server->node->childCount();
-}
-
 // Datagrams waiting on a non-blocking socket, taken off it.
 int drainDatagrams(int fd)
 {

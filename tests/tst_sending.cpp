@@ -123,11 +123,6 @@ private:
     bool ready_ = false;
 };
 
-bool insideNamespace()
-{
-    return qEnvironmentVariable("PW_NETNS") == QLatin1String("1");
-}
-
 } // namespace
 
 class TstSending : public QObject {

@@ -11,12 +11,16 @@
 #include "app/mainwindow.h"
 #include "core/errors.h"
 #include "datawindow/datawindow.h"
+#include "datawindow/repeatcountbox.h"
+#include "support/loopback.h"
 #include "ui/endpointtree.h"
 #include "ui/messages.h"
 
+#include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTreeWidgetItem>
 
 #include <memory>
@@ -116,5 +120,41 @@ public:
 private:
     ExceptionReporter previous_;
 };
+
+// The peers a server has accepted and not yet lost.
+inline int peerCount(Endpoint *server)
+{
+    return server->node->childCount();
+}
+
+// Fills a window's send box, repeat count and pause as a user types them.
+inline void fillSendBox(
+    Endpoint *endpoint, const QString &text, const QString &count, const QString &interval)
+{
+    DataWindow *w = endpoint->window;
+    w->sendEdit->setPlainText(text);
+    w->repeatCountBox->setEditText(count);
+    w->intervalEdit->setText(interval);
+}
+
+// Accepts the next peer while the event loop keeps running (the program
+// connects only once its host lookup has come back through the loop).
+inline loopback_test::Fd acceptServing(int listener, int timeoutMs = 5000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        loopback_test::Fd peer = loopback_test::acceptWithin(listener, 0);
+        if (peer.get() >= 0)
+            return peer;
+        QTest::qWait(5);
+    }
+    return loopback_test::Fd();
+}
+
+// Set by tests/netns-run inside a private network namespace.
+inline bool insideNamespace()
+{
+    return qEnvironmentVariable("PW_NETNS") == QLatin1String("1");
+}
 
 } // namespace endpoint_test
