@@ -258,11 +258,10 @@ private slots:
     void stoppingAClientFromItsWindow()
     {
         Harness h;
-        Fd listener = listenOnLoopback();
-        Endpoint *client = h.tcpClient(localPort(listener.get()));
-        client->window->startEndpoint();
-        Fd peer = acceptServing(listener.get());
-        QTRY_COMPARE(client->state, 1);
+        Harness::ConnectedClient connected = h.connectedTcpClient();
+        Endpoint *client = connected.endpoint;
+        Fd &peer = connected.peer;
+        QCOMPARE(client->state, 1);
         // The tree's selection is elsewhere: the window stops its own endpoint.
         h.form->tree->setCurrentItem(h.form->kindNode(Kinds::UdpGroup));
         QTest::mouseRelease(client->window->stopButton, Qt::LeftButton);
@@ -486,11 +485,10 @@ private slots:
         const int port1 = unusedPort(), port2 = unusedPort();
         Endpoint *one = h.tcpServer(port1);
         Endpoint *two = h.tcpServer(port2);
-        Fd listener = listenOnLoopback();
-        Endpoint *client = h.tcpClient(localPort(listener.get()));
-        client->window->startEndpoint();
-        Fd upstream = acceptServing(listener.get());
-        QTRY_COMPARE(client->state, 1);
+        Harness::ConnectedClient connected = h.connectedTcpClient();
+        Endpoint *client = connected.endpoint;
+        Fd &upstream = connected.peer;
+        QCOMPARE(client->state, 1);
         QVERIFY(one->state == 1 && two->state == 1);
         h.form->show();
         QVERIFY(h.form->close());

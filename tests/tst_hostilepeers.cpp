@@ -115,11 +115,10 @@ private slots:
         QCOMPARE(peer->window->receivedBytes, 4);
 
         // The same for a TCP Client.
-        Fd listener = listenOnLoopback();
-        Endpoint *client = h.tcpClient(localPort(listener.get()));
-        client->window->startEndpoint();
-        Fd upstream = acceptServing(listener.get());
-        QTRY_COMPARE(client->state, 1);
+        Harness::ConnectedClient connected = h.connectedTcpClient();
+        Endpoint *client = connected.endpoint;
+        Fd &upstream = connected.peer;
+        QCOMPARE(client->state, 1);
         QCOMPARE(::send(upstream.get(), "xy", 2, 0), 2);
         QCOMPARE(::send(upstream.get(), "!", 1, MSG_OOB), 1);
         QCOMPARE(::send(upstream.get(), "abc", 3, 0), 3);
@@ -133,11 +132,11 @@ private slots:
     void resetClientIsShownDisconnected()
     {
         Harness h;
-        Fd listener = listenOnLoopback();
-        Endpoint *client = h.tcpClient(localPort(listener.get()));
-        client->window->startEndpoint();
-        Fd upstream = acceptServing(listener.get());
-        QTRY_COMPARE(client->state, 1);
+        Harness::ConnectedClient connected = h.connectedTcpClient();
+        Endpoint *client = connected.endpoint;
+        Fd &upstream = connected.peer;
+        Fd &listener = connected.listener;
+        QCOMPARE(client->state, 1);
         resetAndClose(upstream);
         QTRY_COMPARE(client->state, 0);
         QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
@@ -172,11 +171,10 @@ private slots:
     void stopEndsWaitsAndPausesAtOnce()
     {
         Harness h;
-        Fd listener = listenOnLoopback();
-        Endpoint *client = h.tcpClient(localPort(listener.get()));
-        client->window->startEndpoint();
-        Fd sleeper = acceptServing(listener.get());
-        QTRY_COMPARE(client->state, 1);
+        Harness::ConnectedClient connected = h.connectedTcpClient();
+        Endpoint *client = connected.endpoint;
+        Fd &sleeper = connected.peer;
+        QCOMPARE(client->state, 1);
         fillSendBox(client, bulkText(65536), QStringLiteral("100000"), QStringLiteral("0"));
         QTimer::singleShot(300, client->window, [&] { client->window->stopTimerButton->click(); });
         // Should stop fail, closing the peer ends the send all the same.
@@ -232,11 +230,10 @@ private slots:
     void largeSendGoesOutWholeOrSaysWhatWasNotSent()
     {
         Harness h;
-        Fd listener = listenOnLoopback();
-        Endpoint *client = h.tcpClient(localPort(listener.get()));
-        client->window->startEndpoint();
-        Fd upstream = acceptServing(listener.get());
-        QTRY_COMPARE(client->state, 1);
+        Harness::ConnectedClient connected = h.connectedTcpClient();
+        Endpoint *client = connected.endpoint;
+        Fd &upstream = connected.peer;
+        QCOMPARE(client->state, 1);
 
         QString text = bulkText(10 * 1024 * 1024);
         // Every line different, so a piece sent twice or skipped shows.
@@ -273,11 +270,10 @@ private slots:
     void sendsDoNotInterleaveOnOneConnection()
     {
         Harness h;
-        Fd listener = listenOnLoopback();
-        Endpoint *client = h.tcpClient(localPort(listener.get()));
-        client->window->startEndpoint();
-        Fd upstream = acceptServing(listener.get());
-        QTRY_COMPARE(client->state, 1);
+        Harness::ConnectedClient connected = h.connectedTcpClient();
+        Endpoint *client = connected.endpoint;
+        Fd &upstream = connected.peer;
+        QCOMPARE(client->state, 1);
         const QString first = bulkText(8 * 1024 * 1024, 'a');
         const QByteArray expected = SendBoxBytes(first);
         std::unique_ptr<Reader> reading;

@@ -99,6 +99,15 @@ public:
         });
     }
 
+    // A TCP Client endpoint connected to a listener of the test's own, and
+    // the far end of its connection.
+    struct ConnectedClient {
+        loopback_test::Fd listener;
+        Endpoint *endpoint = nullptr;
+        loopback_test::Fd peer;
+    };
+    ConnectedClient connectedTcpClient();
+
     [[nodiscard]] bool listed(const Endpoint *endpoint) const { return form->endpoints().contains(endpoint); }
 
     // The endpoints of a kind, in list order.
@@ -149,6 +158,18 @@ inline loopback_test::Fd acceptServing(int listener, int timeoutMs = 5000)
         QTest::qWait(5);
     }
     return loopback_test::Fd();
+}
+
+inline Harness::ConnectedClient Harness::connectedTcpClient()
+{
+    ConnectedClient c;
+    c.listener = loopback_test::listenOnLoopback();
+    c.endpoint = tcpClient(loopback_test::localPort(c.listener.get()));
+    c.endpoint->window->startEndpoint();
+    c.peer = acceptServing(c.listener.get());
+    // The caller checks the state; a connect that never came shows there.
+    (void)QTest::qWaitFor([&] { return c.endpoint->state == 1; }, 5000);
+    return c;
 }
 
 // Set by tests/netns-run inside a private network namespace.
