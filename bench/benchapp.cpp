@@ -6,8 +6,8 @@
 //
 // Times are CLOCK_MONOTONIC nanoseconds, comparable with the load generator's.
 
-#include "app/endpoint.h"
-#include "app/endpointcontroller.h"
+#include "endpoints/endpoint.h"
+#include "endpoints/endpointcontroller.h"
 #include "app/mainwindow.h"
 #include "core/errors.h"
 #include "datawindow/datawindow.h"

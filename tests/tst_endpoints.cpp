@@ -1,10 +1,10 @@
 // Endpoints end to end: the main window driven as a user would, with real
 // peers on 127.0.0.1.
-#include "app/endpointcontroller.h"
-#include "app/netcardinfo.h"
-#include "app/serialbridge.h"
-#include "app/tcpevents.h"
-#include "app/webreply.h"
+#include "endpoints/endpointcontroller.h"
+#include "net/localaddress.h"
+#include "endpoints/serialbridge.h"
+#include "endpoints/tcpendpointevents.h"
+#include "endpoints/webreply.h"
 #include "net/serial/serialport.h"
 #include "net/tcp/tcpsocket.h"
 #include "support/endpoint_harness.h"
@@ -69,7 +69,7 @@ private slots:
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
         QVERIFY(server);
-        QCOMPARE(server->node->text(0), LocalIPAddress() + QStringLiteral("[%1]").arg(port));
+        QCOMPARE(server->node->text(0), localIpAddress() + QStringLiteral("[%1]").arg(port));
         QCOMPARE(StateIndex(server->node), int(ImgListening));
         QCOMPARE(server->state, 1);
         QVERIFY(!server->window->webReplySwitch->isHidden());
@@ -351,7 +351,7 @@ private slots:
         Endpoint *server = h.tcpServer(port + 65536);
         QVERIFY(server);
         QCOMPARE(server->localPort, port);
-        QCOMPARE(server->node->text(0), NodeText(LocalIPAddress(), port));
+        QCOMPARE(server->node->text(0), NodeText(localIpAddress(), port));
         QCOMPARE(server->window->localPortLabel->text(), QStringLiteral("本地端口:%1").arg(port));
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
@@ -360,7 +360,7 @@ private slots:
         Endpoint *anywhere = h.tcpServer(65536);
         QVERIFY(anywhere);
         QVERIFY(anywhere->localPort > 0 && anywhere->localPort < 65536);
-        QCOMPARE(anywhere->node->text(0), NodeText(LocalIPAddress(), anywhere->localPort));
+        QCOMPARE(anywhere->node->text(0), NodeText(localIpAddress(), anywhere->localPort));
         Fd b = connectTo(anywhere->localPort);
         QTRY_COMPARE(peerCount(anywhere), 1);
         // Listening again from its window picks a port anew and shows it.
@@ -369,12 +369,12 @@ private slots:
         QCOMPARE(anywhere->state, 1);
         Fd c = connectTo(anywhere->localPort);
         QTRY_COMPARE(peerCount(anywhere), 1);
-        QCOMPARE(anywhere->node->text(0), NodeText(LocalIPAddress(), anywhere->localPort));
+        QCOMPARE(anywhere->node->text(0), NodeText(localIpAddress(), anywhere->localPort));
 
         Endpoint *udp = h.udpServer(65536);
         QVERIFY(udp);
         QVERIFY(udp->localPort > 0 && udp->localPort < 65536);
-        QCOMPARE(udp->node->text(0), NodeText(LocalIPAddress(), udp->localPort));
+        QCOMPARE(udp->node->text(0), NodeText(localIpAddress(), udp->localPort));
     }
 
     void createWithAnEndpointOrPeerSelected()
@@ -416,7 +416,7 @@ private slots:
         d.addressEdit->setText(QStringLiteral("10.9.9.9"));
         d.portEdit->setText(QStringLiteral("1234"));
         d.show();
-        QCOMPARE(d.addressEdit->text(), LocalIPAddress());
+        QCOMPARE(d.addressEdit->text(), localIpAddress());
         QCOMPARE(d.portEdit->text(), QStringLiteral("1234"));
         d.hide();
     }
@@ -455,7 +455,7 @@ private slots:
         QVERIFY(server);
         QVERIFY(h.recorder.messages.isEmpty());
         QVERIFY(h.recorder.exceptions.isEmpty());
-        QCOMPARE(server->node->text(0), LocalIPAddress() + QStringLiteral("[%1]").arg(port));
+        QCOMPARE(server->node->text(0), localIpAddress() + QStringLiteral("[%1]").arg(port));
         QCOMPARE(server->localPort, port);
         QVERIFY(!server->serialBridge->port().IsOpen());
         QCOMPARE(server->window->peerAddressLabel->text(), QStringLiteral("对方IP:"));

@@ -1,6 +1,6 @@
-#include "app/endpointcontroller.h"
+#include "endpoints/endpointcontroller.h"
 #include "app/mainwindow.h"
-#include "app/webreply.h"
+#include "endpoints/webreply.h"
 #include "datawindow/datawindow.h"
 #include "ui/documentarea.h"
 #include "ui/endpointtree.h"

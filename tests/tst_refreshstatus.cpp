@@ -1,5 +1,5 @@
-#include "app/endpoint.h"
-#include "app/refreshstatus.h"
+#include "endpoints/endpoint.h"
+#include "endpoints/endpointstatus.h"
 #include "datawindow/datawindow.h"
 
 #include <QLabel>

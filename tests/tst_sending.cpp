@@ -1,6 +1,6 @@
 // Sending and receiving through every kind of endpoint, with real peers on
 // 127.0.0.1 (multicast only inside a private network namespace).
-#include "app/serialbridge.h"
+#include "endpoints/serialbridge.h"
 #include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
 #include "support/endpoint_harness.h"

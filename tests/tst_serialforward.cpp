@@ -2,7 +2,7 @@
 // real pseudo-terminal whose far end (the master) the test reads or leaves
 // unread. No test ever resolves a name to /dev/ttyS*.
 
-#include "app/serialbridge.h"
+#include "endpoints/serialbridge.h"
 #include "datawindow/datawindow.h"
 #include "net/serial/serialport.h"
 

@@ -5,7 +5,7 @@
 #include "app/dialogs/newudpclientdialog.h"
 #include "app/dialogs/newudpgroupdialog.h"
 #include "app/dialogs/newudpserverdialog.h"
-#include "app/endpointcontroller.h"
+#include "endpoints/endpointcontroller.h"
 #include "app/mainwindow.h"
 #include "datawindow/datawindow.h"
 #include "ui/endpointtree.h"

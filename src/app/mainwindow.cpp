@@ -5,10 +5,10 @@
 #include "app/dialogs/newudpclientdialog.h"
 #include "app/dialogs/newudpgroupdialog.h"
 #include "app/dialogs/newudpserverdialog.h"
-#include "app/endpointcontroller.h"
+#include "endpoints/endpointcontroller.h"
 
-#include "app/refreshstatus.h"
-#include "app/tcpevents.h"
+#include "endpoints/endpointstatus.h"
+#include "endpoints/tcpendpointevents.h"
 #include "core/errors.h"
 #include "datawindow/datawindow.h"
 #include "net/tcp/tcpsocket.h"

@@ -4,7 +4,7 @@
 // endpoint exists. It owns the endpoint list. The window wires; parsing,
 // sending and formatting live elsewhere. UI thread only.
 
-#include "app/endpoint.h"
+#include "endpoints/endpoint.h"
 
 #include <QMainWindow>
 

@@ -2,7 +2,7 @@
 // one-off send through the endpoint's transport, timed sending and the
 // counters reset.
 
-#include "app/endpoint.h"
+#include "endpoints/endpoint.h"
 #include "core/errors.h"
 #include "core/hexcodec.h"
 #include "core/logtexts.h"

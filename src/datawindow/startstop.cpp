@@ -1,11 +1,11 @@
 // The data window's ties to its endpoint's transport: the start and stop
 // buttons and the group socket's read message.
 
-#include "app/endpoint.h"
+#include "endpoints/endpoint.h"
 #include "app/mainwindow.h"
-#include "app/refreshstatus.h"
-#include "app/tcpevents.h"
-#include "app/udpevents.h"
+#include "endpoints/endpointstatus.h"
+#include "endpoints/tcpendpointevents.h"
+#include "endpoints/udpendpointevents.h"
 #include "core/errors.h"
 #include "datawindow/datawindow.h"
 #include "net/tcp/tcpsocket.h"

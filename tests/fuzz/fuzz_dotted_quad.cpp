@@ -1,6 +1,6 @@
 // Dotted-quad parsing: either nothing or four octets, each the value of its
 // field; every address written the usual way parses back to itself.
-#include "app/netcardinfo.h"
+#include "net/localaddress.h"
 
 #include <QStringList>
 
@@ -57,11 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, size_t size)
     if (size >= 4) {
         const QString usual
             = QStringLiteral("%1.%2.%3.%4").arg(data[0]).arg(data[1]).arg(data[2]).arg(data[3]);
-        check(ParseDottedQuad(usual) == QByteArray(reinterpret_cast<const char *>(data), 4));
+        check(parseDottedQuad(usual) == QByteArray(reinterpret_cast<const char *>(data), 4));
     }
 
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
-    const QByteArray octets = ParseDottedQuad(text);
+    const QByteArray octets = parseDottedQuad(text);
     const QStringList fields = text.split(QLatin1Char('.'));
     bool valid = fields.size() == 4;
     QByteArray expected;

@@ -1,6 +1,6 @@
 #include "app/dialogs/newtcpclientdialog.h"
 
-#include "app/netcardinfo.h"
+#include "net/localaddress.h"
 #include "core/errors.h"
 #include "core/wholenumber.h"
 
@@ -25,7 +25,7 @@ void NewTcpClientDialog::acceptInput()
 
 void NewTcpClientDialog::showLocalAddress()
 {
-    addressEdit->setText(LocalIPAddress());
+    addressEdit->setText(localIpAddress());
 }
 
 void NewTcpClientDialog::showEvent(QShowEvent *event)

@@ -1,6 +1,6 @@
 #include "app/dialogs/newudpclientdialog.h"
 
-#include "app/netcardinfo.h"
+#include "net/localaddress.h"
 #include "core/errors.h"
 #include "core/wholenumber.h"
 #include "ui/messages.h"
@@ -28,7 +28,7 @@ void NewUdpClientDialog::acceptInput()
     const QString typedAddress = addressEdit->text();
     const int typedRemotePort = ParseWholeNumber(remotePortEdit->text());
     const int typedLocalPort = ParseWholeNumber(localPortEdit->text());
-    if (PortInUse(typedLocalPort)) {
+    if (udpPortInUse(typedLocalPort)) {
         ShowMessage(QStringLiteral("本地端口已被占用，请重新选择本地端口号"));
         return;
     }
@@ -40,14 +40,16 @@ void NewUdpClientDialog::acceptInput()
 
 void NewUdpClientDialog::fillBroadcastAddress()
 {
-    const QString broadcast = BroadcastAddress();
-    if (!broadcast.isEmpty())
-        addressEdit->setText(broadcast);
+    const BroadcastAddress broadcast = broadcastAddress();
+    if (broadcast.networkSuspect)
+        ShowMessage(QStringLiteral("请检查本机网络连接是否正常"));
+    if (!broadcast.address.isEmpty())
+        addressEdit->setText(broadcast.address);
 }
 
 void NewUdpClientDialog::showLocalAddress()
 {
-    addressEdit->setText(LocalIPAddress());
+    addressEdit->setText(localIpAddress());
 }
 
 void NewUdpClientDialog::showEvent(QShowEvent *event)

@@ -1,6 +1,6 @@
 #include "app/dialogs/newudpserverdialog.h"
 
-#include "app/netcardinfo.h"
+#include "net/localaddress.h"
 #include "core/errors.h"
 #include "core/wholenumber.h"
 #include "ui/messages.h"
@@ -17,7 +17,7 @@ NewUdpServerDialog::NewUdpServerDialog(QWidget *parent)
 void NewUdpServerDialog::acceptInput()
 {
     const int port = ParseWholeNumber(localPortEdit->text());
-    if (PortInUse(port)) {
+    if (udpPortInUse(port)) {
         ShowMessage(QStringLiteral("本地端口已被占用，请重新选择本地端口号"));
         return;
     }

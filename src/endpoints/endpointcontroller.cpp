@@ -1,10 +1,10 @@
 // The endpoint controller: the list it owns, and the removal and stopping of
 // endpoints that every path shares.
 
-#include "app/endpointcontroller.h"
+#include "endpoints/endpointcontroller.h"
 
-#include "app/refreshstatus.h"
-#include "app/tcpevents.h"
+#include "endpoints/endpointstatus.h"
+#include "endpoints/tcpendpointevents.h"
 #include "datawindow/datawindow.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/datagramcalls.h"

@@ -1,4 +1,4 @@
-#include "app/webreply.h"
+#include "endpoints/webreply.h"
 
 #include <QStringList>
 

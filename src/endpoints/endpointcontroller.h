@@ -9,7 +9,7 @@
 // tree and the document area of the main window that owns it and outlives
 // it. UI thread only.
 
-#include "app/endpoint.h"
+#include "endpoints/endpoint.h"
 
 #include <QObject>
 

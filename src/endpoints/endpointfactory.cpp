@@ -1,13 +1,13 @@
 // The set-ups of the endpoint controller: each kind's transport, data window
 // and node.
 
-#include "app/endpointcontroller.h"
+#include "endpoints/endpointcontroller.h"
 
-#include "app/netcardinfo.h"
-#include "app/refreshstatus.h"
-#include "app/serialbridge.h"
-#include "app/tcpevents.h"
-#include "app/udpevents.h"
+#include "net/localaddress.h"
+#include "endpoints/endpointstatus.h"
+#include "endpoints/serialbridge.h"
+#include "endpoints/tcpendpointevents.h"
+#include "endpoints/udpendpointevents.h"
 #include "datawindow/datawindow.h"
 #include "net/serial/serialport.h"
 #include "net/tcp/tcpsocket.h"
@@ -62,7 +62,7 @@ Endpoint *EndpointController::createTcpServer(int port)
     server->transport = socket;
     socket->Connection()->SetUserData(server);
     server->localPort = port;
-    server->localAddress = LocalIPAddress();
+    server->localAddress = localIpAddress();
     server->createdText = CurrentDateTimeText();
     AttachServerHandlers(*this, *server, *socket);
 
@@ -146,7 +146,7 @@ Endpoint *EndpointController::createUdpServer(int localPort)
         ShowException(e);
     }
     const int port = record->localPort;
-    return attach(std::move(record), NodeText(LocalIPAddress(), port), ImgUdp);
+    return attach(std::move(record), NodeText(localIpAddress(), port), ImgUdp);
 }
 
 Endpoint *EndpointController::createUdpGroup(const QString &groupIP, int groupPort)

@@ -1,6 +1,6 @@
-#include "app/refreshstatus.h"
+#include "endpoints/endpointstatus.h"
 
-#include "app/endpoint.h"
+#include "endpoints/endpoint.h"
 #include "datawindow/datawindow.h"
 
 #include <QLabel>

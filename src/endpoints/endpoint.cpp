@@ -1,6 +1,6 @@
-#include "app/endpoint.h"
+#include "endpoints/endpoint.h"
 
-#include "app/serialbridge.h"
+#include "endpoints/serialbridge.h"
 #include "core/logtexts.h"
 
 #include <QTreeWidgetItem>

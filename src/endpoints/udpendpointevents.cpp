@@ -1,8 +1,8 @@
-#include "app/udpevents.h"
+#include "endpoints/udpendpointevents.h"
 
-#include "app/endpoint.h"
-#include "app/refreshstatus.h"
-#include "app/serialbridge.h"
+#include "endpoints/endpoint.h"
+#include "endpoints/endpointstatus.h"
+#include "endpoints/serialbridge.h"
 #include "datawindow/datawindow.h"
 #include "net/udp/datagramcalls.h"
 #include "net/udp/udpsocket.h"

@@ -1,9 +1,10 @@
-#include "app/netcardinfo.h"
+#include "net/localaddress.h"
 
 #include "core/errors.h"
 #include "core/wholenumber.h"
 #include "net/udp/datagramcalls.h"
-#include "ui/messages.h"
+
+#include <QStringList>
 
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -11,8 +12,6 @@
 #include <memory>
 
 namespace {
-
-const QString NoNetworkMessage = QStringLiteral("请检查本机网络连接是否正常");
 
 QString dottedQuad(const sockaddr *address)
 {
@@ -60,7 +59,7 @@ bool toOctet(const QString &field, unsigned char &octet)
 
 } // namespace
 
-QString LocalAddressText()
+QString adapterAddressText()
 {
     ifaddrs *list = nullptr;
     if (::getifaddrs(&list) != 0)
@@ -83,15 +82,15 @@ QString LocalAddressText()
     return text;
 }
 
-QString LocalIPAddress()
+QString localIpAddress()
 {
-    const QString text = LocalAddressText();
+    const QString text = adapterAddressText();
     if (text.isEmpty())
         return QStringLiteral("127.0.0.1");
     return textBetween(text, QStringLiteral("A:"), QStringLiteral("M:"));
 }
 
-QByteArray ParseDottedQuad(const QString &text)
+QByteArray parseDottedQuad(const QString &text)
 {
     QString rest = text;
     QStringList fields;
@@ -114,26 +113,17 @@ QByteArray ParseDottedQuad(const QString &text)
     return octets;
 }
 
-QString BroadcastAddressOf(const QString &adapterText)
+BroadcastAddress broadcastAddressOf(const QString &adapterText)
 {
-    if (adapterText.isEmpty()) {
-        ShowMessage(NoNetworkMessage);
-        return {};
-    }
+    if (adapterText.isEmpty())
+        return {QString(), true};
     const QString ip = textBetween(adapterText, QStringLiteral("A:"), QStringLiteral("M:"));
-    bool told = false;
-    if (ip == QLatin1String("0.0.0.0")) {
-        ShowMessage(NoNetworkMessage);
-        told = true;
-    }
+    const bool noAddressYet = ip == QLatin1String("0.0.0.0");
     const QString mask = textBetween(adapterText, QStringLiteral("M:"), QString(QChar(13)));
-    const QByteArray address = ParseDottedQuad(ip);
-    const QByteArray netmask = ParseDottedQuad(mask);
-    if (address.isEmpty() || netmask.isEmpty()) {
-        if (!told)
-            ShowMessage(NoNetworkMessage);
-        return {};
-    }
+    const QByteArray address = parseDottedQuad(ip);
+    const QByteArray netmask = parseDottedQuad(mask);
+    if (address.isEmpty() || netmask.isEmpty())
+        return {QString(), true};
 
     QStringList octets;
     for (int i = 0; i < 4; ++i) {
@@ -141,15 +131,15 @@ QString BroadcastAddressOf(const QString &adapterText)
         const auto k = static_cast<unsigned char>(netmask[i]);
         octets << QString::number((a & k) | static_cast<unsigned char>(~k));
     }
-    return octets.join(QLatin1Char('.'));
+    return {octets.join(QLatin1Char('.')), noAddressYet};
 }
 
-QString BroadcastAddress()
+BroadcastAddress broadcastAddress()
 {
-    return BroadcastAddressOf(LocalAddressText());
+    return broadcastAddressOf(adapterAddressText());
 }
 
-bool PortInUse(int port)
+bool udpPortInUse(int port)
 {
     const int s = dgram::socket(AF_INET, SOCK_DGRAM, 0);
     if (s == dgram::InvalidSocket)

@@ -1,4 +1,4 @@
-#include "app/serialbridge.h"
+#include "endpoints/serialbridge.h"
 
 #include "core/errors.h"
 #include "core/logtexts.h"
