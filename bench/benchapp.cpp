@@ -13,6 +13,7 @@
 #include "datawindow/datawindow.h"
 #include "net/serial/serialport.h"
 #include "ui/endpointtree.h"
+#include "ui/logview.h"
 #include "ui/messages.h"
 
 #include <QApplication>
@@ -203,8 +204,8 @@ void settleFor(int ms)
 
 void setHex(DataWindow &window)
 {
-    window.hexSwitch->setChecked(true);
-    window.updateSendBoxTitle();
+    // As the user does it: the switch's click also retitles the send box.
+    window.findChild<QCheckBox *>(QStringLiteral("hexSwitch"))->click();
 }
 
 } // namespace
@@ -273,7 +274,7 @@ int main(int argc, char **argv)
                 }
                 if (!form->endpoints().contains(peer))
                     return true; // gone: reported as a shortfall below
-                return peer->window->receivedBytes >= bytes;
+                return peer->window->receivedBytes() >= bytes;
             },
             [&](bool finished) {
                 const bool listed = peer && form->endpoints().contains(peer);
@@ -281,8 +282,8 @@ int main(int argc, char **argv)
                 int blocks = -1;
                 if (listed) {
                     peer->window->flushLog();
-                    received = peer->window->receivedBytes;
-                    blocks = peer->window->logView->entryCount();
+                    received = peer->window->receivedBytes();
+                    blocks = peer->window->findChild<LogView *>(QStringLiteral("log"))->entryCount();
                 }
                 const qint64 end = nowNs();
                 probe.Stop();
@@ -317,7 +318,7 @@ int main(int argc, char **argv)
         pollUntil(
             poll, limitMs,
             [&] {
-                const qint64 got = server->window->receivedBytes;
+                const qint64 got = server->window->receivedBytes();
                 if (got != last) {
                     last = got;
                     lastChange = nowNs();
@@ -328,8 +329,8 @@ int main(int argc, char **argv)
                 server->window->flushLog();
                 const qint64 end = nowNs();
                 probe.Stop();
-                const qint64 got = server->window->receivedBytes;
-                const int blocks = server->window->logView->entryCount();
+                const qint64 got = server->window->receivedBytes();
+                const int blocks = server->window->findChild<LogView *>(QStringLiteral("log"))->entryCount();
                 result(QStringLiteral("end_ns=%1 datagrams=%2 bytes=%3 log_lines=%4 %5")
                            .arg(end)
                            .arg(got / size)
@@ -404,7 +405,7 @@ int main(int argc, char **argv)
                 exitCode = finished ? 0 : 1;
                 result(QStringLiteral("sent=%1 load_received=%2")
                            .arg(w.sentBytes)
-                           .arg(loaded ? loaded->window->receivedBytes : 0));
+                           .arg(loaded ? loaded->window->receivedBytes() : 0));
                 QCoreApplication::exit(0);
             });
         app.exec();

@@ -1,1 +1,1 @@
-pw_add_test(tst_endurance SOURCES tst_endurance.cpp LIBS pw_ui TIMEOUT 900)
+pw_add_test(tst_endurance SOURCES tst_endurance.cpp LIBS pw_app TIMEOUT 900)

@@ -1,1 +1,1 @@
-pw_add_test(tst_mainwindow SOURCES tst_mainwindow.cpp LIBS pw_ui)
+pw_add_test(tst_mainwindow SOURCES tst_mainwindow.cpp LIBS pw_app)

@@ -1,1 +1,1 @@
-pw_add_test(tst_serialforward SOURCES tst_serialforward.cpp LIBS pw_ui TIMEOUT 240)
+pw_add_test(tst_serialforward SOURCES tst_serialforward.cpp LIBS pw_app TIMEOUT 240)

@@ -1,5 +1,7 @@
+#include "support/widgets.h"
 #include "core/logtexts.h"
 #include "datawindow/datawindow.h"
+#include "datawindow/sendpanel.h"
 #include "datawindow/repeatcountbox.h"
 #include "ui/documentarea.h"
 #include "ui/logfeed.h"
@@ -37,7 +39,7 @@ QPoint logPoint(LogView &view, int fromBottom, const QString &before)
 QStringList flushedLines(DataWindow &w)
 {
     w.flushLog();
-    return w.logView->toPlainText().split(QLatin1Char('\n'));
+    return child<LogView>(w, "log")->toPlainText().split(QLatin1Char('\n'));
 }
 } // namespace
 
@@ -120,64 +122,64 @@ private slots:
     {
         DataWindow w;
         QCOMPARE(w.windowTitle(), QStringLiteral("数据收发窗口"));
-        QCOMPARE(w.statusBox->title(), QStringLiteral("Socket状态"));
-        QCOMPARE(w.stateLabel->text(), QStringLiteral("linkstatus"));
-        QVERIFY(w.createdLabel->isHidden());
-        QVERIFY(w.startButton->isHidden() && w.stopButton->isHidden());
-        QVERIFY(w.webReplySwitch->isHidden());
-        QVERIFY(!w.webReplySwitch->isChecked());
-        QCOMPARE(w.webReplySwitch->text(), QStringLiteral("启动Web服务"));
-        QCOMPARE(w.receiveBox->title(), QStringLiteral("数据接收及提示窗口"));
-        QCOMPARE(w.sendBox->title(), QStringLiteral("数据发送窗口(文本模式)"));
-        QCOMPARE(w.sendButton->text(), QStringLiteral("发送数据"));
-        QCOMPARE(w.repeatCountLabel->text(), QStringLiteral("重复发送次数       "));
-        QCOMPARE(w.repeatCountBox->currentText(), QStringLiteral("1"));
-        QCOMPARE(w.repeatCountBox->count(), 5);
-        QCOMPARE(w.repeatCountBox->itemText(4), QStringLiteral("10000"));
-        QCOMPARE(w.intervalLabel->text(), QStringLiteral("间隔(ms)"));
-        QCOMPARE(w.intervalEdit->text(), QStringLiteral("1000"));
-        QCOMPARE(w.startTimerButton->text(), QStringLiteral("定时发送"));
-        QCOMPARE(w.stopTimerButton->text(), QStringLiteral("停止定时发送"));
-        QCOMPARE(w.hexSwitch->text(), QStringLiteral("十六进制格式"));
-        QVERIFY(!w.hexSwitch->isChecked());
-        QCOMPARE(w.resetCountersButton->text(), QStringLiteral("统计清零"));
-        QVERIFY(!w.timer->isActive());
-        QCOMPARE(w.timer->interval(), 1000);
-        QCOMPARE(w.logView->palette().color(QPalette::Base), QColor(247, 249, 253));
-        QCOMPARE(w.statusBox->palette().color(QPalette::Window), QColor(255, 251, 240));
-        QCOMPARE(w.sentBytes, 0);
-        QCOMPARE(w.receivedBytes, 0);
-        QVERIFY(w.logView->toPlainText().isEmpty());
+        QCOMPARE(child<StatusPanel>(w, "statusPanel")->title(), QStringLiteral("Socket状态"));
+        QCOMPARE(child<QLabel>(w, "stateLabel")->text(), QStringLiteral("linkstatus"));
+        QVERIFY(child<QLabel>(w, "createdLabel")->isHidden());
+        QVERIFY(child<QPushButton>(w, "startButton")->isHidden() && child<QPushButton>(w, "stopButton")->isHidden());
+        QVERIFY(child<QCheckBox>(w, "webReplySwitch")->isHidden());
+        QVERIFY(!child<QCheckBox>(w, "webReplySwitch")->isChecked());
+        QCOMPARE(child<QCheckBox>(w, "webReplySwitch")->text(), QStringLiteral("启动Web服务"));
+        QCOMPARE(child<QGroupBox>(w, "receiveBox")->title(), QStringLiteral("数据接收及提示窗口"));
+        QCOMPARE(child<SendPanel>(w, "sendPanel")->title(), QStringLiteral("数据发送窗口(文本模式)"));
+        QCOMPARE(child<QPushButton>(w, "sendButton")->text(), QStringLiteral("发送数据"));
+        QCOMPARE(child<QLabel>(w, "repeatCountLabel")->text(), QStringLiteral("重复发送次数       "));
+        QCOMPARE(child<RepeatCountBox>(w, "repeatCountBox")->currentText(), QStringLiteral("1"));
+        QCOMPARE(child<RepeatCountBox>(w, "repeatCountBox")->count(), 5);
+        QCOMPARE(child<RepeatCountBox>(w, "repeatCountBox")->itemText(4), QStringLiteral("10000"));
+        QCOMPARE(child<QLabel>(w, "intervalLabel")->text(), QStringLiteral("间隔(ms)"));
+        QCOMPARE(child<QLineEdit>(w, "intervalEdit")->text(), QStringLiteral("1000"));
+        QCOMPARE(child<QPushButton>(w, "startTimerButton")->text(), QStringLiteral("定时发送"));
+        QCOMPARE(child<QPushButton>(w, "stopTimerButton")->text(), QStringLiteral("停止定时发送"));
+        QCOMPARE(child<QCheckBox>(w, "hexSwitch")->text(), QStringLiteral("十六进制格式"));
+        QVERIFY(!child<QCheckBox>(w, "hexSwitch")->isChecked());
+        QCOMPARE(child<QPushButton>(w, "resetCountersButton")->text(), QStringLiteral("统计清零"));
+        QVERIFY(!child<QTimer>(w, "timer")->isActive());
+        QCOMPARE(child<QTimer>(w, "timer")->interval(), 1000);
+        QCOMPARE(child<LogView>(w, "log")->palette().color(QPalette::Base), QColor(247, 249, 253));
+        QCOMPARE(child<StatusPanel>(w, "statusPanel")->palette().color(QPalette::Window), QColor(255, 251, 240));
+        QCOMPARE(w.sentBytes(), 0);
+        QCOMPARE(w.receivedBytes(), 0);
+        QVERIFY(child<LogView>(w, "log")->toPlainText().isEmpty());
     }
 
     void receiveLoggingStepsReachTheViewInOrder()
     {
         DataWindow w;
-        w.hexSwitch->setChecked(true);
+        child<QCheckBox>(w, "hexSwitch")->setChecked(true);
         w.logReceived("abc");
-        w.hexSwitch->setChecked(false);
+        child<QCheckBox>(w, "hexSwitch")->setChecked(false);
         w.logReceived("de\r\nf");
         // Batched: nothing shows until the timer ticks.
-        QVERIFY(w.logView->toPlainText().isEmpty());
-        QTRY_VERIFY(!w.logView->toPlainText().isEmpty());
-        const QStringList lines = w.logView->toPlainText().split(QLatin1Char('\n'));
+        QVERIFY(child<LogView>(w, "log")->toPlainText().isEmpty());
+        QTRY_VERIFY(!child<LogView>(w, "log")->toPlainText().isEmpty());
+        const QStringList lines = child<LogView>(w, "log")->toPlainText().split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 3);
         QVERIFY(lines[0].endsWith(QStringLiteral(" 收到数据：abc{61 62 63 }")));
         QVERIFY(lines[1].endsWith(QStringLiteral(" 收到数据：de")));
         QCOMPARE(lines[2], QStringLiteral("f"));
-        QCOMPARE(w.receivedBytes, 8);
+        QCOMPARE(w.receivedBytes(), 8);
         QCOMPARE(w.countersText(), QStringLiteral("收：8字节，发:0字节"));
     }
 
     void emptyDatagramInHexModeLogsBracesOnly()
     {
         DataWindow w;
-        w.hexSwitch->setChecked(true);
+        child<QCheckBox>(w, "hexSwitch")->setChecked(true);
         w.logReceived(QByteArray());
         const QStringList lines = flushedLines(w);
         QCOMPARE(lines.size(), 1);
         QVERIFY(lines[0].endsWith(QStringLiteral(" 收到数据：{}")));
-        QCOMPARE(w.receivedBytes, 0);
+        QCOMPARE(w.receivedBytes(), 0);
         QCOMPARE(w.countersText(), QStringLiteral("收：0字节，发:0字节"));
     }
 
@@ -190,7 +192,7 @@ private slots:
         b.flushLog();
         QCOMPARE(a.countersText(), QStringLiteral("收：5字节，发:0字节"));
         QCOMPARE(b.countersText(), QStringLiteral("收：1字节，发:0字节"));
-        QCOMPARE(b.logView->toPlainText().count(QLatin1Char('\n')), 0);
+        QCOMPARE(child<LogView>(b, "log")->toPlainText().count(QLatin1Char('\n')), 0);
     }
 
     void logKeepsTheNewestEntriesWithinTheLineCap()
@@ -220,7 +222,7 @@ private slots:
                 w.flushLog();
         }
         const QStringList lines = flushedLines(w);
-        const QString text = w.logView->toPlainText();
+        const QString text = child<LogView>(w, "log")->toPlainText();
         QVERIFY(text.size() <= LogLimits::MaxChars);
         QVERIFY(text.size() > LogLimits::MaxChars - 2 * piece);
         // Whole entries go, oldest first: the view starts with an entry's first line.
@@ -237,7 +239,7 @@ private slots:
         for (int i = 0; i < 200; ++i)
             w.appendLogLine(QStringLiteral("line %1").arg(i));
         w.flushLog();
-        QScrollBar *bar = w.logView->verticalScrollBar();
+        QScrollBar *bar = child<LogView>(w, "log")->verticalScrollBar();
         QCOMPARE(bar->value(), bar->maximum());
         w.appendLogLine(QStringLiteral("more"));
         w.flushLog();
@@ -253,11 +255,11 @@ private slots:
         w.flushLog();
         QCOMPARE(bar->value(), bar->maximum());
 
-        const QImage shot = w.logView->viewport()->grab().toImage();
+        const QImage shot = child<LogView>(w, "log")->viewport()->grab().toImage();
         QVERIFY(!shot.isNull()); // painting the tail of a long log works
-        w.logView->clear();
-        QCOMPARE(w.logView->entryCount(), 0);
-        QVERIFY(w.logView->toPlainText().isEmpty());
+        child<LogView>(w, "log")->clear();
+        QCOMPARE(child<LogView>(w, "log")->entryCount(), 0);
+        QVERIFY(child<LogView>(w, "log")->toPlainText().isEmpty());
     }
 
     void logTextIsSelectedWithTheMouseAndCopied()
@@ -400,7 +402,7 @@ private slots:
             }
             window->destroyLater();
         });
-        QWidget *surface = w->logView->viewport();
+        QWidget *surface = child<LogView>(w, "log")->viewport();
         QContextMenuEvent event(
             QContextMenuEvent::Mouse, QPoint(20, 20), surface->mapToGlobal(QPoint(20, 20)));
         QApplication::sendEvent(surface, &event);
@@ -413,34 +415,34 @@ private slots:
     void hexSwitchChangesOnlyTheCaption()
     {
         DataWindow w;
-        w.sendEdit->setPlainText(QStringLiteral("hello 41"));
-        QTest::mouseClick(w.hexSwitch, Qt::LeftButton, {}, QPoint(5, w.hexSwitch->height() / 2));
-        QVERIFY(w.hexSwitch->isChecked());
-        QCOMPARE(w.sendBox->title(), QStringLiteral("数据发送窗口[HEX模式]"));
-        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("hello 41"));
-        QTest::mouseClick(w.hexSwitch, Qt::LeftButton, {}, QPoint(5, w.hexSwitch->height() / 2));
-        QCOMPARE(w.sendBox->title(), QStringLiteral("数据发送窗口(文本模式)"));
-        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("hello 41"));
+        child<SendEdit>(w, "sendEdit")->setPlainText(QStringLiteral("hello 41"));
+        QTest::mouseClick(child<QCheckBox>(w, "hexSwitch"), Qt::LeftButton, {}, QPoint(5, child<QCheckBox>(w, "hexSwitch")->height() / 2));
+        QVERIFY(child<QCheckBox>(w, "hexSwitch")->isChecked());
+        QCOMPARE(child<SendPanel>(w, "sendPanel")->title(), QStringLiteral("数据发送窗口[HEX模式]"));
+        QCOMPARE(child<SendEdit>(w, "sendEdit")->toPlainText(), QStringLiteral("hello 41"));
+        QTest::mouseClick(child<QCheckBox>(w, "hexSwitch"), Qt::LeftButton, {}, QPoint(5, child<QCheckBox>(w, "hexSwitch")->height() / 2));
+        QCOMPARE(child<SendPanel>(w, "sendPanel")->title(), QStringLiteral("数据发送窗口(文本模式)"));
+        QCOMPARE(child<SendEdit>(w, "sendEdit")->toPlainText(), QStringLiteral("hello 41"));
     }
 
     void sendBoxFiltersKeysInHexModeOnly()
     {
         DataWindow w;
         w.show();
-        QTest::keyClicks(w.sendEdit, QStringLiteral("g 1"));
-        QTest::keyClick(w.sendEdit, Qt::Key_Return);
-        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("g 1\n"));
+        QTest::keyClicks(child<SendEdit>(w, "sendEdit"), QStringLiteral("g 1"));
+        QTest::keyClick(child<SendEdit>(w, "sendEdit"), Qt::Key_Return);
+        QCOMPARE(child<SendEdit>(w, "sendEdit")->toPlainText(), QStringLiteral("g 1\n"));
 
-        w.sendEdit->clear();
-        w.hexSwitch->setChecked(true);
-        QTest::keyClicks(w.sendEdit, QStringLiteral("g 1aFz\t"));
-        QTest::keyClick(w.sendEdit, Qt::Key_Return);
-        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("1aF"));
-        QTest::keyClick(w.sendEdit, Qt::Key_Backspace);
-        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("1a"));
+        child<SendEdit>(w, "sendEdit")->clear();
+        child<QCheckBox>(w, "hexSwitch")->setChecked(true);
+        QTest::keyClicks(child<SendEdit>(w, "sendEdit"), QStringLiteral("g 1aFz\t"));
+        QTest::keyClick(child<SendEdit>(w, "sendEdit"), Qt::Key_Return);
+        QCOMPARE(child<SendEdit>(w, "sendEdit")->toPlainText(), QStringLiteral("1aF"));
+        QTest::keyClick(child<SendEdit>(w, "sendEdit"), Qt::Key_Backspace);
+        QCOMPARE(child<SendEdit>(w, "sendEdit")->toPlainText(), QStringLiteral("1a"));
         // Pasted text is not filtered.
-        w.sendEdit->insertPlainText(QStringLiteral(" zz"));
-        QCOMPARE(w.sendEdit->toPlainText(), QStringLiteral("1a zz"));
+        child<SendEdit>(w, "sendEdit")->insertPlainText(QStringLiteral(" zz"));
+        QCOMPARE(child<SendEdit>(w, "sendEdit")->toPlainText(), QStringLiteral("1a zz"));
     }
 
     // Hex input is one line however long: the send box takes a pasted line
@@ -452,7 +454,7 @@ private slots:
         w.resize(505, 503);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.hexSwitch->click();
+        child<QCheckBox>(w, "hexSwitch")->click();
         QVERIFY(w.isHexMode());
         QClipboard *clipboard = QApplication::clipboard();
         QString line;
@@ -462,32 +464,32 @@ private slots:
             while (line.size() < size)
                 line += QStringLiteral("0123456789ABCDEF");
             line.truncate(size);
-            w.sendEdit->clear();
+            child<SendEdit>(w, "sendEdit")->clear();
             clipboard->setText(line);
-            w.sendEdit->setFocus();
+            child<SendEdit>(w, "sendEdit")->setFocus();
             QElapsedTimer clock;
             clock.start();
-            QTest::keyClick(w.sendEdit, Qt::Key_V, Qt::ControlModifier);
+            QTest::keyClick(child<SendEdit>(w, "sendEdit"), Qt::Key_V, Qt::ControlModifier);
             QApplication::processEvents();
-            w.sendEdit->viewport()->repaint();
+            child<SendEdit>(w, "sendEdit")->viewport()->repaint();
             const qint64 ms = clock.elapsed();
             qInfo("pasting %lld characters on one line and showing them: %lld ms", qint64(size), ms);
             QVERIFY2(ms < 5000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
-            QVERIFY(w.sendEdit->toPlainText() == line);
+            QVERIFY(child<SendEdit>(w, "sendEdit")->toPlainText() == line);
             // One line that runs on past the right edge, not rows of it.
-            QVERIFY(w.sendEdit->horizontalScrollBar()->maximum() > 0);
-            QCOMPARE(w.sendEdit->verticalScrollBar()->maximum(), 0);
+            QVERIFY(child<SendEdit>(w, "sendEdit")->horizontalScrollBar()->maximum() > 0);
+            QCOMPARE(child<SendEdit>(w, "sendEdit")->verticalScrollBar()->maximum(), 0);
         }
 
-        QTest::keyClicks(w.sendEdit, QStringLiteral("aZ"));
-        QVERIFY(w.sendEdit->toPlainText() == line + QLatin1Char('a'));
-        QTest::keyClick(w.sendEdit, Qt::Key_Backspace);
-        QVERIFY(w.sendEdit->toPlainText() == line);
-        QTest::keyClick(w.sendEdit, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(w.sendEdit, Qt::Key_Backspace);
-        QVERIFY(w.sendEdit->toPlainText().isEmpty());
-        QTest::keyClick(w.sendEdit, Qt::Key_Z, Qt::ControlModifier);
-        QVERIFY(w.sendEdit->toPlainText() == line);
+        QTest::keyClicks(child<SendEdit>(w, "sendEdit"), QStringLiteral("aZ"));
+        QVERIFY(child<SendEdit>(w, "sendEdit")->toPlainText() == line + QLatin1Char('a'));
+        QTest::keyClick(child<SendEdit>(w, "sendEdit"), Qt::Key_Backspace);
+        QVERIFY(child<SendEdit>(w, "sendEdit")->toPlainText() == line);
+        QTest::keyClick(child<SendEdit>(w, "sendEdit"), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(child<SendEdit>(w, "sendEdit"), Qt::Key_Backspace);
+        QVERIFY(child<SendEdit>(w, "sendEdit")->toPlainText().isEmpty());
+        QTest::keyClick(child<SendEdit>(w, "sendEdit"), Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(child<SendEdit>(w, "sendEdit")->toPlainText() == line);
     }
 
     void closeBoxOnlyMinimises()

@@ -1,5 +1,9 @@
 // Endpoints end to end: the main window driven as a user would, with real
 // peers on 127.0.0.1.
+#include "support/widgets.h"
+#include "datawindow/datawindow.h"
+#include "datawindow/sendpanel.h"
+#include "datawindow/repeatcountbox.h"
 #include "endpoints/endpointcontroller.h"
 #include "net/localaddress.h"
 #include "endpoints/serialbridge.h"
@@ -72,9 +76,9 @@ private slots:
         QCOMPARE(server->node->text(0), localIpAddress() + QStringLiteral("[%1]").arg(port));
         QCOMPARE(StateIndex(server->node), int(ImgListening));
         QCOMPARE(server->state, 1);
-        QVERIFY(!server->window->webReplySwitch->isHidden());
+        QVERIFY(!child<QCheckBox>(server->window, "webReplySwitch")->isHidden());
         QVERIFY(!h.form->isInfoPanelShown());
-        QCOMPARE(server->window->stateLabel->text(), QStringLiteral("已启动"));
+        QCOMPARE(child<QLabel>(server->window, "stateLabel")->text(), QStringLiteral("已启动"));
 
         Fd a = connectTo(port), b = connectTo(port), c = connectTo(port);
         QTRY_COMPARE(peerCount(server), 3);
@@ -87,18 +91,18 @@ private slots:
             QCOMPARE(peer->node->text(0), QStringLiteral("127.0.0.1[%1]").arg(ports[i]));
             QCOMPARE(StateIndex(peer->node), int(ImgConnected));
             QCOMPARE(peer->localPort, port);
-            QCOMPARE(peer->window->stateLabel->text(), QStringLiteral("已连接"));
-            QCOMPARE(peer->window->peerAddressLabel->text(), QStringLiteral("对方IP:127.0.0.1"));
-            QVERIFY(peer->window->webReplySwitch->isHidden());
+            QCOMPARE(child<QLabel>(peer->window, "stateLabel")->text(), QStringLiteral("已连接"));
+            QCOMPARE(child<QLabel>(peer->window, "peerAddressLabel")->text(), QStringLiteral("对方IP:127.0.0.1"));
+            QVERIFY(child<QCheckBox>(peer->window, "webReplySwitch")->isHidden());
         }
         // The newest peer is selected and its window in front.
         QCOMPARE(h.form->tree->currentItem(), peers[2]->node);
 
         // Data is logged in the sending peer's window only.
-        peers[1]->window->hexSwitch->setChecked(true);
+        child<QCheckBox>(peers[1]->window, "hexSwitch")->setChecked(true);
         QCOMPARE(::send(b.get(), "hi\0x", 4, 0), 4);
         QTRY_VERIFY(Harness::log(peers[1]).contains(QStringLiteral(" 收到数据：hi\u2400x{68 69 00 78 }")));
-        QCOMPARE(peers[1]->window->receivedBytes, 4);
+        QCOMPARE(peers[1]->window->receivedBytes(), 4);
         QVERIFY(Harness::log(peers[0]).isEmpty());
         QVERIFY(Harness::log(server).isEmpty());
 
@@ -124,18 +128,18 @@ private slots:
         QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
         QCOMPARE(server->state, 0);
         QCOMPARE(StateIndex(server->node), int(ImgStopped));
-        QCOMPARE(server->window->stateLabel->text(), QStringLiteral("已停止"));
+        QCOMPARE(child<QLabel>(server->window, "stateLabel")->text(), QStringLiteral("已停止"));
         QTRY_VERIFY(peerSawEnd(a.get()) && peerSawEnd(b.get()) && peerSawEnd(c.get()));
         QVERIFY(connectRefused(port));
 
         // Started again from its own window.
-        server->window->startEndpoint();
+        server->window->requestStart();
         QCOMPARE(server->state, 1);
         QCOMPARE(StateIndex(server->node), int(ImgListening));
         Fd again = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
         // And stopped from there with the right mouse button.
-        QTest::mouseRelease(server->window->stopButton, Qt::RightButton);
+        QTest::mouseRelease(child<QPushButton>(server->window, "stopButton"), Qt::RightButton);
         QCOMPARE(server->state, 0);
         QCOMPARE(peerCount(server), 0);
         QVERIFY(connectRefused(port));
@@ -152,13 +156,13 @@ private slots:
         QCOMPARE(server->state, 0);
         QCOMPARE(StateIndex(server->node), int(ImgStopped));
         QVERIFY(h.listed(server));
-        server->window->startEndpoint();
+        server->window->requestStart();
         QCOMPARE(h.recorder.messages.last(), QStringLiteral("Socket端口已经被占用!"));
         QCOMPARE(server->state, 0);
         holder.reset();
-        server->window->startEndpoint();
+        server->window->requestStart();
         QCOMPARE(server->state, 1);
-        QCOMPARE(server->window->stateLabel->text(), QStringLiteral("已启动"));
+        QCOMPARE(child<QLabel>(server->window, "stateLabel")->text(), QStringLiteral("已启动"));
     }
 
     // A reset is written into the server's log (never into its send box,
@@ -179,7 +183,7 @@ private slots:
         QTRY_COMPARE(peerCount(server), 0);
         QVERIFY(h.endpoints(Kinds::TcpServerClient).isEmpty());
         QTRY_VERIFY(!window);
-        QVERIFY(server->window->sendEdit->toPlainText().isEmpty());
+        QVERIFY(child<SendEdit>(server->window, "sendEdit")->toPlainText().isEmpty());
 
         const int many = 300;
         for (int i = 0; i < many; ++i) {
@@ -196,7 +200,7 @@ private slots:
         // What the server window sends is what was typed, not an error line.
         Fd b = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        server->window->sendEdit->setPlainText(QStringLiteral("hello"));
+        child<SendEdit>(server->window, "sendEdit")->setPlainText(QStringLiteral("hello"));
         server->window->sendTyped();
         QCOMPARE(readWithin(b.get()), QByteArray("hello"));
     }
@@ -213,9 +217,9 @@ private slots:
         QCOMPARE(client->state, 0);
         QCOMPARE(client->localPort, 0);
         QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
-        QVERIFY(client->window->webReplySwitch->isHidden());
+        QVERIFY(child<QCheckBox>(client->window, "webReplySwitch")->isHidden());
 
-        client->window->startEndpoint();
+        client->window->requestStart();
         Fd peer = acceptServing(listener.get());
         QVERIFY(peer.get() >= 0);
         QTRY_COMPARE(client->state, 1);
@@ -225,7 +229,7 @@ private slots:
         ::getpeername(peer.get(), reinterpret_cast<sockaddr *>(&far), &size);
         QCOMPARE(client->localPort, int(ntohs(far.sin_port)));
         QCOMPARE(
-            client->window->localPortLabel->text(), QStringLiteral("本地端口:%1").arg(client->localPort));
+            child<QLabel>(client->window, "localPortLabel")->text(), QStringLiteral("本地端口:%1").arg(client->localPort));
 
         ::send(peer.get(), "abc", 3, 0);
         QTRY_VERIFY(Harness::log(client).endsWith(QStringLiteral(" 收到数据：abc")));
@@ -233,10 +237,10 @@ private slots:
         peer.reset();
         QTRY_COMPARE(client->state, 0);
         QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
-        QCOMPARE(client->window->stateLabel->text(), QStringLiteral("已断开"));
+        QCOMPARE(child<QLabel>(client->window, "stateLabel")->text(), QStringLiteral("已断开"));
         QVERIFY(h.listed(client));
 
-        client->window->startEndpoint();
+        client->window->requestStart();
         Fd second = acceptServing(listener.get());
         QVERIFY(second.get() >= 0);
         QTRY_COMPARE(client->state, 1);
@@ -247,7 +251,7 @@ private slots:
     {
         Harness h;
         Endpoint *client = h.tcpClient(unusedPort());
-        client->window->startEndpoint();
+        client->window->requestStart();
         QTest::qWait(200);
         QCOMPARE(client->state, 0);
         QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
@@ -264,7 +268,7 @@ private slots:
         QCOMPARE(client->state, 1);
         // The tree's selection is elsewhere: the window stops its own endpoint.
         h.form->tree->setCurrentItem(h.form->kindNode(Kinds::UdpGroup));
-        QTest::mouseRelease(client->window->stopButton, Qt::LeftButton);
+        QTest::mouseRelease(child<QPushButton>(client->window, "stopButton"), Qt::LeftButton);
         QCOMPARE(client->state, 0);
         QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
         QTRY_VERIFY(peerSawEnd(peer.get()));
@@ -279,7 +283,7 @@ private slots:
         QTRY_COMPARE(peerCount(server), 1);
         Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
         QPointer<DataWindow> window(peer->window);
-        QTest::mouseRelease(window->stopButton, Qt::LeftButton);
+        QTest::mouseRelease(child<QPushButton>(window, "stopButton"), Qt::LeftButton);
         QVERIFY(!h.listed(peer));
         QVERIFY(window); // gone only after the handler returned
         QTRY_VERIFY(!window);
@@ -352,7 +356,7 @@ private slots:
         QVERIFY(server);
         QCOMPARE(server->localPort, port);
         QCOMPARE(server->node->text(0), NodeText(localIpAddress(), port));
-        QCOMPARE(server->window->localPortLabel->text(), QStringLiteral("本地端口:%1").arg(port));
+        QCOMPARE(child<QLabel>(server->window, "localPortLabel")->text(), QStringLiteral("本地端口:%1").arg(port));
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
 
@@ -365,7 +369,7 @@ private slots:
         QTRY_COMPARE(peerCount(anywhere), 1);
         // Listening again from its window picks a port anew and shows it.
         StopServer(h.form->controller(), *anywhere);
-        anywhere->window->startEndpoint();
+        anywhere->window->requestStart();
         QCOMPARE(anywhere->state, 1);
         Fd c = connectTo(anywhere->localPort);
         QTRY_COMPARE(peerCount(anywhere), 1);
@@ -458,8 +462,8 @@ private slots:
         QCOMPARE(server->node->text(0), localIpAddress() + QStringLiteral("[%1]").arg(port));
         QCOMPARE(server->localPort, port);
         QVERIFY(!server->serialBridge->port().IsOpen());
-        QCOMPARE(server->window->peerAddressLabel->text(), QStringLiteral("对方IP:"));
-        QCOMPARE(server->window->peerPortLabel->text(), QStringLiteral("对方端口:0"));
+        QCOMPARE(child<QLabel>(server->window, "peerAddressLabel")->text(), QStringLiteral("对方IP:"));
+        QCOMPARE(child<QLabel>(server->window, "peerPortLabel")->text(), QStringLiteral("对方端口:0"));
     }
 
     void udpServerWhoseSerialPortRefusesItsSettingsIsCompleted()
@@ -544,7 +548,7 @@ private slots:
         QCOMPARE(peerCount(server), 0);
         QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
         QCOMPARE(StateIndex(server->node), int(ImgStopped));
-        QCOMPARE(server->window->stateLabel->text(), QStringLiteral("已停止"));
+        QCOMPARE(child<QLabel>(server->window, "stateLabel")->text(), QStringLiteral("已停止"));
         QTRY_VERIFY(peerSawEnd(upstreamPeer.get()));
         QTRY_VERIFY(peerSawEnd(second.get()));
         QTest::qWait(50); // deferred destructions run without a fault
@@ -596,7 +600,7 @@ private slots:
         Harness h;
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
-        server->window->webReplySwitch->setChecked(true);
+        child<QCheckBox>(server->window, "webReplySwitch")->setChecked(true);
         QProcess process;
         process.start(
             curl, {"-s", "-i", "--max-time", "10", QStringLiteral("http://127.0.0.1:%1/").arg(port)});
@@ -626,7 +630,7 @@ private slots:
         Harness h;
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
-        server->window->webReplySwitch->setChecked(true);
+        child<QCheckBox>(server->window, "webReplySwitch")->setChecked(true);
         QTemporaryDir profile;
         QProcess browser;
         browser.start(chromium,

@@ -2,6 +2,10 @@
 // and deletions, with real peers on 127.0.0.1. Counts are scaled by
 // PW_ENDURANCE_SCALE (default 1; the sanitizer build may set it lower); every
 // loop also has a deadline.
+#include "support/widgets.h"
+#include "datawindow/datawindow.h"
+#include "datawindow/sendpanel.h"
+#include "datawindow/repeatcountbox.h"
 #include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
 #include "net/udp/udpsocket.h"
@@ -151,7 +155,7 @@ private slots:
         QVERIFY(serveUntil([&] { return peerCount(server) == 1; }, 5000));
         QCOMPARE(::send(last.get(), "still here", 10, 0), 10);
         Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
-        QVERIFY(serveUntil([&] { return peer->window->receivedBytes == 10; }, 5000));
+        QVERIFY(serveUntil([&] { return peer->window->receivedBytes() == 10; }, 5000));
         QVERIFY(Harness::log(peer).endsWith(QStringLiteral(" 收到数据：still here")));
     }
 
@@ -169,7 +173,7 @@ private slots:
         QDeadlineTimer deadline(240000);
         int done = 0;
         for (; done < cycles && !deadline.hasExpired(); ++done) {
-            client->window->startEndpoint();
+            client->window->requestStart();
             Fd peer;
             QVERIFY(serveUntil(
                 [&] {
@@ -183,7 +187,7 @@ private slots:
                 QVERIFY2(serveUntil([&] { return client->state == 0; }, 10000),
                     qPrintable(QStringLiteral("cycle %1").arg(done)));
             } else {
-                client->window->stopEndpoint();
+                client->window->requestStop();
                 QCOMPARE(client->state, 0);
                 QVERIFY(serveUntil([&] { return sawEnd(peer.get()); }, 10000));
             }
@@ -226,7 +230,7 @@ private slots:
                 20000));
 
             peers.clear();
-            server->window->startEndpoint();
+            server->window->requestStart();
             QCOMPARE(server->state, 1);
             for (int i = 0; i < count; ++i)
                 peers.push_back(connectTo(port, true));
@@ -311,7 +315,7 @@ private slots:
                 [&] {
                     return std::all_of(talkers.begin(), talkers.end(), [&](const Talker &t) {
                         DataWindow *w = windowOf(t);
-                        return t.reset ? w == nullptr : (w && w->receivedBytes == t.sent);
+                        return t.reset ? w == nullptr : (w && w->receivedBytes() == t.sent);
                     });
                 },
                 20000));
@@ -319,7 +323,7 @@ private slots:
             for (const auto &t : talkers) {
                 resets += t.reset;
                 if (DataWindow *w = windowOf(t))
-                    QVERIFY(w->receivedBytes <= t.sent);
+                    QVERIFY(w->receivedBytes() <= t.sent);
             }
             QVERIFY(resets > 0);
             QVERIFY(h.recorder.exceptions.isEmpty());
@@ -350,7 +354,7 @@ private slots:
                 Endpoint *udp = h.udpClient(localPort(sink.get()), 0);
                 Endpoint *tcp = h.tcpClient(localPort(listener.get()));
                 QVERIFY(udp && tcp);
-                tcp->window->startEndpoint();
+                tcp->window->requestStart();
                 Fd peer;
                 QVERIFY(serveUntil(
                     [&] {
@@ -363,9 +367,9 @@ private slots:
                     10000));
                 QPointer<DataWindow> udpWindow(udp->window), tcpWindow(tcp->window);
                 for (DataWindow *w : {udpWindow.data(), tcpWindow.data()}) {
-                    w->sendEdit->setPlainText(QStringLiteral("tick"));
-                    w->repeatCountBox->setEditText(QStringLiteral("50"));
-                    w->intervalEdit->setText(QStringLiteral("1"));
+                    child<SendEdit>(w, "sendEdit")->setPlainText(QStringLiteral("tick"));
+                    child<RepeatCountBox>(w, "repeatCountBox")->setEditText(QStringLiteral("50"));
+                    child<QLineEdit>(w, "intervalEdit")->setText(QStringLiteral("1"));
                     w->startTimedSending();
                 }
 
@@ -373,8 +377,8 @@ private slots:
                 // from the loop it runs; the peer keeps reading meanwhile.
                 Endpoint *victim = round % 2 ? udp : tcp;
                 Endpoint *other = round % 2 ? tcp : udp;
-                victim->window->repeatCountBox->setEditText(QStringLiteral("100000"));
-                victim->window->intervalEdit->setText(QStringLiteral("0"));
+                child<RepeatCountBox>(victim->window, "repeatCountBox")->setEditText(QStringLiteral("100000"));
+                child<QLineEdit>(victim->window, "intervalEdit")->setText(QStringLiteral("0"));
                 QTimer::singleShot(30 + round % 7, h.form.get(), [&h, victim, &peer] {
                     drain(peer.get());
                     h.form->tree->setCurrentItem(victim->node);
@@ -390,7 +394,7 @@ private slots:
                 QVERIFY(!h.listed(victim));
 
                 // The other one is deleted between its timer's ticks.
-                QVERIFY(serveUntil([&] { return other->window->sentBytes >= 4 * 50; }, 10000));
+                QVERIFY(serveUntil([&] { return other->window->sentBytes() >= 4 * 50; }, 10000));
                 h.form->tree->setCurrentItem(other->node);
                 h.form->deleteSelected();
                 QVERIFY(!h.listed(other));

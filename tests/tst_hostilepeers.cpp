@@ -1,6 +1,7 @@
 // Peers that misbehave, and sends that cannot finish: urgent bytes, peers
 // that never read, huge sends, pipes that point back at themselves, sends
 // that fail inside a repeat. Real peers on 127.0.0.1.
+#include "support/widgets.h"
 #include "core/hexcodec.h"
 #include "core/logtexts.h"
 #include "datawindow/repeatcountbox.h"
@@ -38,7 +39,7 @@ qint64 timedClick(Endpoint *endpoint)
 {
     QElapsedTimer clock;
     clock.start();
-    endpoint->window->sendButton->click();
+    child<QPushButton>(endpoint->window, "sendButton")->click();
     return clock.elapsed();
 }
 
@@ -107,12 +108,12 @@ private slots:
         Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
         QCOMPARE(::send(a.get(), "!", 1, MSG_OOB), 1);
         QCOMPARE(::send(a.get(), "abc", 3, 0), 3);
-        QTRY_COMPARE(peer->window->receivedBytes, 4);
+        QTRY_COMPARE(peer->window->receivedBytes(), 4);
         QTest::qWait(200);
         const QString log = Harness::log(peer);
         QVERIFY2(log.count(QStringLiteral("收到数据：")) <= 2, qPrintable(log.left(300)));
         QVERIFY(log.contains(QStringLiteral("abc")));
-        QCOMPARE(peer->window->receivedBytes, 4);
+        QCOMPARE(peer->window->receivedBytes(), 4);
 
         // The same for a TCP Client.
         Harness::ConnectedClient connected = h.connectedTcpClient();
@@ -122,10 +123,10 @@ private slots:
         QCOMPARE(::send(upstream.get(), "xy", 2, 0), 2);
         QCOMPARE(::send(upstream.get(), "!", 1, MSG_OOB), 1);
         QCOMPARE(::send(upstream.get(), "abc", 3, 0), 3);
-        QTRY_COMPARE(client->window->receivedBytes, 6);
+        QTRY_COMPARE(client->window->receivedBytes(), 6);
         QTest::qWait(200);
         QVERIFY(Harness::log(client).count(QStringLiteral("收到数据：")) <= 3);
-        QCOMPARE(client->window->receivedBytes, 6);
+        QCOMPARE(client->window->receivedBytes(), 6);
     }
 
     // A client whose server resets is shown disconnected, and connects again.
@@ -141,7 +142,7 @@ private slots:
         QTRY_COMPARE(client->state, 0);
         QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
         QVERIFY(h.recorder.exceptions.isEmpty());
-        client->window->startEndpoint();
+        client->window->requestStart();
         Fd again = acceptServing(listener.get());
         QTRY_COMPARE(client->state, 1);
     }
@@ -176,24 +177,24 @@ private slots:
         Fd &sleeper = connected.peer;
         QCOMPARE(client->state, 1);
         fillSendBox(client, bulkText(65536), QStringLiteral("100000"), QStringLiteral("0"));
-        QTimer::singleShot(300, client->window, [&] { client->window->stopTimerButton->click(); });
+        QTimer::singleShot(300, client->window, [&] { child<QPushButton>(client->window, "stopTimerButton")->click(); });
         // Should stop fail, closing the peer ends the send all the same.
         QTimer::singleShot(15000, client->window, [&] { sleeper.reset(); });
         const qint64 took = timedClick(client);
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
         DataWindow *w = client->window;
-        QVERIFY(w->sentBytes > 0);
-        QVERIFY(w->sentBytes < 70000LL * 100000);
+        QVERIFY(w->sentBytes() > 0);
+        QVERIFY(w->sentBytes() < 70000LL * 100000);
         QVERIFY(Harness::log(client).contains(QStringLiteral("发送已停止")));
-        QCOMPARE(w->countersText(), CountersLine(w->receivedBytes, w->sentBytes));
+        QCOMPARE(w->countersText(), CountersLine(w->receivedBytes(), w->sentBytes()));
 
         UdpReceiver receiver;
         Endpoint *udp = h.udpClient(receiver.port(), 0);
         fillSendBox(udp, QStringLiteral("ping"), QStringLiteral("3"), QStringLiteral("4000"));
-        QTimer::singleShot(200, udp->window, [&] { udp->window->stopTimerButton->click(); });
+        QTimer::singleShot(200, udp->window, [&] { child<QPushButton>(udp->window, "stopTimerButton")->click(); });
         const qint64 paused = timedClick(udp);
         QVERIFY2(paused < 1500, qPrintable(QString::number(paused)));
-        QCOMPARE(udp->window->sentBytes, 4);
+        QCOMPARE(udp->window->sentBytes(), 4);
         udp->window->flushLog();
         QCOMPARE(udp->window->countersText(), CountersLine(0, 4));
     }
@@ -220,8 +221,8 @@ private slots:
         QCOMPARE(reading.data().size(), size);
         QVERIFY(Harness::log(server).contains(QStringLiteral("发送超时：对方未接收数据")));
         // Everything the reader got, and no more than the other could hold.
-        QVERIFY(server->window->sentBytes >= size);
-        QVERIFY(server->window->sentBytes < 2 * size);
+        QVERIFY(server->window->sentBytes() >= size);
+        QVERIFY(server->window->sentBytes() < 2 * size);
     }
 
     // A send larger than the socket takes at once goes out whole, byte for
@@ -247,7 +248,7 @@ private slots:
             QTRY_VERIFY(reading.done());
             QVERIFY(reading.data() == expected);
         }
-        QCOMPARE(client->window->sentBytes, expected.size());
+        QCOMPARE(client->window->sentBytes(), expected.size());
 
         {
             Reader reading(upstream.get(), -1, 1024 * 1024);
@@ -261,7 +262,7 @@ private slots:
         }
         const QString log = Harness::log(client);
         QVERIFY2(log.contains(QStringLiteral("字节未发出")), qPrintable(log.right(300)));
-        QVERIFY(client->window->sentBytes < 2 * expected.size());
+        QVERIFY(client->window->sentBytes() < 2 * expected.size());
     }
 
     // A send made while another still waits for room on the same connection
@@ -279,7 +280,7 @@ private slots:
         std::unique_ptr<Reader> reading;
         QTimer::singleShot(200, client->window, [&] {
             fillSendBox(client, bulkText(100000, 'b'), QStringLiteral("1"), QStringLiteral("0"));
-            client->window->sendButton->click();
+            child<QPushButton>(client->window, "sendButton")->click();
             reading = std::make_unique<Reader>(upstream.get(), expected.size());
         });
         fillSendBox(client, first, QStringLiteral("1"), QStringLiteral("0"));
@@ -288,7 +289,7 @@ private slots:
         QTRY_VERIFY(reading->done());
         QVERIFY(reading->data() == expected);
         QVERIFY(Harness::log(client).contains(QStringLiteral("上一次发送尚未完成")));
-        QCOMPARE(client->window->sentBytes, expected.size());
+        QCOMPARE(client->window->sentBytes(), expected.size());
     }
 
     // A send that raises an error inside a repeat ends the repeat, and timed
@@ -307,11 +308,11 @@ private slots:
         QCOMPARE(udp->window->countersText(), CountersLine(0, 0));
 
         fillSendBox(udp, tooLarge, QStringLiteral("1"), QStringLiteral("10"));
-        udp->window->startTimerButton->click();
+        child<QPushButton>(udp->window, "startTimerButton")->click();
         QTRY_COMPARE(h.recorder.exceptions.size(), 2);
         QTest::qWait(200);
         QCOMPARE(h.recorder.exceptions.size(), 2);
-        QVERIFY(!udp->window->timer->isActive());
+        QVERIFY(!child<QTimer>(udp->window, "timer")->isActive());
     }
 
     // The same for a multicast member, whose failed send shows its boxes
@@ -331,11 +332,11 @@ private slots:
         QVERIFY(boxes > 0 && boxes <= 3);
 
         fillSendBox(group, tooLarge, QStringLiteral("1"), QStringLiteral("10"));
-        group->window->startTimerButton->click();
+        child<QPushButton>(group->window, "startTimerButton")->click();
         QTRY_COMPARE(h.recorder.messages.size(), 2 * boxes);
         QTest::qWait(200);
         QCOMPARE(h.recorder.messages.size(), 2 * boxes);
-        QVERIFY(!group->window->timer->isActive());
+        QVERIFY(!child<QTimer>(group->window, "timer")->isActive());
     }
 
 private:

@@ -1,7 +1,9 @@
+#include "support/widgets.h"
 #include "endpoints/endpointcontroller.h"
 #include "app/mainwindow.h"
 #include "endpoints/webreply.h"
 #include "datawindow/datawindow.h"
+#include "datawindow/sendpanel.h"
 #include "ui/documentarea.h"
 #include "ui/endpointtree.h"
 #include "ui/infopanel.h"
@@ -24,9 +26,7 @@ Endpoint *addEndpoint(MainWindow &form, const QString &kind, const QString &text
 {
     form.tree->setCurrentItem(form.kindNode(kind));
     auto record = MakeRecord(kind);
-    auto *window = new DataWindow(form.documents);
-    record->window = window;
-    window->attachedEndpoint = record.get();
+    form.controller().makeWindow(*record);
     return form.controller().attach(std::move(record), text, image);
 }
 
@@ -101,7 +101,7 @@ private slots:
         QCOMPARE(form.tree->currentItem(), node);
         QCOMPARE(form.endpoints().size(), 1);
         QCOMPARE(form.endpoints().at(0), e);
-        QCOMPARE(e->window->stateLabel->text(), QStringLiteral("已断开")); // refreshed
+        QCOMPARE(child<QLabel>(e->window, "stateLabel")->text(), QStringLiteral("已断开")); // refreshed
         // Same text twice: both exist side by side.
         Endpoint *twin = addEndpoint(form, Kinds::TcpClient, NodeText("10.0.0.2", 8080), ImgDisconnected);
         QCOMPARE(kind->childCount(), 2);
@@ -120,7 +120,7 @@ private slots:
         a->peerPort = 4321;
         form.tree->setCurrentItem(a->node);
         QCOMPARE(form.documents->ActiveDocument(), a->window.data());
-        QCOMPARE(a->window->peerPortLabel->text(), QStringLiteral("对方端口:4321"));
+        QCOMPARE(child<QLabel>(a->window, "peerPortLabel")->text(), QStringLiteral("对方端口:4321"));
         // A kind node changes nothing in the document area.
         form.tree->setCurrentItem(form.kindNode(Kinds::TcpServer));
         QCOMPARE(form.documents->ActiveDocument(), a->window.data());
@@ -233,15 +233,13 @@ private slots:
         form.showInfoPanel(false);
 
         DataWindow *w = b->window;
-        w->receivedBytes = 12345678901;
-        w->sentBytes = 50000000000;
-        w->updateCounters();
+        w->addToCounters(12345678901, 50000000000);
         w->flushLog();
         QApplication::processEvents();
         const QString line = w->countersText();
         QVERIFY(line.contains(QStringLiteral("50000000000")));
         QLabel *counters = nullptr;
-        for (QLabel *label : w->countersBar->findChildren<QLabel *>())
+        for (QLabel *label : child<QStatusBar>(w, "countersBar")->findChildren<QLabel *>())
             if (label->text() == line)
                 counters = label;
         QVERIFY(counters);

@@ -6,6 +6,11 @@
 // steps and time; it checks that nothing crashes (run it under the
 // sanitizers too), nothing unexpected is reported, and the tree and the
 // endpoint list agree at the end.
+#include "support/widgets.h"
+#include "endpoints/endpointcontroller.h"
+#include "datawindow/datawindow.h"
+#include "datawindow/sendpanel.h"
+#include "datawindow/repeatcountbox.h"
 #include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
 #include "support/endpoint_harness.h"
@@ -78,7 +83,7 @@ public:
             break;
         case 9:
             if (DataWindow *w = someWindow())
-                w->startEndpoint(); // start or connect
+                w->requestStart(); // start or connect
             break;
         case 10:
             h_.form->documents->minimizeButton->click();
@@ -92,7 +97,7 @@ public:
             break;
         case 14:
             if (DataWindow *w = someWindow())
-                w->stopTimerButton->click();
+                child<QPushButton>(w, "stopTimerButton")->click();
             break;
         case 15:
             link();
@@ -102,7 +107,7 @@ public:
             break;
         case 17:
             if (DataWindow *w = someWindow())
-                w->hexSwitch->click();
+                child<QCheckBox>(w, "hexSwitch")->click();
             break;
         default:
             break;
@@ -178,11 +183,11 @@ private:
         DataWindow *w = someWindow();
         if (!w || nested >= 3)
             return;
-        w->sendEdit->setPlainText(QString(int(random_.bounded(1, 200)), QLatin1Char('s')));
-        w->repeatCountBox->setEditText(QString::number(random_.bounded(1, 6)));
-        w->intervalEdit->setText(QString::number(random_.bounded(0, 15)));
+        child<SendEdit>(w, "sendEdit")->setPlainText(QString(int(random_.bounded(1, 200)), QLatin1Char('s')));
+        child<RepeatCountBox>(w, "repeatCountBox")->setEditText(QString::number(random_.bounded(1, 6)));
+        child<QLineEdit>(w, "intervalEdit")->setText(QString::number(random_.bounded(0, 15)));
         ++nested;
-        w->sendButton->click();
+        child<QPushButton>(w, "sendButton")->click();
         --nested;
     }
     void timedSending()
@@ -190,9 +195,9 @@ private:
         DataWindow *w = someWindow();
         if (!w)
             return;
-        w->sendEdit->setPlainText(QStringLiteral("t"));
-        w->intervalEdit->setText(QString::number(random_.bounded(5, 30)));
-        w->startTimerButton->click();
+        child<SendEdit>(w, "sendEdit")->setPlainText(QStringLiteral("t"));
+        child<QLineEdit>(w, "intervalEdit")->setText(QString::number(random_.bounded(5, 30)));
+        child<QPushButton>(w, "startTimerButton")->click();
     }
     void link()
     {
@@ -206,7 +211,7 @@ private:
         DataWindow *w = someWindow();
         if (!w)
             return;
-        w->repeatCountBox->showPopup();
+        child<RepeatCountBox>(w, "repeatCountBox")->showPopup();
         if (random_.bounded(2) == 0)
             if (QWidget *popup = QApplication::activePopupWidget())
                 popup->close();
@@ -275,7 +280,7 @@ private slots:
                 QVERIFY(e->node);
                 QCOMPARE(EndpointOf(e->node), e);
                 QVERIFY(e->window);
-                QCOMPARE(e->window->attachedEndpoint, e);
+                QCOMPARE(h.form->controller().endpointOfWindow(e->window), e);
             }
             monkey.dropAllPeers();
             h.form->close();

@@ -1,6 +1,10 @@
 // Two things at once around a nested event loop: a repeat pausing, a drop-down
 // or a creation dialog open, the application quitting, while peers arrive and
 // leave. Real peers on 127.0.0.1; run under the sanitizers too.
+#include "support/widgets.h"
+#include "datawindow/datawindow.h"
+#include "datawindow/sendpanel.h"
+#include "datawindow/repeatcountbox.h"
 #include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
 #include "support/endpoint_harness.h"
@@ -49,7 +53,7 @@ qint64 runApplication(MainWindow &form, const std::function<void()> &start, int 
     watchdog.setSingleShot(true);
     QObject::connect(&watchdog, &QTimer::timeout, qApp, [&form] {
         for (DataWindow *window : form.findChildren<DataWindow *>())
-            window->stopTimerButton->click();
+            child<QPushButton>(window, "stopTimerButton")->click();
         QCoreApplication::exit(1);
     });
     watchdog.start(watchdogMs);
@@ -84,7 +88,7 @@ private slots:
         fillSendBox(endpoint, QStringLiteral("x"), QStringLiteral("20"), QStringLiteral("500"));
         const qint64 took = runApplication(*h.form, [&] {
             QTimer::singleShot(700, h.form.get(), [&] { h.form->close(); });
-            endpoint->window->sendButton->click();
+            child<QPushButton>(endpoint->window, "sendButton")->click();
         });
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
         QCOMPARE(peerCount(server), 0);
@@ -110,7 +114,7 @@ private slots:
         fillSendBox(h.endpoints(Kinds::TcpServerClient).first(), QStringLiteral("x"), QStringLiteral("1"),
             QStringLiteral("10"));
         const qint64 took = runApplication(*h.form, [&] {
-            window->startTimerButton->click();
+            child<QPushButton>(window, "startTimerButton")->click();
             QTimer::singleShot(200, h.form.get(), [&] { h.form->close(); });
         });
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
@@ -130,7 +134,7 @@ private slots:
         fillSendBox(udp, QStringLiteral("x"), QStringLiteral("2147483647"), QStringLiteral("0"));
         qint64 took = runApplication(*h.form, [&] {
             QTimer::singleShot(300, h.form.get(), [&] { h.form->close(); });
-            udp->window->sendButton->click();
+            child<QPushButton>(udp->window, "sendButton")->click();
         });
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
         drainDatagrams(receiver.get());
@@ -141,7 +145,7 @@ private slots:
         fillSendBox(udp, QStringLiteral("y"), QStringLiteral("20"), QStringLiteral("200"));
         took = runApplication(*h.form, [&] {
             QTimer::singleShot(300, h.form.get(), [&] { h.form->exitButton->click(); });
-            udp->window->sendButton->click();
+            child<QPushButton>(udp->window, "sendButton")->click();
         });
         QVERIFY2(took < 2000, qPrintable(QString::number(took)));
         const int sent = drainDatagrams(receiver.get());
@@ -167,7 +171,7 @@ private slots:
             if (QWidget *popup = QApplication::activePopupWidget())
                 popup->close();
         });
-        window->repeatCountBox->showPopup();
+        child<RepeatCountBox>(window, "repeatCountBox")->showPopup();
         QTRY_VERIFY(!window);
         QVERIFY(!list);
         QCOMPARE(peerCount(server), 0);
@@ -210,7 +214,7 @@ private slots:
         QCOMPARE(client->node->parent(), h.form->kindNode(Kinds::TcpClient));
         peer.reset();
         QTRY_COMPARE(peerCount(first), 0);
-        client->window->startEndpoint();
+        client->window->requestStart();
         QTRY_COMPARE(client->state, 1);
         QVERIFY(h.recorder.exceptions.isEmpty());
     }

@@ -1,3 +1,4 @@
+#include "support/widgets.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointstatus.h"
 #include "datawindow/datawindow.h"
@@ -15,10 +16,10 @@ struct Panel {
 
 Panel read(const DataWindow &w)
 {
-    return {w.stateLabel->text(), w.createdLabel->text(), w.peerAddressLabel->text(), w.peerPortLabel->text(),
-        w.spareLabel->text(), w.localPortLabel->text(), w.startButton->text(), w.stopButton->text(),
-        !w.startButton->isHidden(), !w.stopButton->isHidden(), w.startButton->isEnabled(),
-        w.stopButton->isEnabled()};
+    return {child<QLabel>(w, "stateLabel")->text(), child<QLabel>(w, "createdLabel")->text(), child<QLabel>(w, "peerAddressLabel")->text(), child<QLabel>(w, "peerPortLabel")->text(),
+        child<QLabel>(w, "spareLabel")->text(), child<QLabel>(w, "localPortLabel")->text(), child<QPushButton>(w, "startButton")->text(), child<QPushButton>(w, "stopButton")->text(),
+        !child<QPushButton>(w, "startButton")->isHidden(), !child<QPushButton>(w, "stopButton")->isHidden(), child<QPushButton>(w, "startButton")->isEnabled(),
+        child<QPushButton>(w, "stopButton")->isEnabled()};
 }
 
 } // namespace
@@ -100,7 +101,7 @@ private slots:
         r.window = &w;
 
         for (int pass = 0; pass < 2; ++pass) { // a second refresh changes nothing
-            RefreshStatus(r);
+            refreshStatus(r);
             const Panel p = read(w);
             QCOMPARE(QStringList({p.l1, p.l2, p.l3, p.l4, p.l5, p.l6}), labels);
             QCOMPARE(p.b5Visible, visible.contains(QLatin1Char('5')));
@@ -111,7 +112,7 @@ private slots:
                 if (p.b5Visible)
                     QCOMPARE(p.b5Enabled, enabled.contains(QLatin1Char('5')));
             }
-            QVERIFY(w.createdLabel->isHidden());
+            QVERIFY(child<QLabel>(w, "createdLabel")->isHidden());
         }
     }
 
@@ -122,12 +123,12 @@ private slots:
         r.kind = Kinds::TcpClient;
         r.window = &w;
         r.state = 1;
-        RefreshStatus(r);
+        refreshStatus(r);
         r.state = 7;
-        RefreshStatus(r);
-        QCOMPARE(w.stateLabel->text(), QStringLiteral("已连接"));
-        QVERIFY(!w.startButton->isEnabled());
-        QVERIFY(w.stopButton->isEnabled());
+        refreshStatus(r);
+        QCOMPARE(child<QLabel>(w, "stateLabel")->text(), QStringLiteral("已连接"));
+        QVERIFY(!child<QPushButton>(w, "startButton")->isEnabled());
+        QVERIFY(child<QPushButton>(w, "stopButton")->isEnabled());
     }
 
     void negativePortAndEmptyPeerShowAsTheyAre()
@@ -136,13 +137,13 @@ private slots:
         Endpoint r;
         r.kind = Kinds::UdpServer;
         r.window = &w;
-        RefreshStatus(r);
-        QCOMPARE(w.peerAddressLabel->text(), QStringLiteral("对方IP:"));
-        QCOMPARE(w.peerPortLabel->text(), QStringLiteral("对方端口:0"));
+        refreshStatus(r);
+        QCOMPARE(child<QLabel>(w, "peerAddressLabel")->text(), QStringLiteral("对方IP:"));
+        QCOMPARE(child<QLabel>(w, "peerPortLabel")->text(), QStringLiteral("对方端口:0"));
         r.kind = Kinds::TcpClient;
         r.localPort = -1;
-        RefreshStatus(r);
-        QCOMPARE(w.localPortLabel->text(), QStringLiteral("本地端口:-1"));
+        refreshStatus(r);
+        QCOMPARE(child<QLabel>(w, "localPortLabel")->text(), QStringLiteral("本地端口:-1"));
     }
 
     void otherKindOnlyHidesTheButtons()
@@ -151,11 +152,11 @@ private slots:
         Endpoint r;
         r.kind = Kinds::TcpServer;
         r.window = &w;
-        RefreshStatus(r);
+        refreshStatus(r);
         r.kind = QStringLiteral("tcp server"); // comparison is exact
-        RefreshStatus(r);
-        QVERIFY(w.startButton->isHidden() && w.stopButton->isHidden());
-        QCOMPARE(w.stateLabel->text(), QStringLiteral("已停止"));
+        refreshStatus(r);
+        QVERIFY(child<QPushButton>(w, "startButton")->isHidden() && child<QPushButton>(w, "stopButton")->isHidden());
+        QCOMPARE(child<QLabel>(w, "stateLabel")->text(), QStringLiteral("已停止"));
     }
 };
 

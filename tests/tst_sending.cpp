@@ -1,5 +1,9 @@
 // Sending and receiving through every kind of endpoint, with real peers on
 // 127.0.0.1 (multicast only inside a private network namespace).
+#include "support/widgets.h"
+#include "datawindow/datawindow.h"
+#include "datawindow/sendpanel.h"
+#include "datawindow/repeatcountbox.h"
 #include "endpoints/serialbridge.h"
 #include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
@@ -61,10 +65,10 @@ private:
 void send(Endpoint *endpoint, const QString &text, const QString &count = "1", const QString &interval = "0")
 {
     DataWindow *w = endpoint->window;
-    w->sendEdit->setPlainText(text);
-    w->repeatCountBox->setEditText(count);
-    w->intervalEdit->setText(interval);
-    w->sendButton->click();
+    child<SendEdit>(w, "sendEdit")->setPlainText(text);
+    child<RepeatCountBox>(w, "repeatCountBox")->setEditText(count);
+    child<QLineEdit>(w, "intervalEdit")->setText(interval);
+    child<QPushButton>(w, "sendButton")->click();
 }
 
 // Reads from any descriptor until `count` bytes came or the time is up,
@@ -147,20 +151,20 @@ private slots:
         QTRY_COMPARE(peer.collect(), 1);
         QCOMPARE(peer.received.first(), QByteArray("abc"));
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：abc[1次]")));
-        QVERIFY(client->window->sendEdit->toPlainText().isEmpty());
-        QCOMPARE(client->window->sentBytes, 3);
+        QVERIFY(child<SendEdit>(client->window, "sendEdit")->toPlainText().isEmpty());
+        QCOMPARE(client->window->sentBytes(), 3);
         QCOMPARE(client->window->countersText(), QStringLiteral("收：0字节，发:3字节"));
 
         send(client, "xy", "10", "2");
         QTRY_COMPARE(peer.collect(), 11);
-        QCOMPARE(client->window->sentBytes, 23);
+        QCOMPARE(client->window->sentBytes(), 23);
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：xy[10次]")));
         QCOMPARE(Harness::log(client).count(QLatin1Char('\n')), 1); // one line per click
 
         send(client, "zz", "0");
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：zz[0次]")));
-        QVERIFY(client->window->sendEdit->toPlainText().isEmpty());
-        QCOMPARE(client->window->sentBytes, 23);
+        QVERIFY(child<SendEdit>(client->window, "sendEdit")->toPlainText().isEmpty());
+        QCOMPARE(client->window->sentBytes(), 23);
 
         send(client, "q", "03");
         QVERIFY(Harness::log(client).endsWith(QStringLiteral("[03次]")));
@@ -176,7 +180,7 @@ private slots:
         QTRY_COMPARE(peer.collect(), 1);
         QCOMPARE(peer.received[0], QByteArray("a\r\nb"));
 
-        client->window->hexSwitch->setChecked(true);
+        child<QCheckBox>(client->window, "hexSwitch")->setChecked(true);
         send(client, "41 42");
         QTRY_COMPARE(peer.collect(), 2);
         QCOMPARE(peer.received[1], QByteArray("\x41\x04"));
@@ -185,7 +189,7 @@ private slots:
         // Fewer than two digits: nothing at all happens.
         const QString before = Harness::log(client);
         send(client, "4");
-        QCOMPARE(client->window->sendEdit->toPlainText(), QStringLiteral("4"));
+        QCOMPARE(child<SendEdit>(client->window, "sendEdit")->toPlainText(), QStringLiteral("4"));
         QCOMPARE(Harness::log(client), before);
     }
 
@@ -197,8 +201,8 @@ private slots:
         send(client, "data", "abc");
         QCOMPARE(h.recorder.exceptions, QStringList{"'abc' is not a valid integer value"});
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：data[abc次]")));
-        QVERIFY(client->window->sendEdit->toPlainText().isEmpty());
-        QCOMPARE(client->window->sentBytes, 0);
+        QVERIFY(child<SendEdit>(client->window, "sendEdit")->toPlainText().isEmpty());
+        QCOMPARE(client->window->sentBytes(), 0);
         QTest::qWait(50);
         QCOMPARE(peer.collect(), 0);
 
@@ -206,7 +210,7 @@ private slots:
         send(client, "data", "5", "x");
         QCOMPARE(h.recorder.exceptions.last(), QStringLiteral("'x' is not a valid integer value"));
         QTRY_COMPARE(peer.collect(), 1);
-        QCOMPARE(client->window->sentBytes, 4);
+        QCOMPARE(client->window->sentBytes(), 4);
     }
 
     void tcpSendToAPeerThatHasGoneEndsWithALogLine()
@@ -214,7 +218,7 @@ private slots:
         Harness h;
         Fd listener = listenOnLoopback();
         Endpoint *client = h.tcpClient(localPort(listener.get()));
-        client->window->startEndpoint();
+        client->window->requestStart();
         QTRY_COMPARE(client->state, 1);
         Fd peer = acceptWithin(listener.get());
         send(client, "ping");
@@ -225,7 +229,7 @@ private slots:
         const QString log = Harness::log(client);
         QCOMPARE(log.count(QStringLiteral("发送失败：连接已断开")), 3);
         // Only what the connection took counts.
-        QCOMPARE(client->window->sentBytes, 4);
+        QCOMPARE(client->window->sentBytes(), 4);
     }
 
     void deletingTheEndpointDuringALongRepeat()
@@ -250,12 +254,12 @@ private slots:
         Harness h;
         UdpPeer peer;
         Endpoint *client = h.udpClient(peer.port(), 0);
-        QTimer::singleShot(100, client->window, [&] { client->window->stopTimerButton->click(); });
+        QTimer::singleShot(100, client->window, [&] { child<QPushButton>(client->window, "stopTimerButton")->click(); });
         send(client, "r", "1000", "10");
         QTest::qWait(50);
         const int got = peer.collect();
         QVERIFY2(got > 0 && got < 1000, qPrintable(QString::number(got)));
-        QCOMPARE(client->window->sentBytes, got);
+        QCOMPARE(client->window->sentBytes(), got);
     }
 
     void udpServerRepliesToTheLatestSender()
@@ -265,7 +269,7 @@ private slots:
         const int port = freeUdpPort();
         Endpoint *server = h.udpServer(port);
         QVERIFY(server);
-        server->window->hexSwitch->setChecked(true);
+        child<QCheckBox>(server->window, "hexSwitch")->setChecked(true);
 
         // Before any datagram the component refuses to send.
         send(server, "early");
@@ -274,19 +278,19 @@ private slots:
         first.sendTo(port, QByteArray("\x00\x01\x02\x03", 4));
         QTRY_COMPARE(server->peerPort, first.port());
         QCOMPARE(server->peerAddress, QStringLiteral("127.0.0.1"));
-        QCOMPARE(server->window->peerPortLabel->text(), QStringLiteral("对方端口:%1").arg(first.port()));
+        QCOMPARE(child<QLabel>(server->window, "peerPortLabel")->text(), QStringLiteral("对方端口:%1").arg(first.port()));
         QVERIFY(Harness::log(server).endsWith(QStringLiteral("{00 01 02 03 }")));
-        QCOMPARE(server->window->receivedBytes, 4);
-        server->window->hexSwitch->setChecked(false);
+        QCOMPARE(server->window->receivedBytes(), 4);
+        child<QCheckBox>(server->window, "hexSwitch")->setChecked(false);
         send(server, "r1");
-        server->window->hexSwitch->setChecked(true);
+        child<QCheckBox>(server->window, "hexSwitch")->setChecked(true);
         QTRY_COMPARE(first.collect(), 1);
         QCOMPARE(first.received[0], QByteArray("r1"));
 
         second.sendTo(port, QByteArray());
         QTRY_COMPARE(server->peerPort, second.port());
         QVERIFY(Harness::log(server).endsWith(QStringLiteral(" 收到数据：{}")));
-        QCOMPARE(server->window->receivedBytes, 4);
+        QCOMPARE(server->window->receivedBytes(), 4);
         send(server, "r2");
         QTRY_COMPARE(second.collect(), 1);
         QTest::qWait(20);
@@ -304,11 +308,11 @@ private slots:
         QVERIFY(client);
         stranger.sendTo(localPortNumber, "hello");
         QTRY_VERIFY(Harness::log(client).endsWith(QStringLiteral(" 收到数据：hello")));
-        QCOMPARE(client->window->receivedBytes, 5);
+        QCOMPARE(client->window->receivedBytes(), 5);
         send(client, "answer");
         QTRY_COMPARE(target.collect(), 1);
         QCOMPARE(stranger.collect(), 0);
-        QCOMPARE(client->window->peerPortLabel->text(), QStringLiteral("对方端口:%1").arg(target.port()));
+        QCOMPARE(child<QLabel>(client->window, "peerPortLabel")->text(), QStringLiteral("对方端口:%1").arg(target.port()));
     }
 
     void timedSendingTextHexEmptyAndStop()
@@ -317,43 +321,43 @@ private slots:
         UdpPeer peer;
         Endpoint *client = h.udpClient(peer.port(), 0);
         DataWindow *w = client->window;
-        w->sendEdit->setPlainText("abc");
-        w->intervalEdit->setText("50");
-        w->startTimerButton->click();
-        QVERIFY(w->timer->isActive());
-        QCOMPARE(w->timer->interval(), 50);
+        child<SendEdit>(w, "sendEdit")->setPlainText("abc");
+        child<QLineEdit>(w, "intervalEdit")->setText("50");
+        child<QPushButton>(w, "startTimerButton")->click();
+        QVERIFY(child<QTimer>(w, "timer")->isActive());
+        QCOMPARE(child<QTimer>(w, "timer")->interval(), 50);
         QTRY_VERIFY(peer.collect() >= 3);
-        QVERIFY(w->sendEdit->toPlainText() == QStringLiteral("abc")); // a tick leaves the box alone
+        QVERIFY(child<SendEdit>(w, "sendEdit")->toPlainText() == QStringLiteral("abc")); // a tick leaves the box alone
         QVERIFY(Harness::log(client).split('\n').first().endsWith(QStringLiteral(" 发送数据：abc[1次]")));
 
-        w->hexSwitch->setChecked(true);
-        w->sendEdit->setPlainText("4142");
+        child<QCheckBox>(w, "hexSwitch")->setChecked(true);
+        child<SendEdit>(w, "sendEdit")->setPlainText("4142");
         const int before = peer.collect();
         QTRY_VERIFY(peer.collect() > before + 1);
         QCOMPARE(peer.received.last(), QByteArray("AB"));
         QVERIFY(Harness::log(client).contains(QStringLiteral(" 发送数据：{41 42 }AB[1次]")));
 
-        w->sendEdit->clear();
+        child<SendEdit>(w, "sendEdit")->clear();
         QTest::qWait(60);
         const int idle = peer.collect();
         QTest::qWait(200);
         QCOMPARE(peer.collect(), idle);
-        QVERIFY(w->timer->isActive());
+        QVERIFY(child<QTimer>(w, "timer")->isActive());
 
-        w->stopTimerButton->click();
-        QVERIFY(!w->timer->isActive());
+        child<QPushButton>(w, "stopTimerButton")->click();
+        QVERIFY(!child<QTimer>(w, "timer")->isActive());
 
         // A negative interval is refused and the timer keeps its state.
-        w->intervalEdit->setText("-5");
-        w->startTimerButton->click();
+        child<QLineEdit>(w, "intervalEdit")->setText("-5");
+        child<QPushButton>(w, "startTimerButton")->click();
         QCOMPARE(h.recorder.messages.size(), 1);
-        QVERIFY(!w->timer->isActive());
-        QCOMPARE(w->timer->interval(), 50);
+        QVERIFY(!child<QTimer>(w, "timer")->isActive());
+        QCOMPARE(child<QTimer>(w, "timer")->interval(), 50);
         // Not a number: the error box, nothing else.
-        w->intervalEdit->setText("soon");
-        w->startTimerButton->click();
+        child<QLineEdit>(w, "intervalEdit")->setText("soon");
+        child<QPushButton>(w, "startTimerButton")->click();
         QCOMPARE(h.recorder.exceptions, QStringList{"'soon' is not a valid integer value"});
-        QVERIFY(!w->timer->isActive());
+        QVERIFY(!child<QTimer>(w, "timer")->isActive());
     }
 
     void resetWhileTrafficFlows()
@@ -362,16 +366,16 @@ private slots:
         UdpPeer peer;
         Endpoint *client = h.udpClient(peer.port(), 0);
         DataWindow *w = client->window;
-        w->sendEdit->setPlainText("tick");
-        w->intervalEdit->setText("10");
-        w->startTimerButton->click();
-        QTRY_VERIFY(w->sentBytes >= 12);
-        w->resetCountersButton->click();
+        child<SendEdit>(w, "sendEdit")->setPlainText("tick");
+        child<QLineEdit>(w, "intervalEdit")->setText("10");
+        child<QPushButton>(w, "startTimerButton")->click();
+        QTRY_VERIFY(w->sentBytes() >= 12);
+        child<QPushButton>(w, "resetCountersButton")->click();
         QCOMPARE(w->countersText(), QStringLiteral("收：0字节，发:0字节"));
-        QCOMPARE(w->sentBytes, 0);
-        QTRY_VERIFY(w->sentBytes >= 4);
-        QCOMPARE(w->sentBytes % 4, 0);
-        w->stopTimerButton->click();
+        QCOMPARE(w->sentBytes(), 0);
+        QTRY_VERIFY(w->sentBytes() >= 4);
+        QCOMPARE(w->sentBytes() % 4, 0);
+        child<QPushButton>(w, "stopTimerButton")->click();
         QVERIFY(!Harness::log(client).isEmpty()); // the log stays
     }
 
@@ -381,13 +385,13 @@ private slots:
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
         send(server, "nobody");
-        QCOMPARE(server->window->sentBytes, 0);
+        QCOMPARE(server->window->sentBytes(), 0);
         Fd a = connectTo(port), b = connectTo(port);
         QTRY_COMPARE(server->node->childCount(), 2);
         send(server, "hi");
         QCOMPARE(readWithin(a.get()), QByteArray("hi"));
         QCOMPARE(readWithin(b.get()), QByteArray("hi"));
-        QCOMPARE(server->window->sentBytes, 4);
+        QCOMPARE(server->window->sentBytes(), 4);
         QCOMPARE(Harness::log(server).count(QStringLiteral("发送数据：")), 2);
     }
 
@@ -401,7 +405,7 @@ private slots:
         Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
         send(peer, "to you", "2");
         QCOMPARE(readServing(a.get(), 12), QByteArray("to youto you"));
-        QCOMPARE(peer->window->sentBytes, 12);
+        QCOMPARE(peer->window->sentBytes(), 12);
     }
 
     void serialBridgeBetweenPeerAndTerminal()
@@ -422,13 +426,13 @@ private slots:
             all.append(char(b));
         peer.sendTo(port, all);
         QCOMPARE(readServing(master, 256), all);
-        QCOMPARE(server->window->receivedBytes, 256); // logged and counted once
+        QCOMPARE(server->window->receivedBytes(), 256); // logged and counted once
 
-        const qint64 sentBefore = server->window->sentBytes;
+        const qint64 sentBefore = server->window->sentBytes();
         QCOMPARE(::write(master, "Zq#8!", 5), 5);
         QTRY_COMPARE(peer.collect(), 1);
         QCOMPARE(peer.received[0], QByteArray("Zq#8!"));
-        QCOMPARE(server->window->sentBytes, sentBefore); // neither logged nor counted
+        QCOMPARE(server->window->sentBytes(), sentBefore); // neither logged nor counted
         QVERIFY(!Harness::log(server).contains(QStringLiteral("Zq#8!")));
     }
 
@@ -460,7 +464,7 @@ private slots:
         QVERIFY(first);
         QVERIFY(h.recorder.messages.isEmpty());
         QCOMPARE(first->node->text(0), QStringLiteral("224.1.1.1[65000]"));
-        QCOMPARE(first->window->peerAddressLabel->text(), QStringLiteral("组播地址:224.1.1.1"));
+        QCOMPARE(child<QLabel>(first->window, "peerAddressLabel")->text(), QStringLiteral("组播地址:224.1.1.1"));
         Endpoint *second = h.udpGroup("224.1.1.1", 65000);
         QVERIFY(second);
         QCOMPARE(h.recorder.messages, QStringList{"bind fail"});
@@ -470,11 +474,11 @@ private slots:
         // hears it and answers to that port.
         send(second, "hello");
         QTRY_VERIFY(Harness::log(first).contains(QStringLiteral(" 收到数据：hello")));
-        QCOMPARE(first->window->receivedBytes, 5);
+        QCOMPARE(first->window->receivedBytes(), 5);
         send(first, "back");
         QTRY_VERIFY(Harness::log(second).contains(QStringLiteral(" 收到数据：back")));
-        QCOMPARE(second->window->receivedBytes, 4);
-        QCOMPARE(first->window->sentBytes, 4);
+        QCOMPARE(second->window->receivedBytes(), 4);
+        QCOMPARE(first->window->sentBytes(), 4);
         QVERIFY(h.recorder.messages.size() == 1);
 
         // Deleting a group closes its socket; nothing reaches a closed window.

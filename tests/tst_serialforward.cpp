@@ -2,6 +2,8 @@
 // real pseudo-terminal whose far end (the master) the test reads or leaves
 // unread. No test ever resolves a name to /dev/ttyS*.
 
+#include "support/widgets.h"
+#include "ui/logview.h"
 #include "endpoints/serialbridge.h"
 #include "datawindow/datawindow.h"
 #include "net/serial/serialport.h"
@@ -94,7 +96,7 @@ QStringList overflowLines(DataWindow &w)
 {
     w.flushLog();
     QStringList found;
-    for (const QString &line : w.logView->toPlainText().split(QLatin1Char('\n')))
+    for (const QString &line : child<LogView>(w, "log")->toPlainText().split(QLatin1Char('\n')))
         if (line.contains(kOverflowLine))
             found << line;
     return found;

@@ -1,5 +1,6 @@
 // Runs on a real X display (see smoke.sh): the program's start-up shows one
 // top-level window with the kind nodes, drawn well enough to screenshot.
+#include "support/widgets.h"
 #include "app/dialogs/newtcpclientdialog.h"
 #include "app/dialogs/newtcpserverdialog.h"
 #include "app/dialogs/newudpclientdialog.h"
@@ -47,13 +48,10 @@ private slots:
         auto record = MakeRecord(Kinds::TcpClient);
         record->peerAddress = QStringLiteral("127.0.0.1");
         record->peerPort = 60000;
-        auto *window = new DataWindow(form->documents);
-        record->window = window;
-        window->attachedEndpoint = record.get();
+        DataWindow *window = form->controller().makeWindow(*record);
         form->controller().attach(std::move(record), NodeText("127.0.0.1", 60000), ImgDisconnected);
         form->showInfoPanel(false);
-        window->hexSwitch->setChecked(true);
-        window->updateSendBoxTitle();
+        child<QCheckBox>(window, "hexSwitch")->click();
         window->logReceived(QByteArray("hello\r\n\x00\x01 end", 13));
         window->logReceived(QByteArray(3000, 'x'));
         window->flushLog();

@@ -207,7 +207,7 @@ void MainWindow::showSelectedEndpoint(QTreeWidgetItem *node)
     Endpoint *endpoint = EndpointOf(node);
     if (!endpoint || !endpoints().contains(endpoint) || !endpoint->window)
         return;
-    RefreshStatus(*endpoint);
+    refreshStatus(*endpoint);
     endpoint->window->bringToFront();
 }
 
@@ -216,9 +216,8 @@ void MainWindow::selectNodeOfWindow(QWidget *window)
     // The selected node always stands for the window in front, so the
     // commands act on the endpoint the user sees. With nothing in front the
     // selection stays.
-    const auto *data = qobject_cast<DataWindow *>(window);
-    Endpoint *endpoint = data ? data->attachedEndpoint : nullptr;
-    if (!endpoint || !endpoints().contains(endpoint) || !endpoint->node)
+    Endpoint *endpoint = controller_->endpointOfWindow(window);
+    if (!endpoint || !endpoint->node)
         return;
     if (tree->currentItem() != endpoint->node)
         tree->setCurrentItem(endpoint->node);

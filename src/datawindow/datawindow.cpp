@@ -1,98 +1,25 @@
 #include "datawindow/datawindow.h"
 
 #include "core/errors.h"
-#include "core/hexcodec.h"
 #include "core/logtexts.h"
-#include "datawindow/repeatcountbox.h"
+#include "core/wholenumber.h"
+#include "datawindow/layouthelpers.h"
+#include "datawindow/sendpanel.h"
 #include "ui/documentarea.h"
 #include "ui/logfeed.h"
 #include "ui/logview.h"
+#include "ui/messages.h"
 
-#include <QCheckBox>
-#include <QEvent>
 #include <QGroupBox>
-#include <QHash>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QStatusBar>
-#include <QTimer>
+#include <QPointer>
 #include <QVBoxLayout>
 
-namespace {
-
-const QColor cream(255, 251, 240);
-const QColor logBackground(247, 249, 253);
-
-void paint(QWidget *w, const QColor &colour, QPalette::ColorRole role = QPalette::Window)
-{
-    QPalette p = w->palette();
-    p.setColor(role, colour);
-    w->setPalette(p);
-    w->setAutoFillBackground(true);
-}
-
-// Sizes a widget to fit its fixed caption. Measuring shapes the text, a cost
-// every window would pay again for the same captions (a burst of accepted
-// peers makes a window each), so the size is kept per caption and font.
-void fitCaption(QWidget *w, const QString &caption)
-{
-    static QHash<QString, QSize> sizes;
-    const QString key
-        = w->metaObject()->className() + QLatin1Char('\n') + w->font().key() + QLatin1Char('\n') + caption;
-    const auto known = sizes.constFind(key);
-    if (known != sizes.constEnd()) {
-        w->resize(*known);
-        return;
-    }
-    w->adjustSize();
-    sizes.insert(key, w->size());
-}
-
-QLabel *label(QWidget *parent, const QString &text, int x, int y, int width = -1)
-{
-    auto *l = new QLabel(text, parent);
-    if (width > 0)
-        l->setGeometry(x, y, width, 17);
-    else {
-        fitCaption(l, text);
-        l->move(x, y);
-    }
-    return l;
-}
-
-QPushButton *button(QWidget *parent, const QString &caption, int x, int y, int w, int h)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setGeometry(x, y, w, h);
-    return b;
-}
-
-QVBoxLayout *fill(QWidget *parent, QWidget *child)
-{
-    auto *layout = new QVBoxLayout(parent);
-    layout->setContentsMargins(2, 2, 2, 2);
-    layout->addWidget(child);
-    return layout;
-}
-
-} // namespace
-
-void SendEdit::keyPressEvent(QKeyEvent *event)
-{
-    // Shortcuts (copy, paste, select all) are commands, not typed characters.
-    const bool shortcut = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
-    const QString text = event->text();
-    if (keyFilter && !shortcut && text.size() == 1 && !keyFilter(text[0])) {
-        event->accept();
-        return;
-    }
-    PlainTextBox::keyPressEvent(event);
-}
+using namespace layout_helpers;
 
 DataWindow::DataWindow(DocumentArea *area)
-    : area_(area)
+    : status_(new StatusPanel(this))
+    , sender_(new RepeatSender(this))
+    , area_(area)
 {
     setWindowTitle(QStringLiteral("数据收发窗口"));
     resize(505, 503);
@@ -100,26 +27,22 @@ DataWindow::DataWindow(DocumentArea *area)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    buildStatusPanel();
-    layout->addWidget(statusBox);
+    layout->addWidget(status_);
 
-    body = new QWidget(this);
-    auto *panel2Layout = new QVBoxLayout(body);
-    panel2Layout->setContentsMargins(0, 0, 0, 0);
-    panel2Layout->setSpacing(0);
+    auto *body = new QWidget(this);
+    auto *bodyLayout = new QVBoxLayout(body);
+    bodyLayout->setContentsMargins(0, 0, 0, 0);
+    bodyLayout->setSpacing(0);
     layout->addWidget(body, 1);
-    buildReceiveArea();
-    panel2Layout->addWidget(receiveArea);
-    buildSendArea();
-    panel2Layout->addWidget(sendBox, 1);
+    buildReceiveArea(body);
+    bodyLayout->addWidget(receiveArea_);
+    send_ = new SendPanel(body);
+    bodyLayout->addWidget(send_, 1);
 
-    timer = new QTimer(this);
-    timer->setInterval(1000);
-    timer->setTimerType(Qt::PreciseTimer);
     connectHandlers();
 
-    log_ = new LogFeed(logView);
-    log_->update = [this] { showCounters(CountersLine(receivedBytes, sentBytes)); };
+    feed_ = new LogFeed(log_);
+    feed_->update = [this] { send_->showCounters(CountersLine(receivedBytes_, sentBytes_)); };
 
     if (area)
         area->AddDocument(this);
@@ -127,152 +50,214 @@ DataWindow::DataWindow(DocumentArea *area)
 
 DataWindow::~DataWindow() = default;
 
-void DataWindow::buildStatusPanel()
+void DataWindow::buildReceiveArea(QWidget *body)
 {
-    statusBox = new QGroupBox(QStringLiteral("Socket状态"), this);
-    statusBox->setFixedHeight(81);
-    paint(statusBox, cream);
-    stateLabel = label(statusBox, QStringLiteral("linkstatus"), 16, 24, 73);
-    createdLabel = label(statusBox, QString(), 96, 24);
-    createdLabel->hide();
-    peerAddressLabel = label(statusBox, QStringLiteral("Label3"), 232, 24, 129);
-    peerPortLabel = label(statusBox, QStringLiteral("Label4"), 365, 24, 132);
-    spareLabel = label(statusBox, QStringLiteral("Label5"), 232, 56, 129);
-    localPortLabel = label(statusBox, QStringLiteral("Label6"), 367, 56, 129);
-    startButton = button(statusBox, QString(), 16, 48, 80, 27);
-    startButton->hide();
-    stopButton = button(statusBox, QString(), 104, 48, 80, 27);
-    stopButton->hide();
-    webReplySwitch = new QCheckBox(QStringLiteral("启动Web服务"), statusBox);
-    webReplySwitch->setGeometry(96, 0, 97, 17);
-    fitCaption(webReplySwitch, webReplySwitch->text());
-    webReplySwitch->hide();
-}
-
-void DataWindow::buildReceiveArea()
-{
-    receiveArea = new QWidget(body);
-    receiveArea->setFixedHeight(164);
-    receiveBox = new QGroupBox(QStringLiteral("数据接收及提示窗口"), receiveArea);
+    receiveArea_ = new QWidget(body);
+    receiveArea_->setFixedHeight(164);
+    auto *receiveBox = new QGroupBox(QStringLiteral("数据接收及提示窗口"), receiveArea_);
+    receiveBox->setObjectName(QStringLiteral("receiveBox"));
     paint(receiveBox, cream);
-    fill(receiveArea, receiveBox)->setContentsMargins(0, 0, 0, 0);
-    logView = new LogView(receiveBox);
-    paint(logView, logBackground, QPalette::Base);
-    fill(receiveBox, logView);
+    fill(receiveArea_, receiveBox)->setContentsMargins(0, 0, 0, 0);
+    log_ = new LogView(receiveBox);
+    log_->setObjectName(QStringLiteral("log"));
+    paint(log_, logBackground, QPalette::Base);
+    fill(receiveBox, log_);
 }
 
-void DataWindow::buildSendArea()
+void DataWindow::connectHandlers()
 {
-    sendBox = new QGroupBox(QStringLiteral("数据发送窗口(文本模式)"), body);
-    paint(sendBox, cream);
-    auto *sendLayout = new QVBoxLayout(sendBox);
-    sendLayout->setContentsMargins(2, 2, 2, 2);
-    sendLayout->setSpacing(0);
-    auto *row = new QHBoxLayout;
-    row->setSpacing(0);
-    sendLayout->addLayout(row, 1);
+    const auto guarded = [this](void (DataWindow::*handler)()) {
+        return [this, handler] { Guarded([this, handler] { (this->*handler)(); }); };
+    };
+    connect(send_, &SendPanel::sendClicked, this, guarded(&DataWindow::sendTyped));
+    connect(send_, &SendPanel::resetClicked, this, guarded(&DataWindow::resetCounters));
+    connect(send_, &SendPanel::startTimerClicked, this, guarded(&DataWindow::startTimedSending));
+    connect(send_, &SendPanel::stopTimerClicked, this, guarded(&DataWindow::stopTimedSending));
+    connect(status_, &StatusPanel::startClicked, this, guarded(&DataWindow::requestStart));
+    connect(status_, &StatusPanel::stopReleased, this, guarded(&DataWindow::requestStop));
+    connect(sender_, &RepeatSender::timerTicked, this, guarded(&DataWindow::sendOnTimer));
+    // A repeat shows the counters when it ends, not after every send.
+    connect(sender_, &RepeatSender::sent, this, [this](qint64 bytes) { sentBytes_ += bytes; });
+    connect(sender_, &RepeatSender::unsent, this, &DataWindow::noteUnsent);
+    connect(sender_, &RepeatSender::stopped, this, &DataWindow::sendingEnded);
+}
 
-    sendEdit = new SendEdit(sendBox);
-    paint(sendEdit, palette().color(QPalette::Light), QPalette::Base);
-    sendEdit->keyFilter = [this](QChar c) { return acceptsKey(c); };
-    row->addWidget(sendEdit, 1);
+void DataWindow::setSendFunction(SendFunction send)
+{
+    sender_->setSendFunction(std::move(send));
+}
 
-    optionsPanel = new QWidget(sendBox);
-    optionsPanel->setFixedWidth(157);
-    paint(optionsPanel, cream);
-    auto *panel6Layout = new QVBoxLayout(optionsPanel);
-    panel6Layout->setContentsMargins(0, 0, 0, 0);
-    auto *options = new QWidget(optionsPanel);
-    options->setMinimumHeight(150);
-    panel6Layout->addWidget(options, 1);
-    sendButton = button(options, QStringLiteral("发送数据"), 24, 1, 93, 25);
-    repeatCountLabel = label(options, QStringLiteral("重复发送次数       "), 24, 40);
-    repeatCountBox = new RepeatCountBox(options);
-    repeatCountBox->addItems({"1", "10", "100", "1000", "10000"});
-    repeatCountBox->setEditText(QStringLiteral("1"));
-    repeatCountBox->setGeometry(24, 60, 97, 21);
-    intervalLabel = label(options, QStringLiteral("间隔(ms)"), 16, 104);
-    intervalEdit = new QLineEdit(QStringLiteral("1000"), options);
-    intervalEdit->setGeometry(69, 101, 48, 21);
-    startTimerButton = button(options, QStringLiteral("定时发送"), 8, 124, 57, 23);
-    stopTimerButton = button(options, QStringLiteral("停止定时发送"), 72, 124, 81, 22);
-    countersBar = new QStatusBar(optionsPanel);
-    countersBar->setFixedHeight(19);
-    countersBar->setSizeGripEnabled(false);
-    paint(countersBar, cream);
-    countersLabel_ = new QLabel(countersBar);
-    countersLabel_->setMinimumWidth(100);
-    countersBar->addWidget(countersLabel_, 1);
-    panel6Layout->addWidget(countersBar);
-    row->addWidget(optionsPanel);
+void DataWindow::showStatus(const StatusPanel::Content &content)
+{
+    status_->showContent(content);
+}
 
-    modeBar = new QGroupBox(sendBox);
-    modeBar->setFixedHeight(41);
-    paint(modeBar, cream);
-    hexSwitch = new QCheckBox(QStringLiteral("十六进制格式"), modeBar);
-    hexSwitch->setGeometry(8, 16, 145, 17);
-    resetCountersButton = button(modeBar, QStringLiteral("统计清零"), 371, 10, 80, 25);
-    sendLayout->addWidget(modeBar);
+void DataWindow::showWebReplySwitch()
+{
+    status_->showWebReplySwitch();
+}
 
-    connect(hexSwitch, &QCheckBox::clicked, this, [this] { Guarded([this] { updateSendBoxTitle(); }); });
+bool DataWindow::isWebReplyOn() const
+{
+    return status_->isWebReplyOn();
+}
+
+void DataWindow::detach()
+{
+    sender_->detach();
+}
+
+bool DataWindow::isAttached() const
+{
+    return !sender_->isDetached();
 }
 
 bool DataWindow::isHexMode() const
 {
-    return hexSwitch->isChecked();
+    return send_->isHexMode();
 }
 
 void DataWindow::logReceived(const QByteArray &data)
 {
     appendLogLine(ReceiveLogLine(TimeText(), data, isHexMode()));
-    receivedBytes += data.size();
+    receivedBytes_ += data.size();
+    updateCounters();
+}
+
+void DataWindow::addToCounters(qint64 received, qint64 sent)
+{
+    receivedBytes_ += received;
+    sentBytes_ += sent;
     updateCounters();
 }
 
 void DataWindow::appendLogLine(const QString &line)
 {
-    log_->Append(line);
+    feed_->Append(line);
 }
 
 void DataWindow::updateCounters()
 {
-    log_->Touch();
+    feed_->Touch();
 }
 
 void DataWindow::flushLog()
 {
-    log_->Flush();
-}
-
-void DataWindow::showCounters(const QString &line)
-{
-    if (line == countersLabel_->text())
-        return;
-    countersLabel_->setText(line);
-    // The strip beside the send box widens as the numbers grow, so the line
-    // is always whole; it keeps its designed width while that is enough.
-    constexpr int designedWidth = 157;
-    constexpr int statusBarMargins = 16;
-    const int needed = countersLabel_->fontMetrics().horizontalAdvance(line) + statusBarMargins;
-    const int width = std::max(designedWidth, needed);
-    if (optionsPanel->width() != width)
-        optionsPanel->setFixedWidth(width);
+    feed_->Flush();
 }
 
 QString DataWindow::countersText() const
 {
-    return countersLabel_->text();
+    return send_->countersText();
 }
 
-void DataWindow::updateSendBoxTitle()
+void DataWindow::sendTyped()
 {
-    sendBox->setTitle(
-        isHexMode() ? QStringLiteral("数据发送窗口[HEX模式]") : QStringLiteral("数据发送窗口(文本模式)"));
+    const QByteArray data = send_->typedBytes();
+    if (data.isEmpty())
+        return;
+    const QString countText = send_->repeatCountText();
+    appendLogLine(SendLogLine(TimeText(), data, isHexMode(), countText));
+    send_->clearTyped();
+    const int count = ParseWholeNumber(countText);
+    const QPointer<DataWindow> self(this);
+    const auto pause = [self] { return self ? ParseWholeNumber(self->send_->intervalText()) : 0; };
+    try {
+        if (sender_->repeat(data, count, pause) != RepeatSender::Outcome::OwnerGone)
+            updateCounters();
+    } catch (...) {
+        if (self && self->isAttached())
+            updateCounters();
+        throw;
+    }
 }
 
-bool DataWindow::acceptsKey(QChar key) const
+qint64 DataWindow::sendToPeer(const QByteArray &data)
 {
-    return !isHexMode() || IsHexKey(key);
+    return sender_->sendOnce(data).counted;
+}
+
+void DataWindow::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason)
+{
+    QString text;
+    if (reason == UnsentReason::ConnectionGone && unsent == total)
+        text = QStringLiteral(" 发送失败：连接已断开，数据未发出");
+    else if (reason == UnsentReason::ConnectionGone)
+        text = QStringLiteral(" 发送失败：连接已断开，%1 字节未发出").arg(unsent);
+    else if (reason == UnsentReason::ConnectionBusy)
+        text = QStringLiteral(" 发送失败：上一次发送尚未完成，%1 字节未发出").arg(unsent);
+    else if (reason == UnsentReason::PeerNotReading)
+        text = QStringLiteral(" 发送超时：对方未接收数据，%1 字节未发出").arg(unsent);
+    else
+        text = QStringLiteral(" 发送已停止，%1 字节未发出").arg(unsent);
+    appendLogLine(TimeText() + text);
+}
+
+void DataWindow::startTimedSending()
+{
+    if (!sender_->startTimer(ParseWholeNumber(send_->intervalText())))
+        ShowMessage(QStringLiteral("定时间隔不能为负数，定时发送保持原状"));
+}
+
+void DataWindow::stopTimedSending()
+{
+    endSending();
+}
+
+void DataWindow::endSending()
+{
+    sender_->stop();
+}
+
+void DataWindow::sendOnTimer()
+{
+    // A tick while the last one's send still waits for a slow peer is
+    // skipped: timed sending goes at the pace the peer takes.
+    if (sender_->isSending())
+        return;
+    const QByteArray data = send_->typedBytes();
+    if (data.isEmpty())
+        return;
+    const QString countText = send_->repeatCountText();
+    appendLogLine(TimedSendLogLine(TimeText(), data, isHexMode(), countText));
+    const QPointer<DataWindow> self(this);
+    // A send that fails ends timed sending: the next tick would only fail
+    // again, each time with its message boxes.
+    auto outcome = RepeatSender::Outcome::Failed;
+    try {
+        outcome = sender_->repeat(data, ParseWholeNumber(countText), nullptr);
+    } catch (...) {
+        if (self && self->isAttached()) {
+            endSending();
+            updateCounters();
+        }
+        throw;
+    }
+    if (outcome == RepeatSender::Outcome::OwnerGone)
+        return;
+    if (outcome == RepeatSender::Outcome::Failed)
+        endSending();
+    updateCounters();
+}
+
+void DataWindow::resetCounters()
+{
+    sentBytes_ = 0;
+    receivedBytes_ = 0;
+    updateCounters();
+    flushLog();
+}
+
+void DataWindow::requestStart()
+{
+    if (isAttached())
+        emit startRequested();
+}
+
+void DataWindow::requestStop()
+{
+    if (isAttached())
+        emit stopRequested();
 }
 
 void DataWindow::bringToFront()
@@ -294,13 +279,4 @@ void DataWindow::destroyLater()
         area_->Remove(this);
     hide();
     deleteLater();
-}
-
-bool DataWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == stopButton && event->type() == QEvent::MouseButtonRelease && stopButton->isEnabled()) {
-        Guarded([this] { stopEndpoint(); });
-        return false;
-    }
-    return QWidget::eventFilter(watched, event);
 }

@@ -10,6 +10,7 @@
 #include "net/udp/datagramcalls.h"
 #include "net/udp/udpsocket.h"
 #include "ui/endpointtree.h"
+#include "ui/messages.h"
 #include "ui/stateimages.h"
 
 #include <QTreeWidgetItem>
@@ -93,7 +94,7 @@ Endpoint *EndpointController::attach(std::unique_ptr<Endpoint> record, const QSt
     SetStateIndex(node, stateImage);
     endpoint->node = node;
     tree_.setCurrentItem(node);
-    RefreshStatus(*endpoint);
+    refreshStatus(*endpoint);
     list_.add(std::move(record));
     return endpoint;
 }
@@ -130,7 +131,8 @@ void EndpointController::removeEndpoint(Endpoint *endpoint)
     if (QObject *transport = ReleaseTransport(*endpoint))
         transport->deleteLater();
     if (DataWindow *window = endpoint->window) {
-        window->attachedEndpoint = nullptr;
+        windows_.remove(window);
+        window->detach();
         window->destroyLater();
     }
     QTreeWidgetItem *node = endpoint->node;
@@ -149,9 +151,48 @@ void EndpointController::stopEndpoint(Endpoint &endpoint)
         if (!list_.contains(&endpoint))
             return;
         endpoint.state = 0;
-        RefreshStatus(endpoint);
+        refreshStatus(endpoint);
     } else if (endpoint.kind == Kinds::TcpServerClient) {
         if (auto *connection = qobject_cast<TcpConnection *>(endpoint.transport))
             connection->Close();
+    }
+}
+
+Endpoint *EndpointController::endpointOfWindow(const QWidget *window) const
+{
+    return windows_.value(window, nullptr);
+}
+
+void EndpointController::start(Endpoint &endpoint)
+{
+    if (endpoint.kind == Kinds::TcpServer) {
+        if (auto *server = qobject_cast<TcpServer *>(endpoint.transport)) {
+            try {
+                server->Open();
+                SetStateIndex(endpoint.node, ImgListening);
+                endpoint.state = 1;
+                // Port 0 (or a box that wrapped to it) listens anew on
+                // whatever port the system picks this time.
+                if (const int bound = server->Connection()->QueryLocalPort(); bound > 0) {
+                    endpoint.localPort = bound;
+                    endpoint.node->setText(0, NodeText(endpoint.localAddress, bound));
+                }
+            } catch (const std::exception &) {
+                ShowMessage(QStringLiteral("Socket端口已经被占用!"));
+            }
+        }
+        refreshStatus(endpoint);
+    }
+    if (endpoint.kind == Kinds::TcpClient) {
+        try {
+            auto *client = qobject_cast<TcpClient *>(endpoint.transport);
+            if (!client)
+                return;
+            client->Open();
+            endpoint.localPort = client->Connection()->QueryLocalPort();
+            refreshStatus(endpoint);
+        } catch (const std::exception &) {
+            ShowMessage(QStringLiteral("连接失败!"));
+        }
     }
 }

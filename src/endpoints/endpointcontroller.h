@@ -11,6 +11,7 @@
 
 #include "endpoints/endpoint.h"
 
+#include <QHash>
 #include <QObject>
 
 #include <memory>
@@ -43,11 +44,17 @@ public:
     // refreshes the status panel and hands the record to the endpoint list.
     Endpoint *attach(std::unique_ptr<Endpoint> record, const QString &text, int stateImage);
 
+    // The start button of a TCP Server (listen again) or a TCP Client
+    // (connect again); other kinds have none.
+    void start(Endpoint &endpoint);
     void stopEndpoint(Endpoint &endpoint);
     // Frees the endpoint's transport, window, node and record. A server's
     // peers are removed first. Safe to call from the endpoint's own handlers:
     // what is running is destroyed only once control is back in the loop.
     void removeEndpoint(Endpoint *endpoint);
+
+    // The endpoint a data window stands for; nullptr once it is removed.
+    [[nodiscard]] Endpoint *endpointOfWindow(const QWidget *window) const;
 
     // Stops timed sending and every repeat in every data window.
     void endAllSending();
@@ -58,6 +65,7 @@ private:
     EndpointTree &tree_;
     DocumentArea &documents_;
     EndpointList list_;
+    QHash<const QWidget *, Endpoint *> windows_;
 };
 
 // Unbinds the endpoint's handlers from its own transport (an accepted

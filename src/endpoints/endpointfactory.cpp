@@ -2,6 +2,7 @@
 // and node.
 
 #include "endpoints/endpointcontroller.h"
+#include "endpoints/endpointsend.h"
 
 #include "net/localaddress.h"
 #include "endpoints/endpointstatus.h"
@@ -44,10 +45,19 @@ DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
 {
     auto *window = new DataWindow(&documents_);
     endpoint.window = window;
-    window->attachedEndpoint = &endpoint;
+    windows_.insert(window, &endpoint);
+    Endpoint *record = &endpoint;
+    window->setSendFunction([record](const QByteArray &data, const SendControl &control) {
+        return sendThrough(*record, data, control);
+    });
+    // The window asks for its own endpoint, whichever node the tree has
+    // selected; a window detached from its endpoint asks nothing.
+    connect(window, &DataWindow::startRequested, this, [this, window] {
+        if (Endpoint *own = endpointOfWindow(window))
+            start(*own);
+    });
     connect(window, &DataWindow::stopRequested, this, [this, window] {
-        Endpoint *own = window->attachedEndpoint;
-        if (own && endpoints().contains(own))
+        if (Endpoint *own = endpointOfWindow(window))
             stopEndpoint(*own);
     });
     return window;
@@ -86,8 +96,8 @@ Endpoint *EndpointController::createTcpServer(int port)
         ShowMessage(QStringLiteral("该端口已被占用,监听未启动!"));
     }
 
-    makeWindow(*server)->webReplySwitch->setVisible(true);
-    RefreshStatus(*server);
+    makeWindow(*server)->showWebReplySwitch();
+    refreshStatus(*server);
     endpoints().add(std::move(record));
     return server;
 }
@@ -176,7 +186,7 @@ Endpoint *EndpointController::createUdpGroup(const QString &groupIP, int groupPo
         == dgram::CallFailed)
         ShowMessage(QStringLiteral("无法进行UDP组播"));
     // The watch belongs to the window, and closing the socket ends it first.
-    dgram::watchReadable(group.groupSocket, window, [window] { window->readGroupDatagram(); });
+    dgram::watchReadable(group.groupSocket, window, [record = &group] { GroupReceived(*record); });
     group.groupSendAddress.sin_family = AF_INET;
     group.groupSendAddress.sin_port = htons(quint16(groupPort));
     group.localAddress = groupIP;

@@ -1,30 +1,26 @@
 #include "endpoints/endpointstatus.h"
 
-#include "endpoints/endpoint.h"
 #include "datawindow/datawindow.h"
-
-#include <QLabel>
-#include <QPushButton>
+#include "endpoints/endpoint.h"
 
 namespace {
 
-void setStateWord(QLabel *label, int state, const QString &on, const QString &off)
+// A state other than stopped (0) or running (1) leaves the word and the
+// buttons' enabled state as they are.
+std::optional<QString> stateWord(int state, const QString &running, const QString &stopped)
 {
     if (state == 1)
-        label->setText(on);
-    else if (state == 0)
-        label->setText(off);
+        return running;
+    if (state == 0)
+        return stopped;
+    return std::nullopt;
 }
 
-void setEnabledByState(DataWindow &w, int state)
+std::optional<bool> runningState(int state)
 {
-    if (state == 1) {
-        w.startButton->setEnabled(false);
-        w.stopButton->setEnabled(true);
-    } else if (state == 0) {
-        w.startButton->setEnabled(true);
-        w.stopButton->setEnabled(false);
-    }
+    if (state == 1 || state == 0)
+        return state == 1;
+    return std::nullopt;
 }
 
 QString number(int value)
@@ -32,77 +28,77 @@ QString number(int value)
     return QString::number(value);
 }
 
-void refreshServer(const Endpoint &r, DataWindow &w)
+StatusPanel::Content serverStatus(const Endpoint &e)
 {
-    setStateWord(w.stateLabel, r.state, QStringLiteral("已启动"), QStringLiteral("已停止"));
-    w.createdLabel->setText(QStringLiteral("Socket服务器创建时间:") + r.createdText);
-    w.peerAddressLabel->clear();
-    w.peerPortLabel->clear();
-    w.spareLabel->clear();
-    w.localPortLabel->clear();
-    w.startButton->setText(QStringLiteral("启动监听"));
-    w.stopButton->setText(QStringLiteral("停止监听"));
-    w.startButton->setVisible(true);
-    w.stopButton->setVisible(true);
-    w.localPortLabel->setText(QStringLiteral("本地端口:") + number(r.localPort));
-    setEnabledByState(w, r.state);
+    StatusPanel::Content c;
+    c.state = stateWord(e.state, QStringLiteral("已启动"), QStringLiteral("已停止"));
+    c.created = QStringLiteral("Socket服务器创建时间:") + e.createdText;
+    c.startCaption = QStringLiteral("启动监听");
+    c.stopCaption = QStringLiteral("停止监听");
+    c.startVisible = true;
+    c.stopVisible = true;
+    c.localPort = QStringLiteral("本地端口:") + number(e.localPort);
+    c.running = runningState(e.state);
+    return c;
 }
 
 // TCP ServerClient and TCP Client; only a client can connect again.
-void refreshConnection(const Endpoint &r, DataWindow &w, bool canConnect)
+StatusPanel::Content connectionStatus(const Endpoint &e, bool canConnect)
 {
-    setStateWord(w.stateLabel, r.state, QStringLiteral("已连接"), QStringLiteral("已断开"));
-    w.createdLabel->setText(QStringLiteral("Socket创建时间:") + r.createdText);
-    w.peerAddressLabel->setText(QStringLiteral("对方IP:") + r.peerAddress);
-    w.peerPortLabel->setText(QStringLiteral("对方端口:") + number(r.peerPort));
-    w.spareLabel->clear();
-    w.localPortLabel->setText(QStringLiteral("本地端口:") + number(r.localPort));
-    w.startButton->setText(QStringLiteral("连接"));
-    w.stopButton->setText(QStringLiteral("断开"));
-    w.startButton->setVisible(canConnect);
-    w.stopButton->setVisible(true);
-    setEnabledByState(w, r.state);
+    StatusPanel::Content c;
+    c.state = stateWord(e.state, QStringLiteral("已连接"), QStringLiteral("已断开"));
+    c.created = QStringLiteral("Socket创建时间:") + e.createdText;
+    c.peerAddress = QStringLiteral("对方IP:") + e.peerAddress;
+    c.peerPort = QStringLiteral("对方端口:") + number(e.peerPort);
+    c.localPort = QStringLiteral("本地端口:") + number(e.localPort);
+    c.startCaption = QStringLiteral("连接");
+    c.stopCaption = QStringLiteral("断开");
+    c.startVisible = canConnect;
+    c.stopVisible = true;
+    c.running = runningState(e.state);
+    return c;
 }
 
-void refreshDatagram(const Endpoint &r, DataWindow &w)
+StatusPanel::Content datagramStatus(const Endpoint &e)
 {
-    w.stateLabel->clear();
-    w.createdLabel->setText(QStringLiteral("Socket创建时间:") + r.createdText);
-    w.peerAddressLabel->setText(QStringLiteral("对方IP:") + r.peerAddress);
-    w.peerPortLabel->setText(QStringLiteral("对方端口:") + number(r.peerPort));
-    w.spareLabel->clear();
-    w.localPortLabel->setText(QStringLiteral("本地端口:") + number(r.localPort));
+    StatusPanel::Content c;
+    c.state = QString();
+    c.created = QStringLiteral("Socket创建时间:") + e.createdText;
+    c.peerAddress = QStringLiteral("对方IP:") + e.peerAddress;
+    c.peerPort = QStringLiteral("对方端口:") + number(e.peerPort);
+    c.localPort = QStringLiteral("本地端口:") + number(e.localPort);
+    return c;
 }
 
-void refreshGroup(const Endpoint &r, DataWindow &w)
+StatusPanel::Content groupStatus(const Endpoint &e)
 {
-    w.stateLabel->clear();
-    w.createdLabel->setText(QStringLiteral("Socket创建时间:") + r.createdText);
-    w.peerAddressLabel->setText(QStringLiteral("组播地址:") + r.localAddress);
-    w.peerPortLabel->setText(QStringLiteral("组播端口:") + number(r.localPort));
-    w.spareLabel->clear();
-    w.localPortLabel->clear();
+    StatusPanel::Content c;
+    c.state = QString();
+    c.created = QStringLiteral("Socket创建时间:") + e.createdText;
+    c.peerAddress = QStringLiteral("组播地址:") + e.localAddress;
+    c.peerPort = QStringLiteral("组播端口:") + number(e.localPort);
+    return c;
 }
 
 } // namespace
 
-void RefreshStatus(const Endpoint &record)
+StatusPanel::Content statusOf(const Endpoint &endpoint)
 {
-    DataWindow *window = record.window;
-    if (!window)
-        return;
-    DataWindow &w = *window;
-    w.startButton->setVisible(false);
-    w.stopButton->setVisible(false);
+    if (endpoint.kind == Kinds::TcpServer)
+        return serverStatus(endpoint);
+    if (endpoint.kind == Kinds::TcpServerClient)
+        return connectionStatus(endpoint, false);
+    if (endpoint.kind == Kinds::TcpClient)
+        return connectionStatus(endpoint, true);
+    if (endpoint.kind == Kinds::UdpClient || endpoint.kind == Kinds::UdpServer)
+        return datagramStatus(endpoint);
+    if (endpoint.kind == Kinds::UdpGroup)
+        return groupStatus(endpoint);
+    return {};
+}
 
-    if (record.kind == Kinds::TcpServer)
-        refreshServer(record, w);
-    else if (record.kind == Kinds::TcpServerClient)
-        refreshConnection(record, w, false);
-    else if (record.kind == Kinds::TcpClient)
-        refreshConnection(record, w, true);
-    else if (record.kind == Kinds::UdpClient || record.kind == Kinds::UdpServer)
-        refreshDatagram(record, w);
-    else if (record.kind == Kinds::UdpGroup)
-        refreshGroup(record, w);
+void refreshStatus(const Endpoint &endpoint)
+{
+    if (DataWindow *window = endpoint.window)
+        window->showStatus(statusOf(endpoint));
 }

@@ -49,7 +49,7 @@ void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socke
     Endpoint *peer = record.get();
     peer->transport = socket;
     socket->SetUserData(peer);
-    RefreshStatus(server);
+    refreshStatus(server);
 
     const QString address = socket->QueryRemoteAddress();
     const int port = socket->QueryRemotePort();
@@ -65,14 +65,14 @@ void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socke
     peer->peerPort = port;
     peer->peerAddress = address;
     peer->localPort = socket->QueryLocalPort();
-    RefreshStatus(*peer);
+    refreshStatus(*peer);
     w.endpoints().add(std::move(record));
 
     if (Endpoint *client = linkedOfKind(w, server, Kinds::TcpClient)) {
         TcpClient *clientSocket = clientSocketOf(*client);
         clientSocket->Open();
         client->localPort = clientSocket->Connection()->QueryLocalPort();
-        RefreshStatus(*client);
+        refreshStatus(*client);
     }
 }
 
@@ -83,7 +83,7 @@ void PeerReceived(EndpointController &w, Endpoint &server, TcpConnection *socket
     if (!peer || !peer->window || data.isEmpty())
         return;
     peer->window->logReceived(data);
-    if (server.window && server.window->webReplySwitch->isChecked()) {
+    if (server.window && server.window->isWebReplyOn()) {
         socket->SendString(FixedWebReply());
         socket->Close();
     }
@@ -99,7 +99,7 @@ void PeerDisconnected(EndpointController &w, Endpoint &server, TcpConnection *so
         // removed the client; only touch what is still listed.
         if (alive && w.endpoints().contains(client)) {
             client->state = 0;
-            RefreshStatus(*client);
+            refreshStatus(*client);
         }
     }
 
@@ -136,7 +136,7 @@ void ClientConnected(Endpoint &client)
 {
     client.state = 1;
     client.localPort = clientSocketOf(client)->Connection()->QueryLocalPort();
-    RefreshStatus(client);
+    refreshStatus(client);
     SetStateIndex(client.node, ImgConnected);
 }
 
@@ -151,7 +151,7 @@ void ClientReceived(EndpointController &w, TcpConnection *socket)
 void ClientDisconnected(EndpointController &w, Endpoint &client)
 {
     client.state = 0;
-    RefreshStatus(client);
+    refreshStatus(client);
     SetStateIndex(client.node, ImgDisconnected);
     if (Endpoint *server = linkedOfKind(w, client, Kinds::TcpServer))
         StopServer(w, *server);
@@ -209,6 +209,6 @@ void StopServer(EndpointController &window, Endpoint &server)
     if (!window.endpoints().contains(&server))
         return;
     server.state = 0;
-    RefreshStatus(server);
+    refreshStatus(server);
     SetStateIndex(server.node, ImgStopped);
 }

@@ -40,7 +40,7 @@ void UdpServerReceived(Endpoint &server, int numberBytes, const QString &fromIP,
     if (server.peerAddress != fromIP || server.peerPort != port) {
         server.peerAddress = fromIP;
         server.peerPort = port;
-        RefreshStatus(server);
+        refreshStatus(server);
     }
     if (server.serialBridge)
         server.serialBridge->forwardToSerial(data);

@@ -3,6 +3,8 @@
 // creation dialog, press OK. Messages, error boxes and dialogs are recorded
 // instead of shown.
 
+#include "support/widgets.h"
+#include "ui/logview.h"
 #include "app/dialogs/newtcpclientdialog.h"
 #include "app/dialogs/newtcpserverdialog.h"
 #include "app/dialogs/newudpclientdialog.h"
@@ -11,6 +13,7 @@
 #include "app/mainwindow.h"
 #include "core/errors.h"
 #include "datawindow/datawindow.h"
+#include "datawindow/sendpanel.h"
 #include "datawindow/repeatcountbox.h"
 #include "support/loopback.h"
 #include "ui/endpointtree.h"
@@ -123,7 +126,7 @@ public:
     static QString log(Endpoint *endpoint)
     {
         endpoint->window->flushLog();
-        return endpoint->window->logView->toPlainText();
+        return child<LogView>(endpoint->window, "log")->toPlainText();
     }
 
 private:
@@ -141,9 +144,9 @@ inline void fillSendBox(
     Endpoint *endpoint, const QString &text, const QString &count, const QString &interval)
 {
     DataWindow *w = endpoint->window;
-    w->sendEdit->setPlainText(text);
-    w->repeatCountBox->setEditText(count);
-    w->intervalEdit->setText(interval);
+    child<SendEdit>(w, "sendEdit")->setPlainText(text);
+    child<RepeatCountBox>(w, "repeatCountBox")->setEditText(count);
+    child<QLineEdit>(w, "intervalEdit")->setText(interval);
 }
 
 // Accepts the next peer while the event loop keeps running (the program
@@ -165,7 +168,7 @@ inline Harness::ConnectedClient Harness::connectedTcpClient()
     ConnectedClient c;
     c.listener = loopback_test::listenOnLoopback();
     c.endpoint = tcpClient(loopback_test::localPort(c.listener.get()));
-    c.endpoint->window->startEndpoint();
+    c.endpoint->window->requestStart();
     c.peer = acceptServing(c.listener.get());
     // The caller checks the state; a connect that never came shows there.
     (void)QTest::qWaitFor([&] { return c.endpoint->state == 1; }, 5000);

@@ -1,0 +1,97 @@
+#pragma once
+// Repeated and timed sending for a data window. It sends the same bytes a
+// given number of times through the send function its owner injected,
+// handling events between the sends (and pausing between them when asked),
+// and ticks the timer of timed sending. Stopping ends a repeat, its pause and
+// any wait for a slow peer at once. It knows no endpoint: the send function
+// does the sending. Owned by its data window; UI thread only.
+
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+
+class QTimer;
+class RepeatSender;
+
+// What one send through the endpoint reports back.
+struct SendOutcome {
+    qint64 counted = 0; // bytes the transport took
+    bool failed = false; // an error that ends a repeat
+};
+
+enum class UnsentReason { ConnectionGone, ConnectionBusy, PeerNotReading, Stopped };
+
+// Handed to the send function for one send: a send that waits for room asks
+// it whether to go on, and tells it what was not sent. Still safe to ask
+// after the window went away (it then says so).
+class SendControl {
+public:
+    SendControl(RepeatSender *sender, quint64 generation);
+    // The window went away, or its endpoint did: touch nothing of either.
+    [[nodiscard]] bool ownerGone() const;
+    // Stop was pressed since this send began.
+    [[nodiscard]] bool stopRequested() const;
+    void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason) const;
+
+private:
+    QPointer<RepeatSender> sender_;
+    quint64 generation_;
+};
+
+using SendFunction = std::function<SendOutcome(const QByteArray &data, const SendControl &control)>;
+
+class RepeatSender : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Outcome { Completed, Stopped, Failed, OwnerGone };
+
+    explicit RepeatSender(QObject *parent);
+
+    void setSendFunction(SendFunction send) { send_ = std::move(send); }
+    // The endpoint is gone: sending does nothing from now on, and loops under
+    // way end at their next look.
+    void detach();
+    [[nodiscard]] bool isDetached() const { return detached_; }
+
+    // One send through the endpoint, outside any repeat.
+    SendOutcome sendOnce(const QByteArray &data);
+    // Sends the data `count` times, handling events between the sendings and
+    // pausing `pauseMs()` after each when given. After OwnerGone touch
+    // nothing of the owner.
+    Outcome repeat(const QByteArray &data, int count, const std::function<int()> &pauseMs);
+    // True while a repeat of this sender is under way, nested ones included.
+    [[nodiscard]] bool isSending() const { return sendsRunning_ > 0; }
+
+    // Timed sending: timerTicked every interval ms (0 keeps it on without
+    // ticking). False when the interval is negative (nothing changes).
+    bool startTimer(int intervalMs);
+    // Ends timed sending and any repeat, pause or wait under way.
+    void stop();
+
+signals:
+    void timerTicked();
+    // Bytes a send of a repeat handed to the transport.
+    void sent(qint64 bytes);
+    void unsent(qint64 unsent, qint64 total, UnsentReason reason);
+    // Sending was stopped.
+    void stopped();
+
+private:
+    friend class SendControl;
+    SendOutcome sendAt(const QByteArray &data, quint64 generation);
+    // False when the pause was cut short by stop or by the application
+    // quitting.
+    bool pauseBetweenSends(int ms);
+    [[nodiscard]] bool stoppedSince(quint64 generation) const { return stopGeneration_ != generation; }
+    void applyTimer();
+
+    SendFunction send_;
+    QTimer *timer_;
+    bool detached_ = false;
+    int sendsRunning_ = 0;
+    bool timerOn_ = false;
+    int timerInterval_ = 1000;
+    quint64 stopGeneration_ = 0;
+};

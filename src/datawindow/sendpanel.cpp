@@ -1,0 +1,156 @@
+#include "datawindow/sendpanel.h"
+
+#include "core/errors.h"
+#include "core/hexcodec.h"
+#include "datawindow/layouthelpers.h"
+#include "datawindow/repeatcountbox.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+using namespace layout_helpers;
+
+namespace {
+
+template <class W> W *named(W *widget, const char *name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+} // namespace
+
+void SendEdit::keyPressEvent(QKeyEvent *event)
+{
+    // Shortcuts (copy, paste, select all) are commands, not typed characters.
+    const bool shortcut = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const QString text = event->text();
+    if (keyRule_ && !shortcut && text.size() == 1 && !keyRule_(text[0])) {
+        event->accept();
+        return;
+    }
+    PlainTextBox::keyPressEvent(event);
+}
+
+SendPanel::SendPanel(QWidget *parent)
+    : QGroupBox(QStringLiteral("数据发送窗口(文本模式)"), parent)
+{
+    setObjectName(QStringLiteral("sendPanel"));
+    paint(this, cream);
+    auto *sendLayout = new QVBoxLayout(this);
+    sendLayout->setContentsMargins(2, 2, 2, 2);
+    sendLayout->setSpacing(0);
+    auto *row = new QHBoxLayout;
+    row->setSpacing(0);
+    sendLayout->addLayout(row, 1);
+
+    sendEdit_ = named(new SendEdit(this), "sendEdit");
+    paint(sendEdit_, palette().color(QPalette::Light), QPalette::Base);
+    sendEdit_->setKeyRule([this](QChar c) { return acceptsKey(c); });
+    row->addWidget(sendEdit_, 1);
+
+    optionsPanel_ = named(new QWidget(this), "optionsPanel");
+    optionsPanel_->setFixedWidth(157);
+    paint(optionsPanel_, cream);
+    auto *optionsLayout = new QVBoxLayout(optionsPanel_);
+    optionsLayout->setContentsMargins(0, 0, 0, 0);
+    auto *options = new QWidget(optionsPanel_);
+    options->setMinimumHeight(150);
+    optionsLayout->addWidget(options, 1);
+    sendButton_ = named(button(options, QStringLiteral("发送数据"), 24, 1, 93, 25), "sendButton");
+    repeatCountLabel_ = named(label(options, QStringLiteral("重复发送次数       "), 24, 40), "repeatCountLabel");
+    repeatCountBox_ = named(new RepeatCountBox(options), "repeatCountBox");
+    repeatCountBox_->addItems({"1", "10", "100", "1000", "10000"});
+    repeatCountBox_->setEditText(QStringLiteral("1"));
+    repeatCountBox_->setGeometry(24, 60, 97, 21);
+    intervalLabel_ = named(label(options, QStringLiteral("间隔(ms)"), 16, 104), "intervalLabel");
+    intervalEdit_ = named(new QLineEdit(QStringLiteral("1000"), options), "intervalEdit");
+    intervalEdit_->setGeometry(69, 101, 48, 21);
+    startTimerButton_ = named(button(options, QStringLiteral("定时发送"), 8, 124, 57, 23), "startTimerButton");
+    stopTimerButton_ = named(button(options, QStringLiteral("停止定时发送"), 72, 124, 81, 22), "stopTimerButton");
+    countersBar_ = named(new QStatusBar(optionsPanel_), "countersBar");
+    countersBar_->setFixedHeight(19);
+    countersBar_->setSizeGripEnabled(false);
+    paint(countersBar_, cream);
+    countersLabel_ = named(new QLabel(countersBar_), "countersLabel");
+    countersLabel_->setMinimumWidth(100);
+    countersBar_->addWidget(countersLabel_, 1);
+    optionsLayout->addWidget(countersBar_);
+    row->addWidget(optionsPanel_);
+
+    modeBar_ = named(new QGroupBox(this), "modeBar");
+    modeBar_->setFixedHeight(41);
+    paint(modeBar_, cream);
+    hexSwitch_ = named(new QCheckBox(QStringLiteral("十六进制格式"), modeBar_), "hexSwitch");
+    hexSwitch_->setGeometry(8, 16, 145, 17);
+    resetCountersButton_ = named(button(modeBar_, QStringLiteral("统计清零"), 371, 10, 80, 25), "resetCountersButton");
+    sendLayout->addWidget(modeBar_);
+
+    connect(hexSwitch_, &QCheckBox::clicked, this, [this] { Guarded([this] { updateTitle(); }); });
+    connect(sendButton_, &QPushButton::clicked, this, &SendPanel::sendClicked);
+    connect(startTimerButton_, &QPushButton::clicked, this, &SendPanel::startTimerClicked);
+    connect(stopTimerButton_, &QPushButton::clicked, this, &SendPanel::stopTimerClicked);
+    connect(resetCountersButton_, &QPushButton::clicked, this, &SendPanel::resetClicked);
+}
+
+bool SendPanel::isHexMode() const
+{
+    return hexSwitch_->isChecked();
+}
+
+QByteArray SendPanel::typedBytes() const
+{
+    const QString text = sendEdit_->toPlainText();
+    return isHexMode() ? HexTextToBytes(text) : SendBoxBytes(text);
+}
+
+void SendPanel::clearTyped()
+{
+    sendEdit_->clear();
+}
+
+QString SendPanel::repeatCountText() const
+{
+    return repeatCountBox_->currentText();
+}
+
+QString SendPanel::intervalText() const
+{
+    return intervalEdit_->text();
+}
+
+void SendPanel::showCounters(const QString &line)
+{
+    if (line == countersLabel_->text())
+        return;
+    countersLabel_->setText(line);
+    // The strip beside the send box widens as the numbers grow, so the line
+    // is always whole; it keeps its designed width while that is enough.
+    constexpr int designedWidth = 157;
+    constexpr int statusBarMargins = 16;
+    const int needed = countersLabel_->fontMetrics().horizontalAdvance(line) + statusBarMargins;
+    const int width = std::max(designedWidth, needed);
+    if (optionsPanel_->width() != width)
+        optionsPanel_->setFixedWidth(width);
+}
+
+QString SendPanel::countersText() const
+{
+    return countersLabel_->text();
+}
+
+void SendPanel::updateTitle()
+{
+    setTitle(isHexMode() ? QStringLiteral("数据发送窗口[HEX模式]") : QStringLiteral("数据发送窗口(文本模式)"));
+}
+
+bool SendPanel::acceptsKey(QChar key) const
+{
+    return !isHexMode() || IsHexKey(key);
+}

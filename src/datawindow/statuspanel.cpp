@@ -1,0 +1,87 @@
+#include "datawindow/statuspanel.h"
+
+#include "core/errors.h"
+#include "datawindow/layouthelpers.h"
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QLabel>
+#include <QPushButton>
+
+using namespace layout_helpers;
+
+namespace {
+
+template <class W> W *named(W *widget, const char *name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+} // namespace
+
+StatusPanel::StatusPanel(QWidget *parent)
+    : QGroupBox(QStringLiteral("Socket状态"), parent)
+{
+    setObjectName(QStringLiteral("statusPanel"));
+    setFixedHeight(81);
+    paint(this, cream);
+    stateLabel_ = named(label(this, QStringLiteral("linkstatus"), 16, 24, 73), "stateLabel");
+    createdLabel_ = named(label(this, QString(), 96, 24), "createdLabel");
+    createdLabel_->hide();
+    peerAddressLabel_ = named(label(this, QStringLiteral("Label3"), 232, 24, 129), "peerAddressLabel");
+    peerPortLabel_ = named(label(this, QStringLiteral("Label4"), 365, 24, 132), "peerPortLabel");
+    spareLabel_ = named(label(this, QStringLiteral("Label5"), 232, 56, 129), "spareLabel");
+    localPortLabel_ = named(label(this, QStringLiteral("Label6"), 367, 56, 129), "localPortLabel");
+    startButton_ = named(button(this, QString(), 16, 48, 80, 27), "startButton");
+    startButton_->hide();
+    stopButton_ = named(button(this, QString(), 104, 48, 80, 27), "stopButton");
+    stopButton_->hide();
+    webReplySwitch_ = named(new QCheckBox(QStringLiteral("启动Web服务"), this), "webReplySwitch");
+    webReplySwitch_->setGeometry(96, 0, 97, 17);
+    fitCaption(webReplySwitch_, webReplySwitch_->text());
+    webReplySwitch_->hide();
+
+    connect(startButton_, &QPushButton::clicked, this, &StatusPanel::startClicked);
+    stopButton_->installEventFilter(this);
+}
+
+void StatusPanel::showContent(const Content &content)
+{
+    if (content.state)
+        stateLabel_->setText(*content.state);
+    createdLabel_->setText(content.created);
+    peerAddressLabel_->setText(content.peerAddress);
+    peerPortLabel_->setText(content.peerPort);
+    spareLabel_->setText(content.spare);
+    localPortLabel_->setText(content.localPort);
+    if (content.startCaption)
+        startButton_->setText(*content.startCaption);
+    if (content.stopCaption)
+        stopButton_->setText(*content.stopCaption);
+    startButton_->setVisible(content.startVisible);
+    stopButton_->setVisible(content.stopVisible);
+    if (content.running) {
+        startButton_->setEnabled(!*content.running);
+        stopButton_->setEnabled(*content.running);
+    }
+}
+
+void StatusPanel::showWebReplySwitch()
+{
+    webReplySwitch_->setVisible(true);
+}
+
+bool StatusPanel::isWebReplyOn() const
+{
+    return webReplySwitch_->isChecked();
+}
+
+bool StatusPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == stopButton_ && event->type() == QEvent::MouseButtonRelease && stopButton_->isEnabled()) {
+        emit stopReleased();
+        return false;
+    }
+    return QGroupBox::eventFilter(watched, event);
+}

@@ -1,0 +1,211 @@
+#include "endpoints/endpointsend.h"
+
+#include "endpoints/endpoint.h"
+#include "net/tcp/tcpsocket.h"
+#include "net/udp/datagramcalls.h"
+#include "net/udp/udpsocket.h"
+#include "ui/messages.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPointer>
+
+#include <poll.h>
+
+#include <climits>
+#include <memory>
+#include <set>
+
+namespace {
+
+// How long a server's send waits for a peer that takes nothing before the
+// rest of that peer's share is given up, so one peer that never reads does
+// not hold up the others.
+constexpr qint64 PeerStallLimitMs = 3000;
+// Longest single wait for a connection to take more, between which the
+// event loop runs and stop is looked at.
+constexpr int WriteWaitSliceMs = 10;
+
+// Connections with a send under way further up the stack. A send that runs
+// while another waits for room (a timer tick, a click, the server window and
+// a peer window) must not put its bytes into the middle of the other's.
+std::set<const TcpConnection *> &connectionsInUse()
+{
+    static std::set<const TcpConnection *> inUse;
+    return inUse;
+}
+
+class ConnectionClaim {
+public:
+    explicit ConnectionClaim(const TcpConnection *socket)
+        : socket_(connectionsInUse().insert(socket).second ? socket : nullptr)
+    {
+    }
+    ~ConnectionClaim()
+    {
+        if (socket_)
+            connectionsInUse().erase(socket_);
+    }
+    ConnectionClaim(const ConnectionClaim &) = delete;
+    ConnectionClaim &operator=(const ConnectionClaim &) = delete;
+    [[nodiscard]] bool held() const { return socket_ != nullptr; }
+
+private:
+    const TcpConnection *socket_;
+};
+
+// One connection's share of a send: how far it got and when it last moved.
+struct Outgoing {
+    QPointer<TcpConnection> socket;
+    qint64 offset = 0;
+    bool finished = false;
+    QElapsedTimer sinceProgress;
+};
+
+void waitUntilWritable(const std::vector<Outgoing> &outgoing)
+{
+    std::vector<pollfd> handles;
+    for (const Outgoing &o : outgoing)
+        if (!o.finished && o.socket && o.socket->SocketHandle() != -1)
+            handles.push_back(pollfd{o.socket->SocketHandle(), POLLOUT, 0});
+    if (!handles.empty())
+        ::poll(handles.data(), handles.size(), WriteWaitSliceMs);
+}
+
+} // namespace
+
+namespace {
+
+// Hands the data to each connection as it takes it, handling events while
+// one waits for room. Ends early when the window or its endpoint goes away or
+// sending is stopped; with giveUpOnStall a connection that takes nothing for
+// a while is given up. What was not sent is noted.
+SendOutcome sendTcpRetrying(const std::vector<TcpConnection *> &connections, const QByteArray &data,
+    const SendControl &control, bool giveUpOnStall)
+{
+    const qint64 size = data.size();
+    std::vector<Outgoing> outgoing(connections.size());
+    std::vector<std::unique_ptr<ConnectionClaim>> claims;
+    for (size_t i = 0; i < connections.size(); ++i) {
+        outgoing[i].socket = connections[i];
+        outgoing[i].sinceProgress.start();
+        claims.push_back(std::make_unique<ConnectionClaim>(connections[i]));
+        if (!claims.back()->held()) {
+            outgoing[i].finished = true;
+            control.noteUnsent(size, size, UnsentReason::ConnectionBusy);
+        }
+    }
+    SendOutcome result;
+    // Each connection takes what it can; whatever it cannot take yet waits
+    // for room while the event loop runs, so the window stays usable and a
+    // slow connection does not hold up the others in the same pass.
+    for (;;) {
+        bool pending = false;
+        for (Outgoing &o : outgoing) {
+            if (o.finished)
+                continue;
+            if (!o.socket || !o.socket->IsConnected()) {
+                o.finished = true;
+                control.noteUnsent(size - o.offset, size, UnsentReason::ConnectionGone);
+                continue;
+            }
+            const int taken = o.socket->SendBuffer(
+                data.constData() + o.offset, int(std::min<qint64>(size - o.offset, INT_MAX)));
+            if (control.ownerGone())
+                return result;
+            if (taken > 0) {
+                o.offset += taken;
+                result.counted += taken;
+                o.sinceProgress.restart();
+            }
+            if (o.offset == size) {
+                o.finished = true;
+            } else if (giveUpOnStall && o.sinceProgress.elapsed() > PeerStallLimitMs) {
+                o.finished = true;
+                control.noteUnsent(size - o.offset, size, UnsentReason::PeerNotReading);
+            } else {
+                pending = true;
+            }
+        }
+        if (!pending)
+            return result;
+        QCoreApplication::processEvents();
+        if (control.ownerGone())
+            return result;
+        if (control.stopRequested()) {
+            qint64 left = 0;
+            for (const Outgoing &o : outgoing)
+                if (!o.finished)
+                    left += size - o.offset;
+            control.noteUnsent(left, size * qint64(outgoing.size()), UnsentReason::Stopped);
+            return result;
+        }
+        waitUntilWritable(outgoing);
+    }
+}
+
+void sendDatagram(UdpSocket &udp, const QByteArray &data)
+{
+    QBuffer stream;
+    stream.setData(data);
+    stream.open(QIODevice::ReadOnly);
+    udp.SendDatagram(stream);
+}
+
+// False when the datagram did not go out whole (the boxes are shown).
+bool sendGroupDatagram(Endpoint &group, const QByteArray &data)
+{
+    group.groupSendAddress.sin_addr.s_addr = inet_addr(group.groupAddress.toLocal8Bit().constData());
+    const int sent = dgram::sendto(group.groupSocket, data.constData(), int(data.size()), 0,
+        reinterpret_cast<const sockaddr *>(&group.groupSendAddress), 16);
+    const int error = dgram::lastError();
+    bool ok = true;
+    if (error != 0 && error != EWOULDBLOCK) {
+        ShowMessage(QString::number(error));
+        ok = false;
+    }
+    if (sent == dgram::CallFailed) {
+        ShowMessage(QStringLiteral("send fail"));
+        ok = false;
+    }
+    if (sent != data.size()) {
+        ShowMessage(QStringLiteral("Not Send all"));
+        ok = false;
+    }
+    return ok;
+}
+
+} // namespace
+
+SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control)
+{
+    const QString &kind = endpoint.kind;
+    if (kind == Kinds::TcpClient) {
+        if (auto *client = qobject_cast<TcpClient *>(endpoint.transport))
+            return sendTcpRetrying({client->Connection()}, data, control, false);
+        return {};
+    }
+    if (kind == Kinds::TcpServerClient)
+        return sendTcpRetrying({qobject_cast<TcpConnection *>(endpoint.transport)}, data, control, false);
+    if (kind == Kinds::UdpClient) {
+        sendDatagram(*endpoint.udpClient, data);
+    } else if (kind == Kinds::UdpServer) {
+        sendDatagram(*endpoint.udpServer, data);
+    } else if (kind == Kinds::UdpGroup) {
+        if (!sendGroupDatagram(endpoint, data))
+            return {0, true};
+    } else if (kind == Kinds::TcpServer) {
+        // A server sends to every peer it holds at this moment.
+        auto *server = qobject_cast<TcpServer *>(endpoint.transport);
+        if (!server)
+            return {};
+        std::vector<TcpConnection *> peers;
+        TcpListener *listener = server->Connection();
+        for (int i = 0; i < listener->ConnectionCount(); ++i)
+            if (listener->ConnectionAt(i)->IsConnected())
+                peers.push_back(listener->ConnectionAt(i));
+        return sendTcpRetrying(peers, data, control, true);
+    }
+    return {data.size(), false};
+}

@@ -1,0 +1,19 @@
+#pragma once
+// Tests reach the parts of a window by object name, as a user finds them by
+// their caption, rather than through members of the window's class.
+
+#include <QObject>
+#include <QtGlobal>
+
+template <class T> T *child(const QObject *root, const char *name)
+{
+    T *found = root ? root->findChild<T *>(QLatin1String(name)) : nullptr;
+    if (!found)
+        qFatal("no %s named \"%s\"", T::staticMetaObject.className(), name);
+    return found;
+}
+
+template <class T> T *child(const QObject &root, const char *name)
+{
+    return child<T>(&root, name);
+}
