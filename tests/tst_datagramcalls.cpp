@@ -259,66 +259,6 @@ private slots:
         QCOMPARE(lastError(), 0);
         closesocket(holder);
     }
-
-    // Only inside a private network namespace (netns-run), where 224.0.0.0/4 goes to lo.
-    void groupMembersHearEachOtherAndReplyGoesToLastSenderPort()
-    {
-        if (qEnvironmentVariable("PW_NETNS") != QLatin1String("1"))
-            QSKIP("multicast runs only inside a private network namespace (tests/netns-run)");
-        const auto member = [](int port) {
-            int p = port;
-            const int s = boundSocket(p, "0.0.0.0");
-            ip_mreq membership{};
-            membership.imr_multiaddr.s_addr = inet_addr("224.1.1.1");
-            membership.imr_interface.s_addr = htonl(0);
-            const int joined = dgram::setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP,
-                reinterpret_cast<const char *>(&membership), sizeof membership);
-            return joined == 0 ? s : InvalidSocket;
-        };
-        const int groupPort = 65000, otherPort = 65001;
-        const int group = member(groupPort), other = member(otherPort);
-        QVERIFY(group != InvalidSocket && other != InvalidSocket);
-        int samePort = groupPort;
-        QCOMPARE(boundSocket(samePort, "0.0.0.0"), InvalidSocket); // a second group endpoint: "bind fail"
-
-        sockaddr_in groupAddr{};
-        groupAddr.sin_family = AF_INET;
-        groupAddr.sin_port = htons(groupPort);
-        QList<QByteArray> heard;
-        Window window;
-        window.onMessage = [&]() {
-            QByteArray buffer(MaxUdpDatagram, '\0');
-            int length = sizeof groupAddr;
-            const int n = dgram::recvfrom(group, buffer.data(), int(buffer.size()), 0,
-                reinterpret_cast<sockaddr *>(&groupAddr), &length);
-            heard << buffer.left(qMax(n, 0));
-        };
-        QCOMPARE(watch(group, &window), 0);
-        const auto sendToGroup = [&](int from, const QByteArray &d) {
-            groupAddr.sin_addr.s_addr = inet_addr("224.1.1.1");
-            return dgram::sendto(from, d.constData(), int(d.size()), 0,
-                reinterpret_cast<const sockaddr *>(&groupAddr), sizeof groupAddr);
-        };
-        QCOMPARE(sendToGroup(group, "own"), 3);
-        QTRY_COMPARE(heard, QList<QByteArray>{"own"});
-        QCOMPARE(ntohs(groupAddr.sin_port), groupPort);
-
-        sockaddr_in toGroup = groupAddr;
-        toGroup.sin_addr.s_addr = inet_addr("224.1.1.1");
-        QCOMPARE(
-            dgram::sendto(other, "second", 6, 0, reinterpret_cast<sockaddr *>(&toGroup), sizeof toGroup), 6);
-        QTRY_COMPARE(heard, (QList<QByteArray>{"own", "second"}));
-        QCOMPARE(ntohs(groupAddr.sin_port), otherPort);
-
-        QCOMPARE(sendToGroup(group, "reply"), 5);
-        pollfd replied{other, POLLIN, 0};
-        QCOMPARE(::poll(&replied, 1, 5000), 1);
-        sockaddr_in from{};
-        QCOMPARE(receive(other, &from), QByteArray("reply"));
-        QCOMPARE(ntohs(from.sin_port), groupPort);
-        closesocket(group);
-        closesocket(other);
-    }
 };
 
 QTEST_GUILESS_MAIN(TstDatagramCalls)

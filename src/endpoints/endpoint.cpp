@@ -1,6 +1,7 @@
 #include "endpoints/endpoint.h"
 
 #include "endpoints/serialbridge.h"
+#include "net/udp/multicastmember.h"
 #include "core/logtexts.h"
 
 #include <QTreeWidgetItem>

@@ -8,14 +8,13 @@
 #include <QPointer>
 #include <QString>
 
-#include <netinet/in.h>
-
 #include <memory>
 #include <vector>
 
 class QObject;
 class QTreeWidgetItem;
 class DataWindow;
+class MulticastMember;
 class SerialBridge;
 class UdpSocket;
 
@@ -61,12 +60,8 @@ public:
     QPointer<DataWindow> window;
     UdpSocket *udpClient = nullptr;
     UdpSocket *udpServer = nullptr;
-    int groupSocket = -1; // no socket yet
-    sockaddr_in groupBindAddress{};
-    sockaddr_in groupSendAddress{};
-    ip_mreq groupMembership{};
-    int groupPort = 0;
-    QString groupAddress;
+    // A UDP Group's membership; none for other kinds.
+    std::unique_ptr<MulticastMember> group;
     // A UDP Server's bridge to the serial port "com1"; none for other kinds.
     std::unique_ptr<SerialBridge> serialBridge;
 };

@@ -8,6 +8,7 @@
 #include "datawindow/datawindow.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/datagramcalls.h"
+#include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
 #include "ui/endpointtree.h"
 #include "ui/messages.h"
@@ -38,10 +39,8 @@ void SilenceTransport(Endpoint &endpoint)
 
 QObject *ReleaseTransport(Endpoint &endpoint)
 {
-    if (endpoint.kind == Kinds::UdpGroup && endpoint.groupSocket != dgram::InvalidSocket) {
-        dgram::closesocket(endpoint.groupSocket);
-        endpoint.groupSocket = dgram::InvalidSocket;
-    }
+    if (endpoint.group)
+        endpoint.group->close();
     QObject *transport = endpoint.transport;
     // Accepted connections belong to their server.
     if (endpoint.kind == Kinds::TcpServerClient || !transport)

@@ -37,7 +37,7 @@ public:
     Endpoint *createTcpClient(const QString &address, int port);
     Endpoint *createUdpClient(const QString &address, int remotePort, int localPort);
     Endpoint *createUdpServer(int localPort);
-    Endpoint *createUdpGroup(const QString &groupIP, int groupPort);
+    Endpoint *createUdpGroup(const QString &groupAddress, int groupPort);
     // A data window for the endpoint, in front of the documents.
     DataWindow *makeWindow(Endpoint &endpoint);
     // Adds the node of a new endpoint under its kind's node, selects it,

@@ -13,6 +13,7 @@
 #include "net/serial/serialport.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/datagramcalls.h"
+#include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
 #include "ui/endpointtree.h"
 #include "ui/messages.h"
@@ -159,38 +160,27 @@ Endpoint *EndpointController::createUdpServer(int localPort)
     return attach(std::move(record), NodeText(localIpAddress(), port), ImgUdp);
 }
 
-Endpoint *EndpointController::createUdpGroup(const QString &groupIP, int groupPort)
+Endpoint *EndpointController::createUdpGroup(const QString &groupAddress, int groupPort)
 {
     auto record = MakeRecord(Kinds::UdpGroup);
-    Endpoint &group = *record;
-    DataWindow *window = makeWindow(group);
+    Endpoint &endpoint = *record;
+    DataWindow *window = makeWindow(endpoint);
 
-    group.groupSocket = dgram::socket(AF_INET, SOCK_DGRAM, 0);
-    if (group.groupSocket == dgram::InvalidSocket) {
-        ShowMessage(QString::number(dgram::lastError()) + QStringLiteral("  Socket创建失败"));
-        dgram::closesocket(group.groupSocket);
-    }
-    group.groupBindAddress.sin_family = AF_INET;
-    group.groupBindAddress.sin_addr.s_addr = 0;
-    group.groupPort = groupPort;
-    group.groupBindAddress.sin_port = htons(quint16(groupPort));
-    if (dgram::bind(group.groupSocket, reinterpret_cast<const sockaddr *>(&group.groupBindAddress),
-            sizeof group.groupBindAddress)
-        == dgram::CallFailed)
+    endpoint.group = std::make_unique<MulticastMember>();
+    MulticastMember &group = *endpoint.group;
+    // Each failed step is told, and the set-up goes on: the endpoint is made
+    // all the same.
+    const MulticastMember::JoinReport joined = group.join(groupAddress, groupPort);
+    if (joined.socketFailed)
+        ShowMessage(QString::number(joined.socketError) + QStringLiteral("  Socket创建失败"));
+    if (joined.bindFailed)
         ShowMessage(QStringLiteral("bind fail"));
-    group.groupAddress = groupIP;
-    group.groupMembership.imr_multiaddr.s_addr = inet_addr(groupIP.toLocal8Bit().constData());
-    group.groupMembership.imr_interface.s_addr = 0;
-    if (dgram::setsockopt(group.groupSocket, IPPROTO_IP, IP_ADD_MEMBERSHIP,
-            reinterpret_cast<const char *>(&group.groupMembership), sizeof group.groupMembership)
-        == dgram::CallFailed)
+    if (joined.membershipFailed)
         ShowMessage(QStringLiteral("无法进行UDP组播"));
     // The watch belongs to the window, and closing the socket ends it first.
-    dgram::watchReadable(group.groupSocket, window, [record = &group] { GroupReceived(*record); });
-    group.groupSendAddress.sin_family = AF_INET;
-    group.groupSendAddress.sin_port = htons(quint16(groupPort));
-    group.localAddress = groupIP;
-    group.localPort = boundPort(group.groupSocket, groupPort);
-    const int port = group.localPort;
-    return attach(std::move(record), NodeText(groupIP, port), ImgGroup);
+    group.setReadableHandler(window, [record = &endpoint] { GroupReceived(*record); });
+    endpoint.localAddress = groupAddress;
+    endpoint.localPort = group.port();
+    const int port = endpoint.localPort;
+    return attach(std::move(record), NodeText(groupAddress, port), ImgGroup);
 }

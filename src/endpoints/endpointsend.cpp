@@ -2,7 +2,7 @@
 
 #include "endpoints/endpoint.h"
 #include "net/tcp/tcpsocket.h"
-#include "net/udp/datagramcalls.h"
+#include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
 #include "ui/messages.h"
 
@@ -154,26 +154,16 @@ void sendDatagram(UdpSocket &udp, const QByteArray &data)
 }
 
 // False when the datagram did not go out whole (the boxes are shown).
-bool sendGroupDatagram(Endpoint &group, const QByteArray &data)
+bool sendToGroup(MulticastMember &group, const QByteArray &data)
 {
-    group.groupSendAddress.sin_addr.s_addr = inet_addr(group.groupAddress.toLocal8Bit().constData());
-    const int sent = dgram::sendto(group.groupSocket, data.constData(), int(data.size()), 0,
-        reinterpret_cast<const sockaddr *>(&group.groupSendAddress), 16);
-    const int error = dgram::lastError();
-    bool ok = true;
-    if (error != 0 && error != EWOULDBLOCK) {
-        ShowMessage(QString::number(error));
-        ok = false;
-    }
-    if (sent == dgram::CallFailed) {
+    const MulticastMember::SendReport report = group.send(data);
+    if (report.error != 0)
+        ShowMessage(QString::number(report.error));
+    if (report.callFailed)
         ShowMessage(QStringLiteral("send fail"));
-        ok = false;
-    }
-    if (sent != data.size()) {
+    if (!report.whole)
         ShowMessage(QStringLiteral("Not Send all"));
-        ok = false;
-    }
-    return ok;
+    return report.ok();
 }
 
 } // namespace
@@ -193,7 +183,7 @@ SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendCo
     } else if (kind == Kinds::UdpServer) {
         sendDatagram(*endpoint.udpServer, data);
     } else if (kind == Kinds::UdpGroup) {
-        if (!sendGroupDatagram(endpoint, data))
+        if (!endpoint.group || !sendToGroup(*endpoint.group, data))
             return {0, true};
     } else if (kind == Kinds::TcpServer) {
         // A server sends to every peer it holds at this moment.

@@ -5,6 +5,7 @@
 #include "endpoints/serialbridge.h"
 #include "datawindow/datawindow.h"
 #include "net/udp/datagramcalls.h"
+#include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
 
 #include <QBuffer>
@@ -63,16 +64,11 @@ void AttachUdpServerHandler(Endpoint &server, UdpSocket &udp)
     };
 }
 
-void GroupReceived(Endpoint &group)
+void GroupReceived(Endpoint &endpoint)
 {
-    QByteArray data;
-    // Room for the largest datagram, so none is cut or lost to its size.
-    static QByteArray buffer(dgram::MaxUdpDatagram, Qt::Uninitialized);
-    int length = sizeof group.groupSendAddress;
-    const int n = dgram::recvfrom(group.groupSocket, buffer.data(), int(buffer.size()), 0,
-        reinterpret_cast<sockaddr *>(&group.groupSendAddress), &length);
-    if (n > 0)
-        data = buffer.left(n);
-    if (group.window)
-        group.window->logReceived(data);
+    if (!endpoint.group)
+        return;
+    const QByteArray data = endpoint.group->receive();
+    if (endpoint.window)
+        endpoint.window->logReceived(data);
 }
