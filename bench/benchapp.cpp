@@ -181,13 +181,13 @@ QList<Endpoint *> peersOf(MainWindow &form)
     QList<Endpoint *> peers;
     for (int i = 0; i < form.endpoints().size(); ++i) {
         Endpoint *e = form.endpoints().at(i);
-        if (e->kind == Kinds::TcpServerClient && e->window && e->node)
+        if (e->kind == EndpointKind::TcpAcceptedPeer && e->window && e->node)
             peers << e;
     }
     return peers;
 }
 
-Endpoint *create(MainWindow &form, const QString &kind, const std::function<Endpoint *()> &setup)
+Endpoint *create(MainWindow &form, EndpointKind kind, const std::function<Endpoint *()> &setup)
 {
     form.tree->setCurrentItem(form.kindNode(kind));
     return setup();
@@ -247,7 +247,7 @@ int main(int argc, char **argv)
         const qint64 bytes = opt.num("bytes", 0);
         const bool hex = opt.flag("hex");
         const int rssEveryMs = int(opt.num("rss-every-ms", 0));
-        if (!create(*form, Kinds::TcpServer, [&] { return form->controller().createTcpServer(port); }))
+        if (!create(*form, EndpointKind::TcpServer, [&] { return form->controller().createTcpServer(port); }))
             return 3;
         auto *rssLog = new QString;
         QTimer rssTimer;
@@ -308,7 +308,7 @@ int main(int argc, char **argv)
         const qint64 size = opt.num("size", 64);
         const qint64 quietMs = opt.num("quiet-ms", 1500);
         Endpoint *server
-            = create(*form, Kinds::UdpServer, [&] { return form->controller().createUdpServer(port); });
+            = create(*form, EndpointKind::UdpServer, [&] { return form->controller().createUdpServer(port); });
         if (!server)
             return 3;
         qint64 last = -1;
@@ -344,7 +344,7 @@ int main(int argc, char **argv)
         // `count` peers connect at once; the run times until every one has its
         // node and window, then weighs the idle peers.
         const int count = int(opt.num("count", 1000));
-        if (!create(*form, Kinds::TcpServer, [&] { return form->controller().createTcpServer(port); }))
+        if (!create(*form, EndpointKind::TcpServer, [&] { return form->controller().createTcpServer(port); }))
             return 3;
         // Let the first window's one-off costs (fonts, styles) settle first.
         settleFor(300);
@@ -383,14 +383,14 @@ int main(int argc, char **argv)
         const int sinkPort = int(opt.num("sink-port", 0));
         const int ticks = int(opt.num("ticks", 1000));
         const int loadPort = int(opt.num("load-port", 0));
-        Endpoint *client = create(*form, Kinds::UdpClient,
+        Endpoint *client = create(*form, EndpointKind::UdpClient,
             [&] { return form->controller().createUdpClient(QStringLiteral("127.0.0.1"), sinkPort, 0); });
         if (!client)
             return 3;
         Endpoint *loaded = nullptr;
         if (loadPort)
             loaded = create(
-                *form, Kinds::UdpServer, [&] { return form->controller().createUdpServer(loadPort); });
+                *form, EndpointKind::UdpServer, [&] { return form->controller().createUdpServer(loadPort); });
         DataWindow &w = *client->window;
         w.sendEdit->setPlainText(QStringLiteral("x"));
         w.intervalEdit->setText(QString::number(opt.num("interval", 10)));

@@ -82,7 +82,7 @@ private slots:
 
         Fd a = connectTo(port), b = connectTo(port), c = connectTo(port);
         QTRY_COMPARE(peerCount(server), 3);
-        const QList<Endpoint *> peers = h.endpoints(Kinds::TcpServerClient);
+        const QList<Endpoint *> peers = h.endpoints(EndpointKind::TcpAcceptedPeer);
         QCOMPARE(peers.size(), 3);
         const int ports[] = {localPort(a.get()), localPort(b.get()), localPort(c.get())};
         for (int i = 0; i < 3; ++i) {
@@ -125,7 +125,7 @@ private slots:
         h.form->tree->setCurrentItem(server->node);
         h.form->stopSelected();
         QCOMPARE(peerCount(server), 0);
-        QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
+        QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
         QCOMPARE(server->state, 0);
         QCOMPARE(StateIndex(server->node), int(ImgStopped));
         QCOMPARE(child<QLabel>(server->window, "stateLabel")->text(), QStringLiteral("已停止"));
@@ -176,12 +176,12 @@ private slots:
         const int fdsBefore = openDescriptorCount();
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QPointer<DataWindow> window(h.endpoints(Kinds::TcpServerClient).first()->window);
+        QPointer<DataWindow> window(h.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
         resetAndClose(a);
         QTRY_VERIFY(
             Harness::log(server).contains(QStringLiteral("Client Socket异常,代码=%1").arg(ECONNRESET)));
         QTRY_COMPARE(peerCount(server), 0);
-        QVERIFY(h.endpoints(Kinds::TcpServerClient).isEmpty());
+        QVERIFY(h.endpoints(EndpointKind::TcpAcceptedPeer).isEmpty());
         QTRY_VERIFY(!window);
         QVERIFY(child<SendEdit>(server->window, "sendEdit")->toPlainText().isEmpty());
 
@@ -213,7 +213,7 @@ private slots:
         Endpoint *client = h.tcpClient(port);
         QVERIFY(client);
         QCOMPARE(client->node->text(0), QStringLiteral("127.0.0.1[%1]").arg(port));
-        QCOMPARE(client->node->parent(), h.form->kindNode(Kinds::TcpClient));
+        QCOMPARE(client->node->parent(), h.form->kindNode(EndpointKind::TcpClient));
         QCOMPARE(client->state, 0);
         QCOMPARE(client->localPort, 0);
         QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
@@ -267,7 +267,7 @@ private slots:
         Fd &peer = connected.peer;
         QCOMPARE(client->state, 1);
         // The tree's selection is elsewhere: the window stops its own endpoint.
-        h.form->tree->setCurrentItem(h.form->kindNode(Kinds::UdpGroup));
+        h.form->tree->setCurrentItem(h.form->kindNode(EndpointKind::UdpGroup));
         QTest::mouseRelease(child<QPushButton>(client->window, "stopButton"), Qt::LeftButton);
         QCOMPARE(client->state, 0);
         QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
@@ -281,7 +281,7 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
+        Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
         QPointer<DataWindow> window(peer->window);
         QTest::mouseRelease(child<QPushButton>(window, "stopButton"), Qt::LeftButton);
         QVERIFY(!h.listed(peer));
@@ -305,7 +305,7 @@ private slots:
         QCOMPARE(h.form->endpoints().size(), 6);
 
         // Deleting a peer closes its connection; the server keeps listening.
-        Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
+        Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
         h.form->tree->setCurrentItem(peer->node);
         h.form->deleteSelected();
         QVERIFY(!h.listed(peer));
@@ -313,18 +313,18 @@ private slots:
         QCOMPARE(server->state, 1);
 
         // Deleting a server with a peer ends the peer's endpoint first.
-        QPointer<DataWindow> peerWindow(h.endpoints(Kinds::TcpServerClient).first()->window);
+        QPointer<DataWindow> peerWindow(h.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
         h.form->tree->setCurrentItem(server->node);
         h.form->deleteSelected();
         QVERIFY(!h.listed(server));
-        QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
+        QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
         QTRY_VERIFY(!peerWindow);
         QTRY_VERIFY(peerSawEnd(b.get()));
-        QCOMPARE(h.form->kindNode(Kinds::TcpServer)->childCount(), 0);
+        QCOMPARE(h.form->kindNode(EndpointKind::TcpServer)->childCount(), 0);
         QVERIFY(connectRefused(port));
 
         // A kind node selected: nothing happens.
-        h.form->tree->setCurrentItem(h.form->kindNode(Kinds::UdpServer));
+        h.form->tree->setCurrentItem(h.form->kindNode(EndpointKind::UdpServer));
         h.form->deleteSelected();
         QCOMPARE(h.form->endpoints().size(), 3);
 
@@ -344,7 +344,7 @@ private slots:
     {
         Harness h;
         Endpoint *none = h.create<NewTcpServerDialog>(
-            h.form->kindNode(Kinds::TcpServer), [](NewTcpServerDialog &d) { d.portEdit->setText("abc"); });
+            h.form->kindNode(EndpointKind::TcpServer), [](NewTcpServerDialog &d) { d.portEdit->setText("abc"); });
         QVERIFY(!none);
         QCOMPARE(h.recorder.exceptions, QStringList{"'abc' is not a valid integer value"});
         QCOMPARE(h.script.unfinished, 1); // the dialog stayed open until cancelled
@@ -392,14 +392,14 @@ private slots:
             d.portEdit->setText(QString::number(localPort(listener.get())));
         });
         QVERIFY(second);
-        QCOMPARE(second->node->parent(), h.form->kindNode(Kinds::TcpClient));
+        QCOMPARE(second->node->parent(), h.form->kindNode(EndpointKind::TcpClient));
         QCOMPARE(second->node->text(0), first->node->text(0));
 
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
+        Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
         bool asked = false;
         h.form->tree->setCurrentItem(peer->node);
         h.script.push([&](QDialog &d) {
@@ -506,14 +506,14 @@ private slots:
     void cancelCreatesNothingButHidesThePanelWhenEndpointsExist()
     {
         Harness h;
-        h.form->tree->setCurrentItem(h.form->kindNode(Kinds::UdpGroup));
+        h.form->tree->setCurrentItem(h.form->kindNode(EndpointKind::UdpGroup));
         h.script.push([](QDialog &d) { dynamic_cast<CreationDialog &>(d).cancel(); });
         h.form->createForSelectedKind();
         QCOMPARE(h.form->endpoints().size(), 0);
         QVERIFY(h.form->isInfoPanelShown());
         Endpoint *server = h.tcpServer(unusedPort());
         h.form->showInfoPanel(true);
-        h.form->tree->setCurrentItem(h.form->kindNode(Kinds::TcpClient));
+        h.form->tree->setCurrentItem(h.form->kindNode(EndpointKind::TcpClient));
         h.script.push([](QDialog &d) { d.reject(); });
         h.form->createForSelectedKind();
         QCOMPARE(h.form->endpoints().size(), 1);
@@ -546,7 +546,7 @@ private slots:
         QTRY_COMPARE(server->state, 0);
         QCOMPARE(client->state, 0);
         QCOMPARE(peerCount(server), 0);
-        QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
+        QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
         QCOMPARE(StateIndex(server->node), int(ImgStopped));
         QCOMPARE(child<QLabel>(server->window, "stateLabel")->text(), QStringLiteral("已停止"));
         QTRY_VERIFY(peerSawEnd(upstreamPeer.get()));
@@ -619,7 +619,7 @@ private slots:
         QVERIFY(body.endsWith("</html>\r\n"));
         QCOMPARE(body, FixedWebReply().mid(split + 4));
         QTRY_COMPARE(peerCount(server), 0);
-        QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
+        QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
     }
 
     void webReplyRendersInAHeadlessBrowser()

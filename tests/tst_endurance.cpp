@@ -127,7 +127,7 @@ private slots:
                                .arg(done)
                                .arg(peerCount(server))
                                .arg(staying)));
-            for (Endpoint *left : h.endpoints(Kinds::TcpServerClient)) {
+            for (Endpoint *left : h.endpoints(EndpointKind::TcpAcceptedPeer)) {
                 QCOMPARE(left->state, 1);
                 QVERIFY(left->peerPort > 0);
             }
@@ -154,7 +154,7 @@ private slots:
         Fd last = connectTo(port);
         QVERIFY(serveUntil([&] { return peerCount(server) == 1; }, 5000));
         QCOMPARE(::send(last.get(), "still here", 10, 0), 10);
-        Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
+        Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
         QVERIFY(serveUntil([&] { return peer->window->receivedBytes() == 10; }, 5000));
         QVERIFY(Harness::log(peer).endsWith(QStringLiteral(" 收到数据：still here")));
     }
@@ -220,7 +220,7 @@ private slots:
             h.form->tree->setCurrentItem(server->node);
             h.form->stopSelected();
             QCOMPARE(peerCount(server), 0);
-            QCOMPARE(h.endpoints(Kinds::TcpServerClient).size(), 0);
+            QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
             QCOMPARE(server->state, 0);
             QVERIFY(serveUntil(
                 [&] {
@@ -306,7 +306,7 @@ private slots:
 
             // The ones still talking have all their bytes counted in their own window.
             const auto windowOf = [&](const Talker &t) -> DataWindow * {
-                for (Endpoint *peer : h.endpoints(Kinds::TcpServerClient))
+                for (Endpoint *peer : h.endpoints(EndpointKind::TcpAcceptedPeer))
                     if (peer->peerPort == t.port)
                         return peer->window;
                 return nullptr;

@@ -105,7 +105,7 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
+        Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
         QCOMPARE(::send(a.get(), "!", 1, MSG_OOB), 1);
         QCOMPARE(::send(a.get(), "abc", 3, 0), 3);
         QTRY_COMPARE(peer->window->receivedBytes(), 4);

@@ -22,7 +22,7 @@ namespace {
 
 // An endpoint as the create command leaves it: record, window and node under
 // the kind node.
-Endpoint *addEndpoint(MainWindow &form, const QString &kind, const QString &text, int image)
+Endpoint *addEndpoint(MainWindow &form, EndpointKind kind, const QString &text, int image)
 {
     form.tree->setCurrentItem(form.kindNode(kind));
     auto record = MakeRecord(kind);
@@ -89,8 +89,8 @@ private slots:
     void attachingANodeRegistersTheEndpoint()
     {
         MainWindow form;
-        QTreeWidgetItem *kind = form.kindNode(Kinds::TcpClient);
-        Endpoint *e = addEndpoint(form, Kinds::TcpClient, NodeText("10.0.0.2", 8080), ImgDisconnected);
+        QTreeWidgetItem *kind = form.kindNode(EndpointKind::TcpClient);
+        Endpoint *e = addEndpoint(form, EndpointKind::TcpClient, NodeText("10.0.0.2", 8080), ImgDisconnected);
         QCOMPARE(kind->childCount(), 1);
         QTreeWidgetItem *node = kind->child(0);
         QCOMPARE(node->text(0), QStringLiteral("10.0.0.2[8080]"));
@@ -103,7 +103,7 @@ private slots:
         QCOMPARE(form.endpoints().at(0), e);
         QCOMPARE(child<QLabel>(e->window, "stateLabel")->text(), QStringLiteral("已断开")); // refreshed
         // Same text twice: both exist side by side.
-        Endpoint *twin = addEndpoint(form, Kinds::TcpClient, NodeText("10.0.0.2", 8080), ImgDisconnected);
+        Endpoint *twin = addEndpoint(form, EndpointKind::TcpClient, NodeText("10.0.0.2", 8080), ImgDisconnected);
         QCOMPARE(kind->childCount(), 2);
         QVERIFY(twin != e);
         QCOMPARE(form.endpoints().size(), 2);
@@ -114,15 +114,15 @@ private slots:
         MainWindow form;
         form.show();
         form.showInfoPanel(false);
-        Endpoint *a = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[1]", ImgUdp);
-        Endpoint *b = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[2]", ImgUdp);
+        Endpoint *a = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[1]", ImgUdp);
+        Endpoint *b = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[2]", ImgUdp);
         QCOMPARE(form.documents->ActiveDocument(), b->window.data());
         a->peerPort = 4321;
         form.tree->setCurrentItem(a->node);
         QCOMPARE(form.documents->ActiveDocument(), a->window.data());
         QCOMPARE(child<QLabel>(a->window, "peerPortLabel")->text(), QStringLiteral("对方端口:4321"));
         // A kind node changes nothing in the document area.
-        form.tree->setCurrentItem(form.kindNode(Kinds::TcpServer));
+        form.tree->setCurrentItem(form.kindNode(EndpointKind::TcpServer));
         QCOMPARE(form.documents->ActiveDocument(), a->window.data());
         // A window minimised by its close box comes back when its node is selected.
         form.tree->setCurrentItem(b->node);
@@ -137,12 +137,12 @@ private slots:
     void dragOverRules()
     {
         MainWindow form;
-        Endpoint *server = addEndpoint(form, Kinds::TcpServer, "127.0.0.1[60000]", ImgListening);
-        Endpoint *client = addEndpoint(form, Kinds::TcpClient, "127.0.0.1[60001]", ImgDisconnected);
-        Endpoint *client2 = addEndpoint(form, Kinds::TcpClient, "127.0.0.1[60002]", ImgDisconnected);
-        Endpoint *sameText = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[60000]", ImgUdp);
-        Endpoint *udp = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[9]", ImgUdp);
-        QTreeWidgetItem *kind = form.kindNode(Kinds::UdpGroup);
+        Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", ImgListening);
+        Endpoint *client = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", ImgDisconnected);
+        Endpoint *client2 = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60002]", ImgDisconnected);
+        Endpoint *sameText = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[60000]", ImgUdp);
+        Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", ImgUdp);
+        QTreeWidgetItem *kind = form.kindNode(EndpointKind::UdpGroup);
 
         QVERIFY(form.canLink(server->node, nullptr)); // empty space
         QVERIFY(!form.canLink(server->node, server->node)); // itself
@@ -158,9 +158,9 @@ private slots:
     {
         MainWindow form;
         MessageRecorder recorder;
-        Endpoint *server = addEndpoint(form, Kinds::TcpServer, "127.0.0.1[60000]", ImgListening);
-        Endpoint *client = addEndpoint(form, Kinds::TcpClient, "127.0.0.1[60001]", ImgDisconnected);
-        Endpoint *udp = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[9]", ImgUdp);
+        Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", ImgListening);
+        Endpoint *client = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", ImgDisconnected);
+        Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", ImgUdp);
 
         form.linkDropped(client->node, server->node);
         QCOMPARE(server->partner, client);
@@ -175,7 +175,7 @@ private slots:
 
         // Nothing under the pointer, or a kind node: nothing happens.
         form.linkDropped(udp->node, nullptr);
-        form.linkDropped(udp->node, form.kindNode(Kinds::UdpGroup));
+        form.linkDropped(udp->node, form.kindNode(EndpointKind::UdpGroup));
         QCOMPARE(recorder.messages.size(), 2);
 
         // Removing an endpoint unlinks its partner.
@@ -228,8 +228,8 @@ private slots:
         form.resize(1024, 734);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        Endpoint *a = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[7001]", ImgUdp);
-        Endpoint *b = addEndpoint(form, Kinds::UdpClient, "127.0.0.1[7002]", ImgUdp);
+        Endpoint *a = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[7001]", ImgUdp);
+        Endpoint *b = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[7002]", ImgUdp);
         form.showInfoPanel(false);
 
         DataWindow *w = b->window;
@@ -266,12 +266,12 @@ private slots:
         QCOMPARE(form.documents->ActiveDocument(), b->window.data());
 
         // Enough nodes for a vertical scroll bar, one of them long and deep.
-        Endpoint *server = addEndpoint(form, Kinds::TcpServer, "192.168.100.200[60000]", ImgListening);
+        Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "192.168.100.200[60000]", ImgListening);
         auto *deep = new QTreeWidgetItem(server->node, {QStringLiteral("192.168.100.201[65535] and more")});
         SetStateIndex(deep, ImgConnected);
         server->node->setExpanded(true);
         for (int i = 0; i < 60; ++i)
-            addEndpoint(form, Kinds::UdpClient, QStringLiteral("10.0.0.%1[%2]").arg(i).arg(9000 + i), ImgUdp);
+            addEndpoint(form, EndpointKind::UdpClient, QStringLiteral("10.0.0.%1[%2]").arg(i).arg(9000 + i), ImgUdp);
         QApplication::processEvents();
         QTRY_VERIFY(form.tree->verticalScrollBar()->isVisible());
         const int textWidth = form.tree->fontMetrics().horizontalAdvance(deep->text(0));

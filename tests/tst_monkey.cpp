@@ -127,7 +127,7 @@ private:
         Endpoint *e = someEndpoint();
         return e ? e->window.data() : nullptr;
     }
-    QList<Endpoint *> servers() const { return h_.endpoints(Kinds::TcpServer); }
+    QList<Endpoint *> servers() const { return h_.endpoints(EndpointKind::TcpServer); }
 
     void createServer()
     {
@@ -138,7 +138,7 @@ private:
     void createClient()
     {
         const QList<Endpoint *> s = servers();
-        if (s.isEmpty() || h_.endpoints(Kinds::TcpClient).size() >= 3)
+        if (s.isEmpty() || h_.endpoints(EndpointKind::TcpClient).size() >= 3)
             return;
         h_.tcpClient(s[int(random_.bounded(s.size()))]->localPort);
     }
@@ -176,7 +176,7 @@ private:
         if (Endpoint *e = someEndpoint())
             h_.form->tree->setCurrentItem(e->node);
         else
-            h_.form->tree->setCurrentItem(h_.form->kindNode(Kinds::TcpServer));
+            h_.form->tree->setCurrentItem(h_.form->kindNode(EndpointKind::TcpServer));
     }
     void send()
     {
@@ -284,7 +284,7 @@ private slots:
             }
             monkey.dropAllPeers();
             h.form->close();
-            for (Endpoint *server : h.endpoints(Kinds::TcpServer))
+            for (Endpoint *server : h.endpoints(EndpointKind::TcpServer))
                 QCOMPARE(server->node->childCount(), 0);
         }
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptorCount(), fdsBefore, 10000);

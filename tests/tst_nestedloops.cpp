@@ -84,7 +84,7 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        Endpoint *endpoint = h.endpoints(Kinds::TcpServerClient).first();
+        Endpoint *endpoint = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
         fillSendBox(endpoint, QStringLiteral("x"), QStringLiteral("20"), QStringLiteral("500"));
         const qint64 took = runApplication(*h.form, [&] {
             QTimer::singleShot(700, h.form.get(), [&] { h.form->close(); });
@@ -93,7 +93,7 @@ private slots:
         QVERIFY2(took < 3000, qPrintable(QString::number(took)));
         QCOMPARE(peerCount(server), 0);
         QCOMPARE(server->state, 0);
-        QVERIFY(h.endpoints(Kinds::TcpServerClient).isEmpty());
+        QVERIFY(h.endpoints(EndpointKind::TcpAcceptedPeer).isEmpty());
         QByteArray got;
         char buffer[64];
         for (ssize_t n; (n = ::recv(peer.get(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
@@ -110,8 +110,8 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QPointer<DataWindow> window(h.endpoints(Kinds::TcpServerClient).first()->window);
-        fillSendBox(h.endpoints(Kinds::TcpServerClient).first(), QStringLiteral("x"), QStringLiteral("1"),
+        QPointer<DataWindow> window(h.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
+        fillSendBox(h.endpoints(EndpointKind::TcpAcceptedPeer).first(), QStringLiteral("x"), QStringLiteral("1"),
             QStringLiteral("10"));
         const qint64 took = runApplication(*h.form, [&] {
             child<QPushButton>(window, "startTimerButton")->click();
@@ -160,7 +160,7 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QPointer<DataWindow> window(h.endpoints(Kinds::TcpServerClient).first()->window);
+        QPointer<DataWindow> window(h.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
         QPointer<QWidget> list;
         QTimer::singleShot(100, window, [&] {
             list = QApplication::activePopupWidget();
@@ -190,13 +190,13 @@ private slots:
         const auto arriveThenFill = [&](QLineEdit *portBox, int value) {
             peer = connectTo(port);
             QTRY_COMPARE(peerCount(first), 1);
-            QCOMPARE(EndpointOf(h.form->tree->currentItem())->kind, Kinds::TcpServerClient);
+            QCOMPARE(EndpointOf(h.form->tree->currentItem())->kind, EndpointKind::TcpAcceptedPeer);
             portBox->setText(QString::number(value));
         };
-        Endpoint *server = h.create<NewTcpServerDialog>(h.form->kindNode(Kinds::TcpServer),
+        Endpoint *server = h.create<NewTcpServerDialog>(h.form->kindNode(EndpointKind::TcpServer),
             [&](NewTcpServerDialog &d) { arriveThenFill(d.portEdit, second); });
         QVERIFY(server);
-        QCOMPARE(server->node->parent(), h.form->kindNode(Kinds::TcpServer));
+        QCOMPARE(server->node->parent(), h.form->kindNode(EndpointKind::TcpServer));
         peer.reset();
         QTRY_COMPARE(peerCount(first), 0);
         Fd other = connectTo(second);
@@ -206,12 +206,12 @@ private slots:
 
         Fd listener = listenOnLoopback();
         Endpoint *client
-            = h.create<NewTcpClientDialog>(h.form->kindNode(Kinds::TcpClient), [&](NewTcpClientDialog &d) {
+            = h.create<NewTcpClientDialog>(h.form->kindNode(EndpointKind::TcpClient), [&](NewTcpClientDialog &d) {
                   d.addressEdit->setText(QStringLiteral("127.0.0.1"));
                   arriveThenFill(d.portEdit, localPort(listener.get()));
               });
         QVERIFY(client);
-        QCOMPARE(client->node->parent(), h.form->kindNode(Kinds::TcpClient));
+        QCOMPARE(client->node->parent(), h.form->kindNode(EndpointKind::TcpClient));
         peer.reset();
         QTRY_COMPARE(peerCount(first), 0);
         client->window->requestStart();

@@ -402,7 +402,7 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Fd a = connectTo(port);
         QTRY_COMPARE(server->node->childCount(), 1);
-        Endpoint *peer = h.endpoints(Kinds::TcpServerClient).first();
+        Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
         send(peer, "to you", "2");
         QCOMPARE(readServing(a.get(), 12), QByteArray("to youto you"));
         QCOMPARE(peer->window->sentBytes(), 12);
@@ -468,7 +468,7 @@ private slots:
         Endpoint *second = h.udpGroup("224.1.1.1", 65000);
         QVERIFY(second);
         QCOMPARE(h.recorder.messages, QStringList{"bind fail"});
-        QCOMPARE(h.endpoints(Kinds::UdpGroup).size(), 2);
+        QCOMPARE(h.endpoints(EndpointKind::UdpGroup).size(), 2);
 
         // The second member, unbound, sends from a port of its own; the first
         // hears it and answers to that port.

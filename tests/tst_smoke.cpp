@@ -44,8 +44,8 @@ private slots:
         qInfo("screenshot %s", qPrintable(path));
 
         // A data window in front of the documents, for the eye.
-        form->tree->setCurrentItem(form->kindNode(Kinds::TcpClient));
-        auto record = MakeRecord(Kinds::TcpClient);
+        form->tree->setCurrentItem(form->kindNode(EndpointKind::TcpClient));
+        auto record = MakeRecord(EndpointKind::TcpClient);
         record->peerAddress = QStringLiteral("127.0.0.1");
         record->peerPort = 60000;
         DataWindow *window = form->controller().makeWindow(*record);

@@ -29,8 +29,8 @@
 
 namespace {
 
-const QStringList kindOrder
-    = {Kinds::TcpServer, Kinds::TcpClient, Kinds::UdpServer, Kinds::UdpClient, Kinds::UdpGroup};
+constexpr EndpointKind kindOrder[]
+    = {EndpointKind::TcpServer, EndpointKind::TcpClient, EndpointKind::UdpServer, EndpointKind::UdpClient, EndpointKind::UdpGroup};
 
 void paint(QWidget *w, const QColor &colour, QPalette::ColorRole role = QPalette::Window)
 {
@@ -115,7 +115,7 @@ EndpointList &MainWindow::endpoints()
     return controller_->endpoints();
 }
 
-QTreeWidgetItem *MainWindow::kindNode(const QString &kind) const
+QTreeWidgetItem *MainWindow::kindNode(EndpointKind kind) const
 {
     return controller_->kindNode(kind);
 }
@@ -181,8 +181,8 @@ void MainWindow::buildTree()
         QPalette::Inactive, QPalette::HighlightedText, p.color(QPalette::Active, QPalette::HighlightedText));
     tree->setPalette(p);
 
-    for (const QString &kind : kindOrder) {
-        auto *node = new QTreeWidgetItem(tree, {kind});
+    for (const EndpointKind kind : kindOrder) {
+        auto *node = new QTreeWidgetItem(tree, {kindLabel(kind)});
         SetStateIndex(node, ImgKindNode);
     }
 
@@ -309,18 +309,18 @@ void MainWindow::createForSelectedKind()
     // Each comparison reads the selection afresh: after a set-up the new
     // endpoint's node is selected, so one click creates one endpoint at most.
     const auto selected
-        = [this](const QString &kind) { return tree->currentItem() && tree->currentItem()->text(0) == kind; };
+        = [this](EndpointKind kind) { return tree->currentItem() && tree->currentItem()->text(0) == kindLabel(kind); };
     createDialogs();
-    if (selected(Kinds::TcpServer) && RunModal(*newTcpServerDialog) == CreationDialog::Created)
+    if (selected(EndpointKind::TcpServer) && RunModal(*newTcpServerDialog) == CreationDialog::Created)
         controller_->createTcpServer(newTcpServerDialog->port);
-    if (selected(Kinds::TcpClient) && RunModal(*newTcpClientDialog) == CreationDialog::Created)
+    if (selected(EndpointKind::TcpClient) && RunModal(*newTcpClientDialog) == CreationDialog::Created)
         controller_->createTcpClient(newTcpClientDialog->address, newTcpClientDialog->port);
-    if (selected(Kinds::UdpClient) && RunModal(*newUdpClientDialog) == CreationDialog::Created)
+    if (selected(EndpointKind::UdpClient) && RunModal(*newUdpClientDialog) == CreationDialog::Created)
         controller_->createUdpClient(
             newUdpClientDialog->address, newUdpClientDialog->remotePort, newUdpClientDialog->localPort);
-    if (selected(Kinds::UdpServer) && RunModal(*newUdpServerDialog) == CreationDialog::Created)
+    if (selected(EndpointKind::UdpServer) && RunModal(*newUdpServerDialog) == CreationDialog::Created)
         controller_->createUdpServer(newUdpServerDialog->localPort);
-    if (selected(Kinds::UdpGroup) && RunModal(*newUdpGroupDialog) == CreationDialog::Created)
+    if (selected(EndpointKind::UdpGroup) && RunModal(*newUdpGroupDialog) == CreationDialog::Created)
         controller_->createUdpGroup(newUdpGroupDialog->groupAddress, newUdpGroupDialog->groupPort);
     if (endpoints().size() > 0)
         showInfoPanel(false);
@@ -331,13 +331,13 @@ void MainWindow::deleteSelected()
     Endpoint *endpoint = EndpointOf(tree->currentItem());
     if (!endpoint || !endpoints().contains(endpoint))
         return;
-    if (endpoint->kind == Kinds::TcpServerClient) {
+    if (endpoint->kind == EndpointKind::TcpAcceptedPeer) {
         // Its disconnection removes the endpoint.
         if (auto *connection = qobject_cast<TcpConnection *>(endpoint->transport))
             connection->Close();
         return;
     }
-    if (endpoint->kind == Kinds::TcpClient) {
+    if (endpoint->kind == EndpointKind::TcpClient) {
         // A connected client's disconnection runs first, as it would on its own.
         if (auto *client = qobject_cast<TcpClient *>(endpoint->transport))
             client->Connection()->Close();

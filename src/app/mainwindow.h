@@ -57,7 +57,7 @@ public:
     [[nodiscard]] EndpointController &controller() { return *controller_; }
     [[nodiscard]] EndpointList &endpoints();
     // The kind node with the given label.
-    [[nodiscard]] QTreeWidgetItem *kindNode(const QString &kind) const;
+    [[nodiscard]] QTreeWidgetItem *kindNode(EndpointKind kind) const;
 
     void showSelectedEndpoint(QTreeWidgetItem *node);
     [[nodiscard]] bool canLink(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const;

@@ -21,7 +21,26 @@ Endpoint::Endpoint() = default;
 
 Endpoint::~Endpoint() = default;
 
-std::unique_ptr<Endpoint> MakeRecord(const QString &kind)
+QString kindLabel(EndpointKind kind)
+{
+    switch (kind) {
+    case EndpointKind::TcpServer:
+        return QStringLiteral("TCP Server");
+    case EndpointKind::TcpAcceptedPeer:
+        return QStringLiteral("TCP ServerClient");
+    case EndpointKind::TcpClient:
+        return QStringLiteral("TCP Client");
+    case EndpointKind::UdpServer:
+        return QStringLiteral("UDP Server");
+    case EndpointKind::UdpClient:
+        return QStringLiteral("UDP Client");
+    case EndpointKind::UdpGroup:
+        return QStringLiteral("UDP Group");
+    }
+    return {};
+}
+
+std::unique_ptr<Endpoint> MakeRecord(EndpointKind kind)
 {
     auto record = std::make_unique<Endpoint>();
     record->kind = kind;

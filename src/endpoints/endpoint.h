@@ -18,14 +18,13 @@ class MulticastMember;
 class SerialBridge;
 class UdpSocket;
 
-namespace Kinds {
-inline const QString TcpServer = QStringLiteral("TCP Server");
-inline const QString TcpServerClient = QStringLiteral("TCP ServerClient");
-inline const QString TcpClient = QStringLiteral("TCP Client");
-inline const QString UdpServer = QStringLiteral("UDP Server");
-inline const QString UdpClient = QStringLiteral("UDP Client");
-inline const QString UdpGroup = QStringLiteral("UDP Group");
-} // namespace Kinds
+// What an endpoint is. A TcpAcceptedPeer is a connection a TCP Server
+// accepted; its node hangs under its server's node.
+enum class EndpointKind { TcpServer, TcpAcceptedPeer, TcpClient, UdpServer, UdpClient, UdpGroup };
+
+// The kind's label, which is also the text of its kind node in the tree
+// ("TCP Server", ...; an accepted peer's label names no node).
+[[nodiscard]] QString kindLabel(EndpointKind kind);
 
 // state image numbers of the tree.
 enum StateImage : int {
@@ -47,7 +46,7 @@ public:
 
     Endpoint *partner = nullptr; // partner of a monitoring pipe; never a removed endpoint
     QString createdText;
-    QString kind;
+    EndpointKind kind = EndpointKind::TcpServer;
     // Weak: an accepted connection belongs to its server, which may free it
     // while this record is still listed.
     QPointer<QObject> transport;
@@ -67,7 +66,7 @@ public:
 };
 
 // A new record of the given kind, stamped with the current local date and time.
-[[nodiscard]] std::unique_ptr<Endpoint> MakeRecord(const QString &kind);
+[[nodiscard]] std::unique_ptr<Endpoint> MakeRecord(EndpointKind kind);
 
 // The local date and time as records show it: short date, one blank, long time.
 [[nodiscard]] QString CurrentDateTimeText();

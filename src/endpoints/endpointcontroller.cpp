@@ -19,7 +19,7 @@
 void SilenceTransport(Endpoint &endpoint)
 {
     QObject *transport = endpoint.transport;
-    if (endpoint.kind == Kinds::TcpServerClient)
+    if (endpoint.kind == EndpointKind::TcpAcceptedPeer)
         return;
     if (auto *server = qobject_cast<TcpServer *>(transport)) {
         server->OnClientConnect = nullptr;
@@ -43,7 +43,7 @@ QObject *ReleaseTransport(Endpoint &endpoint)
         endpoint.group->close();
     QObject *transport = endpoint.transport;
     // Accepted connections belong to their server.
-    if (endpoint.kind == Kinds::TcpServerClient || !transport)
+    if (endpoint.kind == EndpointKind::TcpAcceptedPeer || !transport)
         return nullptr;
     SilenceTransport(endpoint);
     if (auto *server = qobject_cast<TcpServer *>(transport))
@@ -73,10 +73,11 @@ EndpointController::~EndpointController()
         delete ReleaseTransport(*list_.at(i));
 }
 
-QTreeWidgetItem *EndpointController::kindNode(const QString &kind) const
+QTreeWidgetItem *EndpointController::kindNode(EndpointKind kind) const
 {
+    const QString label = kindLabel(kind);
     for (int i = 0; i < tree_.topLevelItemCount(); ++i)
-        if (tree_.topLevelItem(i)->text(0) == kind)
+        if (tree_.topLevelItem(i)->text(0) == label)
             return tree_.topLevelItem(i);
     return nullptr;
 }
@@ -110,7 +111,7 @@ void EndpointController::stopAllServers()
     // A monitoring pipe may stop or remove other endpoints on the way.
     std::vector<Endpoint *> servers;
     for (int i = 0; i < list_.size(); ++i)
-        if (list_.at(i)->kind == Kinds::TcpServer)
+        if (list_.at(i)->kind == EndpointKind::TcpServer)
             servers.push_back(list_.at(i));
     for (Endpoint *server : servers)
         if (list_.contains(server))
@@ -123,7 +124,7 @@ void EndpointController::removeEndpoint(Endpoint *endpoint)
         return;
     // Peers of a server go first, through their own disconnection, so none
     // outlives the connection it stands for.
-    if (endpoint->kind == Kinds::TcpServer)
+    if (endpoint->kind == EndpointKind::TcpServer)
         StopServer(*this, *endpoint);
     // Freed once control is back in the event loop: one of its handlers may
     // be what asked for the removal.
@@ -142,16 +143,16 @@ void EndpointController::removeEndpoint(Endpoint *endpoint)
 
 void EndpointController::stopEndpoint(Endpoint &endpoint)
 {
-    if (endpoint.kind == Kinds::TcpServer) {
+    if (endpoint.kind == EndpointKind::TcpServer) {
         StopServer(*this, endpoint);
-    } else if (endpoint.kind == Kinds::TcpClient) {
+    } else if (endpoint.kind == EndpointKind::TcpClient) {
         if (auto *client = qobject_cast<TcpClient *>(endpoint.transport))
             client->Close();
         if (!list_.contains(&endpoint))
             return;
         endpoint.state = 0;
         refreshStatus(endpoint);
-    } else if (endpoint.kind == Kinds::TcpServerClient) {
+    } else if (endpoint.kind == EndpointKind::TcpAcceptedPeer) {
         if (auto *connection = qobject_cast<TcpConnection *>(endpoint.transport))
             connection->Close();
     }
@@ -164,7 +165,7 @@ Endpoint *EndpointController::endpointOfWindow(const QWidget *window) const
 
 void EndpointController::start(Endpoint &endpoint)
 {
-    if (endpoint.kind == Kinds::TcpServer) {
+    if (endpoint.kind == EndpointKind::TcpServer) {
         if (auto *server = qobject_cast<TcpServer *>(endpoint.transport)) {
             try {
                 server->Open();
@@ -182,7 +183,7 @@ void EndpointController::start(Endpoint &endpoint)
         }
         refreshStatus(endpoint);
     }
-    if (endpoint.kind == Kinds::TcpClient) {
+    if (endpoint.kind == EndpointKind::TcpClient) {
         try {
             auto *client = qobject_cast<TcpClient *>(endpoint.transport);
             if (!client)

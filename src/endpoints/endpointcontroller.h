@@ -30,8 +30,8 @@ public:
 
     [[nodiscard]] EndpointList &endpoints() { return list_; }
     [[nodiscard]] EndpointTree &tree() { return tree_; }
-    // The kind node with the given label.
-    [[nodiscard]] QTreeWidgetItem *kindNode(const QString &kind) const;
+    // The kind node of the given kind.
+    [[nodiscard]] QTreeWidgetItem *kindNode(EndpointKind kind) const;
 
     Endpoint *createTcpServer(int port);
     Endpoint *createTcpClient(const QString &address, int port);

@@ -66,7 +66,7 @@ DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
 
 Endpoint *EndpointController::createTcpServer(int port)
 {
-    auto record = MakeRecord(Kinds::TcpServer);
+    auto record = MakeRecord(EndpointKind::TcpServer);
     Endpoint *server = record.get();
     auto *socket = new TcpServer(this);
     socket->SetPort(port);
@@ -79,7 +79,7 @@ Endpoint *EndpointController::createTcpServer(int port)
 
     // Under its kind node, whatever took the selection while the dialog was
     // open (a peer arriving selects its own node).
-    QTreeWidgetItem *parent = kindNode(Kinds::TcpServer);
+    QTreeWidgetItem *parent = kindNode(EndpointKind::TcpServer);
     auto *node = new QTreeWidgetItem(parent, {NodeText(server->localAddress, port)});
     parent->setExpanded(true);
     SetEndpointOf(node, server);
@@ -105,7 +105,7 @@ Endpoint *EndpointController::createTcpServer(int port)
 
 Endpoint *EndpointController::createTcpClient(const QString &address, int port)
 {
-    auto record = MakeRecord(Kinds::TcpClient);
+    auto record = MakeRecord(EndpointKind::TcpClient);
     auto *socket = new TcpClient(this);
     socket->SetPort(port);
     socket->SetHost(address);
@@ -120,7 +120,7 @@ Endpoint *EndpointController::createTcpClient(const QString &address, int port)
 
 Endpoint *EndpointController::createUdpClient(const QString &address, int remotePort, int localPort)
 {
-    auto record = MakeRecord(Kinds::UdpClient);
+    auto record = MakeRecord(EndpointKind::UdpClient);
     auto *udp = new UdpSocket(this);
     record->udpClient = udp;
     udp->SetLocalPort(localPort);
@@ -137,7 +137,7 @@ Endpoint *EndpointController::createUdpClient(const QString &address, int remote
 
 Endpoint *EndpointController::createUdpServer(int localPort)
 {
-    auto record = MakeRecord(Kinds::UdpServer);
+    auto record = MakeRecord(EndpointKind::UdpServer);
     auto *udp = new UdpSocket(this);
     record->udpServer = udp;
     udp->SetLocalPort(localPort);
@@ -162,7 +162,7 @@ Endpoint *EndpointController::createUdpServer(int localPort)
 
 Endpoint *EndpointController::createUdpGroup(const QString &groupAddress, int groupPort)
 {
-    auto record = MakeRecord(Kinds::UdpGroup);
+    auto record = MakeRecord(EndpointKind::UdpGroup);
     Endpoint &endpoint = *record;
     DataWindow *window = makeWindow(endpoint);
 

@@ -170,22 +170,22 @@ bool sendToGroup(MulticastMember &group, const QByteArray &data)
 
 SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control)
 {
-    const QString &kind = endpoint.kind;
-    if (kind == Kinds::TcpClient) {
+    const EndpointKind kind = endpoint.kind;
+    if (kind == EndpointKind::TcpClient) {
         if (auto *client = qobject_cast<TcpClient *>(endpoint.transport))
             return sendTcpRetrying({client->Connection()}, data, control, false);
         return {};
     }
-    if (kind == Kinds::TcpServerClient)
+    if (kind == EndpointKind::TcpAcceptedPeer)
         return sendTcpRetrying({qobject_cast<TcpConnection *>(endpoint.transport)}, data, control, false);
-    if (kind == Kinds::UdpClient) {
+    if (kind == EndpointKind::UdpClient) {
         sendDatagram(*endpoint.udpClient, data);
-    } else if (kind == Kinds::UdpServer) {
+    } else if (kind == EndpointKind::UdpServer) {
         sendDatagram(*endpoint.udpServer, data);
-    } else if (kind == Kinds::UdpGroup) {
+    } else if (kind == EndpointKind::UdpGroup) {
         if (!endpoint.group || !sendToGroup(*endpoint.group, data))
             return {0, true};
-    } else if (kind == Kinds::TcpServer) {
+    } else if (kind == EndpointKind::TcpServer) {
         // A server sends to every peer it holds at this moment.
         auto *server = qobject_cast<TcpServer *>(endpoint.transport);
         if (!server)

@@ -84,16 +84,19 @@ StatusPanel::Content groupStatus(const Endpoint &e)
 
 StatusPanel::Content statusOf(const Endpoint &endpoint)
 {
-    if (endpoint.kind == Kinds::TcpServer)
+    switch (endpoint.kind) {
+    case EndpointKind::TcpServer:
         return serverStatus(endpoint);
-    if (endpoint.kind == Kinds::TcpServerClient)
+    case EndpointKind::TcpAcceptedPeer:
         return connectionStatus(endpoint, false);
-    if (endpoint.kind == Kinds::TcpClient)
+    case EndpointKind::TcpClient:
         return connectionStatus(endpoint, true);
-    if (endpoint.kind == Kinds::UdpClient || endpoint.kind == Kinds::UdpServer)
+    case EndpointKind::UdpClient:
+    case EndpointKind::UdpServer:
         return datagramStatus(endpoint);
-    if (endpoint.kind == Kinds::UdpGroup)
+    case EndpointKind::UdpGroup:
         return groupStatus(endpoint);
+    }
     return {};
 }
 

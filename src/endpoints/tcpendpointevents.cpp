@@ -37,7 +37,7 @@ Endpoint *listedEndpoint(EndpointController &w, const TcpConnection *socket)
     return endpoint && w.endpoints().contains(endpoint) ? endpoint : nullptr;
 }
 
-Endpoint *linkedOfKind(EndpointController &w, const Endpoint &endpoint, const QString &kind)
+Endpoint *linkedOfKind(EndpointController &w, const Endpoint &endpoint, EndpointKind kind)
 {
     Endpoint *partner = endpoint.partner;
     return partner && partner->kind == kind && w.endpoints().contains(partner) ? partner : nullptr;
@@ -45,7 +45,7 @@ Endpoint *linkedOfKind(EndpointController &w, const Endpoint &endpoint, const QS
 
 void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socket)
 {
-    auto record = MakeRecord(Kinds::TcpServerClient);
+    auto record = MakeRecord(EndpointKind::TcpAcceptedPeer);
     Endpoint *peer = record.get();
     peer->transport = socket;
     socket->SetUserData(peer);
@@ -68,7 +68,7 @@ void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socke
     refreshStatus(*peer);
     w.endpoints().add(std::move(record));
 
-    if (Endpoint *client = linkedOfKind(w, server, Kinds::TcpClient)) {
+    if (Endpoint *client = linkedOfKind(w, server, EndpointKind::TcpClient)) {
         TcpClient *clientSocket = clientSocketOf(*client);
         clientSocket->Open();
         client->localPort = clientSocket->Connection()->QueryLocalPort();
@@ -91,7 +91,7 @@ void PeerReceived(EndpointController &w, Endpoint &server, TcpConnection *socket
 
 void PeerDisconnected(EndpointController &w, Endpoint &server, TcpConnection *socket)
 {
-    if (Endpoint *client = linkedOfKind(w, server, Kinds::TcpClient)) {
+    if (Endpoint *client = linkedOfKind(w, server, EndpointKind::TcpClient)) {
         QPointer<QObject> alive(client->transport);
         w.tree().setCurrentItem(client->node);
         clientSocketOf(*client)->Close();
@@ -153,7 +153,7 @@ void ClientDisconnected(EndpointController &w, Endpoint &client)
     client.state = 0;
     refreshStatus(client);
     SetStateIndex(client.node, ImgDisconnected);
-    if (Endpoint *server = linkedOfKind(w, client, Kinds::TcpServer))
+    if (Endpoint *server = linkedOfKind(w, client, EndpointKind::TcpServer))
         StopServer(w, *server);
 }
 

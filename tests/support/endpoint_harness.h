@@ -71,19 +71,19 @@ public:
 
     Endpoint *tcpServer(int port)
     {
-        return create<NewTcpServerDialog>(form->kindNode(Kinds::TcpServer),
+        return create<NewTcpServerDialog>(form->kindNode(EndpointKind::TcpServer),
             [port](NewTcpServerDialog &d) { d.portEdit->setText(QString::number(port)); });
     }
     Endpoint *tcpClient(int port, const QString &address = QStringLiteral("127.0.0.1"))
     {
-        return create<NewTcpClientDialog>(form->kindNode(Kinds::TcpClient), [=](NewTcpClientDialog &d) {
+        return create<NewTcpClientDialog>(form->kindNode(EndpointKind::TcpClient), [=](NewTcpClientDialog &d) {
             d.addressEdit->setText(address);
             d.portEdit->setText(QString::number(port));
         });
     }
     Endpoint *udpClient(int remotePort, int localPort, const QString &address = QStringLiteral("127.0.0.1"))
     {
-        return create<NewUdpClientDialog>(form->kindNode(Kinds::UdpClient), [=](NewUdpClientDialog &d) {
+        return create<NewUdpClientDialog>(form->kindNode(EndpointKind::UdpClient), [=](NewUdpClientDialog &d) {
             d.addressEdit->setText(address);
             d.remotePortEdit->setText(QString::number(remotePort));
             d.localPortEdit->setText(QString::number(localPort));
@@ -91,12 +91,12 @@ public:
     }
     Endpoint *udpServer(int localPort)
     {
-        return create<NewUdpServerDialog>(form->kindNode(Kinds::UdpServer),
+        return create<NewUdpServerDialog>(form->kindNode(EndpointKind::UdpServer),
             [=](NewUdpServerDialog &d) { d.localPortEdit->setText(QString::number(localPort)); });
     }
     Endpoint *udpGroup(const QString &group, int port)
     {
-        return create<NewUdpGroupDialog>(form->kindNode(Kinds::UdpGroup), [=](NewUdpGroupDialog &d) {
+        return create<NewUdpGroupDialog>(form->kindNode(EndpointKind::UdpGroup), [=](NewUdpGroupDialog &d) {
             d.groupAddressEdit->setText(group);
             d.groupPortEdit->setText(QString::number(port));
         });
@@ -114,7 +114,7 @@ public:
     [[nodiscard]] bool listed(const Endpoint *endpoint) const { return form->endpoints().contains(endpoint); }
 
     // The endpoints of a kind, in list order.
-    [[nodiscard]] QList<Endpoint *> endpoints(const QString &kind) const
+    [[nodiscard]] QList<Endpoint *> endpoints(EndpointKind kind) const
     {
         QList<Endpoint *> found;
         for (int i = 0; i < form->endpoints().size(); ++i)
