@@ -333,13 +333,13 @@ void MainWindow::deleteSelected()
         return;
     if (endpoint->kind == EndpointKind::TcpAcceptedPeer) {
         // Its disconnection removes the endpoint.
-        if (auto *connection = qobject_cast<TcpConnection *>(endpoint->transport))
+        if (auto *connection = endpoint->peerConnection())
             connection->Close();
         return;
     }
     if (endpoint->kind == EndpointKind::TcpClient) {
         // A connected client's disconnection runs first, as it would on its own.
-        if (auto *client = qobject_cast<TcpClient *>(endpoint->transport))
+        if (auto *client = endpoint->tcpClient())
             client->Connection()->Close();
         if (!endpoints().contains(endpoint))
             return;

@@ -1,7 +1,9 @@
 #include "endpoints/endpoint.h"
 
 #include "endpoints/serialbridge.h"
+#include "net/tcp/tcpsocket.h"
 #include "net/udp/multicastmember.h"
+#include "net/udp/udpsocket.h"
 #include "core/logtexts.h"
 
 #include <QTreeWidgetItem>
@@ -20,6 +22,27 @@ void unlinkPartnerOf(Endpoint &record)
 Endpoint::Endpoint() = default;
 
 Endpoint::~Endpoint() = default;
+
+TcpServer *Endpoint::tcpServer() const
+{
+    return kind == EndpointKind::TcpServer ? qobject_cast<TcpServer *>(transport) : nullptr;
+}
+
+TcpClient *Endpoint::tcpClient() const
+{
+    return kind == EndpointKind::TcpClient ? qobject_cast<TcpClient *>(transport) : nullptr;
+}
+
+TcpConnection *Endpoint::peerConnection() const
+{
+    return kind == EndpointKind::TcpAcceptedPeer ? qobject_cast<TcpConnection *>(transport) : nullptr;
+}
+
+UdpSocket *Endpoint::udp() const
+{
+    const bool datagrams = kind == EndpointKind::UdpClient || kind == EndpointKind::UdpServer;
+    return datagrams ? qobject_cast<UdpSocket *>(transport) : nullptr;
+}
 
 QString kindLabel(EndpointKind kind)
 {

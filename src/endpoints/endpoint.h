@@ -16,6 +16,9 @@ class QTreeWidgetItem;
 class DataWindow;
 class MulticastMember;
 class SerialBridge;
+class TcpClient;
+class TcpConnection;
+class TcpServer;
 class UdpSocket;
 
 // What an endpoint is. A TcpAcceptedPeer is a connection a TCP Server
@@ -50,6 +53,12 @@ public:
     // Weak: an accepted connection belongs to its server, which may free it
     // while this record is still listed.
     QPointer<QObject> transport;
+    // The transport as what it is; nullptr for another kind or once the
+    // transport is gone.
+    [[nodiscard]] TcpServer *tcpServer() const;
+    [[nodiscard]] TcpClient *tcpClient() const;
+    [[nodiscard]] TcpConnection *peerConnection() const;
+    [[nodiscard]] UdpSocket *udp() const;
     QTreeWidgetItem *node = nullptr;
     int state = 0;
     int localPort = 0;
@@ -57,8 +66,6 @@ public:
     int peerPort = 0;
     QString peerAddress;
     QPointer<DataWindow> window;
-    UdpSocket *udpClient = nullptr;
-    UdpSocket *udpServer = nullptr;
     // A UDP Group's membership; none for other kinds.
     std::unique_ptr<MulticastMember> group;
     // A UDP Server's bridge to the serial port "com1"; none for other kinds.

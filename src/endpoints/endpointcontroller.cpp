@@ -18,21 +18,19 @@
 
 void SilenceTransport(Endpoint &endpoint)
 {
-    QObject *transport = endpoint.transport;
-    if (endpoint.kind == EndpointKind::TcpAcceptedPeer)
-        return;
-    if (auto *server = qobject_cast<TcpServer *>(transport)) {
+    // An accepted connection's handlers belong to its server.
+    if (auto *server = endpoint.tcpServer()) {
         server->OnClientConnect = nullptr;
         server->OnClientDisconnect = nullptr;
         server->OnClientRead = nullptr;
         server->OnClientError = nullptr;
         server->Connection()->SetErrorSink(nullptr);
-    } else if (auto *client = qobject_cast<TcpClient *>(transport)) {
+    } else if (auto *client = endpoint.tcpClient()) {
         client->OnConnect = nullptr;
         client->OnRead = nullptr;
         client->OnDisconnect = nullptr;
         client->OnError = nullptr;
-    } else if (auto *udp = qobject_cast<UdpSocket *>(transport)) {
+    } else if (auto *udp = endpoint.udp()) {
         udp->OnDataReceived = nullptr;
     }
 }
@@ -46,15 +44,13 @@ QObject *ReleaseTransport(Endpoint &endpoint)
     if (endpoint.kind == EndpointKind::TcpAcceptedPeer || !transport)
         return nullptr;
     SilenceTransport(endpoint);
-    if (auto *server = qobject_cast<TcpServer *>(transport))
+    if (auto *server = endpoint.tcpServer())
         server->Connection()->Close();
-    else if (auto *client = qobject_cast<TcpClient *>(transport))
+    else if (auto *client = endpoint.tcpClient())
         client->Connection()->Close();
-    else if (auto *udp = qobject_cast<UdpSocket *>(transport))
+    else if (auto *udp = endpoint.udp())
         dgram::closesocket(udp->SocketHandle());
     endpoint.transport = nullptr;
-    endpoint.udpClient = nullptr;
-    endpoint.udpServer = nullptr;
     return transport;
 }
 
@@ -146,14 +142,14 @@ void EndpointController::stopEndpoint(Endpoint &endpoint)
     if (endpoint.kind == EndpointKind::TcpServer) {
         StopServer(*this, endpoint);
     } else if (endpoint.kind == EndpointKind::TcpClient) {
-        if (auto *client = qobject_cast<TcpClient *>(endpoint.transport))
+        if (auto *client = endpoint.tcpClient())
             client->Close();
         if (!list_.contains(&endpoint))
             return;
         endpoint.state = 0;
         refreshStatus(endpoint);
     } else if (endpoint.kind == EndpointKind::TcpAcceptedPeer) {
-        if (auto *connection = qobject_cast<TcpConnection *>(endpoint.transport))
+        if (auto *connection = endpoint.peerConnection())
             connection->Close();
     }
 }
@@ -166,7 +162,7 @@ Endpoint *EndpointController::endpointOfWindow(const QWidget *window) const
 void EndpointController::start(Endpoint &endpoint)
 {
     if (endpoint.kind == EndpointKind::TcpServer) {
-        if (auto *server = qobject_cast<TcpServer *>(endpoint.transport)) {
+        if (auto *server = endpoint.tcpServer()) {
             try {
                 server->Open();
                 SetStateIndex(endpoint.node, ImgListening);
@@ -185,7 +181,7 @@ void EndpointController::start(Endpoint &endpoint)
     }
     if (endpoint.kind == EndpointKind::TcpClient) {
         try {
-            auto *client = qobject_cast<TcpClient *>(endpoint.transport);
+            auto *client = endpoint.tcpClient();
             if (!client)
                 return;
             client->Open();

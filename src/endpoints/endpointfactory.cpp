@@ -122,7 +122,6 @@ Endpoint *EndpointController::createUdpClient(const QString &address, int remote
 {
     auto record = MakeRecord(EndpointKind::UdpClient);
     auto *udp = new UdpSocket(this);
-    record->udpClient = udp;
     udp->SetLocalPort(localPort);
     udp->SetRemotePort(remotePort);
     udp->SetRemoteHost(address);
@@ -139,7 +138,6 @@ Endpoint *EndpointController::createUdpServer(int localPort)
 {
     auto record = MakeRecord(EndpointKind::UdpServer);
     auto *udp = new UdpSocket(this);
-    record->udpServer = udp;
     udp->SetLocalPort(localPort);
     udp->SetRemoteHost(QString());
     AttachUdpServerHandler(*record, *udp);

@@ -172,22 +172,22 @@ SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendCo
 {
     const EndpointKind kind = endpoint.kind;
     if (kind == EndpointKind::TcpClient) {
-        if (auto *client = qobject_cast<TcpClient *>(endpoint.transport))
+        if (auto *client = endpoint.tcpClient())
             return sendTcpRetrying({client->Connection()}, data, control, false);
         return {};
     }
     if (kind == EndpointKind::TcpAcceptedPeer)
-        return sendTcpRetrying({qobject_cast<TcpConnection *>(endpoint.transport)}, data, control, false);
+        return sendTcpRetrying({endpoint.peerConnection()}, data, control, false);
     if (kind == EndpointKind::UdpClient) {
-        sendDatagram(*endpoint.udpClient, data);
+        sendDatagram(*endpoint.udp(), data);
     } else if (kind == EndpointKind::UdpServer) {
-        sendDatagram(*endpoint.udpServer, data);
+        sendDatagram(*endpoint.udp(), data);
     } else if (kind == EndpointKind::UdpGroup) {
         if (!endpoint.group || !sendToGroup(*endpoint.group, data))
             return {0, true};
     } else if (kind == EndpointKind::TcpServer) {
         // A server sends to every peer it holds at this moment.
-        auto *server = qobject_cast<TcpServer *>(endpoint.transport);
+        auto *server = endpoint.tcpServer();
         if (!server)
             return {};
         std::vector<TcpConnection *> peers;

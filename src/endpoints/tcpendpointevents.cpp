@@ -21,12 +21,12 @@ namespace {
 
 TcpServer *serverSocketOf(const Endpoint &endpoint)
 {
-    return qobject_cast<TcpServer *>(endpoint.transport);
+    return endpoint.tcpServer();
 }
 
 TcpClient *clientSocketOf(const Endpoint &endpoint)
 {
-    return qobject_cast<TcpClient *>(endpoint.transport);
+    return endpoint.tcpClient();
 }
 
 // The listed endpoint a connection object stands for, or nullptr once that

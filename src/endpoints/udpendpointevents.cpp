@@ -24,19 +24,19 @@ QByteArray readDatagram(UdpSocket &udp, int count)
 
 void UdpClientReceived(Endpoint &client, int numberBytes)
 {
-    if (numberBytes == -1 || !client.udpClient || !client.window)
+    if (numberBytes == -1 || !client.udp() || !client.window)
         return;
-    client.window->logReceived(readDatagram(*client.udpClient, numberBytes));
+    client.window->logReceived(readDatagram(*client.udp(), numberBytes));
 }
 
 void UdpServerReceived(Endpoint &server, int numberBytes, const QString &fromIP, int port)
 {
-    if (numberBytes == -1 || !server.udpServer || !server.window)
+    if (numberBytes == -1 || !server.udp() || !server.window)
         return;
-    const QByteArray data = readDatagram(*server.udpServer, numberBytes);
+    const QByteArray data = readDatagram(*server.udp(), numberBytes);
     server.window->logReceived(data);
-    server.udpServer->SetRemoteHost(fromIP);
-    server.udpServer->SetRemotePort(port);
+    server.udp()->SetRemoteHost(fromIP);
+    server.udp()->SetRemotePort(port);
     // The panel shows nothing new while the same peer keeps sending.
     if (server.peerAddress != fromIP || server.peerPort != port) {
         server.peerAddress = fromIP;
