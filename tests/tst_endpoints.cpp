@@ -74,7 +74,7 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         QVERIFY(server);
         QCOMPARE(server->node->text(0), localIpAddress() + QStringLiteral("[%1]").arg(port));
-        QCOMPARE(StateIndex(server->node), int(ImgListening));
+        QCOMPARE(nodeImageOf(server->node), NodeImage::Listening);
         QCOMPARE(server->state, 1);
         QVERIFY(!child<QCheckBox>(server->window, "webReplySwitch")->isHidden());
         QVERIFY(!h.form->isInfoPanelShown());
@@ -89,7 +89,7 @@ private slots:
             Endpoint *peer = peers[i];
             QCOMPARE(peer->node->parent(), server->node);
             QCOMPARE(peer->node->text(0), QStringLiteral("127.0.0.1[%1]").arg(ports[i]));
-            QCOMPARE(StateIndex(peer->node), int(ImgConnected));
+            QCOMPARE(nodeImageOf(peer->node), NodeImage::Connected);
             QCOMPARE(peer->localPort, port);
             QCOMPARE(child<QLabel>(peer->window, "stateLabel")->text(), QStringLiteral("已连接"));
             QCOMPARE(child<QLabel>(peer->window, "peerAddressLabel")->text(), QStringLiteral("对方IP:127.0.0.1"));
@@ -127,7 +127,7 @@ private slots:
         QCOMPARE(peerCount(server), 0);
         QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
         QCOMPARE(server->state, 0);
-        QCOMPARE(StateIndex(server->node), int(ImgStopped));
+        QCOMPARE(nodeImageOf(server->node), NodeImage::Stopped);
         QCOMPARE(child<QLabel>(server->window, "stateLabel")->text(), QStringLiteral("已停止"));
         QTRY_VERIFY(peerSawEnd(a.get()) && peerSawEnd(b.get()) && peerSawEnd(c.get()));
         QVERIFY(connectRefused(port));
@@ -135,7 +135,7 @@ private slots:
         // Started again from its own window.
         server->window->requestStart();
         QCOMPARE(server->state, 1);
-        QCOMPARE(StateIndex(server->node), int(ImgListening));
+        QCOMPARE(nodeImageOf(server->node), NodeImage::Listening);
         Fd again = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
         // And stopped from there with the right mouse button.
@@ -154,7 +154,7 @@ private slots:
         QVERIFY(server);
         QCOMPARE(h.recorder.messages, QStringList{"该端口已被占用,监听未启动!"});
         QCOMPARE(server->state, 0);
-        QCOMPARE(StateIndex(server->node), int(ImgStopped));
+        QCOMPARE(nodeImageOf(server->node), NodeImage::Stopped);
         QVERIFY(h.listed(server));
         server->window->requestStart();
         QCOMPARE(h.recorder.messages.last(), QStringLiteral("Socket端口已经被占用!"));
@@ -216,14 +216,14 @@ private slots:
         QCOMPARE(client->node->parent(), h.form->kindNode(EndpointKind::TcpClient));
         QCOMPARE(client->state, 0);
         QCOMPARE(client->localPort, 0);
-        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
+        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
         QVERIFY(child<QCheckBox>(client->window, "webReplySwitch")->isHidden());
 
         client->window->requestStart();
         Fd peer = acceptServing(listener.get());
         QVERIFY(peer.get() >= 0);
         QTRY_COMPARE(client->state, 1);
-        QCOMPARE(StateIndex(client->node), int(ImgConnected));
+        QCOMPARE(nodeImageOf(client->node), NodeImage::Connected);
         sockaddr_in far{};
         socklen_t size = sizeof far;
         ::getpeername(peer.get(), reinterpret_cast<sockaddr *>(&far), &size);
@@ -236,7 +236,7 @@ private slots:
 
         peer.reset();
         QTRY_COMPARE(client->state, 0);
-        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
+        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
         QCOMPARE(child<QLabel>(client->window, "stateLabel")->text(), QStringLiteral("已断开"));
         QVERIFY(h.listed(client));
 
@@ -254,7 +254,7 @@ private slots:
         client->window->requestStart();
         QTest::qWait(200);
         QCOMPARE(client->state, 0);
-        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
+        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
         QVERIFY(h.recorder.messages.isEmpty());
         QVERIFY(h.recorder.exceptions.isEmpty());
     }
@@ -270,7 +270,7 @@ private slots:
         h.form->tree->setCurrentItem(h.form->kindNode(EndpointKind::UdpGroup));
         QTest::mouseRelease(child<QPushButton>(client->window, "stopButton"), Qt::LeftButton);
         QCOMPARE(client->state, 0);
-        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
+        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
         QTRY_VERIFY(peerSawEnd(peer.get()));
     }
 
@@ -355,7 +355,7 @@ private slots:
         Endpoint *server = h.tcpServer(port + 65536);
         QVERIFY(server);
         QCOMPARE(server->localPort, port);
-        QCOMPARE(server->node->text(0), NodeText(localIpAddress(), port));
+        QCOMPARE(server->node->text(0), nodeText(localIpAddress(), port));
         QCOMPARE(child<QLabel>(server->window, "localPortLabel")->text(), QStringLiteral("本地端口:%1").arg(port));
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
@@ -364,21 +364,21 @@ private slots:
         Endpoint *anywhere = h.tcpServer(65536);
         QVERIFY(anywhere);
         QVERIFY(anywhere->localPort > 0 && anywhere->localPort < 65536);
-        QCOMPARE(anywhere->node->text(0), NodeText(localIpAddress(), anywhere->localPort));
+        QCOMPARE(anywhere->node->text(0), nodeText(localIpAddress(), anywhere->localPort));
         Fd b = connectTo(anywhere->localPort);
         QTRY_COMPARE(peerCount(anywhere), 1);
         // Listening again from its window picks a port anew and shows it.
-        StopServer(h.form->controller(), *anywhere);
+        stopServer(h.form->controller(), *anywhere);
         anywhere->window->requestStart();
         QCOMPARE(anywhere->state, 1);
         Fd c = connectTo(anywhere->localPort);
         QTRY_COMPARE(peerCount(anywhere), 1);
-        QCOMPARE(anywhere->node->text(0), NodeText(localIpAddress(), anywhere->localPort));
+        QCOMPARE(anywhere->node->text(0), nodeText(localIpAddress(), anywhere->localPort));
 
         Endpoint *udp = h.udpServer(65536);
         QVERIFY(udp);
         QVERIFY(udp->localPort > 0 && udp->localPort < 65536);
-        QCOMPARE(udp->node->text(0), NodeText(localIpAddress(), udp->localPort));
+        QCOMPARE(udp->node->text(0), nodeText(localIpAddress(), udp->localPort));
     }
 
     void createWithAnEndpointOrPeerSelected()
@@ -444,7 +444,7 @@ private slots:
         QVERIFY(client);
         QCOMPARE(client->localPort, localPort(tcp.get()));
         QCOMPARE(client->node->text(0), QStringLiteral("127.0.0.1[9]"));
-        QCOMPARE(StateIndex(client->node), int(ImgUdp));
+        QCOMPARE(nodeImageOf(client->node), NodeImage::Udp);
     }
 
     void udpServerWithoutSerialPortIsCreatedSilently()
@@ -547,7 +547,7 @@ private slots:
         QCOMPARE(client->state, 0);
         QCOMPARE(peerCount(server), 0);
         QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
-        QCOMPARE(StateIndex(server->node), int(ImgStopped));
+        QCOMPARE(nodeImageOf(server->node), NodeImage::Stopped);
         QCOMPARE(child<QLabel>(server->window, "stateLabel")->text(), QStringLiteral("已停止"));
         QTRY_VERIFY(peerSawEnd(upstreamPeer.get()));
         QTRY_VERIFY(peerSawEnd(second.get()));
@@ -571,7 +571,7 @@ private slots:
         QTRY_COMPARE(server->state, 0);
         QCOMPARE(peerCount(server), 0);
         QTRY_VERIFY(peerSawEnd(a.get()));
-        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
+        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
     }
 
     void deletingALinkedEndpointUnlinksItsPartner()

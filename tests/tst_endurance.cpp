@@ -193,7 +193,7 @@ private slots:
             }
         }
         QCOMPARE(done, cycles);
-        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
+        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
         QVERIFY(serveUntil([&] { return openDescriptorCount() == fdsBefore; }, 10000));
         QCOMPARE(openDescriptorCount(), fdsBefore);
         QVERIFY(h.recorder.exceptions.isEmpty());

@@ -140,7 +140,7 @@ private slots:
         QCOMPARE(client->state, 1);
         resetAndClose(upstream);
         QTRY_COMPARE(client->state, 0);
-        QCOMPARE(StateIndex(client->node), int(ImgDisconnected));
+        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
         QVERIFY(h.recorder.exceptions.isEmpty());
         client->window->requestStart();
         Fd again = acceptServing(listener.get());

@@ -22,10 +22,10 @@ namespace {
 
 // An endpoint as the create command leaves it: record, window and node under
 // the kind node.
-Endpoint *addEndpoint(MainWindow &form, EndpointKind kind, const QString &text, int image)
+Endpoint *addEndpoint(MainWindow &form, EndpointKind kind, const QString &text, NodeImage image)
 {
     form.tree->setCurrentItem(form.kindNode(kind));
-    auto record = MakeRecord(kind);
+    auto record = makeEndpoint(kind);
     form.controller().makeWindow(*record);
     return form.controller().attach(std::move(record), text, image);
 }
@@ -46,8 +46,8 @@ private slots:
         for (int i = 0; i < 5; ++i) {
             QTreeWidgetItem *node = form.tree->topLevelItem(i);
             QCOMPARE(node->text(0), expected[i]);
-            QCOMPARE(StateIndex(node), int(ImgKindNode));
-            QCOMPARE(EndpointOf(node), nullptr);
+            QCOMPARE(nodeImageOf(node), NodeImage::KindNode);
+            QCOMPARE(endpointAt(node), nullptr);
             QCOMPARE(node->childCount(), 0);
         }
         QCOMPARE(form.endpoints().size(), 0);
@@ -63,11 +63,11 @@ private slots:
     void stateImagesAreDistinctPictures()
     {
         for (int i = 0; i < StateImageCount; ++i) {
-            const QImage image = StateImage(i).toImage();
+            const QImage image = statePicture(i).toImage();
             QCOMPARE(image.size(), QSize(16, 16));
             for (int j = 0; j < i; ++j)
                 QVERIFY2(
-                    image != StateImage(j).toImage(), qPrintable(QStringLiteral("%1 == %2").arg(i).arg(j)));
+                    image != statePicture(j).toImage(), qPrintable(QStringLiteral("%1 == %2").arg(i).arg(j)));
         }
     }
 
@@ -90,20 +90,20 @@ private slots:
     {
         MainWindow form;
         QTreeWidgetItem *kind = form.kindNode(EndpointKind::TcpClient);
-        Endpoint *e = addEndpoint(form, EndpointKind::TcpClient, NodeText("10.0.0.2", 8080), ImgDisconnected);
+        Endpoint *e = addEndpoint(form, EndpointKind::TcpClient, nodeText("10.0.0.2", 8080), NodeImage::Disconnected);
         QCOMPARE(kind->childCount(), 1);
         QTreeWidgetItem *node = kind->child(0);
         QCOMPARE(node->text(0), QStringLiteral("10.0.0.2[8080]"));
         QVERIFY(kind->isExpanded());
-        QCOMPARE(EndpointOf(node), e);
+        QCOMPARE(endpointAt(node), e);
         QCOMPARE(e->node, node);
-        QCOMPARE(StateIndex(node), int(ImgDisconnected));
+        QCOMPARE(nodeImageOf(node), NodeImage::Disconnected);
         QCOMPARE(form.tree->currentItem(), node);
         QCOMPARE(form.endpoints().size(), 1);
         QCOMPARE(form.endpoints().at(0), e);
         QCOMPARE(child<QLabel>(e->window, "stateLabel")->text(), QStringLiteral("已断开")); // refreshed
         // Same text twice: both exist side by side.
-        Endpoint *twin = addEndpoint(form, EndpointKind::TcpClient, NodeText("10.0.0.2", 8080), ImgDisconnected);
+        Endpoint *twin = addEndpoint(form, EndpointKind::TcpClient, nodeText("10.0.0.2", 8080), NodeImage::Disconnected);
         QCOMPARE(kind->childCount(), 2);
         QVERIFY(twin != e);
         QCOMPARE(form.endpoints().size(), 2);
@@ -114,8 +114,8 @@ private slots:
         MainWindow form;
         form.show();
         form.showInfoPanel(false);
-        Endpoint *a = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[1]", ImgUdp);
-        Endpoint *b = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[2]", ImgUdp);
+        Endpoint *a = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[1]", NodeImage::Udp);
+        Endpoint *b = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[2]", NodeImage::Udp);
         QCOMPARE(form.documents->ActiveDocument(), b->window.data());
         a->peerPort = 4321;
         form.tree->setCurrentItem(a->node);
@@ -137,11 +137,11 @@ private slots:
     void dragOverRules()
     {
         MainWindow form;
-        Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", ImgListening);
-        Endpoint *client = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", ImgDisconnected);
-        Endpoint *client2 = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60002]", ImgDisconnected);
-        Endpoint *sameText = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[60000]", ImgUdp);
-        Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", ImgUdp);
+        Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", NodeImage::Listening);
+        Endpoint *client = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", NodeImage::Disconnected);
+        Endpoint *client2 = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60002]", NodeImage::Disconnected);
+        Endpoint *sameText = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[60000]", NodeImage::Udp);
+        Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", NodeImage::Udp);
         QTreeWidgetItem *kind = form.kindNode(EndpointKind::UdpGroup);
 
         QVERIFY(form.canLink(server->node, nullptr)); // empty space
@@ -158,9 +158,9 @@ private slots:
     {
         MainWindow form;
         MessageRecorder recorder;
-        Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", ImgListening);
-        Endpoint *client = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", ImgDisconnected);
-        Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", ImgUdp);
+        Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", NodeImage::Listening);
+        Endpoint *client = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", NodeImage::Disconnected);
+        Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", NodeImage::Udp);
 
         form.linkDropped(client->node, server->node);
         QCOMPARE(server->partner, client);
@@ -228,8 +228,8 @@ private slots:
         form.resize(1024, 734);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        Endpoint *a = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[7001]", ImgUdp);
-        Endpoint *b = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[7002]", ImgUdp);
+        Endpoint *a = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[7001]", NodeImage::Udp);
+        Endpoint *b = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[7002]", NodeImage::Udp);
         form.showInfoPanel(false);
 
         DataWindow *w = b->window;
@@ -266,12 +266,12 @@ private slots:
         QCOMPARE(form.documents->ActiveDocument(), b->window.data());
 
         // Enough nodes for a vertical scroll bar, one of them long and deep.
-        Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "192.168.100.200[60000]", ImgListening);
+        Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "192.168.100.200[60000]", NodeImage::Listening);
         auto *deep = new QTreeWidgetItem(server->node, {QStringLiteral("192.168.100.201[65535] and more")});
-        SetStateIndex(deep, ImgConnected);
+        setNodeImage(deep, NodeImage::Connected);
         server->node->setExpanded(true);
         for (int i = 0; i < 60; ++i)
-            addEndpoint(form, EndpointKind::UdpClient, QStringLiteral("10.0.0.%1[%2]").arg(i).arg(9000 + i), ImgUdp);
+            addEndpoint(form, EndpointKind::UdpClient, QStringLiteral("10.0.0.%1[%2]").arg(i).arg(9000 + i), NodeImage::Udp);
         QApplication::processEvents();
         QTRY_VERIFY(form.tree->verticalScrollBar()->isVisible());
         const int textWidth = form.tree->fontMetrics().horizontalAdvance(deep->text(0));

@@ -278,7 +278,7 @@ private slots:
             for (int i = 0; i < h.form->endpoints().size(); ++i) {
                 Endpoint *e = h.form->endpoints().at(i);
                 QVERIFY(e->node);
-                QCOMPARE(EndpointOf(e->node), e);
+                QCOMPARE(endpointAt(e->node), e);
                 QVERIFY(e->window);
                 QCOMPARE(h.form->controller().endpointOfWindow(e->window), e);
             }

@@ -190,7 +190,7 @@ private slots:
         const auto arriveThenFill = [&](QLineEdit *portBox, int value) {
             peer = connectTo(port);
             QTRY_COMPARE(peerCount(first), 1);
-            QCOMPARE(EndpointOf(h.form->tree->currentItem())->kind, EndpointKind::TcpAcceptedPeer);
+            QCOMPARE(endpointAt(h.form->tree->currentItem())->kind, EndpointKind::TcpAcceptedPeer);
             portBox->setText(QString::number(value));
         };
         Endpoint *server = h.create<NewTcpServerDialog>(h.form->kindNode(EndpointKind::TcpServer),

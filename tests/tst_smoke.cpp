@@ -45,11 +45,11 @@ private slots:
 
         // A data window in front of the documents, for the eye.
         form->tree->setCurrentItem(form->kindNode(EndpointKind::TcpClient));
-        auto record = MakeRecord(EndpointKind::TcpClient);
+        auto record = makeEndpoint(EndpointKind::TcpClient);
         record->peerAddress = QStringLiteral("127.0.0.1");
         record->peerPort = 60000;
         DataWindow *window = form->controller().makeWindow(*record);
-        form->controller().attach(std::move(record), NodeText("127.0.0.1", 60000), ImgDisconnected);
+        form->controller().attach(std::move(record), nodeText("127.0.0.1", 60000), NodeImage::Disconnected);
         form->showInfoPanel(false);
         child<QCheckBox>(window, "hexSwitch")->click();
         window->logReceived(QByteArray("hello\r\n\x00\x01 end", 13));

@@ -183,7 +183,7 @@ void MainWindow::buildTree()
 
     for (const EndpointKind kind : kindOrder) {
         auto *node = new QTreeWidgetItem(tree, {kindLabel(kind)});
-        SetStateIndex(node, ImgKindNode);
+        setNodeImage(node, NodeImage::KindNode);
     }
 
     connect(tree, &QTreeWidget::currentItemChanged, this,
@@ -204,7 +204,7 @@ void MainWindow::buildTree()
 
 void MainWindow::showSelectedEndpoint(QTreeWidgetItem *node)
 {
-    Endpoint *endpoint = EndpointOf(node);
+    Endpoint *endpoint = endpointAt(node);
     if (!endpoint || !endpoints().contains(endpoint) || !endpoint->window)
         return;
     refreshStatus(*endpoint);
@@ -229,8 +229,8 @@ bool MainWindow::canLink(QTreeWidgetItem *dragged, QTreeWidgetItem *target) cons
         return true;
     if (!dragged || target->text(0) == dragged->text(0))
         return false;
-    const Endpoint *to = EndpointOf(target);
-    const Endpoint *from = EndpointOf(dragged);
+    const Endpoint *to = endpointAt(target);
+    const Endpoint *from = endpointAt(dragged);
     if (!to || !from)
         return false;
     return to->kind != from->kind;
@@ -238,11 +238,11 @@ bool MainWindow::canLink(QTreeWidgetItem *dragged, QTreeWidgetItem *target) cons
 
 void MainWindow::linkDropped(QTreeWidgetItem *dragged, QTreeWidgetItem *target)
 {
-    Endpoint *from = EndpointOf(dragged);
-    Endpoint *to = EndpointOf(target);
+    Endpoint *from = endpointAt(dragged);
+    Endpoint *to = endpointAt(target);
     if (!dragged || !target || !to || !from)
         return;
-    LinkEndpoints(*to, *from);
+    linkEndpoints(*to, *from);
     ShowMessage(QStringLiteral("监听管道已经建立!"));
 }
 
@@ -328,7 +328,7 @@ void MainWindow::createForSelectedKind()
 
 void MainWindow::deleteSelected()
 {
-    Endpoint *endpoint = EndpointOf(tree->currentItem());
+    Endpoint *endpoint = endpointAt(tree->currentItem());
     if (!endpoint || !endpoints().contains(endpoint))
         return;
     if (endpoint->kind == EndpointKind::TcpAcceptedPeer) {
@@ -344,16 +344,16 @@ void MainWindow::deleteSelected()
         if (!endpoints().contains(endpoint))
             return;
     }
-    controller_->removeEndpoint(endpoint);
+    controller_->remove(endpoint);
     if (endpoints().size() == 0)
         showInfoPanel(true);
 }
 
 void MainWindow::stopSelected()
 {
-    Endpoint *endpoint = EndpointOf(tree->currentItem());
+    Endpoint *endpoint = endpointAt(tree->currentItem());
     if (endpoint && endpoints().contains(endpoint))
-        controller_->stopEndpoint(*endpoint);
+        controller_->stop(*endpoint);
 }
 
 void MainWindow::stopListeningServers()

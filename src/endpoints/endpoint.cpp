@@ -63,32 +63,32 @@ QString kindLabel(EndpointKind kind)
     return {};
 }
 
-std::unique_ptr<Endpoint> MakeRecord(EndpointKind kind)
+std::unique_ptr<Endpoint> makeEndpoint(EndpointKind kind)
 {
     auto record = std::make_unique<Endpoint>();
     record->kind = kind;
-    record->createdText = CurrentDateTimeText();
+    record->createdText = currentDateTimeText();
     return record;
 }
 
-QString CurrentDateTimeText()
+QString currentDateTimeText()
 {
     return DateTimeText(QDateTime::currentDateTime());
 }
 
-Endpoint *EndpointOf(const QTreeWidgetItem *node)
+Endpoint *endpointAt(const QTreeWidgetItem *node)
 {
     if (!node)
         return nullptr;
     return reinterpret_cast<Endpoint *>(node->data(0, EndpointRole).value<quintptr>());
 }
 
-void SetEndpointOf(QTreeWidgetItem *node, Endpoint *record)
+void setEndpointAt(QTreeWidgetItem *node, Endpoint *record)
 {
     node->setData(0, EndpointRole, QVariant::fromValue(reinterpret_cast<quintptr>(record)));
 }
 
-QString NodeText(const QString &address, int port)
+QString nodeText(const QString &address, int port)
 {
     return address + QLatin1Char('[') + QString::number(port) + QLatin1Char(']');
 }
@@ -119,7 +119,7 @@ int EndpointList::indexOf(const Endpoint *record) const
     return -1;
 }
 
-void LinkEndpoints(Endpoint &target, Endpoint &dragged)
+void linkEndpoints(Endpoint &target, Endpoint &dragged)
 {
     unlinkPartnerOf(target);
     unlinkPartnerOf(dragged);

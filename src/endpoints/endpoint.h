@@ -29,17 +29,6 @@ enum class EndpointKind { TcpServer, TcpAcceptedPeer, TcpClient, UdpServer, UdpC
 // ("TCP Server", ...; an accepted peer's label names no node).
 [[nodiscard]] QString kindLabel(EndpointKind kind);
 
-// state image numbers of the tree.
-enum StateImage : int {
-    ImgConnected = 1,
-    ImgDisconnected = 2,
-    ImgListening = 3,
-    ImgStopped = 4,
-    ImgUdp = 5,
-    ImgGroup = 6,
-    ImgKindNode = 7,
-};
-
 class Endpoint {
 public:
     Endpoint();
@@ -73,17 +62,17 @@ public:
 };
 
 // A new record of the given kind, stamped with the current local date and time.
-[[nodiscard]] std::unique_ptr<Endpoint> MakeRecord(EndpointKind kind);
+[[nodiscard]] std::unique_ptr<Endpoint> makeEndpoint(EndpointKind kind);
 
 // The local date and time as records show it: short date, one blank, long time.
-[[nodiscard]] QString CurrentDateTimeText();
+[[nodiscard]] QString currentDateTimeText();
 
 // The endpoint record a tree node carries, or nullptr for a kind node.
-[[nodiscard]] Endpoint *EndpointOf(const QTreeWidgetItem *node);
-void SetEndpointOf(QTreeWidgetItem *node, Endpoint *record);
+[[nodiscard]] Endpoint *endpointAt(const QTreeWidgetItem *node);
+void setEndpointAt(QTreeWidgetItem *node, Endpoint *record);
 
 // "address[port]", the text of an endpoint's node.
-[[nodiscard]] QString NodeText(const QString &address, int port);
+[[nodiscard]] QString nodeText(const QString &address, int port);
 
 // Owns the records, in the order they were appended.
 class EndpointList {
@@ -102,4 +91,4 @@ private:
 
 // Links two endpoints into a monitoring pipe. A partner that pointed back at
 // either of them loses its link, so no record keeps a partner that has moved on.
-void LinkEndpoints(Endpoint &target, Endpoint &dragged);
+void linkEndpoints(Endpoint &target, Endpoint &dragged);

@@ -16,7 +16,7 @@
 
 #include <QTreeWidgetItem>
 
-void SilenceTransport(Endpoint &endpoint)
+void unbindTransport(Endpoint &endpoint)
 {
     // An accepted connection's handlers belong to its server.
     if (auto *server = endpoint.tcpServer()) {
@@ -35,7 +35,7 @@ void SilenceTransport(Endpoint &endpoint)
     }
 }
 
-QObject *ReleaseTransport(Endpoint &endpoint)
+QObject *releaseTransport(Endpoint &endpoint)
 {
     if (endpoint.group)
         endpoint.group->close();
@@ -43,7 +43,7 @@ QObject *ReleaseTransport(Endpoint &endpoint)
     // Accepted connections belong to their server.
     if (endpoint.kind == EndpointKind::TcpAcceptedPeer || !transport)
         return nullptr;
-    SilenceTransport(endpoint);
+    unbindTransport(endpoint);
     if (auto *server = endpoint.tcpServer())
         server->Connection()->Close();
     else if (auto *client = endpoint.tcpClient())
@@ -66,7 +66,7 @@ EndpointController::~EndpointController()
     // Transports go before the records; none may report into a record that
     // is already gone.
     for (int i = 0; i < list_.size(); ++i)
-        delete ReleaseTransport(*list_.at(i));
+        delete releaseTransport(*list_.at(i));
 }
 
 QTreeWidgetItem *EndpointController::kindNode(EndpointKind kind) const
@@ -78,7 +78,7 @@ QTreeWidgetItem *EndpointController::kindNode(EndpointKind kind) const
     return nullptr;
 }
 
-Endpoint *EndpointController::attach(std::unique_ptr<Endpoint> record, const QString &text, int stateImage)
+Endpoint *EndpointController::attach(std::unique_ptr<Endpoint> record, const QString &text, NodeImage image)
 {
     // Under the kind node, not under whatever is selected now: a peer that
     // arrived while the creation dialog was open has taken the selection.
@@ -86,8 +86,8 @@ Endpoint *EndpointController::attach(std::unique_ptr<Endpoint> record, const QSt
     auto *node = new QTreeWidgetItem(parent, {text});
     parent->setExpanded(true);
     Endpoint *endpoint = record.get();
-    SetEndpointOf(node, endpoint);
-    SetStateIndex(node, stateImage);
+    setEndpointAt(node, endpoint);
+    setNodeImage(node, image);
     endpoint->node = node;
     tree_.setCurrentItem(node);
     refreshStatus(*endpoint);
@@ -111,20 +111,20 @@ void EndpointController::stopAllServers()
             servers.push_back(list_.at(i));
     for (Endpoint *server : servers)
         if (list_.contains(server))
-            StopServer(*this, *server);
+            stopServer(*this, *server);
 }
 
-void EndpointController::removeEndpoint(Endpoint *endpoint)
+void EndpointController::remove(Endpoint *endpoint)
 {
     if (!list_.contains(endpoint))
         return;
     // Peers of a server go first, through their own disconnection, so none
     // outlives the connection it stands for.
     if (endpoint->kind == EndpointKind::TcpServer)
-        StopServer(*this, *endpoint);
+        stopServer(*this, *endpoint);
     // Freed once control is back in the event loop: one of its handlers may
     // be what asked for the removal.
-    if (QObject *transport = ReleaseTransport(*endpoint))
+    if (QObject *transport = releaseTransport(*endpoint))
         transport->deleteLater();
     if (DataWindow *window = endpoint->window) {
         windows_.remove(window);
@@ -137,10 +137,10 @@ void EndpointController::removeEndpoint(Endpoint *endpoint)
     delete node; // selects another node, whose handler may run now
 }
 
-void EndpointController::stopEndpoint(Endpoint &endpoint)
+void EndpointController::stop(Endpoint &endpoint)
 {
     if (endpoint.kind == EndpointKind::TcpServer) {
-        StopServer(*this, endpoint);
+        stopServer(*this, endpoint);
     } else if (endpoint.kind == EndpointKind::TcpClient) {
         if (auto *client = endpoint.tcpClient())
             client->Close();
@@ -165,13 +165,13 @@ void EndpointController::start(Endpoint &endpoint)
         if (auto *server = endpoint.tcpServer()) {
             try {
                 server->Open();
-                SetStateIndex(endpoint.node, ImgListening);
+                setNodeImage(endpoint.node, NodeImage::Listening);
                 endpoint.state = 1;
                 // Port 0 (or a box that wrapped to it) listens anew on
                 // whatever port the system picks this time.
                 if (const int bound = server->Connection()->QueryLocalPort(); bound > 0) {
                     endpoint.localPort = bound;
-                    endpoint.node->setText(0, NodeText(endpoint.localAddress, bound));
+                    endpoint.node->setText(0, nodeText(endpoint.localAddress, bound));
                 }
             } catch (const std::exception &) {
                 ShowMessage(QStringLiteral("Socket端口已经被占用!"));

@@ -10,6 +10,7 @@
 // it. UI thread only.
 
 #include "endpoints/endpoint.h"
+#include "ui/stateimages.h"
 
 #include <QHash>
 #include <QObject>
@@ -42,16 +43,16 @@ public:
     DataWindow *makeWindow(Endpoint &endpoint);
     // Adds the node of a new endpoint under its kind's node, selects it,
     // refreshes the status panel and hands the record to the endpoint list.
-    Endpoint *attach(std::unique_ptr<Endpoint> record, const QString &text, int stateImage);
+    Endpoint *attach(std::unique_ptr<Endpoint> record, const QString &text, NodeImage image);
 
     // The start button of a TCP Server (listen again) or a TCP Client
     // (connect again); other kinds have none.
     void start(Endpoint &endpoint);
-    void stopEndpoint(Endpoint &endpoint);
+    void stop(Endpoint &endpoint);
     // Frees the endpoint's transport, window, node and record. A server's
     // peers are removed first. Safe to call from the endpoint's own handlers:
     // what is running is destroyed only once control is back in the loop.
-    void removeEndpoint(Endpoint *endpoint);
+    void remove(Endpoint *endpoint);
 
     // The endpoint a data window stands for; nullptr once it is removed.
     [[nodiscard]] Endpoint *endpointOfWindow(const QWidget *window) const;
@@ -70,7 +71,7 @@ private:
 
 // Unbinds the endpoint's handlers from its own transport (an accepted
 // connection's handlers belong to its server and are left alone).
-void SilenceTransport(Endpoint &endpoint);
+void unbindTransport(Endpoint &endpoint);
 // Silences and closes the endpoint's own transport (and a group's socket) and
 // hands it to the caller to free; nullptr for an accepted connection.
-[[nodiscard]] QObject *ReleaseTransport(Endpoint &endpoint);
+[[nodiscard]] QObject *releaseTransport(Endpoint &endpoint);

@@ -59,14 +59,14 @@ DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
     });
     connect(window, &DataWindow::stopRequested, this, [this, window] {
         if (Endpoint *own = endpointOfWindow(window))
-            stopEndpoint(*own);
+            stop(*own);
     });
     return window;
 }
 
 Endpoint *EndpointController::createTcpServer(int port)
 {
-    auto record = MakeRecord(EndpointKind::TcpServer);
+    auto record = makeEndpoint(EndpointKind::TcpServer);
     Endpoint *server = record.get();
     auto *socket = new TcpServer(this);
     socket->SetPort(port);
@@ -74,25 +74,25 @@ Endpoint *EndpointController::createTcpServer(int port)
     socket->Connection()->SetUserData(server);
     server->localPort = port;
     server->localAddress = localIpAddress();
-    server->createdText = CurrentDateTimeText();
-    AttachServerHandlers(*this, *server, *socket);
+    server->createdText = currentDateTimeText();
+    bindTcpServerEvents(*this, *server, *socket);
 
     // Under its kind node, whatever took the selection while the dialog was
     // open (a peer arriving selects its own node).
     QTreeWidgetItem *parent = kindNode(EndpointKind::TcpServer);
-    auto *node = new QTreeWidgetItem(parent, {NodeText(server->localAddress, port)});
+    auto *node = new QTreeWidgetItem(parent, {nodeText(server->localAddress, port)});
     parent->setExpanded(true);
-    SetEndpointOf(node, server);
-    SetStateIndex(node, ImgStopped);
+    setEndpointAt(node, server);
+    setNodeImage(node, NodeImage::Stopped);
     server->node = node;
     tree_.setCurrentItem(node);
 
     try {
         socket->Open();
         server->state = 1;
-        SetStateIndex(node, ImgListening);
+        setNodeImage(node, NodeImage::Listening);
         server->localPort = boundPort(socket->Connection()->SocketHandle(), port);
-        node->setText(0, NodeText(server->localAddress, server->localPort));
+        node->setText(0, nodeText(server->localAddress, server->localPort));
     } catch (const std::exception &) {
         ShowMessage(QStringLiteral("该端口已被占用,监听未启动!"));
     }
@@ -105,7 +105,7 @@ Endpoint *EndpointController::createTcpServer(int port)
 
 Endpoint *EndpointController::createTcpClient(const QString &address, int port)
 {
-    auto record = MakeRecord(EndpointKind::TcpClient);
+    auto record = makeEndpoint(EndpointKind::TcpClient);
     auto *socket = new TcpClient(this);
     socket->SetPort(port);
     socket->SetHost(address);
@@ -113,34 +113,34 @@ Endpoint *EndpointController::createTcpClient(const QString &address, int port)
     record->peerPort = port;
     record->peerAddress = address;
     socket->Connection()->SetUserData(record.get());
-    AttachClientHandlers(*this, *record, *socket);
+    bindTcpClientEvents(*this, *record, *socket);
     makeWindow(*record);
-    return attach(std::move(record), NodeText(address, port), ImgDisconnected);
+    return attach(std::move(record), nodeText(address, port), NodeImage::Disconnected);
 }
 
 Endpoint *EndpointController::createUdpClient(const QString &address, int remotePort, int localPort)
 {
-    auto record = MakeRecord(EndpointKind::UdpClient);
+    auto record = makeEndpoint(EndpointKind::UdpClient);
     auto *udp = new UdpSocket(this);
     udp->SetLocalPort(localPort);
     udp->SetRemotePort(remotePort);
     udp->SetRemoteHost(address);
-    AttachUdpClientHandler(*record, *udp);
+    bindUdpClientEvents(*record, *udp);
     record->transport = udp;
     record->localPort = boundPort(udp->SocketHandle(), udp->LocalPort());
     record->peerPort = remotePort;
     record->peerAddress = address;
     makeWindow(*record);
-    return attach(std::move(record), NodeText(address, remotePort), ImgUdp);
+    return attach(std::move(record), nodeText(address, remotePort), NodeImage::Udp);
 }
 
 Endpoint *EndpointController::createUdpServer(int localPort)
 {
-    auto record = MakeRecord(EndpointKind::UdpServer);
+    auto record = makeEndpoint(EndpointKind::UdpServer);
     auto *udp = new UdpSocket(this);
     udp->SetLocalPort(localPort);
     udp->SetRemoteHost(QString());
-    AttachUdpServerHandler(*record, *udp);
+    bindUdpServerEvents(*record, *udp);
     record->transport = udp;
     record->localPort = boundPort(udp->SocketHandle(), udp->LocalPort());
     DataWindow *window = makeWindow(*record);
@@ -155,12 +155,12 @@ Endpoint *EndpointController::createUdpServer(int localPort)
         ShowException(e);
     }
     const int port = record->localPort;
-    return attach(std::move(record), NodeText(localIpAddress(), port), ImgUdp);
+    return attach(std::move(record), nodeText(localIpAddress(), port), NodeImage::Udp);
 }
 
 Endpoint *EndpointController::createUdpGroup(const QString &groupAddress, int groupPort)
 {
-    auto record = MakeRecord(EndpointKind::UdpGroup);
+    auto record = makeEndpoint(EndpointKind::UdpGroup);
     Endpoint &endpoint = *record;
     DataWindow *window = makeWindow(endpoint);
 
@@ -176,9 +176,9 @@ Endpoint *EndpointController::createUdpGroup(const QString &groupAddress, int gr
     if (joined.membershipFailed)
         ShowMessage(QStringLiteral("无法进行UDP组播"));
     // The watch belongs to the window, and closing the socket ends it first.
-    group.setReadableHandler(window, [record = &endpoint] { GroupReceived(*record); });
+    group.setReadableHandler(window, [record = &endpoint] { onGroupDatagram(*record); });
     endpoint.localAddress = groupAddress;
     endpoint.localPort = group.port();
     const int port = endpoint.localPort;
-    return attach(std::move(record), NodeText(groupAddress, port), ImgGroup);
+    return attach(std::move(record), nodeText(groupAddress, port), NodeImage::Group);
 }

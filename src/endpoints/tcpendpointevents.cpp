@@ -45,7 +45,7 @@ Endpoint *linkedOfKind(EndpointController &w, const Endpoint &endpoint, Endpoint
 
 void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socket)
 {
-    auto record = MakeRecord(EndpointKind::TcpAcceptedPeer);
+    auto record = makeEndpoint(EndpointKind::TcpAcceptedPeer);
     Endpoint *peer = record.get();
     peer->transport = socket;
     socket->SetUserData(peer);
@@ -53,11 +53,11 @@ void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socke
 
     const QString address = socket->QueryRemoteAddress();
     const int port = socket->QueryRemotePort();
-    auto *node = new QTreeWidgetItem(server.node, {NodeText(address, port)});
+    auto *node = new QTreeWidgetItem(server.node, {nodeText(address, port)});
     server.node->setExpanded(true);
-    SetStateIndex(node, ImgConnected);
+    setNodeImage(node, NodeImage::Connected);
     w.tree().setCurrentItem(node);
-    SetEndpointOf(node, peer);
+    setEndpointAt(node, peer);
     peer->node = node;
 
     w.makeWindow(*peer);
@@ -108,8 +108,8 @@ void PeerDisconnected(EndpointController &w, Endpoint &server, TcpConnection *so
         return;
     socket->SetUserData(nullptr);
     peer->state = 0;
-    SetStateIndex(peer->node, ImgDisconnected);
-    w.removeEndpoint(peer);
+    setNodeImage(peer->node, NodeImage::Disconnected);
+    w.remove(peer);
 }
 
 void PeerError(Endpoint &server, TcpConnection *socket, TErrorEvent event, int &errorCode)
@@ -118,7 +118,7 @@ void PeerError(Endpoint &server, TcpConnection *socket, TErrorEvent event, int &
     // peers with the next send.
     if (server.window)
         server.window->appendLogLine(
-            CurrentDateTimeText() + QStringLiteral("Client Socket异常,代码=") + QString::number(errorCode));
+            currentDateTimeText() + QStringLiteral("Client Socket异常,代码=") + QString::number(errorCode));
     errorCode = 0;
     // A cleared error cancels the close it came with; a reset peer would
     // stay listed as connected on a dead connection. It goes as a peer that
@@ -137,7 +137,7 @@ void ClientConnected(Endpoint &client)
     client.state = 1;
     client.localPort = clientSocketOf(client)->Connection()->QueryLocalPort();
     refreshStatus(client);
-    SetStateIndex(client.node, ImgConnected);
+    setNodeImage(client.node, NodeImage::Connected);
 }
 
 void ClientReceived(EndpointController &w, TcpConnection *socket)
@@ -152,14 +152,14 @@ void ClientDisconnected(EndpointController &w, Endpoint &client)
 {
     client.state = 0;
     refreshStatus(client);
-    SetStateIndex(client.node, ImgDisconnected);
+    setNodeImage(client.node, NodeImage::Disconnected);
     if (Endpoint *server = linkedOfKind(w, client, EndpointKind::TcpServer))
-        StopServer(w, *server);
+        stopServer(w, *server);
 }
 
 } // namespace
 
-void AttachServerHandlers(EndpointController &window, Endpoint &server, TcpServer &socket)
+void bindTcpServerEvents(EndpointController &window, Endpoint &server, TcpServer &socket)
 {
     Endpoint *s = &server;
     EndpointController *w = &window;
@@ -173,7 +173,7 @@ void AttachServerHandlers(EndpointController &window, Endpoint &server, TcpServe
         [](QObject *, TcpConnection *, TErrorEvent, int &code) { SuppressError(code); });
 }
 
-void AttachClientHandlers(EndpointController &window, Endpoint &client, TcpClient &socket)
+void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient &socket)
 {
     Endpoint *c = &client;
     EndpointController *w = &window;
@@ -189,7 +189,7 @@ void AttachClientHandlers(EndpointController &window, Endpoint &client, TcpClien
     };
 }
 
-void StopServer(EndpointController &window, Endpoint &server)
+void stopServer(EndpointController &window, Endpoint &server)
 {
     TcpServer *socket = serverSocketOf(server);
     if (!socket)
@@ -210,5 +210,5 @@ void StopServer(EndpointController &window, Endpoint &server)
         return;
     server.state = 0;
     refreshStatus(server);
-    SetStateIndex(server.node, ImgStopped);
+    setNodeImage(server.node, NodeImage::Stopped);
 }

@@ -12,10 +12,10 @@ class Endpoint;
 class TcpServer;
 
 // Binds the server's four client events and its listening object's error sink.
-void AttachServerHandlers(EndpointController &window, Endpoint &server, TcpServer &socket);
+void bindTcpServerEvents(EndpointController &window, Endpoint &server, TcpServer &socket);
 // Binds the client's connect, read, disconnect and error events.
-void AttachClientHandlers(EndpointController &window, Endpoint &client, TcpClient &socket);
+void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient &socket);
 
 // Closes every accepted connection (each one removes its peer endpoint), then
 // stops listening: State 0, status refreshed, image 4.
-void StopServer(EndpointController &window, Endpoint &server);
+void stopServer(EndpointController &window, Endpoint &server);

@@ -49,14 +49,14 @@ void UdpServerReceived(Endpoint &server, int numberBytes, const QString &fromIP,
 
 } // namespace
 
-void AttachUdpClientHandler(Endpoint &client, UdpSocket &udp)
+void bindUdpClientEvents(Endpoint &client, UdpSocket &udp)
 {
     Endpoint *c = &client;
     udp.OnDataReceived
         = [c](QObject *, int numberBytes, const QString &, int) { UdpClientReceived(*c, numberBytes); };
 }
 
-void AttachUdpServerHandler(Endpoint &server, UdpSocket &udp)
+void bindUdpServerEvents(Endpoint &server, UdpSocket &udp)
 {
     Endpoint *s = &server;
     udp.OnDataReceived = [s](QObject *, int numberBytes, const QString &fromIP, int port) {
@@ -64,7 +64,7 @@ void AttachUdpServerHandler(Endpoint &server, UdpSocket &udp)
     };
 }
 
-void GroupReceived(Endpoint &endpoint)
+void onGroupDatagram(Endpoint &endpoint)
 {
     if (!endpoint.group)
         return;

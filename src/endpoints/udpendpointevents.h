@@ -6,8 +6,8 @@
 class Endpoint;
 class UdpSocket;
 
-void AttachUdpClientHandler(Endpoint &client, UdpSocket &udp);
-void AttachUdpServerHandler(Endpoint &server, UdpSocket &udp);
+void bindUdpClientEvents(Endpoint &client, UdpSocket &udp);
+void bindUdpServerEvents(Endpoint &server, UdpSocket &udp);
 
 // Reads the datagram waiting on a group endpoint's socket and logs it.
-void GroupReceived(Endpoint &group);
+void onGroupDatagram(Endpoint &group);

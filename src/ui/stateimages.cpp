@@ -100,19 +100,19 @@ std::array<QPixmap, StateImageCount> makeImages()
 
 } // namespace
 
-const QPixmap &StateImage(int index)
+const QPixmap &statePicture(int index)
 {
     static const std::array<QPixmap, StateImageCount> images = makeImages();
     return images.at(size_t(qBound(0, index, StateImageCount - 1)));
 }
 
-void SetStateIndex(QTreeWidgetItem *node, int index)
+void setNodeImage(QTreeWidgetItem *node, NodeImage image)
 {
-    node->setData(0, StateRole, index);
-    node->setIcon(0, QIcon(StateImage(index)));
+    node->setData(0, StateRole, int(image));
+    node->setIcon(0, QIcon(statePicture(int(image))));
 }
 
-int StateIndex(const QTreeWidgetItem *node)
+NodeImage nodeImageOf(const QTreeWidgetItem *node)
 {
-    return node->data(0, StateRole).toInt();
+    return NodeImage(node->data(0, StateRole).toInt());
 }

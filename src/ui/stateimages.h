@@ -11,7 +11,19 @@ constexpr int StateImageCount = 8;
 // 0 dark lamp, 1 lit green lamp, 2 dark green lamp, 3 server with a green
 // start arrow, 4 server with a red stop square, 5 yellow lamp, 6 sun,
 // 7 four blue squares.
-[[nodiscard]] const QPixmap &StateImage(int index);
+[[nodiscard]] const QPixmap &statePicture(int index);
 
-void SetStateIndex(QTreeWidgetItem *node, int index);
-[[nodiscard]] int StateIndex(const QTreeWidgetItem *node);
+// The picture a node shows, by what it stands for.
+enum class NodeImage : int {
+    None = 0,
+    Connected = 1,
+    Disconnected = 2,
+    Listening = 3,
+    Stopped = 4,
+    Udp = 5,
+    Group = 6,
+    KindNode = 7,
+};
+
+void setNodeImage(QTreeWidgetItem *node, NodeImage image);
+[[nodiscard]] NodeImage nodeImageOf(const QTreeWidgetItem *node);
