@@ -189,7 +189,7 @@ QList<Endpoint *> peersOf(MainWindow &form)
 
 Endpoint *create(MainWindow &form, EndpointKind kind, const std::function<Endpoint *()> &setup)
 {
-    form.tree->setCurrentItem(form.kindNode(kind));
+    child<EndpointTree>(form, "tree")->setCurrentItem(form.kindNode(kind));
     return setup();
 }
 

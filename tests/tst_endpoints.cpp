@@ -96,7 +96,7 @@ private slots:
             QVERIFY(child<QCheckBox>(peer->window, "webReplySwitch")->isHidden());
         }
         // The newest peer is selected and its window in front.
-        QCOMPARE(h.form->tree->currentItem(), peers[2]->node);
+        QCOMPARE(child<EndpointTree>(h.form, "tree")->currentItem(), peers[2]->node);
 
         // Data is logged in the sending peer's window only.
         child<QCheckBox>(peers[1]->window, "hexSwitch")->setChecked(true);
@@ -122,7 +122,7 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Fd a = connectTo(port), b = connectTo(port), c = connectTo(port);
         QTRY_COMPARE(peerCount(server), 3);
-        h.form->tree->setCurrentItem(server->node);
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(server->node);
         h.form->stopSelected();
         QCOMPARE(peerCount(server), 0);
         QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
@@ -267,7 +267,7 @@ private slots:
         Fd &peer = connected.peer;
         QCOMPARE(client->state, 1);
         // The tree's selection is elsewhere: the window stops its own endpoint.
-        h.form->tree->setCurrentItem(h.form->kindNode(EndpointKind::UdpGroup));
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(h.form->kindNode(EndpointKind::UdpGroup));
         QTest::mouseRelease(child<QPushButton>(client->window, "stopButton"), Qt::LeftButton);
         QCOMPARE(client->state, 0);
         QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
@@ -306,7 +306,7 @@ private slots:
 
         // Deleting a peer closes its connection; the server keeps listening.
         Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
-        h.form->tree->setCurrentItem(peer->node);
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(peer->node);
         h.form->deleteSelected();
         QVERIFY(!h.listed(peer));
         QTRY_VERIFY(peerSawEnd(a.get()));
@@ -314,7 +314,7 @@ private slots:
 
         // Deleting a server with a peer ends the peer's endpoint first.
         QPointer<DataWindow> peerWindow(h.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
-        h.form->tree->setCurrentItem(server->node);
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(server->node);
         h.form->deleteSelected();
         QVERIFY(!h.listed(server));
         QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
@@ -324,14 +324,14 @@ private slots:
         QVERIFY(connectRefused(port));
 
         // A kind node selected: nothing happens.
-        h.form->tree->setCurrentItem(h.form->kindNode(EndpointKind::UdpServer));
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(h.form->kindNode(EndpointKind::UdpServer));
         h.form->deleteSelected();
         QCOMPARE(h.form->endpoints().size(), 3);
 
         const QList<Endpoint *> rest = {client, udpClient, udpServer};
         for (int i = 0; i < rest.size(); ++i) {
             QPointer<DataWindow> window(rest[i]->window);
-            h.form->tree->setCurrentItem(rest[i]->node);
+            child<EndpointTree>(h.form, "tree")->setCurrentItem(rest[i]->node);
             h.form->deleteSelected();
             QVERIFY(!h.listed(rest[i]));
             QTRY_VERIFY(!window);
@@ -344,7 +344,7 @@ private slots:
     {
         Harness h;
         Endpoint *none = h.create<NewTcpServerDialog>(
-            h.form->kindNode(EndpointKind::TcpServer), [](NewTcpServerDialog &d) { d.portEdit->setText("abc"); });
+            h.form->kindNode(EndpointKind::TcpServer), [](NewTcpServerDialog &d) { child<QLineEdit>(d, "portEdit")->setText("abc"); });
         QVERIFY(!none);
         QCOMPARE(h.recorder.exceptions, QStringList{"'abc' is not a valid integer value"});
         QCOMPARE(h.script.unfinished, 1); // the dialog stayed open until cancelled
@@ -388,8 +388,8 @@ private slots:
         Endpoint *first = h.tcpClient(localPort(listener.get()));
         // An endpoint node selected: its kind's dialog.
         Endpoint *second = h.create<NewTcpClientDialog>(first->node, [&](NewTcpClientDialog &d) {
-            d.addressEdit->setText("127.0.0.1");
-            d.portEdit->setText(QString::number(localPort(listener.get())));
+            child<QLineEdit>(d, "addressEdit")->setText("127.0.0.1");
+            child<QLineEdit>(d, "portEdit")->setText(QString::number(localPort(listener.get())));
         });
         QVERIFY(second);
         QCOMPARE(second->node->parent(), h.form->kindNode(EndpointKind::TcpClient));
@@ -401,7 +401,7 @@ private slots:
         QTRY_COMPARE(peerCount(server), 1);
         Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
         bool asked = false;
-        h.form->tree->setCurrentItem(peer->node);
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(peer->node);
         h.script.push([&](QDialog &d) {
             asked = true;
             d.reject();
@@ -416,12 +416,12 @@ private slots:
     {
         Harness h;
         h.form->createDialogs();
-        NewTcpClientDialog &d = *h.form->newTcpClientDialog;
-        d.addressEdit->setText(QStringLiteral("10.9.9.9"));
-        d.portEdit->setText(QStringLiteral("1234"));
+        NewTcpClientDialog &d = *child<NewTcpClientDialog>(*h.form, "newTcpClientDialog");
+        child<QLineEdit>(d, "addressEdit")->setText(QStringLiteral("10.9.9.9"));
+        child<QLineEdit>(d, "portEdit")->setText(QStringLiteral("1234"));
         d.show();
-        QCOMPARE(d.addressEdit->text(), localIpAddress());
-        QCOMPARE(d.portEdit->text(), QStringLiteral("1234"));
+        QCOMPARE(child<QLineEdit>(d, "addressEdit")->text(), localIpAddress());
+        QCOMPARE(child<QLineEdit>(d, "portEdit")->text(), QStringLiteral("1234"));
         d.hide();
     }
 
@@ -436,7 +436,7 @@ private slots:
         QCOMPARE(h.recorder.messages, QStringList{"本地端口已被占用，请重新选择本地端口号"});
         QVERIFY(!h.udpClient(9, busy));
         QCOMPARE(h.recorder.messages.size(), 2);
-        QCOMPARE(h.form->newUdpClientDialog->localPortEdit->text(), QString::number(busy)); // kept as typed
+        QCOMPARE(child<QLineEdit>(child<NewUdpClientDialog>(h.form, "newUdpClientDialog"), "localPortEdit")->text(), QString::number(busy)); // kept as typed
 
         // A port held only by a TCP listener is free for datagrams.
         Fd tcp = listenOnLoopback();
@@ -506,14 +506,14 @@ private slots:
     void cancelCreatesNothingButHidesThePanelWhenEndpointsExist()
     {
         Harness h;
-        h.form->tree->setCurrentItem(h.form->kindNode(EndpointKind::UdpGroup));
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(h.form->kindNode(EndpointKind::UdpGroup));
         h.script.push([](QDialog &d) { dynamic_cast<CreationDialog &>(d).cancel(); });
         h.form->createForSelectedKind();
         QCOMPARE(h.form->endpoints().size(), 0);
         QVERIFY(h.form->isInfoPanelShown());
         Endpoint *server = h.tcpServer(unusedPort());
         h.form->showInfoPanel(true);
-        h.form->tree->setCurrentItem(h.form->kindNode(EndpointKind::TcpClient));
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(h.form->kindNode(EndpointKind::TcpClient));
         h.script.push([](QDialog &d) { d.reject(); });
         h.form->createForSelectedKind();
         QCOMPARE(h.form->endpoints().size(), 1);
@@ -582,7 +582,7 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Endpoint *client = h.tcpClient(localPort(upstream.get()));
         h.form->linkDropped(client->node, server->node);
-        h.form->tree->setCurrentItem(client->node);
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(client->node);
         h.form->deleteSelected();
         QCOMPARE(server->partner, nullptr);
         Fd a = connectTo(port);

@@ -217,7 +217,7 @@ private slots:
             QVERIFY2(serveUntil([&] { return peerCount(server) == count; }, 60000),
                 qPrintable(QStringLiteral("%1 of %2 peers").arg(peerCount(server)).arg(count)));
 
-            h.form->tree->setCurrentItem(server->node);
+            child<EndpointTree>(h.form, "tree")->setCurrentItem(server->node);
             h.form->stopSelected();
             QCOMPARE(peerCount(server), 0);
             QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
@@ -239,7 +239,7 @@ private slots:
             for (int i = 0; i < count; i += 10)
                 ::send(peers[size_t(i)].get(), "bye", 3, MSG_NOSIGNAL);
             QPointer<DataWindow> window(server->window);
-            h.form->tree->setCurrentItem(server->node);
+            child<EndpointTree>(h.form, "tree")->setCurrentItem(server->node);
             h.form->deleteSelected();
             QVERIFY(!h.listed(server));
             QCOMPARE(h.form->endpoints().size(), 0);
@@ -329,7 +329,7 @@ private slots:
             QVERIFY(h.recorder.exceptions.isEmpty());
 
             QPointer<DataWindow> window(server->window);
-            h.form->tree->setCurrentItem(server->node);
+            child<EndpointTree>(h.form, "tree")->setCurrentItem(server->node);
             h.form->deleteSelected();
             QCOMPARE(h.form->endpoints().size(), 0);
             QVERIFY(serveUntil([&] { return !window; }, 5000));
@@ -381,7 +381,7 @@ private slots:
                 child<QLineEdit>(victim->window, "intervalEdit")->setText(QStringLiteral("0"));
                 QTimer::singleShot(30 + round % 7, h.form.get(), [&h, victim, &peer] {
                     drain(peer.get());
-                    h.form->tree->setCurrentItem(victim->node);
+                    child<EndpointTree>(h.form, "tree")->setCurrentItem(victim->node);
                     h.form->deleteSelected();
                 });
                 QTimer drainer;
@@ -395,7 +395,7 @@ private slots:
 
                 // The other one is deleted between its timer's ticks.
                 QVERIFY(serveUntil([&] { return other->window->sentBytes() >= 4 * 50; }, 10000));
-                h.form->tree->setCurrentItem(other->node);
+                child<EndpointTree>(h.form, "tree")->setCurrentItem(other->node);
                 h.form->deleteSelected();
                 QVERIFY(!h.listed(other));
                 QVERIFY(serveUntil([&] { return !udpWindow && !tcpWindow; }, 5000));

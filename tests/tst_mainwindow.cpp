@@ -24,7 +24,7 @@ namespace {
 // the kind node.
 Endpoint *addEndpoint(MainWindow &form, EndpointKind kind, const QString &text, NodeImage image)
 {
-    form.tree->setCurrentItem(form.kindNode(kind));
+    child<EndpointTree>(form, "tree")->setCurrentItem(form.kindNode(kind));
     auto record = makeEndpoint(kind);
     form.controller().makeWindow(*record);
     return form.controller().attach(std::move(record), text, image);
@@ -41,10 +41,10 @@ private slots:
         MainWindow form;
         QCOMPARE(form.windowTitle(), QStringLiteral("Portwright V2.5"));
         QCOMPARE(form.size(), QSize(717, 541));
-        QCOMPARE(form.tree->topLevelItemCount(), 5);
+        QCOMPARE(child<EndpointTree>(form, "tree")->topLevelItemCount(), 5);
         const QStringList expected = {"TCP Server", "TCP Client", "UDP Server", "UDP Client", "UDP Group"};
         for (int i = 0; i < 5; ++i) {
-            QTreeWidgetItem *node = form.tree->topLevelItem(i);
+            QTreeWidgetItem *node = child<EndpointTree>(form, "tree")->topLevelItem(i);
             QCOMPARE(node->text(0), expected[i]);
             QCOMPARE(nodeImageOf(node), NodeImage::KindNode);
             QCOMPARE(endpointAt(node), nullptr);
@@ -52,12 +52,12 @@ private slots:
         }
         QCOMPARE(form.endpoints().size(), 0);
         QVERIFY(form.isInfoPanelShown());
-        QCOMPARE(form.createButton->text(), QStringLiteral("创建"));
-        QCOMPARE(form.deleteButton->text(), QStringLiteral("删除"));
-        QCOMPARE(form.exitButton->text(), QStringLiteral("退出"));
-        QCOMPARE(form.stopButton->text(), QStringLiteral("停止 "));
-        QVERIFY(form.startButton->isHidden() && form.stopButton->isHidden());
-        QVERIFY(form.statusBar->isHidden());
+        QCOMPARE(child<QPushButton>(form, "createButton")->text(), QStringLiteral("创建"));
+        QCOMPARE(child<QPushButton>(form, "deleteButton")->text(), QStringLiteral("删除"));
+        QCOMPARE(child<QPushButton>(form, "exitButton")->text(), QStringLiteral("退出"));
+        QCOMPARE(child<QPushButton>(form, "stopCommandButton")->text(), QStringLiteral("停止 "));
+        QVERIFY(child<QPushButton>(form, "startCommandButton")->isHidden() && child<QPushButton>(form, "stopCommandButton")->isHidden());
+        QVERIFY(child<QStatusBar>(form, "statusBar")->isHidden());
     }
 
     void stateImagesAreDistinctPictures()
@@ -98,7 +98,7 @@ private slots:
         QCOMPARE(endpointAt(node), e);
         QCOMPARE(e->node, node);
         QCOMPARE(nodeImageOf(node), NodeImage::Disconnected);
-        QCOMPARE(form.tree->currentItem(), node);
+        QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), node);
         QCOMPARE(form.endpoints().size(), 1);
         QCOMPARE(form.endpoints().at(0), e);
         QCOMPARE(child<QLabel>(e->window, "stateLabel")->text(), QStringLiteral("已断开")); // refreshed
@@ -116,22 +116,22 @@ private slots:
         form.showInfoPanel(false);
         Endpoint *a = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[1]", NodeImage::Udp);
         Endpoint *b = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[2]", NodeImage::Udp);
-        QCOMPARE(form.documents->ActiveDocument(), b->window.data());
+        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), b->window.data());
         a->peerPort = 4321;
-        form.tree->setCurrentItem(a->node);
-        QCOMPARE(form.documents->ActiveDocument(), a->window.data());
+        child<EndpointTree>(form, "tree")->setCurrentItem(a->node);
+        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), a->window.data());
         QCOMPARE(child<QLabel>(a->window, "peerPortLabel")->text(), QStringLiteral("对方端口:4321"));
         // A kind node changes nothing in the document area.
-        form.tree->setCurrentItem(form.kindNode(EndpointKind::TcpServer));
-        QCOMPARE(form.documents->ActiveDocument(), a->window.data());
+        child<EndpointTree>(form, "tree")->setCurrentItem(form.kindNode(EndpointKind::TcpServer));
+        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), a->window.data());
         // A window minimised by its close box comes back when its node is selected.
-        form.tree->setCurrentItem(b->node);
-        form.documents->minimizeButton->click();
-        QVERIFY(form.documents->IsMinimized(b->window));
-        form.tree->setCurrentItem(a->node);
-        form.tree->setCurrentItem(b->node);
-        QVERIFY(!form.documents->IsMinimized(b->window));
-        QCOMPARE(form.documents->ActiveDocument(), b->window.data());
+        child<EndpointTree>(form, "tree")->setCurrentItem(b->node);
+        child<DocumentArea>(form, "documents")->minimizeButton->click();
+        QVERIFY(child<DocumentArea>(form, "documents")->IsMinimized(b->window));
+        child<EndpointTree>(form, "tree")->setCurrentItem(a->node);
+        child<EndpointTree>(form, "tree")->setCurrentItem(b->node);
+        QVERIFY(!child<DocumentArea>(form, "documents")->IsMinimized(b->window));
+        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), b->window.data());
     }
 
     void dragOverRules()
@@ -188,33 +188,33 @@ private slots:
         MainWindow form;
         form.show();
         MessageRecorder recorder;
-        QTest::mouseClick(form.infoPanel->tcpTitle, Qt::LeftButton);
-        QTest::mouseClick(form.infoPanel->udpPicture, Qt::LeftButton);
-        QTest::mouseClick(form.infoPanel->vendorTitle, Qt::LeftButton);
+        QTest::mouseClick(child<InfoPanel>(form, "infoPanel")->tcpTitle, Qt::LeftButton);
+        QTest::mouseClick(child<InfoPanel>(form, "infoPanel")->udpPicture, Qt::LeftButton);
+        QTest::mouseClick(child<InfoPanel>(form, "infoPanel")->vendorTitle, Qt::LeftButton);
         QCOMPARE(
             recorder.addresses, QStringList({InfoPanel::TcpPage, InfoPanel::UdpPage, InfoPanel::HomePage}));
-        QVERIFY(!form.infoPanel->tcpPicture->pixmap().isNull());
-        QCOMPARE(form.infoPanel->tcpPicture->cursor().shape(), Qt::PointingHandCursor);
+        QVERIFY(!child<InfoPanel>(form, "infoPanel")->tcpPicture->pixmap().isNull());
+        QCOMPARE(child<InfoPanel>(form, "infoPanel")->tcpPicture->cursor().shape(), Qt::PointingHandCursor);
     }
 
     void informationPanelCoversTheDocuments()
     {
         MainWindow form;
         form.show();
-        QVERIFY(form.infoPanel->isVisible());
-        QVERIFY(!form.documents->isVisible());
+        QVERIFY(child<InfoPanel>(form, "infoPanel")->isVisible());
+        QVERIFY(!child<DocumentArea>(form, "documents")->isVisible());
         form.showInfoPanel(false);
-        QVERIFY(!form.infoPanel->isVisible());
-        QVERIFY(form.documents->isVisible());
+        QVERIFY(!child<InfoPanel>(form, "infoPanel")->isVisible());
+        QVERIFY(child<DocumentArea>(form, "documents")->isVisible());
         form.showInfoPanel(true);
-        QVERIFY(form.infoPanel->isVisible());
+        QVERIFY(child<InfoPanel>(form, "infoPanel")->isVisible());
     }
 
     void exitStopsTheEventLoop()
     {
         MainWindow form;
         QEventLoop loop;
-        QTimer::singleShot(0, form.exitButton, &QPushButton::click);
+        QTimer::singleShot(0, child<QPushButton>(form, "exitButton"), &QPushButton::click);
         QTimer::singleShot(5000, &loop, [&] { loop.exit(99); });
         QCOMPARE(loop.exec(), 0);
     }
@@ -249,21 +249,21 @@ private slots:
                            .arg(counters->fontMetrics().horizontalAdvance(line))));
 
         // Minimising the front window selects the node of the one now in front.
-        QCOMPARE(form.tree->currentItem(), b->node);
-        QCOMPARE(form.documents->ActiveDocument(), b->window.data());
-        form.documents->minimizeButton->click();
-        QCOMPARE(form.documents->ActiveDocument(), a->window.data());
-        QCOMPARE(form.tree->currentItem(), a->node);
+        QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), b->node);
+        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), b->window.data());
+        child<DocumentArea>(form, "documents")->minimizeButton->click();
+        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), a->window.data());
+        QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), a->node);
         // With none in front, a click on the selected node brings its window.
-        form.documents->minimizeButton->click();
-        QCOMPARE(form.documents->ActiveDocument(), nullptr);
-        QCOMPARE(form.tree->currentItem(), a->node);
-        const QRect row = form.tree->visualItemRect(a->node);
-        QTest::mouseClick(form.tree->viewport(), Qt::LeftButton, {}, row.center());
-        QCOMPARE(form.documents->ActiveDocument(), a->window.data());
+        child<DocumentArea>(form, "documents")->minimizeButton->click();
+        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), nullptr);
+        QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), a->node);
+        const QRect row = child<EndpointTree>(form, "tree")->visualItemRect(a->node);
+        QTest::mouseClick(child<EndpointTree>(form, "tree")->viewport(), Qt::LeftButton, {}, row.center());
+        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), a->window.data());
         QTest::mouseClick(
-            form.tree->viewport(), Qt::LeftButton, {}, form.tree->visualItemRect(b->node).center());
-        QCOMPARE(form.documents->ActiveDocument(), b->window.data());
+            child<EndpointTree>(form, "tree")->viewport(), Qt::LeftButton, {}, child<EndpointTree>(form, "tree")->visualItemRect(b->node).center());
+        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), b->window.data());
 
         // Enough nodes for a vertical scroll bar, one of them long and deep.
         Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "192.168.100.200[60000]", NodeImage::Listening);
@@ -273,12 +273,12 @@ private slots:
         for (int i = 0; i < 60; ++i)
             addEndpoint(form, EndpointKind::UdpClient, QStringLiteral("10.0.0.%1[%2]").arg(i).arg(9000 + i), NodeImage::Udp);
         QApplication::processEvents();
-        QTRY_VERIFY(form.tree->verticalScrollBar()->isVisible());
-        const int textWidth = form.tree->fontMetrics().horizontalAdvance(deep->text(0));
-        const QRect deepRow = form.tree->visualItemRect(deep);
-        QVERIFY2(deepRow.width() >= textWidth + form.tree->iconSize().width(),
+        QTRY_VERIFY(child<EndpointTree>(form, "tree")->verticalScrollBar()->isVisible());
+        const int textWidth = child<EndpointTree>(form, "tree")->fontMetrics().horizontalAdvance(deep->text(0));
+        const QRect deepRow = child<EndpointTree>(form, "tree")->visualItemRect(deep);
+        QVERIFY2(deepRow.width() >= textWidth + child<EndpointTree>(form, "tree")->iconSize().width(),
             qPrintable(QStringLiteral("%1 px for %2 px of text").arg(deepRow.width()).arg(textWidth)));
-        QVERIFY(form.tree->columnWidth(0) >= form.tree->viewport()->width());
+        QVERIFY(child<EndpointTree>(form, "tree")->columnWidth(0) >= child<EndpointTree>(form, "tree")->viewport()->width());
     }
 };
 

@@ -86,7 +86,7 @@ public:
                 w->requestStart(); // start or connect
             break;
         case 10:
-            h_.form->documents->minimizeButton->click();
+            child<DocumentArea>(h_.form, "documents")->minimizeButton->click();
             break;
         case 11:
         case 12:
@@ -174,9 +174,9 @@ private:
     void selectSomething()
     {
         if (Endpoint *e = someEndpoint())
-            h_.form->tree->setCurrentItem(e->node);
+            child<EndpointTree>(h_.form, "tree")->setCurrentItem(e->node);
         else
-            h_.form->tree->setCurrentItem(h_.form->kindNode(EndpointKind::TcpServer));
+            child<EndpointTree>(h_.form, "tree")->setCurrentItem(h_.form->kindNode(EndpointKind::TcpServer));
     }
     void send()
     {

@@ -144,7 +144,7 @@ private slots:
         h.form->show();
         fillSendBox(udp, QStringLiteral("y"), QStringLiteral("20"), QStringLiteral("200"));
         took = runApplication(*h.form, [&] {
-            QTimer::singleShot(300, h.form.get(), [&] { h.form->exitButton->click(); });
+            QTimer::singleShot(300, h.form.get(), [&] { child<QPushButton>(h.form, "exitButton")->click(); });
             child<QPushButton>(udp->window, "sendButton")->click();
         });
         QVERIFY2(took < 2000, qPrintable(QString::number(took)));
@@ -190,11 +190,11 @@ private slots:
         const auto arriveThenFill = [&](QLineEdit *portBox, int value) {
             peer = connectTo(port);
             QTRY_COMPARE(peerCount(first), 1);
-            QCOMPARE(endpointAt(h.form->tree->currentItem())->kind, EndpointKind::TcpAcceptedPeer);
+            QCOMPARE(endpointAt(child<EndpointTree>(h.form, "tree")->currentItem())->kind, EndpointKind::TcpAcceptedPeer);
             portBox->setText(QString::number(value));
         };
         Endpoint *server = h.create<NewTcpServerDialog>(h.form->kindNode(EndpointKind::TcpServer),
-            [&](NewTcpServerDialog &d) { arriveThenFill(d.portEdit, second); });
+            [&](NewTcpServerDialog &d) { arriveThenFill(child<QLineEdit>(d, "portEdit"), second); });
         QVERIFY(server);
         QCOMPARE(server->node->parent(), h.form->kindNode(EndpointKind::TcpServer));
         peer.reset();
@@ -207,8 +207,8 @@ private slots:
         Fd listener = listenOnLoopback();
         Endpoint *client
             = h.create<NewTcpClientDialog>(h.form->kindNode(EndpointKind::TcpClient), [&](NewTcpClientDialog &d) {
-                  d.addressEdit->setText(QStringLiteral("127.0.0.1"));
-                  arriveThenFill(d.portEdit, localPort(listener.get()));
+                  child<QLineEdit>(d, "addressEdit")->setText(QStringLiteral("127.0.0.1"));
+                  arriveThenFill(child<QLineEdit>(d, "portEdit"), localPort(listener.get()));
               });
         QVERIFY(client);
         QCOMPARE(client->node->parent(), h.form->kindNode(EndpointKind::TcpClient));
@@ -228,12 +228,12 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Fd listener = listenOnLoopback();
         Endpoint *client = h.tcpClient(localPort(listener.get()));
-        h.form->tree->setCurrentItem(client->node);
-        h.form->tree->setDraggedNode(client->node);
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(client->node);
+        child<EndpointTree>(h.form, "tree")->setDraggedNode(client->node);
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QVERIFY(h.form->tree->currentItem() != client->node);
-        h.form->tree->dragDrop(h.form->tree->draggedNode(), server->node);
+        QVERIFY(child<EndpointTree>(h.form, "tree")->currentItem() != client->node);
+        child<EndpointTree>(h.form, "tree")->dragDrop(child<EndpointTree>(h.form, "tree")->draggedNode(), server->node);
         QCOMPARE(server->partner, client);
         QCOMPARE(client->partner, server);
     }

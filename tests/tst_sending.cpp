@@ -239,7 +239,7 @@ private slots:
         Endpoint *client = h.udpClient(peer.port(), 0);
         QPointer<DataWindow> window(client->window);
         QTimer::singleShot(150, h.form.get(), [&] {
-            h.form->tree->setCurrentItem(client->node);
+            child<EndpointTree>(h.form, "tree")->setCurrentItem(client->node);
             h.form->deleteSelected();
         });
         send(client, "tick", "1000", "10");
@@ -482,7 +482,7 @@ private slots:
         QVERIFY(h.recorder.messages.size() == 1);
 
         // Deleting a group closes its socket; nothing reaches a closed window.
-        h.form->tree->setCurrentItem(second->node);
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(second->node);
         h.form->deleteSelected();
         send(first, "gone");
         QTest::qWait(50);

@@ -32,8 +32,8 @@ private slots:
         QCOMPARE(windows.size(), 1);
         QCOMPARE(windows.first()->windowTitle(), QStringLiteral("Portwright V2.5"));
         QStringList kinds;
-        for (int i = 0; i < form->tree->topLevelItemCount(); ++i)
-            kinds << form->tree->topLevelItem(i)->text(0);
+        for (int i = 0; i < child<EndpointTree>(form, "tree")->topLevelItemCount(); ++i)
+            kinds << child<EndpointTree>(form, "tree")->topLevelItem(i)->text(0);
         QCOMPARE(kinds, QStringList({"TCP Server", "TCP Client", "UDP Server", "UDP Client", "UDP Group"}));
 
         QTest::qWait(200);
@@ -44,7 +44,7 @@ private slots:
         qInfo("screenshot %s", qPrintable(path));
 
         // A data window in front of the documents, for the eye.
-        form->tree->setCurrentItem(form->kindNode(EndpointKind::TcpClient));
+        child<EndpointTree>(form, "tree")->setCurrentItem(form->kindNode(EndpointKind::TcpClient));
         auto record = makeEndpoint(EndpointKind::TcpClient);
         record->peerAddress = QStringLiteral("127.0.0.1");
         record->peerPort = 60000;
@@ -76,8 +76,8 @@ private slots:
             return quote < 0 ? out : out.mid(quote + 1).chopped(1);
         };
         QCOMPARE(titleOnDisplay(form.get()), QStringLiteral("Portwright V2.5"));
-        const QList<QDialog *> dialogs = {form->newTcpServerDialog, form->newTcpClientDialog,
-            form->newUdpClientDialog, form->newUdpGroupDialog, form->newUdpServerDialog};
+        const QList<QDialog *> dialogs = {child<NewTcpServerDialog>(form, "newTcpServerDialog"), child<NewTcpClientDialog>(form, "newTcpClientDialog"),
+            child<NewUdpClientDialog>(form, "newUdpClientDialog"), child<NewUdpGroupDialog>(form, "newUdpGroupDialog"), child<NewUdpServerDialog>(form, "newUdpServerDialog")};
         for (QDialog *dialog : dialogs) {
             dialog->show();
             QVERIFY(QTest::qWaitForWindowExposed(dialog));

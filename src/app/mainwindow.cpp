@@ -66,47 +66,51 @@ MainWindow::MainWindow(QWidget *parent)
     buildStrip();
     buildTree();
 
-    infoPanel = new InfoPanel;
-    documents = new DocumentArea;
-    connect(documents, &DocumentArea::activeDocumentChanged, this,
+    infoPanel_ = new InfoPanel;
+    infoPanel_->setObjectName(QStringLiteral("infoPanel"));
+    documents_ = new DocumentArea;
+    documents_->setObjectName(QStringLiteral("documents"));
+    connect(documents_, &DocumentArea::activeDocumentChanged, this,
         [this](QWidget *front) { Guarded([&] { selectNodeOfWindow(front); }); });
     auto *documentArea = new QWidget;
     documentStack_ = new QStackedLayout(documentArea);
-    documentStack_->addWidget(documents);
-    documentStack_->addWidget(infoPanel);
-    documentStack_->setCurrentWidget(infoPanel);
+    documentStack_->addWidget(documents_);
+    documentStack_->addWidget(infoPanel_);
+    documentStack_->setCurrentWidget(infoPanel_);
 
-    splitter = new QSplitter(Qt::Horizontal);
-    splitter->setHandleWidth(3);
-    splitter->setChildrenCollapsible(false);
-    splitter->addWidget(treePanel);
-    splitter->addWidget(documentArea);
-    splitter->setStretchFactor(1, 1);
-    splitter->setSizes({183, 534});
+    splitter_ = new QSplitter(Qt::Horizontal);
+    splitter_->setObjectName(QStringLiteral("splitter"));
+    splitter_->setHandleWidth(3);
+    splitter_->setChildrenCollapsible(false);
+    splitter_->addWidget(treePanel_);
+    splitter_->addWidget(documentArea);
+    splitter_->setStretchFactor(1, 1);
+    splitter_->setSizes({183, 534});
 
     auto *central = new QWidget;
     auto *column = new QVBoxLayout(central);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    column->addWidget(commandStrip);
-    column->addWidget(splitter, 1);
+    column->addWidget(commandStrip_);
+    column->addWidget(splitter_, 1);
     setCentralWidget(central);
 
-    statusBar = new QStatusBar;
-    statusBar->showMessage(QStringLiteral("Portwright — portwright.example.org"));
-    setStatusBar(statusBar);
-    statusBar->hide();
+    statusBar_ = new QStatusBar;
+    statusBar_->setObjectName(QStringLiteral("statusBar"));
+    statusBar_->showMessage(QStringLiteral("Portwright — portwright.example.org"));
+    setStatusBar(statusBar_);
+    statusBar_->hide();
 
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    controller_ = std::make_unique<EndpointController>(*tree, *documents);
+    controller_ = std::make_unique<EndpointController>(*tree_, *documents_);
 }
 
 MainWindow::~MainWindow()
 {
-    // The documents die after the endpoint list; none may reach it then.
-    disconnect(documents, nullptr, this, nullptr);
+    // The documents_ die after the endpoint list; none may reach it then.
+    disconnect(documents_, nullptr, this, nullptr);
     controller_.reset();
 }
 
@@ -122,83 +126,91 @@ QTreeWidgetItem *MainWindow::kindNode(EndpointKind kind) const
 
 void MainWindow::buildStrip()
 {
-    commandStrip = new QWidget;
-    commandStrip->setFixedHeight(35);
-    paint(commandStrip, QColor(135, 206, 235));
-    auto *strip = new QHBoxLayout(commandStrip);
+    commandStrip_ = new QWidget;
+    commandStrip_->setObjectName(QStringLiteral("commandStrip"));
+    commandStrip_->setFixedHeight(35);
+    paint(commandStrip_, QColor(135, 206, 235));
+    auto *strip = new QHBoxLayout(commandStrip_);
     strip->setContentsMargins(0, 0, 0, 0);
-    banner = new QWidget(commandStrip);
-    banner->setObjectName(QStringLiteral("banner"));
-    banner->setStyleSheet(
+    banner_ = new QWidget(commandStrip_);
+    banner_->setObjectName(QStringLiteral("banner"));
+    banner_->setStyleSheet(
         QStringLiteral("#banner { background-image: url(:/portwright/images/banner.jpg); }"));
-    banner->setAttribute(Qt::WA_StyledBackground);
-    strip->addWidget(banner);
+    banner_->setAttribute(Qt::WA_StyledBackground);
+    strip->addWidget(banner_);
 
-    auto *buttons = new QHBoxLayout(banner);
+    auto *buttons = new QHBoxLayout(banner_);
     buttons->setContentsMargins(6, 4, 6, 4);
-    createButton = stripButton(QStringLiteral("创建"), 80, 27, banner);
-    deleteButton = stripButton(QStringLiteral("删除"), 80, 27, banner);
-    startButton = stripButton(QStringLiteral("启动"), 80, 27, banner);
-    stopButton = stripButton(QStringLiteral("停止 "), 80, 27, banner);
-    exitButton = stripButton(QStringLiteral("退出"), 80, 26, banner);
-    startButton->setFlat(true);
-    stopButton->setFlat(true);
-    startButton->hide();
-    stopButton->hide();
-    for (QPushButton *b : {createButton, deleteButton, startButton, stopButton, exitButton})
+    createButton_ = stripButton(QStringLiteral("创建"), 80, 27, banner_);
+    createButton_->setObjectName(QStringLiteral("createButton"));
+    deleteButton_ = stripButton(QStringLiteral("删除"), 80, 27, banner_);
+    deleteButton_->setObjectName(QStringLiteral("deleteButton"));
+    startCommandButton_ = stripButton(QStringLiteral("启动"), 80, 27, banner_);
+    startCommandButton_->setObjectName(QStringLiteral("startCommandButton"));
+    stopCommandButton_ = stripButton(QStringLiteral("停止 "), 80, 27, banner_);
+    stopCommandButton_->setObjectName(QStringLiteral("stopCommandButton"));
+    exitButton_ = stripButton(QStringLiteral("退出"), 80, 26, banner_);
+    exitButton_->setObjectName(QStringLiteral("exitButton"));
+    startCommandButton_->setFlat(true);
+    stopCommandButton_->setFlat(true);
+    startCommandButton_->hide();
+    stopCommandButton_->hide();
+    for (QPushButton *b : {createButton_, deleteButton_, startCommandButton_, stopCommandButton_, exitButton_})
         buttons->addWidget(b);
     buttons->addStretch(1);
 
-    onClick(createButton, this, [this] { createForSelectedKind(); });
-    onClick(deleteButton, this, [this] { deleteSelected(); });
-    onClick(stopButton, this, [this] { stopSelected(); });
-    onClick(exitButton, this, [this] { quit(); });
+    onClick(createButton_, this, [this] { createForSelectedKind(); });
+    onClick(deleteButton_, this, [this] { deleteSelected(); });
+    onClick(stopCommandButton_, this, [this] { stopSelected(); });
+    onClick(exitButton_, this, [this] { quit(); });
 }
 
 void MainWindow::buildTree()
 {
-    treePanel = new QWidget;
-    treePanel->setMinimumWidth(40);
-    auto *layout = new QVBoxLayout(treePanel);
+    treePanel_ = new QWidget;
+    treePanel_->setObjectName(QStringLiteral("treePanel"));
+    treePanel_->setMinimumWidth(40);
+    auto *layout = new QVBoxLayout(treePanel_);
     layout->setContentsMargins(0, 0, 0, 0);
-    tree = new EndpointTree(treePanel);
-    layout->addWidget(tree);
-    tree->setHeaderHidden(true);
-    tree->setIndentation(19);
-    tree->setRootIsDecorated(false);
-    tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    tree->setMouseTracking(true);
-    tree->setIconSize(QSize(16, 16));
+    tree_ = new EndpointTree(treePanel_);
+    tree_->setObjectName(QStringLiteral("tree"));
+    layout->addWidget(tree_);
+    tree_->setHeaderHidden(true);
+    tree_->setIndentation(19);
+    tree_->setRootIsDecorated(false);
+    tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tree_->setMouseTracking(true);
+    tree_->setIconSize(QSize(16, 16));
     // Every row is one icon and one line of text. Asked of each row instead,
-    // selecting a new peer's node measures the whole tree again, which made
-    // a burst of 1,000 connects slow down as the tree grew.
-    tree->setUniformRowHeights(true);
-    QPalette p = tree->palette();
+    // selecting a new peer's node measures the whole tree_ again, which made
+    // a burst of 1,000 connects slow down as the tree_ grew.
+    tree_->setUniformRowHeights(true);
+    QPalette p = tree_->palette();
     p.setColor(QPalette::Base, QColor(251, 250, 240));
-    // The selection stays visible when the tree loses focus.
+    // The selection stays visible when the tree_ loses focus.
     p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
     p.setColor(
         QPalette::Inactive, QPalette::HighlightedText, p.color(QPalette::Active, QPalette::HighlightedText));
-    tree->setPalette(p);
+    tree_->setPalette(p);
 
     for (const EndpointKind kind : kindOrder) {
-        auto *node = new QTreeWidgetItem(tree, {kindLabel(kind)});
+        auto *node = new QTreeWidgetItem(tree_, {kindLabel(kind)});
         setNodeImage(node, NodeImage::KindNode);
     }
 
-    connect(tree, &QTreeWidget::currentItemChanged, this,
+    connect(tree_, &QTreeWidget::currentItemChanged, this,
         [this](QTreeWidgetItem *current) { Guarded([&] { showSelectedEndpoint(current); }); });
     // A click on the node that is already selected brings its window back
     // too (after its window was minimised, say).
-    connect(tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) {
+    connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) {
         Guarded([&] {
-            if (item == tree->currentItem())
+            if (item == tree_->currentItem())
                 showSelectedEndpoint(item);
         });
     });
-    tree->dragOver
+    tree_->dragOver
         = [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) { return canLink(dragged, target); };
-    tree->dragDrop
+    tree_->dragDrop
         = [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) { linkDropped(dragged, target); };
 }
 
@@ -219,8 +231,8 @@ void MainWindow::selectNodeOfWindow(QWidget *window)
     Endpoint *endpoint = controller_->endpointOfWindow(window);
     if (!endpoint || !endpoint->node)
         return;
-    if (tree->currentItem() != endpoint->node)
-        tree->setCurrentItem(endpoint->node);
+    if (tree_->currentItem() != endpoint->node)
+        tree_->setCurrentItem(endpoint->node);
 }
 
 bool MainWindow::canLink(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const
@@ -263,12 +275,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
 void MainWindow::showInfoPanel(bool show)
 {
     documentStack_->setCurrentWidget(
-        show ? static_cast<QWidget *>(infoPanel) : static_cast<QWidget *>(documents));
+        show ? static_cast<QWidget *>(infoPanel_) : static_cast<QWidget *>(documents_));
 }
 
 bool MainWindow::isInfoPanelShown() const
 {
-    return documentStack_->currentWidget() == infoPanel;
+    return documentStack_->currentWidget() == infoPanel_;
 }
 
 std::unique_ptr<MainWindow> StartPortwright()
@@ -286,49 +298,56 @@ int RunPortwright(QApplication &app)
     return app.exec();
 }
 
+namespace {
+
+template <class Dialog> void makeOnce(Dialog *&dialog, const char *name, QWidget *parent)
+{
+    if (dialog)
+        return;
+    dialog = new Dialog(parent);
+    dialog->setObjectName(QLatin1String(name));
+}
+
+} // namespace
+
 void MainWindow::createDialogs()
 {
-    if (!newTcpServerDialog)
-        newTcpServerDialog = new NewTcpServerDialog(this);
-    if (!newTcpClientDialog)
-        newTcpClientDialog = new NewTcpClientDialog(this);
-    if (!newUdpClientDialog)
-        newUdpClientDialog = new NewUdpClientDialog(this);
-    if (!newUdpGroupDialog)
-        newUdpGroupDialog = new NewUdpGroupDialog(this);
-    if (!newUdpServerDialog)
-        newUdpServerDialog = new NewUdpServerDialog(this);
+    makeOnce(newTcpServerDialog_, "newTcpServerDialog", this);
+    makeOnce(newTcpClientDialog_, "newTcpClientDialog", this);
+    makeOnce(newUdpClientDialog_, "newUdpClientDialog", this);
+    makeOnce(newUdpGroupDialog_, "newUdpGroupDialog", this);
+    makeOnce(newUdpServerDialog_, "newUdpServerDialog", this);
 }
 
 void MainWindow::createForSelectedKind()
 {
-    if (!tree->currentItem())
+    if (!tree_->currentItem())
         return;
-    if (QTreeWidgetItem *parent = tree->currentItem()->parent())
-        tree->setCurrentItem(parent);
+    if (QTreeWidgetItem *parent = tree_->currentItem()->parent())
+        tree_->setCurrentItem(parent);
     // Each comparison reads the selection afresh: after a set-up the new
     // endpoint's node is selected, so one click creates one endpoint at most.
     const auto selected
-        = [this](EndpointKind kind) { return tree->currentItem() && tree->currentItem()->text(0) == kindLabel(kind); };
+        = [this](EndpointKind kind) { return tree_->currentItem() && tree_->currentItem()->text(0) == kindLabel(kind); };
     createDialogs();
-    if (selected(EndpointKind::TcpServer) && RunModal(*newTcpServerDialog) == CreationDialog::Created)
-        controller_->createTcpServer(newTcpServerDialog->port);
-    if (selected(EndpointKind::TcpClient) && RunModal(*newTcpClientDialog) == CreationDialog::Created)
-        controller_->createTcpClient(newTcpClientDialog->address, newTcpClientDialog->port);
-    if (selected(EndpointKind::UdpClient) && RunModal(*newUdpClientDialog) == CreationDialog::Created)
+    if (selected(EndpointKind::TcpServer) && RunModal(*newTcpServerDialog_) == CreationDialog::Created)
+        controller_->createTcpServer(newTcpServerDialog_->port());
+    if (selected(EndpointKind::TcpClient) && RunModal(*newTcpClientDialog_) == CreationDialog::Created)
+        controller_->createTcpClient(newTcpClientDialog_->address(), newTcpClientDialog_->port());
+    if (selected(EndpointKind::UdpClient) && RunModal(*newUdpClientDialog_) == CreationDialog::Created)
         controller_->createUdpClient(
-            newUdpClientDialog->address, newUdpClientDialog->remotePort, newUdpClientDialog->localPort);
-    if (selected(EndpointKind::UdpServer) && RunModal(*newUdpServerDialog) == CreationDialog::Created)
-        controller_->createUdpServer(newUdpServerDialog->localPort);
-    if (selected(EndpointKind::UdpGroup) && RunModal(*newUdpGroupDialog) == CreationDialog::Created)
-        controller_->createUdpGroup(newUdpGroupDialog->groupAddress, newUdpGroupDialog->groupPort);
+            newUdpClientDialog_->address(), newUdpClientDialog_->remotePort(), newUdpClientDialog_->localPort());
+    if (selected(EndpointKind::UdpServer) && RunModal(*newUdpServerDialog_) == CreationDialog::Created)
+        controller_->createUdpServer(newUdpServerDialog_->localPort());
+    if (selected(EndpointKind::UdpGroup) && RunModal(*newUdpGroupDialog_) == CreationDialog::Created)
+        controller_->createUdpGroup(newUdpGroupDialog_->groupAddress(), newUdpGroupDialog_->groupPort());
     if (endpoints().size() > 0)
         showInfoPanel(false);
 }
 
 void MainWindow::deleteSelected()
 {
-    Endpoint *endpoint = endpointAt(tree->currentItem());
+    Endpoint *endpoint = endpointAt(tree_->currentItem());
     if (!endpoint || !endpoints().contains(endpoint))
         return;
     if (endpoint->kind == EndpointKind::TcpAcceptedPeer) {
@@ -351,7 +370,7 @@ void MainWindow::deleteSelected()
 
 void MainWindow::stopSelected()
 {
-    Endpoint *endpoint = endpointAt(tree->currentItem());
+    Endpoint *endpoint = endpointAt(tree_->currentItem());
     if (endpoint && endpoints().contains(endpoint))
         controller_->stop(*endpoint);
 }

@@ -34,23 +34,7 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    QWidget *commandStrip;
-    QWidget *banner;
-    QPushButton *createButton, *deleteButton, *exitButton, *startButton, *stopButton;
-    QWidget *treePanel;
-    EndpointTree *tree;
-    QSplitter *splitter;
-    InfoPanel *infoPanel;
-    DocumentArea *documents; // where the data windows live
-    QStatusBar *statusBar;
-
-    // The creation dialogs, made hidden at start and kept for the program's
-    // life so that what was typed stays for the next use.
-    NewTcpServerDialog *newTcpServerDialog = nullptr;
-    NewTcpClientDialog *newTcpClientDialog = nullptr;
-    NewUdpClientDialog *newUdpClientDialog = nullptr;
-    NewUdpGroupDialog *newUdpGroupDialog = nullptr;
-    NewUdpServerDialog *newUdpServerDialog = nullptr;
+    // Makes the creation dialogs once; they keep what was typed.
     void createDialogs();
 
     // What creates, removes and stops the endpoints shown here.
@@ -81,6 +65,26 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    QWidget *commandStrip_;
+    QWidget *banner_;
+    QPushButton *createButton_, *deleteButton_, *exitButton_;
+    // The hidden start and stop commands of the strip.
+    QPushButton *startCommandButton_, *stopCommandButton_;
+    QWidget *treePanel_;
+    EndpointTree *tree_;
+    QSplitter *splitter_;
+    InfoPanel *infoPanel_;
+    DocumentArea *documents_; // where the data windows live
+    QStatusBar *statusBar_;
+
+    // The creation dialogs, made hidden at start and kept for the program's
+    // life so that what was typed stays for the next use.
+    NewTcpServerDialog *newTcpServerDialog_ = nullptr;
+    NewTcpClientDialog *newTcpClientDialog_ = nullptr;
+    NewUdpClientDialog *newUdpClientDialog_ = nullptr;
+    NewUdpGroupDialog *newUdpGroupDialog_ = nullptr;
+    NewUdpServerDialog *newUdpServerDialog_ = nullptr;
+
     void buildStrip();
     void buildTree();
     void selectNodeOfWindow(QWidget *window);

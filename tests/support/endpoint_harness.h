@@ -56,11 +56,11 @@ public:
     template <typename Dialog> Endpoint *create(QTreeWidgetItem *selected, std::function<void(Dialog &)> fill)
     {
         const int before = form->endpoints().size();
-        form->tree->setCurrentItem(selected);
+        child<EndpointTree>(form, "tree")->setCurrentItem(selected);
         script.push([fill](QDialog &d) {
             auto &dialog = dynamic_cast<Dialog &>(d);
             fill(dialog);
-            dialog.okButton->click();
+            child<QPushButton>(dialog, "okButton")->click();
         });
         form->createForSelectedKind();
         script.steps.clear();
@@ -72,33 +72,33 @@ public:
     Endpoint *tcpServer(int port)
     {
         return create<NewTcpServerDialog>(form->kindNode(EndpointKind::TcpServer),
-            [port](NewTcpServerDialog &d) { d.portEdit->setText(QString::number(port)); });
+            [port](NewTcpServerDialog &d) { child<QLineEdit>(d, "portEdit")->setText(QString::number(port)); });
     }
     Endpoint *tcpClient(int port, const QString &address = QStringLiteral("127.0.0.1"))
     {
         return create<NewTcpClientDialog>(form->kindNode(EndpointKind::TcpClient), [=](NewTcpClientDialog &d) {
-            d.addressEdit->setText(address);
-            d.portEdit->setText(QString::number(port));
+            child<QLineEdit>(d, "addressEdit")->setText(address);
+            child<QLineEdit>(d, "portEdit")->setText(QString::number(port));
         });
     }
     Endpoint *udpClient(int remotePort, int localPort, const QString &address = QStringLiteral("127.0.0.1"))
     {
         return create<NewUdpClientDialog>(form->kindNode(EndpointKind::UdpClient), [=](NewUdpClientDialog &d) {
-            d.addressEdit->setText(address);
-            d.remotePortEdit->setText(QString::number(remotePort));
-            d.localPortEdit->setText(QString::number(localPort));
+            child<QLineEdit>(d, "addressEdit")->setText(address);
+            child<QLineEdit>(d, "remotePortEdit")->setText(QString::number(remotePort));
+            child<QLineEdit>(d, "localPortEdit")->setText(QString::number(localPort));
         });
     }
     Endpoint *udpServer(int localPort)
     {
         return create<NewUdpServerDialog>(form->kindNode(EndpointKind::UdpServer),
-            [=](NewUdpServerDialog &d) { d.localPortEdit->setText(QString::number(localPort)); });
+            [=](NewUdpServerDialog &d) { child<QLineEdit>(d, "localPortEdit")->setText(QString::number(localPort)); });
     }
     Endpoint *udpGroup(const QString &group, int port)
     {
         return create<NewUdpGroupDialog>(form->kindNode(EndpointKind::UdpGroup), [=](NewUdpGroupDialog &d) {
-            d.groupAddressEdit->setText(group);
-            d.groupPortEdit->setText(QString::number(port));
+            child<QLineEdit>(d, "groupAddressEdit")->setText(group);
+            child<QLineEdit>(d, "groupPortEdit")->setText(QString::number(port));
         });
     }
 

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QtGlobal>
 
+#include <memory>
+
 template <class T> T *child(const QObject *root, const char *name)
 {
     T *found = root ? root->findChild<T *>(QLatin1String(name)) : nullptr;
@@ -16,4 +18,9 @@ template <class T> T *child(const QObject *root, const char *name)
 template <class T> T *child(const QObject &root, const char *name)
 {
     return child<T>(&root, name);
+}
+
+template <class T, class Owner> T *child(const std::unique_ptr<Owner> &root, const char *name)
+{
+    return child<T>(root.get(), name);
 }

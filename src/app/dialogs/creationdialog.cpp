@@ -27,9 +27,10 @@ CreationDialog::CreationDialog(const QString &caption, int width, int height, QW
     buttonRow_ = new QHBoxLayout;
     column->addLayout(buttonRow_);
 
-    okButton = new QPushButton(QStringLiteral("确定"), this);
-    okButton->setDefault(true);
-    connect(okButton, &QPushButton::clicked, this, [this] { Guarded([this] { acceptInput(); }); });
+    okButton_ = new QPushButton(QStringLiteral("确定"), this);
+    okButton_->setObjectName(QStringLiteral("okButton"));
+    okButton_->setDefault(true);
+    connect(okButton_, &QPushButton::clicked, this, [this] { Guarded([this] { acceptInput(); }); });
 }
 
 QLineEdit *CreationDialog::addField(const QString &label, const QString &text, QLabel **labelOut)
@@ -47,7 +48,7 @@ QPushButton *CreationDialog::addButtons()
     auto *cancelling = new QPushButton(QStringLiteral("取消"), this);
     connect(cancelling, &QPushButton::clicked, this, [this] { Guarded([this] { cancel(); }); });
     buttonRow_->addStretch(1);
-    buttonRow_->addWidget(okButton);
+    buttonRow_->addWidget(okButton_);
     buttonRow_->addWidget(cancelling);
     buttonRow_->addStretch(1);
     return cancelling;

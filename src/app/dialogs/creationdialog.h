@@ -20,7 +20,6 @@ class CreationDialog : public QDialog {
 public:
     enum Result { Created = 1, Cancelled = 2 };
 
-    QPushButton *okButton; // OK
 
     virtual void acceptInput() = 0;
     void cancel();
@@ -38,5 +37,6 @@ protected:
     QFormLayout *fields_;
 
 private:
+    QPushButton *okButton_; // OK
     QHBoxLayout *buttonRow_ = nullptr;
 };

@@ -4,28 +4,32 @@
 #include "core/errors.h"
 #include "core/wholenumber.h"
 
+#include <QPushButton>
 #include <QLineEdit>
 #include <QShowEvent>
 
 NewTcpClientDialog::NewTcpClientDialog(QWidget *parent)
     : CreationDialog(QStringLiteral("创建Socket客户端"), 259, 209, parent)
 {
-    addressEdit = addField(QStringLiteral("对方IP:    "), QStringLiteral("127.0.0.1"));
-    portEdit = addField(QStringLiteral("对方端口:  "), QStringLiteral("60000"));
-    cancelButton = addButtons();
+    addressEdit_ = addField(QStringLiteral("对方IP:    "), QStringLiteral("127.0.0.1"));
+    addressEdit_->setObjectName(QStringLiteral("addressEdit"));
+    portEdit_ = addField(QStringLiteral("对方端口:  "), QStringLiteral("60000"));
+    portEdit_->setObjectName(QStringLiteral("portEdit"));
+    cancelButton_ = addButtons();
+    cancelButton_->setObjectName(QStringLiteral("cancelButton"));
 }
 
 void NewTcpClientDialog::acceptInput()
 {
-    const QString typedAddress = addressEdit->text();
-    port = ParseWholeNumber(portEdit->text());
-    address = typedAddress;
+    const QString typedAddress = addressEdit_->text();
+    port_ = ParseWholeNumber(portEdit_->text());
+    address_ = typedAddress;
     done(Created);
 }
 
 void NewTcpClientDialog::showLocalAddress()
 {
-    addressEdit->setText(localIpAddress());
+    addressEdit_->setText(localIpAddress());
 }
 
 void NewTcpClientDialog::showEvent(QShowEvent *event)

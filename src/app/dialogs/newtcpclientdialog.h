@@ -10,14 +10,19 @@ class NewTcpClientDialog : public CreationDialog {
 public:
     explicit NewTcpClientDialog(QWidget *parent = nullptr);
 
-    QLineEdit *addressEdit, *portEdit;
-    QPushButton *cancelButton;
-    QString address; // valid after OK
-    int port = 0;
+    // What was typed, valid after OK.
+    [[nodiscard]] QString address() const { return address_; }
+    [[nodiscard]] int port() const { return port_; }
 
     void acceptInput() override;
     void showLocalAddress();
 
 protected:
     void showEvent(QShowEvent *event) override;
+
+private:
+    QLineEdit *addressEdit_, *portEdit_;
+    QPushButton *cancelButton_;
+    QString address_;
+    int port_ = 0;
 };

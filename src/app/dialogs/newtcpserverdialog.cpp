@@ -3,17 +3,20 @@
 #include "core/errors.h"
 #include "core/wholenumber.h"
 
+#include <QPushButton>
 #include <QLineEdit>
 
 NewTcpServerDialog::NewTcpServerDialog(QWidget *parent)
     : CreationDialog(QStringLiteral("创建Socket服务器"), 285, 166, parent)
 {
-    portEdit = addField(QStringLiteral("监听端口:  "), QStringLiteral("60000"));
-    cancelButton = addButtons();
+    portEdit_ = addField(QStringLiteral("监听端口:  "), QStringLiteral("60000"));
+    portEdit_->setObjectName(QStringLiteral("portEdit"));
+    cancelButton_ = addButtons();
+    cancelButton_->setObjectName(QStringLiteral("cancelButton"));
 }
 
 void NewTcpServerDialog::acceptInput()
 {
-    port = ParseWholeNumber(portEdit->text());
+    port_ = ParseWholeNumber(portEdit_->text());
     done(Created);
 }

@@ -9,9 +9,13 @@ class NewTcpServerDialog : public CreationDialog {
 public:
     explicit NewTcpServerDialog(QWidget *parent = nullptr);
 
-    QLineEdit *portEdit;
-    QPushButton *cancelButton;
-    int port = 0; // valid after OK
+    // What was typed, valid after OK.
+    [[nodiscard]] int port() const { return port_; }
 
     void acceptInput() override;
+
+private:
+    QLineEdit *portEdit_;
+    QPushButton *cancelButton_;
+    int port_ = 0;
 };

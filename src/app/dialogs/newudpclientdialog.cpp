@@ -13,28 +13,33 @@
 NewUdpClientDialog::NewUdpClientDialog(QWidget *parent)
     : CreationDialog(QStringLiteral("创建UDP Client"), 246, 247, parent)
 {
-    addressEdit = addField(QStringLiteral("对方IP   "), QStringLiteral("127.0.0.1"));
-    broadcastButton = new QPushButton(QStringLiteral("广播地址"), this);
-    fields_->addRow(QString(), broadcastButton);
-    remotePortEdit = addField(QStringLiteral("对方端口  "), QStringLiteral("60000"));
-    localPortEdit = addField(QStringLiteral("本地端口    "), QStringLiteral("10000"));
-    cancelButton = addButtons();
-    connect(broadcastButton, &QPushButton::clicked, this,
+    addressEdit_ = addField(QStringLiteral("对方IP   "), QStringLiteral("127.0.0.1"));
+    addressEdit_->setObjectName(QStringLiteral("addressEdit"));
+    broadcastButton_ = new QPushButton(QStringLiteral("广播地址"), this);
+    broadcastButton_->setObjectName(QStringLiteral("broadcastButton"));
+    fields_->addRow(QString(), broadcastButton_);
+    remotePortEdit_ = addField(QStringLiteral("对方端口  "), QStringLiteral("60000"));
+    remotePortEdit_->setObjectName(QStringLiteral("remotePortEdit"));
+    localPortEdit_ = addField(QStringLiteral("本地端口    "), QStringLiteral("10000"));
+    localPortEdit_->setObjectName(QStringLiteral("localPortEdit"));
+    cancelButton_ = addButtons();
+    cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+    connect(broadcastButton_, &QPushButton::clicked, this,
         [this] { Guarded([this] { fillBroadcastAddress(); }); });
 }
 
 void NewUdpClientDialog::acceptInput()
 {
-    const QString typedAddress = addressEdit->text();
-    const int typedRemotePort = ParseWholeNumber(remotePortEdit->text());
-    const int typedLocalPort = ParseWholeNumber(localPortEdit->text());
+    const QString typedAddress = addressEdit_->text();
+    const int typedRemotePort = ParseWholeNumber(remotePortEdit_->text());
+    const int typedLocalPort = ParseWholeNumber(localPortEdit_->text());
     if (udpPortInUse(typedLocalPort)) {
         ShowMessage(QStringLiteral("本地端口已被占用，请重新选择本地端口号"));
         return;
     }
-    address = typedAddress;
-    remotePort = typedRemotePort;
-    localPort = typedLocalPort;
+    address_ = typedAddress;
+    remotePort_ = typedRemotePort;
+    localPort_ = typedLocalPort;
     done(Created);
 }
 
@@ -44,12 +49,12 @@ void NewUdpClientDialog::fillBroadcastAddress()
     if (broadcast.networkSuspect)
         ShowMessage(QStringLiteral("请检查本机网络连接是否正常"));
     if (!broadcast.address.isEmpty())
-        addressEdit->setText(broadcast.address);
+        addressEdit_->setText(broadcast.address);
 }
 
 void NewUdpClientDialog::showLocalAddress()
 {
-    addressEdit->setText(localIpAddress());
+    addressEdit_->setText(localIpAddress());
 }
 
 void NewUdpClientDialog::showEvent(QShowEvent *event)

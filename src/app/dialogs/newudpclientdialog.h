@@ -11,12 +11,10 @@ class NewUdpClientDialog : public CreationDialog {
 public:
     explicit NewUdpClientDialog(QWidget *parent = nullptr);
 
-    QLineEdit *addressEdit, *remotePortEdit, *localPortEdit;
-    QPushButton *broadcastButton; // "广播地址"
-    QPushButton *cancelButton; // cancel
-    QString address; // valid after OK
-    int remotePort = 0;
-    int localPort = 0;
+    // What was typed, valid after OK.
+    [[nodiscard]] QString address() const { return address_; }
+    [[nodiscard]] int remotePort() const { return remotePort_; }
+    [[nodiscard]] int localPort() const { return localPort_; }
 
     void acceptInput() override;
     void fillBroadcastAddress();
@@ -24,4 +22,12 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+
+private:
+    QLineEdit *addressEdit_, *remotePortEdit_, *localPortEdit_;
+    QPushButton *broadcastButton_; // "广播地址"
+    QPushButton *cancelButton_; // cancel
+    QString address_;
+    int remotePort_ = 0;
+    int localPort_ = 0;
 };

@@ -3,20 +3,24 @@
 #include "core/errors.h"
 #include "core/wholenumber.h"
 
+#include <QPushButton>
 #include <QLineEdit>
 
 NewUdpGroupDialog::NewUdpGroupDialog(QWidget *parent)
     : CreationDialog(QStringLiteral("创建UDP组播"), 250, 203, parent)
 {
-    groupAddressEdit = addField(QStringLiteral("组播地址:  "), QStringLiteral("224.1.1.1"));
-    groupPortEdit = addField(QStringLiteral("组播端口: "), QStringLiteral("65000"));
-    cancelButton = addButtons();
+    groupAddressEdit_ = addField(QStringLiteral("组播地址:  "), QStringLiteral("224.1.1.1"));
+    groupAddressEdit_->setObjectName(QStringLiteral("groupAddressEdit"));
+    groupPortEdit_ = addField(QStringLiteral("组播端口: "), QStringLiteral("65000"));
+    groupPortEdit_->setObjectName(QStringLiteral("groupPortEdit"));
+    cancelButton_ = addButtons();
+    cancelButton_->setObjectName(QStringLiteral("cancelButton"));
 }
 
 void NewUdpGroupDialog::acceptInput()
 {
-    const QString address = groupAddressEdit->text();
-    groupPort = ParseWholeNumber(groupPortEdit->text());
-    groupAddress = address;
+    const QString address = groupAddressEdit_->text();
+    groupPort_ = ParseWholeNumber(groupPortEdit_->text());
+    groupAddress_ = address;
     done(Created);
 }

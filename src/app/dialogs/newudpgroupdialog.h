@@ -9,10 +9,15 @@ class NewUdpGroupDialog : public CreationDialog {
 public:
     explicit NewUdpGroupDialog(QWidget *parent = nullptr);
 
-    QLineEdit *groupAddressEdit, *groupPortEdit;
-    QPushButton *cancelButton;
-    QString groupAddress; // valid after OK
-    int groupPort = 0;
+    // What was typed, valid after OK.
+    [[nodiscard]] QString groupAddress() const { return groupAddress_; }
+    [[nodiscard]] int groupPort() const { return groupPort_; }
 
     void acceptInput() override;
+
+private:
+    QLineEdit *groupAddressEdit_, *groupPortEdit_;
+    QPushButton *cancelButton_;
+    QString groupAddress_;
+    int groupPort_ = 0;
 };

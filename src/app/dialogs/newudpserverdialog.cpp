@@ -5,22 +5,25 @@
 #include "core/wholenumber.h"
 #include "ui/messages.h"
 
+#include <QPushButton>
 #include <QLineEdit>
 
 NewUdpServerDialog::NewUdpServerDialog(QWidget *parent)
     : CreationDialog(QStringLiteral("创建UDP Server"), 242, 159, parent)
 {
-    localPortEdit = addField(QStringLiteral("本地端口    "), QStringLiteral("60000"));
-    cancelButton = addButtons();
+    localPortEdit_ = addField(QStringLiteral("本地端口    "), QStringLiteral("60000"));
+    localPortEdit_->setObjectName(QStringLiteral("localPortEdit"));
+    cancelButton_ = addButtons();
+    cancelButton_->setObjectName(QStringLiteral("cancelButton"));
 }
 
 void NewUdpServerDialog::acceptInput()
 {
-    const int port = ParseWholeNumber(localPortEdit->text());
+    const int port = ParseWholeNumber(localPortEdit_->text());
     if (udpPortInUse(port)) {
         ShowMessage(QStringLiteral("本地端口已被占用，请重新选择本地端口号"));
         return;
     }
-    localPort = port;
+    localPort_ = port;
     done(Created);
 }

@@ -9,9 +9,13 @@ class NewUdpServerDialog : public CreationDialog {
 public:
     explicit NewUdpServerDialog(QWidget *parent = nullptr);
 
-    QLineEdit *localPortEdit;
-    QPushButton *cancelButton;
-    int localPort = 0; // valid after OK
+    // What was typed, valid after OK.
+    [[nodiscard]] int localPort() const { return localPort_; }
 
     void acceptInput() override;
+
+private:
+    QLineEdit *localPortEdit_;
+    QPushButton *cancelButton_;
+    int localPort_ = 0;
 };
