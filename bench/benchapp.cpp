@@ -11,6 +11,7 @@
 #include "app/mainwindow.h"
 #include "core/errors.h"
 #include "datawindow/datawindow.h"
+#include "datawindow/sendpanel.h"
 #include "net/serial/serialport.h"
 #include "ui/endpointtree.h"
 #include "ui/logview.h"
@@ -189,7 +190,7 @@ QList<Endpoint *> peersOf(MainWindow &form)
 
 Endpoint *create(MainWindow &form, EndpointKind kind, const std::function<Endpoint *()> &setup)
 {
-    child<EndpointTree>(form, "tree")->setCurrentItem(form.kindNode(kind));
+    form.findChild<EndpointTree *>(QStringLiteral("tree"))->setCurrentItem(form.kindNode(kind));
     return setup();
 }
 
@@ -392,19 +393,19 @@ int main(int argc, char **argv)
             loaded = create(
                 *form, EndpointKind::UdpServer, [&] { return form->controller().createUdpServer(loadPort); });
         DataWindow &w = *client->window;
-        w.sendEdit->setPlainText(QStringLiteral("x"));
-        w.intervalEdit->setText(QString::number(opt.num("interval", 10)));
+        w.findChild<SendEdit *>(QStringLiteral("sendEdit"))->setPlainText(QStringLiteral("x"));
+        w.findChild<QLineEdit *>(QStringLiteral("intervalEdit"))->setText(QString::number(opt.num("interval", 10)));
         ready();
         // The load starts when the sender reads READY; give it a moment.
         settleFor(int(opt.num("start-delay-ms", 300)));
         w.startTimedSending();
         pollUntil(
-            poll, limitMs, [&] { return w.sentBytes >= ticks; },
+            poll, limitMs, [&] { return w.sentBytes() >= ticks; },
             [&](bool finished) {
                 w.stopTimedSending();
                 exitCode = finished ? 0 : 1;
                 result(QStringLiteral("sent=%1 load_received=%2")
-                           .arg(w.sentBytes)
+                           .arg(w.sentBytes())
                            .arg(loaded ? loaded->window->receivedBytes() : 0));
                 QCoreApplication::exit(0);
             });
