@@ -7,6 +7,9 @@
 //
 // Device names: "COMn" in any letter case names /dev/ttyS(n-1); any other name
 // is a device path. Tests redirect names with SetDevicePathResolver.
+//
+// Sources: serialport.cpp (opening, closing, lifetime), serialport_lines.cpp
+// (line settings), serialport_io.cpp (reading, writing, device events).
 
 #include "core/errors.h"
 #include "net/serial/serialdevice.h"

@@ -140,10 +140,18 @@ private:
 
     enum class LookupState { Idle, Address, Service };
 
-    // A fresh non-blocking handle in place of the old one (and of any lookup).
-    void takeNewHandle();
+    // Synchronous calls: would-block is not a failure, anything else raises.
+    static void checkSocketResult(int code, const char *api);
+
     void replaceHandle(int handle);
     int closeHandle();
+    ReadinessWatch *watch();
+    // The peer's address, under the lock; raises "getpeername" on failure.
+    void peerAddress(sockaddr_in &peer);
+
+    // The opening sequence (connectsequence.cpp).
+    // A fresh non-blocking handle in place of the old one (and of any lookup).
+    void takeNewHandle();
     void cancelLookup();
     void startLookup(bool host, const QString &name);
     void lookupComplete(std::uint64_t id, const LookupResult &result);
@@ -151,10 +159,7 @@ private:
     void finishOpen(bool client, int queueSize);
     void connectNow();
     void listenNow(int queueSize);
-    ReadinessWatch *watch();
     void closeAfterFailedStart() noexcept;
-    // The peer's address, under the lock; raises "getpeername" on failure.
-    void peerAddress(sockaddr_in &peer);
 
     int socket_ = -1;
     bool connected_ = false;
