@@ -14,33 +14,33 @@ void fire(const TcpNotifyHandler &slot, QObject *sender, TcpConnection *socket)
 
 } // namespace
 
-// ---- TcpSocketBase ------------------------------------------------------------
+// ---- TcpSocket -------------------------------------------------------------
 
-TcpSocketBase::TcpSocketBase(QObject *parent)
+TcpSocket::TcpSocket(QObject *parent)
     : QObject(parent)
 {
 }
 
-void TcpSocketBase::SetActive(bool Value)
+void TcpSocket::SetActive(bool Value)
 {
     // Active itself changes only with the connection's events.
     if (Value != active_)
         DoActivate(Value);
 }
 
-void TcpSocketBase::checkInactive(bool changed) const
+void TcpSocket::checkInactive(bool changed) const
 {
     if (changed && active_)
         throw SocketError(QStringLiteral("Can't change value while socket is active"));
 }
 
-void TcpSocketBase::SetPort(int Value)
+void TcpSocket::SetPort(int Value)
 {
     checkInactive(Value != port_);
     port_ = Value;
 }
 
-void TcpSocketBase::SetAddress(const QString &Value)
+void TcpSocket::SetAddress(const QString &Value)
 {
     if (Value.compare(address_, Qt::CaseInsensitive) == 0)
         return;
@@ -48,7 +48,7 @@ void TcpSocketBase::SetAddress(const QString &Value)
     address_ = Value;
 }
 
-void TcpSocketBase::SetHost(const QString &Value)
+void TcpSocket::SetHost(const QString &Value)
 {
     if (Value.compare(host_, Qt::CaseInsensitive) == 0)
         return;
@@ -56,7 +56,7 @@ void TcpSocketBase::SetHost(const QString &Value)
     host_ = Value;
 }
 
-void TcpSocketBase::SetService(const QString &Value)
+void TcpSocket::SetService(const QString &Value)
 {
     if (Value.compare(service_, Qt::CaseInsensitive) == 0)
         return;
@@ -64,15 +64,13 @@ void TcpSocketBase::SetService(const QString &Value)
     service_ = Value;
 }
 
-void TcpSocketBase::Route(TcpConnection &Connection)
+void TcpSocket::Route(TcpConnection &Connection)
 {
     Connection.SetEventSink(
         [this](TcpConnection *, TcpConnection *socket, TSocketEventKind kind) { Event(socket, kind); });
     Connection.SetErrorSink(
         [this](QObject *, TcpConnection *socket, TErrorEvent kind, int &code) { Error(socket, kind, code); });
 }
-
-// ---- TcpSocket -------------------------------------------------------------
 
 void TcpSocket::Event(TcpConnection *Socket, TSocketEventKind SocketEvent)
 {
@@ -84,15 +82,15 @@ void TcpSocket::Event(TcpConnection *Socket, TSocketEventKind SocketEvent)
         fire(OnConnecting, this, Socket);
         break;
     case evConnect:
-        SetActiveState(true);
+        active_ = true;
         fire(OnConnect, this, Socket);
         break;
     case evDisconnect:
-        SetActiveState(false);
+        active_ = false;
         fire(OnDisconnect, this, Socket);
         break;
     case evListen:
-        SetActiveState(true);
+        active_ = true;
         fire(OnListen, this, Socket);
         break;
     case evAccept:
@@ -141,18 +139,25 @@ void TcpClient::DoActivate(bool Value)
     }
 }
 
-// ---- TcpServerBase / TcpServer -----------------------------------------------
+// ---- TcpServer -------------------------------------------------------------
 
-TcpServerBase::TcpServerBase(QObject *parent)
+TcpServer::TcpServer(QObject *parent)
     : TcpSocket(parent)
     , connection_(std::make_unique<TcpListener>())
+    , OnGetSocket(connection_->OnGetSocket)
+    , OnClientRead(connection_->OnClientRead)
+    , OnClientWrite(connection_->OnClientWrite)
+    , OnClientConnect(connection_->OnClientConnect)
+    , OnClientDisconnect(connection_->OnClientDisconnect)
+    , OnClientError(connection_->OnClientError)
 {
     Route(*connection_);
+    connection_->SetThreadCacheSize(10);
 }
 
-TcpServerBase::~TcpServerBase() = default;
+TcpServer::~TcpServer() = default;
 
-void TcpServerBase::DoActivate(bool Value)
+void TcpServer::DoActivate(bool Value)
 {
     if (Value) {
         if (!connection_->IsConnected())
@@ -162,16 +167,4 @@ void TcpServerBase::DoActivate(bool Value)
     } else if (connection_->IsConnected()) {
         connection_->Close();
     }
-}
-
-TcpServer::TcpServer(QObject *parent)
-    : TcpServerBase(parent)
-    , OnGetSocket(Connection()->OnGetSocket)
-    , OnClientRead(Connection()->OnClientRead)
-    , OnClientWrite(Connection()->OnClientWrite)
-    , OnClientConnect(Connection()->OnClientConnect)
-    , OnClientDisconnect(Connection()->OnClientDisconnect)
-    , OnClientError(Connection()->OnClientError)
-{
-    Connection()->SetThreadCacheSize(10);
 }

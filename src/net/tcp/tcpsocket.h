@@ -11,15 +11,18 @@
 
 #include <memory>
 
-// Properties shared by both components.
+// What both components share: the active state, the address properties and
+// the event slots (an unassigned slot is skipped). A subclass owns the
+// connection object, routes its events here and says how activation opens or
+// closes it.
 //
 // Ownership and threading: owns nothing itself (its subclasses own their
 // connection object). UI thread only.
-class TcpSocketBase : public QObject {
+class TcpSocket : public QObject {
     Q_OBJECT
 
 public:
-    explicit TcpSocketBase(QObject *parent = nullptr);
+    explicit TcpSocket(QObject *parent = nullptr);
 
     // Active becomes true only when the connection or the listening is
     // established (and false at the disconnection); setting it starts or
@@ -40,34 +43,6 @@ public:
     [[nodiscard]] QString Service() const { return service_; }
     void SetService(const QString &Value);
 
-protected:
-    virtual void Event(TcpConnection *Socket, TSocketEventKind SocketEvent) = 0;
-    virtual void Error(TcpConnection *Socket, TErrorEvent ErrorEvent, int &ErrorCode) = 0;
-    virtual void DoActivate(bool Value) = 0;
-
-    void SetActiveState(bool Value) { active_ = Value; }
-    // Routes the connection object's events and errors to this component.
-    void Route(TcpConnection &Connection);
-
-private:
-    void checkInactive(bool changed) const;
-
-    bool active_ = false;
-    int port_ = 0;
-    QString address_;
-    QString host_;
-    QString service_;
-};
-
-// The event slots; an unassigned slot is skipped.
-//
-// Ownership and threading: as TcpSocketBase.
-class TcpSocket : public TcpSocketBase {
-    Q_OBJECT
-
-public:
-    using TcpSocketBase::TcpSocketBase;
-
     TcpNotifyHandler OnLookup;
     TcpNotifyHandler OnConnect;
     TcpNotifyHandler OnConnecting;
@@ -79,8 +54,21 @@ public:
     TcpErrorHandler OnError;
 
 protected:
-    void Event(TcpConnection *Socket, TSocketEventKind SocketEvent) override;
-    void Error(TcpConnection *Socket, TErrorEvent ErrorEvent, int &ErrorCode) override;
+    virtual void DoActivate(bool Value) = 0;
+
+    // Routes the connection object's events and errors to this component.
+    void Route(TcpConnection &Connection);
+
+private:
+    void Event(TcpConnection *Socket, TSocketEventKind SocketEvent);
+    void Error(TcpConnection *Socket, TErrorEvent ErrorEvent, int &ErrorCode);
+    void checkInactive(bool changed) const;
+
+    bool active_ = false;
+    int port_ = 0;
+    QString address_;
+    QString host_;
+    QString service_;
 };
 
 // Connects to Host (or Address) and Port.
@@ -103,36 +91,24 @@ private:
     std::unique_ptr<TcpClientConnection> connection_;
 };
 
-// Ownership and threading: owns its TcpListener (and through it the
-// accepted peers). UI thread only.
-class TcpServerBase : public TcpSocket {
-    Q_OBJECT
-
-public:
-    explicit TcpServerBase(QObject *parent = nullptr);
-    ~TcpServerBase() override;
-
-    [[nodiscard]] TcpListener *Connection() const { return connection_.get(); }
-    [[nodiscard]] TServerType ServerType() const { return connection_->ServerType(); }
-
-protected:
-    void DoActivate(bool Value) override;
-
-private:
-    std::unique_ptr<TcpListener> connection_;
-};
-
 // Listens on Port on every local interface and accepts peers.
 //
 // The client events live in the listening connection object; the members
 // below are those very slots, so assigning either is the same.
-// Ownership and threading: as TcpServerBase.
-class TcpServer : public TcpServerBase {
+// Ownership and threading: owns its TcpListener (and through it the
+// accepted peers). UI thread only.
+class TcpServer : public TcpSocket {
     Q_OBJECT
+
+    // Declared first: the slot references below are bound to its members.
+    std::unique_ptr<TcpListener> connection_;
 
 public:
     explicit TcpServer(QObject *parent = nullptr);
+    ~TcpServer() override;
 
+    [[nodiscard]] TcpListener *Connection() const { return connection_.get(); }
+    [[nodiscard]] TServerType ServerType() const { return connection_->ServerType(); }
     [[nodiscard]] int ThreadCacheSize() const { return Connection()->ThreadCacheSize(); }
     void SetThreadCacheSize(int Value) { Connection()->SetThreadCacheSize(Value); }
 
@@ -142,4 +118,7 @@ public:
     TcpNotifyHandler &OnClientConnect;
     TcpNotifyHandler &OnClientDisconnect;
     TcpErrorHandler &OnClientError;
+
+protected:
+    void DoActivate(bool Value) override;
 };
