@@ -31,8 +31,6 @@ enum TSocketEventKind {
     evRead
 };
 enum TErrorEvent { errGeneral, errSend, errReceive, errConnect, errDisconnect, errAccept, errLookup };
-enum TClientType { ctNonBlocking, ctBlocking };
-enum TServerType { stNonBlocking, stThreadBlocking };
 
 // Sender is the component, or for the client events of a server the
 // server's listening connection object.
@@ -200,7 +198,6 @@ public:
         : TcpConnection(-1)
     {
     }
-    [[nodiscard]] TClientType ClientType() const { return ctNonBlocking; }
 
 protected:
     void Connect(int Socket) override;

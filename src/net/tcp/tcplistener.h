@@ -62,10 +62,6 @@ public:
     // How long accepting rests when the process has no descriptor left.
     static constexpr int AcceptRetryAfterExhaustion = 100;
 
-    [[nodiscard]] TServerType ServerType() const { return stNonBlocking; }
-    [[nodiscard]] int ThreadCacheSize() const { return threadCacheSize_; }
-    void SetThreadCacheSize(int Value) { threadCacheSize_ = Value; }
-
     TcpPeerFactory OnGetSocket;
     TcpNotifyHandler OnClientRead;
     TcpNotifyHandler OnClientWrite;
@@ -91,7 +87,6 @@ private:
     std::vector<std::unique_ptr<TcpPeerConnection>> connections_;
     std::vector<std::unique_ptr<TcpPeerConnection>> retired_;
     QRecursiveMutex listLock_;
-    int threadCacheSize_ = 10;
 };
 
 // The list's index error.

@@ -152,7 +152,6 @@ TcpServer::TcpServer(QObject *parent)
     , OnClientError(connection_->OnClientError)
 {
     Route(*connection_);
-    connection_->SetThreadCacheSize(10);
 }
 
 TcpServer::~TcpServer() = default;

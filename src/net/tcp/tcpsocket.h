@@ -82,7 +82,6 @@ public:
     ~TcpClient() override;
 
     [[nodiscard]] TcpClientConnection *Connection() const { return connection_.get(); }
-    [[nodiscard]] TClientType ClientType() const { return connection_->ClientType(); }
 
 protected:
     void DoActivate(bool Value) override;
@@ -108,9 +107,6 @@ public:
     ~TcpServer() override;
 
     [[nodiscard]] TcpListener *Connection() const { return connection_.get(); }
-    [[nodiscard]] TServerType ServerType() const { return connection_->ServerType(); }
-    [[nodiscard]] int ThreadCacheSize() const { return Connection()->ThreadCacheSize(); }
-    void SetThreadCacheSize(int Value) { Connection()->SetThreadCacheSize(Value); }
 
     TcpPeerFactory &OnGetSocket;
     TcpNotifyHandler &OnClientRead;
