@@ -30,11 +30,11 @@ SerialPort::SerialPort(QObject *parent)
 SerialPort::~SerialPort()
 {
     destroying_ = true;
-    if (IsOpen())
-        CloseDevice();
+    if (isOpen())
+        closeDevice();
 }
 
-QString SerialPort::DefaultDevicePath(const QString &deviceName)
+QString SerialPort::defaultDevicePath(const QString &deviceName)
 {
     static const QRegularExpression com(
         QStringLiteral("^COM([0-9]+)$"), QRegularExpression::CaseInsensitiveOption);
@@ -48,89 +48,89 @@ QString SerialPort::DefaultDevicePath(const QString &deviceName)
     return deviceName;
 }
 
-SerialPort::DevicePathResolver SerialPort::SetDevicePathResolver(DevicePathResolver next)
+SerialPort::DevicePathResolver SerialPort::setDevicePathResolver(DevicePathResolver next)
 {
     return std::exchange(resolver(), std::move(next));
 }
 
-void SerialPort::SetDeviceName(const QString &value)
+void SerialPort::setDeviceName(const QString &value)
 {
-    if (!IsOpen() && value != deviceName_)
+    if (!isOpen() && value != deviceName_)
         deviceName_ = value;
 }
 
-void SerialPort::SetSynchronize(bool value)
+void SerialPort::setSynchronize(bool value)
 {
     synchronize_ = value;
     if (thread_)
-        thread_->SetSynchronize(value);
+        thread_->setSynchronize(value);
 }
 
 // --- open and close ----------------------------------------------------------
 
-bool SerialPort::Open()
+bool SerialPort::open()
 {
-    if (IsOpen())
+    if (isOpen())
         fail("Device is allready opened.", kAlreadyOpened);
     lockFlags_ = 0;
-    const QString path = resolver() ? resolver()(deviceName_) : DefaultDevicePath(deviceName_);
-    const int fd = serial_device::OpenDevice(path);
+    const QString path = resolver() ? resolver()(deviceName_) : defaultDevicePath(deviceName_);
+    const int fd = serial_device::openDevice(path);
     if (fd < 0)
         return false;
-    serial_device::SaveAttributes(fd, saved_);
+    serial_device::saveAttributes(fd, saved_);
     fd_ = fd;
 
     // A queued hand-over dies with this object (it is the call's context), and
     // an unsynchronised one cannot outlive it: destruction ends the thread.
     auto thread = std::make_unique<SerialMonitor>(
-        *this, fd, [this](TDeviceEvents events) { DispatchDeviceEvents(events); });
-    thread->SetSynchronize(synchronize_);
-    thread->SetEventChar(static_cast<unsigned char>(eventChars_.EventChar()));
-    thread->SetInputLimit(buffers_.InputSize());
-    if (!thread->Start()) {
+        *this, fd, [this](TDeviceEvents events) { dispatchDeviceEvents(events); });
+    thread->setSynchronize(synchronize_);
+    thread->setEventChar(static_cast<unsigned char>(eventChars_.eventChar()));
+    thread->setInputLimit(queues_.inputSize());
+    if (!thread->start()) {
         // Without its monitoring the port would be half open; treat it like a
         // device that cannot be opened.
         thread.reset();
-        serial_device::CloseDevice(fd_, saved_, false);
+        serial_device::closeDevice(fd_, saved_, false);
         fd_ = -1;
         return false;
     }
     thread_ = std::move(thread);
 
-    ApplyLineSettings();
-    ApplyBuffers();
-    ApplyTimeouts();
+    applyLineSettings();
+    applyQueues();
+    applyTimeouts();
     return true;
 }
 
-void SerialPort::Close()
+void SerialPort::close()
 {
-    CheckOpen();
-    CloseDevice();
+    checkOpen();
+    closeDevice();
 }
 
-void SerialPort::CloseDevice()
+void SerialPort::closeDevice()
 {
     // Stopping cancels a hand-over the UI thread has not served yet, so the
     // thread can end without waiting for this (the UI) thread. The thread
     // object stays in place until the thread has ended: an unsynchronised
     // dispatch may still ask it for the queue count.
     closing_ = true;
-    thread_->Stop();
+    thread_->stop();
     thread_.reset();
     writer_.reset();
-    serial_device::CloseDevice(fd_, saved_, options_ & coLeaveDTROpen);
+    serial_device::closeDevice(fd_, saved_, options_ & coLeaveDTROpen);
     fd_ = -1;
     closing_ = false;
 }
 
-int SerialPort::LockState() const
+int SerialPort::lockState() const
 {
-    return IsOpen() ? lockFlags_ : kSendLockBit | kReadLockBit;
+    return isOpen() ? lockFlags_ : kSendLockBit | kReadLockBit;
 }
 
-void SerialPort::CheckOpen() const
+void SerialPort::checkOpen() const
 {
-    if (!IsOpen())
+    if (!isOpen())
         fail("Device not opened.", kNotOpened);
 }

@@ -6,7 +6,7 @@
 // not wait.
 //
 // Device names: "COMn" in any letter case names /dev/ttyS(n-1); any other name
-// is a device path. Tests redirect names with SetDevicePathResolver.
+// is a device path. Tests redirect names with setDevicePathResolver.
 //
 // Sources: serialport.cpp (opening, closing, lifetime), serialport_lines.cpp
 // (line settings), serialport_io.cpp (reading, writing, device events).
@@ -25,7 +25,7 @@
 #include <functional>
 #include <memory>
 
-// Raised by the serial component; DeviceErrorCode tells which failure.
+// Raised by the serial component; code tells which failure.
 class SerialPortError : public Exception {
 public:
     SerialPortError(const QString &message, int code)
@@ -33,7 +33,7 @@ public:
         , code_(code)
     {
     }
-    [[nodiscard]] int DeviceErrorCode() const noexcept { return code_; }
+    [[nodiscard]] int code() const noexcept { return code_; }
 
 private:
     int code_;
@@ -110,10 +110,10 @@ class SerialWriter;
 
 // Ownership: owns its sub-objects, the device fd while open, the monitoring
 // thread and the writer thread. Lives on the thread that created it (the UI
-// thread): every property, operation and event is used there. OnData and OnCommEvent run there too when
-// Synchronize is true (the default); with Synchronize false they run on the
-// monitoring thread. Never delete it from inside one of its handlers: use
-// deleteLater().
+// thread): every property, operation and event is used there. The data and
+// device-event handlers run there too when synchronize() is true (the
+// default); with synchronize() false they run on the monitoring thread. Never delete it from inside one of
+// its handlers: use deleteLater().
 class SerialPort : public QObject {
     Q_OBJECT
 
@@ -124,70 +124,77 @@ public:
     ~SerialPort() override;
 
     // "COMn" (any case, n >= 1) -> /dev/ttyS(n-1); anything else unchanged.
-    [[nodiscard]] static QString DefaultDevicePath(const QString &deviceName);
+    [[nodiscard]] static QString defaultDevicePath(const QString &deviceName);
     // Replaces the name-to-device mapping (tests point names at
     // pseudo-terminals); returns the previous one. An empty function restores
-    // DefaultDevicePath.
-    static DevicePathResolver SetDevicePathResolver(DevicePathResolver resolver);
+    // defaultDevicePath.
+    static DevicePathResolver setDevicePathResolver(DevicePathResolver resolver);
 
-    [[nodiscard]] TBaudRate BaudRate();
-    void SetBaudRate(TBaudRate value);
-    [[nodiscard]] std::uint32_t BaudValue();
-    void SetBaudValue(std::uint32_t value);
-    [[nodiscard]] SerialQueues &Buffers() { return buffers_; }
-    [[nodiscard]] SerialFraming &DataControl() { return dataControl_; }
-    [[nodiscard]] const QString &DeviceName() const { return deviceName_; }
-    void SetDeviceName(const QString &value);
-    [[nodiscard]] TDTRSettings DTRSettings();
-    void SetDTRSettings(TDTRSettings value);
-    [[nodiscard]] SerialEventChars &EventChars() { return eventChars_; }
-    [[nodiscard]] TDeviceEvents MonitorEvents() const { return monitorEvents_; }
-    void SetMonitorEvents(TDeviceEvents value) { monitorEvents_ = value; }
-    [[nodiscard]] TFlowControl FlowControl() const { return flowControl_; }
-    void SetFlowControl(TFlowControl value);
-    [[nodiscard]] TCommOptions Options() const { return options_; }
-    void SetOptions(TCommOptions value);
-    [[nodiscard]] TRTSSettings RTSSettings();
-    void SetRTSSettings(TRTSSettings value);
-    [[nodiscard]] bool Synchronize() const { return synchronize_; }
-    void SetSynchronize(bool value);
-    [[nodiscard]] SerialTimeouts &Timeouts() { return timeouts_; }
-    [[nodiscard]] TXOnXOffSettings XOnXOffSettings();
-    void SetXOnXOffSettings(TXOnXOffSettings value);
+    [[nodiscard]] TBaudRate baudRate();
+    void setBaudRate(TBaudRate value);
+    [[nodiscard]] std::uint32_t baudValue();
+    void setBaudValue(std::uint32_t value);
+    [[nodiscard]] SerialQueues &queues() { return queues_; }
+    [[nodiscard]] SerialFraming &framing() { return framing_; }
+    [[nodiscard]] const QString &deviceName() const { return deviceName_; }
+    void setDeviceName(const QString &value);
+    [[nodiscard]] TDTRSettings dtrSettings();
+    void setDtrSettings(TDTRSettings value);
+    [[nodiscard]] SerialEventChars &eventChars() { return eventChars_; }
+    [[nodiscard]] TDeviceEvents monitorEvents() const { return monitorEvents_; }
+    void setMonitorEvents(TDeviceEvents value) { monitorEvents_ = value; }
+    [[nodiscard]] TFlowControl flowControl() const { return flowControl_; }
+    void setFlowControl(TFlowControl value);
+    [[nodiscard]] TCommOptions options() const { return options_; }
+    void setOptions(TCommOptions value);
+    [[nodiscard]] TRTSSettings rtsSettings();
+    void setRtsSettings(TRTSSettings value);
+    [[nodiscard]] bool synchronize() const { return synchronize_; }
+    void setSynchronize(bool value);
+    [[nodiscard]] SerialTimeouts &timeouts() { return timeouts_; }
+    [[nodiscard]] TXOnXOffSettings xonXoffSettings();
+    void setXonXoffSettings(TXOnXOffSettings value);
 
     // False, with nothing raised, when the device cannot be opened.
-    virtual bool Open();
-    virtual void Close();
-    [[nodiscard]] virtual int LockState() const;
-    [[nodiscard]] bool IsOpen() const { return fd_ >= 0; }
+    virtual bool open();
+    virtual void close();
+    [[nodiscard]] virtual int lockState() const;
+    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
 
     // Synchronous writing: waits on the calling thread, up to the time-outs,
-    // while the device does not take the bytes, and raises OnSend and
-    // deOutEmpty for each piece.
-    bool WriteString(const QByteArray &data);
-    int WriteData(const char *data, int count, int limitMs);
+    // while the device does not take the bytes, and raises the send handler
+    // and deOutEmpty for each piece.
+    bool write(const QByteArray &data);
+    int writeData(const char *data, int count, int limitMs);
     // Queued writing, for a caller that must not wait: the bytes join a queue
     // of WriteQueueCapacity bytes that a writer thread hands to the device in
     // order, however long the device takes. Returns how many were queued; the
     // rest did not fit and is dropped. Raises no events (nobody waits for the
-    // pieces). Mixing it with WriteData while bytes are queued interleaves
+    // pieces). Mixing it with writeData while bytes are queued interleaves
     // the two.
     static constexpr qsizetype WriteQueueCapacity = 64 * 1024;
-    qsizetype QueueWrite(const QByteArray &data);
-    // Bytes queued by QueueWrite that the device has not taken yet.
-    [[nodiscard]] qsizetype QueuedForWriting();
-    bool ReadString(QByteArray &data);
-    int ReadData(char *buffer, int count, int limitMs);
-    [[nodiscard]] int QueuedInput();
-    [[nodiscard]] int QueuedOutput();
+    qsizetype queueWrite(const QByteArray &data);
+    // Bytes queued by queueWrite that the device has not taken yet.
+    [[nodiscard]] qsizetype queuedForWriting();
+    bool read(QByteArray &data);
+    int readData(char *buffer, int count, int limitMs);
+    [[nodiscard]] int queuedInput();
+    [[nodiscard]] int queuedOutput();
 
-    std::function<void(QObject *Sender, TDeviceEvents Events)> OnCommEvent;
-    std::function<void(QObject *Sender, int Received)> OnData;
-    std::function<void(QObject *Sender)> OnRead;
-    std::function<void(QObject *Sender)> OnSend;
+    using DeviceEventHandler = std::function<void(QObject *sender, TDeviceEvents events)>;
+    using DataHandler = std::function<void(QObject *sender, int received)>;
+    using TransferHandler = std::function<void(QObject *sender)>;
+    // The handlers; an empty one is skipped. Set them on the UI thread only.
+    // Data arrived (with the count of bytes waiting):
+    void setDataHandler(DataHandler h) { dataHandler_ = std::move(h); }
+    // The monitored device events that occurred:
+    void setDeviceEventHandler(DeviceEventHandler h) { deviceEventHandler_ = std::move(h); }
+    // A piece was read by readData, or written by writeData:
+    void setReadHandler(TransferHandler h) { readHandler_ = std::move(h); }
+    void setSendHandler(TransferHandler h) { sendHandler_ = std::move(h); }
 
 protected:
-    void DispatchDeviceEvents(TDeviceEvents events);
+    void dispatchDeviceEvents(TDeviceEvents events);
 
 private:
     friend class SerialQueues;
@@ -195,29 +202,29 @@ private:
     friend class SerialEventChars;
     friend class SerialTimeouts;
 
-    void ApplyLineSettings();
-    void ApplyBuffers();
+    void applyLineSettings();
+    void applyQueues();
     // Each write reads the time-outs afresh; the line discipline has nothing
     // to take (reads never block in the driver).
-    void ApplyTimeouts() { }
-    void ApplyFlowControlTable();
-    void LeaveDtrOpenRule();
-    void CloseDevice();
-    void CheckOpen() const;
-    // Runs an OnSend/OnRead handler with its lock bit set. False when the
+    void applyTimeouts() { }
+    void applyFlowControlTable();
+    void applyLeaveDtrOpenRule();
+    void closeDevice();
+    void checkOpen() const;
+    // Runs the send or read handler with its lock bit set. False when the
     // handler destroyed the component.
-    bool RunLocked(int lockBit, const std::function<void(QObject *)> &handler);
+    bool runLocked(int lockBit, const TransferHandler &handler);
     // How long one write piece of size bytes may wait for the device.
-    [[nodiscard]] int PieceWaitMs(int size) const;
+    [[nodiscard]] int pieceWaitMs(int size) const;
     // Writes what the device takes of one piece within waitMs; -1 when the
     // device failed.
-    int WritePiece(const char *data, int size, int waitMs);
+    int writePiece(const char *data, int size, int waitMs);
 
     int fd_ = -1;
     TBaudRate baudRate_ = br9600;
     std::uint32_t baudValue_ = 9600;
-    SerialQueues buffers_{*this};
-    SerialFraming dataControl_{*this};
+    SerialQueues queues_{*this};
+    SerialFraming framing_{*this};
     QString deviceName_ = QStringLiteral("COM2");
     TDTRSettings dtrSettings_;
     SerialEventChars eventChars_{*this};
@@ -229,9 +236,13 @@ private:
     SerialTimeouts timeouts_{*this};
     TXOnXOffSettings xonXoffSettings_;
     std::unique_ptr<SerialMonitor> thread_;
-    std::unique_ptr<SerialWriter> writer_; // made by the first QueueWrite
+    std::unique_ptr<SerialWriter> writer_; // made by the first queueWrite
     int lockFlags_ = 0;
     std::atomic<bool> closing_{false};
     std::atomic<bool> destroying_{false};
     serial_device::SavedAttributes saved_;
+    DataHandler dataHandler_;
+    DeviceEventHandler deviceEventHandler_;
+    TransferHandler readHandler_;
+    TransferHandler sendHandler_;
 };

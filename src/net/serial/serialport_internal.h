@@ -1,7 +1,7 @@
 #pragma once
 // What the source files of SerialPort (serialport.cpp, serialport_lines.cpp,
 // serialport_io.cpp) share: the codes SerialPortError carries and the lock
-// bits of LockState. Not for other users of the component.
+// bits of lockState. Not for other users of the component.
 
 #include "net/serial/serialport.h"
 

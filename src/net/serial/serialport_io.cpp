@@ -32,36 +32,36 @@ constexpr int kIdleWaitMs = 5;
 
 // --- queues ------------------------------------------------------------------
 
-int SerialPort::QueuedInput()
+int SerialPort::queuedInput()
 {
-    CheckOpen();
-    return (thread_ ? thread_->Queued() : 0) + serial_device::InputQueued(fd_);
+    checkOpen();
+    return (thread_ ? thread_->queued() : 0) + serial_device::inputQueued(fd_);
 }
 
-int SerialPort::QueuedOutput()
+int SerialPort::queuedOutput()
 {
-    CheckOpen();
-    return serial_device::OutputQueued(fd_);
+    checkOpen();
+    return serial_device::outputQueued(fd_);
 }
 
 // --- events ------------------------------------------------------------------
 
-void SerialPort::DispatchDeviceEvents(TDeviceEvents events)
+void SerialPort::dispatchDeviceEvents(TDeviceEvents events)
 {
-    if (!IsOpen() || closing_ || destroying_)
+    if (!isOpen() || closing_ || destroying_)
         return;
     QPointer<SerialPort> self(this);
-    if ((events & (deChar | deFlag)) && OnData) {
-        OnData(this, QueuedInput());
-        if (!self || !IsOpen())
+    if ((events & (deChar | deFlag)) && dataHandler_) {
+        dataHandler_(this, queuedInput());
+        if (!self || !isOpen())
             return;
     }
     const TDeviceEvents monitored = events & monitorEvents_;
-    if (monitored && OnCommEvent)
-        OnCommEvent(this, monitored);
+    if (monitored && deviceEventHandler_)
+        deviceEventHandler_(this, monitored);
 }
 
-bool SerialPort::RunLocked(int lockBit, const std::function<void(QObject *)> &handler)
+bool SerialPort::runLocked(int lockBit, const TransferHandler &handler)
 {
     if (!handler)
         return true;
@@ -84,22 +84,22 @@ bool SerialPort::RunLocked(int lockBit, const std::function<void(QObject *)> &ha
 
 // --- writing -----------------------------------------------------------------
 
-bool SerialPort::WriteString(const QByteArray &data)
+bool SerialPort::write(const QByteArray &data)
 {
-    return WriteData(data.constData(), int(data.size()), buffers_.OutputTimeout()) == data.size();
+    return writeData(data.constData(), int(data.size()), queues_.outputTimeout()) == data.size();
 }
 
-int SerialPort::PieceWaitMs(int size) const
+int SerialPort::pieceWaitMs(int size) const
 {
     const std::uint64_t limit
-        = std::uint64_t(timeouts_.WriteMultiplier()) * std::uint64_t(size) + timeouts_.WriteConstant();
+        = std::uint64_t(timeouts_.writeMultiplier()) * std::uint64_t(size) + timeouts_.writeConstant();
     // No time-out at all means the device may take as long as it likes.
     if (limit == 0 || limit > kPieceWaitCapMs)
         return kPieceWaitCapMs;
     return int(limit);
 }
 
-int SerialPort::WritePiece(const char *data, int size, int waitMs)
+int SerialPort::writePiece(const char *data, int size, int waitMs)
 {
     QElapsedTimer clock;
     clock.start();
@@ -122,9 +122,9 @@ int SerialPort::WritePiece(const char *data, int size, int waitMs)
     return done;
 }
 
-int SerialPort::WriteData(const char *data, int count, int limitMs)
+int SerialPort::writeData(const char *data, int count, int limitMs)
 {
-    CheckOpen();
+    checkOpen();
     if (lockFlags_ & kSendLockBit)
         fail("Device locked. Cannot perform send operations.", kSendLocked);
     if (count <= 0)
@@ -135,20 +135,20 @@ int SerialPort::WriteData(const char *data, int count, int limitMs)
     clock.start();
     int total = 0;
     while (total < count) {
-        const int room = buffers_.OutputSize() - QueuedOutput();
+        const int room = queues_.outputSize() - queuedOutput();
         int written = 0;
         if (room > 0) {
             const int piece = std::min(room, count - total);
-            written = WritePiece(data + total, piece, PieceWaitMs(piece));
+            written = writePiece(data + total, piece, pieceWaitMs(piece));
             if (written < 0)
                 break; // the device failed: nothing more will go out
             // The piece is finished either way; nothing of it is used below.
-            DispatchDeviceEvents(deOutEmpty);
-            if (!self || !IsOpen())
+            dispatchDeviceEvents(deOutEmpty);
+            if (!self || !isOpen())
                 break;
             if (written > 0) {
                 total += written;
-                if (!RunLocked(kSendLockBit, OnSend) || !IsOpen())
+                if (!runLocked(kSendLockBit, sendHandler_) || !isOpen())
                     break;
                 continue;
             }
@@ -161,37 +161,37 @@ int SerialPort::WriteData(const char *data, int count, int limitMs)
     return total;
 }
 
-qsizetype SerialPort::QueueWrite(const QByteArray &data)
+qsizetype SerialPort::queueWrite(const QByteArray &data)
 {
-    CheckOpen();
+    checkOpen();
     if (!writer_) {
         auto writer = std::make_unique<SerialWriter>(fd_, WriteQueueCapacity);
-        if (!writer->Start())
+        if (!writer->start())
             fail("Unable to start the serial writer.", kWriterFailed);
         writer_ = std::move(writer);
     }
-    return writer_->Enqueue(data);
+    return writer_->enqueue(data);
 }
 
-qsizetype SerialPort::QueuedForWriting()
+qsizetype SerialPort::queuedForWriting()
 {
-    CheckOpen();
-    return writer_ ? writer_->Queued() : 0;
+    checkOpen();
+    return writer_ ? writer_->queued() : 0;
 }
 
 // --- reading -----------------------------------------------------------------
 
-bool SerialPort::ReadString(QByteArray &data)
+bool SerialPort::read(QByteArray &data)
 {
-    data.resize(QueuedInput());
-    const int n = ReadData(data.data(), int(data.size()), buffers_.InputTimeout());
+    data.resize(queuedInput());
+    const int n = readData(data.data(), int(data.size()), queues_.inputTimeout());
     data.resize(n);
     return n > 0;
 }
 
-int SerialPort::ReadData(char *buffer, int count, int limitMs)
+int SerialPort::readData(char *buffer, int count, int limitMs)
 {
-    CheckOpen();
+    checkOpen();
     if (lockFlags_ & kReadLockBit)
         fail("Device locked. Cannot perform read operations.", kReadLocked);
     if (count <= 0)
@@ -201,11 +201,11 @@ int SerialPort::ReadData(char *buffer, int count, int limitMs)
     clock.start();
     int total = 0;
     while (total < count) {
-        const int available = QueuedInput();
+        const int available = queuedInput();
         int read = 0;
         if (available > 0) {
             int error = 0;
-            read = thread_->Take(buffer + total, std::min(available, count - total), error);
+            read = thread_->take(buffer + total, std::min(available, count - total), error);
             if (read < 0) {
                 throw SerialPortError(QStringLiteral("%1 (Win32 error %2: %3)")
                                           .arg(QStringLiteral("Unable to read from port."))
@@ -214,7 +214,7 @@ int SerialPort::ReadData(char *buffer, int count, int limitMs)
                     kReadFailed);
             }
             total += read;
-            if (!RunLocked(kReadLockBit, read > 0 ? OnRead : nullptr) || !IsOpen())
+            if (!runLocked(kReadLockBit, read > 0 ? readHandler_ : nullptr) || !isOpen())
                 break;
         }
         // A queue count that yields nothing (the bytes went meanwhile) must

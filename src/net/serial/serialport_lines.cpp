@@ -17,11 +17,11 @@ std::uint32_t BaudRateValue(TBaudRate rate)
 }
 // --- properties --------------------------------------------------------------
 
-TBaudRate SerialPort::BaudRate()
+TBaudRate SerialPort::baudRate()
 {
-    if (IsOpen() && baudRate_ != brCustom) {
+    if (isOpen() && baudRate_ != brCustom) {
         serial_device::LineState state;
-        if (serial_device::ReadLineState(fd_, state)) {
+        if (serial_device::readLineState(fd_, state)) {
             baudRate_ = brCustom;
             for (int r = br110; r < brCustom; ++r) {
                 if (BaudRateValue(TBaudRate(r)) == state.rate) {
@@ -34,37 +34,37 @@ TBaudRate SerialPort::BaudRate()
     return baudRate_;
 }
 
-void SerialPort::SetBaudRate(TBaudRate value)
+void SerialPort::setBaudRate(TBaudRate value)
 {
     if (value == baudRate_)
         return;
     baudRate_ = value;
     if (value != brCustom) {
         baudValue_ = BaudRateValue(value);
-        ApplyLineSettings();
+        applyLineSettings();
     }
 }
 
-std::uint32_t SerialPort::BaudValue()
+std::uint32_t SerialPort::baudValue()
 {
     serial_device::LineState state;
-    if (IsOpen() && serial_device::ReadLineState(fd_, state))
+    if (isOpen() && serial_device::readLineState(fd_, state))
         baudValue_ = state.rate;
     return baudValue_;
 }
 
-void SerialPort::SetBaudValue(std::uint32_t value)
+void SerialPort::setBaudValue(std::uint32_t value)
 {
     if (baudRate_ != brCustom || value == baudValue_)
         return;
     baudValue_ = value;
-    ApplyLineSettings();
+    applyLineSettings();
 }
 
-TDTRSettings SerialPort::DTRSettings()
+TDTRSettings SerialPort::dtrSettings()
 {
     serial_device::LineState state;
-    if (!IsOpen() || !serial_device::ReadLineState(fd_, state) || !state.modemLinesKnown)
+    if (!isOpen() || !serial_device::readLineState(fd_, state) || !state.modemLinesKnown)
         return dtrSettings_;
     // DSR flow and DTR handshake have no counterpart in the line discipline;
     // they read back as set. Under handshake the line is held on, which does
@@ -75,7 +75,7 @@ TDTRSettings SerialPort::DTRSettings()
     return settings;
 }
 
-void SerialPort::SetDTRSettings(TDTRSettings value)
+void SerialPort::setDtrSettings(TDTRSettings value)
 {
     if (flowControl_ != fcCustom)
         return;
@@ -93,21 +93,21 @@ void SerialPort::SetDTRSettings(TDTRSettings value)
     if (value == dtrSettings_)
         return;
     dtrSettings_ = value;
-    ApplyLineSettings();
+    applyLineSettings();
 }
 
-void SerialPort::SetFlowControl(TFlowControl value)
+void SerialPort::setFlowControl(TFlowControl value)
 {
     if (value == flowControl_)
         return;
     flowControl_ = value;
     if (value == fcCustom)
         return;
-    ApplyFlowControlTable();
-    ApplyLineSettings();
+    applyFlowControlTable();
+    applyLineSettings();
 }
 
-void SerialPort::ApplyFlowControlTable()
+void SerialPort::applyFlowControlTable()
 {
     switch (flowControl_) {
     case fcNone:
@@ -133,10 +133,10 @@ void SerialPort::ApplyFlowControlTable()
     case fcCustom:
         break;
     }
-    LeaveDtrOpenRule();
+    applyLeaveDtrOpenRule();
 }
 
-void SerialPort::LeaveDtrOpenRule()
+void SerialPort::applyLeaveDtrOpenRule()
 {
     if (options_ & coLeaveDTROpen) {
         dtrSettings_ &= ~TDTRSettings(fsDTRHandshake);
@@ -144,18 +144,18 @@ void SerialPort::LeaveDtrOpenRule()
     }
 }
 
-void SerialPort::SetOptions(TCommOptions value)
+void SerialPort::setOptions(TCommOptions value)
 {
     if (value == options_)
         return;
     options_ = value;
-    ApplyLineSettings();
+    applyLineSettings();
 }
 
-TRTSSettings SerialPort::RTSSettings()
+TRTSSettings SerialPort::rtsSettings()
 {
     serial_device::LineState state;
-    if (!IsOpen() || !serial_device::ReadLineState(fd_, state))
+    if (!isOpen() || !serial_device::readLineState(fd_, state))
         return rtsSettings_;
     // One termios flag stands for both CTS output flow and RTS handshake.
     const TRTSSettings flow = fsCTSOut | fsRTSHandshake;
@@ -170,18 +170,18 @@ TRTSSettings SerialPort::RTSSettings()
     return settings;
 }
 
-void SerialPort::SetRTSSettings(TRTSSettings value)
+void SerialPort::setRtsSettings(TRTSSettings value)
 {
     if (flowControl_ != fcCustom || value == rtsSettings_)
         return;
     rtsSettings_ = value;
-    ApplyLineSettings();
+    applyLineSettings();
 }
 
-TXOnXOffSettings SerialPort::XOnXOffSettings()
+TXOnXOffSettings SerialPort::xonXoffSettings()
 {
     serial_device::LineState state;
-    if (!IsOpen() || !serial_device::ReadLineState(fd_, state))
+    if (!isOpen() || !serial_device::readLineState(fd_, state))
         return xonXoffSettings_;
     TXOnXOffSettings settings;
     if (state.inputXonXoff)
@@ -191,25 +191,25 @@ TXOnXOffSettings SerialPort::XOnXOffSettings()
     return settings;
 }
 
-void SerialPort::SetXOnXOffSettings(TXOnXOffSettings value)
+void SerialPort::setXonXoffSettings(TXOnXOffSettings value)
 {
     if (flowControl_ != fcCustom || value == xonXoffSettings_)
         return;
     xonXoffSettings_ = value;
-    ApplyLineSettings();
+    applyLineSettings();
 }
 
 // --- applying settings to the open device ------------------------------------
 
-void SerialPort::ApplyLineSettings()
+void SerialPort::applyLineSettings()
 {
-    if (!IsOpen())
+    if (!isOpen())
         return;
     serial_device::LineSettings s;
     s.rate = baudValue_;
-    s.dataBits = 4 + int(dataControl_.DataBits());
-    s.parity = int(dataControl_.Parity());
-    s.stopBits = int(dataControl_.StopBits());
+    s.dataBits = 4 + int(framing_.dataBits());
+    s.parity = int(framing_.parity());
+    s.stopBits = int(framing_.stopBits());
     s.ctsRtsFlow = (rtsSettings_ & (fsCTSOut | fsRTSHandshake)) != 0;
     s.inputXonXoff = (xonXoffSettings_ & fsInX) != 0;
     s.outputXonXoff = (xonXoffSettings_ & fsOutX) != 0;
@@ -217,28 +217,28 @@ void SerialPort::ApplyLineSettings()
     s.hangUpOnClose = !(options_ & coLeaveDTROpen);
     // The end-of-file and error characters have no use on a raw line, and the
     // line discipline keeps its own XON/XOFF thresholds.
-    s.xonChar = static_cast<unsigned char>(eventChars_.XonChar());
-    s.xoffChar = static_cast<unsigned char>(eventChars_.XoffChar());
+    s.xonChar = static_cast<unsigned char>(eventChars_.xonChar());
+    s.xoffChar = static_cast<unsigned char>(eventChars_.xoffChar());
     // DTR handshake has no line-discipline counterpart; the line is held on.
     s.dtr = (dtrSettings_ & (fsDTREnabled | fsDTRHandshake)) || (options_ & coLeaveDTROpen);
     s.rts = (rtsSettings_ & fsRTSEnabled) != 0;
     if (thread_)
-        thread_->SetEventChar(static_cast<unsigned char>(eventChars_.EventChar()));
-    if (!serial_device::ApplyLineSettings(fd_, s))
+        thread_->setEventChar(static_cast<unsigned char>(eventChars_.eventChar()));
+    if (!serial_device::applyLineSettings(fd_, s))
         fail("Unable to update device control block.", kControlBlock);
 }
 
-void SerialPort::ApplyBuffers()
+void SerialPort::applyQueues()
 {
-    if (!IsOpen())
+    if (!isOpen())
         return;
     // The kernel's queues have fixed sizes; ours bounds the bytes the
-    // monitoring thread takes in ahead of ReadData, and OutputSize bounds
+    // monitoring thread takes in ahead of readData, and outputSize bounds
     // each write piece.
     if (thread_) {
-        thread_->SetInputLimit(buffers_.InputSize());
-        thread_->Discard();
+        thread_->setInputLimit(queues_.inputSize());
+        thread_->discard();
     }
-    if (!serial_device::FlushQueues(fd_))
+    if (!serial_device::flushQueues(fd_))
         fail("Unable to update IO buffers.", kBuffers);
 }

@@ -1,9 +1,9 @@
-// The opening sequence of a connection object: Open (connect) and Listen
+// The opening sequence of a connection object: open (connect) and listen
 // start from a fresh handle and may wait for a host lookup and then a service
 // lookup on a worker thread before they connect or listen. Each step that
 // waits returns to the event loop; lookupComplete picks up where it left.
 //
-//   Open(name, address, service, port)
+//   open(name, address, service, port)
 //     | name given: startLookup(host) ... lookupComplete sets the address
 //     v
 //   continueWithService
@@ -11,7 +11,7 @@
 //     v
 //   finishOpen --> connectNow (client) or listenNow (server)
 //
-// Listen skips the host step: a server listens on every interface.
+// listen skips the host step: a server listens on every interface.
 // A failure on the way closes the handle (closeAfterFailedStart) and raises.
 
 #include "net/tcp/tcpconnection.h"
@@ -34,15 +34,15 @@ std::uint64_t nextLookupId()
 
 } // namespace
 
-bool TcpConnection::IsOpening() const
+bool TcpConnection::isOpening() const
 {
-    return !connected_ && (pendingLookup_ != 0 || (watch_ && watch_->ConnectPending()));
+    return !connected_ && (pendingLookup_ != 0 || (watch_ && watch_->isConnectPending()));
 }
 
 void TcpConnection::closeAfterFailedStart() noexcept
 {
     try {
-        Disconnect(socket_);
+        handleDisconnect(socket_);
     } catch (...) {
         // The failure that got us here is the one the caller must see.
         closeHandle();
@@ -61,51 +61,51 @@ void TcpConnection::takeNewHandle()
     replaceHandle(handle);
 }
 
-void TcpConnection::Open(
-    const QString &Name, const QString &Address, const QString &Service, std::uint16_t Port, bool Client)
+void TcpConnection::open(
+    const QString &name, const QString &address, const QString &service, std::uint16_t port, bool client)
 {
     if (connected_)
         throw SocketError(QStringLiteral("Socket already open"));
     takeNewHandle();
     try {
-        Event(this, evLookup);
-        if (!Name.isEmpty()) {
-            lookupService_ = Service;
-            lookupPort_ = Port;
-            lookupClient_ = Client;
+        raiseEvent(this, evLookup);
+        if (!name.isEmpty()) {
+            lookupService_ = service;
+            lookupPort_ = port;
+            lookupClient_ = client;
             lookupQueueSize_ = 0;
-            lookupState_ = LookupState::Address;
-            startLookup(true, Name);
+            lookupState_ = LookupState::address;
+            startLookup(true, name);
             return;
         }
-        if (Address.isEmpty()) {
+        if (address.isEmpty()) {
             int code = NoAddressErrorCode;
-            Error(this, errLookup, code);
-            Disconnect(socket_);
+            raiseError(this, errLookup, code);
+            handleDisconnect(socket_);
             if (code != 0)
                 throw SocketError(QStringLiteral("No address specified"));
             return;
         }
-        addr_.sin_addr.s_addr = ::inet_addr(Address.toLatin1().constData());
-        lookupState_ = LookupState::Address;
-        continueWithService(Service, Port, Client, 0);
+        addr_.sin_addr.s_addr = ::inet_addr(address.toLatin1().constData());
+        lookupState_ = LookupState::address;
+        continueWithService(service, port, client, 0);
     } catch (...) {
         closeAfterFailedStart();
         throw;
     }
 }
 
-void TcpConnection::Listen(
-    const QString &, const QString &, const QString &Service, std::uint16_t Port, int QueueSize)
+void TcpConnection::listen(
+    const QString &, const QString &, const QString &service, std::uint16_t port, int queueSize)
 {
     if (connected_)
         throw SocketError(QStringLiteral("Can't listen on an open socket"));
     takeNewHandle();
     try {
-        Event(this, evLookup);
+        raiseEvent(this, evLookup);
         addr_.sin_addr.s_addr = htonl(INADDR_ANY);
-        lookupState_ = LookupState::Address;
-        continueWithService(Service, Port, false, QueueSize);
+        lookupState_ = LookupState::address;
+        continueWithService(service, port, false, queueSize);
     } catch (...) {
         closeAfterFailedStart();
         throw;
@@ -118,12 +118,12 @@ void TcpConnection::continueWithService(
     if (!service.isEmpty()) {
         lookupClient_ = client;
         lookupQueueSize_ = queueSize;
-        lookupState_ = LookupState::Service;
+        lookupState_ = LookupState::service;
         startLookup(false, service);
         return;
     }
     addr_.sin_port = htons(port);
-    lookupState_ = LookupState::Service;
+    lookupState_ = LookupState::service;
     finishOpen(client, queueSize);
 }
 
@@ -138,8 +138,8 @@ void TcpConnection::finishOpen(bool client, int queueSize)
 
 void TcpConnection::connectNow()
 {
-    SelectNotifications(NotifyRead | NotifyWrite | NotifyConnect | NotifyClose);
-    Event(this, evConnecting);
+    selectNotifications(NotifyRead | NotifyWrite | NotifyConnect | NotifyClose);
+    raiseEvent(this, evConnecting);
     if (::connect(socket_, reinterpret_cast<const sockaddr *>(&addr_), sizeof addr_) != 0
         && errno != EINPROGRESS)
         checkSocketResult(errno, "connect");
@@ -153,11 +153,11 @@ void TcpConnection::listenNow(int queueSize)
     ::setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     if (::bind(socket_, reinterpret_cast<const sockaddr *>(&addr_), sizeof addr_) != 0)
         checkSocketResult(errno, "bind");
-    SelectNotifications(NotifyAccept);
-    Event(this, evListen);
+    selectNotifications(NotifyAccept);
+    raiseEvent(this, evListen);
     if (::listen(socket_, queueSize) != 0)
         checkSocketResult(errno, "listen");
-    SetConnected(true);
+    setConnected(true);
 }
 
 // ---- lookups ------------------------------------------------------------------
@@ -167,8 +167,8 @@ void TcpConnection::startLookup(bool host, const QString &name)
     const std::uint64_t id = nextLookupId();
     auto done = [this, id](const LookupResult &result) { Guarded([&] { lookupComplete(id, result); }); };
     try {
-        lookup_ = host ? HostLookup::StartHost(this, name, std::move(done))
-                       : HostLookup::StartService(this, name, std::move(done));
+        lookup_ = host ? HostLookup::startHost(this, name, std::move(done))
+                       : HostLookup::startService(this, name, std::move(done));
     } catch (const std::system_error &e) {
         throw SocketError(
             SocketErrorMessage(e.code().value(), host ? "WSAASyncGetHostByName" : "WSAASyncGetServByName"));
@@ -180,7 +180,7 @@ void TcpConnection::cancelLookup()
 {
     if (pendingLookup_ == 0)
         return;
-    lookup_->Cancel();
+    lookup_->cancel();
     lookup_.reset();
     pendingLookup_ = 0;
 }
@@ -191,20 +191,20 @@ void TcpConnection::lookupComplete(std::uint64_t id, const LookupResult &result)
         return;
     pendingLookup_ = 0;
     lookup_.reset();
-    if (result.ErrorCode != 0) {
-        int code = result.ErrorCode;
-        Error(this, errLookup, code);
-        Disconnect(socket_);
+    if (result.errorCode != 0) {
+        int code = result.errorCode;
+        raiseError(this, errLookup, code);
+        handleDisconnect(socket_);
         if (code != 0)
             throw SocketError(SocketErrorMessage(code, "ASync Lookup"));
         return;
     }
     try {
-        if (lookupState_ == LookupState::Address) {
-            addr_.sin_addr.s_addr = result.Address;
+        if (lookupState_ == LookupState::address) {
+            addr_.sin_addr.s_addr = result.address;
             continueWithService(lookupService_, lookupPort_, lookupClient_, lookupQueueSize_);
-        } else if (lookupState_ == LookupState::Service) {
-            addr_.sin_port = result.Port;
+        } else if (lookupState_ == LookupState::service) {
+            addr_.sin_port = result.port;
             lookupPort_ = 0;
             lookupService_.clear();
             finishOpen(lookupClient_, lookupQueueSize_);

@@ -75,20 +75,20 @@ void TcpConnection::checkSocketResult(int code, const char *api)
         throw SocketError(SocketErrorMessage(code, api));
 }
 
-TcpConnection::TcpConnection(int ASocket)
-    : socket_(ASocket)
-    , connected_(ASocket != -1)
+TcpConnection::TcpConnection(int handle)
+    : socket_(handle)
+    , connected_(handle != -1)
 {
     addr_ = emptyAddress();
 }
 
 TcpConnection::~TcpConnection()
 {
-    eventSink_ = nullptr;
+    eventHandler_ = nullptr;
     try {
         cancelLookup();
         if (connected_ && socket_ != -1)
-            Disconnect(socket_);
+            handleDisconnect(socket_);
         // A handle kept by a connect that failed is closed as well.
         closeHandle();
     } catch (...) {
@@ -98,30 +98,30 @@ TcpConnection::~TcpConnection()
 
 // ---- events -------------------------------------------------------------
 
-void TcpConnection::Event(TcpConnection *Socket, TSocketEventKind SocketEvent)
+void TcpConnection::raiseEvent(TcpConnection *socket, TSocketEventKind socketEvent)
 {
-    if (!eventSink_)
+    if (!eventHandler_)
         return;
-    BusyScope busy(busy_, [this] { BecameIdle(); });
-    // A copy: the handler may rebind the sink while it runs.
-    const TcpEventHandler sink = eventSink_;
-    sink(this, Socket, SocketEvent);
+    BusyScope busy(busy_, [this] { becameIdle(); });
+    // A copy: the handler may replace itself while it runs.
+    const TcpEventHandler handler = eventHandler_;
+    handler(this, socket, socketEvent);
 }
 
-void TcpConnection::Error(TcpConnection *Socket, TErrorEvent ErrorEvent, int &ErrorCode)
+void TcpConnection::raiseError(TcpConnection *socket, TErrorEvent errorEvent, int &errorCode)
 {
-    if (!errorSink_)
+    if (!errorHandler_)
         return;
-    BusyScope busy(busy_, [this] { BecameIdle(); });
-    const TcpErrorHandler sink = errorSink_;
-    sink(this, Socket, ErrorEvent, ErrorCode);
+    BusyScope busy(busy_, [this] { becameIdle(); });
+    const TcpErrorHandler handler = errorHandler_;
+    handler(this, socket, errorEvent, errorCode);
 }
 
-void TcpConnection::SocketMessage(int Socket, int Notification, int ErrorCode)
+void TcpConnection::handleNotification(int socket, int notification, int errorCode)
 {
-    if (ErrorCode != 0) {
+    if (errorCode != 0) {
         TErrorEvent kind = errGeneral;
-        switch (Notification) {
+        switch (notification) {
         case NotifyRead:
             kind = errReceive;
             break;
@@ -138,53 +138,53 @@ void TcpConnection::SocketMessage(int Socket, int Notification, int ErrorCode)
             kind = errDisconnect;
             break;
         }
-        Error(this, kind, ErrorCode);
+        raiseError(this, kind, errorCode);
         // A cleared code cancels the notification: a reset close, for one,
         // leaves the handle open and connected.
-        if (ErrorCode != 0)
-            throw SocketError(QStringLiteral("Asynchronous socket error %1").arg(ErrorCode));
+        if (errorCode != 0)
+            throw SocketError(QStringLiteral("Asynchronous socket error %1").arg(errorCode));
         return;
     }
-    switch (Notification) {
+    switch (notification) {
     case NotifyRead:
-        Read(Socket);
+        handleRead(socket);
         break;
     case NotifyWrite:
-        Write(Socket);
+        handleWrite(socket);
         break;
     case NotifyAccept:
-        Accept(Socket);
+        handleAccept(socket);
         break;
     case NotifyConnect:
-        Connect(Socket);
+        handleConnect(socket);
         break;
     case NotifyClose:
-        Disconnect(Socket);
+        handleDisconnect(socket);
         break;
     }
 }
 
-void TcpConnection::Accept(int) { }
+void TcpConnection::handleAccept(int) { }
 
-void TcpConnection::Connect(int) { }
+void TcpConnection::handleConnect(int) { }
 
-void TcpConnection::Read(int Socket)
+void TcpConnection::handleRead(int socket)
 {
-    if (Socket != -1 && Socket == socket_)
-        Event(this, evRead);
+    if (socket != -1 && socket == socket_)
+        raiseEvent(this, evRead);
 }
 
-void TcpConnection::Write(int Socket)
+void TcpConnection::handleWrite(int socket)
 {
-    if (Socket != -1 && Socket == socket_)
-        Event(this, evWrite);
+    if (socket != -1 && socket == socket_)
+        raiseEvent(this, evWrite);
 }
 
-void TcpClientConnection::Connect(int)
+void TcpClientConnection::handleConnect(int)
 {
-    SetConnected(true);
-    ExpectWriteNotification();
-    Event(this, evConnect);
+    setConnected(true);
+    expectWriteNotification();
+    raiseEvent(this, evConnect);
 }
 
 // ---- readiness ------------------------------------------------------------
@@ -193,41 +193,42 @@ ReadinessWatch *TcpConnection::watch()
 {
     if (watch_ == nullptr) {
         watch_ = new ReadinessWatch(this);
-        watch_->OnNotification
-            = [this](int handle, int notification, int code) { SocketMessage(handle, notification, code); };
+        watch_->setNotificationHandler([this](int handle, int notification, int code) {
+            handleNotification(handle, notification, code);
+        });
     }
     return watch_;
 }
 
-void TcpConnection::SelectNotifications(int mask)
+void TcpConnection::selectNotifications(int mask)
 {
     mask_ = mask;
-    watch()->Select(socket_, mask, connected_);
+    watch()->select(socket_, mask, connected_);
 }
 
-void TcpConnection::SetConnected(bool value)
+void TcpConnection::setConnected(bool value)
 {
     connected_ = value;
     if (watch_)
-        watch_->SetConnected(value);
+        watch_->setConnected(value);
 }
 
-void TcpConnection::ExpectWriteNotification()
+void TcpConnection::expectWriteNotification()
 {
-    watch()->ExpectWrite();
+    watch()->expectWrite();
 }
 
-void TcpConnection::PauseAcceptNotifications(int milliseconds)
+void TcpConnection::pauseAcceptNotifications(int milliseconds)
 {
-    watch()->PauseAccepts(milliseconds);
+    watch()->pauseAccepts(milliseconds);
 }
 
-void TcpConnection::Silence()
+void TcpConnection::silence()
 {
-    eventSink_ = nullptr;
-    errorSink_ = nullptr;
+    eventHandler_ = nullptr;
+    errorHandler_ = nullptr;
     if (watch_)
-        watch_->Release();
+        watch_->release();
 }
 
 // ---- handles --------------------------------------------------------------
@@ -246,7 +247,7 @@ int TcpConnection::closeHandle()
     if (socket_ == -1)
         return 0;
     if (watch_)
-        watch_->Release();
+        watch_->release();
     const int handle = socket_;
     socket_ = -1;
     const int code = ::close(handle) == 0 || errno == EINTR ? 0 : errno;
@@ -255,16 +256,16 @@ int TcpConnection::closeHandle()
     return code;
 }
 
-void TcpConnection::Close()
+void TcpConnection::close()
 {
-    Disconnect(socket_);
+    handleDisconnect(socket_);
 }
 
-void TcpConnection::Disconnect(int Socket)
+void TcpConnection::handleDisconnect(int socket)
 {
     QMutexLocker locker(&lock_);
     cancelLookup();
-    if (Socket == -1 || Socket != socket_)
+    if (socket == -1 || socket != socket_)
         return;
     // A handler that closes the object whose disconnection it is handling
     // must not get a second disconnection event.
@@ -272,7 +273,7 @@ void TcpConnection::Disconnect(int Socket)
         return;
     disconnecting_ = true;
     try {
-        Event(this, evDisconnect);
+        raiseEvent(this, evDisconnect);
     } catch (...) {
         closeHandle();
         disconnecting_ = false;
@@ -285,69 +286,74 @@ void TcpConnection::Disconnect(int Socket)
 
 // ---- data -------------------------------------------------------------------
 
-int TcpConnection::SendString(const QByteArray &S)
+int TcpConnection::send(const QByteArray &data)
 {
-    return SendBuffer(S.constData(), int(S.size()));
+    return send(data.constData(), int(data.size()));
 }
 
-int TcpConnection::SendBuffer(const void *Buf, int Count)
+int TcpConnection::send(const void *data, int count)
 {
     QMutexLocker locker(&lock_);
     if (!connected_)
         return 0;
-    const ssize_t sent = ::send(socket_, Buf, size_t(qMax(Count, 0)), MSG_NOSIGNAL);
+    const ssize_t sent = ::send(socket_, data, size_t(qMax(count, 0)), MSG_NOSIGNAL);
     if (sent >= 0)
         return int(sent);
     int code = errno;
     if (wouldBlock(code)) {
         // The platform tells when there is room again.
-        ExpectWriteNotification();
+        expectWriteNotification();
         return -1;
     }
-    Error(this, errSend, code);
-    Disconnect(socket_);
+    raiseError(this, errSend, code);
+    handleDisconnect(socket_);
     if (code != 0)
         throw SocketError(SocketErrorMessage(code, "send"));
     return -1;
 }
 
-QByteArray TcpConnection::ReceiveString()
+QByteArray TcpConnection::readAvailable()
 {
     QByteArray data;
-    const int pending = ReceiveBuffer(nullptr, -1);
+    const int pending = bytesAvailable();
     // Readiness may have seen bytes that the count does not show; a read of
     // nothing would leave them waiting and the notification coming again.
     data.resize(pending > 0 ? pending : ReceiveProbeLength);
-    const int got = ReceiveBuffer(data.data(), int(data.size()));
+    const int got = receive(data.data(), int(data.size()));
     if (got <= 0)
         return {};
     data.truncate(got);
     return data;
 }
 
-int TcpConnection::ReceiveBuffer(void *Buf, int Count)
+int TcpConnection::bytesAvailable()
 {
     QMutexLocker locker(&lock_);
     if (!connected_)
         return 0;
-    if (Count == -1) {
-        // Under a fast sender the kernel's queue grows to megabytes; handed
-        // over whole, one read would make a log entry of megabytes that is
-        // laid out in one go while the event loop waits. The rest stays
-        // queued and raises the next read notification.
-        int pending = 0;
-        return ::ioctl(socket_, FIONREAD, &pending) == 0 ? std::min(pending, MaxReceiveLength) : 0;
-    }
+    // Under a fast sender the kernel's queue grows to megabytes; handed
+    // over whole, one read would make a log entry of megabytes that is
+    // laid out in one go while the event loop waits. The rest stays
+    // queued and raises the next read notification.
+    int pending = 0;
+    return ::ioctl(socket_, FIONREAD, &pending) == 0 ? std::min(pending, MaxReceiveLength) : 0;
+}
+
+int TcpConnection::receive(void *data, int count)
+{
+    QMutexLocker locker(&lock_);
+    if (!connected_)
+        return 0;
     if (watch_)
-        watch_->ReceiveMade();
-    const ssize_t got = ::recv(socket_, Buf, size_t(qMax(Count, 0)), 0);
+        watch_->receiveMade();
+    const ssize_t got = ::recv(socket_, data, size_t(qMax(count, 0)), 0);
     if (got >= 0)
         return int(got);
     int code = errno;
     if (wouldBlock(code))
         return -1;
-    Error(this, errReceive, code);
-    Disconnect(socket_);
+    raiseError(this, errReceive, code);
+    handleDisconnect(socket_);
     if (code != 0)
         throw SocketError(SocketErrorMessage(code, "recv"));
     return -1;
@@ -355,7 +361,7 @@ int TcpConnection::ReceiveBuffer(void *Buf, int Count)
 
 // ---- queries ----------------------------------------------------------------
 
-int TcpConnection::QueryLocalPort()
+int TcpConnection::localPort()
 {
     QMutexLocker locker(&lock_);
     if (socket_ == -1)
@@ -369,7 +375,7 @@ int TcpConnection::QueryLocalPort()
     return local.sin_port == 0 ? -1 : ntohs(local.sin_port);
 }
 
-void TcpConnection::peerAddress(sockaddr_in &peer)
+void TcpConnection::peerSocketAddress(sockaddr_in &peer)
 {
     socklen_t size = sizeof peer;
     if (::getpeername(socket_, reinterpret_cast<sockaddr *>(&peer), &size) == 0)
@@ -382,24 +388,24 @@ void TcpConnection::peerAddress(sockaddr_in &peer)
     checkSocketResult(code, "getpeername");
 }
 
-QString TcpConnection::QueryRemoteAddress()
+QString TcpConnection::peerAddress()
 {
     QMutexLocker locker(&lock_);
     if (!connected_)
         return {};
     sockaddr_in peer{};
-    peerAddress(peer);
+    peerSocketAddress(peer);
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
     return QString::fromLatin1(text);
 }
 
-int TcpConnection::QueryRemotePort()
+int TcpConnection::peerPort()
 {
     QMutexLocker locker(&lock_);
     if (!connected_)
         return 0;
     sockaddr_in peer{};
-    peerAddress(peer);
+    peerSocketAddress(peer);
     return ntohs(peer.sin_port);
 }
