@@ -135,12 +135,12 @@ class TstSerialPort : public QObject {
     // A component configured the way a UDP server endpoint configures it.
     static void configureAsBridge(SerialPort &comm)
     {
-        comm.setBaudRate(brCustom);
+        comm.setBaudRate(BaudRate::Custom);
         comm.setBaudValue(28800);
         comm.setDeviceName(kPtyName);
-        comm.setFlowControl(fcCustom);
-        comm.setDtrSettings(fsDTREnabled);
-        comm.setRtsSettings(fsRTSEnabled);
+        comm.setFlowControl(FlowControl::Custom);
+        comm.setDtrSettings(DtrSetting::On);
+        comm.setRtsSettings(RtsSetting::On);
         comm.timeouts().setWriteConstant(500);
         comm.timeouts().setWriteMultiplier(20);
         comm.timeouts().setReadInterval(100);
@@ -192,43 +192,43 @@ private slots:
     void baudValueAndLineSetsFollowTheirSwitches()
     {
         SerialPort comm;
-        QCOMPARE(comm.baudRate(), br9600);
+        QCOMPARE(comm.baudRate(), BaudRate::Baud9600);
         comm.setBaudValue(28800);
         QCOMPARE(comm.baudValue(), 9600u);
-        comm.setBaudRate(br115200);
+        comm.setBaudRate(BaudRate::Baud115200);
         QCOMPARE(comm.baudValue(), 115200u);
-        comm.setBaudRate(brCustom);
+        comm.setBaudRate(BaudRate::Custom);
         QCOMPARE(comm.baudValue(), 115200u);
         comm.setBaudValue(28800);
         QCOMPARE(comm.baudValue(), 28800u);
 
-        comm.setDtrSettings(fsDTREnabled);
-        comm.setRtsSettings(fsRTSEnabled);
-        comm.setXonXoffSettings(fsInX);
-        QCOMPARE(comm.dtrSettings(), TDTRSettings());
-        QCOMPARE(comm.rtsSettings(), TRTSSettings());
-        QCOMPARE(comm.xonXoffSettings(), TXOnXOffSettings());
-        comm.setFlowControl(fcCustom);
-        comm.setDtrSettings(fsDTREnabled);
-        comm.setRtsSettings(fsRTSEnabled);
-        comm.setXonXoffSettings(fsInX);
-        QCOMPARE(comm.dtrSettings(), TDTRSettings(fsDTREnabled));
-        QCOMPARE(comm.rtsSettings(), TRTSSettings(fsRTSEnabled));
-        QCOMPARE(comm.xonXoffSettings(), TXOnXOffSettings(fsInX));
+        comm.setDtrSettings(DtrSetting::On);
+        comm.setRtsSettings(RtsSetting::On);
+        comm.setXonXoffSettings(XonXoff::Input);
+        QCOMPARE(comm.dtrSettings(), DtrSettings());
+        QCOMPARE(comm.rtsSettings(), RtsSettings());
+        QCOMPARE(comm.xonXoffSettings(), XonXoffSettings());
+        comm.setFlowControl(FlowControl::Custom);
+        comm.setDtrSettings(DtrSetting::On);
+        comm.setRtsSettings(RtsSetting::On);
+        comm.setXonXoffSettings(XonXoff::Input);
+        QCOMPARE(comm.dtrSettings(), DtrSettings(DtrSetting::On));
+        QCOMPARE(comm.rtsSettings(), RtsSettings(RtsSetting::On));
+        QCOMPARE(comm.xonXoffSettings(), XonXoffSettings(XonXoff::Input));
     }
 
     void dtrEnabledAndHandshakeExcludeEachOther()
     {
         SerialPort comm;
-        comm.setFlowControl(fcCustom);
-        comm.setDtrSettings(fsDTRHandshake);
-        comm.setDtrSettings(fsDTREnabled | fsDTRHandshake);
-        QCOMPARE(comm.dtrSettings(), TDTRSettings(fsDTREnabled));
-        comm.setDtrSettings(fsDTREnabled | fsDTRHandshake);
-        QCOMPARE(comm.dtrSettings(), TDTRSettings(fsDTRHandshake));
-        comm.setOptions(coLeaveDTROpen);
-        comm.setDtrSettings(fsDSROut | fsDTRHandshake);
-        QCOMPARE(comm.dtrSettings(), fsDSROut | fsDTREnabled);
+        comm.setFlowControl(FlowControl::Custom);
+        comm.setDtrSettings(DtrSetting::Handshake);
+        comm.setDtrSettings(DtrSetting::On | DtrSetting::Handshake);
+        QCOMPARE(comm.dtrSettings(), DtrSettings(DtrSetting::On));
+        comm.setDtrSettings(DtrSetting::On | DtrSetting::Handshake);
+        QCOMPARE(comm.dtrSettings(), DtrSettings(DtrSetting::Handshake));
+        comm.setOptions(SerialOption::LeaveDtrOpen);
+        comm.setDtrSettings(DtrSetting::DsrOutputFlow | DtrSetting::Handshake);
+        QCOMPARE(comm.dtrSettings(), DtrSetting::DsrOutputFlow | DtrSetting::On);
     }
 
     void flowControlSetsTheLineSets_data()
@@ -238,14 +238,16 @@ private slots:
         QTest::addColumn<int>("rts");
         QTest::addColumn<int>("dtr");
         QTest::addColumn<int>("xonxoff");
-        QTest::newRow("none") << int(fcNone) << false << 0 << 0 << 0;
-        QTest::newRow("rts/cts") << int(fcRtsCts) << false << int(fsCTSOut | fsRTSHandshake)
-                                 << int(fsDTREnabled) << 0;
-        QTest::newRow("dtr/dsr") << int(fcDtrDsr) << false << int(fsRTSEnabled)
-                                 << int(fsDSROut | fsDTREnabled) << 0;
-        QTest::newRow("software") << int(fcSoftware) << false << 0 << int(fsDTREnabled)
-                                  << int(fsInX | fsOutX);
-        QTest::newRow("none, DTR left open") << int(fcNone) << true << 0 << int(fsDTREnabled) << 0;
+        QTest::newRow("none") << int(FlowControl::None) << false << 0 << 0 << 0;
+        QTest::newRow("rts/cts") << int(FlowControl::RtsCts) << false
+                                 << int(RtsSetting::CtsOutputFlow | RtsSetting::Handshake)
+                                 << int(DtrSetting::On) << 0;
+        QTest::newRow("dtr/dsr") << int(FlowControl::DtrDsr) << false << int(RtsSetting::On)
+                                 << int(DtrSetting::DsrOutputFlow | DtrSetting::On) << 0;
+        QTest::newRow("software") << int(FlowControl::Software) << false << 0 << int(DtrSetting::On)
+                                  << int(XonXoff::Input | XonXoff::Output);
+        QTest::newRow("none, DTR left open")
+            << int(FlowControl::None) << true << 0 << int(DtrSetting::On) << 0;
     }
     void flowControlSetsTheLineSets()
     {
@@ -255,13 +257,13 @@ private slots:
         QFETCH(int, dtr);
         QFETCH(int, xonxoff);
         SerialPort comm;
-        comm.setFlowControl(fcCustom);
-        comm.setRtsSettings(fsRTSHandshake | fsRTSEnabled);
-        comm.setDtrSettings(fsDSROut);
-        comm.setXonXoffSettings(fsOutX);
+        comm.setFlowControl(FlowControl::Custom);
+        comm.setRtsSettings(RtsSetting::Handshake | RtsSetting::On);
+        comm.setDtrSettings(DtrSetting::DsrOutputFlow);
+        comm.setXonXoffSettings(XonXoff::Output);
         if (leaveDtrOpen)
-            comm.setOptions(coLeaveDTROpen);
-        comm.setFlowControl(TFlowControl(flow));
+            comm.setOptions(SerialOption::LeaveDtrOpen);
+        comm.setFlowControl(FlowControl(flow));
         QCOMPARE(int(comm.rtsSettings()), rts);
         QCOMPARE(int(comm.dtrSettings()), dtr);
         QCOMPARE(int(comm.xonXoffSettings()), xonxoff);
@@ -356,17 +358,18 @@ private slots:
         // A pseudo-terminal forces eight bits without parity enable; it keeps
         // the odd, mark/space and stop-bit flags, which tell the rows apart.
         QTest::addColumn<uint>("cflags");
-        QTest::newRow("9600 8N1") << int(br9600) << int(db8) << int(paNone) << int(sb1) << uint(CS8);
-        QTest::newRow("115200 7E2") << int(br115200) << int(db7) << int(paEven) << int(sb2)
-                                    << uint(CS7 | PARENB | CSTOPB);
-        QTest::newRow("300 6O1") << int(br300) << int(db6) << int(paOdd) << int(sb1)
-                                 << uint(CS6 | PARENB | PARODD);
-        QTest::newRow("mark") << int(br2400) << int(db8) << int(paMark) << int(sb1)
-                              << uint(CS8 | PARENB | PARODD | CMSPAR);
-        QTest::newRow("space") << int(br2400) << int(db8) << int(paSpace) << int(sb1)
-                               << uint(CS8 | PARENB | CMSPAR);
-        QTest::newRow("5 bits 1.5 stop")
-            << int(br110) << int(db5) << int(paNone) << int(sb1p5) << uint(CS5 | CSTOPB);
+        QTest::newRow("9600 8N1") << int(BaudRate::Baud9600) << int(DataBits::Eight) << int(Parity::None)
+                                  << int(StopBits::One) << uint(CS8);
+        QTest::newRow("115200 7E2") << int(BaudRate::Baud115200) << int(DataBits::Seven) << int(Parity::Even)
+                                    << int(StopBits::Two) << uint(CS7 | PARENB | CSTOPB);
+        QTest::newRow("300 6O1") << int(BaudRate::Baud300) << int(DataBits::Six) << int(Parity::Odd)
+                                 << int(StopBits::One) << uint(CS6 | PARENB | PARODD);
+        QTest::newRow("mark") << int(BaudRate::Baud2400) << int(DataBits::Eight) << int(Parity::Mark)
+                              << int(StopBits::One) << uint(CS8 | PARENB | PARODD | CMSPAR);
+        QTest::newRow("space") << int(BaudRate::Baud2400) << int(DataBits::Eight) << int(Parity::Space)
+                               << int(StopBits::One) << uint(CS8 | PARENB | CMSPAR);
+        QTest::newRow("5 bits 1.5 stop") << int(BaudRate::Baud110) << int(DataBits::Five) << int(Parity::None)
+                                         << int(StopBits::OneAndHalf) << uint(CS5 | CSTOPB);
     }
     void lineSettingsReachTheTerminal()
     {
@@ -384,15 +387,15 @@ private slots:
 
         SerialPort comm;
         comm.setDeviceName(kPtyName);
-        comm.setBaudRate(TBaudRate(rate));
-        comm.framing().setDataBits(TDataBits(dataBits));
-        comm.framing().setParity(TParity(parity));
-        comm.framing().setStopBits(TStopBits(stopBits));
+        comm.setBaudRate(BaudRate(rate));
+        comm.framing().setDataBits(DataBits(dataBits));
+        comm.framing().setParity(Parity(parity));
+        comm.framing().setStopBits(StopBits(stopBits));
         QVERIFY(comm.open());
 
         const termios2 t = pty->attributes();
-        QCOMPARE(t.c_ospeed, BaudRateValue(TBaudRate(rate)));
-        QCOMPARE(t.c_ispeed, BaudRateValue(TBaudRate(rate)));
+        QCOMPARE(t.c_ospeed, BaudRateValue(BaudRate(rate)));
+        QCOMPARE(t.c_ispeed, BaudRateValue(BaudRate(rate)));
         QCOMPARE(uint(t.c_cflag & (PARODD | CMSPAR | CSTOPB)), cflags & (PARODD | CMSPAR | CSTOPB));
         QCOMPARE(uint(t.c_cflag & (CLOCAL | CREAD)), uint(CLOCAL | CREAD));
         QCOMPARE(uint(t.c_lflag & (ICANON | ECHO | ISIG)), 0u);
@@ -400,7 +403,7 @@ private slots:
         QCOMPARE(uint(t.c_oflag & OPOST), 0u);
         QCOMPARE(int(t.c_cc[VMIN]), 0);
         QCOMPARE(int(t.c_cc[VTIME]), 0);
-        QCOMPARE(comm.baudRate(), TBaudRate(rate));
+        QCOMPARE(comm.baudRate(), BaudRate(rate));
 
         comm.close();
         const termios2 restored = pty->attributes();
@@ -417,11 +420,11 @@ private slots:
         QCOMPARE(t.c_ospeed, 28800u);
         QCOMPARE(uint(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS)), uint(CS8));
         QCOMPARE(uint(t.c_iflag & (IXON | IXOFF)), 0u);
-        QCOMPARE(comm.baudRate(), brCustom);
+        QCOMPARE(comm.baudRate(), BaudRate::Custom);
         QCOMPARE(comm.baudValue(), 28800u);
         // A pseudo-terminal has no modem lines; the sets read back as made.
-        QCOMPARE(comm.dtrSettings(), TDTRSettings(fsDTREnabled));
-        QCOMPARE(comm.rtsSettings(), TRTSSettings(fsRTSEnabled));
+        QCOMPARE(comm.dtrSettings(), DtrSettings(DtrSetting::On));
+        QCOMPARE(comm.rtsSettings(), RtsSettings(RtsSetting::On));
     }
 
     void changesWhileOpenTakeEffectAtOnce()
@@ -431,28 +434,28 @@ private slots:
         QVERIFY(comm.open());
         QCOMPARE(pty->attributes().c_ospeed, 9600u);
 
-        comm.setBaudRate(brCustom);
+        comm.setBaudRate(BaudRate::Custom);
         comm.setBaudValue(28800);
         QCOMPARE(pty->attributes().c_ospeed, 28800u);
-        comm.framing().setDataBits(db7);
-        comm.framing().setParity(paEven);
-        comm.framing().setStopBits(sb2);
+        comm.framing().setDataBits(DataBits::Seven);
+        comm.framing().setParity(Parity::Even);
+        comm.framing().setStopBits(StopBits::Two);
         QCOMPARE(uint(pty->attributes().c_cflag & CSTOPB), uint(CSTOPB));
-        comm.framing().setParity(paOdd);
+        comm.framing().setParity(Parity::Odd);
         QCOMPARE(uint(pty->attributes().c_cflag & PARODD), uint(PARODD));
 
-        comm.setFlowControl(fcSoftware);
+        comm.setFlowControl(FlowControl::Software);
         QCOMPARE(uint(pty->attributes().c_iflag & (IXON | IXOFF)), uint(IXON | IXOFF));
         comm.eventChars().setXonChar('Q');
         comm.eventChars().setXoffChar('S');
         QCOMPARE(pty->attributes().c_cc[VSTART], cc_t('Q'));
         QCOMPARE(pty->attributes().c_cc[VSTOP], cc_t('S'));
 
-        comm.setFlowControl(fcRtsCts);
+        comm.setFlowControl(FlowControl::RtsCts);
         QCOMPARE(uint(pty->attributes().c_cflag & CRTSCTS), uint(CRTSCTS));
         QCOMPARE(uint(pty->attributes().c_iflag & (IXON | IXOFF)), 0u);
-        QCOMPARE(comm.rtsSettings(), fsCTSOut | fsRTSHandshake);
-        comm.setFlowControl(fcNone);
+        QCOMPARE(comm.rtsSettings(), RtsSetting::CtsOutputFlow | RtsSetting::Handshake);
+        comm.setFlowControl(FlowControl::None);
         QCOMPARE(uint(pty->attributes().c_cflag & CRTSCTS), 0u);
     }
 
@@ -460,7 +463,7 @@ private slots:
     {
         SerialPort comm;
         comm.setDeviceName(kPtyName);
-        comm.setFlowControl(fcCustom);
+        comm.setFlowControl(FlowControl::Custom);
         QVERIFY(comm.open());
         termios2 t = pty->attributes();
         t.c_cflag = (t.c_cflag & ~tcflag_t(CBAUD)) | BOTHER;
@@ -468,18 +471,18 @@ private slots:
         t.c_cflag |= CRTSCTS;
         t.c_iflag |= IXOFF;
         pty->setAttributes(t);
-        QCOMPARE(comm.baudRate(), br57600);
+        QCOMPARE(comm.baudRate(), BaudRate::Baud57600);
         QCOMPARE(comm.baudValue(), 57600u);
-        QCOMPARE(comm.rtsSettings(), fsCTSOut | fsRTSHandshake);
-        QCOMPARE(comm.xonXoffSettings(), TXOnXOffSettings(fsInX));
+        QCOMPARE(comm.rtsSettings(), RtsSetting::CtsOutputFlow | RtsSetting::Handshake);
+        QCOMPARE(comm.xonXoffSettings(), XonXoffSettings(XonXoff::Input));
 
         t.c_ospeed = t.c_ispeed = 12345;
         pty->setAttributes(t);
-        QCOMPARE(comm.baudRate(), brCustom);
+        QCOMPARE(comm.baudRate(), BaudRate::Custom);
         QCOMPARE(comm.baudValue(), 12345u);
         comm.close();
-        // A rate that names no value left the component at brCustom.
-        QCOMPARE(comm.baudRate(), brCustom);
+        // A rate that names no value left the component at BaudRate::Custom.
+        QCOMPARE(comm.baudRate(), BaudRate::Custom);
         QCOMPARE(comm.baudValue(), 12345u);
     }
 
@@ -487,13 +490,13 @@ private slots:
     {
         SerialPort comm;
         comm.setDeviceName(kPtyName);
-        comm.framing().setDataBits(db4);
+        comm.framing().setDataBits(DataBits::Four);
         QCOMPARE(deviceError([&] { comm.open(); }), kControlBlock);
         QVERIFY(comm.isOpen());
-        comm.framing().setDataBits(db8);
-        comm.framing().setStopBits(sb2);
+        comm.framing().setDataBits(DataBits::Eight);
+        comm.framing().setStopBits(StopBits::Two);
         QCOMPARE(uint(pty->attributes().c_cflag & CSTOPB), uint(CSTOPB));
-        QCOMPARE(deviceError([&] { comm.framing().setStopBits(sb1p5); }), kControlBlock);
+        QCOMPARE(deviceError([&] { comm.framing().setStopBits(StopBits::OneAndHalf); }), kControlBlock);
         comm.close();
     }
 
@@ -631,9 +634,9 @@ private slots:
     {
         SerialPort comm;
         comm.setDeviceName(kPtyName);
-        comm.setMonitorEvents(deChar | deFlag);
-        QList<TDeviceEvents> seen;
-        comm.setDeviceEventHandler([&](QObject *, TDeviceEvents events) {
+        comm.setMonitorEvents(DeviceEvent::CharReceived | DeviceEvent::EventChar);
+        QList<DeviceEvents> seen;
+        comm.setDeviceEventHandler([&](QObject *, DeviceEvents events) {
             seen << events;
             QByteArray drain;
             comm.read(drain);
@@ -641,10 +644,10 @@ private slots:
         QVERIFY(comm.open());
         pty->send("ab");
         QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 1, 5000);
-        QCOMPARE(seen.last(), TDeviceEvents(deChar));
+        QCOMPARE(seen.last(), DeviceEvents(DeviceEvent::CharReceived));
         pty->send("c\n");
         QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 2, 5000);
-        QCOMPARE(seen.last(), deChar | deFlag);
+        QCOMPARE(seen.last(), DeviceEvent::CharReceived | DeviceEvent::EventChar);
     }
 
     void handlerExceptionStopsDataEventsUntilReopened()
@@ -894,8 +897,8 @@ private slots:
         int outEmpty = 0;
         int sends = 0;
         QString locked;
-        comm.setDeviceEventHandler([&](QObject *, TDeviceEvents events) {
-            QCOMPARE(events, TDeviceEvents(deOutEmpty));
+        comm.setDeviceEventHandler([&](QObject *, DeviceEvents events) {
+            QCOMPARE(events, DeviceEvents(DeviceEvent::OutputEmpty));
             ++outEmpty;
         });
         comm.setSendHandler([&](QObject *) {
@@ -912,7 +915,7 @@ private slots:
         QCOMPARE(comm.lockState(), 0);
         QCOMPARE(pty->receive(1000), bytes);
 
-        comm.setMonitorEvents(deChar);
+        comm.setMonitorEvents(DeviceEvent::CharReceived);
         QVERIFY(comm.write("more"));
         QCOMPARE(outEmpty, 8);
     }

@@ -51,7 +51,7 @@ struct ClientLog {
             events << QStringLiteral("read");
             received += socket->readAvailable();
         });
-        client.setErrorHandler([this](QObject *, TcpConnection *, TErrorEvent kind, int &code) {
+        client.setErrorHandler([this](QObject *, TcpConnection *, TcpErrorKind kind, int &code) {
             events << QStringLiteral("error:%1:%2").arg(int(kind)).arg(code);
             if (clearErrors)
                 code = 0;
@@ -78,7 +78,7 @@ struct ServerLog {
         });
         server.setPeerReadableHandler(
             [this](QObject *, TcpConnection *socket) { received += socket->readAvailable(); });
-        server.setPeerErrorHandler([this](QObject *, TcpConnection *socket, TErrorEvent kind, int &code) {
+        server.setPeerErrorHandler([this](QObject *, TcpConnection *socket, TcpErrorKind kind, int &code) {
             events << QStringLiteral("error:%1:%2:%3").arg(indexOf(socket)).arg(int(kind)).arg(code);
             code = 0;
         });
@@ -173,7 +173,8 @@ private slots:
         client.setPort(port);
         client.open();
         QTRY_VERIFY(log.events.size() == 3);
-        QCOMPARE(log.events.last(), QStringLiteral("error:%1:%2").arg(int(errConnect)).arg(ECONNREFUSED));
+        QCOMPARE(log.events.last(),
+            QStringLiteral("error:%1:%2").arg(int(TcpErrorKind::Connect)).arg(ECONNREFUSED));
         QVERIFY(!client.isActive());
         QVERIFY(!client.connection()->isConnected());
         QVERIFY(client.connection()->socketHandle() != -1); // kept until the next attempt
@@ -345,10 +346,11 @@ private slots:
 
         resetAndClose(peer);
         resetAndClose(rawClient);
-        const QString clientReset = QStringLiteral("error:%1:%2").arg(int(errDisconnect)).arg(ECONNRESET);
+        const QString clientReset
+            = QStringLiteral("error:%1:%2").arg(int(TcpErrorKind::Disconnect)).arg(ECONNRESET);
         QTRY_COMPARE(log.events.last(), clientReset);
         QTRY_VERIFY(serverLog.events.contains(
-            QStringLiteral("error:0:%1:%2").arg(int(errDisconnect)).arg(ECONNRESET)));
+            QStringLiteral("error:0:%1:%2").arg(int(TcpErrorKind::Disconnect)).arg(ECONNRESET)));
         QTest::qWait(200); // nothing more may follow
         QCOMPARE(log.events.last(), clientReset);
         QVERIFY(client.isActive());
@@ -359,7 +361,8 @@ private slots:
         // A send on the dead connection fails, is reported, and closes it.
         QCOMPARE(client.connection()->send("x"), -1);
         QCOMPARE(log.events.mid(log.events.size() - 2),
-            (QStringList{QStringLiteral("error:%1:%2").arg(int(errSend)).arg(EPIPE), "disconnect"}));
+            (QStringList{
+                QStringLiteral("error:%1:%2").arg(int(TcpErrorKind::Send)).arg(EPIPE), "disconnect"}));
         QVERIFY(!client.isActive());
     }
 
@@ -583,7 +586,8 @@ private slots:
         client.setService(QStringLiteral("no-such-service-portwright"));
         client.open();
         QTRY_VERIFY(log.events.contains("disconnect"));
-        QVERIFY(log.events.contains(QStringLiteral("error:%1:%2").arg(int(errLookup)).arg(EAI_SERVICE)));
+        QVERIFY(log.events.contains(
+            QStringLiteral("error:%1:%2").arg(int(TcpErrorKind::Lookup)).arg(EAI_SERVICE)));
         QCOMPARE(client.connection()->socketHandle(), -1);
 
         ReportedMessages reports;
@@ -598,7 +602,8 @@ private slots:
         nowhereLog.attach(nowhere);
         nowhere.open();
         QCOMPARE(nowhereLog.events,
-            (QStringList{"lookup", QStringLiteral("error:%1:1110").arg(int(errLookup)), "disconnect"}));
+            (QStringList{
+                "lookup", QStringLiteral("error:%1:1110").arg(int(TcpErrorKind::Lookup)), "disconnect"}));
         nowhereLog.clearErrors = false;
         try {
             nowhere.open();
@@ -684,7 +689,8 @@ private slots:
             log.attach(client);
             client.setHost(Loopback);
             client.setPort(unusedPort());
-            const QString refused = QStringLiteral("error:%1:%2").arg(int(errConnect)).arg(ECONNREFUSED);
+            const QString refused
+                = QStringLiteral("error:%1:%2").arg(int(TcpErrorKind::Connect)).arg(ECONNREFUSED);
             for (int i = 1; i <= 1000; ++i) {
                 client.open();
                 QVERIFY(waitFor([&] { return log.events.count(refused) == i; }));

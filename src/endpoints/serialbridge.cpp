@@ -14,11 +14,11 @@ SerialBridge::SerialBridge(DataWindow *window, std::function<void(const QByteArr
     // bridge's own line: 28800 8N1, DTR and RTS on.
     SerialPort &p = *port_;
     p.setDeviceName(QStringLiteral("COM1"));
-    p.setBaudRate(br9600);
-    p.framing().setDataBits(db8);
-    p.framing().setParity(paNone);
-    p.framing().setStopBits(sb1);
-    p.setFlowControl(fcNone);
+    p.setBaudRate(BaudRate::Baud9600);
+    p.framing().setDataBits(DataBits::Eight);
+    p.framing().setParity(Parity::None);
+    p.framing().setStopBits(StopBits::One);
+    p.setFlowControl(FlowControl::None);
     p.queues().setInputSize(2048);
     p.queues().setOutputSize(2048);
     p.queues().setInputTimeout(500);
@@ -33,15 +33,15 @@ SerialBridge::SerialBridge(DataWindow *window, std::function<void(const QByteArr
     p.eventChars().setEofChar(0);
     p.eventChars().setErrorChar(0);
     p.eventChars().setEventChar(10);
-    p.setMonitorEvents(deChar | deFlag | deOutEmpty);
+    p.setMonitorEvents(DeviceEvent::CharReceived | DeviceEvent::EventChar | DeviceEvent::OutputEmpty);
     p.setSynchronize(true);
 
-    p.setBaudRate(brCustom);
+    p.setBaudRate(BaudRate::Custom);
     p.setBaudValue(28800);
     p.setDeviceName(QStringLiteral("com1"));
-    p.setFlowControl(fcCustom);
-    p.setDtrSettings(TDTRSettings(fsDTREnabled));
-    p.setRtsSettings(TRTSSettings(fsRTSEnabled));
+    p.setFlowControl(FlowControl::Custom);
+    p.setDtrSettings(DtrSettings(DtrSetting::On));
+    p.setRtsSettings(RtsSettings(RtsSetting::On));
     p.timeouts().setWriteConstant(500);
     p.timeouts().setWriteMultiplier(20);
     p.timeouts().setReadInterval(100);

@@ -112,7 +112,7 @@ void PeerDisconnected(EndpointController &w, Endpoint &server, TcpConnection *so
     w.remove(peer);
 }
 
-void PeerError(Endpoint &server, TcpConnection *socket, TErrorEvent event, int &errorCode)
+void PeerError(Endpoint &server, TcpConnection *socket, TcpErrorKind event, int &errorCode)
 {
     // Into the log: written into the send box, the line would go out to the
     // peers with the next send.
@@ -123,7 +123,7 @@ void PeerError(Endpoint &server, TcpConnection *socket, TErrorEvent event, int &
     // A cleared error cancels the close it came with; a reset peer would
     // stay listed as connected on a dead connection. It goes as a peer that
     // closes does.
-    if (event == errDisconnect && socket)
+    if (event == TcpErrorKind::Disconnect && socket)
         socket->close();
 }
 
@@ -167,11 +167,11 @@ void bindTcpServerEvents(EndpointController &window, Endpoint &server, TcpServer
     socket.setPeerDisconnectedHandler(
         [w, s](QObject *, TcpConnection *peer) { PeerDisconnected(*w, *s, peer); });
     socket.setPeerReadableHandler([w, s](QObject *, TcpConnection *peer) { PeerReceived(*w, *s, peer); });
-    socket.setPeerErrorHandler([s](QObject *, TcpConnection *peer, TErrorEvent event, int &code) {
+    socket.setPeerErrorHandler([s](QObject *, TcpConnection *peer, TcpErrorKind event, int &code) {
         PeerError(*s, peer, event, code);
     });
     socket.listener()->setErrorHandler(
-        [](QObject *, TcpConnection *, TErrorEvent, int &code) { SuppressError(code); });
+        [](QObject *, TcpConnection *, TcpErrorKind, int &code) { SuppressError(code); });
 }
 
 void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient &socket)
@@ -181,11 +181,11 @@ void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient
     socket.setConnectedHandler([c](QObject *, TcpConnection *) { ClientConnected(*c); });
     socket.setReadableHandler([w](QObject *, TcpConnection *connection) { ClientReceived(*w, connection); });
     socket.setDisconnectedHandler([w, c](QObject *, TcpConnection *) { ClientDisconnected(*w, *c); });
-    socket.setErrorHandler([](QObject *, TcpConnection *connection, TErrorEvent event, int &code) {
+    socket.setErrorHandler([](QObject *, TcpConnection *connection, TcpErrorKind event, int &code) {
         SuppressError(code);
         // As for a server's peer: a reset must not leave the client shown as
         // connected on a dead connection.
-        if (event == errDisconnect && connection)
+        if (event == TcpErrorKind::Disconnect && connection)
             connection->close();
     });
 }

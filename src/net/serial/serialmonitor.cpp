@@ -120,7 +120,7 @@ void SerialMonitor::discard()
     wake();
 }
 
-TDeviceEvents SerialMonitor::fill(bool &hungUp)
+DeviceEvents SerialMonitor::fill(bool &hungUp)
 {
     std::lock_guard lock(inputMutex_);
     const int room = inputLimit_ - int(input_.size());
@@ -136,9 +136,9 @@ TDeviceEvents SerialMonitor::fill(bool &hungUp)
         return {};
     }
     input_.append(chunk, n);
-    TDeviceEvents events = deChar;
+    DeviceEvents events = DeviceEvent::CharReceived;
     if (QByteArrayView(chunk, n).contains(char(eventChar_.load())))
-        events |= deFlag;
+        events |= DeviceEvent::EventChar;
     return events;
 }
 
@@ -168,14 +168,14 @@ void SerialMonitor::run()
         if (fds[1].revents & POLLNVAL)
             break;
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-            const TDeviceEvents events = fill(hungUp);
+            const DeviceEvents events = fill(hungUp);
             if (events && !deliver(events))
                 break;
         }
     }
 }
 
-bool SerialMonitor::deliver(TDeviceEvents events)
+bool SerialMonitor::deliver(DeviceEvents events)
 {
     if (!synchronize_) {
         try {

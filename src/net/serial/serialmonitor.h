@@ -12,7 +12,8 @@
 // when it runs after the thread object is gone.
 //
 //   device --read--> input_ (at most the input limit) --take--> readData
-//                    and a fresh byte raises deChar (deFlag for the event char)
+//                    and a fresh byte raises DeviceEvent::CharReceived (DeviceEvent::EventChar for the event
+//                    char)
 
 #include "net/serial/serialport.h"
 
@@ -29,7 +30,7 @@
 
 class SerialMonitor {
 public:
-    using Dispatch = std::function<void(TDeviceEvents)>;
+    using Dispatch = std::function<void(DeviceEvents)>;
 
     SerialMonitor(QObject &owner, int fd, Dispatch dispatch);
     ~SerialMonitor();
@@ -59,10 +60,10 @@ private:
 
     void run();
     // Reads what the device has into the queue; the events it makes.
-    TDeviceEvents fill(bool &hungUp);
+    DeviceEvents fill(bool &hungUp);
     // Raises the events, on the UI thread when synchronising. False when a
     // handler failed or the thread is being stopped.
-    bool deliver(TDeviceEvents events);
+    bool deliver(DeviceEvents events);
     void wake();
 
     QObject &owner_;

@@ -83,7 +83,7 @@ bool SerialPort::open()
     // A queued hand-over dies with this object (it is the call's context), and
     // an unsynchronised one cannot outlive it: destruction ends the thread.
     auto thread = std::make_unique<SerialMonitor>(
-        *this, fd, [this](TDeviceEvents events) { dispatchDeviceEvents(events); });
+        *this, fd, [this](DeviceEvents events) { dispatchDeviceEvents(events); });
     thread->setSynchronize(synchronize_);
     thread->setEventChar(static_cast<unsigned char>(eventChars_.eventChar()));
     thread->setInputLimit(queues_.inputSize());
@@ -119,7 +119,7 @@ void SerialPort::closeDevice()
     thread_->stop();
     thread_.reset();
     writer_.reset();
-    serial_device::closeDevice(fd_, saved_, options_ & coLeaveDTROpen);
+    serial_device::closeDevice(fd_, saved_, options_ & SerialOption::LeaveDtrOpen);
     fd_ = -1;
     closing_ = false;
 }

@@ -39,71 +39,72 @@ private:
     int code_;
 };
 
-enum TBaudRate {
-    br110,
-    br300,
-    br600,
-    br1200,
-    br2400,
-    br4800,
-    br9600,
-    br14400,
-    br19200,
-    br38400,
-    br56000,
-    br57600,
-    br115200,
-    br128000,
-    br256000,
-    brCustom
+// Not B9600 and so on: <termios.h> defines those names as macros.
+enum class BaudRate {
+    Baud110,
+    Baud300,
+    Baud600,
+    Baud1200,
+    Baud2400,
+    Baud4800,
+    Baud9600,
+    Baud14400,
+    Baud19200,
+    Baud38400,
+    Baud56000,
+    Baud57600,
+    Baud115200,
+    Baud128000,
+    Baud256000,
+    Custom
 };
-enum TFlowControl { fcNone, fcRtsCts, fcDtrDsr, fcSoftware, fcCustom };
+enum class FlowControl { None, RtsCts, DtrDsr, Software, Custom };
 
-enum TRTSSetting { fsCTSOut = 0x1, fsRTSEnabled = 0x2, fsRTSHandshake = 0x4 };
-Q_DECLARE_FLAGS(TRTSSettings, TRTSSetting)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TRTSSettings)
+enum class RtsSetting { CtsOutputFlow = 0x1, On = 0x2, Handshake = 0x4 };
+Q_DECLARE_FLAGS(RtsSettings, RtsSetting)
+Q_DECLARE_OPERATORS_FOR_FLAGS(RtsSettings)
 
-enum TDTRSetting { fsDSROut = 0x1, fsDTREnabled = 0x2, fsDTRHandshake = 0x4 };
-Q_DECLARE_FLAGS(TDTRSettings, TDTRSetting)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TDTRSettings)
+enum class DtrSetting { DsrOutputFlow = 0x1, On = 0x2, Handshake = 0x4 };
+Q_DECLARE_FLAGS(DtrSettings, DtrSetting)
+Q_DECLARE_OPERATORS_FOR_FLAGS(DtrSettings)
 
-enum TXOnXOffSetting { fsInX = 0x1, fsOutX = 0x2 };
-Q_DECLARE_FLAGS(TXOnXOffSettings, TXOnXOffSetting)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TXOnXOffSettings)
+enum class XonXoff { Input = 0x1, Output = 0x2 };
+Q_DECLARE_FLAGS(XonXoffSettings, XonXoff)
+Q_DECLARE_OPERATORS_FOR_FLAGS(XonXoffSettings)
 
-enum TCommOption {
-    coAbortOnError = 0x01,
-    coDiscardNull = 0x02,
-    coDSRSensitivity = 0x04,
-    coErrorChar = 0x08,
-    coParityCheck = 0x10,
-    coTXContinueOnXOff = 0x20,
-    coLeaveDTROpen = 0x40
+enum class SerialOption {
+    AbortOnError = 0x01,
+    DiscardNull = 0x02,
+    DsrSensitivity = 0x04,
+    ErrorChar = 0x08,
+    ParityCheck = 0x10,
+    TxContinueOnXoff = 0x20,
+    LeaveDtrOpen = 0x40
 };
-Q_DECLARE_FLAGS(TCommOptions, TCommOption)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TCommOptions)
+Q_DECLARE_FLAGS(SerialOptions, SerialOption)
+Q_DECLARE_OPERATORS_FOR_FLAGS(SerialOptions)
 
 // Member i is device event bit 2^i, so a set converts to the event mask as is.
-enum TDeviceEvent {
-    deChar = 0x0001,
-    deFlag = 0x0002,
-    deOutEmpty = 0x0004,
-    deCTS = 0x0008,
-    deDSR = 0x0010,
-    deRLSD = 0x0020,
-    deBreak = 0x0040,
-    deError = 0x0080,
-    deRing = 0x0100,
-    dePrintError = 0x0200,
-    deIn80Full = 0x0400,
-    deProv1 = 0x0800,
-    deProv2 = 0x1000
+enum class DeviceEvent {
+    CharReceived = 0x0001,
+    EventChar = 0x0002,
+    OutputEmpty = 0x0004,
+    Cts = 0x0008,
+    Dsr = 0x0010,
+    CarrierDetect = 0x0020,
+    Break = 0x0040,
+    LineError = 0x0080,
+    Ring = 0x0100,
+    PrinterError = 0x0200,
+    InputAlmostFull = 0x0400,
+    Provider1 = 0x0800,
+    Provider2 = 0x1000
 };
-Q_DECLARE_FLAGS(TDeviceEvents, TDeviceEvent)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TDeviceEvents)
+Q_DECLARE_FLAGS(DeviceEvents, DeviceEvent)
+Q_DECLARE_OPERATORS_FOR_FLAGS(DeviceEvents)
 
-// The bit rate a TBaudRate names; 0 for brCustom.
-[[nodiscard]] std::uint32_t BaudRateValue(TBaudRate rate);
+// The bit rate a BaudRate names; 0 for BaudRate::Custom.
+[[nodiscard]] std::uint32_t BaudRateValue(BaudRate rate);
 
 class SerialMonitor;
 class SerialWriter;
@@ -130,30 +131,30 @@ public:
     // defaultDevicePath.
     static DevicePathResolver setDevicePathResolver(DevicePathResolver resolver);
 
-    [[nodiscard]] TBaudRate baudRate();
-    void setBaudRate(TBaudRate value);
+    [[nodiscard]] BaudRate baudRate();
+    void setBaudRate(BaudRate value);
     [[nodiscard]] std::uint32_t baudValue();
     void setBaudValue(std::uint32_t value);
     [[nodiscard]] SerialQueues &queues() { return queues_; }
     [[nodiscard]] SerialFraming &framing() { return framing_; }
     [[nodiscard]] const QString &deviceName() const { return deviceName_; }
     void setDeviceName(const QString &value);
-    [[nodiscard]] TDTRSettings dtrSettings();
-    void setDtrSettings(TDTRSettings value);
+    [[nodiscard]] DtrSettings dtrSettings();
+    void setDtrSettings(DtrSettings value);
     [[nodiscard]] SerialEventChars &eventChars() { return eventChars_; }
-    [[nodiscard]] TDeviceEvents monitorEvents() const { return monitorEvents_; }
-    void setMonitorEvents(TDeviceEvents value) { monitorEvents_ = value; }
-    [[nodiscard]] TFlowControl flowControl() const { return flowControl_; }
-    void setFlowControl(TFlowControl value);
-    [[nodiscard]] TCommOptions options() const { return options_; }
-    void setOptions(TCommOptions value);
-    [[nodiscard]] TRTSSettings rtsSettings();
-    void setRtsSettings(TRTSSettings value);
+    [[nodiscard]] DeviceEvents monitorEvents() const { return monitorEvents_; }
+    void setMonitorEvents(DeviceEvents value) { monitorEvents_ = value; }
+    [[nodiscard]] FlowControl flowControl() const { return flowControl_; }
+    void setFlowControl(FlowControl value);
+    [[nodiscard]] SerialOptions options() const { return options_; }
+    void setOptions(SerialOptions value);
+    [[nodiscard]] RtsSettings rtsSettings();
+    void setRtsSettings(RtsSettings value);
     [[nodiscard]] bool synchronize() const { return synchronize_; }
     void setSynchronize(bool value);
     [[nodiscard]] SerialTimeouts &timeouts() { return timeouts_; }
-    [[nodiscard]] TXOnXOffSettings xonXoffSettings();
-    void setXonXoffSettings(TXOnXOffSettings value);
+    [[nodiscard]] XonXoffSettings xonXoffSettings();
+    void setXonXoffSettings(XonXoffSettings value);
 
     // False, with nothing raised, when the device cannot be opened.
     virtual bool open();
@@ -163,7 +164,7 @@ public:
 
     // Synchronous writing: waits on the calling thread, up to the time-outs,
     // while the device does not take the bytes, and raises the send handler
-    // and deOutEmpty for each piece.
+    // and DeviceEvent::OutputEmpty for each piece.
     bool write(const QByteArray &data);
     int writeData(const char *data, int count, int limitMs);
     // Queued writing, for a caller that must not wait: the bytes join a queue
@@ -181,7 +182,7 @@ public:
     [[nodiscard]] int queuedInput();
     [[nodiscard]] int queuedOutput();
 
-    using DeviceEventHandler = std::function<void(QObject *sender, TDeviceEvents events)>;
+    using DeviceEventHandler = std::function<void(QObject *sender, DeviceEvents events)>;
     using DataHandler = std::function<void(QObject *sender, int received)>;
     using TransferHandler = std::function<void(QObject *sender)>;
     // The handlers; an empty one is skipped. Set them on the UI thread only.
@@ -194,7 +195,7 @@ public:
     void setSendHandler(TransferHandler h) { sendHandler_ = std::move(h); }
 
 protected:
-    void dispatchDeviceEvents(TDeviceEvents events);
+    void dispatchDeviceEvents(DeviceEvents events);
 
 private:
     friend class SerialQueues;
@@ -221,20 +222,21 @@ private:
     int writePiece(const char *data, int size, int waitMs);
 
     int fd_ = -1;
-    TBaudRate baudRate_ = br9600;
+    BaudRate baudRate_ = BaudRate::Baud9600;
     std::uint32_t baudValue_ = 9600;
     SerialQueues queues_{*this};
     SerialFraming framing_{*this};
     QString deviceName_ = QStringLiteral("COM2");
-    TDTRSettings dtrSettings_;
+    DtrSettings dtrSettings_;
     SerialEventChars eventChars_{*this};
-    TDeviceEvents monitorEvents_ = deChar | deFlag | deOutEmpty;
-    TFlowControl flowControl_ = fcNone;
-    TCommOptions options_;
-    TRTSSettings rtsSettings_;
+    DeviceEvents monitorEvents_
+        = DeviceEvent::CharReceived | DeviceEvent::EventChar | DeviceEvent::OutputEmpty;
+    FlowControl flowControl_ = FlowControl::None;
+    SerialOptions options_;
+    RtsSettings rtsSettings_;
     bool synchronize_ = true;
     SerialTimeouts timeouts_{*this};
-    TXOnXOffSettings xonXoffSettings_;
+    XonXoffSettings xonXoffSettings_;
     std::unique_ptr<SerialMonitor> thread_;
     std::unique_ptr<SerialWriter> writer_; // made by the first queueWrite
     int lockFlags_ = 0;

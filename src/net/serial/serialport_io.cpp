@@ -46,17 +46,17 @@ int SerialPort::queuedOutput()
 
 // --- events ------------------------------------------------------------------
 
-void SerialPort::dispatchDeviceEvents(TDeviceEvents events)
+void SerialPort::dispatchDeviceEvents(DeviceEvents events)
 {
     if (!isOpen() || closing_ || destroying_)
         return;
     QPointer<SerialPort> self(this);
-    if ((events & (deChar | deFlag)) && dataHandler_) {
+    if ((events & (DeviceEvent::CharReceived | DeviceEvent::EventChar)) && dataHandler_) {
         dataHandler_(this, queuedInput());
         if (!self || !isOpen())
             return;
     }
-    const TDeviceEvents monitored = events & monitorEvents_;
+    const DeviceEvents monitored = events & monitorEvents_;
     if (monitored && deviceEventHandler_)
         deviceEventHandler_(this, monitored);
 }
@@ -143,7 +143,7 @@ int SerialPort::writeData(const char *data, int count, int limitMs)
             if (written < 0)
                 break; // the device failed: nothing more will go out
             // The piece is finished either way; nothing of it is used below.
-            dispatchDeviceEvents(deOutEmpty);
+            dispatchDeviceEvents(DeviceEvent::OutputEmpty);
             if (!self || !isOpen())
                 break;
             if (written > 0) {

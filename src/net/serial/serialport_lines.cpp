@@ -9,23 +9,24 @@
 
 using namespace serial_port_internal;
 
-std::uint32_t BaudRateValue(TBaudRate rate)
+std::uint32_t BaudRateValue(BaudRate rate)
 {
     static constexpr std::uint32_t rates[]
         = {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
-    return rate >= br110 && rate < brCustom ? rates[rate] : 0;
+    return rate >= BaudRate::Baud110 && rate < BaudRate::Custom ? rates[int(rate)] : 0;
 }
+
 // --- properties --------------------------------------------------------------
 
-TBaudRate SerialPort::baudRate()
+BaudRate SerialPort::baudRate()
 {
-    if (isOpen() && baudRate_ != brCustom) {
+    if (isOpen() && baudRate_ != BaudRate::Custom) {
         serial_device::LineState state;
         if (serial_device::readLineState(fd_, state)) {
-            baudRate_ = brCustom;
-            for (int r = br110; r < brCustom; ++r) {
-                if (BaudRateValue(TBaudRate(r)) == state.rate) {
-                    baudRate_ = TBaudRate(r);
+            baudRate_ = BaudRate::Custom;
+            for (int r = int(BaudRate::Baud110); r < int(BaudRate::Custom); ++r) {
+                if (BaudRateValue(BaudRate(r)) == state.rate) {
+                    baudRate_ = BaudRate(r);
                     break;
                 }
             }
@@ -34,12 +35,12 @@ TBaudRate SerialPort::baudRate()
     return baudRate_;
 }
 
-void SerialPort::setBaudRate(TBaudRate value)
+void SerialPort::setBaudRate(BaudRate value)
 {
     if (value == baudRate_)
         return;
     baudRate_ = value;
-    if (value != brCustom) {
+    if (value != BaudRate::Custom) {
         baudValue_ = BaudRateValue(value);
         applyLineSettings();
     }
@@ -55,13 +56,13 @@ std::uint32_t SerialPort::baudValue()
 
 void SerialPort::setBaudValue(std::uint32_t value)
 {
-    if (baudRate_ != brCustom || value == baudValue_)
+    if (baudRate_ != BaudRate::Custom || value == baudValue_)
         return;
     baudValue_ = value;
     applyLineSettings();
 }
 
-TDTRSettings SerialPort::dtrSettings()
+DtrSettings SerialPort::dtrSettings()
 {
     serial_device::LineState state;
     if (!isOpen() || !serial_device::readLineState(fd_, state) || !state.modemLinesKnown)
@@ -69,26 +70,26 @@ TDTRSettings SerialPort::dtrSettings()
     // DSR flow and DTR handshake have no counterpart in the line discipline;
     // they read back as set. Under handshake the line is held on, which does
     // not make it "enabled".
-    TDTRSettings settings = dtrSettings_ & ~TDTRSettings(fsDTREnabled);
-    if (state.dtr && !(dtrSettings_ & fsDTRHandshake))
-        settings |= fsDTREnabled;
+    DtrSettings settings = dtrSettings_ & ~DtrSettings(DtrSetting::On);
+    if (state.dtr && !(dtrSettings_ & DtrSetting::Handshake))
+        settings |= DtrSetting::On;
     return settings;
 }
 
-void SerialPort::setDtrSettings(TDTRSettings value)
+void SerialPort::setDtrSettings(DtrSettings value)
 {
-    if (flowControl_ != fcCustom)
+    if (flowControl_ != FlowControl::Custom)
         return;
-    if (options_ & coLeaveDTROpen) {
-        value &= ~TDTRSettings(fsDTRHandshake);
-        value |= fsDTREnabled;
+    if (options_ & SerialOption::LeaveDtrOpen) {
+        value &= ~DtrSettings(DtrSetting::Handshake);
+        value |= DtrSetting::On;
     }
-    if ((value & fsDTREnabled) && (value & fsDTRHandshake)) {
+    if ((value & DtrSetting::On) && (value & DtrSetting::Handshake)) {
         // Enabled and handshake exclude each other: the one just added wins.
-        if (dtrSettings_ & fsDTRHandshake)
-            value &= ~TDTRSettings(fsDTRHandshake);
+        if (dtrSettings_ & DtrSetting::Handshake)
+            value &= ~DtrSettings(DtrSetting::Handshake);
         else
-            value &= ~TDTRSettings(fsDTREnabled);
+            value &= ~DtrSettings(DtrSetting::On);
     }
     if (value == dtrSettings_)
         return;
@@ -96,12 +97,12 @@ void SerialPort::setDtrSettings(TDTRSettings value)
     applyLineSettings();
 }
 
-void SerialPort::setFlowControl(TFlowControl value)
+void SerialPort::setFlowControl(FlowControl value)
 {
     if (value == flowControl_)
         return;
     flowControl_ = value;
-    if (value == fcCustom)
+    if (value == FlowControl::Custom)
         return;
     applyFlowControlTable();
     applyLineSettings();
@@ -110,27 +111,27 @@ void SerialPort::setFlowControl(TFlowControl value)
 void SerialPort::applyFlowControlTable()
 {
     switch (flowControl_) {
-    case fcNone:
+    case FlowControl::None:
         rtsSettings_ = {};
         dtrSettings_ = {};
         xonXoffSettings_ = {};
         break;
-    case fcRtsCts:
-        rtsSettings_ = fsCTSOut | fsRTSHandshake;
-        dtrSettings_ = fsDTREnabled;
+    case FlowControl::RtsCts:
+        rtsSettings_ = RtsSetting::CtsOutputFlow | RtsSetting::Handshake;
+        dtrSettings_ = DtrSetting::On;
         xonXoffSettings_ = {};
         break;
-    case fcDtrDsr:
-        rtsSettings_ = fsRTSEnabled;
-        dtrSettings_ = fsDSROut | fsDTREnabled;
+    case FlowControl::DtrDsr:
+        rtsSettings_ = RtsSetting::On;
+        dtrSettings_ = DtrSetting::DsrOutputFlow | DtrSetting::On;
         xonXoffSettings_ = {};
         break;
-    case fcSoftware:
+    case FlowControl::Software:
         rtsSettings_ = {};
-        dtrSettings_ = fsDTREnabled;
-        xonXoffSettings_ = fsInX | fsOutX;
+        dtrSettings_ = DtrSetting::On;
+        xonXoffSettings_ = XonXoff::Input | XonXoff::Output;
         break;
-    case fcCustom:
+    case FlowControl::Custom:
         break;
     }
     applyLeaveDtrOpenRule();
@@ -138,13 +139,13 @@ void SerialPort::applyFlowControlTable()
 
 void SerialPort::applyLeaveDtrOpenRule()
 {
-    if (options_ & coLeaveDTROpen) {
-        dtrSettings_ &= ~TDTRSettings(fsDTRHandshake);
-        dtrSettings_ |= fsDTREnabled;
+    if (options_ & SerialOption::LeaveDtrOpen) {
+        dtrSettings_ &= ~DtrSettings(DtrSetting::Handshake);
+        dtrSettings_ |= DtrSetting::On;
     }
 }
 
-void SerialPort::setOptions(TCommOptions value)
+void SerialPort::setOptions(SerialOptions value)
 {
     if (value == options_)
         return;
@@ -152,48 +153,48 @@ void SerialPort::setOptions(TCommOptions value)
     applyLineSettings();
 }
 
-TRTSSettings SerialPort::rtsSettings()
+RtsSettings SerialPort::rtsSettings()
 {
     serial_device::LineState state;
     if (!isOpen() || !serial_device::readLineState(fd_, state))
         return rtsSettings_;
     // One termios flag stands for both CTS output flow and RTS handshake.
-    const TRTSSettings flow = fsCTSOut | fsRTSHandshake;
-    TRTSSettings settings = rtsSettings_ & ~flow;
+    const RtsSettings flow = RtsSetting::CtsOutputFlow | RtsSetting::Handshake;
+    RtsSettings settings = rtsSettings_ & ~flow;
     if (state.ctsRtsFlow)
         settings |= (rtsSettings_ & flow) ? (rtsSettings_ & flow) : flow;
     if (state.modemLinesKnown && !state.ctsRtsFlow) {
-        settings &= ~TRTSSettings(fsRTSEnabled);
+        settings &= ~RtsSettings(RtsSetting::On);
         if (state.rts)
-            settings |= fsRTSEnabled;
+            settings |= RtsSetting::On;
     }
     return settings;
 }
 
-void SerialPort::setRtsSettings(TRTSSettings value)
+void SerialPort::setRtsSettings(RtsSettings value)
 {
-    if (flowControl_ != fcCustom || value == rtsSettings_)
+    if (flowControl_ != FlowControl::Custom || value == rtsSettings_)
         return;
     rtsSettings_ = value;
     applyLineSettings();
 }
 
-TXOnXOffSettings SerialPort::xonXoffSettings()
+XonXoffSettings SerialPort::xonXoffSettings()
 {
     serial_device::LineState state;
     if (!isOpen() || !serial_device::readLineState(fd_, state))
         return xonXoffSettings_;
-    TXOnXOffSettings settings;
+    XonXoffSettings settings;
     if (state.inputXonXoff)
-        settings |= fsInX;
+        settings |= XonXoff::Input;
     if (state.outputXonXoff)
-        settings |= fsOutX;
+        settings |= XonXoff::Output;
     return settings;
 }
 
-void SerialPort::setXonXoffSettings(TXOnXOffSettings value)
+void SerialPort::setXonXoffSettings(XonXoffSettings value)
 {
-    if (flowControl_ != fcCustom || value == xonXoffSettings_)
+    if (flowControl_ != FlowControl::Custom || value == xonXoffSettings_)
         return;
     xonXoffSettings_ = value;
     applyLineSettings();
@@ -210,18 +211,19 @@ void SerialPort::applyLineSettings()
     s.dataBits = 4 + int(framing_.dataBits());
     s.parity = int(framing_.parity());
     s.stopBits = int(framing_.stopBits());
-    s.ctsRtsFlow = (rtsSettings_ & (fsCTSOut | fsRTSHandshake)) != 0;
-    s.inputXonXoff = (xonXoffSettings_ & fsInX) != 0;
-    s.outputXonXoff = (xonXoffSettings_ & fsOutX) != 0;
-    s.parityCheck = (options_ & coParityCheck) != 0;
-    s.hangUpOnClose = !(options_ & coLeaveDTROpen);
+    s.ctsRtsFlow = (rtsSettings_ & (RtsSetting::CtsOutputFlow | RtsSetting::Handshake)) != 0;
+    s.inputXonXoff = (xonXoffSettings_ & XonXoff::Input) != 0;
+    s.outputXonXoff = (xonXoffSettings_ & XonXoff::Output) != 0;
+    s.parityCheck = (options_ & SerialOption::ParityCheck) != 0;
+    s.hangUpOnClose = !(options_ & SerialOption::LeaveDtrOpen);
     // The end-of-file and error characters have no use on a raw line, and the
     // line discipline keeps its own XON/XOFF thresholds.
     s.xonChar = static_cast<unsigned char>(eventChars_.xonChar());
     s.xoffChar = static_cast<unsigned char>(eventChars_.xoffChar());
     // DTR handshake has no line-discipline counterpart; the line is held on.
-    s.dtr = (dtrSettings_ & (fsDTREnabled | fsDTRHandshake)) || (options_ & coLeaveDTROpen);
-    s.rts = (rtsSettings_ & fsRTSEnabled) != 0;
+    s.dtr = (dtrSettings_ & (DtrSetting::On | DtrSetting::Handshake))
+        || (options_ & SerialOption::LeaveDtrOpen);
+    s.rts = (rtsSettings_ & RtsSetting::On) != 0;
     if (thread_)
         thread_->setEventChar(static_cast<unsigned char>(eventChars_.eventChar()));
     if (!serial_device::applyLineSettings(fd_, s))

@@ -31,7 +31,7 @@ void SerialQueues::setOutputSize(int value)
     owner_.applyQueues();
 }
 
-void SerialFraming::setDataBits(TDataBits value)
+void SerialFraming::setDataBits(DataBits value)
 {
     if (value == dataBits_)
         return;
@@ -39,7 +39,7 @@ void SerialFraming::setDataBits(TDataBits value)
     owner_.applyLineSettings();
 }
 
-void SerialFraming::setParity(TParity value)
+void SerialFraming::setParity(Parity value)
 {
     if (value == parity_)
         return;
@@ -47,7 +47,7 @@ void SerialFraming::setParity(TParity value)
     owner_.applyLineSettings();
 }
 
-void SerialFraming::setStopBits(TStopBits value)
+void SerialFraming::setStopBits(StopBits value)
 {
     if (value == stopBits_)
         return;

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-enum TDataBits { db4, db5, db6, db7, db8 };
-enum TParity { paNone, paOdd, paEven, paMark, paSpace };
-enum TStopBits { sb1, sb1p5, sb2 };
+enum class DataBits { Four, Five, Six, Seven, Eight };
+enum class Parity { None, Odd, Even, Mark, Space };
+enum class StopBits { One, OneAndHalf, Two };
 
 class SerialPort;
 
@@ -43,18 +43,18 @@ public:
         : owner_(owner)
     {
     }
-    [[nodiscard]] TDataBits dataBits() const { return dataBits_; }
-    [[nodiscard]] TParity parity() const { return parity_; }
-    [[nodiscard]] TStopBits stopBits() const { return stopBits_; }
-    void setDataBits(TDataBits value);
-    void setParity(TParity value);
-    void setStopBits(TStopBits value);
+    [[nodiscard]] DataBits dataBits() const { return dataBits_; }
+    [[nodiscard]] Parity parity() const { return parity_; }
+    [[nodiscard]] StopBits stopBits() const { return stopBits_; }
+    void setDataBits(DataBits value);
+    void setParity(Parity value);
+    void setStopBits(StopBits value);
 
 private:
     SerialPort &owner_;
-    TDataBits dataBits_ = db8;
-    TParity parity_ = paNone;
-    TStopBits stopBits_ = sb1;
+    DataBits dataBits_ = DataBits::Eight;
+    Parity parity_ = Parity::None;
+    StopBits stopBits_ = StopBits::One;
 };
 
 // Flow-control and event characters. Owned by its component; UI thread only.

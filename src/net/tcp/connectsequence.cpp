@@ -68,7 +68,7 @@ void TcpConnection::open(
         throw SocketError(QStringLiteral("Socket already open"));
     takeNewHandle();
     try {
-        raiseEvent(this, evLookup);
+        raiseEvent(this, TcpEvent::Lookup);
         if (!name.isEmpty()) {
             lookupService_ = service;
             lookupPort_ = port;
@@ -80,7 +80,7 @@ void TcpConnection::open(
         }
         if (address.isEmpty()) {
             int code = NoAddressErrorCode;
-            raiseError(this, errLookup, code);
+            raiseError(this, TcpErrorKind::Lookup, code);
             handleDisconnect(socket_);
             if (code != 0)
                 throw SocketError(QStringLiteral("No address specified"));
@@ -102,7 +102,7 @@ void TcpConnection::listen(
         throw SocketError(QStringLiteral("Can't listen on an open socket"));
     takeNewHandle();
     try {
-        raiseEvent(this, evLookup);
+        raiseEvent(this, TcpEvent::Lookup);
         addr_.sin_addr.s_addr = htonl(INADDR_ANY);
         lookupState_ = LookupState::address;
         continueWithService(service, port, false, queueSize);
@@ -139,7 +139,7 @@ void TcpConnection::finishOpen(bool client, int queueSize)
 void TcpConnection::connectNow()
 {
     selectNotifications(NotifyRead | NotifyWrite | NotifyConnect | NotifyClose);
-    raiseEvent(this, evConnecting);
+    raiseEvent(this, TcpEvent::Connecting);
     if (::connect(socket_, reinterpret_cast<const sockaddr *>(&addr_), sizeof addr_) != 0
         && errno != EINPROGRESS)
         checkSocketResult(errno, "connect");
@@ -154,7 +154,7 @@ void TcpConnection::listenNow(int queueSize)
     if (::bind(socket_, reinterpret_cast<const sockaddr *>(&addr_), sizeof addr_) != 0)
         checkSocketResult(errno, "bind");
     selectNotifications(NotifyAccept);
-    raiseEvent(this, evListen);
+    raiseEvent(this, TcpEvent::Listening);
     if (::listen(socket_, queueSize) != 0)
         checkSocketResult(errno, "listen");
     setConnected(true);
@@ -193,7 +193,7 @@ void TcpConnection::lookupComplete(std::uint64_t id, const LookupResult &result)
     lookup_.reset();
     if (result.errorCode != 0) {
         int code = result.errorCode;
-        raiseError(this, errLookup, code);
+        raiseError(this, TcpErrorKind::Lookup, code);
         handleDisconnect(socket_);
         if (code != 0)
             throw SocketError(SocketErrorMessage(code, "ASync Lookup"));

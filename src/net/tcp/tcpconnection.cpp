@@ -98,7 +98,7 @@ TcpConnection::~TcpConnection()
 
 // ---- events -------------------------------------------------------------
 
-void TcpConnection::raiseEvent(TcpConnection *socket, TSocketEventKind socketEvent)
+void TcpConnection::raiseEvent(TcpConnection *socket, TcpEvent socketEvent)
 {
     if (!eventHandler_)
         return;
@@ -108,7 +108,7 @@ void TcpConnection::raiseEvent(TcpConnection *socket, TSocketEventKind socketEve
     handler(this, socket, socketEvent);
 }
 
-void TcpConnection::raiseError(TcpConnection *socket, TErrorEvent errorEvent, int &errorCode)
+void TcpConnection::raiseError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)
 {
     if (!errorHandler_)
         return;
@@ -120,22 +120,22 @@ void TcpConnection::raiseError(TcpConnection *socket, TErrorEvent errorEvent, in
 void TcpConnection::handleNotification(int socket, int notification, int errorCode)
 {
     if (errorCode != 0) {
-        TErrorEvent kind = errGeneral;
+        TcpErrorKind kind = TcpErrorKind::General;
         switch (notification) {
         case NotifyRead:
-            kind = errReceive;
+            kind = TcpErrorKind::Receive;
             break;
         case NotifyWrite:
-            kind = errSend;
+            kind = TcpErrorKind::Send;
             break;
         case NotifyAccept:
-            kind = errAccept;
+            kind = TcpErrorKind::Accept;
             break;
         case NotifyConnect:
-            kind = errConnect;
+            kind = TcpErrorKind::Connect;
             break;
         case NotifyClose:
-            kind = errDisconnect;
+            kind = TcpErrorKind::Disconnect;
             break;
         }
         raiseError(this, kind, errorCode);
@@ -171,20 +171,20 @@ void TcpConnection::handleConnect(int) { }
 void TcpConnection::handleRead(int socket)
 {
     if (socket != -1 && socket == socket_)
-        raiseEvent(this, evRead);
+        raiseEvent(this, TcpEvent::Readable);
 }
 
 void TcpConnection::handleWrite(int socket)
 {
     if (socket != -1 && socket == socket_)
-        raiseEvent(this, evWrite);
+        raiseEvent(this, TcpEvent::Writable);
 }
 
 void TcpClientConnection::handleConnect(int)
 {
     setConnected(true);
     expectWriteNotification();
-    raiseEvent(this, evConnect);
+    raiseEvent(this, TcpEvent::Connected);
 }
 
 // ---- readiness ------------------------------------------------------------
@@ -273,7 +273,7 @@ void TcpConnection::handleDisconnect(int socket)
         return;
     disconnecting_ = true;
     try {
-        raiseEvent(this, evDisconnect);
+        raiseEvent(this, TcpEvent::Disconnected);
     } catch (...) {
         closeHandle();
         disconnecting_ = false;
@@ -305,7 +305,7 @@ int TcpConnection::send(const void *data, int count)
         expectWriteNotification();
         return -1;
     }
-    raiseError(this, errSend, code);
+    raiseError(this, TcpErrorKind::Send, code);
     handleDisconnect(socket_);
     if (code != 0)
         throw SocketError(SocketErrorMessage(code, "send"));
@@ -352,7 +352,7 @@ int TcpConnection::receive(void *data, int count)
     int code = errno;
     if (wouldBlock(code))
         return -1;
-    raiseError(this, errReceive, code);
+    raiseError(this, TcpErrorKind::Receive, code);
     handleDisconnect(socket_);
     if (code != 0)
         throw SocketError(SocketErrorMessage(code, "recv"));

@@ -20,25 +20,16 @@ class HostLookup;
 struct LookupResult;
 class TcpConnection;
 
-enum TSocketEventKind {
-    evLookup,
-    evConnecting,
-    evConnect,
-    evDisconnect,
-    evListen,
-    evAccept,
-    evWrite,
-    evRead
-};
-enum TErrorEvent { errGeneral, errSend, errReceive, errConnect, errDisconnect, errAccept, errLookup };
+enum class TcpEvent { Lookup, Connecting, Connected, Disconnected, Listening, Accepted, Writable, Readable };
+enum class TcpErrorKind { General, Send, Receive, Connect, Disconnect, Accept, Lookup };
 
 // Sender is the component, or for the client events of a server the
 // server's listening connection object.
 using TcpNotifyHandler = std::function<void(QObject *sender, TcpConnection *socket)>;
 using TcpErrorHandler
-    = std::function<void(QObject *sender, TcpConnection *socket, TErrorEvent errorEvent, int &errorCode)>;
+    = std::function<void(QObject *sender, TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)>;
 using TcpEventHandler
-    = std::function<void(TcpConnection *sender, TcpConnection *socket, TSocketEventKind socketEvent)>;
+    = std::function<void(TcpConnection *sender, TcpConnection *socket, TcpEvent socketEvent)>;
 
 class SocketError : public Exception {
 public:
@@ -119,8 +110,8 @@ protected:
     virtual void handleRead(int socket);
     virtual void handleWrite(int socket);
 
-    void raiseEvent(TcpConnection *socket, TSocketEventKind socketEvent);
-    void raiseError(TcpConnection *socket, TErrorEvent errorEvent, int &errorCode);
+    void raiseEvent(TcpConnection *socket, TcpEvent socketEvent);
+    void raiseError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode);
 
     // Handles one readiness notification; errorCode 0 means none.
     void handleNotification(int socket, int notification, int errorCode);

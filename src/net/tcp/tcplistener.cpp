@@ -43,10 +43,10 @@ TcpPeerConnection::TcpPeerConnection(int socket, TcpListener *listener)
     : TcpConnection(socket)
     , listener_(listener)
 {
-    setEventHandler([server = listener_](TcpConnection *, TcpConnection *socket, TSocketEventKind kind) {
+    setEventHandler([server = listener_](TcpConnection *, TcpConnection *socket, TcpEvent kind) {
         server->clientEvent(socket, kind);
     });
-    setErrorHandler([server = listener_](QObject *, TcpConnection *socket, TErrorEvent kind, int &code) {
+    setErrorHandler([server = listener_](QObject *, TcpConnection *socket, TcpErrorKind kind, int &code) {
         server->clientError(socket, kind, code);
     });
 }
@@ -56,7 +56,7 @@ void TcpPeerConnection::start()
     selectNotifications(NotifyRead | NotifyWrite | NotifyConnect | NotifyClose);
     expectWriteNotification();
     if (isConnected())
-        raiseEvent(this, evConnect);
+        raiseEvent(this, TcpEvent::Connected);
 }
 
 void TcpPeerConnection::becameIdle()
@@ -158,7 +158,7 @@ bool TcpListener::acceptOne(int socket)
         connections_.push_back(std::move(owned));
     }
     client->start();
-    raiseEvent(client, evAccept);
+    raiseEvent(client, TcpEvent::Accepted);
     return true;
 }
 
@@ -178,13 +178,13 @@ void TcpListener::closeConnections()
         release(connections_.back().get());
 }
 
-void TcpListener::clientEvent(TcpConnection *socket, TSocketEventKind socketEvent)
+void TcpListener::clientEvent(TcpConnection *socket, TcpEvent socketEvent)
 {
     switch (socketEvent) {
-    case evConnect:
+    case TcpEvent::Connected:
         fire(peerConnectedHandler_, this, socket);
         break;
-    case evDisconnect: {
+    case TcpEvent::Disconnected: {
         auto *client = static_cast<TcpPeerConnection *>(socket);
         try {
             fire(peerDisconnectedHandler_, this, socket);
@@ -195,10 +195,10 @@ void TcpListener::clientEvent(TcpConnection *socket, TSocketEventKind socketEven
         requestRelease(client);
         break;
     }
-    case evWrite:
+    case TcpEvent::Writable:
         fire(peerWritableHandler_, this, socket);
         break;
-    case evRead:
+    case TcpEvent::Readable:
         fire(peerReadableHandler_, this, socket);
         break;
     default:
@@ -206,7 +206,7 @@ void TcpListener::clientEvent(TcpConnection *socket, TSocketEventKind socketEven
     }
 }
 
-void TcpListener::clientError(TcpConnection *socket, TErrorEvent errorEvent, int &errorCode)
+void TcpListener::clientError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)
 {
     if (!peerErrorHandler_)
         return;

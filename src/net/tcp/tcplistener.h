@@ -79,8 +79,8 @@ private:
     bool acceptOne(int socket);
     friend class TcpPeerConnection;
 
-    void clientEvent(TcpConnection *socket, TSocketEventKind socketEvent);
-    void clientError(TcpConnection *socket, TErrorEvent errorEvent, int &errorCode);
+    void clientEvent(TcpConnection *socket, TcpEvent socketEvent);
+    void clientError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode);
     void requestRelease(TcpPeerConnection *client);
     void release(TcpPeerConnection *client);
     void closeConnections();

@@ -67,46 +67,46 @@ void TcpSocket::setService(const QString &value)
 void TcpSocket::route(TcpConnection &connection)
 {
     connection.setEventHandler(
-        [this](TcpConnection *, TcpConnection *socket, TSocketEventKind kind) { raiseEvent(socket, kind); });
-    connection.setErrorHandler([this](QObject *, TcpConnection *socket, TErrorEvent kind, int &code) {
+        [this](TcpConnection *, TcpConnection *socket, TcpEvent kind) { raiseEvent(socket, kind); });
+    connection.setErrorHandler([this](QObject *, TcpConnection *socket, TcpErrorKind kind, int &code) {
         raiseError(socket, kind, code);
     });
 }
 
-void TcpSocket::raiseEvent(TcpConnection *socket, TSocketEventKind socketEvent)
+void TcpSocket::raiseEvent(TcpConnection *socket, TcpEvent socketEvent)
 {
     switch (socketEvent) {
-    case evLookup:
+    case TcpEvent::Lookup:
         fire(lookupHandler_, this, socket);
         break;
-    case evConnecting:
+    case TcpEvent::Connecting:
         fire(connectingHandler_, this, socket);
         break;
-    case evConnect:
+    case TcpEvent::Connected:
         active_ = true;
         fire(connectedHandler_, this, socket);
         break;
-    case evDisconnect:
+    case TcpEvent::Disconnected:
         active_ = false;
         fire(disconnectedHandler_, this, socket);
         break;
-    case evListen:
+    case TcpEvent::Listening:
         active_ = true;
         fire(listeningHandler_, this, socket);
         break;
-    case evAccept:
+    case TcpEvent::Accepted:
         fire(acceptedHandler_, this, socket);
         break;
-    case evWrite:
+    case TcpEvent::Writable:
         fire(writableHandler_, this, socket);
         break;
-    case evRead:
+    case TcpEvent::Readable:
         fire(readableHandler_, this, socket);
         break;
     }
 }
 
-void TcpSocket::raiseError(TcpConnection *socket, TErrorEvent errorEvent, int &errorCode)
+void TcpSocket::raiseError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)
 {
     if (!errorHandler_)
         return;

@@ -61,8 +61,8 @@ protected:
     void route(TcpConnection &connection);
 
 private:
-    void raiseEvent(TcpConnection *socket, TSocketEventKind socketEvent);
-    void raiseError(TcpConnection *socket, TErrorEvent errorEvent, int &errorCode);
+    void raiseEvent(TcpConnection *socket, TcpEvent socketEvent);
+    void raiseError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode);
     void checkInactive(bool changed) const;
 
     bool active_ = false;
