@@ -229,7 +229,7 @@ int main(int argc, char **argv)
     MessageRecorder recorder; // no box ever waits for a click
     SetExceptionReporter([](const std::exception &e) { ShowException(e); });
     // The UDP Server's serial bridge leads nowhere: no real port is opened.
-    SerialPort::SetDevicePathResolver(
+    SerialPort::setDevicePathResolver(
         [](const QString &) { return QStringLiteral("/nonexistent/bench-serial"); });
 
     auto form = std::make_unique<MainWindow>();

@@ -63,7 +63,7 @@ private slots:
     {
         // No UDP Server made here reaches a real serial port; tests of the
         // bridge map "com1" to a pseudo-terminal of their own.
-        SerialPort::SetDevicePathResolver(
+        SerialPort::setDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
     }
 
@@ -451,17 +451,17 @@ private slots:
     {
         Harness h;
         // "com1" leads nowhere here: the endpoint works without the bridge.
-        auto previous = SerialPort::SetDevicePathResolver(
+        auto previous = SerialPort::setDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/portwright-serial"); });
         const int port = unusedUdpPort();
         Endpoint *server = h.udpServer(port);
-        SerialPort::SetDevicePathResolver(previous);
+        SerialPort::setDevicePathResolver(previous);
         QVERIFY(server);
         QVERIFY(h.recorder.messages.isEmpty());
         QVERIFY(h.recorder.exceptions.isEmpty());
         QCOMPARE(server->node->text(0), localIpAddress() + QStringLiteral("[%1]").arg(port));
         QCOMPARE(server->localPort, port);
-        QVERIFY(!server->serialBridge->port().IsOpen());
+        QVERIFY(!server->serialBridge->port().isOpen());
         QCOMPARE(child<QLabel>(server->window, "peerAddressLabel")->text(), QStringLiteral("对方IP:"));
         QCOMPARE(child<QLabel>(server->window, "peerPortLabel")->text(), QStringLiteral("对方端口:0"));
     }
@@ -473,9 +473,9 @@ private slots:
         QTemporaryFile notATerminal;
         QVERIFY(notATerminal.open());
         const QString path = notATerminal.fileName();
-        auto previous = SerialPort::SetDevicePathResolver([path](const QString &) { return path; });
+        auto previous = SerialPort::setDevicePathResolver([path](const QString &) { return path; });
         Endpoint *server = h.udpServer(unusedUdpPort());
-        SerialPort::SetDevicePathResolver(previous);
+        SerialPort::setDevicePathResolver(previous);
         QVERIFY(server);
         QCOMPARE(h.recorder.exceptions.size(), 1);
         QVERIFY(h.listed(server));

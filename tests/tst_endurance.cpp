@@ -90,7 +90,7 @@ private slots:
     void initTestCase()
     {
         // No endpoint ever reaches a real serial port.
-        SerialPort::SetDevicePathResolver(
+        SerialPort::setDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/endurance"); });
         fdsAtStart_ = openDescriptorCount();
     }
@@ -419,15 +419,15 @@ private slots:
         const int fdsBefore = openDescriptorCount();
         {
             auto udp = std::make_unique<UdpSocket>();
-            udp->SetLocalPort(0);
-            const int port = localPort(udp->SocketHandle());
+            udp->setLocalPort(0);
+            const int port = localPort(udp->socketHandle());
             QStringList seen;
-            udp->OnDataReceived = [&](QObject *, int n, const QString &, int) {
+            udp->setDatagramHandler([&](QObject *, int n, const QString &, int) {
                 QBuffer stream;
                 stream.open(QIODevice::ReadWrite);
-                udp->ReadDatagram(stream);
+                udp->readDatagram(stream);
                 seen << QString::fromLatin1(stream.data().left(n));
-            };
+            });
             Fd sender(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
             const sockaddr_in to = loopback(port);
             const int burst = 10 * UdpSocket::MaxDatagramsPerWakeup + 3;
@@ -444,9 +444,9 @@ private slots:
             // descriptor number goes at once to another socket with data.
             Fd other;
             int otherPort = 0;
-            udp->OnDataReceived = [&](QObject *, int, const QString &, int) {
+            udp->setDatagramHandler([&](QObject *, int, const QString &, int) {
                 seen << QStringLiteral("closing");
-                const int number = udp->SocketHandle();
+                const int number = udp->socketHandle();
                 dgram::closesocket(number);
                 other = Fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
                 const sockaddr_in any = loopback(0);
@@ -457,7 +457,7 @@ private slots:
                     sender.get(), "mine", 4, 0, reinterpret_cast<const sockaddr *>(&there), sizeof there);
                 pollfd arrived{other.get(), POLLIN, 0};
                 ::poll(&arrived, 1, 1000);
-            };
+            });
             seen.clear();
             for (int i = 0; i < 5; ++i)
                 ::sendto(sender.get(), "x", 1, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);

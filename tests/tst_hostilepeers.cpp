@@ -92,7 +92,7 @@ class TstHostilePeers : public QObject {
 private slots:
     void initTestCase()
     {
-        SerialPort::SetDevicePathResolver(
+        SerialPort::setDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
     }
 

@@ -230,7 +230,7 @@ class TstMonkey : public QObject {
 private slots:
     void initTestCase()
     {
-        SerialPort::SetDevicePathResolver(
+        SerialPort::setDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
     }
 

@@ -69,7 +69,7 @@ class TstNestedLoops : public QObject {
 private slots:
     void initTestCase()
     {
-        SerialPort::SetDevicePathResolver(
+        SerialPort::setDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
     }
 

@@ -109,12 +109,12 @@ public:
         if (master_.get() < 0 || ::grantpt(master_.get()) != 0 || ::unlockpt(master_.get()) != 0)
             return;
         const QString slave = QString::fromLocal8Bit(::ptsname(master_.get()));
-        previous_ = SerialPort::SetDevicePathResolver([slave](const QString &name) {
+        previous_ = SerialPort::setDevicePathResolver([slave](const QString &name) {
             return name.compare(QStringLiteral("com1"), Qt::CaseInsensitive) == 0 ? slave : name;
         });
         ready_ = true;
     }
-    ~PtyAsCom1() { SerialPort::SetDevicePathResolver(previous_); }
+    ~PtyAsCom1() { SerialPort::setDevicePathResolver(previous_); }
     PtyAsCom1(const PtyAsCom1 &) = delete;
     PtyAsCom1 &operator=(const PtyAsCom1 &) = delete;
 
@@ -137,7 +137,7 @@ private slots:
     {
         // No UDP Server made here reaches a real serial port; tests of the
         // bridge map "com1" to a pseudo-terminal of their own.
-        SerialPort::SetDevicePathResolver(
+        SerialPort::setDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
     }
 
@@ -417,7 +417,7 @@ private slots:
         const int port = freeUdpPort();
         Endpoint *server = h.udpServer(port);
         QVERIFY(server);
-        QVERIFY(server->serialBridge->port().IsOpen());
+        QVERIFY(server->serialBridge->port().isOpen());
         QVERIFY(h.recorder.exceptions.isEmpty());
 
         UdpPeer peer;
@@ -444,7 +444,7 @@ private slots:
         Harness h;
         const int port = freeUdpPort();
         Endpoint *server = h.udpServer(port);
-        QVERIFY(server->serialBridge->port().IsOpen());
+        QVERIFY(server->serialBridge->port().isOpen());
         QCOMPARE(::write(master, "early", 5), 5);
         QTRY_VERIFY(Harness::log(server).contains(QStringLiteral("串口数据转发失败")));
         UdpPeer peer;

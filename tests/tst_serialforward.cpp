@@ -35,7 +35,7 @@ public:
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
             return;
         const QString slave = QString::fromLocal8Bit(ptsname(master_));
-        previous_ = SerialPort::SetDevicePathResolver([slave](const QString &name) {
+        previous_ = SerialPort::setDevicePathResolver([slave](const QString &name) {
             return name.compare(QStringLiteral("com1"), Qt::CaseInsensitive) == 0
                 ? slave
                 : QStringLiteral("/nonexistent");
@@ -44,7 +44,7 @@ public:
     }
     ~PtyAsCom1()
     {
-        SerialPort::SetDevicePathResolver(std::move(previous_));
+        SerialPort::setDevicePathResolver(std::move(previous_));
         if (master_ >= 0)
             ::close(master_);
     }
@@ -189,14 +189,14 @@ private slots:
         QCOMPARE(lines.size(), 1);
         const qsizetype dropped = droppedIn(lines.first());
         QVERIFY2(dropped > 0 && dropped <= kDatagramSize, qPrintable(lines.first()));
-        QCOMPARE(bridge->port().QueuedForWriting(), SerialPort::WriteQueueCapacity);
+        QCOMPARE(bridge->port().queuedForWriting(), SerialPort::WriteQueueCapacity);
 
         // Reading drains the queue: every queued byte arrives once, in order,
         // and nothing of the datagrams dropped whole follows.
         QByteArray got = pty.receive(first.accepted.size());
         QCOMPARE(got.size(), first.accepted.size());
         QVERIFY(got == first.accepted);
-        QTRY_COMPARE(bridge->port().QueuedForWriting(), 0);
+        QTRY_COMPARE(bridge->port().queuedForWriting(), 0);
         QVERIFY(pty.receive(1, 200).isEmpty());
 
         // A datagram that fits ends the episode and goes out.
@@ -225,14 +225,14 @@ private slots:
             auto bridge = openBridge(w);
             QVERIFY(bridge);
             (void)feedUntilOverflow(*bridge, w, 0, 2);
-            QCOMPARE(bridge->port().QueuedForWriting(), SerialPort::WriteQueueCapacity);
+            QCOMPARE(bridge->port().queuedForWriting(), SerialPort::WriteQueueCapacity);
             QElapsedTimer clock;
             clock.start();
             if (destroy) {
                 bridge.reset();
             } else {
                 bridge->close();
-                QVERIFY(!bridge->port().IsOpen());
+                QVERIFY(!bridge->port().isOpen());
             }
             qInfo("%s with a full queue took %lld ms", destroy ? "destroying the bridge" : "closing the port",
                 clock.elapsed());

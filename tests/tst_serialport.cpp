@@ -97,7 +97,7 @@ template <typename F> QString deviceError(F &&f)
     try {
         f();
     } catch (const SerialPortError &e) {
-        return QStringLiteral("%1 %2").arg(e.DeviceErrorCode()).arg(e.Message());
+        return QStringLiteral("%1 %2").arg(e.code()).arg(e.Message());
     }
     return {};
 }
@@ -135,17 +135,17 @@ class TstSerialPort : public QObject {
     // A component configured the way a UDP server endpoint configures it.
     static void configureAsBridge(SerialPort &comm)
     {
-        comm.SetBaudRate(brCustom);
-        comm.SetBaudValue(28800);
-        comm.SetDeviceName(kPtyName);
-        comm.SetFlowControl(fcCustom);
-        comm.SetDTRSettings(fsDTREnabled);
-        comm.SetRTSSettings(fsRTSEnabled);
-        comm.Timeouts().SetWriteConstant(500);
-        comm.Timeouts().SetWriteMultiplier(20);
-        comm.Timeouts().SetReadInterval(100);
-        comm.Timeouts().SetReadConstant(20);
-        comm.Timeouts().SetReadMultiplier(20);
+        comm.setBaudRate(BaudRate::Custom);
+        comm.setBaudValue(28800);
+        comm.setDeviceName(kPtyName);
+        comm.setFlowControl(FlowControl::Custom);
+        comm.setDtrSettings(DtrSetting::On);
+        comm.setRtsSettings(RtsSetting::On);
+        comm.timeouts().setWriteConstant(500);
+        comm.timeouts().setWriteMultiplier(20);
+        comm.timeouts().setReadInterval(100);
+        comm.timeouts().setReadConstant(20);
+        comm.timeouts().setReadMultiplier(20);
     }
 
 private slots:
@@ -155,13 +155,13 @@ private slots:
         QVERIFY2(pty->master >= 0 && pty->slave >= 0, "no pseudo-terminal");
         const QString path = pty->path;
         // Only the test's name reaches a device; every other name is missing.
-        previousResolver = SerialPort::SetDevicePathResolver([path](const QString &name) {
+        previousResolver = SerialPort::setDevicePathResolver([path](const QString &name) {
             return name == kPtyName ? path : QStringLiteral("/nonexistent/") + name;
         });
     }
     void cleanup()
     {
-        SerialPort::SetDevicePathResolver(std::move(previousResolver));
+        SerialPort::setDevicePathResolver(std::move(previousResolver));
         pty.reset();
     }
 
@@ -186,49 +186,49 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(QString, path);
-        QCOMPARE(SerialPort::DefaultDevicePath(name), path);
+        QCOMPARE(SerialPort::defaultDevicePath(name), path);
     }
 
     void baudValueAndLineSetsFollowTheirSwitches()
     {
         SerialPort comm;
-        QCOMPARE(comm.BaudRate(), br9600);
-        comm.SetBaudValue(28800);
-        QCOMPARE(comm.BaudValue(), 9600u);
-        comm.SetBaudRate(br115200);
-        QCOMPARE(comm.BaudValue(), 115200u);
-        comm.SetBaudRate(brCustom);
-        QCOMPARE(comm.BaudValue(), 115200u);
-        comm.SetBaudValue(28800);
-        QCOMPARE(comm.BaudValue(), 28800u);
+        QCOMPARE(comm.baudRate(), BaudRate::Baud9600);
+        comm.setBaudValue(28800);
+        QCOMPARE(comm.baudValue(), 9600u);
+        comm.setBaudRate(BaudRate::Baud115200);
+        QCOMPARE(comm.baudValue(), 115200u);
+        comm.setBaudRate(BaudRate::Custom);
+        QCOMPARE(comm.baudValue(), 115200u);
+        comm.setBaudValue(28800);
+        QCOMPARE(comm.baudValue(), 28800u);
 
-        comm.SetDTRSettings(fsDTREnabled);
-        comm.SetRTSSettings(fsRTSEnabled);
-        comm.SetXOnXOffSettings(fsInX);
-        QCOMPARE(comm.DTRSettings(), TDTRSettings());
-        QCOMPARE(comm.RTSSettings(), TRTSSettings());
-        QCOMPARE(comm.XOnXOffSettings(), TXOnXOffSettings());
-        comm.SetFlowControl(fcCustom);
-        comm.SetDTRSettings(fsDTREnabled);
-        comm.SetRTSSettings(fsRTSEnabled);
-        comm.SetXOnXOffSettings(fsInX);
-        QCOMPARE(comm.DTRSettings(), TDTRSettings(fsDTREnabled));
-        QCOMPARE(comm.RTSSettings(), TRTSSettings(fsRTSEnabled));
-        QCOMPARE(comm.XOnXOffSettings(), TXOnXOffSettings(fsInX));
+        comm.setDtrSettings(DtrSetting::On);
+        comm.setRtsSettings(RtsSetting::On);
+        comm.setXonXoffSettings(XonXoff::Input);
+        QCOMPARE(comm.dtrSettings(), DtrSettings());
+        QCOMPARE(comm.rtsSettings(), RtsSettings());
+        QCOMPARE(comm.xonXoffSettings(), XonXoffSettings());
+        comm.setFlowControl(FlowControl::Custom);
+        comm.setDtrSettings(DtrSetting::On);
+        comm.setRtsSettings(RtsSetting::On);
+        comm.setXonXoffSettings(XonXoff::Input);
+        QCOMPARE(comm.dtrSettings(), DtrSettings(DtrSetting::On));
+        QCOMPARE(comm.rtsSettings(), RtsSettings(RtsSetting::On));
+        QCOMPARE(comm.xonXoffSettings(), XonXoffSettings(XonXoff::Input));
     }
 
     void dtrEnabledAndHandshakeExcludeEachOther()
     {
         SerialPort comm;
-        comm.SetFlowControl(fcCustom);
-        comm.SetDTRSettings(fsDTRHandshake);
-        comm.SetDTRSettings(fsDTREnabled | fsDTRHandshake);
-        QCOMPARE(comm.DTRSettings(), TDTRSettings(fsDTREnabled));
-        comm.SetDTRSettings(fsDTREnabled | fsDTRHandshake);
-        QCOMPARE(comm.DTRSettings(), TDTRSettings(fsDTRHandshake));
-        comm.SetOptions(coLeaveDTROpen);
-        comm.SetDTRSettings(fsDSROut | fsDTRHandshake);
-        QCOMPARE(comm.DTRSettings(), fsDSROut | fsDTREnabled);
+        comm.setFlowControl(FlowControl::Custom);
+        comm.setDtrSettings(DtrSetting::Handshake);
+        comm.setDtrSettings(DtrSetting::On | DtrSetting::Handshake);
+        QCOMPARE(comm.dtrSettings(), DtrSettings(DtrSetting::On));
+        comm.setDtrSettings(DtrSetting::On | DtrSetting::Handshake);
+        QCOMPARE(comm.dtrSettings(), DtrSettings(DtrSetting::Handshake));
+        comm.setOptions(SerialOption::LeaveDtrOpen);
+        comm.setDtrSettings(DtrSetting::DsrOutputFlow | DtrSetting::Handshake);
+        QCOMPARE(comm.dtrSettings(), DtrSetting::DsrOutputFlow | DtrSetting::On);
     }
 
     void flowControlSetsTheLineSets_data()
@@ -238,14 +238,16 @@ private slots:
         QTest::addColumn<int>("rts");
         QTest::addColumn<int>("dtr");
         QTest::addColumn<int>("xonxoff");
-        QTest::newRow("none") << int(fcNone) << false << 0 << 0 << 0;
-        QTest::newRow("rts/cts") << int(fcRtsCts) << false << int(fsCTSOut | fsRTSHandshake)
-                                 << int(fsDTREnabled) << 0;
-        QTest::newRow("dtr/dsr") << int(fcDtrDsr) << false << int(fsRTSEnabled)
-                                 << int(fsDSROut | fsDTREnabled) << 0;
-        QTest::newRow("software") << int(fcSoftware) << false << 0 << int(fsDTREnabled)
-                                  << int(fsInX | fsOutX);
-        QTest::newRow("none, DTR left open") << int(fcNone) << true << 0 << int(fsDTREnabled) << 0;
+        QTest::newRow("none") << int(FlowControl::None) << false << 0 << 0 << 0;
+        QTest::newRow("rts/cts") << int(FlowControl::RtsCts) << false
+                                 << int(RtsSetting::CtsOutputFlow | RtsSetting::Handshake)
+                                 << int(DtrSetting::On) << 0;
+        QTest::newRow("dtr/dsr") << int(FlowControl::DtrDsr) << false << int(RtsSetting::On)
+                                 << int(DtrSetting::DsrOutputFlow | DtrSetting::On) << 0;
+        QTest::newRow("software") << int(FlowControl::Software) << false << 0 << int(DtrSetting::On)
+                                  << int(XonXoff::Input | XonXoff::Output);
+        QTest::newRow("none, DTR left open")
+            << int(FlowControl::None) << true << 0 << int(DtrSetting::On) << 0;
     }
     void flowControlSetsTheLineSets()
     {
@@ -255,16 +257,16 @@ private slots:
         QFETCH(int, dtr);
         QFETCH(int, xonxoff);
         SerialPort comm;
-        comm.SetFlowControl(fcCustom);
-        comm.SetRTSSettings(fsRTSHandshake | fsRTSEnabled);
-        comm.SetDTRSettings(fsDSROut);
-        comm.SetXOnXOffSettings(fsOutX);
+        comm.setFlowControl(FlowControl::Custom);
+        comm.setRtsSettings(RtsSetting::Handshake | RtsSetting::On);
+        comm.setDtrSettings(DtrSetting::DsrOutputFlow);
+        comm.setXonXoffSettings(XonXoff::Output);
         if (leaveDtrOpen)
-            comm.SetOptions(coLeaveDTROpen);
-        comm.SetFlowControl(TFlowControl(flow));
-        QCOMPARE(int(comm.RTSSettings()), rts);
-        QCOMPARE(int(comm.DTRSettings()), dtr);
-        QCOMPARE(int(comm.XOnXOffSettings()), xonxoff);
+            comm.setOptions(SerialOption::LeaveDtrOpen);
+        comm.setFlowControl(FlowControl(flow));
+        QCOMPARE(int(comm.rtsSettings()), rts);
+        QCOMPARE(int(comm.dtrSettings()), dtr);
+        QCOMPARE(int(comm.xonXoffSettings()), xonxoff);
     }
 
     void queueSizesAreClamped_data()
@@ -280,20 +282,20 @@ private slots:
         QFETCH(int, value);
         QFETCH(int, stored);
         SerialPort comm;
-        comm.Buffers().SetInputSize(value);
-        comm.Buffers().SetOutputSize(value);
-        QCOMPARE(comm.Buffers().InputSize(), stored);
-        QCOMPARE(comm.Buffers().OutputSize(), stored);
+        comm.queues().setInputSize(value);
+        comm.queues().setOutputSize(value);
+        QCOMPARE(comm.queues().inputSize(), stored);
+        QCOMPARE(comm.queues().outputSize(), stored);
     }
 
     void missingDeviceDoesNotOpen()
     {
         SerialPort comm;
-        comm.SetDeviceName(QStringLiteral("COM1"));
+        comm.setDeviceName(QStringLiteral("COM1"));
         bool opened = true;
-        QCOMPARE(deviceError([&] { opened = comm.Open(); }), QString());
+        QCOMPARE(deviceError([&] { opened = comm.open(); }), QString());
         QVERIFY(!opened);
-        QVERIFY(!comm.IsOpen());
+        QVERIFY(!comm.isOpen());
     }
 
     void closedPortRefusesOperations()
@@ -301,50 +303,50 @@ private slots:
         SerialPort comm;
         char buf[4];
         QByteArray text;
-        QCOMPARE(deviceError([&] { comm.Close(); }), kNotOpened);
-        QCOMPARE(deviceError([&] { comm.WriteData("ab", 2, 10); }), kNotOpened);
-        QCOMPARE(deviceError([&] { comm.ReadData(buf, 4, 10); }), kNotOpened);
-        QCOMPARE(deviceError([&] { comm.ReadString(text); }), kNotOpened);
-        QCOMPARE(deviceError([&] { (void)comm.QueuedInput(); }), kNotOpened);
-        QCOMPARE(deviceError([&] { (void)comm.QueuedOutput(); }), kNotOpened);
-        QCOMPARE(deviceError([&] { comm.QueueWrite("ab"); }), kNotOpened);
-        QCOMPARE(deviceError([&] { (void)comm.QueuedForWriting(); }), kNotOpened);
+        QCOMPARE(deviceError([&] { comm.close(); }), kNotOpened);
+        QCOMPARE(deviceError([&] { comm.writeData("ab", 2, 10); }), kNotOpened);
+        QCOMPARE(deviceError([&] { comm.readData(buf, 4, 10); }), kNotOpened);
+        QCOMPARE(deviceError([&] { comm.read(text); }), kNotOpened);
+        QCOMPARE(deviceError([&] { (void)comm.queuedInput(); }), kNotOpened);
+        QCOMPARE(deviceError([&] { (void)comm.queuedOutput(); }), kNotOpened);
+        QCOMPARE(deviceError([&] { comm.queueWrite("ab"); }), kNotOpened);
+        QCOMPARE(deviceError([&] { (void)comm.queuedForWriting(); }), kNotOpened);
     }
 
     void openCloseAndOpenAgain()
     {
         SerialPort comm;
-        comm.SetDeviceName(QStringLiteral("COM1"));
-        comm.SetDeviceName(kPtyName);
-        QCOMPARE(comm.DeviceName(), kPtyName);
-        QVERIFY(comm.Open());
-        QVERIFY(comm.IsOpen());
-        QCOMPARE(comm.LockState(), 0);
-        QCOMPARE(deviceError([&] { comm.Open(); }), QStringLiteral("2 Device is allready opened."));
-        QVERIFY(comm.IsOpen());
-        comm.SetDeviceName(QStringLiteral("COM2"));
-        QCOMPARE(comm.DeviceName(), kPtyName);
-        comm.Close();
-        QVERIFY(!comm.IsOpen());
-        QCOMPARE(comm.LockState(), 3);
-        QVERIFY(comm.Open());
-        comm.Close();
+        comm.setDeviceName(QStringLiteral("COM1"));
+        comm.setDeviceName(kPtyName);
+        QCOMPARE(comm.deviceName(), kPtyName);
+        QVERIFY(comm.open());
+        QVERIFY(comm.isOpen());
+        QCOMPARE(comm.lockState(), 0);
+        QCOMPARE(deviceError([&] { comm.open(); }), QStringLiteral("2 Device is allready opened."));
+        QVERIFY(comm.isOpen());
+        comm.setDeviceName(QStringLiteral("COM2"));
+        QCOMPARE(comm.deviceName(), kPtyName);
+        comm.close();
+        QVERIFY(!comm.isOpen());
+        QCOMPARE(comm.lockState(), 3);
+        QVERIFY(comm.open());
+        comm.close();
         // Letter case counts: "com1" replaces "COM1".
-        comm.SetDeviceName(QStringLiteral("COM1"));
-        comm.SetDeviceName(QStringLiteral("com1"));
-        QCOMPARE(comm.DeviceName(), QStringLiteral("com1"));
+        comm.setDeviceName(QStringLiteral("COM1"));
+        comm.setDeviceName(QStringLiteral("com1"));
+        QCOMPARE(comm.deviceName(), QStringLiteral("com1"));
     }
 
     void deviceIsHeldExclusively()
     {
         SerialPort first;
         SerialPort second;
-        first.SetDeviceName(kPtyName);
-        second.SetDeviceName(kPtyName);
-        QVERIFY(first.Open());
-        QVERIFY(!second.Open());
-        first.Close();
-        QVERIFY(second.Open());
+        first.setDeviceName(kPtyName);
+        second.setDeviceName(kPtyName);
+        QVERIFY(first.open());
+        QVERIFY(!second.open());
+        first.close();
+        QVERIFY(second.open());
     }
 
     void lineSettingsReachTheTerminal_data()
@@ -356,17 +358,18 @@ private slots:
         // A pseudo-terminal forces eight bits without parity enable; it keeps
         // the odd, mark/space and stop-bit flags, which tell the rows apart.
         QTest::addColumn<uint>("cflags");
-        QTest::newRow("9600 8N1") << int(br9600) << int(db8) << int(paNone) << int(sb1) << uint(CS8);
-        QTest::newRow("115200 7E2") << int(br115200) << int(db7) << int(paEven) << int(sb2)
-                                    << uint(CS7 | PARENB | CSTOPB);
-        QTest::newRow("300 6O1") << int(br300) << int(db6) << int(paOdd) << int(sb1)
-                                 << uint(CS6 | PARENB | PARODD);
-        QTest::newRow("mark") << int(br2400) << int(db8) << int(paMark) << int(sb1)
-                              << uint(CS8 | PARENB | PARODD | CMSPAR);
-        QTest::newRow("space") << int(br2400) << int(db8) << int(paSpace) << int(sb1)
-                               << uint(CS8 | PARENB | CMSPAR);
-        QTest::newRow("5 bits 1.5 stop")
-            << int(br110) << int(db5) << int(paNone) << int(sb1p5) << uint(CS5 | CSTOPB);
+        QTest::newRow("9600 8N1") << int(BaudRate::Baud9600) << int(DataBits::Eight) << int(Parity::None)
+                                  << int(StopBits::One) << uint(CS8);
+        QTest::newRow("115200 7E2") << int(BaudRate::Baud115200) << int(DataBits::Seven) << int(Parity::Even)
+                                    << int(StopBits::Two) << uint(CS7 | PARENB | CSTOPB);
+        QTest::newRow("300 6O1") << int(BaudRate::Baud300) << int(DataBits::Six) << int(Parity::Odd)
+                                 << int(StopBits::One) << uint(CS6 | PARENB | PARODD);
+        QTest::newRow("mark") << int(BaudRate::Baud2400) << int(DataBits::Eight) << int(Parity::Mark)
+                              << int(StopBits::One) << uint(CS8 | PARENB | PARODD | CMSPAR);
+        QTest::newRow("space") << int(BaudRate::Baud2400) << int(DataBits::Eight) << int(Parity::Space)
+                               << int(StopBits::One) << uint(CS8 | PARENB | CMSPAR);
+        QTest::newRow("5 bits 1.5 stop") << int(BaudRate::Baud110) << int(DataBits::Five) << int(Parity::None)
+                                         << int(StopBits::OneAndHalf) << uint(CS5 | CSTOPB);
     }
     void lineSettingsReachTheTerminal()
     {
@@ -383,16 +386,16 @@ private slots:
         pty->setAttributes(cooked);
 
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        comm.SetBaudRate(TBaudRate(rate));
-        comm.DataControl().SetDataBits(TDataBits(dataBits));
-        comm.DataControl().SetParity(TParity(parity));
-        comm.DataControl().SetStopBits(TStopBits(stopBits));
-        QVERIFY(comm.Open());
+        comm.setDeviceName(kPtyName);
+        comm.setBaudRate(BaudRate(rate));
+        comm.framing().setDataBits(DataBits(dataBits));
+        comm.framing().setParity(Parity(parity));
+        comm.framing().setStopBits(StopBits(stopBits));
+        QVERIFY(comm.open());
 
         const termios2 t = pty->attributes();
-        QCOMPARE(t.c_ospeed, BaudRateValue(TBaudRate(rate)));
-        QCOMPARE(t.c_ispeed, BaudRateValue(TBaudRate(rate)));
+        QCOMPARE(t.c_ospeed, BaudRateValue(BaudRate(rate)));
+        QCOMPARE(t.c_ispeed, BaudRateValue(BaudRate(rate)));
         QCOMPARE(uint(t.c_cflag & (PARODD | CMSPAR | CSTOPB)), cflags & (PARODD | CMSPAR | CSTOPB));
         QCOMPARE(uint(t.c_cflag & (CLOCAL | CREAD)), uint(CLOCAL | CREAD));
         QCOMPARE(uint(t.c_lflag & (ICANON | ECHO | ISIG)), 0u);
@@ -400,9 +403,9 @@ private slots:
         QCOMPARE(uint(t.c_oflag & OPOST), 0u);
         QCOMPARE(int(t.c_cc[VMIN]), 0);
         QCOMPARE(int(t.c_cc[VTIME]), 0);
-        QCOMPARE(comm.BaudRate(), TBaudRate(rate));
+        QCOMPARE(comm.baudRate(), BaudRate(rate));
 
-        comm.Close();
+        comm.close();
         const termios2 restored = pty->attributes();
         QCOMPARE(uint(restored.c_lflag & ICANON), uint(ICANON));
         QCOMPARE(restored.c_ospeed, cooked.c_ospeed);
@@ -412,89 +415,89 @@ private slots:
     {
         SerialPort comm;
         configureAsBridge(comm);
-        QVERIFY(comm.Open());
+        QVERIFY(comm.open());
         const termios2 t = pty->attributes();
         QCOMPARE(t.c_ospeed, 28800u);
         QCOMPARE(uint(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS)), uint(CS8));
         QCOMPARE(uint(t.c_iflag & (IXON | IXOFF)), 0u);
-        QCOMPARE(comm.BaudRate(), brCustom);
-        QCOMPARE(comm.BaudValue(), 28800u);
+        QCOMPARE(comm.baudRate(), BaudRate::Custom);
+        QCOMPARE(comm.baudValue(), 28800u);
         // A pseudo-terminal has no modem lines; the sets read back as made.
-        QCOMPARE(comm.DTRSettings(), TDTRSettings(fsDTREnabled));
-        QCOMPARE(comm.RTSSettings(), TRTSSettings(fsRTSEnabled));
+        QCOMPARE(comm.dtrSettings(), DtrSettings(DtrSetting::On));
+        QCOMPARE(comm.rtsSettings(), RtsSettings(RtsSetting::On));
     }
 
     void changesWhileOpenTakeEffectAtOnce()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        QVERIFY(comm.Open());
+        comm.setDeviceName(kPtyName);
+        QVERIFY(comm.open());
         QCOMPARE(pty->attributes().c_ospeed, 9600u);
 
-        comm.SetBaudRate(brCustom);
-        comm.SetBaudValue(28800);
+        comm.setBaudRate(BaudRate::Custom);
+        comm.setBaudValue(28800);
         QCOMPARE(pty->attributes().c_ospeed, 28800u);
-        comm.DataControl().SetDataBits(db7);
-        comm.DataControl().SetParity(paEven);
-        comm.DataControl().SetStopBits(sb2);
+        comm.framing().setDataBits(DataBits::Seven);
+        comm.framing().setParity(Parity::Even);
+        comm.framing().setStopBits(StopBits::Two);
         QCOMPARE(uint(pty->attributes().c_cflag & CSTOPB), uint(CSTOPB));
-        comm.DataControl().SetParity(paOdd);
+        comm.framing().setParity(Parity::Odd);
         QCOMPARE(uint(pty->attributes().c_cflag & PARODD), uint(PARODD));
 
-        comm.SetFlowControl(fcSoftware);
+        comm.setFlowControl(FlowControl::Software);
         QCOMPARE(uint(pty->attributes().c_iflag & (IXON | IXOFF)), uint(IXON | IXOFF));
-        comm.EventChars().SetXonChar('Q');
-        comm.EventChars().SetXoffChar('S');
+        comm.eventChars().setXonChar('Q');
+        comm.eventChars().setXoffChar('S');
         QCOMPARE(pty->attributes().c_cc[VSTART], cc_t('Q'));
         QCOMPARE(pty->attributes().c_cc[VSTOP], cc_t('S'));
 
-        comm.SetFlowControl(fcRtsCts);
+        comm.setFlowControl(FlowControl::RtsCts);
         QCOMPARE(uint(pty->attributes().c_cflag & CRTSCTS), uint(CRTSCTS));
         QCOMPARE(uint(pty->attributes().c_iflag & (IXON | IXOFF)), 0u);
-        QCOMPARE(comm.RTSSettings(), fsCTSOut | fsRTSHandshake);
-        comm.SetFlowControl(fcNone);
+        QCOMPARE(comm.rtsSettings(), RtsSetting::CtsOutputFlow | RtsSetting::Handshake);
+        comm.setFlowControl(FlowControl::None);
         QCOMPARE(uint(pty->attributes().c_cflag & CRTSCTS), 0u);
     }
 
     void gettersReadTheDeviceWhileOpen()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        comm.SetFlowControl(fcCustom);
-        QVERIFY(comm.Open());
+        comm.setDeviceName(kPtyName);
+        comm.setFlowControl(FlowControl::Custom);
+        QVERIFY(comm.open());
         termios2 t = pty->attributes();
         t.c_cflag = (t.c_cflag & ~tcflag_t(CBAUD)) | BOTHER;
         t.c_ospeed = t.c_ispeed = 57600;
         t.c_cflag |= CRTSCTS;
         t.c_iflag |= IXOFF;
         pty->setAttributes(t);
-        QCOMPARE(comm.BaudRate(), br57600);
-        QCOMPARE(comm.BaudValue(), 57600u);
-        QCOMPARE(comm.RTSSettings(), fsCTSOut | fsRTSHandshake);
-        QCOMPARE(comm.XOnXOffSettings(), TXOnXOffSettings(fsInX));
+        QCOMPARE(comm.baudRate(), BaudRate::Baud57600);
+        QCOMPARE(comm.baudValue(), 57600u);
+        QCOMPARE(comm.rtsSettings(), RtsSetting::CtsOutputFlow | RtsSetting::Handshake);
+        QCOMPARE(comm.xonXoffSettings(), XonXoffSettings(XonXoff::Input));
 
         t.c_ospeed = t.c_ispeed = 12345;
         pty->setAttributes(t);
-        QCOMPARE(comm.BaudRate(), brCustom);
-        QCOMPARE(comm.BaudValue(), 12345u);
-        comm.Close();
-        // A rate that names no value left the component at brCustom.
-        QCOMPARE(comm.BaudRate(), brCustom);
-        QCOMPARE(comm.BaudValue(), 12345u);
+        QCOMPARE(comm.baudRate(), BaudRate::Custom);
+        QCOMPARE(comm.baudValue(), 12345u);
+        comm.close();
+        // A rate that names no value left the component at BaudRate::Custom.
+        QCOMPARE(comm.baudRate(), BaudRate::Custom);
+        QCOMPARE(comm.baudValue(), 12345u);
     }
 
     void refusedLineSettingsRaiseCode3AndLeaveThePortOpen()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        comm.DataControl().SetDataBits(db4);
-        QCOMPARE(deviceError([&] { comm.Open(); }), kControlBlock);
-        QVERIFY(comm.IsOpen());
-        comm.DataControl().SetDataBits(db8);
-        comm.DataControl().SetStopBits(sb2);
+        comm.setDeviceName(kPtyName);
+        comm.framing().setDataBits(DataBits::Four);
+        QCOMPARE(deviceError([&] { comm.open(); }), kControlBlock);
+        QVERIFY(comm.isOpen());
+        comm.framing().setDataBits(DataBits::Eight);
+        comm.framing().setStopBits(StopBits::Two);
         QCOMPARE(uint(pty->attributes().c_cflag & CSTOPB), uint(CSTOPB));
-        QCOMPARE(deviceError([&] { comm.DataControl().SetStopBits(sb1p5); }), kControlBlock);
-        comm.Close();
+        QCOMPARE(deviceError([&] { comm.framing().setStopBits(StopBits::OneAndHalf); }), kControlBlock);
+        comm.close();
     }
 
     void nonTerminalDeviceRefusesLineSettings()
@@ -503,24 +506,24 @@ private slots:
         QTemporaryFile file;
         QVERIFY(file.open());
         SerialPort comm;
-        comm.SetDeviceName(file.fileName());
-        SerialPort::SetDevicePathResolver({});
-        QCOMPARE(deviceError([&] { comm.Open(); }), kControlBlock);
-        QVERIFY(comm.IsOpen());
+        comm.setDeviceName(file.fileName());
+        SerialPort::setDevicePathResolver({});
+        QCOMPARE(deviceError([&] { comm.open(); }), kControlBlock);
+        QVERIFY(comm.isOpen());
         // Its monitoring must not spin on a device that is always "readable".
         const double before = cpuSeconds();
         QTest::qWait(300);
         QVERIFY2(cpuSeconds() - before < 0.15, "monitoring thread spins");
-        comm.Close();
+        comm.close();
     }
 
     void writeStringArrivesAtTheFarEnd()
     {
         SerialPort comm;
         configureAsBridge(comm);
-        QVERIFY(comm.Open());
+        QVERIFY(comm.open());
         const QByteArray bytes = allByteValues();
-        QVERIFY(comm.WriteString(bytes));
+        QVERIFY(comm.write(bytes));
         QCOMPARE(pty->receive(bytes.size()), bytes);
     }
 
@@ -528,28 +531,28 @@ private slots:
     {
         SerialPort comm;
         configureAsBridge(comm);
-        QVERIFY(comm.Open());
+        QVERIFY(comm.open());
         const QByteArray bytes = allByteValues();
         pty->send(bytes);
-        QTRY_COMPARE_WITH_TIMEOUT(comm.QueuedInput(), int(bytes.size()), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(comm.queuedInput(), int(bytes.size()), 5000);
         QByteArray got;
-        QVERIFY(comm.ReadString(got));
+        QVERIFY(comm.read(got));
         QCOMPARE(got, bytes);
-        QCOMPARE(comm.QueuedInput(), 0);
+        QCOMPARE(comm.queuedInput(), 0);
     }
 
     void streamedInputArrivesWholeAndInOrder()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        comm.Buffers().SetInputSize(256);
+        comm.setDeviceName(kPtyName);
+        comm.queues().setInputSize(256);
         QByteArray got;
-        comm.OnData = [&](QObject *, int) {
+        comm.setDataHandler([&](QObject *, int) {
             QByteArray piece;
-            if (comm.ReadString(piece))
+            if (comm.read(piece))
                 got += piece;
-        };
-        QVERIFY(comm.Open());
+        });
+        QVERIFY(comm.open());
         QByteArray bytes(200 * 1024, '\0');
         for (int i = 0; i < bytes.size(); ++i)
             bytes[i] = char(i * 31 + (i >> 8));
@@ -574,13 +577,13 @@ private slots:
     void readStringOnEmptyQueueReturnsAtOnce()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        comm.Buffers().SetInputTimeout(2000);
-        QVERIFY(comm.Open());
+        comm.setDeviceName(kPtyName);
+        comm.queues().setInputTimeout(2000);
+        QVERIFY(comm.open());
         QElapsedTimer clock;
         clock.start();
         QByteArray got("stale");
-        QVERIFY(!comm.ReadString(got));
+        QVERIFY(!comm.read(got));
         QVERIFY(got.isEmpty());
         QVERIFY(clock.elapsed() < 500);
     }
@@ -588,8 +591,8 @@ private slots:
     void readDataWaitsForTheRestWithinItsLimit()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        QVERIFY(comm.Open());
+        comm.setDeviceName(kPtyName);
+        QVERIFY(comm.open());
         std::thread late([master = pty->master] {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             (void)!::write(master, "later", 5);
@@ -597,7 +600,7 @@ private slots:
         char buf[16];
         QElapsedTimer clock;
         clock.start();
-        const int n = comm.ReadData(buf, 10, 600);
+        const int n = comm.readData(buf, 10, 600);
         late.join();
         QCOMPARE(n, 5);
         QCOMPARE(QByteArray(buf, n), QByteArray("later"));
@@ -611,15 +614,15 @@ private slots:
         QByteArray received;
         QList<int> counts;
         bool onUiThread = true;
-        comm.OnData = [&](QObject *sender, int count) {
+        comm.setDataHandler([&](QObject *sender, int count) {
             QCOMPARE(sender, &comm);
             onUiThread = onUiThread && QThread::currentThread() == qApp->thread();
             counts << count;
             QByteArray piece;
-            if (comm.ReadString(piece))
+            if (comm.read(piece))
                 received += piece;
-        };
-        QVERIFY(comm.Open());
+        });
+        QVERIFY(comm.open());
         pty->send("hello");
         QTRY_COMPARE_WITH_TIMEOUT(received, QByteArray("hello"), 5000);
         QVERIFY(onUiThread);
@@ -630,34 +633,34 @@ private slots:
     void eventCharacterRaisesFlag()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        comm.SetMonitorEvents(deChar | deFlag);
-        QList<TDeviceEvents> seen;
-        comm.OnCommEvent = [&](QObject *, TDeviceEvents events) {
+        comm.setDeviceName(kPtyName);
+        comm.setMonitorEvents(DeviceEvent::CharReceived | DeviceEvent::EventChar);
+        QList<DeviceEvents> seen;
+        comm.setDeviceEventHandler([&](QObject *, DeviceEvents events) {
             seen << events;
             QByteArray drain;
-            comm.ReadString(drain);
-        };
-        QVERIFY(comm.Open());
+            comm.read(drain);
+        });
+        QVERIFY(comm.open());
         pty->send("ab");
         QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 1, 5000);
-        QCOMPARE(seen.last(), TDeviceEvents(deChar));
+        QCOMPARE(seen.last(), DeviceEvents(DeviceEvent::CharReceived));
         pty->send("c\n");
         QTRY_COMPARE_WITH_TIMEOUT(seen.size(), 2, 5000);
-        QCOMPARE(seen.last(), deChar | deFlag);
+        QCOMPARE(seen.last(), DeviceEvent::CharReceived | DeviceEvent::EventChar);
     }
 
     void handlerExceptionStopsDataEventsUntilReopened()
     {
         ReportRecorder reports;
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
+        comm.setDeviceName(kPtyName);
         int calls = 0;
-        comm.OnData = [&](QObject *, int) {
+        comm.setDataHandler([&](QObject *, int) {
             ++calls;
             throw Exception(QStringLiteral("peer refused"));
-        };
-        QVERIFY(comm.Open());
+        });
+        QVERIFY(comm.open());
         pty->send("x");
         QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(reports.messages, QStringList{QStringLiteral("peer refused")}, 5000);
@@ -665,14 +668,14 @@ private slots:
         // Nothing comes for a quiet spell in which an event would have come.
         QTest::qWait(300);
         QCOMPARE(calls, 1);
-        QVERIFY(comm.IsOpen());
+        QVERIFY(comm.isOpen());
         QByteArray got;
-        QTRY_VERIFY_WITH_TIMEOUT(comm.QueuedInput() == 2, 5000);
-        QVERIFY(comm.ReadString(got));
+        QTRY_VERIFY_WITH_TIMEOUT(comm.queuedInput() == 2, 5000);
+        QVERIFY(comm.read(got));
         QCOMPARE(got, QByteArray("xy"));
 
-        comm.Close();
-        QVERIFY(comm.Open());
+        comm.close();
+        QVERIFY(comm.open());
         pty->send("z");
         QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 5000);
     }
@@ -680,15 +683,15 @@ private slots:
     void unsynchronisedEventsRunOnTheMonitoringThread()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        comm.SetSynchronize(false);
+        comm.setDeviceName(kPtyName);
+        comm.setSynchronize(false);
         std::atomic<int> calls{0};
         std::atomic<bool> onUiThread{false};
-        comm.OnData = [&](QObject *, int) {
+        comm.setDataHandler([&](QObject *, int) {
             onUiThread = QThread::currentThread() == qApp->thread();
             ++calls;
-        };
-        QVERIFY(comm.Open());
+        });
+        QVERIFY(comm.open());
         pty->send("x");
         QTRY_VERIFY_WITH_TIMEOUT(calls.load() >= 1, 5000);
         QVERIFY(!onUiThread);
@@ -712,15 +715,15 @@ private slots:
         int rounds = 0;
         for (; rounds < 150 && total.elapsed() < 60000; ++rounds) {
             SerialPort comm;
-            comm.SetDeviceName(kPtyName);
+            comm.setDeviceName(kPtyName);
             int events = 0;
-            comm.OnData = [&](QObject *, int) {
+            comm.setDataHandler([&](QObject *, int) {
                 ++events;
                 QByteArray piece;
-                comm.ReadString(piece);
-                comm.WriteString("echo");
-            };
-            QVERIFY(comm.Open());
+                comm.read(piece);
+                comm.write("echo");
+            });
+            QVERIFY(comm.open());
             // Once a hand-over has been served, keep the UI thread away from
             // its event loop for a moment: the next one is then handed over
             // and waiting when the port closes (every third round by
@@ -731,7 +734,7 @@ private slots:
             closing.start();
             if (rounds % 3 == 0)
                 continue;
-            comm.Close();
+            comm.close();
             QVERIFY2(closing.elapsed() < 2000, "Close took too long");
         }
         stop = true;
@@ -742,17 +745,17 @@ private slots:
     void closingFromInsideTheDataHandler()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
+        comm.setDeviceName(kPtyName);
         int calls = 0;
-        comm.OnData = [&](QObject *, int) {
+        comm.setDataHandler([&](QObject *, int) {
             ++calls;
-            comm.Close();
-        };
-        QVERIFY(comm.Open());
+            comm.close();
+        });
+        QVERIFY(comm.open());
         pty->send("abc");
-        QTRY_VERIFY_WITH_TIMEOUT(!comm.IsOpen(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!comm.isOpen(), 5000);
         QCOMPARE(calls, 1);
-        QVERIFY(comm.Open());
+        QVERIFY(comm.open());
     }
 
     void destroyingAnOpenPortReleasesTheDevice()
@@ -761,8 +764,8 @@ private slots:
         {
             auto comm = std::make_unique<SerialPort>();
             configureAsBridge(*comm);
-            comm->OnData = [](QObject *, int) { QFAIL("event after destruction"); };
-            QVERIFY(comm->Open());
+            comm->setDataHandler([](QObject *, int) { QFAIL("event after destruction"); });
+            QVERIFY(comm->open());
             pty->send("pending");
             // Let a hand-over get queued but not served.
             QTest::qSleep(50);
@@ -770,17 +773,17 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(pty->attributes().c_ospeed, before.c_ospeed);
         SerialPort again;
-        again.SetDeviceName(kPtyName);
-        QVERIFY(again.Open());
+        again.setDeviceName(kPtyName);
+        QVERIFY(again.open());
     }
 
     void hungUpFarEndDoesNotSpin()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
+        comm.setDeviceName(kPtyName);
         int calls = 0;
-        comm.OnData = [&](QObject *, int) { ++calls; };
-        QVERIFY(comm.Open());
+        comm.setDataHandler([&](QObject *, int) { ++calls; });
+        QVERIFY(comm.open());
         ::close(pty->slave); // the far end's hang-up reaches the terminal only when no other handle holds it
         pty->slave = -1;
         pty->closeMaster();
@@ -788,28 +791,28 @@ private slots:
         QTest::qWait(400);
         QVERIFY2(cpuSeconds() - before < 0.2, "monitoring thread spins on a hung-up line");
         QCOMPARE(calls, 0);
-        QVERIFY(!comm.WriteString("gone"));
-        comm.Close();
+        QVERIFY(!comm.write("gone"));
+        comm.close();
     }
 
     void writeIntoStalledLineReturnsShortAfterTheTimeout()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        comm.Buffers().SetOutputTimeout(300);
-        QVERIFY(comm.Open());
+        comm.setDeviceName(kPtyName);
+        comm.queues().setOutputTimeout(300);
+        QVERIFY(comm.open());
         QByteArray bytes(256 * 1024, '\0');
         for (int i = 0; i < bytes.size(); ++i)
             bytes[i] = char(i * 7);
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(!comm.WriteString(bytes));
+        QVERIFY(!comm.write(bytes));
         QVERIFY(clock.elapsed() >= 300);
         QVERIFY(clock.elapsed() < 5000);
 
         // What WriteData reports is exactly what went out, byte for byte.
         (void)pty->receive(bytes.size(), 200);
-        const int n = comm.WriteData(bytes.constData(), int(bytes.size()), 100);
+        const int n = comm.writeData(bytes.constData(), int(bytes.size()), 100);
         QVERIFY(n > 0 && n < bytes.size());
         QCOMPARE(pty->receive(n), bytes.left(n));
     }
@@ -821,7 +824,7 @@ private slots:
     {
         SerialPort comm;
         configureAsBridge(comm);
-        QVERIFY(comm.Open());
+        QVERIFY(comm.open());
         QByteArray queued;
         qsizetype refused = 0;
         QElapsedTimer clock;
@@ -832,18 +835,18 @@ private slots:
                 piece[k] = char((i * 7 + k) % 253);
             QElapsedTimer call;
             call.start();
-            const qsizetype taken = comm.QueueWrite(piece);
+            const qsizetype taken = comm.queueWrite(piece);
             QVERIFY(call.elapsed() < 50);
             queued += piece.left(taken);
             refused = piece.size() - taken;
             QTest::qWait(1); // the writer fills the terminal meanwhile
         }
         QVERIFY2(refused > 0, "the queue never filled");
-        QCOMPARE(comm.QueuedForWriting(), SerialPort::WriteQueueCapacity);
-        QCOMPARE(comm.QueueWrite("more"), 0);
+        QCOMPARE(comm.queuedForWriting(), SerialPort::WriteQueueCapacity);
+        QCOMPARE(comm.queueWrite("more"), 0);
         QCOMPARE(pty->receive(int(queued.size()), 10000), queued);
-        QTRY_COMPARE(comm.QueuedForWriting(), 0);
-        QCOMPARE(comm.QueueWrite("after"), 5);
+        QTRY_COMPARE(comm.queuedForWriting(), 0);
+        QCOMPARE(comm.queueWrite("after"), 5);
         QCOMPARE(pty->receive(5), QByteArray("after"));
     }
 
@@ -852,17 +855,17 @@ private slots:
         for (const bool destroy : {false, true}) {
             auto comm = std::make_unique<SerialPort>();
             configureAsBridge(*comm);
-            QVERIFY(comm->Open());
+            QVERIFY(comm->open());
             const QByteArray piece(8192, 'f');
-            for (int i = 0; i < 100 && comm->QueueWrite(piece) == piece.size(); ++i)
+            for (int i = 0; i < 100 && comm->queueWrite(piece) == piece.size(); ++i)
                 QTest::qWait(1);
-            QCOMPARE(comm->QueuedForWriting(), SerialPort::WriteQueueCapacity);
+            QCOMPARE(comm->queuedForWriting(), SerialPort::WriteQueueCapacity);
             QElapsedTimer clock;
             clock.start();
             if (destroy)
                 comm.reset();
             else
-                comm->Close();
+                comm->close();
             QVERIFY(clock.elapsed() < 500);
             (void)pty->receive(1 << 20, 200);
         }
@@ -873,107 +876,107 @@ private slots:
     void hungUpLineEmptiesTheWriteQueue()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        QVERIFY(comm.Open());
+        comm.setDeviceName(kPtyName);
+        QVERIFY(comm.open());
         ::close(pty->slave);
         pty->slave = -1;
         pty->closeMaster();
         const double before = cpuSeconds();
-        QVERIFY(comm.QueueWrite(QByteArray(1000, 'h')) > 0);
-        QTRY_COMPARE(comm.QueuedForWriting(), 0);
+        QVERIFY(comm.queueWrite(QByteArray(1000, 'h')) > 0);
+        QTRY_COMPARE(comm.queuedForWriting(), 0);
         QTest::qWait(300);
         QVERIFY2(cpuSeconds() - before < 0.2, "writer thread spins on a hung-up line");
-        comm.Close();
+        comm.close();
     }
 
     void eachWritePieceReportsOutputEmptyAndSend()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        comm.Buffers().SetOutputSize(128);
+        comm.setDeviceName(kPtyName);
+        comm.queues().setOutputSize(128);
         int outEmpty = 0;
         int sends = 0;
         QString locked;
-        comm.OnCommEvent = [&](QObject *, TDeviceEvents events) {
-            QCOMPARE(events, TDeviceEvents(deOutEmpty));
+        comm.setDeviceEventHandler([&](QObject *, DeviceEvents events) {
+            QCOMPARE(events, DeviceEvents(DeviceEvent::OutputEmpty));
             ++outEmpty;
-        };
-        comm.OnSend = [&](QObject *) {
+        });
+        comm.setSendHandler([&](QObject *) {
             ++sends;
-            QCOMPARE(comm.LockState(), 1);
-            locked = deviceError([&] { comm.WriteData("x", 1, 10); });
-        };
-        QVERIFY(comm.Open());
+            QCOMPARE(comm.lockState(), 1);
+            locked = deviceError([&] { comm.writeData("x", 1, 10); });
+        });
+        QVERIFY(comm.open());
         const QByteArray bytes(1000, 'w');
-        QCOMPARE(comm.WriteData(bytes.constData(), int(bytes.size()), 500), 1000);
+        QCOMPARE(comm.writeData(bytes.constData(), int(bytes.size()), 500), 1000);
         QCOMPARE(outEmpty, 8);
         QCOMPARE(sends, 8);
         QCOMPARE(locked, QStringLiteral("4 Device locked. Cannot perform send operations."));
-        QCOMPARE(comm.LockState(), 0);
+        QCOMPARE(comm.lockState(), 0);
         QCOMPARE(pty->receive(1000), bytes);
 
-        comm.SetMonitorEvents(deChar);
-        QVERIFY(comm.WriteString("more"));
+        comm.setMonitorEvents(DeviceEvent::CharReceived);
+        QVERIFY(comm.write("more"));
         QCOMPARE(outEmpty, 8);
     }
 
     void throwingHandlerReleasesItsLock()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        comm.OnSend = [](QObject *) { throw Exception(QStringLiteral("send handler failed")); };
-        comm.OnRead = [](QObject *) { throw Exception(QStringLiteral("read handler failed")); };
-        QVERIFY(comm.Open());
-        QVERIFY_THROWS_EXCEPTION(Exception, comm.WriteData("a", 1, 100));
-        QCOMPARE(comm.LockState(), 0);
+        comm.setDeviceName(kPtyName);
+        comm.setSendHandler([](QObject *) { throw Exception(QStringLiteral("send handler failed")); });
+        comm.setReadHandler([](QObject *) { throw Exception(QStringLiteral("read handler failed")); });
+        QVERIFY(comm.open());
+        QVERIFY_THROWS_EXCEPTION(Exception, comm.writeData("a", 1, 100));
+        QCOMPARE(comm.lockState(), 0);
         pty->send("b");
-        QTRY_COMPARE_WITH_TIMEOUT(comm.QueuedInput(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(comm.queuedInput(), 1, 5000);
         char c;
-        QVERIFY_THROWS_EXCEPTION(Exception, comm.ReadData(&c, 1, 100));
-        QCOMPARE(comm.LockState(), 0);
-        comm.OnSend = nullptr;
-        QVERIFY(comm.WriteString("c"));
+        QVERIFY_THROWS_EXCEPTION(Exception, comm.readData(&c, 1, 100));
+        QCOMPARE(comm.lockState(), 0);
+        comm.setSendHandler(nullptr);
+        QVERIFY(comm.write("c"));
         QCOMPARE(pty->receive(2), QByteArray("ac"));
     }
 
     void readLockGuardsTheReadHandler()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
+        comm.setDeviceName(kPtyName);
         int reads = 0;
         QString locked;
-        comm.OnRead = [&](QObject *) {
+        comm.setReadHandler([&](QObject *) {
             ++reads;
-            QCOMPARE(comm.LockState(), 2);
+            QCOMPARE(comm.lockState(), 2);
             char c;
-            locked = deviceError([&] { comm.ReadData(&c, 1, 10); });
-        };
-        QVERIFY(comm.Open());
+            locked = deviceError([&] { comm.readData(&c, 1, 10); });
+        });
+        QVERIFY(comm.open());
         pty->send("read me");
-        QTRY_COMPARE_WITH_TIMEOUT(comm.QueuedInput(), 7, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(comm.queuedInput(), 7, 5000);
         QByteArray got;
-        QVERIFY(comm.ReadString(got));
+        QVERIFY(comm.read(got));
         QCOMPARE(got, QByteArray("read me"));
         QCOMPARE(reads, 1);
         QCOMPARE(locked, QStringLiteral("5 Device locked. Cannot perform read operations."));
-        QCOMPARE(comm.LockState(), 0);
+        QCOMPARE(comm.lockState(), 0);
     }
 
     void inputSizeBoundsWhatIsTakenAhead()
     {
         SerialPort comm;
-        comm.SetDeviceName(kPtyName);
-        comm.Buffers().SetInputSize(128);
-        QVERIFY(comm.Open());
+        comm.setDeviceName(kPtyName);
+        comm.queues().setInputSize(128);
+        QVERIFY(comm.open());
         QByteArray bytes(1000, '\0');
         for (int i = 0; i < bytes.size(); ++i)
             bytes[i] = char(i);
         pty->send(bytes);
-        QTRY_COMPARE_WITH_TIMEOUT(comm.QueuedInput(), 1000, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(comm.queuedInput(), 1000, 5000);
         // Every byte arrives once and in order across the component's queue
         // and the terminal's.
         QByteArray got;
-        QVERIFY(comm.ReadString(got));
+        QVERIFY(comm.read(got));
         QCOMPARE(got, bytes);
     }
 };

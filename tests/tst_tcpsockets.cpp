@@ -42,20 +42,20 @@ struct ClientLog {
         const auto note = [this](const char *name) {
             return [this, name](QObject *, TcpConnection *) { events << QLatin1String(name); };
         };
-        client.OnLookup = note("lookup");
-        client.OnConnecting = note("connecting");
-        client.OnConnect = note("connect");
-        client.OnDisconnect = note("disconnect");
-        client.OnWrite = note("write");
-        client.OnRead = [this](QObject *, TcpConnection *socket) {
+        client.setLookupHandler(note("lookup"));
+        client.setConnectingHandler(note("connecting"));
+        client.setConnectedHandler(note("connect"));
+        client.setDisconnectedHandler(note("disconnect"));
+        client.setWritableHandler(note("write"));
+        client.setReadableHandler([this](QObject *, TcpConnection *socket) {
             events << QStringLiteral("read");
-            received += socket->ReceiveString();
-        };
-        client.OnError = [this](QObject *, TcpConnection *, TErrorEvent kind, int &code) {
+            received += socket->readAvailable();
+        });
+        client.setErrorHandler([this](QObject *, TcpConnection *, TcpErrorKind kind, int &code) {
             events << QStringLiteral("error:%1:%2").arg(int(kind)).arg(code);
             if (clearErrors)
                 code = 0;
-        };
+        });
     }
 };
 
@@ -67,21 +67,21 @@ struct ServerLog {
 
     void attach(TcpServer &server)
     {
-        server.OnClientConnect = [this, &server](QObject *, TcpConnection *socket) {
+        server.setPeerConnectedHandler([this, &server](QObject *, TcpConnection *socket) {
             // The peer is listed before its connect event.
-            events << QStringLiteral("connect:%1").arg(server.Connection()->ConnectionCount());
+            events << QStringLiteral("connect:%1").arg(server.listener()->peerCount());
             peers.emplace_back(socket);
-        };
-        server.OnAccept = [this](QObject *, TcpConnection *) { events << QStringLiteral("accept"); };
-        server.OnClientDisconnect = [this](QObject *, TcpConnection *socket) {
+        });
+        server.setAcceptedHandler([this](QObject *, TcpConnection *) { events << QStringLiteral("accept"); });
+        server.setPeerDisconnectedHandler([this](QObject *, TcpConnection *socket) {
             events << QStringLiteral("disconnect:%1").arg(indexOf(socket));
-        };
-        server.OnClientRead
-            = [this](QObject *, TcpConnection *socket) { received += socket->ReceiveString(); };
-        server.OnClientError = [this](QObject *, TcpConnection *socket, TErrorEvent kind, int &code) {
+        });
+        server.setPeerReadableHandler(
+            [this](QObject *, TcpConnection *socket) { received += socket->readAvailable(); });
+        server.setPeerErrorHandler([this](QObject *, TcpConnection *socket, TcpErrorKind kind, int &code) {
             events << QStringLiteral("error:%1:%2:%3").arg(indexOf(socket)).arg(int(kind)).arg(code);
             code = 0;
-        };
+        });
     }
     int indexOf(TcpConnection *socket) const
     {
@@ -119,9 +119,9 @@ std::vector<Fd> connectMany(int port, int count)
 
 void openServer(TcpServer &server)
 {
-    server.SetPort(unusedPort());
-    server.Open();
-    QVERIFY(server.Active());
+    server.setPort(unusedPort());
+    server.open();
+    QVERIFY(server.isActive());
 }
 
 } // namespace
@@ -136,30 +136,30 @@ private slots:
         TcpClient client;
         ClientLog log;
         log.attach(client);
-        client.SetHost(Loopback);
-        client.SetPort(localPort(listener.get()));
-        client.Open();
+        client.setHost(Loopback);
+        client.setPort(localPort(listener.get()));
+        client.open();
         // The host lookup runs in the background, even for a dotted address.
         QCOMPARE(log.events, QStringList{"lookup"});
-        QCOMPARE(client.Connection()->QueryLocalPort(), -1);
-        QVERIFY(!client.Active());
+        QCOMPARE(client.connection()->localPort(), -1);
+        QVERIFY(!client.isActive());
 
         QTRY_COMPARE(log.events, (QStringList{"lookup", "connecting", "connect", "write"}));
-        QVERIFY(client.Active());
+        QVERIFY(client.isActive());
         Fd peer = acceptWithin(listener.get());
         sockaddr_in remote{};
         socklen_t size = sizeof remote;
         ::getpeername(peer.get(), reinterpret_cast<sockaddr *>(&remote), &size);
-        QCOMPARE(client.Connection()->QueryLocalPort(), int(ntohs(remote.sin_port)));
-        QCOMPARE(client.Connection()->QueryRemoteAddress(), Loopback);
-        QCOMPARE(client.Connection()->QueryRemotePort(), localPort(listener.get()));
+        QCOMPARE(client.connection()->localPort(), int(ntohs(remote.sin_port)));
+        QCOMPARE(client.connection()->peerAddress(), Loopback);
+        QCOMPARE(client.connection()->peerPort(), localPort(listener.get()));
 
-        client.Open(); // already active: nothing
-        QVERIFY_THROWS_EXCEPTION(SocketError, client.Connection()->Open(Loopback, {}, {}, 1, true));
-        client.Close();
+        client.open(); // already active: nothing
+        QVERIFY_THROWS_EXCEPTION(SocketError, client.connection()->open(Loopback, {}, {}, 1, true));
+        client.close();
         QCOMPARE(log.events.last(), QStringLiteral("disconnect"));
-        QVERIFY(!client.Active());
-        QCOMPARE(client.Connection()->SocketHandle(), -1);
+        QVERIFY(!client.isActive());
+        QCOMPARE(client.connection()->socketHandle(), -1);
         QCOMPARE(readWithin(peer.get()), QByteArray()); // the peer sees the end
     }
 
@@ -169,21 +169,22 @@ private slots:
         TcpClient client;
         ClientLog log;
         log.attach(client);
-        client.SetAddress(Loopback);
-        client.SetPort(port);
-        client.Open();
+        client.setAddress(Loopback);
+        client.setPort(port);
+        client.open();
         QTRY_VERIFY(log.events.size() == 3);
-        QCOMPARE(log.events.last(), QStringLiteral("error:%1:%2").arg(int(errConnect)).arg(ECONNREFUSED));
-        QVERIFY(!client.Active());
-        QVERIFY(!client.Connection()->IsConnected());
-        QVERIFY(client.Connection()->SocketHandle() != -1); // kept until the next attempt
+        QCOMPARE(log.events.last(),
+            QStringLiteral("error:%1:%2").arg(int(TcpErrorKind::Connect)).arg(ECONNREFUSED));
+        QVERIFY(!client.isActive());
+        QVERIFY(!client.connection()->isConnected());
+        QVERIFY(client.connection()->socketHandle() != -1); // kept until the next attempt
 
         // Retry against a listener: the new attempt connects, and no
         // disconnection was ever reported for the refused one.
         Fd listener = listenOnLoopback();
-        client.SetPort(localPort(listener.get()));
-        client.Open();
-        QTRY_VERIFY(client.Active());
+        client.setPort(localPort(listener.get()));
+        client.open();
+        QTRY_VERIFY(client.isActive());
         QVERIFY(!log.events.contains("disconnect"));
 
         // An uncleared code is raised as an asynchronous error.
@@ -192,9 +193,9 @@ private slots:
         ClientLog strictLog;
         strictLog.clearErrors = false;
         strictLog.attach(strict);
-        strict.SetAddress(Loopback);
-        strict.SetPort(port);
-        strict.Open();
+        strict.setAddress(Loopback);
+        strict.setPort(port);
+        strict.open();
         QTRY_COMPARE(
             reports.messages, QStringList{QStringLiteral("Asynchronous socket error %1").arg(ECONNREFUSED)});
     }
@@ -205,26 +206,26 @@ private slots:
         ServerLog serverLog;
         serverLog.attach(server);
         QByteArray emptyReads;
-        server.OnClientRead = [&](QObject *, TcpConnection *socket) {
-            serverLog.received += socket->ReceiveString();
+        server.setPeerReadableHandler([&](QObject *, TcpConnection *socket) {
+            serverLog.received += socket->readAvailable();
             // Nothing left: an empty result, and the connection stays up.
-            emptyReads += socket->ReceiveString();
-            QVERIFY(socket->IsConnected());
-        };
+            emptyReads += socket->readAvailable();
+            QVERIFY(socket->isConnected());
+        });
         openServer(server);
         TcpClient client;
         ClientLog clientLog;
         clientLog.attach(client);
-        client.SetHost(Loopback);
-        client.SetPort(server.Port());
-        client.Open();
-        QTRY_VERIFY(client.Active());
-        QTRY_COMPARE(server.Connection()->ConnectionCount(), 1);
+        client.setHost(Loopback);
+        client.setPort(server.port());
+        client.open();
+        QTRY_VERIFY(client.isActive());
+        QTRY_COMPARE(server.listener()->peerCount(), 1);
 
         QByteArray everyByte;
         for (int i = 0; i < 256; ++i)
             everyByte += char(i);
-        QCOMPARE(client.Connection()->SendString(everyByte), 256);
+        QCOMPARE(client.connection()->send(everyByte), 256);
         QTRY_COMPARE(serverLog.received, everyByte);
         QCOMPARE(emptyReads, QByteArray());
 
@@ -232,12 +233,12 @@ private slots:
         QByteArray bulk(3 * 1024 * 1024, Qt::Uninitialized);
         for (qsizetype i = 0; i < bulk.size(); ++i)
             bulk[i] = char((i * 7 + i / 251) & 0xff);
-        TcpConnection *peer = server.Connection()->ConnectionAt(0);
+        TcpConnection *peer = server.listener()->peerAt(0);
         qsizetype offset = 0;
         QElapsedTimer timer;
         timer.start();
         while (offset < bulk.size() && timer.elapsed() < 20000) {
-            const int sent = peer->SendBuffer(bulk.constData() + offset, int(bulk.size() - offset));
+            const int sent = peer->send(bulk.constData() + offset, int(bulk.size() - offset));
             if (sent > 0)
                 offset += sent;
             QCoreApplication::processEvents();
@@ -252,24 +253,24 @@ private slots:
         QByteArray pieces;
         int largest = 0;
         int reads = 0;
-        client.OnRead = [&](QObject *, TcpConnection *socket) {
-            const QByteArray piece = socket->ReceiveString();
+        client.setReadableHandler([&](QObject *, TcpConnection *socket) {
+            const QByteArray piece = socket->readAvailable();
             largest = std::max(largest, int(piece.size()));
             ++reads;
             pieces += piece;
-        };
+        });
         const QByteArray chunk = bulk.left(64 * 1024);
         QByteArray queued;
         while (queued.size() < 16 * 1024 * 1024) {
-            const int sent = peer->SendBuffer(chunk.constData(), int(chunk.size()));
+            const int sent = peer->send(chunk.constData(), int(chunk.size()));
             if (sent <= 0)
                 break;
             queued += chunk.left(sent);
         }
         int waiting = 0;
-        QCOMPARE(::ioctl(client.Connection()->SocketHandle(), FIONREAD, &waiting), 0);
+        QCOMPARE(::ioctl(client.connection()->socketHandle(), FIONREAD, &waiting), 0);
         QVERIFY2(waiting > TcpConnection::MaxReceiveLength, qPrintable(QString::number(waiting)));
-        QCOMPARE(client.Connection()->ReceiveBuffer(nullptr, -1), TcpConnection::MaxReceiveLength);
+        QCOMPARE(client.connection()->bytesAvailable(), TcpConnection::MaxReceiveLength);
         QElapsedTimer drain;
         drain.start();
         while (pieces.size() < queued.size() && drain.elapsed() < 20000)
@@ -285,19 +286,19 @@ private slots:
         TcpClient client;
         int reads = 0;
         int writes = 0;
-        client.OnRead = [&](QObject *, TcpConnection *) { ++reads; }; // leaves the data waiting
-        client.OnWrite = [&](QObject *, TcpConnection *) { ++writes; };
-        client.SetAddress(Loopback);
-        client.SetPort(localPort(listener.get()));
-        client.Open();
-        QTRY_VERIFY(client.Active());
+        client.setReadableHandler([&](QObject *, TcpConnection *) { ++reads; }); // leaves the data waiting
+        client.setWritableHandler([&](QObject *, TcpConnection *) { ++writes; });
+        client.setAddress(Loopback);
+        client.setPort(localPort(listener.get()));
+        client.open();
+        QTRY_VERIFY(client.isActive());
         Fd peer = acceptWithin(listener.get());
         ::send(peer.get(), "abc", 3, 0);
         QTRY_COMPARE(reads, 1);
         QTest::qWait(200); // unread data and an idle send side wake nobody
         QCOMPARE(reads, 1);
         QCOMPARE(writes, 1);
-        QCOMPARE(client.Connection()->ReceiveString(), QByteArray("abc"));
+        QCOMPARE(client.connection()->readAvailable(), QByteArray("abc"));
         ::send(peer.get(), "def", 3, 0);
         QTRY_COMPARE(reads, 2);
     }
@@ -308,10 +309,10 @@ private slots:
         TcpClient client;
         ClientLog log;
         log.attach(client);
-        client.SetAddress(Loopback);
-        client.SetPort(localPort(listener.get()));
-        client.Open();
-        QTRY_VERIFY(client.Active());
+        client.setAddress(Loopback);
+        client.setPort(localPort(listener.get()));
+        client.open();
+        QTRY_VERIFY(client.isActive());
         Fd peer = acceptWithin(listener.get());
         ::send(peer.get(), "last words", 10, 0);
         peer.reset();
@@ -319,10 +320,10 @@ private slots:
         QCOMPARE(log.received, QByteArray("last words"));
         QCOMPARE(log.events.filter("disconnect").size(), 1);
         QVERIFY(log.events.indexOf("read") < log.events.indexOf("disconnect"));
-        QVERIFY(!client.Active());
-        QCOMPARE(client.Connection()->SocketHandle(), -1);
-        QCOMPARE(client.Connection()->QueryRemoteAddress(), QString());
-        QCOMPARE(client.Connection()->SendString("late"), 0);
+        QVERIFY(!client.isActive());
+        QCOMPARE(client.connection()->socketHandle(), -1);
+        QCOMPARE(client.connection()->peerAddress(), QString());
+        QCOMPARE(client.connection()->send("late"), 0);
     }
 
     void peerResetRaisesOnlyTheErrorEvent()
@@ -335,32 +336,34 @@ private slots:
         TcpClient client;
         ClientLog log;
         log.attach(client);
-        client.SetAddress(Loopback);
-        client.SetPort(localPort(listener.get()));
-        client.Open();
-        Fd rawClient = connectTo(server.Port());
-        QTRY_VERIFY(client.Active());
-        QTRY_COMPARE(server.Connection()->ConnectionCount(), 1);
+        client.setAddress(Loopback);
+        client.setPort(localPort(listener.get()));
+        client.open();
+        Fd rawClient = connectTo(server.port());
+        QTRY_VERIFY(client.isActive());
+        QTRY_COMPARE(server.listener()->peerCount(), 1);
         Fd peer = acceptWithin(listener.get());
 
         resetAndClose(peer);
         resetAndClose(rawClient);
-        const QString clientReset = QStringLiteral("error:%1:%2").arg(int(errDisconnect)).arg(ECONNRESET);
+        const QString clientReset
+            = QStringLiteral("error:%1:%2").arg(int(TcpErrorKind::Disconnect)).arg(ECONNRESET);
         QTRY_COMPARE(log.events.last(), clientReset);
         QTRY_VERIFY(serverLog.events.contains(
-            QStringLiteral("error:0:%1:%2").arg(int(errDisconnect)).arg(ECONNRESET)));
+            QStringLiteral("error:0:%1:%2").arg(int(TcpErrorKind::Disconnect)).arg(ECONNRESET)));
         QTest::qWait(200); // nothing more may follow
         QCOMPARE(log.events.last(), clientReset);
-        QVERIFY(client.Active());
-        QVERIFY(client.Connection()->IsConnected());
+        QVERIFY(client.isActive());
+        QVERIFY(client.connection()->isConnected());
         QVERIFY(!serverLog.events.contains("disconnect:0"));
-        QCOMPARE(server.Connection()->ConnectionCount(), 1);
+        QCOMPARE(server.listener()->peerCount(), 1);
 
         // A send on the dead connection fails, is reported, and closes it.
-        QCOMPARE(client.Connection()->SendString("x"), -1);
+        QCOMPARE(client.connection()->send("x"), -1);
         QCOMPARE(log.events.mid(log.events.size() - 2),
-            (QStringList{QStringLiteral("error:%1:%2").arg(int(errSend)).arg(EPIPE), "disconnect"}));
-        QVERIFY(!client.Active());
+            (QStringList{
+                QStringLiteral("error:%1:%2").arg(int(TcpErrorKind::Send)).arg(EPIPE), "disconnect"}));
+        QVERIFY(!client.isActive());
     }
 
     void closeDuringLookupOrConnect()
@@ -372,11 +375,11 @@ private slots:
         TcpClient resolving;
         ClientLog resolvingLog;
         resolvingLog.attach(resolving);
-        resolving.SetHost(Loopback);
-        resolving.SetPort(port);
-        resolving.Open();
-        resolving.Close();
-        QTRY_VERIFY(resolving.Active());
+        resolving.setHost(Loopback);
+        resolving.setPort(port);
+        resolving.open();
+        resolving.close();
+        QTRY_VERIFY(resolving.isActive());
         QVERIFY(!resolvingLog.events.contains("disconnect"));
 
         // Closing the connection object ends the attempt, lookup or connect.
@@ -384,15 +387,15 @@ private slots:
             TcpClient client;
             ClientLog log;
             log.attach(client);
-            (withLookup ? client.SetHost(Loopback) : client.SetAddress(Loopback));
-            client.SetPort(port);
-            client.Open();
-            client.Connection()->Close();
+            (withLookup ? client.setHost(Loopback) : client.setAddress(Loopback));
+            client.setPort(port);
+            client.open();
+            client.connection()->close();
             QCOMPARE(log.events.last(), QStringLiteral("disconnect"));
-            QCOMPARE(client.Connection()->SocketHandle(), -1);
+            QCOMPARE(client.connection()->socketHandle(), -1);
             QTest::qWait(200);
             QVERIFY(!log.events.contains("connect"));
-            QVERIFY(!client.Active());
+            QVERIFY(!client.isActive());
         }
     }
 
@@ -401,39 +404,39 @@ private slots:
         TcpServer first;
         openServer(first);
         TcpServer second;
-        second.SetPort(first.Port());
+        second.setPort(first.port());
         try {
-            second.Open();
+            second.open();
             QFAIL("listening twice on one port succeeded");
         } catch (const SocketError &e) {
             QCOMPARE(e.Message(), windowsSocketError(EADDRINUSE, "bind"));
         }
-        QVERIFY(!second.Active());
-        QCOMPARE(second.Connection()->SocketHandle(), -1);
-        QVERIFY_THROWS_EXCEPTION(SocketError, first.Connection()->Listen({}, {}, {}, 0, 5));
+        QVERIFY(!second.isActive());
+        QCOMPARE(second.listener()->socketHandle(), -1);
+        QVERIFY_THROWS_EXCEPTION(SocketError, first.listener()->listen({}, {}, {}, 0, 5));
     }
 
     void settersRefuseChangesWhileActive()
     {
         TcpServer server;
-        server.SetHost(QStringLiteral("localhost"));
+        server.setHost(QStringLiteral("localhost"));
         openServer(server);
-        const int port = server.Port();
-        server.SetPort(port); // unchanged: allowed
-        server.SetHost(QStringLiteral("LOCALHOST")); // texts ignore case
+        const int port = server.port();
+        server.setPort(port); // unchanged: allowed
+        server.setHost(QStringLiteral("LOCALHOST")); // texts ignore case
         try {
-            server.SetPort(port + 1);
+            server.setPort(port + 1);
             QFAIL("port changed while active");
         } catch (const SocketError &e) {
             QCOMPARE(e.Message(), QStringLiteral("Can't change value while socket is active"));
         }
-        QVERIFY_THROWS_EXCEPTION(SocketError, server.SetService(QStringLiteral("echo")));
-        QVERIFY_THROWS_EXCEPTION(SocketError, server.SetAddress(Loopback));
-        QCOMPARE(server.Port(), port);
-        server.Close();
-        QVERIFY(!server.Active());
-        server.SetPort(port + 1);
-        QCOMPARE(server.Port(), port + 1);
+        QVERIFY_THROWS_EXCEPTION(SocketError, server.setService(QStringLiteral("echo")));
+        QVERIFY_THROWS_EXCEPTION(SocketError, server.setAddress(Loopback));
+        QCOMPARE(server.port(), port);
+        server.close();
+        QVERIFY(!server.isActive());
+        server.setPort(port + 1);
+        QCOMPARE(server.port(), port + 1);
     }
 
     void acceptedPeersStayListedUntilDeferredDestruction()
@@ -444,28 +447,28 @@ private slots:
         openServer(server);
         std::vector<Fd> raw;
         for (int i = 0; i < 3; ++i) {
-            raw.push_back(connectTo(server.Port()));
-            QTRY_COMPARE(server.Connection()->ConnectionCount(), i + 1);
+            raw.push_back(connectTo(server.port()));
+            QTRY_COMPARE(server.listener()->peerCount(), i + 1);
         }
         QCOMPARE(
             log.events, (QStringList{"connect:1", "accept", "connect:2", "accept", "connect:3", "accept"}));
-        QCOMPARE(server.Connection()->ConnectionAt(2), log.peers[2].data());
-        QCOMPARE(server.Connection()->ConnectionAt(0)->QueryLocalPort(), server.Port());
+        QCOMPARE(server.listener()->peerAt(2), log.peers[2].data());
+        QCOMPARE(server.listener()->peerAt(0)->localPort(), server.port());
 
         // Closing by index visits every peer once: closed peers stay listed.
-        const int count = server.Connection()->ConnectionCount();
+        const int count = server.listener()->peerCount();
         for (int i = 0; i < count; ++i) {
-            server.Connection()->ConnectionAt(i)->Close();
-            QCOMPARE(server.Connection()->ConnectionCount(), 3);
+            server.listener()->peerAt(i)->close();
+            QCOMPARE(server.listener()->peerCount(), 3);
         }
         QCOMPARE(log.events.mid(6), (QStringList{"disconnect:0", "disconnect:1", "disconnect:2"}));
-        QCOMPARE(server.Connection()->ConnectionAt(1)->SocketHandle(), -1);
-        QTRY_COMPARE(server.Connection()->ConnectionCount(), 0);
+        QCOMPARE(server.listener()->peerAt(1)->socketHandle(), -1);
+        QTRY_COMPARE(server.listener()->peerCount(), 0);
         QVERIFY(log.peers[0].isNull() && log.peers[2].isNull());
         for (Fd &fd : raw)
             QCOMPARE(readWithin(fd.get()), QByteArray());
         try {
-            (void)server.Connection()->ConnectionAt(5);
+            (void)server.listener()->peerAt(5);
             QFAIL("no index error");
         } catch (const IndexError &e) {
             QCOMPARE(e.Message(), QStringLiteral("List index out of bounds (5)"));
@@ -478,21 +481,21 @@ private slots:
         ServerLog log;
         log.attach(server);
         int serverDisconnects = 0;
-        server.OnDisconnect = [&](QObject *, TcpConnection *) { ++serverDisconnects; };
+        server.setDisconnectedHandler([&](QObject *, TcpConnection *) { ++serverDisconnects; });
         openServer(server);
-        Fd a = connectTo(server.Port());
-        Fd b = connectTo(server.Port());
-        QTRY_COMPARE(server.Connection()->ConnectionCount(), 2);
-        server.Close();
+        Fd a = connectTo(server.port());
+        Fd b = connectTo(server.port());
+        QTRY_COMPARE(server.listener()->peerCount(), 2);
+        server.close();
         QVERIFY(log.peers[0].isNull() && log.peers[1].isNull());
-        QCOMPARE(server.Connection()->ConnectionCount(), 0);
+        QCOMPARE(server.listener()->peerCount(), 0);
         QVERIFY(!log.events.join(',').contains("disconnect"));
         QCOMPARE(serverDisconnects, 1);
-        QVERIFY(!server.Active());
+        QVERIFY(!server.isActive());
         QCOMPARE(readWithin(a.get()), QByteArray());
         QCOMPARE(readWithin(b.get()), QByteArray());
-        server.Open(); // and it listens again on the same port
-        QVERIFY(server.Active());
+        server.open(); // and it listens again on the same port
+        QVERIFY(server.isActive());
     }
 
     void stoppingTheServerFromAPeersDisconnectIsSafe()
@@ -503,28 +506,28 @@ private slots:
         int handlerRuns = 0;
         bool departingAlive = false;
         bool othersGone = false;
-        server->OnClientDisconnect = [&](QObject *sender, TcpConnection *socket) {
+        server->setPeerDisconnectedHandler([&](QObject *sender, TcpConnection *socket) {
             log.events << QStringLiteral("disconnect:%1").arg(log.indexOf(socket));
             if (handlerRuns++ > 0)
                 return;
             // What a stop command does: close every listed peer, then the server.
             auto *listening = static_cast<TcpListener *>(sender);
-            const int count = listening->ConnectionCount();
+            const int count = listening->peerCount();
             for (int i = 0; i < count; ++i)
-                listening->ConnectionAt(i)->Close();
+                listening->peerAt(i)->close();
             const QPointer<TcpConnection> departing(socket);
-            server->Close();
+            server->close();
             // The others are gone at once; this one outlives its handler.
             othersGone = log.peers[0].isNull() && log.peers[2].isNull();
-            departingAlive = !departing.isNull() && socket->SocketHandle() != -1;
-        };
+            departingAlive = !departing.isNull() && socket->socketHandle() != -1;
+        });
         openServer(*server);
         std::vector<Fd> raw;
         for (int i = 0; i < 3; ++i)
-            raw.push_back(connectTo(server->Port()));
-        QTRY_COMPARE(server->Connection()->ConnectionCount(), 3);
+            raw.push_back(connectTo(server->port()));
+        QTRY_COMPARE(server->listener()->peerCount(), 3);
         raw[1].reset();
-        QTRY_VERIFY(!server->Active());
+        QTRY_VERIFY(!server->isActive());
         QVERIFY(departingAlive);
         QVERIFY(othersGone);
         // Each peer's disconnection was reported exactly once.
@@ -540,13 +543,13 @@ private slots:
         TcpClient client;
         ClientLog log;
         log.attach(client);
-        QCOMPARE(client.Connection()->SendString("nobody there"), 0);
+        QCOMPARE(client.connection()->send("nobody there"), 0);
 
         Fd listener = listenOnLoopback();
-        client.SetAddress(Loopback);
-        client.SetPort(localPort(listener.get()));
-        client.Open();
-        QTRY_VERIFY(client.Active());
+        client.setAddress(Loopback);
+        client.setPort(localPort(listener.get()));
+        client.open();
+        QTRY_VERIFY(client.isActive());
         Fd peer = acceptWithin(listener.get());
         QTRY_VERIFY(log.events.contains("write"));
         log.events.clear();
@@ -554,14 +557,14 @@ private slots:
         // The peer reads nothing: one big send is taken only in part, then
         // the buffers fill and a send would block, silently.
         const QByteArray big(64 * 1024 * 1024, 'z');
-        const int first = client.Connection()->SendString(big);
+        const int first = client.connection()->send(big);
         QVERIFY2(first > 0 && first < big.size(), qPrintable(QString::number(first)));
         int result = first;
         for (int i = 0; i < 100 && result > 0; ++i)
-            result = client.Connection()->SendString(big);
+            result = client.connection()->send(big);
         QCOMPARE(result, -1);
         QVERIFY(log.events.isEmpty());
-        QVERIFY(client.Connection()->IsConnected());
+        QVERIFY(client.connection()->isConnected());
 
         // Once the peer drains, a write notification says there is room.
         QVERIFY(waitFor(
@@ -579,16 +582,17 @@ private slots:
         TcpClient client;
         ClientLog log;
         log.attach(client);
-        client.SetHost(Loopback);
-        client.SetService(QStringLiteral("no-such-service-portwright"));
-        client.Open();
+        client.setHost(Loopback);
+        client.setService(QStringLiteral("no-such-service-portwright"));
+        client.open();
         QTRY_VERIFY(log.events.contains("disconnect"));
-        QVERIFY(log.events.contains(QStringLiteral("error:%1:%2").arg(int(errLookup)).arg(EAI_SERVICE)));
-        QCOMPARE(client.Connection()->SocketHandle(), -1);
+        QVERIFY(log.events.contains(
+            QStringLiteral("error:%1:%2").arg(int(TcpErrorKind::Lookup)).arg(EAI_SERVICE)));
+        QCOMPARE(client.connection()->socketHandle(), -1);
 
         ReportedMessages reports;
         log.clearErrors = false;
-        client.Open();
+        client.open();
         QTRY_COMPARE(reports.messages.size(), 1);
         QVERIFY(reports.messages[0].endsWith(QStringLiteral("(%1), on API 'ASync Lookup'").arg(EAI_SERVICE)));
 
@@ -596,17 +600,18 @@ private slots:
         TcpClient nowhere;
         ClientLog nowhereLog;
         nowhereLog.attach(nowhere);
-        nowhere.Open();
+        nowhere.open();
         QCOMPARE(nowhereLog.events,
-            (QStringList{"lookup", QStringLiteral("error:%1:1110").arg(int(errLookup)), "disconnect"}));
+            (QStringList{
+                "lookup", QStringLiteral("error:%1:1110").arg(int(TcpErrorKind::Lookup)), "disconnect"}));
         nowhereLog.clearErrors = false;
         try {
-            nowhere.Open();
+            nowhere.open();
             QFAIL("no exception");
         } catch (const SocketError &e) {
             QCOMPARE(e.Message(), QStringLiteral("No address specified"));
         }
-        QCOMPARE(nowhere.Connection()->SocketHandle(), -1);
+        QCOMPARE(nowhere.connection()->socketHandle(), -1);
     }
 
     void burstOfConnectsIsAcceptedPromptly()
@@ -615,10 +620,10 @@ private slots:
         openServer(server);
         // All connects are made before the server's loop runs once: they
         // must wait in the listen queue, not be dropped and retried.
-        const std::vector<Fd> raw = connectMany(server.Port(), 1000);
+        const std::vector<Fd> raw = connectMany(server.port(), 1000);
         QElapsedTimer timer;
         timer.start();
-        QTRY_COMPARE_WITH_TIMEOUT(server.Connection()->ConnectionCount(), 1000, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(server.listener()->peerCount(), 1000, 10000);
         QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
     }
 
@@ -626,17 +631,16 @@ private slots:
     {
         TcpServer server;
         // Each peer costs a millisecond of handling, so a batch ends by time.
-        server.OnClientConnect = [](QObject *, TcpConnection *) {
+        server.setPeerConnectedHandler([](QObject *, TcpConnection *) {
             QElapsedTimer spent;
             spent.start();
             while (spent.nsecsElapsed() < 1000000) { }
-        };
+        });
         openServer(server);
-        const std::vector<Fd> raw = connectMany(server.Port(), 300);
+        const std::vector<Fd> raw = connectMany(server.port(), 300);
         int acceptedWhenDue = -1;
-        QTimer::singleShot(
-            5, Qt::PreciseTimer, [&] { acceptedWhenDue = server.Connection()->ConnectionCount(); });
-        QTRY_COMPARE_WITH_TIMEOUT(server.Connection()->ConnectionCount(), 300, 10000);
+        QTimer::singleShot(5, Qt::PreciseTimer, [&] { acceptedWhenDue = server.listener()->peerCount(); });
+        QTRY_COMPARE_WITH_TIMEOUT(server.listener()->peerCount(), 300, 10000);
         QVERIFY(acceptedWhenDue >= 0); // it ran
         // The timer fell due inside the first batch and runs right after it.
         const int perBatch = int(TcpListener::MaxAcceptTimePerWakeUp.count()) + 1;
@@ -647,7 +651,7 @@ private slots:
     {
         TcpServer server;
         openServer(server);
-        const std::vector<Fd> raw = connectMany(server.Port(), 5);
+        const std::vector<Fd> raw = connectMany(server.port(), 5);
         // With the lowest free descriptor number as the limit, no accept can
         // succeed while the peers wait.
         rlimit saved{};
@@ -669,11 +673,11 @@ private slots:
         QTest::qWait(600);
         const double cpuSpent = threadCpuMs() - cpuBefore;
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-        const int acceptedWhileOut = server.Connection()->ConnectionCount();
+        const int acceptedWhileOut = server.listener()->peerCount();
         QCOMPARE(acceptedWhileOut, 0);
         // A loop asking again at once burns the whole 600 ms.
         QVERIFY2(cpuSpent < 200, qPrintable(QString::number(cpuSpent)));
-        QTRY_COMPARE_WITH_TIMEOUT(server.Connection()->ConnectionCount(), 5, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(server.listener()->peerCount(), 5, 3000);
     }
 
     void descriptorsAreReleased()
@@ -683,11 +687,12 @@ private slots:
             TcpClient client;
             ClientLog log;
             log.attach(client);
-            client.SetHost(Loopback);
-            client.SetPort(unusedPort());
-            const QString refused = QStringLiteral("error:%1:%2").arg(int(errConnect)).arg(ECONNREFUSED);
+            client.setHost(Loopback);
+            client.setPort(unusedPort());
+            const QString refused
+                = QStringLiteral("error:%1:%2").arg(int(TcpErrorKind::Connect)).arg(ECONNREFUSED);
             for (int i = 1; i <= 1000; ++i) {
-                client.Open();
+                client.open();
                 QVERIFY(waitFor([&] { return log.events.count(refused) == i; }));
             }
             QVERIFY(openDescriptorCount() <= before + 1);
@@ -698,12 +703,12 @@ private slots:
             for (int batch = 0; batch < 10; ++batch) {
                 std::vector<Fd> raw;
                 for (int i = 0; i < 100; ++i)
-                    raw.push_back(connectTo(server.Port()));
-                QTRY_COMPARE(server.Connection()->ConnectionCount(), 100);
+                    raw.push_back(connectTo(server.port()));
+                QTRY_COMPARE(server.listener()->peerCount(), 100);
                 for (int i = 0; i < 50; ++i)
-                    server.Connection()->ConnectionAt(i)->Close(); // half closed here,
+                    server.listener()->peerAt(i)->close(); // half closed here,
                 raw.clear(); // half by the peers
-                QTRY_COMPARE(server.Connection()->ConnectionCount(), 0);
+                QTRY_COMPARE(server.listener()->peerCount(), 0);
             }
         }
         QCOMPARE(openDescriptorCount(), before);

@@ -12,7 +12,7 @@ namespace {
 struct CloseAndDelete {
     void operator()(UdpSocket *u) const
     {
-        dgram::closesocket(u->SocketHandle());
+        dgram::closesocket(u->socketHandle());
         std::default_delete<UdpSocket>()(u);
     }
 };
@@ -25,21 +25,26 @@ struct Datagram {
     QByteArray data;
 };
 
-// A component on `port` whose handler copies every datagram out, as the
-// program's receive handlers do.
-Udp listening(int port, QList<Datagram> &into)
+// A handler for `self` that copies every datagram out, as the program's
+// receive handlers do.
+UdpSocket::DatagramHandler recorder(UdpSocket *self, QList<Datagram> &into)
 {
-    Udp u(new UdpSocket);
-    u->SetLocalPort(port);
-    UdpSocket *self = u.get();
-    u->OnDataReceived = [self, &into](QObject *sender, int n, const QString &ip, int from) {
+    return [self, &into](QObject *sender, int n, const QString &ip, int from) {
         QCOMPARE(sender, self);
         QBuffer stream;
         stream.open(QIODevice::ReadWrite);
-        self->ReadDatagram(stream);
+        self->readDatagram(stream);
         QCOMPARE(stream.pos(), 0);
         into << Datagram{n, ip, from, stream.data()};
     };
+}
+
+// A component on `port` with a recorder as its handler.
+Udp listening(int port, QList<Datagram> &into)
+{
+    Udp u(new UdpSocket);
+    u->setLocalPort(port);
+    u->setDatagramHandler(recorder(u.get(), into));
     return u;
 }
 
@@ -89,7 +94,7 @@ void send(UdpSocket &u, const QByteArray &data)
     QBuffer stream;
     stream.setData(data);
     stream.open(QIODevice::ReadWrite);
-    u.SendDatagram(stream);
+    u.sendDatagram(stream);
 }
 
 QString sendError(UdpSocket &u, const QByteArray &data)
@@ -123,11 +128,11 @@ private slots:
         const int receiverPort = freePort(), senderPort = freePort();
         Udp receiver = listening(receiverPort, got);
         Udp sender(new UdpSocket);
-        sender->SetLocalPort(senderPort);
-        sender->SetRemoteHost(QStringLiteral("127.0.0.1"));
-        sender->SetRemotePort(receiverPort + 65536); // only the low 16 bits count
+        sender->setLocalPort(senderPort);
+        sender->setRemoteHost(QStringLiteral("127.0.0.1"));
+        sender->setRemotePort(receiverPort + 65536); // only the low 16 bits count
         int sent = 0;
-        sender->OnDataSend = [&](QObject *s) { sent += s == sender.get(); };
+        sender->setSentHandler([&](QObject *s) { sent += s == sender.get(); });
         QByteArray data(size, '\0');
         for (int i = 0; i < size; ++i)
             data[i] = char(i * 7 % 251);
@@ -146,13 +151,13 @@ private slots:
         const int port = freePort();
         Udp receiver = listening(port, got);
         bool nested = false, inside = false;
-        auto copy = receiver->OnDataReceived;
-        receiver->OnDataReceived = [&](QObject *s, int n, const QString &ip, int p) {
+        auto copy = recorder(receiver.get(), got);
+        receiver->setDatagramHandler([&](QObject *s, int n, const QString &ip, int p) {
             nested |= inside;
             inside = true;
             copy(s, n, ip, p);
             inside = false;
-        };
+        });
         const int a = plainSocket("127.0.0.1"), b = plainSocket("127.0.0.2");
         plainSend(a, port, QByteArray()); // a datagram of no bytes is a datagram too
         QList<QByteArray> expected{QByteArray()};
@@ -192,14 +197,14 @@ private slots:
         const int port = freePort();
         Udp receiver = listening(port, got);
         Udp sender(new UdpSocket);
-        sender->SetLocalPort(freePort());
-        sender->SetRemotePort(port);
-        sender->SetRemoteHost(host);
+        sender->setLocalPort(freePort());
+        sender->setRemotePort(port);
+        sender->setRemoteHost(host);
         int sent = 0;
-        sender->OnDataSend = [&](QObject *) { ++sent; };
+        sender->setSentHandler([&](QObject *) { ++sent; });
         QCOMPARE(sendError(*sender, QByteArray(size, 'x')), error);
         QCOMPARE(sent, 0);
-        sender->SetRemoteHost(QStringLiteral("127.0.0.1"));
+        sender->setRemoteHost(QStringLiteral("127.0.0.1"));
         send(*sender, "marker");
         QTRY_COMPARE(got.size(), 1);
         QCOMPARE(got[0].data, QByteArray("marker"));
@@ -208,9 +213,9 @@ private slots:
     void emptyStreamIsInvalidUnlessHandlerFillsIt()
     {
         Udp u(new UdpSocket);
-        u->SetLocalPort(freePort());
-        u->SetRemoteHost(QStringLiteral("127.0.0.1"));
-        u->SetRemotePort(freePort());
+        u->setLocalPort(freePort());
+        u->setRemoteHost(QStringLiteral("127.0.0.1"));
+        u->setRemotePort(freePort());
         const auto invalid = [&] {
             try {
                 send(*u, QByteArray());
@@ -223,12 +228,13 @@ private slots:
         };
         QVERIFY(invalid());
         int calls = 0;
-        u->OnStreamInvalid = [&](bool &handled, QIODevice &) { ++calls, handled = true; };
+        u->setInvalidDataHandler([&](bool &handled, QIODevice &) { ++calls, handled = true; });
         QVERIFY(invalid());
         QCOMPARE(calls, 1);
-        u->OnStreamInvalid = [&](bool &handled, QIODevice &stream) { handled = stream.write("filled") == 6; };
+        u->setInvalidDataHandler(
+            [&](bool &handled, QIODevice &stream) { handled = stream.write("filled") == 6; });
         int sent = 0;
-        u->OnDataSend = [&](QObject *) { ++sent; };
+        u->setSentHandler([&](QObject *) { ++sent; });
         send(*u, QByteArray());
         QCOMPARE(sent, 1);
     }
@@ -239,9 +245,9 @@ private slots:
         const int port = freePort();
         Udp receiver = listening(port, got);
         Udp sender(new UdpSocket);
-        sender->SetLocalPort(freePort());
-        sender->SetRemoteHost(QStringLiteral("localhost"));
-        sender->SetRemotePort(port);
+        sender->setLocalPort(freePort());
+        sender->setRemoteHost(QStringLiteral("localhost"));
+        sender->setRemotePort(port);
         bool ranDuringLookup = false;
         QMetaObject::invokeMethod(
             this, [&] { ranDuringLookup = true; }, Qt::QueuedConnection);
@@ -254,12 +260,12 @@ private slots:
     void componentDestroyedDuringLookupIsLeftAlone()
     {
         Udp doomed(new UdpSocket);
-        doomed->SetLocalPort(freePort());
-        doomed->SetRemoteHost(QStringLiteral("localhost"));
-        doomed->SetRemotePort(freePort());
+        doomed->setLocalPort(freePort());
+        doomed->setRemoteHost(QStringLiteral("localhost"));
+        doomed->setRemotePort(freePort());
         UdpSocket *raw = doomed.get();
         int sent = 0;
-        doomed->OnDataSend = [&](QObject *) { ++sent; };
+        doomed->setSentHandler([&](QObject *) { ++sent; });
         QMetaObject::invokeMethod(
             this, [&] { doomed.reset(); }, Qt::QueuedConnection);
         QCOMPARE(sendError(*raw, "late"), QStringLiteral("Host Lookup Canceled"));
@@ -273,19 +279,19 @@ private slots:
         if (qEnvironmentVariable("PW_NETNS") != QLatin1String("1"))
             QSKIP("needs a private network namespace (tests/netns-run)");
         Udp u(new UdpSocket);
-        u->SetLocalPort(freePort());
-        u->SetRemoteHost(
+        u->setLocalPort(freePort());
+        u->setRemoteHost(
             QString(200, QLatin1Char('a')) + QStringLiteral(".invalid")); // longer than 127: whole
-        u->SetRemotePort(9);
+        u->setRemotePort(9);
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(sendError(*u, "x"), QStringLiteral("Host Lookup Canceled"));
         QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
         int asked = 0;
-        u->OnInvalidHost = [&](bool &handled) { ++asked, handled = true; };
+        u->setInvalidHostHandler([&](bool &handled) { ++asked, handled = true; });
         QCOMPARE(sendError(*u, "x"), QStringLiteral("Host Lookup Canceled"));
         QCOMPARE(asked, 1);
-        u->OnInvalidHost = [&](bool &) { ++asked; };
+        u->setInvalidHostHandler([&](bool &) { ++asked; });
         QCOMPARE(sendError(*u, "x"), QStringLiteral("Host Lookup Canceled"));
         QCOMPARE(asked, 2);
     }
@@ -297,15 +303,15 @@ private slots:
         const int peer = plainSocket("127.0.0.1");
         Udp u(new UdpSocket);
         QStringList statuses;
-        u->SetReportLevel(8); // every report but the error manager's
-        u->OnStatus = [&](QObject *, const QString &s) { statuses << s; };
-        u->SetLocalPort(held);
+        u->setReportLevel(8); // every report but the error manager's
+        u->setStatusHandler([&](QObject *, const QString &s) { statuses << s; });
+        u->setLocalPort(held);
         QCOMPARE(statuses, QStringList());
-        u->SetRemoteHost(QStringLiteral("127.0.0.1"));
-        u->SetRemotePort(portOf(peer));
+        u->setRemoteHost(QStringLiteral("127.0.0.1"));
+        u->setRemotePort(portOf(peer));
         send(*u, "from elsewhere");
         QCOMPARE(statuses, QStringList{"Sending Data"});
-        QCOMPARE(u->Status(), QStringLiteral("Sending Data"));
+        QCOMPARE(u->status(), QStringLiteral("Sending Data"));
         pollfd ready{peer, POLLIN, 0};
         QCOMPARE(::poll(&ready, 1, 5000), 1);
         sockaddr_in from{};
@@ -324,16 +330,16 @@ private slots:
         const int port = freePort();
         Udp u = listening(port, got);
         struct stat before { };
-        ::fstat(u->SocketHandle(), &before);
+        ::fstat(u->socketHandle(), &before);
         const int peer = plainSocket("127.0.0.1");
         plainSend(peer, port, "queued on the old socket");
-        pollfd ready{u->SocketHandle(), POLLIN, 0};
+        pollfd ready{u->socketHandle(), POLLIN, 0};
         QCOMPARE(::poll(&ready, 1, 5000), 1);
-        u->SetLocalPort(port);
+        u->setLocalPort(port);
         struct stat after { };
-        ::fstat(u->SocketHandle(), &after);
+        ::fstat(u->socketHandle(), &after);
         QVERIFY(before.st_ino != after.st_ino);
-        QCOMPARE(u->LocalPort(), port);
+        QCOMPARE(u->localPort(), port);
         plainSend(peer, port, "new");
         QTRY_COMPARE(got.size(), 1);
         QCOMPARE(got[0].data, QByteArray("new"));
@@ -344,23 +350,23 @@ private slots:
     {
         Udp u(new UdpSocket);
         QStringList statuses;
-        u->SetReportLevel(16);
-        u->OnStatus = [&](QObject *, const QString &s) { statuses << s; };
+        u->setReportLevel(16);
+        u->setStatusHandler([&](QObject *, const QString &s) { statuses << s; });
         // Fill every free descriptor below the component's socket and forbid
         // higher ones, so the socket that replaces it cannot be made.
         std::vector<int> fillers;
         int fd;
-        while ((fd = ::dup(0)) >= 0 && fd < u->SocketHandle())
+        while ((fd = ::dup(0)) >= 0 && fd < u->socketHandle())
             fillers.push_back(fd);
         ::close(fd);
         rlimit saved{};
         ::getrlimit(RLIMIT_NOFILE, &saved);
         rlimit tight = saved;
-        tight.rlim_cur = rlim_t(u->SocketHandle());
+        tight.rlim_cur = rlim_t(u->socketHandle());
         ::setrlimit(RLIMIT_NOFILE, &tight);
         QString message;
         try {
-            u->SetLocalPort(freePort());
+            u->setLocalPort(freePort());
         } catch (const UdpSocketError &e) {
             message = e.Message();
         }
@@ -369,10 +375,10 @@ private slots:
             ::close(fd);
         const QString expected = QStringLiteral("Unknown Error No. %1").arg(EMFILE);
         QCOMPARE(message, expected);
-        QCOMPARE(u->LastError(), EMFILE);
+        QCOMPARE(u->lastError(), EMFILE);
         QCOMPARE(statuses,
             (QStringList{"Checking Error In Error Manager", "Looking Up Error Message" + expected}));
-        QCOMPARE(u->SocketHandle(), dgram::InvalidSocket);
+        QCOMPARE(u->socketHandle(), dgram::InvalidSocket);
     }
 };
 

@@ -353,13 +353,13 @@ void MainWindow::deleteSelected()
     if (endpoint->kind == EndpointKind::TcpAcceptedPeer) {
         // Its disconnection removes the endpoint.
         if (auto *connection = endpoint->peerConnection())
-            connection->Close();
+            connection->close();
         return;
     }
     if (endpoint->kind == EndpointKind::TcpClient) {
         // A connected client's disconnection runs first, as it would on its own.
         if (auto *client = endpoint->tcpClient())
-            client->Connection()->Close();
+            client->connection()->close();
         if (!endpoints().contains(endpoint))
             return;
     }

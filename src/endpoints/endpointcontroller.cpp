@@ -20,18 +20,18 @@ void unbindTransport(Endpoint &endpoint)
 {
     // An accepted connection's handlers belong to its server.
     if (auto *server = endpoint.tcpServer()) {
-        server->OnClientConnect = nullptr;
-        server->OnClientDisconnect = nullptr;
-        server->OnClientRead = nullptr;
-        server->OnClientError = nullptr;
-        server->Connection()->SetErrorSink(nullptr);
+        server->setPeerConnectedHandler(nullptr);
+        server->setPeerDisconnectedHandler(nullptr);
+        server->setPeerReadableHandler(nullptr);
+        server->setPeerErrorHandler(nullptr);
+        server->listener()->setErrorHandler(nullptr);
     } else if (auto *client = endpoint.tcpClient()) {
-        client->OnConnect = nullptr;
-        client->OnRead = nullptr;
-        client->OnDisconnect = nullptr;
-        client->OnError = nullptr;
+        client->setConnectedHandler(nullptr);
+        client->setReadableHandler(nullptr);
+        client->setDisconnectedHandler(nullptr);
+        client->setErrorHandler(nullptr);
     } else if (auto *udp = endpoint.udp()) {
-        udp->OnDataReceived = nullptr;
+        udp->setDatagramHandler(nullptr);
     }
 }
 
@@ -45,11 +45,11 @@ QObject *releaseTransport(Endpoint &endpoint)
         return nullptr;
     unbindTransport(endpoint);
     if (auto *server = endpoint.tcpServer())
-        server->Connection()->Close();
+        server->listener()->close();
     else if (auto *client = endpoint.tcpClient())
-        client->Connection()->Close();
+        client->connection()->close();
     else if (auto *udp = endpoint.udp())
-        dgram::closesocket(udp->SocketHandle());
+        dgram::closesocket(udp->socketHandle());
     endpoint.transport = nullptr;
     return transport;
 }
@@ -143,14 +143,14 @@ void EndpointController::stop(Endpoint &endpoint)
         stopServer(*this, endpoint);
     } else if (endpoint.kind == EndpointKind::TcpClient) {
         if (auto *client = endpoint.tcpClient())
-            client->Close();
+            client->close();
         if (!list_.contains(&endpoint))
             return;
         endpoint.state = 0;
         refreshStatus(endpoint);
     } else if (endpoint.kind == EndpointKind::TcpAcceptedPeer) {
         if (auto *connection = endpoint.peerConnection())
-            connection->Close();
+            connection->close();
     }
 }
 
@@ -164,12 +164,12 @@ void EndpointController::start(Endpoint &endpoint)
     if (endpoint.kind == EndpointKind::TcpServer) {
         if (auto *server = endpoint.tcpServer()) {
             try {
-                server->Open();
+                server->open();
                 setNodeImage(endpoint.node, NodeImage::Listening);
                 endpoint.state = 1;
                 // Port 0 (or a box that wrapped to it) listens anew on
                 // whatever port the system picks this time.
-                if (const int bound = server->Connection()->QueryLocalPort(); bound > 0) {
+                if (const int bound = server->listener()->localPort(); bound > 0) {
                     endpoint.localPort = bound;
                     endpoint.node->setText(0, nodeText(endpoint.localAddress, bound));
                 }
@@ -184,8 +184,8 @@ void EndpointController::start(Endpoint &endpoint)
             auto *client = endpoint.tcpClient();
             if (!client)
                 return;
-            client->Open();
-            endpoint.localPort = client->Connection()->QueryLocalPort();
+            client->open();
+            endpoint.localPort = client->connection()->localPort();
             refreshStatus(endpoint);
         } catch (const std::exception &) {
             ShowMessage(QStringLiteral("连接失败!"));

@@ -69,9 +69,9 @@ Endpoint *EndpointController::createTcpServer(int port)
     auto record = makeEndpoint(EndpointKind::TcpServer);
     Endpoint *server = record.get();
     auto *socket = new TcpServer(this);
-    socket->SetPort(port);
+    socket->setPort(port);
     server->transport = socket;
-    socket->Connection()->SetUserData(server);
+    socket->listener()->setContext(server);
     server->localPort = port;
     server->localAddress = localIpAddress();
     server->createdText = currentDateTimeText();
@@ -88,10 +88,10 @@ Endpoint *EndpointController::createTcpServer(int port)
     tree_.setCurrentItem(node);
 
     try {
-        socket->Open();
+        socket->open();
         server->state = 1;
         setNodeImage(node, NodeImage::Listening);
-        server->localPort = boundPort(socket->Connection()->SocketHandle(), port);
+        server->localPort = boundPort(socket->listener()->socketHandle(), port);
         node->setText(0, nodeText(server->localAddress, server->localPort));
     } catch (const std::exception &) {
         ShowMessage(QStringLiteral("该端口已被占用,监听未启动!"));
@@ -107,12 +107,12 @@ Endpoint *EndpointController::createTcpClient(const QString &address, int port)
 {
     auto record = makeEndpoint(EndpointKind::TcpClient);
     auto *socket = new TcpClient(this);
-    socket->SetPort(port);
-    socket->SetHost(address);
+    socket->setPort(port);
+    socket->setHost(address);
     record->transport = socket;
     record->peerPort = port;
     record->peerAddress = address;
-    socket->Connection()->SetUserData(record.get());
+    socket->connection()->setContext(record.get());
     bindTcpClientEvents(*this, *record, *socket);
     makeWindow(*record);
     return attach(std::move(record), nodeText(address, port), NodeImage::Disconnected);
@@ -122,12 +122,12 @@ Endpoint *EndpointController::createUdpClient(const QString &address, int remote
 {
     auto record = makeEndpoint(EndpointKind::UdpClient);
     auto *udp = new UdpSocket(this);
-    udp->SetLocalPort(localPort);
-    udp->SetRemotePort(remotePort);
-    udp->SetRemoteHost(address);
+    udp->setLocalPort(localPort);
+    udp->setRemotePort(remotePort);
+    udp->setRemoteHost(address);
     bindUdpClientEvents(*record, *udp);
     record->transport = udp;
-    record->localPort = boundPort(udp->SocketHandle(), udp->LocalPort());
+    record->localPort = boundPort(udp->socketHandle(), udp->localPort());
     record->peerPort = remotePort;
     record->peerAddress = address;
     makeWindow(*record);
@@ -138,11 +138,11 @@ Endpoint *EndpointController::createUdpServer(int localPort)
 {
     auto record = makeEndpoint(EndpointKind::UdpServer);
     auto *udp = new UdpSocket(this);
-    udp->SetLocalPort(localPort);
-    udp->SetRemoteHost(QString());
+    udp->setLocalPort(localPort);
+    udp->setRemoteHost(QString());
     bindUdpServerEvents(*record, *udp);
     record->transport = udp;
-    record->localPort = boundPort(udp->SocketHandle(), udp->LocalPort());
+    record->localPort = boundPort(udp->socketHandle(), udp->localPort());
     DataWindow *window = makeWindow(*record);
 
     record->serialBridge = std::make_unique<SerialBridge>(

@@ -67,8 +67,8 @@ void waitUntilWritable(const std::vector<Outgoing> &outgoing)
 {
     std::vector<pollfd> handles;
     for (const Outgoing &o : outgoing)
-        if (!o.finished && o.socket && o.socket->SocketHandle() != -1)
-            handles.push_back(pollfd{o.socket->SocketHandle(), POLLOUT, 0});
+        if (!o.finished && o.socket && o.socket->socketHandle() != -1)
+            handles.push_back(pollfd{o.socket->socketHandle(), POLLOUT, 0});
     if (!handles.empty())
         ::poll(handles.data(), handles.size(), WriteWaitSliceMs);
 }
@@ -105,12 +105,12 @@ SendOutcome sendTcpRetrying(const std::vector<TcpConnection *> &connections, con
         for (Outgoing &o : outgoing) {
             if (o.finished)
                 continue;
-            if (!o.socket || !o.socket->IsConnected()) {
+            if (!o.socket || !o.socket->isConnected()) {
                 o.finished = true;
                 control.noteUnsent(size - o.offset, size, UnsentReason::ConnectionGone);
                 continue;
             }
-            const int taken = o.socket->SendBuffer(
+            const int taken = o.socket->send(
                 data.constData() + o.offset, int(std::min<qint64>(size - o.offset, INT_MAX)));
             if (control.ownerGone())
                 return result;
@@ -150,7 +150,7 @@ void sendDatagram(UdpSocket &udp, const QByteArray &data)
     QBuffer stream;
     stream.setData(data);
     stream.open(QIODevice::ReadOnly);
-    udp.SendDatagram(stream);
+    udp.sendDatagram(stream);
 }
 
 // False when the datagram did not go out whole (the boxes are shown).
@@ -173,7 +173,7 @@ SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendCo
     const EndpointKind kind = endpoint.kind;
     if (kind == EndpointKind::TcpClient) {
         if (auto *client = endpoint.tcpClient())
-            return sendTcpRetrying({client->Connection()}, data, control, false);
+            return sendTcpRetrying({client->connection()}, data, control, false);
         return {};
     }
     if (kind == EndpointKind::TcpAcceptedPeer)
@@ -191,10 +191,10 @@ SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendCo
         if (!server)
             return {};
         std::vector<TcpConnection *> peers;
-        TcpListener *listener = server->Connection();
-        for (int i = 0; i < listener->ConnectionCount(); ++i)
-            if (listener->ConnectionAt(i)->IsConnected())
-                peers.push_back(listener->ConnectionAt(i));
+        TcpListener *listener = server->listener();
+        for (int i = 0; i < listener->peerCount(); ++i)
+            if (listener->peerAt(i)->isConnected())
+                peers.push_back(listener->peerAt(i));
         return sendTcpRetrying(peers, data, control, true);
     }
     return {data.size(), false};

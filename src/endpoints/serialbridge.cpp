@@ -13,65 +13,65 @@ SerialBridge::SerialBridge(DataWindow *window, std::function<void(const QByteArr
     // The port's settings as a data window's port always started, then the
     // bridge's own line: 28800 8N1, DTR and RTS on.
     SerialPort &p = *port_;
-    p.SetDeviceName(QStringLiteral("COM1"));
-    p.SetBaudRate(br9600);
-    p.DataControl().SetDataBits(db8);
-    p.DataControl().SetParity(paNone);
-    p.DataControl().SetStopBits(sb1);
-    p.SetFlowControl(fcNone);
-    p.Buffers().SetInputSize(2048);
-    p.Buffers().SetOutputSize(2048);
-    p.Buffers().SetInputTimeout(500);
-    p.Buffers().SetOutputTimeout(500);
-    p.Timeouts().SetReadInterval(1);
-    p.Timeouts().SetReadMultiplier(0);
-    p.Timeouts().SetReadConstant(1);
-    p.Timeouts().SetWriteMultiplier(0);
-    p.Timeouts().SetWriteConstant(1);
-    p.EventChars().SetXonChar(17);
-    p.EventChars().SetXoffChar(19);
-    p.EventChars().SetEofChar(0);
-    p.EventChars().SetErrorChar(0);
-    p.EventChars().SetEventChar(10);
-    p.SetMonitorEvents(deChar | deFlag | deOutEmpty);
-    p.SetSynchronize(true);
+    p.setDeviceName(QStringLiteral("COM1"));
+    p.setBaudRate(BaudRate::Baud9600);
+    p.framing().setDataBits(DataBits::Eight);
+    p.framing().setParity(Parity::None);
+    p.framing().setStopBits(StopBits::One);
+    p.setFlowControl(FlowControl::None);
+    p.queues().setInputSize(2048);
+    p.queues().setOutputSize(2048);
+    p.queues().setInputTimeout(500);
+    p.queues().setOutputTimeout(500);
+    p.timeouts().setReadInterval(1);
+    p.timeouts().setReadMultiplier(0);
+    p.timeouts().setReadConstant(1);
+    p.timeouts().setWriteMultiplier(0);
+    p.timeouts().setWriteConstant(1);
+    p.eventChars().setXonChar(17);
+    p.eventChars().setXoffChar(19);
+    p.eventChars().setEofChar(0);
+    p.eventChars().setErrorChar(0);
+    p.eventChars().setEventChar(10);
+    p.setMonitorEvents(DeviceEvent::CharReceived | DeviceEvent::EventChar | DeviceEvent::OutputEmpty);
+    p.setSynchronize(true);
 
-    p.SetBaudRate(brCustom);
-    p.SetBaudValue(28800);
-    p.SetDeviceName(QStringLiteral("com1"));
-    p.SetFlowControl(fcCustom);
-    p.SetDTRSettings(TDTRSettings(fsDTREnabled));
-    p.SetRTSSettings(TRTSSettings(fsRTSEnabled));
-    p.Timeouts().SetWriteConstant(500);
-    p.Timeouts().SetWriteMultiplier(20);
-    p.Timeouts().SetReadInterval(100);
-    p.Timeouts().SetReadConstant(20);
-    p.Timeouts().SetReadMultiplier(20);
-    p.OnData = [this](QObject *, int) { forwardSerialInput(); };
+    p.setBaudRate(BaudRate::Custom);
+    p.setBaudValue(28800);
+    p.setDeviceName(QStringLiteral("com1"));
+    p.setFlowControl(FlowControl::Custom);
+    p.setDtrSettings(DtrSettings(DtrSetting::On));
+    p.setRtsSettings(RtsSettings(RtsSetting::On));
+    p.timeouts().setWriteConstant(500);
+    p.timeouts().setWriteMultiplier(20);
+    p.timeouts().setReadInterval(100);
+    p.timeouts().setReadConstant(20);
+    p.timeouts().setReadMultiplier(20);
+    p.setDataHandler([this](QObject *, int) { forwardSerialInput(); });
 }
 
 SerialBridge::~SerialBridge()
 {
     // Nothing reaches the window or the peer from a bridge on its way out.
-    port_->OnData = nullptr;
+    port_->setDataHandler(nullptr);
     close();
 }
 
 bool SerialBridge::open()
 {
-    return port_->Open();
+    return port_->open();
 }
 
 void SerialBridge::close()
 {
-    if (port_->IsOpen())
-        port_->Close();
+    if (port_->isOpen())
+        port_->close();
 }
 
 void SerialBridge::forwardSerialInput()
 {
     QByteArray data;
-    port_->ReadString(data);
+    port_->read(data);
     if (data.isEmpty() || !sendToPeer_)
         return;
     // A failed forward (a UDP Server that has no peer yet) is noted in the
@@ -85,9 +85,9 @@ void SerialBridge::forwardSerialInput()
 
 void SerialBridge::forwardToSerial(const QByteArray &data)
 {
-    if (!port_->IsOpen())
+    if (!port_->isOpen())
         return;
-    const qsizetype dropped = data.size() - port_->QueueWrite(data);
+    const qsizetype dropped = data.size() - port_->queueWrite(data);
     if (dropped == 0) {
         overflowing_ = false;
         return;

@@ -33,7 +33,7 @@ TcpClient *clientSocketOf(const Endpoint &endpoint)
 // endpoint is gone.
 Endpoint *listedEndpoint(EndpointController &w, const TcpConnection *socket)
 {
-    auto *endpoint = static_cast<Endpoint *>(socket->UserData());
+    auto *endpoint = static_cast<Endpoint *>(socket->context());
     return endpoint && w.endpoints().contains(endpoint) ? endpoint : nullptr;
 }
 
@@ -48,11 +48,11 @@ void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socke
     auto record = makeEndpoint(EndpointKind::TcpAcceptedPeer);
     Endpoint *peer = record.get();
     peer->transport = socket;
-    socket->SetUserData(peer);
+    socket->setContext(peer);
     refreshStatus(server);
 
-    const QString address = socket->QueryRemoteAddress();
-    const int port = socket->QueryRemotePort();
+    const QString address = socket->peerAddress();
+    const int port = socket->peerPort();
     auto *node = new QTreeWidgetItem(server.node, {nodeText(address, port)});
     server.node->setExpanded(true);
     setNodeImage(node, NodeImage::Connected);
@@ -64,28 +64,28 @@ void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socke
     peer->state = 1;
     peer->peerPort = port;
     peer->peerAddress = address;
-    peer->localPort = socket->QueryLocalPort();
+    peer->localPort = socket->localPort();
     refreshStatus(*peer);
     w.endpoints().add(std::move(record));
 
     if (Endpoint *client = linkedOfKind(w, server, EndpointKind::TcpClient)) {
         TcpClient *clientSocket = clientSocketOf(*client);
-        clientSocket->Open();
-        client->localPort = clientSocket->Connection()->QueryLocalPort();
+        clientSocket->open();
+        client->localPort = clientSocket->connection()->localPort();
         refreshStatus(*client);
     }
 }
 
 void PeerReceived(EndpointController &w, Endpoint &server, TcpConnection *socket)
 {
-    const QByteArray data = socket->ReceiveString();
+    const QByteArray data = socket->readAvailable();
     Endpoint *peer = listedEndpoint(w, socket);
     if (!peer || !peer->window || data.isEmpty())
         return;
     peer->window->logReceived(data);
     if (server.window && server.window->isWebReplyOn()) {
-        socket->SendString(FixedWebReply());
-        socket->Close();
+        socket->send(FixedWebReply());
+        socket->close();
     }
 }
 
@@ -94,7 +94,7 @@ void PeerDisconnected(EndpointController &w, Endpoint &server, TcpConnection *so
     if (Endpoint *client = linkedOfKind(w, server, EndpointKind::TcpClient)) {
         QPointer<QObject> alive(client->transport);
         w.tree().setCurrentItem(client->node);
-        clientSocketOf(*client)->Close();
+        clientSocketOf(*client)->close();
         // The client's disconnection may have stopped this server and even
         // removed the client; only touch what is still listed.
         if (alive && w.endpoints().contains(client)) {
@@ -106,13 +106,13 @@ void PeerDisconnected(EndpointController &w, Endpoint &server, TcpConnection *so
     Endpoint *peer = listedEndpoint(w, socket);
     if (!peer)
         return;
-    socket->SetUserData(nullptr);
+    socket->setContext(nullptr);
     peer->state = 0;
     setNodeImage(peer->node, NodeImage::Disconnected);
     w.remove(peer);
 }
 
-void PeerError(Endpoint &server, TcpConnection *socket, TErrorEvent event, int &errorCode)
+void PeerError(Endpoint &server, TcpConnection *socket, TcpErrorKind event, int &errorCode)
 {
     // Into the log: written into the send box, the line would go out to the
     // peers with the next send.
@@ -123,8 +123,8 @@ void PeerError(Endpoint &server, TcpConnection *socket, TErrorEvent event, int &
     // A cleared error cancels the close it came with; a reset peer would
     // stay listed as connected on a dead connection. It goes as a peer that
     // closes does.
-    if (event == errDisconnect && socket)
-        socket->Close();
+    if (event == TcpErrorKind::Disconnect && socket)
+        socket->close();
 }
 
 void SuppressError(int &errorCode)
@@ -135,14 +135,14 @@ void SuppressError(int &errorCode)
 void ClientConnected(Endpoint &client)
 {
     client.state = 1;
-    client.localPort = clientSocketOf(client)->Connection()->QueryLocalPort();
+    client.localPort = clientSocketOf(client)->connection()->localPort();
     refreshStatus(client);
     setNodeImage(client.node, NodeImage::Connected);
 }
 
 void ClientReceived(EndpointController &w, TcpConnection *socket)
 {
-    const QByteArray data = socket->ReceiveString();
+    const QByteArray data = socket->readAvailable();
     Endpoint *client = listedEndpoint(w, socket);
     if (client && client->window && !data.isEmpty())
         client->window->logReceived(data);
@@ -163,30 +163,31 @@ void bindTcpServerEvents(EndpointController &window, Endpoint &server, TcpServer
 {
     Endpoint *s = &server;
     EndpointController *w = &window;
-    socket.OnClientConnect = [w, s](QObject *, TcpConnection *peer) { PeerConnected(*w, *s, peer); };
-    socket.OnClientDisconnect = [w, s](QObject *, TcpConnection *peer) { PeerDisconnected(*w, *s, peer); };
-    socket.OnClientRead = [w, s](QObject *, TcpConnection *peer) { PeerReceived(*w, *s, peer); };
-    socket.OnClientError = [s](QObject *, TcpConnection *peer, TErrorEvent event, int &code) {
+    socket.setPeerConnectedHandler([w, s](QObject *, TcpConnection *peer) { PeerConnected(*w, *s, peer); });
+    socket.setPeerDisconnectedHandler(
+        [w, s](QObject *, TcpConnection *peer) { PeerDisconnected(*w, *s, peer); });
+    socket.setPeerReadableHandler([w, s](QObject *, TcpConnection *peer) { PeerReceived(*w, *s, peer); });
+    socket.setPeerErrorHandler([s](QObject *, TcpConnection *peer, TcpErrorKind event, int &code) {
         PeerError(*s, peer, event, code);
-    };
-    socket.Connection()->SetErrorSink(
-        [](QObject *, TcpConnection *, TErrorEvent, int &code) { SuppressError(code); });
+    });
+    socket.listener()->setErrorHandler(
+        [](QObject *, TcpConnection *, TcpErrorKind, int &code) { SuppressError(code); });
 }
 
 void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient &socket)
 {
     Endpoint *c = &client;
     EndpointController *w = &window;
-    socket.OnConnect = [c](QObject *, TcpConnection *) { ClientConnected(*c); };
-    socket.OnRead = [w](QObject *, TcpConnection *connection) { ClientReceived(*w, connection); };
-    socket.OnDisconnect = [w, c](QObject *, TcpConnection *) { ClientDisconnected(*w, *c); };
-    socket.OnError = [](QObject *, TcpConnection *connection, TErrorEvent event, int &code) {
+    socket.setConnectedHandler([c](QObject *, TcpConnection *) { ClientConnected(*c); });
+    socket.setReadableHandler([w](QObject *, TcpConnection *connection) { ClientReceived(*w, connection); });
+    socket.setDisconnectedHandler([w, c](QObject *, TcpConnection *) { ClientDisconnected(*w, *c); });
+    socket.setErrorHandler([](QObject *, TcpConnection *connection, TcpErrorKind event, int &code) {
         SuppressError(code);
         // As for a server's peer: a reset must not leave the client shown as
         // connected on a dead connection.
-        if (event == errDisconnect && connection)
-            connection->Close();
-    };
+        if (event == TcpErrorKind::Disconnect && connection)
+            connection->close();
+    });
 }
 
 void stopServer(EndpointController &window, Endpoint &server)
@@ -198,14 +199,14 @@ void stopServer(EndpointController &window, Endpoint &server)
     // this very server from inside; hold the peers weakly and close whichever
     // are still there, in list order.
     std::vector<QPointer<TcpPeerConnection>> peers;
-    TcpListener *listener = socket->Connection();
-    const int count = listener->ConnectionCount();
+    TcpListener *listener = socket->listener();
+    const int count = listener->peerCount();
     for (int i = 0; i < count; ++i)
-        peers.emplace_back(listener->ConnectionAt(i));
+        peers.emplace_back(listener->peerAt(i));
     for (const auto &peer : peers)
         if (peer)
-            peer->Close();
-    socket->Close();
+            peer->close();
+    socket->close();
     if (!window.endpoints().contains(&server))
         return;
     server.state = 0;

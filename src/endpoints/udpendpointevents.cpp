@@ -16,7 +16,7 @@ QByteArray readDatagram(UdpSocket &udp, int count)
 {
     QBuffer stream;
     stream.open(QIODevice::ReadWrite);
-    udp.ReadDatagram(stream);
+    udp.readDatagram(stream);
     QByteArray data = stream.buffer();
     data.truncate(count);
     return data;
@@ -35,8 +35,8 @@ void UdpServerReceived(Endpoint &server, int numberBytes, const QString &fromIP,
         return;
     const QByteArray data = readDatagram(*server.udp(), numberBytes);
     server.window->logReceived(data);
-    server.udp()->SetRemoteHost(fromIP);
-    server.udp()->SetRemotePort(port);
+    server.udp()->setRemoteHost(fromIP);
+    server.udp()->setRemotePort(port);
     // The panel shows nothing new while the same peer keeps sending.
     if (server.peerAddress != fromIP || server.peerPort != port) {
         server.peerAddress = fromIP;
@@ -52,16 +52,16 @@ void UdpServerReceived(Endpoint &server, int numberBytes, const QString &fromIP,
 void bindUdpClientEvents(Endpoint &client, UdpSocket &udp)
 {
     Endpoint *c = &client;
-    udp.OnDataReceived
-        = [c](QObject *, int numberBytes, const QString &, int) { UdpClientReceived(*c, numberBytes); };
+    udp.setDatagramHandler(
+        [c](QObject *, int numberBytes, const QString &, int) { UdpClientReceived(*c, numberBytes); });
 }
 
 void bindUdpServerEvents(Endpoint &server, UdpSocket &udp)
 {
     Endpoint *s = &server;
-    udp.OnDataReceived = [s](QObject *, int numberBytes, const QString &fromIP, int port) {
+    udp.setDatagramHandler([s](QObject *, int numberBytes, const QString &fromIP, int port) {
         UdpServerReceived(*s, numberBytes, fromIP, port);
-    };
+    });
 }
 
 void onGroupDatagram(Endpoint &endpoint)

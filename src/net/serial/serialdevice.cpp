@@ -45,7 +45,7 @@ tcflag_t dataBitsFlag(int bits)
 
 } // namespace
 
-int OpenDevice(const QString &path)
+int openDevice(const QString &path)
 {
     const QByteArray name = path.toLocal8Bit();
     if (name.isEmpty())
@@ -63,7 +63,7 @@ int OpenDevice(const QString &path)
     return fd;
 }
 
-void CloseDevice(int fd, SavedAttributes &saved, bool leaveDtr)
+void closeDevice(int fd, SavedAttributes &saved, bool leaveDtr)
 {
     if (fd < 0)
         return;
@@ -79,7 +79,7 @@ void CloseDevice(int fd, SavedAttributes &saved, bool leaveDtr)
     ::close(fd);
 }
 
-void SaveAttributes(int fd, SavedAttributes &saved)
+void saveAttributes(int fd, SavedAttributes &saved)
 {
     termios2 t;
     saved.valid = ioctl(fd, TCGETS2, &t) == 0;
@@ -87,7 +87,7 @@ void SaveAttributes(int fd, SavedAttributes &saved)
         std::memcpy(saved.raw, &t, sizeof t);
 }
 
-bool ApplyLineSettings(int fd, const LineSettings &s)
+bool applyLineSettings(int fd, const LineSettings &s)
 {
     if (s.dataBits < 5 || s.dataBits > 8 || s.rate == 0 || s.parity < 0 || s.parity > 4)
         return false;
@@ -160,7 +160,7 @@ bool ApplyLineSettings(int fd, const LineSettings &s)
     return setModemLine(fd, TIOCM_DTR, s.dtr);
 }
 
-bool ReadLineState(int fd, LineState &state)
+bool readLineState(int fd, LineState &state)
 {
     termios2 t;
     if (ioctl(fd, TCGETS2, &t) != 0)
@@ -176,18 +176,18 @@ bool ReadLineState(int fd, LineState &state)
     return true;
 }
 
-bool FlushQueues(int fd)
+bool flushQueues(int fd)
 {
     return ioctl(fd, TCFLSH, TCIOFLUSH) == 0;
 }
 
-int InputQueued(int fd)
+int inputQueued(int fd)
 {
     int n = 0;
     return ioctl(fd, TIOCINQ, &n) == 0 && n > 0 ? n : 0;
 }
 
-int OutputQueued(int fd)
+int outputQueued(int fd)
 {
     int n = 0;
     return ioctl(fd, TIOCOUTQ, &n) == 0 && n > 0 ? n : 0;

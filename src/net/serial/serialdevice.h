@@ -51,18 +51,18 @@ struct SavedAttributes {
 // Opens the device read-write, non-blocking, without making it our controlling
 // terminal, and claims it exclusively. Returns -1 when it cannot be opened or
 // another user holds it.
-[[nodiscard]] int OpenDevice(const QString &path);
-void CloseDevice(int fd, SavedAttributes &saved, bool leaveDtr);
+[[nodiscard]] int openDevice(const QString &path);
+void closeDevice(int fd, SavedAttributes &saved, bool leaveDtr);
 
-void SaveAttributes(int fd, SavedAttributes &saved);
-[[nodiscard]] bool ApplyLineSettings(int fd, const LineSettings &settings);
-[[nodiscard]] bool ReadLineState(int fd, LineState &state);
+void saveAttributes(int fd, SavedAttributes &saved);
+[[nodiscard]] bool applyLineSettings(int fd, const LineSettings &settings);
+[[nodiscard]] bool readLineState(int fd, LineState &state);
 
 // Discards both queues. False when the device refuses.
-[[nodiscard]] bool FlushQueues(int fd);
+[[nodiscard]] bool flushQueues(int fd);
 // Bytes waiting in the kernel's input or output queue; 0 where the device has
 // no such query.
-[[nodiscard]] int InputQueued(int fd);
-[[nodiscard]] int OutputQueued(int fd);
+[[nodiscard]] int inputQueued(int fd);
+[[nodiscard]] int outputQueued(int fd);
 
 } // namespace serial_device

@@ -41,25 +41,25 @@ SerialMonitor::SerialMonitor(QObject &owner, int fd, Dispatch dispatch)
 
 SerialMonitor::~SerialMonitor()
 {
-    Stop();
+    stop();
     if (wakeFd_ >= 0)
         ::close(wakeFd_);
 }
 
-bool SerialMonitor::Start()
+bool SerialMonitor::start()
 {
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0)
         return false;
     try {
-        thread_ = std::thread([this] { Run(); });
+        thread_ = std::thread([this] { run(); });
     } catch (const std::system_error &) {
         return false;
     }
     return true;
 }
 
-void SerialMonitor::Stop()
+void SerialMonitor::stop()
 {
     stopping_ = true;
     {
@@ -67,12 +67,12 @@ void SerialMonitor::Stop()
         handOver_->stopped = true;
     }
     handOver_->cv.notify_all();
-    Wake();
+    wake();
     if (thread_.joinable())
         thread_.join();
 }
 
-void SerialMonitor::Wake()
+void SerialMonitor::wake()
 {
     if (wakeFd_ >= 0) {
         const std::uint64_t one = 1;
@@ -80,19 +80,19 @@ void SerialMonitor::Wake()
     }
 }
 
-void SerialMonitor::SetInputLimit(int bytes)
+void SerialMonitor::setInputLimit(int bytes)
 {
     inputLimit_ = bytes;
-    Wake(); // more room may let the thread read again
+    wake(); // more room may let the thread read again
 }
 
-int SerialMonitor::Queued() const
+int SerialMonitor::queued() const
 {
     std::lock_guard lock(inputMutex_);
     return int(input_.size());
 }
 
-int SerialMonitor::Take(char *dest, int count, int &error)
+int SerialMonitor::take(char *dest, int count, int &error)
 {
     std::lock_guard lock(inputMutex_);
     const bool wasFull = input_.size() >= inputLimit_;
@@ -109,18 +109,18 @@ int SerialMonitor::Take(char *dest, int count, int &error)
         }
     }
     if (wasFull)
-        Wake();
+        wake();
     return taken;
 }
 
-void SerialMonitor::Discard()
+void SerialMonitor::discard()
 {
     std::lock_guard lock(inputMutex_);
     input_.clear();
-    Wake();
+    wake();
 }
 
-TDeviceEvents SerialMonitor::Fill(bool &hungUp)
+DeviceEvents SerialMonitor::fill(bool &hungUp)
 {
     std::lock_guard lock(inputMutex_);
     const int room = inputLimit_ - int(input_.size());
@@ -136,13 +136,13 @@ TDeviceEvents SerialMonitor::Fill(bool &hungUp)
         return {};
     }
     input_.append(chunk, n);
-    TDeviceEvents events = deChar;
+    DeviceEvents events = DeviceEvent::CharReceived;
     if (QByteArrayView(chunk, n).contains(char(eventChar_.load())))
-        events |= deFlag;
+        events |= DeviceEvent::EventChar;
     return events;
 }
 
-void SerialMonitor::Run()
+void SerialMonitor::run()
 {
     bool hungUp = false;
     while (!stopping_) {
@@ -168,14 +168,14 @@ void SerialMonitor::Run()
         if (fds[1].revents & POLLNVAL)
             break;
         if (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) {
-            const TDeviceEvents events = Fill(hungUp);
-            if (events && !Deliver(events))
+            const DeviceEvents events = fill(hungUp);
+            if (events && !deliver(events))
                 break;
         }
     }
 }
 
-bool SerialMonitor::Deliver(TDeviceEvents events)
+bool SerialMonitor::deliver(DeviceEvents events)
 {
     if (!synchronize_) {
         try {

@@ -5,14 +5,15 @@
 // refers to the component (its QObject, for queued calls to the UI thread, and
 // the dispatch function) but owns neither, and never owns the device fd.
 //
-// Threading: Start, Stop, Take, Queued, Discard and the setters are called on
-// the component's (UI) thread; Run is the thread. The input queue is the only
+// Threading: start, stop, take, queued, discard and the setters are called on
+// the component's (UI) thread; run is the thread. The input queue is the only
 // state both touch, under inputMutex_. A hand-over to the UI thread goes through
 // a HandOver record shared with the queued call, so the call stays harmless
 // when it runs after the thread object is gone.
 //
-//   device --read--> input_ (at most the input limit) --Take--> ReadData
-//                    and a fresh byte raises deChar (deFlag for the event char)
+//   device --read--> input_ (at most the input limit) --take--> readData
+//                    and a fresh byte raises DeviceEvent::CharReceived (DeviceEvent::EventChar for the event
+//                    char)
 
 #include "net/serial/serialport.h"
 
@@ -29,7 +30,7 @@
 
 class SerialMonitor {
 public:
-    using Dispatch = std::function<void(TDeviceEvents)>;
+    using Dispatch = std::function<void(DeviceEvents)>;
 
     SerialMonitor(QObject &owner, int fd, Dispatch dispatch);
     ~SerialMonitor();
@@ -37,33 +38,33 @@ public:
     SerialMonitor &operator=(const SerialMonitor &) = delete;
 
     // False when the thread or its stop event could not be made.
-    [[nodiscard]] bool Start();
+    [[nodiscard]] bool start();
     // Ends the thread and waits for it. A hand-over that is pending or being
     // waited for is cancelled, so this never waits for the UI thread.
-    void Stop();
+    void stop();
 
-    void SetSynchronize(bool on) { synchronize_ = on; }
-    void SetEventChar(unsigned char c) { eventChar_ = c; }
-    void SetInputLimit(int bytes);
+    void setSynchronize(bool on) { synchronize_ = on; }
+    void setEventChar(unsigned char c) { eventChar_ = c; }
+    void setInputLimit(int bytes);
 
     // Bytes taken from the device and not read yet.
-    [[nodiscard]] int Queued() const;
+    [[nodiscard]] int queued() const;
     // Up to count bytes: first the queue, then straight from the device, so
     // reading goes on after the monitoring has ended. Returns the bytes
     // copied, or -1 with error set when the device read failed.
-    int Take(char *dest, int count, int &error);
-    void Discard();
+    int take(char *dest, int count, int &error);
+    void discard();
 
 private:
     struct HandOver;
 
-    void Run();
+    void run();
     // Reads what the device has into the queue; the events it makes.
-    TDeviceEvents Fill(bool &hungUp);
+    DeviceEvents fill(bool &hungUp);
     // Raises the events, on the UI thread when synchronising. False when a
     // handler failed or the thread is being stopped.
-    bool Deliver(TDeviceEvents events);
-    void Wake();
+    bool deliver(DeviceEvents events);
+    void wake();
 
     QObject &owner_;
     const int fd_;

@@ -6,7 +6,10 @@
 // not wait.
 //
 // Device names: "COMn" in any letter case names /dev/ttyS(n-1); any other name
-// is a device path. Tests redirect names with SetDevicePathResolver.
+// is a device path. Tests redirect names with setDevicePathResolver.
+//
+// Sources: serialport.cpp (opening, closing, lifetime), serialport_lines.cpp
+// (line settings), serialport_io.cpp (reading, writing, device events).
 
 #include "core/errors.h"
 #include "net/serial/serialdevice.h"
@@ -22,7 +25,7 @@
 #include <functional>
 #include <memory>
 
-// Raised by the serial component; DeviceErrorCode tells which failure.
+// Raised by the serial component; code tells which failure.
 class SerialPortError : public Exception {
 public:
     SerialPortError(const QString &message, int code)
@@ -30,87 +33,88 @@ public:
         , code_(code)
     {
     }
-    [[nodiscard]] int DeviceErrorCode() const noexcept { return code_; }
+    [[nodiscard]] int code() const noexcept { return code_; }
 
 private:
     int code_;
 };
 
-enum TBaudRate {
-    br110,
-    br300,
-    br600,
-    br1200,
-    br2400,
-    br4800,
-    br9600,
-    br14400,
-    br19200,
-    br38400,
-    br56000,
-    br57600,
-    br115200,
-    br128000,
-    br256000,
-    brCustom
+// Not B9600 and so on: <termios.h> defines those names as macros.
+enum class BaudRate {
+    Baud110,
+    Baud300,
+    Baud600,
+    Baud1200,
+    Baud2400,
+    Baud4800,
+    Baud9600,
+    Baud14400,
+    Baud19200,
+    Baud38400,
+    Baud56000,
+    Baud57600,
+    Baud115200,
+    Baud128000,
+    Baud256000,
+    Custom
 };
-enum TFlowControl { fcNone, fcRtsCts, fcDtrDsr, fcSoftware, fcCustom };
+enum class FlowControl { None, RtsCts, DtrDsr, Software, Custom };
 
-enum TRTSSetting { fsCTSOut = 0x1, fsRTSEnabled = 0x2, fsRTSHandshake = 0x4 };
-Q_DECLARE_FLAGS(TRTSSettings, TRTSSetting)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TRTSSettings)
+enum class RtsSetting { CtsOutputFlow = 0x1, On = 0x2, Handshake = 0x4 };
+Q_DECLARE_FLAGS(RtsSettings, RtsSetting)
+Q_DECLARE_OPERATORS_FOR_FLAGS(RtsSettings)
 
-enum TDTRSetting { fsDSROut = 0x1, fsDTREnabled = 0x2, fsDTRHandshake = 0x4 };
-Q_DECLARE_FLAGS(TDTRSettings, TDTRSetting)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TDTRSettings)
+enum class DtrSetting { DsrOutputFlow = 0x1, On = 0x2, Handshake = 0x4 };
+Q_DECLARE_FLAGS(DtrSettings, DtrSetting)
+Q_DECLARE_OPERATORS_FOR_FLAGS(DtrSettings)
 
-enum TXOnXOffSetting { fsInX = 0x1, fsOutX = 0x2 };
-Q_DECLARE_FLAGS(TXOnXOffSettings, TXOnXOffSetting)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TXOnXOffSettings)
+enum class XonXoff { Input = 0x1, Output = 0x2 };
+Q_DECLARE_FLAGS(XonXoffSettings, XonXoff)
+Q_DECLARE_OPERATORS_FOR_FLAGS(XonXoffSettings)
 
-enum TCommOption {
-    coAbortOnError = 0x01,
-    coDiscardNull = 0x02,
-    coDSRSensitivity = 0x04,
-    coErrorChar = 0x08,
-    coParityCheck = 0x10,
-    coTXContinueOnXOff = 0x20,
-    coLeaveDTROpen = 0x40
+enum class SerialOption {
+    AbortOnError = 0x01,
+    DiscardNull = 0x02,
+    DsrSensitivity = 0x04,
+    ErrorChar = 0x08,
+    ParityCheck = 0x10,
+    TxContinueOnXoff = 0x20,
+    LeaveDtrOpen = 0x40
 };
-Q_DECLARE_FLAGS(TCommOptions, TCommOption)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TCommOptions)
+Q_DECLARE_FLAGS(SerialOptions, SerialOption)
+Q_DECLARE_OPERATORS_FOR_FLAGS(SerialOptions)
 
 // Member i is device event bit 2^i, so a set converts to the event mask as is.
-enum TDeviceEvent {
-    deChar = 0x0001,
-    deFlag = 0x0002,
-    deOutEmpty = 0x0004,
-    deCTS = 0x0008,
-    deDSR = 0x0010,
-    deRLSD = 0x0020,
-    deBreak = 0x0040,
-    deError = 0x0080,
-    deRing = 0x0100,
-    dePrintError = 0x0200,
-    deIn80Full = 0x0400,
-    deProv1 = 0x0800,
-    deProv2 = 0x1000
+enum class DeviceEvent {
+    CharReceived = 0x0001,
+    EventChar = 0x0002,
+    OutputEmpty = 0x0004,
+    Cts = 0x0008,
+    Dsr = 0x0010,
+    CarrierDetect = 0x0020,
+    Break = 0x0040,
+    LineError = 0x0080,
+    Ring = 0x0100,
+    PrinterError = 0x0200,
+    InputAlmostFull = 0x0400,
+    Provider1 = 0x0800,
+    Provider2 = 0x1000
 };
-Q_DECLARE_FLAGS(TDeviceEvents, TDeviceEvent)
-Q_DECLARE_OPERATORS_FOR_FLAGS(TDeviceEvents)
+Q_DECLARE_FLAGS(DeviceEvents, DeviceEvent)
+Q_DECLARE_OPERATORS_FOR_FLAGS(DeviceEvents)
 
-// The bit rate a TBaudRate names; 0 for brCustom.
-[[nodiscard]] std::uint32_t BaudRateValue(TBaudRate rate);
+// The bit rate a BaudRate names; 0 for BaudRate::Custom.
+[[nodiscard]] std::uint32_t BaudRateValue(BaudRate rate);
 
 class SerialMonitor;
 class SerialWriter;
 
 // Ownership: owns its sub-objects, the device fd while open, the monitoring
 // thread and the writer thread. Lives on the thread that created it (the UI
-// thread): every property, operation and event is used there. OnData and OnCommEvent run there too when
-// Synchronize is true (the default); with Synchronize false they run on the
-// monitoring thread. Never delete it from inside one of its handlers: use
-// deleteLater().
+// thread): every property, operation and event is used there. The data and
+// device-event handlers run there too when synchronize() is true (the
+// default); with synchronize() false they run on the monitoring thread. Never delete it from inside one of
+// its handlers: use deleteLater().
 class SerialPort : public QObject {
     Q_OBJECT
 
@@ -121,70 +125,77 @@ public:
     ~SerialPort() override;
 
     // "COMn" (any case, n >= 1) -> /dev/ttyS(n-1); anything else unchanged.
-    [[nodiscard]] static QString DefaultDevicePath(const QString &deviceName);
+    [[nodiscard]] static QString defaultDevicePath(const QString &deviceName);
     // Replaces the name-to-device mapping (tests point names at
     // pseudo-terminals); returns the previous one. An empty function restores
-    // DefaultDevicePath.
-    static DevicePathResolver SetDevicePathResolver(DevicePathResolver resolver);
+    // defaultDevicePath.
+    static DevicePathResolver setDevicePathResolver(DevicePathResolver resolver);
 
-    [[nodiscard]] TBaudRate BaudRate();
-    void SetBaudRate(TBaudRate value);
-    [[nodiscard]] std::uint32_t BaudValue();
-    void SetBaudValue(std::uint32_t value);
-    [[nodiscard]] SerialQueues &Buffers() { return buffers_; }
-    [[nodiscard]] SerialFraming &DataControl() { return dataControl_; }
-    [[nodiscard]] const QString &DeviceName() const { return deviceName_; }
-    void SetDeviceName(const QString &value);
-    [[nodiscard]] TDTRSettings DTRSettings();
-    void SetDTRSettings(TDTRSettings value);
-    [[nodiscard]] SerialEventChars &EventChars() { return eventChars_; }
-    [[nodiscard]] TDeviceEvents MonitorEvents() const { return monitorEvents_; }
-    void SetMonitorEvents(TDeviceEvents value) { monitorEvents_ = value; }
-    [[nodiscard]] TFlowControl FlowControl() const { return flowControl_; }
-    void SetFlowControl(TFlowControl value);
-    [[nodiscard]] TCommOptions Options() const { return options_; }
-    void SetOptions(TCommOptions value);
-    [[nodiscard]] TRTSSettings RTSSettings();
-    void SetRTSSettings(TRTSSettings value);
-    [[nodiscard]] bool Synchronize() const { return synchronize_; }
-    void SetSynchronize(bool value);
-    [[nodiscard]] SerialTimeouts &Timeouts() { return timeouts_; }
-    [[nodiscard]] TXOnXOffSettings XOnXOffSettings();
-    void SetXOnXOffSettings(TXOnXOffSettings value);
+    [[nodiscard]] BaudRate baudRate();
+    void setBaudRate(BaudRate value);
+    [[nodiscard]] std::uint32_t baudValue();
+    void setBaudValue(std::uint32_t value);
+    [[nodiscard]] SerialQueues &queues() { return queues_; }
+    [[nodiscard]] SerialFraming &framing() { return framing_; }
+    [[nodiscard]] const QString &deviceName() const { return deviceName_; }
+    void setDeviceName(const QString &value);
+    [[nodiscard]] DtrSettings dtrSettings();
+    void setDtrSettings(DtrSettings value);
+    [[nodiscard]] SerialEventChars &eventChars() { return eventChars_; }
+    [[nodiscard]] DeviceEvents monitorEvents() const { return monitorEvents_; }
+    void setMonitorEvents(DeviceEvents value) { monitorEvents_ = value; }
+    [[nodiscard]] FlowControl flowControl() const { return flowControl_; }
+    void setFlowControl(FlowControl value);
+    [[nodiscard]] SerialOptions options() const { return options_; }
+    void setOptions(SerialOptions value);
+    [[nodiscard]] RtsSettings rtsSettings();
+    void setRtsSettings(RtsSettings value);
+    [[nodiscard]] bool synchronize() const { return synchronize_; }
+    void setSynchronize(bool value);
+    [[nodiscard]] SerialTimeouts &timeouts() { return timeouts_; }
+    [[nodiscard]] XonXoffSettings xonXoffSettings();
+    void setXonXoffSettings(XonXoffSettings value);
 
     // False, with nothing raised, when the device cannot be opened.
-    virtual bool Open();
-    virtual void Close();
-    [[nodiscard]] virtual int LockState() const;
-    [[nodiscard]] bool IsOpen() const { return fd_ >= 0; }
+    virtual bool open();
+    virtual void close();
+    [[nodiscard]] virtual int lockState() const;
+    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
 
     // Synchronous writing: waits on the calling thread, up to the time-outs,
-    // while the device does not take the bytes, and raises OnSend and
-    // deOutEmpty for each piece.
-    bool WriteString(const QByteArray &data);
-    int WriteData(const char *data, int count, int limitMs);
+    // while the device does not take the bytes, and raises the send handler
+    // and DeviceEvent::OutputEmpty for each piece.
+    bool write(const QByteArray &data);
+    int writeData(const char *data, int count, int limitMs);
     // Queued writing, for a caller that must not wait: the bytes join a queue
     // of WriteQueueCapacity bytes that a writer thread hands to the device in
     // order, however long the device takes. Returns how many were queued; the
     // rest did not fit and is dropped. Raises no events (nobody waits for the
-    // pieces). Mixing it with WriteData while bytes are queued interleaves
+    // pieces). Mixing it with writeData while bytes are queued interleaves
     // the two.
     static constexpr qsizetype WriteQueueCapacity = 64 * 1024;
-    qsizetype QueueWrite(const QByteArray &data);
-    // Bytes queued by QueueWrite that the device has not taken yet.
-    [[nodiscard]] qsizetype QueuedForWriting();
-    bool ReadString(QByteArray &data);
-    int ReadData(char *buffer, int count, int limitMs);
-    [[nodiscard]] int QueuedInput();
-    [[nodiscard]] int QueuedOutput();
+    qsizetype queueWrite(const QByteArray &data);
+    // Bytes queued by queueWrite that the device has not taken yet.
+    [[nodiscard]] qsizetype queuedForWriting();
+    bool read(QByteArray &data);
+    int readData(char *buffer, int count, int limitMs);
+    [[nodiscard]] int queuedInput();
+    [[nodiscard]] int queuedOutput();
 
-    std::function<void(QObject *Sender, TDeviceEvents Events)> OnCommEvent;
-    std::function<void(QObject *Sender, int Received)> OnData;
-    std::function<void(QObject *Sender)> OnRead;
-    std::function<void(QObject *Sender)> OnSend;
+    using DeviceEventHandler = std::function<void(QObject *sender, DeviceEvents events)>;
+    using DataHandler = std::function<void(QObject *sender, int received)>;
+    using TransferHandler = std::function<void(QObject *sender)>;
+    // The handlers; an empty one is skipped. Set them on the UI thread only.
+    // Data arrived (with the count of bytes waiting):
+    void setDataHandler(DataHandler h) { dataHandler_ = std::move(h); }
+    // The monitored device events that occurred:
+    void setDeviceEventHandler(DeviceEventHandler h) { deviceEventHandler_ = std::move(h); }
+    // A piece was read by readData, or written by writeData:
+    void setReadHandler(TransferHandler h) { readHandler_ = std::move(h); }
+    void setSendHandler(TransferHandler h) { sendHandler_ = std::move(h); }
 
 protected:
-    void DispatchDeviceEvents(TDeviceEvents events);
+    void dispatchDeviceEvents(DeviceEvents events);
 
 private:
     friend class SerialQueues;
@@ -192,43 +203,48 @@ private:
     friend class SerialEventChars;
     friend class SerialTimeouts;
 
-    void ApplyLineSettings();
-    void ApplyBuffers();
+    void applyLineSettings();
+    void applyQueues();
     // Each write reads the time-outs afresh; the line discipline has nothing
     // to take (reads never block in the driver).
-    void ApplyTimeouts() { }
-    void ApplyFlowControlTable();
-    void LeaveDtrOpenRule();
-    void CloseDevice();
-    void CheckOpen() const;
-    // Runs an OnSend/OnRead handler with its lock bit set. False when the
+    void applyTimeouts() { }
+    void applyFlowControlTable();
+    void applyLeaveDtrOpenRule();
+    void closeDevice();
+    void checkOpen() const;
+    // Runs the send or read handler with its lock bit set. False when the
     // handler destroyed the component.
-    bool RunLocked(int lockBit, const std::function<void(QObject *)> &handler);
+    bool runLocked(int lockBit, const TransferHandler &handler);
     // How long one write piece of size bytes may wait for the device.
-    [[nodiscard]] int PieceWaitMs(int size) const;
+    [[nodiscard]] int pieceWaitMs(int size) const;
     // Writes what the device takes of one piece within waitMs; -1 when the
     // device failed.
-    int WritePiece(const char *data, int size, int waitMs);
+    int writePiece(const char *data, int size, int waitMs);
 
     int fd_ = -1;
-    TBaudRate baudRate_ = br9600;
+    BaudRate baudRate_ = BaudRate::Baud9600;
     std::uint32_t baudValue_ = 9600;
-    SerialQueues buffers_{*this};
-    SerialFraming dataControl_{*this};
+    SerialQueues queues_{*this};
+    SerialFraming framing_{*this};
     QString deviceName_ = QStringLiteral("COM2");
-    TDTRSettings dtrSettings_;
+    DtrSettings dtrSettings_;
     SerialEventChars eventChars_{*this};
-    TDeviceEvents monitorEvents_ = deChar | deFlag | deOutEmpty;
-    TFlowControl flowControl_ = fcNone;
-    TCommOptions options_;
-    TRTSSettings rtsSettings_;
+    DeviceEvents monitorEvents_
+        = DeviceEvent::CharReceived | DeviceEvent::EventChar | DeviceEvent::OutputEmpty;
+    FlowControl flowControl_ = FlowControl::None;
+    SerialOptions options_;
+    RtsSettings rtsSettings_;
     bool synchronize_ = true;
     SerialTimeouts timeouts_{*this};
-    TXOnXOffSettings xonXoffSettings_;
+    XonXoffSettings xonXoffSettings_;
     std::unique_ptr<SerialMonitor> thread_;
-    std::unique_ptr<SerialWriter> writer_; // made by the first QueueWrite
+    std::unique_ptr<SerialWriter> writer_; // made by the first queueWrite
     int lockFlags_ = 0;
     std::atomic<bool> closing_{false};
     std::atomic<bool> destroying_{false};
     serial_device::SavedAttributes saved_;
+    DataHandler dataHandler_;
+    DeviceEventHandler deviceEventHandler_;
+    TransferHandler readHandler_;
+    TransferHandler sendHandler_;
 };

@@ -13,46 +13,46 @@ int clampQueueSize(int value)
 
 } // namespace
 
-void SerialQueues::SetInputSize(int value)
+void SerialQueues::setInputSize(int value)
 {
     value = clampQueueSize(value);
     if (value == inputSize_)
         return;
     inputSize_ = std::uint16_t(value);
-    owner_.ApplyBuffers();
+    owner_.applyQueues();
 }
 
-void SerialQueues::SetOutputSize(int value)
+void SerialQueues::setOutputSize(int value)
 {
     value = clampQueueSize(value);
     if (value == outputSize_)
         return;
     outputSize_ = std::uint16_t(value);
-    owner_.ApplyBuffers();
+    owner_.applyQueues();
 }
 
-void SerialFraming::SetDataBits(TDataBits value)
+void SerialFraming::setDataBits(DataBits value)
 {
     if (value == dataBits_)
         return;
     dataBits_ = value;
-    owner_.ApplyLineSettings();
+    owner_.applyLineSettings();
 }
 
-void SerialFraming::SetParity(TParity value)
+void SerialFraming::setParity(Parity value)
 {
     if (value == parity_)
         return;
     parity_ = value;
-    owner_.ApplyLineSettings();
+    owner_.applyLineSettings();
 }
 
-void SerialFraming::SetStopBits(TStopBits value)
+void SerialFraming::setStopBits(StopBits value)
 {
     if (value == stopBits_)
         return;
     stopBits_ = value;
-    owner_.ApplyLineSettings();
+    owner_.applyLineSettings();
 }
 
 void SerialEventChars::set(char &field, char value)
@@ -60,7 +60,7 @@ void SerialEventChars::set(char &field, char value)
     if (field == value)
         return;
     field = value;
-    owner_.ApplyLineSettings();
+    owner_.applyLineSettings();
 }
 
 void SerialTimeouts::set(int index, std::uint32_t value)
@@ -68,5 +68,5 @@ void SerialTimeouts::set(int index, std::uint32_t value)
     if (values_[index] == value)
         return;
     values_[index] = value;
-    owner_.ApplyTimeouts();
+    owner_.applyTimeouts();
 }

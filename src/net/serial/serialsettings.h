@@ -5,28 +5,28 @@
 
 #include <cstdint>
 
-enum TDataBits { db4, db5, db6, db7, db8 };
-enum TParity { paNone, paOdd, paEven, paMark, paSpace };
-enum TStopBits { sb1, sb1p5, sb2 };
+enum class DataBits { Four, Five, Six, Seven, Eight };
+enum class Parity { None, Odd, Even, Mark, Space };
+enum class StopBits { One, OneAndHalf, Two };
 
 class SerialPort;
 
-// Queue sizes and the time limits of ReadString/WriteString. Owned by its
-// component; UI thread only.
+// Queue sizes, and the time limits of SerialPort::read and SerialPort::write.
+// Owned by its component; UI thread only.
 class SerialQueues {
 public:
     explicit SerialQueues(SerialPort &owner)
         : owner_(owner)
     {
     }
-    [[nodiscard]] int InputSize() const { return inputSize_; }
-    [[nodiscard]] int OutputSize() const { return outputSize_; }
-    [[nodiscard]] int InputTimeout() const { return inputTimeout_; }
-    [[nodiscard]] int OutputTimeout() const { return outputTimeout_; }
-    void SetInputSize(int value);
-    void SetOutputSize(int value);
-    void SetInputTimeout(int value) { inputTimeout_ = std::uint16_t(value); }
-    void SetOutputTimeout(int value) { outputTimeout_ = std::uint16_t(value); }
+    [[nodiscard]] int inputSize() const { return inputSize_; }
+    [[nodiscard]] int outputSize() const { return outputSize_; }
+    [[nodiscard]] int inputTimeout() const { return inputTimeout_; }
+    [[nodiscard]] int outputTimeout() const { return outputTimeout_; }
+    void setInputSize(int value);
+    void setOutputSize(int value);
+    void setInputTimeout(int value) { inputTimeout_ = std::uint16_t(value); }
+    void setOutputTimeout(int value) { outputTimeout_ = std::uint16_t(value); }
 
 private:
     SerialPort &owner_;
@@ -43,18 +43,18 @@ public:
         : owner_(owner)
     {
     }
-    [[nodiscard]] TDataBits DataBits() const { return dataBits_; }
-    [[nodiscard]] TParity Parity() const { return parity_; }
-    [[nodiscard]] TStopBits StopBits() const { return stopBits_; }
-    void SetDataBits(TDataBits value);
-    void SetParity(TParity value);
-    void SetStopBits(TStopBits value);
+    [[nodiscard]] DataBits dataBits() const { return dataBits_; }
+    [[nodiscard]] Parity parity() const { return parity_; }
+    [[nodiscard]] StopBits stopBits() const { return stopBits_; }
+    void setDataBits(DataBits value);
+    void setParity(Parity value);
+    void setStopBits(StopBits value);
 
 private:
     SerialPort &owner_;
-    TDataBits dataBits_ = db8;
-    TParity parity_ = paNone;
-    TStopBits stopBits_ = sb1;
+    DataBits dataBits_ = DataBits::Eight;
+    Parity parity_ = Parity::None;
+    StopBits stopBits_ = StopBits::One;
 };
 
 // Flow-control and event characters. Owned by its component; UI thread only.
@@ -64,16 +64,16 @@ public:
         : owner_(owner)
     {
     }
-    [[nodiscard]] char XonChar() const { return xon_; }
-    [[nodiscard]] char XoffChar() const { return xoff_; }
-    [[nodiscard]] char EofChar() const { return eof_; }
-    [[nodiscard]] char ErrorChar() const { return error_; }
-    [[nodiscard]] char EventChar() const { return event_; }
-    void SetXonChar(char value) { set(xon_, value); }
-    void SetXoffChar(char value) { set(xoff_, value); }
-    void SetEofChar(char value) { set(eof_, value); }
-    void SetErrorChar(char value) { set(error_, value); }
-    void SetEventChar(char value) { set(event_, value); }
+    [[nodiscard]] char xonChar() const { return xon_; }
+    [[nodiscard]] char xoffChar() const { return xoff_; }
+    [[nodiscard]] char eofChar() const { return eof_; }
+    [[nodiscard]] char errorChar() const { return error_; }
+    [[nodiscard]] char eventChar() const { return event_; }
+    void setXonChar(char value) { set(xon_, value); }
+    void setXoffChar(char value) { set(xoff_, value); }
+    void setEofChar(char value) { set(eof_, value); }
+    void setErrorChar(char value) { set(error_, value); }
+    void setEventChar(char value) { set(event_, value); }
 
 private:
     void set(char &field, char value);
@@ -96,16 +96,16 @@ public:
         : owner_(owner)
     {
     }
-    [[nodiscard]] std::uint32_t ReadInterval() const { return values_[0]; }
-    [[nodiscard]] std::uint32_t ReadMultiplier() const { return values_[1]; }
-    [[nodiscard]] std::uint32_t ReadConstant() const { return values_[2]; }
-    [[nodiscard]] std::uint32_t WriteMultiplier() const { return values_[3]; }
-    [[nodiscard]] std::uint32_t WriteConstant() const { return values_[4]; }
-    void SetReadInterval(std::uint32_t value) { set(0, value); }
-    void SetReadMultiplier(std::uint32_t value) { set(1, value); }
-    void SetReadConstant(std::uint32_t value) { set(2, value); }
-    void SetWriteMultiplier(std::uint32_t value) { set(3, value); }
-    void SetWriteConstant(std::uint32_t value) { set(4, value); }
+    [[nodiscard]] std::uint32_t readInterval() const { return values_[0]; }
+    [[nodiscard]] std::uint32_t readMultiplier() const { return values_[1]; }
+    [[nodiscard]] std::uint32_t readConstant() const { return values_[2]; }
+    [[nodiscard]] std::uint32_t writeMultiplier() const { return values_[3]; }
+    [[nodiscard]] std::uint32_t writeConstant() const { return values_[4]; }
+    void setReadInterval(std::uint32_t value) { set(0, value); }
+    void setReadMultiplier(std::uint32_t value) { set(1, value); }
+    void setReadConstant(std::uint32_t value) { set(2, value); }
+    void setWriteMultiplier(std::uint32_t value) { set(3, value); }
+    void setWriteConstant(std::uint32_t value) { set(4, value); }
 
 private:
     void set(int index, std::uint32_t value);

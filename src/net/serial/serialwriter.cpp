@@ -26,35 +26,35 @@ SerialWriter::SerialWriter(int fd, qsizetype capacity)
 
 SerialWriter::~SerialWriter()
 {
-    Stop();
+    stop();
     if (wakeFd_ >= 0)
         ::close(wakeFd_);
 }
 
-bool SerialWriter::Start()
+bool SerialWriter::start()
 {
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ < 0)
         return false;
     try {
-        thread_ = std::thread([this] { Run(); });
+        thread_ = std::thread([this] { run(); });
     } catch (const std::system_error &) {
         return false;
     }
     return true;
 }
 
-void SerialWriter::Stop()
+void SerialWriter::stop()
 {
     stopping_ = true;
-    Wake();
+    wake();
     if (thread_.joinable())
         thread_.join();
     std::lock_guard lock(queueMutex_);
     queue_.clear();
 }
 
-void SerialWriter::Wake()
+void SerialWriter::wake()
 {
     if (wakeFd_ >= 0) {
         const std::uint64_t one = 1;
@@ -62,7 +62,7 @@ void SerialWriter::Wake()
     }
 }
 
-qsizetype SerialWriter::Enqueue(const QByteArray &data)
+qsizetype SerialWriter::enqueue(const QByteArray &data)
 {
     qsizetype taken = 0;
     {
@@ -74,17 +74,17 @@ qsizetype SerialWriter::Enqueue(const QByteArray &data)
             return 0;
         queue_.append(data.constData(), taken);
     }
-    Wake();
+    wake();
     return taken;
 }
 
-qsizetype SerialWriter::Queued() const
+qsizetype SerialWriter::queued() const
 {
     std::lock_guard lock(queueMutex_);
     return queue_.size();
 }
 
-void SerialWriter::Run()
+void SerialWriter::run()
 {
     bool stalled = false;
     while (!stopping_) {
@@ -111,7 +111,7 @@ void SerialWriter::Run()
             break;
         if (!(fds[1].revents & (POLLOUT | POLLERR | POLLHUP)))
             continue;
-        switch (WriteHead()) {
+        switch (writeHead()) {
         case WriteResult::Progress:
             break;
         case WriteResult::Stalled:
@@ -130,7 +130,7 @@ void SerialWriter::Run()
 
 // Only this thread removes bytes from the queue's head, and the caller only
 // appends, so the head copied out stays the head while it is written.
-SerialWriter::WriteResult SerialWriter::WriteHead()
+SerialWriter::WriteResult SerialWriter::writeHead()
 {
     char chunk[kWriteChunk];
     qsizetype size;

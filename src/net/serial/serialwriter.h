@@ -10,11 +10,11 @@
 // Ownership: owned by its SerialPort for as long as the port is open; uses
 // the device fd but never owns or closes it, and knows no QObject.
 //
-// Threading: Start, Stop and Enqueue are called on the component's (UI)
-// thread; Run is the thread. The queue is the only state both touch, under
+// Threading: start, stop and enqueue are called on the component's (UI)
+// thread; run is the thread. The queue is the only state both touch, under
 // queueMutex_; the stop flag is atomic and the eventfd wakes the thread.
 //
-//   Enqueue --append (up to capacity)--> queue_ --Run: write()--> device
+//   enqueue --append (up to capacity)--> queue_ --run: write()--> device
 
 #include <QByteArray>
 
@@ -30,24 +30,24 @@ public:
     SerialWriter &operator=(const SerialWriter &) = delete;
 
     // False when the thread or its wake-up event could not be made.
-    [[nodiscard]] bool Start();
+    [[nodiscard]] bool start();
     // Ends the thread and waits for it; what is still queued is dropped.
     // Never waits for the device.
-    void Stop();
+    void stop();
 
     // Queues as much of the bytes as there is room for, in order; returns how
     // many were queued.
-    qsizetype Enqueue(const QByteArray &data);
+    qsizetype enqueue(const QByteArray &data);
     // Bytes queued and not yet taken by the device.
-    [[nodiscard]] qsizetype Queued() const;
+    [[nodiscard]] qsizetype queued() const;
 
 private:
     enum class WriteResult { Progress, Stalled, Failed };
 
-    void Run();
+    void run();
     // Hands the device what it takes of the queue's head.
-    WriteResult WriteHead();
-    void Wake();
+    WriteResult writeHead();
+    void wake();
 
     const int fd_;
     const qsizetype capacity_;

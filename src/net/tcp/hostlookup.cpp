@@ -20,12 +20,12 @@ LookupResult resolveHost(const QByteArray &host)
     addrinfo *found = nullptr;
     const int rc = ::getaddrinfo(host.constData(), nullptr, &hints, &found);
     if (rc != 0) {
-        result.ErrorCode = rc == EAI_SYSTEM ? errno : rc;
-        if (result.ErrorCode == 0)
-            result.ErrorCode = EAI_FAIL;
+        result.errorCode = rc == EAI_SYSTEM ? errno : rc;
+        if (result.errorCode == 0)
+            result.errorCode = EAI_FAIL;
         return result;
     }
-    result.Address = reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr.s_addr;
+    result.address = reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr.s_addr;
     ::freeaddrinfo(found);
     return result;
 }
@@ -38,10 +38,10 @@ LookupResult resolveService(const QByteArray &service)
     char buffer[1024];
     const int rc = ::getservbyname_r(service.constData(), "tcp", &entry, buffer, sizeof buffer, &found);
     if (rc != 0 || found == nullptr) {
-        result.ErrorCode = EAI_SERVICE;
+        result.errorCode = EAI_SERVICE;
         return result;
     }
-    result.Port = std::uint16_t(found->s_port);
+    result.port = std::uint16_t(found->s_port);
     return result;
 }
 
@@ -53,39 +53,39 @@ HostLookup::HostLookup(QObject *receiver, Completion done)
 {
 }
 
-std::shared_ptr<HostLookup> HostLookup::StartHost(QObject *receiver, const QString &host, Completion done)
+std::shared_ptr<HostLookup> HostLookup::startHost(QObject *receiver, const QString &host, Completion done)
 {
-    return Start(receiver, std::move(done), [name = host.toLocal8Bit()] { return resolveHost(name); });
+    return start(receiver, std::move(done), [name = host.toLocal8Bit()] { return resolveHost(name); });
 }
 
-std::shared_ptr<HostLookup> HostLookup::StartService(
+std::shared_ptr<HostLookup> HostLookup::startService(
     QObject *receiver, const QString &service, Completion done)
 {
-    return Start(receiver, std::move(done), [name = service.toLocal8Bit()] { return resolveService(name); });
+    return start(receiver, std::move(done), [name = service.toLocal8Bit()] { return resolveService(name); });
 }
 
-std::shared_ptr<HostLookup> HostLookup::Start(
+std::shared_ptr<HostLookup> HostLookup::start(
     QObject *receiver, Completion done, std::function<LookupResult()> job)
 {
     std::shared_ptr<HostLookup> lookup(new HostLookup(receiver, std::move(done)));
     // Detached: a resolver stuck on a dead name server must not hold up the
     // program; the worker keeps the shared state alive on its own.
-    std::thread([lookup, job = std::move(job)] { lookup->Deliver(job()); }).detach();
+    std::thread([lookup, job = std::move(job)] { lookup->deliver(job()); }).detach();
     return lookup;
 }
 
-void HostLookup::Deliver(const LookupResult &result)
+void HostLookup::deliver(const LookupResult &result)
 {
     std::lock_guard guard(mutex_);
     if (receiver_ == nullptr)
         return;
-    // Posting under the mutex: Cancel() (and so the receiver's destruction)
+    // Posting under the mutex: cancel() (and so the receiver's destruction)
     // waits for it, and Qt drops the posted call if the receiver goes first.
     QMetaObject::invokeMethod(
         receiver_, [done = done_, result] { done(result); }, Qt::QueuedConnection);
 }
 
-void HostLookup::Cancel()
+void HostLookup::cancel()
 {
     std::lock_guard guard(mutex_);
     receiver_ = nullptr;

@@ -15,7 +15,7 @@ ReadinessWatch::ReadinessWatch(QObject *parent)
 {
 }
 
-void ReadinessWatch::Select(int handle, int mask, bool connected)
+void ReadinessWatch::select(int handle, int mask, bool connected)
 {
     handle_ = handle;
     mask_ = mask;
@@ -32,26 +32,26 @@ void ReadinessWatch::Select(int handle, int mask, bool connected)
     update();
 }
 
-void ReadinessWatch::Release()
+void ReadinessWatch::release()
 {
     handle_ = -1;
     mask_ = 0;
     update();
 }
 
-void ReadinessWatch::SetConnected(bool connected)
+void ReadinessWatch::setConnected(bool connected)
 {
     connected_ = connected;
     update();
 }
 
-void ReadinessWatch::ExpectWrite()
+void ReadinessWatch::expectWrite()
 {
     writeWanted_ = true;
     update();
 }
 
-void ReadinessWatch::ReceiveMade()
+void ReadinessWatch::receiveMade()
 {
     if (readDelivered_) {
         readDelivered_ = false;
@@ -75,7 +75,7 @@ void ReadinessWatch::makeResumeTimer()
     });
 }
 
-void ReadinessWatch::PauseAccepts(int milliseconds)
+void ReadinessWatch::pauseAccepts(int milliseconds)
 {
     if (acceptsPaused_)
         return;
@@ -133,8 +133,8 @@ void ReadinessWatch::apply(QSocketNotifier *&slot, bool forRead, bool enable)
 
 void ReadinessWatch::notify(int handle, int notification, int code)
 {
-    if (OnNotification)
-        OnNotification(handle, notification, code);
+    if (notificationHandler_)
+        notificationHandler_(handle, notification, code);
 }
 
 void ReadinessWatch::readable(int handle)

@@ -32,23 +32,25 @@ public:
 
     // Registers handle for the notifications in mask. A handle that is not
     // connected yet reports its connect outcome first.
-    void Select(int handle, int mask, bool connected);
+    void select(int handle, int mask, bool connected);
     // No more notifications; call before the handle is closed.
-    void Release();
-    void SetConnected(bool connected);
+    void release();
+    void setConnected(bool connected);
     // A connect was started on the watched handle and its outcome is not in.
-    [[nodiscard]] bool ConnectPending() const { return handle_ != -1 && connectPending_; }
+    [[nodiscard]] bool isConnectPending() const { return handle_ != -1 && connectPending_; }
     // One write notification is owed: after a connect, an accept, or a send
     // that would have blocked.
-    void ExpectWrite();
+    void expectWrite();
     // A receive was made: the next read notification may come.
-    void ReceiveMade();
+    void receiveMade();
     // No accept notification for a while; with 0, until the timers that are
     // due have run.
-    void PauseAccepts(int milliseconds);
+    void pauseAccepts(int milliseconds);
 
-    // (handle, notification, error code or 0); run inside the exception guard.
-    std::function<void(int, int, int)> OnNotification;
+    // (handle, notification, error code or 0); run inside the exception
+    // guard. UI thread only.
+    using NotificationHandler = std::function<void(int, int, int)>;
+    void setNotificationHandler(NotificationHandler h) { notificationHandler_ = std::move(h); }
 
 private:
     void update();
@@ -70,4 +72,5 @@ private:
     QSocketNotifier *read_ = nullptr;
     QSocketNotifier *write_ = nullptr;
     QTimer *resumeAccepts_ = nullptr;
+    NotificationHandler notificationHandler_;
 };

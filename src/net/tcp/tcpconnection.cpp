@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <system_error>
 
 namespace {
 
@@ -20,24 +19,11 @@ bool wouldBlock(int code)
     return code == EAGAIN || code == EWOULDBLOCK || code == EINTR;
 }
 
-// Synchronous calls: would-block is not a failure, anything else raises.
-void checkSocketResult(int code, const char *api)
-{
-    if (code != 0 && !wouldBlock(code))
-        throw SocketError(SocketErrorMessage(code, api));
-}
-
 sockaddr_in emptyAddress()
 {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     return address;
-}
-
-std::uint64_t nextLookupId()
-{
-    static std::uint64_t last = 0;
-    return ++last;
 }
 
 // Counts the events of one object in progress, so that nobody destroys it
@@ -83,20 +69,26 @@ QString SocketErrorMessage(int code, const char *api)
         .arg(QLatin1String(api));
 }
 
-TcpConnection::TcpConnection(int ASocket)
-    : socket_(ASocket)
-    , connected_(ASocket != -1)
+void TcpConnection::checkSocketResult(int code, const char *api)
+{
+    if (code != 0 && !wouldBlock(code))
+        throw SocketError(SocketErrorMessage(code, api));
+}
+
+TcpConnection::TcpConnection(int handle)
+    : socket_(handle)
+    , connected_(handle != -1)
 {
     addr_ = emptyAddress();
 }
 
 TcpConnection::~TcpConnection()
 {
-    eventSink_ = nullptr;
+    eventHandler_ = nullptr;
     try {
         cancelLookup();
         if (connected_ && socket_ != -1)
-            Disconnect(socket_);
+            handleDisconnect(socket_);
         // A handle kept by a connect that failed is closed as well.
         closeHandle();
     } catch (...) {
@@ -106,93 +98,93 @@ TcpConnection::~TcpConnection()
 
 // ---- events -------------------------------------------------------------
 
-void TcpConnection::Event(TcpConnection *Socket, TSocketEventKind SocketEvent)
+void TcpConnection::raiseEvent(TcpConnection *socket, TcpEvent socketEvent)
 {
-    if (!eventSink_)
+    if (!eventHandler_)
         return;
-    BusyScope busy(busy_, [this] { BecameIdle(); });
-    // A copy: the handler may rebind the sink while it runs.
-    const TcpEventHandler sink = eventSink_;
-    sink(this, Socket, SocketEvent);
+    BusyScope busy(busy_, [this] { becameIdle(); });
+    // A copy: the handler may replace itself while it runs.
+    const TcpEventHandler handler = eventHandler_;
+    handler(this, socket, socketEvent);
 }
 
-void TcpConnection::Error(TcpConnection *Socket, TErrorEvent ErrorEvent, int &ErrorCode)
+void TcpConnection::raiseError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)
 {
-    if (!errorSink_)
+    if (!errorHandler_)
         return;
-    BusyScope busy(busy_, [this] { BecameIdle(); });
-    const TcpErrorHandler sink = errorSink_;
-    sink(this, Socket, ErrorEvent, ErrorCode);
+    BusyScope busy(busy_, [this] { becameIdle(); });
+    const TcpErrorHandler handler = errorHandler_;
+    handler(this, socket, errorEvent, errorCode);
 }
 
-void TcpConnection::SocketMessage(int Socket, int Notification, int ErrorCode)
+void TcpConnection::handleNotification(int socket, int notification, int errorCode)
 {
-    if (ErrorCode != 0) {
-        TErrorEvent kind = errGeneral;
-        switch (Notification) {
+    if (errorCode != 0) {
+        TcpErrorKind kind = TcpErrorKind::General;
+        switch (notification) {
         case NotifyRead:
-            kind = errReceive;
+            kind = TcpErrorKind::Receive;
             break;
         case NotifyWrite:
-            kind = errSend;
+            kind = TcpErrorKind::Send;
             break;
         case NotifyAccept:
-            kind = errAccept;
+            kind = TcpErrorKind::Accept;
             break;
         case NotifyConnect:
-            kind = errConnect;
+            kind = TcpErrorKind::Connect;
             break;
         case NotifyClose:
-            kind = errDisconnect;
+            kind = TcpErrorKind::Disconnect;
             break;
         }
-        Error(this, kind, ErrorCode);
+        raiseError(this, kind, errorCode);
         // A cleared code cancels the notification: a reset close, for one,
         // leaves the handle open and connected.
-        if (ErrorCode != 0)
-            throw SocketError(QStringLiteral("Asynchronous socket error %1").arg(ErrorCode));
+        if (errorCode != 0)
+            throw SocketError(QStringLiteral("Asynchronous socket error %1").arg(errorCode));
         return;
     }
-    switch (Notification) {
+    switch (notification) {
     case NotifyRead:
-        Read(Socket);
+        handleRead(socket);
         break;
     case NotifyWrite:
-        Write(Socket);
+        handleWrite(socket);
         break;
     case NotifyAccept:
-        Accept(Socket);
+        handleAccept(socket);
         break;
     case NotifyConnect:
-        Connect(Socket);
+        handleConnect(socket);
         break;
     case NotifyClose:
-        Disconnect(Socket);
+        handleDisconnect(socket);
         break;
     }
 }
 
-void TcpConnection::Accept(int) { }
+void TcpConnection::handleAccept(int) { }
 
-void TcpConnection::Connect(int) { }
+void TcpConnection::handleConnect(int) { }
 
-void TcpConnection::Read(int Socket)
+void TcpConnection::handleRead(int socket)
 {
-    if (Socket != -1 && Socket == socket_)
-        Event(this, evRead);
+    if (socket != -1 && socket == socket_)
+        raiseEvent(this, TcpEvent::Readable);
 }
 
-void TcpConnection::Write(int Socket)
+void TcpConnection::handleWrite(int socket)
 {
-    if (Socket != -1 && Socket == socket_)
-        Event(this, evWrite);
+    if (socket != -1 && socket == socket_)
+        raiseEvent(this, TcpEvent::Writable);
 }
 
-void TcpClientConnection::Connect(int)
+void TcpClientConnection::handleConnect(int)
 {
-    SetConnected(true);
-    ExpectWriteNotification();
-    Event(this, evConnect);
+    setConnected(true);
+    expectWriteNotification();
+    raiseEvent(this, TcpEvent::Connected);
 }
 
 // ---- readiness ------------------------------------------------------------
@@ -201,41 +193,42 @@ ReadinessWatch *TcpConnection::watch()
 {
     if (watch_ == nullptr) {
         watch_ = new ReadinessWatch(this);
-        watch_->OnNotification
-            = [this](int handle, int notification, int code) { SocketMessage(handle, notification, code); };
+        watch_->setNotificationHandler([this](int handle, int notification, int code) {
+            handleNotification(handle, notification, code);
+        });
     }
     return watch_;
 }
 
-void TcpConnection::SelectNotifications(int mask)
+void TcpConnection::selectNotifications(int mask)
 {
     mask_ = mask;
-    watch()->Select(socket_, mask, connected_);
+    watch()->select(socket_, mask, connected_);
 }
 
-void TcpConnection::SetConnected(bool value)
+void TcpConnection::setConnected(bool value)
 {
     connected_ = value;
     if (watch_)
-        watch_->SetConnected(value);
+        watch_->setConnected(value);
 }
 
-void TcpConnection::ExpectWriteNotification()
+void TcpConnection::expectWriteNotification()
 {
-    watch()->ExpectWrite();
+    watch()->expectWrite();
 }
 
-void TcpConnection::PauseAcceptNotifications(int milliseconds)
+void TcpConnection::pauseAcceptNotifications(int milliseconds)
 {
-    watch()->PauseAccepts(milliseconds);
+    watch()->pauseAccepts(milliseconds);
 }
 
-void TcpConnection::Silence()
+void TcpConnection::silence()
 {
-    eventSink_ = nullptr;
-    errorSink_ = nullptr;
+    eventHandler_ = nullptr;
+    errorHandler_ = nullptr;
     if (watch_)
-        watch_->Release();
+        watch_->release();
 }
 
 // ---- handles --------------------------------------------------------------
@@ -254,7 +247,7 @@ int TcpConnection::closeHandle()
     if (socket_ == -1)
         return 0;
     if (watch_)
-        watch_->Release();
+        watch_->release();
     const int handle = socket_;
     socket_ = -1;
     const int code = ::close(handle) == 0 || errno == EINTR ? 0 : errno;
@@ -263,16 +256,16 @@ int TcpConnection::closeHandle()
     return code;
 }
 
-void TcpConnection::Close()
+void TcpConnection::close()
 {
-    Disconnect(socket_);
+    handleDisconnect(socket_);
 }
 
-void TcpConnection::Disconnect(int Socket)
+void TcpConnection::handleDisconnect(int socket)
 {
     QMutexLocker locker(&lock_);
     cancelLookup();
-    if (Socket == -1 || Socket != socket_)
+    if (socket == -1 || socket != socket_)
         return;
     // A handler that closes the object whose disconnection it is handling
     // must not get a second disconnection event.
@@ -280,7 +273,7 @@ void TcpConnection::Disconnect(int Socket)
         return;
     disconnecting_ = true;
     try {
-        Event(this, evDisconnect);
+        raiseEvent(this, TcpEvent::Disconnected);
     } catch (...) {
         closeHandle();
         disconnecting_ = false;
@@ -291,252 +284,76 @@ void TcpConnection::Disconnect(int Socket)
     checkSocketResult(code, "closesocket");
 }
 
-bool TcpConnection::IsOpening() const
-{
-    return !connected_ && (pendingLookup_ != 0 || (watch_ && watch_->ConnectPending()));
-}
-
-void TcpConnection::closeAfterFailedStart() noexcept
-{
-    try {
-        Disconnect(socket_);
-    } catch (...) {
-        // The failure that got us here is the one the caller must see.
-        closeHandle();
-    }
-}
-
-// ---- connecting and listening ----------------------------------------------
-
-void TcpConnection::takeNewHandle()
-{
-    const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (handle == -1)
-        throw SocketError(QStringLiteral("Can't create new socket"));
-    ReadUrgentDataInline(handle);
-    cancelLookup();
-    replaceHandle(handle);
-}
-
-void TcpConnection::Open(
-    const QString &Name, const QString &Address, const QString &Service, std::uint16_t Port, bool Client)
-{
-    if (connected_)
-        throw SocketError(QStringLiteral("Socket already open"));
-    takeNewHandle();
-    try {
-        Event(this, evLookup);
-        if (!Name.isEmpty()) {
-            lookupService_ = Service;
-            lookupPort_ = Port;
-            lookupClient_ = Client;
-            lookupQueueSize_ = 0;
-            lookupState_ = LookupState::Address;
-            startLookup(true, Name);
-            return;
-        }
-        if (Address.isEmpty()) {
-            int code = NoAddressErrorCode;
-            Error(this, errLookup, code);
-            Disconnect(socket_);
-            if (code != 0)
-                throw SocketError(QStringLiteral("No address specified"));
-            return;
-        }
-        addr_.sin_addr.s_addr = ::inet_addr(Address.toLatin1().constData());
-        lookupState_ = LookupState::Address;
-        continueWithService(Service, Port, Client, 0);
-    } catch (...) {
-        closeAfterFailedStart();
-        throw;
-    }
-}
-
-void TcpConnection::Listen(
-    const QString &, const QString &, const QString &Service, std::uint16_t Port, int QueueSize)
-{
-    if (connected_)
-        throw SocketError(QStringLiteral("Can't listen on an open socket"));
-    takeNewHandle();
-    try {
-        Event(this, evLookup);
-        addr_.sin_addr.s_addr = htonl(INADDR_ANY);
-        lookupState_ = LookupState::Address;
-        continueWithService(Service, Port, false, QueueSize);
-    } catch (...) {
-        closeAfterFailedStart();
-        throw;
-    }
-}
-
-void TcpConnection::continueWithService(
-    const QString &service, std::uint16_t port, bool client, int queueSize)
-{
-    if (!service.isEmpty()) {
-        lookupClient_ = client;
-        lookupQueueSize_ = queueSize;
-        lookupState_ = LookupState::Service;
-        startLookup(false, service);
-        return;
-    }
-    addr_.sin_port = htons(port);
-    lookupState_ = LookupState::Service;
-    finishOpen(client, queueSize);
-}
-
-void TcpConnection::finishOpen(bool client, int queueSize)
-{
-    lookupState_ = LookupState::Idle;
-    if (client)
-        connectNow();
-    else
-        listenNow(queueSize);
-}
-
-void TcpConnection::connectNow()
-{
-    SelectNotifications(NotifyRead | NotifyWrite | NotifyConnect | NotifyClose);
-    Event(this, evConnecting);
-    if (::connect(socket_, reinterpret_cast<const sockaddr *>(&addr_), sizeof addr_) != 0
-        && errno != EINPROGRESS)
-        checkSocketResult(errno, "connect");
-}
-
-void TcpConnection::listenNow(int queueSize)
-{
-    // Lets a server listen again at once on a port whose earlier connections
-    // linger in TIME_WAIT; a port that another socket listens on still fails.
-    const int reuse = 1;
-    ::setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    if (::bind(socket_, reinterpret_cast<const sockaddr *>(&addr_), sizeof addr_) != 0)
-        checkSocketResult(errno, "bind");
-    SelectNotifications(NotifyAccept);
-    Event(this, evListen);
-    if (::listen(socket_, queueSize) != 0)
-        checkSocketResult(errno, "listen");
-    SetConnected(true);
-}
-
-// ---- lookups ------------------------------------------------------------------
-
-void TcpConnection::startLookup(bool host, const QString &name)
-{
-    const std::uint64_t id = nextLookupId();
-    auto done = [this, id](const LookupResult &result) { Guarded([&] { lookupComplete(id, result); }); };
-    try {
-        lookup_ = host ? HostLookup::StartHost(this, name, std::move(done))
-                       : HostLookup::StartService(this, name, std::move(done));
-    } catch (const std::system_error &e) {
-        throw SocketError(
-            SocketErrorMessage(e.code().value(), host ? "WSAASyncGetHostByName" : "WSAASyncGetServByName"));
-    }
-    pendingLookup_ = id;
-}
-
-void TcpConnection::cancelLookup()
-{
-    if (pendingLookup_ == 0)
-        return;
-    lookup_->Cancel();
-    lookup_.reset();
-    pendingLookup_ = 0;
-}
-
-void TcpConnection::lookupComplete(std::uint64_t id, const LookupResult &result)
-{
-    if (id != pendingLookup_)
-        return;
-    pendingLookup_ = 0;
-    lookup_.reset();
-    if (result.ErrorCode != 0) {
-        int code = result.ErrorCode;
-        Error(this, errLookup, code);
-        Disconnect(socket_);
-        if (code != 0)
-            throw SocketError(SocketErrorMessage(code, "ASync Lookup"));
-        return;
-    }
-    try {
-        if (lookupState_ == LookupState::Address) {
-            addr_.sin_addr.s_addr = result.Address;
-            continueWithService(lookupService_, lookupPort_, lookupClient_, lookupQueueSize_);
-        } else if (lookupState_ == LookupState::Service) {
-            addr_.sin_port = result.Port;
-            lookupPort_ = 0;
-            lookupService_.clear();
-            finishOpen(lookupClient_, lookupQueueSize_);
-        }
-    } catch (...) {
-        closeAfterFailedStart();
-        throw;
-    }
-}
-
 // ---- data -------------------------------------------------------------------
 
-int TcpConnection::SendString(const QByteArray &S)
+int TcpConnection::send(const QByteArray &data)
 {
-    return SendBuffer(S.constData(), int(S.size()));
+    return send(data.constData(), int(data.size()));
 }
 
-int TcpConnection::SendBuffer(const void *Buf, int Count)
+int TcpConnection::send(const void *data, int count)
 {
     QMutexLocker locker(&lock_);
     if (!connected_)
         return 0;
-    const ssize_t sent = ::send(socket_, Buf, size_t(qMax(Count, 0)), MSG_NOSIGNAL);
+    const ssize_t sent = ::send(socket_, data, size_t(qMax(count, 0)), MSG_NOSIGNAL);
     if (sent >= 0)
         return int(sent);
     int code = errno;
     if (wouldBlock(code)) {
         // The platform tells when there is room again.
-        ExpectWriteNotification();
+        expectWriteNotification();
         return -1;
     }
-    Error(this, errSend, code);
-    Disconnect(socket_);
+    raiseError(this, TcpErrorKind::Send, code);
+    handleDisconnect(socket_);
     if (code != 0)
         throw SocketError(SocketErrorMessage(code, "send"));
     return -1;
 }
 
-QByteArray TcpConnection::ReceiveString()
+QByteArray TcpConnection::readAvailable()
 {
     QByteArray data;
-    const int pending = ReceiveBuffer(nullptr, -1);
+    const int pending = bytesAvailable();
     // Readiness may have seen bytes that the count does not show; a read of
     // nothing would leave them waiting and the notification coming again.
     data.resize(pending > 0 ? pending : ReceiveProbeLength);
-    const int got = ReceiveBuffer(data.data(), int(data.size()));
+    const int got = receive(data.data(), int(data.size()));
     if (got <= 0)
         return {};
     data.truncate(got);
     return data;
 }
 
-int TcpConnection::ReceiveBuffer(void *Buf, int Count)
+int TcpConnection::bytesAvailable()
 {
     QMutexLocker locker(&lock_);
     if (!connected_)
         return 0;
-    if (Count == -1) {
-        // Under a fast sender the kernel's queue grows to megabytes; handed
-        // over whole, one read would make a log entry of megabytes that is
-        // laid out in one go while the event loop waits. The rest stays
-        // queued and raises the next read notification.
-        int pending = 0;
-        return ::ioctl(socket_, FIONREAD, &pending) == 0 ? std::min(pending, MaxReceiveLength) : 0;
-    }
+    // Under a fast sender the kernel's queue grows to megabytes; handed
+    // over whole, one read would make a log entry of megabytes that is
+    // laid out in one go while the event loop waits. The rest stays
+    // queued and raises the next read notification.
+    int pending = 0;
+    return ::ioctl(socket_, FIONREAD, &pending) == 0 ? std::min(pending, MaxReceiveLength) : 0;
+}
+
+int TcpConnection::receive(void *data, int count)
+{
+    QMutexLocker locker(&lock_);
+    if (!connected_)
+        return 0;
     if (watch_)
-        watch_->ReceiveMade();
-    const ssize_t got = ::recv(socket_, Buf, size_t(qMax(Count, 0)), 0);
+        watch_->receiveMade();
+    const ssize_t got = ::recv(socket_, data, size_t(qMax(count, 0)), 0);
     if (got >= 0)
         return int(got);
     int code = errno;
     if (wouldBlock(code))
         return -1;
-    Error(this, errReceive, code);
-    Disconnect(socket_);
+    raiseError(this, TcpErrorKind::Receive, code);
+    handleDisconnect(socket_);
     if (code != 0)
         throw SocketError(SocketErrorMessage(code, "recv"));
     return -1;
@@ -544,7 +361,7 @@ int TcpConnection::ReceiveBuffer(void *Buf, int Count)
 
 // ---- queries ----------------------------------------------------------------
 
-int TcpConnection::QueryLocalPort()
+int TcpConnection::localPort()
 {
     QMutexLocker locker(&lock_);
     if (socket_ == -1)
@@ -558,7 +375,7 @@ int TcpConnection::QueryLocalPort()
     return local.sin_port == 0 ? -1 : ntohs(local.sin_port);
 }
 
-void TcpConnection::peerAddress(sockaddr_in &peer)
+void TcpConnection::peerSocketAddress(sockaddr_in &peer)
 {
     socklen_t size = sizeof peer;
     if (::getpeername(socket_, reinterpret_cast<sockaddr *>(&peer), &size) == 0)
@@ -571,24 +388,24 @@ void TcpConnection::peerAddress(sockaddr_in &peer)
     checkSocketResult(code, "getpeername");
 }
 
-QString TcpConnection::QueryRemoteAddress()
+QString TcpConnection::peerAddress()
 {
     QMutexLocker locker(&lock_);
     if (!connected_)
         return {};
     sockaddr_in peer{};
-    peerAddress(peer);
+    peerSocketAddress(peer);
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
     return QString::fromLatin1(text);
 }
 
-int TcpConnection::QueryRemotePort()
+int TcpConnection::peerPort()
 {
     QMutexLocker locker(&lock_);
     if (!connected_)
         return 0;
     sockaddr_in peer{};
-    peerAddress(peer);
+    peerSocketAddress(peer);
     return ntohs(peer.sin_port);
 }

@@ -20,27 +20,16 @@ class HostLookup;
 struct LookupResult;
 class TcpConnection;
 
-enum TSocketEventKind {
-    evLookup,
-    evConnecting,
-    evConnect,
-    evDisconnect,
-    evListen,
-    evAccept,
-    evWrite,
-    evRead
-};
-enum TErrorEvent { errGeneral, errSend, errReceive, errConnect, errDisconnect, errAccept, errLookup };
-enum TClientType { ctNonBlocking, ctBlocking };
-enum TServerType { stNonBlocking, stThreadBlocking };
+enum class TcpEvent { Lookup, Connecting, Connected, Disconnected, Listening, Accepted, Writable, Readable };
+enum class TcpErrorKind { General, Send, Receive, Connect, Disconnect, Accept, Lookup };
 
 // Sender is the component, or for the client events of a server the
 // server's listening connection object.
-using TcpNotifyHandler = std::function<void(QObject *Sender, TcpConnection *Socket)>;
+using TcpNotifyHandler = std::function<void(QObject *sender, TcpConnection *socket)>;
 using TcpErrorHandler
-    = std::function<void(QObject *Sender, TcpConnection *Socket, TErrorEvent ErrorEvent, int &ErrorCode)>;
+    = std::function<void(QObject *sender, TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)>;
 using TcpEventHandler
-    = std::function<void(TcpConnection *Sender, TcpConnection *Socket, TSocketEventKind SocketEvent)>;
+    = std::function<void(TcpConnection *sender, TcpConnection *socket, TcpEvent socketEvent)>;
 
 class SocketError : public Exception {
 public:
@@ -66,84 +55,98 @@ class TcpConnection : public QObject {
     Q_OBJECT
 
 public:
-    // What ReceiveBuffer(nullptr, -1), and so one ReceiveString(), reports
-    // at most of the data waiting.
+    // What bytesAvailable(), and so one readAvailable(), reports at most of
+    // the data waiting.
     static constexpr int MaxReceiveLength = 256 * 1024;
-    // What ReceiveString() tries to read when nothing is counted as waiting.
+    // What readAvailable() tries to read when nothing is counted as waiting.
     static constexpr int ReceiveProbeLength = 64 * 1024;
 
-    explicit TcpConnection(int ASocket);
+    explicit TcpConnection(int handle);
     ~TcpConnection() override;
 
-    // Connects (Client) or listens; used by the components' activation.
-    void Open(
-        const QString &Name, const QString &Address, const QString &Service, std::uint16_t Port, bool Client);
-    void Listen(const QString &Name, const QString &Address, const QString &Service, std::uint16_t Port,
-        int QueueSize);
-    void Close();
+    // Connects (client) or listens; used by the components' activation.
+    void open(
+        const QString &name, const QString &address, const QString &service, std::uint16_t port, bool client);
+    void listen(const QString &name, const QString &address, const QString &service, std::uint16_t port,
+        int queueSize);
+    void close();
 
-    int SendBuffer(const void *Buf, int Count);
-    int SendString(const QByteArray &S);
-    int ReceiveBuffer(void *Buf, int Count);
-    QByteArray ReceiveString();
+    int send(const void *data, int count);
+    int send(const QByteArray &data);
+    // Bytes waiting to be read, at most MaxReceiveLength; 0 when not connected.
+    [[nodiscard]] int bytesAvailable();
+    int receive(void *data, int count);
+    QByteArray readAvailable();
 
-    [[nodiscard]] int QueryLocalPort();
-    [[nodiscard]] QString QueryRemoteAddress();
-    [[nodiscard]] int QueryRemotePort();
+    [[nodiscard]] int localPort();
+    [[nodiscard]] QString peerAddress();
+    [[nodiscard]] int peerPort();
 
-    [[nodiscard]] int SocketHandle() const { return socket_; }
-    [[nodiscard]] bool IsConnected() const { return connected_; }
+    [[nodiscard]] int socketHandle() const { return socket_; }
+    [[nodiscard]] bool isConnected() const { return connected_; }
     // A host lookup or a connect is under way.
-    [[nodiscard]] bool IsOpening() const;
-    [[nodiscard]] int NotificationMask() const { return mask_; }
+    [[nodiscard]] bool isOpening() const;
+    [[nodiscard]] int notificationMask() const { return mask_; }
 
-    [[nodiscard]] void *UserData() const { return userData_; }
-    void SetUserData(void *Value) { userData_ = Value; }
-    [[nodiscard]] TcpErrorHandler ErrorSink() const { return errorSink_; }
-    void SetErrorSink(TcpErrorHandler Value) { errorSink_ = std::move(Value); }
-    [[nodiscard]] TcpEventHandler EventSink() const { return eventSink_; }
-    void SetEventSink(TcpEventHandler Value) { eventSink_ = std::move(Value); }
+    // Whatever the owner wants to find again from this connection (the
+    // program keeps its endpoint record here).
+    [[nodiscard]] void *context() const { return context_; }
+    void setContext(void *value) { context_ = value; }
+    // Where this object's errors and events go (its component, or for an
+    // accepted peer its listener). UI thread only.
+    [[nodiscard]] TcpErrorHandler errorHandler() const { return errorHandler_; }
+    void setErrorHandler(TcpErrorHandler h) { errorHandler_ = std::move(h); }
+    [[nodiscard]] TcpEventHandler eventHandler() const { return eventHandler_; }
+    void setEventHandler(TcpEventHandler h) { eventHandler_ = std::move(h); }
 
-    void Lock() { lock_.lock(); }
-    void Unlock() { lock_.unlock(); }
+    void lock() { lock_.lock(); }
+    void unlock() { lock_.unlock(); }
 
 protected:
     // One per kind of notification, each for the handle it was raised for.
-    virtual void Accept(int Socket);
-    virtual void Connect(int Socket);
-    virtual void Disconnect(int Socket);
-    virtual void Read(int Socket);
-    virtual void Write(int Socket);
+    virtual void handleAccept(int socket);
+    virtual void handleConnect(int socket);
+    virtual void handleDisconnect(int socket);
+    virtual void handleRead(int socket);
+    virtual void handleWrite(int socket);
 
-    void Event(TcpConnection *Socket, TSocketEventKind SocketEvent);
-    void Error(TcpConnection *Socket, TErrorEvent ErrorEvent, int &ErrorCode);
+    void raiseEvent(TcpConnection *socket, TcpEvent socketEvent);
+    void raiseError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode);
 
-    // Handles one readiness notification; ErrorCode 0 means none.
-    void SocketMessage(int Socket, int Notification, int ErrorCode);
+    // Handles one readiness notification; errorCode 0 means none.
+    void handleNotification(int socket, int notification, int errorCode);
 
     // Registers the current handle for the notifications in mask.
-    void SelectNotifications(int mask);
-    void SetConnected(bool value);
+    void selectNotifications(int mask);
+    void setConnected(bool value);
     // A freshly connected handle can take data: one write notification.
-    void ExpectWriteNotification();
-    void PauseAcceptNotifications(int milliseconds);
+    void expectWriteNotification();
+    void pauseAcceptNotifications(int milliseconds);
 
     // True while one of this object's events is being handled.
-    [[nodiscard]] bool Busy() const { return busy_ > 0; }
+    [[nodiscard]] bool isBusy() const { return busy_ > 0; }
     // Called when the last running event of this object has returned.
-    virtual void BecameIdle() { }
+    virtual void becameIdle() { }
     // No more events or notifications from this object.
-    void Silence();
+    void silence();
 
 private:
     friend class TcpListener; // retires and silences the peers it accepted
 
-    enum class LookupState { Idle, Address, Service };
+    enum class LookupState { Idle, address, service };
 
-    // A fresh non-blocking handle in place of the old one (and of any lookup).
-    void takeNewHandle();
+    // Synchronous calls: would-block is not a failure, anything else raises.
+    static void checkSocketResult(int code, const char *api);
+
     void replaceHandle(int handle);
     int closeHandle();
+    ReadinessWatch *watch();
+    // The peer's address, under the lock; raises "getpeername" on failure.
+    void peerSocketAddress(sockaddr_in &peer);
+
+    // The opening sequence (connectsequence.cpp).
+    // A fresh non-blocking handle in place of the old one (and of any lookup).
+    void takeNewHandle();
     void cancelLookup();
     void startLookup(bool host, const QString &name);
     void lookupComplete(std::uint64_t id, const LookupResult &result);
@@ -151,10 +154,7 @@ private:
     void finishOpen(bool client, int queueSize);
     void connectNow();
     void listenNow(int queueSize);
-    ReadinessWatch *watch();
     void closeAfterFailedStart() noexcept;
-    // The peer's address, under the lock; raises "getpeername" on failure.
-    void peerAddress(sockaddr_in &peer);
 
     int socket_ = -1;
     bool connected_ = false;
@@ -174,10 +174,10 @@ private:
     bool lookupClient_ = false;
     int lookupQueueSize_ = 0;
 
-    TcpEventHandler eventSink_;
-    TcpErrorHandler errorSink_;
+    TcpEventHandler eventHandler_;
+    TcpErrorHandler errorHandler_;
     QRecursiveMutex lock_;
-    void *userData_ = nullptr;
+    void *context_ = nullptr;
     ReadinessWatch *watch_ = nullptr; // child QObject, made when first needed
 
     int busy_ = 0;
@@ -195,8 +195,7 @@ public:
         : TcpConnection(-1)
     {
     }
-    [[nodiscard]] TClientType ClientType() const { return ctNonBlocking; }
 
 protected:
-    void Connect(int Socket) override;
+    void handleConnect(int socket) override;
 };

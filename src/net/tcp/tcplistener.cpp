@@ -17,9 +17,9 @@ public:
     explicit SocketLock(TcpConnection &socket)
         : socket_(socket)
     {
-        socket_.Lock();
+        socket_.lock();
     }
-    ~SocketLock() { socket_.Unlock(); }
+    ~SocketLock() { socket_.unlock(); }
     SocketLock(const SocketLock &) = delete;
     SocketLock &operator=(const SocketLock &) = delete;
 
@@ -27,42 +27,42 @@ private:
     TcpConnection &socket_;
 };
 
-void fire(const TcpNotifyHandler &slot, QObject *sender, TcpConnection *socket)
+void fire(const TcpNotifyHandler &handler, QObject *sender, TcpConnection *socket)
 {
-    if (!slot)
+    if (!handler)
         return;
-    const TcpNotifyHandler handler = slot; // the handler may rebind the slot
-    handler(sender, socket);
+    const TcpNotifyHandler running = handler; // the handler may replace itself
+    running(sender, socket);
 }
 
 } // namespace
 
 // ---- accepted peers -----------------------------------------------------------
 
-TcpPeerConnection::TcpPeerConnection(int Socket, TcpListener *ServerWinSocket)
-    : TcpConnection(Socket)
-    , server_(ServerWinSocket)
+TcpPeerConnection::TcpPeerConnection(int socket, TcpListener *listener)
+    : TcpConnection(socket)
+    , listener_(listener)
 {
-    SetEventSink([server = server_](TcpConnection *, TcpConnection *socket, TSocketEventKind kind) {
+    setEventHandler([server = listener_](TcpConnection *, TcpConnection *socket, TcpEvent kind) {
         server->clientEvent(socket, kind);
     });
-    SetErrorSink([server = server_](QObject *, TcpConnection *socket, TErrorEvent kind, int &code) {
+    setErrorHandler([server = listener_](QObject *, TcpConnection *socket, TcpErrorKind kind, int &code) {
         server->clientError(socket, kind, code);
     });
 }
 
 void TcpPeerConnection::start()
 {
-    SelectNotifications(NotifyRead | NotifyWrite | NotifyConnect | NotifyClose);
-    ExpectWriteNotification();
-    if (IsConnected())
-        Event(this, evConnect);
+    selectNotifications(NotifyRead | NotifyWrite | NotifyConnect | NotifyClose);
+    expectWriteNotification();
+    if (isConnected())
+        raiseEvent(this, TcpEvent::Connected);
 }
 
-void TcpPeerConnection::BecameIdle()
+void TcpPeerConnection::becameIdle()
 {
-    if (retired_ && server_ != nullptr)
-        server_->requestRelease(this);
+    if (retired_ && listener_ != nullptr)
+        listener_->requestRelease(this);
 }
 
 // ---- the listening object -------------------------------------------------------
@@ -74,39 +74,39 @@ TcpListener::TcpListener()
 
 TcpListener::~TcpListener()
 {
-    SetEventSink(nullptr);
+    setEventHandler(nullptr);
     try {
         closeConnections();
-        if (IsConnected())
-            TcpConnection::Disconnect(SocketHandle());
+        if (isConnected())
+            TcpConnection::handleDisconnect(socketHandle());
     } catch (...) {
         // Nothing may leave a destructor; the handles are closed either way.
     }
     // A peer whose own handler destroyed the server (through the component)
     // is still on the stack: it goes on a later pass of the event loop.
     for (auto &peer : retired_) {
-        if (peer->Busy()) {
-            peer->server_ = nullptr;
+        if (peer->isBusy()) {
+            peer->listener_ = nullptr;
             peer.release()->deleteLater();
         }
     }
 }
 
-int TcpListener::ConnectionCount()
+int TcpListener::peerCount()
 {
     QMutexLocker locker(&listLock_);
     return int(connections_.size());
 }
 
-TcpPeerConnection *TcpListener::ConnectionAt(int Index)
+TcpPeerConnection *TcpListener::peerAt(int index)
 {
     QMutexLocker locker(&listLock_);
-    if (Index < 0 || Index >= int(connections_.size()))
-        throw IndexError(QStringLiteral("List index out of bounds (%1)").arg(Index));
-    return connections_[size_t(Index)].get();
+    if (index < 0 || index >= int(connections_.size()))
+        throw IndexError(QStringLiteral("List index out of bounds (%1)").arg(index));
+    return connections_[size_t(index)].get();
 }
 
-void TcpListener::Accept(int Socket)
+void TcpListener::handleAccept(int socket)
 {
     // A burst of connects is taken in batches bounded in count and time: the
     // screen is redrawn once per batch instead of once per peer, and the rest
@@ -114,7 +114,7 @@ void TcpListener::Accept(int Socket)
     // closes the server ends the batch.
     const auto deadline = std::chrono::steady_clock::now() + MaxAcceptTimePerWakeUp;
     for (int taken = 0; taken < MaxAcceptsPerWakeUp; ++taken) {
-        if (Socket == -1 || Socket != SocketHandle() || !acceptOne(Socket))
+        if (socket == -1 || socket != socketHandle() || !acceptOne(socket))
             return;
         if (std::chrono::steady_clock::now() >= deadline)
             break;
@@ -122,28 +122,28 @@ void TcpListener::Accept(int Socket)
     // More may be waiting. The handle is still readable, and asked again
     // straight away it would take the next batch before the timers that fell
     // due meanwhile (a repeated send, a timed send) get their turn.
-    if (Socket == SocketHandle())
-        PauseAcceptNotifications(0);
+    if (socket == socketHandle())
+        pauseAcceptNotifications(0);
 }
 
-bool TcpListener::acceptOne(int Socket)
+bool TcpListener::acceptOne(int socket)
 {
     sockaddr_in from{};
     socklen_t fromSize = sizeof from;
     const int handle
-        = ::accept4(Socket, reinterpret_cast<sockaddr *>(&from), &fromSize, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        = ::accept4(socket, reinterpret_cast<sockaddr *>(&from), &fromSize, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (handle == -1) {
         // Out of descriptors or kernel memory: the peers stay in the listen
         // queue and the handle stays readable, so asking again at once would
         // spin the loop until something is closed.
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-            PauseAcceptNotifications(AcceptRetryAfterExhaustion);
+            pauseAcceptNotifications(AcceptRetryAfterExhaustion);
         return false;
     }
     ReadUrgentDataInline(handle);
     std::unique_ptr<TcpPeerConnection> owned;
-    if (OnGetSocket) {
-        const TcpPeerFactory handler = OnGetSocket;
+    if (peerFactory_) {
+        const TcpPeerFactory handler = peerFactory_;
         handler(this, handle, owned);
     }
     if (!owned)
@@ -158,17 +158,17 @@ bool TcpListener::acceptOne(int Socket)
         connections_.push_back(std::move(owned));
     }
     client->start();
-    Event(client, evAccept);
+    raiseEvent(client, TcpEvent::Accepted);
     return true;
 }
 
 // Closing the server: the accepted peers go first, silently (last first),
 // then the listening handle with its own disconnection event.
-void TcpListener::Disconnect(int Socket)
+void TcpListener::handleDisconnect(int socket)
 {
     SocketLock locker(*this);
     closeConnections();
-    TcpConnection::Disconnect(Socket);
+    TcpConnection::handleDisconnect(socket);
 }
 
 void TcpListener::closeConnections()
@@ -178,16 +178,16 @@ void TcpListener::closeConnections()
         release(connections_.back().get());
 }
 
-void TcpListener::clientEvent(TcpConnection *Socket, TSocketEventKind SocketEvent)
+void TcpListener::clientEvent(TcpConnection *socket, TcpEvent socketEvent)
 {
-    switch (SocketEvent) {
-    case evConnect:
-        fire(OnClientConnect, this, Socket);
+    switch (socketEvent) {
+    case TcpEvent::Connected:
+        fire(peerConnectedHandler_, this, socket);
         break;
-    case evDisconnect: {
-        auto *client = static_cast<TcpPeerConnection *>(Socket);
+    case TcpEvent::Disconnected: {
+        auto *client = static_cast<TcpPeerConnection *>(socket);
         try {
-            fire(OnClientDisconnect, this, Socket);
+            fire(peerDisconnectedHandler_, this, socket);
         } catch (...) {
             requestRelease(client);
             throw;
@@ -195,23 +195,23 @@ void TcpListener::clientEvent(TcpConnection *Socket, TSocketEventKind SocketEven
         requestRelease(client);
         break;
     }
-    case evWrite:
-        fire(OnClientWrite, this, Socket);
+    case TcpEvent::Writable:
+        fire(peerWritableHandler_, this, socket);
         break;
-    case evRead:
-        fire(OnClientRead, this, Socket);
+    case TcpEvent::Readable:
+        fire(peerReadableHandler_, this, socket);
         break;
     default:
         break;
     }
 }
 
-void TcpListener::clientError(TcpConnection *Socket, TErrorEvent ErrorEvent, int &ErrorCode)
+void TcpListener::clientError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)
 {
-    if (!OnClientError)
+    if (!peerErrorHandler_)
         return;
-    const TcpErrorHandler handler = OnClientError;
-    handler(this, Socket, ErrorEvent, ErrorCode);
+    const TcpErrorHandler handler = peerErrorHandler_;
+    handler(this, socket, errorEvent, errorCode);
 }
 
 // Deferred destruction: the peer stays listed (closed) until the event loop
@@ -246,8 +246,8 @@ void TcpListener::release(TcpPeerConnection *client)
     }
     if (!owned)
         return;
-    if (client->Busy()) {
-        client->Silence();
+    if (client->isBusy()) {
+        client->silence();
         client->retired_ = true;
         retired_.push_back(std::move(owned));
         return;

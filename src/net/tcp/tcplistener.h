@@ -14,7 +14,7 @@ class TcpListener;
 // A handler may supply the object for a newly accepted handle; left empty,
 // the server makes a plain TcpPeerConnection.
 using TcpPeerFactory
-    = std::function<void(QObject *Sender, int Socket, std::unique_ptr<TcpPeerConnection> &ClientSocket)>;
+    = std::function<void(QObject *sender, int socket, std::unique_ptr<TcpPeerConnection> &peer)>;
 
 // The connection object of one accepted peer.
 //
@@ -25,18 +25,18 @@ class TcpPeerConnection : public TcpConnection {
     Q_OBJECT
 
 public:
-    TcpPeerConnection(int Socket, TcpListener *ServerWinSocket);
+    TcpPeerConnection(int socket, TcpListener *listener);
 
-    [[nodiscard]] TcpListener *ServerWinSocket() const { return server_; }
+    [[nodiscard]] TcpListener *listener() const { return listener_; }
 
 protected:
-    void BecameIdle() override;
+    void becameIdle() override;
 
 private:
     friend class TcpListener;
     void start();
 
-    TcpListener *server_;
+    TcpListener *listener_;
     bool retired_ = false; // out of the list, waiting for its running event to return
 };
 
@@ -51,9 +51,9 @@ public:
     TcpListener();
     ~TcpListener() override;
 
-    [[nodiscard]] int ConnectionCount();
+    [[nodiscard]] int peerCount();
     // Raises IndexError for an index outside the list.
-    [[nodiscard]] TcpPeerConnection *ConnectionAt(int Index);
+    [[nodiscard]] TcpPeerConnection *peerAt(int index);
 
     // Peers taken per accept notification at most, and the time after which
     // no further one is taken in the same notification.
@@ -62,28 +62,25 @@ public:
     // How long accepting rests when the process has no descriptor left.
     static constexpr int AcceptRetryAfterExhaustion = 100;
 
-    [[nodiscard]] TServerType ServerType() const { return stNonBlocking; }
-    [[nodiscard]] int ThreadCacheSize() const { return threadCacheSize_; }
-    void SetThreadCacheSize(int Value) { threadCacheSize_ = Value; }
-
-    TcpPeerFactory OnGetSocket;
-    TcpNotifyHandler OnClientRead;
-    TcpNotifyHandler OnClientWrite;
-    TcpNotifyHandler OnClientConnect;
-    TcpNotifyHandler OnClientDisconnect;
-    TcpErrorHandler OnClientError;
+    // The accepted peers' events; an empty handler is skipped. UI thread only.
+    void setPeerFactory(TcpPeerFactory f) { peerFactory_ = std::move(f); }
+    void setPeerConnectedHandler(TcpNotifyHandler h) { peerConnectedHandler_ = std::move(h); }
+    void setPeerDisconnectedHandler(TcpNotifyHandler h) { peerDisconnectedHandler_ = std::move(h); }
+    void setPeerReadableHandler(TcpNotifyHandler h) { peerReadableHandler_ = std::move(h); }
+    void setPeerWritableHandler(TcpNotifyHandler h) { peerWritableHandler_ = std::move(h); }
+    void setPeerErrorHandler(TcpErrorHandler h) { peerErrorHandler_ = std::move(h); }
 
 protected:
-    void Accept(int Socket) override;
-    void Disconnect(int Socket) override;
+    void handleAccept(int socket) override;
+    void handleDisconnect(int socket) override;
 
 private:
     // Accepts one waiting peer; false when none was waiting.
-    bool acceptOne(int Socket);
+    bool acceptOne(int socket);
     friend class TcpPeerConnection;
 
-    void clientEvent(TcpConnection *Socket, TSocketEventKind SocketEvent);
-    void clientError(TcpConnection *Socket, TErrorEvent ErrorEvent, int &ErrorCode);
+    void clientEvent(TcpConnection *socket, TcpEvent socketEvent);
+    void clientError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode);
     void requestRelease(TcpPeerConnection *client);
     void release(TcpPeerConnection *client);
     void closeConnections();
@@ -91,7 +88,12 @@ private:
     std::vector<std::unique_ptr<TcpPeerConnection>> connections_;
     std::vector<std::unique_ptr<TcpPeerConnection>> retired_;
     QRecursiveMutex listLock_;
-    int threadCacheSize_ = 10;
+    TcpPeerFactory peerFactory_;
+    TcpNotifyHandler peerConnectedHandler_;
+    TcpNotifyHandler peerDisconnectedHandler_;
+    TcpNotifyHandler peerReadableHandler_;
+    TcpNotifyHandler peerWritableHandler_;
+    TcpErrorHandler peerErrorHandler_;
 };
 
 // The list's index error.

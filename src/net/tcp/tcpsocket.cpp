@@ -4,115 +4,114 @@
 
 namespace {
 
-void fire(const TcpNotifyHandler &slot, QObject *sender, TcpConnection *socket)
+void fire(const TcpNotifyHandler &handler, QObject *sender, TcpConnection *socket)
 {
-    if (!slot)
+    if (!handler)
         return;
-    const TcpNotifyHandler handler = slot; // the handler may rebind the slot
-    handler(sender, socket);
+    const TcpNotifyHandler running = handler; // the handler may replace itself
+    running(sender, socket);
 }
 
 } // namespace
 
-// ---- TcpSocketBase ------------------------------------------------------------
+// ---- TcpSocket -------------------------------------------------------------
 
-TcpSocketBase::TcpSocketBase(QObject *parent)
+TcpSocket::TcpSocket(QObject *parent)
     : QObject(parent)
 {
 }
 
-void TcpSocketBase::SetActive(bool Value)
+void TcpSocket::setActive(bool value)
 {
-    // Active itself changes only with the connection's events.
-    if (Value != active_)
-        DoActivate(Value);
+    // The active state itself changes only with the connection's events.
+    if (value != active_)
+        activate(value);
 }
 
-void TcpSocketBase::checkInactive(bool changed) const
+void TcpSocket::checkInactive(bool changed) const
 {
     if (changed && active_)
         throw SocketError(QStringLiteral("Can't change value while socket is active"));
 }
 
-void TcpSocketBase::SetPort(int Value)
+void TcpSocket::setPort(int value)
 {
-    checkInactive(Value != port_);
-    port_ = Value;
+    checkInactive(value != port_);
+    port_ = value;
 }
 
-void TcpSocketBase::SetAddress(const QString &Value)
+void TcpSocket::setAddress(const QString &value)
 {
-    if (Value.compare(address_, Qt::CaseInsensitive) == 0)
+    if (value.compare(address_, Qt::CaseInsensitive) == 0)
         return;
     checkInactive(true);
-    address_ = Value;
+    address_ = value;
 }
 
-void TcpSocketBase::SetHost(const QString &Value)
+void TcpSocket::setHost(const QString &value)
 {
-    if (Value.compare(host_, Qt::CaseInsensitive) == 0)
+    if (value.compare(host_, Qt::CaseInsensitive) == 0)
         return;
     checkInactive(true);
-    host_ = Value;
+    host_ = value;
 }
 
-void TcpSocketBase::SetService(const QString &Value)
+void TcpSocket::setService(const QString &value)
 {
-    if (Value.compare(service_, Qt::CaseInsensitive) == 0)
+    if (value.compare(service_, Qt::CaseInsensitive) == 0)
         return;
     checkInactive(true);
-    service_ = Value;
+    service_ = value;
 }
 
-void TcpSocketBase::Route(TcpConnection &Connection)
+void TcpSocket::route(TcpConnection &connection)
 {
-    Connection.SetEventSink(
-        [this](TcpConnection *, TcpConnection *socket, TSocketEventKind kind) { Event(socket, kind); });
-    Connection.SetErrorSink(
-        [this](QObject *, TcpConnection *socket, TErrorEvent kind, int &code) { Error(socket, kind, code); });
+    connection.setEventHandler(
+        [this](TcpConnection *, TcpConnection *socket, TcpEvent kind) { raiseEvent(socket, kind); });
+    connection.setErrorHandler([this](QObject *, TcpConnection *socket, TcpErrorKind kind, int &code) {
+        raiseError(socket, kind, code);
+    });
 }
 
-// ---- TcpSocket -------------------------------------------------------------
-
-void TcpSocket::Event(TcpConnection *Socket, TSocketEventKind SocketEvent)
+void TcpSocket::raiseEvent(TcpConnection *socket, TcpEvent socketEvent)
 {
-    switch (SocketEvent) {
-    case evLookup:
-        fire(OnLookup, this, Socket);
+    switch (socketEvent) {
+    case TcpEvent::Lookup:
+        fire(lookupHandler_, this, socket);
         break;
-    case evConnecting:
-        fire(OnConnecting, this, Socket);
+    case TcpEvent::Connecting:
+        fire(connectingHandler_, this, socket);
         break;
-    case evConnect:
-        SetActiveState(true);
-        fire(OnConnect, this, Socket);
+    case TcpEvent::Connected:
+        active_ = true;
+        fire(connectedHandler_, this, socket);
         break;
-    case evDisconnect:
-        SetActiveState(false);
-        fire(OnDisconnect, this, Socket);
+    case TcpEvent::Disconnected:
+        active_ = false;
+        fire(disconnectedHandler_, this, socket);
         break;
-    case evListen:
-        SetActiveState(true);
-        fire(OnListen, this, Socket);
+    case TcpEvent::Listening:
+        active_ = true;
+        fire(listeningHandler_, this, socket);
         break;
-    case evAccept:
-        fire(OnAccept, this, Socket);
+    case TcpEvent::Accepted:
+        fire(acceptedHandler_, this, socket);
         break;
-    case evWrite:
-        fire(OnWrite, this, Socket);
+    case TcpEvent::Writable:
+        fire(writableHandler_, this, socket);
         break;
-    case evRead:
-        fire(OnRead, this, Socket);
+    case TcpEvent::Readable:
+        fire(readableHandler_, this, socket);
         break;
     }
 }
 
-void TcpSocket::Error(TcpConnection *Socket, TErrorEvent ErrorEvent, int &ErrorCode)
+void TcpSocket::raiseError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)
 {
-    if (!OnError)
+    if (!errorHandler_)
         return;
-    const TcpErrorHandler handler = OnError;
-    handler(this, Socket, ErrorEvent, ErrorCode);
+    const TcpErrorHandler handler = errorHandler_;
+    handler(this, socket, errorEvent, errorCode);
 }
 
 // ---- TcpClient -------------------------------------------------------------
@@ -121,57 +120,45 @@ TcpClient::TcpClient(QObject *parent)
     : TcpSocket(parent)
     , connection_(std::make_unique<TcpClientConnection>())
 {
-    Route(*connection_);
+    route(*connection_);
 }
 
 TcpClient::~TcpClient() = default;
 
-void TcpClient::DoActivate(bool Value)
+void TcpClient::activate(bool value)
 {
     // Closing while a lookup or connect is under way leaves it running: the
     // connection object is not connected yet. Opening then leaves it running
     // too: starting over would cancel a connect that may be about to succeed
     // (a monitoring pipe whose client points at its own server opens it
     // again for every peer, its own connect among them).
-    if (Value) {
-        if (!connection_->IsConnected() && !connection_->IsOpening())
-            connection_->Open(Host(), Address(), Service(), std::uint16_t(Port()), true);
-    } else if (connection_->IsConnected()) {
-        connection_->Close();
+    if (value) {
+        if (!connection_->isConnected() && !connection_->isOpening())
+            connection_->open(host(), address(), service(), std::uint16_t(port()), true);
+    } else if (connection_->isConnected()) {
+        connection_->close();
     }
 }
 
-// ---- TcpServerBase / TcpServer -----------------------------------------------
-
-TcpServerBase::TcpServerBase(QObject *parent)
-    : TcpSocket(parent)
-    , connection_(std::make_unique<TcpListener>())
-{
-    Route(*connection_);
-}
-
-TcpServerBase::~TcpServerBase() = default;
-
-void TcpServerBase::DoActivate(bool Value)
-{
-    if (Value) {
-        if (!connection_->IsConnected())
-            // The platform's longest queue: with a short one a burst of
-            // connects loses or stalls peers.
-            connection_->Listen(Host(), Address(), Service(), std::uint16_t(Port()), SOMAXCONN);
-    } else if (connection_->IsConnected()) {
-        connection_->Close();
-    }
-}
+// ---- TcpServer -------------------------------------------------------------
 
 TcpServer::TcpServer(QObject *parent)
-    : TcpServerBase(parent)
-    , OnGetSocket(Connection()->OnGetSocket)
-    , OnClientRead(Connection()->OnClientRead)
-    , OnClientWrite(Connection()->OnClientWrite)
-    , OnClientConnect(Connection()->OnClientConnect)
-    , OnClientDisconnect(Connection()->OnClientDisconnect)
-    , OnClientError(Connection()->OnClientError)
+    : TcpSocket(parent)
+    , listener_(std::make_unique<TcpListener>())
 {
-    Connection()->SetThreadCacheSize(10);
+    route(*listener_);
+}
+
+TcpServer::~TcpServer() = default;
+
+void TcpServer::activate(bool value)
+{
+    if (value) {
+        if (!listener_->isConnected())
+            // The platform's longest queue: with a short one a burst of
+            // connects loses or stalls peers.
+            listener_->listen(host(), address(), service(), std::uint16_t(port()), SOMAXCONN);
+    } else if (listener_->isConnected()) {
+        listener_->close();
+    }
 }

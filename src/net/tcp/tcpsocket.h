@@ -11,45 +11,58 @@
 
 #include <memory>
 
-// Properties shared by both components.
+// What both components share: the active state, the address properties and
+// the event handlers (an event without a handler is skipped). A subclass owns the
+// connection object, routes its events here and says how activation opens or
+// closes it.
 //
 // Ownership and threading: owns nothing itself (its subclasses own their
 // connection object). UI thread only.
-class TcpSocketBase : public QObject {
+class TcpSocket : public QObject {
     Q_OBJECT
 
 public:
-    explicit TcpSocketBase(QObject *parent = nullptr);
+    explicit TcpSocket(QObject *parent = nullptr);
 
-    // Active becomes true only when the connection or the listening is
-    // established (and false at the disconnection); setting it starts or
-    // ends that.
-    [[nodiscard]] bool Active() const { return active_; }
-    void SetActive(bool Value);
-    void Open() { SetActive(true); }
-    void Close() { SetActive(false); }
+    // The component becomes active only when the connection or the
+    // listening is established (and inactive at the disconnection); setting
+    // it starts or ends that.
+    [[nodiscard]] bool isActive() const { return active_; }
+    void setActive(bool value);
+    void open() { setActive(true); }
+    void close() { setActive(false); }
 
     // Raise SocketError "Can't change value while socket is active" while
-    // Active, unless the value is unchanged.
-    [[nodiscard]] int Port() const { return port_; }
-    void SetPort(int Value);
-    [[nodiscard]] QString Address() const { return address_; }
-    void SetAddress(const QString &Value);
-    [[nodiscard]] QString Host() const { return host_; }
-    void SetHost(const QString &Value);
-    [[nodiscard]] QString Service() const { return service_; }
-    void SetService(const QString &Value);
+    // active, unless the value is unchanged.
+    [[nodiscard]] int port() const { return port_; }
+    void setPort(int value);
+    [[nodiscard]] QString address() const { return address_; }
+    void setAddress(const QString &value);
+    [[nodiscard]] QString host() const { return host_; }
+    void setHost(const QString &value);
+    [[nodiscard]] QString service() const { return service_; }
+    void setService(const QString &value);
+
+    // The event handlers; an empty one is skipped. UI thread only.
+    void setLookupHandler(TcpNotifyHandler h) { lookupHandler_ = std::move(h); }
+    void setConnectingHandler(TcpNotifyHandler h) { connectingHandler_ = std::move(h); }
+    void setConnectedHandler(TcpNotifyHandler h) { connectedHandler_ = std::move(h); }
+    void setDisconnectedHandler(TcpNotifyHandler h) { disconnectedHandler_ = std::move(h); }
+    void setListeningHandler(TcpNotifyHandler h) { listeningHandler_ = std::move(h); }
+    void setAcceptedHandler(TcpNotifyHandler h) { acceptedHandler_ = std::move(h); }
+    void setReadableHandler(TcpNotifyHandler h) { readableHandler_ = std::move(h); }
+    void setWritableHandler(TcpNotifyHandler h) { writableHandler_ = std::move(h); }
+    void setErrorHandler(TcpErrorHandler h) { errorHandler_ = std::move(h); }
 
 protected:
-    virtual void Event(TcpConnection *Socket, TSocketEventKind SocketEvent) = 0;
-    virtual void Error(TcpConnection *Socket, TErrorEvent ErrorEvent, int &ErrorCode) = 0;
-    virtual void DoActivate(bool Value) = 0;
+    virtual void activate(bool value) = 0;
 
-    void SetActiveState(bool Value) { active_ = Value; }
     // Routes the connection object's events and errors to this component.
-    void Route(TcpConnection &Connection);
+    void route(TcpConnection &connection);
 
 private:
+    void raiseEvent(TcpConnection *socket, TcpEvent socketEvent);
+    void raiseError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode);
     void checkInactive(bool changed) const;
 
     bool active_ = false;
@@ -57,33 +70,18 @@ private:
     QString address_;
     QString host_;
     QString service_;
+    TcpNotifyHandler lookupHandler_;
+    TcpNotifyHandler connectingHandler_;
+    TcpNotifyHandler connectedHandler_;
+    TcpNotifyHandler disconnectedHandler_;
+    TcpNotifyHandler listeningHandler_;
+    TcpNotifyHandler acceptedHandler_;
+    TcpNotifyHandler readableHandler_;
+    TcpNotifyHandler writableHandler_;
+    TcpErrorHandler errorHandler_;
 };
 
-// The event slots; an unassigned slot is skipped.
-//
-// Ownership and threading: as TcpSocketBase.
-class TcpSocket : public TcpSocketBase {
-    Q_OBJECT
-
-public:
-    using TcpSocketBase::TcpSocketBase;
-
-    TcpNotifyHandler OnLookup;
-    TcpNotifyHandler OnConnect;
-    TcpNotifyHandler OnConnecting;
-    TcpNotifyHandler OnDisconnect;
-    TcpNotifyHandler OnListen;
-    TcpNotifyHandler OnAccept;
-    TcpNotifyHandler OnRead;
-    TcpNotifyHandler OnWrite;
-    TcpErrorHandler OnError;
-
-protected:
-    void Event(TcpConnection *Socket, TSocketEventKind SocketEvent) override;
-    void Error(TcpConnection *Socket, TErrorEvent ErrorEvent, int &ErrorCode) override;
-};
-
-// Connects to Host (or Address) and Port.
+// Connects to host() (or address()) and port().
 //
 // Ownership and threading: owns its TcpClientConnection. UI thread only.
 class TcpClient : public TcpSocket {
@@ -93,53 +91,44 @@ public:
     explicit TcpClient(QObject *parent = nullptr);
     ~TcpClient() override;
 
-    [[nodiscard]] TcpClientConnection *Connection() const { return connection_.get(); }
-    [[nodiscard]] TClientType ClientType() const { return connection_->ClientType(); }
+    [[nodiscard]] TcpClientConnection *connection() const { return connection_.get(); }
 
 protected:
-    void DoActivate(bool Value) override;
+    void activate(bool value) override;
 
 private:
     std::unique_ptr<TcpClientConnection> connection_;
 };
 
+// Listens on port() on every local interface and accepts peers.
+//
+// The peers' events come from the listener; the peer handlers set here are
+// the listener's own.
 // Ownership and threading: owns its TcpListener (and through it the
 // accepted peers). UI thread only.
-class TcpServerBase : public TcpSocket {
-    Q_OBJECT
-
-public:
-    explicit TcpServerBase(QObject *parent = nullptr);
-    ~TcpServerBase() override;
-
-    [[nodiscard]] TcpListener *Connection() const { return connection_.get(); }
-    [[nodiscard]] TServerType ServerType() const { return connection_->ServerType(); }
-
-protected:
-    void DoActivate(bool Value) override;
-
-private:
-    std::unique_ptr<TcpListener> connection_;
-};
-
-// Listens on Port on every local interface and accepts peers.
-//
-// The client events live in the listening connection object; the members
-// below are those very slots, so assigning either is the same.
-// Ownership and threading: as TcpServerBase.
-class TcpServer : public TcpServerBase {
+class TcpServer : public TcpSocket {
     Q_OBJECT
 
 public:
     explicit TcpServer(QObject *parent = nullptr);
+    ~TcpServer() override;
 
-    [[nodiscard]] int ThreadCacheSize() const { return Connection()->ThreadCacheSize(); }
-    void SetThreadCacheSize(int Value) { Connection()->SetThreadCacheSize(Value); }
+    [[nodiscard]] TcpListener *listener() const { return listener_.get(); }
 
-    TcpPeerFactory &OnGetSocket;
-    TcpNotifyHandler &OnClientRead;
-    TcpNotifyHandler &OnClientWrite;
-    TcpNotifyHandler &OnClientConnect;
-    TcpNotifyHandler &OnClientDisconnect;
-    TcpErrorHandler &OnClientError;
+    // UI thread only.
+    void setPeerFactory(TcpPeerFactory f) { listener_->setPeerFactory(std::move(f)); }
+    void setPeerConnectedHandler(TcpNotifyHandler h) { listener_->setPeerConnectedHandler(std::move(h)); }
+    void setPeerDisconnectedHandler(TcpNotifyHandler h)
+    {
+        listener_->setPeerDisconnectedHandler(std::move(h));
+    }
+    void setPeerReadableHandler(TcpNotifyHandler h) { listener_->setPeerReadableHandler(std::move(h)); }
+    void setPeerWritableHandler(TcpNotifyHandler h) { listener_->setPeerWritableHandler(std::move(h)); }
+    void setPeerErrorHandler(TcpErrorHandler h) { listener_->setPeerErrorHandler(std::move(h)); }
+
+protected:
+    void activate(bool value) override;
+
+private:
+    std::unique_ptr<TcpListener> listener_;
 };

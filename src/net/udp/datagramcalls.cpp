@@ -49,11 +49,11 @@ public:
     ReadableWatch(int s, QObject *context, std::function<void()> onReadable);
     ~ReadableWatch() override;
 
-    void Rearm();
-    void Cancel();
+    void rearm();
+    void cancel();
 
 private:
-    void Deliver();
+    void deliver();
 
     int socket_;
     std::function<void()> onReadable_;
@@ -81,7 +81,7 @@ ReadableWatch *registrationOf(int s)
 void cancelRegistration(int s)
 {
     if (ReadableWatch *old = registrationOf(s))
-        old->Cancel();
+        old->cancel();
 }
 
 ReadableWatch::ReadableWatch(int s, QObject *context, std::function<void()> onReadable)
@@ -89,7 +89,7 @@ ReadableWatch::ReadableWatch(int s, QObject *context, std::function<void()> onRe
     , socket_(s)
     , onReadable_(std::move(onReadable))
 {
-    connect(this, &QSocketNotifier::activated, this, &ReadableWatch::Deliver);
+    connect(this, &QSocketNotifier::activated, this, &ReadableWatch::deliver);
     registrations()[s] = this;
 }
 
@@ -101,7 +101,7 @@ ReadableWatch::~ReadableWatch()
         map.erase(it);
 }
 
-void ReadableWatch::Rearm()
+void ReadableWatch::rearm()
 {
     pending_ = false;
     if (!cancelled_ && !isEnabled())
@@ -110,7 +110,7 @@ void ReadableWatch::Rearm()
 
 // Called from inside the handler that closes the socket, so the object itself
 // must outlive this call.
-void ReadableWatch::Cancel()
+void ReadableWatch::cancel()
 {
     cancelled_ = true;
     setEnabled(false);
@@ -121,7 +121,7 @@ void ReadableWatch::Cancel()
     deleteLater();
 }
 
-void ReadableWatch::Deliver()
+void ReadableWatch::deliver()
 {
     if (pending_) {
         setEnabled(false);
@@ -161,7 +161,7 @@ int setsockopt(int s, int level, int optname, const char *optval, int optlen)
 int recvfrom(int s, char *buf, int len, int flags, sockaddr *from, int *fromlen)
 {
     if (ReadableWatch *selection = registrationOf(s))
-        selection->Rearm();
+        selection->rearm();
     if (len < 0 || (from && (!fromlen || *fromlen < 0)))
         return fail(EFAULT);
 

@@ -74,16 +74,16 @@ UdpSocket::UdpSocket(QObject *owner)
     : QObject(owner)
     , buffer_(std::make_unique<char[]>(dgram::MaxUdpDatagram))
 {
-    Report(8, QStringLiteral("Initializing Winsock"));
+    report(8, QStringLiteral("Initializing Winsock"));
     socket_ = dgram::socket(AF_INET, SOCK_DGRAM, 0);
     if (socket_ == dgram::InvalidSocket)
-        CheckError();
+        checkError();
     initialised_ = true;
 }
 
 UdpSocket::~UdpSocket() = default;
 
-void UdpSocket::SetLocalPort(int port)
+void UdpSocket::setLocalPort(int port)
 {
     // -1 is "no socket"; 0 is a valid descriptor here.
     if (socket_ != dgram::InvalidSocket) {
@@ -92,12 +92,12 @@ void UdpSocket::SetLocalPort(int port)
     }
     socket_ = dgram::socket(AF_INET, SOCK_DGRAM, 0);
     if (socket_ == dgram::InvalidSocket)
-        CheckError();
+        checkError();
     localPort_ = port;
-    BindAndRegister();
+    bindAndRegister();
 }
 
-void UdpSocket::BindAndRegister()
+void UdpSocket::bindAndRegister()
 {
     sockaddr_in local{};
     local.sin_family = AF_INET;
@@ -112,100 +112,100 @@ void UdpSocket::BindAndRegister()
     dgram::bind(socket_, reinterpret_cast<const sockaddr *>(&local), sizeof local);
     dgram::watchReadable(socket_, this, [this, handle = socket_] {
         if (initialised_ && handle == socket_)
-            ReceiveWaiting();
+            receiveWaiting();
     });
 }
 
 // A flood is taken several datagrams per wake-up: a pass of the event loop
 // for every datagram costs more than the datagram itself, and the bound keeps
 // one socket from starving the others and the timers. Each datagram still
-// raises OnDataReceived of its own. The handler may close the socket (its
+// raises a datagram event of its own. The handler may close the socket (its
 // registration goes with it) or make a new one: then the batch ends.
-void UdpSocket::ReceiveWaiting()
+void UdpSocket::receiveWaiting()
 {
     const QPointer<UdpSocket> alive(this);
     const int handle = socket_;
-    Receive();
+    receive();
     for (int taken = 1; taken < MaxDatagramsPerWakeup; ++taken) {
-        if (!alive || socket_ != handle || !Registered())
+        if (!alive || socket_ != handle || !isRegistered())
             return;
         pollfd waiting{handle, POLLIN, 0};
         if (::poll(&waiting, 1, 0) != 1 || !(waiting.revents & POLLIN))
             return;
-        Receive();
+        receive();
     }
 }
 
 // The socket's read registration (a child notifier) is live: closing the
 // socket cancels it.
-bool UdpSocket::Registered() const
+bool UdpSocket::isRegistered() const
 {
     const auto notifiers = findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly);
     return std::any_of(notifiers.begin(), notifiers.end(),
         [this](const QSocketNotifier *n) { return n->socket() == socket_ && n->isEnabled(); });
 }
 
-void UdpSocket::Receive()
+void UdpSocket::receive()
 {
     sockaddr_in from{};
     int fromLength = sizeof from;
     received_ = dgram::recvfrom(
         socket_, buffer_.get(), dgram::MaxUdpDatagram, 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
-    if (!OnDataReceived)
+    if (!datagramHandler_)
         return;
     if (lastSenderText_.isNull() || from.sin_addr.s_addr != lastSender_) {
         const auto *octets = reinterpret_cast<const unsigned char *>(&from.sin_addr.s_addr);
         lastSender_ = from.sin_addr.s_addr;
         lastSenderText_ = QString::asprintf("%d.%d.%d.%d", octets[0], octets[1], octets[2], octets[3]);
     }
-    OnDataReceived(this, received_, lastSenderText_, ntohs(from.sin_port));
+    datagramHandler_(this, received_, lastSenderText_, ntohs(from.sin_port));
 }
 
-void UdpSocket::ReadDatagram(QIODevice &Stream)
+void UdpSocket::readDatagram(QIODevice &stream)
 {
     if (received_ > 0)
-        Stream.write(buffer_.get(), received_);
-    Stream.seek(0);
+        stream.write(buffer_.get(), received_);
+    stream.seek(0);
 }
 
-void UdpSocket::SendDatagram(QIODevice &Stream)
+void UdpSocket::sendDatagram(QIODevice &stream)
 {
-    for (bool firstLook = true; Stream.size() == 0; firstLook = false) {
-        if (!firstLook || !OnStreamInvalid)
+    for (bool firstLook = true; stream.size() == 0; firstLook = false) {
+        if (!firstLook || !invalidDataHandler_)
             throw Exception(QStringLiteral("Invalid stream"));
         bool handled = false;
-        OnStreamInvalid(handled, Stream);
+        invalidDataHandler_(handled, stream);
         if (!handled)
             throw Exception(QStringLiteral("Invalid stream"));
     }
-    if (!Stream.isReadable())
+    if (!stream.isReadable())
         throw Exception(QStringLiteral("Invalid stream"));
-    if (Stream.size() > dgram::MaxUdpDatagram)
+    if (stream.size() > dgram::MaxUdpDatagram)
         throw UdpSocketError(QStringLiteral("Datagram too large: %1 bytes, one datagram carries at most %2")
-                                 .arg(Stream.size())
+                                 .arg(stream.size())
                                  .arg(dgram::MaxUdpDatagram));
 
-    const in_addr_t address = ResolveRemoteHost();
+    const in_addr_t address = resolveRemoteHost();
     if (address == 0)
         throw UdpSocketError(QStringLiteral("Null Remote Address"));
-    Report(2, QStringLiteral("Sending Data"));
+    report(2, QStringLiteral("Sending Data"));
 
     sockaddr_in remote{};
     remote.sin_family = AF_INET;
     remote.sin_port = htons(static_cast<std::uint16_t>(remotePort_));
     remote.sin_addr.s_addr = address;
-    Stream.seek(0);
-    const QByteArray bytes = Stream.read(dgram::MaxUdpDatagram);
+    stream.seek(0);
+    const QByteArray bytes = stream.read(dgram::MaxUdpDatagram);
     dgram::sendto(socket_, bytes.constData(), int(bytes.size()), 0,
         reinterpret_cast<const sockaddr *>(&remote), sizeof remote);
-    if (OnDataSend)
-        OnDataSend(this);
+    if (sentHandler_)
+        sentHandler_(this);
 }
 
 // Address in network byte order; 0 for an empty host. A dotted quad is taken
 // as it is, anything else (255.255.255.255 among them, which reads as the
-// all-ones failure value) is looked up, once more if OnInvalidHost asks.
-in_addr_t UdpSocket::ResolveRemoteHost()
+// all-ones failure value) is looked up, once more if the invalid-host handler asks.
+in_addr_t UdpSocket::resolveRemoteHost()
 {
     if (remoteHost_.isEmpty())
         return 0;
@@ -226,32 +226,32 @@ in_addr_t UdpSocket::ResolveRemoteHost()
         if (++failures == 2)
             throw UdpSocketError(HostLookupCanceled);
         bool handled = false;
-        if (OnInvalidHost)
-            OnInvalidHost(handled);
+        if (invalidHostHandler_)
+            invalidHostHandler_(handled);
         if (!handled)
             throw UdpSocketError(HostLookupCanceled);
     }
 }
 
-void UdpSocket::Report(int level, const QString &text)
+void UdpSocket::report(int level, const QString &text)
 {
     if (reportLevel_ < level)
         return;
     status_ = text;
-    if (OnStatus)
-        OnStatus(this, text);
+    if (statusHandler_)
+        statusHandler_(this, text);
 }
 
 // After a failed start-up or socket creation. The code is taken before the
 // status handler runs, so a handler that makes socket calls cannot change it.
-void UdpSocket::CheckError()
+void UdpSocket::checkError()
 {
     lastError_ = dgram::lastError();
-    Report(16, QStringLiteral("Checking Error In Error Manager"));
+    report(16, QStringLiteral("Checking Error In Error Manager"));
     if (lastError_ == EWOULDBLOCK)
         return;
     const QString text
         = QStringLiteral("Unknown Error No. ") + (lastError_ ? QString::number(lastError_) : QString());
-    Report(8, QStringLiteral("Looking Up Error Message") + text);
+    report(8, QStringLiteral("Looking Up Error Message") + text);
     throw UdpSocketError(text);
 }

@@ -1,14 +1,15 @@
 #pragma once
 // UdpSocket: the datagram component behind the "UDP Client" and "UDP Server"
-// endpoints. One datagram socket bound to LocalPort; every datagram that
-// arrives is handed to OnDataReceived, one call per datagram, a bounded
-// number of datagrams per readiness wake-up; a stream is sent as one datagram to RemoteHost:RemotePort.
+// endpoints. One datagram socket bound to localPort; every datagram that
+// arrives is handed to the datagram handler, one call per datagram, a bounded
+// number of datagrams per readiness wake-up; a stream is sent as one datagram
+// to remoteHost:remotePort.
 //
 // Owns its receive buffer and its readiness registration (a child notifier).
 // The socket handle is the owner's to close: the owner calls
-// dgram::closesocket(SocketHandle()) before destroying the component; the
+// dgram::closesocket(socketHandle()) before destroying the component; the
 // destructor does not close it.
-// UI thread only. SendDatagram runs the event loop while it waits for a host
+// UI thread only. sendDatagram runs the event loop while it waits for a host
 // lookup, so any handler of the program (another send, a deferred deletion of
 // this component) can run inside it; it never touches a component that went
 // away meanwhile. Handlers must not destroy the component directly (use
@@ -34,11 +35,12 @@ class UdpSocket : public QObject {
     Q_OBJECT
 
 public:
-    using TOnReceive = std::function<void(QObject *Sender, int NumberBytes, const QString &FromIP, int Port)>;
-    using TNotifyEvent = std::function<void(QObject *Sender)>;
-    using TOnStatus = std::function<void(QObject *Sender, const QString &status)>;
-    using THandlerEvent = std::function<void(bool &handled)>;
-    using TStreamInvalid = std::function<void(bool &handled, QIODevice &Stream)>;
+    using DatagramHandler
+        = std::function<void(QObject *sender, int numberBytes, const QString &fromIp, int port)>;
+    using SentHandler = std::function<void(QObject *sender)>;
+    using StatusHandler = std::function<void(QObject *sender, const QString &status)>;
+    using InvalidHostHandler = std::function<void(bool &handled)>;
+    using InvalidDataHandler = std::function<void(bool &handled, QIODevice &stream)>;
 
     // The receive queue asked of the kernel for every socket.
     // Datagrams taken per readiness wake-up at most.
@@ -49,45 +51,46 @@ public:
     explicit UdpSocket(QObject *owner = nullptr);
     ~UdpSocket() override;
 
-    [[nodiscard]] const QString &RemoteHost() const { return remoteHost_; }
-    void SetRemoteHost(const QString &host) { remoteHost_ = host; }
-    [[nodiscard]] int RemotePort() const { return remotePort_; }
-    void SetRemotePort(int port) { remotePort_ = port; }
-    [[nodiscard]] int LocalPort() const { return localPort_; }
+    [[nodiscard]] const QString &remoteHost() const { return remoteHost_; }
+    void setRemoteHost(const QString &host) { remoteHost_ = host; }
+    [[nodiscard]] int remotePort() const { return remotePort_; }
+    void setRemotePort(int port) { remotePort_ = port; }
+    [[nodiscard]] int localPort() const { return localPort_; }
     // Always makes a new socket (also for the same value) and binds it to the
     // port's low 16 bits on every interface. A port in use leaves the socket
     // unbound, silently. Raises UdpSocketError when no socket can be made.
-    void SetLocalPort(int port);
-    [[nodiscard]] int ReportLevel() const { return reportLevel_; }
-    void SetReportLevel(int level) { reportLevel_ = level; }
-    [[nodiscard]] const QString &Status() const { return status_; }
-    [[nodiscard]] int LastError() const { return lastError_; }
-    [[nodiscard]] int SocketHandle() const { return socket_; }
+    void setLocalPort(int port);
+    [[nodiscard]] int reportLevel() const { return reportLevel_; }
+    void setReportLevel(int level) { reportLevel_ = level; }
+    [[nodiscard]] const QString &status() const { return status_; }
+    [[nodiscard]] int lastError() const { return lastError_; }
+    [[nodiscard]] int socketHandle() const { return socket_; }
 
     // Writes the last received datagram at the stream's position (nothing
     // after a failed receive), then rewinds the stream.
-    void ReadDatagram(QIODevice &Stream);
+    void readDatagram(QIODevice &stream);
     // Sends the whole stream as one datagram. Raises "Invalid stream"
     // (Exception) for an empty or unreadable stream, UdpSocketError for one
-    // larger than a datagram can carry, for an empty or 0.0.0.0 RemoteHost
+    // larger than a datagram can carry, for an empty or 0.0.0.0 remoteHost
     // ("Null Remote Address") and for a host name that does not resolve
     // ("Host Lookup Canceled"). A failing platform send is not reported.
-    void SendDatagram(QIODevice &Stream);
+    void sendDatagram(QIODevice &stream);
 
-    TOnReceive OnDataReceived;
-    TNotifyEvent OnDataSend;
-    TOnStatus OnStatus;
-    THandlerEvent OnInvalidHost;
-    TStreamInvalid OnStreamInvalid;
+    // The event handlers; an empty one is skipped. UI thread only.
+    void setDatagramHandler(DatagramHandler h) { datagramHandler_ = std::move(h); }
+    void setSentHandler(SentHandler h) { sentHandler_ = std::move(h); }
+    void setStatusHandler(StatusHandler h) { statusHandler_ = std::move(h); }
+    void setInvalidHostHandler(InvalidHostHandler h) { invalidHostHandler_ = std::move(h); }
+    void setInvalidDataHandler(InvalidDataHandler h) { invalidDataHandler_ = std::move(h); }
 
 private:
-    void BindAndRegister();
-    void Receive();
-    void ReceiveWaiting();
-    [[nodiscard]] bool Registered() const;
-    [[nodiscard]] in_addr_t ResolveRemoteHost();
-    void Report(int level, const QString &text);
-    void CheckError();
+    void bindAndRegister();
+    void receive();
+    void receiveWaiting();
+    [[nodiscard]] bool isRegistered() const;
+    [[nodiscard]] in_addr_t resolveRemoteHost();
+    void report(int level, const QString &text);
+    void checkError();
 
     // One buffer for the life of the component: large enough for any datagram,
     // so nothing is lost to its size and nothing is allocated per datagram.
@@ -104,4 +107,9 @@ private:
     // The sender text of the last datagram, kept while the sender stays the same.
     in_addr_t lastSender_ = 0;
     QString lastSenderText_;
+    DatagramHandler datagramHandler_;
+    SentHandler sentHandler_;
+    StatusHandler statusHandler_;
+    InvalidHostHandler invalidHostHandler_;
+    InvalidDataHandler invalidDataHandler_;
 };
