@@ -83,6 +83,9 @@ private:
         Rows rows;
     };
 
+    // Between the view's edges and its text, in pixels.
+    static constexpr int Margin = 4;
+
     // Where the rows of one entry start and end at the given width.
     [[nodiscard]] std::vector<Row> wrap(const QString &text, int width) const;
     // The rows of entries_[index]: long entries from the cache.
@@ -90,14 +93,16 @@ private:
     void forgetDroppedWraps();
     [[nodiscard]] int advance(QChar c) const;
     void updateScrollRange();
-    void copyAll() const;
-    void copySelection() const;
     // The rows on screen, top down.
     [[nodiscard]] std::vector<ScreenRow> screenRows() const;
-    [[nodiscard]] TextPos positionAt(QPoint point) const;
     [[nodiscard]] int textWidth(const QString &text, qsizetype from, qsizetype to) const;
+
+    // The selection and copying (logselection.cpp).
+    [[nodiscard]] TextPos positionAt(QPoint point) const;
     void clampSelection();
     void publishSelection() const;
+    void copyAll() const;
+    void copySelection() const;
 
     std::deque<QString> entries_;
     qsizetype chars_ = 0;
