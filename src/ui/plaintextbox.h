@@ -68,6 +68,12 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
+    // Pixels the box scrolls sideways per step, and per move of a drag past
+    // its left or right edge.
+    static constexpr int SidewaysStep = 20;
+
+    // --- the text and its edits (plaintextbox.cpp)
+
     // One undoable change: at `position`, `removed` gave way to `inserted`.
     struct Edit {
         qsizetype position;
@@ -78,12 +84,12 @@ private:
 
     void replace(qsizetype from, qsizetype to, const QString &text, bool typing = false);
     void applyEdit(qsizetype position, qsizetype removedLength, const QString &inserted);
-    void measureLines();
-    [[nodiscard]] bool moveCursorFor(QKeyEvent *event);
-    void moveCursor(qsizetype position, bool select);
     void removeBackward();
     void removeForward();
 
+    // --- lines on screen, scrolling, painting, the caret (plaintextview.cpp)
+
+    void measureLines();
     [[nodiscard]] int lineOf(qsizetype position) const;
     [[nodiscard]] qsizetype lineEnd(int line) const;
     [[nodiscard]] int advance(QChar c) const;
@@ -96,6 +102,16 @@ private:
     void ensureCursorVisible();
     void restartBlink();
     void paintLine(QPainter &painter, int line, int top) const;
+
+    // --- keys and input methods (plaintextkeys.cpp)
+
+    [[nodiscard]] bool moveCursorFor(QKeyEvent *event);
+    void moveCursor(qsizetype position, bool select);
+
+    // --- selection, clipboard and mouse (plaintextselection.cpp)
+
+    // Word moves and a double click agree on what a word is.
+    [[nodiscard]] static bool isWordChar(QChar c) { return c.isLetterOrNumber() || c == u'_'; }
 
     QString text_;
     std::vector<qsizetype> lineStarts_{0};
