@@ -1,6 +1,7 @@
 #include "ui/documentarea.h"
 
 #include "core/errors.h"
+#include "ui/palette.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -34,10 +35,7 @@ DocumentArea::DocumentArea(QWidget *parent)
     column->addWidget(strip);
 
     host_ = new QWidget(this);
-    QPalette p = host_->palette();
-    p.setColor(QPalette::Window, QColor(255, 251, 240));
-    host_->setPalette(p);
-    host_->setAutoFillBackground(true);
+    paintBackground(host_, Colours::Cream);
     host_->installEventFilter(this);
     column->addWidget(host_, 1);
 

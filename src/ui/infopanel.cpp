@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "ui/messages.h"
+#include "ui/palette.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -26,17 +27,6 @@ void InitPictures()
 
 namespace {
 
-const QColor cream(255, 251, 240);
-
-void paint(QWidget *w, const QColor &colour)
-{
-    QPalette p = w->palette();
-    p.setColor(QPalette::Window, colour);
-    p.setColor(QPalette::Base, colour);
-    w->setPalette(p);
-    w->setAutoFillBackground(true);
-}
-
 QLabel *titleLabel(const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
@@ -51,7 +41,7 @@ InfoPanel::InfoPanel(QWidget *parent)
     : QWidget(parent)
 {
     InitPictures();
-    paint(this, cream);
+    paintBackground(this, Colours::Cream, {QPalette::Window, QPalette::Base});
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
 
@@ -74,7 +64,7 @@ InfoPanel::InfoPanel(QWidget *parent)
 
     vendorStrip = new QWidget(this);
     vendorStrip->setFixedHeight(63);
-    paint(vendorStrip, cream);
+    paintBackground(vendorStrip, Colours::Cream, {QPalette::Window, QPalette::Base});
     auto *vendor = new QHBoxLayout(vendorStrip);
     vendorLogo = new QLabel(vendorStrip);
     vendorLogo->setPixmap(QPixmap(QStringLiteral(":/portwright/images/logo.jpg")));
@@ -96,7 +86,7 @@ QWidget *InfoPanel::productStrip(QLabel *&image, QLabel *&title, QPlainTextEdit 
     const QString &picture, const QString &heading, const QStringList &lines)
 {
     auto *strip = new QWidget(this);
-    paint(strip, Qt::white);
+    paintBackground(strip, Qt::white, {QPalette::Window, QPalette::Base});
     auto *row = new QHBoxLayout(strip);
     image = new QLabel(strip);
     image->setPixmap(QPixmap(picture));
@@ -110,7 +100,7 @@ QWidget *InfoPanel::productStrip(QLabel *&image, QLabel *&title, QPlainTextEdit 
     features->setReadOnly(true);
     features->setFrameShape(QFrame::NoFrame);
     features->setPlainText(lines.join(QLatin1Char('\n')));
-    paint(features, Qt::white);
+    paintBackground(features, Qt::white, {QPalette::Window, QPalette::Base});
     column->addWidget(features, 1);
     row->addLayout(column, 1);
     return strip;

@@ -1,6 +1,7 @@
 #include "app/dialogs/creationdialog.h"
 
 #include "core/errors.h"
+#include "ui/palette.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -15,10 +16,7 @@ CreationDialog::CreationDialog(const QString &caption, int width, int height, QW
     setWindowTitle(caption);
     setModal(true);
     resize(width, height);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, QColor(255, 251, 240));
-    setPalette(p);
-    setAutoFillBackground(true);
+    paintBackground(this, Colours::Cream);
 
     auto *column = new QVBoxLayout(this);
     fields_ = new QFormLayout;
