@@ -2,6 +2,8 @@
 // Small builders the data window's parts share: fixed-geometry labels and
 // buttons, a background colour, and a child that fills its parent.
 
+#include "ui/palette.h"
+
 #include <QColor>
 #include <QPalette>
 #include <QString>
@@ -13,8 +15,8 @@ class QWidget;
 
 namespace layout_helpers {
 
-inline const QColor cream{255, 251, 240};
-inline const QColor logBackground{247, 249, 253};
+inline const QColor cream = Colours::Cream;
+inline const QColor logBackground = Colours::LogBackground;
 
 void paint(QWidget *w, const QColor &colour, QPalette::ColorRole role = QPalette::Window);
 // Sizes a widget to fit its fixed caption (measured once per caption and font).
