@@ -233,7 +233,8 @@ private slots:
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
         QVERIFY(child<EndpointTree>(h.form, "tree")->currentItem() != client->node);
-        child<EndpointTree>(h.form, "tree")->dragDrop(child<EndpointTree>(h.form, "tree")->draggedNode(), server->node);
+        EndpointTree *tree = child<EndpointTree>(h.form, "tree");
+        emit tree->linkRequested(tree->draggedNode(), server->node);
         QCOMPARE(server->partner, client);
         QCOMPARE(client->partner, server);
     }

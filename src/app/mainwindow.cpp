@@ -208,10 +208,9 @@ void MainWindow::buildTree()
                 showSelectedEndpoint(item);
         });
     });
-    tree_->dragOver
-        = [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) { return canLink(dragged, target); };
-    tree_->dragDrop
-        = [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) { linkDropped(dragged, target); };
+    tree_->setLinkRule(
+        [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) { return canLink(dragged, target); });
+    connect(tree_, &EndpointTree::linkRequested, this, &MainWindow::linkDropped);
 }
 
 void MainWindow::showSelectedEndpoint(QTreeWidgetItem *node)

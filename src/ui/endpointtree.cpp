@@ -91,8 +91,8 @@ void EndpointTree::dragEnterEvent(QDragEnterEvent *event)
 void EndpointTree::dragMoveEvent(QDragMoveEvent *event)
 {
     bool accepted = false;
-    if (event->source() == this && dragOver)
-        Guarded([&] { accepted = dragOver(draggedNode(), itemAt(event->position().toPoint())); });
+    if (event->source() == this && linkRule_)
+        Guarded([&] { accepted = linkRule_(draggedNode(), itemAt(event->position().toPoint())); });
     if (accepted) {
         event->setDropAction(Qt::CopyAction);
         event->accept();
@@ -110,6 +110,5 @@ void EndpointTree::dropEvent(QDropEvent *event)
     QTreeWidgetItem *target = itemAt(event->position().toPoint());
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    if (dragDrop)
-        Guarded([&] { dragDrop(draggedNode(), target); });
+    Guarded([&] { emit linkRequested(draggedNode(), target); });
 }

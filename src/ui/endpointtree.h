@@ -1,12 +1,13 @@
 #pragma once
 // The endpoint tree: a tree widget whose drag and drop links endpoints instead
-// of moving nodes. The main window decides what may be dropped where. UI
-// thread only.
+// of moving nodes. Its owner decides what may be dropped where (the link
+// rule) and does the linking (on linkRequested). UI thread only.
 
 #include <QPersistentModelIndex>
 #include <QTreeWidget>
 
 #include <functional>
+#include <utility>
 
 class EndpointTree : public QTreeWidget {
     Q_OBJECT
@@ -14,14 +15,21 @@ class EndpointTree : public QTreeWidget {
 public:
     explicit EndpointTree(QWidget *parent = nullptr);
 
-    // dragged is the node the drag started from (nullptr once it is gone),
-    // target the node under the pointer (or none).
-    std::function<bool(QTreeWidgetItem *dragged, QTreeWidgetItem *target)> dragOver;
-    std::function<void(QTreeWidgetItem *dragged, QTreeWidgetItem *target)> dragDrop;
+    // In the rule and the signal, dragged is the node the drag started from
+    // (nullptr once it is gone), target the node under the pointer (or
+    // nullptr over empty space).
+    using LinkRule = std::function<bool(QTreeWidgetItem *dragged, QTreeWidgetItem *target)>;
+    // Asked as a drag from this tree moves: whether a drop here would link.
+    // Without a rule no drop is taken.
+    void setLinkRule(LinkRule rule) { linkRule_ = std::move(rule); }
 
     // The node being dragged, while a drag from this tree runs.
     [[nodiscard]] QTreeWidgetItem *draggedNode() const;
     void setDraggedNode(QTreeWidgetItem *node);
+
+signals:
+    // A drag from this tree was dropped.
+    void linkRequested(QTreeWidgetItem *dragged, QTreeWidgetItem *target);
 
 protected:
     void startDrag(Qt::DropActions supportedActions) override;
@@ -35,6 +43,8 @@ protected:
     [[nodiscard]] Qt::DropActions supportedDropActions() const override { return Qt::CopyAction; }
 
 private:
+    LinkRule linkRule_;
+
     // The column is as wide as the widest node text seen (the tree scrolls
     // sideways when the view is narrower), so no text is cut short. Kept by
     // hand: asked to fit its contents, the header measures rows on every
