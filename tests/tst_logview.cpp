@@ -1,6 +1,8 @@
 // The log view: selecting and copying its text, keeping the selection on its
-// entries while they come and go, wrapping long entries once.
+// entries while they come and go, wrapping long entries once; and the feed
+// that hands it lines in batches.
 
+#include "ui/logfeed.h"
 #include "ui/logview.h"
 
 #include <QClipboard>
@@ -144,6 +146,31 @@ private slots:
                            .arg(rows)
                            .arg(againMs)
                            .arg(firstMs)));
+    }
+
+    // Counters shown beside the log catch up once per batch, before the
+    // batch's lines show, and only when something asked for it.
+    void feedSignalsFlushedOnceAfterATouchBeforeTheLinesShow()
+    {
+        LogView view;
+        auto *feed = new LogFeed(&view);
+        QList<int> entriesAtSignal;
+        connect(feed, &LogFeed::flushed, &view, [&] { entriesAtSignal << view.entryCount(); });
+
+        feed->Append(QStringLiteral("one"));
+        feed->Flush();
+        QCOMPARE(view.entryCount(), 1);
+        QVERIFY(entriesAtSignal.isEmpty()); // nothing touched
+
+        feed->Touch();
+        feed->Touch();
+        feed->Append(QStringLiteral("two"));
+        QCOMPARE(view.entryCount(), 1); // batched
+        QTRY_COMPARE(view.entryCount(), 2);
+        QCOMPARE(entriesAtSignal, QList<int>{1}); // once, before "two" reached the view
+
+        feed->Flush();
+        QCOMPARE(entriesAtSignal.size(), 1);
     }
 };
 

@@ -42,7 +42,8 @@ DataWindow::DataWindow(DocumentArea *area)
     connectHandlers();
 
     feed_ = new LogFeed(log_);
-    feed_->update = [this] { send_->showCounters(CountersLine(receivedBytes_, sentBytes_)); };
+    connect(feed_, &LogFeed::flushed, this,
+        [this] { send_->showCounters(CountersLine(receivedBytes_, sentBytes_)); });
 
     if (area)
         area->AddDocument(this);

@@ -56,8 +56,7 @@ void LogFeed::Flush()
     timer_.stop();
     if (touched_) {
         touched_ = false;
-        if (update)
-            update();
+        emit flushed();
     }
     if (pending_.isEmpty())
         return;

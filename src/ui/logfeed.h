@@ -8,8 +8,6 @@
 #include <QStringList>
 #include <QTimer>
 
-#include <functional>
-
 class LogView;
 
 namespace LogLimits {
@@ -26,12 +24,15 @@ public:
 
     // Queues one log entry (it may span several lines).
     void Append(const QString &line);
-    // Asks for `update` to run at the next batch (counters and the like).
+    // Asks for flushed() at the next batch (counters and the like).
     void Touch();
     // Brings the view up to date now.
     void Flush();
 
-    std::function<void()> update; // runs at every flush, before the view shows
+signals:
+    // A flush after Touch(), before the queued lines reach the view: the
+    // owner brings what it shows beside the log up to date with them.
+    void flushed();
 
 private:
     void schedule();
