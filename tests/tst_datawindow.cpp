@@ -371,7 +371,7 @@ private slots:
         QPointer<DataWindow> alive(w);
         QCOMPARE(area.ActiveDocument(), w);
         QVERIFY(w->isVisible());
-        area.minimizeButton->click();
+        child<QToolButton>(&area, "minimizeButton")->click();
         QVERIFY(alive);
         QVERIFY(area.IsMinimized(w));
         QVERIFY(!w->isVisible());

@@ -126,7 +126,7 @@ private slots:
         QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), a->window.data());
         // A window minimised by its close box comes back when its node is selected.
         child<EndpointTree>(form, "tree")->setCurrentItem(b->node);
-        child<DocumentArea>(form, "documents")->minimizeButton->click();
+        child<QToolButton>(child<DocumentArea>(form, "documents"), "minimizeButton")->click();
         QVERIFY(child<DocumentArea>(form, "documents")->IsMinimized(b->window));
         child<EndpointTree>(form, "tree")->setCurrentItem(a->node);
         child<EndpointTree>(form, "tree")->setCurrentItem(b->node);
@@ -188,13 +188,15 @@ private slots:
         MainWindow form;
         form.show();
         MessageRecorder recorder;
-        QTest::mouseClick(child<InfoPanel>(form, "infoPanel")->tcpTitle, Qt::LeftButton);
-        QTest::mouseClick(child<InfoPanel>(form, "infoPanel")->udpPicture, Qt::LeftButton);
-        QTest::mouseClick(child<InfoPanel>(form, "infoPanel")->vendorTitle, Qt::LeftButton);
+        const InfoPanel *panel = child<InfoPanel>(form, "infoPanel");
+        QTest::mouseClick(child<QLabel>(panel, "tcpTitle"), Qt::LeftButton);
+        QTest::mouseClick(child<QLabel>(panel, "udpPicture"), Qt::LeftButton);
+        QTest::mouseClick(child<QLabel>(panel, "vendorTitle"), Qt::LeftButton);
         QCOMPARE(
             recorder.addresses, QStringList({InfoPanel::TcpPage, InfoPanel::UdpPage, InfoPanel::HomePage}));
-        QVERIFY(!child<InfoPanel>(form, "infoPanel")->tcpPicture->pixmap().isNull());
-        QCOMPARE(child<InfoPanel>(form, "infoPanel")->tcpPicture->cursor().shape(), Qt::PointingHandCursor);
+        const QLabel *tcpPicture = child<QLabel>(panel, "tcpPicture");
+        QVERIFY(!tcpPicture->pixmap().isNull());
+        QCOMPARE(tcpPicture->cursor().shape(), Qt::PointingHandCursor);
     }
 
     void informationPanelCoversTheDocuments()
@@ -251,11 +253,11 @@ private slots:
         // Minimising the front window selects the node of the one now in front.
         QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), b->node);
         QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), b->window.data());
-        child<DocumentArea>(form, "documents")->minimizeButton->click();
+        child<QToolButton>(child<DocumentArea>(form, "documents"), "minimizeButton")->click();
         QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), a->window.data());
         QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), a->node);
         // With none in front, a click on the selected node brings its window.
-        child<DocumentArea>(form, "documents")->minimizeButton->click();
+        child<QToolButton>(child<DocumentArea>(form, "documents"), "minimizeButton")->click();
         QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), nullptr);
         QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), a->node);
         const QRect row = child<EndpointTree>(form, "tree")->visualItemRect(a->node);

@@ -86,7 +86,7 @@ public:
                 w->requestStart(); // start or connect
             break;
         case 10:
-            child<DocumentArea>(h_.form, "documents")->minimizeButton->click();
+            child<QToolButton>(child<DocumentArea>(h_.form, "documents"), "minimizeButton")->click();
             break;
         case 11:
         case 12:

@@ -26,20 +26,23 @@ DocumentArea::DocumentArea(QWidget *parent)
     auto *row = new QHBoxLayout(strip);
     row->setContentsMargins(6, 1, 2, 1);
     caption_ = new QLabel(strip);
-    minimizeButton = new QToolButton(strip);
-    minimizeButton->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
-    minimizeButton->setAutoRaise(true);
-    minimizeButton->setToolTip(QStringLiteral("最小化"));
+    caption_->setObjectName(QStringLiteral("caption"));
+    minimizeButton_ = new QToolButton(strip);
+    minimizeButton_->setObjectName(QStringLiteral("minimizeButton"));
+    minimizeButton_->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
+    minimizeButton_->setAutoRaise(true);
+    minimizeButton_->setToolTip(QStringLiteral("最小化"));
     row->addWidget(caption_, 1);
-    row->addWidget(minimizeButton);
+    row->addWidget(minimizeButton_);
     column->addWidget(strip);
 
     host_ = new QWidget(this);
+    host_->setObjectName(QStringLiteral("host"));
     paintBackground(host_, Colours::Cream);
     host_->installEventFilter(this);
     column->addWidget(host_, 1);
 
-    connect(minimizeButton, &QToolButton::clicked, this, [this] {
+    connect(minimizeButton_, &QToolButton::clicked, this, [this] {
         Guarded([this] {
             if (QWidget *front = ActiveDocument())
                 Minimize(front);
@@ -130,7 +133,7 @@ void DocumentArea::showFront()
         }
     }
     caption_->setText(front ? front->windowTitle() : QString());
-    minimizeButton->setEnabled(front != nullptr);
+    minimizeButton_->setEnabled(front != nullptr);
     if (changed)
         emit activeDocumentChanged(front);
 }

@@ -4,8 +4,9 @@
 // minimises the front document (it stays alive and comes back when its
 // endpoint is selected). Documents are children of the area; destroying one
 // removes it. Unlike a full multi-document area it costs nothing per document
-// beyond the document itself, so a thousand of them come and go quickly.
-// UI thread only.
+// beyond the document itself, so a thousand of them come and go quickly. Its
+// widgets are its own; each has an objectName equal to its member's name
+// without the trailing underscore. UI thread only.
 
 #include <QPointer>
 #include <QWidget>
@@ -34,8 +35,6 @@ public:
     [[nodiscard]] bool IsMinimized(const QWidget *document) const;
     [[nodiscard]] int DocumentCount() const;
 
-    QToolButton *minimizeButton; // minimises the front document
-
 signals:
     // Another document (or none) is now in front.
     void activeDocumentChanged(QWidget *document);
@@ -49,6 +48,7 @@ private:
     [[nodiscard]] bool contains(const QWidget *document) const;
 
     QLabel *caption_;
+    QToolButton *minimizeButton_; // minimises the front document
     // Holds the documents; only the front one is visible, filling it. (A
     // stacked layout would touch every document on each switch.)
     QWidget *host_;

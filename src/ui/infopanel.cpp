@@ -10,6 +10,8 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
+#include <utility>
+
 const QString InfoPanel::TcpPage = QStringLiteral("https://portwright.example.org/tcp");
 const QString InfoPanel::UdpPage = QStringLiteral("https://portwright.example.org/udp");
 const QString InfoPanel::HomePage = QStringLiteral("https://portwright.example.org/");
@@ -45,40 +47,47 @@ InfoPanel::InfoPanel(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
 
-    tcpStrip = productStrip(tcpPicture, tcpTitle, tcpFeatures, QStringLiteral(":/portwright/images/tcp.jpg"),
-        QStringLiteral("Portwright TCP 调试"),
+    tcpStrip_ = productStrip(tcpPicture_, tcpTitle_, tcpFeatures_,
+        QStringLiteral(":/portwright/images/tcp.jpg"), QStringLiteral("Portwright TCP 调试"),
         {QStringLiteral("·TCP Server: 监听端口, 每个接入的客户端一个窗口"),
             QStringLiteral("·TCP Client: 连接任意地址和端口"),
             QStringLiteral("·十六进制收发, 重复发送, 定时发送, 字节统计"),
             QStringLiteral("·Web服务应答与监听管道")});
-    tcpStrip->setFixedHeight(184);
-    layout->addWidget(tcpStrip);
+    tcpStrip_->setFixedHeight(184);
+    layout->addWidget(tcpStrip_);
 
-    udpStrip = productStrip(udpPicture, udpTitle, udpFeatures, QStringLiteral(":/portwright/images/udp.jpg"),
-        QStringLiteral("Portwright UDP 调试"),
+    udpStrip_ = productStrip(udpPicture_, udpTitle_, udpFeatures_,
+        QStringLiteral(":/portwright/images/udp.jpg"), QStringLiteral("Portwright UDP 调试"),
         {QStringLiteral("·UDP Server: 应答最后一个发送方"),
             QStringLiteral("·UDP Client: 指定目标地址, 可选广播地址"),
             QStringLiteral("·UDP 组播: 加入组播地址收发"),
             QStringLiteral("·UDP 与串口 com1 之间的数据转发")});
-    layout->addWidget(udpStrip, 1);
+    layout->addWidget(udpStrip_, 1);
 
-    vendorStrip = new QWidget(this);
-    vendorStrip->setFixedHeight(63);
-    paintBackground(vendorStrip, Colours::Cream, {QPalette::Window, QPalette::Base});
-    auto *vendor = new QHBoxLayout(vendorStrip);
-    vendorLogo = new QLabel(vendorStrip);
-    vendorLogo->setPixmap(QPixmap(QStringLiteral(":/portwright/images/logo.jpg")));
-    vendorLogo->setScaledContents(true);
-    vendorLogo->setFixedSize(28, 30);
-    vendorTitle
-        = titleLabel(QStringLiteral("Portwright — 网络与串口调试工具  portwright.example.org"), vendorStrip);
-    vendor->addWidget(vendorTitle, 1);
-    vendor->addWidget(vendorLogo);
-    layout->addWidget(vendorStrip);
+    vendorStrip_ = new QWidget(this);
+    vendorStrip_->setFixedHeight(63);
+    paintBackground(vendorStrip_, Colours::Cream, {QPalette::Window, QPalette::Base});
+    auto *vendor = new QHBoxLayout(vendorStrip_);
+    vendorLogo_ = new QLabel(vendorStrip_);
+    vendorLogo_->setPixmap(QPixmap(QStringLiteral(":/portwright/images/logo.jpg")));
+    vendorLogo_->setScaledContents(true);
+    vendorLogo_->setFixedSize(28, 30);
+    vendorTitle_
+        = titleLabel(QStringLiteral("Portwright — 网络与串口调试工具  portwright.example.org"), vendorStrip_);
+    vendor->addWidget(vendorTitle_, 1);
+    vendor->addWidget(vendorLogo_);
+    layout->addWidget(vendorStrip_);
 
-    for (QWidget *w : {static_cast<QWidget *>(tcpPicture), static_cast<QWidget *>(udpPicture),
-             static_cast<QWidget *>(tcpTitle), static_cast<QWidget *>(udpTitle),
-             static_cast<QWidget *>(vendorTitle), static_cast<QWidget *>(vendorLogo)})
+    const std::pair<QWidget *, const char *> names[] = {{tcpStrip_, "tcpStrip"}, {udpStrip_, "udpStrip"},
+        {vendorStrip_, "vendorStrip"}, {tcpPicture_, "tcpPicture"}, {udpPicture_, "udpPicture"},
+        {vendorLogo_, "vendorLogo"}, {tcpTitle_, "tcpTitle"}, {udpTitle_, "udpTitle"},
+        {vendorTitle_, "vendorTitle"}, {tcpFeatures_, "tcpFeatures"}, {udpFeatures_, "udpFeatures"}};
+    for (const auto &[widget, name] : names)
+        widget->setObjectName(QString::fromLatin1(name));
+
+    for (QWidget *w : {static_cast<QWidget *>(tcpPicture_), static_cast<QWidget *>(udpPicture_),
+             static_cast<QWidget *>(tcpTitle_), static_cast<QWidget *>(udpTitle_),
+             static_cast<QWidget *>(vendorTitle_), static_cast<QWidget *>(vendorLogo_)})
         w->installEventFilter(this);
 }
 
@@ -126,11 +135,11 @@ bool InfoPanel::eventFilter(QObject *watched, QEvent *event)
     if (event->type() != QEvent::MouseButtonRelease)
         return QWidget::eventFilter(watched, event);
     Guarded([&] {
-        if (watched == tcpTitle || watched == tcpPicture)
+        if (watched == tcpTitle_ || watched == tcpPicture_)
             openTcpPage();
-        else if (watched == udpTitle || watched == udpPicture)
+        else if (watched == udpTitle_ || watched == udpPicture_)
             openUdpPage();
-        else if (watched == vendorTitle || watched == vendorLogo)
+        else if (watched == vendorTitle_ || watched == vendorLogo_)
             openHomePage();
     });
     return true;

@@ -1,8 +1,9 @@
 #pragma once
 // The information panel that covers the document area while no endpoint
 // exists: two product strips and a vendor strip whose pictures and titles open
-// web pages, plus the two hidden texts of the web-service reply. Owned by the
-// main window; UI thread only.
+// web pages. Its widgets are its own; each has an objectName equal to its
+// member's name without the trailing underscore. Owned by the main window; UI
+// thread only.
 
 #include <QWidget>
 
@@ -18,11 +19,6 @@ class InfoPanel : public QWidget {
 public:
     explicit InfoPanel(QWidget *parent = nullptr);
 
-    QWidget *tcpStrip, *udpStrip, *vendorStrip;
-    QLabel *tcpPicture, *udpPicture, *vendorLogo;
-    QLabel *tcpTitle, *udpTitle, *vendorTitle;
-    QPlainTextEdit *tcpFeatures, *udpFeatures;
-
     static const QString TcpPage;
     static const QString UdpPage;
     static const QString HomePage;
@@ -37,4 +33,9 @@ protected:
 private:
     QWidget *productStrip(QLabel *&image, QLabel *&title, QPlainTextEdit *&features, const QString &picture,
         const QString &heading, const QStringList &lines);
+
+    QWidget *tcpStrip_, *udpStrip_, *vendorStrip_;
+    QLabel *tcpPicture_, *udpPicture_, *vendorLogo_;
+    QLabel *tcpTitle_, *udpTitle_, *vendorTitle_;
+    QPlainTextEdit *tcpFeatures_, *udpFeatures_;
 };
