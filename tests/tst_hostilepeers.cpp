@@ -181,7 +181,8 @@ private slots:
         // Should stop fail, closing the peer ends the send all the same.
         QTimer::singleShot(15000, client->window, [&] { sleeper.reset(); });
         const qint64 took = timedClick(client);
-        QVERIFY2(took < 3000, qPrintable(QString::number(took)));
+        // Well before the peer is closed at 15 s; loose, for a loaded machine.
+        QVERIFY2(took < 8000, qPrintable(QString::number(took)));
         DataWindow *w = client->window;
         QVERIFY(w->sentBytes() > 0);
         QVERIFY(w->sentBytes() < 70000LL * 100000);
@@ -193,7 +194,8 @@ private slots:
         fillSendBox(udp, QStringLiteral("ping"), QStringLiteral("3"), QStringLiteral("4000"));
         QTimer::singleShot(200, udp->window, [&] { child<QPushButton>(udp->window, "stopTimerButton")->click(); });
         const qint64 paused = timedClick(udp);
-        QVERIFY2(paused < 1500, qPrintable(QString::number(paused)));
+        // Shorter than one pause of 4 s.
+        QVERIFY2(paused < 3500, qPrintable(QString::number(paused)));
         QCOMPARE(udp->window->sentBytes(), 4);
         udp->window->flushLog();
         QCOMPARE(udp->window->countersText(), CountersLine(0, 4));
@@ -216,7 +218,8 @@ private slots:
         fillSendBox(server, text, QStringLiteral("1"), QStringLiteral("0"));
         QTimer::singleShot(20000, server->window, [&] { sleeper.reset(); });
         const qint64 took = timedClick(server);
-        QVERIFY2(took < 12000, qPrintable(QString::number(took)));
+        // Well before the sleeper is closed at 20 s.
+        QVERIFY2(took < 16000, qPrintable(QString::number(took)));
         QTRY_VERIFY(reading.done());
         QCOMPARE(reading.data().size(), size);
         QVERIFY(Harness::log(server).contains(QStringLiteral("发送超时：对方未接收数据")));
