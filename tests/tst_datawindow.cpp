@@ -369,18 +369,18 @@ private slots:
         auto *first = new DataWindow(&area);
         auto *w = new DataWindow(&area);
         QPointer<DataWindow> alive(w);
-        QCOMPARE(area.ActiveDocument(), w);
+        QCOMPARE(area.activeDocument(), w);
         QVERIFY(w->isVisible());
         child<QToolButton>(&area, "minimizeButton")->click();
         QVERIFY(alive);
-        QVERIFY(area.IsMinimized(w));
+        QVERIFY(area.isMinimized(w));
         QVERIFY(!w->isVisible());
-        QCOMPARE(area.ActiveDocument(), first); // the one behind comes forward
+        QCOMPARE(area.activeDocument(), first); // the one behind comes forward
         w->logReceived("still here");
         QCOMPARE(flushedLines(*w).size(), 1);
         w->bringToFront();
-        QVERIFY(!area.IsMinimized(w));
-        QCOMPARE(area.ActiveDocument(), w);
+        QVERIFY(!area.isMinimized(w));
+        QCOMPARE(area.activeDocument(), w);
         QVERIFY(w->isVisible());
     }
 
@@ -392,12 +392,12 @@ private slots:
         QPointer<DataWindow> alive(w);
         w->destroyLater();
         QVERIFY(alive); // still usable by the handler that asked for it
-        QCOMPARE(area.ActiveDocument(), first);
+        QCOMPARE(area.activeDocument(), first);
         QTRY_VERIFY(!alive);
-        QCOMPARE(area.DocumentCount(), 1);
+        QCOMPARE(area.documentCount(), 1);
         first->destroyLater();
-        QTRY_COMPARE(area.DocumentCount(), 0);
-        QCOMPARE(area.ActiveDocument(), nullptr);
+        QTRY_COMPARE(area.documentCount(), 0);
+        QCOMPARE(area.activeDocument(), nullptr);
     }
 };
 

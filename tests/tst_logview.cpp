@@ -157,19 +157,19 @@ private slots:
         QList<int> entriesAtSignal;
         connect(feed, &LogFeed::flushed, &view, [&] { entriesAtSignal << view.entryCount(); });
 
-        feed->Append(QStringLiteral("one"));
-        feed->Flush();
+        feed->append(QStringLiteral("one"));
+        feed->flush();
         QCOMPARE(view.entryCount(), 1);
         QVERIFY(entriesAtSignal.isEmpty()); // nothing touched
 
-        feed->Touch();
-        feed->Touch();
-        feed->Append(QStringLiteral("two"));
+        feed->touch();
+        feed->touch();
+        feed->append(QStringLiteral("two"));
         QCOMPARE(view.entryCount(), 1); // batched
         QTRY_COMPARE(view.entryCount(), 2);
         QCOMPARE(entriesAtSignal, QList<int>{1}); // once, before "two" reached the view
 
-        feed->Flush();
+        feed->flush();
         QCOMPARE(entriesAtSignal.size(), 1);
     }
 };

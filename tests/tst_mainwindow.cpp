@@ -116,22 +116,22 @@ private slots:
         form.showInfoPanel(false);
         Endpoint *a = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[1]", NodeImage::Udp);
         Endpoint *b = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[2]", NodeImage::Udp);
-        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), b->window.data());
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), b->window.data());
         a->peerPort = 4321;
         child<EndpointTree>(form, "tree")->setCurrentItem(a->node);
-        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), a->window.data());
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), a->window.data());
         QCOMPARE(child<QLabel>(a->window, "peerPortLabel")->text(), QStringLiteral("对方端口:4321"));
         // A kind node changes nothing in the document area.
         child<EndpointTree>(form, "tree")->setCurrentItem(form.kindNode(EndpointKind::TcpServer));
-        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), a->window.data());
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), a->window.data());
         // A window minimised by its close box comes back when its node is selected.
         child<EndpointTree>(form, "tree")->setCurrentItem(b->node);
         child<QToolButton>(child<DocumentArea>(form, "documents"), "minimizeButton")->click();
-        QVERIFY(child<DocumentArea>(form, "documents")->IsMinimized(b->window));
+        QVERIFY(child<DocumentArea>(form, "documents")->isMinimized(b->window));
         child<EndpointTree>(form, "tree")->setCurrentItem(a->node);
         child<EndpointTree>(form, "tree")->setCurrentItem(b->node);
-        QVERIFY(!child<DocumentArea>(form, "documents")->IsMinimized(b->window));
-        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), b->window.data());
+        QVERIFY(!child<DocumentArea>(form, "documents")->isMinimized(b->window));
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), b->window.data());
     }
 
     void dragOverRules()
@@ -252,20 +252,20 @@ private slots:
 
         // Minimising the front window selects the node of the one now in front.
         QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), b->node);
-        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), b->window.data());
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), b->window.data());
         child<QToolButton>(child<DocumentArea>(form, "documents"), "minimizeButton")->click();
-        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), a->window.data());
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), a->window.data());
         QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), a->node);
         // With none in front, a click on the selected node brings its window.
         child<QToolButton>(child<DocumentArea>(form, "documents"), "minimizeButton")->click();
-        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), nullptr);
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), nullptr);
         QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), a->node);
         const QRect row = child<EndpointTree>(form, "tree")->visualItemRect(a->node);
         QTest::mouseClick(child<EndpointTree>(form, "tree")->viewport(), Qt::LeftButton, {}, row.center());
-        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), a->window.data());
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), a->window.data());
         QTest::mouseClick(
             child<EndpointTree>(form, "tree")->viewport(), Qt::LeftButton, {}, child<EndpointTree>(form, "tree")->visualItemRect(b->node).center());
-        QCOMPARE(child<DocumentArea>(form, "documents")->ActiveDocument(), b->window.data());
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), b->window.data());
 
         // Enough nodes for a vertical scroll bar, one of them long and deep.
         Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "192.168.100.200[60000]", NodeImage::Listening);

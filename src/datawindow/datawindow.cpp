@@ -46,7 +46,7 @@ DataWindow::DataWindow(DocumentArea *area)
         [this] { send_->showCounters(CountersLine(receivedBytes_, sentBytes_)); });
 
     if (area)
-        area->AddDocument(this);
+        area->addDocument(this);
 }
 
 DataWindow::~DataWindow() = default;
@@ -134,17 +134,17 @@ void DataWindow::addToCounters(qint64 received, qint64 sent)
 
 void DataWindow::appendLogLine(const QString &line)
 {
-    feed_->Append(line);
+    feed_->append(line);
 }
 
 void DataWindow::updateCounters()
 {
-    feed_->Touch();
+    feed_->touch();
 }
 
 void DataWindow::flushLog()
 {
-    feed_->Flush();
+    feed_->flush();
 }
 
 QString DataWindow::countersText() const
@@ -264,7 +264,7 @@ void DataWindow::requestStop()
 void DataWindow::bringToFront()
 {
     if (area_) {
-        area_->Activate(this);
+        area_->activate(this);
         return;
     }
     show();
@@ -277,7 +277,7 @@ void DataWindow::destroyLater()
     // running under it ends.
     endSending();
     if (area_)
-        area_->Remove(this);
+        area_->remove(this);
     hide();
     deleteLater();
 }

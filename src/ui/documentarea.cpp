@@ -44,14 +44,14 @@ DocumentArea::DocumentArea(QWidget *parent)
 
     connect(minimizeButton_, &QToolButton::clicked, this, [this] {
         Guarded([this] {
-            if (QWidget *front = ActiveDocument())
-                Minimize(front);
+            if (QWidget *front = activeDocument())
+                minimize(front);
         });
     });
     showFront();
 }
 
-void DocumentArea::AddDocument(QWidget *document)
+void DocumentArea::addDocument(QWidget *document)
 {
     document->hide();
     document->setParent(host_);
@@ -62,10 +62,10 @@ void DocumentArea::AddDocument(QWidget *document)
         std::erase_if(documents_, [](const QPointer<QWidget> &d) { return d.isNull(); });
         showFront();
     });
-    Activate(document);
+    activate(document);
 }
 
-void DocumentArea::Activate(QWidget *document)
+void DocumentArea::activate(QWidget *document)
 {
     if (!contains(document))
         return;
@@ -74,13 +74,13 @@ void DocumentArea::Activate(QWidget *document)
     showFront();
 }
 
-void DocumentArea::Minimize(QWidget *document)
+void DocumentArea::minimize(QWidget *document)
 {
     forget(document);
     showFront();
 }
 
-void DocumentArea::Remove(QWidget *document)
+void DocumentArea::remove(QWidget *document)
 {
     forget(document);
     std::erase_if(documents_, [document](const QPointer<QWidget> &d) { return d.isNull() || d == document; });
@@ -93,19 +93,19 @@ void DocumentArea::forget(const QWidget *document)
     std::erase_if(order_, [document](const QPointer<QWidget> &d) { return d.isNull() || d == document; });
 }
 
-QWidget *DocumentArea::ActiveDocument() const
+QWidget *DocumentArea::activeDocument() const
 {
     return order_.empty() ? nullptr : order_.front().data();
 }
 
-bool DocumentArea::IsMinimized(const QWidget *document) const
+bool DocumentArea::isMinimized(const QWidget *document) const
 {
     return contains(document)
         && std::none_of(
             order_.begin(), order_.end(), [document](const QPointer<QWidget> &d) { return d == document; });
 }
 
-int DocumentArea::DocumentCount() const
+int DocumentArea::documentCount() const
 {
     return int(std::count_if(
         documents_.begin(), documents_.end(), [](const QPointer<QWidget> &d) { return !d.isNull(); }));
@@ -120,7 +120,7 @@ bool DocumentArea::contains(const QWidget *document) const
 
 void DocumentArea::showFront()
 {
-    QWidget *front = ActiveDocument();
+    QWidget *front = activeDocument();
     const bool changed = shown_ != front;
     if (changed) {
         if (shown_)

@@ -23,17 +23,17 @@ public:
     explicit DocumentArea(QWidget *parent = nullptr);
 
     // Takes the document in and shows it in front.
-    void AddDocument(QWidget *document);
+    void addDocument(QWidget *document);
     // Shows the document in front, restoring it if it was minimised.
-    void Activate(QWidget *document);
+    void activate(QWidget *document);
     // Takes the document out of view; the most recent other one shows.
-    void Minimize(QWidget *document);
+    void minimize(QWidget *document);
     // Forgets a document that is about to be destroyed.
-    void Remove(QWidget *document);
+    void remove(QWidget *document);
 
-    [[nodiscard]] QWidget *ActiveDocument() const;
-    [[nodiscard]] bool IsMinimized(const QWidget *document) const;
-    [[nodiscard]] int DocumentCount() const;
+    [[nodiscard]] QWidget *activeDocument() const;
+    [[nodiscard]] bool isMinimized(const QWidget *document) const;
+    [[nodiscard]] int documentCount() const;
 
 signals:
     // Another document (or none) is now in front.

@@ -9,17 +9,17 @@ LogFeed::LogFeed(LogView *view)
 {
     timer_.setSingleShot(true);
     timer_.setInterval(LogLimits::BatchMs);
-    connect(&timer_, &QTimer::timeout, this, [this] { Guarded([this] { Flush(); }); });
+    connect(&timer_, &QTimer::timeout, this, [this] { Guarded([this] { flush(); }); });
 }
 
-void LogFeed::Append(const QString &line)
+void LogFeed::append(const QString &line)
 {
     pending_ << line;
     pendingChars_ += line.size();
     // A flood hands its text over early rather than holding a second copy of
     // the whole log in the queue.
     if (pendingChars_ > LogLimits::MaxChars / 8) {
-        Flush();
+        flush();
         return;
     }
     if (pending_.size() > LogLimits::MaxEntries)
@@ -27,7 +27,7 @@ void LogFeed::Append(const QString &line)
     schedule();
 }
 
-void LogFeed::Touch()
+void LogFeed::touch()
 {
     touched_ = true;
     schedule();
@@ -51,7 +51,7 @@ void LogFeed::trimPending()
     pending_.erase(pending_.begin(), pending_.begin() + drop);
 }
 
-void LogFeed::Flush()
+void LogFeed::flush()
 {
     timer_.stop();
     if (touched_) {

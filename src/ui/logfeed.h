@@ -23,14 +23,14 @@ public:
     explicit LogFeed(LogView *view);
 
     // Queues one log entry (it may span several lines).
-    void Append(const QString &line);
+    void append(const QString &line);
     // Asks for flushed() at the next batch (counters and the like).
-    void Touch();
+    void touch();
     // Brings the view up to date now.
-    void Flush();
+    void flush();
 
 signals:
-    // A flush after Touch(), before the queued lines reach the view: the
+    // A flush after touch(), before the queued lines reach the view: the
     // owner brings what it shows beside the log up to date with them.
     void flushed();
 
