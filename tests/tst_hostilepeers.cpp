@@ -14,6 +14,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+
 #include <atomic>
 #include <thread>
 
@@ -90,6 +93,34 @@ class TstHostilePeers : public QObject {
     Q_OBJECT
 
 private slots:
+    // Out of descriptors, the server's window says so once, with the limit,
+    // and every waiting peer gets its endpoint once descriptors are free.
+    void runningOutOfDescriptorsIsToldOnceInTheServersLog()
+    {
+        Harness h;
+        const int port = unusedPort();
+        Endpoint *server = h.tcpServer(port);
+        std::vector<Fd> peers;
+        for (int i = 0; i < 4; ++i)
+            peers.push_back(connectTo(port));
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        QVERIFY(lowestFree >= 0);
+        ::close(lowestFree);
+        rlimit tight = saved;
+        tight.rlim_cur = rlim_t(lowestFree);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        QTest::qWait(500);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QCOMPARE(peerCount(server), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(peerCount(server), 4, 5000);
+        const QString log = Harness::log(server);
+        const QString told = QStringLiteral("接受连接失败：本程序可打开的文件描述符已用完（上限 %1）").arg(lowestFree);
+        QCOMPARE(log.count(told), 1);
+        QCOMPARE(log.count(QStringLiteral("接受连接失败")), 1);
+    }
+
     void initTestCase()
     {
         SerialPort::setDevicePathResolver(

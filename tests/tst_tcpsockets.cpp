@@ -1,3 +1,4 @@
+#include "net/descriptorlimit.h"
 #include "net/tcp/tcpsocket.h"
 #include "support/loopback.h"
 
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <memory>
 #include <vector>
 
@@ -647,21 +649,29 @@ private slots:
         QVERIFY2(acceptedWhenDue <= perBatch + 2, qPrintable(QString::number(acceptedWhenDue)));
     }
 
+    // Out of descriptors, accepting rests instead of spinning, says so once
+    // per episode, and takes every waiting peer once descriptors are free.
     void runningOutOfDescriptorsRestsInsteadOfSpinning()
     {
         TcpServer server;
         openServer(server);
-        const std::vector<Fd> raw = connectMany(server.port(), 5);
-        // With the lowest free descriptor number as the limit, no accept can
-        // succeed while the peers wait.
+        QList<int> exhausted;
+        server.listener()->setDescriptorsExhaustedHandler([&](int error) { exhausted << error; });
+        std::vector<Fd> raw = connectMany(server.port(), 5);
         rlimit saved{};
         QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-        const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        QVERIFY(lowestFree >= 0);
-        ::close(lowestFree);
-        rlimit tight = saved;
-        tight.rlim_cur = rlim_t(lowestFree);
-        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        // With the lowest free descriptor number as the limit, no accept can
+        // succeed while the peers wait.
+        const auto runOut = [&saved] {
+            const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+            if (lowestFree < 0)
+                return false;
+            ::close(lowestFree);
+            rlimit tight = saved;
+            tight.rlim_cur = rlim_t(lowestFree);
+            return ::setrlimit(RLIMIT_NOFILE, &tight) == 0;
+        };
+        QVERIFY(runOut());
         const auto threadCpuMs = [] {
             timespec now{};
             ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
@@ -677,7 +687,39 @@ private slots:
         QCOMPARE(acceptedWhileOut, 0);
         // A loop asking again at once burns the whole 600 ms.
         QVERIFY2(cpuSpent < 200, qPrintable(QString::number(cpuSpent)));
+        // Told once, though accepting was retried every 100 ms.
+        QCOMPARE(exhausted, QList<int>{EMFILE});
         QTRY_COMPARE_WITH_TIMEOUT(server.listener()->peerCount(), 5, 3000);
+
+        // Accepting worked in between: the next episode is told again.
+        for (Fd &peer : connectMany(server.port(), 2))
+            raw.push_back(std::move(peer));
+        QVERIFY(runOut());
+        QTest::qWait(300);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QCOMPARE(exhausted, (QList<int>{EMFILE, EMFILE}));
+        QTRY_COMPARE_WITH_TIMEOUT(server.listener()->peerCount(), 7, 3000);
+        QCOMPARE(exhausted.size(), 2);
+    }
+
+    void softDescriptorLimitIsRaisedToTheHardLimit()
+    {
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 2048)
+            QSKIP("the hard limit here is too low to lower the soft one below it");
+        rlimit low = saved;
+        low.rlim_cur = 1024;
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+        QCOMPARE(descriptorLimit(), 1024);
+        const int raised = raiseDescriptorLimit();
+        rlimit now{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &now), 0);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        if (saved.rlim_max != RLIM_INFINITY)
+            QCOMPARE(now.rlim_cur, saved.rlim_max);
+        QVERIFY(now.rlim_cur > 1024);
+        QCOMPARE(raised, int(std::min<rlim_t>(now.rlim_cur, INT_MAX)));
     }
 
     void descriptorsAreReleased()

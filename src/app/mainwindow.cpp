@@ -6,6 +6,7 @@
 #include "app/dialogs/newudpgroupdialog.h"
 #include "app/dialogs/newudpserverdialog.h"
 #include "endpoints/endpointcontroller.h"
+#include "net/descriptorlimit.h"
 
 #include "endpoints/endpointstatus.h"
 #include "endpoints/tcpendpointevents.h"
@@ -285,6 +286,7 @@ bool MainWindow::isInfoPanelShown() const
 std::unique_ptr<MainWindow> StartPortwright()
 {
     SetExceptionReporter([](const std::exception &e) { ShowException(e); });
+    raiseDescriptorLimit();
     auto window = std::make_unique<MainWindow>();
     window->show();
     window->createDialogs();

@@ -5,12 +5,16 @@
 #include "endpoints/endpointstatus.h"
 #include "endpoints/webreply.h"
 #include "datawindow/datawindow.h"
+#include "core/logtexts.h"
+#include "net/descriptorlimit.h"
 #include "net/tcp/tcpsocket.h"
 #include "ui/endpointtree.h"
 #include "ui/infopanel.h"
 #include "ui/stateimages.h"
 
 #include <QCheckBox>
+
+#include <cerrno>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTreeWidgetItem>
@@ -127,6 +131,20 @@ void PeerError(Endpoint &server, TcpConnection *socket, TcpErrorKind event, int 
         socket->close();
 }
 
+// Peers wait in the listen queue until a descriptor is free; the user is
+// told once per episode, with the limit, instead of seeing nothing happen.
+void DescriptorsExhausted(Endpoint &server, int error)
+{
+    if (!server.window)
+        return;
+    const QString text = error == EMFILE
+        ? QStringLiteral(" 接受连接失败：本程序可打开的文件描述符已用完（上限 %1），新的连接在队列中等待，有空闲描述符后继续接受")
+              .arg(descriptorLimit())
+        : QStringLiteral(" 接受连接失败：系统的文件描述符已用完（本程序上限 %1），新的连接在队列中等待，有空闲描述符后继续接受")
+              .arg(descriptorLimit());
+    server.window->appendLogLine(TimeText() + text);
+}
+
 void SuppressError(int &errorCode)
 {
     errorCode = 0;
@@ -170,6 +188,7 @@ void bindTcpServerEvents(EndpointController &window, Endpoint &server, TcpServer
     socket.setPeerErrorHandler([s](QObject *, TcpConnection *peer, TcpErrorKind event, int &code) {
         PeerError(*s, peer, event, code);
     });
+    socket.listener()->setDescriptorsExhaustedHandler([s](int error) { DescriptorsExhausted(*s, error); });
     socket.listener()->setErrorHandler(
         [](QObject *, TcpConnection *, TcpErrorKind, int &code) { SuppressError(code); });
 }

@@ -136,10 +136,19 @@ bool TcpListener::acceptOne(int socket)
         // Out of descriptors or kernel memory: the peers stay in the listen
         // queue and the handle stays readable, so asking again at once would
         // spin the loop until something is closed.
-        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+        const int error = errno;
+        if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
             pauseAcceptNotifications(AcceptRetryAfterExhaustion);
+            const bool firstOfEpisode = !descriptorsExhausted_;
+            descriptorsExhausted_ = true;
+            if (firstOfEpisode && (error == EMFILE || error == ENFILE) && descriptorsExhaustedHandler_) {
+                const auto handler = descriptorsExhaustedHandler_;
+                handler(error);
+            }
+        }
         return false;
     }
+    descriptorsExhausted_ = false;
     ReadUrgentDataInline(handle);
     std::unique_ptr<TcpPeerConnection> owned;
     if (peerFactory_) {

@@ -69,6 +69,14 @@ public:
     void setPeerReadableHandler(TcpNotifyHandler h) { peerReadableHandler_ = std::move(h); }
     void setPeerWritableHandler(TcpNotifyHandler h) { peerWritableHandler_ = std::move(h); }
     void setPeerErrorHandler(TcpErrorHandler h) { peerErrorHandler_ = std::move(h); }
+    // Accepting failed because the process or the system ran out of
+    // descriptors (the errno is passed). Told once, and again only after a
+    // peer was accepted in between; accepting rests and retries meanwhile.
+    // UI thread only.
+    void setDescriptorsExhaustedHandler(std::function<void(int error)> h)
+    {
+        descriptorsExhaustedHandler_ = std::move(h);
+    }
 
 protected:
     void handleAccept(int socket) override;
@@ -94,6 +102,8 @@ private:
     TcpNotifyHandler peerReadableHandler_;
     TcpNotifyHandler peerWritableHandler_;
     TcpErrorHandler peerErrorHandler_;
+    std::function<void(int)> descriptorsExhaustedHandler_;
+    bool descriptorsExhausted_ = false;
 };
 
 // The list's index error.
