@@ -97,6 +97,13 @@ private slots:
     // and every waiting peer gets its endpoint once descriptors are free.
     void runningOutOfDescriptorsIsToldOnceInTheServersLog()
     {
+#ifdef __SANITIZE_ADDRESS__
+        // The sanitizers' runtime needs a descriptor of its own to check a
+        // call on an object of a type it has not met, and the window's event
+        // handling meets new ones; tst_tcpsockets covers the listener itself
+        // under the sanitizers.
+        QSKIP("no descriptor is left for the sanitizers' runtime in this case");
+#endif
         Harness h;
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
