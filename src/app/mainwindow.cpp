@@ -17,6 +17,7 @@
 #include "ui/endpointtree.h"
 #include "ui/infopanel.h"
 #include "ui/messages.h"
+#include "ui/palette.h"
 #include "ui/stateimages.h"
 
 #include <QApplication>
@@ -32,14 +33,6 @@ namespace {
 
 constexpr EndpointKind kindOrder[]
     = {EndpointKind::TcpServer, EndpointKind::TcpClient, EndpointKind::UdpServer, EndpointKind::UdpClient, EndpointKind::UdpGroup};
-
-void paint(QWidget *w, const QColor &colour, QPalette::ColorRole role = QPalette::Window)
-{
-    QPalette p = w->palette();
-    p.setColor(role, colour);
-    w->setPalette(p);
-    w->setAutoFillBackground(true);
-}
 
 QPushButton *stripButton(const QString &caption, int width, int height, QWidget *parent)
 {
@@ -130,7 +123,7 @@ void MainWindow::buildStrip()
     commandStrip_ = new QWidget;
     commandStrip_->setObjectName(QStringLiteral("commandStrip"));
     commandStrip_->setFixedHeight(35);
-    paint(commandStrip_, QColor(135, 206, 235));
+    paintBackground(commandStrip_, QColor(135, 206, 235));
     auto *strip = new QHBoxLayout(commandStrip_);
     strip->setContentsMargins(0, 0, 0, 0);
     banner_ = new QWidget(commandStrip_);

@@ -57,11 +57,11 @@ void DataWindow::buildReceiveArea(QWidget *body)
     receiveArea_->setFixedHeight(164);
     auto *receiveBox = new QGroupBox(QStringLiteral("数据接收及提示窗口"), receiveArea_);
     receiveBox->setObjectName(QStringLiteral("receiveBox"));
-    paint(receiveBox, cream);
+    paintBackground(receiveBox, Colours::Cream);
     fill(receiveArea_, receiveBox)->setContentsMargins(0, 0, 0, 0);
     log_ = new LogView(receiveBox);
     log_->setObjectName(QStringLiteral("log"));
-    paint(log_, logBackground, QPalette::Base);
+    paintBackground(log_, Colours::LogBackground, {QPalette::Base});
     fill(receiveBox, log_);
 }
 

@@ -7,14 +7,6 @@
 
 namespace layout_helpers {
 
-void paint(QWidget *w, const QColor &colour, QPalette::ColorRole role)
-{
-    QPalette p = w->palette();
-    p.setColor(role, colour);
-    w->setPalette(p);
-    w->setAutoFillBackground(true);
-}
-
 // Measuring shapes the text, a cost every window would pay again for the same
 // captions (a burst of accepted peers makes a window each), so the size is
 // kept per caption and font.

@@ -1,11 +1,11 @@
 #pragma once
 // Small builders the data window's parts share: fixed-geometry labels and
-// buttons, a background colour, and a child that fills its parent.
+// buttons, object names, and a child that fills its parent. Colours come from
+// ui/palette.
 
 #include "ui/palette.h"
 
-#include <QColor>
-#include <QPalette>
+#include <QLatin1String>
 #include <QString>
 
 class QLabel;
@@ -15,10 +15,13 @@ class QWidget;
 
 namespace layout_helpers {
 
-inline const QColor cream = Colours::Cream;
-inline const QColor logBackground = Colours::LogBackground;
+// Names the widget (tests find it by that name) and hands it back.
+template <class W> W *named(W *widget, const char *name)
+{
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
 
-void paint(QWidget *w, const QColor &colour, QPalette::ColorRole role = QPalette::Window);
 // Sizes a widget to fit its fixed caption (measured once per caption and font).
 void fitCaption(QWidget *w, const QString &caption);
 // A label at (x, y); with a width it is that wide and 17 high, without one it

@@ -16,16 +16,6 @@
 
 using namespace layout_helpers;
 
-namespace {
-
-template <class W> W *named(W *widget, const char *name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
-} // namespace
-
 void SendEdit::keyPressEvent(QKeyEvent *event)
 {
     // Shortcuts (copy, paste, select all) are commands, not typed characters.
@@ -42,7 +32,7 @@ SendPanel::SendPanel(QWidget *parent)
     : QGroupBox(QStringLiteral("数据发送窗口(文本模式)"), parent)
 {
     setObjectName(QStringLiteral("sendPanel"));
-    paint(this, cream);
+    paintBackground(this, Colours::Cream);
     auto *sendLayout = new QVBoxLayout(this);
     sendLayout->setContentsMargins(2, 2, 2, 2);
     sendLayout->setSpacing(0);
@@ -51,13 +41,13 @@ SendPanel::SendPanel(QWidget *parent)
     sendLayout->addLayout(row, 1);
 
     sendEdit_ = named(new SendEdit(this), "sendEdit");
-    paint(sendEdit_, palette().color(QPalette::Light), QPalette::Base);
+    paintBackground(sendEdit_, palette().color(QPalette::Light), {QPalette::Base});
     sendEdit_->setKeyRule([this](QChar c) { return acceptsKey(c); });
     row->addWidget(sendEdit_, 1);
 
     optionsPanel_ = named(new QWidget(this), "optionsPanel");
     optionsPanel_->setFixedWidth(157);
-    paint(optionsPanel_, cream);
+    paintBackground(optionsPanel_, Colours::Cream);
     auto *optionsLayout = new QVBoxLayout(optionsPanel_);
     optionsLayout->setContentsMargins(0, 0, 0, 0);
     auto *options = new QWidget(optionsPanel_);
@@ -77,7 +67,7 @@ SendPanel::SendPanel(QWidget *parent)
     countersBar_ = named(new QStatusBar(optionsPanel_), "countersBar");
     countersBar_->setFixedHeight(19);
     countersBar_->setSizeGripEnabled(false);
-    paint(countersBar_, cream);
+    paintBackground(countersBar_, Colours::Cream);
     countersLabel_ = named(new QLabel(countersBar_), "countersLabel");
     countersLabel_->setMinimumWidth(100);
     countersBar_->addWidget(countersLabel_, 1);
@@ -86,7 +76,7 @@ SendPanel::SendPanel(QWidget *parent)
 
     modeBar_ = named(new QGroupBox(this), "modeBar");
     modeBar_->setFixedHeight(41);
-    paint(modeBar_, cream);
+    paintBackground(modeBar_, Colours::Cream);
     hexSwitch_ = named(new QCheckBox(QStringLiteral("十六进制格式"), modeBar_), "hexSwitch");
     hexSwitch_->setGeometry(8, 16, 145, 17);
     resetCountersButton_ = named(button(modeBar_, QStringLiteral("统计清零"), 371, 10, 80, 25), "resetCountersButton");

@@ -10,22 +10,12 @@
 
 using namespace layout_helpers;
 
-namespace {
-
-template <class W> W *named(W *widget, const char *name)
-{
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
-
-} // namespace
-
 StatusPanel::StatusPanel(QWidget *parent)
     : QGroupBox(QStringLiteral("Socket状态"), parent)
 {
     setObjectName(QStringLiteral("statusPanel"));
     setFixedHeight(81);
-    paint(this, cream);
+    paintBackground(this, Colours::Cream);
     stateLabel_ = named(label(this, QStringLiteral("linkstatus"), 16, 24, 73), "stateLabel");
     createdLabel_ = named(label(this, QString(), 96, 24), "createdLabel");
     createdLabel_->hide();

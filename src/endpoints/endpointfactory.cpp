@@ -22,26 +22,6 @@
 #include <QCheckBox>
 #include <QTreeWidgetItem>
 
-#include <arpa/inet.h>
-#include <sys/socket.h>
-
-namespace {
-
-// The port the system bound the handle to; `typed` when it is not bound. A
-// port box takes any whole number and the socket layer keeps its low 16
-// bits, so 65536 listens on a port the system picks and -1 on 65535.
-int boundPort(int handle, int typed)
-{
-    sockaddr_in local{};
-    socklen_t size = sizeof local;
-    if (handle < 0 || ::getsockname(handle, reinterpret_cast<sockaddr *>(&local), &size) != 0
-        || local.sin_port == 0)
-        return typed;
-    return ntohs(local.sin_port);
-}
-
-} // namespace
-
 DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
 {
     auto *window = new DataWindow(&documents_);

@@ -139,6 +139,16 @@ BroadcastAddress broadcastAddress()
     return broadcastAddressOf(adapterAddressText());
 }
 
+int boundPort(int handle, int typed)
+{
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    if (handle < 0 || ::getsockname(handle, reinterpret_cast<sockaddr *>(&local), &size) != 0
+        || local.sin_port == 0)
+        return typed;
+    return ntohs(local.sin_port);
+}
+
 bool udpPortInUse(int port)
 {
     const int s = dgram::socket(AF_INET, SOCK_DGRAM, 0);

@@ -30,6 +30,11 @@ struct BroadcastAddress {
 [[nodiscard]] BroadcastAddress broadcastAddressOf(const QString &adapterText);
 [[nodiscard]] BroadcastAddress broadcastAddress();
 
+// The port the system bound the handle to; `typed` when it is not bound. A
+// port box takes any whole number and the socket layer keeps its low 16
+// bits, so 65536 listens on a port the system picks and -1 on 65535.
+[[nodiscard]] int boundPort(int handle, int typed);
+
 // True when a datagram socket cannot be bound to the port (its low 16 bits) on
 // every interface, or when the probe itself fails. TCP ports are not probed.
 [[nodiscard]] bool udpPortInUse(int port);

@@ -1,5 +1,6 @@
 #include "net/udp/multicastmember.h"
 
+#include "net/localaddress.h"
 #include "net/udp/datagramcalls.h"
 
 MulticastMember::~MulticastMember()
@@ -76,10 +77,5 @@ void MulticastMember::close()
 
 int MulticastMember::port() const
 {
-    sockaddr_in local{};
-    socklen_t size = sizeof local;
-    if (socket_ < 0 || ::getsockname(socket_, reinterpret_cast<sockaddr *>(&local), &size) != 0
-        || local.sin_port == 0)
-        return requestedPort_;
-    return ntohs(local.sin_port);
+    return boundPort(socket_, requestedPort_);
 }
