@@ -80,7 +80,6 @@ void DataWindow::connectHandlers()
     // A repeat shows the counters when it ends, not after every send.
     connect(sender_, &RepeatSender::sent, this, [this](qint64 bytes) { sentBytes_ += bytes; });
     connect(sender_, &RepeatSender::unsent, this, &DataWindow::noteUnsent);
-    connect(sender_, &RepeatSender::stopped, this, &DataWindow::sendingEnded);
 }
 
 void DataWindow::setSendFunction(SendFunction send)

@@ -72,11 +72,8 @@ public:
     // Destroys the window once control is back in the event loop, so a
     // handler of the window may call it.
     void destroyLater();
-    [[nodiscard]] DocumentArea *documentArea() const { return area_; }
 
 signals:
-    // Sending was stopped, or the window is going away.
-    void sendingEnded();
     void startRequested();
     void stopRequested();
 

@@ -86,7 +86,6 @@ public:
     [[nodiscard]] bool isConnected() const { return connected_; }
     // A host lookup or a connect is under way.
     [[nodiscard]] bool isOpening() const;
-    [[nodiscard]] int notificationMask() const { return mask_; }
 
     // Whatever the owner wants to find again from this connection (the
     // program keeps its endpoint record here).
@@ -94,9 +93,7 @@ public:
     void setContext(void *value) { context_ = value; }
     // Where this object's errors and events go (its component, or for an
     // accepted peer its listener). UI thread only.
-    [[nodiscard]] TcpErrorHandler errorHandler() const { return errorHandler_; }
     void setErrorHandler(TcpErrorHandler h) { errorHandler_ = std::move(h); }
-    [[nodiscard]] TcpEventHandler eventHandler() const { return eventHandler_; }
     void setEventHandler(TcpEventHandler h) { eventHandler_ = std::move(h); }
 
     void lock() { lock_.lock(); }

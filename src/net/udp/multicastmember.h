@@ -55,7 +55,6 @@ public:
     // The port the socket is bound to, or the port asked for when it has
     // none.
     [[nodiscard]] int port() const;
-    [[nodiscard]] QString address() const { return address_; }
     [[nodiscard]] int socket() const { return socket_; }
 
 private:
