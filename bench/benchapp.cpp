@@ -6,12 +6,12 @@
 //
 // Times are CLOCK_MONOTONIC nanoseconds, comparable with the load generator's.
 
-#include "endpoints/endpoint.h"
-#include "endpoints/endpointcontroller.h"
 #include "app/mainwindow.h"
 #include "core/errors.h"
 #include "datawindow/datawindow.h"
 #include "datawindow/sendpanel.h"
+#include "endpoints/endpoint.h"
+#include "endpoints/endpointcontroller.h"
 #include "net/serial/serialport.h"
 #include "ui/endpointtree.h"
 #include "ui/logview.h"
@@ -180,8 +180,7 @@ void pollUntil(QTimer &poll, int limitMs, std::function<bool()> step, std::funct
 QList<Endpoint *> peersOf(MainWindow &form)
 {
     QList<Endpoint *> peers;
-    for (int i = 0; i < form.endpoints().size(); ++i) {
-        Endpoint *e = form.endpoints().at(i);
+    for (Endpoint *e : form.endpoints()) {
         if (e->kind == EndpointKind::TcpAcceptedPeer && e->window && e->node)
             peers << e;
     }
@@ -308,8 +307,8 @@ int main(int argc, char **argv)
         const qint64 count = opt.num("count", 0);
         const qint64 size = opt.num("size", 64);
         const qint64 quietMs = opt.num("quiet-ms", 1500);
-        Endpoint *server
-            = create(*form, EndpointKind::UdpServer, [&] { return form->controller().createUdpServer(port); });
+        Endpoint *server = create(
+            *form, EndpointKind::UdpServer, [&] { return form->controller().createUdpServer(port); });
         if (!server)
             return 3;
         qint64 last = -1;
@@ -394,7 +393,8 @@ int main(int argc, char **argv)
                 *form, EndpointKind::UdpServer, [&] { return form->controller().createUdpServer(loadPort); });
         DataWindow &w = *client->window;
         w.findChild<SendEdit *>(QStringLiteral("sendEdit"))->setPlainText(QStringLiteral("x"));
-        w.findChild<QLineEdit *>(QStringLiteral("intervalEdit"))->setText(QString::number(opt.num("interval", 10)));
+        w.findChild<QLineEdit *>(QStringLiteral("intervalEdit"))
+            ->setText(QString::number(opt.num("interval", 10)));
         ready();
         // The load starts when the sender reads READY; give it a moment.
         settleFor(int(opt.num("start-delay-ms", 300)));

@@ -1,8 +1,8 @@
-#include "support/widgets.h"
 #include "core/logtexts.h"
 #include "datawindow/datawindow.h"
-#include "datawindow/sendpanel.h"
 #include "datawindow/repeatcountbox.h"
+#include "datawindow/sendpanel.h"
+#include "support/datawindow_parts.h"
 #include "ui/documentarea.h"
 #include "ui/logfeed.h"
 #include "ui/logview.h"
@@ -112,7 +112,8 @@ private slots:
         QCOMPARE(child<StatusPanel>(w, "statusPanel")->title(), QStringLiteral("Socket状态"));
         QCOMPARE(child<QLabel>(w, "stateLabel")->text(), QStringLiteral("linkstatus"));
         QVERIFY(child<QLabel>(w, "createdLabel")->isHidden());
-        QVERIFY(child<QPushButton>(w, "startButton")->isHidden() && child<QPushButton>(w, "stopButton")->isHidden());
+        QVERIFY(child<QPushButton>(w, "startButton")->isHidden()
+            && child<QPushButton>(w, "stopButton")->isHidden());
         QVERIFY(child<QCheckBox>(w, "webReplySwitch")->isHidden());
         QVERIFY(!child<QCheckBox>(w, "webReplySwitch")->isChecked());
         QCOMPARE(child<QCheckBox>(w, "webReplySwitch")->text(), QStringLiteral("启动Web服务"));
@@ -133,7 +134,8 @@ private slots:
         QVERIFY(!child<QTimer>(w, "timer")->isActive());
         QCOMPARE(child<QTimer>(w, "timer")->interval(), 1000);
         QCOMPARE(child<LogView>(w, "log")->palette().color(QPalette::Base), QColor(247, 249, 253));
-        QCOMPARE(child<StatusPanel>(w, "statusPanel")->palette().color(QPalette::Window), QColor(255, 251, 240));
+        QCOMPARE(
+            child<StatusPanel>(w, "statusPanel")->palette().color(QPalette::Window), QColor(255, 251, 240));
         QCOMPARE(w.sentBytes(), 0);
         QCOMPARE(w.receivedBytes(), 0);
         QVERIFY(child<LogView>(w, "log")->toPlainText().isEmpty());
@@ -285,11 +287,13 @@ private slots:
     {
         DataWindow w;
         child<SendEdit>(w, "sendEdit")->setPlainText(QStringLiteral("hello 41"));
-        QTest::mouseClick(child<QCheckBox>(w, "hexSwitch"), Qt::LeftButton, {}, QPoint(5, child<QCheckBox>(w, "hexSwitch")->height() / 2));
+        QTest::mouseClick(child<QCheckBox>(w, "hexSwitch"), Qt::LeftButton, {},
+            QPoint(5, child<QCheckBox>(w, "hexSwitch")->height() / 2));
         QVERIFY(child<QCheckBox>(w, "hexSwitch")->isChecked());
         QCOMPARE(child<SendPanel>(w, "sendPanel")->title(), QStringLiteral("数据发送窗口[HEX模式]"));
         QCOMPARE(child<SendEdit>(w, "sendEdit")->toPlainText(), QStringLiteral("hello 41"));
-        QTest::mouseClick(child<QCheckBox>(w, "hexSwitch"), Qt::LeftButton, {}, QPoint(5, child<QCheckBox>(w, "hexSwitch")->height() / 2));
+        QTest::mouseClick(child<QCheckBox>(w, "hexSwitch"), Qt::LeftButton, {},
+            QPoint(5, child<QCheckBox>(w, "hexSwitch")->height() / 2));
         QCOMPARE(child<SendPanel>(w, "sendPanel")->title(), QStringLiteral("数据发送窗口(文本模式)"));
         QCOMPARE(child<SendEdit>(w, "sendEdit")->toPlainText(), QStringLiteral("hello 41"));
     }
@@ -370,7 +374,8 @@ private slots:
         auto *w = new DataWindow(&area);
         QPointer<DataWindow> alive(w);
         QCOMPARE(area.activeDocument(), w);
-        QVERIFY(w->isVisible());
+        // Two at once are a burst: the screen catches up a moment later.
+        QTRY_VERIFY(w->isVisible());
         child<QToolButton>(&area, "minimizeButton")->click();
         QVERIFY(alive);
         QVERIFY(area.isMinimized(w));

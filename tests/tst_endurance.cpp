@@ -2,13 +2,12 @@
 // and deletions, with real peers on 127.0.0.1. Counts are scaled by
 // PW_ENDURANCE_SCALE (default 1; the sanitizer build may set it lower); every
 // loop also has a deadline.
-#include "support/widgets.h"
 #include "datawindow/datawindow.h"
+#include "datawindow/repeatcountbox.h"
 #include "datawindow/sendpanel.h"
-#include "datawindow/repeatcountbox.h"
-#include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
 #include "net/udp/udpsocket.h"
+#include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
 #include "ui/stateimages.h"
@@ -377,7 +376,8 @@ private slots:
                 // from the loop it runs; the peer keeps reading meanwhile.
                 Endpoint *victim = round % 2 ? udp : tcp;
                 Endpoint *other = round % 2 ? tcp : udp;
-                child<RepeatCountBox>(victim->window, "repeatCountBox")->setEditText(QStringLiteral("100000"));
+                child<RepeatCountBox>(victim->window, "repeatCountBox")
+                    ->setEditText(QStringLiteral("100000"));
                 child<QLineEdit>(victim->window, "intervalEdit")->setText(QStringLiteral("0"));
                 QTimer::singleShot(30 + round % 7, h.form.get(), [&h, victim, &peer] {
                     drain(peer.get());

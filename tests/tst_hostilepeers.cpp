@@ -1,11 +1,11 @@
 // Peers that misbehave, and sends that cannot finish: urgent bytes, peers
 // that never read, huge sends, pipes that point back at themselves, sends
 // that fail inside a repeat. Real peers on 127.0.0.1.
-#include "support/widgets.h"
 #include "core/hexcodec.h"
 #include "core/logtexts.h"
 #include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
+#include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
 #include "ui/stateimages.h"
@@ -123,7 +123,8 @@ private slots:
         QCOMPARE(peerCount(server), 0);
         QTRY_COMPARE_WITH_TIMEOUT(peerCount(server), 4, 5000);
         const QString log = Harness::log(server);
-        const QString told = QStringLiteral("接受连接失败：本程序可打开的文件描述符已用完（上限 %1）").arg(lowestFree);
+        const QString told
+            = QStringLiteral("接受连接失败：本程序可打开的文件描述符已用完（上限 %1）").arg(lowestFree);
         QCOMPARE(log.count(told), 1);
         QCOMPARE(log.count(QStringLiteral("接受连接失败")), 1);
     }
@@ -215,7 +216,8 @@ private slots:
         Fd &sleeper = connected.peer;
         QCOMPARE(client->state, 1);
         fillSendBox(client, bulkText(65536), QStringLiteral("100000"), QStringLiteral("0"));
-        QTimer::singleShot(300, client->window, [&] { child<QPushButton>(client->window, "stopTimerButton")->click(); });
+        QTimer::singleShot(
+            300, client->window, [&] { child<QPushButton>(client->window, "stopTimerButton")->click(); });
         // Should stop fail, closing the peer ends the send all the same.
         QTimer::singleShot(15000, client->window, [&] { sleeper.reset(); });
         const qint64 took = timedClick(client);
@@ -230,7 +232,8 @@ private slots:
         UdpReceiver receiver;
         Endpoint *udp = h.udpClient(receiver.port(), 0);
         fillSendBox(udp, QStringLiteral("ping"), QStringLiteral("3"), QStringLiteral("4000"));
-        QTimer::singleShot(200, udp->window, [&] { child<QPushButton>(udp->window, "stopTimerButton")->click(); });
+        QTimer::singleShot(
+            200, udp->window, [&] { child<QPushButton>(udp->window, "stopTimerButton")->click(); });
         const qint64 paused = timedClick(udp);
         // Shorter than one pause of 4 s.
         QVERIFY2(paused < 3500, qPrintable(QString::number(paused)));

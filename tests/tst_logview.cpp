@@ -154,6 +154,7 @@ private slots:
     {
         LogView view;
         auto *feed = new LogFeed(&view);
+        feed->setView(&view);
         QList<int> entriesAtSignal;
         connect(feed, &LogFeed::flushed, &view, [&] { entriesAtSignal << view.entryCount(); });
 
@@ -171,6 +172,32 @@ private slots:
 
         feed->flush();
         QCOMPARE(entriesAtSignal.size(), 1);
+    }
+
+    // A window not built yet has a feed without a view: it keeps what the
+    // view would have kept and hands it over, in order, when the view comes.
+    void feedWithoutAViewKeepsTheNewestEntriesForItsView()
+    {
+        LogFeed feed(nullptr);
+        int flushes = 0;
+        connect(&feed, &LogFeed::flushed, &feed, [&] { ++flushes; });
+        const int extra = 7;
+        for (int i = 0; i < LogLimits::MaxEntries + extra; ++i)
+            feed.append(QString::number(i));
+        feed.touch();
+        QTRY_COMPARE(flushes, 1); // counters are told without a view too
+
+        LogView view;
+        feed.setView(&view);
+        QCOMPARE(view.entryCount(), LogLimits::MaxEntries);
+        const QStringList shown = view.toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(shown.size(), LogLimits::MaxEntries);
+        QCOMPARE(shown.front(), QString::number(extra));
+        QCOMPARE(shown.back(), QString::number(LogLimits::MaxEntries + extra - 1));
+
+        feed.append(QStringLiteral("after"));
+        feed.flush();
+        QVERIFY(view.toPlainText().endsWith(QStringLiteral("\nafter")));
     }
 };
 

@@ -1,9 +1,9 @@
-#include "support/widgets.h"
-#include "endpoints/endpointcontroller.h"
 #include "app/mainwindow.h"
-#include "endpoints/webreply.h"
 #include "datawindow/datawindow.h"
 #include "datawindow/sendpanel.h"
+#include "endpoints/endpointcontroller.h"
+#include "endpoints/webreply.h"
+#include "support/datawindow_parts.h"
 #include "ui/documentarea.h"
 #include "ui/endpointtree.h"
 #include "ui/infopanel.h"
@@ -56,7 +56,8 @@ private slots:
         QCOMPARE(child<QPushButton>(form, "deleteButton")->text(), QStringLiteral("删除"));
         QCOMPARE(child<QPushButton>(form, "exitButton")->text(), QStringLiteral("退出"));
         QCOMPARE(child<QPushButton>(form, "stopCommandButton")->text(), QStringLiteral("停止 "));
-        QVERIFY(child<QPushButton>(form, "startCommandButton")->isHidden() && child<QPushButton>(form, "stopCommandButton")->isHidden());
+        QVERIFY(child<QPushButton>(form, "startCommandButton")->isHidden()
+            && child<QPushButton>(form, "stopCommandButton")->isHidden());
         QVERIFY(child<QStatusBar>(form, "statusBar")->isHidden());
     }
 
@@ -90,7 +91,8 @@ private slots:
     {
         MainWindow form;
         QTreeWidgetItem *kind = form.kindNode(EndpointKind::TcpClient);
-        Endpoint *e = addEndpoint(form, EndpointKind::TcpClient, nodeText("10.0.0.2", 8080), NodeImage::Disconnected);
+        Endpoint *e
+            = addEndpoint(form, EndpointKind::TcpClient, nodeText("10.0.0.2", 8080), NodeImage::Disconnected);
         QCOMPARE(kind->childCount(), 1);
         QTreeWidgetItem *node = kind->child(0);
         QCOMPARE(node->text(0), QStringLiteral("10.0.0.2[8080]"));
@@ -103,7 +105,8 @@ private slots:
         QCOMPARE(form.endpoints().at(0), e);
         QCOMPARE(child<QLabel>(e->window, "stateLabel")->text(), QStringLiteral("已断开")); // refreshed
         // Same text twice: both exist side by side.
-        Endpoint *twin = addEndpoint(form, EndpointKind::TcpClient, nodeText("10.0.0.2", 8080), NodeImage::Disconnected);
+        Endpoint *twin
+            = addEndpoint(form, EndpointKind::TcpClient, nodeText("10.0.0.2", 8080), NodeImage::Disconnected);
         QCOMPARE(kind->childCount(), 2);
         QVERIFY(twin != e);
         QCOMPARE(form.endpoints().size(), 2);
@@ -137,9 +140,12 @@ private slots:
     void dragOverRules()
     {
         MainWindow form;
-        Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", NodeImage::Listening);
-        Endpoint *client = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", NodeImage::Disconnected);
-        Endpoint *client2 = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60002]", NodeImage::Disconnected);
+        Endpoint *server
+            = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", NodeImage::Listening);
+        Endpoint *client
+            = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", NodeImage::Disconnected);
+        Endpoint *client2
+            = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60002]", NodeImage::Disconnected);
         Endpoint *sameText = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[60000]", NodeImage::Udp);
         Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", NodeImage::Udp);
         QTreeWidgetItem *kind = form.kindNode(EndpointKind::UdpGroup);
@@ -158,8 +164,10 @@ private slots:
     {
         MainWindow form;
         MessageRecorder recorder;
-        Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", NodeImage::Listening);
-        Endpoint *client = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", NodeImage::Disconnected);
+        Endpoint *server
+            = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", NodeImage::Listening);
+        Endpoint *client
+            = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", NodeImage::Disconnected);
         Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", NodeImage::Udp);
 
         form.linkDropped(client->node, server->node);
@@ -263,24 +271,28 @@ private slots:
         const QRect row = child<EndpointTree>(form, "tree")->visualItemRect(a->node);
         QTest::mouseClick(child<EndpointTree>(form, "tree")->viewport(), Qt::LeftButton, {}, row.center());
         QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), a->window.data());
-        QTest::mouseClick(
-            child<EndpointTree>(form, "tree")->viewport(), Qt::LeftButton, {}, child<EndpointTree>(form, "tree")->visualItemRect(b->node).center());
+        QTest::mouseClick(child<EndpointTree>(form, "tree")->viewport(), Qt::LeftButton, {},
+            child<EndpointTree>(form, "tree")->visualItemRect(b->node).center());
         QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), b->window.data());
 
         // Enough nodes for a vertical scroll bar, one of them long and deep.
-        Endpoint *server = addEndpoint(form, EndpointKind::TcpServer, "192.168.100.200[60000]", NodeImage::Listening);
+        Endpoint *server
+            = addEndpoint(form, EndpointKind::TcpServer, "192.168.100.200[60000]", NodeImage::Listening);
         auto *deep = new QTreeWidgetItem(server->node, {QStringLiteral("192.168.100.201[65535] and more")});
         setNodeImage(deep, NodeImage::Connected);
         server->node->setExpanded(true);
         for (int i = 0; i < 60; ++i)
-            addEndpoint(form, EndpointKind::UdpClient, QStringLiteral("10.0.0.%1[%2]").arg(i).arg(9000 + i), NodeImage::Udp);
+            addEndpoint(form, EndpointKind::UdpClient, QStringLiteral("10.0.0.%1[%2]").arg(i).arg(9000 + i),
+                NodeImage::Udp);
         QApplication::processEvents();
         QTRY_VERIFY(child<EndpointTree>(form, "tree")->verticalScrollBar()->isVisible());
-        const int textWidth = child<EndpointTree>(form, "tree")->fontMetrics().horizontalAdvance(deep->text(0));
+        const int textWidth
+            = child<EndpointTree>(form, "tree")->fontMetrics().horizontalAdvance(deep->text(0));
         const QRect deepRow = child<EndpointTree>(form, "tree")->visualItemRect(deep);
         QVERIFY2(deepRow.width() >= textWidth + child<EndpointTree>(form, "tree")->iconSize().width(),
             qPrintable(QStringLiteral("%1 px for %2 px of text").arg(deepRow.width()).arg(textWidth)));
-        QVERIFY(child<EndpointTree>(form, "tree")->columnWidth(0) >= child<EndpointTree>(form, "tree")->viewport()->width());
+        QVERIFY(child<EndpointTree>(form, "tree")->columnWidth(0)
+            >= child<EndpointTree>(form, "tree")->viewport()->width());
     }
 };
 

@@ -6,13 +6,12 @@
 // steps and time; it checks that nothing crashes (run it under the
 // sanitizers too), nothing unexpected is reported, and the tree and the
 // endpoint list agree at the end.
-#include "support/widgets.h"
-#include "endpoints/endpointcontroller.h"
 #include "datawindow/datawindow.h"
+#include "datawindow/repeatcountbox.h"
 #include "datawindow/sendpanel.h"
-#include "datawindow/repeatcountbox.h"
-#include "datawindow/repeatcountbox.h"
+#include "endpoints/endpointcontroller.h"
 #include "net/serial/serialport.h"
+#include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
 #include "ui/documentarea.h"
@@ -275,8 +274,7 @@ private slots:
                     qPrintable(e));
 
             // The tree and the list agree.
-            for (int i = 0; i < h.form->endpoints().size(); ++i) {
-                Endpoint *e = h.form->endpoints().at(i);
+            for (Endpoint *e : h.form->endpoints()) {
                 QVERIFY(e->node);
                 QCOMPARE(endpointAt(e->node), e);
                 QVERIFY(e->window);

@@ -1,12 +1,11 @@
 // Two things at once around a nested event loop: a repeat pausing, a drop-down
 // or a creation dialog open, the application quitting, while peers arrive and
 // leave. Real peers on 127.0.0.1; run under the sanitizers too.
-#include "support/widgets.h"
 #include "datawindow/datawindow.h"
+#include "datawindow/repeatcountbox.h"
 #include "datawindow/sendpanel.h"
-#include "datawindow/repeatcountbox.h"
-#include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
+#include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
 #include "ui/documentarea.h"
@@ -111,8 +110,8 @@ private slots:
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
         QPointer<DataWindow> window(h.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
-        fillSendBox(h.endpoints(EndpointKind::TcpAcceptedPeer).first(), QStringLiteral("x"), QStringLiteral("1"),
-            QStringLiteral("10"));
+        fillSendBox(h.endpoints(EndpointKind::TcpAcceptedPeer).first(), QStringLiteral("x"),
+            QStringLiteral("1"), QStringLiteral("10"));
         const qint64 took = runApplication(*h.form, [&] {
             child<QPushButton>(window, "startTimerButton")->click();
             QTimer::singleShot(200, h.form.get(), [&] { h.form->close(); });
@@ -190,7 +189,11 @@ private slots:
         const auto arriveThenFill = [&](QLineEdit *portBox, int value) {
             peer = connectTo(port);
             QTRY_COMPARE(peerCount(first), 1);
-            QCOMPARE(endpointAt(child<EndpointTree>(h.form, "tree")->currentItem())->kind, EndpointKind::TcpAcceptedPeer);
+            const auto peerSelected = [&] {
+                const Endpoint *selected = endpointAt(child<EndpointTree>(h.form, "tree")->currentItem());
+                return selected && selected->kind == EndpointKind::TcpAcceptedPeer;
+            };
+            QTRY_VERIFY(peerSelected());
             portBox->setText(QString::number(value));
         };
         Endpoint *server = h.create<NewTcpServerDialog>(h.form->kindNode(EndpointKind::TcpServer),
@@ -205,11 +208,11 @@ private slots:
         QTRY_COMPARE(peerCount(server), 0);
 
         Fd listener = listenOnLoopback();
-        Endpoint *client
-            = h.create<NewTcpClientDialog>(h.form->kindNode(EndpointKind::TcpClient), [&](NewTcpClientDialog &d) {
-                  child<QLineEdit>(d, "addressEdit")->setText(QStringLiteral("127.0.0.1"));
-                  arriveThenFill(child<QLineEdit>(d, "portEdit"), localPort(listener.get()));
-              });
+        Endpoint *client = h.create<NewTcpClientDialog>(
+            h.form->kindNode(EndpointKind::TcpClient), [&](NewTcpClientDialog &d) {
+                child<QLineEdit>(d, "addressEdit")->setText(QStringLiteral("127.0.0.1"));
+                arriveThenFill(child<QLineEdit>(d, "portEdit"), localPort(listener.get()));
+            });
         QVERIFY(client);
         QCOMPARE(client->node->parent(), h.form->kindNode(EndpointKind::TcpClient));
         peer.reset();

@@ -1,7 +1,7 @@
-#include "support/widgets.h"
+#include "datawindow/datawindow.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointstatus.h"
-#include "datawindow/datawindow.h"
+#include "support/datawindow_parts.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -14,12 +14,14 @@ struct Panel {
     bool b5Visible, b6Visible, b5Enabled, b6Enabled;
 };
 
-Panel read(const DataWindow &w)
+Panel read(DataWindow &w)
 {
-    return {child<QLabel>(w, "stateLabel")->text(), child<QLabel>(w, "createdLabel")->text(), child<QLabel>(w, "peerAddressLabel")->text(), child<QLabel>(w, "peerPortLabel")->text(),
-        child<QLabel>(w, "spareLabel")->text(), child<QLabel>(w, "localPortLabel")->text(), child<QPushButton>(w, "startButton")->text(), child<QPushButton>(w, "stopButton")->text(),
-        !child<QPushButton>(w, "startButton")->isHidden(), !child<QPushButton>(w, "stopButton")->isHidden(), child<QPushButton>(w, "startButton")->isEnabled(),
-        child<QPushButton>(w, "stopButton")->isEnabled()};
+    return {child<QLabel>(w, "stateLabel")->text(), child<QLabel>(w, "createdLabel")->text(),
+        child<QLabel>(w, "peerAddressLabel")->text(), child<QLabel>(w, "peerPortLabel")->text(),
+        child<QLabel>(w, "spareLabel")->text(), child<QLabel>(w, "localPortLabel")->text(),
+        child<QPushButton>(w, "startButton")->text(), child<QPushButton>(w, "stopButton")->text(),
+        !child<QPushButton>(w, "startButton")->isHidden(), !child<QPushButton>(w, "stopButton")->isHidden(),
+        child<QPushButton>(w, "startButton")->isEnabled(), child<QPushButton>(w, "stopButton")->isEnabled()};
 }
 
 } // namespace

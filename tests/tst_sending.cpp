@@ -1,12 +1,11 @@
 // Sending and receiving through every kind of endpoint, with real peers on
 // 127.0.0.1 (multicast only inside a private network namespace).
-#include "support/widgets.h"
 #include "datawindow/datawindow.h"
+#include "datawindow/repeatcountbox.h"
 #include "datawindow/sendpanel.h"
-#include "datawindow/repeatcountbox.h"
 #include "endpoints/serialbridge.h"
-#include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
+#include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
 
@@ -254,7 +253,8 @@ private slots:
         Harness h;
         UdpPeer peer;
         Endpoint *client = h.udpClient(peer.port(), 0);
-        QTimer::singleShot(100, client->window, [&] { child<QPushButton>(client->window, "stopTimerButton")->click(); });
+        QTimer::singleShot(
+            100, client->window, [&] { child<QPushButton>(client->window, "stopTimerButton")->click(); });
         send(client, "r", "1000", "10");
         QTest::qWait(50);
         const int got = peer.collect();
@@ -278,7 +278,8 @@ private slots:
         first.sendTo(port, QByteArray("\x00\x01\x02\x03", 4));
         QTRY_COMPARE(server->peerPort, first.port());
         QCOMPARE(server->peerAddress, QStringLiteral("127.0.0.1"));
-        QCOMPARE(child<QLabel>(server->window, "peerPortLabel")->text(), QStringLiteral("对方端口:%1").arg(first.port()));
+        QCOMPARE(child<QLabel>(server->window, "peerPortLabel")->text(),
+            QStringLiteral("对方端口:%1").arg(first.port()));
         QVERIFY(Harness::log(server).endsWith(QStringLiteral("{00 01 02 03 }")));
         QCOMPARE(server->window->receivedBytes(), 4);
         child<QCheckBox>(server->window, "hexSwitch")->setChecked(false);
@@ -312,7 +313,8 @@ private slots:
         send(client, "answer");
         QTRY_COMPARE(target.collect(), 1);
         QCOMPARE(stranger.collect(), 0);
-        QCOMPARE(child<QLabel>(client->window, "peerPortLabel")->text(), QStringLiteral("对方端口:%1").arg(target.port()));
+        QCOMPARE(child<QLabel>(client->window, "peerPortLabel")->text(),
+            QStringLiteral("对方端口:%1").arg(target.port()));
     }
 
     void timedSendingTextHexEmptyAndStop()
@@ -327,7 +329,8 @@ private slots:
         QVERIFY(child<QTimer>(w, "timer")->isActive());
         QCOMPARE(child<QTimer>(w, "timer")->interval(), 50);
         QTRY_VERIFY(peer.collect() >= 3);
-        QVERIFY(child<SendEdit>(w, "sendEdit")->toPlainText() == QStringLiteral("abc")); // a tick leaves the box alone
+        QVERIFY(child<SendEdit>(w, "sendEdit")->toPlainText()
+            == QStringLiteral("abc")); // a tick leaves the box alone
         QVERIFY(Harness::log(client).split('\n').first().endsWith(QStringLiteral(" 发送数据：abc[1次]")));
 
         child<QCheckBox>(w, "hexSwitch")->setChecked(true);
@@ -464,7 +467,8 @@ private slots:
         QVERIFY(first);
         QVERIFY(h.recorder.messages.isEmpty());
         QCOMPARE(first->node->text(0), QStringLiteral("224.1.1.1[65000]"));
-        QCOMPARE(child<QLabel>(first->window, "peerAddressLabel")->text(), QStringLiteral("组播地址:224.1.1.1"));
+        QCOMPARE(
+            child<QLabel>(first->window, "peerAddressLabel")->text(), QStringLiteral("组播地址:224.1.1.1"));
         Endpoint *second = h.udpGroup("224.1.1.1", 65000);
         QVERIFY(second);
         QCOMPARE(h.recorder.messages, QStringList{"bind fail"});

@@ -2,11 +2,11 @@
 // real pseudo-terminal whose far end (the master) the test reads or leaves
 // unread. No test ever resolves a name to /dev/ttyS*.
 
-#include "support/widgets.h"
-#include "ui/logview.h"
-#include "endpoints/serialbridge.h"
 #include "datawindow/datawindow.h"
+#include "endpoints/serialbridge.h"
 #include "net/serial/serialport.h"
+#include "support/datawindow_parts.h"
+#include "ui/logview.h"
 
 #include <QPointer>
 #include <QTimer>

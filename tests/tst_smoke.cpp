@@ -1,14 +1,14 @@
 // Runs on a real X display (see smoke.sh): the program's start-up shows one
 // top-level window with the kind nodes, drawn well enough to screenshot.
-#include "support/widgets.h"
 #include "app/dialogs/newtcpclientdialog.h"
 #include "app/dialogs/newtcpserverdialog.h"
 #include "app/dialogs/newudpclientdialog.h"
 #include "app/dialogs/newudpgroupdialog.h"
 #include "app/dialogs/newudpserverdialog.h"
-#include "endpoints/endpointcontroller.h"
 #include "app/mainwindow.h"
 #include "datawindow/datawindow.h"
+#include "endpoints/endpointcontroller.h"
+#include "support/datawindow_parts.h"
 #include "ui/endpointtree.h"
 
 #include <QCheckBox>
@@ -76,8 +76,11 @@ private slots:
             return quote < 0 ? out : out.mid(quote + 1).chopped(1);
         };
         QCOMPARE(titleOnDisplay(form.get()), QStringLiteral("Portwright V2.5"));
-        const QList<QDialog *> dialogs = {child<NewTcpServerDialog>(form, "newTcpServerDialog"), child<NewTcpClientDialog>(form, "newTcpClientDialog"),
-            child<NewUdpClientDialog>(form, "newUdpClientDialog"), child<NewUdpGroupDialog>(form, "newUdpGroupDialog"), child<NewUdpServerDialog>(form, "newUdpServerDialog")};
+        const QList<QDialog *> dialogs = {child<NewTcpServerDialog>(form, "newTcpServerDialog"),
+            child<NewTcpClientDialog>(form, "newTcpClientDialog"),
+            child<NewUdpClientDialog>(form, "newUdpClientDialog"),
+            child<NewUdpGroupDialog>(form, "newUdpGroupDialog"),
+            child<NewUdpServerDialog>(form, "newUdpServerDialog")};
         for (QDialog *dialog : dialogs) {
             dialog->show();
             QVERIFY(QTest::qWaitForWindowExposed(dialog));

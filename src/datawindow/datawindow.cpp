@@ -17,17 +17,37 @@
 using namespace layout_helpers;
 
 DataWindow::DataWindow(DocumentArea *area)
-    : status_(new StatusPanel(this))
-    , sender_(new RepeatSender(this))
+    : sender_(new RepeatSender(this))
     , area_(area)
 {
     setWindowTitle(QStringLiteral("数据收发窗口"));
     resize(505, 503);
+    // A repeat shows the counters when it ends, not after every send.
+    connect(sender_, &RepeatSender::sent, this, [this](qint64 bytes) { sentBytes_ += bytes; });
+    connect(sender_, &RepeatSender::unsent, this, &DataWindow::noteUnsent);
+    connect(sender_, &RepeatSender::timerTicked, this, [this] { Guarded([this] { sendOnTimer(); }); });
+    if (area)
+        area->addDocument(this);
+}
 
+DataWindow::~DataWindow() = default;
+
+void DataWindow::setVisible(bool visible)
+{
+    if (visible)
+        build();
+    QWidget::setVisible(visible);
+}
+
+void DataWindow::build()
+{
+    if (isBuilt())
+        return;
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(status_);
+    statusPanel_ = new StatusPanel(this);
+    layout->addWidget(statusPanel_);
 
     auto *body = new QWidget(this);
     auto *bodyLayout = new QVBoxLayout(body);
@@ -36,20 +56,19 @@ DataWindow::DataWindow(DocumentArea *area)
     layout->addWidget(body, 1);
     buildReceiveArea(body);
     bodyLayout->addWidget(receiveArea_);
-    send_ = new SendPanel(body);
-    bodyLayout->addWidget(send_, 1);
-
+    sendPanel_ = new SendPanel(body);
+    bodyLayout->addWidget(sendPanel_, 1);
     connectHandlers();
 
-    feed_ = new LogFeed(log_);
-    connect(feed_, &LogFeed::flushed, this,
-        [this] { send_->showCounters(CountersLine(receivedBytes_, sentBytes_)); });
-
-    if (area)
-        area->addDocument(this);
+    if (status_)
+        statusPanel_->showContent(*status_);
+    if (webReplySwitchShown_)
+        statusPanel_->showWebReplySwitch();
+    if (!countersShown_.isEmpty())
+        sendPanel_->showCounters(countersShown_);
+    if (feed_)
+        feed_->setView(log_);
 }
-
-DataWindow::~DataWindow() = default;
 
 void DataWindow::buildReceiveArea(QWidget *body)
 {
@@ -70,16 +89,32 @@ void DataWindow::connectHandlers()
     const auto guarded = [this](void (DataWindow::*handler)()) {
         return [this, handler] { Guarded([this, handler] { (this->*handler)(); }); };
     };
-    connect(send_, &SendPanel::sendClicked, this, guarded(&DataWindow::sendTyped));
-    connect(send_, &SendPanel::resetClicked, this, guarded(&DataWindow::resetCounters));
-    connect(send_, &SendPanel::startTimerClicked, this, guarded(&DataWindow::startTimedSending));
-    connect(send_, &SendPanel::stopTimerClicked, this, guarded(&DataWindow::stopTimedSending));
-    connect(status_, &StatusPanel::startClicked, this, guarded(&DataWindow::requestStart));
-    connect(status_, &StatusPanel::stopReleased, this, guarded(&DataWindow::requestStop));
-    connect(sender_, &RepeatSender::timerTicked, this, guarded(&DataWindow::sendOnTimer));
-    // A repeat shows the counters when it ends, not after every send.
-    connect(sender_, &RepeatSender::sent, this, [this](qint64 bytes) { sentBytes_ += bytes; });
-    connect(sender_, &RepeatSender::unsent, this, &DataWindow::noteUnsent);
+    connect(sendPanel_, &SendPanel::sendClicked, this, guarded(&DataWindow::sendTyped));
+    connect(sendPanel_, &SendPanel::resetClicked, this, guarded(&DataWindow::resetCounters));
+    connect(sendPanel_, &SendPanel::startTimerClicked, this, guarded(&DataWindow::startTimedSending));
+    connect(sendPanel_, &SendPanel::stopTimerClicked, this, guarded(&DataWindow::stopTimedSending));
+    connect(statusPanel_, &StatusPanel::startClicked, this, guarded(&DataWindow::requestStart));
+    connect(statusPanel_, &StatusPanel::stopReleased, this, guarded(&DataWindow::requestStop));
+}
+
+LogFeed &DataWindow::feed()
+{
+    if (!feed_) {
+        feed_ = new LogFeed(this);
+        feed_->setView(log_);
+        connect(feed_, &LogFeed::flushed, this, [this] {
+            countersShown_ = CountersLine(receivedBytes_, sentBytes_);
+            if (sendPanel_)
+                sendPanel_->showCounters(countersShown_);
+        });
+    }
+    return *feed_;
+}
+
+SendPanel &DataWindow::sendPanel()
+{
+    build();
+    return *sendPanel_;
 }
 
 void DataWindow::setSendFunction(SendFunction send)
@@ -89,17 +124,25 @@ void DataWindow::setSendFunction(SendFunction send)
 
 void DataWindow::showStatus(const StatusPanel::Content &content)
 {
-    status_->showContent(content);
+    if (status_)
+        status_->takeIn(content);
+    else
+        status_ = content;
+    if (statusPanel_)
+        statusPanel_->showContent(content);
 }
 
 void DataWindow::showWebReplySwitch()
 {
-    status_->showWebReplySwitch();
+    webReplySwitchShown_ = true;
+    if (statusPanel_)
+        statusPanel_->showWebReplySwitch();
 }
 
 bool DataWindow::isWebReplyOn() const
 {
-    return status_->isWebReplyOn();
+    // Nobody could have switched it on before it was built.
+    return statusPanel_ && statusPanel_->isWebReplyOn();
 }
 
 void DataWindow::detach()
@@ -114,7 +157,7 @@ bool DataWindow::isAttached() const
 
 bool DataWindow::isHexMode() const
 {
-    return send_->isHexMode();
+    return sendPanel_ && sendPanel_->isHexMode();
 }
 
 void DataWindow::logReceived(const QByteArray &data)
@@ -133,35 +176,36 @@ void DataWindow::addToCounters(qint64 received, qint64 sent)
 
 void DataWindow::appendLogLine(const QString &line)
 {
-    feed_->append(line);
+    feed().append(line);
 }
 
 void DataWindow::updateCounters()
 {
-    feed_->touch();
+    feed().touch();
 }
 
 void DataWindow::flushLog()
 {
-    feed_->flush();
+    if (feed_)
+        feed_->flush();
 }
 
 QString DataWindow::countersText() const
 {
-    return send_->countersText();
+    return countersShown_;
 }
 
 void DataWindow::sendTyped()
 {
-    const QByteArray data = send_->typedBytes();
+    const QByteArray data = sendPanel().typedBytes();
     if (data.isEmpty())
         return;
-    const QString countText = send_->repeatCountText();
+    const QString countText = sendPanel_->repeatCountText();
     appendLogLine(SendLogLine(TimeText(), data, isHexMode(), countText));
-    send_->clearTyped();
+    sendPanel_->clearTyped();
     const int count = ParseWholeNumber(countText);
     const QPointer<DataWindow> self(this);
-    const auto pause = [self] { return self ? ParseWholeNumber(self->send_->intervalText()) : 0; };
+    const auto pause = [self] { return self ? ParseWholeNumber(self->sendPanel_->intervalText()) : 0; };
     try {
         if (sender_->repeat(data, count, pause) != RepeatSender::Outcome::OwnerGone)
             updateCounters();
@@ -195,7 +239,7 @@ void DataWindow::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason)
 
 void DataWindow::startTimedSending()
 {
-    if (!sender_->startTimer(ParseWholeNumber(send_->intervalText())))
+    if (!sender_->startTimer(ParseWholeNumber(sendPanel().intervalText())))
         ShowMessage(QStringLiteral("定时间隔不能为负数，定时发送保持原状"));
 }
 
@@ -215,10 +259,10 @@ void DataWindow::sendOnTimer()
     // skipped: timed sending goes at the pace the peer takes.
     if (sender_->isSending())
         return;
-    const QByteArray data = send_->typedBytes();
+    const QByteArray data = sendPanel().typedBytes();
     if (data.isEmpty())
         return;
-    const QString countText = send_->repeatCountText();
+    const QString countText = sendPanel_->repeatCountText();
     appendLogLine(TimedSendLogLine(TimeText(), data, isHexMode(), countText));
     const QPointer<DataWindow> self(this);
     // A send that fails ends timed sending: the next tick would only fail

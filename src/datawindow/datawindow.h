@@ -6,11 +6,19 @@
 // that sends through the endpoint and shows the status it gives. It knows no
 // endpoint. Whoever removes the endpoint detaches the window and destroys it
 // with destroyLater(). UI thread only.
+//
+// A server may hold ten thousand peers, each with its window, and most are
+// never looked at: a window builds its widgets when it is first shown. Until
+// then it keeps what they would show (the status, the counters line, the log
+// entries, within the log's caps) and hands it over when it is built, so a
+// window shows the same whenever it is built.
 
 #include "datawindow/repeatsender.h"
 #include "datawindow/statuspanel.h"
 
 #include <QWidget>
+
+#include <optional>
 
 class DocumentArea;
 class LogFeed;
@@ -24,6 +32,11 @@ public:
     // With an area the window becomes one of its documents, shown in front.
     explicit DataWindow(DocumentArea *area = nullptr);
     ~DataWindow() override;
+
+    // Builds the widgets now, shown or not; showing the window builds them.
+    void build();
+    [[nodiscard]] bool isBuilt() const { return sendPanel_ != nullptr; }
+    void setVisible(bool visible) override;
 
     // The endpoint's side: how to send, what to show, and the end of it.
     void setSendFunction(SendFunction send);
@@ -81,13 +94,22 @@ private:
     void buildReceiveArea(QWidget *body);
     void connectHandlers();
     void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason);
+    // The log's feed, made with the first entry or counters update.
+    LogFeed &feed();
+    // What the user typed and chose; asking for it builds the window.
+    SendPanel &sendPanel();
 
     qint64 sentBytes_ = 0;
     qint64 receivedBytes_ = 0;
-    StatusPanel *status_;
+    // What the widgets show, kept whether they are built or not.
+    std::optional<StatusPanel::Content> status_;
+    bool webReplySwitchShown_ = false;
+    QString countersShown_;
+
+    StatusPanel *statusPanel_ = nullptr;
     QWidget *receiveArea_ = nullptr;
     LogView *log_ = nullptr;
-    SendPanel *send_ = nullptr;
+    SendPanel *sendPanel_ = nullptr;
     RepeatSender *sender_;
     LogFeed *feed_ = nullptr;
     DocumentArea *area_ = nullptr;

@@ -27,6 +27,8 @@ public:
         // Running enables stop and disables start; stopped the other way.
         std::optional<bool> running;
         bool operator==(const Content &) const = default;
+        // Takes in what showing `newer` after this would leave on the strip.
+        void takeIn(const Content &newer);
     };
 
     explicit StatusPanel(QWidget *parent);

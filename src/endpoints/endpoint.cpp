@@ -1,10 +1,10 @@
 #include "endpoints/endpoint.h"
 
+#include "core/logtexts.h"
 #include "endpoints/serialbridge.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
-#include "core/logtexts.h"
 
 #include <QTreeWidgetItem>
 
@@ -95,28 +95,30 @@ QString nodeText(const QString &address, int port)
 
 void EndpointList::add(std::unique_ptr<Endpoint> record)
 {
+    const Endpoint *key = record.get();
     items_.push_back(std::move(record));
+    where_.emplace(key, std::prev(items_.end()));
 }
 
 void EndpointList::remove(Endpoint *record)
 {
-    const int index = indexOf(record);
-    if (index < 0)
+    const auto found = where_.find(record);
+    if (found == where_.end())
         return;
-    for (const auto &other : items_)
-        if (other->partner == record)
-            other->partner = nullptr;
+    // Links are always mutual (linkEndpoints keeps them so), so the partner
+    // is the only record that can point at this one.
+    unlinkPartnerOf(*record);
     // Erase before the record dies, so nothing can find it half-destroyed.
-    auto owned = std::move(items_[size_t(index)]);
-    items_.erase(items_.begin() + index);
+    auto owned = std::move(*found->second);
+    items_.erase(found->second);
+    where_.erase(found);
 }
 
-int EndpointList::indexOf(const Endpoint *record) const
+Endpoint *EndpointList::at(int index) const
 {
-    for (size_t i = 0; i < items_.size(); ++i)
-        if (items_[i].get() == record)
-            return int(i);
-    return -1;
+    if (index < 0 || index >= size())
+        return nullptr;
+    return std::next(items_.begin(), index)->get();
 }
 
 void linkEndpoints(Endpoint &target, Endpoint &dragged)

@@ -8,8 +8,9 @@
 #include <QPointer>
 #include <QString>
 
+#include <list>
 #include <memory>
-#include <vector>
+#include <unordered_map>
 
 class QObject;
 class QTreeWidgetItem;
@@ -74,19 +75,47 @@ void setEndpointAt(QTreeWidgetItem *node, Endpoint *record);
 // "address[port]", the text of an endpoint's node.
 [[nodiscard]] QString nodeText(const QString &address, int port);
 
-// Owns the records, in the order they were appended.
+// Owns the records, in the order they were appended. Adding, finding and
+// removing a record take constant time, so a server with ten thousand peers
+// costs no more per peer than one with ten.
 class EndpointList {
+    using Items = std::list<std::unique_ptr<Endpoint>>;
+
 public:
+    // Walks the records in order; removing a record while walking leaves the
+    // walk undefined.
+    class Iterator {
+    public:
+        explicit Iterator(Items::const_iterator at)
+            : at_(at)
+        {
+        }
+        Endpoint *operator*() const { return at_->get(); }
+        Iterator &operator++()
+        {
+            ++at_;
+            return *this;
+        }
+        bool operator==(const Iterator &) const = default;
+
+    private:
+        Items::const_iterator at_;
+    };
+
     void add(std::unique_ptr<Endpoint> record);
-    // Frees the record; a partner whose partner points at it is unlinked first.
+    // Frees the record; its partner, if linked, is unlinked first.
     void remove(Endpoint *record);
     [[nodiscard]] int size() const { return int(items_.size()); }
-    [[nodiscard]] Endpoint *at(int index) const { return items_.at(size_t(index)).get(); }
-    [[nodiscard]] int indexOf(const Endpoint *record) const;
-    [[nodiscard]] bool contains(const Endpoint *record) const { return indexOf(record) >= 0; }
+    [[nodiscard]] bool contains(const Endpoint *record) const { return where_.count(record) > 0; }
+    [[nodiscard]] Iterator begin() const { return Iterator(items_.begin()); }
+    [[nodiscard]] Iterator end() const { return Iterator(items_.end()); }
+    // The record at `index` in the order of adding. Walks the list: for
+    // tools and tests, not for a path that runs once per peer.
+    [[nodiscard]] Endpoint *at(int index) const;
 
 private:
-    std::vector<std::unique_ptr<Endpoint>> items_;
+    Items items_;
+    std::unordered_map<const Endpoint *, Items::iterator> where_;
 };
 
 // Links two endpoints into a monitoring pipe. A partner that pointed back at

@@ -3,9 +3,9 @@
 
 #include "endpoints/endpointcontroller.h"
 
+#include "datawindow/datawindow.h"
 #include "endpoints/endpointstatus.h"
 #include "endpoints/tcpendpointevents.h"
-#include "datawindow/datawindow.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/datagramcalls.h"
 #include "net/udp/multicastmember.h"
@@ -65,8 +65,8 @@ EndpointController::~EndpointController()
 {
     // Transports go before the records; none may report into a record that
     // is already gone.
-    for (int i = 0; i < list_.size(); ++i)
-        delete releaseTransport(*list_.at(i));
+    for (Endpoint *endpoint : list_)
+        delete releaseTransport(*endpoint);
 }
 
 QTreeWidgetItem *EndpointController::kindNode(EndpointKind kind) const
@@ -97,8 +97,14 @@ Endpoint *EndpointController::attach(std::unique_ptr<Endpoint> record, const QSt
 
 void EndpointController::endAllSending()
 {
-    for (int i = 0; i < list_.size(); ++i)
-        if (DataWindow *window = list_.at(i)->window)
+    // A window's stop reaches whoever listens to it: walk a copy, so that a
+    // listener removing an endpoint cannot pull the list from under the walk.
+    std::vector<QPointer<DataWindow>> windows;
+    for (Endpoint *endpoint : list_)
+        if (endpoint->window)
+            windows.emplace_back(endpoint->window);
+    for (const QPointer<DataWindow> &window : windows)
+        if (window)
             window->endSending();
 }
 
@@ -106,9 +112,9 @@ void EndpointController::stopAllServers()
 {
     // A monitoring pipe may stop or remove other endpoints on the way.
     std::vector<Endpoint *> servers;
-    for (int i = 0; i < list_.size(); ++i)
-        if (list_.at(i)->kind == EndpointKind::TcpServer)
-            servers.push_back(list_.at(i));
+    for (Endpoint *endpoint : list_)
+        if (endpoint->kind == EndpointKind::TcpServer)
+            servers.push_back(endpoint);
     for (Endpoint *server : servers)
         if (list_.contains(server))
             stopServer(*this, *server);

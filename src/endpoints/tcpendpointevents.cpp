@@ -1,11 +1,11 @@
 #include "endpoints/tcpendpointevents.h"
 
+#include "core/logtexts.h"
+#include "datawindow/datawindow.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/endpointstatus.h"
 #include "endpoints/webreply.h"
-#include "datawindow/datawindow.h"
-#include "core/logtexts.h"
 #include "net/descriptorlimit.h"
 #include "net/tcp/tcpsocket.h"
 #include "ui/endpointtree.h"
@@ -14,10 +14,10 @@
 
 #include <QCheckBox>
 
-#include <cerrno>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTreeWidgetItem>
+#include <cerrno>
 
 #include <vector>
 
@@ -60,7 +60,7 @@ void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socke
     auto *node = new QTreeWidgetItem(server.node, {nodeText(address, port)});
     server.node->setExpanded(true);
     setNodeImage(node, NodeImage::Connected);
-    w.tree().setCurrentItem(node);
+    w.tree().selectSoon(node);
     setEndpointAt(node, peer);
     peer->node = node;
 
@@ -138,9 +138,11 @@ void DescriptorsExhausted(Endpoint &server, int error)
     if (!server.window)
         return;
     const QString text = error == EMFILE
-        ? QStringLiteral(" 接受连接失败：本程序可打开的文件描述符已用完（上限 %1），新的连接在队列中等待，有空闲描述符后继续接受")
+        ? QStringLiteral(" 接受连接失败：本程序可打开的文件描述符已用完（上限 "
+                         "%1），新的连接在队列中等待，有空闲描述符后继续接受")
               .arg(descriptorLimit())
-        : QStringLiteral(" 接受连接失败：系统的文件描述符已用完（本程序上限 %1），新的连接在队列中等待，有空闲描述符后继续接受")
+        : QStringLiteral(" 接受连接失败：系统的文件描述符已用完（本程序上限 "
+                         "%1），新的连接在队列中等待，有空闲描述符后继续接受")
               .arg(descriptorLimit());
     server.window->appendLogLine(TimeText() + text);
 }

@@ -1,6 +1,7 @@
 #include "ui/documentarea.h"
 
 #include "core/errors.h"
+#include "core/throttle.h"
 #include "ui/palette.h"
 
 #include <QEvent>
@@ -9,8 +10,6 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-#include <algorithm>
 
 DocumentArea::DocumentArea(QWidget *parent)
     : QWidget(parent)
@@ -42,6 +41,8 @@ DocumentArea::DocumentArea(QWidget *parent)
     host_->installEventFilter(this);
     column->addWidget(host_, 1);
 
+    showFrontSoon_ = new Throttle(
+        std::chrono::milliseconds(100), [this] { showFront(); }, this);
     connect(minimizeButton_, &QToolButton::clicked, this, [this] {
         Guarded([this] {
             if (QWidget *front = activeDocument())
@@ -55,67 +56,86 @@ void DocumentArea::addDocument(QWidget *document)
 {
     document->hide();
     document->setParent(host_);
-    documents_.emplace_back(document);
-    connect(document, &QObject::destroyed, &watcher_, [this] {
-        // QPointer has cleared the entry already; show whoever is in front now.
-        std::erase_if(order_, [](const QPointer<QWidget> &d) { return d.isNull(); });
-        std::erase_if(documents_, [](const QPointer<QWidget> &d) { return d.isNull(); });
-        showFront();
+    documents_.try_emplace(document);
+    // The pointer is only a key here: the document is half destroyed.
+    connect(document, &QObject::destroyed, &watcher_, [this, document] {
+        drop(document);
+        showFrontSoon_->request();
     });
-    activate(document);
+    putInFront(document);
+    showFrontSoon_->request();
 }
 
 void DocumentArea::activate(QWidget *document)
 {
     if (!contains(document))
         return;
-    forget(document);
-    order_.insert(order_.begin(), document);
-    showFront();
+    putInFront(document);
+    showFrontSoon_->runNow();
 }
 
 void DocumentArea::minimize(QWidget *document)
 {
     forget(document);
-    showFront();
+    showFrontSoon_->runNow();
 }
 
 void DocumentArea::remove(QWidget *document)
 {
-    forget(document);
-    std::erase_if(documents_, [document](const QPointer<QWidget> &d) { return d.isNull() || d == document; });
+    if (!contains(document))
+        return;
+    disconnect(document, &QObject::destroyed, &watcher_, nullptr);
+    drop(document);
     document->hide();
-    showFront();
+    showFrontSoon_->request();
+}
+
+void DocumentArea::putInFront(QWidget *document)
+{
+    Place &place = documents_.at(document);
+    if (place.inView)
+        order_.erase(place.inOrder);
+    order_.push_front(document);
+    place.inOrder = order_.begin();
+    place.inView = true;
 }
 
 void DocumentArea::forget(const QWidget *document)
 {
-    std::erase_if(order_, [document](const QPointer<QWidget> &d) { return d.isNull() || d == document; });
+    const auto found = documents_.find(document);
+    if (found == documents_.end() || !found->second.inView)
+        return;
+    order_.erase(found->second.inOrder);
+    found->second.inView = false;
+}
+
+void DocumentArea::drop(const QWidget *document)
+{
+    forget(document);
+    documents_.erase(document);
+    if (shown_ == document)
+        shown_ = nullptr;
 }
 
 QWidget *DocumentArea::activeDocument() const
 {
-    return order_.empty() ? nullptr : order_.front().data();
+    return order_.empty() ? nullptr : order_.front();
 }
 
 bool DocumentArea::isMinimized(const QWidget *document) const
 {
-    return contains(document)
-        && std::none_of(
-            order_.begin(), order_.end(), [document](const QPointer<QWidget> &d) { return d == document; });
+    const auto found = documents_.find(document);
+    return found != documents_.end() && !found->second.inView;
 }
 
 int DocumentArea::documentCount() const
 {
-    return int(std::count_if(
-        documents_.begin(), documents_.end(), [](const QPointer<QWidget> &d) { return !d.isNull(); }));
+    return int(documents_.size());
 }
 
 bool DocumentArea::contains(const QWidget *document) const
 {
-    return document
-        && std::any_of(documents_.begin(), documents_.end(),
-            [document](const QPointer<QWidget> &d) { return d == document; });
+    return document && documents_.count(document) > 0;
 }
 
 void DocumentArea::showFront()

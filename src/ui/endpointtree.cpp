@@ -1,6 +1,7 @@
 #include "ui/endpointtree.h"
 
 #include "core/errors.h"
+#include "core/throttle.h"
 
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -18,6 +19,29 @@ EndpointTree::EndpointTree(QWidget *parent)
     setDefaultDropAction(Qt::CopyAction);
     header()->setStretchLastSection(false);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    selectionThrottle_ = new Throttle(
+        std::chrono::milliseconds(100), [this] { selectPending(); }, this);
+    connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *current) {
+        if (pendingSelection_.isValid() && itemFromIndex(pendingSelection_) != current) {
+            pendingSelection_ = QPersistentModelIndex();
+            selectionThrottle_->cancel();
+        }
+    });
+}
+
+void EndpointTree::selectSoon(QTreeWidgetItem *node)
+{
+    pendingSelection_ = QPersistentModelIndex(indexFromItem(node));
+    selectionThrottle_->request();
+}
+
+void EndpointTree::selectPending()
+{
+    const QModelIndex index = pendingSelection_;
+    pendingSelection_ = QPersistentModelIndex();
+    if (index.isValid())
+        setCurrentItem(itemFromIndex(index));
 }
 
 void EndpointTree::widenFor(const QModelIndex &index)

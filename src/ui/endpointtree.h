@@ -9,6 +9,8 @@
 #include <functional>
 #include <utility>
 
+class Throttle;
+
 class EndpointTree : public QTreeWidget {
     Q_OBJECT
 
@@ -22,6 +24,13 @@ public:
     // Asked as a drag from this tree moves: whether a drop here would link.
     // Without a rule no drop is taken.
     void setLinkRule(LinkRule rule) { linkRule_ = std::move(rule); }
+
+    // Selects the node now or, when nodes are selected in a burst, with the
+    // next change of the selection a moment later: selecting right after an
+    // insertion lays out every row again, which ten thousand peers arriving
+    // at once would pay ten thousand times. A selection made meanwhile by any
+    // other means wins over the pending one.
+    void selectSoon(QTreeWidgetItem *node);
 
     // The node being dragged, while a drag from this tree runs.
     [[nodiscard]] QTreeWidgetItem *draggedNode() const;
@@ -52,6 +61,10 @@ private:
     void widenFor(const QModelIndex &index);
     void applyColumnWidth();
     int widest_ = 0;
+
+    void selectPending();
+    Throttle *selectionThrottle_;
+    QPersistentModelIndex pendingSelection_;
 
     // The drag runs a nested event loop, in which a peer may arrive and take
     // the selection, or the dragged node may be deleted.

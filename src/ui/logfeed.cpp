@@ -3,19 +3,30 @@
 #include "core/errors.h"
 #include "ui/logview.h"
 
-LogFeed::LogFeed(LogView *view)
-    : QObject(view)
-    , view_(view)
+LogFeed::LogFeed(QObject *parent)
+    : QObject(parent)
 {
     timer_.setSingleShot(true);
     timer_.setInterval(LogLimits::BatchMs);
     connect(&timer_, &QTimer::timeout, this, [this] { Guarded([this] { flush(); }); });
 }
 
+void LogFeed::setView(LogView *view)
+{
+    view_ = view;
+    flush();
+}
+
 void LogFeed::append(const QString &line)
 {
     pending_ << line;
     pendingChars_ += line.size();
+    if (!view_) {
+        // Nothing to hand over to: keep what the view would keep.
+        if (pending_.size() > LogLimits::MaxEntries || pendingChars_ > LogLimits::MaxChars)
+            trimPending();
+        return;
+    }
     // A flood hands its text over early rather than holding a second copy of
     // the whole log in the queue.
     if (pendingChars_ > LogLimits::MaxChars / 8) {
@@ -58,7 +69,7 @@ void LogFeed::flush()
         touched_ = false;
         emit flushed();
     }
-    if (pending_.isEmpty())
+    if (pending_.isEmpty() || !view_)
         return;
     view_->appendEntries(pending_);
     pending_.clear();

@@ -2,9 +2,12 @@
 // Feeds a log view in batches. Lines are queued in order and reach the view on
 // a short timer, so a flood of received pieces costs one view update per tick
 // instead of one per piece; the view keeps only the newest lines within a line
-// and a size cap. Owned by the data window; UI thread only.
+// and a size cap. Until it has a view the feed keeps the lines itself, within
+// the same caps, and hands them over when it gets one. Owned by the data
+// window; UI thread only.
 
 #include <QObject>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 
@@ -20,13 +23,18 @@ class LogFeed : public QObject {
     Q_OBJECT
 
 public:
-    explicit LogFeed(LogView *view);
+    explicit LogFeed(QObject *parent);
+
+    // The view the lines go to from now on, with every line kept so far;
+    // nullptr keeps them here.
+    void setView(LogView *view);
 
     // Queues one log entry (it may span several lines).
     void append(const QString &line);
     // Asks for flushed() at the next batch (counters and the like).
     void touch();
-    // Brings the view up to date now.
+    // Brings the view up to date now (without a view, only what is told
+    // through flushed()).
     void flush();
 
 signals:
@@ -38,7 +46,7 @@ private:
     void schedule();
     void trimPending();
 
-    LogView *view_;
+    QPointer<LogView> view_;
     QTimer timer_;
     QStringList pending_;
     qsizetype pendingChars_ = 0;

@@ -3,8 +3,6 @@
 // creation dialog, press OK. Messages, error boxes and dialogs are recorded
 // instead of shown.
 
-#include "support/widgets.h"
-#include "ui/logview.h"
 #include "app/dialogs/newtcpclientdialog.h"
 #include "app/dialogs/newtcpserverdialog.h"
 #include "app/dialogs/newudpclientdialog.h"
@@ -13,10 +11,12 @@
 #include "app/mainwindow.h"
 #include "core/errors.h"
 #include "datawindow/datawindow.h"
-#include "datawindow/sendpanel.h"
 #include "datawindow/repeatcountbox.h"
+#include "datawindow/sendpanel.h"
+#include "support/datawindow_parts.h"
 #include "support/loopback.h"
 #include "ui/endpointtree.h"
+#include "ui/logview.h"
 #include "ui/messages.h"
 
 #include <QDeadlineTimer>
@@ -71,28 +71,34 @@ public:
 
     Endpoint *tcpServer(int port)
     {
-        return create<NewTcpServerDialog>(form->kindNode(EndpointKind::TcpServer),
-            [port](NewTcpServerDialog &d) { child<QLineEdit>(d, "portEdit")->setText(QString::number(port)); });
+        return create<NewTcpServerDialog>(
+            form->kindNode(EndpointKind::TcpServer), [port](NewTcpServerDialog &d) {
+                child<QLineEdit>(d, "portEdit")->setText(QString::number(port));
+            });
     }
     Endpoint *tcpClient(int port, const QString &address = QStringLiteral("127.0.0.1"))
     {
-        return create<NewTcpClientDialog>(form->kindNode(EndpointKind::TcpClient), [=](NewTcpClientDialog &d) {
-            child<QLineEdit>(d, "addressEdit")->setText(address);
-            child<QLineEdit>(d, "portEdit")->setText(QString::number(port));
-        });
+        return create<NewTcpClientDialog>(
+            form->kindNode(EndpointKind::TcpClient), [=](NewTcpClientDialog &d) {
+                child<QLineEdit>(d, "addressEdit")->setText(address);
+                child<QLineEdit>(d, "portEdit")->setText(QString::number(port));
+            });
     }
     Endpoint *udpClient(int remotePort, int localPort, const QString &address = QStringLiteral("127.0.0.1"))
     {
-        return create<NewUdpClientDialog>(form->kindNode(EndpointKind::UdpClient), [=](NewUdpClientDialog &d) {
-            child<QLineEdit>(d, "addressEdit")->setText(address);
-            child<QLineEdit>(d, "remotePortEdit")->setText(QString::number(remotePort));
-            child<QLineEdit>(d, "localPortEdit")->setText(QString::number(localPort));
-        });
+        return create<NewUdpClientDialog>(
+            form->kindNode(EndpointKind::UdpClient), [=](NewUdpClientDialog &d) {
+                child<QLineEdit>(d, "addressEdit")->setText(address);
+                child<QLineEdit>(d, "remotePortEdit")->setText(QString::number(remotePort));
+                child<QLineEdit>(d, "localPortEdit")->setText(QString::number(localPort));
+            });
     }
     Endpoint *udpServer(int localPort)
     {
-        return create<NewUdpServerDialog>(form->kindNode(EndpointKind::UdpServer),
-            [=](NewUdpServerDialog &d) { child<QLineEdit>(d, "localPortEdit")->setText(QString::number(localPort)); });
+        return create<NewUdpServerDialog>(
+            form->kindNode(EndpointKind::UdpServer), [=](NewUdpServerDialog &d) {
+                child<QLineEdit>(d, "localPortEdit")->setText(QString::number(localPort));
+            });
     }
     Endpoint *udpGroup(const QString &group, int port)
     {
@@ -117,9 +123,9 @@ public:
     [[nodiscard]] QList<Endpoint *> endpoints(EndpointKind kind) const
     {
         QList<Endpoint *> found;
-        for (int i = 0; i < form->endpoints().size(); ++i)
-            if (form->endpoints().at(i)->kind == kind)
-                found << form->endpoints().at(i);
+        for (Endpoint *endpoint : form->endpoints())
+            if (endpoint->kind == kind)
+                found << endpoint;
         return found;
     }
 

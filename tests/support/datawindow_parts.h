@@ -1,0 +1,26 @@
+#pragma once
+// A data window builds its widgets when it first comes to the front. A test
+// that looks up a part of one nobody has brought there builds it first, as
+// bringing it to the front would; what the parts show is the same either way.
+
+#include "datawindow/datawindow.h"
+#include "widgets.h"
+
+#include <QPointer>
+
+template <class T> T *child(DataWindow *window, const char *name)
+{
+    if (window)
+        window->build();
+    return child<T>(static_cast<const QObject *>(window), name);
+}
+
+template <class T> T *child(const QPointer<DataWindow> &window, const char *name)
+{
+    return child<T>(window.data(), name);
+}
+
+template <class T> T *child(DataWindow &window, const char *name)
+{
+    return child<T>(&window, name);
+}
