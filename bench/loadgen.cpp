@@ -6,7 +6,10 @@
 //
 //   tcp-send PORT BYTES [--rate MBps] [--delay-ms D] [--shutdown]
 //   udp-send PORT COUNT SIZE [--rate per-second]
-//   tcp-connect PORT COUNT [--hold-ms H]
+//   tcp-connect PORT COUNT [--hold-ms H] [--say-port] [--close-first K --close-after-ms T]
+//                                               (--say-port: each connection sends
+//                                               "port=<its local port>\n" once;
+//                                               --close-first: the first K close after T)
 //   udp-sink PORT COUNT [--quiet-ms Q]          (plain recvfrom loop)
 //   accept-sink PORT COUNT                      (plain accept loop)
 //   udp-timing PORT COUNT                       (arrival intervals)
@@ -71,6 +74,14 @@ const char *option(int argc, char **argv, const char *name)
 }
 
 bool hasFlag(int argc, char **argv, const char *name)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return true;
+    return false;
+}
+
+bool flagOption(int argc, char **argv, const char *name)
 {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], name) == 0)
@@ -184,6 +195,9 @@ int tcpConnect(int argc, char **argv)
     const int port = std::atoi(argv[2]);
     const int count = std::atoi(argv[3]);
     const long long holdMs = (long long)numOption(argc, argv, "--hold-ms", 1000);
+    const bool sayPort = flagOption(argc, argv, "--say-port");
+    const int closeFirst = int(numOption(argc, argv, "--close-first", 0));
+    const long long closeAfterMs = (long long)numOption(argc, argv, "--close-after-ms", 0);
     const long long deadline = nowNs() + timeoutMs * 1000000LL;
     const sockaddr_in a = loopback(port);
     std::vector<pollfd> fds;
@@ -217,9 +231,27 @@ int tcpConnect(int argc, char **argv)
     }
     std::printf("connected=%d connected_ns=%lld\n", connected, nowNs());
     std::fflush(stdout);
+    if (sayPort)
+        for (const pollfd &p : fds) {
+            sockaddr_in own{};
+            socklen_t len = sizeof own;
+            getsockname(p.fd, reinterpret_cast<sockaddr *>(&own), &len);
+            const std::string line = "port=" + std::to_string(ntohs(own.sin_port)) + "\n";
+            (void)send(p.fd, line.data(), line.size(), MSG_NOSIGNAL);
+        }
+    if (closeFirst > 0) {
+        sleepUntil(std::min(deadline, start + closeAfterMs * 1000000LL));
+        for (int i = 0; i < closeFirst && i < int(fds.size()); ++i) {
+            close(fds[size_t(i)].fd);
+            fds[size_t(i)].fd = -1;
+        }
+        std::printf("closed=%d closed_ns=%lld\n", closeFirst, nowNs());
+        std::fflush(stdout);
+    }
     sleepUntil(std::min(deadline, nowNs() + holdMs * 1000000LL));
     for (const pollfd &p : fds)
-        close(p.fd);
+        if (p.fd >= 0)
+            close(p.fd);
     return connected == count ? 0 : 1;
 }
 

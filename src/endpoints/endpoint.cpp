@@ -73,7 +73,16 @@ std::unique_ptr<Endpoint> makeEndpoint(EndpointKind kind)
 
 QString currentDateTimeText()
 {
-    return DateTimeText(QDateTime::currentDateTime());
+    // A burst of peers is stamped thousands of times a second; the text
+    // changes once a second, and formatting it through the locale is dear.
+    static qint64 cachedSecond = -1;
+    static QString cached;
+    const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (second != cachedSecond) {
+        cached = DateTimeText(QDateTime::fromSecsSinceEpoch(second));
+        cachedSecond = second;
+    }
+    return cached;
 }
 
 Endpoint *endpointAt(const QTreeWidgetItem *node)

@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <cstddef>
+#include <iterator>
 #include <list>
 #include <memory>
 #include <unordered_map>
@@ -86,6 +88,13 @@ public:
     // walk undefined.
     class Iterator {
     public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Endpoint *;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Endpoint *const *;
+        using reference = Endpoint *;
+
+        Iterator() = default;
         explicit Iterator(Items::const_iterator at)
             : at_(at)
         {
@@ -95,6 +104,12 @@ public:
         {
             ++at_;
             return *this;
+        }
+        Iterator operator++(int)
+        {
+            Iterator before = *this;
+            ++at_;
+            return before;
         }
         bool operator==(const Iterator &) const = default;
 

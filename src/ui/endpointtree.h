@@ -6,6 +6,7 @@
 #include <QPersistentModelIndex>
 #include <QTreeWidget>
 
+#include <array>
 #include <functional>
 #include <utility>
 
@@ -60,7 +61,10 @@ private:
     // insertion, which a burst of peers pays for again and again.
     void widenFor(const QModelIndex &index);
     void applyColumnWidth();
+    [[nodiscard]] int characterAdvances(const QString &text);
     int widest_ = 0;
+    int widestEstimate_ = -1; // characterAdvances + indent of the widest measured node
+    std::array<int, 128> asciiAdvances_{}; // -1: not measured yet
 
     void selectPending();
     Throttle *selectionThrottle_;

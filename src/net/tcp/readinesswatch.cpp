@@ -22,6 +22,7 @@ void ReadinessWatch::select(int handle, int mask, bool connected)
     connected_ = connected;
     connectPending_ = (mask & NotifyConnect) != 0 && !connected;
     writeWanted_ = false;
+    writeOwed_ = false;
     readDelivered_ = false;
     closeDelivered_ = false;
     acceptsPaused_ = false;
@@ -49,6 +50,31 @@ void ReadinessWatch::expectWrite()
 {
     writeWanted_ = true;
     update();
+}
+
+void ReadinessWatch::oweWrite()
+{
+    if (writeOwed_)
+        return;
+    writeOwed_ = true;
+    const quint64 call = ++owedWriteCall_;
+    const int handle = handle_;
+    QMetaObject::invokeMethod(
+        this, [this, call, handle] { Guarded([&] { deliverOwedWrite(call, handle); }); },
+        Qt::QueuedConnection);
+}
+
+void ReadinessWatch::deliverOwedWrite(quint64 call, int handle)
+{
+    // A notification from the watched handle meanwhile paid the debt, a new
+    // selection cancelled it, and a handle released, closed or replaced is
+    // owed nothing.
+    if (!writeOwed_ || call != owedWriteCall_)
+        return;
+    writeOwed_ = false;
+    if (handle == -1 || handle != handle_ || closeDelivered_ || !connected_ || (mask_ & NotifyWrite) == 0)
+        return;
+    notify(handle, NotifyWrite, 0);
 }
 
 void ReadinessWatch::receiveMade()
@@ -185,6 +211,7 @@ void ReadinessWatch::writable(int handle)
         return;
     }
     writeWanted_ = false;
+    writeOwed_ = false;
     update();
     notify(handle, NotifyWrite, 0);
 }

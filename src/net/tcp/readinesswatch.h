@@ -38,9 +38,15 @@ public:
     void setConnected(bool connected);
     // A connect was started on the watched handle and its outcome is not in.
     [[nodiscard]] bool isConnectPending() const { return handle_ != -1 && connectPending_; }
-    // One write notification is owed: after a connect, an accept, or a send
-    // that would have blocked.
+    // One write notification is owed once the handle has room again: after a
+    // send that would have blocked.
     void expectWrite();
+    // One write notification is owed on a handle that has room now (one just
+    // accepted or connected). It comes on the next pass of the loop without
+    // watching the handle: each watch started and stopped costs a walk over
+    // every handle the loop watches, which ten thousand peers arriving at
+    // once would pay twice each.
+    void oweWrite();
     // A receive was made: the next read notification may come.
     void receiveMade();
     // No accept notification for a while; with 0, until the timers that are
@@ -58,6 +64,7 @@ private:
     void apply(QSocketNotifier *&slot, bool forRead, bool enable);
     void readable(int handle);
     void writable(int handle);
+    void deliverOwedWrite(quint64 call, int handle);
     void notify(int handle, int notification, int code);
 
     int handle_ = -1;
@@ -65,6 +72,8 @@ private:
     bool connected_ = false;
     bool connectPending_ = false; // the outcome of a connect comes as write readiness
     bool writeWanted_ = false;
+    bool writeOwed_ = false; // oweWrite()'s notification is on its way
+    quint64 owedWriteCall_ = 0; // which posted call carries it
     bool readDelivered_ = false; // the next read notification waits for a receive
     bool closeDelivered_ = false; // the close was reported; nothing more comes for this handle
     bool acceptsPaused_ = false;

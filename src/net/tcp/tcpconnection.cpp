@@ -215,6 +215,11 @@ void TcpConnection::setConnected(bool value)
 
 void TcpConnection::expectWriteNotification()
 {
+    watch()->oweWrite();
+}
+
+void TcpConnection::awaitRoom()
+{
     watch()->expectWrite();
 }
 
@@ -302,7 +307,7 @@ int TcpConnection::send(const void *data, int count)
     int code = errno;
     if (wouldBlock(code)) {
         // The platform tells when there is room again.
-        expectWriteNotification();
+        awaitRoom();
         return -1;
     }
     raiseError(this, TcpErrorKind::Send, code);

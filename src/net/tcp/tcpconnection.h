@@ -118,6 +118,8 @@ protected:
     void setConnected(bool value);
     // A freshly connected handle can take data: one write notification.
     void expectWriteNotification();
+    // A send would have blocked: one write notification once there is room.
+    void awaitRoom();
     void pauseAcceptNotifications(int milliseconds);
 
     // True while one of this object's events is being handled.

@@ -183,8 +183,10 @@ void TcpListener::handleDisconnect(int socket)
 void TcpListener::closeConnections()
 {
     QMutexLocker locker(&listLock_);
+    // Oldest first: the event loop finds the oldest handles first when it
+    // stops watching them, so ten thousand peers go in linear time.
     while (!connections_.empty())
-        release(connections_.back().get());
+        release(connections_.front().get());
 }
 
 void TcpListener::clientEvent(TcpConnection *socket, TcpEvent socketEvent)

@@ -57,7 +57,7 @@ public:
 
     // Peers taken per accept notification at most, and the time after which
     // no further one is taken in the same notification.
-    static constexpr int MaxAcceptsPerWakeUp = 64;
+    static constexpr int MaxAcceptsPerWakeUp = 1024;
     static constexpr std::chrono::milliseconds MaxAcceptTimePerWakeUp{20};
     // How long accepting rests when the process has no descriptor left.
     static constexpr int AcceptRetryAfterExhaustion = 100;
