@@ -1,5 +1,6 @@
 // Endpoints end to end: the main window driven as a user would, with real
 // peers on 127.0.0.1.
+#include "core/logtexts.h"
 #include "datawindow/datawindow.h"
 #include "datawindow/repeatcountbox.h"
 #include "datawindow/sendpanel.h"
@@ -22,6 +23,9 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 #include <QtTest>
+
+#include <map>
+#include <vector>
 
 using namespace endpoint_test;
 using namespace loopback_test;
@@ -146,6 +150,73 @@ private slots:
         QCOMPARE(server->state, 0);
         QCOMPARE(peerCount(server), 0);
         QVERIFY(connectRefused(port));
+    }
+
+    // Peers arriving together build only the window that ends up in front;
+    // the others keep what arrived and show it, counted and logged as it
+    // would have been, when they are first brought to the front.
+    void aBurstOfPeersBuildsOnlyTheWindowInFront()
+    {
+        Harness h;
+        const int port = unusedPort();
+        Endpoint *server = h.tcpServer(port);
+        QVERIFY(server);
+        constexpr int count = 40;
+        std::vector<Fd> peers;
+        for (int i = 0; i < count; ++i)
+            peers.push_back(connectTo(port));
+        // Every peer says who it is; every third one says it twice.
+        struct Said {
+            QByteArray line;
+            int repeats;
+        };
+        std::map<int, Said> said; // by the peer's port
+        for (int i = 0; i < count; ++i) {
+            const Said what{"peer " + QByteArray::number(i) + "\n", i % 3 == 0 ? 2 : 1};
+            for (int r = 0; r < what.repeats; ++r)
+                QCOMPARE(::send(peers[size_t(i)].get(), what.line.constData(), size_t(what.line.size()), 0),
+                    what.line.size());
+            said[localPort(peers[size_t(i)].get())] = what;
+        }
+        QTRY_COMPARE(peerCount(server), count);
+        const QList<Endpoint *> endpoints = h.endpoints(EndpointKind::TcpAcceptedPeer);
+        for (Endpoint *peer : endpoints)
+            QTRY_COMPARE(peer->window->receivedBytes(),
+                said.at(peer->peerPort).line.size() * said.at(peer->peerPort).repeats);
+        // The newest is selected and in front, built; most others never were.
+        QTRY_COMPARE(child<EndpointTree>(h.form, "tree")->currentItem(), endpoints.last()->node);
+        QTRY_VERIFY(!endpoints.last()->window->isHidden());
+        QVERIFY(endpoints.last()->window->isBuilt());
+        const auto unbuilt = std::count_if(
+            endpoints.begin(), endpoints.end(), [](const Endpoint *e) { return !e->window->isBuilt(); });
+        QVERIFY2(unbuilt >= count - 10,
+            qPrintable(QStringLiteral("%1 of %2 built").arg(count - unbuilt).arg(count)));
+
+        for (qsizetype i = 0; i < endpoints.size(); ++i) {
+            Endpoint *peer = endpoints[i];
+            DataWindow *window = peer->window;
+            const Said &what = said.at(peer->peerPort);
+            const QString counters = CountersLine(what.line.size() * what.repeats, 0);
+            window->flushLog();
+            QCOMPARE(window->countersText(), counters);
+            const bool wasBuilt = window->isBuilt();
+            // Half as a click on the node does (which refreshes the status),
+            // half built as they stand, from what they kept.
+            if (i % 2) {
+                h.form->showSelectedEndpoint(peer->node);
+                QVERIFY(!window->isHidden());
+            } else {
+                window->build();
+            }
+            QVERIFY(window->isBuilt());
+            QCOMPARE(Harness::log(peer).count(QString::fromLatin1(what.line)), what.repeats);
+            QCOMPARE(child<QLabel>(window, "countersLabel")->text(), counters);
+            QCOMPARE(child<QLabel>(window, "stateLabel")->text(), QStringLiteral("已连接"));
+            QCOMPARE(child<QLabel>(window, "peerPortLabel")->text(),
+                QStringLiteral("对方端口:%1").arg(peer->peerPort));
+            QVERIFY2(wasBuilt || child<QCheckBox>(window, "webReplySwitch")->isHidden(),
+                "peer windows have no switch");
+        }
     }
 
     void serverOnAPortInUseIsKeptStopped()
