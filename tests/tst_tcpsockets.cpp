@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QThread>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -700,6 +701,48 @@ private slots:
         QCOMPARE(exhausted, (QList<int>{EMFILE, EMFILE}));
         QTRY_COMPARE_WITH_TIMEOUT(server.listener()->peerCount(), 7, 3000);
         QCOMPARE(exhausted.size(), 2);
+    }
+
+    // Peers never take the last descriptors: a thread the toolkit starts to
+    // paint needs some for its event loop, and without them the whole
+    // program aborts. Accepting rests short of the limit, tells it once,
+    // and takes the waiting peers when the limit allows again.
+    void acceptingLeavesDescriptorsForTheRestOfTheProgram()
+    {
+        TcpServer server;
+        openServer(server);
+        QList<int> exhausted;
+        server.listener()->setDescriptorsExhaustedHandler([&](int error) { exhausted << error; });
+        constexpr int peers = 60;
+        std::vector<Fd> raw = connectMany(server.port(), peers);
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        QVERIFY(lowestFree >= 0);
+        ::close(lowestFree);
+        rlimit tight = saved;
+        tight.rlim_cur = rlim_t(lowestFree + 32);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+
+        QTRY_VERIFY_WITH_TIMEOUT(!exhausted.isEmpty(), 3000);
+        QTest::qWait(300);
+        const int accepted = server.listener()->peerCount();
+        bool threadRan = false;
+        std::unique_ptr<QThread> painter(QThread::create([&threadRan] {
+            QEventLoop loop;
+            QTimer::singleShot(0, &loop, &QEventLoop::quit);
+            loop.exec();
+            threadRan = true;
+        }));
+        painter->start();
+        const bool finished = painter->wait(5000);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QVERIFY(finished && threadRan);
+        QVERIFY2(accepted > 0 && accepted < peers, qPrintable(QString::number(accepted)));
+        QCOMPARE(server.listener()->peerCount(), accepted); // rested meanwhile
+        QCOMPARE(exhausted, QList<int>{EMFILE});
+        QTRY_COMPARE_WITH_TIMEOUT(server.listener()->peerCount(), peers, 3000);
+        QCOMPARE(exhausted.size(), 1);
     }
 
     void softDescriptorLimitIsRaisedToTheHardLimit()

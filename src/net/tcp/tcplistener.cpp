@@ -1,11 +1,15 @@
 #include "net/tcp/tcplistener.h"
 
+#include "net/descriptorlimit.h"
+
 #include <chrono>
 
 #include <QMutexLocker>
 #include <QPointer>
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -128,6 +132,12 @@ void TcpListener::handleAccept(int socket)
 
 bool TcpListener::acceptOne(int socket)
 {
+    // While accepting rests for want of descriptors, a retry first looks
+    // whether the reserve is whole again, so that no peer is taken into it.
+    if (descriptorsExhausted_ && !reserveIsFree(socket)) {
+        restForDescriptors(EMFILE);
+        return false;
+    }
     sockaddr_in from{};
     socklen_t fromSize = sizeof from;
     const int handle
@@ -137,18 +147,15 @@ bool TcpListener::acceptOne(int socket)
         // queue and the handle stays readable, so asking again at once would
         // spin the loop until something is closed.
         const int error = errno;
-        if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
-            pauseAcceptNotifications(AcceptRetryAfterExhaustion);
-            const bool firstOfEpisode = !descriptorsExhausted_;
-            descriptorsExhausted_ = true;
-            if (firstOfEpisode && (error == EMFILE || error == ENFILE) && descriptorsExhaustedHandler_) {
-                const auto handler = descriptorsExhaustedHandler_;
-                handler(error);
-            }
-        }
+        if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM)
+            restForDescriptors(error);
         return false;
     }
-    descriptorsExhausted_ = false;
+    // Descriptors are handed out lowest first: a handle this high means the
+    // reserve is being eaten into. The peer is kept, but no further one.
+    const bool intoReserve = handle >= descriptorLimit() - descriptorReserve();
+    if (!intoReserve)
+        descriptorsExhausted_ = false;
     ReadUrgentDataInline(handle);
     std::unique_ptr<TcpPeerConnection> owned;
     if (peerFactory_) {
@@ -168,7 +175,37 @@ bool TcpListener::acceptOne(int socket)
     }
     client->start();
     raiseEvent(client, TcpEvent::Accepted);
+    if (intoReserve) {
+        if (socket == socketHandle())
+            restForDescriptors(EMFILE);
+        return false;
+    }
     return true;
+}
+
+int TcpListener::descriptorReserve()
+{
+    return std::min(MaxDescriptorReserve, descriptorLimit() / 8);
+}
+
+bool TcpListener::reserveIsFree(int socket)
+{
+    const int lowestFree = ::fcntl(socket, F_DUPFD_CLOEXEC, 0);
+    if (lowestFree == -1)
+        return false;
+    ::close(lowestFree);
+    return lowestFree < descriptorLimit() - descriptorReserve();
+}
+
+void TcpListener::restForDescriptors(int error)
+{
+    pauseAcceptNotifications(AcceptRetryAfterExhaustion);
+    const bool firstOfEpisode = !descriptorsExhausted_;
+    descriptorsExhausted_ = true;
+    if (firstOfEpisode && (error == EMFILE || error == ENFILE) && descriptorsExhaustedHandler_) {
+        const auto handler = descriptorsExhaustedHandler_;
+        handler(error);
+    }
 }
 
 // Closing the server: the accepted peers go first, silently (last first),

@@ -61,6 +61,10 @@ public:
     static constexpr std::chrono::milliseconds MaxAcceptTimePerWakeUp{20};
     // How long accepting rests when the process has no descriptor left.
     static constexpr int AcceptRetryAfterExhaustion = 100;
+    // Descriptors peers never take (an eighth of the limit, at most this
+    // many): the toolkit starts threads to paint, each needs descriptors for
+    // its event loop, and without them the whole program aborts.
+    static constexpr int MaxDescriptorReserve = 128;
 
     // The accepted peers' events; an empty handler is skipped. UI thread only.
     void setPeerFactory(TcpPeerFactory f) { peerFactory_ = std::move(f); }
@@ -69,8 +73,8 @@ public:
     void setPeerReadableHandler(TcpNotifyHandler h) { peerReadableHandler_ = std::move(h); }
     void setPeerWritableHandler(TcpNotifyHandler h) { peerWritableHandler_ = std::move(h); }
     void setPeerErrorHandler(TcpErrorHandler h) { peerErrorHandler_ = std::move(h); }
-    // Accepting failed because the process or the system ran out of
-    // descriptors (the errno is passed). Told once, and again only after a
+    // Accepting failed, or stopped short of the reserve, because the process
+    // or the system ran out of descriptors (the errno is passed). Told once, and again only after a
     // peer was accepted in between; accepting rests and retries meanwhile.
     // UI thread only.
     void setDescriptorsExhaustedHandler(std::function<void(int error)> h)
@@ -83,8 +87,14 @@ protected:
     void handleDisconnect(int socket) override;
 
 private:
-    // Accepts one waiting peer; false when none was waiting.
+    // Accepts one waiting peer; false when none was waiting or accepting
+    // must rest.
     bool acceptOne(int socket);
+    [[nodiscard]] static int descriptorReserve();
+    // Whether the lowest free descriptor lies below the reserve.
+    [[nodiscard]] static bool reserveIsFree(int socket);
+    // Rests accepting for a while; tells the first time of an episode.
+    void restForDescriptors(int error);
     friend class TcpPeerConnection;
 
     void clientEvent(TcpConnection *socket, TcpEvent socketEvent);
