@@ -191,6 +191,9 @@ QList<Endpoint *> peersOf(MainWindow &form)
 Endpoint *create(MainWindow &form, EndpointKind kind, const std::function<Endpoint *()> &setup)
 {
     form.findChild<EndpointTree *>(QStringLiteral("tree"))->setCurrentItem(form.kindNode(kind));
+    // As the creation dialog's OK does: the documents take the place of the
+    // information panel.
+    form.showInfoPanel(false);
     return setup();
 }
 
@@ -220,16 +223,21 @@ QString logText(Endpoint &endpoint)
 
 // The user clicks `clicks` peers' nodes, spread over the tree, one every
 // 150 ms. For each: the time from the click until its window is in front
-// with its log showing what that peer sent ("port=<its port>").
+// with its log showing what that peer sent ("port=<its port>"). Also what
+// the windows built by the clicks added to the memory, per window.
 QString clickThrough(MainWindow &form, int clicks)
 {
     auto *tree = form.findChild<EndpointTree *>(QStringLiteral("tree"));
     const QList<Endpoint *> peers = peersOf(form);
     std::vector<double> ms;
     int logsRight = 0;
+    int builtByClicks = 0;
+    const long rssBefore = statusKb("VmRSS:");
     for (int i = 0; i < clicks && !peers.isEmpty(); ++i) {
         Endpoint *peer = peers[int((qint64(i) * peers.size()) / clicks)];
         const QString expected = QStringLiteral("port=%1").arg(peer->peerPort);
+        if (peer->window && !peer->window->isBuilt())
+            ++builtByClicks;
         const qint64 t0 = nowNs();
         tree->setCurrentItem(peer->node);
         const qint64 deadline = t0 + 2000000000LL;
@@ -246,11 +254,15 @@ QString clickThrough(MainWindow &form, int clicks)
             ++logsRight;
         settleFor(150);
     }
-    return QStringLiteral("click_n=%1 click_median_ms=%2 click_max_ms=%3 click_logs_right=%4")
+    const long rssAfter = statusKb("VmRSS:");
+    return QStringLiteral("click_n=%1 click_median_ms=%2 click_max_ms=%3 click_logs_right=%4 "
+                          "click_built=%5 click_kb_per_built_window=%6")
         .arg(ms.size())
         .arg(percentile(ms, 50), 0, 'f', 2)
         .arg(ms.empty() ? 0.0 : *std::max_element(ms.begin(), ms.end()), 0, 'f', 2)
-        .arg(logsRight);
+        .arg(logsRight)
+        .arg(builtByClicks)
+        .arg(builtByClicks > 0 ? double(rssAfter - rssBefore) / builtByClicks : 0.0, 0, 'f', 1);
 }
 
 // Stops the server as its stop button does; the time until no peer endpoint
