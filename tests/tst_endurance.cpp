@@ -6,6 +6,7 @@
 #include "datawindow/repeatcountbox.h"
 #include "datawindow/sendpanel.h"
 #include "net/serial/serialport.h"
+#include "net/tcp/readinessreactor.h"
 #include "net/udp/udpsocket.h"
 #include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
@@ -91,6 +92,9 @@ private slots:
         // No endpoint ever reaches a real serial port.
         SerialPort::setDevicePathResolver(
             [](const QString &) { return QStringLiteral("/nonexistent/endurance"); });
+        // The TCP handles' readiness set is one descriptor for the life of
+        // the application, not something an endpoint leaks.
+        QVERIFY(ReadinessReactor::instance());
         fdsAtStart_ = openDescriptorCount();
     }
 

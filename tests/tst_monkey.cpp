@@ -11,6 +11,7 @@
 #include "datawindow/sendpanel.h"
 #include "endpoints/endpointcontroller.h"
 #include "net/serial/serialport.h"
+#include "net/tcp/readinessreactor.h"
 #include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
@@ -243,6 +244,8 @@ private slots:
     void userAndPeersAtRandom()
     {
         QFETCH(quint32, seed);
+        // The TCP handles' readiness set lives as long as the application.
+        QVERIFY(ReadinessReactor::instance());
         const int fdsBefore = openDescriptorCount();
         {
             Harness h;

@@ -1,8 +1,9 @@
 #include "net/tcp/readinesswatch.h"
 
 #include "core/errors.h"
+#include "net/tcp/readinessreactor.h"
 
-#include <QSocketNotifier>
+#include <QPointer>
 #include <QTimer>
 
 #include <sys/ioctl.h>
@@ -13,6 +14,12 @@
 ReadinessWatch::ReadinessWatch(QObject *parent)
     : QObject(parent)
 {
+}
+
+ReadinessWatch::~ReadinessWatch()
+{
+    if (ReadinessReactor *reactor = ReadinessReactor::instance())
+        reactor->forget(watchKey_);
 }
 
 void ReadinessWatch::select(int handle, int mask, bool connected)
@@ -129,32 +136,19 @@ void ReadinessWatch::update()
             write = writeWanted_ && (mask_ & NotifyWrite) != 0;
         }
     }
-    if (handle_ != watched_) {
-        // setSocket() also disables: a notifier is never left enabled on a
-        // handle that is about to be closed and reused by another object.
-        if (read_)
-            read_->setSocket(handle_);
-        if (write_)
-            write_->setSocket(handle_);
-        watched_ = handle_;
-    }
-    apply(read_, true, read);
-    apply(write_, false, write);
-}
-
-void ReadinessWatch::apply(QSocketNotifier *&slot, bool forRead, bool enable)
-{
-    if (slot == nullptr) {
-        if (!enable)
-            return;
-        slot = new QSocketNotifier(forRead ? QSocketNotifier::Read : QSocketNotifier::Write, this);
-        slot->setSocket(watched_);
-        connect(slot, &QSocketNotifier::activated, this, [this, forRead](QSocketDescriptor socket) {
-            Guarded([&] { forRead ? readable(int(qintptr(socket))) : writable(int(qintptr(socket))); });
-        });
-    }
-    if (slot->isEnabled() != enable)
-        slot->setEnabled(enable);
+    ReadinessReactor *reactor = ReadinessReactor::instance();
+    if (reactor == nullptr)
+        return;
+    const int handle = handle_;
+    reactor->watch(watchKey_, handle, read, write, [this, handle](bool readable, bool writable) {
+        const QPointer<ReadinessWatch> self(this);
+        if (readable)
+            this->readable(handle);
+        // The read handler may have closed the handle, stopped watching for
+        // room, or destroyed this watch with its connection.
+        if (writable && self && handle_ == handle && watchKey_ != 0)
+            this->writable(handle);
+    });
 }
 
 void ReadinessWatch::notify(int handle, int notification, int code)

@@ -3,16 +3,16 @@
 // TCP components, on the UI thread: the stand-in for registering a handle
 // with a hidden window for socket messages.
 //
-// Ownership and threading: owned by its connection object; owns its two
-// QSocketNotifiers (created on first use, parented to the watch). UI thread
-// only. The handle belongs to the connection object: the watch never closes
+// Ownership and threading: owned by its connection object; its handle is
+// watched through the thread's ReadinessReactor while something is wanted
+// of it. UI thread only. The handle belongs to the connection object: the watch never closes
 // it, and must be released before the handle is closed.
 
 #include <QObject>
 
+#include <cstdint>
 #include <functional>
 
-class QSocketNotifier;
 class QTimer;
 
 // Notification bits, as registered for a handle.
@@ -29,6 +29,7 @@ class ReadinessWatch : public QObject {
 
 public:
     explicit ReadinessWatch(QObject *parent);
+    ~ReadinessWatch() override;
 
     // Registers handle for the notifications in mask. A handle that is not
     // connected yet reports its connect outcome first.
@@ -61,7 +62,6 @@ public:
 private:
     void update();
     void makeResumeTimer();
-    void apply(QSocketNotifier *&slot, bool forRead, bool enable);
     void readable(int handle);
     void writable(int handle);
     void deliverOwedWrite(quint64 call, int handle);
@@ -77,9 +77,7 @@ private:
     bool readDelivered_ = false; // the next read notification waits for a receive
     bool closeDelivered_ = false; // the close was reported; nothing more comes for this handle
     bool acceptsPaused_ = false;
-    int watched_ = -1; // the handle the notifiers are set to
-    QSocketNotifier *read_ = nullptr;
-    QSocketNotifier *write_ = nullptr;
+    std::uint64_t watchKey_ = 0; // the handle's watch in the thread's reactor
     QTimer *resumeAccepts_ = nullptr;
     NotificationHandler notificationHandler_;
 };
