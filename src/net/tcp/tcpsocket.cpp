@@ -155,9 +155,12 @@ void TcpServer::activate(bool value)
 {
     if (value) {
         if (!listener_->isConnected())
-            // The platform's longest queue: with a short one a burst of
-            // connects loses or stalls peers.
-            listener_->listen(host(), address(), service(), std::uint16_t(port()), SOMAXCONN);
+            // The longest queue the system allows: it cuts the request down
+            // to net.core.somaxconn (4,096 by default). A burst beyond the
+            // queue waits for its handshakes to be repeated, a second and
+            // more later; where the setting is raised, the queue grows with
+            // it instead of stopping at the compiled-in SOMAXCONN.
+            listener_->listen(host(), address(), service(), std::uint16_t(port()), 65535);
     } else if (listener_->isConnected()) {
         listener_->close();
     }
