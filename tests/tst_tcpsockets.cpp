@@ -663,15 +663,7 @@ private slots:
         QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
         // With the lowest free descriptor number as the limit, no accept can
         // succeed while the peers wait.
-        const auto runOut = [&saved] {
-            const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-            if (lowestFree < 0)
-                return false;
-            ::close(lowestFree);
-            rlimit tight = saved;
-            tight.rlim_cur = rlim_t(lowestFree);
-            return ::setrlimit(RLIMIT_NOFILE, &tight) == 0;
-        };
+        const auto runOut = [&saved] { return tightenDescriptorLimit(saved, 0) >= 0; };
         QVERIFY(runOut());
         const auto threadCpuMs = [] {
             timespec now{};
@@ -717,12 +709,7 @@ private slots:
         std::vector<Fd> raw = connectMany(server.port(), peers);
         rlimit saved{};
         QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-        const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-        QVERIFY(lowestFree >= 0);
-        ::close(lowestFree);
-        rlimit tight = saved;
-        tight.rlim_cur = rlim_t(lowestFree + 32);
-        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        QVERIFY(tightenDescriptorLimit(saved, 32) >= 0);
 
         QTRY_VERIFY_WITH_TIMEOUT(!exhausted.isEmpty(), 3000);
         QTest::qWait(300);

@@ -8,8 +8,10 @@
 #include <QStringList>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -121,6 +123,20 @@ inline QByteArray readWithin(int handle, int timeoutMs = 5000)
 inline int openDescriptorCount()
 {
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+}
+
+// Lowers the soft descriptor limit to the lowest free descriptor number plus
+// headroom, so that only `headroom` more can be opened (0: none). Returns
+// that number, or -1 when it could not be done. The caller restores saved.
+inline int tightenDescriptorLimit(const rlimit &saved, int headroom)
+{
+    const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (lowestFree < 0)
+        return -1;
+    ::close(lowestFree);
+    rlimit tight = saved;
+    tight.rlim_cur = rlim_t(lowestFree + headroom);
+    return ::setrlimit(RLIMIT_NOFILE, &tight) == 0 ? lowestFree : -1;
 }
 
 // Collects the messages of reported exceptions while it exists.
