@@ -25,7 +25,6 @@ public:
     void runNow();
     // Forgets a pending run.
     void cancel();
-    [[nodiscard]] bool isPending() const { return timer_.isActive(); }
 
 private:
     void run();

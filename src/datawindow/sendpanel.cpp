@@ -54,7 +54,8 @@ SendPanel::SendPanel(QWidget *parent)
     options->setMinimumHeight(150);
     optionsLayout->addWidget(options, 1);
     sendButton_ = named(button(options, QStringLiteral("发送数据"), 24, 1, 93, 25), "sendButton");
-    repeatCountLabel_ = named(label(options, QStringLiteral("重复发送次数       "), 24, 40), "repeatCountLabel");
+    repeatCountLabel_
+        = named(label(options, QStringLiteral("重复发送次数       "), 24, 40), "repeatCountLabel");
     repeatCountBox_ = named(new RepeatCountBox(options), "repeatCountBox");
     repeatCountBox_->addItems({"1", "10", "100", "1000", "10000"});
     repeatCountBox_->setEditText(QStringLiteral("1"));
@@ -62,8 +63,10 @@ SendPanel::SendPanel(QWidget *parent)
     intervalLabel_ = named(label(options, QStringLiteral("间隔(ms)"), 16, 104), "intervalLabel");
     intervalEdit_ = named(new QLineEdit(QStringLiteral("1000"), options), "intervalEdit");
     intervalEdit_->setGeometry(69, 101, 48, 21);
-    startTimerButton_ = named(button(options, QStringLiteral("定时发送"), 8, 124, 57, 23), "startTimerButton");
-    stopTimerButton_ = named(button(options, QStringLiteral("停止定时发送"), 72, 124, 81, 22), "stopTimerButton");
+    startTimerButton_
+        = named(button(options, QStringLiteral("定时发送"), 8, 124, 57, 23), "startTimerButton");
+    stopTimerButton_
+        = named(button(options, QStringLiteral("停止定时发送"), 72, 124, 81, 22), "stopTimerButton");
     countersBar_ = named(new QStatusBar(optionsPanel_), "countersBar");
     countersBar_->setFixedHeight(19);
     countersBar_->setSizeGripEnabled(false);
@@ -79,7 +82,8 @@ SendPanel::SendPanel(QWidget *parent)
     paintBackground(modeBar_, Colours::Cream);
     hexSwitch_ = named(new QCheckBox(QStringLiteral("十六进制格式"), modeBar_), "hexSwitch");
     hexSwitch_->setGeometry(8, 16, 145, 17);
-    resetCountersButton_ = named(button(modeBar_, QStringLiteral("统计清零"), 371, 10, 80, 25), "resetCountersButton");
+    resetCountersButton_
+        = named(button(modeBar_, QStringLiteral("统计清零"), 371, 10, 80, 25), "resetCountersButton");
     sendLayout->addWidget(modeBar_);
 
     connect(hexSwitch_, &QCheckBox::clicked, this, [this] { Guarded([this] { updateTitle(); }); });
@@ -130,14 +134,10 @@ void SendPanel::showCounters(const QString &line)
         optionsPanel_->setFixedWidth(width);
 }
 
-QString SendPanel::countersText() const
-{
-    return countersLabel_->text();
-}
-
 void SendPanel::updateTitle()
 {
-    setTitle(isHexMode() ? QStringLiteral("数据发送窗口[HEX模式]") : QStringLiteral("数据发送窗口(文本模式)"));
+    setTitle(
+        isHexMode() ? QStringLiteral("数据发送窗口[HEX模式]") : QStringLiteral("数据发送窗口(文本模式)"));
 }
 
 bool SendPanel::acceptsKey(QChar key) const

@@ -51,7 +51,6 @@ public:
     [[nodiscard]] QString intervalText() const;
 
     void showCounters(const QString &line);
-    [[nodiscard]] QString countersText() const;
 
     void updateTitle();
     [[nodiscard]] bool acceptsKey(QChar key) const;
