@@ -1,4 +1,5 @@
 #include "core/logtexts.h"
+#include "datawindow/activitybar.h"
 #include "datawindow/datawindow.h"
 #include "datawindow/repeatcountbox.h"
 #include "datawindow/sendpanel.h"
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
@@ -296,6 +298,119 @@ private slots:
             QPoint(5, child<QCheckBox>(w, "hexSwitch")->height() / 2));
         QCOMPARE(child<SendPanel>(w, "sendPanel")->title(), QStringLiteral("数据发送窗口(文本模式)"));
         QCOMPARE(child<SendEdit>(w, "sendEdit")->toPlainText(), QStringLiteral("hello 41"));
+    }
+
+    void ratesShowWhileTrafficFlowsAndClearWhenItStops()
+    {
+        DataWindow w;
+        w.build();
+        auto *bar = child<ActivityBar>(w, "activityBar");
+        QVERIFY(bar->ratesText().isEmpty());
+        w.addToCounters(3000, 1024);
+        QTRY_COMPARE_WITH_TIMEOUT(bar->ratesText(), QStringLiteral("速率 收：2.9 KB/s，发：1.0 KB/s"), 3000);
+        // A second without traffic clears them.
+        QTRY_VERIFY_WITH_TIMEOUT(bar->ratesText().isEmpty(), 3000);
+        // Counters reset between two ticks do not make a negative rate.
+        w.addToCounters(10, 0);
+        w.resetCounters();
+        w.addToCounters(0, 5);
+        QTRY_COMPARE_WITH_TIMEOUT(bar->ratesText(), QStringLiteral("速率 收：0 B/s，发：5 B/s"), 3000);
+    }
+
+    void byteSizesReadAsAPersonWouldSay()
+    {
+        QCOMPARE(ByteSizeText(0), QStringLiteral("0 B"));
+        QCOMPARE(ByteSizeText(1023), QStringLiteral("1023 B"));
+        QCOMPARE(ByteSizeText(1536), QStringLiteral("1.5 KB"));
+        QCOMPARE(ByteSizeText(5 * 1024 * 1024 + 1024 * 1024 / 10), QStringLiteral("5.1 MB"));
+        QCOMPARE(ByteSizeText(3LL * 1024 * 1024 * 1024), QStringLiteral("3.00 GB"));
+    }
+
+    void aLongRepeatShowsItsProgressAndCancelEndsIt()
+    {
+        DataWindow w;
+        int sends = 0;
+        w.setSendFunction([&](const QByteArray &data, const SendControl &) {
+            ++sends;
+            return SendOutcome{data.size(), false};
+        });
+        child<SendEdit>(w, "sendEdit")->setPlainText(QStringLiteral("x"));
+        child<RepeatCountBox>(w, "repeatCountBox")->setEditText(QStringLiteral("100000"));
+        child<QLineEdit>(w, "intervalEdit")->setText(QStringLiteral("2"));
+        auto *bar = child<ActivityBar>(w, "activityBar");
+        bool shownEarly = true;
+        QTimer::singleShot(500, &w, [&] { shownEarly = bar->isProgressShown(); });
+        QString shownLate;
+        QTimer::singleShot(1800, &w, [&] {
+            shownLate = bar->progressText();
+            QTest::mouseClick(child<QPushButton>(w, "cancelButton"), Qt::LeftButton);
+        });
+        w.sendTyped(); // returns when the repeat ends
+        QVERIFY2(!shownEarly, "a repeat shorter than a second shows no progress");
+        const QRegularExpression progress(QStringLiteral("^重复发送：(\\d+)/100000次$"));
+        const auto match = progress.match(shownLate);
+        QVERIFY2(match.hasMatch(), qPrintable(shownLate));
+        QVERIFY(match.captured(1).toInt() > 0);
+        QVERIFY(sends > 0 && sends < 100000);
+        QVERIFY(!bar->isProgressShown());
+        QCOMPARE(w.sentBytes(), sends);
+    }
+
+    void aFileTransferIsLoggedCountedAndShown()
+    {
+        DataWindow w;
+        w.build();
+        auto *bar = child<ActivityBar>(w, "activityBar");
+        int cancels = 0;
+        connect(&w, &DataWindow::transferCancelRequested, &w, [&] { ++cancels; });
+        w.transferStarted(QStringLiteral("/tmp/a.bin"), 4096);
+        QVERIFY(w.isTransferring());
+        QVERIFY(bar->isProgressShown());
+        w.transferProgressed(1024);
+        w.transferProgressed(1024);
+        QCOMPARE(w.sentBytes(), 2048);
+        QTest::mouseClick(child<QPushButton>(w, "cancelButton"), Qt::LeftButton);
+        QCOMPARE(cancels, 1);
+        w.transferEnded(DataWindow::TransferEnd::Cancelled, {});
+        QVERIFY(!w.isTransferring());
+        QVERIFY(!bar->isProgressShown());
+        w.transferStarted(QStringLiteral("/tmp/b.bin"), 10);
+        w.transferProgressed(4);
+        w.transferEnded(DataWindow::TransferEnd::Failed, QStringLiteral("连接已断开"));
+        const QStringList lines = flushedLines(w);
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(lines[0].endsWith(QStringLiteral(" 开始发送文件：/tmp/a.bin，共 4096 字节")));
+        QVERIFY(lines[1].endsWith(QStringLiteral(" 文件发送已取消：/tmp/a.bin，已发送 2048/4096 字节")));
+        QVERIFY(lines[3].endsWith(QStringLiteral(" 文件发送失败：/tmp/b.bin：连接已断开，已发送 4/10 字节")));
+        QCOMPARE(w.countersText(), CountersLine(0, 2052));
+    }
+
+    void autoReplyControlsSitInTheModeBarsFreeStretch()
+    {
+        DataWindow w;
+        w.resize(505, 503);
+        w.show();
+        auto *autoReply = child<QCheckBox>(w, "autoReplySwitch");
+        auto *rules = child<QPushButton>(w, "replyRulesButton");
+        QCOMPARE(autoReply->text(), QStringLiteral("自动应答"));
+        QCOMPARE(rules->text(), QStringLiteral("规则..."));
+        const QRect hexCaption(child<QCheckBox>(w, "hexSwitch")->pos(),
+            QSize(child<QCheckBox>(w, "hexSwitch")->sizeHint().width(), 17));
+        for (const QWidget *added : {static_cast<QWidget *>(autoReply), static_cast<QWidget *>(rules)}) {
+            QVERIFY(!added->geometry().intersects(hexCaption));
+            QVERIFY(!added->geometry().intersects(child<QPushButton>(w, "resetCountersButton")->geometry()));
+        }
+        QVERIFY(!w.isAutoReplyOn());
+        autoReply->click();
+        QVERIFY(w.isAutoReplyOn());
+        int asked = 0;
+        connect(&w, &DataWindow::replyRulesRequested, &w, [&] { ++asked; });
+        rules->click();
+        QCOMPARE(asked, 1);
+        // A window that answers by another's rules shows neither.
+        w.setAutoReplyAvailable(false);
+        QVERIFY(!w.isAutoReplyOn());
+        QVERIFY(autoReply->isHidden() && rules->isHidden());
     }
 
     void sendBoxFiltersKeysInHexModeOnly()

@@ -116,6 +116,24 @@ QString TimedSendLogLine(const QString &time, const QByteArray &data, bool hex, 
     return logLine(time, sentWords, data, hex, Order::HexFirst, &count);
 }
 
+QString ReplyLogLine(const QString &time, const QByteArray &data, bool hex)
+{
+    static const QString words = QStringLiteral(" 自动应答：");
+    return logLine(time, words, data, hex, Order::TextFirst);
+}
+
+QString ByteSizeText(qint64 bytes)
+{
+    constexpr double KB = 1024.0;
+    if (bytes < 1024)
+        return QString::number(bytes) + QStringLiteral(" B");
+    if (bytes < 1024 * 1024)
+        return QString::number(double(bytes) / KB, 'f', 1) + QStringLiteral(" KB");
+    if (bytes < qint64(1024) * 1024 * 1024)
+        return QString::number(double(bytes) / (KB * KB), 'f', 1) + QStringLiteral(" MB");
+    return QString::number(double(bytes) / (KB * KB * KB), 'f', 2) + QStringLiteral(" GB");
+}
+
 QString CountersLine(qint64 received, qint64 sent)
 {
     return QStringLiteral("收：") + QString::number(received) + QStringLiteral("字节，发:")

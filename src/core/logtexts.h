@@ -29,5 +29,12 @@
 [[nodiscard]] QString TimedSendLogLine(
     const QString &time, const QByteArray &data, bool hex, const QString &count);
 
+// time + " 自动应答：" + data [+ hex block]
+[[nodiscard]] QString ReplyLogLine(const QString &time, const QByteArray &data, bool hex);
+
+// A byte count or rate as a person reads it: "512 B", "1.5 KB", "12.0 MB",
+// "1.20 GB" (1 KB = 1,024 bytes).
+[[nodiscard]] QString ByteSizeText(qint64 bytes);
+
 // "收：" + received + "字节，发:" + sent + "字节"
 [[nodiscard]] QString CountersLine(qint64 received, qint64 sent);

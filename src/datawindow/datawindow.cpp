@@ -3,6 +3,7 @@
 #include "core/errors.h"
 #include "core/logtexts.h"
 #include "core/wholenumber.h"
+#include "datawindow/activitybar.h"
 #include "datawindow/layouthelpers.h"
 #include "datawindow/sendpanel.h"
 #include "ui/documentarea.h"
@@ -10,6 +11,8 @@
 #include "ui/logview.h"
 #include "ui/messages.h"
 
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QPointer>
 #include <QVBoxLayout>
@@ -26,6 +29,9 @@ DataWindow::DataWindow(DocumentArea *area)
     connect(sender_, &RepeatSender::sent, this, [this](qint64 bytes) { sentBytes_ += bytes; });
     connect(sender_, &RepeatSender::unsent, this, &DataWindow::noteUnsent);
     connect(sender_, &RepeatSender::timerTicked, this, [this] { Guarded([this] { sendOnTimer(); }); });
+    connect(sender_, &RepeatSender::progressed, this, &DataWindow::showRepeatProgress);
+    rateTimer_.setInterval(1000);
+    connect(&rateTimer_, &QTimer::timeout, this, [this] { Guarded([this] { showRates(); }); });
     if (area)
         area->addDocument(this);
 }
@@ -58,7 +64,10 @@ void DataWindow::build()
     bodyLayout->addWidget(receiveArea_);
     sendPanel_ = new SendPanel(body);
     bodyLayout->addWidget(sendPanel_, 1);
+    activityBar_ = new ActivityBar(this);
+    layout->addWidget(activityBar_);
     connectHandlers();
+    connectActivity();
 
     if (status_)
         statusPanel_->showContent(*status_);
@@ -66,6 +75,14 @@ void DataWindow::build()
         statusPanel_->showWebReplySwitch();
     if (!countersShown_.isEmpty())
         sendPanel_->showCounters(countersShown_);
+    sendPanel_->showAutoReply(autoReplyAvailable_);
+    sendPanel_->setAutoReplyOn(autoReplyOn_);
+    // Rates start from what the counters show now, not from what came
+    // before the window was first shown.
+    ratedReceived_ = receivedBytes_;
+    ratedSent_ = sentBytes_;
+    if (transfer_)
+        showTransferProgress();
     if (feed_)
         feed_->setView(log_);
 }
@@ -95,6 +112,57 @@ void DataWindow::connectHandlers()
     connect(sendPanel_, &SendPanel::stopTimerClicked, this, guarded(&DataWindow::stopTimedSending));
     connect(statusPanel_, &StatusPanel::startClicked, this, guarded(&DataWindow::requestStart));
     connect(statusPanel_, &StatusPanel::stopReleased, this, guarded(&DataWindow::requestStop));
+    connect(sendPanel_, &SendPanel::sendFileClicked, this, guarded(&DataWindow::chooseFileToSend));
+    connect(sendPanel_, &SendPanel::autoReplyToggled, this, [this](bool on) { autoReplyOn_ = on; });
+    connect(sendPanel_, &SendPanel::replyRulesClicked, this, &DataWindow::replyRulesRequested);
+}
+
+void DataWindow::connectActivity()
+{
+    connect(
+        activityBar_, &ActivityBar::cancelClicked, this, [this] { Guarded([this] { cancelActivity(); }); });
+}
+
+void DataWindow::cancelActivity()
+{
+    if (transfer_)
+        emit transferCancelRequested();
+    else
+        endSending();
+}
+
+void DataWindow::showRates()
+{
+    const qint64 received = std::max<qint64>(0, receivedBytes_ - ratedReceived_);
+    const qint64 sent = std::max<qint64>(0, sentBytes_ - ratedSent_);
+    ratedReceived_ = receivedBytes_;
+    ratedSent_ = sentBytes_;
+    if (!activityBar_)
+        return;
+    if (received == 0 && sent == 0) {
+        activityBar_->clearRates();
+        rateTimer_.stop();
+        return;
+    }
+    activityBar_->showRates(received, sent);
+}
+
+void DataWindow::showRepeatProgress(int done, int count)
+{
+    if (done == 1)
+        repeatClock_.start();
+    // Only a repeat that lasts is worth a progress bar, and a bar redrawn
+    // ten times a second is as good as one redrawn at every send.
+    if (!activityBar_ || transfer_ || repeatClock_.elapsed() < 1000)
+        return;
+    if (done < count && progressShownAt_.isValid() && progressShownAt_.elapsed() < 100)
+        return;
+    progressShownAt_.start();
+    if (done >= count) {
+        activityBar_->hideProgress();
+        return;
+    }
+    activityBar_->showProgress(QStringLiteral("重复发送：%1/%2次").arg(done).arg(count), done, count);
 }
 
 LogFeed &DataWindow::feed()
@@ -106,6 +174,8 @@ LogFeed &DataWindow::feed()
             countersShown_ = CountersLine(receivedBytes_, sentBytes_);
             if (sendPanel_)
                 sendPanel_->showCounters(countersShown_);
+            if (activityBar_ && !rateTimer_.isActive())
+                rateTimer_.start();
         });
     }
     return *feed_;
@@ -207,8 +277,11 @@ void DataWindow::sendTyped()
     const QPointer<DataWindow> self(this);
     const auto pause = [self] { return self ? ParseWholeNumber(self->sendPanel_->intervalText()) : 0; };
     try {
-        if (sender_->repeat(data, count, pause) != RepeatSender::Outcome::OwnerGone)
+        if (sender_->repeat(data, count, pause) != RepeatSender::Outcome::OwnerGone) {
             updateCounters();
+            if (activityBar_ && !transfer_)
+                activityBar_->hideProgress();
+        }
     } catch (...) {
         if (self && self->isAttached())
             updateCounters();
@@ -282,14 +355,104 @@ void DataWindow::sendOnTimer()
     if (outcome == RepeatSender::Outcome::Failed)
         endSending();
     updateCounters();
+    if (activityBar_ && !transfer_)
+        activityBar_->hideProgress();
 }
 
 void DataWindow::resetCounters()
 {
     sentBytes_ = 0;
     receivedBytes_ = 0;
+    // The next rate counts from zero, not from the old totals.
+    ratedReceived_ = 0;
+    ratedSent_ = 0;
     updateCounters();
     flushLog();
+}
+
+void DataWindow::chooseFileToSend()
+{
+    if (transfer_) {
+        ShowMessage(QStringLiteral("上一个文件尚未发送完成"));
+        return;
+    }
+    const QPointer<DataWindow> self(this);
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("发送文件"));
+    // The dialog ran the event loop: the endpoint may have gone meanwhile.
+    if (self && !path.isEmpty() && isAttached())
+        emit fileSendRequested(path);
+}
+
+void DataWindow::transferStarted(const QString &path, qint64 total)
+{
+    transfer_ = Transfer{path, total, 0, {}};
+    transfer_->clock.start();
+    appendLogLine(TimeText() + QStringLiteral(" 开始发送文件：%1，共 %2 字节").arg(path).arg(total));
+    showTransferProgress();
+}
+
+void DataWindow::transferProgressed(qint64 newlySent)
+{
+    if (!transfer_)
+        return;
+    transfer_->sent += newlySent;
+    sentBytes_ += newlySent;
+    updateCounters();
+    if (!progressShownAt_.isValid() || progressShownAt_.elapsed() >= 100)
+        showTransferProgress();
+}
+
+void DataWindow::showTransferProgress()
+{
+    if (!activityBar_ || !transfer_)
+        return;
+    progressShownAt_.start();
+    const qint64 ms = std::max<qint64>(1, transfer_->clock.elapsed());
+    const QString text = QStringLiteral("发送文件 %1：%2/%3，%4/s")
+                             .arg(QFileInfo(transfer_->path).fileName(), ByteSizeText(transfer_->sent),
+                                 ByteSizeText(transfer_->total), ByteSizeText(transfer_->sent * 1000 / ms));
+    activityBar_->showProgress(text, transfer_->sent, transfer_->total);
+}
+
+void DataWindow::transferEnded(TransferEnd end, const QString &reason)
+{
+    if (!transfer_)
+        return;
+    const Transfer done = *transfer_;
+    transfer_.reset();
+    if (activityBar_)
+        activityBar_->hideProgress();
+    QString text;
+    if (end == TransferEnd::Completed)
+        text = QStringLiteral(" 文件发送完成：%1，已发送 %2 字节").arg(done.path).arg(done.sent);
+    else if (end == TransferEnd::Cancelled)
+        text = QStringLiteral(" 文件发送已取消：%1，已发送 %2/%3 字节")
+                   .arg(done.path)
+                   .arg(done.sent)
+                   .arg(done.total);
+    else
+        text = QStringLiteral(" 文件发送失败：%1：%2，已发送 %3/%4 字节")
+                   .arg(done.path, reason)
+                   .arg(done.sent)
+                   .arg(done.total);
+    appendLogLine(TimeText() + text);
+    flushLog();
+}
+
+void DataWindow::setAutoReplyAvailable(bool available)
+{
+    autoReplyAvailable_ = available;
+    if (!available)
+        autoReplyOn_ = false;
+    if (sendPanel_)
+        sendPanel_->showAutoReply(available);
+}
+
+void DataWindow::setAutoReplyOn(bool on)
+{
+    autoReplyOn_ = on && autoReplyAvailable_;
+    if (sendPanel_)
+        sendPanel_->setAutoReplyOn(autoReplyOn_);
 }
 
 void DataWindow::requestStart()

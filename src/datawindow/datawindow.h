@@ -16,10 +16,13 @@
 #include "datawindow/repeatsender.h"
 #include "datawindow/statuspanel.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 #include <optional>
 
+class ActivityBar;
 class DocumentArea;
 class LogFeed;
 class LogView;
@@ -76,6 +79,20 @@ public:
     void sendOnTimer();
     void resetCounters();
 
+    // A file sent through the endpoint by its owner: the window logs its
+    // start and end, counts what the transport took and shows the progress.
+    enum class TransferEnd { Completed, Cancelled, Failed };
+    void transferStarted(const QString &path, qint64 total);
+    void transferProgressed(qint64 newlySent);
+    void transferEnded(TransferEnd end, const QString &reason);
+    [[nodiscard]] bool isTransferring() const { return transfer_.has_value(); }
+
+    // Automatic replies: whether this window offers them (an accepted peer
+    // answers by its server's rules) and whether the user switched them on.
+    void setAutoReplyAvailable(bool available);
+    [[nodiscard]] bool isAutoReplyOn() const { return autoReplyOn_; }
+    void setAutoReplyOn(bool on);
+
     // What the start and stop buttons do: ask the endpoint's owner.
     void requestStart();
     void requestStop();
@@ -89,11 +106,20 @@ public:
 signals:
     void startRequested();
     void stopRequested();
+    void fileSendRequested(const QString &path);
+    void transferCancelRequested();
+    void replyRulesRequested();
 
 private:
     void buildReceiveArea(QWidget *body);
     void connectHandlers();
     void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason);
+    void connectActivity();
+    void chooseFileToSend();
+    void showRates();
+    void showRepeatProgress(int done, int count);
+    void showTransferProgress();
+    void cancelActivity();
     // The log's feed, made with the first entry or counters update.
     LogFeed &feed();
     // What the user typed and chose; asking for it builds the window.
@@ -105,11 +131,29 @@ private:
     std::optional<StatusPanel::Content> status_;
     bool webReplySwitchShown_ = false;
     QString countersShown_;
+    bool autoReplyAvailable_ = true;
+    bool autoReplyOn_ = false;
+
+    // The rates: the counters as the last tick saw them, a tick a second
+    // while they move.
+    QTimer rateTimer_;
+    qint64 ratedReceived_ = 0;
+    qint64 ratedSent_ = 0;
+    QElapsedTimer repeatClock_;
+    QElapsedTimer progressShownAt_;
+    struct Transfer {
+        QString path;
+        qint64 total = 0;
+        qint64 sent = 0;
+        QElapsedTimer clock;
+    };
+    std::optional<Transfer> transfer_;
 
     StatusPanel *statusPanel_ = nullptr;
     QWidget *receiveArea_ = nullptr;
     LogView *log_ = nullptr;
     SendPanel *sendPanel_ = nullptr;
+    ActivityBar *activityBar_ = nullptr;
     RepeatSender *sender_;
     LogFeed *feed_ = nullptr;
     DocumentArea *area_ = nullptr;

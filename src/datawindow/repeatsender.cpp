@@ -85,7 +85,8 @@ bool RepeatSender::pauseBetweenSends(int ms)
     return elapsed;
 }
 
-RepeatSender::Outcome RepeatSender::repeat(const QByteArray &data, int count, const std::function<int()> &pauseMs)
+RepeatSender::Outcome RepeatSender::repeat(
+    const QByteArray &data, int count, const std::function<int()> &pauseMs)
 {
     const QPointer<RepeatSender> self(this);
     ++sendsRunning_;
@@ -99,6 +100,9 @@ RepeatSender::Outcome RepeatSender::repeat(const QByteArray &data, int count, co
         if (!alive(self))
             return Outcome::OwnerGone;
         emit sent(result.counted);
+        if (!alive(self))
+            return Outcome::OwnerGone;
+        emit progressed(i + 1, count);
         if (!alive(self))
             return Outcome::OwnerGone;
         if (result.failed)

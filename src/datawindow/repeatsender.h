@@ -75,6 +75,8 @@ signals:
     // Bytes a send of a repeat handed to the transport.
     void sent(qint64 bytes);
     void unsent(qint64 unsent, qint64 total, UnsentReason reason);
+    // A repeat has made `done` of its `count` sends.
+    void progressed(int done, int count);
     // Sending was stopped.
     void stopped();
 

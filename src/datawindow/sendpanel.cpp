@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -26,6 +27,12 @@ void SendEdit::keyPressEvent(QKeyEvent *event)
         return;
     }
     PlainTextBox::keyPressEvent(event);
+}
+
+void SendEdit::addContextActions(QMenu *menu)
+{
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("发送文件..."), this, &SendEdit::sendFileClicked);
 }
 
 SendPanel::SendPanel(QWidget *parent)
@@ -82,12 +89,21 @@ SendPanel::SendPanel(QWidget *parent)
     paintBackground(modeBar_, Colours::Cream);
     hexSwitch_ = named(new QCheckBox(QStringLiteral("十六进制格式"), modeBar_), "hexSwitch");
     hexSwitch_->setGeometry(8, 16, 145, 17);
+    // In the free stretch between the hex switch's caption and the reset
+    // button, so nothing that was there moves.
+    autoReplySwitch_ = named(new QCheckBox(QStringLiteral("自动应答"), modeBar_), "autoReplySwitch");
+    autoReplySwitch_->setGeometry(165, 16, 80, 17);
+    replyRulesButton_
+        = named(button(modeBar_, QStringLiteral("规则..."), 250, 10, 64, 25), "replyRulesButton");
     resetCountersButton_
         = named(button(modeBar_, QStringLiteral("统计清零"), 371, 10, 80, 25), "resetCountersButton");
     sendLayout->addWidget(modeBar_);
 
     connect(hexSwitch_, &QCheckBox::clicked, this, [this] { Guarded([this] { updateTitle(); }); });
     connect(sendButton_, &QPushButton::clicked, this, &SendPanel::sendClicked);
+    connect(sendEdit_, &SendEdit::sendFileClicked, this, &SendPanel::sendFileClicked);
+    connect(autoReplySwitch_, &QCheckBox::toggled, this, &SendPanel::autoReplyToggled);
+    connect(replyRulesButton_, &QPushButton::clicked, this, &SendPanel::replyRulesClicked);
     connect(startTimerButton_, &QPushButton::clicked, this, &SendPanel::startTimerClicked);
     connect(stopTimerButton_, &QPushButton::clicked, this, &SendPanel::stopTimerClicked);
     connect(resetCountersButton_, &QPushButton::clicked, this, &SendPanel::resetClicked);
@@ -143,4 +159,20 @@ void SendPanel::updateTitle()
 bool SendPanel::acceptsKey(QChar key) const
 {
     return !isHexMode() || IsHexKey(key);
+}
+
+void SendPanel::showAutoReply(bool shown)
+{
+    autoReplySwitch_->setVisible(shown);
+    replyRulesButton_->setVisible(shown);
+}
+
+bool SendPanel::isAutoReplyOn() const
+{
+    return autoReplySwitch_->isChecked();
+}
+
+void SendPanel::setAutoReplyOn(bool on)
+{
+    autoReplySwitch_->setChecked(on);
 }

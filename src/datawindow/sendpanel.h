@@ -30,8 +30,12 @@ public:
     // Asked for each typed character; false swallows it.
     void setKeyRule(std::function<bool(QChar)> rule) { keyRule_ = std::move(rule); }
 
+signals:
+    void sendFileClicked();
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void addContextActions(QMenu *menu) override;
 
 private:
     std::function<bool(QChar)> keyRule_;
@@ -55,8 +59,17 @@ public:
     void updateTitle();
     [[nodiscard]] bool acceptsKey(QChar key) const;
 
+    // The automatic reply controls; an accepted peer's window answers by its
+    // server's rules and shows none.
+    void showAutoReply(bool shown);
+    [[nodiscard]] bool isAutoReplyOn() const;
+    void setAutoReplyOn(bool on);
+
 signals:
     void sendClicked();
+    void sendFileClicked();
+    void autoReplyToggled(bool on);
+    void replyRulesClicked();
     void startTimerClicked();
     void stopTimerClicked();
     void resetClicked();
@@ -74,5 +87,7 @@ private:
     QLabel *countersLabel_;
     QGroupBox *modeBar_;
     QCheckBox *hexSwitch_;
+    QCheckBox *autoReplySwitch_;
+    QPushButton *replyRulesButton_;
     QPushButton *resetCountersButton_;
 };

@@ -4,12 +4,12 @@
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/endpointsend.h"
 
-#include "net/localaddress.h"
+#include "datawindow/datawindow.h"
 #include "endpoints/endpointstatus.h"
 #include "endpoints/serialbridge.h"
 #include "endpoints/tcpendpointevents.h"
 #include "endpoints/udpendpointevents.h"
-#include "datawindow/datawindow.h"
+#include "net/localaddress.h"
 #include "net/serial/serialport.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/datagramcalls.h"
@@ -27,6 +27,9 @@ DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
     auto *window = new DataWindow(&documents_);
     endpoint.window = window;
     windows_.insert(window, &endpoint);
+    // A peer answers by its server's rules.
+    if (endpoint.kind == EndpointKind::TcpAcceptedPeer)
+        window->setAutoReplyAvailable(false);
     Endpoint *record = &endpoint;
     window->setSendFunction([record](const QByteArray &data, const SendControl &control) {
         return sendThrough(*record, data, control);

@@ -22,6 +22,8 @@
 
 #include <vector>
 
+class QMenu;
+
 class PlainTextBox : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -66,6 +68,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
     bool focusNextPrevChild(bool next) override;
+    // Lets a box add its own commands to the end of its context menu.
+    virtual void addContextActions(QMenu *) { }
 
 private:
     // Pixels the box scrolls sideways per step, and per move of a drag past

@@ -131,5 +131,6 @@ void PlainTextBox::contextMenuEvent(QContextMenuEvent *event)
         ->setEnabled(!QApplication::clipboard()->text().isEmpty());
     menu->addSeparator();
     menu->addAction(QStringLiteral("全选"), this, &PlainTextBox::selectAll)->setEnabled(!text_.isEmpty());
+    addContextActions(menu);
     menu->popup(event->globalPos());
 }
