@@ -1,3 +1,4 @@
+#include "core/errors.h"
 #include "core/logtexts.h"
 #include "datawindow/activitybar.h"
 #include "datawindow/datawindow.h"
@@ -383,6 +384,53 @@ private slots:
         QVERIFY(lines[1].endsWith(QStringLiteral(" 文件发送已取消：/tmp/a.bin，已发送 2048/4096 字节")));
         QVERIFY(lines[3].endsWith(QStringLiteral(" 文件发送失败：/tmp/b.bin：连接已断开，已发送 4/10 字节")));
         QCOMPARE(w.countersText(), CountersLine(0, 2052));
+    }
+
+    void repliesThatArriveDuringASlowReplyWaitTheirTurn()
+    {
+        DataWindow w;
+        w.setAutoReplyOn(true);
+        QList<QByteArray> sent;
+        bool nested = false;
+        w.setSendFunction([&](const QByteArray &data, const SendControl &) {
+            // The first reply waits for a slow peer; meanwhile two more
+            // pieces arrive and are answered.
+            if (data == "one" && !nested) {
+                nested = true;
+                w.sendReply("two");
+                w.sendReply("three");
+            }
+            sent << data;
+            return SendOutcome{data.size(), data == "fail"};
+        });
+        w.sendReply("one");
+        QCOMPARE(sent, QList<QByteArray>({"one", "two", "three"}));
+        QCOMPARE(w.sentBytes(), 11);
+        QVERIFY(w.isAutoReplyOn());
+        w.sendReply("fail");
+        QVERIFY(!w.isAutoReplyOn());
+        const QStringList lines = flushedLines(w);
+        QCOMPARE(lines.size(), 5);
+        QVERIFY(lines[0].endsWith(QStringLiteral(" 自动应答：one")));
+        QVERIFY(lines[2].endsWith(QStringLiteral(" 自动应答：three")));
+        QVERIFY(lines[4].endsWith(QStringLiteral(" 自动应答已关闭：发送失败")));
+    }
+
+    void aReplyThatThrowsSwitchesRepliesOffAndLeavesTheWindowUsable()
+    {
+        DataWindow w;
+        w.setAutoReplyOn(true);
+        int calls = 0;
+        w.setSendFunction([&](const QByteArray &data, const SendControl &) -> SendOutcome {
+            if (++calls == 1)
+                throw Exception(QStringLiteral("Null Remote Address"));
+            return {data.size(), false};
+        });
+        QVERIFY_THROWS_EXCEPTION(Exception, w.sendReply("a"));
+        QVERIFY(!w.isAutoReplyOn());
+        w.sendReply("b"); // a reply asked for afterwards still goes
+        QCOMPARE(calls, 2);
+        QCOMPARE(w.sentBytes(), 1);
     }
 
     void autoReplyControlsSitInTheModeBarsFreeStretch()

@@ -455,6 +455,42 @@ void DataWindow::setAutoReplyOn(bool on)
         sendPanel_->setAutoReplyOn(autoReplyOn_);
 }
 
+void DataWindow::sendReply(const QByteArray &reply)
+{
+    pendingReplies_.push_back(reply);
+    if (replying_)
+        return;
+    replying_ = true;
+    const QPointer<DataWindow> self(this);
+    const auto giveUp = [this](const QString &why) {
+        pendingReplies_.clear();
+        setAutoReplyOn(false);
+        appendLogLine(TimeText() + QStringLiteral(" 自动应答已关闭：") + why);
+    };
+    try {
+        while (!pendingReplies_.empty() && isAttached()) {
+            const QByteArray next = pendingReplies_.front();
+            pendingReplies_.pop_front();
+            appendLogLine(ReplyLogLine(TimeText(), next, isHexMode()));
+            const SendOutcome outcome = sender_->sendOnce(next);
+            if (!self)
+                return;
+            sentBytes_ += outcome.counted;
+            updateCounters();
+            if (outcome.failed)
+                giveUp(QStringLiteral("发送失败"));
+        }
+    } catch (...) {
+        if (self) {
+            replying_ = false;
+            giveUp(QStringLiteral("发送失败"));
+        }
+        throw;
+    }
+    pendingReplies_.clear();
+    replying_ = false;
+}
+
 void DataWindow::requestStart()
 {
     if (isAttached())

@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <deque>
 #include <optional>
 
 class ActivityBar;
@@ -92,6 +93,12 @@ public:
     void setAutoReplyAvailable(bool available);
     [[nodiscard]] bool isAutoReplyOn() const { return autoReplyOn_; }
     void setAutoReplyOn(bool on);
+    // Sends an automatic reply through the endpoint as the send button does,
+    // logged as its own line and counted. A reply that comes while another is
+    // still on its way (a peer that does not read) waits its turn. A reply
+    // that fails switches automatic replies off, so a failing send does not
+    // repeat with every piece that arrives.
+    void sendReply(const QByteArray &reply);
 
     // What the start and stop buttons do: ask the endpoint's owner.
     void requestStart();
@@ -133,6 +140,8 @@ private:
     QString countersShown_;
     bool autoReplyAvailable_ = true;
     bool autoReplyOn_ = false;
+    std::deque<QByteArray> pendingReplies_;
+    bool replying_ = false;
 
     // The rates: the counters as the last tick saw them, a tick a second
     // while they move.
