@@ -14,6 +14,9 @@
 //   accept-sink PORT COUNT                      (plain accept loop)
 //   udp-timing PORT COUNT                       (arrival intervals)
 //   timer-send PORT INTERVAL_MS TICKS           (absolute-schedule sender)
+//   udp-ask PORT COUNT [--rate per-second] [--quiet-ms Q]
+//                                               (sends "req <n>" datagrams and checks
+//                                               that "ack <n>" comes back for each, in order)
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -368,6 +371,60 @@ int timerSend(int, char **argv)
     return 0;
 }
 
+int udpAsk(int argc, char **argv)
+{
+    const int port = std::atoi(argv[2]);
+    const long long count = std::atoll(argv[3]);
+    const double rate = numOption(argc, argv, "--rate", 0);
+    const long long quietNs = (long long)numOption(argc, argv, "--quiet-ms", 2000) * 1000000LL;
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        die("socket");
+    int queue = 8 * 1024 * 1024;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &queue, sizeof queue);
+    const sockaddr_in a = loopback(port);
+    const long long deadline = nowNs() + timeoutMs * 1000000LL;
+    const long long start = nowNs();
+    std::printf("start_ns=%lld\n", start);
+    std::fflush(stdout);
+    long long sent = 0, replies = 0, inOrder = 0, expected = 0, lastReply = start;
+    char buf[2048];
+    const auto drain = [&] {
+        for (;;) {
+            const ssize_t got = recv(fd, buf, sizeof buf - 1, 0);
+            if (got < 0)
+                return;
+            buf[got] = 0;
+            ++replies;
+            lastReply = nowNs();
+            char want[64];
+            std::snprintf(want, sizeof want, "ack %lld", expected);
+            if (std::strcmp(buf, want) == 0)
+                ++inOrder;
+            ++expected;
+        }
+    };
+    while (sent < count && nowNs() < deadline) {
+        if (rate > 0 && sent % 16 == 0)
+            sleepUntil(start + (long long)(double(sent) / rate * 1e9));
+        char req[64];
+        const int n = std::snprintf(req, sizeof req, "req %lld", sent);
+        if (sendto(fd, req, size_t(n), 0, reinterpret_cast<const sockaddr *>(&a), sizeof a) >= 0)
+            ++sent;
+        drain();
+    }
+    const long long sentNs = nowNs();
+    while (replies < sent && nowNs() < deadline && nowNs() - std::max(lastReply, sentNs) < quietNs) {
+        pollfd p{fd, POLLIN, 0};
+        poll(&p, 1, 20);
+        drain();
+    }
+    std::printf("sent=%lld replies=%lld in_order=%lld sent_ns=%lld end_ns=%lld\n", sent, replies, inOrder, sentNs,
+        nowNs());
+    close(fd);
+    return replies == sent && inOrder == sent ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -392,6 +449,8 @@ int main(int argc, char **argv)
         return udpTiming(argc, argv);
     if (mode == "timer-send" && argc >= 5)
         return timerSend(argc, argv);
+    if (mode == "udp-ask" && argc >= 4)
+        return udpAsk(argc, argv);
     std::fprintf(stderr, "loadgen: bad arguments\n");
     return 2;
 }
