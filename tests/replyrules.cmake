@@ -1,0 +1,1 @@
+pw_add_test(tst_replyrules SOURCES tst_replyrules.cpp LIBS pw_core)
