@@ -1,0 +1,180 @@
+// The rules written to and read from a JSON document and the settings.
+#include "core/replyrules.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+
+#include <array>
+
+namespace {
+
+// Stored names of the match types: fixed, so that a file reads the same
+// whatever the names shown to the user become.
+const std::array<QLatin1StringView, 6> matchTypeKeys = {
+    QLatin1StringView("equals"),
+    QLatin1StringView("contains"),
+    QLatin1StringView("startsWith"),
+    QLatin1StringView("endsWith"),
+    QLatin1StringView("regex"),
+    QLatin1StringView("hexBytes"),
+};
+
+const QString formatName = QStringLiteral("portwright-reply-rules");
+constexpr int formatVersion = 1;
+
+const QString enabledKey = QStringLiteral("enabled");
+const QString matchKey = QStringLiteral("match");
+const QString patternKey = QStringLiteral("pattern");
+const QString replyKey = QStringLiteral("reply");
+const QString replyIsHexKey = QStringLiteral("replyIsHex");
+
+std::optional<MatchType> matchTypeFromKey(const QString &key)
+{
+    for (size_t k = 0; k < matchTypeKeys.size(); ++k) {
+        if (matchTypeKeys[k] == key)
+            return MatchType(k);
+    }
+    return std::nullopt;
+}
+
+QString formatError(const QString &what)
+{
+    return QStringLiteral("规则文件格式错误：") + what;
+}
+
+QString fieldError(int number, const QString &field)
+{
+    return formatError(QStringLiteral("第%1条规则的“%2”缺失或类型不对").arg(QString::number(number), field));
+}
+
+// One entry of the document's rule list; an empty error means it was read.
+ReplyRule ruleFromJson(const QJsonValue &value, int number, QString *error)
+{
+    ReplyRule rule;
+    if (!value.isObject()) {
+        *error = formatError(QStringLiteral("第%1条规则不是一个对象").arg(number));
+        return rule;
+    }
+    const QJsonObject entry = value.toObject();
+    for (const QString &key : {enabledKey, replyIsHexKey}) {
+        if (!entry.value(key).isBool()) {
+            *error = fieldError(number, key);
+            return rule;
+        }
+    }
+    for (const QString &key : {matchKey, patternKey, replyKey}) {
+        if (!entry.value(key).isString()) {
+            *error = fieldError(number, key);
+            return rule;
+        }
+    }
+    const QString matchText = entry.value(matchKey).toString();
+    const std::optional<MatchType> match = matchTypeFromKey(matchText);
+    if (!match) {
+        *error = formatError(
+            QStringLiteral("第%1条规则的匹配方式“%2”未知").arg(QString::number(number), matchText));
+        return rule;
+    }
+    rule.enabled = entry.value(enabledKey).toBool();
+    rule.match = *match;
+    rule.pattern = entry.value(patternKey).toString();
+    rule.reply = entry.value(replyKey).toString();
+    rule.replyIsHex = entry.value(replyIsHexKey).toBool();
+    *error = ruleProblem(rule, number);
+    return rule;
+}
+
+} // namespace
+
+QByteArray rulesToJson(const std::vector<ReplyRule> &rules)
+{
+    QJsonArray list;
+    for (const ReplyRule &rule : rules) {
+        list.append(QJsonObject{
+            {enabledKey, rule.enabled},
+            {matchKey, matchTypeKeys[size_t(rule.match)]},
+            {patternKey, rule.pattern},
+            {replyKey, rule.reply},
+            {replyIsHexKey, rule.replyIsHex},
+        });
+    }
+    const QJsonObject document{
+        {QStringLiteral("format"), formatName},
+        {QStringLiteral("version"), formatVersion},
+        {QStringLiteral("rules"), list},
+    };
+    return QJsonDocument(document).toJson(QJsonDocument::Indented);
+}
+
+std::vector<ReplyRule> rulesFromJson(const QByteArray &json, QString *error)
+{
+    QString problem;
+    std::vector<ReplyRule> rules;
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    const QJsonObject root = document.object();
+    const QJsonValue version = root.value(QStringLiteral("version"));
+    const QJsonValue list = root.value(QStringLiteral("rules"));
+    if (parseError.error != QJsonParseError::NoError) {
+        problem = formatError(
+            QStringLiteral("%1 (位置 %2)").arg(parseError.errorString(), QString::number(parseError.offset)));
+    } else if (!document.isObject() || root.value(QStringLiteral("format")).toString() != formatName) {
+        problem = formatError(QStringLiteral("不是自动应答规则文件"));
+    } else if (!version.isDouble()) {
+        problem = formatError(QStringLiteral("缺少版本号"));
+    } else if (version.toDouble() != formatVersion) {
+        problem = formatError(QStringLiteral("不支持的版本 %1").arg(version.toDouble()));
+    } else if (!list.isArray()) {
+        problem = formatError(QStringLiteral("缺少规则列表"));
+    } else {
+        const QJsonArray entries = list.toArray();
+        for (qsizetype k = 0; k < entries.size() && problem.isEmpty(); ++k)
+            rules.push_back(ruleFromJson(entries[k], int(k + 1), &problem));
+    }
+    if (!problem.isEmpty())
+        rules.clear();
+    if (error)
+        *error = problem;
+    return rules;
+}
+
+void saveRules(QSettings &settings, const QString &key, const std::vector<ReplyRule> &rules)
+{
+    // Without the old entries a shorter list leaves none of them behind.
+    settings.remove(key);
+    settings.beginWriteArray(key, int(rules.size()));
+    for (size_t k = 0; k < rules.size(); ++k) {
+        const ReplyRule &rule = rules[k];
+        settings.setArrayIndex(int(k));
+        settings.setValue(enabledKey, rule.enabled);
+        settings.setValue(matchKey, QString(matchTypeKeys[size_t(rule.match)]));
+        settings.setValue(patternKey, rule.pattern);
+        settings.setValue(replyKey, rule.reply);
+        settings.setValue(replyIsHexKey, rule.replyIsHex);
+    }
+    settings.endArray();
+}
+
+std::vector<ReplyRule> loadRules(QSettings &settings, const QString &key)
+{
+    std::vector<ReplyRule> rules;
+    const int count = settings.beginReadArray(key);
+    for (int k = 0; k < count; ++k) {
+        settings.setArrayIndex(k);
+        const std::optional<MatchType> match = matchTypeFromKey(settings.value(matchKey).toString());
+        if (!match)
+            continue;
+        ReplyRule rule;
+        rule.enabled = settings.value(enabledKey, true).toBool();
+        rule.match = *match;
+        rule.pattern = settings.value(patternKey).toString();
+        rule.reply = settings.value(replyKey).toString();
+        rule.replyIsHex = settings.value(replyIsHexKey, false).toBool();
+        if (ruleProblem(rule, int(rules.size() + 1)).isEmpty())
+            rules.push_back(rule);
+    }
+    settings.endArray();
+    return rules;
+}

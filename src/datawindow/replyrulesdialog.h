@@ -1,0 +1,57 @@
+#pragma once
+// Edits a data window's automatic reply rules as a table, one rule a row, in
+// the order they are tried. OK accepts the rows only when every rule is
+// usable (otherwise one message names the first problem and the dialog stays
+// open); cancel puts back the rules it was given. Import and export read and
+// write the rules as a JSON file. The dialog owns its widgets; its owner
+// keeps the dialog and runs it through RunModal. UI thread only.
+
+#include "core/replyrules.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <vector>
+
+class QPushButton;
+class QTableWidget;
+
+class ReplyRulesDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    enum Result { Accepted = 1, Cancelled = 2 };
+    // Asks for a file to save to (save) or open; "" when the user gives none.
+    using FileChooser = std::function<QString(bool save, const QString &caption)>;
+
+    explicit ReplyRulesDialog(QWidget *parent = nullptr);
+
+    // The rules as last set or accepted with OK.
+    [[nodiscard]] std::vector<ReplyRule> rules() const { return rules_; }
+    void setRules(const std::vector<ReplyRule> &rules);
+
+    void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
+
+    void accept() override;
+    // Closing by the title bar cancels as the cancel button does.
+    void reject() override;
+
+private:
+    [[nodiscard]] std::vector<ReplyRule> tableRules() const;
+    void showRules(const std::vector<ReplyRule> &rules, int currentRow);
+    void addRow();
+    void removeRow();
+    void moveRow(int by);
+    void importRules();
+    void exportRules();
+    // ShowMessage with the first row's problem; false when there is one. The
+    // message box runs a loop of its own: the caller re-checks that the
+    // dialog still exists.
+    [[nodiscard]] bool rowsAreUsable();
+
+    QTableWidget *rulesTable_;
+    QPushButton *addButton_, *removeButton_, *moveUpButton_, *moveDownButton_;
+    QPushButton *importButton_, *exportButton_, *okButton_, *cancelButton_;
+    std::vector<ReplyRule> rules_;
+    FileChooser fileChooser_;
+};
