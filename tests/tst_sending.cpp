@@ -1,9 +1,12 @@
 // Sending and receiving through every kind of endpoint, with real peers on
 // 127.0.0.1 (multicast only inside a private network namespace).
+#include "core/replyrules.h"
 #include "datawindow/datawindow.h"
 #include "datawindow/repeatcountbox.h"
+#include "datawindow/replyrulesdialog.h"
 #include "datawindow/sendpanel.h"
 #include "endpoints/serialbridge.h"
+#include "endpoints/webreply.h"
 #include "net/serial/serialport.h"
 #include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
@@ -11,6 +14,8 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -125,6 +130,28 @@ private:
     SerialPort::DevicePathResolver previous_;
     bool ready_ = false;
 };
+
+// Gives the window these automatic reply rules through its rules button
+// and switches automatic replies on, as a user does.
+void answerBy(Harness &h, Endpoint *endpoint, const std::vector<ReplyRule> &rules)
+{
+    h.script.push([rules](QDialog &dialog) {
+        qobject_cast<ReplyRulesDialog *>(&dialog)->setRules(rules);
+        dialog.done(ReplyRulesDialog::Accepted);
+    });
+    child<QPushButton>(endpoint->window, "replyRulesButton")->click();
+    child<QCheckBox>(endpoint->window, "autoReplySwitch")->click();
+}
+
+ReplyRule replyRule(MatchType match, const QString &pattern, const QString &reply, bool hex = false)
+{
+    ReplyRule rule;
+    rule.match = match;
+    rule.pattern = pattern;
+    rule.reply = reply;
+    rule.replyIsHex = hex;
+    return rule;
+}
 
 } // namespace
 
@@ -298,6 +325,80 @@ private slots:
         QCOMPARE(first.collect(), 1);
         // The node keeps the text it was made with.
         QVERIFY(server->node->text(0).endsWith(QStringLiteral("[%1]").arg(port)));
+    }
+
+    void udpServerAnswersEachSenderByTheFirstRuleThatMatches()
+    {
+        Harness h;
+        QTemporaryDir config;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+        UdpPeer first, second;
+        const int port = freeUdpPort();
+        Endpoint *server = h.udpServer(port);
+        answerBy(h, server,
+            {replyRule(
+                 MatchType::Regex, QStringLiteral("^ping (\\d+)$"), QStringLiteral("pong \\1 #{count}")),
+                replyRule(MatchType::Contains, QStringLiteral("ping"),
+                    QStringLiteral("never: the first rule wins")),
+                replyRule(MatchType::HexBytes, QStringLiteral("00 FF"), QStringLiteral("4F 4B"), true)});
+        first.sendTo(port, "ping 1");
+        QTRY_COMPARE(first.collect(), 1);
+        second.sendTo(port, "ping 2");
+        QTRY_COMPARE(second.collect(), 1);
+        first.sendTo(port, QByteArray("a\x00\xFFz", 4));
+        QTRY_COMPARE(first.collect(), 2);
+        second.sendTo(port, "no rule for this");
+        first.sendTo(port, "ping 3");
+        QTRY_COMPARE(first.collect(), 3);
+        QCOMPARE(first.received, QList<QByteArray>({"pong 1 #1", "OK", "pong 3 #4"}));
+        QCOMPARE(second.collect(), 1);
+        QCOMPARE(second.received, QList<QByteArray>({"pong 2 #2"}));
+        QCOMPARE(server->window->sentBytes(), 9 + 9 + 2 + 9);
+        const QString log = Harness::log(server);
+        QCOMPARE(log.count(QStringLiteral(" 自动应答：")), 4);
+        QVERIFY(log.contains(QStringLiteral(" 自动应答：pong 2 #2")));
+        QCOMPARE(h.recorder.messages + h.recorder.exceptions, QStringList());
+    }
+
+    void tcpServerRulesAnswerEveryPeerAndTheWebReplyWins()
+    {
+        Harness h;
+        QTemporaryDir config;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+        const int port = unusedPort();
+        Endpoint *server = h.tcpServer(port);
+        answerBy(h, server,
+            {replyRule(MatchType::StartsWith, QStringLiteral("hello"), QStringLiteral("hi {len}"))});
+        Fd a = connectTo(port), b = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 2);
+        QCOMPARE(::send(a.get(), "hello", 5, 0), 5);
+        QCOMPARE(readServing(a.get(), 4), QByteArray("hi 5"));
+        QCOMPARE(::send(b.get(), "hello there", 11, 0), 11);
+        QCOMPARE(readServing(b.get(), 5), QByteArray("hi 11"));
+        // Each answer is logged and counted in its peer's window.
+        for (Endpoint *peer : h.endpoints(EndpointKind::TcpAcceptedPeer)) {
+            QCOMPARE(Harness::log(peer).count(QStringLiteral(" 自动应答：hi ")), 1);
+            QVERIFY(peer->window->sentBytes() == 4 || peer->window->sentBytes() == 5);
+        }
+        child<QCheckBox>(server->window, "webReplySwitch")->setChecked(true);
+        QCOMPARE(::send(a.get(), "hello", 5, 0), 5);
+        const QByteArray page = readServing(a.get(), FixedWebReply().size());
+        QCOMPARE(page, FixedWebReply());
+        QTRY_COMPARE(peerCount(server), 1);
+    }
+
+    void tcpClientAnswersItsServer()
+    {
+        Harness h;
+        QTemporaryDir config;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+        Harness::ConnectedClient client = h.connectedTcpClient();
+        QVERIFY(client.endpoint && client.peer.get() >= 0);
+        answerBy(h, client.endpoint,
+            {replyRule(MatchType::Equals, QStringLiteral("STATUS?"), QStringLiteral("READY"))});
+        QCOMPARE(::send(client.peer.get(), "STATUS?", 7, 0), 7);
+        QCOMPARE(readServing(client.peer.get(), 5), QByteArray("READY"));
+        QCOMPARE(client.endpoint->window->sentBytes(), 5);
     }
 
     void udpClientIgnoresWhoSent()

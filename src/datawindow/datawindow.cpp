@@ -2,9 +2,11 @@
 
 #include "core/errors.h"
 #include "core/logtexts.h"
+#include "core/replyrules.h"
 #include "core/wholenumber.h"
 #include "datawindow/activitybar.h"
 #include "datawindow/layouthelpers.h"
+#include "datawindow/replyrulesdialog.h"
 #include "datawindow/sendpanel.h"
 #include "ui/documentarea.h"
 #include "ui/logfeed.h"
@@ -15,6 +17,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QPointer>
+#include <QSettings>
 #include <QVBoxLayout>
 
 using namespace layout_helpers;
@@ -37,6 +40,15 @@ DataWindow::DataWindow(DocumentArea *area)
 }
 
 DataWindow::~DataWindow() = default;
+
+namespace {
+
+QSettings replyRuleSettings()
+{
+    return QSettings(QStringLiteral("Portwright"), QStringLiteral("portwright"));
+}
+
+} // namespace
 
 void DataWindow::setVisible(bool visible)
 {
@@ -114,7 +126,7 @@ void DataWindow::connectHandlers()
     connect(statusPanel_, &StatusPanel::stopReleased, this, guarded(&DataWindow::requestStop));
     connect(sendPanel_, &SendPanel::sendFileClicked, this, guarded(&DataWindow::chooseFileToSend));
     connect(sendPanel_, &SendPanel::autoReplyToggled, this, [this](bool on) { autoReplyOn_ = on; });
-    connect(sendPanel_, &SendPanel::replyRulesClicked, this, &DataWindow::replyRulesRequested);
+    connect(sendPanel_, &SendPanel::replyRulesClicked, this, guarded(&DataWindow::editReplyRules));
 }
 
 void DataWindow::connectActivity()
@@ -453,6 +465,50 @@ void DataWindow::setAutoReplyOn(bool on)
     autoReplyOn_ = on && autoReplyAvailable_;
     if (sendPanel_)
         sendPanel_->setAutoReplyOn(autoReplyOn_);
+}
+
+void DataWindow::setReplyRulesKey(const QString &key)
+{
+    replyRulesKey_ = key;
+    replyRules_.reset();
+}
+
+ReplyRuleSet &DataWindow::replyRules()
+{
+    if (!replyRules_) {
+        replyRules_ = std::make_unique<ReplyRuleSet>();
+        if (!replyRulesKey_.isEmpty()) {
+            QSettings settings = replyRuleSettings();
+            replyRules_->setRules(loadRules(settings, replyRulesKey_));
+        }
+    }
+    return *replyRules_;
+}
+
+std::optional<QByteArray> DataWindow::autoReplyTo(const QByteArray &received)
+{
+    if (!autoReplyOn_)
+        return std::nullopt;
+    return replyRules().replyTo(received);
+}
+
+void DataWindow::editReplyRules()
+{
+    const QPointer<DataWindow> self(this);
+    // Not a child of the window: a peer may take the window away while the
+    // dialog is open, and the dialog must outlive its own modal loop.
+    auto dialog = std::make_unique<ReplyRulesDialog>();
+    dialog->setRules(replyRules().rules());
+    const int result = RunModal(*dialog);
+    // The dialog ran the event loop; the window may have gone with it.
+    if (!self || result != ReplyRulesDialog::Accepted)
+        return;
+    const std::vector<ReplyRule> rules = dialog->rules();
+    replyRules().setRules(rules);
+    if (!replyRulesKey_.isEmpty()) {
+        QSettings settings = replyRuleSettings();
+        saveRules(settings, replyRulesKey_, rules);
+    }
 }
 
 void DataWindow::sendReply(const QByteArray &reply)

@@ -21,9 +21,11 @@
 #include <QWidget>
 
 #include <deque>
+#include <memory>
 #include <optional>
 
 class ActivityBar;
+class ReplyRuleSet;
 class DocumentArea;
 class LogFeed;
 class LogView;
@@ -93,6 +95,14 @@ public:
     void setAutoReplyAvailable(bool available);
     [[nodiscard]] bool isAutoReplyOn() const { return autoReplyOn_; }
     void setAutoReplyOn(bool on);
+    // Where the rules are kept across restarts (the endpoint's kind and
+    // port); they are read when first needed.
+    void setReplyRulesKey(const QString &key);
+    // The reply the rules give to a received piece while automatic replies
+    // are on; nullopt when they are off or no rule matches.
+    [[nodiscard]] std::optional<QByteArray> autoReplyTo(const QByteArray &received);
+    // The rules dialog of the rules button; the rules it accepts are kept.
+    void editReplyRules();
     // Sends an automatic reply through the endpoint as the send button does,
     // logged as its own line and counted. A reply that comes while another is
     // still on its way (a peer that does not read) waits its turn. A reply
@@ -115,7 +125,6 @@ signals:
     void stopRequested();
     void fileSendRequested(const QString &path);
     void transferCancelRequested();
-    void replyRulesRequested();
 
 private:
     void buildReceiveArea(QWidget *body);
@@ -127,6 +136,7 @@ private:
     void showRepeatProgress(int done, int count);
     void showTransferProgress();
     void cancelActivity();
+    ReplyRuleSet &replyRules();
     // The log's feed, made with the first entry or counters update.
     LogFeed &feed();
     // What the user typed and chose; asking for it builds the window.
@@ -140,6 +150,9 @@ private:
     QString countersShown_;
     bool autoReplyAvailable_ = true;
     bool autoReplyOn_ = false;
+    QString replyRulesKey_;
+    // Made when first needed: most windows (a server's peers) never have any.
+    std::unique_ptr<ReplyRuleSet> replyRules_;
     std::deque<QByteArray> pendingReplies_;
     bool replying_ = false;
 

@@ -22,6 +22,20 @@
 #include <QCheckBox>
 #include <QTreeWidgetItem>
 
+namespace {
+
+// Automatic reply rules are kept per kind and port: a client's by the port
+// it talks to, the others' by their own.
+QString replyRulesKey(const Endpoint &endpoint)
+{
+    const bool client = endpoint.kind == EndpointKind::TcpClient || endpoint.kind == EndpointKind::UdpClient;
+    return QStringLiteral("replyRules/%1/%2")
+        .arg(kindLabel(endpoint.kind))
+        .arg(client ? endpoint.peerPort : endpoint.localPort);
+}
+
+} // namespace
+
 DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
 {
     auto *window = new DataWindow(&documents_);
@@ -30,6 +44,8 @@ DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
     // A peer answers by its server's rules.
     if (endpoint.kind == EndpointKind::TcpAcceptedPeer)
         window->setAutoReplyAvailable(false);
+    else
+        window->setReplyRulesKey(replyRulesKey(endpoint));
     Endpoint *record = &endpoint;
     window->setSendFunction([record](const QByteArray &data, const SendControl &control) {
         return sendThrough(*record, data, control);
@@ -162,6 +178,7 @@ Endpoint *EndpointController::createUdpGroup(const QString &groupAddress, int gr
     group.setReadableHandler(window, [record = &endpoint] { onGroupDatagram(*record); });
     endpoint.localAddress = groupAddress;
     endpoint.localPort = group.port();
+    window->setReplyRulesKey(replyRulesKey(endpoint));
     const int port = endpoint.localPort;
     return attach(std::move(record), nodeText(groupAddress, port), NodeImage::Group);
 }

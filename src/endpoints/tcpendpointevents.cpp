@@ -87,10 +87,17 @@ void PeerReceived(EndpointController &w, Endpoint &server, TcpConnection *socket
     if (!peer || !peer->window || data.isEmpty())
         return;
     peer->window->logReceived(data);
-    if (server.window && server.window->isWebReplyOn()) {
+    if (!server.window)
+        return;
+    // The fixed web reply wins over the rules when both are on.
+    if (server.window->isWebReplyOn()) {
         socket->send(FixedWebReply());
         socket->close();
+        return;
     }
+    // The server's rules answer every peer, in the peer's own window.
+    if (const auto reply = server.window->autoReplyTo(data))
+        peer->window->sendReply(*reply);
 }
 
 void PeerDisconnected(EndpointController &w, Endpoint &server, TcpConnection *socket)
@@ -162,8 +169,11 @@ void ClientReceived(EndpointController &w, TcpConnection *socket)
 {
     const QByteArray data = socket->readAvailable();
     Endpoint *client = listedEndpoint(w, socket);
-    if (client && client->window && !data.isEmpty())
-        client->window->logReceived(data);
+    if (!client || !client->window || data.isEmpty())
+        return;
+    client->window->logReceived(data);
+    if (const auto reply = client->window->autoReplyTo(data))
+        client->window->sendReply(*reply);
 }
 
 void ClientDisconnected(EndpointController &w, Endpoint &client)

@@ -1,9 +1,9 @@
 #include "endpoints/udpendpointevents.h"
 
+#include "datawindow/datawindow.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointstatus.h"
 #include "endpoints/serialbridge.h"
-#include "datawindow/datawindow.h"
 #include "net/udp/datagramcalls.h"
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
@@ -11,6 +11,14 @@
 #include <QBuffer>
 
 namespace {
+
+void answer(Endpoint &endpoint, const QByteArray &data)
+{
+    if (!endpoint.window)
+        return;
+    if (const auto reply = endpoint.window->autoReplyTo(data))
+        endpoint.window->sendReply(*reply);
+}
 
 QByteArray readDatagram(UdpSocket &udp, int count)
 {
@@ -26,7 +34,9 @@ void UdpClientReceived(Endpoint &client, int numberBytes)
 {
     if (numberBytes == -1 || !client.udp() || !client.window)
         return;
-    client.window->logReceived(readDatagram(*client.udp(), numberBytes));
+    const QByteArray data = readDatagram(*client.udp(), numberBytes);
+    client.window->logReceived(data);
+    answer(client, data);
 }
 
 void UdpServerReceived(Endpoint &server, int numberBytes, const QString &fromIP, int port)
@@ -45,6 +55,8 @@ void UdpServerReceived(Endpoint &server, int numberBytes, const QString &fromIP,
     }
     if (server.serialBridge)
         server.serialBridge->forwardToSerial(data);
+    // To the sender of this datagram: it is the server's peer by now.
+    answer(server, data);
 }
 
 } // namespace
@@ -69,6 +81,8 @@ void onGroupDatagram(Endpoint &endpoint)
     if (!endpoint.group)
         return;
     const QByteArray data = endpoint.group->receive();
-    if (endpoint.window)
-        endpoint.window->logReceived(data);
+    if (!endpoint.window)
+        return;
+    endpoint.window->logReceived(data);
+    answer(endpoint, data);
 }
