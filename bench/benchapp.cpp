@@ -8,7 +8,9 @@
 
 #include "app/mainwindow.h"
 #include "core/errors.h"
+#include "core/replyrules.h"
 #include "datawindow/datawindow.h"
+#include "datawindow/replyrulesdialog.h"
 #include "datawindow/sendpanel.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointcontroller.h"
@@ -23,6 +25,7 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSet>
 #include <QTimer>
 #include <QTreeWidgetItem>
@@ -221,6 +224,36 @@ QString logText(Endpoint &endpoint)
     return log ? log->toPlainText() : QString();
 }
 
+// Twenty automatic reply rules, given through the rules button as a user
+// does: nineteen that the requests never match (every kind of match), and
+// last the one regular expression that answers "req <n>" with "ack <n>".
+void answerRequests(DataWindow &window)
+{
+    std::vector<ReplyRule> rules;
+    const MatchType kinds[] = {MatchType::Equals, MatchType::Contains, MatchType::StartsWith, MatchType::EndsWith,
+        MatchType::HexBytes};
+    for (int i = 0; i < 19; ++i) {
+        ReplyRule rule;
+        rule.match = kinds[i % 5];
+        rule.pattern = rule.match == MatchType::HexBytes ? QStringLiteral("FE %1").arg(i, 2, 16, QLatin1Char('0'))
+                                                          : QStringLiteral("cmd-%1").arg(i);
+        rule.reply = QStringLiteral("r%1").arg(i);
+        rules.push_back(rule);
+    }
+    ReplyRule answer;
+    answer.match = MatchType::Regex;
+    answer.pattern = QStringLiteral("^req (\\d+)$");
+    answer.reply = QStringLiteral("ack \\1");
+    rules.push_back(answer);
+    ModalScript script;
+    script.push([&rules](QDialog &dialog) {
+        qobject_cast<ReplyRulesDialog *>(&dialog)->setRules(rules);
+        dialog.done(ReplyRulesDialog::Accepted);
+    });
+    window.findChild<QPushButton *>(QStringLiteral("replyRulesButton"))->click();
+    window.findChild<QCheckBox *>(QStringLiteral("autoReplySwitch"))->click();
+}
+
 // The user clicks `clicks` peers' nodes, spread over the tree, one every
 // 150 ms. For each: the time from the click until its window is in front
 // with its log showing what that peer sent ("port=<its port>"). Also what
@@ -382,6 +415,8 @@ int main(int argc, char **argv)
             *form, EndpointKind::UdpServer, [&] { return form->controller().createUdpServer(port); });
         if (!server)
             return 3;
+        if (opt.flag("answer"))
+            answerRequests(*server->window);
         qint64 last = -1;
         qint64 lastChange = nowNs();
         probe.Start();
@@ -402,11 +437,12 @@ int main(int argc, char **argv)
                 probe.Stop();
                 const qint64 got = server->window->receivedBytes();
                 const int blocks = server->window->findChild<LogView *>(QStringLiteral("log"))->entryCount();
-                result(QStringLiteral("end_ns=%1 datagrams=%2 bytes=%3 log_lines=%4 %5")
+                result(QStringLiteral("end_ns=%1 datagrams=%2 bytes=%3 log_lines=%4 sent_bytes=%5 %6")
                            .arg(end)
                            .arg(got / size)
                            .arg(got)
                            .arg(got > 0 ? blocks : 0)
+                           .arg(server->window->sentBytes())
                            .arg(probe.Summary("probe")));
                 QCoreApplication::exit(0);
             });
