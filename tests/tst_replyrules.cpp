@@ -164,7 +164,8 @@ private slots:
         row("whole match of hex rule is the bytes", MatchType::HexBytes, "41 00", "\\0",
             QByteArray("xA\0", 3), QByteArray("A\0", 2));
         row("double backslash", MatchType::Contains, "", "a\\\\1b", "x", "a\\1b");
-        row("other backslashes stay", MatchType::Contains, "", "\\n\\x\\", "x", "\\n\\x\\");
+        row("line ends and tab", MatchType::Contains, "", "OK\\r\\n\\t.", "x", "OK\r\n\t.");
+        row("other backslashes stay", MatchType::Contains, "", "\\q\\x\\", "x", "\\q\\x\\");
         row("length", MatchType::Contains, "", "len={len}", QByteArray("ab\0\xff", 4), "len=4");
         row("unknown braces stay", MatchType::Contains, "", "{lens}{time{len}}{", "xyz", "{lens}{time3}{");
     }

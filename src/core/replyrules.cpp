@@ -124,6 +124,14 @@ std::vector<ReplyPart> parseReplyTemplate(const QString &reply)
                 i += 2;
                 continue;
             }
+            // Line ends and tabs, which a device's protocol often wants and a
+            // one-line cell cannot hold.
+            const char16_t escaped = next == u'r' ? u'\r' : next == u'n' ? u'\n' : next == u't' ? u'\t' : 0;
+            if (escaped) {
+                literal += QChar(escaped);
+                i += 2;
+                continue;
+            }
         } else if (c == QLatin1Char('{')) {
             bool expanded = false;
             for (const auto &[text, kind] : placeholders) {

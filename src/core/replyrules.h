@@ -17,6 +17,7 @@
 //   \1..\9   the regex's captures (empty for other rules and unmatched groups)
 //   \0       the whole match: the regex's match, the pattern's bytes otherwise
 //   \\       one backslash
+//   \r \n \t carriage return, line feed, tab
 //   {time}   the time of the reply as hh:mm:ss
 //   {count}  the replies given so far, this one included
 //   {len}    the received piece's byte count
