@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
@@ -86,8 +87,17 @@ ReplyRulesDialog::ReplyRulesDialog(QWidget *parent)
     cancelButton_ = addButton(this, closeRow, QStringLiteral("取消"), "cancelButton");
     closeRow->addStretch(1);
 
+    // clang-format off
+    auto *hint = new QLabel(QStringLiteral(
+        "按顺序逐条匹配收到的数据，第一条匹配的规则应答。文本应答中可用：\\1…\\9 正则表达式的分组，\\0 匹配到的内容，"
+        "{time} 当前时间，{count} 已应答次数，{len} 收到的字节数，\\r \\n \\t 回车、换行、制表符。"), this);
+    // clang-format on
+    hint->setObjectName(QStringLiteral("hintLabel"));
+    hint->setWordWrap(true);
+
     auto *column = new QVBoxLayout(this);
     column->addWidget(rulesTable_, 1);
+    column->addWidget(hint);
     column->addLayout(editRow);
     column->addLayout(closeRow);
 
