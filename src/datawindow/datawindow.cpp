@@ -59,6 +59,7 @@ void DataWindow::build()
     sendPanel_ = new SendPanel(body);
     bodyLayout->addWidget(sendPanel_, 1);
     connectHandlers();
+    connectLogTools();
 
     if (status_)
         statusPanel_->showContent(*status_);
@@ -95,6 +96,34 @@ void DataWindow::connectHandlers()
     connect(sendPanel_, &SendPanel::stopTimerClicked, this, guarded(&DataWindow::stopTimedSending));
     connect(statusPanel_, &StatusPanel::startClicked, this, guarded(&DataWindow::requestStart));
     connect(statusPanel_, &StatusPanel::stopReleased, this, guarded(&DataWindow::requestStop));
+}
+
+void DataWindow::connectLogTools()
+{
+    connect(log_, &LogView::millisecondsToggled, this, [this](bool on) { showsMilliseconds_ = on; });
+    connect(log_, &LogView::recordingRequested, this, [this](const QString &path) {
+        Guarded([this, &path] {
+            const QString error = feed().startRecording(path);
+            log_->setRecordingShown(feed().isRecording());
+            if (!error.isEmpty())
+                ShowMessage(QStringLiteral("记录日志失败：") + path + QStringLiteral("：") + error);
+        });
+    });
+    connect(log_, &LogView::stopRecordingRequested, this, [this] {
+        feed().stopRecording();
+        log_->setRecordingShown(false);
+    });
+    // Receiving, counting and the log go on; only the file is given up.
+    connect(&feed(), &LogFeed::recordingFailed, this, [this](const QString &path, const QString &error) {
+        log_->setRecordingShown(false);
+        ShowMessage(QStringLiteral("记录日志失败：") + path + QStringLiteral("：") + error
+            + QStringLiteral("，已停止记录"));
+    });
+}
+
+QString DataWindow::timeText() const
+{
+    return showsMilliseconds_ ? TimeTextWithMilliseconds() : TimeText();
 }
 
 LogFeed &DataWindow::feed()
@@ -162,7 +191,7 @@ bool DataWindow::isHexMode() const
 
 void DataWindow::logReceived(const QByteArray &data)
 {
-    appendLogLine(ReceiveLogLine(TimeText(), data, isHexMode()));
+    appendLogLine(ReceiveLogLine(timeText(), data, isHexMode()));
     receivedBytes_ += data.size();
     updateCounters();
 }
@@ -201,7 +230,7 @@ void DataWindow::sendTyped()
     if (data.isEmpty())
         return;
     const QString countText = sendPanel_->repeatCountText();
-    appendLogLine(SendLogLine(TimeText(), data, isHexMode(), countText));
+    appendLogLine(SendLogLine(timeText(), data, isHexMode(), countText));
     sendPanel_->clearTyped();
     const int count = ParseWholeNumber(countText);
     const QPointer<DataWindow> self(this);
@@ -234,7 +263,7 @@ void DataWindow::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason)
         text = QStringLiteral(" 发送超时：对方未接收数据，%1 字节未发出").arg(unsent);
     else
         text = QStringLiteral(" 发送已停止，%1 字节未发出").arg(unsent);
-    appendLogLine(TimeText() + text);
+    appendLogLine(timeText() + text);
 }
 
 void DataWindow::startTimedSending()
@@ -263,7 +292,7 @@ void DataWindow::sendOnTimer()
     if (data.isEmpty())
         return;
     const QString countText = sendPanel_->repeatCountText();
-    appendLogLine(TimedSendLogLine(TimeText(), data, isHexMode(), countText));
+    appendLogLine(TimedSendLogLine(timeText(), data, isHexMode(), countText));
     const QPointer<DataWindow> self(this);
     // A send that fails ends timed sending: the next tick would only fail
     // again, each time with its message boxes.
