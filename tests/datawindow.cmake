@@ -1,2 +1,3 @@
 pw_add_test(tst_datawindow SOURCES tst_datawindow.cpp LIBS pw_app)
 pw_add_test(tst_refreshstatus SOURCES tst_refreshstatus.cpp LIBS pw_app)
+pw_mountns_test(tst_datawindow_fullfs tst_datawindow FUNCTIONS recordingStopsWhenItsFileSystemFillsUp)

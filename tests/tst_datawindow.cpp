@@ -7,6 +7,7 @@
 #include "datawindow/replyrulesdialog.h"
 #include "datawindow/sendpanel.h"
 #include "support/datawindow_parts.h"
+#include "support/logmenu.h"
 #include "ui/documentarea.h"
 #include "ui/logfeed.h"
 #include "ui/logview.h"
@@ -28,6 +29,9 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 const QString t = QStringLiteral("14:05:33");
 
@@ -35,6 +39,24 @@ QStringList flushedLines(DataWindow &w)
 {
     w.flushLog();
     return child<LogView>(w, "log")->toPlainText().split(QLatin1Char('\n'));
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<cannot be read>");
+}
+
+QString systemText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Starts recording the window's log to path through its menu.
+void recordThroughTheMenu(DataWindow &w, FileChoiceScript &choices, const QString &path)
+{
+    choices.answers.push_back(path);
+    chooseFromLogMenu(*child<LogView>(w, "log"), QStringLiteral("记录到文件..."));
 }
 } // namespace
 
@@ -46,6 +68,15 @@ private slots:
     {
         QCOMPARE(TimeText(QTime(14, 5, 33)), t);
         QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d$")).match(TimeText()).hasMatch());
+    }
+
+    void millisecondTimeTextIsTheUsualOneWithMillisecondsAfterTheSeconds()
+    {
+        QCOMPARE(TimeTextWithMilliseconds(QTime(14, 5, 33, 42)), t + QStringLiteral(".042"));
+        QCOMPARE(TimeTextWithMilliseconds(QTime(14, 5, 33)), t + QStringLiteral(".000"));
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"))
+                    .match(TimeTextWithMilliseconds())
+                    .hasMatch());
     }
 
     void logLines_data()
@@ -286,7 +317,9 @@ private slots:
             QContextMenuEvent::Mouse, QPoint(20, 20), surface->mapToGlobal(QPoint(20, 20)));
         QApplication::sendEvent(surface, &event);
         QTRY_VERIFY(!window);
-        QCOMPARE(actions, QStringList({"复制", "复制全部", "全选", "清空"}));
+        QCOMPARE(actions,
+            QStringList({"复制", "复制全部", "全选", "清空", "", "查找...", "保存日志...", "记录到文件...",
+                "", "显示毫秒"}));
         QVERIFY(!menu);
         QCOMPARE(QApplication::activePopupWidget(), nullptr);
     }
@@ -613,6 +646,165 @@ private slots:
         first->destroyLater();
         QTRY_COMPARE(area.documentCount(), 0);
         QCOMPARE(area.activeDocument(), nullptr);
+    }
+
+    // The toggle is the window's: lines logged while it is on carry
+    // milliseconds, the lines logged before keep their time text.
+    void millisecondsShowInLinesLoggedWhileSwitchedOn()
+    {
+        DataWindow w;
+        LogView *log = child<LogView>(w, "log");
+        const QRegularExpression plain(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d 收到数据：a$"));
+        const QRegularExpression withMs(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} 收到数据：b$"));
+        QVERIFY(!w.showsMilliseconds());
+        w.logReceived("a");
+        chooseFromLogMenu(*log, QStringLiteral("显示毫秒"));
+        QVERIFY(w.showsMilliseconds());
+        w.logReceived("b");
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"))
+                    .match(w.timeText())
+                    .hasMatch());
+        chooseFromLogMenu(*log, QStringLiteral("显示毫秒"));
+        QVERIFY(!w.showsMilliseconds());
+        w.logReceived("a");
+        const QStringList lines = flushedLines(w);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(plain.match(lines[0]).hasMatch(), qPrintable(lines[0]));
+        QVERIFY2(withMs.match(lines[1]).hasMatch(), qPrintable(lines[1]));
+        QVERIFY2(plain.match(lines[2]).hasMatch(), qPrintable(lines[2]));
+
+        DataWindow other; // per window
+        QVERIFY(!other.showsMilliseconds());
+        other.logReceived("a");
+        QVERIFY(plain.match(flushedLines(other)[0]).hasMatch());
+    }
+
+    // Every line from the start of the recording reaches the file, in order,
+    // past the log's caps; deleting the window writes out the rest and
+    // closes the file.
+    void recordingKeepsEveryLineAndEndsWithTheWindow()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("window.log"));
+        FileChoiceScript choices;
+        MessageRecorder recorder;
+        auto *w = new DataWindow;
+        const QPointer<DataWindow> alive(w);
+        LogView *log = child<LogView>(w, "log");
+        log->setCaps(5, 1000);
+        w->appendLogLine(QStringLiteral("before the recording"));
+        recordThroughTheMenu(*w, choices, path);
+        QTRY_VERIFY(log->isRecordingShown());
+        QCOMPARE(logMenuTexts(*log)[7], QStringLiteral("停止记录"));
+
+        qint64 received = 0;
+        for (int i = 0; i < 500; ++i) {
+            const QByteArray piece = QByteArray::number(i) + "\r\nzh 中";
+            w->logReceived(piece);
+            received += piece.size();
+        }
+        QCOMPARE(flushedLines(*w).size(), 10); // the view keeps five entries of two lines
+        QCOMPARE(w->receivedBytes(), received);
+        w->destroyLater();
+        QTRY_VERIFY(!alive);
+
+        const QList<QByteArray> written = fileBytes(path).split('\n');
+        QCOMPARE(written.size(), 2 * 500 + 1); // the last line feed leaves an empty piece
+        for (int i = 0; i < 500; ++i) {
+            QVERIFY(written[2 * i].endsWith(" 收到数据：" + QByteArray::number(i)));
+            QCOMPARE(written[2 * i + 1], QByteArray("zh 中"));
+        }
+        QVERIFY(!fileBytes(path).contains("before the recording"));
+        QVERIFY(recorder.messages.isEmpty());
+        QCOMPARE(choices.asked.size(), 1);
+    }
+
+    void recordingIsStoppedFromTheMenuAndRefusedForAFileThatCannotBeOpened()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("stopped.log"));
+        FileChoiceScript choices;
+        MessageRecorder recorder;
+        DataWindow w;
+        LogView *log = child<LogView>(w, "log");
+        recordThroughTheMenu(w, choices, path);
+        QTRY_VERIFY(log->isRecordingShown());
+        w.appendLogLine(QStringLiteral("kept"));
+        chooseFromLogMenu(*log, QStringLiteral("停止记录"));
+        QVERIFY(!log->isRecordingShown());
+        w.appendLogLine(QStringLiteral("not kept"));
+        QCOMPARE(fileBytes(path), QByteArray("kept\n"));
+
+        const QString missing = dir.filePath(QStringLiteral("missing/x.log"));
+        recordThroughTheMenu(w, choices, missing);
+        QTRY_COMPARE(recorder.messages.size(), 1);
+        QCOMPARE(recorder.messages[0],
+            QStringLiteral("记录日志失败：") + missing + QStringLiteral("：") + systemText(ENOENT));
+        QVERIFY(!log->isRecordingShown());
+        QCOMPARE(logMenuTexts(*log)[7], QStringLiteral("记录到文件..."));
+
+        chooseFromLogMenu(*log, QStringLiteral("记录到文件...")); // cancelled
+        QTRY_COMPARE(choices.asked.size(), 3);
+        QVERIFY(!log->isRecordingShown());
+        QCOMPARE(recorder.messages.size(), 1);
+    }
+
+    // /dev/full fails every write with ENOSPC, as a full disk does.
+    void recordingStopsOnAFullDiskWithOneMessageAndTheWindowGoesOn()
+    {
+        if (!QFile::exists(QStringLiteral("/dev/full")))
+            QSKIP("/dev/full is not there");
+        FileChoiceScript choices;
+        MessageRecorder recorder;
+        DataWindow w;
+        LogView *log = child<LogView>(w, "log");
+        recordThroughTheMenu(w, choices, QStringLiteral("/dev/full"));
+        QTRY_VERIFY(log->isRecordingShown());
+        w.logReceived("first");
+        QTRY_COMPARE(recorder.messages.size(), 1);
+        QCOMPARE(recorder.messages[0],
+            QStringLiteral("记录日志失败：/dev/full：") + systemText(ENOSPC)
+                + QStringLiteral("，已停止记录"));
+        QVERIFY(!log->isRecordingShown());
+        for (int i = 0; i < 20; ++i)
+            w.logReceived("more");
+        QCOMPARE(flushedLines(w).size(), 21);
+        QCOMPARE(w.countersText(), QStringLiteral("收：85字节，发:0字节"));
+        QTest::qWait(300);
+        QCOMPARE(recorder.messages.size(), 1);
+    }
+
+    // Run under tests/mountns-run, which gives it a 64 KB tmpfs.
+    void recordingStopsWhenItsFileSystemFillsUp()
+    {
+        const QString smallFs = qEnvironmentVariable("PW_SMALL_FS");
+        if (smallFs.isEmpty())
+            QSKIP(
+                "needs a small file system of its own: runs under tests/mountns-run (tst_datawindow_fullfs)");
+        const QString path = QDir(smallFs).filePath(QStringLiteral("full.log"));
+        FileChoiceScript choices;
+        MessageRecorder recorder;
+        DataWindow w;
+        LogView *log = child<LogView>(w, "log");
+        recordThroughTheMenu(w, choices, path);
+        QTRY_VERIFY(log->isRecordingShown());
+        const QByteArray piece(1000, 'x');
+        // 200 KB against 64 KB: full well before the end.
+        for (int i = 0; i < 200; ++i)
+            w.logReceived(piece);
+        QTRY_COMPARE(recorder.messages.size(), 1);
+        QCOMPARE(recorder.messages[0],
+            QStringLiteral("记录日志失败：") + path + QStringLiteral("：") + systemText(ENOSPC)
+                + QStringLiteral("，已停止记录"));
+        QVERIFY(!log->isRecordingShown());
+        const qint64 received = w.receivedBytes();
+        w.logReceived("after");
+        QCOMPARE(w.receivedBytes(), received + 5);
+        QVERIFY(flushedLines(w).last().endsWith(QStringLiteral(" 收到数据：after")));
+        const qint64 size = QFileInfo(path).size();
+        QVERIFY2(size > 0 && size <= 64 * 1024, qPrintable(QString::number(size)));
+        QTest::qWait(300);
+        QCOMPARE(recorder.messages.size(), 1);
     }
 };
 

@@ -1,13 +1,29 @@
 // The log view: selecting and copying its text, keeping the selection on its
-// entries while they come and go, wrapping long entries once; and the feed
-// that hands it lines in batches.
+// entries while they come and go, wrapping long entries once, saving it,
+// finding in it; and the feed that hands it lines in batches and records
+// them to a file.
 
+#include "support/logmenu.h"
+#include "support/widgets.h"
 #include "ui/logfeed.h"
+#include "ui/logfindbar.h"
 #include "ui/logview.h"
+#include "ui/messages.h"
 
+#include <QCheckBox>
 #include <QClipboard>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -23,6 +39,27 @@ QPoint logPoint(LogView &view, int fromBottom, const QString &before)
         x += view.fontMetrics().horizontalAdvance(c);
     return {x, top + lineHeight / 2};
 }
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<cannot be read>");
+}
+
+// Whether any pixel of the view's surface has the colour.
+bool showsColour(LogView &view, const QColor &colour)
+{
+    const QImage shot = view.viewport()->grab().toImage();
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            if (shot.pixelColor(x, y).rgb() == colour.rgb())
+                return true;
+        }
+    }
+    return false;
+}
+
+const QColor matchColour(255, 214, 102);
 
 } // namespace
 
@@ -198,6 +235,230 @@ private slots:
         feed.append(QStringLiteral("after"));
         feed.flush();
         QVERIFY(view.toPlainText().endsWith(QStringLiteral("\nafter")));
+    }
+
+    // First of the file cases: the folder suggested first is the home folder.
+    void savedLogIsTheTextAsShownOneEntryPerLine()
+    {
+        QTemporaryDir dir;
+        LogView view;
+        view.resize(400, 200);
+        view.show();
+        view.appendEntries({QStringLiteral("14:05:33 收到数据：abc{61 62 63 }"), QStringLiteral("two\nlines"),
+            QStringLiteral("a\u2400b")});
+        FileChoiceScript choices;
+        MessageRecorder recorder;
+
+        chooseFromLogMenu(view, QStringLiteral("保存日志..."));
+        QTRY_COMPARE(choices.asked.size(), 1); // cancelled: nothing written
+        const QRegularExpression suggestion(QStringLiteral("^(.*)/portwright_\\d{8}-\\d{6}\\.log$"));
+        const auto first = suggestion.match(choices.asked[0]);
+        QVERIFY2(first.hasMatch(), qPrintable(choices.asked[0]));
+        QCOMPARE(first.captured(1), QDir::homePath());
+
+        const QString path = dir.filePath(QStringLiteral("saved.log"));
+        choices.answers.push_back(path);
+        view.setFileNameBase(QStringLiteral("TCP Server 127.0.0.1:5000/a*b"));
+        chooseFromLogMenu(view, QStringLiteral("保存日志..."));
+        QTRY_VERIFY(QFile::exists(path));
+        QCOMPARE(fileBytes(path), (view.toPlainText() + QLatin1Char('\n')).toUtf8());
+        QCOMPARE(fileBytes(path).count('\n'), 4);
+        QVERIFY(recorder.messages.isEmpty());
+
+        // The next suggestion is in the folder just chosen, with the base made safe.
+        const QString failing = dir.filePath(QStringLiteral("missing/saved.log"));
+        choices.answers.push_back(failing);
+        chooseFromLogMenu(view, QStringLiteral("保存日志..."));
+        QTRY_COMPARE(recorder.messages.size(), 1);
+        QVERIFY2(QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(dir.path())
+                     + QStringLiteral("/TCP_Server_127.0.0.1_5000_a_b_\\d{8}-\\d{6}\\.log$"))
+                     .match(choices.asked[2])
+                     .hasMatch(),
+            qPrintable(choices.asked[2]));
+        QVERIFY2(recorder.messages[0].startsWith(
+                     QStringLiteral("保存日志失败：") + failing + QStringLiteral("：")),
+            qPrintable(recorder.messages[0]));
+        QVERIFY(recorder.messages[0].size() > (QStringLiteral("保存日志失败：") + failing).size() + 1);
+        QVERIFY(!QFile::exists(failing));
+    }
+
+    // Recording starts with what is appended after it, and everything
+    // appended reaches the file, however few entries the view keeps.
+    void feedRecordsEveryEntryWhateverTheViewKeeps()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("recorded.log"));
+        LogView view;
+        view.setCaps(10, 1000);
+        LogFeed feed(nullptr);
+        feed.setView(&view);
+        feed.append(QStringLiteral("before"));
+        QVERIFY(!feed.isRecording());
+        QCOMPARE(feed.startRecording(path), QString());
+        QVERIFY(feed.isRecording());
+        QCOMPARE(feed.recordingPath(), path);
+
+        QByteArray expected;
+        for (int i = 0; i < 3000; ++i) {
+            const QString entry
+                = QStringLiteral("%1 收到数据：").arg(i) + (i % 7 ? QString() : QStringLiteral("x\ny"));
+            feed.append(entry);
+            expected += entry.toUtf8() + '\n';
+            if (i % 500 == 0)
+                feed.flush();
+        }
+        feed.flush();
+        QCOMPARE(view.entryCount(), 10);
+        feed.stopRecording();
+        QVERIFY(!feed.isRecording());
+        QCOMPARE(feed.recordingPath(), QString());
+        QCOMPARE(fileBytes(path), expected);
+        feed.append(QStringLiteral("after"));
+        feed.flush();
+        QCOMPARE(fileBytes(path), expected);
+
+        QTemporaryDir other;
+        QCOMPARE(feed.startRecording(other.filePath(QStringLiteral("missing/x.log"))),
+            QString::fromLocal8Bit(std::strerror(ENOENT)));
+        QVERIFY(!feed.isRecording());
+    }
+
+    void recordingStopsOnceOnAWriteErrorAndTheFeedGoesOn()
+    {
+        if (!QFile::exists(QStringLiteral("/dev/full")))
+            QSKIP("/dev/full is not there");
+        LogView view;
+        LogFeed feed(nullptr);
+        feed.setView(&view);
+        QSignalSpy failures(&feed, &LogFeed::recordingFailed);
+        QCOMPARE(feed.startRecording(QStringLiteral("/dev/full")), QString());
+        feed.append(QStringLiteral("one"));
+        QTRY_COMPARE(failures.size(), 1);
+        QCOMPARE(failures.at(0).at(0).toString(), QStringLiteral("/dev/full"));
+        QCOMPARE(failures.at(0).at(1).toString(), QString::fromLocal8Bit(std::strerror(ENOSPC)));
+        QVERIFY(!feed.isRecording());
+        for (int i = 0; i < 50; ++i)
+            feed.append(QStringLiteral("more"));
+        QVERIFY(!failures.wait(300));
+        feed.flush();
+        QCOMPARE(view.entryCount(), 51);
+    }
+
+    void findGoesToTheNextAndPreviousMatchAndWraps()
+    {
+        LogView view;
+        view.resize(400, 200);
+        view.show();
+        view.appendEntries(
+            {QStringLiteral("alpha Beta beta"), QStringLiteral("gamma"), QStringLiteral("BETA end")});
+        const auto selected = [&] { return view.selectedText(); };
+
+        QVERIFY(view.find(QStringLiteral("beta"), Qt::CaseInsensitive, false));
+        QCOMPARE(selected(), QStringLiteral("Beta"));
+        QVERIFY(view.find(QStringLiteral("beta"), Qt::CaseInsensitive, false));
+        QCOMPARE(selected(), QStringLiteral("beta")); // the second in the same entry
+        QVERIFY(view.find(QStringLiteral("beta"), Qt::CaseInsensitive, false));
+        QCOMPARE(selected(), QStringLiteral("BETA"));
+        QVERIFY(view.find(QStringLiteral("beta"), Qt::CaseInsensitive, false));
+        QCOMPARE(selected(), QStringLiteral("Beta")); // wrapped to the top
+        QVERIFY(view.find(QStringLiteral("beta"), Qt::CaseInsensitive, true));
+        QCOMPARE(selected(), QStringLiteral("BETA")); // and back round the other way
+        QVERIFY(view.find(QStringLiteral("beta"), Qt::CaseInsensitive, true));
+        QCOMPARE(selected(), QStringLiteral("beta"));
+
+        // Case sensitive: only the lower-case one, found again and again.
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(view.find(QStringLiteral("beta"), Qt::CaseSensitive, i == 1));
+            QCOMPARE(selected(), QStringLiteral("beta"));
+            QCOMPARE(view.selectedText(), view.toPlainText().mid(11, 4));
+        }
+        QVERIFY(!view.find(QStringLiteral("delta"), Qt::CaseInsensitive, false));
+        QCOMPARE(selected(), QStringLiteral("beta")); // a miss keeps the selection
+    }
+
+    void findBarSearchesFromTheKeysAndHighlightsTheMatchesOnScreen()
+    {
+        LogView view;
+        view.resize(500, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.appendEntries(
+            {QStringLiteral("one needle"), QStringLiteral("two"), QStringLiteral("three NEEDLE")});
+        const QRect before = view.geometry();
+        QVERIFY(!showsColour(view, matchColour));
+
+        QTest::keyClick(&view, Qt::Key_F, Qt::ControlModifier);
+        auto *bar = child<LogFindBar>(view, "findBar");
+        QVERIFY(bar->isVisible());
+        QCOMPARE(bar->parentWidget(), &view);
+        QCOMPARE(view.geometry(), before);
+        QVERIFY(bar->geometry().right() < view.width() && bar->geometry().right() > view.width() - 20);
+        QVERIFY(bar->y() < 20);
+
+        auto *edit = child<QLineEdit>(view, "findEdit");
+        QTest::keyClicks(edit, QStringLiteral("needle"));
+        QVERIFY(showsColour(view, matchColour));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(view.selectedText(), QStringLiteral("needle"));
+        QTest::keyClick(edit, Qt::Key_F3);
+        QCOMPARE(view.selectedText(), QStringLiteral("NEEDLE"));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(view.selectedText(), QStringLiteral("needle"));
+        QTest::keyClick(edit, Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(view.selectedText(), QStringLiteral("NEEDLE"));
+        QTest::keyClick(edit, Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(view.selectedText(), QStringLiteral("needle"));
+
+        child<QCheckBox>(view, "findCaseSwitch")->setChecked(true);
+        QTest::mouseClick(child<QPushButton>(view, "findNextButton"), Qt::LeftButton);
+        QCOMPARE(view.selectedText(), QStringLiteral("needle")); // the only one in lower case
+        QVERIFY(child<QLabel>(view, "findNotFoundLabel")->isHidden());
+        edit->setText(QStringLiteral("haystack"));
+        QTest::mouseClick(child<QPushButton>(view, "findPreviousButton"), Qt::LeftButton);
+        QVERIFY(child<QLabel>(view, "findNotFoundLabel")->isVisible());
+        QCOMPARE(child<QLabel>(view, "findNotFoundLabel")->text(), QStringLiteral("未找到"));
+        QVERIFY(!showsColour(view, matchColour));
+
+        edit->setText(QStringLiteral("two"));
+        QVERIFY(child<QLabel>(view, "findNotFoundLabel")->isHidden());
+        QVERIFY(showsColour(view, matchColour));
+        QTest::keyClick(edit, Qt::Key_Escape);
+        QVERIFY(bar->isHidden());
+        QVERIFY(!showsColour(view, matchColour));
+        QCOMPARE(view.geometry(), before);
+    }
+
+    // One pass over a full log: the only match, at the far end, is found
+    // from the top, found again by wrapping, and brought into view.
+    void findCoversAFullLogAndScrollsTheMatchIntoView()
+    {
+        LogView view;
+        view.resize(400, 200);
+        view.show();
+        QStringList entries;
+        for (int i = 0; i < LogLimits::MaxEntries; ++i)
+            entries << QStringLiteral("line %1 of the log").arg(i);
+        const int middle = LogLimits::MaxEntries / 2;
+        entries[middle] = QStringLiteral("a needle in the middle");
+        entries.back() = QStringLiteral("the last needle");
+        view.appendEntries(entries);
+        QCOMPARE(view.entryCount(), LogLimits::MaxEntries);
+
+        view.selectAll();
+        QVERIFY(view.find(QStringLiteral("LAST NEEDLE"), Qt::CaseInsensitive, false)); // from the end: wraps
+        QCOMPARE(view.selectedText(), QStringLiteral("last needle"));
+        QVERIFY(view.find(QStringLiteral("last needle"), Qt::CaseSensitive, false)); // the only one
+        QCOMPARE(view.selectedText(), QStringLiteral("last needle"));
+        QVERIFY(view.find(QStringLiteral("last needle"), Qt::CaseSensitive, true));
+        QCOMPARE(view.selectedText(), QStringLiteral("last needle"));
+
+        QVERIFY(view.find(QStringLiteral("needle in"), Qt::CaseSensitive, true));
+        QCOMPARE(view.selectedText(), QStringLiteral("needle in"));
+        QScrollBar *bar = view.verticalScrollBar();
+        QVERIFY2(
+            bar->value() <= middle && bar->value() > middle - 50, qPrintable(QString::number(bar->value())));
+        view.viewport()->repaint();
+        QVERIFY(!view.find(QStringLiteral("haystack"), Qt::CaseInsensitive, false));
     }
 };
 

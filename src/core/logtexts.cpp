@@ -20,6 +20,17 @@ const QString &longTimeFormat()
     return format;
 }
 
+const QString &millisecondsTimeFormat()
+{
+    static const QString format = [] {
+        QString withMs = longTimeFormat();
+        const qsizetype seconds = withMs.lastIndexOf(QLatin1Char('s'));
+        withMs.insert(seconds < 0 ? withMs.size() : seconds + 1, QLatin1String(".zzz"));
+        return withMs;
+    }();
+    return format;
+}
+
 const QString &shortDateFormat()
 {
     static const QString format = QLocale::system().dateFormat(QLocale::ShortFormat);
@@ -81,6 +92,16 @@ QString TimeText()
         cachedSecond = second;
     }
     return cached;
+}
+
+QString TimeTextWithMilliseconds(const QTime &time)
+{
+    return QLocale::system().toString(time, millisecondsTimeFormat());
+}
+
+QString TimeTextWithMilliseconds()
+{
+    return TimeTextWithMilliseconds(QTime::currentTime());
 }
 
 QString DateTimeText(const QDateTime &when)

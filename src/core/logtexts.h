@@ -11,6 +11,10 @@
 [[nodiscard]] QString TimeText(const QTime &time);
 // The current one; formatted at most once a second however often it is asked.
 [[nodiscard]] QString TimeText();
+// The same with the milliseconds after the seconds, e.g. 14:05:33.042.
+[[nodiscard]] QString TimeTextWithMilliseconds(const QTime &time);
+// The current one.
+[[nodiscard]] QString TimeTextWithMilliseconds();
 
 // Short date, one blank, long time (the form of an endpoint's creation time).
 [[nodiscard]] QString DateTimeText(const QDateTime &when);

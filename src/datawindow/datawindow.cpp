@@ -80,6 +80,7 @@ void DataWindow::build()
     layout->addWidget(activityBar_);
     connectHandlers();
     connectActivity();
+    connectLogTools();
 
     if (status_)
         statusPanel_->showContent(*status_);
@@ -177,6 +178,34 @@ void DataWindow::showRepeatProgress(int done, int count)
     activityBar_->showProgress(QStringLiteral("重复发送：%1/%2次").arg(done).arg(count), done, count);
 }
 
+void DataWindow::connectLogTools()
+{
+    connect(log_, &LogView::millisecondsToggled, this, [this](bool on) { showsMilliseconds_ = on; });
+    connect(log_, &LogView::recordingRequested, this, [this](const QString &path) {
+        Guarded([this, &path] {
+            const QString error = feed().startRecording(path);
+            log_->setRecordingShown(feed().isRecording());
+            if (!error.isEmpty())
+                ShowMessage(QStringLiteral("记录日志失败：") + path + QStringLiteral("：") + error);
+        });
+    });
+    connect(log_, &LogView::stopRecordingRequested, this, [this] {
+        feed().stopRecording();
+        log_->setRecordingShown(false);
+    });
+    // Receiving, counting and the log go on; only the file is given up.
+    connect(&feed(), &LogFeed::recordingFailed, this, [this](const QString &path, const QString &error) {
+        log_->setRecordingShown(false);
+        ShowMessage(QStringLiteral("记录日志失败：") + path + QStringLiteral("：") + error
+            + QStringLiteral("，已停止记录"));
+    });
+}
+
+QString DataWindow::timeText() const
+{
+    return showsMilliseconds_ ? TimeTextWithMilliseconds() : TimeText();
+}
+
 LogFeed &DataWindow::feed()
 {
     if (!feed_) {
@@ -244,7 +273,7 @@ bool DataWindow::isHexMode() const
 
 void DataWindow::logReceived(const QByteArray &data)
 {
-    appendLogLine(ReceiveLogLine(TimeText(), data, isHexMode()));
+    appendLogLine(ReceiveLogLine(timeText(), data, isHexMode()));
     receivedBytes_ += data.size();
     updateCounters();
 }
@@ -283,7 +312,7 @@ void DataWindow::sendTyped()
     if (data.isEmpty())
         return;
     const QString countText = sendPanel_->repeatCountText();
-    appendLogLine(SendLogLine(TimeText(), data, isHexMode(), countText));
+    appendLogLine(SendLogLine(timeText(), data, isHexMode(), countText));
     sendPanel_->clearTyped();
     const int count = ParseWholeNumber(countText);
     const QPointer<DataWindow> self(this);
@@ -319,7 +348,7 @@ void DataWindow::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason)
         text = QStringLiteral(" 发送超时：对方未接收数据，%1 字节未发出").arg(unsent);
     else
         text = QStringLiteral(" 发送已停止，%1 字节未发出").arg(unsent);
-    appendLogLine(TimeText() + text);
+    appendLogLine(timeText() + text);
 }
 
 void DataWindow::startTimedSending()
@@ -348,7 +377,7 @@ void DataWindow::sendOnTimer()
     if (data.isEmpty())
         return;
     const QString countText = sendPanel_->repeatCountText();
-    appendLogLine(TimedSendLogLine(TimeText(), data, isHexMode(), countText));
+    appendLogLine(TimedSendLogLine(timeText(), data, isHexMode(), countText));
     const QPointer<DataWindow> self(this);
     // A send that fails ends timed sending: the next tick would only fail
     // again, each time with its message boxes.
@@ -399,7 +428,7 @@ void DataWindow::transferStarted(const QString &path, qint64 total)
 {
     transfer_ = Transfer{path, total, 0, {}};
     transfer_->clock.start();
-    appendLogLine(TimeText() + QStringLiteral(" 开始发送文件：%1，共 %2 字节").arg(path).arg(total));
+    appendLogLine(timeText() + QStringLiteral(" 开始发送文件：%1，共 %2 字节").arg(path).arg(total));
     showTransferProgress();
 }
 
@@ -447,7 +476,7 @@ void DataWindow::transferEnded(TransferEnd end, const QString &reason)
                    .arg(done.path, reason)
                    .arg(done.sent)
                    .arg(done.total);
-    appendLogLine(TimeText() + text);
+    appendLogLine(timeText() + text);
     flushLog();
 }
 
@@ -521,13 +550,13 @@ void DataWindow::sendReply(const QByteArray &reply)
     const auto giveUp = [this](const QString &why) {
         pendingReplies_.clear();
         setAutoReplyOn(false);
-        appendLogLine(TimeText() + QStringLiteral(" 自动应答已关闭：") + why);
+        appendLogLine(timeText() + QStringLiteral(" 自动应答已关闭：") + why);
     };
     try {
         while (!pendingReplies_.empty() && isAttached()) {
             const QByteArray next = pendingReplies_.front();
             pendingReplies_.pop_front();
-            appendLogLine(ReplyLogLine(TimeText(), next, isHexMode()));
+            appendLogLine(ReplyLogLine(timeText(), next, isHexMode()));
             const SendOutcome outcome = sender_->sendOnce(next);
             if (!self)
                 return;

@@ -67,6 +67,10 @@ public:
     void updateCounters();
     void flushLog();
     [[nodiscard]] QString countersText() const;
+    // The time text of the window's log lines: with milliseconds while the
+    // log's menu has them switched on.
+    [[nodiscard]] QString timeText() const;
+    [[nodiscard]] bool showsMilliseconds() const { return showsMilliseconds_; }
 
     // The send button: logs the typed bytes and sends them as often as the
     // repeat count says, pausing the interval between the sends.
@@ -129,6 +133,8 @@ signals:
 private:
     void buildReceiveArea(QWidget *body);
     void connectHandlers();
+    // Recording, and the time text's milliseconds, as the log's menu asks.
+    void connectLogTools();
     void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason);
     void connectActivity();
     void chooseFileToSend();
@@ -148,6 +154,7 @@ private:
     std::optional<StatusPanel::Content> status_;
     bool webReplySwitchShown_ = false;
     QString countersShown_;
+    bool showsMilliseconds_ = false;
     bool autoReplyAvailable_ = true;
     bool autoReplyOn_ = false;
     QString replyRulesKey_;

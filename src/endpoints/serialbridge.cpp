@@ -79,7 +79,7 @@ void SerialBridge::forwardSerialInput()
     try {
         sendToPeer_(data);
     } catch (const std::exception &e) {
-        note(TimeText() + QStringLiteral(" 串口数据转发失败：") + ExceptionMessage(e));
+        note(QStringLiteral(" 串口数据转发失败：") + ExceptionMessage(e));
     }
 }
 
@@ -93,12 +93,12 @@ void SerialBridge::forwardToSerial(const QByteArray &data)
         return;
     }
     if (!overflowing_)
-        note(TimeText() + QStringLiteral(" 串口发送缓冲区已满，已丢弃 %1 字节").arg(dropped));
+        note(QStringLiteral(" 串口发送缓冲区已满，已丢弃 %1 字节").arg(dropped));
     overflowing_ = true;
 }
 
 void SerialBridge::note(const QString &text)
 {
     if (window_)
-        window_->appendLogLine(text);
+        window_->appendLogLine(window_->timeText() + text);
 }

@@ -39,6 +39,7 @@ public:
 
 private:
     void forwardSerialInput();
+    // A log line in the window, after its time.
     void note(const QString &text);
 
     QPointer<DataWindow> window_;

@@ -149,7 +149,7 @@ void DescriptorsExhausted(Endpoint &server, int error)
         ? QStringLiteral(" 接受连接失败：本程序可打开的文件描述符已用完（上限 %1），新的连接在队列中等待，有空闲描述符后继续接受")
         : QStringLiteral(" 接受连接失败：系统的文件描述符已用完（本程序上限 %1），新的连接在队列中等待，有空闲描述符后继续接受");
     // clang-format on
-    server.window->appendLogLine(TimeText() + text.arg(descriptorLimit()));
+    server.window->appendLogLine(server.window->timeText() + text.arg(descriptorLimit()));
 }
 
 void SuppressError(int &errorCode)

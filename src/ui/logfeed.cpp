@@ -1,6 +1,7 @@
 #include "ui/logfeed.h"
 
 #include "core/errors.h"
+#include "core/fileappender.h"
 #include "ui/logview.h"
 
 LogFeed::LogFeed(QObject *parent)
@@ -19,6 +20,8 @@ void LogFeed::setView(LogView *view)
 
 void LogFeed::append(const QString &line)
 {
+    if (appender_)
+        appender_->append(line.toUtf8() + '\n');
     pending_ << line;
     pendingChars_ += line.size();
     if (!view_) {
@@ -74,4 +77,40 @@ void LogFeed::flush()
     view_->appendEntries(pending_);
     pending_.clear();
     pendingChars_ = 0;
+}
+
+QString LogFeed::startRecording(const QString &path)
+{
+    stopRecording();
+    auto *appender = new FileAppender(this);
+    const QString error = appender->open(path);
+    if (!error.isEmpty()) {
+        delete appender;
+        return error;
+    }
+    connect(appender, &FileAppender::failed, this,
+        [this](const QString &error) { Guarded([this, error] { onRecordingFailed(error); }); });
+    appender_ = appender;
+    return {};
+}
+
+void LogFeed::stopRecording()
+{
+    delete appender_;
+    appender_ = nullptr;
+}
+
+QString LogFeed::recordingPath() const
+{
+    return appender_ ? appender_->path() : QString();
+}
+
+void LogFeed::onRecordingFailed(const QString &error)
+{
+    // Called from the appender's own signal: it is closed now, and deleted
+    // once control is back in the event loop.
+    const QString path = appender_->path();
+    appender_->deleteLater();
+    appender_ = nullptr;
+    emit recordingFailed(path, error);
 }

@@ -3,14 +3,16 @@
 // a short timer, so a flood of received pieces costs one view update per tick
 // instead of one per piece; the view keeps only the newest lines within a line
 // and a size cap. Until it has a view the feed keeps the lines itself, within
-// the same caps, and hands them over when it gets one. Owned by the data
-// window; UI thread only.
+// the same caps, and hands them over when it gets one. While it records, every
+// line appended also goes to a file (a FileAppender it owns), whatever the
+// caps drop. Owned by the data window; UI thread only.
 
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
 
+class FileAppender;
 class LogView;
 
 namespace LogLimits {
@@ -37,18 +39,31 @@ public:
     // through flushed()).
     void flush();
 
+    // Appends every line queued from now on to the file as well (UTF-8, each
+    // line ended by a line feed); returns why the file cannot be opened, or
+    // an empty text when recording has started.
+    [[nodiscard]] QString startRecording(const QString &path);
+    // Writes out what is still waiting and closes the file.
+    void stopRecording();
+    [[nodiscard]] bool isRecording() const { return appender_ != nullptr; }
+    [[nodiscard]] QString recordingPath() const;
+
 signals:
     // A flush after touch(), before the queued lines reach the view: the
     // owner brings what it shows beside the log up to date with them.
     void flushed();
+    // Writing to the file failed; recording has stopped.
+    void recordingFailed(const QString &path, const QString &error);
 
 private:
     void schedule();
     void trimPending();
+    void onRecordingFailed(const QString &error);
 
     QPointer<LogView> view_;
     QTimer timer_;
     QStringList pending_;
     qsizetype pendingChars_ = 0;
     bool touched_ = false;
+    FileAppender *appender_ = nullptr; // a child while recording
 };

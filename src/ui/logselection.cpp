@@ -1,7 +1,10 @@
-// LogView, continued: selecting its text with the mouse and the keys, and
-// copying the selection or the whole log.
+// LogView, continued: selecting its text with the mouse and the keys, copying
+// the selection or the whole log, and the context menu.
 
 #include "ui/logview.h"
+
+#include "core/errors.h"
+#include "ui/logfindbar.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -10,6 +13,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -165,6 +169,14 @@ void LogView::keyPressEvent(QKeyEvent *event)
         selectAll();
         return;
     }
+    if (event->matches(QKeySequence::Find)) {
+        openFindBar();
+        return;
+    }
+    if (event->key() == Qt::Key_F3 && findBar_ && findBar_->isVisible()) {
+        findFromBar(bool(event->modifiers() & Qt::ShiftModifier));
+        return;
+    }
     QAbstractScrollArea::keyPressEvent(event);
 }
 
@@ -180,5 +192,28 @@ void LogView::contextMenuEvent(QContextMenuEvent *event)
     menu->addAction(QStringLiteral("复制全部"), this, &LogView::copyAll);
     menu->addAction(QStringLiteral("全选"), this, &LogView::selectAll);
     menu->addAction(QStringLiteral("清空"), this, &LogView::clear);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("查找..."), this, &LogView::openFindBar);
+    // The file dialogs run a loop of their own: they open once the menu's
+    // handling is over, from the event loop (a timer of the view's, which
+    // goes with the view).
+    const auto later = [this](void (LogView::*step)()) {
+        return [this, step] {
+            QTimer::singleShot(0, this, [this, step] { Guarded([this, step] { (this->*step)(); }); });
+        };
+    };
+    menu->addAction(QStringLiteral("保存日志..."), this, later(&LogView::saveLog));
+    if (recordingShown_)
+        menu->addAction(QStringLiteral("停止记录"), this, &LogView::stopRecordingRequested);
+    else
+        menu->addAction(QStringLiteral("记录到文件..."), this, later(&LogView::askToRecord));
+    menu->addSeparator();
+    QAction *milliseconds = menu->addAction(QStringLiteral("显示毫秒"));
+    milliseconds->setCheckable(true);
+    milliseconds->setChecked(millisecondsShown_);
+    connect(milliseconds, &QAction::toggled, this, [this](bool on) {
+        millisecondsShown_ = on;
+        emit millisecondsToggled(on);
+    });
     menu->popup(event->globalPos());
 }

@@ -20,6 +20,7 @@ LogView::LogView(QWidget *parent)
     : QAbstractScrollArea(parent)
     , maxEntries_(LogLimits::MaxEntries)
     , maxChars_(LogLimits::MaxChars)
+    , fileNameBase_(QStringLiteral("portwright"))
 {
     // Like the rest of the window's boxes it shows no scroll bars; the wheel
     // and the keys still scroll.
@@ -235,6 +236,7 @@ void LogView::paintEvent(QPaintEvent *)
         const QString &text = entries_[screen.index];
         const Row &row = screen.row;
         const int baseline = screen.top + metrics.ascent();
+        paintMatches(painter, screen);
         painter.drawText(Margin, baseline, text.mid(row.start, row.length));
         const qint64 entry = dropped_ + qint64(screen.index);
         if (from == to || entry < from.entry || entry > to.entry)

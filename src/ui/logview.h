@@ -14,14 +14,24 @@
 // the selection, or the whole log when nothing is selected. The selection is
 // held by entry, so it stays on its text while new entries arrive, and
 // shrinks as its oldest entries are dropped. Copy and clear are also on the
-// context menu. UI thread only.
+// context menu.
+//
+// The menu also saves the log to a file, asks for the file to record to (the
+// owner records; the view shows whether it does), toggles milliseconds in the
+// time of new entries (the owner keeps that), and opens a find bar over the
+// view's top right corner (Ctrl+F) that selects one match at a time and
+// highlights every match on screen. The view owns the bar. UI thread only.
 
 #include <QAbstractScrollArea>
 #include <QHash>
+#include <QString>
 
 #include <deque>
 #include <memory>
 #include <vector>
+
+class LogFindBar;
+class QPainter;
 
 class LogView : public QAbstractScrollArea {
     Q_OBJECT
@@ -42,6 +52,31 @@ public:
     [[nodiscard]] qsizetype charCount() const { return chars_; }
 
     void setCaps(int maxEntries, qsizetype maxChars);
+
+    // What the names of saved and recorded logs start with; characters not
+    // allowed in a file name become "_".
+    void setFileNameBase(const QString &base);
+    // <folder last chosen or home>/<base>_<yyyyMMdd-hhmmss>.log
+    [[nodiscard]] QString suggestedFilePath() const;
+    // Whether the menu offers to stop recording rather than start it.
+    void setRecordingShown(bool recording);
+    [[nodiscard]] bool isRecordingShown() const { return recordingShown_; }
+    [[nodiscard]] bool showsMilliseconds() const { return millisecondsShown_; }
+
+    // Selects the next (or previous) match after (before) the selection,
+    // wrapping around the log, and scrolls it into view; false when the log
+    // holds none.
+    bool find(const QString &text, Qt::CaseSensitivity cs, bool backwards);
+    // Every match of text on screen is painted in the match colour; an empty
+    // text paints none.
+    void highlightMatches(const QString &text, Qt::CaseSensitivity cs);
+    void openFindBar();
+
+signals:
+    // The user chose a file to record the log to, or asked to stop.
+    void recordingRequested(const QString &path);
+    void stopRecordingRequested();
+    void millisecondsToggled(bool on);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -104,6 +139,17 @@ private:
     void copyAll() const;
     void copySelection() const;
 
+    // Saving and recording (logfile.cpp).
+    void saveLog();
+    void askToRecord();
+    [[nodiscard]] QString writeLogFile(const QString &path) const;
+
+    // Finding (logsearch.cpp).
+    void findFromBar(bool backwards);
+    void selectMatch(size_t index, qsizetype offset, qsizetype length);
+    void scrollToEntry(size_t index);
+    void paintMatches(QPainter &painter, const ScreenRow &screen) const;
+
     std::deque<QString> entries_;
     qsizetype chars_ = 0;
     int maxEntries_;
@@ -113,6 +159,12 @@ private:
     TextPos anchor_;
     TextPos cursor_;
     bool selecting_ = false;
+    QString fileNameBase_;
+    bool recordingShown_ = false;
+    bool millisecondsShown_ = false;
+    LogFindBar *findBar_ = nullptr; // a child, made when first opened
+    QString matchText_;
+    Qt::CaseSensitivity matchCase_ = Qt::CaseInsensitive;
     mutable std::vector<WrappedEntry> wrapped_; // most recently used last
     mutable QHash<char16_t, int> advances_;
     mutable int asciiAdvance_[128];

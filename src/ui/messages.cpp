@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -12,6 +13,7 @@ namespace {
 
 MessageRecorder *activeRecorder = nullptr;
 ModalScript *activeScript = nullptr;
+FileChoiceScript *activeFileChoices = nullptr;
 
 // The boxes' caption. Not the application's display name: Qt appends that to
 // the title of every top-level window, dialogs included.
@@ -73,6 +75,21 @@ int RunModal(QDialog &dialog)
     return dialog.result();
 }
 
+QString AskFileName(FileDialogKind kind, const QString &caption, const QString &suggestedPath)
+{
+    if (activeFileChoices) {
+        activeFileChoices->asked << suggestedPath;
+        if (activeFileChoices->answers.empty())
+            return {};
+        QString answer = std::move(activeFileChoices->answers.front());
+        activeFileChoices->answers.pop_front();
+        return answer;
+    }
+    if (kind == FileDialogKind::Save)
+        return QFileDialog::getSaveFileName(boxParent(), caption, suggestedPath);
+    return QFileDialog::getOpenFileName(boxParent(), caption, suggestedPath);
+}
+
 MessageRecorder::MessageRecorder()
 {
     Q_ASSERT(!activeRecorder);
@@ -100,4 +117,15 @@ ModalScript::ModalScript()
 ModalScript::~ModalScript()
 {
     activeScript = nullptr;
+}
+
+FileChoiceScript::FileChoiceScript()
+{
+    Q_ASSERT(!activeFileChoices);
+    activeFileChoices = this;
+}
+
+FileChoiceScript::~FileChoiceScript()
+{
+    activeFileChoices = nullptr;
 }

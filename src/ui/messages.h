@@ -1,8 +1,8 @@
 #pragma once
 // The program's only ways of telling the user something modal: a message box
-// with one OK button, the application's standard error box, and modal dialogs.
-// Tests replace all three (MessageRecorder, ModalScript) so that nothing blocks.
-// UI thread only.
+// with one OK button, the application's standard error box, modal dialogs and
+// the file dialog. Tests replace them (MessageRecorder, ModalScript,
+// FileChoiceScript) so that nothing blocks. UI thread only.
 
 #include <QString>
 #include <QStringList>
@@ -22,6 +22,13 @@ void OpenWebAddress(const QString &address);
 // Runs a dialog modally and returns its result (1 = OK, 2 = Cancel as the
 // dialogs set it with done()).
 int RunModal(QDialog &dialog);
+
+enum class FileDialogKind { Save, Open };
+
+// Asks for a file to save to or to open, starting at suggestedPath; an empty
+// result means the user cancelled. The dialog runs a nested event loop: the
+// caller re-checks that what it holds still exists when it returns.
+[[nodiscard]] QString AskFileName(FileDialogKind kind, const QString &caption, const QString &suggestedPath);
 
 // While one exists, ShowMessage and ShowException record their texts here
 // instead of opening a box.
@@ -56,4 +63,18 @@ public:
 
     std::deque<Step> steps;
     int unfinished = 0;
+};
+
+// While one exists, AskFileName opens no dialog: it records the suggested path
+// in `asked` and answers with the next of `answers` (empty, as if cancelled,
+// when none is left).
+class FileChoiceScript {
+public:
+    FileChoiceScript();
+    ~FileChoiceScript();
+    FileChoiceScript(const FileChoiceScript &) = delete;
+    FileChoiceScript &operator=(const FileChoiceScript &) = delete;
+
+    std::deque<QString> answers;
+    QStringList asked;
 };

@@ -1,0 +1,89 @@
+// LogView, continued: saving the log to a file and asking for the file to
+// record it to.
+
+#include "ui/logview.h"
+
+#include "core/errors.h"
+#include "ui/messages.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSaveFile>
+
+namespace {
+
+// The folder of the last file chosen, for the next suggestion; shared by
+// every window, as the user's working folder is.
+QString &lastFolder()
+{
+    static QString folder;
+    return folder;
+}
+
+bool isUnsafeInFileName(QChar c)
+{
+    return c.isSpace() || c.category() == QChar::Other_Control || QStringView(u"/\\:*?\"<>|").contains(c);
+}
+
+} // namespace
+
+void LogView::setFileNameBase(const QString &base)
+{
+    QString safe = base;
+    for (QChar &c : safe) {
+        if (isUnsafeInFileName(c))
+            c = QLatin1Char('_');
+    }
+    fileNameBase_ = safe.isEmpty() ? QStringLiteral("portwright") : safe;
+}
+
+QString LogView::suggestedFilePath() const
+{
+    const QString folder = lastFolder().isEmpty() ? QDir::homePath() : lastFolder();
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    return QDir(folder).filePath(fileNameBase_ + QLatin1Char('_') + stamp + QStringLiteral(".log"));
+}
+
+void LogView::setRecordingShown(bool recording)
+{
+    recordingShown_ = recording;
+}
+
+void LogView::saveLog()
+{
+    const QPointer<LogView> self(this);
+    const QString path = AskFileName(FileDialogKind::Save, QStringLiteral("保存日志"), suggestedFilePath());
+    // A peer that left while the dialog was open took the window with it.
+    if (!self || path.isEmpty())
+        return;
+    lastFolder() = QFileInfo(path).absolutePath();
+    const QString error = writeLogFile(path);
+    if (!error.isEmpty())
+        ShowMessage(QStringLiteral("保存日志失败：") + path + QStringLiteral("：") + error);
+}
+
+QString LogView::writeLogFile(const QString &path) const
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    QByteArray bytes = toPlainText().toUtf8();
+    if (!entries_.empty())
+        bytes += '\n';
+    file.write(bytes);
+    if (!file.commit())
+        return file.errorString();
+    return {};
+}
+
+void LogView::askToRecord()
+{
+    const QPointer<LogView> self(this);
+    const QString path = AskFileName(FileDialogKind::Save, QStringLiteral("记录到文件"), suggestedFilePath());
+    if (!self || path.isEmpty())
+        return;
+    lastFolder() = QFileInfo(path).absolutePath();
+    emit recordingRequested(path);
+}
