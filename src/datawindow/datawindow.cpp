@@ -13,7 +13,6 @@
 #include "ui/logview.h"
 #include "ui/messages.h"
 
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QPointer>
@@ -96,6 +95,8 @@ void DataWindow::build()
     ratedSent_ = sentBytes_;
     if (transfer_)
         showTransferProgress();
+    if (!logFileNameBase_.isEmpty())
+        log_->setFileNameBase(logFileNameBase_);
     if (feed_)
         feed_->setView(log_);
 }
@@ -418,7 +419,7 @@ void DataWindow::chooseFileToSend()
         return;
     }
     const QPointer<DataWindow> self(this);
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("发送文件"));
+    const QString path = AskFileName(FileDialogKind::Open, QStringLiteral("发送文件"), QString());
     // The dialog ran the event loop: the endpoint may have gone meanwhile.
     if (self && !path.isEmpty() && isAttached())
         emit fileSendRequested(path);
@@ -496,6 +497,13 @@ void DataWindow::setAutoReplyOn(bool on)
         sendPanel_->setAutoReplyOn(autoReplyOn_);
 }
 
+void DataWindow::setLogFileNameBase(const QString &base)
+{
+    logFileNameBase_ = base;
+    if (log_)
+        log_->setFileNameBase(base);
+}
+
 void DataWindow::setReplyRulesKey(const QString &key)
 {
     replyRulesKey_ = key;
@@ -528,6 +536,9 @@ void DataWindow::editReplyRules()
     // dialog is open, and the dialog must outlive its own modal loop.
     auto dialog = std::make_unique<ReplyRulesDialog>();
     dialog->setRules(replyRules().rules());
+    dialog->setFileChooser([](bool save, const QString &caption) {
+        return AskFileName(save ? FileDialogKind::Save : FileDialogKind::Open, caption, QString());
+    });
     const int result = RunModal(*dialog);
     // The dialog ran the event loop; the window may have gone with it.
     if (!self || result != ReplyRulesDialog::Accepted)

@@ -99,6 +99,8 @@ public:
     void setAutoReplyAvailable(bool available);
     [[nodiscard]] bool isAutoReplyOn() const { return autoReplyOn_; }
     void setAutoReplyOn(bool on);
+    // What the name a saved or recorded log is offered under starts with.
+    void setLogFileNameBase(const QString &base);
     // Where the rules are kept across restarts (the endpoint's kind and
     // port); they are read when first needed.
     void setReplyRulesKey(const QString &key);
@@ -157,6 +159,7 @@ private:
     bool showsMilliseconds_ = false;
     bool autoReplyAvailable_ = true;
     bool autoReplyOn_ = false;
+    QString logFileNameBase_;
     QString replyRulesKey_;
     // Made when first needed: most windows (a server's peers) never have any.
     std::unique_ptr<ReplyRuleSet> replyRules_;

@@ -34,6 +34,19 @@ QString replyRulesKey(const Endpoint &endpoint)
         .arg(client ? endpoint.peerPort : endpoint.localPort);
 }
 
+// A saved log is offered as "<kind>_<port>_<date>-<time>.log"; a peer's
+// also names its address and port.
+QString logFileNameBase(const Endpoint &endpoint)
+{
+    if (endpoint.kind == EndpointKind::TcpAcceptedPeer) {
+        TcpConnection *connection = endpoint.peerConnection();
+        return connection
+            ? QStringLiteral("TCP_Peer_%1_%2").arg(connection->peerAddress()).arg(connection->peerPort())
+            : QStringLiteral("TCP_Peer");
+    }
+    return replyRulesKey(endpoint).section(QLatin1Char('/'), 1).replace(QLatin1Char('/'), QLatin1Char('_'));
+}
+
 } // namespace
 
 DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
@@ -46,6 +59,7 @@ DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
         window->setAutoReplyAvailable(false);
     else
         window->setReplyRulesKey(replyRulesKey(endpoint));
+    window->setLogFileNameBase(logFileNameBase(endpoint));
     Endpoint *record = &endpoint;
     window->setSendFunction([record](const QByteArray &data, const SendControl &control) {
         return sendThrough(*record, data, control);
@@ -179,6 +193,7 @@ Endpoint *EndpointController::createUdpGroup(const QString &groupAddress, int gr
     endpoint.localAddress = groupAddress;
     endpoint.localPort = group.port();
     window->setReplyRulesKey(replyRulesKey(endpoint));
+    window->setLogFileNameBase(logFileNameBase(endpoint));
     const int port = endpoint.localPort;
     return attach(std::move(record), nodeText(groupAddress, port), NodeImage::Group);
 }
