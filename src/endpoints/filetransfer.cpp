@@ -243,12 +243,12 @@ bool FileTransfer::feedTarget(Target &target, const QElapsedTimer &pass)
             continuation_->start();
             return true;
         }
-        const QByteArray chunk = readAt(target.offset, ChunkBytes);
-        if (chunk.isEmpty())
+        const qint64 length = readAt(target.offset);
+        if (length == 0)
             return false;
         int taken = 0;
         try {
-            taken = connection->send(chunk);
+            taken = connection->send(buffer_.constData(), int(length));
         } catch (const std::exception &e) {
             if (!self || !running_)
                 return false;
@@ -283,16 +283,17 @@ bool FileTransfer::sendDatagrams(const QElapsedTimer &pass)
             continuation_->start();
             return true;
         }
-        const qint64 blockEnd = blockStart_ + block_.size();
-        if (datagramOffset_ < blockStart_ || datagramOffset_ >= blockEnd) {
-            block_ = readAt(datagramOffset_, ChunkBytes);
+        if (datagramOffset_ < blockStart_ || datagramOffset_ >= blockStart_ + blockSize_) {
             blockStart_ = datagramOffset_;
-            if (block_.isEmpty())
+            blockSize_ = readAt(datagramOffset_);
+            if (blockSize_ == 0)
                 return false;
         }
         const qint64 at = datagramOffset_ - blockStart_;
-        const qint64 length = std::min<qint64>(DatagramBytes, block_.size() - at);
-        if (!sendOneDatagram(block_.mid(at, length)))
+        const qint64 length = std::min<qint64>(DatagramBytes, blockSize_ - at);
+        // A copy: a host lookup inside the send runs the event loop, where
+        // this transfer may be cancelled or destroyed with its buffer.
+        if (!sendOneDatagram(QByteArray(buffer_.constData() + at, length)))
             return false;
         datagramOffset_ += length;
         sent_ += length;
@@ -370,22 +371,21 @@ void FileTransfer::reportProgress()
         emit progressed(std::exchange(unreported_, 0));
 }
 
-QByteArray FileTransfer::readAt(qint64 offset, qint64 length)
+qint64 FileTransfer::readAt(qint64 offset)
 {
-    QByteArray data(length, Qt::Uninitialized);
+    if (buffer_.isEmpty())
+        buffer_.resize(ChunkBytes);
     ssize_t got = 0;
     do {
-        got = ::pread(file_.handle(), data.data(), size_t(length), off_t(offset));
+        got = ::pread(file_.handle(), buffer_.data(), size_t(buffer_.size()), off_t(offset));
     } while (got < 0 && errno == EINTR);
-    if (got > 0) {
-        data.truncate(got);
-        return data;
-    }
+    if (got > 0)
+        return got;
     // The file was cut short while it was being sent.
     const QString why
         = got < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("文件比开始发送时短");
     finish(Result::Failed, QStringLiteral("读取文件失败：") + why);
-    return {};
+    return 0;
 }
 
 void FileTransfer::finish(Result result, const QString &reason)
@@ -398,7 +398,6 @@ void FileTransfer::finish(Result result, const QString &reason)
     for (const Target &target : targets_)
         unregister(target);
     file_.close();
-    block_.clear();
     // From the event loop, never inside the caller's stack: a handler of the
     // signal may well delete this object.
     QMetaObject::invokeMethod(

@@ -86,9 +86,9 @@ private:
     void reportProgress();
     [[nodiscard]] bool endpointGone() const;
 
-    // The bytes of the file at offset, at most length; empty at a read error
-    // (the transfer has failed then).
-    QByteArray readAt(qint64 offset, qint64 length);
+    // Reads the file at offset into the buffer (at most its size); what was
+    // read, or 0 when nothing could be (the transfer has failed then).
+    qint64 readAt(qint64 offset);
     void finish(Result result, const QString &reason = QString());
     void unregister(const Target &target);
 
@@ -115,7 +115,10 @@ private:
     // notification cannot stall the transfer.
     QTimer *stallCheck_;
     QElapsedTimer sinceProgress_;
-    // What was last read: the next datagrams mostly lie in it.
-    QByteArray block_;
+    // One buffer for every read, so a file of any size costs the same
+    // memory. For datagrams it holds the piece of the file at blockStart_:
+    // the next datagrams mostly lie in it.
+    QByteArray buffer_;
     qint64 blockStart_ = 0;
+    qint64 blockSize_ = 0;
 };
