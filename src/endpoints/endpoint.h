@@ -62,6 +62,15 @@ public:
     std::unique_ptr<MulticastMember> group;
     // A UDP Server's bridge to the serial port "com1"; none for other kinds.
     std::unique_ptr<SerialBridge> serialBridge;
+
+    // Expires when the record is freed. Work that goes on from the event loop
+    // after the call that started it (a file sent in steps) holds it to
+    // notice that the endpoint was removed meanwhile.
+    [[nodiscard]] std::weak_ptr<const Endpoint> lifetime() const { return lifetime_; }
+
+private:
+    // Owns nothing: it only marks this record as alive.
+    std::shared_ptr<const Endpoint> lifetime_{this, [](const Endpoint *) {}};
 };
 
 // A new record of the given kind, stamped with the current local date and time.

@@ -23,11 +23,13 @@ void unbindTransport(Endpoint &endpoint)
         server->setPeerConnectedHandler(nullptr);
         server->setPeerDisconnectedHandler(nullptr);
         server->setPeerReadableHandler(nullptr);
+        server->setPeerWritableHandler(nullptr);
         server->setPeerErrorHandler(nullptr);
         server->listener()->setErrorHandler(nullptr);
     } else if (auto *client = endpoint.tcpClient()) {
         client->setConnectedHandler(nullptr);
         client->setReadableHandler(nullptr);
+        client->setWritableHandler(nullptr);
         client->setDisconnectedHandler(nullptr);
         client->setErrorHandler(nullptr);
     } else if (auto *udp = endpoint.udp()) {

@@ -11,9 +11,10 @@ class TcpClient;
 class Endpoint;
 class TcpServer;
 
-// Binds the server's four client events and its listening object's error sink.
+// Binds the server's five client events (room to write goes to the file
+// transfers) and its listening object's error sink.
 void bindTcpServerEvents(EndpointController &window, Endpoint &server, TcpServer &socket);
-// Binds the client's connect, read, disconnect and error events.
+// Binds the client's connect, read, write, disconnect and error events.
 void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient &socket);
 
 // Closes every accepted connection (each one removes its peer endpoint), then

@@ -1,0 +1,426 @@
+#include "endpoints/filetransfer.h"
+
+#include "core/errors.h"
+#include "endpoints/endpoint.h"
+#include "net/tcp/tcpsocket.h"
+#include "net/udp/multicastmember.h"
+#include "net/udp/udpsocket.h"
+
+#include <QBuffer>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unordered_map>
+
+namespace {
+
+// What one read takes from the file for one connection: enough for a
+// connection to fill its kernel queue in a few calls, small enough that
+// memory stays flat whatever the file's size.
+constexpr qint64 ChunkBytes = 64 * 1024;
+constexpr qint64 DatagramBytes = 1024;
+// Sending time per pass before the event loop runs again.
+constexpr qint64 PassBudgetMs = 5;
+// A connection that reported no room for this long is tried anyway.
+constexpr int StallRetryMs = 200;
+
+QString connectionGoneText()
+{
+    return QStringLiteral("连接已断开");
+}
+
+// The transfers feeding each connection, so that a connection's room
+// notification reaches them. An entry goes when its target ends.
+std::unordered_multimap<const TcpConnection *, FileTransfer *> &runningTransfers()
+{
+    static std::unordered_multimap<const TcpConnection *, FileTransfer *> running;
+    return running;
+}
+
+std::vector<TcpConnection *> connectedTargets(const Endpoint &endpoint)
+{
+    std::vector<TcpConnection *> targets;
+    auto add = [&targets](TcpConnection *connection) {
+        if (connection && connection->isConnected())
+            targets.push_back(connection);
+    };
+    if (const TcpClient *client = endpoint.tcpClient())
+        add(client->connection());
+    add(endpoint.peerConnection());
+    if (const TcpServer *server = endpoint.tcpServer()) {
+        // Every peer connected now; one that comes later gets nothing of it.
+        TcpListener *listener = server->listener();
+        for (int i = 0; i < listener->peerCount(); ++i)
+            add(listener->peerAt(i));
+    }
+    return targets;
+}
+
+} // namespace
+
+FileTransfer *FileTransfer::start(Endpoint &endpoint, const QString &path, QObject *parent, QString *error)
+{
+    Mode mode = Mode::Stream;
+    bool reachable = false;
+    std::vector<TcpConnection *> connections;
+    switch (endpoint.kind) {
+    case EndpointKind::TcpServer:
+    case EndpointKind::TcpAcceptedPeer:
+    case EndpointKind::TcpClient:
+        connections = connectedTargets(endpoint);
+        reachable = !connections.empty();
+        break;
+    case EndpointKind::UdpClient:
+    case EndpointKind::UdpServer:
+        // A server has somewhere to send only once someone sent to it.
+        mode = Mode::Datagrams;
+        reachable = endpoint.udp() && !endpoint.udp()->remoteHost().isEmpty();
+        break;
+    case EndpointKind::UdpGroup:
+        mode = Mode::Group;
+        reachable = endpoint.group && endpoint.group->socket() != -1;
+        break;
+    }
+    std::unique_ptr<FileTransfer> transfer(new FileTransfer(endpoint, mode, parent));
+    if (!transfer->openFile(path, error))
+        return nullptr;
+    if (!reachable) {
+        if (error)
+            *error = QStringLiteral("没有可发送的连接");
+        return nullptr;
+    }
+    for (TcpConnection *connection : connections) {
+        Target target;
+        target.connection = connection;
+        target.key = connection;
+        target.handle = connection->socketHandle();
+        transfer->targets_.push_back(target);
+    }
+    if (mode == Mode::Stream)
+        transfer->targetCount_ = qint64(connections.size());
+    transfer->begin();
+    return transfer.release();
+}
+
+FileTransfer::FileTransfer(Endpoint &endpoint, Mode mode, QObject *parent)
+    : QObject(parent)
+    , endpoint_(endpoint.lifetime())
+    , record_(&endpoint)
+    , mode_(mode)
+    , continuation_(new QTimer(this))
+    , stallCheck_(new QTimer(this))
+{
+    continuation_->setSingleShot(true);
+    continuation_->setInterval(0);
+    connect(continuation_, &QTimer::timeout, this, [this] { Guarded([this] { pump(); }); });
+    stallCheck_->setInterval(StallRetryMs);
+    connect(stallCheck_, &QTimer::timeout, this, [this] {
+        Guarded([this] {
+            if (sinceProgress_.elapsed() >= StallRetryMs)
+                pump();
+        });
+    });
+}
+
+FileTransfer::~FileTransfer()
+{
+    for (const Target &target : targets_)
+        unregister(target);
+}
+
+bool FileTransfer::openFile(const QString &path, QString *error)
+{
+    file_.setFileName(path);
+    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        if (error)
+            *error = file_.errorString();
+        return false;
+    }
+    fileSize_ = file_.size();
+    return true;
+}
+
+void FileTransfer::begin()
+{
+    running_ = true;
+    sinceProgress_.start();
+    if (fileSize_ == 0) {
+        finish(Result::Completed);
+        return;
+    }
+    for (const Target &target : targets_)
+        runningTransfers().emplace(target.key, this);
+    // The first bytes go from the event loop, once the caller has connected
+    // to the signals.
+    continuation_->start();
+    if (mode_ == Mode::Stream)
+        stallCheck_->start();
+}
+
+void FileTransfer::cancel()
+{
+    finish(Result::Cancelled);
+}
+
+void FileTransfer::connectionWritable(TcpConnection *connection)
+{
+    // A pass may end transfers and so change the registry; walk a copy.
+    std::vector<QPointer<FileTransfer>> feeding;
+    const auto [first, last] = runningTransfers().equal_range(connection);
+    for (auto it = first; it != last; ++it)
+        feeding.emplace_back(it->second);
+    for (const QPointer<FileTransfer> &transfer : feeding)
+        if (transfer)
+            transfer->pump(connection);
+}
+
+bool FileTransfer::endpointGone() const
+{
+    return endpoint_.expired();
+}
+
+void FileTransfer::pump(TcpConnection *only)
+{
+    if (!running_)
+        return;
+    if (pumping_) {
+        pumpAgain_ = true;
+        return;
+    }
+    QPointer<FileTransfer> self(this);
+    pumping_ = true;
+    pumpAgain_ = false;
+    QElapsedTimer pass;
+    pass.start();
+    bool going = true;
+    if (mode_ != Mode::Stream) {
+        going = sendDatagrams(pass);
+    } else {
+        const size_t count = targets_.size();
+        const size_t firstTarget = count > 0 ? firstTarget_++ % count : 0;
+        for (size_t i = 0; i < count && going; ++i) {
+            Target &target = targets_[(firstTarget + i) % count];
+            const bool open = target.state == TargetState::Ready || target.state == TargetState::Waiting;
+            if (open && (!only || target.connection == only))
+                going = feedTarget(target, pass);
+        }
+    }
+    if (!self)
+        return;
+    pumping_ = false;
+    if (!going)
+        return;
+    if (pumpAgain_)
+        continuation_->start();
+    reportProgress();
+    if (self)
+        settle();
+}
+
+bool FileTransfer::feedTarget(Target &target, const QElapsedTimer &pass)
+{
+    QPointer<FileTransfer> self(this);
+    for (;;) {
+        TcpConnection *connection = target.connection;
+        // Another handle is a later connection of the same client, not the
+        // one that has the first part of the file.
+        if (endpointGone() || !connection || !connection->isConnected()
+            || connection->socketHandle() != target.handle) {
+            loseTarget(target, connectionGoneText());
+            return true;
+        }
+        if (target.offset >= fileSize_) {
+            target.state = TargetState::Done;
+            unregister(target);
+            return true;
+        }
+        if (pass.elapsed() >= PassBudgetMs) {
+            target.state = TargetState::Ready;
+            continuation_->start();
+            return true;
+        }
+        const qint64 length = readAt(target.offset);
+        if (length == 0)
+            return false;
+        int taken = 0;
+        try {
+            taken = connection->send(buffer_.constData(), int(length));
+        } catch (const std::exception &e) {
+            if (!self || !running_)
+                return false;
+            loseTarget(target, QStringLiteral("发送失败：") + ExceptionMessage(e));
+            return true;
+        }
+        // The send may have run the connection's handlers, and they anything.
+        if (!self || !running_)
+            return false;
+        if (taken > 0) {
+            target.offset += taken;
+            sent_ += taken;
+            unreported_ += taken;
+            sinceProgress_.restart();
+        }
+        if (taken < 0 || (taken == 0 && connection->isConnected())) {
+            // Would block: the connection reports room with a Writable event.
+            target.state = TargetState::Waiting;
+            return true;
+        }
+    }
+}
+
+bool FileTransfer::sendDatagrams(const QElapsedTimer &pass)
+{
+    while (datagramOffset_ < fileSize_) {
+        if (endpointGone()) {
+            finish(Result::Failed, connectionGoneText());
+            return false;
+        }
+        if (pass.elapsed() >= PassBudgetMs) {
+            continuation_->start();
+            return true;
+        }
+        if (datagramOffset_ < blockStart_ || datagramOffset_ >= blockStart_ + blockSize_) {
+            blockStart_ = datagramOffset_;
+            blockSize_ = readAt(datagramOffset_);
+            if (blockSize_ == 0)
+                return false;
+        }
+        const qint64 at = datagramOffset_ - blockStart_;
+        const qint64 length = std::min<qint64>(DatagramBytes, blockSize_ - at);
+        // A copy: a host lookup inside the send runs the event loop, where
+        // this transfer may be cancelled or destroyed with its buffer.
+        if (!sendOneDatagram(QByteArray(buffer_.constData() + at, length)))
+            return false;
+        datagramOffset_ += length;
+        sent_ += length;
+        unreported_ += length;
+    }
+    return true;
+}
+
+bool FileTransfer::sendOneDatagram(const QByteArray &datagram)
+{
+    QPointer<FileTransfer> self(this);
+    try {
+        if (mode_ == Mode::Group) {
+            MulticastMember *group = record_->group.get();
+            if (!group) {
+                finish(Result::Failed, connectionGoneText());
+                return false;
+            }
+            if (!group->send(datagram).ok()) {
+                finish(Result::Failed, QStringLiteral("发送失败"));
+                return false;
+            }
+        } else {
+            UdpSocket *udp = record_->udp();
+            if (!udp) {
+                finish(Result::Failed, connectionGoneText());
+                return false;
+            }
+            QBuffer stream;
+            stream.setData(datagram);
+            stream.open(QIODevice::ReadOnly);
+            // May run the event loop while a host name is looked up.
+            udp->sendDatagram(stream);
+        }
+    } catch (const std::exception &e) {
+        if (self)
+            finish(Result::Failed, ExceptionMessage(e));
+        return false;
+    }
+    return self && running_;
+}
+
+void FileTransfer::loseTarget(Target &target, const QString &reason)
+{
+    target.state = TargetState::Lost;
+    target.lostReason = reason;
+    unregister(target);
+}
+
+void FileTransfer::settle()
+{
+    if (!running_)
+        return;
+    if (mode_ != Mode::Stream) {
+        if (datagramOffset_ >= fileSize_)
+            finish(Result::Completed);
+        return;
+    }
+    const Target *lost = nullptr;
+    for (const Target &target : targets_) {
+        if (target.state == TargetState::Ready || target.state == TargetState::Waiting)
+            return;
+        if (target.state == TargetState::Lost && !lost)
+            lost = &target;
+    }
+    if (lost)
+        finish(Result::Failed, lost->lostReason);
+    else
+        finish(Result::Completed);
+}
+
+void FileTransfer::reportProgress()
+{
+    if (running_ && unreported_ > 0)
+        emit progressed(std::exchange(unreported_, 0));
+}
+
+qint64 FileTransfer::readAt(qint64 offset)
+{
+    if (buffer_.isEmpty())
+        buffer_.resize(ChunkBytes);
+    ssize_t got = 0;
+    do {
+        got = ::pread(file_.handle(), buffer_.data(), size_t(buffer_.size()), off_t(offset));
+    } while (got < 0 && errno == EINTR);
+    if (got > 0)
+        return got;
+    // The file was cut short while it was being sent.
+    const QString why
+        = got < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("文件比开始发送时短");
+    finish(Result::Failed, QStringLiteral("读取文件失败：") + why);
+    return 0;
+}
+
+void FileTransfer::finish(Result result, const QString &reason)
+{
+    if (!running_)
+        return;
+    running_ = false;
+    continuation_->stop();
+    stallCheck_->stop();
+    for (const Target &target : targets_)
+        unregister(target);
+    file_.close();
+    // From the event loop, never inside the caller's stack: a handler of the
+    // signal may well delete this object.
+    QMetaObject::invokeMethod(
+        this,
+        [this, result, reason] {
+            Guarded([this, result, reason] {
+                QPointer<FileTransfer> self(this);
+                if (const qint64 rest = std::exchange(unreported_, 0); rest > 0)
+                    emit progressed(rest);
+                if (self)
+                    emit finished(result, reason);
+            });
+        },
+        Qt::QueuedConnection);
+}
+
+void FileTransfer::unregister(const Target &target)
+{
+    auto [first, last] = runningTransfers().equal_range(target.key);
+    while (first != last) {
+        if (first->second == this)
+            first = runningTransfers().erase(first);
+        else
+            ++first;
+    }
+}
