@@ -11,9 +11,11 @@
 #include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
+#include "ui/messages.h"
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QMenu>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -151,6 +153,44 @@ ReplyRule replyRule(MatchType match, const QString &pattern, const QString &repl
     rule.reply = reply;
     rule.replyIsHex = hex;
     return rule;
+}
+
+// Picks "发送文件..." in the send box's context menu, as a user does; the
+// file chooser, when asked, gives `path`.
+void sendFileFromMenu(Endpoint *endpoint, const QString &path, bool asked = true)
+{
+    FileChoiceScript files;
+    files.answers.push_back(path);
+    auto *box = child<SendEdit>(endpoint->window, "sendEdit");
+    QContextMenuEvent event(
+        QContextMenuEvent::Mouse, QPoint(5, 5), box->viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(box->viewport(), &event);
+    const QList<QMenu *> menus = box->findChildren<QMenu *>();
+    QVERIFY(!menus.isEmpty());
+    QMenu *menu = menus.last();
+    QAction *sendFile = nullptr;
+    for (QAction *action : menu->actions())
+        if (action->text() == QStringLiteral("发送文件..."))
+            sendFile = action;
+    QVERIFY(sendFile);
+    sendFile->trigger();
+    menu->close();
+    QCOMPARE(files.answers.size(), size_t(asked ? 0 : 1));
+}
+
+// A file of `size` bytes whose content depends on every position.
+QString makeFile(const QTemporaryDir &dir, const QString &name, qint64 size)
+{
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly))
+        return {};
+    QByteArray block(64 * 1024, 0);
+    for (qint64 at = 0; at < size; at += block.size()) {
+        for (int i = 0; i < block.size(); ++i)
+            block[i] = char((at + i) * 131 / 7);
+        file.write(block.constData(), std::min<qint64>(block.size(), size - at));
+    }
+    return file.fileName();
 }
 
 } // namespace
@@ -399,6 +439,78 @@ private slots:
         QCOMPARE(::send(client.peer.get(), "STATUS?", 7, 0), 7);
         QCOMPARE(readServing(client.peer.get(), 5), QByteArray("READY"));
         QCOMPARE(client.endpoint->window->sentBytes(), 5);
+    }
+
+    void aFileSentFromTheSendBoxArrivesWholeLoggedAndCounted()
+    {
+        Harness h;
+        QTemporaryDir dir;
+        const QString path = makeFile(dir, QStringLiteral("payload.bin"), 3 * 1024 * 1024 + 17);
+        QFile source(path);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QByteArray expected = source.readAll();
+        Harness::ConnectedClient client = h.connectedTcpClient();
+        QVERIFY(client.endpoint && client.peer.get() >= 0);
+        sendFileFromMenu(client.endpoint, path);
+        QVERIFY(client.endpoint->window->isTransferring());
+        QCOMPARE(readServing(client.peer.get(), expected.size(), 20000), expected);
+        QTRY_VERIFY(!client.endpoint->window->isTransferring());
+        QCOMPARE(client.endpoint->window->sentBytes(), expected.size());
+        const QString log = Harness::log(client.endpoint);
+        QVERIFY(log.contains(QStringLiteral(" 开始发送文件：%1，共 %2 字节").arg(path).arg(expected.size())));
+        QVERIFY(
+            log.contains(QStringLiteral(" 文件发送完成：%1，已发送 %2 字节").arg(path).arg(expected.size())));
+        QCOMPARE(h.recorder.messages + h.recorder.exceptions, QStringList());
+    }
+
+    void aFileToAPeerThatDoesNotReadCanBeCancelledAndKeepsOtherSendsOut()
+    {
+        Harness h;
+        QTemporaryDir dir;
+        const qint64 size = 64 * 1024 * 1024;
+        const QString path = makeFile(dir, QStringLiteral("big.bin"), size);
+        Harness::ConnectedClient client = h.connectedTcpClient();
+        QVERIFY(client.endpoint && client.peer.get() >= 0);
+        DataWindow *w = client.endpoint->window;
+        sendFileFromMenu(client.endpoint, path);
+        // The peer reads nothing: the transfer fills the connection and waits.
+        QTRY_VERIFY(w->sentBytes() > 0);
+        QTest::qWait(300);
+        QVERIFY(w->isTransferring());
+        QVERIFY(w->sentBytes() < size);
+        // Typed bytes would land in the middle of the file: refused.
+        send(client.endpoint, "typed");
+        QTRY_VERIFY(Harness::log(client.endpoint)
+                        .contains(QStringLiteral("发送失败：上一次发送尚未完成，5 字节未发出")));
+        // So is a second file while the first is on its way.
+        sendFileFromMenu(client.endpoint, path, false);
+        QCOMPARE(h.recorder.messages, QStringList({QStringLiteral("上一个文件尚未发送完成")}));
+        QTest::mouseClick(child<QPushButton>(w, "cancelButton"), Qt::LeftButton);
+        QTRY_VERIFY(!w->isTransferring());
+        const qint64 sentAtCancel = w->sentBytes();
+        QVERIFY(Harness::log(client.endpoint)
+                    .contains(QStringLiteral(" 文件发送已取消：%1，已发送 %2/%3 字节")
+                                  .arg(path)
+                                  .arg(sentAtCancel)
+                                  .arg(size)));
+        // What the transfer sent, and nothing after the cancel, reaches the
+        // peer once it reads; then a typed send goes as usual.
+        QCOMPARE(readServing(client.peer.get(), sentAtCancel, 20000).size(), sentAtCancel);
+        send(client.endpoint, "after");
+        QCOMPARE(readServing(client.peer.get(), 5), QByteArray("after"));
+        QCOMPARE(w->sentBytes(), sentAtCancel + 5);
+    }
+
+    void aFileToAnEndpointWithNobodyToSendToIsRefusedInTheLog()
+    {
+        Harness h;
+        QTemporaryDir dir;
+        const QString path = makeFile(dir, QStringLiteral("a.bin"), 10);
+        Endpoint *server = h.tcpServer(unusedPort());
+        sendFileFromMenu(server, path);
+        QVERIFY(!server->window->isTransferring());
+        QVERIFY(
+            Harness::log(server).contains(QStringLiteral(" 文件发送失败：%1：没有可发送的连接").arg(path)));
     }
 
     void udpClientIgnoresWhoSent()

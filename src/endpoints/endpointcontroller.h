@@ -57,6 +57,10 @@ public:
     // The endpoint a data window stands for; nullptr once it is removed.
     [[nodiscard]] Endpoint *endpointOfWindow(const QWidget *window) const;
 
+    // Sends the file through the window's endpoint, the window showing how
+    // it goes; a window sends one file at a time.
+    void sendFile(DataWindow *window, const QString &path);
+
     // Stops timed sending and every repeat in every data window.
     void endAllSending();
     // Stops every TCP Server as its stop command does (peers first).

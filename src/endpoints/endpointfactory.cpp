@@ -6,6 +6,7 @@
 
 #include "datawindow/datawindow.h"
 #include "endpoints/endpointstatus.h"
+#include "endpoints/filetransfer.h"
 #include "endpoints/serialbridge.h"
 #include "endpoints/tcpendpointevents.h"
 #include "endpoints/udpendpointevents.h"
@@ -74,7 +75,35 @@ DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
         if (Endpoint *own = endpointOfWindow(window))
             stop(*own);
     });
+    connect(window, &DataWindow::fileSendRequested, this,
+        [this, window](const QString &path) { Guarded([&] { sendFile(window, path); }); });
     return window;
+}
+
+void EndpointController::sendFile(DataWindow *window, const QString &path)
+{
+    Endpoint *own = endpointOfWindow(window);
+    if (!own || window->isTransferring())
+        return;
+    QString error;
+    // The window owns the transfer: removing the endpoint ends it with the
+    // window, and the transfer notices a lost endpoint on its own.
+    FileTransfer *transfer = FileTransfer::start(*own, path, window, &error);
+    if (!transfer) {
+        window->appendLogLine(window->timeText() + QStringLiteral(" 文件发送失败：%1：%2").arg(path, error));
+        return;
+    }
+    window->transferStarted(path, transfer->total());
+    connect(transfer, &FileTransfer::progressed, window, &DataWindow::transferProgressed);
+    connect(window, &DataWindow::transferCancelRequested, transfer, &FileTransfer::cancel);
+    connect(transfer, &FileTransfer::finished, window,
+        [window, transfer](FileTransfer::Result result, const QString &reason) {
+            const auto end = result == FileTransfer::Result::Completed ? DataWindow::TransferEnd::Completed
+                : result == FileTransfer::Result::Cancelled            ? DataWindow::TransferEnd::Cancelled
+                                                                       : DataWindow::TransferEnd::Failed;
+            window->transferEnded(end, reason);
+            transfer->deleteLater();
+        });
 }
 
 Endpoint *EndpointController::createTcpServer(int port)

@@ -1,6 +1,7 @@
 #include "endpoints/endpointsend.h"
 
 #include "endpoints/endpoint.h"
+#include "endpoints/filetransfer.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
@@ -36,10 +37,12 @@ std::set<const TcpConnection *> &connectionsInUse()
     return inUse;
 }
 
+// A file on its way through a connection holds it as well.
 class ConnectionClaim {
 public:
     explicit ConnectionClaim(const TcpConnection *socket)
-        : socket_(connectionsInUse().insert(socket).second ? socket : nullptr)
+        : socket_(
+            !FileTransfer::isSendingTo(socket) && connectionsInUse().insert(socket).second ? socket : nullptr)
     {
     }
     ~ConnectionClaim()
@@ -167,6 +170,11 @@ bool sendToGroup(MulticastMember &group, const QByteArray &data)
 }
 
 } // namespace
+
+bool isTypedSendUnderWay(const TcpConnection *connection)
+{
+    return connectionsInUse().count(connection) > 0;
+}
 
 SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control)
 {

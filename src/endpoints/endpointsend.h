@@ -10,4 +10,10 @@
 
 class Endpoint;
 
+class TcpConnection;
+
+// True while a send through the connection waits for it to take the rest; a
+// file is not sent into the middle of it.
+[[nodiscard]] bool isTypedSendUnderWay(const TcpConnection *connection);
+
 SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control);

@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "endpoints/endpoint.h"
+#include "endpoints/endpointsend.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
@@ -73,6 +74,15 @@ FileTransfer *FileTransfer::start(Endpoint &endpoint, const QString &path, QObje
     case EndpointKind::TcpClient:
         connections = connectedTargets(endpoint);
         reachable = !connections.empty();
+        // A connection busy with another send (typed, or another file) is
+        // left out: their bytes would mix.
+        std::erase_if(connections,
+            [](const TcpConnection *c) { return isTypedSendUnderWay(c) || FileTransfer::isSendingTo(c); });
+        if (reachable && connections.empty()) {
+            if (error)
+                *error = QStringLiteral("上一次发送尚未完成");
+            return nullptr;
+        }
         break;
     case EndpointKind::UdpClient:
     case EndpointKind::UdpServer:
@@ -412,6 +422,11 @@ void FileTransfer::finish(Result result, const QString &reason)
             });
         },
         Qt::QueuedConnection);
+}
+
+bool FileTransfer::isSendingTo(const TcpConnection *connection)
+{
+    return runningTransfers().count(connection) > 0;
 }
 
 void FileTransfer::unregister(const Target &target)

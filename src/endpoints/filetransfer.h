@@ -36,6 +36,9 @@ public:
     // An empty file completes at once.
     static FileTransfer *start(Endpoint &endpoint, const QString &path, QObject *parent, QString *error);
 
+    // True while a transfer feeds the connection; a typed send waits for
+    // none and is refused instead of mixing its bytes into the file's.
+    [[nodiscard]] static bool isSendingTo(const TcpConnection *connection);
     // Where the endpoint's handlers report that a connection has room again.
     static void connectionWritable(TcpConnection *connection);
 
