@@ -11,7 +11,9 @@
 #include "ui/documentarea.h"
 
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QMenu>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -174,6 +176,62 @@ private slots:
         QTRY_VERIFY(!window);
         QVERIFY(!list);
         QCOMPARE(peerCount(server), 0);
+    }
+
+    // The peer leaves, and its window goes, while the file dialog that
+    // "发送文件..." opened from the send box's menu is still open; then the
+    // user picks a file. Nothing is sent and nothing freed is touched.
+    void peerLeavesWhileTheSendFileDialogIsOpen()
+    {
+        Harness h;
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("f.bin")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("payload") == 7);
+        file.close();
+        const int port = unusedPort();
+        Endpoint *server = h.tcpServer(port);
+        Fd peer = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 1);
+        QPointer<DataWindow> window(h.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
+        window->bringToFront();
+        auto *box = child<SendEdit>(window, "sendEdit");
+        QContextMenuEvent event(
+            QContextMenuEvent::Mouse, QPoint(5, 5), box->viewport()->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(box->viewport(), &event);
+        QPointer<QMenu> menu = box->findChildren<QMenu *>().last();
+        QAction *sendFile = nullptr;
+        for (QAction *action : menu->actions())
+            if (action->text() == QStringLiteral("发送文件..."))
+                sendFile = action;
+        QVERIFY(sendFile);
+        bool dialogSeen = false;
+        bool windowGoneWhileOpen = false;
+        std::function<void()> whileOpen = [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog) {
+                QTimer::singleShot(20, qApp, whileOpen); // not shown yet
+                return;
+            }
+            dialogSeen = true;
+            peer.reset();
+            QTRY_VERIFY(!window); // inside the dialog's own loop
+            windowGoneWhileOpen = true;
+            dialog->selectFile(file.fileName());
+            static_cast<QDialog *>(dialog)->done(QDialog::Accepted);
+        };
+        QTimer::singleShot(50, qApp, whileOpen);
+        // Should the dialog block, it is closed after a while.
+        QTimer::singleShot(8000, qApp, [] {
+            if (QWidget *modal = QApplication::activeModalWidget())
+                modal->close();
+        });
+        sendFile->trigger();
+        QTRY_VERIFY(dialogSeen);
+        QTRY_VERIFY(windowGoneWhileOpen);
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(peerCount(server), 0);
+        QCOMPARE(server->window->sentBytes(), 0);
+        QCOMPARE(h.recorder.messages + h.recorder.exceptions, QStringList());
     }
 
     // A peer arrives, and takes the selection, while a creation dialog is
