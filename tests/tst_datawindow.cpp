@@ -382,7 +382,7 @@ private slots:
         QString shownLate;
         QTimer::singleShot(1800, &w, [&] {
             shownLate = bar->progressText();
-            QTest::mouseClick(child<QPushButton>(w, "cancelButton"), Qt::LeftButton);
+            QTest::mouseClick(child<QToolButton>(w, "cancelButton"), Qt::LeftButton);
         });
         w.sendTyped(); // returns when the repeat ends
         QVERIFY2(!shownEarly, "a repeat shorter than a second shows no progress");
@@ -408,7 +408,7 @@ private slots:
         w.transferProgressed(1024);
         w.transferProgressed(1024);
         QCOMPARE(w.sentBytes(), 2048);
-        QTest::mouseClick(child<QPushButton>(w, "cancelButton"), Qt::LeftButton);
+        QTest::mouseClick(child<QToolButton>(w, "cancelButton"), Qt::LeftButton);
         QCOMPARE(cancels, 1);
         w.transferEnded(DataWindow::TransferEnd::Cancelled, {});
         QVERIFY(!w.isTransferring());
@@ -498,6 +498,39 @@ private slots:
         QVERIFY(lines[0].endsWith(QStringLiteral(" 自动应答：one")));
         QVERIFY(lines[2].endsWith(QStringLiteral(" 自动应答：three")));
         QVERIFY(lines[4].endsWith(QStringLiteral(" 自动应答已关闭：发送失败")));
+    }
+
+    void repliesToAPeerThatNeverReadsAreBoundedAndStopEndsThem()
+    {
+        DataWindow w;
+        w.setAutoReplyOn(true);
+        int sends = 0;
+        bool peerReads = false;
+        w.setSendFunction([&](const QByteArray &data, const SendControl &control) {
+            ++sends;
+            // The first reply waits for a peer that does not read while
+            // 1,500 more pieces arrive and are answered.
+            if (sends == 1) {
+                for (int i = 0; i < 1500; ++i)
+                    w.sendReply("r");
+                while (!peerReads && !control.stopRequested())
+                    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            }
+            return SendOutcome{data.size(), false};
+        });
+        peerReads = true;
+        w.sendReply("first");
+        QCOMPARE(sends, 1001); // the first and the thousand that could wait
+        QStringList lines = flushedLines(w);
+        QCOMPARE(lines.filter(QStringLiteral("积压过多")).size(), 1);
+        QVERIFY(lines.last().endsWith(QStringLiteral(" 已丢弃 500 条自动应答")));
+
+        // Stop ends the reply that waits and those behind it.
+        sends = 0;
+        peerReads = false;
+        QTimer::singleShot(50, &w, [&] { w.stopTimedSending(); });
+        w.sendReply("first");
+        QCOMPARE(sends, 1);
     }
 
     void aReplyThatThrowsSwitchesRepliesOffAndLeavesTheWindowUsable()

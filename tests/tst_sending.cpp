@@ -19,6 +19,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -485,7 +486,7 @@ private slots:
         // So is a second file while the first is on its way.
         sendFileFromMenu(client.endpoint, path, false);
         QCOMPARE(h.recorder.messages, QStringList({QStringLiteral("上一个文件尚未发送完成")}));
-        QTest::mouseClick(child<QPushButton>(w, "cancelButton"), Qt::LeftButton);
+        QTest::mouseClick(child<QToolButton>(w, "cancelButton"), Qt::LeftButton);
         QTRY_VERIFY(!w->isTransferring());
         const qint64 sentAtCancel = w->sentBytes();
         QVERIFY(Harness::log(client.endpoint)

@@ -3,33 +3,37 @@
 #include "core/logtexts.h"
 #include "datawindow/layouthelpers.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
+#include <QToolButton>
 
 using namespace layout_helpers;
 
 ActivityBar::ActivityBar(QWidget *parent)
-    : QStatusBar(parent)
+    : QWidget(parent)
 {
     setObjectName(QStringLiteral("activityBar"));
-    setSizeGripEnabled(false);
-    paintBackground(this, Colours::Cream);
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(6);
+    row->addStretch(1);
     ratesLabel_ = named(new QLabel(this), "ratesLabel");
-    addWidget(ratesLabel_, 1);
     progressLabel_ = named(new QLabel(this), "progressLabel");
     progressBar_ = named(new QProgressBar(this), "progressBar");
     progressBar_->setRange(0, 1000);
-    progressBar_->setFixedWidth(90);
-    progressBar_->setMaximumHeight(14);
+    progressBar_->setFixedSize(60, 10);
     progressBar_->setTextVisible(false);
-    cancelButton_ = named(new QPushButton(QStringLiteral("取消"), this), "cancelButton");
-    cancelButton_->setMaximumHeight(18);
-    addPermanentWidget(progressLabel_);
-    addPermanentWidget(progressBar_);
-    addPermanentWidget(cancelButton_);
+    cancelButton_ = named(new QToolButton(this), "cancelButton");
+    cancelButton_->setText(QStringLiteral("取消"));
+    cancelButton_->setAutoRaise(true);
+    cancelButton_->setFixedHeight(16);
+    row->addWidget(ratesLabel_);
+    row->addWidget(progressLabel_);
+    row->addWidget(progressBar_);
+    row->addWidget(cancelButton_);
     hideProgress();
-    connect(cancelButton_, &QPushButton::clicked, this, &ActivityBar::cancelClicked);
+    connect(cancelButton_, &QToolButton::clicked, this, &ActivityBar::cancelClicked);
 }
 
 void ActivityBar::showRates(qint64 receivedPerSecond, qint64 sentPerSecond)
@@ -55,6 +59,7 @@ void ActivityBar::showProgress(const QString &text, qint64 done, qint64 total)
     progressLabel_->show();
     progressBar_->show();
     cancelButton_->show();
+    ratesLabel_->hide();
 }
 
 void ActivityBar::hideProgress()
@@ -63,6 +68,7 @@ void ActivityBar::hideProgress()
     progressLabel_->hide();
     progressBar_->hide();
     cancelButton_->hide();
+    ratesLabel_->show();
 }
 
 bool ActivityBar::isProgressShown() const

@@ -1,17 +1,19 @@
 #pragma once
-// The strip at the foot of a data window: the receive and send rates over the
-// last second while traffic flows, and the progress of a long task (a file
-// being sent, a long repeat) with a button that ends it. It shows what its
-// window tells it and reports the button; it measures nothing itself. Owned
-// by its data window; UI thread only.
+// A status strip in the free right part of the receive box's title row: the
+// receive and send rates over the last second while traffic flows, and the
+// progress of a long task (a file being sent, a long repeat) with a button
+// that ends it. It sits over space nothing else uses, so no control of the
+// window moves or shrinks for it. It shows what its window tells it and
+// reports the button; it measures nothing itself. Owned by its data window;
+// UI thread only.
 
-#include <QStatusBar>
+#include <QWidget>
 
 class QLabel;
 class QProgressBar;
-class QPushButton;
+class QToolButton;
 
-class ActivityBar : public QStatusBar {
+class ActivityBar : public QWidget {
     Q_OBJECT
 
 public:
@@ -34,5 +36,5 @@ private:
     QLabel *ratesLabel_;
     QLabel *progressLabel_;
     QProgressBar *progressBar_;
-    QPushButton *cancelButton_;
+    QToolButton *cancelButton_;
 };

@@ -13,6 +13,7 @@
 #include "ui/logview.h"
 #include "ui/messages.h"
 
+#include <QEvent>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QPointer>
@@ -41,6 +42,12 @@ DataWindow::DataWindow(DocumentArea *area)
 DataWindow::~DataWindow() = default;
 
 namespace {
+
+const QString &receiveBoxTitle()
+{
+    static const QString title = QStringLiteral("数据接收及提示窗口");
+    return title;
+}
 
 QSettings replyRuleSettings()
 {
@@ -75,8 +82,6 @@ void DataWindow::build()
     bodyLayout->addWidget(receiveArea_);
     sendPanel_ = new SendPanel(body);
     bodyLayout->addWidget(sendPanel_, 1);
-    activityBar_ = new ActivityBar(this);
-    layout->addWidget(activityBar_);
     connectHandlers();
     connectActivity();
     connectLogTools();
@@ -105,7 +110,7 @@ void DataWindow::buildReceiveArea(QWidget *body)
 {
     receiveArea_ = new QWidget(body);
     receiveArea_->setFixedHeight(164);
-    auto *receiveBox = new QGroupBox(QStringLiteral("数据接收及提示窗口"), receiveArea_);
+    auto *receiveBox = new QGroupBox(receiveBoxTitle(), receiveArea_);
     receiveBox->setObjectName(QStringLiteral("receiveBox"));
     paintBackground(receiveBox, Colours::Cream);
     fill(receiveArea_, receiveBox)->setContentsMargins(0, 0, 0, 0);
@@ -113,6 +118,24 @@ void DataWindow::buildReceiveArea(QWidget *body)
     log_->setObjectName(QStringLiteral("log"));
     paintBackground(log_, Colours::LogBackground, {QPalette::Base});
     fill(receiveBox, log_);
+    // Over the free part of the box's title row, right of the title.
+    activityBar_ = new ActivityBar(receiveArea_);
+    activityBar_->raise();
+    receiveArea_->installEventFilter(this);
+    placeActivityBar();
+}
+
+void DataWindow::placeActivityBar()
+{
+    const int left = fontMetrics().horizontalAdvance(receiveBoxTitle()) + 24;
+    activityBar_->setGeometry(left, 0, std::max(0, receiveArea_->width() - left - 6), 18);
+}
+
+bool DataWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == receiveArea_ && event->type() == QEvent::Resize)
+        placeActivityBar();
+    return QWidget::eventFilter(watched, event);
 }
 
 void DataWindow::connectHandlers()
@@ -365,6 +388,8 @@ void DataWindow::stopTimedSending()
 
 void DataWindow::endSending()
 {
+    // Stop also ends the answers waiting for a peer that does not read.
+    pendingReplies_.clear();
     sender_->stop();
 }
 
@@ -450,9 +475,11 @@ void DataWindow::showTransferProgress()
         return;
     progressShownAt_.start();
     const qint64 ms = std::max<qint64>(1, transfer_->clock.elapsed());
-    const QString text = QStringLiteral("发送文件 %1：%2/%3，%4/s")
-                             .arg(QFileInfo(transfer_->path).fileName(), ByteSizeText(transfer_->sent),
-                                 ByteSizeText(transfer_->total), ByteSizeText(transfer_->sent * 1000 / ms));
+    const QString text
+        = QStringLiteral("发送文件 %1：%2/%3，%4/s")
+              .arg(fontMetrics().elidedText(QFileInfo(transfer_->path).fileName(), Qt::ElideMiddle, 110),
+                  ByteSizeText(transfer_->sent), ByteSizeText(transfer_->total),
+                  ByteSizeText(transfer_->sent * 1000 / ms));
     activityBar_->showProgress(text, transfer_->sent, transfer_->total);
 }
 
@@ -553,6 +580,14 @@ void DataWindow::editReplyRules()
 
 void DataWindow::sendReply(const QByteArray &reply)
 {
+    if (replying_ && pendingReplies_.size() >= MaxWaitingReplies) {
+        // A peer that sends and never reads would make the queue grow
+        // without end; past the bound its answers are dropped, and told.
+        if (droppedReplies_++ == 0)
+            appendLogLine(
+                timeText() + QStringLiteral(" 自动应答积压过多（对方未接收数据），新的应答将被丢弃"));
+        return;
+    }
     pendingReplies_.push_back(reply);
     if (replying_)
         return;
@@ -585,6 +620,9 @@ void DataWindow::sendReply(const QByteArray &reply)
     }
     pendingReplies_.clear();
     replying_ = false;
+    if (droppedReplies_ > 0 && isAttached())
+        appendLogLine(
+            timeText() + QStringLiteral(" 已丢弃 %1 条自动应答").arg(std::exchange(droppedReplies_, 0)));
 }
 
 void DataWindow::requestStart()

@@ -111,7 +111,8 @@ public:
     void editReplyRules();
     // Sends an automatic reply through the endpoint as the send button does,
     // logged as its own line and counted. A reply that comes while another is
-    // still on its way (a peer that does not read) waits its turn. A reply
+    // still on its way (a peer that does not read) waits its turn, up to a
+    // thousand waiting; stop ends the waiting ones. A reply
     // that fails switches automatic replies off, so a failing send does not
     // repeat with every piece that arrives.
     void sendReply(const QByteArray &reply);
@@ -126,6 +127,9 @@ public:
     // handler of the window may call it.
     void destroyLater();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 signals:
     void startRequested();
     void stopRequested();
@@ -139,6 +143,7 @@ private:
     void connectLogTools();
     void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason);
     void connectActivity();
+    void placeActivityBar();
     void chooseFileToSend();
     void showRates();
     void showRepeatProgress(int done, int count);
@@ -163,7 +168,9 @@ private:
     QString replyRulesKey_;
     // Made when first needed: most windows (a server's peers) never have any.
     std::unique_ptr<ReplyRuleSet> replyRules_;
+    static constexpr size_t MaxWaitingReplies = 1000;
     std::deque<QByteArray> pendingReplies_;
+    qint64 droppedReplies_ = 0;
     bool replying_ = false;
 
     // The rates: the counters as the last tick saw them, a tick a second
