@@ -22,9 +22,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSet>
 #include <QTimer>
@@ -60,6 +63,16 @@ long statusKb(const char *field)
         if (line.compare(0, n, field) == 0)
             return std::stol(line.substr(n + 1));
     return -1;
+}
+
+// Lets VmHWM start again from the current RSS, so that a peak read later
+// belongs to what ran after this call and not to the start-up.
+bool resetPeakRss()
+{
+    std::ofstream out("/proc/self/clear_refs");
+    out << "5";
+    out.flush();
+    return bool(out);
 }
 
 double cpuSeconds()
@@ -134,6 +147,11 @@ struct Options {
         return it == values.end() ? fallback : std::stoll(it->second);
     }
     [[nodiscard]] bool flag(const std::string &key) const { return values.count(key) != 0; }
+    [[nodiscard]] QString text(const std::string &key) const
+    {
+        const auto it = values.find(key);
+        return it == values.end() ? QString() : QString::fromLocal8Bit(it->second.c_str());
+    }
 };
 
 Options parse(int argc, char **argv)
@@ -209,6 +227,37 @@ void settleFor(int ms)
     settle.exec();
 }
 
+// Picks an item of the log's context menu as a right click on the log offers
+// it. The menu opens without a loop of its own, so the item is triggered
+// directly; false when the menu did not open or lacks the item.
+bool chooseFromLogMenu(DataWindow &window, const QString &caption)
+{
+    auto *log = window.findChild<LogView *>(QStringLiteral("log"));
+    if (!log)
+        return false;
+    QWidget *surface = log->viewport();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), surface->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(surface, &event);
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    if (!menu)
+        return false;
+    QAction *chosen = nullptr;
+    for (QAction *action : menu->actions()) {
+        if (action->text() == caption)
+            chosen = action;
+    }
+    menu->close();
+    if (chosen)
+        chosen->trigger();
+    return chosen != nullptr;
+}
+
+[[nodiscard]] bool isRecording(DataWindow &window)
+{
+    const auto *log = window.findChild<LogView *>(QStringLiteral("log"));
+    return log && log->isRecordingShown();
+}
+
 void setHex(DataWindow &window)
 {
     // As the user does it: the switch's click also retitles the send box.
@@ -230,13 +279,14 @@ QString logText(Endpoint &endpoint)
 void answerRequests(DataWindow &window)
 {
     std::vector<ReplyRule> rules;
-    const MatchType kinds[] = {MatchType::Equals, MatchType::Contains, MatchType::StartsWith, MatchType::EndsWith,
-        MatchType::HexBytes};
+    const MatchType kinds[] = {MatchType::Equals, MatchType::Contains, MatchType::StartsWith,
+        MatchType::EndsWith, MatchType::HexBytes};
     for (int i = 0; i < 19; ++i) {
         ReplyRule rule;
         rule.match = kinds[i % 5];
-        rule.pattern = rule.match == MatchType::HexBytes ? QStringLiteral("FE %1").arg(i, 2, 16, QLatin1Char('0'))
-                                                          : QStringLiteral("cmd-%1").arg(i);
+        rule.pattern = rule.match == MatchType::HexBytes
+            ? QStringLiteral("FE %1").arg(i, 2, 16, QLatin1Char('0'))
+            : QStringLiteral("cmd-%1").arg(i);
         rule.reply = QStringLiteral("r%1").arg(i);
         rules.push_back(rule);
     }
@@ -324,8 +374,8 @@ int main(int argc, char **argv)
     // quit(): quitting closes the main window, and closing it stops every
     // server and removes its peers before they are counted.
     if (argc < 2) {
-        std::fprintf(
-            stderr, "usage: benchapp tcp-recv|udp-recv|tcp-accept|timer-send|idle [--key value]...\n");
+        std::fprintf(stderr,
+            "usage: benchapp tcp-recv|file-send|udp-recv|tcp-accept|timer-send|idle [--key value]...\n");
         return 2;
     }
     const std::string scenario = argv[1];
@@ -351,6 +401,11 @@ int main(int argc, char **argv)
         const qint64 bytes = opt.num("bytes", 0);
         const bool hex = opt.flag("hex");
         const int rssEveryMs = int(opt.num("rss-every-ms", 0));
+        // --record FILE: the peer's log is recorded to FILE through its menu,
+        // from before the first byte until the end, when the menu stops it.
+        const QString recordPath = opt.text("record");
+        FileChoiceScript choices;
+        qint64 receivedWhenRecording = -1;
         if (!create(*form, EndpointKind::TcpServer, [&] { return form->controller().createTcpServer(port); }))
             return 3;
         auto *rssLog = new QString;
@@ -375,36 +430,113 @@ int main(int argc, char **argv)
                     peer = peers.first();
                     if (hex)
                         setHex(*peer->window);
+                    if (!recordPath.isEmpty()) {
+                        // As the user does it: the window in front, then the menu.
+                        peer->window->bringToFront();
+                        choices.answers.push_back(recordPath);
+                        if (!chooseFromLogMenu(*peer->window, QStringLiteral("记录到文件...")))
+                            return true; // reported as not recording below
+                    }
                 }
                 if (!form->endpoints().contains(peer))
                     return true; // gone: reported as a shortfall below
+                // The menu's item starts recording on a later loop pass; what
+                // had arrived by then is not in the file.
+                if (!recordPath.isEmpty() && receivedWhenRecording < 0) {
+                    if (!isRecording(*peer->window))
+                        return false;
+                    receivedWhenRecording = peer->window->receivedBytes();
+                }
                 return peer->window->receivedBytes() >= bytes;
             },
             [&](bool finished) {
                 const bool listed = peer && form->endpoints().contains(peer);
                 qint64 received = -1;
                 int blocks = -1;
+                bool recorded = false;
                 if (listed) {
                     peer->window->flushLog();
                     received = peer->window->receivedBytes();
                     blocks = peer->window->findChild<LogView *>(QStringLiteral("log"))->entryCount();
+                    // Stopping writes out what waits and closes the file, so
+                    // the file is whole when the harness counts it.
+                    if (!recordPath.isEmpty() && isRecording(*peer->window))
+                        recorded = chooseFromLogMenu(*peer->window, QStringLiteral("停止记录"))
+                            && !isRecording(*peer->window);
                 }
                 const qint64 end = nowNs();
                 probe.Stop();
                 rssTimer.stop();
-                exitCode = finished && received == bytes ? 0 : 1;
-                result(QStringLiteral("end_ns=%1 received=%2 blocks=%3 hwm_kb=%4 rss_kb=%5 %6 rss=%7")
+                exitCode = finished && received == bytes && (recordPath.isEmpty() || recorded) ? 0 : 1;
+                QString recording;
+                if (!recordPath.isEmpty())
+                    recording = QStringLiteral(" recorded=%1 received_when_recording=%2")
+                                    .arg(recorded ? 1 : 0)
+                                    .arg(receivedWhenRecording);
+                result(QStringLiteral("end_ns=%1 received=%2 blocks=%3 hwm_kb=%4 rss_kb=%5 %6%7 rss=%8")
                            .arg(end)
                            .arg(received)
                            .arg(blocks)
                            .arg(statusKb("VmHWM:"))
                            .arg(statusKb("VmRSS:"))
-                           .arg(probe.Summary("probe"))
+                           .arg(probe.Summary("probe"), recording)
                            .arg(rssLog->isEmpty() ? QStringLiteral("-") : *rssLog));
                 QCoreApplication::exit(0);
             });
         app.exec();
         delete rssLog;
+    } else if (scenario == "file-send") {
+        // A TCP Client sends --file to a sink at --port through the same
+        // function the send box's menu calls. Measured from the call until
+        // the transfer has ended, with the peak memory over that time against
+        // the idle window's just before.
+        const QString path = opt.text("file");
+        Endpoint *client = create(*form, EndpointKind::TcpClient,
+            [&] { return form->controller().createTcpClient(QStringLiteral("127.0.0.1"), port); });
+        if (!client)
+            return 3;
+        const QPointer<DataWindow> window = client->window;
+        ready();
+        // A new client connects when its start button is pressed; the
+        // connect waits for the host lookup, which answers on the loop.
+        window->requestStart();
+        const qint64 connectDeadline = nowNs() + 30000000000LL;
+        while (client->state != 1 && nowNs() < connectDeadline)
+            settleFor(5);
+        if (client->state != 1 || !window) {
+            result(QStringLiteral("connected=0"));
+            return 4;
+        }
+        settleFor(500);
+        const long idleKb = statusKb("VmRSS:");
+        const bool peakReset = resetPeakRss();
+        probe.Start();
+        const qint64 start = nowNs();
+        form->controller().sendFile(window, path);
+        pollUntil(
+            poll, limitMs, [&] { return !window || !window->isTransferring(); },
+            [&](bool finished) {
+                const qint64 end = nowNs();
+                probe.Stop();
+                const long hwmKb = statusKb("VmHWM:");
+                const qint64 sent = window ? window->sentBytes() : -1;
+                const bool completed = window
+                    && logText(*client).contains(
+                        QStringLiteral(" 文件发送完成：%1，已发送 %2 字节").arg(path).arg(sent));
+                exitCode = finished && completed ? 0 : 1;
+                result(QStringLiteral("start_ns=%1 end_ns=%2 sent=%3 completed=%4 idle_rss_kb=%5 hwm_kb=%6 "
+                                      "peak_reset=%7 %8")
+                           .arg(start)
+                           .arg(end)
+                           .arg(sent)
+                           .arg(completed ? 1 : 0)
+                           .arg(idleKb)
+                           .arg(hwmKb)
+                           .arg(peakReset ? 1 : 0)
+                           .arg(probe.Summary("probe")));
+                QCoreApplication::exit(0);
+            });
+        app.exec();
     } else if (scenario == "udp-recv") {
         // A UDP Server takes what arrives; the run ends when `count` datagrams
         // were counted, or once nothing more came for `quiet-ms`.

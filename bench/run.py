@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Runs the benchmarks B1..B9 against Portwright and their baselines, and prints
+"""Runs the benchmarks B1..B12 against Portwright and their baselines, and prints
 one table: Portwright figure, baseline figure from the same run, ratio, target,
 met or not. Figures are medians over --runs runs. Loopback only.
 
@@ -102,12 +102,15 @@ class Bench:
     def gen_proc(self, *args):
         return Proc([self.gen] + [str(a) for a in args])
 
-    # B1 and B7: a stream into one accepted peer.
-    def tcp_stream(self, nbytes, hex_mode=False, rate=None, rss_every_ms=0, timeout=180):
+    # B1, B7 and B11: a stream into one accepted peer (for B11 its log
+    # recorded to the file `record`).
+    def tcp_stream(self, nbytes, hex_mode=False, rate=None, rss_every_ms=0, timeout=180, record=None):
         port = free_port()
         app_args = ["tcp-recv", "--port", port, "--bytes", nbytes, "--timeout-ms", int(timeout * 1000)]
         if hex_mode:
             app_args.append("--hex")
+        if record:
+            app_args += ["--record", record]
         if rss_every_ms:
             app_args += ["--rss-every-ms", rss_every_ms]
         app = self.app_proc(*app_args)
@@ -138,6 +141,41 @@ class Bench:
         end = now_ns()
         gen.finish(30)
         return {"mbps": nbytes / MB / ((end - start) / 1e9)}
+
+    # B10: a TCP Client sends the file to a sink; the baseline is socat
+    # sending it to another sink, timed from its start until it exits.
+    def sink(self):
+        port = free_port()
+        proc = subprocess.Popen(["socat", "-u", "TCP-LISTEN:%d,reuseaddr" % port, "OPEN:/dev/null"])
+        wait_listening(port, 10)
+        return port, proc
+
+    def file_send(self, path, nbytes):
+        port, sink = self.sink()
+        try:
+            app = self.app_proc("file-send", "--port", port, "--file", path, "--timeout-ms", 600000)
+            app.wait_line("READY", 30)
+            res = kv(app.wait_line("RESULT", 660))
+            app.finish(30)
+        finally:
+            end_child(sink, 30)
+        if "end_ns" not in res:
+            raise RuntimeError("file-send: %s" % res)
+        res["seconds"] = (res["end_ns"] - res["start_ns"]) / 1e9
+        res["mbps"] = nbytes / MB / res["seconds"]
+        res["rss_growth_kb"] = res["hwm_kb"] - res["idle_rss_kb"]
+        return res
+
+    def socat_file_send(self, path, nbytes):
+        port, sink = self.sink()
+        try:
+            start = now_ns()
+            sender = subprocess.Popen(["socat", "-u", "OPEN:%s" % path, "TCP:127.0.0.1:%d" % port])
+            code = end_child(sender, 600)
+            end = now_ns()
+        finally:
+            end_child(sink, 30)
+        return {"seconds": (end - start) / 1e9, "mbps": nbytes / MB / ((end - start) / 1e9), "exit": code}
 
     # B2: a datagram burst.
     def udp_burst(self, count, size, rate=None, baseline=False):
@@ -224,6 +262,68 @@ class Bench:
         return [fn() for _ in range(self.runs)]
 
 
+def wait_listening(port, timeout):
+    """Waits until something listens on 127.0.0.1:port, read from /proc/net/tcp:
+    a trial connect would use up the sink's only connection."""
+    want = ":%04X" % port
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        with open("/proc/net/tcp") as f:
+            for line in f.readlines()[1:]:
+                fields = line.split()
+                if fields[1].endswith(want) and fields[3] == "0A":
+                    return
+        time.sleep(0.01)
+    raise RuntimeError("nothing listens on port %d" % port)
+
+
+def end_child(proc, timeout):
+    try:
+        return proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        os.kill(proc.pid, signal.SIGKILL)  # only our own child, by its PID
+        return proc.wait()
+
+
+def make_file(folder, nbytes):
+    """A file of nbytes pseudo-random bytes, written out in 1 MiB pieces (not
+    sparse: every block is on disk)."""
+    path = os.path.join(folder, "b10-%d.bin" % nbytes)
+    with open(path, "wb") as f:
+        left = nbytes
+        while left > 0:
+            piece = os.urandom(min(MB, left))
+            f.write(piece)
+            left -= len(piece)
+    return path
+
+
+def count_record(path):
+    """Lines of a recorded log, those that are one received piece each, and
+    the bytes of data they show (the text after the marker)."""
+    marker = " 收到数据：".encode()
+    lines = pieces = data = 0
+    with open(path, "rb") as f:
+        for line in f:
+            lines += 1
+            at = line.find(marker)
+            if at >= 0:
+                pieces += 1
+                data += len(line) - at - len(marker) - (1 if line.endswith(b"\n") else 0)
+    return {"lines": lines, "pieces": pieces, "data_bytes": data}
+
+
+def rss_drift(res, seconds):
+    """RSS sampled every second: the reference at min(60 s, half the run) and
+    the largest deviation from it after that."""
+    samples = [tuple(int(x) for x in s.split(":")) for s in str(res["rss"]).strip(",").split(",") if ":" in s]
+    ref_ms = min(60000, seconds * 1000 // 2)
+    ref = next((kb for t, kb in samples if t >= ref_ms), samples[-1][1] if samples else 0)
+    later = [kb for t, kb in samples if t >= ref_ms] or [ref]
+    dev = max(abs(kb - ref) for kb in later) / ref if ref else 1
+    return ref_ms, ref, later, dev
+
+
 def med(results, key):
     return statistics.median(r[key] for r in results)
 
@@ -232,10 +332,12 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--bindir", required=True)
     ap.add_argument("--runs", type=int, default=3)
-    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9")
+    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12")
     ap.add_argument("--b1-mb", type=int, default=50)
     ap.add_argument("--b5-ticks", type=int, default=1000)
     ap.add_argument("--b7-seconds", type=int, default=60, help="length of the flood (the issue's full one: 600)")
+    ap.add_argument("--b10-mb", type=int, default=1024, help="size of the file sent, in MiB")
+    ap.add_argument("--b11-seconds", type=int, default=60, help="length of the recorded flood (the full one: 600)")
     ap.add_argument("--b12-seconds", type=int, default=10, help="length of the request stream at 20k/s")
     ap.add_argument("--json", default="")
     args = ap.parse_args()
@@ -390,17 +492,72 @@ def main():
         nbytes = rate * 1000 * 1000 * seconds
         res = b.tcp_stream(nbytes, rate=rate, rss_every_ms=1000, timeout=seconds * 6 + 60)
         raw["B7"] = res
-        samples = [tuple(int(x) for x in s.split(":")) for s in str(res["rss"]).strip(",").split(",") if ":" in s]
-        ref_ms = min(60000, seconds * 1000 // 2)
-        ref = next((kb for t, kb in samples if t >= ref_ms), samples[-1][1] if samples else 0)
-        later = [kb for t, kb in samples if t >= ref_ms] or [ref]
-        dev = max(abs(kb - ref) for kb in later) / ref if ref else 1
+        ref_ms, ref, later, dev = rss_drift(res, seconds)
         exact = res["received"] == nbytes
         row("B7", "%d s flood at 10 MB/s: RSS drift after %d s" % (seconds, ref_ms // 1000),
             "%+.1f %% (max %.0f MiB)" % (dev * 100, max(later) / 1024), "%.0f MiB at %d s" % (ref / 1024, ref_ms // 1000),
             "-", "within +-10 %, counter exact", "yes" if dev <= 0.10 and exact else "NO")
         row("B7", "counter after flood", res["received"], "%d sent" % nbytes, "-", "exact",
             "yes" if exact else "NO")
+
+    if "B10" in only:
+        nbytes = args.b10_mb * MB
+        folder = tempfile.mkdtemp(prefix="pw-bench-b10-")
+        try:
+            path = make_file(folder, nbytes)
+            base, pw = [], []
+            for _ in range(b.runs):  # alternated, so both see the same page cache
+                base.append(b.socat_file_send(path, nbytes))
+                pw.append(b.file_send(path, nbytes))
+        finally:
+            for name in os.listdir(folder):
+                os.unlink(os.path.join(folder, name))
+            os.rmdir(folder)
+        raw["B10_socat"], raw["B10"] = base, pw
+        done = all(r["completed"] == 1 and r["sent"] == nbytes for r in pw)
+        ratio = med(pw, "mbps") / med(base, "mbps")
+        row("B10", "%d MiB file to a TCP sink: MB/s (s)" % args.b10_mb,
+            "%.1f (%.2f s)" % (med(pw, "mbps"), med(pw, "seconds")),
+            "%.1f (%.2f s, socat)" % (med(base, "mbps"), med(base, "seconds")), "%.3f" % ratio,
+            ">= 0.5x, sent whole", "yes" if ratio >= 0.5 and done else "NO")
+        p99 = max(r["probe_p99_ms"] for r in pw)
+        row("B10", "loop latency p99 ms while sending (worst run)", "%.1f" % p99, "-", "-", "<= 50",
+            "yes" if p99 <= 50 else "NO")
+        growth = max(r["rss_growth_kb"] for r in pw) / 1024
+        row("B10", "peak RSS over the idle window's, MiB (worst run)", "%+.1f" % growth,
+            "idle %.0f MiB" % (med(pw, "idle_rss_kb") / 1024), "-", "<= 20 MB",
+            "yes" if growth <= 20 * 1000 * 1000 / MB and all(r["peak_reset"] == 1 for r in pw) else "NO")
+
+    if "B11" in only:
+        seconds = args.b11_seconds
+        rate = 10  # MB/s, decimal
+        nbytes = rate * 1000 * 1000 * seconds
+        folder = tempfile.mkdtemp(prefix="pw-bench-b11-")
+        record = os.path.join(folder, "peer.log")
+        try:
+            res = b.tcp_stream(nbytes, rate=rate, rss_every_ms=1000, timeout=seconds * 6 + 60, record=record)
+            res.update(count_record(record) if os.path.exists(record) else {"lines": -1, "pieces": -1,
+                                                                            "data_bytes": -1})
+        finally:
+            if os.path.exists(record):
+                os.unlink(record)
+            os.rmdir(folder)
+        raw["B11"] = res
+        # Recording started before the first byte, so the file holds all of it.
+        whole = res.get("recorded") == 1 and res.get("received_when_recording") == 0
+        lines_ok = whole and res["lines"] == res["pieces"] > 0
+        bytes_ok = whole and res["data_bytes"] == res["received"] == nbytes
+        row("B11", "%d s flood at 10 MB/s, log recorded: file lines / received pieces" % seconds,
+            "%d / %d" % (res["lines"], res["pieces"]), "-", "-", "one line per piece",
+            "yes" if lines_ok else "NO")
+        row("B11", "bytes of data in the file / received", "%d / %d" % (res["data_bytes"], res["received"]),
+            "%d sent" % nbytes, "-", "equal", "yes" if bytes_ok else "NO")
+        ref_ms, ref, later, dev = rss_drift(res, seconds)
+        row("B11", "RSS drift after %d s" % (ref_ms // 1000),
+            "%+.1f %% (max %.0f MiB)" % (dev * 100, max(later) / 1024), "%.0f MiB at %d s" % (ref / 1024, ref_ms // 1000),
+            "-", "within +-10 %", "yes" if dev <= 0.10 else "NO")
+        row("B11", "loop latency p99 ms while recording", "%.1f" % res["probe_p99_ms"], "-", "-", "<= 50",
+            "yes" if res["probe_p99_ms"] <= 50 else "NO")
 
     if "B12" in only:
         count, rate = args.b12_seconds * 20000, 20000
