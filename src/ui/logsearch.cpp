@@ -102,8 +102,8 @@ void LogView::paintMatches(QPainter &painter, const ScreenRow &screen) const
         const qsizetype end = std::min(rowEnd, from + at + matchText_.size());
         if (start >= end)
             continue;
-        painter.fillRect(Margin + textWidth(text, rowStart, start), screen.top, textWidth(text, start, end),
-            lineHeight, matchColour);
+        painter.fillRect(Margin + paintedWidth(text, rowStart, start), screen.top,
+            paintedWidth(text, start, end), lineHeight, matchColour);
     }
 }
 

@@ -216,12 +216,11 @@ std::vector<LogView::ScreenRow> LogView::screenRows() const
     return rows;
 }
 
-int LogView::textWidth(const QString &text, qsizetype from, qsizetype to) const
+int LogView::paintedWidth(const QString &text, qsizetype from, qsizetype to) const
 {
-    int width = 0;
-    for (qsizetype i = from; i < to; ++i)
-        width += advance(text[i]);
-    return width;
+    // Drawn text is shaped (kerned) as a whole, so a highlight placed by the
+    // sum of single-character advances drifts off its text along a row.
+    return fontMetrics().horizontalAdvance(QStringView(text).sliced(from, to - from).toString());
 }
 
 void LogView::paintEvent(QPaintEvent *)
@@ -249,9 +248,9 @@ void LogView::paintEvent(QPaintEvent *)
             end = std::min(end, to.offset);
         if (start >= end)
             continue;
-        const int x = Margin + textWidth(text, row.start, start);
+        const int x = Margin + paintedWidth(text, row.start, start);
         painter.fillRect(
-            x, screen.top, textWidth(text, start, end), lineHeight, palette().color(QPalette::Highlight));
+            x, screen.top, paintedWidth(text, start, end), lineHeight, palette().color(QPalette::Highlight));
         painter.setPen(palette().color(QPalette::HighlightedText));
         painter.drawText(x, baseline, text.mid(start, end - start));
         painter.setPen(textColour);

@@ -130,7 +130,8 @@ private:
     void updateScrollRange();
     // The rows on screen, top down.
     [[nodiscard]] std::vector<ScreenRow> screenRows() const;
-    [[nodiscard]] int textWidth(const QString &text, qsizetype from, qsizetype to) const;
+    // The width of that stretch as painting draws it, shaped as a whole.
+    [[nodiscard]] int paintedWidth(const QString &text, qsizetype from, qsizetype to) const;
 
     // The selection and copying (logselection.cpp).
     [[nodiscard]] TextPos positionAt(QPoint point) const;
