@@ -261,6 +261,8 @@ bool chooseFromLogMenu(DataWindow &window, const QString &caption)
 void setHex(DataWindow &window)
 {
     // As the user does it: the switch's click also retitles the send box.
+    // A window nobody brought to the front has no switch yet.
+    window.build();
     window.findChild<QCheckBox *>(QStringLiteral("hexSwitch"))->click();
 }
 
