@@ -625,6 +625,24 @@ private slots:
         QCOMPARE(peer->window->sentBytes(), 12);
     }
 
+    void udpServerShowsWhichSerialDeviceItBridgesTo()
+    {
+        {
+            PtyAsCom1 pty;
+            QVERIFY(pty.ready());
+            Harness h;
+            Endpoint *server = h.udpServer(freeUdpPort());
+            const QString device = SerialPort::devicePathFor(QStringLiteral("com1"));
+            QVERIFY(device.startsWith(QStringLiteral("/dev/pts/")));
+            QCOMPARE(child<QLabel>(server->window, "spareLabel")->text(),
+                QStringLiteral("串口:%1(已打开)").arg(device));
+        }
+        Harness h; // "com1" leads nowhere here
+        Endpoint *server = h.udpServer(freeUdpPort());
+        QCOMPARE(child<QLabel>(server->window, "spareLabel")->text(),
+            QStringLiteral("串口:/nonexistent/com1(未打开)"));
+    }
+
     void serialBridgeBetweenPeerAndTerminal()
     {
         PtyAsCom1 pty;

@@ -63,6 +63,8 @@ void StatusPanel::showContent(const Content &content)
     peerAddressLabel_->setText(content.peerAddress);
     peerPortLabel_->setText(content.peerPort);
     spareLabel_->setText(content.spare);
+    // The label keeps its narrow place; a long device path reads whole here.
+    spareLabel_->setToolTip(content.spare);
     localPortLabel_->setText(content.localPort);
     if (content.startCaption)
         startButton_->setText(*content.startCaption);

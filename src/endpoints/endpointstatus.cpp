@@ -2,6 +2,8 @@
 
 #include "datawindow/datawindow.h"
 #include "endpoints/endpoint.h"
+#include "endpoints/serialbridge.h"
+#include "net/serial/serialport.h"
 
 namespace {
 
@@ -80,6 +82,18 @@ StatusPanel::Content groupStatus(const Endpoint &e)
     return c;
 }
 
+// A UDP Server's free line says which device its serial port is and whether
+// it opened, since "com1" may name any device.
+StatusPanel::Content bridgeStatus(const Endpoint &e, StatusPanel::Content c)
+{
+    if (!e.serialBridge)
+        return c;
+    const SerialPort &port = e.serialBridge->port();
+    c.spare = QStringLiteral("串口:") + SerialPort::devicePathFor(port.deviceName())
+        + (port.isOpen() ? QStringLiteral("(已打开)") : QStringLiteral("(未打开)"));
+    return c;
+}
+
 } // namespace
 
 StatusPanel::Content statusOf(const Endpoint &endpoint)
@@ -93,7 +107,7 @@ StatusPanel::Content statusOf(const Endpoint &endpoint)
         return connectionStatus(endpoint, true);
     case EndpointKind::UdpClient:
     case EndpointKind::UdpServer:
-        return datagramStatus(endpoint);
+        return bridgeStatus(endpoint, datagramStatus(endpoint));
     case EndpointKind::UdpGroup:
         return groupStatus(endpoint);
     }

@@ -48,6 +48,11 @@ QString SerialPort::defaultDevicePath(const QString &deviceName)
     return deviceName;
 }
 
+QString SerialPort::devicePathFor(const QString &deviceName)
+{
+    return resolver() ? resolver()(deviceName) : defaultDevicePath(deviceName);
+}
+
 SerialPort::DevicePathResolver SerialPort::setDevicePathResolver(DevicePathResolver next)
 {
     return std::exchange(resolver(), std::move(next));
@@ -73,7 +78,7 @@ bool SerialPort::open()
     if (isOpen())
         fail("Device is allready opened.", kAlreadyOpened);
     lockFlags_ = 0;
-    const QString path = resolver() ? resolver()(deviceName_) : defaultDevicePath(deviceName_);
+    const QString path = devicePathFor(deviceName_);
     const int fd = serial_device::openDevice(path);
     if (fd < 0)
         return false;

@@ -130,6 +130,8 @@ public:
     // pseudo-terminals); returns the previous one. An empty function restores
     // defaultDevicePath.
     static DevicePathResolver setDevicePathResolver(DevicePathResolver resolver);
+    // The device a name opens, by the mapping in force.
+    [[nodiscard]] static QString devicePathFor(const QString &deviceName);
 
     [[nodiscard]] BaudRate baudRate();
     void setBaudRate(BaudRate value);

@@ -1,0 +1,97 @@
+// The command line: what each option does, what is refused with status 2,
+// and the real program answering without a display.
+#include "app/commandline.h"
+#include "net/serial/serialport.h"
+
+#include <QProcess>
+#include <QtTest>
+
+class TstCommandLine : public QObject {
+    Q_OBJECT
+
+private slots:
+    void answersWithoutStarting_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<bool>("toStandardError");
+        QTest::addColumn<QString>("contains");
+        QTest::newRow("version") << QStringList{"--version"} << 0 << false << "Portwright 2.5\n";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << false << "--serial-device <PATH>";
+        QTest::newRow("short help") << QStringList{"-h"} << 0 << false << "--lang <zh|en>";
+        QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << true << "Unknown option 'bogus'";
+        QTest::newRow("help follows a refusal") << QStringList{"--bogus"} << 2 << true << "--version";
+        QTest::newRow("stray argument")
+            << QStringList{"file.txt"} << 2 << true << "Unexpected argument: file.txt";
+        QTest::newRow("unknown language")
+            << QStringList{"--lang", "fr"} << 2 << true << "Unknown language: fr";
+        QTest::newRow("option without its value")
+            << QStringList{"--serial-device"} << 2 << true << "Missing value";
+    }
+    void answersWithoutStarting()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(bool, toStandardError);
+        QFETCH(QString, contains);
+        const CommandLineResult result = parseCommandLine(QStringList{"portwright"} + arguments, {}, {});
+        QVERIFY(!result.start);
+        QCOMPARE(result.exitCode, exitCode);
+        QCOMPARE(result.toStandardError, toStandardError);
+        QVERIFY2(result.output.contains(contains), qPrintable(result.output));
+    }
+
+    void optionsWinOverTheirVariables()
+    {
+        auto start = parseCommandLine({"portwright"}, {}, {}).start;
+        QVERIFY(start);
+        QCOMPARE(start->language, QStringLiteral("zh"));
+        QCOMPARE(start->serialDevice, QString());
+        start = parseCommandLine({"portwright"}, "en", "/dev/ttyUSB0").start;
+        QCOMPARE(start->language, QStringLiteral("en"));
+        QCOMPARE(start->serialDevice, QStringLiteral("/dev/ttyUSB0"));
+        start = parseCommandLine(
+            {"portwright", "--lang", "zh", "--serial-device", "/dev/ttyACM1"}, "en", "/dev/ttyUSB0")
+                    .start;
+        QCOMPARE(start->language, QStringLiteral("zh"));
+        QCOMPARE(start->serialDevice, QStringLiteral("/dev/ttyACM1"));
+        // A bad variable is refused like a bad option.
+        QCOMPARE(parseCommandLine({"portwright"}, "de", {}).exitCode, 2);
+    }
+
+    void theSerialDeviceRenamesOnlyCom1()
+    {
+        const auto previous = SerialPort::setDevicePathResolver({});
+        useSerialDevice(QStringLiteral("/dev/ttyUSB3"));
+        QCOMPARE(SerialPort::devicePathFor("com1"), QStringLiteral("/dev/ttyUSB3"));
+        QCOMPARE(SerialPort::devicePathFor("COM1"), QStringLiteral("/dev/ttyUSB3"));
+        QCOMPARE(SerialPort::devicePathFor("COM2"), QStringLiteral("/dev/ttyS1"));
+        QCOMPARE(SerialPort::devicePathFor("/dev/ttyACM0"), QStringLiteral("/dev/ttyACM0"));
+        SerialPort::setDevicePathResolver({});
+        useSerialDevice({}); // nothing given: the usual mapping stays
+        QCOMPARE(SerialPort::devicePathFor("com1"), QStringLiteral("/dev/ttyS0"));
+        SerialPort::setDevicePathResolver(previous);
+    }
+
+    // The real program, with no display at all: it answers and ends.
+    void theProgramAnswersWithoutADisplay()
+    {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(PORTWRIGHT_BINARY), {QStringLiteral("--version")});
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(program.readAllStandardOutput(), QByteArray("Portwright 2.5\n"));
+        program.start(QStringLiteral(PORTWRIGHT_BINARY), {QStringLiteral("--no-such-option")});
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), 2);
+        QVERIFY(program.readAllStandardError().contains("Usage:"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstCommandLine)
+#include "tst_commandline.moc"
