@@ -1,18 +1,41 @@
 #!/usr/bin/env bash
-# Installs everything the build, the program and the tests need on Debian 12.
-# Safe to run again: apt-get skips what is already there.
+# Installs what building and running Portwright need on Debian 12, and with
+# --test also what the tests and CI use. Safe to run again: apt-get skips what
+# is already there.
+#   bash scripts/install-deps.sh          build, run, make package
+#   bash scripts/install-deps.sh --test   and the tests, fuzzing, package checks
 set -euo pipefail
+
+with_test=0
+case "${1:-}" in
+  "") ;;
+  --test) with_test=1 ;;
+  *)
+    echo "usage: $0 [--test]" >&2
+    exit 2
+    ;;
+esac
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config
-  clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-qpa-plugins libjpeg62-turbo
   fonts-wqy-microhei fonts-dejavu-core
-  xvfb xauth x11-utils imagemagick
-  iproute2 util-linux procps
-  curl python3 socat chromium
+  # make package: dpkg-shlibdeps and the hardening flags
+  dpkg-dev fakeroot file
 )
+if ((with_test)); then
+  packages+=(
+    # the smoke test's display and screenshot
+    xvfb xauth x11-utils imagemagick
+    # network and mount namespaces, peers and clients the tests run
+    iproute2 util-linux procps curl python3 socat chromium
+    # the fuzz targets
+    clang libclang-rt-14-dev
+    # scripts/check-package.sh
+    desktop-file-utils appstream lintian
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

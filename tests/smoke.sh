@@ -7,7 +7,7 @@ set -u
 program=$1 checker=$2 out=$3
 
 if ! command -v xvfb-run >/dev/null || ! command -v xwininfo >/dev/null || ! command -v import >/dev/null; then
-  echo "SKIP: xvfb-run, xwininfo or import missing (scripts/install-deps.sh installs them)"
+  echo "SKIP: xvfb-run, xwininfo or import missing (scripts/install-deps.sh --test installs them)"
   exit 77
 fi
 

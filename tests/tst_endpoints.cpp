@@ -673,7 +673,7 @@ private slots:
     {
         const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
         if (curl.isEmpty())
-            QSKIP("curl is not installed (scripts/install-deps.sh installs it)");
+            QSKIP("curl is not installed (scripts/install-deps.sh --test installs it)");
         Harness h;
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
