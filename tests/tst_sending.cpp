@@ -635,12 +635,12 @@ private slots:
             const QString device = SerialPort::devicePathFor(QStringLiteral("com1"));
             QVERIFY(device.startsWith(QStringLiteral("/dev/pts/")));
             QCOMPARE(child<QLabel>(server->window, "spareLabel")->text(),
-                QStringLiteral("串口:%1(已打开)").arg(device));
+                QStringLiteral("串口已打开:%1").arg(device));
         }
         Harness h; // "com1" leads nowhere here
         Endpoint *server = h.udpServer(freeUdpPort());
         QCOMPARE(child<QLabel>(server->window, "spareLabel")->text(),
-            QStringLiteral("串口:/nonexistent/com1(未打开)"));
+            QStringLiteral("串口未打开:/nonexistent/com1"));
     }
 
     void serialBridgeBetweenPeerAndTerminal()

@@ -89,8 +89,9 @@ StatusPanel::Content bridgeStatus(const Endpoint &e, StatusPanel::Content c)
     if (!e.serialBridge)
         return c;
     const SerialPort &port = e.serialBridge->port();
-    c.spare = QStringLiteral("串口:") + SerialPort::devicePathFor(port.deviceName())
-        + (port.isOpen() ? QStringLiteral("(已打开)") : QStringLiteral("(未打开)"));
+    // The state first: a long path is cut at the label's end.
+    c.spare = (port.isOpen() ? QStringLiteral("串口已打开:") : QStringLiteral("串口未打开:"))
+        + SerialPort::devicePathFor(port.deviceName());
     return c;
 }
 
