@@ -230,7 +230,7 @@ void settleFor(int ms)
 // Picks an item of the log's context menu as a right click on the log offers
 // it. The menu opens without a loop of its own, so the item is triggered
 // directly; false when the menu did not open or lacks the item.
-bool chooseFromLogMenu(DataWindow &window, const QString &caption)
+bool chooseFromContextMenu(DataWindow &window, const QString &caption)
 {
     auto *log = window.findChild<LogView *>(QStringLiteral("log"));
     if (!log)
@@ -436,7 +436,7 @@ int main(int argc, char **argv)
                         // As the user does it: the window in front, then the menu.
                         peer->window->bringToFront();
                         choices.answers.push_back(recordPath);
-                        if (!chooseFromLogMenu(*peer->window, QStringLiteral("记录到文件...")))
+                        if (!chooseFromContextMenu(*peer->window, QStringLiteral("记录到文件...")))
                             return true; // reported as not recording below
                     }
                 }
@@ -463,7 +463,7 @@ int main(int argc, char **argv)
                     // Stopping writes out what waits and closes the file, so
                     // the file is whole when the harness counts it.
                     if (!recordPath.isEmpty() && isRecording(*peer->window))
-                        recorded = chooseFromLogMenu(*peer->window, QStringLiteral("停止记录"))
+                        recorded = chooseFromContextMenu(*peer->window, QStringLiteral("停止记录"))
                             && !isRecording(*peer->window);
                 }
                 const qint64 end = nowNs();

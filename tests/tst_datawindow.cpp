@@ -6,8 +6,8 @@
 #include "datawindow/repeatcountbox.h"
 #include "datawindow/replyrulesdialog.h"
 #include "datawindow/sendpanel.h"
+#include "support/contextmenu.h"
 #include "support/datawindow_parts.h"
-#include "support/logmenu.h"
 #include "ui/documentarea.h"
 #include "ui/logfeed.h"
 #include "ui/logview.h"
@@ -56,7 +56,7 @@ QString systemText(int error)
 void recordThroughTheMenu(DataWindow &w, FileChoiceScript &choices, const QString &path)
 {
     choices.answers.push_back(path);
-    chooseFromLogMenu(*child<LogView>(w, "log"), QStringLiteral("记录到文件..."));
+    chooseFromContextMenu(*child<LogView>(w, "log"), QStringLiteral("记录到文件..."));
 }
 } // namespace
 
@@ -691,13 +691,13 @@ private slots:
         const QRegularExpression withMs(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} 收到数据：b$"));
         QVERIFY(!w.showsMilliseconds());
         w.logReceived("a");
-        chooseFromLogMenu(*log, QStringLiteral("显示毫秒"));
+        chooseFromContextMenu(*log, QStringLiteral("显示毫秒"));
         QVERIFY(w.showsMilliseconds());
         w.logReceived("b");
         QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"))
                     .match(w.timeText())
                     .hasMatch());
-        chooseFromLogMenu(*log, QStringLiteral("显示毫秒"));
+        chooseFromContextMenu(*log, QStringLiteral("显示毫秒"));
         QVERIFY(!w.showsMilliseconds());
         w.logReceived("a");
         const QStringList lines = flushedLines(w);
@@ -728,7 +728,7 @@ private slots:
         w->appendLogLine(QStringLiteral("before the recording"));
         recordThroughTheMenu(*w, choices, path);
         QTRY_VERIFY(log->isRecordingShown());
-        QCOMPARE(logMenuTexts(*log)[7], QStringLiteral("停止记录"));
+        QCOMPARE(contextMenuTexts(*log)[7], QStringLiteral("停止记录"));
 
         qint64 received = 0;
         for (int i = 0; i < 500; ++i) {
@@ -763,7 +763,7 @@ private slots:
         recordThroughTheMenu(w, choices, path);
         QTRY_VERIFY(log->isRecordingShown());
         w.appendLogLine(QStringLiteral("kept"));
-        chooseFromLogMenu(*log, QStringLiteral("停止记录"));
+        chooseFromContextMenu(*log, QStringLiteral("停止记录"));
         QVERIFY(!log->isRecordingShown());
         w.appendLogLine(QStringLiteral("not kept"));
         QCOMPARE(fileBytes(path), QByteArray("kept\n"));
@@ -774,9 +774,9 @@ private slots:
         QCOMPARE(recorder.messages[0],
             QStringLiteral("记录日志失败：") + missing + QStringLiteral("：") + systemText(ENOENT));
         QVERIFY(!log->isRecordingShown());
-        QCOMPARE(logMenuTexts(*log)[7], QStringLiteral("记录到文件..."));
+        QCOMPARE(contextMenuTexts(*log)[7], QStringLiteral("记录到文件..."));
 
-        chooseFromLogMenu(*log, QStringLiteral("记录到文件...")); // cancelled
+        chooseFromContextMenu(*log, QStringLiteral("记录到文件...")); // cancelled
         QTRY_COMPARE(choices.asked.size(), 3);
         QVERIFY(!log->isRecordingShown());
         QCOMPARE(recorder.messages.size(), 1);

@@ -3,7 +3,7 @@
 // finding in it; and the feed that hands it lines in batches and records
 // them to a file.
 
-#include "support/logmenu.h"
+#include "support/contextmenu.h"
 #include "support/widgets.h"
 #include "ui/logfeed.h"
 #include "ui/logfindbar.h"
@@ -249,7 +249,7 @@ private slots:
         FileChoiceScript choices;
         MessageRecorder recorder;
 
-        chooseFromLogMenu(view, QStringLiteral("保存日志..."));
+        chooseFromContextMenu(view, QStringLiteral("保存日志..."));
         QTRY_COMPARE(choices.asked.size(), 1); // cancelled: nothing written
         const QRegularExpression suggestion(QStringLiteral("^(.*)/portwright_\\d{8}-\\d{6}\\.log$"));
         const auto first = suggestion.match(choices.asked[0]);
@@ -259,7 +259,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("saved.log"));
         choices.answers.push_back(path);
         view.setFileNameBase(QStringLiteral("TCP Server 127.0.0.1:5000/a*b"));
-        chooseFromLogMenu(view, QStringLiteral("保存日志..."));
+        chooseFromContextMenu(view, QStringLiteral("保存日志..."));
         QTRY_VERIFY(QFile::exists(path));
         QCOMPARE(fileBytes(path), (view.toPlainText() + QLatin1Char('\n')).toUtf8());
         QCOMPARE(fileBytes(path).count('\n'), 4);
@@ -268,7 +268,7 @@ private slots:
         // The next suggestion is in the folder just chosen, with the base made safe.
         const QString failing = dir.filePath(QStringLiteral("missing/saved.log"));
         choices.answers.push_back(failing);
-        chooseFromLogMenu(view, QStringLiteral("保存日志..."));
+        chooseFromContextMenu(view, QStringLiteral("保存日志..."));
         QTRY_COMPARE(recorder.messages.size(), 1);
         QVERIFY2(QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(dir.path())
                      + QStringLiteral("/TCP_Server_127.0.0.1_5000_a_b_\\d{8}-\\d{6}\\.log$"))

@@ -5,6 +5,7 @@
 #include "datawindow/repeatcountbox.h"
 #include "datawindow/sendpanel.h"
 #include "net/serial/serialport.h"
+#include "support/contextmenu.h"
 #include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
@@ -194,16 +195,6 @@ private slots:
         QTRY_COMPARE(peerCount(server), 1);
         QPointer<DataWindow> window(h.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
         window->bringToFront();
-        auto *box = child<SendEdit>(window, "sendEdit");
-        QContextMenuEvent event(
-            QContextMenuEvent::Mouse, QPoint(5, 5), box->viewport()->mapToGlobal(QPoint(5, 5)));
-        QApplication::sendEvent(box->viewport(), &event);
-        QPointer<QMenu> menu = box->findChildren<QMenu *>().last();
-        QAction *sendFile = nullptr;
-        for (QAction *action : menu->actions())
-            if (action->text() == QStringLiteral("发送文件..."))
-                sendFile = action;
-        QVERIFY(sendFile);
         bool dialogSeen = false;
         bool windowGoneWhileOpen = false;
         std::function<void()> whileOpen = [&] {
@@ -225,7 +216,7 @@ private slots:
             if (QWidget *modal = QApplication::activeModalWidget())
                 modal->close();
         });
-        sendFile->trigger();
+        chooseFromContextMenu(*child<SendEdit>(window, "sendEdit"), QStringLiteral("发送文件..."));
         QTRY_VERIFY(dialogSeen);
         QTRY_VERIFY(windowGoneWhileOpen);
         QTRY_VERIFY(!QApplication::activeModalWidget());

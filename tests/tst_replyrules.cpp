@@ -1,20 +1,11 @@
 #include "core/replyrules.h"
+#include "support/replyrule.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
-
-ReplyRule rule(MatchType match, const QString &pattern, const QString &reply, bool replyIsHex = false)
-{
-    ReplyRule r;
-    r.match = match;
-    r.pattern = pattern;
-    r.reply = reply;
-    r.replyIsHex = replyIsHex;
-    return r;
-}
 
 ReplyRule disabled(ReplyRule r)
 {

@@ -1,4 +1,5 @@
 #include "datawindow/replyrulesdialog.h"
+#include "support/replyrule.h"
 #include "support/widgets.h"
 #include "ui/messages.h"
 
@@ -11,16 +12,6 @@
 #include <QtTest>
 
 namespace {
-
-ReplyRule rule(MatchType match, const QString &pattern, const QString &reply, bool replyIsHex = false)
-{
-    ReplyRule r;
-    r.match = match;
-    r.pattern = pattern;
-    r.reply = reply;
-    r.replyIsHex = replyIsHex;
-    return r;
-}
 
 void click(const QDialog &dialog, const char *button)
 {

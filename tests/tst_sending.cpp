@@ -8,9 +8,11 @@
 #include "endpoints/serialbridge.h"
 #include "endpoints/webreply.h"
 #include "net/serial/serialport.h"
+#include "support/contextmenu.h"
 #include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
+#include "support/replyrule.h"
 #include "ui/messages.h"
 
 #include <QCheckBox>
@@ -146,36 +148,13 @@ void answerBy(Harness &h, Endpoint *endpoint, const std::vector<ReplyRule> &rule
     child<QCheckBox>(endpoint->window, "autoReplySwitch")->click();
 }
 
-ReplyRule replyRule(MatchType match, const QString &pattern, const QString &reply, bool hex = false)
-{
-    ReplyRule rule;
-    rule.match = match;
-    rule.pattern = pattern;
-    rule.reply = reply;
-    rule.replyIsHex = hex;
-    return rule;
-}
-
 // Picks "发送文件..." in the send box's context menu, as a user does; the
 // file chooser, when asked, gives `path`.
 void sendFileFromMenu(Endpoint *endpoint, const QString &path, bool asked = true)
 {
     FileChoiceScript files;
     files.answers.push_back(path);
-    auto *box = child<SendEdit>(endpoint->window, "sendEdit");
-    QContextMenuEvent event(
-        QContextMenuEvent::Mouse, QPoint(5, 5), box->viewport()->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(box->viewport(), &event);
-    const QList<QMenu *> menus = box->findChildren<QMenu *>();
-    QVERIFY(!menus.isEmpty());
-    QMenu *menu = menus.last();
-    QAction *sendFile = nullptr;
-    for (QAction *action : menu->actions())
-        if (action->text() == QStringLiteral("发送文件..."))
-            sendFile = action;
-    QVERIFY(sendFile);
-    sendFile->trigger();
-    menu->close();
+    chooseFromContextMenu(*child<SendEdit>(endpoint->window, "sendEdit"), QStringLiteral("发送文件..."));
     QCOMPARE(files.answers.size(), size_t(asked ? 0 : 1));
 }
 
@@ -377,11 +356,10 @@ private slots:
         const int port = freeUdpPort();
         Endpoint *server = h.udpServer(port);
         answerBy(h, server,
-            {replyRule(
-                 MatchType::Regex, QStringLiteral("^ping (\\d+)$"), QStringLiteral("pong \\1 #{count}")),
-                replyRule(MatchType::Contains, QStringLiteral("ping"),
+            {rule(MatchType::Regex, QStringLiteral("^ping (\\d+)$"), QStringLiteral("pong \\1 #{count}")),
+                rule(MatchType::Contains, QStringLiteral("ping"),
                     QStringLiteral("never: the first rule wins")),
-                replyRule(MatchType::HexBytes, QStringLiteral("00 FF"), QStringLiteral("4F 4B"), true)});
+                rule(MatchType::HexBytes, QStringLiteral("00 FF"), QStringLiteral("4F 4B"), true)});
         first.sendTo(port, "ping 1");
         QTRY_COMPARE(first.collect(), 1);
         second.sendTo(port, "ping 2");
@@ -408,8 +386,8 @@ private slots:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
-        answerBy(h, server,
-            {replyRule(MatchType::StartsWith, QStringLiteral("hello"), QStringLiteral("hi {len}"))});
+        answerBy(
+            h, server, {rule(MatchType::StartsWith, QStringLiteral("hello"), QStringLiteral("hi {len}"))});
         Fd a = connectTo(port), b = connectTo(port);
         QTRY_COMPARE(peerCount(server), 2);
         QCOMPARE(::send(a.get(), "hello", 5, 0), 5);
@@ -436,7 +414,7 @@ private slots:
         Harness::ConnectedClient client = h.connectedTcpClient();
         QVERIFY(client.endpoint && client.peer.get() >= 0);
         answerBy(h, client.endpoint,
-            {replyRule(MatchType::Equals, QStringLiteral("STATUS?"), QStringLiteral("READY"))});
+            {rule(MatchType::Equals, QStringLiteral("STATUS?"), QStringLiteral("READY"))});
         QCOMPARE(::send(client.peer.get(), "STATUS?", 7, 0), 7);
         QCOMPARE(readServing(client.peer.get(), 5), QByteArray("READY"));
         QCOMPARE(client.endpoint->window->sentBytes(), 5);

@@ -1,31 +1,30 @@
 #pragma once
-// The log view's context menu as a user meets it: opened with a right click
-// on the log, an item chosen by its caption. The menu opens without a loop of
-// its own, so a test reads and triggers it directly.
+// A box's context menu (the log's, the send box's) as a user meets it:
+// opened with a right click, an item chosen by its caption. The menus open
+// without a loop of their own, so a test reads and triggers them directly.
 
-#include "ui/logview.h"
-
+#include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QStringList>
 
-inline QMenu *openLogMenu(LogView &view)
+inline QMenu *openContextMenu(QAbstractScrollArea &view)
 {
     QWidget *surface = view.viewport();
     QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), surface->mapToGlobal(QPoint(10, 10)));
     QApplication::sendEvent(surface, &event);
     auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
     if (!menu)
-        qFatal("the log's context menu did not open");
+        qFatal("the context menu did not open");
     return menu;
 }
 
 // The captions in order; a separator shows as an empty caption.
-inline QStringList logMenuTexts(LogView &view)
+inline QStringList contextMenuTexts(QAbstractScrollArea &view)
 {
-    QMenu *menu = openLogMenu(view);
+    QMenu *menu = openContextMenu(view);
     QStringList texts;
     for (const QAction *action : menu->actions())
         texts << action->text();
@@ -33,16 +32,16 @@ inline QStringList logMenuTexts(LogView &view)
     return texts;
 }
 
-inline void chooseFromLogMenu(LogView &view, const QString &caption)
+inline void chooseFromContextMenu(QAbstractScrollArea &view, const QString &caption)
 {
-    QMenu *menu = openLogMenu(view);
+    QMenu *menu = openContextMenu(view);
     QAction *chosen = nullptr;
     for (QAction *action : menu->actions()) {
         if (action->text() == caption)
             chosen = action;
     }
     if (!chosen)
-        qFatal("no item \"%s\" in the log's context menu", qPrintable(caption));
+        qFatal("no item \"%s\" in the context menu", qPrintable(caption));
     menu->close();
     chosen->trigger();
 }
