@@ -19,6 +19,8 @@ esac
 packages=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  # lrelease builds the English catalogue; lupdate keeps it up to date
+  qt6-l10n-tools
   qt6-qpa-plugins libjpeg62-turbo
   fonts-wqy-microhei fonts-dejavu-core
   # make package: dpkg-shlibdeps and the hardening flags

@@ -1,4 +1,5 @@
 #include "app/commandline.h"
+#include "app/language.h"
 #include "app/mainwindow.h"
 
 #include <QApplication>
@@ -19,6 +20,9 @@ int main(int argc, char *argv[])
         return command.exitCode;
     }
     QApplication app(argc, argv);
+    if (!useLanguage(app, command.start->language))
+        std::fputs(
+            "portwright: the English catalogue could not be loaded; the interface stays Chinese\n", stderr);
     useSerialDevice(command.start->serialDevice);
     return RunPortwright(app);
 }

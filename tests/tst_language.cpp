@@ -1,0 +1,182 @@
+// The interface under the English catalogue, as `--lang en` starts it: every
+// caption, message and log piece a user meets is English, while the title
+// and what leaves the program stay as they are.
+
+#include "app/language.h"
+#include "datawindow/replyrulesdialog.h"
+#include "endpoints/webreply.h"
+#include "net/serial/serialport.h"
+#include "support/contextmenu.h"
+#include "support/endpoint_harness.h"
+#include "support/replyrule.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <sys/socket.h>
+
+using endpoint_test::Harness;
+using namespace loopback_test;
+
+namespace {
+
+const QRegularExpression chinese(
+    QStringLiteral("[\\x{3000}-\\x{303f}\\x{4e00}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
+
+// Every text a user can read on root and the widgets inside it, each with
+// where it was found, so that a failure names the place.
+QStringList readableTexts(const QWidget &root)
+{
+    QStringList texts;
+    auto add = [&texts](const QObject *where, const QString &what, const QString &text) {
+        if (!text.isEmpty())
+            texts << QStringLiteral("%1 %2 (%3): %4")
+                         .arg(QLatin1String(where->metaObject()->className()), where->objectName(), what,
+                             text);
+    };
+    QList<const QWidget *> widgets = root.findChildren<const QWidget *>();
+    widgets.prepend(&root);
+    for (const QWidget *w : widgets) {
+        add(w, QStringLiteral("tooltip"), w->toolTip());
+        if (w->isWindow())
+            add(w, QStringLiteral("title"), w->windowTitle());
+        if (const auto *label = qobject_cast<const QLabel *>(w))
+            add(w, QStringLiteral("text"), label->text());
+        if (const auto *button = qobject_cast<const QAbstractButton *>(w))
+            add(w, QStringLiteral("text"), button->text());
+        if (const auto *box = qobject_cast<const QGroupBox *>(w))
+            add(w, QStringLiteral("title"), box->title());
+        if (const auto *edit = qobject_cast<const QLineEdit *>(w))
+            add(w, QStringLiteral("placeholder"), edit->placeholderText());
+        if (const auto *combo = qobject_cast<const QComboBox *>(w))
+            for (int i = 0; i < combo->count(); ++i)
+                add(w, QStringLiteral("item"), combo->itemText(i));
+        if (const auto *table = qobject_cast<const QTableWidget *>(w))
+            for (int i = 0; i < table->columnCount(); ++i)
+                if (const QTableWidgetItem *header = table->horizontalHeaderItem(i))
+                    add(w, QStringLiteral("header"), header->text());
+        for (const QAction *action : w->actions())
+            add(w, QStringLiteral("action"), action->text());
+    }
+    return texts;
+}
+
+QStringList chineseAmong(const QStringList &texts)
+{
+    QStringList found;
+    for (const QString &text : texts)
+        if (text.contains(chinese))
+            found << text;
+    return found;
+}
+
+} // namespace
+
+class TstLanguage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(useLanguage(*QCoreApplication::instance(), QStringLiteral("en")));
+        SerialPort::setDevicePathResolver(
+            [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
+    }
+
+    void everyWindowAndDialogReadsInEnglish()
+    {
+        Harness h;
+        QCOMPARE(h.form->windowTitle(), QStringLiteral("Portwright V2.5"));
+        QCOMPARE(child<QPushButton>(h.form, "createButton")->text(), QStringLiteral("Create"));
+        QCOMPARE(child<QPushButton>(h.form, "exitButton")->text(), QStringLiteral("Exit"));
+        const QStringList atStart = readableTexts(*h.form);
+        // The information panel and the five creation dialogs were among them.
+        QVERIFY(atStart.size() > 40);
+        QCOMPARE(chineseAmong(atStart), QStringList());
+
+        const Fd listener = listenOnLoopback();
+        Endpoint *server = h.tcpServer(unusedPort());
+        Endpoint *client = h.tcpClient(localPort(listener.get()));
+        Endpoint *udpServer = h.udpServer(unusedPort());
+        Endpoint *udpClient = h.udpClient(unusedPort(), unusedPort());
+        QVERIFY(server && client && udpServer && udpClient);
+        QCOMPARE(h.recorder.exceptions, QStringList());
+        for (Endpoint *endpoint : {server, client, udpServer, udpClient}) {
+            endpoint->window->build();
+            QCOMPARE(chineseAmong(readableTexts(*endpoint->window)), QStringList());
+            QCOMPARE(chineseAmong(contextMenuTexts(*child<LogView>(endpoint->window, "log"))), QStringList());
+            QCOMPARE(chineseAmong(contextMenuTexts(*child<SendEdit>(endpoint->window, "sendEdit"))),
+                QStringList());
+        }
+        QCOMPARE(child<QLabel>(udpServer->window, "spareLabel")->text(),
+            QStringLiteral("Serial port not open:/nonexistent/com1"));
+        QCOMPARE(chineseAmong(readableTexts(*h.form)), QStringList());
+    }
+
+    void logLinesAndMessagesAreEnglish()
+    {
+        Harness h;
+        const int port = unusedPort();
+        Endpoint *server = h.tcpServer(port);
+        QVERIFY(server);
+        Fd peer = connectTo(port);
+        QTRY_COMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 1);
+        Endpoint *accepted = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
+        QCOMPARE(::send(peer.get(), "ping", 4, 0), ssize_t(4));
+        QTRY_VERIFY(Harness::log(accepted).contains(QStringLiteral("ping")));
+
+        accepted->window->build();
+        child<SendEdit>(accepted->window, "sendEdit")->setPlainText(QStringLiteral("pong"));
+        child<QPushButton>(accepted->window, "sendButton")->click();
+        QCOMPARE(readWithin(peer.get()), QByteArray("pong"));
+        const QString log = Harness::log(accepted);
+        QVERIFY2(!log.contains(chinese), qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("pong")), qPrintable(log));
+
+        // The port is taken now: the refusal is a message box in English.
+        QVERIFY(!h.tcpServer(port));
+        QCOMPARE(h.recorder.messages.size(), 1);
+        QVERIFY2(!h.recorder.messages.first().contains(chinese), qPrintable(h.recorder.messages.first()));
+    }
+
+    void replyRulesDialogReadsInEnglishAndKeepsItsChoices()
+    {
+        const std::vector<ReplyRule> rules
+            = {rule(MatchType::Equals, "a", "1"), rule(MatchType::Contains, "b", "2"),
+                rule(MatchType::StartsWith, "c", "3"), rule(MatchType::EndsWith, "d", "4"),
+                rule(MatchType::Regex, "e+", "5"), rule(MatchType::HexBytes, "0A", "6")};
+        ReplyRulesDialog dialog;
+        dialog.setRules(rules);
+        QCOMPARE(chineseAmong(readableTexts(dialog)), QStringList());
+        const QList<QComboBox *> types = dialog.findChildren<QComboBox *>();
+        QCOMPARE(types.size(), 6);
+        for (const QComboBox *type : types)
+            QCOMPARE(chineseAmong(readableTexts(*type)), QStringList());
+
+        // The match types shown in English are read back as the same types.
+        child<QPushButton>(dialog, "okButton")->click();
+        QCOMPARE(dialog.result(), int(ReplyRulesDialog::Accepted));
+        QCOMPARE(dialog.rules().size(), rules.size());
+        for (size_t i = 0; i < rules.size(); ++i)
+            QCOMPARE(dialog.rules()[i].match, rules[i].match);
+    }
+
+    void textsThatLeaveTheProgramStayAsTheyAre()
+    {
+        // The web reply is what a browser receives, whatever the window shows.
+        QVERIFY(WebReplyPageText().contains(QStringLiteral("Portwright 网络调试工具")));
+        QVERIFY(FixedWebReply().startsWith("HTTP/1.1 200 OK\r\n"));
+        QVERIFY(FixedWebReply().contains(EncodeGbk(QStringLiteral("Portwright 网络调试工具"))));
+    }
+};
+
+QTEST_MAIN(TstLanguage)
+#include "tst_language.moc"
