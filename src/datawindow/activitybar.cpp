@@ -25,7 +25,7 @@ ActivityBar::ActivityBar(QWidget *parent)
     progressBar_->setFixedSize(60, 10);
     progressBar_->setTextVisible(false);
     cancelButton_ = named(new QToolButton(this), "cancelButton");
-    cancelButton_->setText(QStringLiteral("取消"));
+    cancelButton_->setText(tr("取消"));
     cancelButton_->setAutoRaise(true);
     cancelButton_->setFixedHeight(16);
     row->addWidget(ratesLabel_);
@@ -38,8 +38,8 @@ ActivityBar::ActivityBar(QWidget *parent)
 
 void ActivityBar::showRates(qint64 receivedPerSecond, qint64 sentPerSecond)
 {
-    ratesLabel_->setText(QStringLiteral("速率 收：") + ByteSizeText(receivedPerSecond)
-        + QStringLiteral("/s，发：") + ByteSizeText(sentPerSecond) + QStringLiteral("/s"));
+    ratesLabel_->setText(tr("速率 收：") + ByteSizeText(receivedPerSecond) + tr("/s，发：")
+        + ByteSizeText(sentPerSecond) + QStringLiteral("/s"));
 }
 
 void ActivityBar::clearRates()

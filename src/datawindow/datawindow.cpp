@@ -13,6 +13,7 @@
 #include "ui/logview.h"
 #include "ui/messages.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -26,7 +27,7 @@ DataWindow::DataWindow(DocumentArea *area)
     : sender_(new RepeatSender(this))
     , area_(area)
 {
-    setWindowTitle(QStringLiteral("数据收发窗口"));
+    setWindowTitle(tr("数据收发窗口"));
     resize(505, 503);
     // A repeat shows the counters when it ends, not after every send.
     connect(sender_, &RepeatSender::sent, this, [this](qint64 bytes) { sentBytes_ += bytes; });
@@ -43,9 +44,11 @@ DataWindow::~DataWindow() = default;
 
 namespace {
 
+// Translated at first use, after main installed the translator; every
+// window's build measures it.
 const QString &receiveBoxTitle()
 {
-    static const QString title = QStringLiteral("数据接收及提示窗口");
+    static const QString title = QCoreApplication::translate("DataWindow", "数据接收及提示窗口");
     return title;
 }
 
@@ -199,7 +202,7 @@ void DataWindow::showRepeatProgress(int done, int count)
         activityBar_->hideProgress();
         return;
     }
-    activityBar_->showProgress(QStringLiteral("重复发送：%1/%2次").arg(done).arg(count), done, count);
+    activityBar_->showProgress(tr("重复发送：%1/%2次").arg(done).arg(count), done, count);
 }
 
 void DataWindow::connectLogTools()
@@ -210,7 +213,7 @@ void DataWindow::connectLogTools()
             const QString error = feed().startRecording(path);
             log_->setRecordingShown(feed().isRecording());
             if (!error.isEmpty())
-                ShowMessage(QStringLiteral("记录日志失败：") + path + QStringLiteral("：") + error);
+                ShowMessage(tr("记录日志失败：") + path + tr("：") + error);
         });
     });
     connect(log_, &LogView::stopRecordingRequested, this, [this] {
@@ -220,8 +223,7 @@ void DataWindow::connectLogTools()
     // Receiving, counting and the log go on; only the file is given up.
     connect(&feed(), &LogFeed::recordingFailed, this, [this](const QString &path, const QString &error) {
         log_->setRecordingShown(false);
-        ShowMessage(QStringLiteral("记录日志失败：") + path + QStringLiteral("：") + error
-            + QStringLiteral("，已停止记录"));
+        ShowMessage(tr("记录日志失败：") + path + tr("：") + error + tr("，已停止记录"));
     });
 }
 
@@ -363,22 +365,22 @@ void DataWindow::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason)
 {
     QString text;
     if (reason == UnsentReason::ConnectionGone && unsent == total)
-        text = QStringLiteral(" 发送失败：连接已断开，数据未发出");
+        text = tr(" 发送失败：连接已断开，数据未发出");
     else if (reason == UnsentReason::ConnectionGone)
-        text = QStringLiteral(" 发送失败：连接已断开，%1 字节未发出").arg(unsent);
+        text = tr(" 发送失败：连接已断开，%1 字节未发出").arg(unsent);
     else if (reason == UnsentReason::ConnectionBusy)
-        text = QStringLiteral(" 发送失败：上一次发送尚未完成，%1 字节未发出").arg(unsent);
+        text = tr(" 发送失败：上一次发送尚未完成，%1 字节未发出").arg(unsent);
     else if (reason == UnsentReason::PeerNotReading)
-        text = QStringLiteral(" 发送超时：对方未接收数据，%1 字节未发出").arg(unsent);
+        text = tr(" 发送超时：对方未接收数据，%1 字节未发出").arg(unsent);
     else
-        text = QStringLiteral(" 发送已停止，%1 字节未发出").arg(unsent);
+        text = tr(" 发送已停止，%1 字节未发出").arg(unsent);
     appendLogLine(timeText() + text);
 }
 
 void DataWindow::startTimedSending()
 {
     if (!sender_->startTimer(ParseWholeNumber(sendPanel().intervalText())))
-        ShowMessage(QStringLiteral("定时间隔不能为负数，定时发送保持原状"));
+        ShowMessage(tr("定时间隔不能为负数，定时发送保持原状"));
 }
 
 void DataWindow::stopTimedSending()
@@ -440,11 +442,11 @@ void DataWindow::resetCounters()
 void DataWindow::chooseFileToSend()
 {
     if (transfer_) {
-        ShowMessage(QStringLiteral("上一个文件尚未发送完成"));
+        ShowMessage(tr("上一个文件尚未发送完成"));
         return;
     }
     const QPointer<DataWindow> self(this);
-    const QString path = AskFileName(FileDialogKind::Open, QStringLiteral("发送文件"), QString());
+    const QString path = AskFileName(FileDialogKind::Open, tr("发送文件"), QString());
     // The dialog ran the event loop: the endpoint may have gone meanwhile.
     if (self && !path.isEmpty() && isAttached())
         emit fileSendRequested(path);
@@ -454,7 +456,7 @@ void DataWindow::transferStarted(const QString &path, qint64 total)
 {
     transfer_ = Transfer{path, total, 0, {}};
     transfer_->clock.start();
-    appendLogLine(timeText() + QStringLiteral(" 开始发送文件：%1，共 %2 字节").arg(path).arg(total));
+    appendLogLine(timeText() + tr(" 开始发送文件：%1，共 %2 字节").arg(path).arg(total));
     showTransferProgress();
 }
 
@@ -476,7 +478,7 @@ void DataWindow::showTransferProgress()
     progressShownAt_.start();
     const qint64 ms = std::max<qint64>(1, transfer_->clock.elapsed());
     const QString text
-        = QStringLiteral("发送文件 %1：%2/%3，%4/s")
+        = tr("发送文件 %1：%2/%3，%4/s")
               .arg(fontMetrics().elidedText(QFileInfo(transfer_->path).fileName(), Qt::ElideMiddle, 110),
                   ByteSizeText(transfer_->sent), ByteSizeText(transfer_->total),
                   ByteSizeText(transfer_->sent * 1000 / ms));
@@ -493,14 +495,11 @@ void DataWindow::transferEnded(TransferEnd end, const QString &reason)
         activityBar_->hideProgress();
     QString text;
     if (end == TransferEnd::Completed)
-        text = QStringLiteral(" 文件发送完成：%1，已发送 %2 字节").arg(done.path).arg(done.sent);
+        text = tr(" 文件发送完成：%1，已发送 %2 字节").arg(done.path).arg(done.sent);
     else if (end == TransferEnd::Cancelled)
-        text = QStringLiteral(" 文件发送已取消：%1，已发送 %2/%3 字节")
-                   .arg(done.path)
-                   .arg(done.sent)
-                   .arg(done.total);
+        text = tr(" 文件发送已取消：%1，已发送 %2/%3 字节").arg(done.path).arg(done.sent).arg(done.total);
     else
-        text = QStringLiteral(" 文件发送失败：%1：%2，已发送 %3/%4 字节")
+        text = tr(" 文件发送失败：%1：%2，已发送 %3/%4 字节")
                    .arg(done.path, reason)
                    .arg(done.sent)
                    .arg(done.total);
@@ -584,8 +583,7 @@ void DataWindow::sendReply(const QByteArray &reply)
         // A peer that sends and never reads would make the queue grow
         // without end; past the bound its answers are dropped, and told.
         if (droppedReplies_++ == 0)
-            appendLogLine(
-                timeText() + QStringLiteral(" 自动应答积压过多（对方未接收数据），新的应答将被丢弃"));
+            appendLogLine(timeText() + tr(" 自动应答积压过多（对方未接收数据），新的应答将被丢弃"));
         return;
     }
     pendingReplies_.push_back(reply);
@@ -596,7 +594,7 @@ void DataWindow::sendReply(const QByteArray &reply)
     const auto giveUp = [this](const QString &why) {
         pendingReplies_.clear();
         setAutoReplyOn(false);
-        appendLogLine(timeText() + QStringLiteral(" 自动应答已关闭：") + why);
+        appendLogLine(timeText() + tr(" 自动应答已关闭：") + why);
     };
     try {
         while (!pendingReplies_.empty() && isAttached()) {
@@ -609,20 +607,19 @@ void DataWindow::sendReply(const QByteArray &reply)
             sentBytes_ += outcome.counted;
             updateCounters();
             if (outcome.failed)
-                giveUp(QStringLiteral("发送失败"));
+                giveUp(tr("发送失败"));
         }
     } catch (...) {
         if (self) {
             replying_ = false;
-            giveUp(QStringLiteral("发送失败"));
+            giveUp(tr("发送失败"));
         }
         throw;
     }
     pendingReplies_.clear();
     replying_ = false;
     if (droppedReplies_ > 0 && isAttached())
-        appendLogLine(
-            timeText() + QStringLiteral(" 已丢弃 %1 条自动应答").arg(std::exchange(droppedReplies_, 0)));
+        appendLogLine(timeText() + tr(" 已丢弃 %1 条自动应答").arg(std::exchange(droppedReplies_, 0)));
 }
 
 void DataWindow::requestStart()

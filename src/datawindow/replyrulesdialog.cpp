@@ -30,10 +30,12 @@ QTableWidgetItem *checkItem(bool checked)
 
 void fillRow(QTableWidget *table, int row, const ReplyRule &rule)
 {
+    // The type rides along as the item's data: the shown name depends on the
+    // interface language and is never read back.
     auto *match = new QComboBox;
     for (int k = 0; k <= int(MatchType::HexBytes); ++k)
-        match->addItem(matchTypeName(MatchType(k)));
-    match->setCurrentIndex(int(rule.match));
+        match->addItem(matchTypeName(MatchType(k)), k);
+    match->setCurrentIndex(match->findData(int(rule.match)));
     table->setItem(row, EnabledColumn, checkItem(rule.enabled));
     table->setCellWidget(row, MatchColumn, match);
     table->setItem(row, PatternColumn, new QTableWidgetItem(rule.pattern));
@@ -55,15 +57,15 @@ QPushButton *addButton(QWidget *dialog, QHBoxLayout *row, const QString &caption
 ReplyRulesDialog::ReplyRulesDialog(QWidget *parent)
     : QDialog(parent)
 {
-    setWindowTitle(QStringLiteral("自动应答规则"));
+    setWindowTitle(tr("自动应答规则"));
     setModal(true);
     resize(640, 360);
     paintBackground(this, Colours::Cream);
 
     rulesTable_ = new QTableWidget(0, ColumnCount, this);
     rulesTable_->setObjectName(QStringLiteral("rulesTable"));
-    rulesTable_->setHorizontalHeaderLabels({QStringLiteral("启用"), QStringLiteral("匹配方式"),
-        QStringLiteral("匹配内容"), QStringLiteral("应答内容"), QStringLiteral("十六进制应答")});
+    rulesTable_->setHorizontalHeaderLabels(
+        {tr("启用"), tr("匹配方式"), tr("匹配内容"), tr("应答内容"), tr("十六进制应答")});
     rulesTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
     rulesTable_->setSelectionMode(QAbstractItemView::SingleSelection);
     QHeaderView *header = rulesTable_->horizontalHeader();
@@ -72,23 +74,23 @@ ReplyRulesDialog::ReplyRulesDialog(QWidget *parent)
     header->setSectionResizeMode(ReplyColumn, QHeaderView::Stretch);
 
     auto *editRow = new QHBoxLayout;
-    addButton_ = addButton(this, editRow, QStringLiteral("添加"), "addButton");
-    removeButton_ = addButton(this, editRow, QStringLiteral("删除"), "removeButton");
-    moveUpButton_ = addButton(this, editRow, QStringLiteral("上移"), "moveUpButton");
-    moveDownButton_ = addButton(this, editRow, QStringLiteral("下移"), "moveDownButton");
+    addButton_ = addButton(this, editRow, tr("添加"), "addButton");
+    removeButton_ = addButton(this, editRow, tr("删除"), "removeButton");
+    moveUpButton_ = addButton(this, editRow, tr("上移"), "moveUpButton");
+    moveDownButton_ = addButton(this, editRow, tr("下移"), "moveDownButton");
     editRow->addStretch(1);
-    importButton_ = addButton(this, editRow, QStringLiteral("导入..."), "importButton");
-    exportButton_ = addButton(this, editRow, QStringLiteral("导出..."), "exportButton");
+    importButton_ = addButton(this, editRow, tr("导入..."), "importButton");
+    exportButton_ = addButton(this, editRow, tr("导出..."), "exportButton");
 
     auto *closeRow = new QHBoxLayout;
     closeRow->addStretch(1);
-    okButton_ = addButton(this, closeRow, QStringLiteral("确定"), "okButton");
+    okButton_ = addButton(this, closeRow, tr("确定"), "okButton");
     okButton_->setDefault(true);
-    cancelButton_ = addButton(this, closeRow, QStringLiteral("取消"), "cancelButton");
+    cancelButton_ = addButton(this, closeRow, tr("取消"), "cancelButton");
     closeRow->addStretch(1);
 
     // clang-format off
-    auto *hint = new QLabel(QStringLiteral(
+    auto *hint = new QLabel(tr(
         "按顺序逐条匹配收到的数据，第一条匹配的规则应答。文本应答中可用：\\1…\\9 正则表达式的分组，\\0 匹配到的内容，"
         "{time} 当前时间，{count} 已应答次数，{len} 收到的字节数，\\r \\n \\t 回车、换行、制表符。"), this);
     // clang-format on
@@ -111,7 +113,7 @@ ReplyRulesDialog::ReplyRulesDialog(QWidget *parent)
     connect(cancelButton_, &QPushButton::clicked, this, [this] { Guarded([this] { reject(); }); });
 
     fileChooser_ = [this](bool save, const QString &caption) {
-        const QString filter = QStringLiteral("自动应答规则 (*.json);;所有文件 (*)");
+        const QString filter = tr("自动应答规则 (*.json);;所有文件 (*)");
         return save ? QFileDialog::getSaveFileName(this, caption, QString(), filter)
                     : QFileDialog::getOpenFileName(this, caption, QString(), filter);
     };
@@ -144,7 +146,7 @@ std::vector<ReplyRule> ReplyRulesDialog::tableRules() const
         ReplyRule rule;
         rule.enabled = rulesTable_->item(row, EnabledColumn)->checkState() == Qt::Checked;
         const auto *match = qobject_cast<QComboBox *>(rulesTable_->cellWidget(row, MatchColumn));
-        rule.match = MatchType(match->currentIndex());
+        rule.match = MatchType(match->currentData().toInt());
         rule.pattern = rulesTable_->item(row, PatternColumn)->text();
         rule.reply = rulesTable_->item(row, ReplyColumn)->text();
         rule.replyIsHex = rulesTable_->item(row, ReplyIsHexColumn)->checkState() == Qt::Checked;
@@ -212,12 +214,12 @@ void ReplyRulesDialog::importRules()
     // is called through a copy and the dialog re-checked afterwards.
     const QPointer<ReplyRulesDialog> alive(this);
     const FileChooser choose = fileChooser_;
-    const QString path = choose(false, QStringLiteral("导入自动应答规则"));
+    const QString path = choose(false, tr("导入自动应答规则"));
     if (!alive || path.isEmpty())
         return;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        ShowMessage(QStringLiteral("导入规则失败：%1：%2").arg(path, file.errorString()));
+        ShowMessage(tr("导入规则失败：%1：%2").arg(path, file.errorString()));
         return;
     }
     QString error;
@@ -237,11 +239,11 @@ void ReplyRulesDialog::exportRules()
     const QByteArray json = rulesToJson(tableRules());
     const QPointer<ReplyRulesDialog> alive(this);
     const FileChooser choose = fileChooser_;
-    const QString path = choose(true, QStringLiteral("导出自动应答规则"));
+    const QString path = choose(true, tr("导出自动应答规则"));
     if (!alive || path.isEmpty())
         return;
     QSaveFile file(path);
     const bool written = file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit();
     if (!written)
-        ShowMessage(QStringLiteral("导出规则失败：%1：%2").arg(path, file.errorString()));
+        ShowMessage(tr("导出规则失败：%1：%2").arg(path, file.errorString()));
 }

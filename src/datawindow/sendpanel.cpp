@@ -32,11 +32,11 @@ void SendEdit::keyPressEvent(QKeyEvent *event)
 void SendEdit::addContextActions(QMenu *menu)
 {
     menu->addSeparator();
-    menu->addAction(QStringLiteral("发送文件..."), this, &SendEdit::sendFileClicked);
+    menu->addAction(tr("发送文件..."), this, &SendEdit::sendFileClicked);
 }
 
 SendPanel::SendPanel(QWidget *parent)
-    : QGroupBox(QStringLiteral("数据发送窗口(文本模式)"), parent)
+    : QGroupBox(tr("数据发送窗口(文本模式)"), parent)
 {
     setObjectName(QStringLiteral("sendPanel"));
     paintBackground(this, Colours::Cream);
@@ -60,20 +60,17 @@ SendPanel::SendPanel(QWidget *parent)
     auto *options = new QWidget(optionsPanel_);
     options->setMinimumHeight(150);
     optionsLayout->addWidget(options, 1);
-    sendButton_ = named(button(options, QStringLiteral("发送数据"), 24, 1, 93, 25), "sendButton");
-    repeatCountLabel_
-        = named(label(options, QStringLiteral("重复发送次数       "), 24, 40), "repeatCountLabel");
+    sendButton_ = named(button(options, tr("发送数据"), 24, 1, 93, 25), "sendButton");
+    repeatCountLabel_ = named(label(options, tr("重复发送次数       "), 24, 40), "repeatCountLabel");
     repeatCountBox_ = named(new RepeatCountBox(options), "repeatCountBox");
     repeatCountBox_->addItems({"1", "10", "100", "1000", "10000"});
     repeatCountBox_->setEditText(QStringLiteral("1"));
     repeatCountBox_->setGeometry(24, 60, 97, 21);
-    intervalLabel_ = named(label(options, QStringLiteral("间隔(ms)"), 16, 104), "intervalLabel");
+    intervalLabel_ = named(label(options, tr("间隔(ms)"), 16, 104), "intervalLabel");
     intervalEdit_ = named(new QLineEdit(QStringLiteral("1000"), options), "intervalEdit");
     intervalEdit_->setGeometry(69, 101, 48, 21);
-    startTimerButton_
-        = named(button(options, QStringLiteral("定时发送"), 8, 124, 57, 23), "startTimerButton");
-    stopTimerButton_
-        = named(button(options, QStringLiteral("停止定时发送"), 72, 124, 81, 22), "stopTimerButton");
+    startTimerButton_ = named(button(options, tr("定时发送"), 8, 124, 57, 23), "startTimerButton");
+    stopTimerButton_ = named(button(options, tr("停止定时发送"), 72, 124, 81, 22), "stopTimerButton");
     countersBar_ = named(new QStatusBar(optionsPanel_), "countersBar");
     countersBar_->setFixedHeight(19);
     countersBar_->setSizeGripEnabled(false);
@@ -87,16 +84,14 @@ SendPanel::SendPanel(QWidget *parent)
     modeBar_ = named(new QGroupBox(this), "modeBar");
     modeBar_->setFixedHeight(41);
     paintBackground(modeBar_, Colours::Cream);
-    hexSwitch_ = named(new QCheckBox(QStringLiteral("十六进制格式"), modeBar_), "hexSwitch");
+    hexSwitch_ = named(new QCheckBox(tr("十六进制格式"), modeBar_), "hexSwitch");
     hexSwitch_->setGeometry(8, 16, 145, 17);
     // In the free stretch between the hex switch's caption and the reset
     // button, so nothing that was there moves.
-    autoReplySwitch_ = named(new QCheckBox(QStringLiteral("自动应答"), modeBar_), "autoReplySwitch");
+    autoReplySwitch_ = named(new QCheckBox(tr("自动应答"), modeBar_), "autoReplySwitch");
     autoReplySwitch_->setGeometry(165, 16, 80, 17);
-    replyRulesButton_
-        = named(button(modeBar_, QStringLiteral("规则..."), 250, 10, 64, 25), "replyRulesButton");
-    resetCountersButton_
-        = named(button(modeBar_, QStringLiteral("统计清零"), 371, 10, 80, 25), "resetCountersButton");
+    replyRulesButton_ = named(button(modeBar_, tr("规则..."), 250, 10, 64, 25), "replyRulesButton");
+    resetCountersButton_ = named(button(modeBar_, tr("统计清零"), 371, 10, 80, 25), "resetCountersButton");
     sendLayout->addWidget(modeBar_);
 
     connect(hexSwitch_, &QCheckBox::clicked, this, [this] { Guarded([this] { updateTitle(); }); });
@@ -152,8 +147,7 @@ void SendPanel::showCounters(const QString &line)
 
 void SendPanel::updateTitle()
 {
-    setTitle(
-        isHexMode() ? QStringLiteral("数据发送窗口[HEX模式]") : QStringLiteral("数据发送窗口(文本模式)"));
+    setTitle(isHexMode() ? tr("数据发送窗口[HEX模式]") : tr("数据发送窗口(文本模式)"));
 }
 
 bool SendPanel::acceptsKey(QChar key) const

@@ -11,7 +11,7 @@
 using namespace layout_helpers;
 
 StatusPanel::StatusPanel(QWidget *parent)
-    : QGroupBox(QStringLiteral("Socket状态"), parent)
+    : QGroupBox(tr("Socket状态"), parent)
 {
     setObjectName(QStringLiteral("statusPanel"));
     setFixedHeight(81);
@@ -27,7 +27,7 @@ StatusPanel::StatusPanel(QWidget *parent)
     startButton_->hide();
     stopButton_ = named(button(this, QString(), 104, 48, 80, 27), "stopButton");
     stopButton_->hide();
-    webReplySwitch_ = named(new QCheckBox(QStringLiteral("启动Web服务"), this), "webReplySwitch");
+    webReplySwitch_ = named(new QCheckBox(tr("启动Web服务"), this), "webReplySwitch");
     webReplySwitch_->setGeometry(96, 0, 97, 17);
     fitCaption(webReplySwitch_, webReplySwitch_->text());
     webReplySwitch_->hide();

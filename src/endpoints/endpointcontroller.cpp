@@ -182,7 +182,7 @@ void EndpointController::start(Endpoint &endpoint)
                     endpoint.node->setText(0, nodeText(endpoint.localAddress, bound));
                 }
             } catch (const std::exception &) {
-                ShowMessage(QStringLiteral("Socket端口已经被占用!"));
+                ShowMessage(tr("Socket端口已经被占用!"));
             }
         }
         refreshStatus(endpoint);
@@ -196,7 +196,7 @@ void EndpointController::start(Endpoint &endpoint)
             endpoint.localPort = client->connection()->localPort();
             refreshStatus(endpoint);
         } catch (const std::exception &) {
-            ShowMessage(QStringLiteral("连接失败!"));
+            ShowMessage(tr("连接失败!"));
         }
     }
 }

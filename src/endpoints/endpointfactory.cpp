@@ -90,7 +90,7 @@ void EndpointController::sendFile(DataWindow *window, const QString &path)
     // window, and the transfer notices a lost endpoint on its own.
     FileTransfer *transfer = FileTransfer::start(*own, path, window, &error);
     if (!transfer) {
-        window->appendLogLine(window->timeText() + QStringLiteral(" 文件发送失败：%1：%2").arg(path, error));
+        window->appendLogLine(window->timeText() + tr(" 文件发送失败：%1：%2").arg(path, error));
         return;
     }
     window->transferStarted(path, transfer->total());
@@ -136,7 +136,7 @@ Endpoint *EndpointController::createTcpServer(int port)
         server->localPort = boundPort(socket->listener()->socketHandle(), port);
         node->setText(0, nodeText(server->localAddress, server->localPort));
     } catch (const std::exception &) {
-        ShowMessage(QStringLiteral("该端口已被占用,监听未启动!"));
+        ShowMessage(tr("该端口已被占用,监听未启动!"));
     }
 
     makeWindow(*server)->showWebReplySwitch();
@@ -212,11 +212,11 @@ Endpoint *EndpointController::createUdpGroup(const QString &groupAddress, int gr
     // all the same.
     const MulticastMember::JoinReport joined = group.join(groupAddress, groupPort);
     if (joined.socketFailed)
-        ShowMessage(QString::number(joined.socketError) + QStringLiteral("  Socket创建失败"));
+        ShowMessage(QString::number(joined.socketError) + tr("  Socket创建失败"));
     if (joined.bindFailed)
         ShowMessage(QStringLiteral("bind fail"));
     if (joined.membershipFailed)
-        ShowMessage(QStringLiteral("无法进行UDP组播"));
+        ShowMessage(tr("无法进行UDP组播"));
     // The watch belongs to the window, and closing the socket ends it first.
     group.setReadableHandler(window, [record = &endpoint] { onGroupDatagram(*record); });
     endpoint.localAddress = groupAddress;

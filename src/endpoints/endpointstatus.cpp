@@ -5,6 +5,8 @@
 #include "endpoints/serialbridge.h"
 #include "net/serial/serialport.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 // A state other than stopped (0) or running (1) leaves the word and the
@@ -33,13 +35,14 @@ QString number(int value)
 StatusPanel::Content serverStatus(const Endpoint &e)
 {
     StatusPanel::Content c;
-    c.state = stateWord(e.state, QStringLiteral("已启动"), QStringLiteral("已停止"));
-    c.created = QStringLiteral("Socket服务器创建时间:") + e.createdText;
-    c.startCaption = QStringLiteral("启动监听");
-    c.stopCaption = QStringLiteral("停止监听");
+    c.state = stateWord(e.state, QCoreApplication::translate("EndpointStatus", "已启动"),
+        QCoreApplication::translate("EndpointStatus", "已停止"));
+    c.created = QCoreApplication::translate("EndpointStatus", "Socket服务器创建时间:") + e.createdText;
+    c.startCaption = QCoreApplication::translate("EndpointStatus", "启动监听");
+    c.stopCaption = QCoreApplication::translate("EndpointStatus", "停止监听");
     c.startVisible = true;
     c.stopVisible = true;
-    c.localPort = QStringLiteral("本地端口:") + number(e.localPort);
+    c.localPort = QCoreApplication::translate("EndpointStatus", "本地端口:") + number(e.localPort);
     c.running = runningState(e.state);
     return c;
 }
@@ -48,27 +51,35 @@ StatusPanel::Content serverStatus(const Endpoint &e)
 StatusPanel::Content connectionStatus(const Endpoint &e, bool canConnect)
 {
     StatusPanel::Content c;
-    c.state = stateWord(e.state, QStringLiteral("已连接"), QStringLiteral("已断开"));
-    c.created = QStringLiteral("Socket创建时间:") + e.createdText;
-    c.peerAddress = QStringLiteral("对方IP:") + e.peerAddress;
-    c.peerPort = QStringLiteral("对方端口:") + number(e.peerPort);
-    c.localPort = QStringLiteral("本地端口:") + number(e.localPort);
-    c.startCaption = QStringLiteral("连接");
-    c.stopCaption = QStringLiteral("断开");
+    c.state = stateWord(e.state, QCoreApplication::translate("EndpointStatus", "已连接"),
+        QCoreApplication::translate("EndpointStatus", "已断开"));
+    c.created = QCoreApplication::translate("EndpointStatus", "Socket创建时间:") + e.createdText;
+    c.peerAddress = QCoreApplication::translate("EndpointStatus", "对方IP:") + e.peerAddress;
+    c.peerPort = QCoreApplication::translate("EndpointStatus", "对方端口:") + number(e.peerPort);
+    c.localPort = QCoreApplication::translate("EndpointStatus", "本地端口:") + number(e.localPort);
+    c.startCaption = QCoreApplication::translate("EndpointStatus", "连接");
+    c.stopCaption = QCoreApplication::translate("EndpointStatus", "断开");
     c.startVisible = canConnect;
     c.stopVisible = true;
     c.running = runningState(e.state);
     return c;
 }
 
+// A UDP Server shows its status anew whenever a datagram comes from another
+// sender than the last: the captions are translated once, at first use
+// (after main installed the translator), not for every such datagram.
 StatusPanel::Content datagramStatus(const Endpoint &e)
 {
+    static const QString created = QCoreApplication::translate("EndpointStatus", "Socket创建时间:");
+    static const QString peerAddress = QCoreApplication::translate("EndpointStatus", "对方IP:");
+    static const QString peerPort = QCoreApplication::translate("EndpointStatus", "对方端口:");
+    static const QString localPort = QCoreApplication::translate("EndpointStatus", "本地端口:");
     StatusPanel::Content c;
     c.state = QString();
-    c.created = QStringLiteral("Socket创建时间:") + e.createdText;
-    c.peerAddress = QStringLiteral("对方IP:") + e.peerAddress;
-    c.peerPort = QStringLiteral("对方端口:") + number(e.peerPort);
-    c.localPort = QStringLiteral("本地端口:") + number(e.localPort);
+    c.created = created + e.createdText;
+    c.peerAddress = peerAddress + e.peerAddress;
+    c.peerPort = peerPort + number(e.peerPort);
+    c.localPort = localPort + number(e.localPort);
     return c;
 }
 
@@ -76,9 +87,9 @@ StatusPanel::Content groupStatus(const Endpoint &e)
 {
     StatusPanel::Content c;
     c.state = QString();
-    c.created = QStringLiteral("Socket创建时间:") + e.createdText;
-    c.peerAddress = QStringLiteral("组播地址:") + e.localAddress;
-    c.peerPort = QStringLiteral("组播端口:") + number(e.localPort);
+    c.created = QCoreApplication::translate("EndpointStatus", "Socket创建时间:") + e.createdText;
+    c.peerAddress = QCoreApplication::translate("EndpointStatus", "组播地址:") + e.localAddress;
+    c.peerPort = QCoreApplication::translate("EndpointStatus", "组播端口:") + number(e.localPort);
     return c;
 }
 
@@ -88,10 +99,12 @@ StatusPanel::Content bridgeStatus(const Endpoint &e, StatusPanel::Content c)
 {
     if (!e.serialBridge)
         return c;
+    // Translated once, as datagramStatus's captions are.
+    static const QString openCaption = QCoreApplication::translate("EndpointStatus", "串口已打开:");
+    static const QString closedCaption = QCoreApplication::translate("EndpointStatus", "串口未打开:");
     const SerialPort &port = e.serialBridge->port();
     // The state first: a long path is cut at the label's end.
-    c.spare = (port.isOpen() ? QStringLiteral("串口已打开:") : QStringLiteral("串口未打开:"))
-        + SerialPort::devicePathFor(port.deviceName());
+    c.spare = (port.isOpen() ? openCaption : closedCaption) + SerialPort::devicePathFor(port.deviceName());
     return c;
 }
 

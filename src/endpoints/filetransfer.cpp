@@ -8,6 +8,7 @@
 #include "net/udp/udpsocket.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <unistd.h>
@@ -31,7 +32,7 @@ constexpr int StallRetryMs = 200;
 
 QString connectionGoneText()
 {
-    return QStringLiteral("连接已断开");
+    return QCoreApplication::translate("FileTransfer", "连接已断开");
 }
 
 // The transfers feeding each connection, so that a connection's room
@@ -80,7 +81,7 @@ FileTransfer *FileTransfer::start(Endpoint &endpoint, const QString &path, QObje
             [](const TcpConnection *c) { return isTypedSendUnderWay(c) || FileTransfer::isSendingTo(c); });
         if (reachable && connections.empty()) {
             if (error)
-                *error = QStringLiteral("上一次发送尚未完成");
+                *error = tr("上一次发送尚未完成");
             return nullptr;
         }
         break;
@@ -100,7 +101,7 @@ FileTransfer *FileTransfer::start(Endpoint &endpoint, const QString &path, QObje
         return nullptr;
     if (!reachable) {
         if (error)
-            *error = QStringLiteral("没有可发送的连接");
+            *error = tr("没有可发送的连接");
         return nullptr;
     }
     for (TcpConnection *connection : connections) {
@@ -262,7 +263,7 @@ bool FileTransfer::feedTarget(Target &target, const QElapsedTimer &pass)
         } catch (const std::exception &e) {
             if (!self || !running_)
                 return false;
-            loseTarget(target, QStringLiteral("发送失败：") + ExceptionMessage(e));
+            loseTarget(target, tr("发送失败：") + ExceptionMessage(e));
             return true;
         }
         // The send may have run the connection's handlers, and they anything.
@@ -323,7 +324,7 @@ bool FileTransfer::sendOneDatagram(const QByteArray &datagram)
                 return false;
             }
             if (!group->send(datagram).ok()) {
-                finish(Result::Failed, QStringLiteral("发送失败"));
+                finish(Result::Failed, tr("发送失败"));
                 return false;
             }
         } else {
@@ -392,9 +393,8 @@ qint64 FileTransfer::readAt(qint64 offset)
     if (got > 0)
         return got;
     // The file was cut short while it was being sent.
-    const QString why
-        = got < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("文件比开始发送时短");
-    finish(Result::Failed, QStringLiteral("读取文件失败：") + why);
+    const QString why = got < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : tr("文件比开始发送时短");
+    finish(Result::Failed, tr("读取文件失败：") + why);
     return 0;
 }
 

@@ -79,7 +79,10 @@ void SerialBridge::forwardSerialInput()
     try {
         sendToPeer_(data);
     } catch (const std::exception &e) {
-        note(QStringLiteral(" 串口数据转发失败：") + ExceptionMessage(e));
+        // Once per serial piece while the server has no peer: translated
+        // once, at first use (after main installed the translator).
+        static const QString forwardFailed = tr(" 串口数据转发失败：");
+        note(forwardFailed + ExceptionMessage(e));
     }
 }
 
@@ -93,7 +96,7 @@ void SerialBridge::forwardToSerial(const QByteArray &data)
         return;
     }
     if (!overflowing_)
-        note(QStringLiteral(" 串口发送缓冲区已满，已丢弃 %1 字节").arg(dropped));
+        note(tr(" 串口发送缓冲区已满，已丢弃 %1 字节").arg(dropped));
     overflowing_ = true;
 }
 

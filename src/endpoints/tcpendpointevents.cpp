@@ -14,6 +14,7 @@
 #include "ui/stateimages.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -129,8 +130,9 @@ void PeerError(Endpoint &server, TcpConnection *socket, TcpErrorKind event, int 
     // Into the log: written into the send box, the line would go out to the
     // peers with the next send.
     if (server.window)
-        server.window->appendLogLine(
-            currentDateTimeText() + QStringLiteral("Client Socket异常,代码=") + QString::number(errorCode));
+        server.window->appendLogLine(currentDateTimeText()
+            + QCoreApplication::translate("TcpEndpointEvents", "Client Socket异常,代码=")
+            + QString::number(errorCode));
     errorCode = 0;
     // A cleared error cancels the close it came with; a reset peer would
     // stay listed as connected on a dead connection. It goes as a peer that
@@ -147,8 +149,8 @@ void DescriptorsExhausted(Endpoint &server, int error)
         return;
     // clang-format off
     const QString text = error == EMFILE
-        ? QStringLiteral(" 接受连接失败：本程序可打开的文件描述符已用完（上限 %1），新的连接在队列中等待，有空闲描述符后继续接受")
-        : QStringLiteral(" 接受连接失败：系统的文件描述符已用完（本程序上限 %1），新的连接在队列中等待，有空闲描述符后继续接受");
+        ? QCoreApplication::translate("TcpEndpointEvents", " 接受连接失败：本程序可打开的文件描述符已用完（上限 %1），新的连接在队列中等待，有空闲描述符后继续接受")
+        : QCoreApplication::translate("TcpEndpointEvents", " 接受连接失败：系统的文件描述符已用完（本程序上限 %1），新的连接在队列中等待，有空闲描述符后继续接受");
     // clang-format on
     server.window->appendLogLine(server.window->timeText() + text.arg(descriptorLimit()));
 }
