@@ -8,10 +8,10 @@
 #include "endpoints/endpointcontroller.h"
 #include "net/descriptorlimit.h"
 
-#include "endpoints/endpointstatus.h"
-#include "endpoints/tcpendpointevents.h"
 #include "core/errors.h"
 #include "datawindow/datawindow.h"
+#include "endpoints/endpointstatus.h"
+#include "endpoints/tcpendpointevents.h"
 #include "net/tcp/tcpsocket.h"
 #include "ui/documentarea.h"
 #include "ui/endpointtree.h"
@@ -31,8 +31,8 @@
 
 namespace {
 
-constexpr EndpointKind kindOrder[]
-    = {EndpointKind::TcpServer, EndpointKind::TcpClient, EndpointKind::UdpServer, EndpointKind::UdpClient, EndpointKind::UdpGroup};
+constexpr EndpointKind kindOrder[] = {EndpointKind::TcpServer, EndpointKind::TcpClient,
+    EndpointKind::UdpServer, EndpointKind::UdpClient, EndpointKind::UdpGroup};
 
 QPushButton *stripButton(const QString &caption, int width, int height, QWidget *parent)
 {
@@ -135,21 +135,22 @@ void MainWindow::buildStrip()
 
     auto *buttons = new QHBoxLayout(banner_);
     buttons->setContentsMargins(6, 4, 6, 4);
-    createButton_ = stripButton(QStringLiteral("创建"), 80, 27, banner_);
+    createButton_ = stripButton(tr("创建"), 80, 27, banner_);
     createButton_->setObjectName(QStringLiteral("createButton"));
-    deleteButton_ = stripButton(QStringLiteral("删除"), 80, 27, banner_);
+    deleteButton_ = stripButton(tr("删除"), 80, 27, banner_);
     deleteButton_->setObjectName(QStringLiteral("deleteButton"));
-    startCommandButton_ = stripButton(QStringLiteral("启动"), 80, 27, banner_);
+    startCommandButton_ = stripButton(tr("启动"), 80, 27, banner_);
     startCommandButton_->setObjectName(QStringLiteral("startCommandButton"));
-    stopCommandButton_ = stripButton(QStringLiteral("停止 "), 80, 27, banner_);
+    stopCommandButton_ = stripButton(tr("停止 "), 80, 27, banner_);
     stopCommandButton_->setObjectName(QStringLiteral("stopCommandButton"));
-    exitButton_ = stripButton(QStringLiteral("退出"), 80, 26, banner_);
+    exitButton_ = stripButton(tr("退出"), 80, 26, banner_);
     exitButton_->setObjectName(QStringLiteral("exitButton"));
     startCommandButton_->setFlat(true);
     stopCommandButton_->setFlat(true);
     startCommandButton_->hide();
     stopCommandButton_->hide();
-    for (QPushButton *b : {createButton_, deleteButton_, startCommandButton_, stopCommandButton_, exitButton_})
+    for (QPushButton *b :
+        {createButton_, deleteButton_, startCommandButton_, stopCommandButton_, exitButton_})
         buttons->addWidget(b);
     buttons->addStretch(1);
 
@@ -248,7 +249,7 @@ void MainWindow::linkDropped(QTreeWidgetItem *dragged, QTreeWidgetItem *target)
     if (!dragged || !target || !to || !from)
         return;
     linkEndpoints(*to, *from);
-    ShowMessage(QStringLiteral("监听管道已经建立!"));
+    ShowMessage(tr("监听管道已经建立!"));
 }
 
 void MainWindow::quit()
@@ -321,16 +322,17 @@ void MainWindow::createForSelectedKind()
         tree_->setCurrentItem(parent);
     // Each comparison reads the selection afresh: after a set-up the new
     // endpoint's node is selected, so one click creates one endpoint at most.
-    const auto selected
-        = [this](EndpointKind kind) { return tree_->currentItem() && tree_->currentItem()->text(0) == kindLabel(kind); };
+    const auto selected = [this](EndpointKind kind) {
+        return tree_->currentItem() && tree_->currentItem()->text(0) == kindLabel(kind);
+    };
     createDialogs();
     if (selected(EndpointKind::TcpServer) && RunModal(*newTcpServerDialog_) == CreationDialog::Created)
         controller_->createTcpServer(newTcpServerDialog_->port());
     if (selected(EndpointKind::TcpClient) && RunModal(*newTcpClientDialog_) == CreationDialog::Created)
         controller_->createTcpClient(newTcpClientDialog_->address(), newTcpClientDialog_->port());
     if (selected(EndpointKind::UdpClient) && RunModal(*newUdpClientDialog_) == CreationDialog::Created)
-        controller_->createUdpClient(
-            newUdpClientDialog_->address(), newUdpClientDialog_->remotePort(), newUdpClientDialog_->localPort());
+        controller_->createUdpClient(newUdpClientDialog_->address(), newUdpClientDialog_->remotePort(),
+            newUdpClientDialog_->localPort());
     if (selected(EndpointKind::UdpServer) && RunModal(*newUdpServerDialog_) == CreationDialog::Created)
         controller_->createUdpServer(newUdpServerDialog_->localPort());
     if (selected(EndpointKind::UdpGroup) && RunModal(*newUdpGroupDialog_) == CreationDialog::Created)

@@ -59,7 +59,7 @@ void FileAppender::append(const QByteArray &bytes)
         if (failed_ || stopping_)
             return;
         if (unwritten_ + bytes.size() > MaxUnwrittenBytes) {
-            failLocked(QStringLiteral("磁盘写入跟不上"));
+            failLocked(tr("磁盘写入跟不上"));
         } else {
             wake = queued_.isEmpty() || queued_.size() + bytes.size() >= GatherBytes;
             queued_.append(bytes);

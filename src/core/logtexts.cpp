@@ -2,6 +2,7 @@
 
 #include "core/hexcodec.h"
 
+#include <QCoreApplication>
 #include <QLocale>
 
 namespace {
@@ -37,8 +38,33 @@ const QString &shortDateFormat()
     return format;
 }
 
-const QString receivedWords = QStringLiteral(" 收到数据：");
-const QString sentWords = QStringLiteral(" 发送数据：");
+// The words of a log line are translated once, at first use: that comes after
+// main installed the translator, and a line per received piece then costs no
+// catalogue look-up.
+const QString &receivedWords()
+{
+    static const QString words = QCoreApplication::translate("LogTexts", " 收到数据：");
+    return words;
+}
+
+const QString &sentWords()
+{
+    static const QString words = QCoreApplication::translate("LogTexts", " 发送数据：");
+    return words;
+}
+
+const QString &replyWords()
+{
+    static const QString words = QCoreApplication::translate("LogTexts", " 自动应答：");
+    return words;
+}
+
+// Closes the "[n次]" suffix of a sent line.
+const QString &countSuffix()
+{
+    static const QString words = QCoreApplication::translate("LogTexts", "次]");
+    return words;
+}
 
 // A log line stays in memory for as long as the log keeps it, so it is made
 // at its exact size: joined with +, a string grows to the next power of two
@@ -67,7 +93,7 @@ QString logLine(const QString &time, const QString &words, const QByteArray &dat
     const QStringView close = hex ? u"}" : u"";
     const QStringView number = count ? QStringView(*count) : QStringView();
     const QStringView countOpen = count ? u"[" : u"";
-    const QStringView countClose = count ? u"次]" : u"";
+    const QStringView countClose = count ? QStringView(countSuffix()) : QStringView(u"");
     if (order == Order::HexFirst)
         return joined({time, words, open, block, close, text, countOpen, number, countClose});
     return joined({time, words, text, open, block, close, countOpen, number, countClose});
@@ -124,23 +150,22 @@ QString DataText(const QByteArray &data)
 
 QString ReceiveLogLine(const QString &time, const QByteArray &data, bool hex)
 {
-    return logLine(time, receivedWords, data, hex, Order::TextFirst);
+    return logLine(time, receivedWords(), data, hex, Order::TextFirst);
 }
 
 QString SendLogLine(const QString &time, const QByteArray &data, bool hex, const QString &count)
 {
-    return logLine(time, sentWords, data, hex, Order::TextFirst, &count);
+    return logLine(time, sentWords(), data, hex, Order::TextFirst, &count);
 }
 
 QString TimedSendLogLine(const QString &time, const QByteArray &data, bool hex, const QString &count)
 {
-    return logLine(time, sentWords, data, hex, Order::HexFirst, &count);
+    return logLine(time, sentWords(), data, hex, Order::HexFirst, &count);
 }
 
 QString ReplyLogLine(const QString &time, const QByteArray &data, bool hex)
 {
-    static const QString words = QStringLiteral(" 自动应答：");
-    return logLine(time, words, data, hex, Order::TextFirst);
+    return logLine(time, replyWords(), data, hex, Order::TextFirst);
 }
 
 QString ByteSizeText(qint64 bytes)
@@ -157,6 +182,8 @@ QString ByteSizeText(qint64 bytes)
 
 QString CountersLine(qint64 received, qint64 sent)
 {
-    return QStringLiteral("收：") + QString::number(received) + QStringLiteral("字节，发:")
-        + QString::number(sent) + QStringLiteral("字节");
+    static const QString receivedHead = QCoreApplication::translate("LogTexts", "收：");
+    static const QString sentHead = QCoreApplication::translate("LogTexts", "字节，发:");
+    static const QString tail = QCoreApplication::translate("LogTexts", "字节");
+    return receivedHead + QString::number(received) + sentHead + QString::number(sent) + tail;
 }

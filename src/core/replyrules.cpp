@@ -2,17 +2,21 @@
 
 #include "core/hexcodec.h"
 
+#include <QCoreApplication>
+
 #include <array>
 
 namespace {
 
-const std::array<QString, 6> matchTypeNames = {
-    QStringLiteral("等于"),
-    QStringLiteral("包含"),
-    QStringLiteral("开头是"),
-    QStringLiteral("结尾是"),
-    QStringLiteral("正则表达式"),
-    QStringLiteral("十六进制字节"),
+// Untranslated here: a table made before main would never see the translator.
+// The names are translated where they are shown and where they are read back.
+constexpr std::array<const char *, 6> matchTypeNames = {
+    QT_TRANSLATE_NOOP("ReplyRules", "等于"),
+    QT_TRANSLATE_NOOP("ReplyRules", "包含"),
+    QT_TRANSLATE_NOOP("ReplyRules", "开头是"),
+    QT_TRANSLATE_NOOP("ReplyRules", "结尾是"),
+    QT_TRANSLATE_NOOP("ReplyRules", "正则表达式"),
+    QT_TRANSLATE_NOOP("ReplyRules", "十六进制字节"),
 };
 
 bool isHexDigit(QChar c)
@@ -50,13 +54,15 @@ bool parseHexBytes(const QString &text, QByteArray *bytes)
 
 QString matchTypeName(MatchType type)
 {
-    return matchTypeNames[size_t(type)];
+    return QCoreApplication::translate("ReplyRules", matchTypeNames[size_t(type)]);
 }
 
 std::optional<MatchType> matchTypeFromName(const QString &name)
 {
+    // The name shown in the interface's language, or the Chinese one, which
+    // is what the interface showed before it could be switched.
     for (size_t k = 0; k < matchTypeNames.size(); ++k) {
-        if (matchTypeNames[k] == name)
+        if (name == matchTypeName(MatchType(k)) || name == QString::fromUtf8(matchTypeNames[k]))
             return MatchType(k);
     }
     return std::nullopt;
@@ -69,17 +75,17 @@ QString ruleProblem(const ReplyRule &rule, int number)
     if (rule.match == MatchType::Regex) {
         const QRegularExpression regex(rule.pattern);
         if (!regex.isValid()) {
-            return QStringLiteral("第%1条规则的正则表达式无效：%2 (位置 %3)")
+            return QCoreApplication::translate("ReplyRules", "第%1条规则的正则表达式无效：%2 (位置 %3)")
                 .arg(n, regex.errorString(), QString::number(regex.patternErrorOffset()));
         }
     } else if (rule.match == MatchType::HexBytes && !parseHexBytes(rule.pattern, &bytes)) {
-        return QStringLiteral("第%1条规则的十六进制内容无效").arg(n);
+        return QCoreApplication::translate("ReplyRules", "第%1条规则的十六进制内容无效").arg(n);
     }
     const bool emptyReply = rule.replyIsHex ? rule.reply.trimmed().isEmpty() : rule.reply.isEmpty();
     if (emptyReply)
-        return QStringLiteral("第%1条规则的应答内容为空").arg(n);
+        return QCoreApplication::translate("ReplyRules", "第%1条规则的应答内容为空").arg(n);
     if (rule.replyIsHex && !parseHexBytes(rule.reply, &bytes))
-        return QStringLiteral("第%1条规则的应答内容不是有效的十六进制").arg(n);
+        return QCoreApplication::translate("ReplyRules", "第%1条规则的应答内容不是有效的十六进制").arg(n);
     return {};
 }
 

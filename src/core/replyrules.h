@@ -44,7 +44,9 @@ struct ReplyRule {
     bool operator==(const ReplyRule &) const = default;
 };
 
-// The name a user picks a match type by ("等于", "包含", ...), and back.
+// The name a user picks a match type by, in the interface's language ("等于",
+// "包含", ... in Chinese), and back; the Chinese names are read back in either
+// language. Stored rules use fixed keys of their own, never these names.
 [[nodiscard]] QString matchTypeName(MatchType type);
 [[nodiscard]] std::optional<MatchType> matchTypeFromName(const QString &name);
 

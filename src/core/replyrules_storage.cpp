@@ -1,6 +1,7 @@
 // The rules written to and read from a JSON document and the settings.
 #include "core/replyrules.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -41,12 +42,13 @@ std::optional<MatchType> matchTypeFromKey(const QString &key)
 
 QString formatError(const QString &what)
 {
-    return QStringLiteral("规则文件格式错误：") + what;
+    return QCoreApplication::translate("ReplyRules", "规则文件格式错误：") + what;
 }
 
 QString fieldError(int number, const QString &field)
 {
-    return formatError(QStringLiteral("第%1条规则的“%2”缺失或类型不对").arg(QString::number(number), field));
+    return formatError(QCoreApplication::translate("ReplyRules", "第%1条规则的“%2”缺失或类型不对")
+                           .arg(QString::number(number), field));
 }
 
 // One entry of the document's rule list; an empty error means it was read.
@@ -54,7 +56,7 @@ ReplyRule ruleFromJson(const QJsonValue &value, int number, QString *error)
 {
     ReplyRule rule;
     if (!value.isObject()) {
-        *error = formatError(QStringLiteral("第%1条规则不是一个对象").arg(number));
+        *error = formatError(QCoreApplication::translate("ReplyRules", "第%1条规则不是一个对象").arg(number));
         return rule;
     }
     const QJsonObject entry = value.toObject();
@@ -73,8 +75,8 @@ ReplyRule ruleFromJson(const QJsonValue &value, int number, QString *error)
     const QString matchText = entry.value(matchKey).toString();
     const std::optional<MatchType> match = matchTypeFromKey(matchText);
     if (!match) {
-        *error = formatError(
-            QStringLiteral("第%1条规则的匹配方式“%2”未知").arg(QString::number(number), matchText));
+        *error = formatError(QCoreApplication::translate("ReplyRules", "第%1条规则的匹配方式“%2”未知")
+                                 .arg(QString::number(number), matchText));
         return rule;
     }
     rule.enabled = entry.value(enabledKey).toBool();
@@ -118,16 +120,17 @@ std::vector<ReplyRule> rulesFromJson(const QByteArray &json, QString *error)
     const QJsonValue version = root.value(QStringLiteral("version"));
     const QJsonValue list = root.value(QStringLiteral("rules"));
     if (parseError.error != QJsonParseError::NoError) {
-        problem = formatError(
-            QStringLiteral("%1 (位置 %2)").arg(parseError.errorString(), QString::number(parseError.offset)));
+        problem = formatError(QCoreApplication::translate("ReplyRules", "%1 (位置 %2)")
+                                  .arg(parseError.errorString(), QString::number(parseError.offset)));
     } else if (!document.isObject() || root.value(QStringLiteral("format")).toString() != formatName) {
-        problem = formatError(QStringLiteral("不是自动应答规则文件"));
+        problem = formatError(QCoreApplication::translate("ReplyRules", "不是自动应答规则文件"));
     } else if (!version.isDouble()) {
-        problem = formatError(QStringLiteral("缺少版本号"));
+        problem = formatError(QCoreApplication::translate("ReplyRules", "缺少版本号"));
     } else if (version.toDouble() != formatVersion) {
-        problem = formatError(QStringLiteral("不支持的版本 %1").arg(version.toDouble()));
+        problem = formatError(
+            QCoreApplication::translate("ReplyRules", "不支持的版本 %1").arg(version.toDouble()));
     } else if (!list.isArray()) {
-        problem = formatError(QStringLiteral("缺少规则列表"));
+        problem = formatError(QCoreApplication::translate("ReplyRules", "缺少规则列表"));
     } else {
         const QJsonArray entries = list.toArray();
         for (qsizetype k = 0; k < entries.size() && problem.isEmpty(); ++k)

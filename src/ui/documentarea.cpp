@@ -30,7 +30,7 @@ DocumentArea::DocumentArea(QWidget *parent)
     minimizeButton_->setObjectName(QStringLiteral("minimizeButton"));
     minimizeButton_->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
     minimizeButton_->setAutoRaise(true);
-    minimizeButton_->setToolTip(QStringLiteral("最小化"));
+    minimizeButton_->setToolTip(tr("最小化"));
     row->addWidget(caption_, 1);
     row->addWidget(minimizeButton_);
     column->addWidget(strip);

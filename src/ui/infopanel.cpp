@@ -48,20 +48,16 @@ InfoPanel::InfoPanel(QWidget *parent)
     layout->setContentsMargins(6, 6, 6, 6);
 
     tcpStrip_ = productStrip(tcpPicture_, tcpTitle_, tcpFeatures_,
-        QStringLiteral(":/portwright/images/tcp.jpg"), QStringLiteral("Portwright TCP 调试"),
-        {QStringLiteral("·TCP Server: 监听端口, 每个接入的客户端一个窗口"),
-            QStringLiteral("·TCP Client: 连接任意地址和端口"),
-            QStringLiteral("·十六进制收发, 重复发送, 定时发送, 字节统计"),
-            QStringLiteral("·Web服务应答与监听管道")});
+        QStringLiteral(":/portwright/images/tcp.jpg"), tr("Portwright TCP 调试"),
+        {tr("·TCP Server: 监听端口, 每个接入的客户端一个窗口"), tr("·TCP Client: 连接任意地址和端口"),
+            tr("·十六进制收发, 重复发送, 定时发送, 字节统计"), tr("·Web服务应答与监听管道")});
     tcpStrip_->setFixedHeight(184);
     layout->addWidget(tcpStrip_);
 
     udpStrip_ = productStrip(udpPicture_, udpTitle_, udpFeatures_,
-        QStringLiteral(":/portwright/images/udp.jpg"), QStringLiteral("Portwright UDP 调试"),
-        {QStringLiteral("·UDP Server: 应答最后一个发送方"),
-            QStringLiteral("·UDP Client: 指定目标地址, 可选广播地址"),
-            QStringLiteral("·UDP 组播: 加入组播地址收发"),
-            QStringLiteral("·UDP 与串口 com1 之间的数据转发")});
+        QStringLiteral(":/portwright/images/udp.jpg"), tr("Portwright UDP 调试"),
+        {tr("·UDP Server: 应答最后一个发送方"), tr("·UDP Client: 指定目标地址, 可选广播地址"),
+            tr("·UDP 组播: 加入组播地址收发"), tr("·UDP 与串口 com1 之间的数据转发")});
     layout->addWidget(udpStrip_, 1);
 
     vendorStrip_ = new QWidget(this);
@@ -72,8 +68,7 @@ InfoPanel::InfoPanel(QWidget *parent)
     vendorLogo_->setPixmap(QPixmap(QStringLiteral(":/portwright/images/logo.jpg")));
     vendorLogo_->setScaledContents(true);
     vendorLogo_->setFixedSize(28, 30);
-    vendorTitle_
-        = titleLabel(QStringLiteral("Portwright — 网络与串口调试工具  portwright.example.org"), vendorStrip_);
+    vendorTitle_ = titleLabel(tr("Portwright — 网络与串口调试工具  portwright.example.org"), vendorStrip_);
     vendor->addWidget(vendorTitle_, 1);
     vendor->addWidget(vendorLogo_);
     layout->addWidget(vendorStrip_);

@@ -54,14 +54,14 @@ void LogView::setRecordingShown(bool recording)
 void LogView::saveLog()
 {
     const QPointer<LogView> self(this);
-    const QString path = AskFileName(FileDialogKind::Save, QStringLiteral("保存日志"), suggestedFilePath());
+    const QString path = AskFileName(FileDialogKind::Save, tr("保存日志"), suggestedFilePath());
     // A peer that left while the dialog was open took the window with it.
     if (!self || path.isEmpty())
         return;
     lastFolder() = QFileInfo(path).absolutePath();
     const QString error = writeLogFile(path);
     if (!error.isEmpty())
-        ShowMessage(QStringLiteral("保存日志失败：") + path + QStringLiteral("：") + error);
+        ShowMessage(tr("保存日志失败：") + path + tr("：") + error);
 }
 
 QString LogView::writeLogFile(const QString &path) const
@@ -81,7 +81,7 @@ QString LogView::writeLogFile(const QString &path) const
 void LogView::askToRecord()
 {
     const QPointer<LogView> self(this);
-    const QString path = AskFileName(FileDialogKind::Save, QStringLiteral("记录到文件"), suggestedFilePath());
+    const QString path = AskFileName(FileDialogKind::Save, tr("记录到文件"), suggestedFilePath());
     if (!self || path.isEmpty())
         return;
     lastFolder() = QFileInfo(path).absolutePath();

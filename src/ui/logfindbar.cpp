@@ -17,10 +17,10 @@ constexpr int Inset = 4;
 LogFindBar::LogFindBar(QWidget *view)
     : QFrame(view)
     , findEdit_(new QLineEdit(this))
-    , previousButton_(new QPushButton(QStringLiteral("上一个"), this))
-    , nextButton_(new QPushButton(QStringLiteral("下一个"), this))
-    , caseSwitch_(new QCheckBox(QStringLiteral("区分大小写"), this))
-    , notFoundLabel_(new QLabel(QStringLiteral("未找到"), this))
+    , previousButton_(new QPushButton(tr("上一个"), this))
+    , nextButton_(new QPushButton(tr("下一个"), this))
+    , caseSwitch_(new QCheckBox(tr("区分大小写"), this))
+    , notFoundLabel_(new QLabel(tr("未找到"), this))
     , closeButton_(new QToolButton(this))
 {
     setObjectName(QStringLiteral("findBar"));

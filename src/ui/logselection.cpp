@@ -188,12 +188,12 @@ void LogView::contextMenuEvent(QContextMenuEvent *event)
     // by a caller's stack frame.
     auto *menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(QStringLiteral("复制"), this, &LogView::copySelection)->setEnabled(hasSelection());
-    menu->addAction(QStringLiteral("复制全部"), this, &LogView::copyAll);
-    menu->addAction(QStringLiteral("全选"), this, &LogView::selectAll);
-    menu->addAction(QStringLiteral("清空"), this, &LogView::clear);
+    menu->addAction(tr("复制"), this, &LogView::copySelection)->setEnabled(hasSelection());
+    menu->addAction(tr("复制全部"), this, &LogView::copyAll);
+    menu->addAction(tr("全选"), this, &LogView::selectAll);
+    menu->addAction(tr("清空"), this, &LogView::clear);
     menu->addSeparator();
-    menu->addAction(QStringLiteral("查找..."), this, &LogView::openFindBar);
+    menu->addAction(tr("查找..."), this, &LogView::openFindBar);
     // The file dialogs run a loop of their own: they open once the menu's
     // handling is over, from the event loop (a timer of the view's, which
     // goes with the view).
@@ -202,13 +202,13 @@ void LogView::contextMenuEvent(QContextMenuEvent *event)
             QTimer::singleShot(0, this, [this, step] { Guarded([this, step] { (this->*step)(); }); });
         };
     };
-    menu->addAction(QStringLiteral("保存日志..."), this, later(&LogView::saveLog));
+    menu->addAction(tr("保存日志..."), this, later(&LogView::saveLog));
     if (recordingShown_)
-        menu->addAction(QStringLiteral("停止记录"), this, &LogView::stopRecordingRequested);
+        menu->addAction(tr("停止记录"), this, &LogView::stopRecordingRequested);
     else
-        menu->addAction(QStringLiteral("记录到文件..."), this, later(&LogView::askToRecord));
+        menu->addAction(tr("记录到文件..."), this, later(&LogView::askToRecord));
     menu->addSeparator();
-    QAction *milliseconds = menu->addAction(QStringLiteral("显示毫秒"));
+    QAction *milliseconds = menu->addAction(tr("显示毫秒"));
     milliseconds->setCheckable(true);
     milliseconds->setChecked(millisecondsShown_);
     connect(milliseconds, &QAction::toggled, this, [this](bool on) {

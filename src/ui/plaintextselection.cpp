@@ -122,15 +122,15 @@ void PlainTextBox::contextMenuEvent(QContextMenuEvent *event)
     // is open (the menu goes with it).
     auto *menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(QStringLiteral("撤销"), this, &PlainTextBox::undo)->setEnabled(!undo_.empty());
-    menu->addAction(QStringLiteral("重做"), this, &PlainTextBox::redo)->setEnabled(!redo_.empty());
+    menu->addAction(tr("撤销"), this, &PlainTextBox::undo)->setEnabled(!undo_.empty());
+    menu->addAction(tr("重做"), this, &PlainTextBox::redo)->setEnabled(!redo_.empty());
     menu->addSeparator();
-    menu->addAction(QStringLiteral("剪切"), this, &PlainTextBox::cut)->setEnabled(hasSelection());
-    menu->addAction(QStringLiteral("复制"), this, &PlainTextBox::copy)->setEnabled(hasSelection());
-    menu->addAction(QStringLiteral("粘贴"), this, &PlainTextBox::paste)
+    menu->addAction(tr("剪切"), this, &PlainTextBox::cut)->setEnabled(hasSelection());
+    menu->addAction(tr("复制"), this, &PlainTextBox::copy)->setEnabled(hasSelection());
+    menu->addAction(tr("粘贴"), this, &PlainTextBox::paste)
         ->setEnabled(!QApplication::clipboard()->text().isEmpty());
     menu->addSeparator();
-    menu->addAction(QStringLiteral("全选"), this, &PlainTextBox::selectAll)->setEnabled(!text_.isEmpty());
+    menu->addAction(tr("全选"), this, &PlainTextBox::selectAll)->setEnabled(!text_.isEmpty());
     addContextActions(menu);
     menu->popup(event->globalPos());
 }

@@ -25,7 +25,7 @@ CreationDialog::CreationDialog(const QString &caption, int width, int height, QW
     buttonRow_ = new QHBoxLayout;
     column->addLayout(buttonRow_);
 
-    okButton_ = new QPushButton(QStringLiteral("确定"), this);
+    okButton_ = new QPushButton(tr("确定"), this);
     okButton_->setObjectName(QStringLiteral("okButton"));
     okButton_->setDefault(true);
     connect(okButton_, &QPushButton::clicked, this, [this] { Guarded([this] { acceptInput(); }); });
@@ -43,7 +43,7 @@ QLineEdit *CreationDialog::addField(const QString &label, const QString &text, Q
 
 QPushButton *CreationDialog::addButtons()
 {
-    auto *cancelling = new QPushButton(QStringLiteral("取消"), this);
+    auto *cancelling = new QPushButton(tr("取消"), this);
     connect(cancelling, &QPushButton::clicked, this, [this] { Guarded([this] { cancel(); }); });
     buttonRow_->addStretch(1);
     buttonRow_->addWidget(okButton_);

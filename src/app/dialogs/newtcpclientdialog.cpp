@@ -1,19 +1,19 @@
 #include "app/dialogs/newtcpclientdialog.h"
 
-#include "net/localaddress.h"
 #include "core/errors.h"
 #include "core/wholenumber.h"
+#include "net/localaddress.h"
 
-#include <QPushButton>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QShowEvent>
 
 NewTcpClientDialog::NewTcpClientDialog(QWidget *parent)
-    : CreationDialog(QStringLiteral("创建Socket客户端"), 259, 209, parent)
+    : CreationDialog(tr("创建Socket客户端"), 259, 209, parent)
 {
-    addressEdit_ = addField(QStringLiteral("对方IP:    "), QStringLiteral("127.0.0.1"));
+    addressEdit_ = addField(tr("对方IP:    "), QStringLiteral("127.0.0.1"));
     addressEdit_->setObjectName(QStringLiteral("addressEdit"));
-    portEdit_ = addField(QStringLiteral("对方端口:  "), QStringLiteral("60000"));
+    portEdit_ = addField(tr("对方端口:  "), QStringLiteral("60000"));
     portEdit_->setObjectName(QStringLiteral("portEdit"));
     cancelButton_ = addButtons();
     cancelButton_->setObjectName(QStringLiteral("cancelButton"));

@@ -3,13 +3,13 @@
 #include "core/errors.h"
 #include "core/wholenumber.h"
 
-#include <QPushButton>
 #include <QLineEdit>
+#include <QPushButton>
 
 NewTcpServerDialog::NewTcpServerDialog(QWidget *parent)
-    : CreationDialog(QStringLiteral("创建Socket服务器"), 285, 166, parent)
+    : CreationDialog(tr("创建Socket服务器"), 285, 166, parent)
 {
-    portEdit_ = addField(QStringLiteral("监听端口:  "), QStringLiteral("60000"));
+    portEdit_ = addField(tr("监听端口:  "), QStringLiteral("60000"));
     portEdit_->setObjectName(QStringLiteral("portEdit"));
     cancelButton_ = addButtons();
     cancelButton_->setObjectName(QStringLiteral("cancelButton"));

@@ -1,8 +1,8 @@
 #include "app/dialogs/newudpclientdialog.h"
 
-#include "net/localaddress.h"
 #include "core/errors.h"
 #include "core/wholenumber.h"
+#include "net/localaddress.h"
 #include "ui/messages.h"
 
 #include <QFormLayout>
@@ -11,16 +11,16 @@
 #include <QShowEvent>
 
 NewUdpClientDialog::NewUdpClientDialog(QWidget *parent)
-    : CreationDialog(QStringLiteral("创建UDP Client"), 246, 247, parent)
+    : CreationDialog(tr("创建UDP Client"), 246, 247, parent)
 {
-    addressEdit_ = addField(QStringLiteral("对方IP   "), QStringLiteral("127.0.0.1"));
+    addressEdit_ = addField(tr("对方IP   "), QStringLiteral("127.0.0.1"));
     addressEdit_->setObjectName(QStringLiteral("addressEdit"));
-    broadcastButton_ = new QPushButton(QStringLiteral("广播地址"), this);
+    broadcastButton_ = new QPushButton(tr("广播地址"), this);
     broadcastButton_->setObjectName(QStringLiteral("broadcastButton"));
     fields_->addRow(QString(), broadcastButton_);
-    remotePortEdit_ = addField(QStringLiteral("对方端口  "), QStringLiteral("60000"));
+    remotePortEdit_ = addField(tr("对方端口  "), QStringLiteral("60000"));
     remotePortEdit_->setObjectName(QStringLiteral("remotePortEdit"));
-    localPortEdit_ = addField(QStringLiteral("本地端口    "), QStringLiteral("10000"));
+    localPortEdit_ = addField(tr("本地端口    "), QStringLiteral("10000"));
     localPortEdit_->setObjectName(QStringLiteral("localPortEdit"));
     cancelButton_ = addButtons();
     cancelButton_->setObjectName(QStringLiteral("cancelButton"));
@@ -34,7 +34,7 @@ void NewUdpClientDialog::acceptInput()
     const int typedRemotePort = ParseWholeNumber(remotePortEdit_->text());
     const int typedLocalPort = ParseWholeNumber(localPortEdit_->text());
     if (udpPortInUse(typedLocalPort)) {
-        ShowMessage(QStringLiteral("本地端口已被占用，请重新选择本地端口号"));
+        ShowMessage(tr("本地端口已被占用，请重新选择本地端口号"));
         return;
     }
     address_ = typedAddress;
@@ -47,7 +47,7 @@ void NewUdpClientDialog::fillBroadcastAddress()
 {
     const BroadcastAddress broadcast = broadcastAddress();
     if (broadcast.networkSuspect)
-        ShowMessage(QStringLiteral("请检查本机网络连接是否正常"));
+        ShowMessage(tr("请检查本机网络连接是否正常"));
     if (!broadcast.address.isEmpty())
         addressEdit_->setText(broadcast.address);
 }

@@ -3,15 +3,15 @@
 #include "core/errors.h"
 #include "core/wholenumber.h"
 
-#include <QPushButton>
 #include <QLineEdit>
+#include <QPushButton>
 
 NewUdpGroupDialog::NewUdpGroupDialog(QWidget *parent)
-    : CreationDialog(QStringLiteral("创建UDP组播"), 250, 203, parent)
+    : CreationDialog(tr("创建UDP组播"), 250, 203, parent)
 {
-    groupAddressEdit_ = addField(QStringLiteral("组播地址:  "), QStringLiteral("224.1.1.1"));
+    groupAddressEdit_ = addField(tr("组播地址:  "), QStringLiteral("224.1.1.1"));
     groupAddressEdit_->setObjectName(QStringLiteral("groupAddressEdit"));
-    groupPortEdit_ = addField(QStringLiteral("组播端口: "), QStringLiteral("65000"));
+    groupPortEdit_ = addField(tr("组播端口: "), QStringLiteral("65000"));
     groupPortEdit_->setObjectName(QStringLiteral("groupPortEdit"));
     cancelButton_ = addButtons();
     cancelButton_->setObjectName(QStringLiteral("cancelButton"));

@@ -1,17 +1,17 @@
 #include "app/dialogs/newudpserverdialog.h"
 
-#include "net/localaddress.h"
 #include "core/errors.h"
 #include "core/wholenumber.h"
+#include "net/localaddress.h"
 #include "ui/messages.h"
 
-#include <QPushButton>
 #include <QLineEdit>
+#include <QPushButton>
 
 NewUdpServerDialog::NewUdpServerDialog(QWidget *parent)
-    : CreationDialog(QStringLiteral("创建UDP Server"), 242, 159, parent)
+    : CreationDialog(tr("创建UDP Server"), 242, 159, parent)
 {
-    localPortEdit_ = addField(QStringLiteral("本地端口    "), QStringLiteral("60000"));
+    localPortEdit_ = addField(tr("本地端口    "), QStringLiteral("60000"));
     localPortEdit_->setObjectName(QStringLiteral("localPortEdit"));
     cancelButton_ = addButtons();
     cancelButton_->setObjectName(QStringLiteral("cancelButton"));
@@ -21,7 +21,7 @@ void NewUdpServerDialog::acceptInput()
 {
     const int port = ParseWholeNumber(localPortEdit_->text());
     if (udpPortInUse(port)) {
-        ShowMessage(QStringLiteral("本地端口已被占用，请重新选择本地端口号"));
+        ShowMessage(tr("本地端口已被占用，请重新选择本地端口号"));
         return;
     }
     localPort_ = port;
