@@ -8,6 +8,19 @@ namespace {
 
 const QString version = QStringLiteral("Portwright 2.5");
 
+// The help text names the program as it is installed: Qt takes the name from
+// the application object, which the answers before a window do not have, and
+// then writes "<executable_name>".
+QString helpText(const QCommandLineParser &parser)
+{
+    QString text = parser.helpText();
+    const QString head = QStringLiteral("Usage: ");
+    const qsizetype nameEnd = text.indexOf(QLatin1Char(' '), head.size());
+    if (text.startsWith(head) && nameEnd > 0)
+        text.replace(head.size(), nameEnd - head.size(), QStringLiteral("portwright"));
+    return text;
+}
+
 bool isLanguage(const QString &value)
 {
     return value == QLatin1String("zh") || value == QLatin1String("en");
@@ -34,7 +47,7 @@ CommandLineResult parseCommandLine(
 
     CommandLineResult result;
     const auto refuse = [&](const QString &why) {
-        result.output = why + QLatin1Char('\n') + parser.helpText();
+        result.output = why + QLatin1Char('\n') + helpText(parser);
         result.toStandardError = true;
         result.exitCode = 2;
         return result;
@@ -44,7 +57,7 @@ CommandLineResult parseCommandLine(
     if (!parser.positionalArguments().isEmpty())
         return refuse(QStringLiteral("Unexpected argument: ") + parser.positionalArguments().first());
     if (parser.isSet(help)) {
-        result.output = parser.helpText();
+        result.output = helpText(parser);
         return result;
     }
     if (parser.isSet(showVersion)) {
