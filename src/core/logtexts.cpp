@@ -41,28 +41,17 @@ const QString &shortDateFormat()
 // The words of a log line are translated once, at first use: that comes after
 // main installed the translator, and a line per received piece then costs no
 // catalogue look-up.
-const QString &receivedWords()
-{
-    static const QString words = QCoreApplication::translate("LogTexts", " 收到数据：");
-    return words;
-}
+struct LineWords {
+    QString received, sent, reply;
+    QString countSuffix; // closes the "[n次]" suffix of a sent line
+};
 
-const QString &sentWords()
+const LineWords &lineWords()
 {
-    static const QString words = QCoreApplication::translate("LogTexts", " 发送数据：");
-    return words;
-}
-
-const QString &replyWords()
-{
-    static const QString words = QCoreApplication::translate("LogTexts", " 自动应答：");
-    return words;
-}
-
-// Closes the "[n次]" suffix of a sent line.
-const QString &countSuffix()
-{
-    static const QString words = QCoreApplication::translate("LogTexts", "次]");
+    static const LineWords words{QCoreApplication::translate("LogTexts", " 收到数据："),
+        QCoreApplication::translate("LogTexts", " 发送数据："),
+        QCoreApplication::translate("LogTexts", " 自动应答："),
+        QCoreApplication::translate("LogTexts", "次]")};
     return words;
 }
 
@@ -93,7 +82,7 @@ QString logLine(const QString &time, const QString &words, const QByteArray &dat
     const QStringView close = hex ? u"}" : u"";
     const QStringView number = count ? QStringView(*count) : QStringView();
     const QStringView countOpen = count ? u"[" : u"";
-    const QStringView countClose = count ? QStringView(countSuffix()) : QStringView(u"");
+    const QStringView countClose = count ? QStringView(lineWords().countSuffix) : QStringView(u"");
     if (order == Order::HexFirst)
         return joined({time, words, open, block, close, text, countOpen, number, countClose});
     return joined({time, words, text, open, block, close, countOpen, number, countClose});
@@ -150,22 +139,22 @@ QString DataText(const QByteArray &data)
 
 QString ReceiveLogLine(const QString &time, const QByteArray &data, bool hex)
 {
-    return logLine(time, receivedWords(), data, hex, Order::TextFirst);
+    return logLine(time, lineWords().received, data, hex, Order::TextFirst);
 }
 
 QString SendLogLine(const QString &time, const QByteArray &data, bool hex, const QString &count)
 {
-    return logLine(time, sentWords(), data, hex, Order::TextFirst, &count);
+    return logLine(time, lineWords().sent, data, hex, Order::TextFirst, &count);
 }
 
 QString TimedSendLogLine(const QString &time, const QByteArray &data, bool hex, const QString &count)
 {
-    return logLine(time, sentWords(), data, hex, Order::HexFirst, &count);
+    return logLine(time, lineWords().sent, data, hex, Order::HexFirst, &count);
 }
 
 QString ReplyLogLine(const QString &time, const QByteArray &data, bool hex)
 {
-    return logLine(time, replyWords(), data, hex, Order::TextFirst);
+    return logLine(time, lineWords().reply, data, hex, Order::TextFirst);
 }
 
 QString ByteSizeText(qint64 bytes)

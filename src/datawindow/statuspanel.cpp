@@ -16,6 +16,8 @@ StatusPanel::StatusPanel(QWidget *parent)
     setObjectName(QStringLiteral("statusPanel"));
     setFixedHeight(81);
     paintBackground(this, Colours::Cream);
+    // "linkstatus", "Label3" and the like are the captions the labels show
+    // until the first status fills them, kept as the window always had them.
     stateLabel_ = named(label(this, QStringLiteral("linkstatus"), 16, 24, 73), "stateLabel");
     createdLabel_ = named(label(this, QString(), 96, 24), "createdLabel");
     createdLabel_->hide();
