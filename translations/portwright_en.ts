@@ -559,6 +559,17 @@
     </message>
 </context>
 <context>
+    <name>RegularFile</name>
+    <message>
+        <source>不是普通文件</source>
+        <translation>Not a regular file</translation>
+    </message>
+    <message>
+        <source>文件过大（上限 %1 字节）</source>
+        <translation>The file is too large (at most %1 bytes)</translation>
+    </message>
+</context>
+<context>
     <name>ReplyRules</name>
     <message>
         <source>等于</source>
