@@ -8,6 +8,7 @@
 #include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
+#include "support/replyrule.h"
 #include "ui/stateimages.h"
 
 #include <QElapsedTimer>
@@ -263,6 +264,64 @@ private slots:
         // Everything the reader got, and no more than the other could hold.
         QVERIFY(server->window->sentBytes() >= size);
         QVERIFY(server->window->sentBytes() < 2 * size);
+    }
+
+    // Automatic replies to peers that never read wait on their connections,
+    // never in an event loop nested inside another peer's reply: a crowd of
+    // such peers costs no stack (a thousand overflowed it), a peer that reads
+    // gets its reply whole meanwhile, and each stalled peer is given up with
+    // one line saying how much it did not take.
+    void repliesToPeersThatNeverReadWaitOnTheirConnections()
+    {
+        Harness h;
+        const int port = unusedPort();
+        Endpoint *server = h.tcpServer(port);
+        // More than a connection's send buffer grows to (4 MB by default).
+        const QString reply(6 * 1024 * 1024, QLatin1Char('r'));
+        answerBy(h, server, {rule(MatchType::Contains, QStringLiteral("q"), reply)});
+
+        // Where the event loop runs its timers: a nested loop runs them
+        // deeper down the stack.
+        quintptr deepest = ~quintptr(0);
+        quintptr shallowest = 0;
+        QTimer probe;
+        probe.setInterval(1);
+        connect(&probe, &QTimer::timeout, this, [&] {
+            const auto here = quintptr(__builtin_frame_address(0));
+            deepest = std::min(deepest, here);
+            shallowest = std::max(shallowest, here);
+        });
+        probe.start();
+
+        constexpr int Sleepers = 20;
+        std::vector<Fd> sleepers;
+        for (int i = 0; i < Sleepers; ++i) {
+            sleepers.push_back(connectWithSmallReceiveBuffer(port));
+            QCOMPARE(::send(sleepers.back().get(), "q", 1, MSG_NOSIGNAL), ssize_t(1));
+            QTest::qWait(1);
+        }
+        QTRY_COMPARE(peerCount(server), Sleepers);
+        Fd reader = connectTo(port);
+        Reader reading(reader.get(), reply.size());
+        QCOMPARE(::send(reader.get(), "q", 1, MSG_NOSIGNAL), ssize_t(1));
+        QTRY_VERIFY_WITH_TIMEOUT(reading.done(), 20000);
+        QCOMPARE(reading.data(), reply.toLatin1());
+
+        const QList<Endpoint *> peers = h.endpoints(EndpointKind::TcpAcceptedPeer);
+        QCOMPARE(peers.size(), Sleepers + 1);
+        const auto givenUp = [&] {
+            int count = 0;
+            for (Endpoint *peer : peers)
+                count += Harness::log(peer).count(QStringLiteral("发送超时：对方未接收数据"));
+            return count;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(givenUp(), Sleepers, 30000);
+        probe.stop();
+        // Twenty replies nested one in another took over 150 KB of stack.
+        QVERIFY2(shallowest - deepest < 64 * 1024, qPrintable(QString::number(shallowest - deepest)));
+        for (Endpoint *peer : peers)
+            QVERIFY(peer->window->sentBytes() <= reply.size());
+        QCOMPARE(peers.last()->window->sentBytes(), reply.size());
     }
 
     // A send larger than the socket takes at once goes out whole, byte for

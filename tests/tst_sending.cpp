@@ -136,18 +136,6 @@ private:
     bool ready_ = false;
 };
 
-// Gives the window these automatic reply rules through its rules button
-// and switches automatic replies on, as a user does.
-void answerBy(Harness &h, Endpoint *endpoint, const std::vector<ReplyRule> &rules)
-{
-    h.script.push([rules](QDialog &dialog) {
-        qobject_cast<ReplyRulesDialog *>(&dialog)->setRules(rules);
-        dialog.done(ReplyRulesDialog::Accepted);
-    });
-    child<QPushButton>(endpoint->window, "replyRulesButton")->click();
-    child<QCheckBox>(endpoint->window, "autoReplySwitch")->click();
-}
-
 // Picks "发送文件..." in the send box's context menu, as a user does; the
 // file chooser, when asked, gives `path`.
 void sendFileFromMenu(Endpoint *endpoint, const QString &path, bool asked = true)

@@ -31,6 +31,10 @@ DataWindow::DataWindow(DocumentArea *area)
     resize(505, 503);
     // A repeat shows the counters when it ends, not after every send.
     connect(sender_, &RepeatSender::sent, this, [this](qint64 bytes) { sentBytes_ += bytes; });
+    connect(sender_, &RepeatSender::sentLater, this, [this](qint64 bytes) {
+        sentBytes_ += bytes;
+        updateCounters();
+    });
     connect(sender_, &RepeatSender::unsent, this, &DataWindow::noteUnsent);
     connect(sender_, &RepeatSender::timerTicked, this, [this] { Guarded([this] { sendOnTimer(); }); });
     connect(sender_, &RepeatSender::progressed, this, &DataWindow::showRepeatProgress);
@@ -257,6 +261,14 @@ SendPanel &DataWindow::sendPanel()
 void DataWindow::setSendFunction(SendFunction send)
 {
     sender_->setSendFunction(std::move(send));
+}
+
+void DataWindow::setReplyFunction(
+    SendFunction reply, std::function<bool(qsizetype size)> hasRoom, std::function<bool()> idle)
+{
+    sender_->setReplyFunction(std::move(reply));
+    replyHasRoom_ = std::move(hasRoom);
+    repliesIdle_ = std::move(idle);
 }
 
 void DataWindow::showStatus(const StatusPanel::Content &content)
@@ -579,7 +591,8 @@ void DataWindow::editReplyRules()
 
 void DataWindow::sendReply(const QByteArray &reply)
 {
-    if (replying_ && pendingReplies_.size() >= MaxWaitingReplies) {
+    if ((replying_ && pendingReplies_.size() >= MaxWaitingReplies)
+        || (replyHasRoom_ && !replyHasRoom_(reply.size()))) {
         // A peer that sends and never reads would make the queue grow
         // without end; past the bound its answers are dropped, and told.
         if (droppedReplies_++ == 0)
@@ -601,7 +614,7 @@ void DataWindow::sendReply(const QByteArray &reply)
             const QByteArray next = pendingReplies_.front();
             pendingReplies_.pop_front();
             appendLogLine(ReplyLogLine(timeText(), next, isHexMode()));
-            const SendOutcome outcome = sender_->sendOnce(next);
+            const SendOutcome outcome = sender_->sendReply(next);
             if (!self)
                 return;
             sentBytes_ += outcome.counted;
@@ -618,7 +631,9 @@ void DataWindow::sendReply(const QByteArray &reply)
     }
     pendingReplies_.clear();
     replying_ = false;
-    if (droppedReplies_ > 0 && isAttached())
+    // Replies waiting behind the endpoint's reply function go out after this
+    // loop; the drops are told with a reply once none waits there.
+    if (droppedReplies_ > 0 && isAttached() && (!repliesIdle_ || repliesIdle_()))
         appendLogLine(timeText() + tr(" 已丢弃 %1 条自动应答").arg(std::exchange(droppedReplies_, 0)));
 }
 

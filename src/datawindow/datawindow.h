@@ -46,6 +46,11 @@ public:
 
     // The endpoint's side: how to send, what to show, and the end of it.
     void setSendFunction(SendFunction send);
+    // Automatic replies go through reply, which may leave what the peer
+    // cannot take yet waiting: hasRoom says whether a reply of that size may
+    // still wait behind the others (or is dropped), idle that none waits.
+    void setReplyFunction(
+        SendFunction reply, std::function<bool(qsizetype size)> hasRoom, std::function<bool()> idle);
     void showStatus(const StatusPanel::Content &content);
     void showWebReplySwitch();
     [[nodiscard]] bool isWebReplyOn() const;
@@ -112,9 +117,9 @@ public:
     // Sends an automatic reply through the endpoint as the send button does,
     // logged as its own line and counted. A reply that comes while another is
     // still on its way (a peer that does not read) waits its turn, up to a
-    // thousand waiting; stop ends the waiting ones. A reply
-    // that fails switches automatic replies off, so a failing send does not
-    // repeat with every piece that arrives.
+    // thousand waiting (here, or behind the endpoint's reply function); stop
+    // ends the waiting ones. A reply that fails switches automatic replies
+    // off, so a failing send does not repeat with every piece that arrives.
     void sendReply(const QByteArray &reply);
 
     // What the start and stop buttons do: ask the endpoint's owner.
@@ -172,6 +177,8 @@ private:
     std::deque<QByteArray> pendingReplies_;
     qint64 droppedReplies_ = 0;
     bool replying_ = false;
+    std::function<bool(qsizetype size)> replyHasRoom_;
+    std::function<bool()> repliesIdle_;
 
     // The rates: the counters as the last tick saw them, a tick a second
     // while they move.

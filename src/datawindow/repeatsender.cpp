@@ -36,6 +36,12 @@ void SendControl::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason) c
         emit sender_->unsent(unsent, total, reason);
 }
 
+void SendControl::noteSent(qint64 bytes) const
+{
+    if (alive(sender_) && bytes > 0)
+        emit sender_->sentLater(bytes);
+}
+
 RepeatSender::RepeatSender(QObject *parent)
     : QObject(parent)
     , timer_(new QTimer(this))
@@ -50,20 +56,26 @@ void RepeatSender::detach()
 {
     detached_ = true;
     send_ = nullptr;
+    reply_ = nullptr;
 }
 
 SendOutcome RepeatSender::sendOnce(const QByteArray &data)
 {
-    return sendAt(data, stopGeneration_);
+    return sendAt(data, stopGeneration_, send_);
 }
 
-SendOutcome RepeatSender::sendAt(const QByteArray &data, quint64 generation)
+SendOutcome RepeatSender::sendReply(const QByteArray &data)
 {
-    if (detached_ || !send_)
+    return sendAt(data, stopGeneration_, reply_ ? reply_ : send_);
+}
+
+SendOutcome RepeatSender::sendAt(const QByteArray &data, quint64 generation, const SendFunction &through)
+{
+    if (detached_ || !through)
         return {};
     // A copy: the endpoint may go (and detach this sender) while the send
     // handles events.
-    const SendFunction send = send_;
+    const SendFunction send = through;
     return send(data, SendControl(this, generation));
 }
 
@@ -96,7 +108,7 @@ RepeatSender::Outcome RepeatSender::repeat(
     });
     const quint64 generation = stopGeneration_;
     for (int i = 0; i < count; ++i) {
-        const SendOutcome result = sendAt(data, generation);
+        const SendOutcome result = sendAt(data, generation, send_);
         if (!alive(self))
             return Outcome::OwnerGone;
         emit sent(result.counted);

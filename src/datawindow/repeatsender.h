@@ -18,6 +18,7 @@ class RepeatSender;
 struct SendOutcome {
     qint64 counted = 0; // bytes the transport took
     bool failed = false; // an error that ends a repeat
+    bool dropped = false; // not taken: too much already waits for the peer
 };
 
 enum class UnsentReason { ConnectionGone, ConnectionBusy, PeerNotReading, Stopped };
@@ -33,6 +34,8 @@ public:
     // Stop was pressed since this send began.
     [[nodiscard]] bool stopRequested() const;
     void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason) const;
+    // Bytes of this send the transport took after the send function returned.
+    void noteSent(qint64 bytes) const;
 
 private:
     QPointer<RepeatSender> sender_;
@@ -50,6 +53,9 @@ public:
     explicit RepeatSender(QObject *parent);
 
     void setSendFunction(SendFunction send) { send_ = std::move(send); }
+    // Automatic replies go through this one when given: it may leave what
+    // the transport cannot take yet waiting, and tell it later (sentLater).
+    void setReplyFunction(SendFunction reply) { reply_ = std::move(reply); }
     // The endpoint is gone: sending does nothing from now on, and loops under
     // way end at their next look.
     void detach();
@@ -57,6 +63,8 @@ public:
 
     // One send through the endpoint, outside any repeat.
     SendOutcome sendOnce(const QByteArray &data);
+    // One automatic reply through the endpoint.
+    SendOutcome sendReply(const QByteArray &data);
     // Sends the data `count` times, handling events between the sendings and
     // pausing `pauseMs()` after each when given. After OwnerGone touch
     // nothing of the owner.
@@ -74,6 +82,8 @@ signals:
     void timerTicked();
     // Bytes a send of a repeat handed to the transport.
     void sent(qint64 bytes);
+    // Bytes of an earlier send that the transport took since.
+    void sentLater(qint64 bytes);
     void unsent(qint64 unsent, qint64 total, UnsentReason reason);
     // A repeat has made `done` of its `count` sends.
     void progressed(int done, int count);
@@ -82,7 +92,7 @@ signals:
 
 private:
     friend class SendControl;
-    SendOutcome sendAt(const QByteArray &data, quint64 generation);
+    SendOutcome sendAt(const QByteArray &data, quint64 generation, const SendFunction &through);
     // False when the pause was cut short by stop or by the application
     // quitting.
     bool pauseBetweenSends(int ms);
@@ -90,6 +100,7 @@ private:
     void applyTimer();
 
     SendFunction send_;
+    SendFunction reply_;
     QTimer *timer_;
     bool detached_ = false;
     int sendsRunning_ = 0;

@@ -65,6 +65,12 @@ DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
     window->setSendFunction([record](const QByteArray &data, const SendControl &control) {
         return sendThrough(*record, data, control);
     });
+    window->setReplyFunction(
+        [record](const QByteArray &data, const SendControl &control) {
+            return replyThrough(*record, data, control);
+        },
+        [record](qsizetype size) { return replyHasRoom(*record, size); },
+        [record] { return repliesIdle(*record); });
     // The window asks for its own endpoint, whichever node the tree has
     // selected; a window detached from its endpoint asks nothing.
     connect(window, &DataWindow::startRequested, this, [this, window] {

@@ -2,6 +2,7 @@
 
 #include "endpoints/endpoint.h"
 #include "endpoints/filetransfer.h"
+#include "endpoints/replyoutbox.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
@@ -37,12 +38,15 @@ std::set<const TcpConnection *> &connectionsInUse()
     return inUse;
 }
 
-// A file on its way through a connection holds it as well.
+// A file on its way through a connection holds it as well, and so do
+// automatic replies that wait for room.
 class ConnectionClaim {
 public:
     explicit ConnectionClaim(const TcpConnection *socket)
-        : socket_(
-            !FileTransfer::isSendingTo(socket) && connectionsInUse().insert(socket).second ? socket : nullptr)
+        : socket_(!FileTransfer::isSendingTo(socket) && !ReplyOutbox::isWaiting(socket)
+                    && connectionsInUse().insert(socket).second
+                ? socket
+                : nullptr)
     {
     }
     ~ConnectionClaim()
@@ -173,7 +177,53 @@ bool sendToGroup(MulticastMember &group, const QByteArray &data)
 
 bool isTypedSendUnderWay(const TcpConnection *connection)
 {
-    return connectionsInUse().count(connection) > 0;
+    return connectionsInUse().count(connection) > 0 || ReplyOutbox::isWaiting(connection);
+}
+
+namespace {
+
+// The connection an endpoint's automatic replies go through; a server's
+// peers answer in their own windows, so a server has none.
+TcpConnection *replyConnection(Endpoint &endpoint)
+{
+    if (endpoint.kind == EndpointKind::TcpClient)
+        return endpoint.tcpClient() ? endpoint.tcpClient()->connection() : nullptr;
+    if (endpoint.kind == EndpointKind::TcpAcceptedPeer)
+        return endpoint.peerConnection();
+    return nullptr;
+}
+
+} // namespace
+
+SendOutcome replyThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control)
+{
+    TcpConnection *connection = replyConnection(endpoint);
+    if (!connection)
+        return sendThrough(endpoint, data, control);
+    if (!connection->isConnected()) {
+        control.noteUnsent(data.size(), data.size(), UnsentReason::ConnectionGone);
+        return {};
+    }
+    // A typed send or a file holds the connection; their bytes and the
+    // reply's must not mix.
+    if (connectionsInUse().count(connection) > 0 || FileTransfer::isSendingTo(connection)) {
+        control.noteUnsent(data.size(), data.size(), UnsentReason::ConnectionBusy);
+        return {};
+    }
+    SendOutcome outcome;
+    if (ReplyOutbox::send(connection, data, control, &outcome.counted) == ReplyOutbox::Accepted::Refused)
+        outcome.dropped = true;
+    return outcome;
+}
+
+bool replyHasRoom(Endpoint &endpoint, qsizetype size)
+{
+    return ReplyOutbox::hasRoom(replyConnection(endpoint), size);
+}
+
+bool repliesIdle(Endpoint &endpoint)
+{
+    return !ReplyOutbox::isWaiting(replyConnection(endpoint));
 }
 
 SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control)

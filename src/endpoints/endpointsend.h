@@ -12,8 +12,18 @@ class Endpoint;
 
 class TcpConnection;
 
-// True while a send through the connection waits for it to take the rest; a
-// file is not sent into the middle of it.
+// True while a send through the connection waits for it to take the rest
+// (automatic replies included); a file is not sent into the middle of it.
 [[nodiscard]] bool isTypedSendUnderWay(const TcpConnection *connection);
 
 SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control);
+
+// An automatic reply through the endpoint: as sendThrough, but a TCP
+// connection that cannot take it all now keeps the rest waiting and writes
+// it when there is room, instead of waiting here. dropped when too much
+// waits already.
+SendOutcome replyThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control);
+// Whether a reply of that size may still wait for the endpoint's peer.
+[[nodiscard]] bool replyHasRoom(Endpoint &endpoint, qsizetype size);
+// No reply waits for the endpoint's peer.
+[[nodiscard]] bool repliesIdle(Endpoint &endpoint);

@@ -6,6 +6,7 @@
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/endpointstatus.h"
 #include "endpoints/filetransfer.h"
+#include "endpoints/replyoutbox.h"
 #include "endpoints/webreply.h"
 #include "net/descriptorlimit.h"
 #include "net/tcp/tcpsocket.h"
@@ -198,8 +199,10 @@ void bindTcpServerEvents(EndpointController &window, Endpoint &server, TcpServer
     socket.setPeerDisconnectedHandler(
         [w, s](QObject *, TcpConnection *peer) { PeerDisconnected(*w, *s, peer); });
     socket.setPeerReadableHandler([w, s](QObject *, TcpConnection *peer) { PeerReceived(*w, *s, peer); });
-    socket.setPeerWritableHandler(
-        [](QObject *, TcpConnection *peer) { FileTransfer::connectionWritable(peer); });
+    socket.setPeerWritableHandler([](QObject *, TcpConnection *peer) {
+        ReplyOutbox::connectionWritable(peer);
+        FileTransfer::connectionWritable(peer);
+    });
     socket.setPeerErrorHandler([s](QObject *, TcpConnection *peer, TcpErrorKind event, int &code) {
         PeerError(*s, peer, event, code);
     });
@@ -214,8 +217,10 @@ void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient
     EndpointController *w = &window;
     socket.setConnectedHandler([c](QObject *, TcpConnection *) { ClientConnected(*c); });
     socket.setReadableHandler([w](QObject *, TcpConnection *connection) { ClientReceived(*w, connection); });
-    socket.setWritableHandler(
-        [](QObject *, TcpConnection *connection) { FileTransfer::connectionWritable(connection); });
+    socket.setWritableHandler([](QObject *, TcpConnection *connection) {
+        ReplyOutbox::connectionWritable(connection);
+        FileTransfer::connectionWritable(connection);
+    });
     socket.setDisconnectedHandler([w, c](QObject *, TcpConnection *) { ClientDisconnected(*w, *c); });
     socket.setErrorHandler([](QObject *, TcpConnection *connection, TcpErrorKind event, int &code) {
         SuppressError(code);

@@ -12,6 +12,7 @@
 #include "core/errors.h"
 #include "datawindow/datawindow.h"
 #include "datawindow/repeatcountbox.h"
+#include "datawindow/replyrulesdialog.h"
 #include "datawindow/sendpanel.h"
 #include "support/datawindow_parts.h"
 #include "support/loopback.h"
@@ -19,6 +20,7 @@
 #include "ui/logview.h"
 #include "ui/messages.h"
 
+#include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -153,6 +155,18 @@ inline void fillSendBox(
     child<SendEdit>(w, "sendEdit")->setPlainText(text);
     child<RepeatCountBox>(w, "repeatCountBox")->setEditText(count);
     child<QLineEdit>(w, "intervalEdit")->setText(interval);
+}
+
+// Gives the window these automatic reply rules through its rules button
+// and switches automatic replies on, as a user does.
+inline void answerBy(Harness &h, Endpoint *endpoint, const std::vector<ReplyRule> &rules)
+{
+    h.script.push([rules](QDialog &dialog) {
+        qobject_cast<ReplyRulesDialog *>(&dialog)->setRules(rules);
+        dialog.done(ReplyRulesDialog::Accepted);
+    });
+    child<QPushButton>(endpoint->window, "replyRulesButton")->click();
+    child<QCheckBox>(endpoint->window, "autoReplySwitch")->click();
 }
 
 // Accepts the next peer while the event loop keeps running (the program

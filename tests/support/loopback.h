@@ -93,6 +93,18 @@ inline Fd connectTo(int port, bool nonBlocking = false)
     return fd;
 }
 
+// A connection whose receive buffer is as small as the system allows, so
+// that a peer that never reads leaves the other end's sends waiting soon.
+inline Fd connectWithSmallReceiveBuffer(int port)
+{
+    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int size = 1024;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    const sockaddr_in address = loopback(port);
+    ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    return fd;
+}
+
 // A port on 127.0.0.1 where nothing listens (taken and released again).
 inline int unusedPort()
 {
