@@ -148,41 +148,6 @@ bool stalls(FileTransfer *transfer)
     return false;
 }
 
-void setReceiveQueue(int fd, int bytes)
-{
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
-}
-
-// A datagram socket on 127.0.0.1 with room for a whole test file.
-class DatagramReceiver {
-public:
-    DatagramReceiver()
-        : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0))
-    {
-        const sockaddr_in address = loopback(0);
-        ::bind(fd_.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
-        setReceiveQueue(fd_.get(), 4 * 1024 * 1024);
-    }
-    [[nodiscard]] int port() const { return localPort(fd_.get()); }
-    void sendTo(int port, const QByteArray &data) const
-    {
-        const sockaddr_in to = loopback(port);
-        ::sendto(fd_.get(), data.constData(), size_t(data.size()), 0, reinterpret_cast<const sockaddr *>(&to),
-            sizeof to);
-    }
-    int collect()
-    {
-        char buffer[65536];
-        for (ssize_t n; (n = ::recv(fd_.get(), buffer, sizeof buffer, 0)) >= 0;)
-            received << QByteArray(buffer, int(n));
-        return int(received.size());
-    }
-    QList<QByteArray> received;
-
-private:
-    Fd fd_;
-};
-
 } // namespace
 
 class TstFileTransfer : public QObject {

@@ -89,12 +89,13 @@ void plainSend(int s, int port, const QByteArray &data)
         ssize_t(data.size()));
 }
 
-void send(UdpSocket &u, const QByteArray &data)
+// 0, or the error the platform's send gave.
+int send(UdpSocket &u, const QByteArray &data)
 {
     QBuffer stream;
     stream.setData(data);
     stream.open(QIODevice::ReadWrite);
-    u.sendDatagram(stream);
+    return u.sendDatagram(stream);
 }
 
 QString sendError(UdpSocket &u, const QByteArray &data)

@@ -66,6 +66,14 @@
         <translation> Send failed: the previous send has not finished, %1 bytes not sent</translation>
     </message>
     <message>
+        <source> 发送失败：发送队列已满，%1 字节未发出</source>
+        <translation> Send failed: the send queue stayed full, %1 bytes not sent</translation>
+    </message>
+    <message>
+        <source> 发送失败：%2，%1 字节未发出</source>
+        <translation> Send failed: %2, %1 bytes not sent</translation>
+    </message>
+    <message>
         <source> 发送超时：对方未接收数据，%1 字节未发出</source>
         <translation> Send timed out: the peer is not reading, %1 bytes not sent</translation>
     </message>

@@ -373,7 +373,7 @@ qint64 DataWindow::sendToPeer(const QByteArray &data)
     return sender_->sendOnce(data).counted;
 }
 
-void DataWindow::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason)
+void DataWindow::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason, const QString &detail)
 {
     QString text;
     if (reason == UnsentReason::ConnectionGone && unsent == total)
@@ -384,6 +384,10 @@ void DataWindow::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason)
         text = tr(" 发送失败：上一次发送尚未完成，%1 字节未发出").arg(unsent);
     else if (reason == UnsentReason::PeerNotReading)
         text = tr(" 发送超时：对方未接收数据，%1 字节未发出").arg(unsent);
+    else if (reason == UnsentReason::NoRoom)
+        text = tr(" 发送失败：发送队列已满，%1 字节未发出").arg(unsent);
+    else if (reason == UnsentReason::SendError)
+        text = tr(" 发送失败：%2，%1 字节未发出").arg(QString::number(unsent), detail);
     else
         text = tr(" 发送已停止，%1 字节未发出").arg(unsent);
     appendLogLine(timeText() + text);

@@ -146,7 +146,7 @@ private:
     void connectHandlers();
     // Recording, and the time text's milliseconds, as the log's menu asks.
     void connectLogTools();
-    void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason);
+    void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason, const QString &detail);
     void connectActivity();
     void placeActivityBar();
     void chooseFileToSend();

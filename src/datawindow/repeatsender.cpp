@@ -30,10 +30,10 @@ bool SendControl::stopRequested() const
     return !sender_ || sender_->stoppedSince(generation_);
 }
 
-void SendControl::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason) const
+void SendControl::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason, const QString &detail) const
 {
     if (alive(sender_) && unsent > 0)
-        emit sender_->unsent(unsent, total, reason);
+        emit sender_->unsent(unsent, total, reason, detail);
 }
 
 void SendControl::noteSent(qint64 bytes) const

@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 
 #include <functional>
 
@@ -21,7 +22,9 @@ struct SendOutcome {
     bool dropped = false; // not taken: too much already waits for the peer
 };
 
-enum class UnsentReason { ConnectionGone, ConnectionBusy, PeerNotReading, Stopped };
+// NoRoom: the socket had no room for a datagram for a while; SendError: the
+// system refused the send (its text comes as the detail).
+enum class UnsentReason { ConnectionGone, ConnectionBusy, PeerNotReading, Stopped, NoRoom, SendError };
 
 // Handed to the send function for one send: a send that waits for room asks
 // it whether to go on, and tells it what was not sent. Still safe to ask
@@ -33,7 +36,7 @@ public:
     [[nodiscard]] bool ownerGone() const;
     // Stop was pressed since this send began.
     [[nodiscard]] bool stopRequested() const;
-    void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason) const;
+    void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason, const QString &detail = {}) const;
     // Bytes of this send the transport took after the send function returned.
     void noteSent(qint64 bytes) const;
 
@@ -84,7 +87,7 @@ signals:
     void sent(qint64 bytes);
     // Bytes of an earlier send that the transport took since.
     void sentLater(qint64 bytes);
-    void unsent(qint64 unsent, qint64 total, UnsentReason reason);
+    void unsent(qint64 unsent, qint64 total, UnsentReason reason, const QString &detail);
     // A repeat has made `done` of its `count` sends.
     void progressed(int done, int count);
     // Sending was stopped.

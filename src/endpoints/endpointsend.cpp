@@ -16,6 +16,7 @@
 #include <poll.h>
 
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <set>
 
@@ -152,12 +153,50 @@ SendOutcome sendTcpRetrying(const std::vector<TcpConnection *> &connections, con
     }
 }
 
-void sendDatagram(UdpSocket &udp, const QByteArray &data)
+// A socket without room for a datagram gets this long to make some, in
+// short waits without the event loop; a datagram never takes longer than
+// the window may stay unanswered.
+constexpr int DatagramRoomWaitMs = 50;
+
+bool waitForDatagramRoom(int handle, const QElapsedTimer &since)
 {
-    QBuffer stream;
-    stream.setData(data);
-    stream.open(QIODevice::ReadOnly);
-    udp.sendDatagram(stream);
+    const qint64 left = DatagramRoomWaitMs - since.elapsed();
+    if (left <= 0 || handle < 0)
+        return false;
+    pollfd wait{handle, POLLOUT, 0};
+    // ENOBUFS comes with room in the socket: the pause alone lets the
+    // adapter's queue drain.
+    ::poll(&wait, 1, int(std::min<qint64>(left, 5)));
+    return true;
+}
+
+// Counts the datagram only when the system took it; one it had no room for
+// is tried again for a moment, then noted as not sent, as is one refused.
+SendOutcome sendDatagram(UdpSocket &udp, const QByteArray &data, const SendControl &control)
+{
+    const QPointer<UdpSocket> alive(&udp);
+    QElapsedTimer since;
+    since.start();
+    for (;;) {
+        QBuffer stream;
+        stream.setData(data);
+        stream.open(QIODevice::ReadOnly);
+        // May run the event loop while a host name is looked up.
+        const int error = udp.sendDatagram(stream);
+        if (error == 0)
+            return {data.size(), false};
+        if (!alive || control.ownerGone())
+            return {0, true};
+        if (!UdpSocket::hasNoRoom(error)) {
+            control.noteUnsent(data.size(), data.size(), UnsentReason::SendError,
+                QString::fromLocal8Bit(std::strerror(error)));
+            return {0, true};
+        }
+        if (!waitForDatagramRoom(udp.socketHandle(), since)) {
+            control.noteUnsent(data.size(), data.size(), UnsentReason::NoRoom);
+            return {0, true};
+        }
+    }
 }
 
 // False when the datagram did not go out whole (the boxes are shown).
@@ -236,10 +275,8 @@ SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendCo
     }
     if (kind == EndpointKind::TcpAcceptedPeer)
         return sendTcpRetrying({endpoint.peerConnection()}, data, control, false);
-    if (kind == EndpointKind::UdpClient) {
-        sendDatagram(*endpoint.udp(), data);
-    } else if (kind == EndpointKind::UdpServer) {
-        sendDatagram(*endpoint.udp(), data);
+    if (kind == EndpointKind::UdpClient || kind == EndpointKind::UdpServer) {
+        return sendDatagram(*endpoint.udp(), data, control);
     } else if (kind == EndpointKind::UdpGroup) {
         if (!endpoint.group || !sendToGroup(*endpoint.group, data))
             return {0, true};

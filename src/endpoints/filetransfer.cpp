@@ -9,6 +9,7 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <unistd.h>
@@ -304,8 +305,11 @@ bool FileTransfer::sendDatagrams(const QElapsedTimer &pass)
         const qint64 length = std::min<qint64>(DatagramBytes, blockSize_ - at);
         // A copy: a host lookup inside the send runs the event loop, where
         // this transfer may be cancelled or destroyed with its buffer.
-        if (!sendOneDatagram(QByteArray(buffer_.constData() + at, length)))
+        const DatagramResult result = sendOneDatagram(QByteArray(buffer_.constData() + at, length));
+        if (result == DatagramResult::Ended)
             return false;
+        if (result == DatagramResult::NoRoom)
+            return true; // only what the socket took counts
         datagramOffset_ += length;
         sent_ += length;
         unreported_ += length;
@@ -313,38 +317,78 @@ bool FileTransfer::sendDatagrams(const QElapsedTimer &pass)
     return true;
 }
 
-bool FileTransfer::sendOneDatagram(const QByteArray &datagram)
+FileTransfer::DatagramResult FileTransfer::sendOneDatagram(const QByteArray &datagram)
 {
     QPointer<FileTransfer> self(this);
+    int handle = -1;
+    int error = 0;
     try {
         if (mode_ == Mode::Group) {
             MulticastMember *group = record_->group.get();
             if (!group) {
                 finish(Result::Failed, connectionGoneText());
-                return false;
+                return DatagramResult::Ended;
             }
-            if (!group->send(datagram).ok()) {
+            handle = group->socket();
+            const MulticastMember::SendReport report = group->send(datagram);
+            if (report.callFailed && UdpSocket::hasNoRoom(dgram::lastError())) {
+                error = dgram::lastError();
+            } else if (!report.ok()) {
                 finish(Result::Failed, tr("发送失败"));
-                return false;
+                return DatagramResult::Ended;
             }
         } else {
             UdpSocket *udp = record_->udp();
             if (!udp) {
                 finish(Result::Failed, connectionGoneText());
-                return false;
+                return DatagramResult::Ended;
             }
             QBuffer stream;
             stream.setData(datagram);
             stream.open(QIODevice::ReadOnly);
             // May run the event loop while a host name is looked up.
-            udp->sendDatagram(stream);
+            error = udp->sendDatagram(stream);
+            if (self)
+                handle = udp->socketHandle();
         }
     } catch (const std::exception &e) {
         if (self)
             finish(Result::Failed, ExceptionMessage(e));
-        return false;
+        return DatagramResult::Ended;
     }
-    return self && running_;
+    if (!self || !running_)
+        return DatagramResult::Ended;
+    if (error == 0)
+        return DatagramResult::Taken;
+    if (!UdpSocket::hasNoRoom(error)) {
+        finish(Result::Failed, tr("发送失败：") + QString::fromLocal8Bit(std::strerror(error)));
+        return DatagramResult::Ended;
+    }
+    awaitDatagramRoom(handle, error != ENOBUFS);
+    return DatagramResult::NoRoom;
+}
+
+void FileTransfer::awaitDatagramRoom(int handle, bool writable)
+{
+    if (!writable || handle < 0) {
+        // A full adapter queue shows no readiness of its own; it drains in
+        // a moment.
+        QTimer::singleShot(5, continuation_, [this] { continuation_->start(); });
+        return;
+    }
+    if (!datagramRoom_ || datagramRoom_->socket() != handle) {
+        // The endpoint made a new socket since.
+        if (datagramRoom_) {
+            datagramRoom_->setEnabled(false);
+            datagramRoom_->deleteLater();
+        }
+        datagramRoom_ = new QSocketNotifier(handle, QSocketNotifier::Write, this);
+        connect(datagramRoom_, &QSocketNotifier::activated, this, [this, notifier = datagramRoom_] {
+            notifier->setEnabled(false);
+            Guarded([this] { pump(); });
+        });
+    }
+    datagramRoom_->setEnabled(true);
 }
 
 void FileTransfer::loseTarget(Target &target, const QString &reason)
@@ -405,6 +449,8 @@ void FileTransfer::finish(Result result, const QString &reason)
     running_ = false;
     continuation_->stop();
     stallCheck_->stop();
+    if (datagramRoom_)
+        datagramRoom_->setEnabled(false);
     for (const Target &target : targets_)
         unregister(target);
     file_.close();

@@ -21,6 +21,7 @@
 #include <vector>
 
 class Endpoint;
+class QSocketNotifier;
 class QTimer;
 class TcpConnection;
 
@@ -83,7 +84,12 @@ private:
     // False when the transfer ended (or this object went away) meanwhile.
     bool feedTarget(Target &target, const QElapsedTimer &pass);
     bool sendDatagrams(const QElapsedTimer &pass);
-    bool sendOneDatagram(const QByteArray &datagram);
+    enum class DatagramResult { Taken, NoRoom, Ended };
+    DatagramResult sendOneDatagram(const QByteArray &datagram);
+    // The socket had no room for the next datagram: the pass goes on once
+    // it has (or, when the adapter dropped it for want of room, a moment
+    // later), and sends that datagram again.
+    void awaitDatagramRoom(int handle, bool writable);
     void loseTarget(Target &target, const QString &reason);
     void settle();
     void reportProgress();
@@ -122,6 +128,8 @@ private:
     // memory. For datagrams it holds the piece of the file at blockStart_:
     // the next datagrams mostly lie in it.
     QByteArray buffer_;
+    // Made when a socket first has no room for a datagram.
+    QSocketNotifier *datagramRoom_ = nullptr;
     qint64 blockStart_ = 0;
     qint64 blockSize_ = 0;
 };

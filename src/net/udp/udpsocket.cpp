@@ -9,6 +9,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -168,7 +169,7 @@ void UdpSocket::readDatagram(QIODevice &stream)
     stream.seek(0);
 }
 
-void UdpSocket::sendDatagram(QIODevice &stream)
+int UdpSocket::sendDatagram(QIODevice &stream)
 {
     for (bool firstLook = true; stream.size() == 0; firstLook = false) {
         if (!firstLook || !invalidDataHandler_)
@@ -196,10 +197,19 @@ void UdpSocket::sendDatagram(QIODevice &stream)
     remote.sin_addr.s_addr = address;
     stream.seek(0);
     const QByteArray bytes = stream.read(dgram::MaxUdpDatagram);
-    dgram::sendto(socket_, bytes.constData(), int(bytes.size()), 0,
-        reinterpret_cast<const sockaddr *>(&remote), sizeof remote);
+    if (dgram::sendto(socket_, bytes.constData(), int(bytes.size()), 0,
+            reinterpret_cast<const sockaddr *>(&remote), sizeof remote)
+        == dgram::CallFailed)
+        return dgram::lastError();
     if (sentHandler_)
         sentHandler_(this);
+    return 0;
+}
+
+bool UdpSocket::hasNoRoom(int error)
+{
+    // ENOBUFS: the adapter's queue dropped it for want of room.
+    return error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS;
 }
 
 // Address in network byte order; 0 for an empty host. A dotted quad is taken

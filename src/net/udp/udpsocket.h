@@ -73,8 +73,13 @@ public:
     // (Exception) for an empty or unreadable stream, UdpSocketError for one
     // larger than a datagram can carry, for an empty or 0.0.0.0 remoteHost
     // ("Null Remote Address") and for a host name that does not resolve
-    // ("Host Lookup Canceled"). A failing platform send is not reported.
-    void sendDatagram(QIODevice &stream);
+    // ("Host Lookup Canceled"). Returns 0 when the system took the datagram,
+    // else the platform send's error code: hasNoRoom() tells one that only
+    // means "not now" (the socket's queue is full), and the datagram has
+    // not gone out either way.
+    [[nodiscard]] int sendDatagram(QIODevice &stream);
+    // Whether a send error only says that the socket has no room now.
+    [[nodiscard]] static bool hasNoRoom(int error);
 
     // The event handlers; an empty one is skipped. UI thread only.
     void setDatagramHandler(DatagramHandler h) { datagramHandler_ = std::move(h); }
