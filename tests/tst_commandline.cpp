@@ -29,6 +29,10 @@ private slots:
             << QStringList{"--lang", "fr"} << 2 << true << "Unknown language: fr";
         QTest::newRow("option without its value")
             << QStringList{"--serial-device"} << 2 << true << "Missing value";
+        QTest::newRow("empty device path")
+            << QStringList{"--serial-device="} << 2 << true << "--serial-device needs a device path";
+        QTest::newRow("empty device path, separate")
+            << QStringList{"--serial-device", ""} << 2 << true << "--serial-device needs a device path";
     }
     void answersWithoutStarting()
     {

@@ -650,6 +650,18 @@ private slots:
             QCOMPARE(child<QLabel>(server->window, "spareLabel")->text(),
                 QStringLiteral("串口已打开:%1").arg(device));
         }
+        {
+            // A device that is no terminal refuses the line settings: told,
+            // and not kept open to flood the peer with what it reads.
+            const auto previous = SerialPort::setDevicePathResolver(
+                [](const QString &) { return QStringLiteral("/dev/zero"); });
+            Harness h;
+            Endpoint *server = h.udpServer(freeUdpPort());
+            SerialPort::setDevicePathResolver(previous);
+            QCOMPARE(h.recorder.exceptions, QStringList{QStringLiteral("Unable to update device control block.")});
+            QVERIFY(!server->serialBridge->port().isOpen());
+            QCOMPARE(child<QLabel>(server->window, "spareLabel")->text(), QStringLiteral("串口未打开:/dev/zero"));
+        }
         Harness h; // "com1" leads nowhere here
         Endpoint *server = h.udpServer(freeUdpPort());
         QCOMPARE(child<QLabel>(server->window, "spareLabel")->text(),
@@ -695,6 +707,12 @@ private slots:
         QVERIFY(server->serialBridge->port().isOpen());
         QCOMPARE(::write(master, "early", 5), 5);
         QTRY_VERIFY(Harness::log(server).contains(QStringLiteral("串口数据转发失败")));
+        // Told once while it goes on failing, not once per piece.
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(::write(master, "again", 5), 5);
+            QTest::qWait(50);
+        }
+        QCOMPARE(Harness::log(server).count(QStringLiteral("串口数据转发失败")), 1);
         UdpPeer peer;
         peer.sendTo(port, "hi");
         QTRY_COMPARE(server->peerPort, peer.port());

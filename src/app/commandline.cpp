@@ -71,6 +71,10 @@ CommandLineResult parseCommandLine(
             return refuse(QStringLiteral("Unknown language: %1 (zh or en)").arg(chosenLanguage));
         start.language = chosenLanguage;
     }
+    // An empty variable means "not set"; an empty option is a mistake that
+    // would otherwise open the default device unasked.
+    if (parser.isSet(serialDevice) && parser.value(serialDevice).isEmpty())
+        return refuse(QStringLiteral("--serial-device needs a device path"));
     start.serialDevice = parser.isSet(serialDevice) ? parser.value(serialDevice) : serialDeviceVariable;
     result.start = start;
     return result;

@@ -5,6 +5,8 @@
 #include "datawindow/datawindow.h"
 #include "net/serial/serialport.h"
 
+#include <utility>
+
 SerialBridge::SerialBridge(DataWindow *window, std::function<void(const QByteArray &)> sendToPeer)
     : window_(window)
     , sendToPeer_(std::move(sendToPeer))
@@ -59,7 +61,14 @@ SerialBridge::~SerialBridge()
 
 bool SerialBridge::open()
 {
-    return port_->open();
+    try {
+        return port_->open();
+    } catch (...) {
+        // A device that refuses the line settings is no serial line (a
+        // /dev/zero would flood the peer): it is not kept open.
+        close();
+        throw;
+    }
 }
 
 void SerialBridge::close()
@@ -75,14 +84,13 @@ void SerialBridge::forwardSerialInput()
     if (data.isEmpty() || !sendToPeer_)
         return;
     // A failed forward (a UDP Server that has no peer yet) is noted in the
-    // log; the serial input keeps working.
+    // log once, until a forward works again; the serial input keeps working.
     try {
         sendToPeer_(data);
+        forwardFailing_ = false;
     } catch (const std::exception &e) {
-        // Once per serial piece while the server has no peer: translated
-        // once, at first use (after main installed the translator).
-        static const QString forwardFailed = tr(" 串口数据转发失败：");
-        note(forwardFailed + ExceptionMessage(e));
+        if (!std::exchange(forwardFailing_, true))
+            note(tr(" 串口数据转发失败：") + ExceptionMessage(e));
     }
 }
 

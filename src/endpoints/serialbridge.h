@@ -29,7 +29,8 @@ public:
     ~SerialBridge() override;
 
     // Opens "com1" with the bridge's line settings; raises when the port
-    // opens but refuses them. False when there is no such port.
+    // opens but refuses them, and leaves it closed then. False when there is
+    // no such port.
     bool open();
     void close();
     [[nodiscard]] SerialPort &port() const { return *port_; }
@@ -46,4 +47,5 @@ private:
     std::function<void(const QByteArray &)> sendToPeer_;
     std::unique_ptr<SerialPort> port_;
     bool overflowing_ = false; // the last datagram did not fit the queue
+    bool forwardFailing_ = false; // the last serial piece could not be forwarded
 };
