@@ -422,6 +422,16 @@ private slots:
         QVERIFY(lines[1].endsWith(QStringLiteral(" 文件发送已取消：/tmp/a.bin，已发送 2048/4096 字节")));
         QVERIFY(lines[3].endsWith(QStringLiteral(" 文件发送失败：/tmp/b.bin：连接已断开，已发送 4/10 字节")));
         QCOMPARE(w.countersText(), CountersLine(0, 2052));
+
+        // A long name gives way to the figures, which stay readable whole.
+        w.show();
+        w.transferStarted(QStringLiteral("/tmp/firmware-update-for-the-gateway-rev-b.bin"), 50 * 1024 * 1024);
+        auto *label = child<QLabel>(bar, "progressLabel");
+        QTRY_VERIFY(label->width() > 0);
+        const QString shown = bar->progressText();
+        QVERIFY2(shown.contains(QStringLiteral("：0 B/50.0 MB，0 B/s")), qPrintable(shown));
+        QVERIFY2(label->fontMetrics().horizontalAdvance(shown) <= label->width(), qPrintable(shown));
+        QVERIFY2(shown.startsWith(QStringLiteral("发送文件 f")) && shown.contains(QChar(0x2026)), qPrintable(shown));
     }
 
     void rulesAcceptedInTheDialogAnswerAndSurviveARestart()

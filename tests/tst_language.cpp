@@ -9,6 +9,7 @@
 #include "support/contextmenu.h"
 #include "support/endpoint_harness.h"
 #include "support/replyrule.h"
+#include "ui/elidedlabel.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -123,8 +124,12 @@ private slots:
             QCOMPARE(chineseAmong(contextMenuTexts(*child<SendEdit>(endpoint->window, "sendEdit"))),
                 QStringList());
         }
-        QCOMPARE(child<QLabel>(udpServer->window, "spareLabel")->text(),
-            QStringLiteral("Serial closed:/nonexistent/com1"));
+        auto *spare = child<ElidedLabel>(udpServer->window, "spareLabel");
+        QCOMPARE(spare->text(), QStringLiteral("Serial closed:/nonexistent/com1"));
+        QCOMPARE(spare->toolTip(), spare->text());
+        // The narrow label draws the caption whole and shortens the path.
+        QVERIFY(spare->fontMetrics().horizontalAdvance(spare->shownText()) <= spare->contentsRect().width());
+        QVERIFY2(spare->shownText().startsWith(QStringLiteral("Serial closed:/")), qPrintable(spare->shownText()));
         QCOMPARE(chineseAmong(readableTexts(*h.form)), QStringList());
     }
 

@@ -3,6 +3,7 @@
 #include "core/logtexts.h"
 #include "datawindow/layouthelpers.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -52,14 +53,41 @@ QString ActivityBar::ratesText() const
     return ratesLabel_->text();
 }
 
-void ActivityBar::showProgress(const QString &text, qint64 done, qint64 total)
+void ActivityBar::showProgress(const QString &text, qint64 done, qint64 total, const QString &name)
 {
-    progressLabel_->setText(text);
+    progressTemplate_ = name.isNull() ? QString() : text;
+    progressName_ = name;
+    progressLabel_->setText(name.isNull() ? text : text.arg(name));
     progressBar_->setValue(total > 0 ? int(std::min<qint64>(done, total) * 1000 / total) : 1000);
     progressLabel_->show();
     progressBar_->show();
     cancelButton_->show();
     ratesLabel_->hide();
+    fitProgressText();
+}
+
+void ActivityBar::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitProgressText();
+}
+
+void ActivityBar::fitProgressText()
+{
+    if (progressTemplate_.isEmpty() || progressLabel_->isHidden())
+        return;
+    const QFontMetrics metrics = progressLabel_->fontMetrics();
+    // The stretch, the label, the bar and the button have a spacing between
+    // each two of them.
+    const int room
+        = width() - progressBar_->width() - cancelButton_->sizeHint().width() - 3 * layout()->spacing();
+    QString shown = progressTemplate_.arg(progressName_);
+    if (metrics.horizontalAdvance(shown) > room) {
+        const int figures = metrics.horizontalAdvance(progressTemplate_.arg(QString()));
+        shown = progressTemplate_.arg(
+            metrics.elidedText(progressName_, Qt::ElideMiddle, std::max(0, room - figures)));
+    }
+    progressLabel_->setText(shown);
 }
 
 void ActivityBar::hideProgress()

@@ -24,7 +24,9 @@ public:
     [[nodiscard]] QString ratesText() const;
 
     // A task under way: what it is and how far it got, `done` of `total`.
-    void showProgress(const QString &text, qint64 done, qint64 total);
+    // In text, %1 stands for name (a file's), which is shortened in the
+    // middle when the whole does not fit, so that the figures stay readable.
+    void showProgress(const QString &text, qint64 done, qint64 total, const QString &name = QString());
     void hideProgress();
     [[nodiscard]] bool isProgressShown() const;
     [[nodiscard]] QString progressText() const;
@@ -32,9 +34,16 @@ public:
 signals:
     void cancelClicked();
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
+    void fitProgressText();
+
     QLabel *ratesLabel_;
     QLabel *progressLabel_;
     QProgressBar *progressBar_;
     QToolButton *cancelButton_;
+    QString progressTemplate_;
+    QString progressName_;
 };

@@ -493,12 +493,12 @@ void DataWindow::showTransferProgress()
         return;
     progressShownAt_.start();
     const qint64 ms = std::max<qint64>(1, transfer_->clock.elapsed());
-    const QString text
-        = tr("发送文件 %1：%2/%3，%4/s")
-              .arg(fontMetrics().elidedText(QFileInfo(transfer_->path).fileName(), Qt::ElideMiddle, 110),
-                  ByteSizeText(transfer_->sent), ByteSizeText(transfer_->total),
-                  ByteSizeText(transfer_->sent * 1000 / ms));
-    activityBar_->showProgress(text, transfer_->sent, transfer_->total);
+    // %1 stays for the file's name, which the bar shortens to fit.
+    const QString text = tr("发送文件 %1：%2/%3，%4/s")
+                             .arg(QStringLiteral("%1"), ByteSizeText(transfer_->sent),
+                                 ByteSizeText(transfer_->total), ByteSizeText(transfer_->sent * 1000 / ms));
+    activityBar_->showProgress(
+        text, transfer_->sent, transfer_->total, QFileInfo(transfer_->path).fileName());
 }
 
 void DataWindow::transferEnded(TransferEnd end, const QString &reason)

@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "datawindow/layouthelpers.h"
+#include "ui/elidedlabel.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -23,7 +24,9 @@ StatusPanel::StatusPanel(QWidget *parent)
     createdLabel_->hide();
     peerAddressLabel_ = named(label(this, QStringLiteral("Label3"), 232, 24, 129), "peerAddressLabel");
     peerPortLabel_ = named(label(this, QStringLiteral("Label4"), 365, 24, 132), "peerPortLabel");
-    spareLabel_ = named(label(this, QStringLiteral("Label5"), 232, 56, 129), "spareLabel");
+    // A device path can be longer than this place; the label shortens it.
+    spareLabel_ = named(new ElidedLabel(QStringLiteral("Label5"), this), "spareLabel");
+    spareLabel_->setGeometry(232, 56, 129, 17);
     localPortLabel_ = named(label(this, QStringLiteral("Label6"), 367, 56, 129), "localPortLabel");
     startButton_ = named(button(this, QString(), 16, 48, 80, 27), "startButton");
     startButton_->hide();
