@@ -510,6 +510,23 @@ private slots:
         QVERIFY(lines[4].endsWith(QStringLiteral(" 自动应答已关闭：发送失败")));
     }
 
+    // A large reply is logged by its first bytes and its length, so that
+    // many peers answered with it do not hold it many times over.
+    void aLargeReplyIsLoggedShortened()
+    {
+        DataWindow w;
+        w.setAutoReplyOn(true);
+        w.setSendFunction([](const QByteArray &data, const SendControl &) { return SendOutcome{data.size(), false}; });
+        w.sendReply(QByteArray(300 * 1024, 'r'));
+        w.sendReply(QByteArray(LoggedReplyBytes, 's'));
+        const QStringList lines = flushedLines(w);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines[0].size() < LoggedReplyBytes + 100);
+        QVERIFY(lines[0].endsWith(QString(LoggedReplyBytes, QLatin1Char('r')) + QStringLiteral(" …（共 307200 字节）")));
+        QVERIFY(lines[1].endsWith(QStringLiteral(" 自动应答：") + QString(LoggedReplyBytes, QLatin1Char('s'))));
+        QCOMPARE(w.sentBytes(), 300 * 1024 + LoggedReplyBytes);
+    }
+
     void repliesToAPeerThatNeverReadsAreBoundedAndStopEndsThem()
     {
         DataWindow w;

@@ -342,6 +342,10 @@
 <context>
     <name>LogTexts</name>
     <message>
+        <source> …（共 %1 字节）</source>
+        <translation> … (%1 bytes in all)</translation>
+    </message>
+    <message>
         <source> 收到数据：</source>
         <translation> Received: </translation>
     </message>

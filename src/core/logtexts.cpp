@@ -154,7 +154,12 @@ QString TimedSendLogLine(const QString &time, const QByteArray &data, bool hex, 
 
 QString ReplyLogLine(const QString &time, const QByteArray &data, bool hex)
 {
-    return logLine(time, lineWords().reply, data, hex, Order::TextFirst);
+    if (data.size() <= LoggedReplyBytes)
+        return logLine(time, lineWords().reply, data, hex, Order::TextFirst);
+    // Every peer a server answers logs its reply: a large one whole, a
+    // thousand times over, would hold gigabytes for nobody to read.
+    return logLine(time, lineWords().reply, data.left(LoggedReplyBytes), hex, Order::TextFirst)
+        + QCoreApplication::translate("LogTexts", " …（共 %1 字节）").arg(data.size());
 }
 
 QString ByteSizeText(qint64 bytes)

@@ -33,7 +33,9 @@
 [[nodiscard]] QString TimedSendLogLine(
     const QString &time, const QByteArray &data, bool hex, const QString &count);
 
-// time + " 自动应答：" + data [+ hex block]
+// time + " 自动应答：" + data [+ hex block]; a reply longer than
+// LoggedReplyBytes shows its first bytes and then its length.
+inline constexpr qsizetype LoggedReplyBytes = 4096;
 [[nodiscard]] QString ReplyLogLine(const QString &time, const QByteArray &data, bool hex);
 
 // A byte count or rate as a person reads it: "512 B", "1.5 KB", "12.0 MB",
