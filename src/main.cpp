@@ -5,6 +5,38 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+const char noDisplayText[]
+    = "portwright: no graphical display: set DISPLAY or WAYLAND_DISPLAY, or use a desktop session\n";
+
+// Whether the window system Qt will ask for has nowhere to connect to. A
+// platform chosen by hand (offscreen, vnc, ...) needs no display.
+bool displayMissing()
+{
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith(QLatin1String("xcb"))
+        && !platform.startsWith(QLatin1String("wayland")))
+        return false;
+    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+QtMessageHandler qtHandler = nullptr;
+
+// A display that is named but cannot be reached ends Qt's start with a fatal
+// message that speaks of reinstalling; say what is wrong instead.
+void startupMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtFatalMsg && message.contains(QLatin1String("platform plugin"))) {
+        std::fputs(noDisplayText, stderr);
+        std::_Exit(1);
+    }
+    qtHandler(type, context, message);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -19,8 +51,18 @@ int main(int argc, char *argv[])
         std::fputs(command.output.toLocal8Bit().constData(), command.toStandardError ? stderr : stdout);
         return command.exitCode;
     }
+    if (displayMissing()) {
+        std::fputs(noDisplayText, stderr);
+        return 1;
+    }
+    qtHandler = qInstallMessageHandler(startupMessage);
     QApplication app(argc, argv);
-    if (!useLanguage(app, command.start->language))
+    qInstallMessageHandler(qtHandler);
+    QString why;
+    const QString language = usableLanguage(command.start->language, &why);
+    if (!why.isEmpty())
+        std::fputs(QStringLiteral("portwright: %1\n").arg(why).toLocal8Bit().constData(), stderr);
+    if (!useLanguage(app, language))
         std::fputs(
             "portwright: the English catalogue could not be loaded; the interface stays Chinese\n", stderr);
     useSerialDevice(command.start->serialDevice);

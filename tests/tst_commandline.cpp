@@ -98,6 +98,23 @@ private slots:
         // Without an application object Qt would name "<executable_name>".
         QVERIFY(program.readAllStandardError().startsWith(
             "Unknown option 'no-such-option'.\nUsage: portwright [options]\n"));
+
+        // Starting for real says in one line what is missing.
+        const QByteArray noDisplay
+            = "portwright: no graphical display: set DISPLAY or WAYLAND_DISPLAY, or use a desktop session\n";
+        program.start(QStringLiteral(PORTWRIGHT_BINARY), {});
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 1);
+        QCOMPARE(program.readAllStandardError(), noDisplay);
+        // A display that is named but not there ends the same way.
+        environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":97"));
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(PORTWRIGHT_BINARY), {});
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 1);
+        QVERIFY(program.readAllStandardError().endsWith(noDisplay));
     }
 };
 

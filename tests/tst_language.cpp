@@ -92,6 +92,25 @@ class TstLanguage : public QObject {
     Q_OBJECT
 
 private slots:
+    // Chinese is shown only with a font that has its glyphs; on a machine
+    // without one the interface is English, and the reason is given.
+    void chineseNeedsAFontWithItsGlyphs()
+    {
+        QString why;
+        if (qEnvironmentVariableIsEmpty("PW_FONTS_WITHOUT_CJK")) {
+            // Here a Chinese font is installed (scripts/install-deps.sh).
+            QCOMPARE(usableLanguage(QStringLiteral("zh"), &why), QStringLiteral("zh"));
+            QCOMPARE(usableLanguage(QString(), &why), QString());
+            QVERIFY(why.isEmpty());
+            return;
+        }
+        QCOMPARE(usableLanguage(QStringLiteral("zh"), &why), QStringLiteral("en"));
+        QVERIFY2(why.contains(QStringLiteral("no installed font has Chinese glyphs")), qPrintable(why));
+        QString none;
+        QCOMPARE(usableLanguage(QStringLiteral("en"), &none), QStringLiteral("en"));
+        QVERIFY(none.isEmpty());
+    }
+
     void initTestCase()
     {
         QVERIFY(useLanguage(*QCoreApplication::instance(), QStringLiteral("en")));
