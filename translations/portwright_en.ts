@@ -742,6 +742,10 @@
         <source>导出规则失败：%1：%2</source>
         <translation>Exporting rules failed: %1: %2</translation>
     </message>
+    <message>
+        <source>规则最多 %1 条，不能再添加</source>
+        <translation>At most %1 rules; no more can be added</translation>
+    </message>
 </context>
 <context>
     <name>SendEdit</name>
