@@ -341,7 +341,7 @@ private slots:
         click(dialog, "exportButton");
         QCOMPARE(recorder.messages,
             QStringList{QStringLiteral("导出规则失败：") + pipe + QStringLiteral("：不是普通文件")});
-        struct stat info {};
+        struct stat info = {};
         QCOMPARE(::stat(QFile::encodeName(pipe).constData(), &info), 0);
         QVERIFY(S_ISFIFO(info.st_mode));
     }

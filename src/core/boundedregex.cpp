@@ -55,8 +55,8 @@ BoundedRegex::BoundedRegex(const QString &pattern)
     int error = 0;
     PCRE2_SIZE errorOffset = 0;
     // PCRE2_UTF is what QRegularExpression compiles with by default.
-    code_ = pcre2_compile(
-        units(pattern), PCRE2_SIZE(pattern.size()), PCRE2_UTF, &error, &errorOffset, nullptr);
+    const auto length = PCRE2_SIZE(pattern.size());
+    code_ = pcre2_compile(units(pattern), length, PCRE2_UTF, &error, &errorOffset, nullptr);
     if (!code_)
         return;
     // Where machine code cannot be made the interpreter runs, as slowly as

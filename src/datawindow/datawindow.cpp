@@ -568,8 +568,8 @@ ReplyRuleSet &DataWindow::replyRules()
     if (!replyRules_) {
         replyRules_ = std::make_unique<ReplyRuleSet>();
         replyRules_->setLimitHandler([this](int number) {
-            appendLogLine(timeText()
-                + tr(" 自动应答规则 %1 的正则表达式匹配超出限制，按不匹配处理").arg(number));
+            appendLogLine(
+                timeText() + tr(" 自动应答规则 %1 的正则表达式匹配超出限制，按不匹配处理").arg(number));
         });
         if (!replyRulesKey_.isEmpty()) {
             keptRules_ = keptReplyRules(replyRulesKey_);

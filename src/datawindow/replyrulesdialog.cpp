@@ -74,8 +74,7 @@ ReplyRulesDialog::ReplyRulesDialog(QWidget *parent)
     rulesTable_ = new QTableView(this);
     rulesTable_->setObjectName(QStringLiteral("rulesTable"));
     rulesTable_->setModel(rulesModel_);
-    rulesTable_->setItemDelegateForColumn(
-        ReplyRulesModel::MatchColumn, new MatchTypeDelegate(rulesTable_));
+    rulesTable_->setItemDelegateForColumn(ReplyRulesModel::MatchColumn, new MatchTypeDelegate(rulesTable_));
     rulesTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
     rulesTable_->setSelectionMode(QAbstractItemView::SingleSelection);
     rulesTable_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
