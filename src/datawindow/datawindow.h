@@ -107,7 +107,9 @@ public:
     // by one list: what one of them accepts the others take up.
     void setReplyRulesKey(const QString &key);
     // The reply the rules give to a received piece while automatic replies
-    // are on; nullopt when they are off or no rule matches.
+    // are on; nullopt when they are off or no rule matches. A rule whose
+    // regular expression gave up on the piece is told in the log, once a
+    // second at most.
     [[nodiscard]] std::optional<QByteArray> autoReplyTo(const QByteArray &received);
     // The rules dialog of the rules button; the rules it accepts are kept,
     // and a message says so when the settings cannot be written.
