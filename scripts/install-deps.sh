@@ -19,6 +19,8 @@ esac
 packages=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  # the reply rules' regular expressions, with a match limit
+  libpcre2-dev
   # lrelease builds the English catalogue; lupdate keeps it up to date
   qt6-l10n-tools
   qt6-qpa-plugins libjpeg62-turbo

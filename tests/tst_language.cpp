@@ -20,7 +20,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -67,10 +67,14 @@ QStringList readableTexts(const QWidget &root)
         if (const auto *tree = qobject_cast<const QTreeWidget *>(w))
             for (QTreeWidgetItemIterator it(const_cast<QTreeWidget *>(tree)); *it; ++it)
                 add(w, QStringLiteral("node"), (*it)->text(0));
-        if (const auto *table = qobject_cast<const QTableWidget *>(w))
-            for (int i = 0; i < table->columnCount(); ++i)
-                if (const QTableWidgetItem *header = table->horizontalHeaderItem(i))
-                    add(w, QStringLiteral("header"), header->text());
+        if (const auto *table = qobject_cast<const QTableView *>(w)) {
+            const QAbstractItemModel *model = table->model();
+            for (int c = 0; model && c < model->columnCount(); ++c) {
+                add(w, QStringLiteral("header"), model->headerData(c, Qt::Horizontal).toString());
+                for (int r = 0; r < model->rowCount(); ++r)
+                    add(w, QStringLiteral("cell"), model->index(r, c).data().toString());
+            }
+        }
         for (const QAction *action : w->actions())
             add(w, QStringLiteral("action"), action->text());
     }
@@ -186,11 +190,17 @@ private slots:
                 rule(MatchType::Regex, "e+", "5"), rule(MatchType::HexBytes, "0A", "6")};
         ReplyRulesDialog dialog;
         dialog.setRules(rules);
-        QCOMPARE(chineseAmong(readableTexts(dialog)), QStringList());
+        const QStringList texts = readableTexts(dialog);
+        QCOMPARE(chineseAmong(texts), QStringList());
+        QVERIFY2(texts.contains(QStringLiteral("QTableView rulesTable (cell): Hex bytes")),
+            qPrintable(texts.join(QLatin1Char('\n'))));
+        // The match type's editor, made when its cell is edited.
+        auto *table = child<QTableView>(dialog, "rulesTable");
+        table->edit(table->model()->index(0, 1));
         const QList<QComboBox *> types = dialog.findChildren<QComboBox *>();
-        QCOMPARE(types.size(), 6);
-        for (const QComboBox *type : types)
-            QCOMPARE(chineseAmong(readableTexts(*type)), QStringList());
+        QCOMPARE(types.size(), 1);
+        QCOMPARE(types.first()->count(), 6);
+        QCOMPARE(chineseAmong(readableTexts(*types.first())), QStringList());
 
         // The match types shown in English are read back as the same types.
         child<QPushButton>(dialog, "okButton")->click();

@@ -172,6 +172,91 @@ private slots:
         QCOMPARE(replyOf(r, received), expected);
     }
 
+    // Whatever bytes arrive, \0 and \1 give back exactly the ones they
+    // cover: bytes that are not UTF-8 are not turned into U+FFFD on the way.
+    void capturesGiveBackTheBytesTheyMatched_data()
+    {
+        QTest::addColumn<QByteArray>("payload");
+
+        QByteArray everyByte;
+        for (int b = 0; b < 256; ++b)
+            everyByte += char(b);
+        QTest::newRow("every byte value") << everyByte;
+        QTest::newRow("not utf-8 at all") << QByteArray("\x80\x81\xfe\xff");
+        QTest::newRow("truncated two-byte") << QByteArray("x\xc3");
+        QTest::newRow("truncated three-byte") << QByteArray("\xe4\xb8 y");
+        QTest::newRow("truncated four-byte") << QByteArray("\xf0\x9f\x98");
+        QTest::newRow("overlong and surrogate") << QByteArray("\xc0\x80\xed\xa0\x80\xf4\x90\x80\x80");
+        QTest::newRow("lone continuation bytes") << QByteArray("\xbf\x80\x80z");
+        QTest::newRow("chinese") << QStringLiteral("温度=25℃").toUtf8();
+        QTest::newRow("emoji") << QByteArray("\xf0\x9f\x98\x80!");
+        QTest::newRow("chinese cut in two") << QStringLiteral("温度").toUtf8().chopped(1);
+        QTest::newRow("zero bytes") << QByteArray("\0a\0", 3);
+        QTest::newRow("empty") << QByteArray();
+    }
+    void capturesGiveBackTheBytesTheyMatched()
+    {
+        QFETCH(QByteArray, payload);
+        const QByteArray piece = "ECHO " + payload;
+        QCOMPARE(replyOf(rule(MatchType::Regex, "(?s)^ECHO (.*)$", "<\\1>"), piece), "<" + payload + ">");
+        QCOMPARE(replyOf(rule(MatchType::Regex, "(?s)^ECHO .*", "\\0"), piece), piece);
+        // A group in the middle, between bytes that are not UTF-8 either.
+        const QByteArray framed = "\xfe" + payload + "\xff";
+        QCOMPARE(replyOf(rule(MatchType::Regex, "(?s)^.(.*).$", "\\1"), framed), payload);
+        QCOMPARE(replyOf(rule(MatchType::Regex, "(?s)^(.)", "\\1"), framed), QByteArray("\xfe"));
+    }
+
+    // ^(a+)+$ against "aaa...ab" backtracks without end; every such search
+    // gives up after a bounded amount of work, whatever the piece's length,
+    // counts as not matching (the next rule answers) and is told at most
+    // once a second. Ordinary patterns on pieces of some kilobytes stay well
+    // inside the bound.
+    void aRegexThatBacktracksWithoutEndGivesUp()
+    {
+        ReplyRuleSet set;
+        QList<int> told;
+        set.setLimitHandler([&told](int number) { told << number; });
+        set.setRules({
+            rule(MatchType::Contains, "never", "no"),
+            rule(MatchType::Regex, "^(a+)+$", "ok"),
+            rule(MatchType::EndsWith, "b", "fallback"),
+        });
+        QElapsedTimer clock;
+        clock.start();
+        for (const int length : {31, 62, 4000}) {
+            const QByteArray piece = QByteArray(length - 1, 'a') + 'b';
+            QCOMPARE(set.replyTo(piece), QByteArray("fallback"));
+            QCOMPARE(told.value(0), 2);
+        }
+        for (int k = 0; k < 20; ++k)
+            QCOMPARE(set.replyTo(QByteArray(30, 'a') + 'b'), QByteArray("fallback"));
+        // 23 searches gave up; told once, or once more for every second the
+        // searches took on a loaded machine.
+        QVERIFY2(told.size() <= 1 + clock.elapsed() / 1000, qPrintable(QString::number(told.size())));
+        QCOMPARE(told.count(2), told.size());
+        // The same expression answers pieces it needs no backtracking for.
+        QCOMPARE(set.replyTo(QByteArray(4000, 'a')), QByteArray("ok"));
+        QCOMPARE(set.repliesGiven(), 24);
+
+        told.clear();
+        QByteArray numbers;
+        int last = -1;
+        while (numbers.size() < 4000)
+            numbers += QByteArray::number(++last) + ',';
+        const std::pair<QString, QByteArray> ordinary[] = {
+            {"(\\d+),end$", numbers + "end"},
+            {"T=(\\d+)", QByteArray(8000, 'x') + "T=42;"},
+            {"(?s)^<(.*?)>", "<" + QByteArray(6000, 'y') + ">tail"},
+            {"(\\w+)=(\\d+);$", QByteArray(3000, ' ') + "a b c key=12345;"},
+        };
+        const QByteArray expected[] = {QByteArray::number(last), "42", QByteArray(6000, 'y'), "key"};
+        for (size_t k = 0; k < std::size(ordinary); ++k) {
+            set.setRules({rule(MatchType::Regex, ordinary[k].first, "\\1")});
+            QCOMPARE(set.replyTo(ordinary[k].second), expected[k]);
+        }
+        QCOMPARE(told, QList<int>());
+    }
+
     void timeAndCountExpand()
     {
         ReplyRuleSet set;
@@ -310,10 +395,10 @@ private slots:
         };
         {
             QSettings settings(path, QSettings::IniFormat);
-            saveRules(
-                settings, QStringLiteral("window/replyRules"), {rules[0], rules[0], rules[0], rules[0]});
-            saveRules(settings, QStringLiteral("window/replyRules"), rules);
-            saveRules(settings, QStringLiteral("other"), {rules[2]});
+            QVERIFY(saveRules(
+                settings, QStringLiteral("window/replyRules"), {rules[0], rules[0], rules[0], rules[0]}));
+            QVERIFY(saveRules(settings, QStringLiteral("window/replyRules"), rules));
+            QVERIFY(saveRules(settings, QStringLiteral("other"), {rules[2]}));
         }
         {
             QSettings settings(path, QSettings::IniFormat);
@@ -330,6 +415,57 @@ private slots:
         }
         QSettings settings(path, QSettings::IniFormat);
         QCOMPARE(loadRules(settings, QStringLiteral("window/replyRules")), std::vector<ReplyRule>{rules[2]});
+    }
+
+    // More rules than a window takes are refused as a whole, with the reason.
+    void aFileWithTooManyRulesIsRefused()
+    {
+        const ReplyRule one = rule(MatchType::Contains, "a", "b");
+        QString error;
+        QCOMPARE(rulesFromJson(rulesToJson(std::vector<ReplyRule>(5000, one)), &error).size(), size_t(5000));
+        QCOMPARE(error, QString());
+        QCOMPARE(
+            rulesFromJson(rulesToJson(std::vector<ReplyRule>(5001, one)), &error), std::vector<ReplyRule>());
+        QCOMPARE(error, QStringLiteral("规则文件中的规则过多：5001 条，最多 5000 条"));
+    }
+
+    // A hand-edited settings file whose list claims far more entries than it
+    // holds: only the entries there are read, and never more than a window
+    // takes.
+    void settingsListsAreReadForTheEntriesTheyHold()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QStringLiteral("portwright.ini"));
+        const auto entries = [](int count, int from = 1) {
+            QByteArray text;
+            for (int k = from; k < from + count; ++k) {
+                const QByteArray n = QByteArray::number(k);
+                text += n + "\\enabled=true\n" + n + "\\match=contains\n" + n + "\\pattern=p" + n + "\n" + n
+                    + "\\reply=r\n" + n + "\\replyIsHex=false\n";
+            }
+            return text;
+        };
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[claims]\n" + entries(3) + "size=2000000000\n");
+        // Entries beyond what the list claims are not part of it.
+        file.write("[short]\n" + entries(3) + "size=2\n");
+        file.write("[many]\n" + entries(5003) + "size=5003\n");
+        file.write("[gaps]\n" + entries(1) + entries(1, 7) + "size=9\n");
+        file.close();
+
+        QSettings settings(path, QSettings::IniFormat);
+        const std::vector<ReplyRule> claims = loadRules(settings, QStringLiteral("claims"));
+        QCOMPARE(claims.size(), size_t(3));
+        QCOMPARE(claims[2], rule(MatchType::Contains, "p3", "r"));
+        QCOMPARE(loadRules(settings, QStringLiteral("short")).size(), size_t(2));
+        const std::vector<ReplyRule> many = loadRules(settings, QStringLiteral("many"));
+        QCOMPARE(many.size(), size_t(5000));
+        QCOMPARE(many.back().pattern, QStringLiteral("p5000"));
+        const std::vector<ReplyRule> gaps = loadRules(settings, QStringLiteral("gaps"));
+        QCOMPARE(gaps.size(), size_t(2));
+        QCOMPARE(gaps[1].pattern, QStringLiteral("p7"));
     }
 
     // Twenty rules, nineteen of which fail on every piece before the regex

@@ -7,39 +7,89 @@
 #include <QComboBox>
 #include <QFile>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
+
+enum Column { EnabledColumn, MatchColumn, PatternColumn, ReplyColumn, ReplyIsHexColumn };
 
 void click(const QDialog &dialog, const char *button)
 {
     child<QPushButton>(dialog, button)->click();
 }
 
-QTableWidget *table(const QDialog &dialog)
+QTableView *table(const QDialog &dialog)
 {
-    return child<QTableWidget>(dialog, "rulesTable");
+    return child<QTableView>(dialog, "rulesTable");
+}
+
+QModelIndex cell(const QDialog &dialog, int row, int column)
+{
+    return table(dialog)->model()->index(row, column);
+}
+
+int rowCount(const QDialog &dialog)
+{
+    return table(dialog)->model()->rowCount();
+}
+
+int currentRow(const QDialog &dialog)
+{
+    return table(dialog)->currentIndex().row();
+}
+
+void setCurrentCell(const QDialog &dialog, int row, int column)
+{
+    table(dialog)->setCurrentIndex(cell(dialog, row, column));
+}
+
+Qt::CheckState checkState(const QDialog &dialog, int row, int column)
+{
+    return Qt::CheckState(cell(dialog, row, column).data(Qt::CheckStateRole).toInt());
+}
+
+bool makePipe(const QString &path)
+{
+    return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
 }
 
 QStringList patterns(const QDialog &dialog)
 {
     QStringList out;
-    for (int row = 0; row < table(dialog)->rowCount(); ++row)
-        out << table(dialog)->item(row, 2)->text();
+    for (int row = 0; row < rowCount(dialog); ++row)
+        out << cell(dialog, row, PatternColumn).data().toString();
     return out;
 }
 
-// Types into a row as a user does: the combo, the two texts, the two checks.
+// Opens the editor of a match type cell, as a double click does: the combo
+// box of the types.
+QComboBox *editMatchType(const QDialog &dialog, int row)
+{
+    QTableView *t = table(dialog);
+    t->setCurrentIndex(cell(dialog, row, MatchColumn));
+    t->edit(cell(dialog, row, MatchColumn));
+    return qobject_cast<QComboBox *>(t->indexWidget(cell(dialog, row, MatchColumn)));
+}
+
+// Types into a row as a user does: the two checks, the combo, the two texts.
 void editRow(const QDialog &dialog, int row, const ReplyRule &r)
 {
-    QTableWidget *t = table(dialog);
-    t->item(row, 0)->setCheckState(r.enabled ? Qt::Checked : Qt::Unchecked);
-    qobject_cast<QComboBox *>(t->cellWidget(row, 1))->setCurrentText(matchTypeName(r.match));
-    t->item(row, 2)->setText(r.pattern);
-    t->item(row, 3)->setText(r.reply);
-    t->item(row, 4)->setCheckState(r.replyIsHex ? Qt::Checked : Qt::Unchecked);
+    QAbstractItemModel *model = table(dialog)->model();
+    model->setData(
+        cell(dialog, row, EnabledColumn), r.enabled ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+    model->setData(
+        cell(dialog, row, ReplyIsHexColumn), r.replyIsHex ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
+    QComboBox *match = editMatchType(dialog, row);
+    QVERIFY(match);
+    match->setCurrentText(matchTypeName(r.match));
+    // Leaving the cell ends its edit and keeps the choice.
+    setCurrentCell(dialog, row, PatternColumn);
+    model->setData(cell(dialog, row, PatternColumn), r.pattern);
+    model->setData(cell(dialog, row, ReplyColumn), r.reply);
 }
 
 } // namespace
@@ -52,10 +102,10 @@ private slots:
     {
         ReplyRulesDialog dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("自动应答规则"));
-        QTableWidget *t = table(dialog);
+        const QAbstractItemModel *model = table(dialog)->model();
         QStringList headers;
-        for (int c = 0; c < t->columnCount(); ++c)
-            headers << t->horizontalHeaderItem(c)->text();
+        for (int c = 0; c < model->columnCount(); ++c)
+            headers << model->headerData(c, Qt::Horizontal).toString();
         QCOMPARE(headers,
             (QStringList{QStringLiteral("启用"), QStringLiteral("匹配方式"), QStringLiteral("匹配内容"),
                 QStringLiteral("应答内容"), QStringLiteral("十六进制应答")}));
@@ -69,13 +119,16 @@ private slots:
         ReplyRule off = rule(MatchType::HexBytes, "AA 55", "01", true);
         off.enabled = false;
         dialog.setRules({rule(MatchType::Regex, "^a$", "b"), off});
-        QCOMPARE(t->rowCount(), 2);
-        auto *combo = qobject_cast<QComboBox *>(t->cellWidget(1, 1));
+        QCOMPARE(rowCount(dialog), 2);
+        QCOMPARE(cell(dialog, 1, MatchColumn).data().toString(), QStringLiteral("十六进制字节"));
+        QCOMPARE(cell(dialog, 0, MatchColumn).data().toString(), QStringLiteral("正则表达式"));
+        QComboBox *combo = editMatchType(dialog, 1);
+        QVERIFY(combo);
         QCOMPARE(combo->count(), 6);
         QCOMPARE(combo->currentText(), QStringLiteral("十六进制字节"));
-        QCOMPARE(t->item(1, 0)->checkState(), Qt::Unchecked);
-        QCOMPARE(t->item(1, 4)->checkState(), Qt::Checked);
-        QCOMPARE(qobject_cast<QComboBox *>(t->cellWidget(0, 1))->currentText(), QStringLiteral("正则表达式"));
+        QCOMPARE(checkState(dialog, 1, EnabledColumn), Qt::Unchecked);
+        QCOMPARE(checkState(dialog, 1, ReplyIsHexColumn), Qt::Checked);
+        QCOMPARE(checkState(dialog, 0, EnabledColumn), Qt::Checked);
     }
 
     void addMoveAndDeleteRowsKeepTheirOrder()
@@ -86,7 +139,7 @@ private slots:
         dialog.setRules({rule(MatchType::Contains, "one", "1")});
         script.push([](QDialog &d) {
             click(d, "addButton");
-            QCOMPARE(table(d)->currentRow(), 1);
+            QCOMPARE(currentRow(d), 1);
             editRow(d, 1, rule(MatchType::StartsWith, "two", "2"));
             click(d, "addButton");
             editRow(d, 2, rule(MatchType::HexBytes, "0D 0A", "4F4B", true));
@@ -94,20 +147,20 @@ private slots:
 
             click(d, "moveUpButton"); // the new third row
             QCOMPARE(patterns(d), (QStringList{"one", "0D 0A", "two"}));
-            QCOMPARE(table(d)->currentRow(), 1);
+            QCOMPARE(currentRow(d), 1);
             click(d, "moveUpButton");
             click(d, "moveUpButton"); // already first: nothing moves
             QCOMPARE(patterns(d), (QStringList{"0D 0A", "one", "two"}));
-            QCOMPARE(table(d)->currentRow(), 0);
-            table(d)->setCurrentCell(1, 2);
+            QCOMPARE(currentRow(d), 0);
+            setCurrentCell(d, 1, PatternColumn);
             click(d, "moveDownButton");
             click(d, "moveDownButton");
             QCOMPARE(patterns(d), (QStringList{"0D 0A", "two", "one"}));
 
-            table(d)->setCurrentCell(1, 2);
+            setCurrentCell(d, 1, PatternColumn);
             click(d, "removeButton");
             QCOMPARE(patterns(d), (QStringList{"0D 0A", "one"}));
-            QCOMPARE(table(d)->currentRow(), 1);
+            QCOMPARE(currentRow(d), 1);
             click(d, "okButton");
         });
         QCOMPARE(RunModal(dialog), int(ReplyRulesDialog::Accepted));
@@ -135,7 +188,7 @@ private slots:
             QCOMPARE(recorder.messages,
                 QStringList{
                     QStringLiteral("第2条规则的正则表达式无效：missing closing parenthesis (位置 2)")});
-            QCOMPARE(table(d)->currentRow(), 1);
+            QCOMPARE(currentRow(d), 1);
             editRow(d, 1, rule(MatchType::Regex, "x\\(", "y"));
             click(d, "okButton");
         });
@@ -241,6 +294,140 @@ private slots:
         click(dialog, "exportButton");
         QCOMPARE(recorder.messages, QStringList{QStringLiteral("第1条规则的应答内容为空")});
         QVERIFY(!QFile::exists(answer));
+    }
+
+    // Import reads only a regular file, and only up to a size: a named pipe
+    // would hold the dialog in open(), /dev/zero would be read until the
+    // memory is gone.
+    void importReadsOnlyRegularFilesOfBoundedSize()
+    {
+        MessageRecorder recorder;
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString pipe = dir.filePath(QStringLiteral("pipe.json"));
+        QVERIFY(makePipe(pipe));
+        const QString large = dir.filePath(QStringLiteral("large.json"));
+        QFile file(large);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(8 * 1024 * 1024 + 1));
+        file.close();
+        QString answer;
+        ReplyRulesDialog dialog;
+        dialog.setFileChooser([&](bool, const QString &) { return answer; });
+        dialog.setRules({rule(MatchType::Contains, "keep", "me")});
+        for (const QString &path : {pipe, QStringLiteral("/dev/zero"), large}) {
+            answer = path;
+            click(dialog, "importButton");
+        }
+        const QString failed = QStringLiteral("导入规则失败：");
+        QCOMPARE(recorder.messages,
+            (QStringList{failed + pipe + QStringLiteral("：不是普通文件"),
+                failed + QStringLiteral("/dev/zero：不是普通文件"),
+                failed + large + QStringLiteral("：文件过大（上限 8388608 字节）")}));
+        QCOMPARE(patterns(dialog), QStringList{"keep"});
+    }
+
+    // Export never puts a file of its own in place of a named pipe (or a
+    // device): the save would rename its temporary file over the node.
+    void exportLeavesAPipeInPlace()
+    {
+        MessageRecorder recorder;
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString pipe = dir.filePath(QStringLiteral("pipe.json"));
+        QVERIFY(makePipe(pipe));
+        ReplyRulesDialog dialog;
+        dialog.setFileChooser([&](bool, const QString &) { return pipe; });
+        dialog.setRules({rule(MatchType::Contains, "keep", "me")});
+        click(dialog, "exportButton");
+        QCOMPARE(recorder.messages,
+            QStringList{QStringLiteral("导出规则失败：") + pipe + QStringLiteral("：不是普通文件")});
+        struct stat info = {};
+        QCOMPARE(::stat(QFile::encodeName(pipe).constData(), &info), 0);
+        QVERIFY(S_ISFIFO(info.st_mode));
+    }
+
+    // The table makes no widget per rule (an editor exists only for the cell
+    // being edited), so its cost grows with the rules only by their data;
+    // and it takes no more rules than a window does.
+    void theTableDoesNotGrowWidgetsWithTheRules()
+    {
+        MessageRecorder recorder;
+        const ReplyRule one = rule(MatchType::Regex, "^a(\\d)$", "b\\1");
+        ReplyRulesDialog dialog;
+        dialog.setRules(std::vector<ReplyRule>(10, one));
+        const qsizetype few = dialog.findChildren<QWidget *>().size();
+        dialog.setRules(std::vector<ReplyRule>(2000, one));
+        QCOMPARE(rowCount(dialog), 2000);
+        QCOMPARE(dialog.findChildren<QWidget *>().size(), few);
+
+        dialog.setRules(std::vector<ReplyRule>(5000, one));
+        click(dialog, "addButton");
+        QCOMPARE(rowCount(dialog), 5000);
+        QCOMPARE(recorder.messages, QStringList{QStringLiteral("规则最多 5000 条，不能再添加")});
+        click(dialog, "removeButton");
+        click(dialog, "addButton");
+        QCOMPARE(rowCount(dialog), 5000);
+        QCOMPARE(recorder.messages.size(), 1);
+    }
+
+    // Every control is reached with the keyboard alone: Tab walks from the
+    // table through the buttons and back, the arrows move between cells, the
+    // space bar switches a check, F2 or typing edits a cell and Enter keeps
+    // the edit.
+    void everyControlIsReachedByTheKeyboard()
+    {
+        ReplyRulesDialog dialog;
+        dialog.setRules({rule(MatchType::Contains, "a", "b")});
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QTableView *t = table(dialog);
+        t->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), t);
+        QStringList reached;
+        for (int k = 0; k < 9; ++k) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(reached,
+            (QStringList{"addButton", "removeButton", "moveUpButton", "moveDownButton", "importButton",
+                "exportButton", "okButton", "cancelButton", "rulesTable"}));
+
+        setCurrentCell(dialog, 0, EnabledColumn);
+        QTest::keyClick(t, Qt::Key_Space);
+        QCOMPARE(checkState(dialog, 0, EnabledColumn), Qt::Unchecked);
+        QTest::keyClick(t, Qt::Key_Right);
+        QTest::keyClick(t, Qt::Key_F2);
+        auto *match = qobject_cast<QComboBox *>(QApplication::focusWidget());
+        QVERIFY(match);
+        QTest::keyClick(match, Qt::Key_Down);
+        QTest::keyClick(match, Qt::Key_Enter);
+        QTRY_COMPARE(QApplication::focusWidget(), t);
+        QCOMPARE(cell(dialog, 0, MatchColumn).data(Qt::EditRole).toInt(), int(MatchType::StartsWith));
+        QTest::keyClick(t, Qt::Key_Right);
+        QTest::keyClicks(t, "x"); // typing starts the edit with the key
+        QTest::keyClicks(QApplication::focusWidget(), "yz");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+        QTRY_COMPARE(QApplication::focusWidget(), t);
+        QTest::keyClick(t, Qt::Key_Right);
+        QTest::keyClick(t, Qt::Key_F2);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+        QTest::keyClicks(QApplication::focusWidget(), "c");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+        QTRY_COMPARE(QApplication::focusWidget(), t);
+        QTest::keyClick(t, Qt::Key_Right);
+        QTest::keyClick(t, Qt::Key_Space);
+
+        // Tab to OK, and the space bar presses it.
+        while (QApplication::focusWidget() != child<QPushButton>(dialog, "okButton") && reached.size() < 20) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached << QApplication::focusWidget()->objectName();
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(dialog.result(), int(ReplyRulesDialog::Accepted));
+        ReplyRule typed = rule(MatchType::StartsWith, "xyz", "bc", true);
+        typed.enabled = false;
+        QCOMPARE(dialog.rules(), std::vector<ReplyRule>{typed});
     }
 };
 

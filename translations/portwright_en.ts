@@ -129,6 +129,14 @@
         <source> 已丢弃 %1 条自动应答</source>
         <translation> Dropped %1 automatic replies</translation>
     </message>
+    <message>
+        <source> 自动应答规则 %1 的正则表达式匹配超出限制，按不匹配处理</source>
+        <translation> Autoreply rule %1: its regular expression went past the matching limit; taken as not matching</translation>
+    </message>
+    <message>
+        <source>自动应答规则无法保存到 %1，只在本次运行中有效</source>
+        <translation>The autoreply rules could not be saved to %1; they apply in this run only</translation>
+    </message>
 </context>
 <context>
     <name>DocumentArea</name>
@@ -659,6 +667,10 @@
         <source>缺少规则列表</source>
         <translation>the rule list is missing</translation>
     </message>
+    <message>
+        <source>规则文件中的规则过多：%1 条，最多 %2 条</source>
+        <translation>Too many rules in the file: %1, at most %2</translation>
+    </message>
 </context>
 <context>
     <name>ReplyRulesDialog</name>
@@ -741,6 +753,10 @@
     <message>
         <source>导出规则失败：%1：%2</source>
         <translation>Exporting rules failed: %1: %2</translation>
+    </message>
+    <message>
+        <source>规则最多 %1 条，不能再添加</source>
+        <translation>At most %1 rules; no more can be added</translation>
     </message>
 </context>
 <context>

@@ -1,10 +1,13 @@
 #include "core/replyrules.h"
 
+#include "core/boundedregex.h"
 #include "core/hexcodec.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 #include <array>
+#include <memory>
 
 namespace {
 
@@ -161,16 +164,79 @@ std::vector<ReplyPart> parseReplyTemplate(const QString &reply)
 
 } // namespace
 
+// The piece as a regular expression reads it: UTF-8 decoded, where each
+// byte that does not belong to a valid sequence reads as one U+FFFD of its
+// own. byteAt[i] is where the bytes of code unit i start in the piece, and
+// byteAt[text.size()] the piece's size, so that a capture gives back exactly
+// the bytes it covers, valid UTF-8 or not.
+struct ReplyRuleSet::DecodedPiece {
+    QString text;
+    std::vector<qsizetype> byteAt;
+
+    explicit DecodedPiece(const QByteArray &bytes)
+    {
+        const auto *b = reinterpret_cast<const uchar *>(bytes.constData());
+        const qsizetype size = bytes.size();
+        text.reserve(size);
+        byteAt.reserve(size_t(size) + 1);
+        const auto continuation = [&](qsizetype at) { return at < size && (b[at] & 0xC0) == 0x80; };
+        qsizetype at = 0;
+        while (at < size) {
+            const uchar lead = b[at];
+            char32_t code = 0xFFFD;
+            qsizetype length = 1;
+            if (lead < 0x80) {
+                code = lead;
+            } else if (lead >= 0xC2 && lead <= 0xF4) {
+                const qsizetype need = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+                // The second byte's range rules out overlong forms,
+                // surrogates and code points past U+10FFFF.
+                const uchar low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+                const uchar high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+                bool valid = at + 1 < size && b[at + 1] >= low && b[at + 1] <= high;
+                for (qsizetype k = 2; valid && k < need; ++k)
+                    valid = continuation(at + k);
+                if (valid) {
+                    length = need;
+                    code = lead & (0xFF >> (need + 1));
+                    for (qsizetype k = 1; k < need; ++k)
+                        code = (code << 6) | (b[at + k] & 0x3F);
+                }
+            }
+            if (QChar::requiresSurrogates(code)) {
+                text += QChar(QChar::highSurrogate(code));
+                text += QChar(QChar::lowSurrogate(code));
+                byteAt.push_back(at);
+                byteAt.push_back(at);
+            } else {
+                text += QChar(char16_t(code));
+                byteAt.push_back(at);
+            }
+            at += length;
+        }
+        byteAt.push_back(size);
+    }
+
+    // The bytes of [start, end) of text; none for a group that took no part.
+    [[nodiscard]] QByteArray bytes(const QByteArray &piece, qsizetype start, qsizetype end) const
+    {
+        if (start < 0 || end < start)
+            return {};
+        return piece.mid(byteAt[size_t(start)], byteAt[size_t(end)] - byteAt[size_t(start)]);
+    }
+};
+
 struct ReplyRuleSet::PreparedRule {
     MatchType match;
+    int number; // 1-based, among all the rules, as the user counts them
     QByteArray patternBytes; // text types: toLocal8Bit(); hex: the decoded bytes
-    QRegularExpression regex;
+    std::unique_ptr<BoundedRegex> regex;
     std::vector<ReplyPart> reply;
+    qint64 limitToldAt = -1; // the set's clock when it last gave up, as told
 
-    // receivedText is the piece decoded, made by the first regex rule that
-    // needs it; found is the regex's match.
-    bool matches(const QByteArray &received, std::optional<QString> &receivedText,
-        QRegularExpressionMatch &found) const
+    // piece is the received bytes decoded, made by the first regex rule that
+    // needs it; gaveUp says that the regex stopped at its bound.
+    bool matches(const QByteArray &received, std::optional<DecodedPiece> &piece, bool &gaveUp) const
     {
         switch (match) {
         case MatchType::Equals:
@@ -182,13 +248,47 @@ struct ReplyRuleSet::PreparedRule {
             return received.startsWith(patternBytes);
         case MatchType::EndsWith:
             return received.endsWith(patternBytes);
-        case MatchType::Regex:
-            if (!receivedText)
-                receivedText = QString::fromLocal8Bit(received);
-            found = regex.match(*receivedText);
-            return found.hasMatch();
+        case MatchType::Regex: {
+            if (!piece)
+                piece.emplace(received);
+            const BoundedRegex::Outcome outcome = regex->search(piece->text);
+            gaveUp = outcome == BoundedRegex::Outcome::GaveUp;
+            return outcome == BoundedRegex::Outcome::Matched;
+        }
         }
         return false;
+    }
+
+    // The reply, its expansions filled in; piece is the decoded piece the
+    // regex matched (none for the other types), count the replies given
+    // with this one.
+    [[nodiscard]] QByteArray expand(
+        const QByteArray &received, const DecodedPiece *piece, qint64 count, const QTime &now) const
+    {
+        QByteArray out;
+        for (const ReplyPart &part : reply) {
+            switch (part.kind) {
+            case ReplyPart::Literal:
+                out += part.literal;
+                break;
+            case ReplyPart::Capture:
+                if (match == MatchType::Regex)
+                    out += piece->bytes(received, regex->groupStart(part.group), regex->groupEnd(part.group));
+                else if (part.group == 0)
+                    out += patternBytes;
+                break;
+            case ReplyPart::Time:
+                out += now.toString(QStringLiteral("hh:mm:ss")).toLatin1();
+                break;
+            case ReplyPart::Count:
+                out += QByteArray::number(count);
+                break;
+            case ReplyPart::Length:
+                out += QByteArray::number(received.size());
+                break;
+            }
+        }
+        return out;
     }
 };
 
@@ -203,10 +303,11 @@ void ReplyRuleSet::setRules(std::vector<ReplyRule> rules)
         const ReplyRule &rule = rules[k];
         if (!rule.enabled || !ruleProblem(rule, int(k + 1)).isEmpty())
             continue;
-        PreparedRule p{rule.match, {}, {}, {}};
+        PreparedRule p{rule.match, int(k + 1), {}, {}, {}};
         if (rule.match == MatchType::Regex) {
-            p.regex.setPattern(rule.pattern);
-            p.regex.optimize();
+            p.regex = std::make_unique<BoundedRegex>(rule.pattern);
+            if (!p.regex->isValid())
+                continue;
         } else if (rule.match == MatchType::HexBytes) {
             parseHexBytes(rule.pattern, &p.patternBytes);
         } else {
@@ -227,36 +328,34 @@ void ReplyRuleSet::setRules(std::vector<ReplyRule> rules)
 
 std::optional<QByteArray> ReplyRuleSet::replyTo(const QByteArray &received, const QTime &now)
 {
-    std::optional<QString> receivedText; // decoded once, for the first regex rule
-    QRegularExpressionMatch found;
-    for (const PreparedRule &rule : prepared_) {
-        if (!rule.matches(received, receivedText, found))
-            continue;
-        ++repliesGiven_;
-        QByteArray reply;
-        for (const ReplyPart &part : rule.reply) {
-            switch (part.kind) {
-            case ReplyPart::Literal:
-                reply += part.literal;
-                break;
-            case ReplyPart::Capture:
-                if (rule.match == MatchType::Regex)
-                    reply += found.captured(part.group).toLocal8Bit();
-                else if (part.group == 0)
-                    reply += rule.patternBytes;
-                break;
-            case ReplyPart::Time:
-                reply += now.toString(QStringLiteral("hh:mm:ss")).toLatin1();
-                break;
-            case ReplyPart::Count:
-                reply += QByteArray::number(repliesGiven_);
-                break;
-            case ReplyPart::Length:
-                reply += QByteArray::number(received.size());
-                break;
-            }
+    std::optional<DecodedPiece> piece; // decoded once, for the first regex rule
+    std::optional<QByteArray> reply;
+    // Told once the list is no longer walked: the owner may set new rules.
+    std::vector<int> gaveUp;
+    for (PreparedRule &rule : prepared_) {
+        bool stopped = false;
+        if (rule.matches(received, piece, stopped)) {
+            reply = rule.expand(received, piece ? &*piece : nullptr, ++repliesGiven_, now);
+            break;
         }
-        return reply;
+        if (stopped && limitHandler_ && mayTellLimit(rule))
+            gaveUp.push_back(rule.number);
     }
-    return std::nullopt;
+    if (!gaveUp.empty()) {
+        const LimitHandler handler = limitHandler_; // it may set another
+        for (const int number : gaveUp)
+            handler(number);
+    }
+    return reply;
+}
+
+bool ReplyRuleSet::mayTellLimit(PreparedRule &rule)
+{
+    if (!clock_.isValid())
+        clock_.start();
+    const qint64 now = clock_.elapsed();
+    if (rule.limitToldAt >= 0 && now - rule.limitToldAt < 1000)
+        return false;
+    rule.limitToldAt = now;
+    return true;
 }

@@ -7,8 +7,14 @@
 //                 is sent) against the received bytes. An empty pattern is a
 //                 catch-all for 包含, 开头是 and 结尾是 (it matches every
 //                 piece); for 等于 it matches nothing, pieces are never empty.
-//   正则表达式     a QRegularExpression over QString::fromLocal8Bit(received),
-//                 found anywhere in the piece (anchor with ^...$).
+//   正则表达式     a regular expression (QRegularExpression's syntax) over the
+//                 piece decoded as UTF-8, found anywhere in it (anchor with
+//                 ^...$). Each byte that is not part of valid UTF-8 reads as
+//                 one U+FFFD of its own, and the captures give back exactly
+//                 the bytes they cover. A search that needs more than a
+//                 bounded amount of work (a pattern that backtracks without
+//                 end) gives up: the rule counts as not matching that piece,
+//                 and the set's owner is told.
 //   十六进制字节   the pattern is hex digits, two per byte, blanks allowed
 //                 between bytes; matches a piece that contains those bytes.
 //
@@ -24,14 +30,22 @@
 // Anything else, another backslash included, stays as it is.
 
 #include <QByteArray>
-#include <QRegularExpression>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTime>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
 class QSettings;
+
+// The most rules one window takes, from a file, the settings or the dialog:
+// beyond it every received piece would go through a list nobody can review.
+constexpr int MaxReplyRules = 5000;
+// The largest rules file an import reads (5,000 rules of a hundred bytes
+// each take half a megabyte).
+constexpr qint64 MaxRulesFileBytes = 8 * 1024 * 1024;
 
 enum class MatchType { Equals, Contains, StartsWith, EndsWith, Regex, HexBytes };
 
@@ -75,22 +89,39 @@ public:
         const QByteArray &received, const QTime &now = QTime::currentTime());
     [[nodiscard]] qint64 repliesGiven() const { return repliesGiven_; }
 
+    // Called, inside replyTo, when the regular expression of a rule (its
+    // 1-based number) gave up on a piece; at most once a second per rule, so
+    // a peer that sends such pieces without pause does not flood the log.
+    using LimitHandler = std::function<void(int ruleNumber)>;
+    void setLimitHandler(LimitHandler handler) { limitHandler_ = std::move(handler); }
+
 private:
     struct PreparedRule;
+    struct DecodedPiece;
+
+    // Whether a rule that gave up may be told now: once a second at most.
+    [[nodiscard]] bool mayTellLimit(PreparedRule &rule);
 
     std::vector<ReplyRule> rules_;
     std::vector<PreparedRule> prepared_;
     qint64 repliesGiven_ = 0;
+    LimitHandler limitHandler_;
+    QElapsedTimer clock_; // when each rule last told of its limit
 };
 
 // The rules as a versioned JSON document that people can read and edit.
 [[nodiscard]] QByteArray rulesToJson(const std::vector<ReplyRule> &rules);
 // The rules of such a document; on a fault none, and *error says what is
-// wrong ("规则文件格式错误：…", or ruleProblem's text for a rule that is not
-// usable). *error is emptied on success.
+// wrong ("规则文件格式错误：…", ruleProblem's text for a rule that is not
+// usable, or that it holds more than MaxReplyRules). *error is emptied on
+// success.
 [[nodiscard]] std::vector<ReplyRule> rulesFromJson(const QByteArray &json, QString *error);
 
-// The rules under `key` of the settings; loading drops rules that no longer
-// pass ruleProblem.
-void saveRules(QSettings &settings, const QString &key, const std::vector<ReplyRule> &rules);
+// The rules under `key` of the settings, written through to the file; false
+// when the settings could not be written (a folder that cannot be written,
+// a full disk).
+[[nodiscard]] bool saveRules(QSettings &settings, const QString &key, const std::vector<ReplyRule> &rules);
+// Loading reads the entries the settings hold, never more than
+// MaxReplyRules, whatever size the list claims, and drops rules that no
+// longer pass ruleProblem.
 [[nodiscard]] std::vector<ReplyRule> loadRules(QSettings &settings, const QString &key);

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QSettings>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -131,6 +132,9 @@ std::vector<ReplyRule> rulesFromJson(const QByteArray &json, QString *error)
             QCoreApplication::translate("ReplyRules", "不支持的版本 %1").arg(version.toDouble()));
     } else if (!list.isArray()) {
         problem = formatError(QCoreApplication::translate("ReplyRules", "缺少规则列表"));
+    } else if (const qsizetype count = list.toArray().size(); count > MaxReplyRules) {
+        problem = QCoreApplication::translate("ReplyRules", "规则文件中的规则过多：%1 条，最多 %2 条")
+                      .arg(QString::number(count), QString::number(MaxReplyRules));
     } else {
         const QJsonArray entries = list.toArray();
         for (qsizetype k = 0; k < entries.size() && problem.isEmpty(); ++k)
@@ -143,7 +147,7 @@ std::vector<ReplyRule> rulesFromJson(const QByteArray &json, QString *error)
     return rules;
 }
 
-void saveRules(QSettings &settings, const QString &key, const std::vector<ReplyRule> &rules)
+bool saveRules(QSettings &settings, const QString &key, const std::vector<ReplyRule> &rules)
 {
     // Without the old entries a shorter list leaves none of them behind.
     settings.remove(key);
@@ -158,26 +162,47 @@ void saveRules(QSettings &settings, const QString &key, const std::vector<ReplyR
         settings.setValue(replyIsHexKey, rule.replyIsHex);
     }
     settings.endArray();
+    // QSettings writes later and says nothing of a failure unless asked.
+    settings.sync();
+    return settings.status() == QSettings::NoError;
 }
 
 std::vector<ReplyRule> loadRules(QSettings &settings, const QString &key)
 {
+    // The list's size is what the file says, and a hand-edited file may say
+    // two thousand million: the entries are looked up by the numbers the
+    // file holds, not by counting up to the size.
+    const int claimed = settings.beginReadArray(key);
+    settings.endArray();
+    settings.beginGroup(key);
+    std::vector<int> numbers;
+    for (const QString &group : settings.childGroups()) {
+        bool isNumber = false;
+        const int number = group.toInt(&isNumber);
+        // Entries are numbered from 1; an entry past the size is not part
+        // of the list.
+        if (isNumber && number >= 1 && number <= claimed && group == QString::number(number))
+            numbers.push_back(number);
+    }
+    std::sort(numbers.begin(), numbers.end());
     std::vector<ReplyRule> rules;
-    const int count = settings.beginReadArray(key);
-    for (int k = 0; k < count; ++k) {
-        settings.setArrayIndex(k);
+    for (const int number : numbers) {
+        if (rules.size() >= size_t(MaxReplyRules))
+            break;
+        settings.beginGroup(QString::number(number));
         const std::optional<MatchType> match = matchTypeFromKey(settings.value(matchKey).toString());
-        if (!match)
-            continue;
         ReplyRule rule;
-        rule.enabled = settings.value(enabledKey, true).toBool();
-        rule.match = *match;
-        rule.pattern = settings.value(patternKey).toString();
-        rule.reply = settings.value(replyKey).toString();
-        rule.replyIsHex = settings.value(replyIsHexKey, false).toBool();
-        if (ruleProblem(rule, int(rules.size() + 1)).isEmpty())
+        if (match) {
+            rule.enabled = settings.value(enabledKey, true).toBool();
+            rule.match = *match;
+            rule.pattern = settings.value(patternKey).toString();
+            rule.reply = settings.value(replyKey).toString();
+            rule.replyIsHex = settings.value(replyIsHexKey, false).toBool();
+        }
+        settings.endGroup();
+        if (match && ruleProblem(rule, int(rules.size() + 1)).isEmpty())
             rules.push_back(rule);
     }
-    settings.endArray();
+    settings.endGroup();
     return rules;
 }

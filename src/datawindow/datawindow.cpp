@@ -17,6 +17,7 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QHash>
 #include <QPointer>
 #include <QSettings>
 #include <QVBoxLayout>
@@ -59,6 +60,31 @@ const QString &receiveBoxTitle()
 QSettings replyRuleSettings()
 {
     return QSettings(QStringLiteral("Portwright"), QStringLiteral("portwright"));
+}
+
+} // namespace
+
+// The rules of one key (two TCP clients of one port share it). Kept while a
+// window of the key exists; the next window of a key nobody holds reads the
+// settings, as after a restart.
+struct KeptReplyRules {
+    std::vector<ReplyRule> rules;
+    quint64 version = 0; // counts the lists accepted for the key
+};
+
+namespace {
+
+std::shared_ptr<KeptReplyRules> keptReplyRules(const QString &key)
+{
+    static QHash<QString, std::weak_ptr<KeptReplyRules>> kept;
+    if (std::shared_ptr<KeptReplyRules> held = kept.value(key).lock())
+        return held;
+    kept.removeIf([](const auto &entry) { return entry.value().expired(); });
+    auto fresh = std::make_shared<KeptReplyRules>();
+    QSettings settings = replyRuleSettings();
+    fresh->rules = loadRules(settings, key);
+    kept.insert(key, fresh);
+    return fresh;
 }
 
 } // namespace
@@ -550,16 +576,27 @@ void DataWindow::setReplyRulesKey(const QString &key)
 {
     replyRulesKey_ = key;
     replyRules_.reset();
+    keptRules_.reset();
 }
 
 ReplyRuleSet &DataWindow::replyRules()
 {
     if (!replyRules_) {
         replyRules_ = std::make_unique<ReplyRuleSet>();
+        replyRules_->setLimitHandler([this](int number) {
+            appendLogLine(
+                timeText() + tr(" 自动应答规则 %1 的正则表达式匹配超出限制，按不匹配处理").arg(number));
+        });
         if (!replyRulesKey_.isEmpty()) {
-            QSettings settings = replyRuleSettings();
-            replyRules_->setRules(loadRules(settings, replyRulesKey_));
+            keptRules_ = keptReplyRules(replyRulesKey_);
+            keptRulesVersion_ = keptRules_->version;
+            replyRules_->setRules(keptRules_->rules);
         }
+    }
+    // Another window of the key accepted a list since.
+    if (keptRules_ && keptRules_->version != keptRulesVersion_) {
+        replyRules_->setRules(keptRules_->rules);
+        keptRulesVersion_ = keptRules_->version;
     }
     return *replyRules_;
 }
@@ -587,10 +624,13 @@ void DataWindow::editReplyRules()
         return;
     const std::vector<ReplyRule> rules = dialog->rules();
     replyRules().setRules(rules);
-    if (!replyRulesKey_.isEmpty()) {
-        QSettings settings = replyRuleSettings();
-        saveRules(settings, replyRulesKey_, rules);
-    }
+    if (!keptRules_)
+        return;
+    keptRules_->rules = rules;
+    keptRulesVersion_ = ++keptRules_->version;
+    QSettings settings = replyRuleSettings();
+    if (!saveRules(settings, replyRulesKey_, rules))
+        ShowMessage(tr("自动应答规则无法保存到 %1，只在本次运行中有效").arg(settings.fileName()));
 }
 
 void DataWindow::sendReply(const QByteArray &reply)

@@ -26,6 +26,7 @@
 
 class ActivityBar;
 class ReplyRuleSet;
+struct KeptReplyRules;
 class DocumentArea;
 class LogFeed;
 class LogView;
@@ -107,12 +108,16 @@ public:
     // What the name a saved or recorded log is offered under starts with.
     void setLogFileNameBase(const QString &base);
     // Where the rules are kept across restarts (the endpoint's kind and
-    // port); they are read when first needed.
+    // port); they are read when first needed. The windows of one key answer
+    // by one list: what one of them accepts the others take up.
     void setReplyRulesKey(const QString &key);
     // The reply the rules give to a received piece while automatic replies
-    // are on; nullopt when they are off or no rule matches.
+    // are on; nullopt when they are off or no rule matches. A rule whose
+    // regular expression gave up on the piece is told in the log, once a
+    // second at most.
     [[nodiscard]] std::optional<QByteArray> autoReplyTo(const QByteArray &received);
-    // The rules dialog of the rules button; the rules it accepts are kept.
+    // The rules dialog of the rules button; the rules it accepts are kept,
+    // and a message says so when the settings cannot be written.
     void editReplyRules();
     // Sends an automatic reply through the endpoint as the send button does,
     // logged as its own line and counted. A reply that comes while another is
@@ -173,6 +178,10 @@ private:
     QString replyRulesKey_;
     // Made when first needed: most windows (a server's peers) never have any.
     std::unique_ptr<ReplyRuleSet> replyRules_;
+    // The list of the key, shared with its other windows, and the version of
+    // it replyRules_ was last given.
+    std::shared_ptr<KeptReplyRules> keptRules_;
+    quint64 keptRulesVersion_ = 0;
     static constexpr size_t MaxWaitingReplies = 1000;
     std::deque<QByteArray> pendingReplies_;
     qint64 droppedReplies_ = 0;

@@ -1,11 +1,12 @@
 #include "datawindow/replyrulesdialog.h"
 
 #include "core/errors.h"
+#include "core/regularfile.h"
+#include "datawindow/replyrulesmodel.h"
 #include "ui/messages.h"
 #include "ui/palette.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -13,35 +14,41 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QTableWidget>
+#include <QStyledItemDelegate>
+#include <QTableView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
-enum Column { EnabledColumn, MatchColumn, PatternColumn, ReplyColumn, ReplyIsHexColumn, ColumnCount };
+// The match type's editor: a combo box of the type names, made when the cell
+// is edited and gone when the edit ends. The type rides along as the item's
+// data: the shown name depends on the interface language and is never read
+// back.
+class MatchTypeDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
 
-QTableWidgetItem *checkItem(bool checked)
-{
-    auto *item = new QTableWidgetItem;
-    item->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
-    return item;
-}
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &) const override
+    {
+        auto *match = new QComboBox(parent);
+        for (int k = 0; k <= int(MatchType::HexBytes); ++k)
+            match->addItem(matchTypeName(MatchType(k)), k);
+        return match;
+    }
 
-void fillRow(QTableWidget *table, int row, const ReplyRule &rule)
-{
-    // The type rides along as the item's data: the shown name depends on the
-    // interface language and is never read back.
-    auto *match = new QComboBox;
-    for (int k = 0; k <= int(MatchType::HexBytes); ++k)
-        match->addItem(matchTypeName(MatchType(k)), k);
-    match->setCurrentIndex(match->findData(int(rule.match)));
-    table->setItem(row, EnabledColumn, checkItem(rule.enabled));
-    table->setCellWidget(row, MatchColumn, match);
-    table->setItem(row, PatternColumn, new QTableWidgetItem(rule.pattern));
-    table->setItem(row, ReplyColumn, new QTableWidgetItem(rule.reply));
-    table->setItem(row, ReplyIsHexColumn, checkItem(rule.replyIsHex));
-}
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override
+    {
+        auto *match = static_cast<QComboBox *>(editor);
+        match->setCurrentIndex(match->findData(index.data(Qt::EditRole)));
+    }
+
+    void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override
+    {
+        model->setData(index, static_cast<QComboBox *>(editor)->currentData(), Qt::EditRole);
+    }
+};
 
 QPushButton *addButton(QWidget *dialog, QHBoxLayout *row, const QString &caption, const char *name)
 {
@@ -62,16 +69,22 @@ ReplyRulesDialog::ReplyRulesDialog(QWidget *parent)
     resize(640, 360);
     paintBackground(this, Colours::Cream);
 
-    rulesTable_ = new QTableWidget(0, ColumnCount, this);
+    rulesModel_ = new ReplyRulesModel(
+        {tr("启用"), tr("匹配方式"), tr("匹配内容"), tr("应答内容"), tr("十六进制应答")}, this);
+    rulesTable_ = new QTableView(this);
     rulesTable_->setObjectName(QStringLiteral("rulesTable"));
-    rulesTable_->setHorizontalHeaderLabels(
-        {tr("启用"), tr("匹配方式"), tr("匹配内容"), tr("应答内容"), tr("十六进制应答")});
+    rulesTable_->setModel(rulesModel_);
+    rulesTable_->setItemDelegateForColumn(ReplyRulesModel::MatchColumn, new MatchTypeDelegate(rulesTable_));
     rulesTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
     rulesTable_->setSelectionMode(QAbstractItemView::SingleSelection);
+    rulesTable_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+        | QAbstractItemView::AnyKeyPressed);
+    // Tab leaves the table for the buttons; the arrows move between cells.
+    rulesTable_->setTabKeyNavigation(false);
     QHeaderView *header = rulesTable_->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(PatternColumn, QHeaderView::Stretch);
-    header->setSectionResizeMode(ReplyColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(ReplyRulesModel::PatternColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(ReplyRulesModel::ReplyColumn, QHeaderView::Stretch);
 
     auto *editRow = new QHBoxLayout;
     addButton_ = addButton(this, editRow, tr("添加"), "addButton");
@@ -139,56 +152,55 @@ void ReplyRulesDialog::reject()
     done(Cancelled);
 }
 
-std::vector<ReplyRule> ReplyRulesDialog::tableRules() const
+std::vector<ReplyRule> ReplyRulesDialog::tableRules()
 {
-    std::vector<ReplyRule> rules;
-    for (int row = 0; row < rulesTable_->rowCount(); ++row) {
-        ReplyRule rule;
-        rule.enabled = rulesTable_->item(row, EnabledColumn)->checkState() == Qt::Checked;
-        const auto *match = qobject_cast<QComboBox *>(rulesTable_->cellWidget(row, MatchColumn));
-        rule.match = MatchType(match->currentData().toInt());
-        rule.pattern = rulesTable_->item(row, PatternColumn)->text();
-        rule.reply = rulesTable_->item(row, ReplyColumn)->text();
-        rule.replyIsHex = rulesTable_->item(row, ReplyIsHexColumn)->checkState() == Qt::Checked;
-        rules.push_back(rule);
-    }
-    return rules;
+    // A cell still being edited (OK pressed with the Enter key, say) counts
+    // with what it holds.
+    const QModelIndex current = rulesTable_->currentIndex();
+    if (QWidget *editor = rulesTable_->indexWidget(current))
+        rulesTable_->itemDelegateForIndex(current)->setModelData(editor, rulesModel_, current);
+    return rulesModel_->rules();
 }
 
 void ReplyRulesDialog::showRules(const std::vector<ReplyRule> &rules, int currentRow)
 {
-    rulesTable_->setRowCount(0);
-    rulesTable_->setRowCount(int(rules.size()));
-    for (size_t row = 0; row < rules.size(); ++row)
-        fillRow(rulesTable_, int(row), rules[row]);
-    if (currentRow >= 0 && currentRow < rulesTable_->rowCount())
-        rulesTable_->setCurrentCell(currentRow, PatternColumn);
+    rulesModel_->setRules(rules);
+    setCurrentRow(currentRow);
+}
+
+void ReplyRulesDialog::setCurrentRow(int row)
+{
+    if (row >= 0 && row < rulesModel_->rowCount())
+        rulesTable_->setCurrentIndex(rulesModel_->index(row, ReplyRulesModel::PatternColumn));
 }
 
 void ReplyRulesDialog::addRow()
 {
-    const int row = rulesTable_->rowCount();
-    rulesTable_->insertRow(row);
-    fillRow(rulesTable_, row, ReplyRule{});
-    rulesTable_->setCurrentCell(row, PatternColumn);
+    const int row = rulesModel_->rowCount();
+    if (row >= MaxReplyRules) {
+        ShowMessage(tr("规则最多 %1 条，不能再添加").arg(MaxReplyRules));
+        return;
+    }
+    rulesModel_->insertRule(row, ReplyRule{});
+    setCurrentRow(row);
 }
 
 void ReplyRulesDialog::removeRow()
 {
-    const int row = rulesTable_->currentRow();
+    const int row = rulesTable_->currentIndex().row();
     if (row < 0)
         return;
-    rulesTable_->removeRow(row);
-    if (rulesTable_->rowCount() > 0)
-        rulesTable_->setCurrentCell(std::min(row, rulesTable_->rowCount() - 1), PatternColumn);
+    rulesModel_->removeRule(row);
+    setCurrentRow(std::min(row, rulesModel_->rowCount() - 1));
 }
 
 void ReplyRulesDialog::moveRow(int by)
 {
-    const int row = rulesTable_->currentRow();
+    const int row = rulesTable_->currentIndex().row();
     const int target = row + by;
-    if (row < 0 || target < 0 || target >= rulesTable_->rowCount())
+    if (row < 0 || target < 0 || target >= rulesModel_->rowCount())
         return;
+    // What is being typed in the row goes with it.
     std::vector<ReplyRule> rules = tableRules();
     std::swap(rules[size_t(row)], rules[size_t(target)]);
     showRules(rules, target);
@@ -200,7 +212,7 @@ bool ReplyRulesDialog::rowsAreUsable()
     for (size_t k = 0; k < rules.size(); ++k) {
         const QString problem = ruleProblem(rules[k], int(k + 1));
         if (!problem.isEmpty()) {
-            rulesTable_->setCurrentCell(int(k), PatternColumn);
+            setCurrentRow(int(k));
             ShowMessage(problem);
             return false;
         }
@@ -217,13 +229,15 @@ void ReplyRulesDialog::importRules()
     const QString path = choose(false, tr("导入自动应答规则"));
     if (!alive || path.isEmpty())
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ShowMessage(tr("导入规则失败：%1：%2").arg(path, file.errorString()));
+    // Only a regular file of bounded size: a named pipe would hold the
+    // dialog in open(), a device could be read until the memory is gone.
+    QString error;
+    const std::optional<QByteArray> json = readRegularFile(path, MaxRulesFileBytes, &error);
+    if (!json) {
+        ShowMessage(tr("导入规则失败：%1：%2").arg(path, error));
         return;
     }
-    QString error;
-    const std::vector<ReplyRule> rules = rulesFromJson(file.readAll(), &error);
+    const std::vector<ReplyRule> rules = rulesFromJson(*json, &error);
     if (!error.isEmpty()) {
         ShowMessage(error);
         return;
@@ -242,6 +256,13 @@ void ReplyRulesDialog::exportRules()
     const QString path = choose(true, tr("导出自动应答规则"));
     if (!alive || path.isEmpty())
         return;
+    // The save renames a file of its own over the path: never over a named
+    // pipe or a device.
+    QString error;
+    if (!mayReplaceWithRegularFile(path, &error)) {
+        ShowMessage(tr("导出规则失败：%1：%2").arg(path, error));
+        return;
+    }
     QSaveFile file(path);
     const bool written = file.open(QIODevice::WriteOnly) && file.write(json) == json.size() && file.commit();
     if (!written)

@@ -1,9 +1,12 @@
 #pragma once
 // Edits a data window's automatic reply rules as a table, one rule a row, in
-// the order they are tried. OK accepts the rows only when every rule is
-// usable (otherwise one message names the first problem and the dialog stays
-// open); cancel puts back the rules it was given. Import and export read and
-// write the rules as a JSON file. The dialog owns its widgets; its owner
+// the order they are tried, at most MaxReplyRules. OK accepts the rows only
+// when every rule is usable (otherwise one message names the first problem
+// and the dialog stays open); cancel puts back the rules it was given. Import
+// and export read and write the rules as a JSON file, a regular one only.
+// Every control is reached by the keyboard: Tab goes from the table to the
+// buttons, the arrows move in the table, F2 or typing edits a cell and the
+// space bar switches a check box. The dialog owns its widgets; its owner
 // keeps the dialog and runs it through RunModal. UI thread only.
 
 #include "core/replyrules.h"
@@ -14,7 +17,8 @@
 #include <vector>
 
 class QPushButton;
-class QTableWidget;
+class QTableView;
+class ReplyRulesModel;
 
 class ReplyRulesDialog : public QDialog {
     Q_OBJECT
@@ -37,8 +41,10 @@ public:
     void reject() override;
 
 private:
-    [[nodiscard]] std::vector<ReplyRule> tableRules() const;
+    // The rows, with what the cell being edited holds so far.
+    [[nodiscard]] std::vector<ReplyRule> tableRules();
     void showRules(const std::vector<ReplyRule> &rules, int currentRow);
+    void setCurrentRow(int row);
     void addRow();
     void removeRow();
     void moveRow(int by);
@@ -49,7 +55,8 @@ private:
     // dialog still exists.
     [[nodiscard]] bool rowsAreUsable();
 
-    QTableWidget *rulesTable_;
+    ReplyRulesModel *rulesModel_;
+    QTableView *rulesTable_;
     QPushButton *addButton_, *removeButton_, *moveUpButton_, *moveDownButton_;
     QPushButton *importButton_, *exportButton_, *okButton_, *cancelButton_;
     std::vector<ReplyRule> rules_;

@@ -1,0 +1,1 @@
+pw_add_test(tst_windowreplyrules SOURCES tst_windowreplyrules.cpp LIBS pw_datawindow)
