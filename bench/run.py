@@ -335,7 +335,7 @@ def main():
     ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12")
     ap.add_argument("--b1-mb", type=int, default=50)
     ap.add_argument("--b5-ticks", type=int, default=1000)
-    ap.add_argument("--b7-seconds", type=int, default=60, help="length of the flood (the issue's full one: 600)")
+    ap.add_argument("--b7-seconds", type=int, default=60, help="length of the flood (the full one: 600)")
     ap.add_argument("--b10-mb", type=int, default=1024, help="size of the file sent, in MiB")
     ap.add_argument("--b11-seconds", type=int, default=60, help="length of the recorded flood (the full one: 600)")
     ap.add_argument("--b12-seconds", type=int, default=10, help="length of the request stream at 20k/s")

@@ -64,7 +64,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries come from what the binary links (dpkg-shlibdeps); Qt loads its
 # platform plugins at run time, so the program shows no window without them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-# The user interface is Chinese.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk")
+# The user interface is Chinese: without a font that has its glyphs every
+# text is a box, and an install without recommends would bring none.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-wqy-microhei | fonts-noto-cjk")
 include(CPack)

@@ -48,6 +48,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 grep -q 'libqt6widgets6' <<<"$depends" || fail "Depends does not name the Qt libraries (dpkg-shlibdeps did not run?)"
 grep -q 'qt6-qpa-plugins' <<<"$depends" || fail "Depends lacks qt6-qpa-plugins"
+grep -q 'fonts-wqy-microhei | fonts-noto-cjk' <<<"$depends" || fail "Depends lacks a font with Chinese glyphs"
 
 destdir=$(mktemp -d)
 trap 'rm -rf "$destdir"' EXIT
