@@ -3,14 +3,17 @@
 #include "core/errors.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <sys/epoll.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 ReadinessReactor *ReadinessReactor::instance()
 {
@@ -33,6 +36,13 @@ ReadinessReactor::ReadinessReactor()
             QStringLiteral("epoll_create1: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     notifier_ = new QSocketNotifier(set_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] { dispatch(); });
+    continuation_ = new QTimer(this);
+    continuation_->setSingleShot(true);
+    continuation_->setInterval(0);
+    connect(continuation_, &QTimer::timeout, this, [this] {
+        if (!deferred_.empty())
+            dispatch();
+    });
 }
 
 ReadinessReactor::~ReadinessReactor()
@@ -97,23 +107,49 @@ void ReadinessReactor::forget(std::uint64_t &key)
 
 void ReadinessReactor::dispatch()
 {
-    epoll_event reports[MaxReportsPerWakeUp];
-    const int count = ::epoll_wait(set_, reports, MaxReportsPerWakeUp, 0);
-    for (int i = 0; i < count; ++i) {
-        // Looked up anew for each report: a handler may have stopped or
-        // moved any watch, its own included.
-        const auto found = entries_.find(reports[i].data.u64);
-        if (found == entries_.end())
-            continue;
-        const std::uint32_t got = reports[i].events;
-        const std::uint32_t wanted = found->second.events;
-        const bool failed = (got & (EPOLLERR | EPOLLHUP)) != 0;
-        const bool readable = (wanted & EPOLLIN) && ((got & EPOLLIN) || failed);
-        const bool writable = (wanted & EPOLLOUT) && ((got & EPOLLOUT) || failed);
-        if (!readable && !writable)
-            continue;
-        // A copy: the handler may replace or drop the entry.
-        const ReadyHandler ready = found->second.ready;
-        Guarded([&] { ready(readable, writable); });
+    // Reports left over go first; the set is asked again only once they are
+    // served, so that no handle is served twice for one readiness and none
+    // waits behind others that are ready again and again.
+    std::vector<Report> reports = std::exchange(deferred_, {});
+    if (reports.empty()) {
+        epoll_event ready[MaxReportsPerWakeUp];
+        const int count = ::epoll_wait(set_, ready, MaxReportsPerWakeUp, 0);
+        for (int i = 0; i < count; ++i)
+            reports.push_back(Report{ready[i].data.u64, ready[i].events});
     }
+    QElapsedTimer spent;
+    spent.start();
+    const QPointer<ReadinessReactor> self(this);
+    for (size_t i = 0; i < reports.size(); ++i) {
+        if (i > 0 && spent.elapsed() >= WakeUpBudgetMs) {
+            deferred_.assign(reports.begin() + qsizetype(i), reports.end());
+            // The set may have nothing ready by then; the rest must come all
+            // the same. A timer, not a posted call: posted calls run before
+            // the timers that fell due meanwhile.
+            continuation_->start();
+            return;
+        }
+        serve(reports[i]);
+        if (!self)
+            return;
+    }
+}
+
+void ReadinessReactor::serve(const Report &report)
+{
+    // Looked up anew for each report: a handler may have stopped or moved
+    // any watch, its own included.
+    const auto found = entries_.find(report.key);
+    if (found == entries_.end())
+        return;
+    const std::uint32_t got = report.events;
+    const std::uint32_t wanted = found->second.events;
+    const bool failed = (got & (EPOLLERR | EPOLLHUP)) != 0;
+    const bool readable = (wanted & EPOLLIN) && ((got & EPOLLIN) || failed);
+    const bool writable = (wanted & EPOLLOUT) && ((got & EPOLLOUT) || failed);
+    if (!readable && !writable)
+        return;
+    // A copy: the handler may replace or drop the entry.
+    const ReadyHandler ready = found->second.ready;
+    Guarded([&] { ready(readable, writable); });
 }

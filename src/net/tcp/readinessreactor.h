@@ -19,8 +19,10 @@
 #include <cstdint>
 #include <functional>
 #include <unordered_map>
+#include <vector>
 
 class QSocketNotifier;
+class QTimer;
 
 class ReadinessReactor : public QObject {
     Q_OBJECT
@@ -44,6 +46,10 @@ public:
     // Reports taken from the set per wake-up at most; the rest come on the
     // next pass of the loop.
     static constexpr int MaxReportsPerWakeUp = 512;
+    // Handlers' time per wake-up at most (a costly reply rule, a large piece
+    // logged, ... for each of hundreds of ready peers); the reports not yet
+    // served go first on the next pass, after the window's own events.
+    static constexpr int WakeUpBudgetMs = 10;
 
 private:
     struct Entry {
@@ -51,10 +57,18 @@ private:
         std::uint32_t events;
         ReadyHandler ready;
     };
+    struct Report {
+        std::uint64_t key;
+        std::uint32_t events;
+    };
     void dispatch();
+    void serve(const Report &report);
 
     int set_ = -1;
     QSocketNotifier *notifier_ = nullptr;
     std::unordered_map<std::uint64_t, Entry> entries_;
     std::uint64_t nextKey_ = 0;
+    // Reports of an earlier wake-up whose handlers did not run yet.
+    std::vector<Report> deferred_;
+    QTimer *continuation_ = nullptr;
 };

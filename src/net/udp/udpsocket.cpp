@@ -1,5 +1,6 @@
 #include "net/udp/udpsocket.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QIODevice>
 #include <QPointer>
@@ -126,9 +127,13 @@ void UdpSocket::receiveWaiting()
 {
     const QPointer<UdpSocket> alive(this);
     const int handle = socket_;
+    QElapsedTimer spent;
+    spent.start();
     receive();
     for (int taken = 1; taken < MaxDatagramsPerWakeup; ++taken) {
-        if (!alive || socket_ != handle || !isRegistered())
+        // Costly handlers (reply rules, large pieces logged) end the batch
+        // early: the rest come on the next pass, after the window's events.
+        if (!alive || socket_ != handle || !isRegistered() || spent.elapsed() >= WakeUpBudgetMs)
             return;
         pollfd waiting{handle, POLLIN, 0};
         if (::poll(&waiting, 1, 0) != 1 || !(waiting.revents & POLLIN))

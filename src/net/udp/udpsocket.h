@@ -45,6 +45,8 @@ public:
     // The receive queue asked of the kernel for every socket.
     // Datagrams taken per readiness wake-up at most.
     static constexpr int MaxDatagramsPerWakeup = 32;
+    // Handlers' time per wake-up at most before the loop runs again.
+    static constexpr int WakeUpBudgetMs = 10;
     static constexpr int ReceiveQueueBytes = 8 * 1024 * 1024;
 
     // Raises UdpSocketError when no socket can be made.
