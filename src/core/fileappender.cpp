@@ -1,5 +1,7 @@
 #include "core/fileappender.h"
 
+#include "core/filecalls.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -131,7 +133,7 @@ bool FileAppender::writeAll(const QByteArray &bytes)
     const char *data = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t written = ::write(fd_, data, size_t(left));
+        const ssize_t written = writeToFile(fd_, data, size_t(left));
         if (written < 0) {
             if (errno == EINTR)
                 continue;

@@ -1,5 +1,7 @@
 #include "core/regularfile.h"
 
+#include "core/filecalls.h"
+
 #include <QCoreApplication>
 #include <QFile>
 
@@ -96,7 +98,7 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes, 
         const qint64 want = std::min(Piece, maxBytes + 1 - content.size());
         const qsizetype at = content.size();
         content.resize(at + want);
-        const ssize_t got = ::read(fd, content.data() + at, size_t(want));
+        const ssize_t got = readFromFile(fd, content.data() + at, size_t(want));
         if (got < 0 && errno == EINTR) {
             content.resize(at);
             continue;

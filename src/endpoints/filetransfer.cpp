@@ -1,6 +1,7 @@
 #include "endpoints/filetransfer.h"
 
 #include "core/errors.h"
+#include "core/filecalls.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointsend.h"
 #include "net/tcp/tcpsocket.h"
@@ -388,7 +389,7 @@ qint64 FileTransfer::readAt(qint64 offset)
         buffer_.resize(ChunkBytes);
     ssize_t got = 0;
     do {
-        got = ::pread(file_.handle(), buffer_.data(), size_t(buffer_.size()), off_t(offset));
+        got = readFileAt(file_.handle(), buffer_.data(), size_t(buffer_.size()), off_t(offset));
     } while (got < 0 && errno == EINTR);
     if (got > 0)
         return got;
