@@ -8,6 +8,7 @@
 #include "datawindow/sendpanel.h"
 #include "support/contextmenu.h"
 #include "support/datawindow_parts.h"
+#include "support/stalledfiles.h"
 #include "ui/documentarea.h"
 #include "ui/logfeed.h"
 #include "ui/logview.h"
@@ -782,21 +783,22 @@ private slots:
         QCOMPARE(recorder.messages.size(), 1);
     }
 
-    // /dev/full fails every write with ENOSPC, as a full disk does.
     void recordingStopsOnAFullDiskWithOneMessageAndTheWindowGoesOn()
     {
-        if (!QFile::exists(QStringLiteral("/dev/full")))
-            QSKIP("/dev/full is not there");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("full.log"));
+        StalledFiles files;
+        files.failWrites(ENOSPC);
         FileChoiceScript choices;
         MessageRecorder recorder;
         DataWindow w;
         LogView *log = child<LogView>(w, "log");
-        recordThroughTheMenu(w, choices, QStringLiteral("/dev/full"));
+        recordThroughTheMenu(w, choices, path);
         QTRY_VERIFY(log->isRecordingShown());
         w.logReceived("first");
         QTRY_COMPARE(recorder.messages.size(), 1);
         QCOMPARE(recorder.messages[0],
-            QStringLiteral("记录日志失败：/dev/full：") + systemText(ENOSPC)
+            QStringLiteral("记录日志失败：") + path + QStringLiteral("：") + systemText(ENOSPC)
                 + QStringLiteral("，已停止记录"));
         QVERIFY(!log->isRecordingShown());
         for (int i = 0; i < 20; ++i)
