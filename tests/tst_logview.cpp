@@ -26,6 +26,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <sys/stat.h>
+
 namespace {
 
 // The middle of a character boundary in the row drawn `fromBottom` rows
@@ -281,6 +283,38 @@ private slots:
             qPrintable(recorder.messages[0]));
         QVERIFY(recorder.messages[0].size() > (QStringLiteral("保存日志失败：") + failing).size() + 1);
         QVERIFY(!QFile::exists(failing));
+    }
+
+    // A save puts a new file in place of the old one: over a named pipe or a
+    // device node that would replace the node itself.
+    void aLogIsSavedOverNothingButARegularFile()
+    {
+        QTemporaryDir dir;
+        LogView view;
+        view.appendEntries({QStringLiteral("one"), QStringLiteral("two")});
+        FileChoiceScript choices;
+        MessageRecorder recorder;
+        const QString fifo = dir.filePath(QStringLiteral("pipe"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        choices.answers.push_back(fifo);
+        chooseFromContextMenu(view, QStringLiteral("保存日志..."));
+        QTRY_COMPARE(recorder.messages.size(), 1);
+        QCOMPARE(recorder.messages[0], QStringLiteral("保存日志失败：") + fifo + QStringLiteral("：不是普通文件"));
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(fifo).constData(), &info), 0);
+        QVERIFY(S_ISFIFO(info.st_mode));
+
+        // An existing regular file is replaced as before.
+        const QString existing = dir.filePath(QStringLiteral("old.log"));
+        {
+            QFile old(existing);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old content that is longer\n");
+        }
+        choices.answers.push_back(existing);
+        chooseFromContextMenu(view, QStringLiteral("保存日志..."));
+        QTRY_COMPARE(fileBytes(existing), QByteArray("one\ntwo\n"));
+        QCOMPARE(recorder.messages.size(), 1);
     }
 
     // Recording starts with what is appended after it, and everything
