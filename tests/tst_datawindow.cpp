@@ -806,7 +806,8 @@ private slots:
         QVERIFY(!log->isRecordingShown());
         QVERIFY2(!files.gaveUp(), "the stop waited until the file system answered");
         const QString line = flushedLines(*w).last();
-        QVERIFY2(line.endsWith(QStringLiteral(" 停止记录：") + path + QStringLiteral(" 无响应，13 字节未写入")),
+        QVERIFY2(
+            line.endsWith(QStringLiteral(" 停止记录：") + path + QStringLiteral(" 无响应，13 字节未写入")),
             qPrintable(line));
         QVERIFY(recorder.messages.isEmpty());
 

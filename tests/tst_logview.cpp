@@ -299,8 +299,9 @@ private slots:
         choices.answers.push_back(fifo);
         chooseFromContextMenu(view, QStringLiteral("保存日志..."));
         QTRY_COMPARE(recorder.messages.size(), 1);
-        QCOMPARE(recorder.messages[0], QStringLiteral("保存日志失败：") + fifo + QStringLiteral("：不是普通文件"));
-        struct stat info {};
+        QCOMPARE(
+            recorder.messages[0], QStringLiteral("保存日志失败：") + fifo + QStringLiteral("：不是普通文件"));
+        struct stat info = {};
         QCOMPARE(::stat(QFile::encodeName(fifo).constData(), &info), 0);
         QVERIFY(S_ISFIFO(info.st_mode));
 
@@ -315,6 +316,21 @@ private slots:
         chooseFromContextMenu(view, QStringLiteral("保存日志..."));
         QTRY_COMPARE(fileBytes(existing), QByteArray("one\ntwo\n"));
         QCOMPARE(recorder.messages.size(), 1);
+    }
+
+    // Recording appends to the file chosen: the dialog must not ask whether
+    // to replace it, as the save's does.
+    void recordingAsksForAFileWithoutOfferingToReplaceIt()
+    {
+        LogView view;
+        FileChoiceScript choices;
+        chooseFromContextMenu(view, QStringLiteral("保存日志..."));
+        QTRY_COMPARE(choices.kinds.size(), size_t(1));
+        chooseFromContextMenu(view, QStringLiteral("记录到文件..."));
+        QTRY_COMPARE(choices.kinds.size(), size_t(2));
+        QCOMPARE(choices.kinds[0], FileDialogKind::Save);
+        QVERIFY(choices.kinds[1] != FileDialogKind::Save);
+        QVERIFY(choices.kinds[1] != FileDialogKind::Open);
     }
 
     // Recording starts with what is appended after it, and everything

@@ -87,7 +87,7 @@ QString LogView::writeLogFile(const QString &path) const
 void LogView::askToRecord()
 {
     const QPointer<LogView> self(this);
-    const QString path = AskFileName(FileDialogKind::Save, tr("记录到文件"), suggestedFilePath());
+    const QString path = AskFileName(FileDialogKind::Record, tr("记录到文件"), suggestedFilePath());
     if (!self || path.isEmpty())
         return;
     lastFolder() = QFileInfo(path).absolutePath();

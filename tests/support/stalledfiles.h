@@ -160,7 +160,8 @@ private:
 // test fails instead of hanging. otherEnd is O_RDONLY or O_WRONLY.
 class FifoRescue {
 public:
-    FifoRescue(const QByteArray &path, int otherEnd, std::chrono::milliseconds after = std::chrono::seconds(10))
+    FifoRescue(
+        const QByteArray &path, int otherEnd, std::chrono::milliseconds after = std::chrono::seconds(10))
         : thread_([this, path, otherEnd, after] {
             std::unique_lock lock(mutex_);
             if (wake_.wait_for(lock, after, [this] { return disarmed_; }))
