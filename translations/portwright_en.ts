@@ -239,6 +239,13 @@
     </message>
 </context>
 <context>
+    <name>FileReader</name>
+    <message>
+        <source>读取文件无响应</source>
+        <translation>Reading the file does not respond</translation>
+    </message>
+</context>
+<context>
     <name>FileTransfer</name>
     <message>
         <source>连接已断开</source>
