@@ -536,6 +536,39 @@ private slots:
         QCOMPARE(peer.received, transfer->sent());
     }
 
+    // What was appended after the start is not sent: the total said at the
+    // start holds.
+    void aFileThatGrowsMidSendIsSentAsLongAsItWas()
+    {
+        Harness h;
+        auto c = h.connectedTcpClient();
+        QCOMPARE(c.endpoint->state, 1);
+        const SampleFile file = writeSample(dir_, QStringLiteral("grows"), 32LL * 1024 * 1024 + 1000);
+        QObject owner;
+        FileTransfer *transfer = FileTransfer::start(*c.endpoint, file.path, &owner, nullptr);
+        QVERIFY(transfer);
+        QCOMPARE(transfer->total(), file.size);
+        Outcome outcome(transfer);
+        QVERIFY(stalls(transfer));
+        {
+            QFile grown(file.path);
+            QVERIFY(grown.open(QIODevice::Append));
+            QCOMPARE(grown.write(QByteArray(100 * 1024, 'g')), 100 * 1024);
+        }
+        Receiver peer(c.peer.get());
+        QVERIFY(serveUntil(
+            {&peer}, [&] { return outcome.finishedCount > 0; }, 60000));
+        QCOMPARE(outcome.result, Result::Completed);
+        QCOMPARE(transfer->sent(), file.size);
+        QCOMPARE(outcome.progressed, file.size);
+        QVERIFY(serveUntil(
+            {&peer}, [&] { return peer.received >= file.size; }, 10000));
+        QVERIFY(!serveUntil(
+            {&peer}, [&] { return peer.received > file.size; }, 300));
+        QCOMPARE(peer.received, file.size);
+        QCOMPARE(peer.checksum(), file.checksum);
+    }
+
     // A named pipe would hold open() until a writer comes; a folder or a
     // device is nothing to send.
     void whatIsNotARegularFileIsRefusedAtOnce()

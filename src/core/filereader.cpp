@@ -122,8 +122,12 @@ FileReader::Piece FileReader::at(qint64 offset)
         piece.error = systemErrorText(block.error);
         return piece;
     }
+    // A file that grew since the open is sent as long as it was then, so
+    // that the progress and the total agree.
+    const qint64 from = std::min<qint64>(inBlock, block.bytes.size());
+    const qint64 to = std::min<qint64>(block.bytes.size(), size_ - index * BlockBytes);
     piece.state = State::Ready;
-    piece.bytes = QByteArrayView(block.bytes).sliced(std::min<qint64>(inBlock, block.bytes.size()));
+    piece.bytes = QByteArrayView(block.bytes).sliced(from, std::max<qint64>(0, to - from));
     return piece;
 }
 

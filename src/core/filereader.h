@@ -51,9 +51,9 @@ public:
     enum class State { Ready, Pending, Failed };
     struct Piece {
         State state = State::Pending;
-        // Ready: the file's bytes from the offset to the end of its block;
-        // empty when the file ended there, shorter than it was at the open.
-        // Valid until the next call.
+        // Ready: the file's bytes from the offset to the end of its block
+        // (or of the file as long as it was at the open); empty when the
+        // file ends there now, cut short since. Valid until the next call.
         QByteArrayView bytes;
         QString error; // Failed: the system's text
     };
