@@ -32,6 +32,10 @@ struct FileReader::Shared {
     std::condition_variable wholeRead; // the open waits for a whole read
     std::deque<qint64> requests; // block indices, the most wanted first
     std::vector<std::pair<qint64, Block>> arrived; // read, not yet taken
+    // Blocks given up by the reader, read into again: memory stays flat
+    // whatever the file's size, also where freed memory is not reused at
+    // once.
+    std::vector<QByteArray> spare;
     bool closing = false;
     bool wantWhole = false;
     bool wholeDone = false;
@@ -148,6 +152,11 @@ void FileReader::takeArrived()
     while (blocks_.size() > MaxBlocks) {
         const auto oldest = std::min_element(blocks_.begin(), blocks_.end(),
             [](const auto &a, const auto &b) { return a.second.lastUse < b.second.lastUse; });
+        {
+            const std::lock_guard lock(shared_->mutex);
+            if (shared_->spare.size() < MaxBlocks)
+                shared_->spare.push_back(std::move(oldest->second.bytes));
+        }
         blocks_.erase(oldest);
     }
 }
@@ -185,8 +194,9 @@ void FileReader::stopThread()
 void FileReader::readLoop(const std::shared_ptr<Shared> &shared)
 {
     Shared &s = *shared;
-    const auto readBlock = [&s](qint64 index) {
+    const auto readBlock = [&s](qint64 index, QByteArray buffer) {
         Block block;
+        block.bytes = std::move(buffer);
         block.bytes.resize(BlockBytes);
         qint64 got = 0;
         while (got < BlockBytes) {
@@ -225,8 +235,13 @@ void FileReader::readLoop(const std::shared_ptr<Shared> &shared)
         }
         const qint64 index = s.requests.front();
         s.requests.pop_front();
+        QByteArray buffer;
+        if (!s.spare.empty()) {
+            buffer = std::move(s.spare.back());
+            s.spare.pop_back();
+        }
         lock.unlock();
-        Block block = readBlock(index);
+        Block block = readBlock(index, std::move(buffer));
         lock.lock();
         if (s.closing)
             break;
