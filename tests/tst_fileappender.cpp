@@ -16,7 +16,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -200,6 +202,44 @@ private slots:
         QVERIFY(!files.gaveUp());
         files.release();
         QTRY_COMPARE(fileBytes(path), QByteArray("stuck\nsecond\n"));
+    }
+
+    // Quitting closes every window at once: recordings stuck on the same
+    // file system are given up together, not one grace after another.
+    // Compared with giving up one, so that a slow machine slows both.
+    void stuckWritersStoppedTogetherAreGivenUpTogether()
+    {
+        QTemporaryDir dir;
+        StalledFiles files(std::chrono::seconds(60));
+        files.stallWrites();
+        int made = 0;
+        const auto stuckAppenders = [&](int count) {
+            std::vector<std::unique_ptr<FileAppender>> appenders;
+            for (int i = 0; i < count; ++i) {
+                appenders.push_back(std::make_unique<FileAppender>());
+                if (!appenders.back()->open(dir.filePath(QStringLiteral("%1.log").arg(made++))).isEmpty())
+                    return decltype(appenders)();
+                appenders.back()->append("stuck\n");
+            }
+            return appenders;
+        };
+        auto one = stuckAppenders(1);
+        QCOMPARE(one.size(), size_t(1));
+        QTRY_COMPARE(files.stalledCalls(), 1);
+        QElapsedTimer clock;
+        clock.start();
+        one.clear();
+        const qint64 givingUpOne = clock.elapsed();
+
+        auto eight = stuckAppenders(8);
+        QCOMPARE(eight.size(), size_t(8));
+        QTRY_COMPARE(files.stalledCalls(), 9);
+        clock.restart();
+        eight.clear();
+        const qint64 givingUpEight = clock.elapsed();
+        QVERIFY2(givingUpEight < 4 * givingUpOne,
+            qPrintable(QStringLiteral("one: %1 ms, eight: %2 ms").arg(givingUpOne).arg(givingUpEight)));
+        QVERIFY(!files.gaveUp());
     }
 
     // Quitting with a recording stuck: the process ends although its writer

@@ -3,10 +3,12 @@
 #include "core/filecalls.h"
 #include "core/regularfile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include <unistd.h>
@@ -54,6 +56,8 @@ struct FileAppender::Shared {
     bool stopping = false;
     bool failed = false;
     bool abandoned = false; // the stop gave up waiting
+    // When the write under way began.
+    std::optional<std::chrono::steady_clock::time_point> writingSince;
     bool done = false; // the file is closed and the writer ends
     // Told of a failure while it waits for the writer; nullptr from the
     // stop on.
@@ -128,13 +132,25 @@ qint64 FileAppender::stop()
     if (!isOpen())
         return 0;
     Shared &shared = *shared_;
+    const auto stopBegan = std::chrono::steady_clock::now();
     qint64 unwritten = 0;
     bool finished = false;
     {
         std::unique_lock lock(shared.mutex);
         shared.stopping = true;
         shared.wake.notify_one();
-        finished = shared.ended.wait_for(lock, StopGrace, [&shared] { return shared.done; });
+        // A write under way for StopGrace already counts as stuck, so that
+        // recordings stuck together (the windows closed as the application
+        // quits) are given up together rather than one grace after another.
+        for (;;) {
+            finished = shared.done;
+            auto deadline = stopBegan + StopGrace;
+            if (shared.writingSince)
+                deadline = std::min(deadline, *shared.writingSince + StopGrace);
+            if (finished || std::chrono::steady_clock::now() >= deadline)
+                break;
+            shared.ended.wait_until(lock, deadline);
+        }
         if (!finished) {
             shared.abandoned = true;
             unwritten = shared.unwritten;
@@ -163,10 +179,12 @@ void FileAppender::writeLoop(const std::shared_ptr<Shared> &shared)
             break;
         QByteArray taken;
         taken.swap(s.queued);
+        s.writingSince = std::chrono::steady_clock::now();
         lock.unlock();
         const bool written = writeAll(s.fd, taken);
         const int error = errno;
         lock.lock();
+        s.writingSince.reset();
         // Given up: nobody waits for what follows, nor hears of it.
         if (s.abandoned)
             break;

@@ -12,9 +12,10 @@
 // appends are dropped.
 //
 // A file system that stops answering holds the writer in a write for as long
-// as it likes. stop() waits for the writer only StopGrace; then it leaves the
-// writer behind with the queue's state and the descriptor, which the writer
-// alone shares and closes once its write comes back, and says what was left
+// as it likes. stop() waits for the writer at most StopGrace, and not past
+// StopGrace from the start of the write under way; then it leaves the writer
+// behind with the queue's state and the descriptor, which the writer alone
+// shares and closes once its write comes back, and says what was left
 // unwritten. A writer left behind never reaches the appender again.
 //
 // Owned by whoever records (the log feed); every method is called from the
@@ -47,7 +48,8 @@ public:
     [[nodiscard]] QString open(const QString &path);
     void append(const QByteArray &bytes);
     // Writes what is queued, closes the file and ends the writer thread, or
-    // gives a writer that has not finished within StopGrace up. Returns how
+    // gives a writer that has not finished within StopGrace (or whose write
+    // has been under way that long) up. Returns how
     // many bytes handed over were not written then (0 when all were, or when
     // the appending had failed and said so).
     qint64 stop();
