@@ -8,6 +8,7 @@
 #include "datawindow/sendpanel.h"
 #include "support/contextmenu.h"
 #include "support/datawindow_parts.h"
+#include "support/stalledfiles.h"
 #include "ui/documentarea.h"
 #include "ui/logfeed.h"
 #include "ui/logview.h"
@@ -809,21 +810,63 @@ private slots:
         QCOMPARE(recorder.messages.size(), 1);
     }
 
-    // /dev/full fails every write with ENOSPC, as a full disk does.
+    // A file system that stops answering holds the recording's writer: the
+    // stop and the window's end wait for it only a while, and the log says
+    // what was given up.
+    void aRecordingWhoseFileStopsAnsweringIsGivenUpWithALogLine()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("stuck.log"));
+        StalledFiles files(std::chrono::seconds(10));
+        files.stallWrites();
+        FileChoiceScript choices;
+        MessageRecorder recorder;
+        auto *w = new DataWindow;
+        const QPointer<DataWindow> alive(w);
+        LogView *log = child<LogView>(w, "log");
+        recordThroughTheMenu(*w, choices, path);
+        QTRY_VERIFY(log->isRecordingShown());
+        w->appendLogLine(QStringLiteral("stuck"));
+        QTRY_COMPARE(files.stalledCalls(), 1);
+        w->appendLogLine(QStringLiteral("behind"));
+        chooseFromContextMenu(*log, QStringLiteral("停止记录"));
+        QVERIFY(!log->isRecordingShown());
+        QVERIFY2(!files.gaveUp(), "the stop waited until the file system answered");
+        const QString line = flushedLines(*w).last();
+        QVERIFY2(
+            line.endsWith(QStringLiteral(" 停止记录：") + path + QStringLiteral(" 无响应，13 字节未写入")),
+            qPrintable(line));
+        QVERIFY(recorder.messages.isEmpty());
+
+        // Closed while stuck, as closing it, removing its endpoint or
+        // quitting does.
+        recordThroughTheMenu(*w, choices, dir.filePath(QStringLiteral("second.log")));
+        QTRY_VERIFY(log->isRecordingShown());
+        w->appendLogLine(QStringLiteral("second"));
+        QTRY_COMPARE(files.stalledCalls(), 2);
+        w->destroyLater();
+        // Liveness only: the end gives the writer two seconds.
+        QTRY_VERIFY_WITH_TIMEOUT(!alive, 10000);
+        QVERIFY(!files.gaveUp());
+        QVERIFY(recorder.messages.isEmpty());
+    }
+
     void recordingStopsOnAFullDiskWithOneMessageAndTheWindowGoesOn()
     {
-        if (!QFile::exists(QStringLiteral("/dev/full")))
-            QSKIP("/dev/full is not there");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("full.log"));
+        StalledFiles files;
+        files.failWrites(ENOSPC);
         FileChoiceScript choices;
         MessageRecorder recorder;
         DataWindow w;
         LogView *log = child<LogView>(w, "log");
-        recordThroughTheMenu(w, choices, QStringLiteral("/dev/full"));
+        recordThroughTheMenu(w, choices, path);
         QTRY_VERIFY(log->isRecordingShown());
         w.logReceived("first");
         QTRY_COMPARE(recorder.messages.size(), 1);
         QCOMPARE(recorder.messages[0],
-            QStringLiteral("记录日志失败：/dev/full：") + systemText(ENOSPC)
+            QStringLiteral("记录日志失败：") + path + QStringLiteral("：") + systemText(ENOSPC)
                 + QStringLiteral("，已停止记录"));
         QVERIFY(!log->isRecordingShown());
         for (int i = 0; i < 20; ++i)

@@ -7,6 +7,7 @@
 #include "net/udp/udpsocket.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
+#include "support/stalledfiles.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -14,6 +15,8 @@
 #include <QtTest>
 
 #include <cstring>
+
+#include <sys/stat.h>
 
 using namespace endpoint_test;
 using namespace loopback_test;
@@ -496,6 +499,131 @@ private slots:
         QVERIFY(serveUntil(
             {&peer}, [&] { return peer.received >= transfer->sent(); }, 10000));
         QCOMPARE(peer.received, transfer->sent());
+    }
+
+    // What was appended after the start is not sent: the total said at the
+    // start holds.
+    void aFileThatGrowsMidSendIsSentAsLongAsItWas()
+    {
+        Harness h;
+        auto c = h.connectedTcpClient();
+        QCOMPARE(c.endpoint->state, 1);
+        const SampleFile file = writeSample(dir_, QStringLiteral("grows"), 32LL * 1024 * 1024 + 1000);
+        QObject owner;
+        FileTransfer *transfer = FileTransfer::start(*c.endpoint, file.path, &owner, nullptr);
+        QVERIFY(transfer);
+        QCOMPARE(transfer->total(), file.size);
+        Outcome outcome(transfer);
+        QVERIFY(stalls(transfer));
+        {
+            QFile grown(file.path);
+            QVERIFY(grown.open(QIODevice::Append));
+            QCOMPARE(grown.write(QByteArray(100 * 1024, 'g')), 100 * 1024);
+        }
+        Receiver peer(c.peer.get());
+        QVERIFY(serveUntil(
+            {&peer}, [&] { return outcome.finishedCount > 0; }, 60000));
+        QCOMPARE(outcome.result, Result::Completed);
+        QCOMPARE(transfer->sent(), file.size);
+        QCOMPARE(outcome.progressed, file.size);
+        QVERIFY(serveUntil(
+            {&peer}, [&] { return peer.received >= file.size; }, 10000));
+        QVERIFY(!serveUntil(
+            {&peer}, [&] { return peer.received > file.size; }, 300));
+        QCOMPARE(peer.received, file.size);
+        QCOMPARE(peer.checksum(), file.checksum);
+    }
+
+    // A named pipe would hold open() until a writer comes; a folder or a
+    // device is nothing to send.
+    void whatIsNotARegularFileIsRefusedAtOnce()
+    {
+        Harness h;
+        auto c = h.connectedTcpClient();
+        QCOMPARE(c.endpoint->state, 1);
+        const QByteArray fifo = QFile::encodeName(dir_.filePath(QStringLiteral("pipe")));
+        QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+        QObject owner;
+        QString error;
+        {
+            FifoRescue rescue(fifo, O_WRONLY);
+            const FileTransfer *transfer
+                = FileTransfer::start(*c.endpoint, QString::fromLocal8Bit(fifo), &owner, &error);
+            rescue.disarm();
+            QVERIFY2(!rescue.rescued(), "open() waited for a writer to the pipe");
+            QVERIFY(!transfer);
+            QCOMPARE(error, QStringLiteral("不是普通文件"));
+        }
+        for (const QString &path : {dir_.path(), QStringLiteral("/dev/null")}) {
+            error.clear();
+            QVERIFY(!FileTransfer::start(*c.endpoint, path, &owner, &error));
+            QCOMPARE(error, QStringLiteral("不是普通文件"));
+        }
+    }
+
+    // A file of /proc says it holds nothing, yet has content.
+    void aFileThatSaysItIsEmptyIsSentToItsEnd()
+    {
+        QFile version(QStringLiteral("/proc/version"));
+        if (!version.open(QIODevice::ReadOnly))
+            QSKIP("no /proc/version");
+        const QByteArray content = version.readAll();
+        QVERIFY(!content.isEmpty());
+        QCOMPARE(QFileInfo(version).size(), 0);
+        Harness h;
+        auto c = h.connectedTcpClient();
+        QCOMPARE(c.endpoint->state, 1);
+        QObject owner;
+        QString error;
+        FileTransfer *transfer = FileTransfer::start(*c.endpoint, version.fileName(), &owner, &error);
+        QVERIFY2(transfer, qPrintable(error));
+        QCOMPARE(transfer->total(), content.size());
+        Outcome outcome(transfer);
+        Receiver peer(c.peer.get());
+        QVERIFY(serveUntil(
+            {&peer}, [&] { return outcome.finishedCount > 0 && peer.received >= content.size(); }, 10000));
+        QCOMPARE(outcome.result, Result::Completed);
+        QCOMPARE(peer.received, content.size());
+        QCOMPARE(peer.checksum(), QCryptographicHash::hash(content, QCryptographicHash::Sha256));
+        QCOMPARE(outcome.progressed, content.size());
+    }
+
+    // A file system that stops answering holds whatever reads from it; the
+    // window must go on, and the transfer end when asked.
+    void aReadThatStallsHoldsNeitherTheWindowNorTheEnd()
+    {
+        Harness h;
+        auto c = h.connectedTcpClient();
+        QCOMPARE(c.endpoint->state, 1);
+        const SampleFile file = writeSample(dir_, QStringLiteral("stalled"), 1024 * 1024);
+        StalledFiles files(std::chrono::seconds(10));
+        files.stallReads();
+        auto owner = std::make_unique<QObject>();
+        FileTransfer *transfer = FileTransfer::start(*c.endpoint, file.path, owner.get(), nullptr);
+        QVERIFY(transfer);
+        QCOMPARE(transfer->total(), file.size);
+        Outcome outcome(transfer);
+        QTRY_VERIFY(files.stalledCalls() > 0);
+        QVERIFY2(!files.stalledOnTestThread(), "the window's thread read the file");
+        QVERIFY(!files.gaveUp());
+        transfer->cancel();
+        QTRY_COMPARE(outcome.finishedCount, 1);
+        QCOMPARE(outcome.result, Result::Cancelled);
+        QCOMPARE(transfer->sent(), 0);
+        owner.reset();
+        files.release();
+
+        // A file whose size says 0 is read whole before the start, for a
+        // while only.
+        const SampleFile empty = writeSample(dir_, QStringLiteral("unsized"), 0);
+        StalledFiles unsized(std::chrono::seconds(10));
+        unsized.stallReads();
+        QObject parent;
+        QString error;
+        QVERIFY(!FileTransfer::start(*c.endpoint, empty.path, &parent, &error));
+        QCOMPARE(error, QStringLiteral("读取文件无响应"));
+        QCOMPARE(unsized.stalledCalls(), 1);
+        QVERIFY2(!unsized.gaveUp(), "the start waited until the file system answered");
     }
 
 private:

@@ -4,6 +4,7 @@
 // them to a file.
 
 #include "support/contextmenu.h"
+#include "support/stalledfiles.h"
 #include "support/widgets.h"
 #include "ui/logfeed.h"
 #include "ui/logfindbar.h"
@@ -24,6 +25,8 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -282,6 +285,54 @@ private slots:
         QVERIFY(!QFile::exists(failing));
     }
 
+    // A save puts a new file in place of the old one: over a named pipe or a
+    // device node that would replace the node itself.
+    void aLogIsSavedOverNothingButARegularFile()
+    {
+        QTemporaryDir dir;
+        LogView view;
+        view.appendEntries({QStringLiteral("one"), QStringLiteral("two")});
+        FileChoiceScript choices;
+        MessageRecorder recorder;
+        const QString fifo = dir.filePath(QStringLiteral("pipe"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        choices.answers.push_back(fifo);
+        chooseFromContextMenu(view, QStringLiteral("保存日志..."));
+        QTRY_COMPARE(recorder.messages.size(), 1);
+        QCOMPARE(
+            recorder.messages[0], QStringLiteral("保存日志失败：") + fifo + QStringLiteral("：不是普通文件"));
+        struct stat info = {};
+        QCOMPARE(::stat(QFile::encodeName(fifo).constData(), &info), 0);
+        QVERIFY(S_ISFIFO(info.st_mode));
+
+        // An existing regular file is replaced as before.
+        const QString existing = dir.filePath(QStringLiteral("old.log"));
+        {
+            QFile old(existing);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old content that is longer\n");
+        }
+        choices.answers.push_back(existing);
+        chooseFromContextMenu(view, QStringLiteral("保存日志..."));
+        QTRY_COMPARE(fileBytes(existing), QByteArray("one\ntwo\n"));
+        QCOMPARE(recorder.messages.size(), 1);
+    }
+
+    // Recording appends to the file chosen: the dialog must not ask whether
+    // to replace it, as the save's does.
+    void recordingAsksForAFileWithoutOfferingToReplaceIt()
+    {
+        LogView view;
+        FileChoiceScript choices;
+        chooseFromContextMenu(view, QStringLiteral("保存日志..."));
+        QTRY_COMPARE(choices.kinds.size(), size_t(1));
+        chooseFromContextMenu(view, QStringLiteral("记录到文件..."));
+        QTRY_COMPARE(choices.kinds.size(), size_t(2));
+        QCOMPARE(choices.kinds[0], FileDialogKind::Save);
+        QVERIFY(choices.kinds[1] != FileDialogKind::Save);
+        QVERIFY(choices.kinds[1] != FileDialogKind::Open);
+    }
+
     // Recording starts with what is appended after it, and everything
     // appended reaches the file, however few entries the view keeps.
     void feedRecordsEveryEntryWhateverTheViewKeeps()
@@ -325,16 +376,18 @@ private slots:
 
     void recordingStopsOnceOnAWriteErrorAndTheFeedGoesOn()
     {
-        if (!QFile::exists(QStringLiteral("/dev/full")))
-            QSKIP("/dev/full is not there");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("full.log"));
+        StalledFiles files;
+        files.failWrites(ENOSPC); // a full disk
         LogView view;
         LogFeed feed(nullptr);
         feed.setView(&view);
         QSignalSpy failures(&feed, &LogFeed::recordingFailed);
-        QCOMPARE(feed.startRecording(QStringLiteral("/dev/full")), QString());
+        QCOMPARE(feed.startRecording(path), QString());
         feed.append(QStringLiteral("one"));
         QTRY_COMPARE(failures.size(), 1);
-        QCOMPARE(failures.at(0).at(0).toString(), QStringLiteral("/dev/full"));
+        QCOMPARE(failures.at(0).at(0).toString(), path);
         QCOMPARE(failures.at(0).at(1).toString(), QString::fromLocal8Bit(std::strerror(ENOSPC)));
         QVERIFY(!feed.isRecording());
         for (int i = 0; i < 50; ++i)

@@ -114,6 +114,10 @@
         <translation> File sending failed: %1: %2, %3/%4 bytes sent</translation>
     </message>
     <message>
+        <source> 停止记录：%1 无响应，%2 字节未写入</source>
+        <translation> Recording stopped: %1 does not respond, %2 bytes not written</translation>
+    </message>
+    <message>
         <source> 自动应答积压过多（对方未接收数据），新的应答将被丢弃</source>
         <translation> Too many automatic replies waiting (the peer is not reading); new replies will be dropped</translation>
     </message>
@@ -248,6 +252,13 @@
     <message>
         <source>磁盘写入跟不上</source>
         <translation>Disk writes cannot keep up</translation>
+    </message>
+</context>
+<context>
+    <name>FileReader</name>
+    <message>
+        <source>读取文件无响应</source>
+        <translation>Reading the file does not respond</translation>
     </message>
 </context>
 <context>

@@ -1,5 +1,7 @@
 #include "core/regularfile.h"
 
+#include "core/filecalls.h"
+
 #include <QCoreApplication>
 #include <QFile>
 
@@ -84,11 +86,13 @@ bool mayReplaceWithRegularFile(const QString &path, QString *error)
     return false;
 }
 
-std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes, QString *error)
+QString fileTooLargeText(qint64 maxBytes)
 {
-    const int fd = openRegularFileForReading(path, error);
-    if (fd < 0)
-        return std::nullopt;
+    return QCoreApplication::translate("RegularFile", "文件过大（上限 %1 字节）").arg(maxBytes);
+}
+
+std::optional<QByteArray> readToEnd(int fd, qint64 maxBytes, int *errorCode)
+{
     QByteArray content;
     constexpr qint64 Piece = 64 * 1024;
     for (;;) {
@@ -96,27 +100,34 @@ std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes, 
         const qint64 want = std::min(Piece, maxBytes + 1 - content.size());
         const qsizetype at = content.size();
         content.resize(at + want);
-        const ssize_t got = ::read(fd, content.data() + at, size_t(want));
+        const ssize_t got = readFromFile(fd, content.data() + at, size_t(want));
         if (got < 0 && errno == EINTR) {
             content.resize(at);
             continue;
         }
         if (got < 0) {
-            const int code = errno;
-            ::close(fd);
-            setError(error, systemErrorText(code));
+            *errorCode = errno;
             return std::nullopt;
         }
         content.resize(at + got);
         if (got == 0)
-            break;
+            return content;
         if (content.size() > maxBytes) {
-            ::close(fd);
-            setError(error,
-                QCoreApplication::translate("RegularFile", "文件过大（上限 %1 字节）").arg(maxBytes));
+            *errorCode = EFBIG;
             return std::nullopt;
         }
     }
+}
+
+std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes, QString *error)
+{
+    const int fd = openRegularFileForReading(path, error);
+    if (fd < 0)
+        return std::nullopt;
+    int code = 0;
+    std::optional<QByteArray> content = readToEnd(fd, maxBytes, &code);
     ::close(fd);
+    if (!content)
+        setError(error, code == EFBIG ? fileTooLargeText(maxBytes) : systemErrorText(code));
     return content;
 }

@@ -26,6 +26,15 @@
 // may put a file there; false with *error set otherwise.
 [[nodiscard]] bool mayReplaceWithRegularFile(const QString &path, QString *error);
 
+// "文件过大（上限 maxBytes 字节）", in the interface's language.
+[[nodiscard]] QString fileTooLargeText(qint64 maxBytes);
+
+// What is left of an open file from where it stands, at most maxBytes;
+// nullopt with *errorCode set to the system's error, or to EFBIG when there
+// is more. Reads to the end whatever size the file claims. Makes no text, so
+// that a thread may call it while the application ends.
+[[nodiscard]] std::optional<QByteArray> readToEnd(int fd, qint64 maxBytes, int *errorCode);
+
 // The whole content of a regular file of at most maxBytes; nullopt with
 // *error set when it is not one, cannot be read or is larger. Reads to the
 // end whatever size the file claims (a file of /proc says 0).

@@ -255,6 +255,11 @@ void DataWindow::connectLogTools()
         log_->setRecordingShown(false);
         ShowMessage(tr("记录日志失败：") + path + tr("：") + error + tr("，已停止记录"));
     });
+    // Told in the log rather than a box: the user asked for the stop, and
+    // the window may be closing.
+    connect(&feed(), &LogFeed::recordingAbandoned, this, [this](const QString &path, qint64 unwritten) {
+        appendLogLine(timeText() + tr(" 停止记录：%1 无响应，%2 字节未写入").arg(path).arg(unwritten));
+    });
 }
 
 QString DataWindow::timeText() const

@@ -1,6 +1,7 @@
 #include "endpoints/filetransfer.h"
 
 #include "core/errors.h"
+#include "core/filereader.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointsend.h"
 #include "net/tcp/tcpsocket.h"
@@ -12,10 +13,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <unordered_map>
 
@@ -146,13 +144,16 @@ FileTransfer::~FileTransfer()
 
 bool FileTransfer::openFile(const QString &path, QString *error)
 {
-    file_.setFileName(path);
-    if (!file_.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        if (error)
-            *error = file_.errorString();
+    reader_ = std::make_unique<FileReader>();
+    if (!reader_->open(path, error)) {
+        reader_.reset();
         return false;
     }
-    fileSize_ = file_.size();
+    fileSize_ = reader_->size();
+    connect(reader_.get(), &FileReader::blockArrived, this, [this] {
+        if (running_)
+            continuation_->start();
+    });
     return true;
 }
 
@@ -256,8 +257,9 @@ bool FileTransfer::feedTarget(Target &target, const QElapsedTimer &pass)
             return true;
         }
         const qint64 length = readAt(target.offset);
+        // Not read yet: the other targets go on meanwhile.
         if (length == 0)
-            return false;
+            return running_;
         int taken = 0;
         try {
             taken = connection->send(buffer_.constData(), int(length));
@@ -428,18 +430,23 @@ void FileTransfer::reportProgress()
 
 qint64 FileTransfer::readAt(qint64 offset)
 {
+    if (!reader_)
+        return 0;
+    const FileReader::Piece piece = reader_->at(offset);
+    if (piece.state == FileReader::State::Pending)
+        return 0;
+    // Nothing where the file had bytes at the start: it was cut short
+    // while it was being sent.
+    if (piece.state == FileReader::State::Failed || piece.bytes.isEmpty()) {
+        const QString why = piece.state == FileReader::State::Failed ? piece.error : tr("文件比开始发送时短");
+        finish(Result::Failed, tr("读取文件失败：") + why);
+        return 0;
+    }
     if (buffer_.isEmpty())
         buffer_.resize(ChunkBytes);
-    ssize_t got = 0;
-    do {
-        got = ::pread(file_.handle(), buffer_.data(), size_t(buffer_.size()), off_t(offset));
-    } while (got < 0 && errno == EINTR);
-    if (got > 0)
-        return got;
-    // The file was cut short while it was being sent.
-    const QString why = got < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : tr("文件比开始发送时短");
-    finish(Result::Failed, tr("读取文件失败：") + why);
-    return 0;
+    const qint64 length = std::min<qint64>(piece.bytes.size(), buffer_.size());
+    std::memcpy(buffer_.data(), piece.bytes.data(), size_t(length));
+    return length;
 }
 
 void FileTransfer::finish(Result result, const QString &reason)
@@ -453,7 +460,8 @@ void FileTransfer::finish(Result result, const QString &reason)
         datagramRoom_->setEnabled(false);
     for (const Target &target : targets_)
         unregister(target);
-    file_.close();
+    // A read still under way is left to end by itself.
+    reader_.reset();
     // From the event loop, never inside the caller's stack: a handler of the
     // signal may well delete this object.
     QMetaObject::invokeMethod(

@@ -4,7 +4,11 @@
 // connection is fed whenever it reports room, UDP datagrams go out in short
 // batches between which the event loop runs.
 //
-// Ownership and threading: owns the open file, its timers and the read
+// The file is read on a thread of its own (a FileReader), so a file system
+// that stops answering holds that thread and not the window: a piece not
+// read yet is waited for from the event loop.
+//
+// Ownership and threading: owns the file's reader, its timers and the read
 // buffer. Refers to the endpoint only weakly (its record's lifetime and the
 // connections as QPointers), so removing the endpoint mid-way ends the
 // transfer instead of leaving it with freed objects. Its parent (usually the
@@ -12,7 +16,6 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -21,6 +24,7 @@
 #include <vector>
 
 class Endpoint;
+class FileReader;
 class QSocketNotifier;
 class QTimer;
 class TcpConnection;
@@ -33,8 +37,9 @@ public:
 
     // Opens the file and starts sending it through the endpoint; nullptr with
     // *error set when it cannot start (the system's text for a file that
-    // cannot be opened, "没有可发送的连接" when there is no one to send to).
-    // An empty file completes at once.
+    // cannot be opened, "不是普通文件" for anything but a regular file,
+    // "没有可发送的连接" when there is no one to send to). An empty file
+    // completes at once.
     static FileTransfer *start(Endpoint &endpoint, const QString &path, QObject *parent, QString *error);
 
     // True while a transfer feeds the connection; a typed send waits for
@@ -95,8 +100,9 @@ private:
     void reportProgress();
     [[nodiscard]] bool endpointGone() const;
 
-    // Reads the file at offset into the buffer (at most its size); what was
-    // read, or 0 when nothing could be (the transfer has failed then).
+    // Puts the file's bytes at offset into the buffer (at most its size);
+    // how many, or 0 when there are none yet: the transfer has failed then,
+    // or it goes on with a pass once they have been read.
     qint64 readAt(qint64 offset);
     void finish(Result result, const QString &reason = QString());
     void unregister(const Target &target);
@@ -104,7 +110,7 @@ private:
     std::weak_ptr<const Endpoint> endpoint_;
     Endpoint *record_; // only followed while endpoint_ has not expired
     Mode mode_;
-    QFile file_;
+    std::unique_ptr<FileReader> reader_;
     qint64 fileSize_ = 0;
     qint64 targetCount_ = 1;
     qint64 sent_ = 0;

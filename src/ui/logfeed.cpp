@@ -4,6 +4,9 @@
 #include "core/fileappender.h"
 #include "ui/logview.h"
 
+#include <memory>
+#include <utility>
+
 LogFeed::LogFeed(QObject *parent)
     : QObject(parent)
 {
@@ -96,8 +99,11 @@ QString LogFeed::startRecording(const QString &path)
 
 void LogFeed::stopRecording()
 {
-    delete appender_;
-    appender_ = nullptr;
+    if (!appender_)
+        return;
+    const std::unique_ptr<FileAppender> appender(std::exchange(appender_, nullptr));
+    if (const qint64 unwritten = appender->stop(); unwritten > 0)
+        emit recordingAbandoned(appender->path(), unwritten);
 }
 
 QString LogFeed::recordingPath() const

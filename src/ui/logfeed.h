@@ -43,7 +43,9 @@ public:
     // line ended by a line feed); returns why the file cannot be opened, or
     // an empty text when recording has started.
     [[nodiscard]] QString startRecording(const QString &path);
-    // Writes out what is still waiting and closes the file.
+    // Writes out what is still waiting and closes the file; a file that does
+    // not take it within FileAppender::StopGrace is given up with
+    // recordingAbandoned().
     void stopRecording();
     [[nodiscard]] bool isRecording() const { return appender_ != nullptr; }
     [[nodiscard]] QString recordingPath() const;
@@ -54,6 +56,9 @@ signals:
     void flushed();
     // Writing to the file failed; recording has stopped.
     void recordingFailed(const QString &path, const QString &error);
+    // The file stopped taking bytes (a file system that does not answer);
+    // recording has stopped with `unwritten` of them not written.
+    void recordingAbandoned(const QString &path, qint64 unwritten);
 
 private:
     void schedule();

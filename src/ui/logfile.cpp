@@ -4,6 +4,7 @@
 #include "ui/logview.h"
 
 #include "core/errors.h"
+#include "core/regularfile.h"
 #include "ui/messages.h"
 
 #include <QDateTime>
@@ -66,6 +67,11 @@ void LogView::saveLog()
 
 QString LogView::writeLogFile(const QString &path) const
 {
+    // The save puts a file of its own in the old one's place: a named pipe
+    // or a device node there would be replaced, not written to.
+    QString refused;
+    if (!mayReplaceWithRegularFile(path, &refused))
+        return refused;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
@@ -81,7 +87,7 @@ QString LogView::writeLogFile(const QString &path) const
 void LogView::askToRecord()
 {
     const QPointer<LogView> self(this);
-    const QString path = AskFileName(FileDialogKind::Save, tr("记录到文件"), suggestedFilePath());
+    const QString path = AskFileName(FileDialogKind::Record, tr("记录到文件"), suggestedFilePath());
     if (!self || path.isEmpty())
         return;
     lastFolder() = QFileInfo(path).absolutePath();

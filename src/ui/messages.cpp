@@ -79,6 +79,7 @@ QString AskFileName(FileDialogKind kind, const QString &caption, const QString &
 {
     if (activeFileChoices) {
         activeFileChoices->asked << suggestedPath;
+        activeFileChoices->kinds.push_back(kind);
         if (activeFileChoices->answers.empty())
             return {};
         QString answer = std::move(activeFileChoices->answers.front());
@@ -87,6 +88,9 @@ QString AskFileName(FileDialogKind kind, const QString &caption, const QString &
     }
     if (kind == FileDialogKind::Save)
         return QFileDialog::getSaveFileName(boxParent(), caption, suggestedPath);
+    if (kind == FileDialogKind::Record)
+        return QFileDialog::getSaveFileName(
+            boxParent(), caption, suggestedPath, QString(), nullptr, QFileDialog::DontConfirmOverwrite);
     return QFileDialog::getOpenFileName(boxParent(), caption, suggestedPath);
 }
 

@@ -10,6 +10,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <vector>
 
 class QDialog;
 
@@ -23,11 +24,14 @@ void OpenWebAddress(const QString &address);
 // dialogs set it with done()).
 int RunModal(QDialog &dialog);
 
-enum class FileDialogKind { Save, Open };
+// Record asks for a file to append to: an existing one is kept, so the
+// dialog does not ask whether to replace it, as it does for Save.
+enum class FileDialogKind { Save, Open, Record };
 
-// Asks for a file to save to or to open, starting at suggestedPath; an empty
-// result means the user cancelled. The dialog runs a nested event loop: the
-// caller re-checks that what it holds still exists when it returns.
+// Asks for a file to save to, to open or to record into, starting at
+// suggestedPath; an empty result means the user cancelled. The dialog runs a
+// nested event loop: the caller re-checks that what it holds still exists
+// when it returns.
 [[nodiscard]] QString AskFileName(FileDialogKind kind, const QString &caption, const QString &suggestedPath);
 
 // While one exists, ShowMessage and ShowException record their texts here
@@ -66,8 +70,8 @@ public:
 };
 
 // While one exists, AskFileName opens no dialog: it records the suggested path
-// in `asked` and answers with the next of `answers` (empty, as if cancelled,
-// when none is left).
+// in `asked` and the kind of dialog in `kinds`, and answers with the next of
+// `answers` (empty, as if cancelled, when none is left).
 class FileChoiceScript {
 public:
     FileChoiceScript();
@@ -77,4 +81,5 @@ public:
 
     std::deque<QString> answers;
     QStringList asked;
+    std::vector<FileDialogKind> kinds;
 };
