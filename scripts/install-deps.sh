@@ -36,6 +36,8 @@ if ((with_test)); then
     iproute2 util-linux procps curl python3 socat chromium
     # the fuzz targets
     clang libclang-rt-14-dev
+    # the format and static checks
+    clang-format clang-tidy
     # scripts/check-package.sh
     desktop-file-utils appstream lintian
   )

@@ -32,7 +32,7 @@ QString systemErrorText(int code)
 int openRegular(const QString &path, int flags, QString *error)
 {
     const QByteArray name = QFile::encodeName(path);
-    struct stat info {};
+    struct stat info { };
     if (::stat(name.constData(), &info) == 0) {
         if (!S_ISREG(info.st_mode)) {
             setError(error, notRegularFileText());
@@ -77,7 +77,7 @@ int openRegularFileForAppending(const QString &path, QString *error)
 
 bool mayReplaceWithRegularFile(const QString &path, QString *error)
 {
-    struct stat info {};
+    struct stat info { };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return true; // nothing there yet, or the save itself will say why not
     if (S_ISREG(info.st_mode))

@@ -65,10 +65,8 @@ DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
     window->setSendFunction([record](const QByteArray &data, const SendControl &control) {
         return sendThrough(*record, data, control);
     });
-    window->setReplyFunction(
-        [record](const QByteArray &data, const SendControl &control) {
-            return replyThrough(*record, data, control);
-        },
+    window->setReplyFunction([record](const QByteArray &data,
+                                 const SendControl &control) { return replyThrough(*record, data, control); },
         [record](qsizetype size) { return replyHasRoom(*record, size); },
         [record] { return repliesIdle(*record); });
     // The window asks for its own endpoint, whichever node the tree has

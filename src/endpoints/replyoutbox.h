@@ -41,8 +41,8 @@ public:
     // Sends the reply, or queues what the connection cannot take now. What
     // the connection took at once is added to *taken; later bytes reach the
     // window through control.
-    static Accepted send(TcpConnection *connection, const QByteArray &reply, const SendControl &control,
-        qint64 *taken);
+    static Accepted send(
+        TcpConnection *connection, const QByteArray &reply, const SendControl &control, qint64 *taken);
     // Whether a reply of that size would still be taken.
     [[nodiscard]] static bool hasRoom(const TcpConnection *connection, qsizetype size);
     // True while replies wait for room on the connection.

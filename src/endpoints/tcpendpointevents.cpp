@@ -242,6 +242,7 @@ void stopServer(EndpointController &window, Endpoint &server)
     std::vector<QPointer<TcpPeerConnection>> peers;
     TcpListener *listener = socket->listener();
     const int count = listener->peerCount();
+    peers.reserve(size_t(count));
     for (int i = 0; i < count; ++i)
         peers.emplace_back(listener->peerAt(i));
     for (const auto &peer : peers)

@@ -26,7 +26,8 @@ int raiseDescriptorLimit()
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != limit.rlim_max) {
         rlimit raised = limit;
-        raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? std::max(limit.rlim_cur, CeilingWhenUnlimited) : limit.rlim_max;
+        raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? std::max(limit.rlim_cur, CeilingWhenUnlimited)
+                                                          : limit.rlim_max;
         if (::setrlimit(RLIMIT_NOFILE, &raised) != 0 && limit.rlim_max == RLIM_INFINITY) {
             // Above fs.nr_open: settle for what the kernel allows by default.
             raised.rlim_cur = std::max<rlim_t>(limit.rlim_cur, 1 << 16);

@@ -21,6 +21,6 @@ QString ElidedLabel::shownText() const
 void ElidedLabel::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    style()->drawItemText(&painter, contentsRect(), int(alignment()), palette(), isEnabled(), shownText(),
-        foregroundRole());
+    style()->drawItemText(
+        &painter, contentsRect(), int(alignment()), palette(), isEnabled(), shownText(), foregroundRole());
 }

@@ -20,7 +20,6 @@ class CreationDialog : public QDialog {
 public:
     enum Result { Created = 1, Cancelled = 2 };
 
-
     virtual void acceptInput() = 0;
     void cancel();
 
