@@ -14,6 +14,7 @@
 #include "datawindow/sendpanel.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointcontroller.h"
+#include "endpoints/replyoutbox.h"
 #include "net/serial/serialport.h"
 #include "ui/endpointtree.h"
 #include "ui/logview.h"
@@ -111,6 +112,9 @@ public:
         arm();
     }
     void Stop() { timer_.stop(); }
+    // When the slot that waited longest was served, CLOCK_MONOTONIC; 0
+    // before any.
+    [[nodiscard]] qint64 WorstAtNs() const { return worstAt_; }
     [[nodiscard]] QString Summary(const char *prefix) const
     {
         return QStringLiteral("%1_n=%2 %1_p99_ms=%3 %1_max_ms=%4")
@@ -127,7 +131,12 @@ private:
         const qint64 now = nowNs();
         // The timer may fire up to a millisecond early (whole milliseconds).
         while (due_ <= now + 1000000) {
-            lateMs_.push_back(double(std::max<qint64>(0, now - due_)) / 1e6);
+            const double late = double(std::max<qint64>(0, now - due_)) / 1e6;
+            if (lateMs_.empty() || late > worstMs_) {
+                worstMs_ = late;
+                worstAt_ = now;
+            }
+            lateMs_.push_back(late);
             due_ += period_;
         }
         arm();
@@ -135,6 +144,8 @@ private:
 
     qint64 period_;
     qint64 due_ = 0;
+    double worstMs_ = 0;
+    qint64 worstAt_ = 0;
     QTimer timer_;
     std::vector<double> lateMs_;
 };
@@ -306,6 +317,28 @@ void answerRequests(DataWindow &window)
     window.findChild<QCheckBox *>(QStringLiteral("autoReplySwitch"))->click();
 }
 
+// One rule, given through the rules button as a user does: any piece that
+// contains "q" is answered with `bytes` printable bytes, then automatic
+// replies switched on.
+void answerWithLargeReply(DataWindow &window, qsizetype bytes)
+{
+    QString reply(bytes, Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes; ++i)
+        reply[i] = QLatin1Char(char('A' + i % 26));
+    ReplyRule rule;
+    rule.match = MatchType::Contains;
+    rule.pattern = QStringLiteral("q");
+    rule.reply = reply;
+    const std::vector<ReplyRule> rules{rule};
+    ModalScript script;
+    script.push([&rules](QDialog &dialog) {
+        qobject_cast<ReplyRulesDialog *>(&dialog)->setRules(rules);
+        dialog.done(ReplyRulesDialog::Accepted);
+    });
+    window.findChild<QPushButton *>(QStringLiteral("replyRulesButton"))->click();
+    window.findChild<QCheckBox *>(QStringLiteral("autoReplySwitch"))->click();
+}
+
 // The user clicks `clicks` peers' nodes, spread over the tree, one every
 // 150 ms. For each: the time from the click until its window is in front
 // with its log showing what that peer sent ("port=<its port>"). Also what
@@ -377,7 +410,8 @@ int main(int argc, char **argv)
     // server and removes its peers before they are counted.
     if (argc < 2) {
         std::fprintf(stderr,
-            "usage: benchapp tcp-recv|file-send|udp-recv|tcp-accept|timer-send|idle [--key value]...\n");
+            "usage: benchapp tcp-recv|file-send|udp-recv|tcp-accept|tcp-stalled-replies|timer-send|idle "
+            "[--key value]...\n");
         return 2;
     }
     const std::string scenario = argv[1];
@@ -682,6 +716,91 @@ int main(int argc, char **argv)
                    .arg(rssAfter)
                    .arg(idleCpu * 100, 0, 'f', 2)
                    .arg(acceptProbe, extra));
+    } else if (scenario == "tcp-stalled-replies") {
+        // `count` peers each send a piece the server's rule answers with
+        // --reply-bytes, and never read. The run ends once every peer was
+        // accepted and none of them has a reply waiting any more (each given
+        // up by then, or taken whole), or at the time limit; the latency
+        // probe runs from READY until then. Afterwards each peer's window is
+        // built to read its log: whether it tells that the peer was given up.
+        const int count = int(opt.num("count", 2000));
+        const qsizetype replyBytes = qsizetype(opt.num("reply-bytes", 256 * 1024));
+        Endpoint *server = create(
+            *form, EndpointKind::TcpServer, [&] { return form->controller().createTcpServer(port); });
+        if (!server)
+            return 3;
+        answerWithLargeReply(*server->window, replyBytes);
+        // Let the first window's one-off costs (fonts, styles) settle first.
+        settleFor(300);
+        const long rssBefore = statusKb("VmRSS:");
+        const bool peakReset = resetPeakRss();
+        int accepted = 0;
+        int settled = 0;
+        qint64 end = 0;
+        const qint64 t0 = nowNs();
+        qint64 nextProgress = t0;
+        // A coarse look: each one walks every peer, and a pass of a loop that
+        // watches thousands of sockets is not free either.
+        QTimer check;
+        check.setInterval(50);
+        QObject::connect(&check, &QTimer::timeout, &app, [&] {
+            const QList<Endpoint *> peers = peersOf(*form);
+            accepted = std::max(accepted, int(peers.size()));
+            // A peer's piece is answered as it is received: once counted,
+            // its reply was handed over.
+            settled = int(std::count_if(peers.begin(), peers.end(), [](const Endpoint *peer) {
+                return peer->window->receivedBytes() > 0 && !ReplyOutbox::isWaiting(peer->peerConnection());
+            }));
+            const qint64 now = nowNs();
+            // Progress on stderr, once a second: where the time goes.
+            if (now >= nextProgress) {
+                std::fprintf(stderr, "t_ms=%lld peers=%d settled=%d\n", (long long)(now - t0) / 1000000,
+                    int(peers.size()), settled);
+                nextProgress += 1000000000;
+            }
+            if ((accepted >= count && settled >= count) || now - t0 > qint64(limitMs) * 1000000) {
+                end = now;
+                check.stop();
+                probe.Stop();
+                QCoreApplication::exit(0);
+            }
+        });
+        probe.Start();
+        ready();
+        check.start();
+        app.exec();
+        const long hwmKb = statusKb("VmHWM:");
+        const long rssEndKb = statusKb("VmRSS:");
+        const QList<Endpoint *> peers = peersOf(*form);
+        int givenUp = 0;
+        qint64 sent = 0;
+        const qint64 countStart = nowNs();
+        for (Endpoint *peer : peers) {
+            peer->window->build();
+            if (logText(*peer).contains(QStringLiteral("发送超时：对方未接收数据")))
+                ++givenUp;
+            sent += peer->window->sentBytes();
+            // Each build posts layout and polish events. Left to pile up
+            // (the loop does not run here), every later post and every
+            // widget destroyed at the end would scan all of them.
+            QCoreApplication::sendPostedEvents();
+        }
+        std::fprintf(stderr, "logs read in %.3f s\n", double(nowNs() - countStart) / 1e9);
+        exitCode = accepted == count && givenUp == count ? 0 : 1;
+        result(QStringLiteral("end_ns=%1 seconds=%2 peers=%3 settled=%4 given_up=%5 sent_bytes=%6 "
+                              "rss_before_kb=%7 hwm_kb=%8 rss_kb=%9 peak_reset=%10 %11 probe_max_at_ms=%12")
+                   .arg(end)
+                   .arg(double(end - t0) / 1e9, 0, 'f', 3)
+                   .arg(accepted)
+                   .arg(settled)
+                   .arg(givenUp)
+                   .arg(sent)
+                   .arg(rssBefore)
+                   .arg(hwmKb)
+                   .arg(rssEndKb)
+                   .arg(peakReset ? 1 : 0)
+                   .arg(probe.Summary("probe"))
+                   .arg(probe.WorstAtNs() > 0 ? (probe.WorstAtNs() - t0) / 1000000 : -1));
     } else if (scenario == "timer-send") {
         // A UDP Client sends one byte per tick of its timer to the sink; an
         // optional UDP Server meanwhile takes a datagram load.

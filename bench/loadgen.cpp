@@ -17,11 +17,21 @@
 //   udp-ask PORT COUNT [--rate per-second] [--quiet-ms Q]
 //                                               (sends "req <n>" datagrams and checks
 //                                               that "ack <n>" comes back for each, in order)
+//   tcp-stall PORT COUNT [--rcvbuf B] [--mss M] [--say TEXT] [--hold-ms H] [--until-eof]
+//                                               (COUNT connections with a receive buffer
+//                                               of B bytes and a segment size of M (0: the
+//                                               loopback's), each sends TEXT once and never
+//                                               reads; held for H ms, or until stdin ends
+//                                               with --until-eof, then closed)
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -425,6 +435,96 @@ int udpAsk(int argc, char **argv)
     return replies == sent && inOrder == sent ? 0 : 1;
 }
 
+// Peers that never read: each asks once and leaves whatever comes back in a
+// receive buffer kept small, so the far side's answers stall.
+int tcpStall(int argc, char **argv)
+{
+    const int port = std::atoi(argv[2]);
+    const int count = std::atoi(argv[3]);
+    const int rcvbuf = int(numOption(argc, argv, "--rcvbuf", 1024));
+    // The far side sizes its send buffer by the segment size announced here.
+    // The loopback's 64 KB segments let it grow to megabytes per connection,
+    // so thousands of stalled peers would hold gigabytes of the machine's
+    // TCP memory; an Ethernet-sized segment keeps it to tens of KB each.
+    const int mss = int(numOption(argc, argv, "--mss", 1460));
+    const char *sayOption = option(argc, argv, "--say");
+    const std::string say = sayOption ? sayOption : "q";
+    const long long holdMs = (long long)numOption(argc, argv, "--hold-ms", 30000);
+    const bool untilEof = flagOption(argc, argv, "--until-eof");
+    const long long deadline = nowNs() + timeoutMs * 1000000LL;
+    // Two thousand connections need more descriptors than the usual soft
+    // limit of 1024 allows.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    const sockaddr_in a = loopback(port);
+    std::vector<pollfd> fds;
+    const long long start = nowNs();
+    std::printf("start_ns=%lld\n", start);
+    std::fflush(stdout);
+    for (int i = 0; i < count; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            die("socket");
+        // Before connect: the window offered in the handshake follows it.
+        if (setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf) != 0)
+            die("SO_RCVBUF");
+        if (mss > 0 && setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &mss, sizeof mss) != 0)
+            die("TCP_MAXSEG");
+        if (connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0 && errno != EINPROGRESS)
+            die("connect");
+        fds.push_back({fd, POLLOUT, 0});
+    }
+    int connected = 0;
+    int said = 0;
+    int pending = count;
+    while (pending > 0 && nowNs() < deadline) {
+        poll(fds.data(), fds.size(), 100);
+        for (pollfd &p : fds) {
+            if (p.events == 0 || !(p.revents & (POLLOUT | POLLERR | POLLHUP)))
+                continue;
+            p.events = 0;
+            --pending;
+            int err = 0;
+            socklen_t len = sizeof err;
+            getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &err, &len);
+            if (err != 0)
+                continue;
+            ++connected;
+            if (send(p.fd, say.data(), say.size(), MSG_NOSIGNAL) == ssize_t(say.size()))
+                ++said;
+        }
+    }
+    std::printf("connected=%d said=%d connected_ns=%lld\n", connected, said, nowNs());
+    std::fflush(stdout);
+    const long long holdEnd = std::min(deadline, nowNs() + holdMs * 1000000LL);
+    if (untilEof) {
+        // Whoever started us closes our stdin once it is done with the peers.
+        char sink[256];
+        while (nowNs() < holdEnd) {
+            pollfd in{STDIN_FILENO, POLLIN, 0};
+            const int wait = int(std::max(1LL, std::min(100LL, (holdEnd - nowNs()) / 1000000LL)));
+            if (poll(&in, 1, wait) == 1 && read(STDIN_FILENO, sink, sizeof sink) <= 0)
+                break;
+        }
+    } else {
+        sleepUntil(holdEnd);
+    }
+    // What reached the peers and was left unread (the answers that stalled).
+    long long unread = 0;
+    for (const pollfd &p : fds) {
+        int queued = 0;
+        if (ioctl(p.fd, SIOCINQ, &queued) == 0)
+            unread += queued;
+        close(p.fd);
+    }
+    std::printf("closed=%zu unread_bytes=%lld closed_ns=%lld\n", fds.size(), unread, nowNs());
+    std::fflush(stdout);
+    return connected == count && said == count ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -451,6 +551,8 @@ int main(int argc, char **argv)
         return timerSend(argc, argv);
     if (mode == "udp-ask" && argc >= 4)
         return udpAsk(argc, argv);
+    if (mode == "tcp-stall" && argc >= 4)
+        return tcpStall(argc, argv);
     std::fprintf(stderr, "loadgen: bad arguments\n");
     return 2;
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Runs the benchmarks B1..B12 against Portwright and their baselines, and prints
+"""Runs the benchmarks B1..B13 against Portwright and their baselines, and prints
 one table: Portwright figure, baseline figure from the same run, ratio, target,
 met or not. Figures are medians over --runs runs. Loopback only.
 
@@ -48,11 +48,11 @@ def kv(line):
 class Proc:
     """A child process whose stdout is read line by line, with deadlines."""
 
-    def __init__(self, args, env=None, nofile=None):
+    def __init__(self, args, env=None, nofile=None, stdin=None):
         self.args = args
         # nofile: (soft, hard) descriptor limit for the child, set before it runs.
         preexec = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, nofile)) if nofile else None
-        self.p = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+        self.p = subprocess.Popen(args, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                   env=env, preexec_fn=preexec)
         self.lines = []
 
@@ -99,8 +99,8 @@ class Bench:
     def app_proc(self, *args, nofile=None):
         return Proc([self.app] + [str(a) for a in args], env=self.env, nofile=nofile)
 
-    def gen_proc(self, *args):
-        return Proc([self.gen] + [str(a) for a in args])
+    def gen_proc(self, *args, stdin=None):
+        return Proc([self.gen] + [str(a) for a in args], stdin=stdin)
 
     # B1, B7 and B11: a stream into one accepted peer (for B11 its log
     # recorded to the file `record`).
@@ -226,6 +226,34 @@ class Bench:
         res["seconds"] = (res["end_ns"] - start) / 1e9
         return res
 
+    # B13: peers that each ask once and never read, answered by a rule whose
+    # reply does not fit their receive buffers. The generator holds the
+    # peers until its stdin is closed, after the app has ended (or its own
+    # time limit); a run whose app dies before its RESULT counts as not alive.
+    def stalled_replies(self, count, reply_bytes, timeout_ms=60000):
+        port = free_port()
+        app = self.app_proc("tcp-stalled-replies", "--port", port, "--count", count, "--reply-bytes", reply_bytes,
+                            "--timeout-ms", timeout_ms)
+        app.wait_line("READY", 30)
+        gen = self.gen_proc("tcp-stall", port, count, "--rcvbuf", 1024, "--mss", 1460, "--say", "q",
+                            "--hold-ms", timeout_ms + 120000, "--until-eof", "--timeout-ms", timeout_ms + 180000,
+                            stdin=subprocess.PIPE)
+        try:
+            gen.wait_line("start_ns=", 30)
+            try:
+                res = kv(app.wait_line("RESULT", timeout_ms / 1000 + 120))
+                res["alive"] = 1
+            except RuntimeError as e:
+                print("B13: %s" % e, file=sys.stderr, flush=True)
+                res = {"alive": 0}
+        finally:
+            app_exit = app.finish(120)
+            gen.p.stdin.close()
+            gen.finish(60)
+        res["app_exit"] = app_exit
+        res.update({"gen_" + k: v for k, v in kv(" ".join(l for l in gen.lines if "=" in l)).items()})
+        return res
+
     # B5: timed sending.
     def timer(self, ticks, interval, load_rate=0, baseline=False):
         sink_port = free_port(socket.SOCK_DGRAM)
@@ -332,13 +360,15 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--bindir", required=True)
     ap.add_argument("--runs", type=int, default=3)
-    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12")
+    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12,B13")
     ap.add_argument("--b1-mb", type=int, default=50)
     ap.add_argument("--b5-ticks", type=int, default=1000)
     ap.add_argument("--b7-seconds", type=int, default=60, help="length of the flood (the full one: 600)")
     ap.add_argument("--b10-mb", type=int, default=1024, help="size of the file sent, in MiB")
     ap.add_argument("--b11-seconds", type=int, default=60, help="length of the recorded flood (the full one: 600)")
     ap.add_argument("--b12-seconds", type=int, default=10, help="length of the request stream at 20k/s")
+    ap.add_argument("--b13-peers", type=int, default=2000, help="peers that never read")
+    ap.add_argument("--b13-reply-kb", type=int, default=256, help="size of the reply each peer is given, in KiB")
     ap.add_argument("--json", default="")
     args = ap.parse_args()
     only = set(args.only.split(","))
@@ -570,6 +600,38 @@ def main():
         p99 = max(r["app_probe_p99_ms"] for r in res)
         row("B12", "loop latency p99 ms while answering (worst run)", "%.1f" % p99, "-", "-", "<= 50",
             "yes" if p99 <= 50 else "NO")
+
+    if "B13" in only:
+        peers, reply = args.b13_peers, args.b13_reply_kb * 1024
+        idle = b.repeat(lambda: b.idle_probe(3000))
+        res = b.repeat(lambda: b.stalled_replies(peers, reply))
+        raw["B13_idle"], raw["B13"] = idle, res
+        idle_p99 = med(idle, "probe_p99_ms")
+        alive = [r for r in res if r["alive"] == 1]
+        all_alive = len(alive) == len(res)
+        row("B13", "%d peers never read, each answered %d KiB: runs alive (printed a result)"
+            % (peers, args.b13_reply_kb), "%d of %d" % (len(alive), len(res)), "-", "-", "alive",
+            "yes" if all_alive else "NO")
+        if alive:
+            every = all_alive and all(r["peers"] == peers and r["given_up"] == peers for r in res)
+            row("B13", "peers accepted / given up (per run)",
+                ", ".join("%d / %d" % (r["peers"], r["given_up"]) for r in alive),
+                "%d connected" % min(r.get("gen_connected", 0) for r in res), "-",
+                "every peer accepted and given up", "yes" if every else "NO")
+            p99s = [r["probe_p99_ms"] for r in alive]
+            worst = max(p99s) if all_alive else float("inf")
+            row("B13", "loop latency p99 ms until all given up, median (worst run)",
+                "%.1f (%.1f)" % (statistics.median(p99s), max(p99s)), "%.1f idle" % idle_p99, "-", "<= 50 ms",
+                "yes" if worst <= 50 else "NO")
+            row("B13", "loop latency max ms, median (at ms after READY, per run)",
+                "%.1f (%s)" % (med(alive, "probe_max_ms"), ", ".join(str(r["probe_max_at_ms"]) for r in alive)),
+                "%.1f idle" % med(idle, "probe_max_ms"), "-", "-", "-")
+            row("B13", "s from READY until every peer was given up (median)", "%.2f" % med(alive, "seconds"),
+                "-", "-", "-", "-")
+            row("B13", "peak RSS (VmHWM) MiB, median", "%.0f" % (med(alive, "hwm_kb") / 1024),
+                "%.0f before the peers" % (med(alive, "rss_before_kb") / 1024), "-", "-", "-")
+            row("B13", "RSS at the end MiB, median", "%.0f" % (med(alive, "rss_kb") / 1024),
+                "%.0f before the peers" % (med(alive, "rss_before_kb") / 1024), "-", "-", "-")
 
     print()
     print("| # | Workload | Portwright | Baseline | Ratio | Target | Met |")
