@@ -10,7 +10,10 @@
 
 namespace {
 
-constexpr int RetryMs = 200;
+constexpr int RetryMs = 400;
+// Outboxes of peers that came in one burst would all retry in the same pass
+// of the event loop; each gets its own phase within this spread instead.
+constexpr int RetrySpreadMs = 200;
 
 } // namespace
 
@@ -19,7 +22,7 @@ ReplyOutbox::ReplyOutbox(TcpConnection *connection)
     , connection_(connection)
     , retry_(new QTimer(this))
 {
-    retry_->setInterval(RetryMs);
+    retry_->setInterval(RetryMs + int(std::max(connection->socketHandle(), 0) * 37 % RetrySpreadMs));
     connect(retry_, &QTimer::timeout, this, [this] { Guarded([this] { checkStall(); }); });
 }
 
