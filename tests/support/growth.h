@@ -12,8 +12,8 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <ctime>
 #include <limits>
-#include <time.h>
 
 namespace growth_test {
 
