@@ -26,9 +26,9 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <linux/sockios.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -429,8 +429,8 @@ int udpAsk(int argc, char **argv)
         poll(&p, 1, 20);
         drain();
     }
-    std::printf("sent=%lld replies=%lld in_order=%lld sent_ns=%lld end_ns=%lld\n", sent, replies, inOrder, sentNs,
-        nowNs());
+    std::printf("sent=%lld replies=%lld in_order=%lld sent_ns=%lld end_ns=%lld\n", sent, replies, inOrder,
+        sentNs, nowNs());
     close(fd);
     return replies == sent && inOrder == sent ? 0 : 1;
 }

@@ -216,10 +216,10 @@ private slots:
         QTimer::singleShot(
             300, client->window, [&] { child<QPushButton>(client->window, "stopTimerButton")->click(); });
         // Should stop fail, closing the peer ends the send all the same.
-        QTimer::singleShot(15000, client->window, [&] { sleeper.reset(); });
+        QTimer::singleShot(30000, client->window, [&] { sleeper.reset(); });
         const qint64 took = timedClick(client);
-        // Well before the peer is closed at 15 s; loose, for a loaded machine.
-        QVERIFY2(took < 8000, qPrintable(QString::number(took)));
+        // Well before the peer is closed at 30 s; loose, for a loaded machine.
+        QVERIFY2(took < 15000, qPrintable(QString::number(took)));
         DataWindow *w = client->window;
         QVERIFY(w->sentBytes() > 0);
         QVERIFY(w->sentBytes() < 70000LL * 100000);
@@ -228,12 +228,12 @@ private slots:
 
         UdpReceiver receiver;
         Endpoint *udp = h.udpClient(receiver.port(), 0);
-        fillSendBox(udp, QStringLiteral("ping"), QStringLiteral("3"), QStringLiteral("4000"));
+        fillSendBox(udp, QStringLiteral("ping"), QStringLiteral("3"), QStringLiteral("30000"));
         QTimer::singleShot(
             200, udp->window, [&] { child<QPushButton>(udp->window, "stopTimerButton")->click(); });
         const qint64 paused = timedClick(udp);
-        // Shorter than one pause of 4 s.
-        QVERIFY2(paused < 3500, qPrintable(QString::number(paused)));
+        // Well short of one pause of 30 s; loose, for a loaded machine.
+        QVERIFY2(paused < 15000, qPrintable(QString::number(paused)));
         QCOMPARE(udp->window->sentBytes(), 4);
         udp->window->flushLog();
         QCOMPARE(udp->window->countersText(), CountersLine(0, 4));
@@ -254,10 +254,11 @@ private slots:
         const qint64 size = SendBoxBytes(text).size();
         Reader reading(reader.get(), size);
         fillSendBox(server, text, QStringLiteral("1"), QStringLiteral("0"));
-        QTimer::singleShot(20000, server->window, [&] { sleeper.reset(); });
+        QTimer::singleShot(60000, server->window, [&] { sleeper.reset(); });
         const qint64 took = timedClick(server);
-        // Well before the sleeper is closed at 20 s.
-        QVERIFY2(took < 16000, qPrintable(QString::number(took)));
+        // Well before the sleeper is closed at 60 s; loose, for a loaded
+        // machine (the sleeper is given up after 3 s without progress).
+        QVERIFY2(took < 40000, qPrintable(QString::number(took)));
         QTRY_VERIFY(reading.done());
         QCOMPARE(reading.data().size(), size);
         QVERIFY(Harness::log(server).contains(QStringLiteral("发送超时：对方未接收数据")));

@@ -152,7 +152,8 @@ private slots:
         QCOMPARE(spare->toolTip(), spare->text());
         // The narrow label draws the caption whole and shortens the path.
         QVERIFY(spare->fontMetrics().horizontalAdvance(spare->shownText()) <= spare->contentsRect().width());
-        QVERIFY2(spare->shownText().startsWith(QStringLiteral("Serial closed:/")), qPrintable(spare->shownText()));
+        QVERIFY2(
+            spare->shownText().startsWith(QStringLiteral("Serial closed:/")), qPrintable(spare->shownText()));
         QCOMPARE(chineseAmong(readableTexts(*h.form)), QStringList());
     }
 

@@ -5,7 +5,6 @@
 
 namespace {
 
-
 // The adapter cases hold only inside the namespace netns-run made for them.
 bool insideNamespaceWith(const char *addresses)
 {

@@ -35,7 +35,8 @@ QByteArray receiveWithin(int s, sockaddr_in *from, int ms)
         return {};
     QByteArray buffer(2048, '\0');
     socklen_t length = sizeof *from;
-    const ssize_t n = ::recvfrom(s, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(from), &length);
+    const ssize_t n
+        = ::recvfrom(s, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr *>(from), &length);
     return buffer.left(int(std::max<ssize_t>(n, 0)));
 }
 

@@ -658,9 +658,11 @@ private slots:
             Harness h;
             Endpoint *server = h.udpServer(freeUdpPort());
             SerialPort::setDevicePathResolver(previous);
-            QCOMPARE(h.recorder.exceptions, QStringList{QStringLiteral("Unable to update device control block.")});
+            QCOMPARE(
+                h.recorder.exceptions, QStringList{QStringLiteral("Unable to update device control block.")});
             QVERIFY(!server->serialBridge->port().isOpen());
-            QCOMPARE(child<QLabel>(server->window, "spareLabel")->text(), QStringLiteral("串口未打开:/dev/zero"));
+            QCOMPARE(
+                child<QLabel>(server->window, "spareLabel")->text(), QStringLiteral("串口未打开:/dev/zero"));
         }
         Harness h; // "com1" leads nowhere here
         Endpoint *server = h.udpServer(freeUdpPort());

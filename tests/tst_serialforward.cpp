@@ -114,15 +114,22 @@ qsizetype droppedIn(const QString &line)
 // How a feed of datagrams into a line nobody reads went.
 struct Feed {
     QByteArray accepted; // what should reach the far end, in order
-    qint64 worstCallMs = 0;
-    qint64 worstTickGapMs = 0;
+    qint64 callsNs = 0; // inside the forwards, all together
+    qint64 stalledMs = 0; // the event loop's stalls, all together
     qint64 elapsedMs = 0;
     int datagrams = 0;
 };
 
+// A forward that waits for the device holds the window for about a second
+// (the port's write time-outs) every time, tens of seconds over a feed; the
+// bound on the sums is seconds, far above what a loaded machine adds to
+// forwards that return at once.
+constexpr qint64 kFeedHoldUpLimitMs = 3000;
+
 // Forwards 2 KB datagrams, letting the event loop run between them, until
 // the log reports an overflow and `afterOverflow` more went in, or the bounds
-// end it. A 10 ms timer measures how long the event loop was held up.
+// end it. A 10 ms timer measures how long the event loop was held up: a tick
+// that comes over 100 ms late counts as a stall.
 Feed feedUntilOverflow(SerialBridge &bridge, DataWindow &w, int firstIndex, int afterOverflow)
 {
     Feed feed;
@@ -130,8 +137,11 @@ Feed feedUntilOverflow(SerialBridge &bridge, DataWindow &w, int firstIndex, int 
     sinceTick.start();
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticker, &QTimer::timeout,
-        [&] { feed.worstTickGapMs = std::max(feed.worstTickGapMs, sinceTick.restart()); });
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 gap = sinceTick.restart();
+        if (gap > 110)
+            feed.stalledMs += gap;
+    });
     ticker.start(10);
     const qsizetype linesBefore = overflowLines(w).size();
     int overflowAt = -1;
@@ -142,7 +152,7 @@ Feed feedUntilOverflow(SerialBridge &bridge, DataWindow &w, int firstIndex, int 
         QElapsedTimer call;
         call.start();
         bridge.forwardToSerial(bytes);
-        feed.worstCallMs = std::max(feed.worstCallMs, call.elapsed());
+        feed.callsNs += call.nsecsElapsed();
         ++feed.datagrams;
         const QStringList lines = overflowLines(w);
         if (overflowAt < 0 && lines.size() > linesBefore) {
@@ -177,14 +187,13 @@ private slots:
         const auto bridge = openBridge(w);
         QVERIFY(bridge);
 
-        const Feed first = feedUntilOverflow(*bridge, w, 0, 10);
-        qInfo(
-            "first episode: %d datagrams in %lld ms, slowest forward %lld ms, longest event-loop gap %lld ms",
-            first.datagrams, first.elapsedMs, first.worstCallMs, first.worstTickGapMs);
-        QVERIFY2(first.worstCallMs < 50,
-            qPrintable(QStringLiteral("a forward took %1 ms").arg(first.worstCallMs)));
-        QVERIFY2(first.worstTickGapMs < 500,
-            qPrintable(QStringLiteral("the event loop stood still for %1 ms").arg(first.worstTickGapMs)));
+        const Feed first = feedUntilOverflow(*bridge, w, 0, 20);
+        qInfo("first episode: %d datagrams in %lld ms, forwards %lld ms in all, event loop stalled %lld ms",
+            first.datagrams, first.elapsedMs, first.callsNs / 1'000'000, first.stalledMs);
+        QVERIFY2(first.callsNs < kFeedHoldUpLimitMs * 1'000'000,
+            qPrintable(QStringLiteral("the forwards took %1 ms").arg(first.callsNs / 1'000'000)));
+        QVERIFY2(first.stalledMs < kFeedHoldUpLimitMs,
+            qPrintable(QStringLiteral("the event loop stood still for %1 ms").arg(first.stalledMs)));
         QStringList lines = overflowLines(w);
         QCOMPARE(lines.size(), 1);
         const qsizetype dropped = droppedIn(lines.first());
@@ -207,7 +216,8 @@ private slots:
 
         // So the next overflow is a new episode with a line of its own.
         const Feed second = feedUntilOverflow(*bridge, w, 1000, 3);
-        QVERIFY(second.worstCallMs < 50);
+        QVERIFY2(second.callsNs < kFeedHoldUpLimitMs * 1'000'000,
+            qPrintable(QStringLiteral("the forwards took %1 ms").arg(second.callsNs / 1'000'000)));
         lines = overflowLines(w);
         QCOMPARE(lines.size(), 2);
         QVERIFY(droppedIn(lines.last()) > 0);
@@ -226,6 +236,9 @@ private slots:
             QVERIFY(bridge);
             (void)feedUntilOverflow(*bridge, w, 0, 2);
             QCOMPARE(bridge->port().queuedForWriting(), SerialPort::WriteQueueCapacity);
+            // A close that waited for the queue to go out would wait this
+            // long, well past the bound below, before giving up.
+            bridge->port().queues().setOutputTimeout(30000);
             QElapsedTimer clock;
             clock.start();
             if (destroy) {
@@ -236,7 +249,8 @@ private slots:
             }
             qInfo("%s with a full queue took %lld ms", destroy ? "destroying the bridge" : "closing the port",
                 clock.elapsed());
-            QVERIFY(clock.elapsed() < 500);
+            // Returns at once; seconds only for a loaded machine.
+            QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
             (void)pty.receive(1 << 20, 300); // empty the terminal for the next round
         }
     }

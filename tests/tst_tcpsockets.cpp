@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 
@@ -623,12 +624,19 @@ private slots:
         TcpServer server;
         openServer(server);
         // All connects are made before the server's loop runs once: they
-        // must wait in the listen queue, not be dropped and retried.
+        // must wait in the listen queue, not be dropped and retried a second
+        // and more later. The kernel counts each connection's retries, which
+        // a busy machine does not add to the way it adds to the time taken.
         const std::vector<Fd> raw = connectMany(server.port(), 1000);
-        QElapsedTimer timer;
-        timer.start();
-        QTRY_COMPARE_WITH_TIMEOUT(server.listener()->peerCount(), 1000, 10000);
-        QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(server.listener()->peerCount(), 1000, 30000);
+        int retried = 0;
+        for (const Fd &peer : raw) {
+            tcp_info info{};
+            socklen_t size = sizeof info;
+            QCOMPARE(::getsockopt(peer.get(), IPPROTO_TCP, TCP_INFO, &info, &size), 0);
+            retried += info.tcpi_total_retrans > 0 ? 1 : 0;
+        }
+        QCOMPARE(retried, 0);
     }
 
     void dueTimersRunBetweenBatchesOfAccepts()

@@ -287,6 +287,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(sendError(*u, "x"), QStringLiteral("Host Lookup Canceled"));
+        // Fails in milliseconds; the bound is seconds only for a loaded machine.
         QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
         int asked = 0;
         u->setInvalidHostHandler([&](bool &handled) { ++asked, handled = true; });
