@@ -286,6 +286,19 @@ QString logText(Endpoint &endpoint)
     return log ? log->toPlainText() : QString();
 }
 
+// Gives the window these rules through its rules button, as a user does,
+// and switches automatic replies on.
+void answerBy(DataWindow &window, const std::vector<ReplyRule> &rules)
+{
+    ModalScript script;
+    script.push([&rules](QDialog &dialog) {
+        qobject_cast<ReplyRulesDialog *>(&dialog)->setRules(rules);
+        dialog.done(ReplyRulesDialog::Accepted);
+    });
+    window.findChild<QPushButton *>(QStringLiteral("replyRulesButton"))->click();
+    window.findChild<QCheckBox *>(QStringLiteral("autoReplySwitch"))->click();
+}
+
 // Twenty automatic reply rules, given through the rules button as a user
 // does: nineteen that the requests never match (every kind of match), and
 // last the one regular expression that answers "req <n>" with "ack <n>".
@@ -308,13 +321,7 @@ void answerRequests(DataWindow &window)
     answer.pattern = QStringLiteral("^req (\\d+)$");
     answer.reply = QStringLiteral("ack \\1");
     rules.push_back(answer);
-    ModalScript script;
-    script.push([&rules](QDialog &dialog) {
-        qobject_cast<ReplyRulesDialog *>(&dialog)->setRules(rules);
-        dialog.done(ReplyRulesDialog::Accepted);
-    });
-    window.findChild<QPushButton *>(QStringLiteral("replyRulesButton"))->click();
-    window.findChild<QCheckBox *>(QStringLiteral("autoReplySwitch"))->click();
+    answerBy(window, rules);
 }
 
 // One rule, given through the rules button as a user does: any piece that
@@ -330,13 +337,7 @@ void answerWithLargeReply(DataWindow &window, qsizetype bytes)
     rule.pattern = QStringLiteral("q");
     rule.reply = reply;
     const std::vector<ReplyRule> rules{rule};
-    ModalScript script;
-    script.push([&rules](QDialog &dialog) {
-        qobject_cast<ReplyRulesDialog *>(&dialog)->setRules(rules);
-        dialog.done(ReplyRulesDialog::Accepted);
-    });
-    window.findChild<QPushButton *>(QStringLiteral("replyRulesButton"))->click();
-    window.findChild<QCheckBox *>(QStringLiteral("autoReplySwitch"))->click();
+    answerBy(window, rules);
 }
 
 // The user clicks `clicks` peers' nodes, spread over the tree, one every

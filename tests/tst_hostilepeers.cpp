@@ -226,7 +226,7 @@ private slots:
         QVERIFY(Harness::log(client).contains(QStringLiteral("发送已停止")));
         QCOMPARE(w->countersText(), CountersLine(w->receivedBytes(), w->sentBytes()));
 
-        UdpReceiver receiver;
+        DatagramReceiver receiver;
         Endpoint *udp = h.udpClient(receiver.port(), 0);
         fillSendBox(udp, QStringLiteral("ping"), QStringLiteral("3"), QStringLiteral("30000"));
         QTimer::singleShot(
@@ -397,7 +397,7 @@ private slots:
     void failingSendEndsItsRepeatAndTimedSending()
     {
         Harness h;
-        UdpReceiver receiver;
+        DatagramReceiver receiver;
         Endpoint *udp = h.udpClient(receiver.port(), 0);
         // Larger than any datagram: the component refuses it.
         const QString tooLarge = bulkText(70000, 'z');
@@ -422,7 +422,7 @@ private slots:
         if (!insideNamespace())
             QSKIP("needs a private network namespace (tests/netns-run)");
         Harness h;
-        Endpoint *group = h.udpGroup(QStringLiteral("224.1.1.1"), freeUdpPort());
+        Endpoint *group = h.udpGroup(QStringLiteral("224.1.1.1"), unusedUdpPort());
         QVERIFY(group);
         h.recorder.messages.clear();
         const QString tooLarge = bulkText(70000, 'z');
@@ -437,28 +437,6 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(h.recorder.messages.size(), 2 * boxes);
         QVERIFY(!child<QTimer>(group->window, "timer")->isActive());
-    }
-
-private:
-    // A datagram port on 127.0.0.1 nobody sends from.
-    class UdpReceiver {
-    public:
-        UdpReceiver()
-            : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0))
-        {
-            const sockaddr_in address = loopback(0);
-            ::bind(fd_.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
-        }
-        [[nodiscard]] int port() const { return localPort(fd_.get()); }
-
-    private:
-        Fd fd_;
-    };
-
-    static int freeUdpPort()
-    {
-        UdpReceiver probe;
-        return probe.port();
     }
 };
 

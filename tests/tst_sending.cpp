@@ -33,43 +33,7 @@ using namespace loopback_test;
 namespace {
 
 // A plain datagram socket on 127.0.0.1 that collects what reaches it.
-class UdpPeer {
-public:
-    UdpPeer()
-        : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0))
-    {
-        const sockaddr_in address = loopback(0);
-        ::bind(fd_.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
-    }
-    [[nodiscard]] int port() const { return localPort(fd_.get()); }
-    void sendTo(int port, const QByteArray &data) const
-    {
-        const sockaddr_in to = loopback(port);
-        ::sendto(fd_.get(), data.constData(), size_t(data.size()), 0, reinterpret_cast<const sockaddr *>(&to),
-            sizeof to);
-    }
-    // Every datagram waiting now.
-    QList<QByteArray> drain()
-    {
-        QList<QByteArray> got;
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::recv(fd_.get(), buffer, sizeof buffer, 0);
-            if (n < 0)
-                return got;
-            got << QByteArray(buffer, int(n));
-        }
-    }
-    QList<QByteArray> received;
-    int collect()
-    {
-        received += drain();
-        return int(received.size());
-    }
-
-private:
-    Fd fd_;
-};
+using UdpPeer = DatagramReceiver;
 
 void send(Endpoint *endpoint, const QString &text, const QString &count = "1", const QString &interval = "0")
 {
@@ -99,13 +63,6 @@ QByteArray readServing(int fd, qsizetype count, int timeoutMs = 5000)
         }
     }
     return got;
-}
-
-// A datagram port on 127.0.0.1 that is free now (taken and released again).
-int freeUdpPort()
-{
-    UdpPeer probe;
-    return probe.port();
 }
 
 // A pseudo-terminal whose far end the program opens as "com1" while this
@@ -301,7 +258,7 @@ private slots:
     {
         Harness h;
         UdpPeer first, second;
-        const int port = freeUdpPort();
+        const int port = unusedUdpPort();
         Endpoint *server = h.udpServer(port);
         QVERIFY(server);
         child<QCheckBox>(server->window, "hexSwitch")->setChecked(true);
@@ -341,7 +298,7 @@ private slots:
         QTemporaryDir config;
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
         UdpPeer first, second;
-        const int port = freeUdpPort();
+        const int port = unusedUdpPort();
         Endpoint *server = h.udpServer(port);
         answerBy(h, server,
             {rule(MatchType::Regex, QStringLiteral("^ping (\\d+)$"), QStringLiteral("pong \\1 #{count}")),
@@ -531,7 +488,7 @@ private slots:
     {
         Harness h;
         UdpPeer target, stranger;
-        const int localPortNumber = freeUdpPort();
+        const int localPortNumber = unusedUdpPort();
         Endpoint *client = h.udpClient(target.port(), localPortNumber);
         QVERIFY(client);
         stranger.sendTo(localPortNumber, "hello");
@@ -644,7 +601,7 @@ private slots:
             PtyAsCom1 pty;
             QVERIFY(pty.ready());
             Harness h;
-            Endpoint *server = h.udpServer(freeUdpPort());
+            Endpoint *server = h.udpServer(unusedUdpPort());
             const QString device = SerialPort::devicePathFor(QStringLiteral("com1"));
             QVERIFY(device.startsWith(QStringLiteral("/dev/pts/")));
             QCOMPARE(child<QLabel>(server->window, "spareLabel")->text(),
@@ -656,7 +613,7 @@ private slots:
             const auto previous = SerialPort::setDevicePathResolver(
                 [](const QString &) { return QStringLiteral("/dev/zero"); });
             Harness h;
-            Endpoint *server = h.udpServer(freeUdpPort());
+            Endpoint *server = h.udpServer(unusedUdpPort());
             SerialPort::setDevicePathResolver(previous);
             QCOMPARE(
                 h.recorder.exceptions, QStringList{QStringLiteral("Unable to update device control block.")});
@@ -665,7 +622,7 @@ private slots:
                 child<QLabel>(server->window, "spareLabel")->text(), QStringLiteral("串口未打开:/dev/zero"));
         }
         Harness h; // "com1" leads nowhere here
-        Endpoint *server = h.udpServer(freeUdpPort());
+        Endpoint *server = h.udpServer(unusedUdpPort());
         QCOMPARE(child<QLabel>(server->window, "spareLabel")->text(),
             QStringLiteral("串口未打开:/nonexistent/com1"));
     }
@@ -676,7 +633,7 @@ private slots:
         QVERIFY(pty.ready());
         const int master = pty.master();
         Harness h;
-        const int port = freeUdpPort();
+        const int port = unusedUdpPort();
         Endpoint *server = h.udpServer(port);
         QVERIFY(server);
         QVERIFY(server->serialBridge->port().isOpen());
@@ -704,7 +661,7 @@ private slots:
         QVERIFY(pty.ready());
         const int master = pty.master();
         Harness h;
-        const int port = freeUdpPort();
+        const int port = unusedUdpPort();
         Endpoint *server = h.udpServer(port);
         QVERIFY(server->serialBridge->port().isOpen());
         QCOMPARE(::write(master, "early", 5), 5);

@@ -143,6 +143,12 @@ private:
     Fd fd_;
 };
 
+// A datagram port on 127.0.0.1 that is free now (taken and released again).
+inline int unusedUdpPort()
+{
+    return DatagramReceiver().port();
+}
+
 // A port on 127.0.0.1 where nothing listens (taken and released again).
 inline int unusedPort()
 {
