@@ -32,14 +32,6 @@ using namespace loopback_test;
 
 namespace {
 
-int unusedUdpPort()
-{
-    Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    const sockaddr_in address = loopback(0);
-    ::bind(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
-    return localPort(fd.get());
-}
-
 bool peerSawEnd(int handle)
 {
     pollfd wait{handle, POLLIN, 0};
