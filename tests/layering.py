@@ -13,10 +13,11 @@ import sys
 ALLOWED = {
     "core": {"core"},
     "net": {"core", "net"},
+    "session": {"core", "net", "session"},
     "ui": {"core", "ui"},
-    "datawindow": {"core", "ui", "datawindow"},
-    "endpoints": {"core", "net", "ui", "datawindow", "endpoints"},
-    "app": {"core", "net", "ui", "datawindow", "endpoints", "app"},
+    "datawindow": {"core", "session", "ui", "datawindow"},
+    "endpoints": {"core", "net", "session", "ui", "datawindow", "endpoints"},
+    "app": {"core", "net", "session", "ui", "datawindow", "endpoints", "app"},
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.MULTILINE)

@@ -5,6 +5,8 @@
 // together. The list owns the records; a record does not own its transport or
 // its window (whoever removes the endpoint frees those). UI thread only.
 
+#include "session/endpointkind.h"
+
 #include <QPointer>
 #include <QString>
 
@@ -23,14 +25,6 @@ class TcpClient;
 class TcpConnection;
 class TcpServer;
 class UdpSocket;
-
-// What an endpoint is. A TcpAcceptedPeer is a connection a TCP Server
-// accepted; its node hangs under its server's node.
-enum class EndpointKind { TcpServer, TcpAcceptedPeer, TcpClient, UdpServer, UdpClient, UdpGroup };
-
-// The kind's label, which is also the text of its kind node in the tree
-// ("TCP Server", ...; an accepted peer's label names no node).
-[[nodiscard]] QString kindLabel(EndpointKind kind);
 
 class Endpoint {
 public:
