@@ -20,6 +20,13 @@ install(FILES ${PW_PACKAGING_DIR}/${PW_APP_ID}.metainfo.xml
   DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${PW_PACKAGING_DIR}/icons/portwright.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME ${PW_APP_ID}.svg)
+# Workspace files (*.portwright) open in the program from a file manager.
+install(FILES ${PW_PACKAGING_DIR}/portwright-workspace.xml
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
+# The service that runs a workspace without a window. Under the prefix
+# (/usr/lib/systemd/system), which systemd reads as well as /lib.
+install(FILES ${PW_PACKAGING_DIR}/portwright-headless@.service
+  DESTINATION lib/systemd/system)
 # The PNGs are rendered once from the SVG and kept in the repository, so that
 # installing needs no SVG renderer:
 #   for n in 16 22 24 32 48 64 128 256; do rsvg-convert -w $n -h $n portwright.svg -o portwright-$n.png; done

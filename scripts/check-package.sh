@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the .deb (make package) and checks it as a user's machine and Debian's
 # tools see it: the files it holds, the desktop entry, the AppStream metadata,
-# lintian (errors fail, warnings are shown), and the program installed into a
+# the workspace media type, the headless service unit, lintian (errors fail, warnings are shown), and the program installed into a
 # DESTDIR answering --version.
 #
 # PW_SKIP_VERSION_CHECK=1 leaves out the --version check, for trial runs on a
@@ -29,6 +29,8 @@ expected=(
   ./usr/bin/portwright
   ./usr/share/applications/$app_id.desktop
   ./usr/share/metainfo/$app_id.metainfo.xml
+  ./usr/share/mime/packages/portwright-workspace.xml
+  ./usr/lib/systemd/system/portwright-headless@.service
   ./usr/share/icons/hicolor/scalable/apps/$app_id.svg
   ./usr/share/man/man1/portwright.1.gz
   ./usr/share/doc/portwright/copyright
@@ -60,6 +62,39 @@ $(diff <(echo "$packaged") <(echo "$installed") || true)"
 
 echo "== desktop entry"
 desktop-file-validate "$destdir/usr/share/applications/$app_id.desktop" || fail "desktop-file-validate"
+
+grep -qxF 'MimeType=application/x-portwright-workspace;' "$destdir/usr/share/applications/$app_id.desktop" ||
+  fail "the desktop entry does not open workspaces"
+
+echo "== workspace media type"
+mime_xml=$destdir/usr/share/mime/packages/portwright-workspace.xml
+if command -v xmllint >/dev/null; then
+  xmllint --noout "$mime_xml" || fail "xmllint portwright-workspace.xml"
+else
+  echo "xmllint not installed: the MIME package is checked by tests/packaging.py only"
+fi
+if command -v update-mime-database >/dev/null; then
+  mime_root=$(mktemp -d)
+  mkdir -p "$mime_root/packages"
+  cp "$mime_xml" "$mime_root/packages/"
+  update-mime-database "$mime_root" || fail "update-mime-database does not take portwright-workspace.xml"
+  [ -f "$mime_root/application/x-portwright-workspace.xml" ] || fail "update-mime-database made no workspace type"
+  rm -rf "$mime_root"
+fi
+
+echo "== service unit"
+unit=$destdir/usr/lib/systemd/system/portwright-headless@.service
+if command -v systemd-analyze >/dev/null; then
+  # Verified as an instance, with the program of the DESTDIR install in
+  # /usr/bin's place; --man=no: the manual page is not installed on this
+  # machine.
+  unit_dir=$(mktemp -d)
+  sed "s|/usr/bin/portwright|$destdir/usr/bin/portwright|" "$unit" >"$unit_dir/portwright-headless@rack1.service"
+  systemd-analyze verify --man=no "$unit_dir/portwright-headless@rack1.service" || fail "systemd-analyze verify"
+  rm -rf "$unit_dir"
+else
+  echo "systemd-analyze not installed: the unit's keys are checked by tests/packaging.py only"
+fi
 
 echo "== AppStream metadata"
 appstreamcli validate --no-net "$destdir/usr/share/metainfo/$app_id.metainfo.xml" || fail "appstreamcli validate"

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Checks that the files under packaging/ agree with each other and with the
 build: one application id everywhere, the version of the project in the
-metainfo's newest release, the changelog and the manual page, and icons of the
-sizes they claim. A version bump or a renamed file that misses one of them
+metainfo's newest release, the changelog and the manual page, icons of the
+sizes they claim, one workspace media type in the MIME package, the desktop
+entry and the metainfo, and a service unit that runs the headless mode
+without privileges. A version bump or a renamed file that misses one of them
 fails here, long before a package is built.
 
 usage: packaging.py <source dir>
@@ -14,6 +16,9 @@ import xml.etree.ElementTree as ET
 from pathlib import Path
 
 ICON_SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
+WORKSPACE_TYPE = "application/x-portwright-workspace"
+MIME_NS = "{http://www.freedesktop.org/standards/shared-mime-info}"
+SERVICE = "portwright-headless@.service"
 
 
 def png_size(path):
@@ -30,6 +35,21 @@ def desktop_entry(path):
             key, value = line.split("=", 1)
             entry[key] = value
     return entry
+
+
+def unit_keys(path):
+    """{(section, key): [values]} of a systemd unit, comments left out."""
+    keys, section = {}, None
+    for line in path.read_text(encoding="utf-8").splitlines():
+        line = line.strip()
+        if not line or line.startswith(("#", ";")):
+            continue
+        if line.startswith("[") and line.endswith("]"):
+            section = line[1:-1]
+        elif "=" in line:
+            key, value = line.split("=", 1)
+            keys.setdefault((section, key.strip()), []).append(value.strip())
+    return keys
 
 
 def main(source):
@@ -69,6 +89,57 @@ def main(source):
     check(changelog.startswith(f"portwright ({version})"), f"changelog starts '{changelog}', project version {version}")
     man_header = (packaging / "portwright.1").read_text(encoding="utf-8").splitlines()[0]
     check(f'"Portwright {version}"' in man_header, f"manual page header '{man_header}', project version {version}")
+
+    check(entry.get("Exec") == "portwright %f", f"desktop Exec={entry.get('Exec')}, not 'portwright %f'")
+    check(WORKSPACE_TYPE in entry.get("MimeType", "").split(";"), f"desktop MimeType={entry.get('MimeType')}")
+    check(WORKSPACE_TYPE in [m.text for m in component.iter("mediatype")], "metainfo provides no workspace mediatype")
+    mime_path = packaging / "portwright-workspace.xml"
+    check(mime_path.is_file(), f"no MIME package {mime_path.name}")
+    if mime_path.is_file():
+        types = ET.parse(mime_path).getroot().findall(f"{MIME_NS}mime-type")
+        check([t.get("type") for t in types] == [WORKSPACE_TYPE], f"the MIME package defines {[t.get('type') for t in types]}")
+        for mime_type in types:
+            globs = [g.get("pattern") for g in mime_type.findall(f"{MIME_NS}glob")]
+            check(globs == ["*.portwright"], f"workspace globs {globs}")
+            parents = [p.get("type") for p in mime_type.findall(f"{MIME_NS}sub-class-of")]
+            check(parents == ["application/json"], f"workspace sub-class-of {parents}")
+    check(re.search(r"install\(FILES \$\{PW_PACKAGING_DIR\}/portwright-workspace\.xml\s+"
+                    r"DESTINATION \$\{CMAKE_INSTALL_DATADIR\}/mime/packages\)", rules) is not None,
+          "install.cmake does not install the MIME package to share/mime/packages")
+
+    service_path = packaging / SERVICE
+    check(service_path.is_file(), f"no service unit {SERVICE}")
+    check(re.search(rf"install\(FILES \$\{{PW_PACKAGING_DIR\}}/{re.escape(SERVICE)}\s+"
+                    r"DESTINATION lib/systemd/system\)", rules) is not None,
+          f"install.cmake does not install {SERVICE} to lib/systemd/system")
+    if service_path.is_file():
+        unit = unit_keys(service_path)
+        wanted = {
+            ("Service", "ExecStart"): ["/usr/bin/portwright --headless /etc/portwright/%i.json"],
+            ("Service", "DynamicUser"): ["yes"],
+            ("Service", "Restart"): ["on-failure"],
+            ("Service", "RestartPreventExitStatus"): ["2"],
+            ("Service", "NoNewPrivileges"): ["yes"],
+            ("Service", "ProtectSystem"): ["strict"],
+            ("Service", "ProtectHome"): ["yes"],
+            ("Service", "PrivateTmp"): ["yes"],
+            ("Service", "StandardOutput"): ["journal"],
+            ("Install", "WantedBy"): ["multi-user.target"],
+        }
+        for key, values in wanted.items():
+            check(unit.get(key) == values, f"{SERVICE}: {key[1]}={unit.get(key)}, not {values}")
+        restart_sec = unit.get(("Service", "RestartSec"), ["0"])[0]
+        check(re.fullmatch(r"[1-9][0-9]*s?", restart_sec) is not None, f"{SERVICE}: RestartSec={restart_sec}")
+        # Granted by a drop-in where a workspace needs a port below 1024.
+        check(("Service", "AmbientCapabilities") not in unit, f"{SERVICE} grants capabilities by default")
+        families = " ".join(unit.get(("Service", "RestrictAddressFamilies"), ["AF_INET AF_INET6"])).split()
+        check("AF_INET" in families and "AF_INET6" in families, f"{SERVICE} cannot open IP sockets: {families}")
+
+    man = (packaging / "portwright.1").read_text(encoding="utf-8")
+    for documented in [r"\-\-headless", r"\-\-json", r"\-\-duration", r"\-\-keep\-going", ".I FILE",
+                       "AmbientCapabilities=CAP_NET_BIND_SERVICE",
+                       r"systemctl enable \-\-now portwright\-headless@rack1"]:
+        check(documented in man, f"the manual page does not document {documented}")
 
     installed_sizes = re.search(r"foreach\(size ([0-9 ]+)\)", rules).group(1).split()
     check([int(s) for s in installed_sizes] == ICON_SIZES, f"install.cmake installs icon sizes {installed_sizes}")
