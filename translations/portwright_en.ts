@@ -340,6 +340,13 @@
     </message>
 </context>
 <context>
+    <name>LineWriter</name>
+    <message>
+        <source>标准输出的读取方跟不上，已丢弃 %1 行输出</source>
+        <translation>The reader of standard output could not keep up: %1 lines of output dropped</translation>
+    </message>
+</context>
+<context>
     <name>LogFindBar</name>
     <message>
         <source>上一个</source>

@@ -18,6 +18,8 @@
 // shares and closes once its write comes back, and says what was left
 // unwritten. A writer left behind never reaches the appender again.
 //
+// The writing itself is a WriterThread's (core/writerthread.h).
+//
 // Owned by whoever records (the log feed); every method is called from the
 // thread the appender lives on.
 
@@ -27,7 +29,8 @@
 
 #include <chrono>
 #include <memory>
-#include <thread>
+
+class WriterThread;
 
 class FileAppender : public QObject {
     Q_OBJECT
@@ -54,7 +57,7 @@ public:
     // the appending had failed and said so).
     qint64 stop();
 
-    [[nodiscard]] bool isOpen() const { return writer_.joinable(); }
+    [[nodiscard]] bool isOpen() const { return writer_ != nullptr; }
     [[nodiscard]] QString path() const { return path_; }
 
 signals:
@@ -62,13 +65,6 @@ signals:
     void failed(const QString &error);
 
 private:
-    // What the appender and its writer share; the writer may outlive the
-    // appender with it.
-    struct Shared;
-
-    static void writeLoop(const std::shared_ptr<Shared> &shared);
-
     QString path_;
-    std::shared_ptr<Shared> shared_;
-    std::thread writer_;
+    std::unique_ptr<WriterThread> writer_;
 };

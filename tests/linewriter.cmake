@@ -1,0 +1,1 @@
+pw_add_test(tst_linewriter SOURCES tst_linewriter.cpp LIBS pw_core)
