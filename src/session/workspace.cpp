@@ -176,7 +176,8 @@ QString linksProblem(const Workspace &workspace)
         if (first == second)
             return problemText(place, QCoreApplication::translate("Workspace", "端点不能与自身建立监听管道"));
         if (workspace.endpoints[size_t(first)].kind == workspace.endpoints[size_t(second)].kind)
-            return problemText(place, QCoreApplication::translate("Workspace", "同类端点之间不能建立监听管道"));
+            return problemText(
+                place, QCoreApplication::translate("Workspace", "同类端点之间不能建立监听管道"));
         for (const int end : {first, second}) {
             if (const int earlier = linkOf[size_t(end)]; earlier >= 0) {
                 return problemText(place,
