@@ -868,4 +868,107 @@
         <translation> Accepting a connection failed: the system&apos;s file descriptors are used up (this program&apos;s limit %1); new connections wait in the queue and are accepted once a descriptor is free</translation>
     </message>
 </context>
+<context>
+    <name>Workspace</name>
+    <message>
+        <source>端口超出范围（0～%1）</source>
+        <translation>port out of range (0 to %1)</translation>
+    </message>
+    <message>
+        <source>过长：%1 个字符，最多 %2 个</source>
+        <translation>too long: %1 characters, at most %2</translation>
+    </message>
+    <message>
+        <source>工作区文件格式错误：%1</source>
+        <translation>The workspace file is not valid: %1</translation>
+    </message>
+    <message>
+        <source>工作区文件格式错误：%1：%2</source>
+        <translation>The workspace file is not valid: %1: %2</translation>
+    </message>
+    <message>
+        <source>端点过多：%1 个，最多 %2 个</source>
+        <translation>too many endpoints: %1, at most %2</translation>
+    </message>
+    <message>
+        <source>规则过多：%1 条，最多 %2 条</source>
+        <translation>too many rules: %1, at most %2</translation>
+    </message>
+    <message>
+        <source>未知的端点类型“%1”</source>
+        <translation>unknown endpoint kind “%1”</translation>
+    </message>
+    <message>
+        <source>没有序号为 %1 的端点（共 %2 个，从 0 起）</source>
+        <translation>there is no endpoint %1 (there are %2, counted from 0)</translation>
+    </message>
+    <message>
+        <source>端点不能与自身建立监听管道</source>
+        <translation>an endpoint cannot have a monitoring pipe to itself</translation>
+    </message>
+    <message>
+        <source>同类端点之间不能建立监听管道</source>
+        <translation>endpoints of the same kind cannot have a monitoring pipe</translation>
+    </message>
+    <message>
+        <source>端点 %1 已在 links[%2] 的监听管道中</source>
+        <translation>endpoint %1 is already in the monitoring pipe links[%2]</translation>
+    </message>
+    <message>
+        <source>缺失</source>
+        <translation>missing</translation>
+    </message>
+    <message>
+        <source>应为整数</source>
+        <translation>should be a whole number</translation>
+    </message>
+    <message>
+        <source>应为 true 或 false</source>
+        <translation>should be true or false</translation>
+    </message>
+    <message>
+        <source>应为文本</source>
+        <translation>should be a text</translation>
+    </message>
+    <message>
+        <source>应为列表</source>
+        <translation>should be a list</translation>
+    </message>
+    <message>
+        <source>%1 (位置 %2)</source>
+        <translation>%1 (position %2)</translation>
+    </message>
+    <message>
+        <source>不是工作区文件</source>
+        <translation>not a workspace file</translation>
+    </message>
+    <message>
+        <source>不支持的格式版本 %1</source>
+        <translation>unsupported format version %1</translation>
+    </message>
+    <message>
+        <source>应为对象</source>
+        <translation>should be an object</translation>
+    </message>
+    <message>
+        <source>未知的匹配方式“%1”</source>
+        <translation>unknown match type “%1”</translation>
+    </message>
+    <message>
+        <source>监听管道过多：%1 条，端点只有 %2 个</source>
+        <translation>too many monitoring pipes: %1, for %2 endpoints</translation>
+    </message>
+    <message>
+        <source>应为两个端点序号的列表</source>
+        <translation>should be a list of two endpoint numbers</translation>
+    </message>
+    <message>
+        <source>无法打开工作区文件“%1”：%2</source>
+        <translation>Cannot open the workspace file “%1”: %2</translation>
+    </message>
+    <message>
+        <source>无法保存工作区文件“%1”：%2</source>
+        <translation>Cannot save the workspace file “%1”: %2</translation>
+    </message>
+</context>
 </TS>
