@@ -13,7 +13,7 @@
 // entries, within the log's caps) and hands it over when it is built, so a
 // window shows the same whenever it is built.
 
-#include "datawindow/repeatsender.h"
+#include "session/repeatsender.h"
 #include "datawindow/statuspanel.h"
 
 #include <QElapsedTimer>
