@@ -172,8 +172,8 @@ private slots:
         QCOMPARE(child<QCheckBox>(w, "hexSwitch")->text(), QStringLiteral("十六进制格式"));
         QVERIFY(!child<QCheckBox>(w, "hexSwitch")->isChecked());
         QCOMPARE(child<QPushButton>(w, "resetCountersButton")->text(), QStringLiteral("统计清零"));
-        QVERIFY(!child<QTimer>(w, "timer")->isActive());
-        QCOMPARE(child<QTimer>(w, "timer")->interval(), 1000);
+        QVERIFY(!timedSendingTimer(w)->isActive());
+        QCOMPARE(timedSendingTimer(w)->interval(), 1000);
         QCOMPARE(child<LogView>(w, "log")->palette().color(QPalette::Base), QColor(247, 249, 253));
         QCOMPARE(
             child<StatusPanel>(w, "statusPanel")->palette().color(QPalette::Window), QColor(255, 251, 240));

@@ -412,7 +412,7 @@ private slots:
         QTRY_COMPARE(h.recorder.exceptions.size(), 2);
         QTest::qWait(200);
         QCOMPARE(h.recorder.exceptions.size(), 2);
-        QVERIFY(!child<QTimer>(udp->window, "timer")->isActive());
+        QVERIFY(!timedSendingTimer(udp->window)->isActive());
     }
 
     // The same for a multicast member, whose failed send shows its boxes
@@ -436,7 +436,7 @@ private slots:
         QTRY_COMPARE(h.recorder.messages.size(), 2 * boxes);
         QTest::qWait(200);
         QCOMPARE(h.recorder.messages.size(), 2 * boxes);
-        QVERIFY(!child<QTimer>(group->window, "timer")->isActive());
+        QVERIFY(!timedSendingTimer(group->window)->isActive());
     }
 };
 

@@ -510,8 +510,8 @@ private slots:
         child<SendEdit>(w, "sendEdit")->setPlainText("abc");
         child<QLineEdit>(w, "intervalEdit")->setText("50");
         child<QPushButton>(w, "startTimerButton")->click();
-        QVERIFY(child<QTimer>(w, "timer")->isActive());
-        QCOMPARE(child<QTimer>(w, "timer")->interval(), 50);
+        QVERIFY(timedSendingTimer(w)->isActive());
+        QCOMPARE(timedSendingTimer(w)->interval(), 50);
         QTRY_VERIFY(peer.collect() >= 3);
         QVERIFY(child<SendEdit>(w, "sendEdit")->toPlainText()
             == QStringLiteral("abc")); // a tick leaves the box alone
@@ -529,22 +529,22 @@ private slots:
         const int idle = peer.collect();
         QTest::qWait(200);
         QCOMPARE(peer.collect(), idle);
-        QVERIFY(child<QTimer>(w, "timer")->isActive());
+        QVERIFY(timedSendingTimer(w)->isActive());
 
         child<QPushButton>(w, "stopTimerButton")->click();
-        QVERIFY(!child<QTimer>(w, "timer")->isActive());
+        QVERIFY(!timedSendingTimer(w)->isActive());
 
         // A negative interval is refused and the timer keeps its state.
         child<QLineEdit>(w, "intervalEdit")->setText("-5");
         child<QPushButton>(w, "startTimerButton")->click();
         QCOMPARE(h.recorder.messages.size(), 1);
-        QVERIFY(!child<QTimer>(w, "timer")->isActive());
-        QCOMPARE(child<QTimer>(w, "timer")->interval(), 50);
+        QVERIFY(!timedSendingTimer(w)->isActive());
+        QCOMPARE(timedSendingTimer(w)->interval(), 50);
         // Not a number: the error box, nothing else.
         child<QLineEdit>(w, "intervalEdit")->setText("soon");
         child<QPushButton>(w, "startTimerButton")->click();
         QCOMPARE(h.recorder.exceptions, QStringList{"'soon' is not a valid integer value"});
-        QVERIFY(!child<QTimer>(w, "timer")->isActive());
+        QVERIFY(!timedSendingTimer(w)->isActive());
     }
 
     void resetWhileTrafficFlows()

@@ -80,7 +80,7 @@ private:
 // "com1" did not open.
 std::unique_ptr<SerialBridge> openBridge(DataWindow &w)
 {
-    auto bridge = std::make_unique<SerialBridge>(&w, nullptr);
+    auto bridge = std::make_unique<SerialBridge>(w.session(), nullptr);
     return bridge->open() ? std::move(bridge) : nullptr;
 }
 

@@ -54,6 +54,33 @@
         <translation>, recording stopped</translation>
     </message>
     <message>
+        <source>定时间隔不能为负数，定时发送保持原状</source>
+        <translation>The timer interval cannot be negative; timed sending stays as it was</translation>
+    </message>
+    <message>
+        <source>上一个文件尚未发送完成</source>
+        <translation>The previous file has not finished sending</translation>
+    </message>
+    <message>
+        <source>发送文件</source>
+        <translation>Send file</translation>
+    </message>
+    <message>
+        <source>发送文件 %1：%2/%3，%4/s</source>
+        <translation>Sending %1: %2/%3, %4/s</translation>
+    </message>
+    <message>
+        <source> 停止记录：%1 无响应，%2 字节未写入</source>
+        <translation> Recording stopped: %1 does not respond, %2 bytes not written</translation>
+    </message>
+    <message>
+        <source>自动应答规则无法保存到 %1，只在本次运行中有效</source>
+        <translation>The autoreply rules could not be saved to %1; they apply in this run only</translation>
+    </message>
+</context>
+<context>
+    <name>EndpointSession</name>
+    <message>
         <source> 发送失败：连接已断开，数据未发出</source>
         <translation> Send failed: connection closed, nothing sent</translation>
     </message>
@@ -82,24 +109,8 @@
         <translation> Sending stopped, %1 bytes not sent</translation>
     </message>
     <message>
-        <source>定时间隔不能为负数，定时发送保持原状</source>
-        <translation>The timer interval cannot be negative; timed sending stays as it was</translation>
-    </message>
-    <message>
-        <source>上一个文件尚未发送完成</source>
-        <translation>The previous file has not finished sending</translation>
-    </message>
-    <message>
-        <source>发送文件</source>
-        <translation>Send file</translation>
-    </message>
-    <message>
         <source> 开始发送文件：%1，共 %2 字节</source>
         <translation> Sending file: %1, %2 bytes in all</translation>
-    </message>
-    <message>
-        <source>发送文件 %1：%2/%3，%4/s</source>
-        <translation>Sending %1: %2/%3, %4/s</translation>
     </message>
     <message>
         <source> 文件发送完成：%1，已发送 %2 字节</source>
@@ -112,10 +123,6 @@
     <message>
         <source> 文件发送失败：%1：%2，已发送 %3/%4 字节</source>
         <translation> File sending failed: %1: %2, %3/%4 bytes sent</translation>
-    </message>
-    <message>
-        <source> 停止记录：%1 无响应，%2 字节未写入</source>
-        <translation> Recording stopped: %1 does not respond, %2 bytes not written</translation>
     </message>
     <message>
         <source> 自动应答积压过多（对方未接收数据），新的应答将被丢弃</source>
@@ -136,10 +143,6 @@
     <message>
         <source> 自动应答规则 %1 的正则表达式匹配超出限制，按不匹配处理</source>
         <translation> Autoreply rule %1: its regular expression went past the matching limit; taken as not matching</translation>
-    </message>
-    <message>
-        <source>自动应答规则无法保存到 %1，只在本次运行中有效</source>
-        <translation>The autoreply rules could not be saved to %1; they apply in this run only</translation>
     </message>
 </context>
 <context>

@@ -95,6 +95,7 @@ SendPanel::SendPanel(QWidget *parent)
     sendLayout->addWidget(modeBar_);
 
     connect(hexSwitch_, &QCheckBox::clicked, this, [this] { Guarded([this] { updateTitle(); }); });
+    connect(hexSwitch_, &QCheckBox::toggled, this, &SendPanel::hexModeToggled);
     connect(sendButton_, &QPushButton::clicked, this, &SendPanel::sendClicked);
     connect(sendEdit_, &SendEdit::sendFileClicked, this, &SendPanel::sendFileClicked);
     connect(autoReplySwitch_, &QCheckBox::toggled, this, &SendPanel::autoReplyToggled);
@@ -128,6 +129,37 @@ QString SendPanel::repeatCountText() const
 QString SendPanel::intervalText() const
 {
     return intervalEdit_->text();
+}
+
+QString SendPanel::typedText() const
+{
+    return sendEdit_->toPlainText();
+}
+
+void SendPanel::setTypedText(const QString &text)
+{
+    if (text != sendEdit_->toPlainText())
+        sendEdit_->setPlainText(text);
+}
+
+void SendPanel::setHexMode(bool hex)
+{
+    if (hex == isHexMode())
+        return;
+    hexSwitch_->setChecked(hex);
+    updateTitle();
+}
+
+void SendPanel::setRepeatCountText(const QString &text)
+{
+    if (text != repeatCountBox_->currentText())
+        repeatCountBox_->setEditText(text);
+}
+
+void SendPanel::setIntervalText(const QString &text)
+{
+    if (text != intervalEdit_->text())
+        intervalEdit_->setText(text);
 }
 
 void SendPanel::showCounters(const QString &line)

@@ -53,6 +53,13 @@ public:
     void clearTyped();
     [[nodiscard]] QString repeatCountText() const;
     [[nodiscard]] QString intervalText() const;
+    // What the session's setup holds; a text that is already shown stays
+    // untouched (cursor and undo included).
+    [[nodiscard]] QString typedText() const;
+    void setTypedText(const QString &text);
+    void setHexMode(bool hex);
+    void setRepeatCountText(const QString &text);
+    void setIntervalText(const QString &text);
 
     void showCounters(const QString &line);
 
@@ -67,6 +74,7 @@ public:
 
 signals:
     void sendClicked();
+    void hexModeToggled(bool hex);
     void sendFileClicked();
     void autoReplyToggled(bool on);
     void replyRulesClicked();

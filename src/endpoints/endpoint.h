@@ -1,9 +1,10 @@
 #pragma once
 // The endpoint record and the endpoint list that owns the records.
 //
-// A Endpoint ties an endpoint's kind, transport, tree node and data window
-// together. The list owns the records; a record does not own its transport or
-// its window (whoever removes the endpoint frees those). UI thread only.
+// A Endpoint ties an endpoint's kind, transport, tree node, session and data
+// window together. The list owns the records; a record does not own its
+// transport, its session or its window (whoever removes the endpoint frees
+// those). UI thread only.
 
 #include "session/endpointkind.h"
 
@@ -19,6 +20,7 @@
 class QObject;
 class QTreeWidgetItem;
 class DataWindow;
+class EndpointSession;
 class MulticastMember;
 class SerialBridge;
 class TcpClient;
@@ -51,6 +53,8 @@ public:
     QString localAddress;
     int peerPort = 0;
     QString peerAddress;
+    // The traffic state; the window is its view.
+    QPointer<EndpointSession> session;
     QPointer<DataWindow> window;
     // A UDP Group's membership; none for other kinds.
     std::unique_ptr<MulticastMember> group;

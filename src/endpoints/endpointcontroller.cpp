@@ -99,15 +99,15 @@ Endpoint *EndpointController::attach(std::unique_ptr<Endpoint> record, const QSt
 
 void EndpointController::endAllSending()
 {
-    // A window's stop reaches whoever listens to it: walk a copy, so that a
+    // A session's stop reaches whoever listens to it: walk a copy, so that a
     // listener removing an endpoint cannot pull the list from under the walk.
-    std::vector<QPointer<DataWindow>> windows;
+    std::vector<QPointer<EndpointSession>> sessions;
     for (Endpoint *endpoint : list_)
-        if (endpoint->window)
-            windows.emplace_back(endpoint->window);
-    for (const QPointer<DataWindow> &window : windows)
-        if (window)
-            window->endSending();
+        if (endpoint->session)
+            sessions.emplace_back(endpoint->session);
+    for (const QPointer<EndpointSession> &session : sessions)
+        if (session)
+            session->endSending();
 }
 
 void EndpointController::stopAllServers()
@@ -134,10 +134,17 @@ void EndpointController::remove(Endpoint *endpoint)
     // be what asked for the removal.
     if (QObject *transport = releaseTransport(*endpoint))
         transport->deleteLater();
+    EndpointSession *session = endpoint->session;
+    if (session)
+        session->detach();
     if (DataWindow *window = endpoint->window) {
         windows_.remove(window);
-        window->detach();
         window->destroyLater();
+    }
+    // Its own loops may be on the stack: they notice the detach and end.
+    if (session) {
+        session->endSending();
+        session->deleteLater();
     }
     QTreeWidgetItem *node = endpoint->node;
     endpoint->node = nullptr;

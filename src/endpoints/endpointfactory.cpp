@@ -52,21 +52,25 @@ QString logFileNameBase(const Endpoint &endpoint)
 
 DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
 {
-    auto *window = new DataWindow(&documents_);
+    auto *session = new EndpointSession(this);
+    endpoint.session = session;
+    auto *window = new DataWindow(&documents_, session);
     endpoint.window = window;
     windows_.insert(window, &endpoint);
     // A peer answers by its server's rules.
     if (endpoint.kind == EndpointKind::TcpAcceptedPeer)
-        window->setAutoReplyAvailable(false);
+        session->setAutoReplyAvailable(false);
     else
-        window->setReplyRulesKey(replyRulesKey(endpoint));
+        session->setReplyRulesKey(replyRulesKey(endpoint));
     window->setLogFileNameBase(logFileNameBase(endpoint));
     Endpoint *record = &endpoint;
-    window->setSendFunction([record](const QByteArray &data, const SendControl &control) {
+    session->setSendFunction([record](const QByteArray &data, const SendControl &control) {
         return sendThrough(*record, data, control);
     });
-    window->setReplyFunction([record](const QByteArray &data,
-                                 const SendControl &control) { return replyThrough(*record, data, control); },
+    session->setReplyFunction(
+        [record](const QByteArray &data, const SendControl &control) {
+            return replyThrough(*record, data, control);
+        },
         [record](qsizetype size) { return replyHasRoom(*record, size); },
         [record] { return repliesIdle(*record); });
     // The window asks for its own endpoint, whichever node the tree has
@@ -87,25 +91,27 @@ DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
 void EndpointController::sendFile(DataWindow *window, const QString &path)
 {
     Endpoint *own = endpointOfWindow(window);
-    if (!own || window->isTransferring())
+    EndpointSession *session = own ? own->session.data() : nullptr;
+    if (!session || session->isTransferring())
         return;
     QString error;
-    // The window owns the transfer: removing the endpoint ends it with the
-    // window, and the transfer notices a lost endpoint on its own.
-    FileTransfer *transfer = FileTransfer::start(*own, path, window, &error);
+    // The session owns the transfer: removing the endpoint ends it with the
+    // session, and the transfer notices a lost endpoint on its own.
+    FileTransfer *transfer = FileTransfer::start(*own, path, session, &error);
     if (!transfer) {
-        window->appendLogLine(window->timeText() + tr(" 文件发送失败：%1：%2").arg(path, error));
+        session->logStatus(tr(" 文件发送失败：%1：%2").arg(path, error));
         return;
     }
-    window->transferStarted(path, transfer->total());
-    connect(transfer, &FileTransfer::progressed, window, &DataWindow::transferProgressed);
+    session->transferStarted(path, transfer->total());
+    connect(transfer, &FileTransfer::progressed, session, &EndpointSession::transferProgressed);
     connect(window, &DataWindow::transferCancelRequested, transfer, &FileTransfer::cancel);
-    connect(transfer, &FileTransfer::finished, window,
-        [window, transfer](FileTransfer::Result result, const QString &reason) {
-            const auto end = result == FileTransfer::Result::Completed ? DataWindow::TransferEnd::Completed
-                : result == FileTransfer::Result::Cancelled            ? DataWindow::TransferEnd::Cancelled
-                                                                       : DataWindow::TransferEnd::Failed;
-            window->transferEnded(end, reason);
+    connect(transfer, &FileTransfer::finished, session,
+        [session, transfer](FileTransfer::Result result, const QString &reason) {
+            using End = EndpointSession::TransferEnd;
+            const auto end = result == FileTransfer::Result::Completed ? End::Completed
+                : result == FileTransfer::Result::Cancelled            ? End::Cancelled
+                                                                       : End::Failed;
+            session->transferEnded(end, reason);
             transfer->deleteLater();
         });
 }
@@ -191,8 +197,9 @@ Endpoint *EndpointController::createUdpServer(int localPort)
     record->localPort = boundPort(udp->socketHandle(), udp->localPort());
     DataWindow *window = makeWindow(*record);
 
+    EndpointSession *session = window->session();
     record->serialBridge = std::make_unique<SerialBridge>(
-        window, [window](const QByteArray &data) { (void)window->sendToPeer(data); });
+        session, [session](const QByteArray &data) { (void)session->sendToPeer(data); });
     // A port that opens but refuses its settings is reported once; the
     // endpoint is completed all the same and works without the bridge.
     try {
@@ -221,11 +228,11 @@ Endpoint *EndpointController::createUdpGroup(const QString &groupAddress, int gr
         ShowMessage(QStringLiteral("bind fail"));
     if (joined.membershipFailed)
         ShowMessage(tr("无法进行UDP组播"));
-    // The watch belongs to the window, and closing the socket ends it first.
-    group.setReadableHandler(window, [record = &endpoint] { onGroupDatagram(*record); });
+    // The watch belongs to the session, and closing the socket ends it first.
+    group.setReadableHandler(window->session(), [record = &endpoint] { onGroupDatagram(*record); });
     endpoint.localAddress = groupAddress;
     endpoint.localPort = group.port();
-    window->setReplyRulesKey(replyRulesKey(endpoint));
+    window->session()->setReplyRulesKey(replyRulesKey(endpoint));
     window->setLogFileNameBase(logFileNameBase(endpoint));
     const int port = endpoint.localPort;
     return attach(std::move(record), nodeText(groupAddress, port), NodeImage::Group);

@@ -4,7 +4,7 @@
 // sends them as one datagram, a group member to its group. The data window
 // gets this as its send function. UI thread only.
 
-#include "datawindow/repeatsender.h"
+#include "session/repeatsender.h"
 
 #include <QByteArray>
 

@@ -12,7 +12,7 @@
 // SendControl of each reply, which says when the window is gone. UI thread
 // only.
 
-#include "datawindow/repeatsender.h"
+#include "session/repeatsender.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

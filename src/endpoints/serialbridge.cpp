@@ -2,13 +2,13 @@
 
 #include "core/errors.h"
 #include "core/logtexts.h"
-#include "datawindow/datawindow.h"
 #include "net/serial/serialport.h"
+#include "session/endpointsession.h"
 
 #include <utility>
 
-SerialBridge::SerialBridge(DataWindow *window, std::function<void(const QByteArray &)> sendToPeer)
-    : window_(window)
+SerialBridge::SerialBridge(EndpointSession *session, std::function<void(const QByteArray &)> sendToPeer)
+    : session_(session)
     , sendToPeer_(std::move(sendToPeer))
     , port_(std::make_unique<SerialPort>())
 {
@@ -110,6 +110,6 @@ void SerialBridge::forwardToSerial(const QByteArray &data)
 
 void SerialBridge::note(const QString &text)
 {
-    if (window_)
-        window_->appendLogLine(window_->timeText() + text);
+    if (session_)
+        session_->logStatus(text);
 }

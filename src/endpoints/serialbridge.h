@@ -7,7 +7,7 @@
 // port. Writes to the port go through the port's bounded queue and its writer
 // thread, so a device that does not drain never holds up the window; what
 // does not fit is dropped with one log line per episode. The bridge notes
-// into the endpoint's window while that exists. UI thread only.
+// into the endpoint's session while that exists. UI thread only.
 
 #include <QByteArray>
 #include <QObject>
@@ -16,7 +16,7 @@
 #include <functional>
 #include <memory>
 
-class DataWindow;
+class EndpointSession;
 class SerialPort;
 
 class SerialBridge : public QObject {
@@ -25,7 +25,7 @@ class SerialBridge : public QObject {
 public:
     // sendToPeer sends bytes from the port on to the server's latest peer; it
     // may raise (no peer yet), which is noted in the window's log.
-    SerialBridge(DataWindow *window, std::function<void(const QByteArray &)> sendToPeer);
+    SerialBridge(EndpointSession *session, std::function<void(const QByteArray &)> sendToPeer);
     ~SerialBridge() override;
 
     // Opens "com1" with the bridge's line settings; raises when the port
@@ -40,10 +40,10 @@ public:
 
 private:
     void forwardSerialInput();
-    // A log line in the window, after its time.
+    // A status line in the session's log.
     void note(const QString &text);
 
-    QPointer<DataWindow> window_;
+    QPointer<EndpointSession> session_;
     std::function<void(const QByteArray &)> sendToPeer_;
     std::unique_ptr<SerialPort> port_;
     bool overflowing_ = false; // the last datagram did not fit the queue

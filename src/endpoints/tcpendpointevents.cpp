@@ -87,20 +87,20 @@ void PeerReceived(EndpointController &w, Endpoint &server, TcpConnection *socket
 {
     const QByteArray data = socket->readAvailable();
     Endpoint *peer = listedEndpoint(w, socket);
-    if (!peer || !peer->window || data.isEmpty())
+    if (!peer || !peer->session || data.isEmpty())
         return;
-    peer->window->logReceived(data);
-    if (!server.window)
+    peer->session->logReceived(data);
+    if (!server.session)
         return;
     // The fixed web reply wins over the rules when both are on.
-    if (server.window->isWebReplyOn()) {
+    if (server.window && server.window->isWebReplyOn()) {
         socket->send(FixedWebReply());
         socket->close();
         return;
     }
     // The server's rules answer every peer, in the peer's own window.
-    if (const auto reply = server.window->autoReplyTo(data))
-        peer->window->sendReply(*reply);
+    if (const auto reply = server.session->autoReplyTo(data))
+        peer->session->sendReply(*reply);
 }
 
 void PeerDisconnected(EndpointController &w, Endpoint &server, TcpConnection *socket)
@@ -130,8 +130,8 @@ void PeerError(Endpoint &server, TcpConnection *socket, TcpErrorKind event, int 
 {
     // Into the log: written into the send box, the line would go out to the
     // peers with the next send.
-    if (server.window)
-        server.window->appendLogLine(currentDateTimeText()
+    if (server.session)
+        server.session->logLine(currentDateTimeText()
             + QCoreApplication::translate("TcpEndpointEvents", "Client Socket异常,代码=")
             + QString::number(errorCode));
     errorCode = 0;
@@ -146,14 +146,14 @@ void PeerError(Endpoint &server, TcpConnection *socket, TcpErrorKind event, int 
 // told once per episode, with the limit, instead of seeing nothing happen.
 void DescriptorsExhausted(Endpoint &server, int error)
 {
-    if (!server.window)
+    if (!server.session)
         return;
     // clang-format off
     const QString text = error == EMFILE
         ? QCoreApplication::translate("TcpEndpointEvents", " 接受连接失败：本程序可打开的文件描述符已用完（上限 %1），新的连接在队列中等待，有空闲描述符后继续接受")
         : QCoreApplication::translate("TcpEndpointEvents", " 接受连接失败：系统的文件描述符已用完（本程序上限 %1），新的连接在队列中等待，有空闲描述符后继续接受");
     // clang-format on
-    server.window->appendLogLine(server.window->timeText() + text.arg(descriptorLimit()));
+    server.session->logStatus(text.arg(descriptorLimit()));
 }
 
 void SuppressError(int &errorCode)
@@ -173,11 +173,11 @@ void ClientReceived(EndpointController &w, TcpConnection *socket)
 {
     const QByteArray data = socket->readAvailable();
     Endpoint *client = listedEndpoint(w, socket);
-    if (!client || !client->window || data.isEmpty())
+    if (!client || !client->session || data.isEmpty())
         return;
-    client->window->logReceived(data);
-    if (const auto reply = client->window->autoReplyTo(data))
-        client->window->sendReply(*reply);
+    client->session->logReceived(data);
+    if (const auto reply = client->session->autoReplyTo(data))
+        client->session->sendReply(*reply);
 }
 
 void ClientDisconnected(EndpointController &w, Endpoint &client)

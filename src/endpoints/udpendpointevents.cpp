@@ -1,12 +1,12 @@
 #include "endpoints/udpendpointevents.h"
 
-#include "datawindow/datawindow.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointstatus.h"
 #include "endpoints/serialbridge.h"
 #include "net/udp/datagramcalls.h"
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
+#include "session/endpointsession.h"
 
 #include <QBuffer>
 
@@ -14,10 +14,10 @@ namespace {
 
 void answer(Endpoint &endpoint, const QByteArray &data)
 {
-    if (!endpoint.window)
+    if (!endpoint.session)
         return;
-    if (const auto reply = endpoint.window->autoReplyTo(data))
-        endpoint.window->sendReply(*reply);
+    if (const auto reply = endpoint.session->autoReplyTo(data))
+        endpoint.session->sendReply(*reply);
 }
 
 QByteArray readDatagram(UdpSocket &udp, int count)
@@ -32,19 +32,19 @@ QByteArray readDatagram(UdpSocket &udp, int count)
 
 void UdpClientReceived(Endpoint &client, int numberBytes)
 {
-    if (numberBytes == -1 || !client.udp() || !client.window)
+    if (numberBytes == -1 || !client.udp() || !client.session)
         return;
     const QByteArray data = readDatagram(*client.udp(), numberBytes);
-    client.window->logReceived(data);
+    client.session->logReceived(data);
     answer(client, data);
 }
 
 void UdpServerReceived(Endpoint &server, int numberBytes, const QString &fromIP, int port)
 {
-    if (numberBytes == -1 || !server.udp() || !server.window)
+    if (numberBytes == -1 || !server.udp() || !server.session)
         return;
     const QByteArray data = readDatagram(*server.udp(), numberBytes);
-    server.window->logReceived(data);
+    server.session->logReceived(data);
     server.udp()->setRemoteHost(fromIP);
     server.udp()->setRemotePort(port);
     // The panel shows nothing new while the same peer keeps sending.
@@ -81,8 +81,8 @@ void onGroupDatagram(Endpoint &endpoint)
     if (!endpoint.group)
         return;
     const QByteArray data = endpoint.group->receive();
-    if (!endpoint.window)
+    if (!endpoint.session)
         return;
-    endpoint.window->logReceived(data);
+    endpoint.session->logReceived(data);
     answer(endpoint, data);
 }

@@ -7,6 +7,7 @@
 #include "widgets.h"
 
 #include <QPointer>
+#include <QTimer>
 
 template <class T> T *child(DataWindow *window, const char *name)
 {
@@ -23,4 +24,16 @@ template <class T> T *child(const QPointer<DataWindow> &window, const char *name
 template <class T> T *child(DataWindow &window, const char *name)
 {
     return child<T>(&window, name);
+}
+
+// The timer of timed sending: it belongs to the window's session, which an
+// endpoint's window does not own.
+inline QTimer *timedSendingTimer(const DataWindow *window)
+{
+    return child<QTimer>(static_cast<const QObject *>(window->session()), "timer");
+}
+
+inline QTimer *timedSendingTimer(const DataWindow &window)
+{
+    return timedSendingTimer(&window);
 }

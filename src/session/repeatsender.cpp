@@ -1,4 +1,4 @@
-#include "datawindow/repeatsender.h"
+#include "session/repeatsender.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -1,10 +1,10 @@
 #pragma once
-// Repeated and timed sending for a data window. It sends the same bytes a
+// Repeated and timed sending for an endpoint. It sends the same bytes a
 // given number of times through the send function its owner injected,
 // handling events between the sends (and pausing between them when asked),
 // and ticks the timer of timed sending. Stopping ends a repeat, its pause and
 // any wait for a slow peer at once. It knows no endpoint: the send function
-// does the sending. Owned by its data window; UI thread only.
+// does the sending. Owned by its endpoint's session; UI thread only.
 
 #include <QObject>
 #include <QPointer>
@@ -28,11 +28,11 @@ enum class UnsentReason { ConnectionGone, ConnectionBusy, PeerNotReading, Stoppe
 
 // Handed to the send function for one send: a send that waits for room asks
 // it whether to go on, and tells it what was not sent. Still safe to ask
-// after the window went away (it then says so).
+// after the session went away (it then says so).
 class SendControl {
 public:
     SendControl(RepeatSender *sender, quint64 generation);
-    // The window went away, or its endpoint did: touch nothing of either.
+    // The session went away, or its endpoint did: touch nothing of either.
     [[nodiscard]] bool ownerGone() const;
     // Stop was pressed since this send began.
     [[nodiscard]] bool stopRequested() const;
