@@ -6,6 +6,7 @@
 #include "datawindow/repeatcountbox.h"
 #include "datawindow/replyrulesdialog.h"
 #include "datawindow/sendpanel.h"
+#include "session/endpointsession.h"
 #include "support/contextmenu.h"
 #include "support/datawindow_parts.h"
 #include "support/growth.h"
@@ -14,6 +15,7 @@
 #include "ui/logfeed.h"
 #include "ui/logview.h"
 #include "ui/messages.h"
+#include "ui/plaintextbox.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -760,6 +762,44 @@ private slots:
         QVERIFY(!other.showsMilliseconds());
         other.logReceived("a");
         QVERIFY(plain.match(flushedLines(other)[0]).hasMatch());
+    }
+
+    // A setup given to a session before its window is built (as a workspace
+    // gives it) is what the built window shows, menu switch included; what
+    // the user then types and ticks is what the session's setup says.
+    void aSetupShowsInTheWindowAndWhatTheUserEditsIsTheSetup()
+    {
+        DataWindow w;
+        SessionSetup given;
+        given.sendText = QStringLiteral("41 42");
+        given.hexMode = true;
+        given.repeatCount = QStringLiteral("7");
+        given.interval = QStringLiteral("250");
+        given.milliseconds = true;
+        given.autoReply = true;
+        w.session()->setSetup(given);
+        QVERIFY(!w.isBuilt());
+        QCOMPARE(child<PlainTextBox>(w, "sendEdit")->toPlainText(), given.sendText);
+        QVERIFY(child<QCheckBox>(w, "hexSwitch")->isChecked());
+        QCOMPARE(child<RepeatCountBox>(w, "repeatCountBox")->currentText(), given.repeatCount);
+        QCOMPARE(child<QLineEdit>(w, "intervalEdit")->text(), given.interval);
+        QVERIFY(child<QCheckBox>(w, "autoReplySwitch")->isChecked());
+        QVERIFY(child<LogView>(w, "log")->showsMilliseconds());
+        QCOMPARE(w.session()->setup(), given);
+
+        auto *interval = child<QLineEdit>(w, "intervalEdit");
+        interval->selectAll();
+        QTest::keyClicks(interval, QStringLiteral("40"));
+        child<QCheckBox>(w, "hexSwitch")->click();
+        auto *send = child<PlainTextBox>(w, "sendEdit");
+        send->setFocus();
+        QTest::keyClick(send, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClicks(send, QStringLiteral("!"));
+        const SessionSetup edited = w.session()->setup();
+        QCOMPARE(edited.interval, QStringLiteral("40"));
+        QVERIFY(!edited.hexMode);
+        QVERIFY2(edited.sendText.endsWith(QLatin1Char('!')), qPrintable(edited.sendText));
+        QCOMPARE(edited.repeatCount, given.repeatCount);
     }
 
     // Every line from the start of the recording reaches the file, in order,

@@ -221,6 +221,7 @@ void DataWindow::showSetup(const SessionSetup &setup)
     sendPanel_->setRepeatCountText(setup.repeatCount);
     sendPanel_->setIntervalText(setup.interval);
     sendPanel_->setAutoReplyOn(setup.autoReply);
+    log_->setMillisecondsShown(setup.milliseconds);
 }
 
 void DataWindow::showEntry(const LogEntry &entry)

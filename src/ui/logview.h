@@ -62,6 +62,9 @@ public:
     void setRecordingShown(bool recording);
     [[nodiscard]] bool isRecordingShown() const { return recordingShown_; }
     [[nodiscard]] bool showsMilliseconds() const { return millisecondsShown_; }
+    // What the menu's milliseconds switch shows, when the owner set it (a
+    // setup opened from a file); the switch tells only the user's toggles.
+    void setMillisecondsShown(bool on) { millisecondsShown_ = on; }
 
     // Selects the next (or previous) match after (before) the selection,
     // wrapping around the log, and scrolls it into view; false when the log
