@@ -1,22 +1,39 @@
+#include "app/dialogs/newtcpclientdialog.h"
+#include "app/dialogs/newtcpserverdialog.h"
+#include "app/dialogs/newudpclientdialog.h"
+#include "app/dialogs/newudpgroupdialog.h"
+#include "app/dialogs/newudpserverdialog.h"
 #include "app/mainwindow.h"
 #include "datawindow/datawindow.h"
 #include "datawindow/sendpanel.h"
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/webreply.h"
+#include "net/serial/serialport.h"
+#include "support/contextmenu.h"
 #include "support/datawindow_parts.h"
+#include "support/loopback.h"
+#include "support/loopdepth.h"
+#include "support/modalanswer.h"
 #include "ui/documentarea.h"
 #include "ui/endpointtree.h"
 #include "ui/infopanel.h"
+#include "ui/logview.h"
 #include "ui/messages.h"
 #include "ui/stateimages.h"
 
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
+
+#include <sys/socket.h>
 
 namespace {
 
@@ -30,12 +47,183 @@ Endpoint *addEndpoint(MainWindow &form, EndpointKind kind, const QString &text, 
     return form.controller().attach(std::move(record), text, image);
 }
 
+// Presses "创建" with the kind node selected and answers the real dialog with
+// fill and OK once it shows; true when one new endpoint came of it.
+template <class Dialog>
+bool createThroughDialog(MainWindow &form, EndpointKind kind, const std::function<void(Dialog &)> &fill)
+{
+    const int before = form.endpoints().size();
+    child<EndpointTree>(form, "tree")->setCurrentItem(form.kindNode(kind));
+    modal_test::answerWhenShown<Dialog>([fill](Dialog &dialog) {
+        fill(dialog);
+        child<QPushButton>(dialog, "okButton")->click();
+    });
+    child<QPushButton>(form, "createButton")->click();
+    return QTest::qWaitFor([&] { return form.endpoints().size() == before + 1; }, 10000);
+}
+
+// Types a whole path into the file dialog's name box, as a user may: that
+// holds whatever folder the dialog shows and however soon it has read it.
+void typeFileName(QFileDialog &dialog, const QString &path)
+{
+    child<QLineEdit>(dialog, "fileNameEdit")->setText(path);
+}
+
+// The message boxes on the screen, with their texts.
+QStringList shownBoxes()
+{
+    QStringList texts;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (auto *box = qobject_cast<QMessageBox *>(top); box && box->isVisible())
+            texts << box->text();
+    return texts;
+}
+
 } // namespace
 
 class TstMainWindow : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        SerialPort::setDevicePathResolver(
+            [](const QString &) { return QStringLiteral("/nonexistent/com1"); });
+    }
+
+    // Each kind made through its own dialog, answered once it is on the
+    // screen: the dialog opens and the creation follows without an event
+    // loop inside the click's handling.
+    void creatingEachKindThroughItsDialogNestsNoLoop()
+    {
+        MainWindow form;
+        form.show();
+        form.createDialogs();
+        MessageRecorder recorder; // a group join without a multicast route says so
+        loop_test::LoopDepthProbe probe;
+        const loopback_test::Fd listener = loopback_test::listenOnLoopback();
+        const QString peerPort = QString::number(loopback_test::localPort(listener.get()));
+
+        QVERIFY(createThroughDialog<NewTcpServerDialog>(form, EndpointKind::TcpServer,
+            [](NewTcpServerDialog &d) { child<QLineEdit>(d, "portEdit")->setText(QStringLiteral("0")); }));
+        QVERIFY(createThroughDialog<NewTcpClientDialog>(
+            form, EndpointKind::TcpClient, [&](NewTcpClientDialog &d) {
+                child<QLineEdit>(d, "addressEdit")->setText(QStringLiteral("127.0.0.1"));
+                child<QLineEdit>(d, "portEdit")->setText(peerPort);
+            }));
+        QVERIFY(
+            createThroughDialog<NewUdpServerDialog>(form, EndpointKind::UdpServer, [](NewUdpServerDialog &d) {
+                child<QLineEdit>(d, "localPortEdit")->setText(QStringLiteral("0"));
+            }));
+        QVERIFY(createThroughDialog<NewUdpClientDialog>(
+            form, EndpointKind::UdpClient, [&](NewUdpClientDialog &d) {
+                child<QLineEdit>(d, "addressEdit")->setText(QStringLiteral("127.0.0.1"));
+                child<QLineEdit>(d, "remotePortEdit")->setText(peerPort);
+                child<QLineEdit>(d, "localPortEdit")->setText(QStringLiteral("0"));
+            }));
+        QVERIFY(
+            createThroughDialog<NewUdpGroupDialog>(form, EndpointKind::UdpGroup, [](NewUdpGroupDialog &d) {
+                child<QLineEdit>(d, "groupAddressEdit")->setText(QStringLiteral("224.1.1.1"));
+                child<QLineEdit>(d, "groupPortEdit")->setText(QStringLiteral("0"));
+            }));
+        QCOMPARE(form.endpoints().size(), 5);
+        QVERIFY(!form.isInfoPanelShown());
+        QCOMPARE(probe.deepest(), 0);
+    }
+
+    // Saving the log and recording it, each through the real file dialog.
+    void logFileChoosersNestNoLoop()
+    {
+        QTemporaryDir dir;
+        MainWindow form;
+        form.show();
+        Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", NodeImage::Udp);
+        form.showInfoPanel(false);
+        udp->window->appendLogLine(QStringLiteral("line"));
+        udp->window->flushLog();
+        auto *log = child<LogView>(udp->window, "log");
+        loop_test::LoopDepthProbe probe;
+
+        const QString saved = dir.filePath(QStringLiteral("saved.log"));
+        QString caption;
+        modal_test::answerWhenShown<QFileDialog>([&](QFileDialog &d) {
+            caption = d.windowTitle();
+            typeFileName(d, saved);
+            static_cast<QDialog &>(d).done(QDialog::Accepted);
+        });
+        chooseFromContextMenu(*log, QStringLiteral("保存日志..."));
+        QTRY_VERIFY(QFile::exists(saved));
+        QCOMPARE(caption, QStringLiteral("保存日志"));
+
+        const QString recorded = dir.filePath(QStringLiteral("recorded.log"));
+        modal_test::answerWhenShown<QFileDialog>([&](QFileDialog &d) {
+            caption = d.windowTitle();
+            typeFileName(d, recorded);
+            static_cast<QDialog &>(d).done(QDialog::Accepted);
+        });
+        chooseFromContextMenu(*log, QStringLiteral("记录到文件..."));
+        QTRY_VERIFY(contextMenuTexts(*log).contains(QStringLiteral("停止记录")));
+        QCOMPARE(caption, QStringLiteral("记录到文件"));
+        chooseFromContextMenu(*log, QStringLiteral("停止记录"));
+        QCOMPARE(probe.deepest(), 0);
+    }
+
+    // A box told while datagrams keep arriving: they go on being received
+    // while it is open. The same text again adds no box; another text waits
+    // for the one on the screen to be answered, so they read in the order
+    // they were told.
+    void messageBoxesDuringTrafficNestNoLoopNorPileUp()
+    {
+        MainWindow form;
+        form.show();
+        Endpoint *server = form.controller().createUdpServer(0);
+        QVERIFY(server);
+        Endpoint *client
+            = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[9]", NodeImage::Disconnected);
+        loopback_test::Fd sender(::socket(AF_INET, SOCK_DGRAM, 0));
+        const sockaddr_in to = loopback_test::loopback(server->localPort);
+        QTimer traffic;
+        QObject::connect(&traffic, &QTimer::timeout, &traffic, [&] {
+            (void)::sendto(sender.get(), "ping", 4, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        });
+        traffic.start(5);
+        loop_test::LoopDepthProbe probe;
+
+        bool answered = false;
+        qint64 receivedWhileOpen = -1;
+        modal_test::answerWhenShown<QMessageBox>(
+            [&](QMessageBox &box) {
+                const qint64 before = server->window->receivedBytes();
+                receivedWhileOpen
+                    = QTest::qWaitFor([&] { return server->window->receivedBytes() > before; }, 5000)
+                    ? server->window->receivedBytes() - before
+                    : 0;
+                box.button(QMessageBox::Ok)->click();
+            },
+            &answered);
+        form.linkDropped(client->node, server->node);
+        QTRY_VERIFY_WITH_TIMEOUT(answered, 15000);
+        QTRY_COMPARE(shownBoxes(), QStringList());
+        QVERIFY(receivedWhileOpen > 0);
+        QCOMPARE(probe.deepest(), 0);
+
+        form.linkDropped(client->node, server->node);
+        QCOMPARE(shownBoxes(), QStringList{QStringLiteral("监听管道已经建立!")});
+        for (int i = 0; i < 100; ++i)
+            form.linkDropped(client->node, server->node);
+        ShowMessage(QStringLiteral("second"));
+        ShowMessage(QStringLiteral("second"));
+        QCOMPARE(shownBoxes(), QStringList{QStringLiteral("监听管道已经建立!")});
+        auto *first = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        QVERIFY(first);
+        QCOMPARE(first->windowTitle(), QStringLiteral("Portwright V2.5"));
+        first->button(QMessageBox::Ok)->click();
+        QTRY_COMPARE(shownBoxes(), QStringList{QStringLiteral("second")});
+        qobject_cast<QMessageBox *>(QApplication::activeModalWidget())->button(QMessageBox::Ok)->click();
+        QTRY_COMPARE(shownBoxes(), QStringList());
+        QCOMPARE(probe.deepest(), 0);
+    }
+
     void startsWithFiveKindNodesAndTheInformationPanel()
     {
         MainWindow form;

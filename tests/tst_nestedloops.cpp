@@ -4,23 +4,29 @@
 #include "datawindow/datawindow.h"
 #include "datawindow/repeatcountbox.h"
 #include "datawindow/sendpanel.h"
+#include "endpoints/endpointcontroller.h"
 #include "net/serial/serialport.h"
 #include "support/contextmenu.h"
 #include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
+#include "support/loopdepth.h"
 #include "ui/documentarea.h"
 
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
+#include <optional>
+
 using namespace endpoint_test;
 using namespace loopback_test;
+using loop_test::LoopDepthProbe;
 
 namespace {
 
@@ -62,6 +68,28 @@ qint64 runApplication(MainWindow &form, const std::function<void()> &start, int 
     QCoreApplication::exec();
     return clock.elapsed();
 }
+
+// The main window as the program has it, without the test seams for dialogs:
+// the creation dialogs open for real. Boxes are recorded unless asked for.
+struct PlainForm {
+    explicit PlainForm(bool recordBoxes = true)
+    {
+        if (recordBoxes)
+            recorder.emplace();
+        form->createDialogs();
+    }
+    std::optional<MessageRecorder> recorder;
+    std::unique_ptr<MainWindow> form = std::make_unique<MainWindow>();
+
+    [[nodiscard]] QList<Endpoint *> endpoints(EndpointKind kind) const
+    {
+        QList<Endpoint *> found;
+        for (Endpoint *endpoint : form->endpoints())
+            if (endpoint->kind == kind)
+                found << endpoint;
+        return found;
+    }
+};
 
 // The loop ends soon after the close or the quit; the bound is seconds, for
 // a loaded machine, and well short of the watchdog and of the repeats below
@@ -274,6 +302,112 @@ private slots:
         client->window->requestStart();
         QTRY_COMPARE(client->state, 1);
         QVERIFY(h.recorder.exceptions.isEmpty());
+    }
+
+    // A creation dialog opened from a server's node stays open while peers
+    // arrive at that server and leave, and the server itself is deleted;
+    // answered then, it makes a new server under its kind node.
+    void creationDialogAnsweredAfterItsServerWasDeleted()
+    {
+        PlainForm p;
+        p.form->show();
+        LoopDepthProbe probe;
+        const int port = unusedPort();
+        Endpoint *first = p.form->controller().createTcpServer(port);
+        QVERIFY(first);
+        child<EndpointTree>(p.form, "tree")->setCurrentItem(first->node);
+        child<QPushButton>(p.form, "createButton")->click();
+        auto *dialog = child<NewTcpServerDialog>(p.form, "newTcpServerDialog");
+        QTRY_VERIFY(dialog->isVisible());
+        QCOMPARE(QApplication::activeModalWidget(), dialog);
+
+        for (int round = 0; round < 3; ++round) {
+            Fd peer = connectTo(port);
+            QTRY_COMPARE(peerCount(first), 1);
+            peer.reset();
+            QTRY_COMPARE(peerCount(first), 0);
+        }
+        Fd last = connectTo(port);
+        QTRY_COMPARE(peerCount(first), 1);
+        child<EndpointTree>(p.form, "tree")->setCurrentItem(first->node);
+        p.form->deleteSelected();
+        QVERIFY(!p.form->endpoints().contains(first));
+        QVERIFY(dialog->isVisible());
+
+        const int second = unusedPort();
+        child<QLineEdit>(dialog, "portEdit")->setText(QString::number(second));
+        child<QPushButton>(dialog, "okButton")->click();
+        QVERIFY(!dialog->isVisible());
+        const QList<Endpoint *> servers = p.endpoints(EndpointKind::TcpServer);
+        QCOMPARE(servers.size(), 1);
+        QCOMPARE(servers[0]->node->parent(), p.form->kindNode(EndpointKind::TcpServer));
+        QCOMPARE(servers[0]->localPort, second);
+        Fd other = connectTo(second);
+        QTRY_COMPARE(peerCount(servers[0]), 1);
+        QCOMPARE(p.recorder->messages + p.recorder->exceptions, QStringList());
+        QCOMPARE(probe.deepest(), 0);
+    }
+
+    // The application quits while a creation dialog, a dialog that goes when
+    // closed and a message box are open: the box and the dialog go with the
+    // loop, the kept creation dialog with its window, and nothing answers.
+    void quittingWhileDialogsAndABoxAreOpen()
+    {
+        PlainForm p(false);
+        p.form->show();
+        int answered = 0;
+        QPointer<QDialog> owned = new QDialog;
+        QPointer<QMessageBox> box;
+        bool boxSeen = false;
+        QPointer<QDialog> creation = child<NewUdpServerDialog>(p.form, "newUdpServerDialog");
+        const qint64 took = runApplication(*p.form, [&] {
+            child<EndpointTree>(p.form, "tree")->setCurrentItem(p.form->kindNode(EndpointKind::UdpServer));
+            child<QPushButton>(p.form, "createButton")->click();
+            OpenDialog(owned, p.form.get(), [&](int) { ++answered; });
+            ShowMessage(QStringLiteral("open at quit"));
+            QTimer::singleShot(0, qApp, [&] {
+                for (QWidget *top : QApplication::topLevelWidgets())
+                    if (auto *shown = qobject_cast<QMessageBox *>(top); shown && shown->isVisible())
+                        box = shown;
+                boxSeen = !box.isNull() && box->text() == QStringLiteral("open at quit");
+                QCoreApplication::exit(0);
+            });
+        });
+        QVERIFY2(took < kEndsSoonMs, qPrintable(QString::number(took)));
+        QVERIFY(boxSeen);
+        QVERIFY(box.isNull());
+        QVERIFY(owned.isNull());
+        QVERIFY(creation && creation->isVisible());
+        p.form.reset();
+        QVERIFY(creation.isNull());
+        QCOMPARE(answered, 0);
+    }
+
+    // The file dialog of "保存日志..." answered after the peer left and took
+    // its window with it: nothing is written and nothing freed is touched.
+    void logFileChosenAfterItsWindowWentWritesNothing()
+    {
+        PlainForm p;
+        p.form->show();
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("late.log"));
+        const int port = unusedPort();
+        Endpoint *server = p.form->controller().createTcpServer(port);
+        Fd peer = connectTo(port);
+        QTRY_COMPARE(peerCount(server), 1);
+        QPointer<DataWindow> window(p.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
+        window->bringToFront();
+        chooseFromContextMenu(*child<LogView>(window, "log"), QStringLiteral("保存日志..."));
+        QPointer<QFileDialog> dialog;
+        QTRY_VERIFY((dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())));
+        peer.reset();
+        QTRY_VERIFY(!window);
+        QVERIFY(dialog);
+        child<QLineEdit>(dialog, "fileNameEdit")->setText(path);
+        static_cast<QDialog *>(dialog.data())->done(QDialog::Accepted);
+        QTRY_VERIFY(!dialog);
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(p.recorder->messages + p.recorder->exceptions, QStringList());
     }
 
     // A peer that arrives during a drag takes the selection; the drop links

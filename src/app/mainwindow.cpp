@@ -320,23 +320,50 @@ void MainWindow::createForSelectedKind()
         return;
     if (QTreeWidgetItem *parent = tree_->currentItem()->parent())
         tree_->setCurrentItem(parent);
-    // Each comparison reads the selection afresh: after a set-up the new
-    // endpoint's node is selected, so one click creates one endpoint at most.
-    const auto selected = [this](EndpointKind kind) {
-        return tree_->currentItem() && tree_->currentItem()->text(0) == kindLabel(kind);
-    };
+    const QString selected = tree_->currentItem()->text(0);
     createDialogs();
-    if (selected(EndpointKind::TcpServer) && RunModal(*newTcpServerDialog_) == CreationDialog::Created)
-        controller_->createTcpServer(newTcpServerDialog_->port());
-    if (selected(EndpointKind::TcpClient) && RunModal(*newTcpClientDialog_) == CreationDialog::Created)
-        controller_->createTcpClient(newTcpClientDialog_->address(), newTcpClientDialog_->port());
-    if (selected(EndpointKind::UdpClient) && RunModal(*newUdpClientDialog_) == CreationDialog::Created)
-        controller_->createUdpClient(newUdpClientDialog_->address(), newUdpClientDialog_->remotePort(),
-            newUdpClientDialog_->localPort());
-    if (selected(EndpointKind::UdpServer) && RunModal(*newUdpServerDialog_) == CreationDialog::Created)
-        controller_->createUdpServer(newUdpServerDialog_->localPort());
-    if (selected(EndpointKind::UdpGroup) && RunModal(*newUdpGroupDialog_) == CreationDialog::Created)
-        controller_->createUdpGroup(newUdpGroupDialog_->groupAddress(), newUdpGroupDialog_->groupPort());
+    // The kind is the one selected now: by the time the dialog is answered
+    // a peer may have arrived and taken the selection.
+    if (selected == kindLabel(EndpointKind::TcpServer)) {
+        openCreationDialog(
+            newTcpServerDialog_, [this] { controller_->createTcpServer(newTcpServerDialog_->port()); });
+    } else if (selected == kindLabel(EndpointKind::TcpClient)) {
+        openCreationDialog(newTcpClientDialog_, [this] {
+            controller_->createTcpClient(newTcpClientDialog_->address(), newTcpClientDialog_->port());
+        });
+    } else if (selected == kindLabel(EndpointKind::UdpClient)) {
+        openCreationDialog(newUdpClientDialog_, [this] {
+            controller_->createUdpClient(newUdpClientDialog_->address(), newUdpClientDialog_->remotePort(),
+                newUdpClientDialog_->localPort());
+        });
+    } else if (selected == kindLabel(EndpointKind::UdpServer)) {
+        openCreationDialog(
+            newUdpServerDialog_, [this] { controller_->createUdpServer(newUdpServerDialog_->localPort()); });
+    } else if (selected == kindLabel(EndpointKind::UdpGroup)) {
+        openCreationDialog(newUdpGroupDialog_, [this] {
+            controller_->createUdpGroup(newUdpGroupDialog_->groupAddress(), newUdpGroupDialog_->groupPort());
+        });
+    } else {
+        showDocumentsIfAny();
+    }
+}
+
+void MainWindow::openCreationDialog(CreationDialog *dialog, std::function<void()> create)
+{
+    // The dialogs are children of this window: gone with it, they call
+    // nothing. What they were typed into is read when OK is pressed.
+    OpenDialog(
+        dialog, this,
+        [this, create = std::move(create)](int result) {
+            if (result == CreationDialog::Created)
+                create();
+            showDocumentsIfAny();
+        },
+        AfterClose::Keep);
+}
+
+void MainWindow::showDocumentsIfAny()
+{
     if (endpoints().size() > 0)
         showInfoPanel(false);
 }

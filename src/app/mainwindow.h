@@ -8,6 +8,7 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 
 class QApplication;
@@ -21,6 +22,7 @@ class EndpointTree;
 class DataWindow;
 class EndpointController;
 class InfoPanel;
+class CreationDialog;
 class NewTcpClientDialog;
 class NewUdpGroupDialog;
 class NewTcpServerDialog;
@@ -49,7 +51,8 @@ public:
     void quit();
     void stopListeningServers();
 
-    // Create: the selected kind's dialog, then that kind's set-up.
+    // Create: opens the selected kind's dialog and returns; that kind's
+    // set-up follows when the dialog is answered with OK.
     void createForSelectedKind();
 
     // Delete and stop act on the selected node's endpoint.
@@ -87,6 +90,8 @@ private:
 
     void buildStrip();
     void buildTree();
+    void openCreationDialog(CreationDialog *dialog, std::function<void()> create);
+    void showDocumentsIfAny();
     void selectNodeOfWindow(QWidget *window);
 
     std::unique_ptr<EndpointController> controller_;

@@ -7,7 +7,6 @@
 #include "ui/palette.h"
 
 #include <QComboBox>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -124,12 +123,6 @@ ReplyRulesDialog::ReplyRulesDialog(QWidget *parent)
     connect(exportButton_, &QPushButton::clicked, this, [this] { Guarded([this] { exportRules(); }); });
     connect(okButton_, &QPushButton::clicked, this, [this] { Guarded([this] { accept(); }); });
     connect(cancelButton_, &QPushButton::clicked, this, [this] { Guarded([this] { reject(); }); });
-
-    fileChooser_ = [this](bool save, const QString &caption) {
-        const QString filter = tr("自动应答规则 (*.json);;所有文件 (*)");
-        return save ? QFileDialog::getSaveFileName(this, caption, QString(), filter)
-                    : QFileDialog::getOpenFileName(this, caption, QString(), filter);
-    };
 }
 
 void ReplyRulesDialog::setRules(const std::vector<ReplyRule> &rules)
@@ -220,15 +213,31 @@ bool ReplyRulesDialog::rowsAreUsable()
     return true;
 }
 
-void ReplyRulesDialog::importRules()
+void ReplyRulesDialog::askForFile(
+    bool save, const QString &caption, std::function<void(const QString &)> then)
 {
-    // The chooser runs a loop of its own, during which the dialog may go: it
-    // is called through a copy and the dialog re-checked afterwards.
+    if (!fileChooser_) {
+        AskFileNameThen(save ? FileDialogKind::Save : FileDialogKind::Open, caption, QString(), this,
+            std::move(then), tr("自动应答规则 (*.json);;所有文件 (*)"));
+        return;
+    }
+    // A chooser of the owner's may run a loop of its own, during which the
+    // dialog may go: it is called through a copy and the dialog re-checked
+    // afterwards.
     const QPointer<ReplyRulesDialog> alive(this);
     const FileChooser choose = fileChooser_;
-    const QString path = choose(false, tr("导入自动应答规则"));
-    if (!alive || path.isEmpty())
-        return;
+    const QString path = choose(save, caption);
+    if (alive && !path.isEmpty())
+        then(path);
+}
+
+void ReplyRulesDialog::importRules()
+{
+    askForFile(false, tr("导入自动应答规则"), [this](const QString &path) { importFrom(path); });
+}
+
+void ReplyRulesDialog::importFrom(const QString &path)
+{
     // Only a regular file of bounded size: a named pipe would hold the
     // dialog in open(), a device could be read until the memory is gone.
     QString error;
@@ -250,12 +259,13 @@ void ReplyRulesDialog::exportRules()
     // A file that import would refuse is not written.
     if (!rowsAreUsable())
         return;
-    const QByteArray json = rulesToJson(tableRules());
-    const QPointer<ReplyRulesDialog> alive(this);
-    const FileChooser choose = fileChooser_;
-    const QString path = choose(true, tr("导出自动应答规则"));
-    if (!alive || path.isEmpty())
-        return;
+    // The rows as they were when export was pressed.
+    askForFile(true, tr("导出自动应答规则"),
+        [this, json = rulesToJson(tableRules())](const QString &path) { exportTo(path, json); });
+}
+
+void ReplyRulesDialog::exportTo(const QString &path, const QByteArray &json)
+{
     // The save renames a file of its own over the path: never over a named
     // pipe or a device.
     QString error;

@@ -7,7 +7,10 @@
 // Every control is reached by the keyboard: Tab goes from the table to the
 // buttons, the arrows move in the table, F2 or typing edits a cell and the
 // space bar switches a check box. The dialog owns its widgets; its owner
-// keeps the dialog and runs it through RunModal. UI thread only.
+// opens it (OpenDialog) and reads the rules once it is accepted. The file
+// dialogs of import and export open without a loop of their own; what they
+// lead to runs once a file is chosen, and not at all once the dialog is gone.
+// UI thread only.
 
 #include "core/replyrules.h"
 
@@ -26,6 +29,7 @@ class ReplyRulesDialog : public QDialog {
 public:
     enum Result { Accepted = 1, Cancelled = 2 };
     // Asks for a file to save to (save) or open; "" when the user gives none.
+    // Without one the dialog asks through AskFileNameThen.
     using FileChooser = std::function<QString(bool save, const QString &caption)>;
 
     explicit ReplyRulesDialog(QWidget *parent = nullptr);
@@ -48,11 +52,12 @@ private:
     void addRow();
     void removeRow();
     void moveRow(int by);
+    void askForFile(bool save, const QString &caption, std::function<void(const QString &)> then);
     void importRules();
+    void importFrom(const QString &path);
     void exportRules();
-    // ShowMessage with the first row's problem; false when there is one. The
-    // message box runs a loop of its own: the caller re-checks that the
-    // dialog still exists.
+    void exportTo(const QString &path, const QByteArray &json);
+    // ShowMessage with the first row's problem; false when there is one.
     [[nodiscard]] bool rowsAreUsable();
 
     ReplyRulesModel *rulesModel_;

@@ -10,7 +10,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QPointer>
 #include <QSaveFile>
 
 namespace {
@@ -54,15 +53,15 @@ void LogView::setRecordingShown(bool recording)
 
 void LogView::saveLog()
 {
-    const QPointer<LogView> self(this);
-    const QString path = AskFileName(FileDialogKind::Save, tr("保存日志"), suggestedFilePath());
-    // A peer that left while the dialog was open took the window with it.
-    if (!self || path.isEmpty())
-        return;
-    lastFolder() = QFileInfo(path).absolutePath();
-    const QString error = writeLogFile(path);
-    if (!error.isEmpty())
-        ShowMessage(tr("保存日志失败：") + path + tr("：") + error);
+    // A peer that leaves while the dialog is open takes the view with it,
+    // and then nothing is written.
+    AskFileNameThen(
+        FileDialogKind::Save, tr("保存日志"), suggestedFilePath(), this, [this](const QString &path) {
+            lastFolder() = QFileInfo(path).absolutePath();
+            const QString error = writeLogFile(path);
+            if (!error.isEmpty())
+                ShowMessage(tr("保存日志失败：") + path + tr("：") + error);
+        });
 }
 
 QString LogView::writeLogFile(const QString &path) const
@@ -86,10 +85,9 @@ QString LogView::writeLogFile(const QString &path) const
 
 void LogView::askToRecord()
 {
-    const QPointer<LogView> self(this);
-    const QString path = AskFileName(FileDialogKind::Record, tr("记录到文件"), suggestedFilePath());
-    if (!self || path.isEmpty())
-        return;
-    lastFolder() = QFileInfo(path).absolutePath();
-    emit recordingRequested(path);
+    AskFileNameThen(
+        FileDialogKind::Record, tr("记录到文件"), suggestedFilePath(), this, [this](const QString &path) {
+            lastFolder() = QFileInfo(path).absolutePath();
+            emit recordingRequested(path);
+        });
 }

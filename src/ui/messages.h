@@ -1,8 +1,12 @@
 #pragma once
 // The program's only ways of telling the user something modal: a message box
 // with one OK button, the application's standard error box, modal dialogs and
-// the file dialog. Tests replace them (MessageRecorder, ModalScript,
-// FileChoiceScript) so that nothing blocks. UI thread only.
+// the file dialog. They are modal to the user but never to the code: each
+// opens and returns at once, and what follows the user's answer runs in a
+// callback, because a loop run inside a handler lets peers arrive and leave,
+// and the application quit, under that handler's feet. Tests replace them
+// (MessageRecorder, ModalScript, FileChoiceScript) so that nothing waits for
+// a user. UI thread only.
 
 #include <QString>
 #include <QStringList>
@@ -13,7 +17,14 @@
 #include <vector>
 
 class QDialog;
+class QObject;
 
+// Show their box and return at once; nothing waits for the OK. One box is on
+// the screen at a time and the others wait their turn, so they read in the
+// order they were told. A text that is on the screen or waiting already is
+// not added again: a peer that fails every send would otherwise bury the
+// window under boxes of one text. Boxes still open or waiting when the
+// application's loop ends go with it.
 void ShowMessage(const QString &text);
 void ShowException(const std::exception &e);
 
@@ -21,8 +32,23 @@ void ShowException(const std::exception &e);
 void OpenWebAddress(const QString &address);
 
 // Runs a dialog modally and returns its result (1 = OK, 2 = Cancel as the
-// dialogs set it with done()).
+// dialogs set it with done()). It runs a nested event loop: use OpenDialog.
 int RunModal(QDialog &dialog);
+
+enum class AfterClose {
+    Delete, // the dialog is deleted once it is closed and done has run
+    Keep, // the dialog stays for the next use (and keeps what was typed)
+};
+
+// Opens the dialog modally to the user (application modal unless it asks for
+// another modality, as exec() had it) and returns at once. When the dialog is
+// closed with done(), done(result) runs (inside the exception guard) unless
+// context is gone by then; nothing runs for a dialog destroyed while open.
+// A kept dialog that is open already is left as it is, with its first
+// callback. A dialog to delete that is still open when the application's
+// loop ends goes with it.
+void OpenDialog(QDialog *dialog, QObject *context, std::function<void(int result)> done,
+    AfterClose after = AfterClose::Delete);
 
 // Record asks for a file to append to: an existing one is kept, so the
 // dialog does not ask whether to replace it, as it does for Save.
@@ -31,8 +57,14 @@ enum class FileDialogKind { Save, Open, Record };
 // Asks for a file to save to, to open or to record into, starting at
 // suggestedPath; an empty result means the user cancelled. The dialog runs a
 // nested event loop: the caller re-checks that what it holds still exists
-// when it returns.
+// when it returns. Use AskFileNameThen.
 [[nodiscard]] QString AskFileName(FileDialogKind kind, const QString &caption, const QString &suggestedPath);
+
+// The same question without a loop: returns at once, and chosen(path) runs
+// once the user picked a file, unless context is gone by then. A cancelled
+// dialog calls nothing. filter is QFileDialog's name filter, none when empty.
+void AskFileNameThen(FileDialogKind kind, const QString &caption, const QString &suggestedPath,
+    QObject *context, std::function<void(const QString &path)> chosen, const QString &filter = QString());
 
 // While one exists, ShowMessage and ShowException record their texts here
 // instead of opening a box.
@@ -50,10 +82,11 @@ public:
     void clear();
 };
 
-// While one exists, RunModal shows the dialog without a modal loop and runs
-// the queued steps against it, one after another, until one of them closes it
-// (with done()). A dialog that is still open when the steps run out counts as
-// cancelled and is recorded in `unfinished`.
+// While one exists, RunModal and OpenDialog show the dialog without a modal
+// loop and run the queued steps against it, one after another, until one of
+// them closes it (with done()). A dialog that is still open when the steps
+// run out counts as cancelled and is recorded in `unfinished`. OpenDialog's
+// callback has run by the time it returns.
 class ModalScript {
 public:
     using Step = std::function<void(QDialog &)>;
@@ -69,9 +102,10 @@ public:
     int unfinished = 0;
 };
 
-// While one exists, AskFileName opens no dialog: it records the suggested path
-// in `asked` and the kind of dialog in `kinds`, and answers with the next of
-// `answers` (empty, as if cancelled, when none is left).
+// While one exists, AskFileName and AskFileNameThen open no dialog: they
+// record the suggested path in `asked` and the kind of dialog in `kinds`, and
+// answer with the next of `answers` (empty, as if cancelled, when none is
+// left); AskFileNameThen's callback has run by the time it returns.
 class FileChoiceScript {
 public:
     FileChoiceScript();
