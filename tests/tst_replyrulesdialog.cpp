@@ -15,6 +15,15 @@
 
 namespace {
 
+// The result the running script closes the dialog with.
+int scriptedResult(QDialog &dialog)
+{
+    int result = -1;
+    OpenDialog(
+        &dialog, &dialog, [&result](int answer) { result = answer; }, AfterClose::Keep);
+    return result;
+}
+
 enum Column { EnabledColumn, MatchColumn, PatternColumn, ReplyColumn, ReplyIsHexColumn };
 
 void click(const QDialog &dialog, const char *button)
@@ -163,7 +172,7 @@ private slots:
             QCOMPARE(currentRow(d), 1);
             click(d, "okButton");
         });
-        QCOMPARE(RunModal(dialog), int(ReplyRulesDialog::Accepted));
+        QCOMPARE(scriptedResult(dialog), int(ReplyRulesDialog::Accepted));
         QCOMPARE(recorder.messages, QStringList());
         QCOMPARE(dialog.rules(),
             (std::vector<ReplyRule>{
@@ -198,7 +207,7 @@ private slots:
             QCOMPARE(recorder.messages.last(), QStringLiteral("第3条规则的应答内容为空"));
             click(d, "cancelButton");
         });
-        QCOMPARE(RunModal(dialog), int(ReplyRulesDialog::Cancelled));
+        QCOMPARE(scriptedResult(dialog), int(ReplyRulesDialog::Cancelled));
         QCOMPARE(script.unfinished, 0);
         QCOMPARE(dialog.rules(), before);
         // What was typed before cancelling is not shown again either.

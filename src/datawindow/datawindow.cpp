@@ -413,11 +413,12 @@ void DataWindow::chooseFileToSend()
         ShowMessage(tr("上一个文件尚未发送完成"));
         return;
     }
-    const QPointer<DataWindow> self(this);
-    const QString path = AskFileName(FileDialogKind::Open, tr("发送文件"), QString());
-    // The dialog ran the event loop: the endpoint may have gone meanwhile.
-    if (self && !path.isEmpty() && isAttached())
-        emit fileSendRequested(path);
+    // The endpoint may go while the dialog is open: a window that outlives
+    // it is detached by then and asks for nothing.
+    AskFileNameThen(FileDialogKind::Open, tr("发送文件"), QString(), this, [this](const QString &path) {
+        if (isAttached())
+            emit fileSendRequested(path);
+    });
 }
 
 void DataWindow::showTransferProgress()
@@ -443,22 +444,18 @@ void DataWindow::setLogFileNameBase(const QString &base)
 
 void DataWindow::editReplyRules()
 {
-    const QPointer<DataWindow> self(this);
     const QPointer<EndpointSession> session(session_);
     // Not a child of the window: a peer may take the window away while the
-    // dialog is open, and the dialog must outlive its own modal loop.
-    auto dialog = std::make_unique<ReplyRulesDialog>();
+    // dialog is open. It answers only while the window is there.
+    auto *dialog = new ReplyRulesDialog();
     dialog->setRules(session_->replyRules());
-    dialog->setFileChooser([](bool save, const QString &caption) {
-        return AskFileName(save ? FileDialogKind::Save : FileDialogKind::Open, caption, QString());
+    OpenDialog(dialog, this, [dialog, session](int result) {
+        if (!session || result != ReplyRulesDialog::Accepted)
+            return;
+        QString unsavedTo;
+        if (!session->acceptReplyRules(dialog->rules(), &unsavedTo))
+            ShowMessage(tr("自动应答规则无法保存到 %1，只在本次运行中有效").arg(unsavedTo));
     });
-    const int result = RunModal(*dialog);
-    // The dialog ran the event loop; the window may have gone with it.
-    if (!self || !session || result != ReplyRulesDialog::Accepted)
-        return;
-    QString unsavedTo;
-    if (!session->acceptReplyRules(dialog->rules(), &unsavedTo))
-        ShowMessage(tr("自动应答规则无法保存到 %1，只在本次运行中有效").arg(unsavedTo));
 }
 
 void DataWindow::requestStart()

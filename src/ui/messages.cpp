@@ -199,30 +199,15 @@ void OpenWebAddress(const QString &address)
     QDesktopServices::openUrl(QUrl(address));
 }
 
-int RunModal(QDialog &dialog)
-{
-    if (!activeScript)
-        return dialog.exec();
+namespace {
 
-    dialog.setResult(0);
-    dialog.show();
-    while (dialog.isVisible() && !activeScript->steps.empty()) {
-        auto step = std::move(activeScript->steps.front());
-        activeScript->steps.pop_front();
-        step(dialog);
-    }
-    if (dialog.isVisible()) {
-        ++activeScript->unfinished;
-        dialog.done(2);
-    }
-    return dialog.result();
-}
-
-void OpenDialog(QDialog *dialog, QObject *context, std::function<void(int result)> done, AfterClose after)
+// Opens the dialog as OpenDialog does, whatever script runs: a file dialog
+// answers to the file choice script alone.
+bool showDialog(QDialog *dialog, QObject *context, std::function<void(int result)> done, AfterClose after)
 {
     Q_ASSERT(dialog);
     if (after == AfterClose::Keep && dialog->isVisible())
-        return;
+        return false;
     // A kept dialog hidden some other way than done() left its answer behind.
     std::vector<DialogAnswer *> left;
     for (QObject *c : dialog->children())
@@ -237,7 +222,14 @@ void OpenDialog(QDialog *dialog, QObject *context, std::function<void(int result
         endWithTheLoop(dialog);
     dialog->setResult(0);
     dialog->show();
-    if (!activeScript)
+    return true;
+}
+
+} // namespace
+
+void OpenDialog(QDialog *dialog, QObject *context, std::function<void(int result)> done, AfterClose after)
+{
+    if (!showDialog(dialog, context, std::move(done), after) || !activeScript)
         return;
 
     const QPointer<QDialog> open(dialog);
@@ -252,12 +244,27 @@ void OpenDialog(QDialog *dialog, QObject *context, std::function<void(int result
     }
 }
 
+namespace {
+
+QString scriptedFileChoice(FileDialogKind kind, const QString &suggestedPath)
+{
+    activeFileChoices->asked << suggestedPath;
+    activeFileChoices->kinds.push_back(kind);
+    if (activeFileChoices->answers.empty())
+        return {};
+    QString answer = std::move(activeFileChoices->answers.front());
+    activeFileChoices->answers.pop_front();
+    return answer;
+}
+
+} // namespace
+
 void AskFileNameThen(FileDialogKind kind, const QString &caption, const QString &suggestedPath,
     QObject *context, std::function<void(const QString &path)> chosen, const QString &filter)
 {
     if (activeFileChoices) {
         const QPointer<QObject> alive(context);
-        const QString path = AskFileName(kind, caption, suggestedPath);
+        const QString path = scriptedFileChoice(kind, suggestedPath);
         if ((!context || alive) && !path.isEmpty())
             Guarded([&] { chosen(path); });
         return;
@@ -272,30 +279,12 @@ void AskFileNameThen(FileDialogKind kind, const QString &caption, const QString 
         if (kind == FileDialogKind::Record)
             dialog->setOption(QFileDialog::DontConfirmOverwrite);
     }
-    OpenDialog(dialog, context, [dialog, chosen = std::move(chosen)](int result) {
+    const auto answered = [dialog, chosen = std::move(chosen)](int result) {
         const QString path = result == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString();
         if (!path.isEmpty())
             chosen(path);
-    });
-}
-
-QString AskFileName(FileDialogKind kind, const QString &caption, const QString &suggestedPath)
-{
-    if (activeFileChoices) {
-        activeFileChoices->asked << suggestedPath;
-        activeFileChoices->kinds.push_back(kind);
-        if (activeFileChoices->answers.empty())
-            return {};
-        QString answer = std::move(activeFileChoices->answers.front());
-        activeFileChoices->answers.pop_front();
-        return answer;
-    }
-    if (kind == FileDialogKind::Save)
-        return QFileDialog::getSaveFileName(boxParent(), caption, suggestedPath);
-    if (kind == FileDialogKind::Record)
-        return QFileDialog::getSaveFileName(
-            boxParent(), caption, suggestedPath, QString(), nullptr, QFileDialog::DontConfirmOverwrite);
-    return QFileDialog::getOpenFileName(boxParent(), caption, suggestedPath);
+    };
+    (void)showDialog(dialog, context, answered, AfterClose::Delete);
 }
 
 MessageRecorder::MessageRecorder()

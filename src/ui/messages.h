@@ -31,10 +31,6 @@ void ShowException(const std::exception &e);
 // Opens a web address in the default browser; a failure is ignored.
 void OpenWebAddress(const QString &address);
 
-// Runs a dialog modally and returns its result (1 = OK, 2 = Cancel as the
-// dialogs set it with done()). It runs a nested event loop: use OpenDialog.
-int RunModal(QDialog &dialog);
-
 enum class AfterClose {
     Delete, // the dialog is deleted once it is closed and done has run
     Keep, // the dialog stays for the next use (and keeps what was typed)
@@ -55,12 +51,7 @@ void OpenDialog(QDialog *dialog, QObject *context, std::function<void(int result
 enum class FileDialogKind { Save, Open, Record };
 
 // Asks for a file to save to, to open or to record into, starting at
-// suggestedPath; an empty result means the user cancelled. The dialog runs a
-// nested event loop: the caller re-checks that what it holds still exists
-// when it returns. Use AskFileNameThen.
-[[nodiscard]] QString AskFileName(FileDialogKind kind, const QString &caption, const QString &suggestedPath);
-
-// The same question without a loop: returns at once, and chosen(path) runs
+// suggestedPath, without a loop: returns at once, and chosen(path) runs
 // once the user picked a file, unless context is gone by then. A cancelled
 // dialog calls nothing. filter is QFileDialog's name filter, none when empty.
 void AskFileNameThen(FileDialogKind kind, const QString &caption, const QString &suggestedPath,
@@ -82,7 +73,7 @@ public:
     void clear();
 };
 
-// While one exists, RunModal and OpenDialog show the dialog without a modal
+// While one exists, OpenDialog shows the dialog without a modal
 // loop and run the queued steps against it, one after another, until one of
 // them closes it (with done()). A dialog that is still open when the steps
 // run out counts as cancelled and is recorded in `unfinished`. OpenDialog's
@@ -102,10 +93,10 @@ public:
     int unfinished = 0;
 };
 
-// While one exists, AskFileName and AskFileNameThen open no dialog: they
-// record the suggested path in `asked` and the kind of dialog in `kinds`, and
-// answer with the next of `answers` (empty, as if cancelled, when none is
-// left); AskFileNameThen's callback has run by the time it returns.
+// While one exists, AskFileNameThen opens no dialog: it records the suggested
+// path in `asked` and the kind of dialog in `kinds`, and answers with the next
+// of `answers` (empty, as if cancelled, when none is left); its callback has
+// run by the time it returns.
 class FileChoiceScript {
 public:
     FileChoiceScript();
