@@ -1,7 +1,8 @@
 #pragma once
 // The main window: the strip of commands, the endpoint tree, the document area
 // with the data windows, and the information panel that covers it while no
-// endpoint exists. It owns the endpoint list. The window wires; parsing,
+// endpoint exists. It owns the endpoint controller (and through it the
+// endpoints) and the views that show them. The window wires; parsing,
 // sending and formatting live elsewhere. UI thread only.
 
 #include "endpoints/endpoint.h"
@@ -20,6 +21,7 @@ class DocumentArea;
 class EndpointTree;
 class DataWindow;
 class EndpointController;
+class EndpointViews;
 class InfoPanel;
 class NewTcpClientDialog;
 class NewUdpGroupDialog;
@@ -39,6 +41,8 @@ public:
 
     // What creates, removes and stops the endpoints shown here.
     [[nodiscard]] EndpointController &controller() { return *controller_; }
+    // The endpoints' nodes and windows.
+    [[nodiscard]] EndpointViews &views() { return *views_; }
     [[nodiscard]] EndpointList &endpoints();
     // The kind node with the given label.
     [[nodiscard]] QTreeWidgetItem *kindNode(EndpointKind kind) const;
@@ -87,9 +91,10 @@ private:
 
     void buildStrip();
     void buildTree();
-    void selectNodeOfWindow(QWidget *window);
 
+    // The controller goes before its views (see the destructor).
     std::unique_ptr<EndpointController> controller_;
+    std::unique_ptr<EndpointViews> views_;
     QStackedLayout *documentStack_ = nullptr;
 };
 
