@@ -6,6 +6,7 @@
 //
 // Times are CLOCK_MONOTONIC nanoseconds, comparable with the load generator's.
 
+#include "app/endpointviews.h"
 #include "app/mainwindow.h"
 #include "core/errors.h"
 #include "core/replyrules.h"
@@ -14,6 +15,7 @@
 #include "datawindow/sendpanel.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointcontroller.h"
+#include "endpoints/filetransfer.h"
 #include "endpoints/replyoutbox.h"
 #include "net/serial/serialport.h"
 #include "ui/endpointtree.h"
@@ -47,6 +49,19 @@
 #include <vector>
 
 namespace {
+
+// The one main window of a run; its views keep each endpoint's node and window.
+MainWindow *benchForm = nullptr;
+
+DataWindow *windowOf(const Endpoint *endpoint)
+{
+    return benchForm->views().windowOf(endpoint);
+}
+
+QTreeWidgetItem *nodeOf(const Endpoint *endpoint)
+{
+    return benchForm->views().nodeOf(endpoint);
+}
 
 qint64 nowNs()
 {
@@ -214,7 +229,7 @@ QList<Endpoint *> peersOf(MainWindow &form)
 {
     QList<Endpoint *> peers;
     for (Endpoint *e : form.endpoints()) {
-        if (e->kind == EndpointKind::TcpAcceptedPeer && e->window && e->node)
+        if (e->kind == EndpointKind::TcpAcceptedPeer && windowOf(e) && nodeOf(e))
             peers << e;
     }
     return peers;
@@ -279,10 +294,10 @@ void setHex(DataWindow &window)
 
 QString logText(Endpoint &endpoint)
 {
-    if (!endpoint.window)
+    if (!windowOf(&endpoint))
         return {};
-    endpoint.window->flushLog();
-    const auto *log = endpoint.window->findChild<LogView *>(QStringLiteral("log"));
+    windowOf(&endpoint)->flushLog();
+    const auto *log = windowOf(&endpoint)->findChild<LogView *>(QStringLiteral("log"));
     return log ? log->toPlainText() : QString();
 }
 
@@ -355,14 +370,14 @@ QString clickThrough(MainWindow &form, int clicks)
     for (int i = 0; i < clicks && !peers.isEmpty(); ++i) {
         Endpoint *peer = peers[int((qint64(i) * peers.size()) / clicks)];
         const QString expected = QStringLiteral("port=%1").arg(peer->peerPort);
-        if (peer->window && !peer->window->isBuilt())
+        if (windowOf(peer) && !windowOf(peer)->isBuilt())
             ++builtByClicks;
         const qint64 t0 = nowNs();
-        tree->setCurrentItem(peer->node);
+        tree->setCurrentItem(nodeOf(peer));
         const qint64 deadline = t0 + 2000000000LL;
         bool shown = false;
         while (nowNs() < deadline) {
-            if (peer->window && peer->window->isVisible()) {
+            if (windowOf(peer) && windowOf(peer)->isVisible()) {
                 shown = true;
                 break;
             }
@@ -388,7 +403,7 @@ QString clickThrough(MainWindow &form, int clicks)
 // and no peer node is left.
 QString stopServer(MainWindow &form, Endpoint &server)
 {
-    QTreeWidgetItem *serverNode = server.node;
+    QTreeWidgetItem *serverNode = nodeOf(&server);
     const qint64 t0 = nowNs();
     form.controller().stop(server);
     const qint64 deadline = t0 + 30000000000LL;
@@ -425,6 +440,7 @@ int main(int argc, char **argv)
 
     // As the program starts (the descriptor limit raised, the window shown).
     auto form = StartPortwright();
+    benchForm = form.get();
 
     LatencyProbe probe(int(opt.num("probe-ms", 100)));
     QTimer poll;
@@ -466,12 +482,12 @@ int main(int argc, char **argv)
                         return false;
                     peer = peers.first();
                     if (hex)
-                        setHex(*peer->window);
+                        setHex(*windowOf(peer));
                     if (!recordPath.isEmpty()) {
                         // As the user does it: the window in front, then the menu.
-                        peer->window->bringToFront();
+                        windowOf(peer)->bringToFront();
                         choices.answers.push_back(recordPath);
-                        if (!chooseFromContextMenu(*peer->window, QStringLiteral("记录到文件...")))
+                        if (!chooseFromContextMenu(*windowOf(peer), QStringLiteral("记录到文件...")))
                             return true; // reported as not recording below
                     }
                 }
@@ -480,11 +496,11 @@ int main(int argc, char **argv)
                 // The menu's item starts recording on a later loop pass; what
                 // had arrived by then is not in the file.
                 if (!recordPath.isEmpty() && receivedWhenRecording < 0) {
-                    if (!isRecording(*peer->window))
+                    if (!isRecording(*windowOf(peer)))
                         return false;
-                    receivedWhenRecording = peer->window->receivedBytes();
+                    receivedWhenRecording = windowOf(peer)->receivedBytes();
                 }
-                return peer->window->receivedBytes() >= bytes;
+                return windowOf(peer)->receivedBytes() >= bytes;
             },
             [&](bool finished) {
                 const bool listed = peer && form->endpoints().contains(peer);
@@ -492,14 +508,14 @@ int main(int argc, char **argv)
                 int blocks = -1;
                 bool recorded = false;
                 if (listed) {
-                    peer->window->flushLog();
-                    received = peer->window->receivedBytes();
-                    blocks = peer->window->findChild<LogView *>(QStringLiteral("log"))->entryCount();
+                    windowOf(peer)->flushLog();
+                    received = windowOf(peer)->receivedBytes();
+                    blocks = windowOf(peer)->findChild<LogView *>(QStringLiteral("log"))->entryCount();
                     // Stopping writes out what waits and closes the file, so
                     // the file is whole when the harness counts it.
-                    if (!recordPath.isEmpty() && isRecording(*peer->window))
-                        recorded = chooseFromContextMenu(*peer->window, QStringLiteral("停止记录"))
-                            && !isRecording(*peer->window);
+                    if (!recordPath.isEmpty() && isRecording(*windowOf(peer)))
+                        recorded = chooseFromContextMenu(*windowOf(peer), QStringLiteral("停止记录"))
+                            && !isRecording(*windowOf(peer));
                 }
                 const qint64 end = nowNs();
                 probe.Stop();
@@ -532,15 +548,15 @@ int main(int argc, char **argv)
             [&] { return form->controller().createTcpClient(QStringLiteral("127.0.0.1"), port); });
         if (!client)
             return 3;
-        const QPointer<DataWindow> window = client->window;
+        const QPointer<DataWindow> window = windowOf(client);
         ready();
         // A new client connects when its start button is pressed; the
         // connect waits for the host lookup, which answers on the loop.
         window->requestStart();
         const qint64 connectDeadline = nowNs() + 30000000000LL;
-        while (client->state != 1 && nowNs() < connectDeadline)
+        while (client->state != EndpointState::Connected && nowNs() < connectDeadline)
             settleFor(5);
-        if (client->state != 1 || !window) {
+        if (client->state != EndpointState::Connected || !window) {
             result(QStringLiteral("connected=0"));
             return 4;
         }
@@ -549,7 +565,8 @@ int main(int argc, char **argv)
         const bool peakReset = resetPeakRss();
         probe.Start();
         const qint64 start = nowNs();
-        form->controller().sendFile(window, path);
+        if (FileTransfer *transfer = form->controller().sendFile(*client, path))
+            QObject::connect(window, &DataWindow::transferCancelRequested, transfer, &FileTransfer::cancel);
         pollUntil(
             poll, limitMs, [&] { return !window || !window->isTransferring(); },
             [&](bool finished) {
@@ -585,7 +602,7 @@ int main(int argc, char **argv)
         if (!server)
             return 3;
         if (opt.flag("answer"))
-            answerRequests(*server->window);
+            answerRequests(*windowOf(server));
         qint64 last = -1;
         qint64 lastChange = nowNs();
         probe.Start();
@@ -593,7 +610,7 @@ int main(int argc, char **argv)
         pollUntil(
             poll, limitMs,
             [&] {
-                const qint64 got = server->window->receivedBytes();
+                const qint64 got = windowOf(server)->receivedBytes();
                 if (got != last) {
                     last = got;
                     lastChange = nowNs();
@@ -601,17 +618,18 @@ int main(int argc, char **argv)
                 return got >= count * size || (got > 0 && nowNs() - lastChange > quietMs * 1000000);
             },
             [&](bool) {
-                server->window->flushLog();
+                windowOf(server)->flushLog();
                 const qint64 end = nowNs();
                 probe.Stop();
-                const qint64 got = server->window->receivedBytes();
-                const int blocks = server->window->findChild<LogView *>(QStringLiteral("log"))->entryCount();
+                const qint64 got = windowOf(server)->receivedBytes();
+                const int blocks
+                    = windowOf(server)->findChild<LogView *>(QStringLiteral("log"))->entryCount();
                 result(QStringLiteral("end_ns=%1 datagrams=%2 bytes=%3 log_lines=%4 sent_bytes=%5 %6")
                            .arg(end)
                            .arg(got / size)
                            .arg(got)
                            .arg(got > 0 ? blocks : 0)
-                           .arg(server->window->sentBytes())
+                           .arg(windowOf(server)->sentBytes())
                            .arg(probe.Summary("probe")));
                 QCoreApplication::exit(0);
             });
@@ -652,7 +670,7 @@ int main(int argc, char **argv)
         // Looked at as nodes come: polling on a short timer would itself be
         // a loop pass, and each pass of a loop that watches ten thousand
         // sockets costs what polling them costs.
-        QTreeWidgetItem *serverNode = server->node;
+        QTreeWidgetItem *serverNode = nodeOf(server);
         bool checkQueued = false;
         int nextMark = 1000;
         const auto check = [&] {
@@ -700,7 +718,7 @@ int main(int argc, char **argv)
         settleFor(int(opt.num("idle-ms", 2000)));
         const double idleCpu = (cpuSeconds() - cpu0) / (double(nowNs() - idle0) / 1e9);
         const int built = int(std::count_if(form->endpoints().begin(), form->endpoints().end(),
-            [](const Endpoint *e) { return e->window && e->window->isBuilt(); }));
+            [](const Endpoint *e) { return windowOf(e) && windowOf(e)->isBuilt(); }));
         const QString serverLog = logText(*server);
         exitCode = peers == count ? 0 : 1;
         QString extra = QStringLiteral("windows_built=%1 exhaustion_lines=%2")
@@ -730,7 +748,7 @@ int main(int argc, char **argv)
             *form, EndpointKind::TcpServer, [&] { return form->controller().createTcpServer(port); });
         if (!server)
             return 3;
-        answerWithLargeReply(*server->window, replyBytes);
+        answerWithLargeReply(*windowOf(server), replyBytes);
         // Let the first window's one-off costs (fonts, styles) settle first.
         settleFor(300);
         const long rssBefore = statusKb("VmRSS:");
@@ -750,7 +768,7 @@ int main(int argc, char **argv)
             // A peer's piece is answered as it is received: once counted,
             // its reply was handed over.
             settled = int(std::count_if(peers.begin(), peers.end(), [](const Endpoint *peer) {
-                return peer->window->receivedBytes() > 0 && !ReplyOutbox::isWaiting(peer->peerConnection());
+                return windowOf(peer)->receivedBytes() > 0 && !ReplyOutbox::isWaiting(peer->peerConnection());
             }));
             const qint64 now = nowNs();
             // Progress on stderr, once a second: where the time goes.
@@ -777,10 +795,10 @@ int main(int argc, char **argv)
         qint64 sent = 0;
         const qint64 countStart = nowNs();
         for (Endpoint *peer : peers) {
-            peer->window->build();
+            windowOf(peer)->build();
             if (logText(*peer).contains(QStringLiteral("发送超时：对方未接收数据")))
                 ++givenUp;
-            sent += peer->window->sentBytes();
+            sent += windowOf(peer)->sentBytes();
             // Each build posts layout and polish events. Left to pile up
             // (the loop does not run here), every later post and every
             // widget destroyed at the end would scan all of them.
@@ -816,7 +834,7 @@ int main(int argc, char **argv)
         if (loadPort)
             loaded = create(
                 *form, EndpointKind::UdpServer, [&] { return form->controller().createUdpServer(loadPort); });
-        DataWindow &w = *client->window;
+        DataWindow &w = *windowOf(client);
         w.findChild<SendEdit *>(QStringLiteral("sendEdit"))->setPlainText(QStringLiteral("x"));
         w.findChild<QLineEdit *>(QStringLiteral("intervalEdit"))
             ->setText(QString::number(opt.num("interval", 10)));
@@ -831,7 +849,7 @@ int main(int argc, char **argv)
                 exitCode = finished ? 0 : 1;
                 result(QStringLiteral("sent=%1 load_received=%2")
                            .arg(w.sentBytes())
-                           .arg(loaded ? loaded->window->receivedBytes() : 0));
+                           .arg(loaded ? windowOf(loaded)->receivedBytes() : 0));
                 QCoreApplication::exit(0);
             });
         app.exec();

@@ -1,11 +1,15 @@
 // A program made of the engine libraries alone: what it needs at run time is
 // what a run without a display needs (see tst_engine_links).
-#include "session/endpointkind.h"
+#include "endpoints/endpointcontroller.h"
+
+#include <QCoreApplication>
 
 #include <cstdio>
 
-int main()
+int main(int argc, char **argv)
 {
+    QCoreApplication app(argc, argv);
+    EndpointController controller;
     std::puts(qPrintable(kindLabel(EndpointKind::TcpServer)));
-    return 0;
+    return controller.endpoints().size();
 }

@@ -16,7 +16,7 @@ ALLOWED = {
     "session": {"core", "net", "session"},
     "ui": {"core", "ui"},
     "datawindow": {"core", "session", "ui", "datawindow"},
-    "endpoints": {"core", "net", "session", "ui", "datawindow", "endpoints"},
+    "endpoints": {"core", "net", "session", "endpoints"},
     "app": {"core", "net", "session", "ui", "datawindow", "endpoints", "app"},
 }
 

@@ -69,12 +69,12 @@ private slots:
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
         QVERIFY(server);
-        QCOMPARE(server->node->text(0), localIpAddress() + QStringLiteral("[%1]").arg(port));
-        QCOMPARE(nodeImageOf(server->node), NodeImage::Listening);
-        QCOMPARE(server->state, 1);
-        QVERIFY(!child<QCheckBox>(server->window, "webReplySwitch")->isHidden());
+        QCOMPARE(nodeOf(server)->text(0), localIpAddress() + QStringLiteral("[%1]").arg(port));
+        QCOMPARE(nodeImageOf(nodeOf(server)), NodeImage::Listening);
+        QCOMPARE(server->state, EndpointState::Listening);
+        QVERIFY(!child<QCheckBox>(windowOf(server), "webReplySwitch")->isHidden());
         QVERIFY(!h.form->isInfoPanelShown());
-        QCOMPARE(child<QLabel>(server->window, "stateLabel")->text(), QStringLiteral("已启动"));
+        QCOMPARE(child<QLabel>(windowOf(server), "stateLabel")->text(), QStringLiteral("已启动"));
 
         Fd a = connectTo(port), b = connectTo(port), c = connectTo(port);
         QTRY_COMPARE(peerCount(server), 3);
@@ -83,30 +83,30 @@ private slots:
         const int ports[] = {localPort(a.get()), localPort(b.get()), localPort(c.get())};
         for (int i = 0; i < 3; ++i) {
             Endpoint *peer = peers[i];
-            QCOMPARE(peer->node->parent(), server->node);
-            QCOMPARE(peer->node->text(0), QStringLiteral("127.0.0.1[%1]").arg(ports[i]));
-            QCOMPARE(nodeImageOf(peer->node), NodeImage::Connected);
+            QCOMPARE(nodeOf(peer)->parent(), nodeOf(server));
+            QCOMPARE(nodeOf(peer)->text(0), QStringLiteral("127.0.0.1[%1]").arg(ports[i]));
+            QCOMPARE(nodeImageOf(nodeOf(peer)), NodeImage::Connected);
             QCOMPARE(peer->localPort, port);
-            QCOMPARE(child<QLabel>(peer->window, "stateLabel")->text(), QStringLiteral("已连接"));
-            QCOMPARE(
-                child<QLabel>(peer->window, "peerAddressLabel")->text(), QStringLiteral("对方IP:127.0.0.1"));
-            QVERIFY(child<QCheckBox>(peer->window, "webReplySwitch")->isHidden());
+            QCOMPARE(child<QLabel>(windowOf(peer), "stateLabel")->text(), QStringLiteral("已连接"));
+            QCOMPARE(child<QLabel>(windowOf(peer), "peerAddressLabel")->text(),
+                QStringLiteral("对方IP:127.0.0.1"));
+            QVERIFY(child<QCheckBox>(windowOf(peer), "webReplySwitch")->isHidden());
         }
         // The newest peer is selected and its window in front (peers that
         // arrive together are selected together, a moment later).
-        QTRY_COMPARE(child<EndpointTree>(h.form, "tree")->currentItem(), peers[2]->node);
-        QTRY_VERIFY(!peers[2]->window->isHidden());
+        QTRY_COMPARE(child<EndpointTree>(h.form, "tree")->currentItem(), nodeOf(peers[2]));
+        QTRY_VERIFY(!windowOf(peers[2])->isHidden());
 
         // Data is logged in the sending peer's window only.
-        child<QCheckBox>(peers[1]->window, "hexSwitch")->setChecked(true);
+        child<QCheckBox>(windowOf(peers[1]), "hexSwitch")->setChecked(true);
         QCOMPARE(::send(b.get(), "hi\0x", 4, 0), 4);
         QTRY_VERIFY(Harness::log(peers[1]).contains(QStringLiteral(" 收到数据：hi\u2400x{68 69 00 78 }")));
-        QCOMPARE(peers[1]->window->receivedBytes(), 4);
+        QCOMPARE(windowOf(peers[1])->receivedBytes(), 4);
         QVERIFY(Harness::log(peers[0]).isEmpty());
         QVERIFY(Harness::log(server).isEmpty());
 
         // A peer that leaves takes its endpoint, node and window along.
-        QPointer<DataWindow> window(peers[0]->window);
+        QPointer<DataWindow> window(windowOf(peers[0]));
         a.reset();
         QTRY_COMPARE(peerCount(server), 2);
         QVERIFY(!h.listed(peers[0]));
@@ -121,25 +121,25 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Fd a = connectTo(port), b = connectTo(port), c = connectTo(port);
         QTRY_COMPARE(peerCount(server), 3);
-        child<EndpointTree>(h.form, "tree")->setCurrentItem(server->node);
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(server));
         h.form->stopSelected();
         QCOMPARE(peerCount(server), 0);
         QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
-        QCOMPARE(server->state, 0);
-        QCOMPARE(nodeImageOf(server->node), NodeImage::Stopped);
-        QCOMPARE(child<QLabel>(server->window, "stateLabel")->text(), QStringLiteral("已停止"));
+        QCOMPARE(server->state, EndpointState::Stopped);
+        QCOMPARE(nodeImageOf(nodeOf(server)), NodeImage::Stopped);
+        QCOMPARE(child<QLabel>(windowOf(server), "stateLabel")->text(), QStringLiteral("已停止"));
         QTRY_VERIFY(peerSawEnd(a.get()) && peerSawEnd(b.get()) && peerSawEnd(c.get()));
         QVERIFY(connectRefused(port));
 
         // Started again from its own window.
-        server->window->requestStart();
-        QCOMPARE(server->state, 1);
-        QCOMPARE(nodeImageOf(server->node), NodeImage::Listening);
+        windowOf(server)->requestStart();
+        QCOMPARE(server->state, EndpointState::Listening);
+        QCOMPARE(nodeImageOf(nodeOf(server)), NodeImage::Listening);
         Fd again = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
         // And stopped from there with the right mouse button.
-        QTest::mouseRelease(child<QPushButton>(server->window, "stopButton"), Qt::RightButton);
-        QCOMPARE(server->state, 0);
+        QTest::mouseRelease(child<QPushButton>(windowOf(server), "stopButton"), Qt::RightButton);
+        QCOMPARE(server->state, EndpointState::Stopped);
         QCOMPARE(peerCount(server), 0);
         QVERIFY(connectRefused(port));
     }
@@ -173,20 +173,20 @@ private slots:
         QTRY_COMPARE(peerCount(server), count);
         const QList<Endpoint *> endpoints = h.endpoints(EndpointKind::TcpAcceptedPeer);
         for (Endpoint *peer : endpoints)
-            QTRY_COMPARE(peer->window->receivedBytes(),
+            QTRY_COMPARE(windowOf(peer)->receivedBytes(),
                 said.at(peer->peerPort).line.size() * said.at(peer->peerPort).repeats);
         // The newest is selected and in front, built; most others never were.
-        QTRY_COMPARE(child<EndpointTree>(h.form, "tree")->currentItem(), endpoints.last()->node);
-        QTRY_VERIFY(!endpoints.last()->window->isHidden());
-        QVERIFY(endpoints.last()->window->isBuilt());
+        QTRY_COMPARE(child<EndpointTree>(h.form, "tree")->currentItem(), nodeOf(endpoints.last()));
+        QTRY_VERIFY(!windowOf(endpoints.last())->isHidden());
+        QVERIFY(windowOf(endpoints.last())->isBuilt());
         const auto unbuilt = std::count_if(
-            endpoints.begin(), endpoints.end(), [](const Endpoint *e) { return !e->window->isBuilt(); });
+            endpoints.begin(), endpoints.end(), [](const Endpoint *e) { return !windowOf(e)->isBuilt(); });
         QVERIFY2(unbuilt >= count - 10,
             qPrintable(QStringLiteral("%1 of %2 built").arg(count - unbuilt).arg(count)));
 
         for (qsizetype i = 0; i < endpoints.size(); ++i) {
             Endpoint *peer = endpoints[i];
-            DataWindow *window = peer->window;
+            DataWindow *window = windowOf(peer);
             const Said &what = said.at(peer->peerPort);
             const QString counters = CountersLine(what.line.size() * what.repeats, 0);
             window->flushLog();
@@ -195,7 +195,7 @@ private slots:
             // Half as a click on the node does (which refreshes the status),
             // half built as they stand, from what they kept.
             if (i % 2) {
-                h.form->showSelectedEndpoint(peer->node);
+                h.form->showSelectedEndpoint(nodeOf(peer));
                 QVERIFY(!window->isHidden());
             } else {
                 window->build();
@@ -219,16 +219,16 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         QVERIFY(server);
         QCOMPARE(h.recorder.messages, QStringList{"该端口已被占用,监听未启动!"});
-        QCOMPARE(server->state, 0);
-        QCOMPARE(nodeImageOf(server->node), NodeImage::Stopped);
+        QCOMPARE(server->state, EndpointState::Stopped);
+        QCOMPARE(nodeImageOf(nodeOf(server)), NodeImage::Stopped);
         QVERIFY(h.listed(server));
-        server->window->requestStart();
+        windowOf(server)->requestStart();
         QCOMPARE(h.recorder.messages.last(), QStringLiteral("Socket端口已经被占用!"));
-        QCOMPARE(server->state, 0);
+        QCOMPARE(server->state, EndpointState::Stopped);
         holder.reset();
-        server->window->requestStart();
-        QCOMPARE(server->state, 1);
-        QCOMPARE(child<QLabel>(server->window, "stateLabel")->text(), QStringLiteral("已启动"));
+        windowOf(server)->requestStart();
+        QCOMPARE(server->state, EndpointState::Listening);
+        QCOMPARE(child<QLabel>(windowOf(server), "stateLabel")->text(), QStringLiteral("已启动"));
     }
 
     // A reset is written into the server's log (never into its send box,
@@ -242,14 +242,14 @@ private slots:
         const int fdsBefore = openDescriptorCount();
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QPointer<DataWindow> window(h.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
+        QPointer<DataWindow> window(windowOf(h.endpoints(EndpointKind::TcpAcceptedPeer).first()));
         resetAndClose(a);
         QTRY_VERIFY(
             Harness::log(server).contains(QStringLiteral("Client Socket异常,代码=%1").arg(ECONNRESET)));
         QTRY_COMPARE(peerCount(server), 0);
         QVERIFY(h.endpoints(EndpointKind::TcpAcceptedPeer).isEmpty());
         QTRY_VERIFY(!window);
-        QVERIFY(child<SendEdit>(server->window, "sendEdit")->toPlainText().isEmpty());
+        QVERIFY(child<SendEdit>(windowOf(server), "sendEdit")->toPlainText().isEmpty());
 
         const int many = 300;
         for (int i = 0; i < many; ++i) {
@@ -266,8 +266,8 @@ private slots:
         // What the server window sends is what was typed, not an error line.
         Fd b = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        child<SendEdit>(server->window, "sendEdit")->setPlainText(QStringLiteral("hello"));
-        server->window->sendTyped();
+        child<SendEdit>(windowOf(server), "sendEdit")->setPlainText(QStringLiteral("hello"));
+        windowOf(server)->sendTyped();
         QCOMPARE(readWithin(b.get()), QByteArray("hello"));
     }
 
@@ -278,38 +278,38 @@ private slots:
         const int port = localPort(listener.get());
         Endpoint *client = h.tcpClient(port);
         QVERIFY(client);
-        QCOMPARE(client->node->text(0), QStringLiteral("127.0.0.1[%1]").arg(port));
-        QCOMPARE(client->node->parent(), h.form->kindNode(EndpointKind::TcpClient));
-        QCOMPARE(client->state, 0);
+        QCOMPARE(nodeOf(client)->text(0), QStringLiteral("127.0.0.1[%1]").arg(port));
+        QCOMPARE(nodeOf(client)->parent(), h.form->kindNode(EndpointKind::TcpClient));
+        QCOMPARE(client->state, EndpointState::Disconnected);
         QCOMPARE(client->localPort, 0);
-        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
-        QVERIFY(child<QCheckBox>(client->window, "webReplySwitch")->isHidden());
+        QCOMPARE(nodeImageOf(nodeOf(client)), NodeImage::Disconnected);
+        QVERIFY(child<QCheckBox>(windowOf(client), "webReplySwitch")->isHidden());
 
-        client->window->requestStart();
+        windowOf(client)->requestStart();
         Fd peer = acceptServing(listener.get());
         QVERIFY(peer.get() >= 0);
-        QTRY_COMPARE(client->state, 1);
-        QCOMPARE(nodeImageOf(client->node), NodeImage::Connected);
+        QTRY_COMPARE(client->state, EndpointState::Connected);
+        QCOMPARE(nodeImageOf(nodeOf(client)), NodeImage::Connected);
         sockaddr_in far{};
         socklen_t size = sizeof far;
         ::getpeername(peer.get(), reinterpret_cast<sockaddr *>(&far), &size);
         QCOMPARE(client->localPort, int(ntohs(far.sin_port)));
-        QCOMPARE(child<QLabel>(client->window, "localPortLabel")->text(),
+        QCOMPARE(child<QLabel>(windowOf(client), "localPortLabel")->text(),
             QStringLiteral("本地端口:%1").arg(client->localPort));
 
         ::send(peer.get(), "abc", 3, 0);
         QTRY_VERIFY(Harness::log(client).endsWith(QStringLiteral(" 收到数据：abc")));
 
         peer.reset();
-        QTRY_COMPARE(client->state, 0);
-        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
-        QCOMPARE(child<QLabel>(client->window, "stateLabel")->text(), QStringLiteral("已断开"));
+        QTRY_COMPARE(client->state, EndpointState::Disconnected);
+        QCOMPARE(nodeImageOf(nodeOf(client)), NodeImage::Disconnected);
+        QCOMPARE(child<QLabel>(windowOf(client), "stateLabel")->text(), QStringLiteral("已断开"));
         QVERIFY(h.listed(client));
 
-        client->window->requestStart();
+        windowOf(client)->requestStart();
         Fd second = acceptServing(listener.get());
         QVERIFY(second.get() >= 0);
-        QTRY_COMPARE(client->state, 1);
+        QTRY_COMPARE(client->state, EndpointState::Connected);
         QVERIFY(h.recorder.messages.isEmpty());
     }
 
@@ -317,10 +317,10 @@ private slots:
     {
         Harness h;
         Endpoint *client = h.tcpClient(unusedPort());
-        client->window->requestStart();
+        windowOf(client)->requestStart();
         QTest::qWait(200);
-        QCOMPARE(client->state, 0);
-        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
+        QCOMPARE(client->state, EndpointState::Disconnected);
+        QCOMPARE(nodeImageOf(nodeOf(client)), NodeImage::Disconnected);
         QVERIFY(h.recorder.messages.isEmpty());
         QVERIFY(h.recorder.exceptions.isEmpty());
     }
@@ -331,12 +331,12 @@ private slots:
         Harness::ConnectedClient connected = h.connectedTcpClient();
         Endpoint *client = connected.endpoint;
         Fd &peer = connected.peer;
-        QCOMPARE(client->state, 1);
+        QCOMPARE(client->state, EndpointState::Connected);
         // The tree's selection is elsewhere: the window stops its own endpoint.
         child<EndpointTree>(h.form, "tree")->setCurrentItem(h.form->kindNode(EndpointKind::UdpGroup));
-        QTest::mouseRelease(child<QPushButton>(client->window, "stopButton"), Qt::LeftButton);
-        QCOMPARE(client->state, 0);
-        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
+        QTest::mouseRelease(child<QPushButton>(windowOf(client), "stopButton"), Qt::LeftButton);
+        QCOMPARE(client->state, EndpointState::Disconnected);
+        QCOMPARE(nodeImageOf(nodeOf(client)), NodeImage::Disconnected);
         QTRY_VERIFY(peerSawEnd(peer.get()));
     }
 
@@ -348,7 +348,7 @@ private slots:
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
         Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
-        QPointer<DataWindow> window(peer->window);
+        QPointer<DataWindow> window(windowOf(peer));
         QTest::mouseRelease(child<QPushButton>(window, "stopButton"), Qt::LeftButton);
         QVERIFY(!h.listed(peer));
         QVERIFY(window); // gone only after the handler returned
@@ -372,15 +372,15 @@ private slots:
 
         // Deleting a peer closes its connection; the server keeps listening.
         Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
-        child<EndpointTree>(h.form, "tree")->setCurrentItem(peer->node);
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(peer));
         h.form->deleteSelected();
         QVERIFY(!h.listed(peer));
         QTRY_VERIFY(peerSawEnd(a.get()));
-        QCOMPARE(server->state, 1);
+        QCOMPARE(server->state, EndpointState::Listening);
 
         // Deleting a server with a peer ends the peer's endpoint first.
-        QPointer<DataWindow> peerWindow(h.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
-        child<EndpointTree>(h.form, "tree")->setCurrentItem(server->node);
+        QPointer<DataWindow> peerWindow(windowOf(h.endpoints(EndpointKind::TcpAcceptedPeer).first()));
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(server));
         h.form->deleteSelected();
         QVERIFY(!h.listed(server));
         QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
@@ -396,8 +396,8 @@ private slots:
 
         const QList<Endpoint *> rest = {client, udpClient, udpServer};
         for (int i = 0; i < rest.size(); ++i) {
-            QPointer<DataWindow> window(rest[i]->window);
-            child<EndpointTree>(h.form, "tree")->setCurrentItem(rest[i]->node);
+            QPointer<DataWindow> window(windowOf(rest[i]));
+            child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(rest[i]));
             h.form->deleteSelected();
             QVERIFY(!h.listed(rest[i]));
             QTRY_VERIFY(!window);
@@ -421,9 +421,9 @@ private slots:
         Endpoint *server = h.tcpServer(port + 65536);
         QVERIFY(server);
         QCOMPARE(server->localPort, port);
-        QCOMPARE(server->node->text(0), nodeText(localIpAddress(), port));
-        QCOMPARE(
-            child<QLabel>(server->window, "localPortLabel")->text(), QStringLiteral("本地端口:%1").arg(port));
+        QCOMPARE(nodeOf(server)->text(0), nodeText(localIpAddress(), port));
+        QCOMPARE(child<QLabel>(windowOf(server), "localPortLabel")->text(),
+            QStringLiteral("本地端口:%1").arg(port));
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
 
@@ -431,21 +431,21 @@ private slots:
         Endpoint *anywhere = h.tcpServer(65536);
         QVERIFY(anywhere);
         QVERIFY(anywhere->localPort > 0 && anywhere->localPort < 65536);
-        QCOMPARE(anywhere->node->text(0), nodeText(localIpAddress(), anywhere->localPort));
+        QCOMPARE(nodeOf(anywhere)->text(0), nodeText(localIpAddress(), anywhere->localPort));
         Fd b = connectTo(anywhere->localPort);
         QTRY_COMPARE(peerCount(anywhere), 1);
         // Listening again from its window picks a port anew and shows it.
         stopServer(h.form->controller(), *anywhere);
-        anywhere->window->requestStart();
-        QCOMPARE(anywhere->state, 1);
+        windowOf(anywhere)->requestStart();
+        QCOMPARE(anywhere->state, EndpointState::Listening);
         Fd c = connectTo(anywhere->localPort);
         QTRY_COMPARE(peerCount(anywhere), 1);
-        QCOMPARE(anywhere->node->text(0), nodeText(localIpAddress(), anywhere->localPort));
+        QCOMPARE(nodeOf(anywhere)->text(0), nodeText(localIpAddress(), anywhere->localPort));
 
         Endpoint *udp = h.udpServer(65536);
         QVERIFY(udp);
         QVERIFY(udp->localPort > 0 && udp->localPort < 65536);
-        QCOMPARE(udp->node->text(0), nodeText(localIpAddress(), udp->localPort));
+        QCOMPARE(nodeOf(udp)->text(0), nodeText(localIpAddress(), udp->localPort));
     }
 
     void createWithAnEndpointOrPeerSelected()
@@ -454,13 +454,13 @@ private slots:
         Fd listener = listenOnLoopback();
         Endpoint *first = h.tcpClient(localPort(listener.get()));
         // An endpoint node selected: its kind's dialog.
-        Endpoint *second = h.create<NewTcpClientDialog>(first->node, [&](NewTcpClientDialog &d) {
+        Endpoint *second = h.create<NewTcpClientDialog>(nodeOf(first), [&](NewTcpClientDialog &d) {
             child<QLineEdit>(d, "addressEdit")->setText("127.0.0.1");
             child<QLineEdit>(d, "portEdit")->setText(QString::number(localPort(listener.get())));
         });
         QVERIFY(second);
-        QCOMPARE(second->node->parent(), h.form->kindNode(EndpointKind::TcpClient));
-        QCOMPARE(second->node->text(0), first->node->text(0));
+        QCOMPARE(nodeOf(second)->parent(), h.form->kindNode(EndpointKind::TcpClient));
+        QCOMPARE(nodeOf(second)->text(0), nodeOf(first)->text(0));
 
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
@@ -468,7 +468,7 @@ private slots:
         QTRY_COMPARE(peerCount(server), 1);
         Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
         bool asked = false;
-        child<EndpointTree>(h.form, "tree")->setCurrentItem(peer->node);
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(peer));
         h.script.push([&](QDialog &d) {
             asked = true;
             d.reject();
@@ -512,8 +512,8 @@ private slots:
         Endpoint *client = h.udpClient(9, localPort(tcp.get()));
         QVERIFY(client);
         QCOMPARE(client->localPort, localPort(tcp.get()));
-        QCOMPARE(client->node->text(0), QStringLiteral("127.0.0.1[9]"));
-        QCOMPARE(nodeImageOf(client->node), NodeImage::Udp);
+        QCOMPARE(nodeOf(client)->text(0), QStringLiteral("127.0.0.1[9]"));
+        QCOMPARE(nodeImageOf(nodeOf(client)), NodeImage::Udp);
     }
 
     void udpServerWithoutSerialPortIsCreatedSilently()
@@ -528,11 +528,11 @@ private slots:
         QVERIFY(server);
         QVERIFY(h.recorder.messages.isEmpty());
         QVERIFY(h.recorder.exceptions.isEmpty());
-        QCOMPARE(server->node->text(0), localIpAddress() + QStringLiteral("[%1]").arg(port));
+        QCOMPARE(nodeOf(server)->text(0), localIpAddress() + QStringLiteral("[%1]").arg(port));
         QCOMPARE(server->localPort, port);
         QVERIFY(!server->serialBridge->port().isOpen());
-        QCOMPARE(child<QLabel>(server->window, "peerAddressLabel")->text(), QStringLiteral("对方IP:"));
-        QCOMPARE(child<QLabel>(server->window, "peerPortLabel")->text(), QStringLiteral("对方端口:0"));
+        QCOMPARE(child<QLabel>(windowOf(server), "peerAddressLabel")->text(), QStringLiteral("对方IP:"));
+        QCOMPARE(child<QLabel>(windowOf(server), "peerPortLabel")->text(), QStringLiteral("对方端口:0"));
     }
 
     void udpServerWhoseSerialPortRefusesItsSettingsIsCompleted()
@@ -548,7 +548,7 @@ private slots:
         QVERIFY(server);
         QCOMPARE(h.recorder.exceptions.size(), 1);
         QVERIFY(h.listed(server));
-        QVERIFY(server->node);
+        QVERIFY(nodeOf(server));
         QVERIFY(!h.form->isInfoPanelShown());
     }
 
@@ -561,14 +561,14 @@ private slots:
         Harness::ConnectedClient connected = h.connectedTcpClient();
         Endpoint *client = connected.endpoint;
         Fd &upstream = connected.peer;
-        QCOMPARE(client->state, 1);
-        QVERIFY(one->state == 1 && two->state == 1);
+        QCOMPARE(client->state, EndpointState::Connected);
+        QVERIFY(one->state == EndpointState::Listening && two->state == EndpointState::Listening);
         h.form->show();
         QVERIFY(h.form->close());
         QVERIFY(connectRefused(port1));
         QVERIFY(connectRefused(port2));
         // The client is left to the end of the program.
-        QCOMPARE(client->state, 1);
+        QCOMPARE(client->state, EndpointState::Connected);
         QVERIFY(!peerSawEnd(upstream.get()));
     }
 
@@ -597,13 +597,13 @@ private slots:
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
         Endpoint *client = h.tcpClient(localPort(upstream.get()));
-        h.form->linkDropped(client->node, server->node);
+        h.form->linkDropped(nodeOf(client), nodeOf(server));
         QCOMPARE(h.recorder.messages, QStringList{"监听管道已经建立!"});
 
         Fd first = connectTo(port);
         Fd upstreamPeer = acceptServing(upstream.get());
         QVERIFY(upstreamPeer.get() >= 0);
-        QTRY_COMPARE(client->state, 1);
+        QTRY_COMPARE(client->state, EndpointState::Connected);
         // A second peer while the client is connected does not connect it again.
         Fd second = connectTo(port);
         QTRY_COMPARE(peerCount(server), 2);
@@ -612,12 +612,12 @@ private slots:
         // A peer leaves: the client is selected and closed, and since its link
         // points back, its disconnection stops the server with every peer.
         first.reset();
-        QTRY_COMPARE(server->state, 0);
-        QCOMPARE(client->state, 0);
+        QTRY_COMPARE(server->state, EndpointState::Stopped);
+        QCOMPARE(client->state, EndpointState::Disconnected);
         QCOMPARE(peerCount(server), 0);
         QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
-        QCOMPARE(nodeImageOf(server->node), NodeImage::Stopped);
-        QCOMPARE(child<QLabel>(server->window, "stateLabel")->text(), QStringLiteral("已停止"));
+        QCOMPARE(nodeImageOf(nodeOf(server)), NodeImage::Stopped);
+        QCOMPARE(child<QLabel>(windowOf(server), "stateLabel")->text(), QStringLiteral("已停止"));
         QTRY_VERIFY(peerSawEnd(upstreamPeer.get()));
         QTRY_VERIFY(peerSawEnd(second.get()));
         QTest::qWait(50); // deferred destructions run without a fault
@@ -631,16 +631,16 @@ private slots:
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
         Endpoint *client = h.tcpClient(localPort(upstream.get()));
-        h.form->linkDropped(server->node, client->node);
+        h.form->linkDropped(nodeOf(server), nodeOf(client));
         Fd a = connectTo(port);
         Fd upstreamPeer = acceptServing(upstream.get());
-        QTRY_COMPARE(client->state, 1);
+        QTRY_COMPARE(client->state, EndpointState::Connected);
         QTRY_COMPARE(peerCount(server), 1);
         upstreamPeer.reset();
-        QTRY_COMPARE(server->state, 0);
+        QTRY_COMPARE(server->state, EndpointState::Stopped);
         QCOMPARE(peerCount(server), 0);
         QTRY_VERIFY(peerSawEnd(a.get()));
-        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
+        QCOMPARE(nodeImageOf(nodeOf(client)), NodeImage::Disconnected);
     }
 
     void deletingALinkedEndpointUnlinksItsPartner()
@@ -650,15 +650,15 @@ private slots:
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
         Endpoint *client = h.tcpClient(localPort(upstream.get()));
-        h.form->linkDropped(client->node, server->node);
-        child<EndpointTree>(h.form, "tree")->setCurrentItem(client->node);
+        h.form->linkDropped(nodeOf(client), nodeOf(server));
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(client));
         h.form->deleteSelected();
         QCOMPARE(server->partner, nullptr);
         Fd a = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1); // accepting follows no stale link
         a.reset();
         QTRY_COMPARE(peerCount(server), 0);
-        QCOMPARE(server->state, 1);
+        QCOMPARE(server->state, EndpointState::Listening);
     }
 
     void webReplyAnswersCurlAndClosesTheConnection()
@@ -669,7 +669,7 @@ private slots:
         Harness h;
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
-        child<QCheckBox>(server->window, "webReplySwitch")->setChecked(true);
+        child<QCheckBox>(windowOf(server), "webReplySwitch")->setChecked(true);
         QProcess process;
         process.start(
             curl, {"-s", "-i", "--max-time", "10", QStringLiteral("http://127.0.0.1:%1/").arg(port)});
@@ -699,7 +699,7 @@ private slots:
         Harness h;
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
-        child<QCheckBox>(server->window, "webReplySwitch")->setChecked(true);
+        child<QCheckBox>(windowOf(server), "webReplySwitch")->setChecked(true);
         QTemporaryDir profile;
         QProcess browser;
         browser.start(chromium,

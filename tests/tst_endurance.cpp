@@ -131,7 +131,7 @@ private slots:
                                .arg(peerCount(server))
                                .arg(staying)));
             for (Endpoint *left : h.endpoints(EndpointKind::TcpAcceptedPeer)) {
-                QCOMPARE(left->state, 1);
+                QCOMPARE(left->state, EndpointState::Connected);
                 QVERIFY(left->peerPort > 0);
             }
             for (auto &peer : peers)
@@ -158,7 +158,7 @@ private slots:
         QVERIFY(serveUntil([&] { return peerCount(server) == 1; }, 5000));
         QCOMPARE(::send(last.get(), "still here", 10, 0), 10);
         Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
-        QVERIFY(serveUntil([&] { return peer->window->receivedBytes() == 10; }, 5000));
+        QVERIFY(serveUntil([&] { return windowOf(peer)->receivedBytes() == 10; }, 5000));
         QVERIFY(Harness::log(peer).endsWith(QStringLiteral(" 收到数据：still here")));
     }
 
@@ -176,27 +176,27 @@ private slots:
         QDeadlineTimer deadline(240000);
         int done = 0;
         for (; done < cycles && !deadline.hasExpired(); ++done) {
-            client->window->requestStart();
+            windowOf(client)->requestStart();
             Fd peer;
             QVERIFY(serveUntil(
                 [&] {
                     if (peer.get() < 0)
                         peer = Fd(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-                    return peer.get() >= 0 && client->state == 1;
+                    return peer.get() >= 0 && client->state == EndpointState::Connected;
                 },
                 10000));
             if (done % 2 == 0) {
                 peer.reset();
-                QVERIFY2(serveUntil([&] { return client->state == 0; }, 10000),
+                QVERIFY2(serveUntil([&] { return client->state == EndpointState::Disconnected; }, 10000),
                     qPrintable(QStringLiteral("cycle %1").arg(done)));
             } else {
-                client->window->requestStop();
-                QCOMPARE(client->state, 0);
+                windowOf(client)->requestStop();
+                QCOMPARE(client->state, EndpointState::Disconnected);
                 QVERIFY(serveUntil([&] { return sawEnd(peer.get()); }, 10000));
             }
         }
         QCOMPARE(done, cycles);
-        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
+        QCOMPARE(nodeImageOf(nodeOf(client)), NodeImage::Disconnected);
         QVERIFY(serveUntil([&] { return openDescriptorCount() == fdsBefore; }, 10000));
         QCOMPARE(openDescriptorCount(), fdsBefore);
         QVERIFY(h.recorder.exceptions.isEmpty());
@@ -220,11 +220,11 @@ private slots:
             QVERIFY2(serveUntil([&] { return peerCount(server) == count; }, 60000),
                 qPrintable(QStringLiteral("%1 of %2 peers").arg(peerCount(server)).arg(count)));
 
-            child<EndpointTree>(h.form, "tree")->setCurrentItem(server->node);
+            child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(server));
             h.form->stopSelected();
             QCOMPARE(peerCount(server), 0);
             QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
-            QCOMPARE(server->state, 0);
+            QCOMPARE(server->state, EndpointState::Stopped);
             QVERIFY(serveUntil(
                 [&] {
                     return std::all_of(
@@ -233,16 +233,16 @@ private slots:
                 20000));
 
             peers.clear();
-            server->window->requestStart();
-            QCOMPARE(server->state, 1);
+            windowOf(server)->requestStart();
+            QCOMPARE(server->state, EndpointState::Listening);
             for (int i = 0; i < count; ++i)
                 peers.push_back(connectTo(port, true));
             QVERIFY(serveUntil([&] { return peerCount(server) == count; }, 60000));
             // Some of them are busy talking when the server goes.
             for (int i = 0; i < count; i += 10)
                 ::send(peers[size_t(i)].get(), "bye", 3, MSG_NOSIGNAL);
-            QPointer<DataWindow> window(server->window);
-            child<EndpointTree>(h.form, "tree")->setCurrentItem(server->node);
+            QPointer<DataWindow> window(windowOf(server));
+            child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(server));
             h.form->deleteSelected();
             QVERIFY(!h.listed(server));
             QCOMPARE(h.form->endpoints().size(), 0);
@@ -308,16 +308,16 @@ private slots:
             }
 
             // The ones still talking have all their bytes counted in their own window.
-            const auto windowOf = [&](const Talker &t) -> DataWindow * {
+            const auto windowOfTalker = [&](const Talker &t) -> DataWindow * {
                 for (Endpoint *peer : h.endpoints(EndpointKind::TcpAcceptedPeer))
                     if (peer->peerPort == t.port)
-                        return peer->window;
+                        return windowOf(peer);
                 return nullptr;
             };
             QVERIFY(serveUntil(
                 [&] {
                     return std::all_of(talkers.begin(), talkers.end(), [&](const Talker &t) {
-                        DataWindow *w = windowOf(t);
+                        DataWindow *w = windowOfTalker(t);
                         return t.reset ? w == nullptr : (w && w->receivedBytes() == t.sent);
                     });
                 },
@@ -325,14 +325,14 @@ private slots:
             int resets = 0;
             for (const auto &t : talkers) {
                 resets += t.reset;
-                if (DataWindow *w = windowOf(t))
+                if (DataWindow *w = windowOfTalker(t))
                     QVERIFY(w->receivedBytes() <= t.sent);
             }
             QVERIFY(resets > 0);
             QVERIFY(h.recorder.exceptions.isEmpty());
 
-            QPointer<DataWindow> window(server->window);
-            child<EndpointTree>(h.form, "tree")->setCurrentItem(server->node);
+            QPointer<DataWindow> window(windowOf(server));
+            child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(server));
             h.form->deleteSelected();
             QCOMPARE(h.form->endpoints().size(), 0);
             QVERIFY(serveUntil([&] { return !window; }, 5000));
@@ -357,7 +357,7 @@ private slots:
                 Endpoint *udp = h.udpClient(localPort(sink.get()), 0);
                 Endpoint *tcp = h.tcpClient(localPort(listener.get()));
                 QVERIFY(udp && tcp);
-                tcp->window->requestStart();
+                windowOf(tcp)->requestStart();
                 Fd peer;
                 QVERIFY(serveUntil(
                     [&] {
@@ -365,10 +365,10 @@ private slots:
                             peer = Fd(
                                 ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
                         drain(peer.get());
-                        return peer.get() >= 0 && tcp->state == 1;
+                        return peer.get() >= 0 && tcp->state == EndpointState::Connected;
                     },
                     10000));
-                QPointer<DataWindow> udpWindow(udp->window), tcpWindow(tcp->window);
+                QPointer<DataWindow> udpWindow(windowOf(udp)), tcpWindow(windowOf(tcp));
                 for (DataWindow *w : {udpWindow.data(), tcpWindow.data()}) {
                     child<SendEdit>(w, "sendEdit")->setPlainText(QStringLiteral("tick"));
                     child<RepeatCountBox>(w, "repeatCountBox")->setEditText(QStringLiteral("50"));
@@ -380,12 +380,12 @@ private slots:
                 // from the loop it runs; the peer keeps reading meanwhile.
                 Endpoint *victim = round % 2 ? udp : tcp;
                 Endpoint *other = round % 2 ? tcp : udp;
-                child<RepeatCountBox>(victim->window, "repeatCountBox")
+                child<RepeatCountBox>(windowOf(victim), "repeatCountBox")
                     ->setEditText(QStringLiteral("100000"));
-                child<QLineEdit>(victim->window, "intervalEdit")->setText(QStringLiteral("0"));
+                child<QLineEdit>(windowOf(victim), "intervalEdit")->setText(QStringLiteral("0"));
                 QTimer::singleShot(30 + round % 7, h.form.get(), [&h, victim, &peer] {
                     drain(peer.get());
-                    child<EndpointTree>(h.form, "tree")->setCurrentItem(victim->node);
+                    child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(victim));
                     h.form->deleteSelected();
                 });
                 QTimer drainer;
@@ -394,12 +394,12 @@ private slots:
                     drain(sink.get());
                 });
                 drainer.start(1);
-                victim->window->sendTyped();
+                windowOf(victim)->sendTyped();
                 QVERIFY(!h.listed(victim));
 
                 // The other one is deleted between its timer's ticks.
-                QVERIFY(serveUntil([&] { return other->window->sentBytes() >= 4 * 50; }, 10000));
-                child<EndpointTree>(h.form, "tree")->setCurrentItem(other->node);
+                QVERIFY(serveUntil([&] { return windowOf(other)->sentBytes() >= 4 * 50; }, 10000));
+                child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(other));
                 h.form->deleteSelected();
                 QVERIFY(!h.listed(other));
                 QVERIFY(serveUntil([&] { return !udpWindow && !tcpWindow; }, 5000));

@@ -169,7 +169,7 @@ private slots:
     {
         Harness h;
         auto c = h.connectedTcpClient();
-        QCOMPARE(c.endpoint->state, 1);
+        QCOMPARE(c.endpoint->state, EndpointState::Connected);
         const SampleFile file = writeSample(dir_, QStringLiteral("large"), 64LL * 1024 * 1024);
         Receiver peer(c.peer.get());
         const qint64 before = residentKb();
@@ -201,7 +201,7 @@ private slots:
     {
         Harness h;
         auto c = h.connectedTcpClient();
-        QCOMPARE(c.endpoint->state, 1);
+        QCOMPARE(c.endpoint->state, EndpointState::Connected);
         const SampleFile file = writeSample(dir_, QStringLiteral("slow"), 24LL * 1024 * 1024);
         QObject owner;
         FileTransfer *transfer = FileTransfer::start(*c.endpoint, file.path, &owner, nullptr);
@@ -293,7 +293,7 @@ private slots:
 
         // A client's only peer: nothing is left to send to.
         auto c = h.connectedTcpClient();
-        QCOMPARE(c.endpoint->state, 1);
+        QCOMPARE(c.endpoint->state, EndpointState::Connected);
         FileTransfer *toClient = FileTransfer::start(*c.endpoint, file.path, &owner, nullptr);
         QVERIFY(toClient);
         Outcome clientOutcome(toClient);
@@ -308,7 +308,7 @@ private slots:
     {
         Harness h;
         auto c = h.connectedTcpClient();
-        QCOMPARE(c.endpoint->state, 1);
+        QCOMPARE(c.endpoint->state, EndpointState::Connected);
         const SampleFile file = writeSample(dir_, QStringLiteral("cancel"), 32LL * 1024 * 1024);
         QObject owner;
         FileTransfer *transfer = FileTransfer::start(*c.endpoint, file.path, &owner, nullptr);
@@ -342,7 +342,7 @@ private slots:
         const SampleFile file = writeSample(dir_, QStringLiteral("remove"), 16LL * 1024 * 1024);
 
         auto c = h.connectedTcpClient();
-        QCOMPARE(c.endpoint->state, 1);
+        QCOMPARE(c.endpoint->state, EndpointState::Connected);
         QObject owner;
         FileTransfer *transfer = FileTransfer::start(*c.endpoint, file.path, &owner, nullptr);
         QVERIFY(transfer);
@@ -358,7 +358,7 @@ private slots:
         // The transfer itself goes while it waits for room; the connection's
         // later room and the next transfer on it find nothing stale.
         auto d = h.connectedTcpClient();
-        QCOMPARE(d.endpoint->state, 1);
+        QCOMPARE(d.endpoint->state, EndpointState::Connected);
         auto parent = std::make_unique<QObject>();
         QVERIFY(FileTransfer::start(*d.endpoint, file.path, parent.get(), nullptr));
         QTest::qWait(300);
@@ -450,7 +450,7 @@ private slots:
         Harness h;
         QObject owner;
         auto c = h.connectedTcpClient();
-        QCOMPARE(c.endpoint->state, 1);
+        QCOMPARE(c.endpoint->state, EndpointState::Connected);
         QString error;
         QVERIFY(!FileTransfer::start(*c.endpoint, dir_.filePath(QStringLiteral("missing")), &owner, &error));
         QCOMPARE(error, QString::fromLocal8Bit(std::strerror(ENOENT)));
@@ -483,7 +483,7 @@ private slots:
     {
         Harness h;
         auto c = h.connectedTcpClient();
-        QCOMPARE(c.endpoint->state, 1);
+        QCOMPARE(c.endpoint->state, EndpointState::Connected);
         const SampleFile file = writeSample(dir_, QStringLiteral("cut"), 32LL * 1024 * 1024);
         QObject owner;
         FileTransfer *transfer = FileTransfer::start(*c.endpoint, file.path, &owner, nullptr);
@@ -507,7 +507,7 @@ private slots:
     {
         Harness h;
         auto c = h.connectedTcpClient();
-        QCOMPARE(c.endpoint->state, 1);
+        QCOMPARE(c.endpoint->state, EndpointState::Connected);
         const SampleFile file = writeSample(dir_, QStringLiteral("grows"), 32LL * 1024 * 1024 + 1000);
         QObject owner;
         FileTransfer *transfer = FileTransfer::start(*c.endpoint, file.path, &owner, nullptr);
@@ -540,7 +540,7 @@ private slots:
     {
         Harness h;
         auto c = h.connectedTcpClient();
-        QCOMPARE(c.endpoint->state, 1);
+        QCOMPARE(c.endpoint->state, EndpointState::Connected);
         const QByteArray fifo = QFile::encodeName(dir_.filePath(QStringLiteral("pipe")));
         QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
         QObject owner;
@@ -572,7 +572,7 @@ private slots:
         QCOMPARE(QFileInfo(version).size(), 0);
         Harness h;
         auto c = h.connectedTcpClient();
-        QCOMPARE(c.endpoint->state, 1);
+        QCOMPARE(c.endpoint->state, EndpointState::Connected);
         QObject owner;
         QString error;
         FileTransfer *transfer = FileTransfer::start(*c.endpoint, version.fileName(), &owner, &error);
@@ -594,7 +594,7 @@ private slots:
     {
         Harness h;
         auto c = h.connectedTcpClient();
-        QCOMPARE(c.endpoint->state, 1);
+        QCOMPARE(c.endpoint->state, EndpointState::Connected);
         const SampleFile file = writeSample(dir_, QStringLiteral("stalled"), 1024 * 1024);
         StalledFiles files(std::chrono::seconds(10));
         files.stallReads();

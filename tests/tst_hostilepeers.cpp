@@ -43,7 +43,7 @@ qint64 timedClick(Endpoint *endpoint)
 {
     QElapsedTimer clock;
     clock.start();
-    child<QPushButton>(endpoint->window, "sendButton")->click();
+    child<QPushButton>(windowOf(endpoint), "sendButton")->click();
     return clock.elapsed();
 }
 
@@ -144,25 +144,25 @@ private slots:
         Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
         QCOMPARE(::send(a.get(), "!", 1, MSG_OOB), 1);
         QCOMPARE(::send(a.get(), "abc", 3, 0), 3);
-        QTRY_COMPARE(peer->window->receivedBytes(), 4);
+        QTRY_COMPARE(windowOf(peer)->receivedBytes(), 4);
         QTest::qWait(200);
         const QString log = Harness::log(peer);
         QVERIFY2(log.count(QStringLiteral("收到数据：")) <= 2, qPrintable(log.left(300)));
         QVERIFY(log.contains(QStringLiteral("abc")));
-        QCOMPARE(peer->window->receivedBytes(), 4);
+        QCOMPARE(windowOf(peer)->receivedBytes(), 4);
 
         // The same for a TCP Client.
         Harness::ConnectedClient connected = h.connectedTcpClient();
         Endpoint *client = connected.endpoint;
         Fd &upstream = connected.peer;
-        QCOMPARE(client->state, 1);
+        QCOMPARE(client->state, EndpointState::Connected);
         QCOMPARE(::send(upstream.get(), "xy", 2, 0), 2);
         QCOMPARE(::send(upstream.get(), "!", 1, MSG_OOB), 1);
         QCOMPARE(::send(upstream.get(), "abc", 3, 0), 3);
-        QTRY_COMPARE(client->window->receivedBytes(), 6);
+        QTRY_COMPARE(windowOf(client)->receivedBytes(), 6);
         QTest::qWait(200);
         QVERIFY(Harness::log(client).count(QStringLiteral("收到数据：")) <= 3);
-        QCOMPARE(client->window->receivedBytes(), 6);
+        QCOMPARE(windowOf(client)->receivedBytes(), 6);
     }
 
     // A client whose server resets is shown disconnected, and connects again.
@@ -173,14 +173,14 @@ private slots:
         Endpoint *client = connected.endpoint;
         Fd &upstream = connected.peer;
         Fd &listener = connected.listener;
-        QCOMPARE(client->state, 1);
+        QCOMPARE(client->state, EndpointState::Connected);
         resetAndClose(upstream);
-        QTRY_COMPARE(client->state, 0);
-        QCOMPARE(nodeImageOf(client->node), NodeImage::Disconnected);
+        QTRY_COMPARE(client->state, EndpointState::Disconnected);
+        QCOMPARE(nodeImageOf(nodeOf(client)), NodeImage::Disconnected);
         QVERIFY(h.recorder.exceptions.isEmpty());
-        client->window->requestStart();
+        windowOf(client)->requestStart();
         Fd again = acceptServing(listener.get());
-        QTRY_COMPARE(client->state, 1);
+        QTRY_COMPARE(client->state, EndpointState::Connected);
     }
 
     // The dialogs' defaults give this pipe: each peer the server accepts
@@ -191,13 +191,13 @@ private slots:
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
         Endpoint *client = h.tcpClient(port);
-        h.form->linkDropped(client->node, server->node);
+        h.form->linkDropped(nodeOf(client), nodeOf(server));
         Fd outsider = connectTo(port);
-        QTRY_COMPARE(client->state, 1);
+        QTRY_COMPARE(client->state, EndpointState::Connected);
         QTRY_COMPARE(peerCount(server), 2);
         // Settled: no connection is restarted over and over.
         QTest::qWait(500);
-        QCOMPARE(client->state, 1);
+        QCOMPARE(client->state, EndpointState::Connected);
         QCOMPARE(peerCount(server), 2);
         QVERIFY(h.recorder.exceptions.isEmpty());
     }
@@ -211,16 +211,16 @@ private slots:
         Harness::ConnectedClient connected = h.connectedTcpClient();
         Endpoint *client = connected.endpoint;
         Fd &sleeper = connected.peer;
-        QCOMPARE(client->state, 1);
+        QCOMPARE(client->state, EndpointState::Connected);
         fillSendBox(client, bulkText(65536), QStringLiteral("100000"), QStringLiteral("0"));
         QTimer::singleShot(
-            300, client->window, [&] { child<QPushButton>(client->window, "stopTimerButton")->click(); });
+            300, windowOf(client), [&] { child<QPushButton>(windowOf(client), "stopTimerButton")->click(); });
         // Should stop fail, closing the peer ends the send all the same.
-        QTimer::singleShot(30000, client->window, [&] { sleeper.reset(); });
+        QTimer::singleShot(30000, windowOf(client), [&] { sleeper.reset(); });
         const qint64 took = timedClick(client);
         // Well before the peer is closed at 30 s; loose, for a loaded machine.
         QVERIFY2(took < 15000, qPrintable(QString::number(took)));
-        DataWindow *w = client->window;
+        DataWindow *w = windowOf(client);
         QVERIFY(w->sentBytes() > 0);
         QVERIFY(w->sentBytes() < 70000LL * 100000);
         QVERIFY(Harness::log(client).contains(QStringLiteral("发送已停止")));
@@ -230,13 +230,13 @@ private slots:
         Endpoint *udp = h.udpClient(receiver.port(), 0);
         fillSendBox(udp, QStringLiteral("ping"), QStringLiteral("3"), QStringLiteral("30000"));
         QTimer::singleShot(
-            200, udp->window, [&] { child<QPushButton>(udp->window, "stopTimerButton")->click(); });
+            200, windowOf(udp), [&] { child<QPushButton>(windowOf(udp), "stopTimerButton")->click(); });
         const qint64 paused = timedClick(udp);
         // Well short of one pause of 30 s; loose, for a loaded machine.
         QVERIFY2(paused < 15000, qPrintable(QString::number(paused)));
-        QCOMPARE(udp->window->sentBytes(), 4);
-        udp->window->flushLog();
-        QCOMPARE(udp->window->countersText(), CountersLine(0, 4));
+        QCOMPARE(windowOf(udp)->sentBytes(), 4);
+        windowOf(udp)->flushLog();
+        QCOMPARE(windowOf(udp)->countersText(), CountersLine(0, 4));
     }
 
     // A server window's send reaches the peers that read, whole, even while
@@ -254,7 +254,7 @@ private slots:
         const qint64 size = SendBoxBytes(text).size();
         Reader reading(reader.get(), size);
         fillSendBox(server, text, QStringLiteral("1"), QStringLiteral("0"));
-        QTimer::singleShot(60000, server->window, [&] { sleeper.reset(); });
+        QTimer::singleShot(60000, windowOf(server), [&] { sleeper.reset(); });
         const qint64 took = timedClick(server);
         // Well before the sleeper is closed at 60 s; loose, for a loaded
         // machine (the sleeper is given up after 3 s without progress).
@@ -263,8 +263,8 @@ private slots:
         QCOMPARE(reading.data().size(), size);
         QVERIFY(Harness::log(server).contains(QStringLiteral("发送超时：对方未接收数据")));
         // Everything the reader got, and no more than the other could hold.
-        QVERIFY(server->window->sentBytes() >= size);
-        QVERIFY(server->window->sentBytes() < 2 * size);
+        QVERIFY(windowOf(server)->sentBytes() >= size);
+        QVERIFY(windowOf(server)->sentBytes() < 2 * size);
     }
 
     // Automatic replies to peers that never read wait on their connections,
@@ -321,8 +321,8 @@ private slots:
         // Twenty replies nested one in another took over 150 KB of stack.
         QVERIFY2(shallowest - deepest < 64 * 1024, qPrintable(QString::number(shallowest - deepest)));
         for (Endpoint *peer : peers)
-            QVERIFY(peer->window->sentBytes() <= reply.size());
-        QCOMPARE(peers.last()->window->sentBytes(), reply.size());
+            QVERIFY(windowOf(peer)->sentBytes() <= reply.size());
+        QCOMPARE(windowOf(peers.last())->sentBytes(), reply.size());
     }
 
     // A send larger than the socket takes at once goes out whole, byte for
@@ -334,7 +334,7 @@ private slots:
         Harness::ConnectedClient connected = h.connectedTcpClient();
         Endpoint *client = connected.endpoint;
         Fd &upstream = connected.peer;
-        QCOMPARE(client->state, 1);
+        QCOMPARE(client->state, EndpointState::Connected);
 
         QString text = bulkText(10 * 1024 * 1024);
         // Every line different, so a piece sent twice or skipped shows.
@@ -348,11 +348,11 @@ private slots:
             QTRY_VERIFY(reading.done());
             QVERIFY(reading.data() == expected);
         }
-        QCOMPARE(client->window->sentBytes(), expected.size());
+        QCOMPARE(windowOf(client)->sentBytes(), expected.size());
 
         {
             Reader reading(upstream.get(), -1, 1024 * 1024);
-            QTimer::singleShot(100, client->window, [&] {
+            QTimer::singleShot(100, windowOf(client), [&] {
                 // The peer stops reading after a megabyte and goes away.
                 QTRY_VERIFY(reading.done());
                 resetAndClose(upstream);
@@ -362,7 +362,7 @@ private slots:
         }
         const QString log = Harness::log(client);
         QVERIFY2(log.contains(QStringLiteral("字节未发出")), qPrintable(log.right(300)));
-        QVERIFY(client->window->sentBytes() < 2 * expected.size());
+        QVERIFY(windowOf(client)->sentBytes() < 2 * expected.size());
     }
 
     // A send made while another still waits for room on the same connection
@@ -374,13 +374,13 @@ private slots:
         Harness::ConnectedClient connected = h.connectedTcpClient();
         Endpoint *client = connected.endpoint;
         Fd &upstream = connected.peer;
-        QCOMPARE(client->state, 1);
+        QCOMPARE(client->state, EndpointState::Connected);
         const QString first = bulkText(8 * 1024 * 1024, 'a');
         const QByteArray expected = SendBoxBytes(first);
         std::unique_ptr<Reader> reading;
-        QTimer::singleShot(200, client->window, [&] {
+        QTimer::singleShot(200, windowOf(client), [&] {
             fillSendBox(client, bulkText(100000, 'b'), QStringLiteral("1"), QStringLiteral("0"));
-            child<QPushButton>(client->window, "sendButton")->click();
+            child<QPushButton>(windowOf(client), "sendButton")->click();
             reading = std::make_unique<Reader>(upstream.get(), expected.size());
         });
         fillSendBox(client, first, QStringLiteral("1"), QStringLiteral("0"));
@@ -389,7 +389,7 @@ private slots:
         QTRY_VERIFY(reading->done());
         QVERIFY(reading->data() == expected);
         QVERIFY(Harness::log(client).contains(QStringLiteral("上一次发送尚未完成")));
-        QCOMPARE(client->window->sentBytes(), expected.size());
+        QCOMPARE(windowOf(client)->sentBytes(), expected.size());
     }
 
     // A send that raises an error inside a repeat ends the repeat, and timed
@@ -404,15 +404,15 @@ private slots:
         fillSendBox(udp, tooLarge, QStringLiteral("100"), QStringLiteral("0"));
         timedClick(udp);
         QCOMPARE(h.recorder.exceptions.size(), 1);
-        udp->window->flushLog();
-        QCOMPARE(udp->window->countersText(), CountersLine(0, 0));
+        windowOf(udp)->flushLog();
+        QCOMPARE(windowOf(udp)->countersText(), CountersLine(0, 0));
 
         fillSendBox(udp, tooLarge, QStringLiteral("1"), QStringLiteral("10"));
-        child<QPushButton>(udp->window, "startTimerButton")->click();
+        child<QPushButton>(windowOf(udp), "startTimerButton")->click();
         QTRY_COMPARE(h.recorder.exceptions.size(), 2);
         QTest::qWait(200);
         QCOMPARE(h.recorder.exceptions.size(), 2);
-        QVERIFY(!timedSendingTimer(udp->window)->isActive());
+        QVERIFY(!timedSendingTimer(windowOf(udp))->isActive());
     }
 
     // The same for a multicast member, whose failed send shows its boxes
@@ -432,11 +432,11 @@ private slots:
         QVERIFY(boxes > 0 && boxes <= 3);
 
         fillSendBox(group, tooLarge, QStringLiteral("1"), QStringLiteral("10"));
-        child<QPushButton>(group->window, "startTimerButton")->click();
+        child<QPushButton>(windowOf(group), "startTimerButton")->click();
         QTRY_COMPARE(h.recorder.messages.size(), 2 * boxes);
         QTest::qWait(200);
         QCOMPARE(h.recorder.messages.size(), 2 * boxes);
-        QVERIFY(!timedSendingTimer(group->window)->isActive());
+        QVERIFY(!timedSendingTimer(windowOf(group))->isActive());
     }
 };
 

@@ -141,13 +141,14 @@ private slots:
         QVERIFY(server && client && udpServer && udpClient);
         QCOMPARE(h.recorder.exceptions, QStringList());
         for (Endpoint *endpoint : {server, client, udpServer, udpClient}) {
-            endpoint->window->build();
-            QCOMPARE(chineseAmong(readableTexts(*endpoint->window)), QStringList());
-            QCOMPARE(chineseAmong(contextMenuTexts(*child<LogView>(endpoint->window, "log"))), QStringList());
-            QCOMPARE(chineseAmong(contextMenuTexts(*child<SendEdit>(endpoint->window, "sendEdit"))),
+            windowOf(endpoint)->build();
+            QCOMPARE(chineseAmong(readableTexts(*windowOf(endpoint))), QStringList());
+            QCOMPARE(
+                chineseAmong(contextMenuTexts(*child<LogView>(windowOf(endpoint), "log"))), QStringList());
+            QCOMPARE(chineseAmong(contextMenuTexts(*child<SendEdit>(windowOf(endpoint), "sendEdit"))),
                 QStringList());
         }
-        auto *spare = child<ElidedLabel>(udpServer->window, "spareLabel");
+        auto *spare = child<ElidedLabel>(windowOf(udpServer), "spareLabel");
         QCOMPARE(spare->text(), QStringLiteral("Serial closed:/nonexistent/com1"));
         QCOMPARE(spare->toolTip(), spare->text());
         // The narrow label draws the caption whole and shortens the path.
@@ -169,9 +170,9 @@ private slots:
         QCOMPARE(::send(peer.get(), "ping", 4, 0), ssize_t(4));
         QTRY_VERIFY(Harness::log(accepted).contains(QStringLiteral("ping")));
 
-        accepted->window->build();
-        child<SendEdit>(accepted->window, "sendEdit")->setPlainText(QStringLiteral("pong"));
-        child<QPushButton>(accepted->window, "sendButton")->click();
+        windowOf(accepted)->build();
+        child<SendEdit>(windowOf(accepted), "sendEdit")->setPlainText(QStringLiteral("pong"));
+        child<QPushButton>(windowOf(accepted), "sendButton")->click();
         QCOMPARE(readWithin(peer.get()), QByteArray("pong"));
         const QString log = Harness::log(accepted);
         QVERIFY2(!log.contains(chinese), qPrintable(log));

@@ -11,6 +11,7 @@
 #include "net/serial/serialport.h"
 #include "support/contextmenu.h"
 #include "support/datawindow_parts.h"
+#include "support/endpointviews.h"
 #include "support/loopback.h"
 #include "support/loopdepth.h"
 #include "support/modalanswer.h"
@@ -39,12 +40,14 @@ namespace {
 
 // An endpoint as the create command leaves it: record, window and node under
 // the kind node.
-Endpoint *addEndpoint(MainWindow &form, EndpointKind kind, const QString &text, NodeImage image)
+Endpoint *addEndpoint(MainWindow &form, EndpointKind kind, const QString &text, EndpointState state)
 {
     child<EndpointTree>(form, "tree")->setCurrentItem(form.kindNode(kind));
     auto record = makeEndpoint(kind);
-    form.controller().makeWindow(*record);
-    return form.controller().attach(std::move(record), text, image);
+    record->state = state;
+    record->nodeText = text;
+    form.controller().makeSession(*record);
+    return form.controller().attach(std::move(record));
 }
 
 // Presses "创建" with the kind node selected and answers the real dialog with
@@ -137,11 +140,11 @@ private slots:
         QTemporaryDir dir;
         MainWindow form;
         form.show();
-        Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", NodeImage::Udp);
+        Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", EndpointState::Open);
         form.showInfoPanel(false);
-        udp->window->appendLogLine(QStringLiteral("line"));
-        udp->window->flushLog();
-        auto *log = child<LogView>(udp->window, "log");
+        windowOf(udp)->appendLogLine(QStringLiteral("line"));
+        windowOf(udp)->flushLog();
+        auto *log = child<LogView>(windowOf(udp), "log");
         loop_test::LoopDepthProbe probe;
 
         const QString saved = dir.filePath(QStringLiteral("saved.log"));
@@ -179,7 +182,7 @@ private slots:
         Endpoint *server = form.controller().createUdpServer(0);
         QVERIFY(server);
         Endpoint *client
-            = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[9]", NodeImage::Disconnected);
+            = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[9]", EndpointState::Disconnected);
         loopback_test::Fd sender(::socket(AF_INET, SOCK_DGRAM, 0));
         const sockaddr_in to = loopback_test::loopback(server->localPort);
         QTimer traffic;
@@ -193,24 +196,24 @@ private slots:
         qint64 receivedWhileOpen = -1;
         modal_test::answerWhenShown<QMessageBox>(
             [&](QMessageBox &box) {
-                const qint64 before = server->window->receivedBytes();
+                const qint64 before = windowOf(server)->receivedBytes();
                 receivedWhileOpen
-                    = QTest::qWaitFor([&] { return server->window->receivedBytes() > before; }, 5000)
-                    ? server->window->receivedBytes() - before
+                    = QTest::qWaitFor([&] { return windowOf(server)->receivedBytes() > before; }, 5000)
+                    ? windowOf(server)->receivedBytes() - before
                     : 0;
                 box.button(QMessageBox::Ok)->click();
             },
             &answered);
-        form.linkDropped(client->node, server->node);
+        form.linkDropped(nodeOf(client), nodeOf(server));
         QTRY_VERIFY_WITH_TIMEOUT(answered, 15000);
         QTRY_COMPARE(shownBoxes(), QStringList());
         QVERIFY(receivedWhileOpen > 0);
         QCOMPARE(probe.deepest(), 0);
 
-        form.linkDropped(client->node, server->node);
+        form.linkDropped(nodeOf(client), nodeOf(server));
         QCOMPARE(shownBoxes(), QStringList{QStringLiteral("监听管道已经建立!")});
         for (int i = 0; i < 100; ++i)
-            form.linkDropped(client->node, server->node);
+            form.linkDropped(nodeOf(client), nodeOf(server));
         ShowMessage(QStringLiteral("second"));
         ShowMessage(QStringLiteral("second"));
         QCOMPARE(shownBoxes(), QStringList{QStringLiteral("监听管道已经建立!")});
@@ -235,7 +238,7 @@ private slots:
             QTreeWidgetItem *node = child<EndpointTree>(form, "tree")->topLevelItem(i);
             QCOMPARE(node->text(0), expected[i]);
             QCOMPARE(nodeImageOf(node), NodeImage::KindNode);
-            QCOMPARE(endpointAt(node), nullptr);
+            QCOMPARE(form.views().endpointOfNode(node), nullptr);
             QCOMPARE(node->childCount(), 0);
         }
         QCOMPARE(form.endpoints().size(), 0);
@@ -279,22 +282,22 @@ private slots:
     {
         MainWindow form;
         QTreeWidgetItem *kind = form.kindNode(EndpointKind::TcpClient);
-        Endpoint *e
-            = addEndpoint(form, EndpointKind::TcpClient, nodeText("10.0.0.2", 8080), NodeImage::Disconnected);
+        Endpoint *e = addEndpoint(
+            form, EndpointKind::TcpClient, nodeText("10.0.0.2", 8080), EndpointState::Disconnected);
         QCOMPARE(kind->childCount(), 1);
         QTreeWidgetItem *node = kind->child(0);
         QCOMPARE(node->text(0), QStringLiteral("10.0.0.2[8080]"));
         QVERIFY(kind->isExpanded());
-        QCOMPARE(endpointAt(node), e);
-        QCOMPARE(e->node, node);
-        QCOMPARE(nodeImageOf(node), NodeImage::Disconnected);
+        QCOMPARE(form.views().endpointOfNode(node), e);
+        QCOMPARE(nodeOf(e), node);
+        QCOMPARE(nodeImageOf(node), EndpointState::Disconnected);
         QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), node);
         QCOMPARE(form.endpoints().size(), 1);
         QCOMPARE(form.endpoints().at(0), e);
-        QCOMPARE(child<QLabel>(e->window, "stateLabel")->text(), QStringLiteral("已断开")); // refreshed
+        QCOMPARE(child<QLabel>(windowOf(e), "stateLabel")->text(), QStringLiteral("已断开")); // refreshed
         // Same text twice: both exist side by side.
-        Endpoint *twin
-            = addEndpoint(form, EndpointKind::TcpClient, nodeText("10.0.0.2", 8080), NodeImage::Disconnected);
+        Endpoint *twin = addEndpoint(
+            form, EndpointKind::TcpClient, nodeText("10.0.0.2", 8080), EndpointState::Disconnected);
         QCOMPARE(kind->childCount(), 2);
         QVERIFY(twin != e);
         QCOMPARE(form.endpoints().size(), 2);
@@ -305,47 +308,48 @@ private slots:
         MainWindow form;
         form.show();
         form.showInfoPanel(false);
-        Endpoint *a = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[1]", NodeImage::Udp);
-        Endpoint *b = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[2]", NodeImage::Udp);
-        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), b->window.data());
+        Endpoint *a = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[1]", EndpointState::Open);
+        Endpoint *b = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[2]", EndpointState::Open);
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), windowOf(b));
         a->peerPort = 4321;
-        child<EndpointTree>(form, "tree")->setCurrentItem(a->node);
-        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), a->window.data());
-        QCOMPARE(child<QLabel>(a->window, "peerPortLabel")->text(), QStringLiteral("对方端口:4321"));
+        child<EndpointTree>(form, "tree")->setCurrentItem(nodeOf(a));
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), windowOf(a));
+        QCOMPARE(child<QLabel>(windowOf(a), "peerPortLabel")->text(), QStringLiteral("对方端口:4321"));
         // A kind node changes nothing in the document area.
         child<EndpointTree>(form, "tree")->setCurrentItem(form.kindNode(EndpointKind::TcpServer));
-        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), a->window.data());
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), windowOf(a));
         // A window minimised by its close box comes back when its node is selected.
-        child<EndpointTree>(form, "tree")->setCurrentItem(b->node);
+        child<EndpointTree>(form, "tree")->setCurrentItem(nodeOf(b));
         child<QToolButton>(child<DocumentArea>(form, "documents"), "minimizeButton")->click();
-        QVERIFY(child<DocumentArea>(form, "documents")->isMinimized(b->window));
-        child<EndpointTree>(form, "tree")->setCurrentItem(a->node);
-        child<EndpointTree>(form, "tree")->setCurrentItem(b->node);
-        QVERIFY(!child<DocumentArea>(form, "documents")->isMinimized(b->window));
-        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), b->window.data());
+        QVERIFY(child<DocumentArea>(form, "documents")->isMinimized(windowOf(b)));
+        child<EndpointTree>(form, "tree")->setCurrentItem(nodeOf(a));
+        child<EndpointTree>(form, "tree")->setCurrentItem(nodeOf(b));
+        QVERIFY(!child<DocumentArea>(form, "documents")->isMinimized(windowOf(b)));
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), windowOf(b));
     }
 
     void dragOverRules()
     {
         MainWindow form;
         Endpoint *server
-            = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", NodeImage::Listening);
+            = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", EndpointState::Listening);
         Endpoint *client
-            = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", NodeImage::Disconnected);
+            = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", EndpointState::Disconnected);
         Endpoint *client2
-            = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60002]", NodeImage::Disconnected);
-        Endpoint *sameText = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[60000]", NodeImage::Udp);
-        Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", NodeImage::Udp);
+            = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60002]", EndpointState::Disconnected);
+        Endpoint *sameText
+            = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[60000]", EndpointState::Open);
+        Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", EndpointState::Open);
         QTreeWidgetItem *kind = form.kindNode(EndpointKind::UdpGroup);
 
-        QVERIFY(form.canLink(server->node, nullptr)); // empty space
-        QVERIFY(!form.canLink(server->node, server->node)); // itself
-        QVERIFY(!form.canLink(server->node, sameText->node)); // same text, other kind
-        QVERIFY(!form.canLink(server->node, kind)); // onto a kind node
-        QVERIFY(!form.canLink(kind, server->node)); // a kind node dragged
-        QVERIFY(!form.canLink(client->node, client2->node)); // same kind
-        QVERIFY(form.canLink(server->node, client->node)); // server and client
-        QVERIFY(form.canLink(udp->node, server->node)); // any two kinds
+        QVERIFY(form.canLink(nodeOf(server), nullptr)); // empty space
+        QVERIFY(!form.canLink(nodeOf(server), nodeOf(server))); // itself
+        QVERIFY(!form.canLink(nodeOf(server), nodeOf(sameText))); // same text, other kind
+        QVERIFY(!form.canLink(nodeOf(server), kind)); // onto a kind node
+        QVERIFY(!form.canLink(kind, nodeOf(server))); // a kind node dragged
+        QVERIFY(!form.canLink(nodeOf(client), nodeOf(client2))); // same kind
+        QVERIFY(form.canLink(nodeOf(server), nodeOf(client))); // server and client
+        QVERIFY(form.canLink(nodeOf(udp), nodeOf(server))); // any two kinds
     }
 
     void dropLinksBothWaysAndRelinkingUnlinksTheOldPartner()
@@ -353,25 +357,25 @@ private slots:
         MainWindow form;
         MessageRecorder recorder;
         Endpoint *server
-            = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", NodeImage::Listening);
+            = addEndpoint(form, EndpointKind::TcpServer, "127.0.0.1[60000]", EndpointState::Listening);
         Endpoint *client
-            = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", NodeImage::Disconnected);
-        Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", NodeImage::Udp);
+            = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", EndpointState::Disconnected);
+        Endpoint *udp = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[9]", EndpointState::Open);
 
-        form.linkDropped(client->node, server->node);
+        form.linkDropped(nodeOf(client), nodeOf(server));
         QCOMPARE(server->partner, client);
         QCOMPARE(client->partner, server);
         QCOMPARE(recorder.messages, QStringList{"监听管道已经建立!"});
 
-        form.linkDropped(udp->node, server->node);
+        form.linkDropped(nodeOf(udp), nodeOf(server));
         QCOMPARE(server->partner, udp);
         QCOMPARE(udp->partner, server);
         QCOMPARE(client->partner, nullptr); // no longer points at a partner that moved on
         QCOMPARE(recorder.messages.size(), 2);
 
         // Nothing under the pointer, or a kind node: nothing happens.
-        form.linkDropped(udp->node, nullptr);
-        form.linkDropped(udp->node, form.kindNode(EndpointKind::UdpGroup));
+        form.linkDropped(nodeOf(udp), nullptr);
+        form.linkDropped(nodeOf(udp), form.kindNode(EndpointKind::UdpGroup));
         QCOMPARE(recorder.messages.size(), 2);
 
         // Removing an endpoint unlinks its partner.
@@ -426,11 +430,11 @@ private slots:
         form.resize(1024, 734);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        Endpoint *a = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[7001]", NodeImage::Udp);
-        Endpoint *b = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[7002]", NodeImage::Udp);
+        Endpoint *a = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[7001]", EndpointState::Open);
+        Endpoint *b = addEndpoint(form, EndpointKind::UdpClient, "127.0.0.1[7002]", EndpointState::Open);
         form.showInfoPanel(false);
 
-        DataWindow *w = b->window;
+        DataWindow *w = windowOf(b);
         w->addToCounters(12345678901, 50000000000);
         w->flushLog();
         QApplication::processEvents();
@@ -447,31 +451,31 @@ private slots:
                            .arg(counters->fontMetrics().horizontalAdvance(line))));
 
         // Minimising the front window selects the node of the one now in front.
-        QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), b->node);
-        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), b->window.data());
+        QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), nodeOf(b));
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), windowOf(b));
         child<QToolButton>(child<DocumentArea>(form, "documents"), "minimizeButton")->click();
-        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), a->window.data());
-        QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), a->node);
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), windowOf(a));
+        QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), nodeOf(a));
         // With none in front, a click on the selected node brings its window.
         child<QToolButton>(child<DocumentArea>(form, "documents"), "minimizeButton")->click();
         QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), nullptr);
-        QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), a->node);
-        const QRect row = child<EndpointTree>(form, "tree")->visualItemRect(a->node);
+        QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), nodeOf(a));
+        const QRect row = child<EndpointTree>(form, "tree")->visualItemRect(nodeOf(a));
         QTest::mouseClick(child<EndpointTree>(form, "tree")->viewport(), Qt::LeftButton, {}, row.center());
-        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), a->window.data());
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), windowOf(a));
         QTest::mouseClick(child<EndpointTree>(form, "tree")->viewport(), Qt::LeftButton, {},
-            child<EndpointTree>(form, "tree")->visualItemRect(b->node).center());
-        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), b->window.data());
+            child<EndpointTree>(form, "tree")->visualItemRect(nodeOf(b)).center());
+        QCOMPARE(child<DocumentArea>(form, "documents")->activeDocument(), windowOf(b));
 
         // Enough nodes for a vertical scroll bar, one of them long and deep.
         Endpoint *server
-            = addEndpoint(form, EndpointKind::TcpServer, "192.168.100.200[60000]", NodeImage::Listening);
-        auto *deep = new QTreeWidgetItem(server->node, {QStringLiteral("192.168.100.201[65535] and more")});
+            = addEndpoint(form, EndpointKind::TcpServer, "192.168.100.200[60000]", EndpointState::Listening);
+        auto *deep = new QTreeWidgetItem(nodeOf(server), {QStringLiteral("192.168.100.201[65535] and more")});
         setNodeImage(deep, NodeImage::Connected);
-        server->node->setExpanded(true);
+        nodeOf(server)->setExpanded(true);
         for (int i = 0; i < 60; ++i)
             addEndpoint(form, EndpointKind::UdpClient, QStringLiteral("10.0.0.%1[%2]").arg(i).arg(9000 + i),
-                NodeImage::Udp);
+                EndpointState::Open);
         QApplication::processEvents();
         QTRY_VERIFY(child<EndpointTree>(form, "tree")->verticalScrollBar()->isVisible());
         const int textWidth

@@ -125,7 +125,7 @@ private:
     DataWindow *someWindow()
     {
         Endpoint *e = someEndpoint();
-        return e ? e->window.data() : nullptr;
+        return e ? windowOf(e) : nullptr;
     }
     QList<Endpoint *> servers() const { return h_.endpoints(EndpointKind::TcpServer); }
 
@@ -174,7 +174,7 @@ private:
     void selectSomething()
     {
         if (Endpoint *e = someEndpoint())
-            child<EndpointTree>(h_.form, "tree")->setCurrentItem(e->node);
+            child<EndpointTree>(h_.form, "tree")->setCurrentItem(nodeOf(e));
         else
             child<EndpointTree>(h_.form, "tree")->setCurrentItem(h_.form->kindNode(EndpointKind::TcpServer));
     }
@@ -203,8 +203,8 @@ private:
     {
         Endpoint *a = someEndpoint();
         Endpoint *b = someEndpoint();
-        if (a && b && h_.form->canLink(a->node, b->node))
-            h_.form->linkDropped(a->node, b->node);
+        if (a && b && h_.form->canLink(nodeOf(a), nodeOf(b)))
+            h_.form->linkDropped(nodeOf(a), nodeOf(b));
     }
     void openAndCloseList()
     {
@@ -278,15 +278,15 @@ private slots:
 
             // The tree and the list agree.
             for (Endpoint *e : h.form->endpoints()) {
-                QVERIFY(e->node);
-                QCOMPARE(endpointAt(e->node), e);
-                QVERIFY(e->window);
-                QCOMPARE(h.form->controller().endpointOfWindow(e->window), e);
+                QVERIFY(nodeOf(e));
+                QCOMPARE(h.form->views().endpointOfNode(nodeOf(e)), e);
+                QVERIFY(windowOf(e));
+                QCOMPARE(h.form->views().endpointOfWindow(windowOf(e)), e);
             }
             monkey.dropAllPeers();
             h.form->close();
             for (Endpoint *server : h.endpoints(EndpointKind::TcpServer))
-                QCOMPARE(server->node->childCount(), 0);
+                QCOMPARE(nodeOf(server)->childCount(), 0);
         }
         QTRY_COMPARE_WITH_TIMEOUT(openDescriptorCount(), fdsBefore, 10000);
     }

@@ -123,11 +123,11 @@ private slots:
         fillSendBox(endpoint, QStringLiteral("x"), QStringLiteral("100"), QStringLiteral("500"));
         const qint64 took = runApplication(*h.form, [&] {
             QTimer::singleShot(700, h.form.get(), [&] { h.form->close(); });
-            child<QPushButton>(endpoint->window, "sendButton")->click();
+            child<QPushButton>(windowOf(endpoint), "sendButton")->click();
         });
         QVERIFY2(took < kEndsSoonMs, qPrintable(QString::number(took)));
         QCOMPARE(peerCount(server), 0);
-        QCOMPARE(server->state, 0);
+        QCOMPARE(server->state, EndpointState::Stopped);
         QVERIFY(h.endpoints(EndpointKind::TcpAcceptedPeer).isEmpty());
         QByteArray got;
         char buffer[64];
@@ -145,7 +145,7 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QPointer<DataWindow> window(h.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
+        QPointer<DataWindow> window(windowOf(h.endpoints(EndpointKind::TcpAcceptedPeer).first()));
         fillSendBox(h.endpoints(EndpointKind::TcpAcceptedPeer).first(), QStringLiteral("x"),
             QStringLiteral("1"), QStringLiteral("10"));
         const qint64 took = runApplication(*h.form, [&] {
@@ -169,7 +169,7 @@ private slots:
         fillSendBox(udp, QStringLiteral("x"), QStringLiteral("2147483647"), QStringLiteral("0"));
         qint64 took = runApplication(*h.form, [&] {
             QTimer::singleShot(300, h.form.get(), [&] { h.form->close(); });
-            child<QPushButton>(udp->window, "sendButton")->click();
+            child<QPushButton>(windowOf(udp), "sendButton")->click();
         });
         QVERIFY2(took < kEndsSoonMs, qPrintable(QString::number(took)));
         drainDatagrams(receiver.get());
@@ -180,7 +180,7 @@ private slots:
         fillSendBox(udp, QStringLiteral("y"), QStringLiteral("100"), QStringLiteral("200"));
         took = runApplication(*h.form, [&] {
             QTimer::singleShot(300, h.form.get(), [&] { child<QPushButton>(h.form, "exitButton")->click(); });
-            child<QPushButton>(udp->window, "sendButton")->click();
+            child<QPushButton>(windowOf(udp), "sendButton")->click();
         });
         QVERIFY2(took < kEndsSoonMs, qPrintable(QString::number(took)));
         const int sent = drainDatagrams(receiver.get());
@@ -195,7 +195,7 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QPointer<DataWindow> window(h.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
+        QPointer<DataWindow> window(windowOf(h.endpoints(EndpointKind::TcpAcceptedPeer).first()));
         QPointer<QWidget> list;
         QTimer::singleShot(100, window, [&] {
             list = QApplication::activePopupWidget();
@@ -226,7 +226,7 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QPointer<DataWindow> window(h.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
+        QPointer<DataWindow> window(windowOf(h.endpoints(EndpointKind::TcpAcceptedPeer).first()));
         window->bringToFront();
         bool dialogSeen = false;
         bool windowGoneWhileOpen = false;
@@ -254,7 +254,7 @@ private slots:
         QTRY_VERIFY(windowGoneWhileOpen);
         QTRY_VERIFY(!QApplication::activeModalWidget());
         QCOMPARE(peerCount(server), 0);
-        QCOMPARE(server->window->sentBytes(), 0);
+        QCOMPARE(windowOf(server)->sentBytes(), 0);
         QCOMPARE(h.recorder.messages + h.recorder.exceptions, QStringList());
     }
 
@@ -272,7 +272,8 @@ private slots:
             peer = connectTo(port);
             QTRY_COMPARE(peerCount(first), 1);
             const auto peerSelected = [&] {
-                const Endpoint *selected = endpointAt(child<EndpointTree>(h.form, "tree")->currentItem());
+                const Endpoint *selected
+                    = h.form->views().endpointOfNode(child<EndpointTree>(h.form, "tree")->currentItem());
                 return selected && selected->kind == EndpointKind::TcpAcceptedPeer;
             };
             QTRY_VERIFY(peerSelected());
@@ -281,7 +282,7 @@ private slots:
         Endpoint *server = h.create<NewTcpServerDialog>(h.form->kindNode(EndpointKind::TcpServer),
             [&](NewTcpServerDialog &d) { arriveThenFill(child<QLineEdit>(d, "portEdit"), second); });
         QVERIFY(server);
-        QCOMPARE(server->node->parent(), h.form->kindNode(EndpointKind::TcpServer));
+        QCOMPARE(nodeOf(server)->parent(), h.form->kindNode(EndpointKind::TcpServer));
         peer.reset();
         QTRY_COMPARE(peerCount(first), 0);
         Fd other = connectTo(second);
@@ -296,11 +297,11 @@ private slots:
                 arriveThenFill(child<QLineEdit>(d, "portEdit"), localPort(listener.get()));
             });
         QVERIFY(client);
-        QCOMPARE(client->node->parent(), h.form->kindNode(EndpointKind::TcpClient));
+        QCOMPARE(nodeOf(client)->parent(), h.form->kindNode(EndpointKind::TcpClient));
         peer.reset();
         QTRY_COMPARE(peerCount(first), 0);
-        client->window->requestStart();
-        QTRY_COMPARE(client->state, 1);
+        windowOf(client)->requestStart();
+        QTRY_COMPARE(client->state, EndpointState::Connected);
         QVERIFY(h.recorder.exceptions.isEmpty());
     }
 
@@ -419,13 +420,13 @@ private slots:
         Endpoint *server = h.tcpServer(port);
         Fd listener = listenOnLoopback();
         Endpoint *client = h.tcpClient(localPort(listener.get()));
-        child<EndpointTree>(h.form, "tree")->setCurrentItem(client->node);
-        child<EndpointTree>(h.form, "tree")->setDraggedNode(client->node);
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(client));
+        child<EndpointTree>(h.form, "tree")->setDraggedNode(nodeOf(client));
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QVERIFY(child<EndpointTree>(h.form, "tree")->currentItem() != client->node);
+        QVERIFY(child<EndpointTree>(h.form, "tree")->currentItem() != nodeOf(client));
         EndpointTree *tree = child<EndpointTree>(h.form, "tree");
-        emit tree->linkRequested(tree->draggedNode(), server->node);
+        emit tree->linkRequested(tree->draggedNode(), nodeOf(server));
         QCOMPARE(server->partner, client);
         QCOMPARE(client->partner, server);
     }

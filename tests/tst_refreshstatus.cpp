@@ -33,7 +33,7 @@ private slots:
     void panelForEveryKindAndState_data()
     {
         QTest::addColumn<EndpointKind>("kind");
-        QTest::addColumn<int>("state");
+        QTest::addColumn<EndpointState>("state");
         QTest::addColumn<QStringList>("labels"); // state, created, peer address, peer port, spare, local port
         QTest::addColumn<QStringList>("buttons"); // captions of the start and stop buttons
         QTest::addColumn<QString>("visible"); // "56", "6" or ""
@@ -41,41 +41,41 @@ private slots:
 
         const QString created = QStringLiteral("2026/12/7 14:05:33");
         QTest::newRow("server listening")
-            << EndpointKind::TcpServer << 1
+            << EndpointKind::TcpServer << EndpointState::Listening
             << QStringList{"已启动", "Socket服务器创建时间:" + created, "", "", "", "本地端口:60000"}
             << QStringList{"启动监听", "停止监听"} << "56"
             << "6";
         QTest::newRow("server stopped")
-            << EndpointKind::TcpServer << 0
+            << EndpointKind::TcpServer << EndpointState::Stopped
             << QStringList{"已停止", "Socket服务器创建时间:" + created, "", "", "", "本地端口:60000"}
             << QStringList{"启动监听", "停止监听"} << "56"
             << "5";
-        QTest::newRow("peer connected") << EndpointKind::TcpAcceptedPeer << 1
+        QTest::newRow("peer connected") << EndpointKind::TcpAcceptedPeer << EndpointState::Connected
                                         << QStringList{"已连接", "Socket创建时间:" + created,
                                                "对方IP:10.0.0.2", "对方端口:8080", "", "本地端口:60000"}
                                         << QStringList{"连接", "断开"} << "6"
                                         << "6";
-        QTest::newRow("client connected") << EndpointKind::TcpClient << 1
+        QTest::newRow("client connected") << EndpointKind::TcpClient << EndpointState::Connected
                                           << QStringList{"已连接", "Socket创建时间:" + created,
                                                  "对方IP:10.0.0.2", "对方端口:8080", "", "本地端口:60000"}
                                           << QStringList{"连接", "断开"} << "56"
                                           << "6";
-        QTest::newRow("client disconnected") << EndpointKind::TcpClient << 0
+        QTest::newRow("client disconnected") << EndpointKind::TcpClient << EndpointState::Disconnected
                                              << QStringList{"已断开", "Socket创建时间:" + created,
                                                     "对方IP:10.0.0.2", "对方端口:8080", "", "本地端口:60000"}
                                              << QStringList{"连接", "断开"} << "56"
                                              << "5";
-        QTest::newRow("udp client") << EndpointKind::UdpClient << 0
+        QTest::newRow("udp client") << EndpointKind::UdpClient << EndpointState::Open
                                     << QStringList{"", "Socket创建时间:" + created, "对方IP:10.0.0.2",
                                            "对方端口:8080", "", "本地端口:60000"}
                                     << QStringList{"", ""} << ""
                                     << "";
-        QTest::newRow("udp server") << EndpointKind::UdpServer << 0
+        QTest::newRow("udp server") << EndpointKind::UdpServer << EndpointState::Open
                                     << QStringList{"", "Socket创建时间:" + created, "对方IP:10.0.0.2",
                                            "对方端口:8080", "", "本地端口:60000"}
                                     << QStringList{"", ""} << ""
                                     << "";
-        QTest::newRow("udp group") << EndpointKind::UdpGroup << 0
+        QTest::newRow("udp group") << EndpointKind::UdpGroup << EndpointState::Open
                                    << QStringList{"", "Socket创建时间:" + created, "组播地址:224.1.1.1",
                                           "组播端口:60000", "", ""}
                                    << QStringList{"", ""} << ""
@@ -84,7 +84,7 @@ private slots:
     void panelForEveryKindAndState()
     {
         QFETCH(EndpointKind, kind);
-        QFETCH(int, state);
+        QFETCH(EndpointState, state);
         QFETCH(QStringList, labels);
         QFETCH(QStringList, buttons);
         QFETCH(QString, visible);
@@ -100,10 +100,9 @@ private slots:
         r.peerPort = 8080;
         if (kind == EndpointKind::UdpGroup)
             r.localAddress = QStringLiteral("224.1.1.1");
-        r.window = &w;
 
         for (int pass = 0; pass < 2; ++pass) { // a second refresh changes nothing
-            refreshStatus(r);
+            w.showStatus(statusOf(r));
             const Panel p = read(w);
             QCOMPARE(QStringList({p.l1, p.l2, p.l3, p.l4, p.l5, p.l6}), labels);
             QCOMPARE(p.b5Visible, visible.contains(QLatin1Char('5')));
@@ -123,11 +122,11 @@ private slots:
         DataWindow w;
         Endpoint r;
         r.kind = EndpointKind::TcpClient;
-        r.window = &w;
-        r.state = 1;
-        refreshStatus(r);
-        r.state = 7;
-        refreshStatus(r);
+        r.state = EndpointState::Connected;
+        w.showStatus(statusOf(r));
+        // An open UDP endpoint's state has no word.
+        r.state = EndpointState::Open;
+        w.showStatus(statusOf(r));
         QCOMPARE(child<QLabel>(w, "stateLabel")->text(), QStringLiteral("已连接"));
         QVERIFY(!child<QPushButton>(w, "startButton")->isEnabled());
         QVERIFY(child<QPushButton>(w, "stopButton")->isEnabled());
@@ -138,13 +137,12 @@ private slots:
         DataWindow w;
         Endpoint r;
         r.kind = EndpointKind::UdpServer;
-        r.window = &w;
-        refreshStatus(r);
+        w.showStatus(statusOf(r));
         QCOMPARE(child<QLabel>(w, "peerAddressLabel")->text(), QStringLiteral("对方IP:"));
         QCOMPARE(child<QLabel>(w, "peerPortLabel")->text(), QStringLiteral("对方端口:0"));
         r.kind = EndpointKind::TcpClient;
         r.localPort = -1;
-        refreshStatus(r);
+        w.showStatus(statusOf(r));
         QCOMPARE(child<QLabel>(w, "localPortLabel")->text(), QStringLiteral("本地端口:-1"));
     }
 };

@@ -37,7 +37,7 @@ using UdpPeer = DatagramReceiver;
 
 void send(Endpoint *endpoint, const QString &text, const QString &count = "1", const QString &interval = "0")
 {
-    DataWindow *w = endpoint->window;
+    DataWindow *w = windowOf(endpoint);
     child<SendEdit>(w, "sendEdit")->setPlainText(text);
     child<RepeatCountBox>(w, "repeatCountBox")->setEditText(count);
     child<QLineEdit>(w, "intervalEdit")->setText(interval);
@@ -99,7 +99,7 @@ void sendFileFromMenu(Endpoint *endpoint, const QString &path, bool asked = true
 {
     FileChoiceScript files;
     files.answers.push_back(path);
-    chooseFromContextMenu(*child<SendEdit>(endpoint->window, "sendEdit"), QStringLiteral("发送文件..."));
+    chooseFromContextMenu(*child<SendEdit>(windowOf(endpoint), "sendEdit"), QStringLiteral("发送文件..."));
     QCOMPARE(files.answers.size(), size_t(asked ? 0 : 1));
 }
 
@@ -142,20 +142,20 @@ private slots:
         QTRY_COMPARE(peer.collect(), 1);
         QCOMPARE(peer.received.first(), QByteArray("abc"));
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：abc[1次]")));
-        QVERIFY(child<SendEdit>(client->window, "sendEdit")->toPlainText().isEmpty());
-        QCOMPARE(client->window->sentBytes(), 3);
-        QCOMPARE(client->window->countersText(), QStringLiteral("收：0字节，发:3字节"));
+        QVERIFY(child<SendEdit>(windowOf(client), "sendEdit")->toPlainText().isEmpty());
+        QCOMPARE(windowOf(client)->sentBytes(), 3);
+        QCOMPARE(windowOf(client)->countersText(), QStringLiteral("收：0字节，发:3字节"));
 
         send(client, "xy", "10", "2");
         QTRY_COMPARE(peer.collect(), 11);
-        QCOMPARE(client->window->sentBytes(), 23);
+        QCOMPARE(windowOf(client)->sentBytes(), 23);
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：xy[10次]")));
         QCOMPARE(Harness::log(client).count(QLatin1Char('\n')), 1); // one line per click
 
         send(client, "zz", "0");
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：zz[0次]")));
-        QVERIFY(child<SendEdit>(client->window, "sendEdit")->toPlainText().isEmpty());
-        QCOMPARE(client->window->sentBytes(), 23);
+        QVERIFY(child<SendEdit>(windowOf(client), "sendEdit")->toPlainText().isEmpty());
+        QCOMPARE(windowOf(client)->sentBytes(), 23);
 
         send(client, "q", "03");
         QVERIFY(Harness::log(client).endsWith(QStringLiteral("[03次]")));
@@ -171,7 +171,7 @@ private slots:
         QTRY_COMPARE(peer.collect(), 1);
         QCOMPARE(peer.received[0], QByteArray("a\r\nb"));
 
-        child<QCheckBox>(client->window, "hexSwitch")->setChecked(true);
+        child<QCheckBox>(windowOf(client), "hexSwitch")->setChecked(true);
         send(client, "41 42");
         QTRY_COMPARE(peer.collect(), 2);
         QCOMPARE(peer.received[1], QByteArray("\x41\x04"));
@@ -180,7 +180,7 @@ private slots:
         // Fewer than two digits: nothing at all happens.
         const QString before = Harness::log(client);
         send(client, "4");
-        QCOMPARE(child<SendEdit>(client->window, "sendEdit")->toPlainText(), QStringLiteral("4"));
+        QCOMPARE(child<SendEdit>(windowOf(client), "sendEdit")->toPlainText(), QStringLiteral("4"));
         QCOMPARE(Harness::log(client), before);
     }
 
@@ -192,8 +192,8 @@ private slots:
         send(client, "data", "abc");
         QCOMPARE(h.recorder.exceptions, QStringList{"'abc' is not a valid integer value"});
         QVERIFY(Harness::log(client).endsWith(QStringLiteral(" 发送数据：data[abc次]")));
-        QVERIFY(child<SendEdit>(client->window, "sendEdit")->toPlainText().isEmpty());
-        QCOMPARE(client->window->sentBytes(), 0);
+        QVERIFY(child<SendEdit>(windowOf(client), "sendEdit")->toPlainText().isEmpty());
+        QCOMPARE(windowOf(client)->sentBytes(), 0);
         QTest::qWait(50);
         QCOMPARE(peer.collect(), 0);
 
@@ -201,7 +201,7 @@ private slots:
         send(client, "data", "5", "x");
         QCOMPARE(h.recorder.exceptions.last(), QStringLiteral("'x' is not a valid integer value"));
         QTRY_COMPARE(peer.collect(), 1);
-        QCOMPARE(client->window->sentBytes(), 4);
+        QCOMPARE(windowOf(client)->sentBytes(), 4);
     }
 
     void tcpSendToAPeerThatHasGoneEndsWithALogLine()
@@ -209,18 +209,18 @@ private slots:
         Harness h;
         Fd listener = listenOnLoopback();
         Endpoint *client = h.tcpClient(localPort(listener.get()));
-        client->window->requestStart();
-        QTRY_COMPARE(client->state, 1);
+        windowOf(client)->requestStart();
+        QTRY_COMPARE(client->state, EndpointState::Connected);
         Fd peer = acceptWithin(listener.get());
         send(client, "ping");
         QCOMPARE(readWithin(peer.get()), QByteArray("ping"));
         peer.reset();
-        QTRY_COMPARE(client->state, 0);
+        QTRY_COMPARE(client->state, EndpointState::Disconnected);
         send(client, "lost", "3");
         const QString log = Harness::log(client);
         QCOMPARE(log.count(QStringLiteral("发送失败：连接已断开")), 3);
         // Only what the connection took counts.
-        QCOMPARE(client->window->sentBytes(), 4);
+        QCOMPARE(windowOf(client)->sentBytes(), 4);
     }
 
     void deletingTheEndpointDuringALongRepeat()
@@ -228,9 +228,9 @@ private slots:
         Harness h;
         UdpPeer peer;
         Endpoint *client = h.udpClient(peer.port(), 0);
-        QPointer<DataWindow> window(client->window);
+        QPointer<DataWindow> window(windowOf(client));
         QTimer::singleShot(150, h.form.get(), [&] {
-            child<EndpointTree>(h.form, "tree")->setCurrentItem(client->node);
+            child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(client));
             h.form->deleteSelected();
         });
         send(client, "tick", "1000", "10");
@@ -246,12 +246,12 @@ private slots:
         UdpPeer peer;
         Endpoint *client = h.udpClient(peer.port(), 0);
         QTimer::singleShot(
-            100, client->window, [&] { child<QPushButton>(client->window, "stopTimerButton")->click(); });
+            100, windowOf(client), [&] { child<QPushButton>(windowOf(client), "stopTimerButton")->click(); });
         send(client, "r", "1000", "10");
         QTest::qWait(50);
         const int got = peer.collect();
         QVERIFY2(got > 0 && got < 1000, qPrintable(QString::number(got)));
-        QCOMPARE(client->window->sentBytes(), got);
+        QCOMPARE(windowOf(client)->sentBytes(), got);
     }
 
     void udpServerRepliesToTheLatestSender()
@@ -261,7 +261,7 @@ private slots:
         const int port = unusedUdpPort();
         Endpoint *server = h.udpServer(port);
         QVERIFY(server);
-        child<QCheckBox>(server->window, "hexSwitch")->setChecked(true);
+        child<QCheckBox>(windowOf(server), "hexSwitch")->setChecked(true);
 
         // Before any datagram the component refuses to send.
         send(server, "early");
@@ -270,26 +270,26 @@ private slots:
         first.sendTo(port, QByteArray("\x00\x01\x02\x03", 4));
         QTRY_COMPARE(server->peerPort, first.port());
         QCOMPARE(server->peerAddress, QStringLiteral("127.0.0.1"));
-        QCOMPARE(child<QLabel>(server->window, "peerPortLabel")->text(),
+        QCOMPARE(child<QLabel>(windowOf(server), "peerPortLabel")->text(),
             QStringLiteral("对方端口:%1").arg(first.port()));
         QVERIFY(Harness::log(server).endsWith(QStringLiteral("{00 01 02 03 }")));
-        QCOMPARE(server->window->receivedBytes(), 4);
-        child<QCheckBox>(server->window, "hexSwitch")->setChecked(false);
+        QCOMPARE(windowOf(server)->receivedBytes(), 4);
+        child<QCheckBox>(windowOf(server), "hexSwitch")->setChecked(false);
         send(server, "r1");
-        child<QCheckBox>(server->window, "hexSwitch")->setChecked(true);
+        child<QCheckBox>(windowOf(server), "hexSwitch")->setChecked(true);
         QTRY_COMPARE(first.collect(), 1);
         QCOMPARE(first.received[0], QByteArray("r1"));
 
         second.sendTo(port, QByteArray());
         QTRY_COMPARE(server->peerPort, second.port());
         QVERIFY(Harness::log(server).endsWith(QStringLiteral(" 收到数据：{}")));
-        QCOMPARE(server->window->receivedBytes(), 4);
+        QCOMPARE(windowOf(server)->receivedBytes(), 4);
         send(server, "r2");
         QTRY_COMPARE(second.collect(), 1);
         QTest::qWait(20);
         QCOMPARE(first.collect(), 1);
         // The node keeps the text it was made with.
-        QVERIFY(server->node->text(0).endsWith(QStringLiteral("[%1]").arg(port)));
+        QVERIFY(nodeOf(server)->text(0).endsWith(QStringLiteral("[%1]").arg(port)));
     }
 
     void udpServerAnswersEachSenderByTheFirstRuleThatMatches()
@@ -317,7 +317,7 @@ private slots:
         QCOMPARE(first.received, QList<QByteArray>({"pong 1 #1", "OK", "pong 3 #4"}));
         QCOMPARE(second.collect(), 1);
         QCOMPARE(second.received, QList<QByteArray>({"pong 2 #2"}));
-        QCOMPARE(server->window->sentBytes(), 9 + 9 + 2 + 9);
+        QCOMPARE(windowOf(server)->sentBytes(), 9 + 9 + 2 + 9);
         const QString log = Harness::log(server);
         QCOMPARE(log.count(QStringLiteral(" 自动应答：")), 4);
         QVERIFY(log.contains(QStringLiteral(" 自动应答：pong 2 #2")));
@@ -342,9 +342,9 @@ private slots:
         // Each answer is logged and counted in its peer's window.
         for (Endpoint *peer : h.endpoints(EndpointKind::TcpAcceptedPeer)) {
             QCOMPARE(Harness::log(peer).count(QStringLiteral(" 自动应答：hi ")), 1);
-            QVERIFY(peer->window->sentBytes() == 4 || peer->window->sentBytes() == 5);
+            QVERIFY(windowOf(peer)->sentBytes() == 4 || windowOf(peer)->sentBytes() == 5);
         }
-        child<QCheckBox>(server->window, "webReplySwitch")->setChecked(true);
+        child<QCheckBox>(windowOf(server), "webReplySwitch")->setChecked(true);
         QCOMPARE(::send(a.get(), "hello", 5, 0), 5);
         const QByteArray page = readServing(a.get(), FixedWebReply().size());
         QCOMPARE(page, FixedWebReply());
@@ -362,7 +362,7 @@ private slots:
             {rule(MatchType::Equals, QStringLiteral("STATUS?"), QStringLiteral("READY"))});
         QCOMPARE(::send(client.peer.get(), "STATUS?", 7, 0), 7);
         QCOMPARE(readServing(client.peer.get(), 5), QByteArray("READY"));
-        QCOMPARE(client.endpoint->window->sentBytes(), 5);
+        QCOMPARE(windowOf(client.endpoint)->sentBytes(), 5);
     }
 
     // Over a link slower than the program a UDP socket runs out of room:
@@ -392,10 +392,10 @@ private slots:
         };
 
         sendFileFromMenu(udp, path);
-        QTRY_VERIFY_WITH_TIMEOUT((arrived(), !udp->window->isTransferring()), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT((arrived(), !windowOf(udp)->isTransferring()), 60000);
         QTRY_COMPARE(arrived(), size);
         QCOMPARE(receiver.received.join(), expected);
-        QCOMPARE(udp->window->sentBytes(), size);
+        QCOMPARE(windowOf(udp)->sentBytes(), size);
 
         receiver.received.clear();
         const QString line(999, QLatin1Char('u'));
@@ -404,11 +404,11 @@ private slots:
         QTimer drain;
         connect(&drain, &QTimer::timeout, this, [&] { receiver.collect(); });
         drain.start(5);
-        child<QPushButton>(udp->window, "sendButton")->click();
+        child<QPushButton>(windowOf(udp), "sendButton")->click();
         drain.stop();
         QTRY_COMPARE(arrived(), qint64(Repeats) * line.size());
         QCOMPARE(receiver.received.size(), Repeats);
-        QCOMPARE(udp->window->sentBytes(), size + qint64(Repeats) * line.size());
+        QCOMPARE(windowOf(udp)->sentBytes(), size + qint64(Repeats) * line.size());
         QVERIFY(!Harness::log(udp).contains(QStringLiteral("未发出")));
     }
 
@@ -423,10 +423,10 @@ private slots:
         Harness::ConnectedClient client = h.connectedTcpClient();
         QVERIFY(client.endpoint && client.peer.get() >= 0);
         sendFileFromMenu(client.endpoint, path);
-        QVERIFY(client.endpoint->window->isTransferring());
+        QVERIFY(windowOf(client.endpoint)->isTransferring());
         QCOMPARE(readServing(client.peer.get(), expected.size(), 20000), expected);
-        QTRY_VERIFY(!client.endpoint->window->isTransferring());
-        QCOMPARE(client.endpoint->window->sentBytes(), expected.size());
+        QTRY_VERIFY(!windowOf(client.endpoint)->isTransferring());
+        QCOMPARE(windowOf(client.endpoint)->sentBytes(), expected.size());
         const QString log = Harness::log(client.endpoint);
         QVERIFY(log.contains(QStringLiteral(" 开始发送文件：%1，共 %2 字节").arg(path).arg(expected.size())));
         QVERIFY(
@@ -442,7 +442,7 @@ private slots:
         const QString path = makeFile(dir, QStringLiteral("big.bin"), size);
         Harness::ConnectedClient client = h.connectedTcpClient();
         QVERIFY(client.endpoint && client.peer.get() >= 0);
-        DataWindow *w = client.endpoint->window;
+        DataWindow *w = windowOf(client.endpoint);
         sendFileFromMenu(client.endpoint, path);
         // The peer reads nothing: the transfer fills the connection and waits.
         QTRY_VERIFY(w->sentBytes() > 0);
@@ -479,7 +479,7 @@ private slots:
         const QString path = makeFile(dir, QStringLiteral("a.bin"), 10);
         Endpoint *server = h.tcpServer(unusedPort());
         sendFileFromMenu(server, path);
-        QVERIFY(!server->window->isTransferring());
+        QVERIFY(!windowOf(server)->isTransferring());
         QVERIFY(
             Harness::log(server).contains(QStringLiteral(" 文件发送失败：%1：没有可发送的连接").arg(path)));
     }
@@ -493,11 +493,11 @@ private slots:
         QVERIFY(client);
         stranger.sendTo(localPortNumber, "hello");
         QTRY_VERIFY(Harness::log(client).endsWith(QStringLiteral(" 收到数据：hello")));
-        QCOMPARE(client->window->receivedBytes(), 5);
+        QCOMPARE(windowOf(client)->receivedBytes(), 5);
         send(client, "answer");
         QTRY_COMPARE(target.collect(), 1);
         QCOMPARE(stranger.collect(), 0);
-        QCOMPARE(child<QLabel>(client->window, "peerPortLabel")->text(),
+        QCOMPARE(child<QLabel>(windowOf(client), "peerPortLabel")->text(),
             QStringLiteral("对方端口:%1").arg(target.port()));
     }
 
@@ -506,7 +506,7 @@ private slots:
         Harness h;
         UdpPeer peer;
         Endpoint *client = h.udpClient(peer.port(), 0);
-        DataWindow *w = client->window;
+        DataWindow *w = windowOf(client);
         child<SendEdit>(w, "sendEdit")->setPlainText("abc");
         child<QLineEdit>(w, "intervalEdit")->setText("50");
         child<QPushButton>(w, "startTimerButton")->click();
@@ -552,7 +552,7 @@ private slots:
         Harness h;
         UdpPeer peer;
         Endpoint *client = h.udpClient(peer.port(), 0);
-        DataWindow *w = client->window;
+        DataWindow *w = windowOf(client);
         child<SendEdit>(w, "sendEdit")->setPlainText("tick");
         child<QLineEdit>(w, "intervalEdit")->setText("10");
         child<QPushButton>(w, "startTimerButton")->click();
@@ -572,13 +572,13 @@ private slots:
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
         send(server, "nobody");
-        QCOMPARE(server->window->sentBytes(), 0);
+        QCOMPARE(windowOf(server)->sentBytes(), 0);
         Fd a = connectTo(port), b = connectTo(port);
-        QTRY_COMPARE(server->node->childCount(), 2);
+        QTRY_COMPARE(nodeOf(server)->childCount(), 2);
         send(server, "hi");
         QCOMPARE(readWithin(a.get()), QByteArray("hi"));
         QCOMPARE(readWithin(b.get()), QByteArray("hi"));
-        QCOMPARE(server->window->sentBytes(), 4);
+        QCOMPARE(windowOf(server)->sentBytes(), 4);
         QCOMPARE(Harness::log(server).count(QStringLiteral("发送数据：")), 2);
     }
 
@@ -588,11 +588,11 @@ private slots:
         const int port = unusedPort();
         Endpoint *server = h.tcpServer(port);
         Fd a = connectTo(port);
-        QTRY_COMPARE(server->node->childCount(), 1);
+        QTRY_COMPARE(nodeOf(server)->childCount(), 1);
         Endpoint *peer = h.endpoints(EndpointKind::TcpAcceptedPeer).first();
         send(peer, "to you", "2");
         QCOMPARE(readServing(a.get(), 12), QByteArray("to youto you"));
-        QCOMPARE(peer->window->sentBytes(), 12);
+        QCOMPARE(windowOf(peer)->sentBytes(), 12);
     }
 
     void udpServerShowsWhichSerialDeviceItBridgesTo()
@@ -604,7 +604,7 @@ private slots:
             Endpoint *server = h.udpServer(unusedUdpPort());
             const QString device = SerialPort::devicePathFor(QStringLiteral("com1"));
             QVERIFY(device.startsWith(QStringLiteral("/dev/pts/")));
-            QCOMPARE(child<QLabel>(server->window, "spareLabel")->text(),
+            QCOMPARE(child<QLabel>(windowOf(server), "spareLabel")->text(),
                 QStringLiteral("串口已打开:%1").arg(device));
         }
         {
@@ -618,12 +618,12 @@ private slots:
             QCOMPARE(
                 h.recorder.exceptions, QStringList{QStringLiteral("Unable to update device control block.")});
             QVERIFY(!server->serialBridge->port().isOpen());
-            QCOMPARE(
-                child<QLabel>(server->window, "spareLabel")->text(), QStringLiteral("串口未打开:/dev/zero"));
+            QCOMPARE(child<QLabel>(windowOf(server), "spareLabel")->text(),
+                QStringLiteral("串口未打开:/dev/zero"));
         }
         Harness h; // "com1" leads nowhere here
         Endpoint *server = h.udpServer(unusedUdpPort());
-        QCOMPARE(child<QLabel>(server->window, "spareLabel")->text(),
+        QCOMPARE(child<QLabel>(windowOf(server), "spareLabel")->text(),
             QStringLiteral("串口未打开:/nonexistent/com1"));
     }
 
@@ -645,13 +645,13 @@ private slots:
             all.append(char(b));
         peer.sendTo(port, all);
         QCOMPARE(readServing(master, 256), all);
-        QCOMPARE(server->window->receivedBytes(), 256); // logged and counted once
+        QCOMPARE(windowOf(server)->receivedBytes(), 256); // logged and counted once
 
-        const qint64 sentBefore = server->window->sentBytes();
+        const qint64 sentBefore = windowOf(server)->sentBytes();
         QCOMPARE(::write(master, "Zq#8!", 5), 5);
         QTRY_COMPARE(peer.collect(), 1);
         QCOMPARE(peer.received[0], QByteArray("Zq#8!"));
-        QCOMPARE(server->window->sentBytes(), sentBefore); // neither logged nor counted
+        QCOMPARE(windowOf(server)->sentBytes(), sentBefore); // neither logged nor counted
         QVERIFY(!Harness::log(server).contains(QStringLiteral("Zq#8!")));
     }
 
@@ -688,9 +688,9 @@ private slots:
         Endpoint *first = h.udpGroup("224.1.1.1", 65000);
         QVERIFY(first);
         QVERIFY(h.recorder.messages.isEmpty());
-        QCOMPARE(first->node->text(0), QStringLiteral("224.1.1.1[65000]"));
+        QCOMPARE(nodeOf(first)->text(0), QStringLiteral("224.1.1.1[65000]"));
         QCOMPARE(
-            child<QLabel>(first->window, "peerAddressLabel")->text(), QStringLiteral("组播地址:224.1.1.1"));
+            child<QLabel>(windowOf(first), "peerAddressLabel")->text(), QStringLiteral("组播地址:224.1.1.1"));
         Endpoint *second = h.udpGroup("224.1.1.1", 65000);
         QVERIFY(second);
         QCOMPARE(h.recorder.messages, QStringList{"bind fail"});
@@ -700,15 +700,15 @@ private slots:
         // hears it and answers to that port.
         send(second, "hello");
         QTRY_VERIFY(Harness::log(first).contains(QStringLiteral(" 收到数据：hello")));
-        QCOMPARE(first->window->receivedBytes(), 5);
+        QCOMPARE(windowOf(first)->receivedBytes(), 5);
         send(first, "back");
         QTRY_VERIFY(Harness::log(second).contains(QStringLiteral(" 收到数据：back")));
-        QCOMPARE(second->window->receivedBytes(), 4);
-        QCOMPARE(first->window->sentBytes(), 4);
+        QCOMPARE(windowOf(second)->receivedBytes(), 4);
+        QCOMPARE(windowOf(first)->sentBytes(), 4);
         QVERIFY(h.recorder.messages.size() == 1);
 
         // Deleting a group closes its socket; nothing reaches a closed window.
-        child<EndpointTree>(h.form, "tree")->setCurrentItem(second->node);
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(second));
         h.form->deleteSelected();
         send(first, "gone");
         QTest::qWait(50);
@@ -723,7 +723,7 @@ private slots:
         Endpoint *group = h.udpGroup("not-an-address", 65001);
         QVERIFY(group);
         QCOMPARE(h.recorder.messages, QStringList{"无法进行UDP组播"});
-        QCOMPARE(group->node->text(0), QStringLiteral("not-an-address[65001]"));
+        QCOMPARE(nodeOf(group)->text(0), QStringLiteral("not-an-address[65001]"));
     }
 };
 

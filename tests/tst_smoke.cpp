@@ -5,6 +5,7 @@
 #include "app/dialogs/newudpclientdialog.h"
 #include "app/dialogs/newudpgroupdialog.h"
 #include "app/dialogs/newudpserverdialog.h"
+#include "app/endpointviews.h"
 #include "app/mainwindow.h"
 #include "datawindow/datawindow.h"
 #include "endpoints/endpointcontroller.h"
@@ -48,8 +49,10 @@ private slots:
         auto record = makeEndpoint(EndpointKind::TcpClient);
         record->peerAddress = QStringLiteral("127.0.0.1");
         record->peerPort = 60000;
-        DataWindow *window = form->controller().makeWindow(*record);
-        form->controller().attach(std::move(record), nodeText("127.0.0.1", 60000), NodeImage::Disconnected);
+        record->state = EndpointState::Disconnected;
+        record->nodeText = nodeText("127.0.0.1", 60000);
+        form->controller().makeSession(*record);
+        DataWindow *window = form->views().windowOf(form->controller().attach(std::move(record)));
         form->showInfoPanel(false);
         child<QCheckBox>(window, "hexSwitch")->click();
         window->logReceived(QByteArray("hello\r\n\x00\x01 end", 13));

@@ -155,6 +155,10 @@
 <context>
     <name>EndpointController</name>
     <message>
+        <source>监听管道已经建立!</source>
+        <translation>Monitoring pipe established!</translation>
+    </message>
+    <message>
         <source>Socket端口已经被占用!</source>
         <translation>The socket port is already in use!</translation>
     </message>
@@ -479,10 +483,6 @@
     <message>
         <source>退出</source>
         <translation>Exit</translation>
-    </message>
-    <message>
-        <source>监听管道已经建立!</source>
-        <translation>Monitoring pipe established!</translation>
     </message>
 </context>
 <context>

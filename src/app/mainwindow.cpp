@@ -5,14 +5,11 @@
 #include "app/dialogs/newudpclientdialog.h"
 #include "app/dialogs/newudpgroupdialog.h"
 #include "app/dialogs/newudpserverdialog.h"
+#include "app/endpointviews.h"
 #include "endpoints/endpointcontroller.h"
 #include "net/descriptorlimit.h"
 
 #include "core/errors.h"
-#include "datawindow/datawindow.h"
-#include "endpoints/endpointstatus.h"
-#include "endpoints/tcpendpointevents.h"
-#include "net/tcp/tcpsocket.h"
 #include "ui/documentarea.h"
 #include "ui/endpointtree.h"
 #include "ui/infopanel.h"
@@ -65,7 +62,7 @@ MainWindow::MainWindow(QWidget *parent)
     documents_ = new DocumentArea;
     documents_->setObjectName(QStringLiteral("documents"));
     connect(documents_, &DocumentArea::activeDocumentChanged, this,
-        [this](QWidget *front) { Guarded([&] { selectNodeOfWindow(front); }); });
+        [this](QWidget *front) { Guarded([&] { views_->selectNodeOfWindow(front); }); });
     auto *documentArea = new QWidget;
     documentStack_ = new QStackedLayout(documentArea);
     documentStack_->addWidget(documents_);
@@ -98,14 +95,18 @@ MainWindow::MainWindow(QWidget *parent)
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    controller_ = std::make_unique<EndpointController>(*tree_, *documents_);
+    controller_ = std::make_unique<EndpointController>();
+    views_ = std::make_unique<EndpointViews>(*controller_, *tree_, *documents_);
 }
 
 MainWindow::~MainWindow()
 {
     // The documents_ die after the endpoint list; none may reach it then.
     disconnect(documents_, nullptr, this, nullptr);
+    // The controller asks its views whether a server's web reply is on:
+    // it goes first.
     controller_.reset();
+    views_.reset();
 }
 
 EndpointList &MainWindow::endpoints()
@@ -115,7 +116,7 @@ EndpointList &MainWindow::endpoints()
 
 QTreeWidgetItem *MainWindow::kindNode(EndpointKind kind) const
 {
-    return controller_->kindNode(kind);
+    return views_->kindNode(kind);
 }
 
 void MainWindow::buildStrip()
@@ -210,46 +211,17 @@ void MainWindow::buildTree()
 
 void MainWindow::showSelectedEndpoint(QTreeWidgetItem *node)
 {
-    Endpoint *endpoint = endpointAt(node);
-    if (!endpoint || !endpoints().contains(endpoint) || !endpoint->window)
-        return;
-    refreshStatus(*endpoint);
-    endpoint->window->bringToFront();
-}
-
-void MainWindow::selectNodeOfWindow(QWidget *window)
-{
-    // The selected node always stands for the window in front, so the
-    // commands act on the endpoint the user sees. With nothing in front the
-    // selection stays.
-    Endpoint *endpoint = controller_->endpointOfWindow(window);
-    if (!endpoint || !endpoint->node)
-        return;
-    if (tree_->currentItem() != endpoint->node)
-        tree_->setCurrentItem(endpoint->node);
+    views_->showEndpointAt(node);
 }
 
 bool MainWindow::canLink(QTreeWidgetItem *dragged, QTreeWidgetItem *target) const
 {
-    if (!target)
-        return true;
-    if (!dragged || target->text(0) == dragged->text(0))
-        return false;
-    const Endpoint *to = endpointAt(target);
-    const Endpoint *from = endpointAt(dragged);
-    if (!to || !from)
-        return false;
-    return to->kind != from->kind;
+    return views_->canLink(dragged, target);
 }
 
 void MainWindow::linkDropped(QTreeWidgetItem *dragged, QTreeWidgetItem *target)
 {
-    Endpoint *from = endpointAt(dragged);
-    Endpoint *to = endpointAt(target);
-    if (!dragged || !target || !to || !from)
-        return;
-    linkEndpoints(*to, *from);
-    ShowMessage(tr("监听管道已经建立!"));
+    views_->linkDropped(dragged, target);
 }
 
 void MainWindow::quit()
@@ -370,31 +342,14 @@ void MainWindow::showDocumentsIfAny()
 
 void MainWindow::deleteSelected()
 {
-    Endpoint *endpoint = endpointAt(tree_->currentItem());
-    if (!endpoint || !endpoints().contains(endpoint))
-        return;
-    if (endpoint->kind == EndpointKind::TcpAcceptedPeer) {
-        // Its disconnection removes the endpoint.
-        if (auto *connection = endpoint->peerConnection())
-            connection->close();
-        return;
-    }
-    if (endpoint->kind == EndpointKind::TcpClient) {
-        // A connected client's disconnection runs first, as it would on its own.
-        if (auto *client = endpoint->tcpClient())
-            client->connection()->close();
-        if (!endpoints().contains(endpoint))
-            return;
-    }
-    controller_->remove(endpoint);
-    if (endpoints().size() == 0)
+    Endpoint *endpoint = views_->endpointOfNode(tree_->currentItem());
+    if (endpoint && controller_->deleteByUser(endpoint) && endpoints().size() == 0)
         showInfoPanel(true);
 }
 
 void MainWindow::stopSelected()
 {
-    Endpoint *endpoint = endpointAt(tree_->currentItem());
-    if (endpoint && endpoints().contains(endpoint))
+    if (Endpoint *endpoint = views_->endpointOfNode(tree_->currentItem()))
         controller_->stop(*endpoint);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The main window: the strip of commands, the endpoint tree, the document area
 // with the data windows, and the information panel that covers it while no
-// endpoint exists. It owns the endpoint list. The window wires; parsing,
+// endpoint exists. It owns the endpoint controller (and through it the
+// endpoints) and the views that show them. The window wires; parsing,
 // sending and formatting live elsewhere. UI thread only.
 
 #include "endpoints/endpoint.h"
@@ -21,6 +22,7 @@ class DocumentArea;
 class EndpointTree;
 class DataWindow;
 class EndpointController;
+class EndpointViews;
 class InfoPanel;
 class CreationDialog;
 class NewTcpClientDialog;
@@ -41,6 +43,8 @@ public:
 
     // What creates, removes and stops the endpoints shown here.
     [[nodiscard]] EndpointController &controller() { return *controller_; }
+    // The endpoints' nodes and windows.
+    [[nodiscard]] EndpointViews &views() { return *views_; }
     [[nodiscard]] EndpointList &endpoints();
     // The kind node with the given label.
     [[nodiscard]] QTreeWidgetItem *kindNode(EndpointKind kind) const;
@@ -92,9 +96,10 @@ private:
     void buildTree();
     void openCreationDialog(CreationDialog *dialog, std::function<void()> create);
     void showDocumentsIfAny();
-    void selectNodeOfWindow(QWidget *window);
 
+    // The controller goes before its views (see the destructor).
     std::unique_ptr<EndpointController> controller_;
+    std::unique_ptr<EndpointViews> views_;
     QStackedLayout *documentStack_ = nullptr;
 };
 

@@ -5,9 +5,9 @@
 // gives it and reports the buttons through signals; it knows no endpoint.
 // Owned by its data window; UI thread only.
 
-#include <QGroupBox>
+#include "session/statuscontent.h"
 
-#include <optional>
+#include <QGroupBox>
 
 class QCheckBox;
 class QLabel;
@@ -17,19 +17,8 @@ class StatusPanel : public QGroupBox {
     Q_OBJECT
 
 public:
-    // What the strip shows. An empty optional leaves that part as it is.
-    struct Content {
-        std::optional<QString> state;
-        QString created, peerAddress, peerPort, spare, localPort;
-        std::optional<QString> startCaption, stopCaption;
-        bool startVisible = false;
-        bool stopVisible = false;
-        // Running enables stop and disables start; stopped the other way.
-        std::optional<bool> running;
-        bool operator==(const Content &) const = default;
-        // Takes in what showing `newer` after this would leave on the strip.
-        void takeIn(const Content &newer);
-    };
+    // What the strip shows; the engine computes it.
+    using Content = StatusContent;
 
     explicit StatusPanel(QWidget *parent);
 

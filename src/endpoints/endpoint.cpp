@@ -6,10 +6,9 @@
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
 
-#include <QTreeWidgetItem>
+#include <QDateTime>
 
 namespace {
-constexpr int EndpointRole = Qt::UserRole + 1;
 
 void unlinkPartnerOf(Endpoint &record)
 {
@@ -64,18 +63,6 @@ QString currentDateTimeText()
         cachedSecond = second;
     }
     return cached;
-}
-
-Endpoint *endpointAt(const QTreeWidgetItem *node)
-{
-    if (!node)
-        return nullptr;
-    return reinterpret_cast<Endpoint *>(node->data(0, EndpointRole).value<quintptr>());
-}
-
-void setEndpointAt(QTreeWidgetItem *node, Endpoint *record)
-{
-    node->setData(0, EndpointRole, QVariant::fromValue(reinterpret_cast<quintptr>(record)));
 }
 
 QString nodeText(const QString &address, int port)

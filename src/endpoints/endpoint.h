@@ -1,10 +1,11 @@
 #pragma once
 // The endpoint record and the endpoint list that owns the records.
 //
-// A Endpoint ties an endpoint's kind, transport, tree node, session and data
-// window together. The list owns the records; a record does not own its
-// transport, its session or its window (whoever removes the endpoint frees
-// those). UI thread only.
+// A Endpoint ties an endpoint's kind, state, transport, addresses and session
+// together; it knows no view (the tree node and data window that show it are
+// kept by the view binder). The list owns the records; a record does not own
+// its transport or its session (whoever removes the endpoint frees those).
+// UI thread only.
 
 #include "session/endpointkind.h"
 
@@ -18,8 +19,6 @@
 #include <unordered_map>
 
 class QObject;
-class QTreeWidgetItem;
-class DataWindow;
 class EndpointSession;
 class MulticastMember;
 class SerialBridge;
@@ -27,6 +26,23 @@ class TcpClient;
 class TcpConnection;
 class TcpServer;
 class UdpSocket;
+
+// Where an endpoint stands. A TCP Server listens or is stopped; a TCP Client
+// and an accepted peer are connected or disconnected; UDP endpoints are open
+// from the start and have no state beyond that.
+enum class EndpointState {
+    Stopped,
+    Listening,
+    Disconnected,
+    Connected,
+    Open,
+};
+
+// Listening or connected: the stop button works, the start button does not.
+[[nodiscard]] constexpr bool isRunning(EndpointState state)
+{
+    return state == EndpointState::Listening || state == EndpointState::Connected;
+}
 
 class Endpoint {
 public:
@@ -47,15 +63,15 @@ public:
     [[nodiscard]] TcpClient *tcpClient() const;
     [[nodiscard]] TcpConnection *peerConnection() const;
     [[nodiscard]] UdpSocket *udp() const;
-    QTreeWidgetItem *node = nullptr;
-    int state = 0;
+    EndpointState state = EndpointState::Stopped;
+    // What the endpoint is called in the tree: "address[port]".
+    QString nodeText;
     int localPort = 0;
     QString localAddress;
     int peerPort = 0;
     QString peerAddress;
-    // The traffic state; the window is its view.
+    // The traffic state; a data window is its view.
     QPointer<EndpointSession> session;
-    QPointer<DataWindow> window;
     // A UDP Group's membership; none for other kinds.
     std::unique_ptr<MulticastMember> group;
     // A UDP Server's bridge to the serial port "com1"; none for other kinds.
@@ -76,10 +92,6 @@ private:
 
 // The local date and time as records show it: short date, one blank, long time.
 [[nodiscard]] QString currentDateTimeText();
-
-// The endpoint record a tree node carries, or nullptr for a kind node.
-[[nodiscard]] Endpoint *endpointAt(const QTreeWidgetItem *node);
-void setEndpointAt(QTreeWidgetItem *node, Endpoint *record);
 
 // "address[port]", the text of an endpoint's node.
 [[nodiscard]] QString nodeText(const QString &address, int port);

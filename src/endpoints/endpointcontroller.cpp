@@ -3,18 +3,14 @@
 
 #include "endpoints/endpointcontroller.h"
 
-#include "datawindow/datawindow.h"
-#include "endpoints/endpointstatus.h"
 #include "endpoints/tcpendpointevents.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/datagramcalls.h"
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
-#include "ui/endpointtree.h"
-#include "ui/messages.h"
-#include "ui/stateimages.h"
+#include "session/endpointsession.h"
 
-#include <QTreeWidgetItem>
+#include <vector>
 
 void unbindTransport(Endpoint &endpoint)
 {
@@ -56,10 +52,8 @@ QObject *releaseTransport(Endpoint &endpoint)
     return transport;
 }
 
-EndpointController::EndpointController(EndpointTree &tree, DocumentArea &documents, QObject *parent)
+EndpointController::EndpointController(QObject *parent)
     : QObject(parent)
-    , tree_(tree)
-    , documents_(documents)
 {
 }
 
@@ -71,29 +65,11 @@ EndpointController::~EndpointController()
         delete releaseTransport(*endpoint);
 }
 
-QTreeWidgetItem *EndpointController::kindNode(EndpointKind kind) const
+Endpoint *EndpointController::attach(std::unique_ptr<Endpoint> record, Endpoint *server)
 {
-    const QString label = kindLabel(kind);
-    for (int i = 0; i < tree_.topLevelItemCount(); ++i)
-        if (tree_.topLevelItem(i)->text(0) == label)
-            return tree_.topLevelItem(i);
-    return nullptr;
-}
-
-Endpoint *EndpointController::attach(std::unique_ptr<Endpoint> record, const QString &text, NodeImage image)
-{
-    // Under the kind node, not under whatever is selected now: a peer that
-    // arrived while the creation dialog was open has taken the selection.
-    QTreeWidgetItem *parent = kindNode(record->kind);
-    auto *node = new QTreeWidgetItem(parent, {text});
-    parent->setExpanded(true);
     Endpoint *endpoint = record.get();
-    setEndpointAt(node, endpoint);
-    setNodeImage(node, image);
-    endpoint->node = node;
-    tree_.setCurrentItem(node);
-    refreshStatus(*endpoint);
     list_.add(std::move(record));
+    emit endpointAdded(endpoint, server);
     return endpoint;
 }
 
@@ -137,19 +113,49 @@ void EndpointController::remove(Endpoint *endpoint)
     EndpointSession *session = endpoint->session;
     if (session)
         session->detach();
-    if (DataWindow *window = endpoint->window) {
-        windows_.remove(window);
-        window->destroyLater();
-    }
+    // The views let go of it now; one may select another endpoint, whose
+    // handlers may run now.
+    emit endpointAboutToBeRemoved(endpoint);
     // Its own loops may be on the stack: they notice the detach and end.
     if (session) {
         session->endSending();
         session->deleteLater();
     }
-    QTreeWidgetItem *node = endpoint->node;
-    endpoint->node = nullptr;
     list_.remove(endpoint);
-    delete node; // selects another node, whose handler may run now
+}
+
+bool EndpointController::deleteByUser(Endpoint *endpoint)
+{
+    if (!list_.contains(endpoint))
+        return false;
+    if (endpoint->kind == EndpointKind::TcpAcceptedPeer) {
+        // Its disconnection removes the endpoint.
+        if (auto *connection = endpoint->peerConnection())
+            connection->close();
+        return false;
+    }
+    if (endpoint->kind == EndpointKind::TcpClient) {
+        // A connected client's disconnection runs first, as it would on its own.
+        if (auto *client = endpoint->tcpClient())
+            client->connection()->close();
+        if (!list_.contains(endpoint))
+            return false;
+    }
+    remove(endpoint);
+    return true;
+}
+
+bool EndpointController::canLink(const Endpoint *dragged, const Endpoint *target) const
+{
+    if (!dragged || !target || !list_.contains(dragged) || !list_.contains(target))
+        return false;
+    return dragged->nodeText != target->nodeText && dragged->kind != target->kind;
+}
+
+void EndpointController::link(Endpoint &dragged, Endpoint &target)
+{
+    linkEndpoints(target, dragged);
+    emit messageForUser(tr("监听管道已经建立!"));
 }
 
 void EndpointController::stop(Endpoint &endpoint)
@@ -161,17 +167,12 @@ void EndpointController::stop(Endpoint &endpoint)
             client->close();
         if (!list_.contains(&endpoint))
             return;
-        endpoint.state = 0;
-        refreshStatus(endpoint);
+        endpoint.state = EndpointState::Disconnected;
+        changed(endpoint);
     } else if (endpoint.kind == EndpointKind::TcpAcceptedPeer) {
         if (auto *connection = endpoint.peerConnection())
             connection->close();
     }
-}
-
-Endpoint *EndpointController::endpointOfWindow(const QWidget *window) const
-{
-    return windows_.value(window, nullptr);
 }
 
 void EndpointController::start(Endpoint &endpoint)
@@ -180,19 +181,18 @@ void EndpointController::start(Endpoint &endpoint)
         if (auto *server = endpoint.tcpServer()) {
             try {
                 server->open();
-                setNodeImage(endpoint.node, NodeImage::Listening);
-                endpoint.state = 1;
+                endpoint.state = EndpointState::Listening;
                 // Port 0 (or a box that wrapped to it) listens anew on
                 // whatever port the system picks this time.
                 if (const int bound = server->listener()->localPort(); bound > 0) {
                     endpoint.localPort = bound;
-                    endpoint.node->setText(0, nodeText(endpoint.localAddress, bound));
+                    endpoint.nodeText = nodeText(endpoint.localAddress, bound);
                 }
             } catch (const std::exception &) {
-                ShowMessage(tr("Socket端口已经被占用!"));
+                emit messageForUser(tr("Socket端口已经被占用!"));
             }
         }
-        refreshStatus(endpoint);
+        changed(endpoint);
     }
     if (endpoint.kind == EndpointKind::TcpClient) {
         try {
@@ -201,9 +201,9 @@ void EndpointController::start(Endpoint &endpoint)
                 return;
             client->open();
             endpoint.localPort = client->connection()->localPort();
-            refreshStatus(endpoint);
+            changed(endpoint);
         } catch (const std::exception &) {
-            ShowMessage(tr("连接失败!"));
+            emit messageForUser(tr("连接失败!"));
         }
     }
 }

@@ -1,76 +1,101 @@
 #pragma once
 // Creates, starts, stops, removes and links endpoints, and owns the endpoint
-// list. Each endpoint gets its node in the tree, under its kind's node, and
-// its data window among the documents. It shows no dialog and decides no
-// selection beyond selecting the node of an endpoint it makes.
+// list. It publishes what changes as signals, for the views (tree nodes and
+// data windows) and for a run without a window; it shows nothing and knows
+// no widget.
 //
 // Ownership and threading: owns the endpoint list (and through it the
-// records) and the transports it makes (as QObject children). Refers to the
-// tree and the document area of the main window that owns it and outlives
-// it. UI thread only.
+// records), the transports it makes and each endpoint's session (as QObject
+// children). UI thread only.
 
 #include "endpoints/endpoint.h"
-#include "ui/stateimages.h"
 
-#include <QHash>
 #include <QObject>
 
+#include <exception>
+#include <functional>
 #include <memory>
 
-class DataWindow;
-class DocumentArea;
-class EndpointTree;
-class QTreeWidgetItem;
+class FileTransfer;
 
 class EndpointController : public QObject {
     Q_OBJECT
 
 public:
-    EndpointController(EndpointTree &tree, DocumentArea &documents, QObject *parent = nullptr);
+    explicit EndpointController(QObject *parent = nullptr);
     ~EndpointController() override;
 
     [[nodiscard]] EndpointList &endpoints() { return list_; }
-    [[nodiscard]] EndpointTree &tree() { return tree_; }
-    // The kind node of the given kind.
-    [[nodiscard]] QTreeWidgetItem *kindNode(EndpointKind kind) const;
 
     Endpoint *createTcpServer(int port);
     Endpoint *createTcpClient(const QString &address, int port);
     Endpoint *createUdpClient(const QString &address, int remotePort, int localPort);
     Endpoint *createUdpServer(int localPort);
     Endpoint *createUdpGroup(const QString &groupAddress, int groupPort);
-    // A data window for the endpoint, in front of the documents.
-    DataWindow *makeWindow(Endpoint &endpoint);
-    // Adds the node of a new endpoint under its kind's node, selects it,
-    // refreshes the status panel and hands the record to the endpoint list.
-    Endpoint *attach(std::unique_ptr<Endpoint> record, const QString &text, NodeImage image);
+    // The session of a new endpoint, with its reply rules and the ways it
+    // sends and answers through the endpoint's transport.
+    EndpointSession *makeSession(Endpoint &endpoint);
+    // Hands a new record, with its session, to the endpoint list and
+    // announces it (under its server for an accepted peer).
+    Endpoint *attach(std::unique_ptr<Endpoint> record, Endpoint *server = nullptr);
 
     // The start button of a TCP Server (listen again) or a TCP Client
     // (connect again); other kinds have none.
     void start(Endpoint &endpoint);
     void stop(Endpoint &endpoint);
-    // Frees the endpoint's transport, window, node and record. A server's
-    // peers are removed first. Safe to call from the endpoint's own handlers:
-    // what is running is destroyed only once control is back in the loop.
+    // Frees the endpoint's transport, session and record. A server's peers
+    // are removed first. Safe to call from the endpoint's own handlers: what
+    // is running is destroyed only once control is back in the loop.
     void remove(Endpoint *endpoint);
+    // The delete command: a peer goes through its own disconnection, a
+    // connected client disconnects first, as it would on its own; the rest
+    // are removed. True when this call removed it.
+    bool deleteByUser(Endpoint *endpoint);
 
-    // The endpoint a data window stands for; nullptr once it is removed.
-    [[nodiscard]] Endpoint *endpointOfWindow(const QWidget *window) const;
+    // Whether a drag of one endpoint onto another may link them into a
+    // monitoring pipe: two endpoints of different kinds and names.
+    [[nodiscard]] bool canLink(const Endpoint *dragged, const Endpoint *target) const;
+    void link(Endpoint &dragged, Endpoint &target);
 
-    // Sends the file through the window's endpoint, the window showing how
-    // it goes; a window sends one file at a time.
-    void sendFile(DataWindow *window, const QString &path);
+    // Sends the file through the endpoint, its session following how it
+    // goes; a session sends one file at a time. nullptr when nothing started.
+    FileTransfer *sendFile(Endpoint &endpoint, const QString &path);
 
-    // Stops timed sending and every repeat in every data window.
+    // Stops timed sending and every repeat of every endpoint.
     void endAllSending();
     // Stops every TCP Server as its stop command does (peers first).
     void stopAllServers();
 
+    // Whether a TCP Server answers its peers with the fixed web page; the
+    // switch is the view's, so the view answers. Off when none is set.
+    void setWebReplySwitch(std::function<bool(const Endpoint &)> isOn) { webReplyOn_ = std::move(isOn); }
+    [[nodiscard]] bool isWebReplyOn(const Endpoint &server) const
+    {
+        return webReplyOn_ && webReplyOn_(server);
+    }
+
+    // Announces that the endpoint's state, node text or status content has
+    // changed.
+    void changed(Endpoint &endpoint) { emit endpointChanged(&endpoint); }
+    // Asks the views to show this endpoint to the user now.
+    void bringForward(Endpoint &endpoint) { emit endpointBroughtForward(&endpoint); }
+
+signals:
+    // A new, listed endpoint; `server` is the TCP Server of an accepted peer
+    // and nullptr for any other kind.
+    void endpointAdded(Endpoint *endpoint, Endpoint *server);
+    void endpointChanged(Endpoint *endpoint);
+    void endpointBroughtForward(Endpoint *endpoint);
+    // Still listed, its session detached; freed once the handlers return.
+    void endpointAboutToBeRemoved(Endpoint *endpoint);
+    // A message for the user, and a failure for the standard error box, in
+    // the order they happen.
+    void messageForUser(const QString &text);
+    void failureForUser(std::exception_ptr failure);
+
 private:
-    EndpointTree &tree_;
-    DocumentArea &documents_;
     EndpointList list_;
-    QHash<const QWidget *, Endpoint *> windows_;
+    std::function<bool(const Endpoint &)> webReplyOn_;
 };
 
 // Unbinds the endpoint's handlers from its own transport (an accepted
@@ -79,3 +104,5 @@ void unbindTransport(Endpoint &endpoint);
 // Silences and closes the endpoint's own transport (and a group's socket) and
 // hands it to the caller to free; nullptr for an accepted connection.
 [[nodiscard]] QObject *releaseTransport(Endpoint &endpoint);
+// The name a saved log of the endpoint is offered under (before the date).
+[[nodiscard]] QString logFileNameBase(const Endpoint &endpoint);

@@ -1,11 +1,8 @@
-// The set-ups of the endpoint controller: each kind's transport, data window
-// and node.
+// The set-ups of the endpoint controller: each kind's transport and session.
 
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/endpointsend.h"
 
-#include "datawindow/datawindow.h"
-#include "endpoints/endpointstatus.h"
 #include "endpoints/filetransfer.h"
 #include "endpoints/serialbridge.h"
 #include "endpoints/tcpendpointevents.h"
@@ -16,12 +13,7 @@
 #include "net/udp/datagramcalls.h"
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
-#include "ui/endpointtree.h"
-#include "ui/messages.h"
-#include "ui/stateimages.h"
-
-#include <QCheckBox>
-#include <QTreeWidgetItem>
+#include "session/endpointsession.h"
 
 namespace {
 
@@ -34,6 +26,8 @@ QString replyRulesKey(const Endpoint &endpoint)
         .arg(kindLabel(endpoint.kind))
         .arg(client ? endpoint.peerPort : endpoint.localPort);
 }
+
+} // namespace
 
 // A saved log is offered as "<kind>_<port>_<date>-<time>.log"; a peer's
 // also names its address and port.
@@ -48,21 +42,15 @@ QString logFileNameBase(const Endpoint &endpoint)
     return replyRulesKey(endpoint).section(QLatin1Char('/'), 1).replace(QLatin1Char('/'), QLatin1Char('_'));
 }
 
-} // namespace
-
-DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
+EndpointSession *EndpointController::makeSession(Endpoint &endpoint)
 {
     auto *session = new EndpointSession(this);
     endpoint.session = session;
-    auto *window = new DataWindow(&documents_, session);
-    endpoint.window = window;
-    windows_.insert(window, &endpoint);
     // A peer answers by its server's rules.
     if (endpoint.kind == EndpointKind::TcpAcceptedPeer)
         session->setAutoReplyAvailable(false);
     else
         session->setReplyRulesKey(replyRulesKey(endpoint));
-    window->setLogFileNameBase(logFileNameBase(endpoint));
     Endpoint *record = &endpoint;
     session->setSendFunction([record](const QByteArray &data, const SendControl &control) {
         return sendThrough(*record, data, control);
@@ -73,38 +61,24 @@ DataWindow *EndpointController::makeWindow(Endpoint &endpoint)
         },
         [record](qsizetype size) { return replyHasRoom(*record, size); },
         [record] { return repliesIdle(*record); });
-    // The window asks for its own endpoint, whichever node the tree has
-    // selected; a window detached from its endpoint asks nothing.
-    connect(window, &DataWindow::startRequested, this, [this, window] {
-        if (Endpoint *own = endpointOfWindow(window))
-            start(*own);
-    });
-    connect(window, &DataWindow::stopRequested, this, [this, window] {
-        if (Endpoint *own = endpointOfWindow(window))
-            stop(*own);
-    });
-    connect(window, &DataWindow::fileSendRequested, this,
-        [this, window](const QString &path) { Guarded([&] { sendFile(window, path); }); });
-    return window;
+    return session;
 }
 
-void EndpointController::sendFile(DataWindow *window, const QString &path)
+FileTransfer *EndpointController::sendFile(Endpoint &endpoint, const QString &path)
 {
-    Endpoint *own = endpointOfWindow(window);
-    EndpointSession *session = own ? own->session.data() : nullptr;
+    EndpointSession *session = list_.contains(&endpoint) ? endpoint.session.data() : nullptr;
     if (!session || session->isTransferring())
-        return;
+        return nullptr;
     QString error;
     // The session owns the transfer: removing the endpoint ends it with the
     // session, and the transfer notices a lost endpoint on its own.
-    FileTransfer *transfer = FileTransfer::start(*own, path, session, &error);
+    FileTransfer *transfer = FileTransfer::start(endpoint, path, session, &error);
     if (!transfer) {
         session->logStatus(tr(" 文件发送失败：%1：%2").arg(path, error));
-        return;
+        return nullptr;
     }
     session->transferStarted(path, transfer->total());
     connect(transfer, &FileTransfer::progressed, session, &EndpointSession::transferProgressed);
-    connect(window, &DataWindow::transferCancelRequested, transfer, &FileTransfer::cancel);
     connect(transfer, &FileTransfer::finished, session,
         [session, transfer](FileTransfer::Result result, const QString &reason) {
             using End = EndpointSession::TransferEnd;
@@ -114,6 +88,7 @@ void EndpointController::sendFile(DataWindow *window, const QString &path)
             session->transferEnded(end, reason);
             transfer->deleteLater();
         });
+    return transfer;
 }
 
 Endpoint *EndpointController::createTcpServer(int port)
@@ -127,32 +102,20 @@ Endpoint *EndpointController::createTcpServer(int port)
     server->localPort = port;
     server->localAddress = localIpAddress();
     server->createdText = currentDateTimeText();
+    server->nodeText = nodeText(server->localAddress, port);
     bindTcpServerEvents(*this, *server, *socket);
-
-    // Under its kind node, whatever took the selection while the dialog was
-    // open (a peer arriving selects its own node).
-    QTreeWidgetItem *parent = kindNode(EndpointKind::TcpServer);
-    auto *node = new QTreeWidgetItem(parent, {nodeText(server->localAddress, port)});
-    parent->setExpanded(true);
-    setEndpointAt(node, server);
-    setNodeImage(node, NodeImage::Stopped);
-    server->node = node;
-    tree_.setCurrentItem(node);
 
     try {
         socket->open();
-        server->state = 1;
-        setNodeImage(node, NodeImage::Listening);
+        server->state = EndpointState::Listening;
         server->localPort = boundPort(socket->listener()->socketHandle(), port);
-        node->setText(0, nodeText(server->localAddress, server->localPort));
+        server->nodeText = nodeText(server->localAddress, server->localPort);
     } catch (const std::exception &) {
-        ShowMessage(tr("该端口已被占用,监听未启动!"));
+        emit messageForUser(tr("该端口已被占用,监听未启动!"));
     }
 
-    makeWindow(*server)->showWebReplySwitch();
-    refreshStatus(*server);
-    endpoints().add(std::move(record));
-    return server;
+    makeSession(*server);
+    return attach(std::move(record));
 }
 
 Endpoint *EndpointController::createTcpClient(const QString &address, int port)
@@ -164,10 +127,12 @@ Endpoint *EndpointController::createTcpClient(const QString &address, int port)
     record->transport = socket;
     record->peerPort = port;
     record->peerAddress = address;
+    record->state = EndpointState::Disconnected;
+    record->nodeText = nodeText(address, port);
     socket->connection()->setContext(record.get());
     bindTcpClientEvents(*this, *record, *socket);
-    makeWindow(*record);
-    return attach(std::move(record), nodeText(address, port), NodeImage::Disconnected);
+    makeSession(*record);
+    return attach(std::move(record));
 }
 
 Endpoint *EndpointController::createUdpClient(const QString &address, int remotePort, int localPort)
@@ -179,11 +144,13 @@ Endpoint *EndpointController::createUdpClient(const QString &address, int remote
     udp->setRemoteHost(address);
     bindUdpClientEvents(*record, *udp);
     record->transport = udp;
+    record->state = EndpointState::Open;
     record->localPort = boundPort(udp->socketHandle(), udp->localPort());
     record->peerPort = remotePort;
     record->peerAddress = address;
-    makeWindow(*record);
-    return attach(std::move(record), nodeText(address, remotePort), NodeImage::Udp);
+    record->nodeText = nodeText(address, remotePort);
+    makeSession(*record);
+    return attach(std::move(record));
 }
 
 Endpoint *EndpointController::createUdpServer(int localPort)
@@ -192,30 +159,31 @@ Endpoint *EndpointController::createUdpServer(int localPort)
     auto *udp = new UdpSocket(this);
     udp->setLocalPort(localPort);
     udp->setRemoteHost(QString());
-    bindUdpServerEvents(*record, *udp);
+    bindUdpServerEvents(*this, *record, *udp);
     record->transport = udp;
+    record->state = EndpointState::Open;
     record->localPort = boundPort(udp->socketHandle(), udp->localPort());
-    DataWindow *window = makeWindow(*record);
+    record->nodeText = nodeText(localIpAddress(), record->localPort);
+    EndpointSession *session = makeSession(*record);
 
-    EndpointSession *session = window->session();
     record->serialBridge = std::make_unique<SerialBridge>(
         session, [session](const QByteArray &data) { (void)session->sendToPeer(data); });
     // A port that opens but refuses its settings is reported once; the
     // endpoint is completed all the same and works without the bridge.
     try {
         (void)record->serialBridge->open();
-    } catch (const std::exception &e) {
-        ShowException(e);
+    } catch (const std::exception &) {
+        emit failureForUser(std::current_exception());
     }
-    const int port = record->localPort;
-    return attach(std::move(record), nodeText(localIpAddress(), port), NodeImage::Udp);
+    return attach(std::move(record));
 }
 
 Endpoint *EndpointController::createUdpGroup(const QString &groupAddress, int groupPort)
 {
     auto record = makeEndpoint(EndpointKind::UdpGroup);
     Endpoint &endpoint = *record;
-    DataWindow *window = makeWindow(endpoint);
+    endpoint.state = EndpointState::Open;
+    EndpointSession *session = makeSession(endpoint);
 
     endpoint.group = std::make_unique<MulticastMember>();
     MulticastMember &group = *endpoint.group;
@@ -223,17 +191,16 @@ Endpoint *EndpointController::createUdpGroup(const QString &groupAddress, int gr
     // all the same.
     const MulticastMember::JoinReport joined = group.join(groupAddress, groupPort);
     if (joined.socketFailed)
-        ShowMessage(QString::number(joined.socketError) + tr("  Socket创建失败"));
+        emit messageForUser(QString::number(joined.socketError) + tr("  Socket创建失败"));
     if (joined.bindFailed)
-        ShowMessage(QStringLiteral("bind fail"));
+        emit messageForUser(QStringLiteral("bind fail"));
     if (joined.membershipFailed)
-        ShowMessage(tr("无法进行UDP组播"));
+        emit messageForUser(tr("无法进行UDP组播"));
     // The watch belongs to the session, and closing the socket ends it first.
-    group.setReadableHandler(window->session(), [record = &endpoint] { onGroupDatagram(*record); });
+    group.setReadableHandler(session, [record = &endpoint] { onGroupDatagram(*record); });
     endpoint.localAddress = groupAddress;
     endpoint.localPort = group.port();
-    window->session()->setReplyRulesKey(replyRulesKey(endpoint));
-    window->setLogFileNameBase(logFileNameBase(endpoint));
-    const int port = endpoint.localPort;
-    return attach(std::move(record), nodeText(groupAddress, port), NodeImage::Group);
+    endpoint.nodeText = nodeText(groupAddress, endpoint.localPort);
+    session->setReplyRulesKey(replyRulesKey(endpoint));
+    return attach(std::move(record));
 }

@@ -1,12 +1,12 @@
 #include "endpoints/endpointsend.h"
 
+#include "core/usermessages.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/filetransfer.h"
 #include "endpoints/replyoutbox.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
-#include "ui/messages.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -204,11 +204,11 @@ bool sendToGroup(MulticastMember &group, const QByteArray &data)
 {
     const MulticastMember::SendReport report = group.send(data);
     if (report.error != 0)
-        ShowMessage(QString::number(report.error));
+        TellUser(QString::number(report.error));
     if (report.callFailed)
-        ShowMessage(QStringLiteral("send fail"));
+        TellUser(QStringLiteral("send fail"));
     if (!report.whole)
-        ShowMessage(QStringLiteral("Not Send all"));
+        TellUser(QStringLiteral("Not Send all"));
     return report.ok();
 }
 

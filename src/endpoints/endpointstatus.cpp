@@ -1,6 +1,5 @@
 #include "endpoints/endpointstatus.h"
 
-#include "datawindow/datawindow.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/serialbridge.h"
 #include "net/serial/serialport.h"
@@ -9,22 +8,20 @@
 
 namespace {
 
-// A state other than stopped (0) or running (1) leaves the word and the
-// buttons' enabled state as they are.
-std::optional<QString> stateWord(int state, const QString &running, const QString &stopped)
+// An open UDP endpoint has no word of its own: the word and the buttons'
+// enabled state stay as they are.
+std::optional<QString> stateWord(EndpointState state, const QString &running, const QString &stopped)
 {
-    if (state == 1)
-        return running;
-    if (state == 0)
-        return stopped;
-    return std::nullopt;
+    if (state == EndpointState::Open)
+        return std::nullopt;
+    return isRunning(state) ? running : stopped;
 }
 
-std::optional<bool> runningState(int state)
+std::optional<bool> runningState(EndpointState state)
 {
-    if (state == 1 || state == 0)
-        return state == 1;
-    return std::nullopt;
+    if (state == EndpointState::Open)
+        return std::nullopt;
+    return isRunning(state);
 }
 
 QString number(int value)
@@ -32,9 +29,9 @@ QString number(int value)
     return QString::number(value);
 }
 
-StatusPanel::Content serverStatus(const Endpoint &e)
+StatusContent serverStatus(const Endpoint &e)
 {
-    StatusPanel::Content c;
+    StatusContent c;
     c.state = stateWord(e.state, QCoreApplication::translate("EndpointStatus", "已启动"),
         QCoreApplication::translate("EndpointStatus", "已停止"));
     c.created = QCoreApplication::translate("EndpointStatus", "Socket服务器创建时间:") + e.createdText;
@@ -48,9 +45,9 @@ StatusPanel::Content serverStatus(const Endpoint &e)
 }
 
 // TCP ServerClient and TCP Client; only a client can connect again.
-StatusPanel::Content connectionStatus(const Endpoint &e, bool canConnect)
+StatusContent connectionStatus(const Endpoint &e, bool canConnect)
 {
-    StatusPanel::Content c;
+    StatusContent c;
     c.state = stateWord(e.state, QCoreApplication::translate("EndpointStatus", "已连接"),
         QCoreApplication::translate("EndpointStatus", "已断开"));
     c.created = QCoreApplication::translate("EndpointStatus", "Socket创建时间:") + e.createdText;
@@ -68,13 +65,13 @@ StatusPanel::Content connectionStatus(const Endpoint &e, bool canConnect)
 // A UDP Server shows its status anew whenever a datagram comes from another
 // sender than the last: the captions are translated once, at first use
 // (after main installed the translator), not for every such datagram.
-StatusPanel::Content datagramStatus(const Endpoint &e)
+StatusContent datagramStatus(const Endpoint &e)
 {
     static const QString created = QCoreApplication::translate("EndpointStatus", "Socket创建时间:");
     static const QString peerAddress = QCoreApplication::translate("EndpointStatus", "对方IP:");
     static const QString peerPort = QCoreApplication::translate("EndpointStatus", "对方端口:");
     static const QString localPort = QCoreApplication::translate("EndpointStatus", "本地端口:");
-    StatusPanel::Content c;
+    StatusContent c;
     c.state = QString();
     c.created = created + e.createdText;
     c.peerAddress = peerAddress + e.peerAddress;
@@ -83,9 +80,9 @@ StatusPanel::Content datagramStatus(const Endpoint &e)
     return c;
 }
 
-StatusPanel::Content groupStatus(const Endpoint &e)
+StatusContent groupStatus(const Endpoint &e)
 {
-    StatusPanel::Content c;
+    StatusContent c;
     c.state = QString();
     c.created = QCoreApplication::translate("EndpointStatus", "Socket创建时间:") + e.createdText;
     c.peerAddress = QCoreApplication::translate("EndpointStatus", "组播地址:") + e.localAddress;
@@ -95,7 +92,7 @@ StatusPanel::Content groupStatus(const Endpoint &e)
 
 // A UDP Server's free line says which device its serial port is and whether
 // it opened, since "com1" may name any device.
-StatusPanel::Content bridgeStatus(const Endpoint &e, StatusPanel::Content c)
+StatusContent bridgeStatus(const Endpoint &e, StatusContent c)
 {
     if (!e.serialBridge)
         return c;
@@ -110,7 +107,7 @@ StatusPanel::Content bridgeStatus(const Endpoint &e, StatusPanel::Content c)
 
 } // namespace
 
-StatusPanel::Content statusOf(const Endpoint &endpoint)
+StatusContent statusOf(const Endpoint &endpoint)
 {
     switch (endpoint.kind) {
     case EndpointKind::TcpServer:
@@ -126,10 +123,4 @@ StatusPanel::Content statusOf(const Endpoint &endpoint)
         return groupStatus(endpoint);
     }
     return {};
-}
-
-void refreshStatus(const Endpoint &endpoint)
-{
-    if (DataWindow *window = endpoint.window)
-        window->showStatus(statusOf(endpoint));
 }

@@ -1,25 +1,18 @@
 #include "endpoints/tcpendpointevents.h"
 
 #include "core/logtexts.h"
-#include "datawindow/datawindow.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointcontroller.h"
-#include "endpoints/endpointstatus.h"
 #include "endpoints/filetransfer.h"
 #include "endpoints/replyoutbox.h"
 #include "endpoints/webreply.h"
 #include "net/descriptorlimit.h"
 #include "net/tcp/tcpsocket.h"
-#include "ui/endpointtree.h"
-#include "ui/infopanel.h"
-#include "ui/stateimages.h"
+#include "session/endpointsession.h"
 
-#include <QCheckBox>
 #include <QCoreApplication>
-
-#include <QPlainTextEdit>
 #include <QPointer>
-#include <QTreeWidgetItem>
+
 #include <cerrno>
 
 #include <vector>
@@ -56,30 +49,23 @@ void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socke
     Endpoint *peer = record.get();
     peer->transport = socket;
     socket->setContext(peer);
-    refreshStatus(server);
+    w.changed(server);
 
     const QString address = socket->peerAddress();
     const int port = socket->peerPort();
-    auto *node = new QTreeWidgetItem(server.node, {nodeText(address, port)});
-    server.node->setExpanded(true);
-    setNodeImage(node, NodeImage::Connected);
-    w.tree().selectSoon(node);
-    setEndpointAt(node, peer);
-    peer->node = node;
-
-    w.makeWindow(*peer);
-    peer->state = 1;
+    peer->nodeText = nodeText(address, port);
+    peer->state = EndpointState::Connected;
     peer->peerPort = port;
     peer->peerAddress = address;
     peer->localPort = socket->localPort();
-    refreshStatus(*peer);
-    w.endpoints().add(std::move(record));
+    w.makeSession(*peer);
+    w.attach(std::move(record), &server);
 
     if (Endpoint *client = linkedOfKind(w, server, EndpointKind::TcpClient)) {
         TcpClient *clientSocket = clientSocketOf(*client);
         clientSocket->open();
         client->localPort = clientSocket->connection()->localPort();
-        refreshStatus(*client);
+        w.changed(*client);
     }
 }
 
@@ -93,7 +79,7 @@ void PeerReceived(EndpointController &w, Endpoint &server, TcpConnection *socket
     if (!server.session)
         return;
     // The fixed web reply wins over the rules when both are on.
-    if (server.window && server.window->isWebReplyOn()) {
+    if (w.isWebReplyOn(server)) {
         socket->send(FixedWebReply());
         socket->close();
         return;
@@ -107,13 +93,13 @@ void PeerDisconnected(EndpointController &w, Endpoint &server, TcpConnection *so
 {
     if (Endpoint *client = linkedOfKind(w, server, EndpointKind::TcpClient)) {
         QPointer<QObject> alive(client->transport);
-        w.tree().setCurrentItem(client->node);
+        w.bringForward(*client);
         clientSocketOf(*client)->close();
         // The client's disconnection may have stopped this server and even
         // removed the client; only touch what is still listed.
         if (alive && w.endpoints().contains(client)) {
-            client->state = 0;
-            refreshStatus(*client);
+            client->state = EndpointState::Disconnected;
+            w.changed(*client);
         }
     }
 
@@ -121,8 +107,8 @@ void PeerDisconnected(EndpointController &w, Endpoint &server, TcpConnection *so
     if (!peer)
         return;
     socket->setContext(nullptr);
-    peer->state = 0;
-    setNodeImage(peer->node, NodeImage::Disconnected);
+    peer->state = EndpointState::Disconnected;
+    w.changed(*peer);
     w.remove(peer);
 }
 
@@ -161,12 +147,11 @@ void SuppressError(int &errorCode)
     errorCode = 0;
 }
 
-void ClientConnected(Endpoint &client)
+void ClientConnected(EndpointController &w, Endpoint &client)
 {
-    client.state = 1;
+    client.state = EndpointState::Connected;
     client.localPort = clientSocketOf(client)->connection()->localPort();
-    refreshStatus(client);
-    setNodeImage(client.node, NodeImage::Connected);
+    w.changed(client);
 }
 
 void ClientReceived(EndpointController &w, TcpConnection *socket)
@@ -182,9 +167,8 @@ void ClientReceived(EndpointController &w, TcpConnection *socket)
 
 void ClientDisconnected(EndpointController &w, Endpoint &client)
 {
-    client.state = 0;
-    refreshStatus(client);
-    setNodeImage(client.node, NodeImage::Disconnected);
+    client.state = EndpointState::Disconnected;
+    w.changed(client);
     if (Endpoint *server = linkedOfKind(w, client, EndpointKind::TcpServer))
         stopServer(w, *server);
 }
@@ -215,7 +199,7 @@ void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient
 {
     Endpoint *c = &client;
     EndpointController *w = &window;
-    socket.setConnectedHandler([c](QObject *, TcpConnection *) { ClientConnected(*c); });
+    socket.setConnectedHandler([w, c](QObject *, TcpConnection *) { ClientConnected(*w, *c); });
     socket.setReadableHandler([w](QObject *, TcpConnection *connection) { ClientReceived(*w, connection); });
     socket.setWritableHandler([](QObject *, TcpConnection *connection) {
         ReplyOutbox::connectionWritable(connection);
@@ -251,7 +235,6 @@ void stopServer(EndpointController &window, Endpoint &server)
     socket->close();
     if (!window.endpoints().contains(&server))
         return;
-    server.state = 0;
-    refreshStatus(server);
-    setNodeImage(server.node, NodeImage::Stopped);
+    server.state = EndpointState::Stopped;
+    window.changed(server);
 }

@@ -18,5 +18,5 @@ void bindTcpServerEvents(EndpointController &window, Endpoint &server, TcpServer
 void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient &socket);
 
 // Closes every accepted connection (each one removes its peer endpoint), then
-// stops listening: State 0, status refreshed, image 4.
+// stops listening: stopped, and announced as changed.
 void stopServer(EndpointController &window, Endpoint &server);

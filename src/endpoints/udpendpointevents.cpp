@@ -1,7 +1,7 @@
 #include "endpoints/udpendpointevents.h"
 
 #include "endpoints/endpoint.h"
-#include "endpoints/endpointstatus.h"
+#include "endpoints/endpointcontroller.h"
 #include "endpoints/serialbridge.h"
 #include "net/udp/datagramcalls.h"
 #include "net/udp/multicastmember.h"
@@ -39,7 +39,8 @@ void UdpClientReceived(Endpoint &client, int numberBytes)
     answer(client, data);
 }
 
-void UdpServerReceived(Endpoint &server, int numberBytes, const QString &fromIP, int port)
+void UdpServerReceived(
+    EndpointController &w, Endpoint &server, int numberBytes, const QString &fromIP, int port)
 {
     if (numberBytes == -1 || !server.udp() || !server.session)
         return;
@@ -51,7 +52,7 @@ void UdpServerReceived(Endpoint &server, int numberBytes, const QString &fromIP,
     if (server.peerAddress != fromIP || server.peerPort != port) {
         server.peerAddress = fromIP;
         server.peerPort = port;
-        refreshStatus(server);
+        w.changed(server);
     }
     if (server.serialBridge)
         server.serialBridge->forwardToSerial(data);
@@ -68,11 +69,12 @@ void bindUdpClientEvents(Endpoint &client, UdpSocket &udp)
         [c](QObject *, int numberBytes, const QString &, int) { UdpClientReceived(*c, numberBytes); });
 }
 
-void bindUdpServerEvents(Endpoint &server, UdpSocket &udp)
+void bindUdpServerEvents(EndpointController &controller, Endpoint &server, UdpSocket &udp)
 {
     Endpoint *s = &server;
-    udp.setDatagramHandler([s](QObject *, int numberBytes, const QString &fromIP, int port) {
-        UdpServerReceived(*s, numberBytes, fromIP, port);
+    EndpointController *w = &controller;
+    udp.setDatagramHandler([w, s](QObject *, int numberBytes, const QString &fromIP, int port) {
+        UdpServerReceived(*w, *s, numberBytes, fromIP, port);
     });
 }
 

@@ -4,10 +4,12 @@
 // serial port. UI thread only.
 
 class Endpoint;
+class EndpointController;
 class UdpSocket;
 
 void bindUdpClientEvents(Endpoint &client, UdpSocket &udp);
-void bindUdpServerEvents(Endpoint &server, UdpSocket &udp);
+// A new peer is announced to the controller as a change of the server.
+void bindUdpServerEvents(EndpointController &controller, Endpoint &server, UdpSocket &udp);
 
 // Reads the datagram waiting on a group endpoint's socket and logs it.
 void onGroupDatagram(Endpoint &group);

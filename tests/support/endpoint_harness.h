@@ -15,6 +15,7 @@
 #include "datawindow/replyrulesdialog.h"
 #include "datawindow/sendpanel.h"
 #include "support/datawindow_parts.h"
+#include "support/endpointviews.h"
 #include "support/loopback.h"
 #include "ui/endpointtree.h"
 #include "ui/logview.h"
@@ -133,8 +134,8 @@ public:
 
     static QString log(Endpoint *endpoint)
     {
-        endpoint->window->flushLog();
-        return child<LogView>(endpoint->window, "log")->toPlainText();
+        windowOf(endpoint)->flushLog();
+        return child<LogView>(windowOf(endpoint), "log")->toPlainText();
     }
 
 private:
@@ -144,14 +145,14 @@ private:
 // The peers a server has accepted and not yet lost.
 inline int peerCount(Endpoint *server)
 {
-    return server->node->childCount();
+    return nodeOf(server)->childCount();
 }
 
 // Fills a window's send box, repeat count and pause as a user types them.
 inline void fillSendBox(
     Endpoint *endpoint, const QString &text, const QString &count, const QString &interval)
 {
-    DataWindow *w = endpoint->window;
+    DataWindow *w = windowOf(endpoint);
     child<SendEdit>(w, "sendEdit")->setPlainText(text);
     child<RepeatCountBox>(w, "repeatCountBox")->setEditText(count);
     child<QLineEdit>(w, "intervalEdit")->setText(interval);
@@ -165,8 +166,8 @@ inline void answerBy(Harness &h, Endpoint *endpoint, const std::vector<ReplyRule
         qobject_cast<ReplyRulesDialog *>(&dialog)->setRules(rules);
         dialog.done(ReplyRulesDialog::Accepted);
     });
-    child<QPushButton>(endpoint->window, "replyRulesButton")->click();
-    child<QCheckBox>(endpoint->window, "autoReplySwitch")->click();
+    child<QPushButton>(windowOf(endpoint), "replyRulesButton")->click();
+    child<QCheckBox>(windowOf(endpoint), "autoReplySwitch")->click();
 }
 
 // Accepts the next peer while the event loop keeps running (the program
@@ -188,10 +189,10 @@ inline Harness::ConnectedClient Harness::connectedTcpClient()
     ConnectedClient c;
     c.listener = loopback_test::listenOnLoopback();
     c.endpoint = tcpClient(loopback_test::localPort(c.listener.get()));
-    c.endpoint->window->requestStart();
+    windowOf(c.endpoint)->requestStart();
     c.peer = acceptServing(c.listener.get());
     // The caller checks the state; a connect that never came shows there.
-    (void)QTest::qWaitFor([&] { return c.endpoint->state == 1; }, 5000);
+    (void)QTest::qWaitFor([&] { return c.endpoint->state == EndpointState::Connected; }, 5000);
     return c;
 }
 
