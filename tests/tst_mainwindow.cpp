@@ -290,7 +290,7 @@ private slots:
         QVERIFY(kind->isExpanded());
         QCOMPARE(form.views().endpointOfNode(node), e);
         QCOMPARE(nodeOf(e), node);
-        QCOMPARE(nodeImageOf(node), EndpointState::Disconnected);
+        QCOMPARE(nodeImageOf(node), NodeImage::Disconnected);
         QCOMPARE(child<EndpointTree>(form, "tree")->currentItem(), node);
         QCOMPARE(form.endpoints().size(), 1);
         QCOMPARE(form.endpoints().at(0), e);

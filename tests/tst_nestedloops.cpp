@@ -9,6 +9,7 @@
 #include "support/contextmenu.h"
 #include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
+#include "support/endpointviews.h"
 #include "support/loopback.h"
 #include "support/loopdepth.h"
 #include "ui/documentarea.h"
@@ -316,7 +317,7 @@ private slots:
         const int port = unusedPort();
         Endpoint *first = p.form->controller().createTcpServer(port);
         QVERIFY(first);
-        child<EndpointTree>(p.form, "tree")->setCurrentItem(first->node);
+        child<EndpointTree>(p.form, "tree")->setCurrentItem(nodeOf(first));
         child<QPushButton>(p.form, "createButton")->click();
         auto *dialog = child<NewTcpServerDialog>(p.form, "newTcpServerDialog");
         QTRY_VERIFY(dialog->isVisible());
@@ -330,7 +331,7 @@ private slots:
         }
         Fd last = connectTo(port);
         QTRY_COMPARE(peerCount(first), 1);
-        child<EndpointTree>(p.form, "tree")->setCurrentItem(first->node);
+        child<EndpointTree>(p.form, "tree")->setCurrentItem(nodeOf(first));
         p.form->deleteSelected();
         QVERIFY(!p.form->endpoints().contains(first));
         QVERIFY(dialog->isVisible());
@@ -341,7 +342,7 @@ private slots:
         QVERIFY(!dialog->isVisible());
         const QList<Endpoint *> servers = p.endpoints(EndpointKind::TcpServer);
         QCOMPARE(servers.size(), 1);
-        QCOMPARE(servers[0]->node->parent(), p.form->kindNode(EndpointKind::TcpServer));
+        QCOMPARE(nodeOf(servers[0])->parent(), p.form->kindNode(EndpointKind::TcpServer));
         QCOMPARE(servers[0]->localPort, second);
         Fd other = connectTo(second);
         QTRY_COMPARE(peerCount(servers[0]), 1);
@@ -396,7 +397,7 @@ private slots:
         Endpoint *server = p.form->controller().createTcpServer(port);
         Fd peer = connectTo(port);
         QTRY_COMPARE(peerCount(server), 1);
-        QPointer<DataWindow> window(p.endpoints(EndpointKind::TcpAcceptedPeer).first()->window);
+        QPointer<DataWindow> window(windowOf(p.endpoints(EndpointKind::TcpAcceptedPeer).first()));
         window->bringToFront();
         chooseFromContextMenu(*child<LogView>(window, "log"), QStringLiteral("保存日志..."));
         QPointer<QFileDialog> dialog;
