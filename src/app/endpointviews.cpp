@@ -75,10 +75,6 @@ EndpointViews::EndpointViews(
             ShowException(e);
         }
     });
-    controller_.setWebReplySwitch([this](const Endpoint &server) {
-        const DataWindow *window = windowOf(&server);
-        return window && window->isWebReplyOn();
-    });
 }
 
 EndpointViews::~EndpointViews()
@@ -148,8 +144,14 @@ DataWindow *EndpointViews::makeWindow(Endpoint &endpoint)
     auto *window = new DataWindow(&documents_, endpoint.session);
     windows_.insert(window, &endpoint);
     window->setLogFileNameBase(logFileNameBase(endpoint));
-    if (endpoint.kind == EndpointKind::TcpServer)
+    if (endpoint.kind == EndpointKind::TcpServer) {
         window->showWebReplySwitch();
+        window->showWebReplyOn(endpoint.webReplyOn);
+        connect(window, &DataWindow::webReplyToggled, this, [this, window](bool on) {
+            if (Endpoint *own = endpointOfWindow(window))
+                controller_.setWebReplyOn(*own, on);
+        });
+    }
     // The window asks for its own endpoint, whichever node the tree has
     // selected; a window detached from its endpoint asks nothing.
     connect(window, &DataWindow::startRequested, this, [this, window] {
@@ -184,8 +186,11 @@ void EndpointViews::update(Endpoint *endpoint)
         if (nodeImageOf(node) != image)
             setNodeImage(node, image);
     }
-    if (DataWindow *window = found->window)
+    if (DataWindow *window = found->window) {
         window->showStatus(statusOf(*endpoint));
+        if (endpoint->kind == EndpointKind::TcpServer)
+            window->showWebReplyOn(endpoint->webReplyOn);
+    }
 }
 
 void EndpointViews::bringForward(Endpoint *endpoint)

@@ -127,6 +127,11 @@ void DataWindow::build()
         statusPanel_->showContent(*status_);
     if (webReplySwitchShown_)
         statusPanel_->showWebReplySwitch();
+    statusPanel_->setWebReplyOn(webReplyOn_);
+    connect(statusPanel_, &StatusPanel::webReplyToggled, this, [this](bool on) {
+        webReplyOn_ = on;
+        emit webReplyToggled(on);
+    });
     if (!countersShown_.isEmpty())
         sendPanel_->showCounters(countersShown_);
     sendPanel_->showAutoReply(session_->isAutoReplyAvailable());
@@ -369,10 +374,11 @@ void DataWindow::showWebReplySwitch()
         statusPanel_->showWebReplySwitch();
 }
 
-bool DataWindow::isWebReplyOn() const
+void DataWindow::showWebReplyOn(bool on)
 {
-    // Nobody could have switched it on before it was built.
-    return statusPanel_ && statusPanel_->isWebReplyOn();
+    webReplyOn_ = on;
+    if (statusPanel_)
+        statusPanel_->setWebReplyOn(on);
 }
 
 void DataWindow::appendLogLine(const QString &line)

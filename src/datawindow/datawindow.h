@@ -48,7 +48,10 @@ public:
     // What the endpoint's status panel shows.
     void showStatus(const StatusPanel::Content &content);
     void showWebReplySwitch();
-    [[nodiscard]] bool isWebReplyOn() const;
+    // The switch of the fixed web reply, as the endpoint holds it; the
+    // user's toggles are told through webReplyToggled.
+    void showWebReplyOn(bool on);
+    [[nodiscard]] bool isWebReplyOn() const { return webReplyOn_; }
 
     // The session's side, for an owner that holds only the window.
     using TransferEnd = EndpointSession::TransferEnd;
@@ -124,6 +127,7 @@ signals:
     void stopRequested();
     void fileSendRequested(const QString &path);
     void transferCancelRequested();
+    void webReplyToggled(bool on);
 
 private:
     void connectSession();
@@ -148,6 +152,7 @@ private:
     // What the widgets show, kept whether they are built or not.
     std::optional<StatusPanel::Content> status_;
     bool webReplySwitchShown_ = false;
+    bool webReplyOn_ = false;
     QString countersShown_;
     QString logFileNameBase_;
 

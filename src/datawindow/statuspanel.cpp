@@ -36,6 +36,7 @@ StatusPanel::StatusPanel(QWidget *parent)
     webReplySwitch_->setGeometry(96, 0, 97, 17);
     fitCaption(webReplySwitch_, webReplySwitch_->text());
     webReplySwitch_->hide();
+    connect(webReplySwitch_, &QCheckBox::toggled, this, &StatusPanel::webReplyToggled);
 
     connect(startButton_, &QPushButton::clicked, this, &StatusPanel::startClicked);
     stopButton_->installEventFilter(this);
@@ -72,6 +73,11 @@ void StatusPanel::showWebReplySwitch()
 bool StatusPanel::isWebReplyOn() const
 {
     return webReplySwitch_->isChecked();
+}
+
+void StatusPanel::setWebReplyOn(bool on)
+{
+    webReplySwitch_->setChecked(on);
 }
 
 bool StatusPanel::eventFilter(QObject *watched, QEvent *event)

@@ -25,9 +25,11 @@ public:
     void showContent(const Content &content);
     void showWebReplySwitch();
     [[nodiscard]] bool isWebReplyOn() const;
+    void setWebReplyOn(bool on);
 
 signals:
     void startClicked();
+    void webReplyToggled(bool on);
     // Stopping follows the release of any mouse button on the enabled stop
     // button, not a click.
     void stopReleased();

@@ -66,6 +66,11 @@ public:
     EndpointState state = EndpointState::Stopped;
     // What the endpoint is called in the tree: "address[port]".
     QString nodeText;
+    // A TCP Server answers each new peer with the fixed web page.
+    bool webReplyOn = false;
+    // A UDP Server's bridge device as its workspace named it; empty for the
+    // program's own "com1".
+    QString serialDevice;
     int localPort = 0;
     QString localAddress;
     int peerPort = 0;

@@ -152,6 +152,14 @@ bool EndpointController::canLink(const Endpoint *dragged, const Endpoint *target
     return dragged->nodeText != target->nodeText && dragged->kind != target->kind;
 }
 
+void EndpointController::setWebReplyOn(Endpoint &server, bool on)
+{
+    if (server.webReplyOn == on)
+        return;
+    server.webReplyOn = on;
+    changed(server);
+}
+
 void EndpointController::link(Endpoint &dragged, Endpoint &target)
 {
     linkEndpoints(target, dragged);

@@ -30,7 +30,9 @@ public:
     Endpoint *createTcpServer(int port);
     Endpoint *createTcpClient(const QString &address, int port);
     Endpoint *createUdpClient(const QString &address, int remotePort, int localPort);
-    Endpoint *createUdpServer(int localPort);
+    // serialDevice names the device of the bridge to "com1"; empty is the
+    // program's own.
+    Endpoint *createUdpServer(int localPort, const QString &serialDevice = QString());
     Endpoint *createUdpGroup(const QString &groupAddress, int groupPort);
     // The session of a new endpoint, with its reply rules and the ways it
     // sends and answers through the endpoint's transport.
@@ -66,13 +68,9 @@ public:
     // Stops every TCP Server as its stop command does (peers first).
     void stopAllServers();
 
-    // Whether a TCP Server answers its peers with the fixed web page; the
-    // switch is the view's, so the view answers. Off when none is set.
-    void setWebReplySwitch(std::function<bool(const Endpoint &)> isOn) { webReplyOn_ = std::move(isOn); }
-    [[nodiscard]] bool isWebReplyOn(const Endpoint &server) const
-    {
-        return webReplyOn_ && webReplyOn_(server);
-    }
+    // Whether a TCP Server answers its peers with the fixed web page.
+    void setWebReplyOn(Endpoint &server, bool on);
+    [[nodiscard]] static bool isWebReplyOn(const Endpoint &server) { return server.webReplyOn; }
 
     // Announces that the endpoint's state, node text or status content has
     // changed.
@@ -95,7 +93,6 @@ signals:
 
 private:
     EndpointList list_;
-    std::function<bool(const Endpoint &)> webReplyOn_;
 };
 
 // Unbinds the endpoint's handlers from its own transport (an accepted

@@ -153,7 +153,7 @@ Endpoint *EndpointController::createUdpClient(const QString &address, int remote
     return attach(std::move(record));
 }
 
-Endpoint *EndpointController::createUdpServer(int localPort)
+Endpoint *EndpointController::createUdpServer(int localPort, const QString &serialDevice)
 {
     auto record = makeEndpoint(EndpointKind::UdpServer);
     auto *udp = new UdpSocket(this);
@@ -166,8 +166,9 @@ Endpoint *EndpointController::createUdpServer(int localPort)
     record->nodeText = nodeText(localIpAddress(), record->localPort);
     EndpointSession *session = makeSession(*record);
 
+    record->serialDevice = serialDevice;
     record->serialBridge = std::make_unique<SerialBridge>(
-        session, [session](const QByteArray &data) { (void)session->sendToPeer(data); });
+        session, [session](const QByteArray &data) { (void)session->sendToPeer(data); }, serialDevice);
     // A port that opens but refuses its settings is reported once; the
     // endpoint is completed all the same and works without the bridge.
     try {

@@ -7,7 +7,8 @@
 
 #include <utility>
 
-SerialBridge::SerialBridge(EndpointSession *session, std::function<void(const QByteArray &)> sendToPeer)
+SerialBridge::SerialBridge(
+    EndpointSession *session, std::function<void(const QByteArray &)> sendToPeer, const QString &deviceName)
     : session_(session)
     , sendToPeer_(std::move(sendToPeer))
     , port_(std::make_unique<SerialPort>())
@@ -40,7 +41,7 @@ SerialBridge::SerialBridge(EndpointSession *session, std::function<void(const QB
 
     p.setBaudRate(BaudRate::Custom);
     p.setBaudValue(28800);
-    p.setDeviceName(QStringLiteral("com1"));
+    p.setDeviceName(deviceName.isEmpty() ? QStringLiteral("com1") : deviceName);
     p.setFlowControl(FlowControl::Custom);
     p.setDtrSettings(DtrSettings(DtrSetting::On));
     p.setRtsSettings(RtsSettings(RtsSetting::On));

@@ -25,7 +25,9 @@ class SerialBridge : public QObject {
 public:
     // sendToPeer sends bytes from the port on to the server's latest peer; it
     // may raise (no peer yet), which is noted in the window's log.
-    SerialBridge(EndpointSession *session, std::function<void(const QByteArray &)> sendToPeer);
+    // deviceName names the port as "com1" does; empty is "com1" itself.
+    SerialBridge(EndpointSession *session, std::function<void(const QByteArray &)> sendToPeer,
+        const QString &deviceName = QString());
     ~SerialBridge() override;
 
     // Opens "com1" with the bridge's line settings; raises when the port

@@ -1,0 +1,139 @@
+#include "endpoints/workspacesetup.h"
+
+#include "endpoints/endpointcontroller.h"
+#include "session/endpointsession.h"
+
+#include <QHash>
+
+#include <algorithm>
+
+#include <exception>
+
+Workspace workspaceOf(EndpointController &controller)
+{
+    Workspace workspace;
+    QHash<const Endpoint *, int> places;
+    for (Endpoint *endpoint : controller.endpoints()) {
+        if (endpoint->kind == EndpointKind::TcpAcceptedPeer)
+            continue;
+        WorkspaceEndpoint kept;
+        kept.kind = endpoint->kind;
+        switch (endpoint->kind) {
+        case EndpointKind::TcpServer:
+            kept.port = endpoint->localPort;
+            kept.webReply = endpoint->webReplyOn;
+            break;
+        case EndpointKind::TcpClient:
+            kept.address = endpoint->peerAddress;
+            kept.port = endpoint->peerPort;
+            break;
+        case EndpointKind::UdpServer:
+            kept.port = endpoint->localPort;
+            kept.serialDevice = endpoint->serialDevice;
+            break;
+        case EndpointKind::UdpClient:
+            kept.address = endpoint->peerAddress;
+            kept.port = endpoint->peerPort;
+            kept.localPort = endpoint->localPort;
+            break;
+        case EndpointKind::UdpGroup:
+            kept.address = endpoint->localAddress;
+            kept.port = endpoint->localPort;
+            break;
+        case EndpointKind::TcpAcceptedPeer:
+            break;
+        }
+        if (EndpointSession *session = endpoint->session) {
+            kept.setup = session->setup();
+            kept.rules = session->replyRules();
+        }
+        places.insert(endpoint, int(workspace.endpoints.size()));
+        workspace.endpoints.push_back(std::move(kept));
+    }
+    for (auto at = places.cbegin(); at != places.cend(); ++at) {
+        const Endpoint *partner = at.key()->partner;
+        // Each pipe once, from the end that comes first.
+        if (partner && places.contains(partner) && at.value() < places.value(partner))
+            workspace.links.emplace_back(at.value(), places.value(partner));
+    }
+    std::sort(workspace.links.begin(), workspace.links.end());
+    return workspace;
+}
+
+namespace {
+
+Endpoint *make(EndpointController &controller, const WorkspaceEndpoint &kept)
+{
+    switch (kept.kind) {
+    case EndpointKind::TcpServer:
+        return controller.createTcpServer(kept.port);
+    case EndpointKind::TcpClient: {
+        Endpoint *client = controller.createTcpClient(kept.address, kept.port);
+        controller.start(*client);
+        return client;
+    }
+    case EndpointKind::UdpServer:
+        return controller.createUdpServer(kept.port, kept.serialDevice);
+    case EndpointKind::UdpClient:
+        return controller.createUdpClient(kept.address, kept.port, kept.localPort);
+    case EndpointKind::UdpGroup:
+        return controller.createUdpGroup(kept.address, kept.port);
+    case EndpointKind::TcpAcceptedPeer:
+        break;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::vector<OpenedEndpoint> openWorkspace(EndpointController &controller, const Workspace &workspace)
+{
+    std::vector<OpenedEndpoint> opened;
+    opened.reserve(workspace.endpoints.size());
+    for (const WorkspaceEndpoint &kept : workspace.endpoints) {
+        OpenedEndpoint made;
+        // What the controller tells the user while it makes this endpoint
+        // belongs to this endpoint; the user is told all the same.
+        const QMetaObject::Connection told
+            = QObject::connect(&controller, &EndpointController::messageForUser, &controller,
+                [&made](const QString &text) { made.problems << text; });
+        const QMetaObject::Connection failed = QObject::connect(&controller,
+            &EndpointController::failureForUser, &controller, [&made](const std::exception_ptr &failure) {
+                try {
+                    std::rethrow_exception(failure);
+                } catch (const std::exception &e) {
+                    made.problems << QString::fromLocal8Bit(e.what());
+                }
+            });
+        try {
+            made.endpoint = make(controller, kept);
+        } catch (const std::exception &) {
+            // A transport that could not even be made: the dialog would have
+            // refused the values; the others still come up.
+            emit controller.failureForUser(std::current_exception());
+        }
+        QObject::disconnect(told);
+        QObject::disconnect(failed);
+        if (Endpoint *endpoint = made.endpoint; endpoint && controller.endpoints().contains(endpoint)) {
+            if (EndpointSession *session = endpoint->session) {
+                if (!kept.rules.empty()) {
+                    QString unsavedTo;
+                    (void)session->acceptReplyRules(kept.rules, &unsavedTo);
+                }
+                session->setSetup(kept.setup);
+            }
+            if (kept.kind == EndpointKind::TcpServer)
+                controller.setWebReplyOn(*endpoint, kept.webReply);
+        } else {
+            made.endpoint = nullptr;
+        }
+        opened.push_back(std::move(made));
+    }
+    for (const auto &[first, second] : workspace.links) {
+        Endpoint *a = opened.at(size_t(first)).endpoint;
+        Endpoint *b = opened.at(size_t(second)).endpoint;
+        if (a && b && controller.canLink(b, a))
+            linkEndpoints(*a, *b);
+    }
+    return opened;
+}
