@@ -395,7 +395,7 @@ private slots:
                 });
                 drainer.start(1);
                 victim->window->sendTyped();
-                QVERIFY(!h.listed(victim));
+                QVERIFY(serveUntil([&] { return !h.listed(victim); }, 10000));
 
                 // The other one is deleted between its timer's ticks.
                 QVERIFY(serveUntil([&] { return other->window->sentBytes() >= 4 * 50; }, 10000));

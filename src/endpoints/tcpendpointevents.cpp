@@ -2,11 +2,11 @@
 
 #include "core/logtexts.h"
 #include "datawindow/datawindow.h"
+#include "endpoints/connectionoutbox.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/endpointstatus.h"
 #include "endpoints/filetransfer.h"
-#include "endpoints/replyoutbox.h"
 #include "endpoints/webreply.h"
 #include "net/descriptorlimit.h"
 #include "net/tcp/tcpsocket.h"
@@ -200,7 +200,7 @@ void bindTcpServerEvents(EndpointController &window, Endpoint &server, TcpServer
         [w, s](QObject *, TcpConnection *peer) { PeerDisconnected(*w, *s, peer); });
     socket.setPeerReadableHandler([w, s](QObject *, TcpConnection *peer) { PeerReceived(*w, *s, peer); });
     socket.setPeerWritableHandler([](QObject *, TcpConnection *peer) {
-        ReplyOutbox::connectionWritable(peer);
+        ConnectionOutbox::connectionWritable(peer);
         FileTransfer::connectionWritable(peer);
     });
     socket.setPeerErrorHandler([s](QObject *, TcpConnection *peer, TcpErrorKind event, int &code) {
@@ -218,7 +218,7 @@ void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient
     socket.setConnectedHandler([c](QObject *, TcpConnection *) { ClientConnected(*c); });
     socket.setReadableHandler([w](QObject *, TcpConnection *connection) { ClientReceived(*w, connection); });
     socket.setWritableHandler([](QObject *, TcpConnection *connection) {
-        ReplyOutbox::connectionWritable(connection);
+        ConnectionOutbox::connectionWritable(connection);
         FileTransfer::connectionWritable(connection);
     });
     socket.setDisconnectedHandler([w, c](QObject *, TcpConnection *) { ClientDisconnected(*w, *c); });

@@ -156,17 +156,12 @@ void EndpointSession::sendTyped()
     changeSetup(now);
     const int count = ParseWholeNumber(now.repeatCount);
     const QPointer<EndpointSession> self(this);
-    const auto pause = [self] { return self ? ParseWholeNumber(self->setup().interval) : 0; };
-    try {
-        if (sender_->repeat(data, count, pause) != RepeatSender::Outcome::OwnerGone) {
-            emit countersChanged();
-            emit repeatEnded();
-        }
-    } catch (...) {
-        if (self && self->isAttached())
-            emit countersChanged();
-        throw;
-    }
+    auto pause = [self] { return self ? ParseWholeNumber(self->setup().interval) : 0; };
+    // The counters show when the repeat ends, not after every send.
+    sender_->repeat(data, count, std::move(pause), [this](RepeatSender::Outcome) {
+        emit countersChanged();
+        emit repeatEnded();
+    });
 }
 
 qint64 EndpointSession::sendToPeer(const QByteArray &data)
@@ -229,25 +224,14 @@ void EndpointSession::sendOnTimer()
     if (data.isEmpty())
         return;
     log(LogEntry::Kind::TimedSend, data, now.repeatCount);
-    const QPointer<EndpointSession> self(this);
-    // A send that fails ends timed sending: the next tick would only fail
-    // again, each time with its message boxes.
-    auto outcome = RepeatSender::Outcome::Failed;
-    try {
-        outcome = sender_->repeat(data, ParseWholeNumber(now.repeatCount), nullptr);
-    } catch (...) {
-        if (self && self->isAttached()) {
+    sender_->repeat(data, ParseWholeNumber(now.repeatCount), nullptr, [this](RepeatSender::Outcome outcome) {
+        // A send that fails ends timed sending: the next tick would only
+        // fail again, each time with its message boxes.
+        if (outcome == RepeatSender::Outcome::Failed)
             endSending();
-            emit countersChanged();
-        }
-        throw;
-    }
-    if (outcome == RepeatSender::Outcome::OwnerGone)
-        return;
-    if (outcome == RepeatSender::Outcome::Failed)
-        endSending();
-    emit countersChanged();
-    emit repeatEnded();
+        emit countersChanged();
+        emit repeatEnded();
+    });
 }
 
 void EndpointSession::transferStarted(const QString &path, qint64 total)

@@ -72,9 +72,12 @@ public:
     // A line that brings its own time text.
     void logLine(const QString &line);
 
-    // The send button: logs the typed bytes and sends them as often as the
-    // repeat count says, pausing the interval between the sends.
+    // The send button: logs the typed bytes and starts sending them as often
+    // as the repeat count says, pausing the interval between the sends;
+    // repeatEnded tells the end.
     void sendTyped();
+    // A repeat of the send button or of the timer is under way.
+    [[nodiscard]] bool isRepeating() const { return sender_->isSending(); }
     // Sends the bytes once through the endpoint; returns how many bytes count
     // as sent.
     qint64 sendToPeer(const QByteArray &data);
