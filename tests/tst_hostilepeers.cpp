@@ -521,6 +521,25 @@ private slots:
         QVERIFY(!timedSendingTimer(udp->window)->isActive());
     }
 
+    // A repeat to a host name waits for the lookup as state, not in an event
+    // loop inside the click: its datagrams go out in order once the name is
+    // known, and each is counted.
+    void repeatToAHostNameWaitsForTheLookupWithoutALoop()
+    {
+        Harness h;
+        DatagramReceiver receiver;
+        Endpoint *udp = h.udpClient(receiver.port(), 0, QStringLiteral("localhost"));
+        QVERIFY(udp);
+        fillSendBox(udp, QStringLiteral("named"), QStringLiteral("3"), QStringLiteral("0"));
+        timedClick(udp);
+        QCOMPARE(clickNestedTicks, 0);
+        QCOMPARE(clickLoopLevel, 0);
+        QTRY_COMPARE(receiver.collect(), 3);
+        QCOMPARE(receiver.received, QList<QByteArray>({"named", "named", "named"}));
+        QCOMPARE(udp->window->sentBytes(), 15);
+        QCOMPARE(h.recorder.messages + h.recorder.exceptions, QStringList());
+    }
+
     // The same for a multicast member, whose failed send shows its boxes
     // (inside a private network namespace only).
     void failingGroupSendShowsItsBoxesOnce()

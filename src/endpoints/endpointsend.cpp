@@ -64,29 +64,45 @@ bool waitForDatagramRoom(int handle, const QElapsedTimer &since)
 }
 
 // Counts the datagram only when the system took it; one it had no room for
-// is tried again for a moment, then noted as not sent, as is one refused.
+// is tried again for a moment, then noted as not sent, as is one refused. One
+// for a host name waits for its lookup and tells the repeat when it is over.
 SendOutcome sendDatagram(UdpSocket &udp, const QByteArray &data, const SendControl &control)
 {
     const QPointer<UdpSocket> alive(&udp);
+    const qint64 size = data.size();
+    const auto noteRefused = [control, size](int error) {
+        if (UdpSocket::hasNoRoom(error))
+            control.noteUnsent(size, size, UnsentReason::NoRoom);
+        else
+            control.noteUnsent(
+                size, size, UnsentReason::SendError, QString::fromLocal8Bit(std::strerror(error)));
+    };
+    const auto lookedUp = [control, size, noteRefused](int result) {
+        if (result == 0) {
+            control.noteSent(size);
+            control.settled();
+            return;
+        }
+        // A name that did not resolve is told by its error box.
+        if (result != UdpSocket::LookupFailed)
+            noteRefused(result);
+        control.failed();
+    };
     QElapsedTimer since;
     since.start();
     for (;;) {
         QBuffer stream;
         stream.setData(data);
         stream.open(QIODevice::ReadOnly);
-        // May run the event loop while a host name is looked up.
-        const int error = udp.sendDatagram(stream);
+        const int error = udp.sendDatagram(stream, lookedUp);
         if (error == 0)
-            return {data.size(), false};
+            return {size, false};
+        if (error == UdpSocket::SendPending)
+            return {0, false, false, true};
         if (!alive || control.ownerGone())
             return {0, true};
-        if (!UdpSocket::hasNoRoom(error)) {
-            control.noteUnsent(data.size(), data.size(), UnsentReason::SendError,
-                QString::fromLocal8Bit(std::strerror(error)));
-            return {0, true};
-        }
-        if (!waitForDatagramRoom(udp.socketHandle(), since)) {
-            control.noteUnsent(data.size(), data.size(), UnsentReason::NoRoom);
+        if (!UdpSocket::hasNoRoom(error) || !waitForDatagramRoom(udp.socketHandle(), since)) {
+            noteRefused(error);
             return {0, true};
         }
     }

@@ -33,6 +33,8 @@ struct RepeatSender::Repeat {
     bool waiting = false;
     // The transport settled the current send before it returned.
     bool settledEarly = false;
+    // How the transport settled the current send.
+    bool sendFailed = false;
     // Only the latest continuation scheduled goes on; older ones find
     // another step and do nothing.
     quint64 step = 0;
@@ -70,7 +72,13 @@ void SendControl::noteSent(qint64 bytes) const
 void SendControl::settled() const
 {
     if (alive(sender_) && repeat_ != 0)
-        sender_->settle(repeat_);
+        sender_->settle(repeat_, false);
+}
+
+void SendControl::failed() const
+{
+    if (alive(sender_) && repeat_ != 0)
+        sender_->settle(repeat_, true);
 }
 
 void SendControl::whenStopped(QObject *context, const std::function<void()> &stopped) const
@@ -187,11 +195,15 @@ void RepeatSender::run(quint64 id)
         repeat = alive(self) ? find(id) : nullptr;
         if (!repeat)
             return;
-        if (result.pending && !result.failed && !std::exchange(repeat->settledEarly, false)) {
-            repeat->waiting = true;
-            return;
+        bool failed = result.failed;
+        if (result.pending && !failed) {
+            if (!std::exchange(repeat->settledEarly, false)) {
+                repeat->waiting = true;
+                return;
+            }
+            failed = repeat->sendFailed;
         }
-        if (!sendDone(id, result.failed))
+        if (!sendDone(id, failed))
             return;
         if (slice.elapsed() >= SliceMs) {
             continueLater(id, 0, false);
@@ -248,18 +260,19 @@ void RepeatSender::continueLater(quint64 id, int ms, bool sendDoneFirst)
             const Repeat *repeat = find(id);
             if (!repeat || repeat->step != step)
                 return;
-            if (sendDoneFirst && !sendDone(id, false))
+            if (sendDoneFirst && !sendDone(id, repeat->sendFailed))
                 return;
             run(id);
         });
     });
 }
 
-void RepeatSender::settle(quint64 id)
+void RepeatSender::settle(quint64 id, bool failed)
 {
     Repeat *repeat = find(id);
     if (!repeat)
         return;
+    repeat->sendFailed = failed;
     if (!repeat->waiting) {
         repeat->settledEarly = true;
         return;

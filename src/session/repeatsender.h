@@ -50,6 +50,9 @@ public:
     void noteSent(qint64 bytes) const;
     // A send that returned pending is over: every byte taken or given up.
     void settled() const;
+    // A send that returned pending failed: as an error the send function
+    // returns, it ends a repeat.
+    void failed() const;
     // Runs `stopped` (while context lives) when stop is pressed after this
     // send began; at once when it was pressed already.
     void whenStopped(QObject *context, const std::function<void()> &stopped) const;
@@ -126,7 +129,7 @@ private:
     // end, or true when the next send may go now.
     bool sendDone(quint64 id, bool failed);
     void continueLater(quint64 id, int ms, bool sendDoneFirst);
-    void settle(quint64 id);
+    void settle(quint64 id, bool failed);
     void end(quint64 id, Outcome outcome);
     // Ends every repeat, its pause and its wait, as stop does, but leaves
     // timed sending as it is.
