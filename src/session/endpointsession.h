@@ -7,8 +7,8 @@
 // logs all of it as structured entries. It holds the setup the send panel
 // shows. It knows no endpoint and no widget: views connect to its signals and
 // call its requests. Owned by its endpoint's record (or by a window made
-// without one) and destroyed with deleteLater(), since its own loops may be
-// on the stack; UI thread only.
+// without one) and destroyed with deleteLater(), since its own handlers
+// (a send, a reply) may be on the stack; UI thread only.
 //
 // A server may hold ten thousand peers, each with a session: a session makes
 // no timer tick and no rule list until it needs one.
