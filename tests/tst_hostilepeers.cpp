@@ -41,8 +41,8 @@ QString bulkText(qint64 chars, char fill = 'x')
     return text;
 }
 
-// Watches a flow for event loops run inside it: a timer of 1 ms notes the
-// deepest event-loop level it fires at (a QEventLoop inside a handler adds
+// Watches a flow for event loops run inside it: a timer due at every pass of
+// any event loop notes the deepest event-loop level it fires at (a QEventLoop inside a handler adds
 // one), and how often it fired while a watched call or event of the flow was
 // still on the stack (only a nested loop or processEvents() lets it).
 class LoopDepthProbe : public QObject {
@@ -50,7 +50,7 @@ public:
     LoopDepthProbe()
         : base_(QThread::currentThread()->loopLevel())
     {
-        ticks_.setInterval(1);
+        ticks_.setInterval(0);
         connect(&ticks_, &QTimer::timeout, this, [this] {
             deepest_ = std::max(deepest_, QThread::currentThread()->loopLevel() - base_);
             if (inside_ > 0)
