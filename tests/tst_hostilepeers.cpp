@@ -12,6 +12,8 @@
 #include "ui/stateimages.h"
 
 #include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>
@@ -538,6 +540,31 @@ private slots:
         QCOMPARE(receiver.received, QList<QByteArray>({"named", "named", "named"}));
         QCOMPARE(udp->window->sentBytes(), 15);
         QCOMPARE(h.recorder.messages + h.recorder.exceptions, QStringList());
+    }
+
+    // An automatic reply to a host name that does not resolve fails as any
+    // failed reply does: the error is shown once and automatic replies go
+    // off, so the next piece does not fail again (inside a private network
+    // namespace only: there the name cannot reach a resolver).
+    void replyToANameThatDoesNotResolveSwitchesRepliesOff()
+    {
+        if (!insideNamespace())
+            QSKIP("needs a private network namespace (tests/netns-run)");
+        Harness h;
+        QTemporaryDir config;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+        const int port = unusedUdpPort();
+        Endpoint *udp = h.udpClient(9, port, QString(200, QLatin1Char('a')) + QStringLiteral(".invalid"));
+        QVERIFY(udp);
+        answerBy(h, udp, {rule(MatchType::Contains, QStringLiteral("q"), QStringLiteral("answer"))});
+        DatagramReceiver asker;
+        asker.sendTo(port, "q");
+        QTRY_VERIFY(!udp->window->session()->isAutoReplyOn());
+        QCOMPARE(h.recorder.exceptions, QStringList{QStringLiteral("Host Lookup Canceled")});
+        QVERIFY(Harness::log(udp).contains(QStringLiteral("自动应答已关闭：发送失败")));
+        asker.sendTo(port, "q");
+        QTRY_VERIFY(Harness::log(udp).count(QStringLiteral("收到数据")) == 2);
+        QCOMPARE(h.recorder.exceptions.size(), 1);
     }
 
     // The same for a multicast member, whose failed send shows its boxes

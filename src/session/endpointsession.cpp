@@ -21,6 +21,12 @@ EndpointSession::EndpointSession(QObject *parent)
     connect(sender_, &RepeatSender::unsent, this, &EndpointSession::noteUnsent);
     connect(sender_, &RepeatSender::timerTicked, this, [this] { Guarded([this] { sendOnTimer(); }); });
     connect(sender_, &RepeatSender::progressed, this, &EndpointSession::repeatProgressed);
+    // A reply that fails later (its host name did not resolve) ends
+    // automatic replies as one that fails at once.
+    connect(sender_, &RepeatSender::replyFailed, this, [this] {
+        if (setup_.autoReply)
+            giveUpReplies();
+    });
     rateTimer_.setInterval(1000);
     connect(&rateTimer_, &QTimer::timeout, this, [this] { Guarded([this] { measureRates(); }); });
 }
@@ -354,11 +360,6 @@ void EndpointSession::sendReply(const QByteArray &reply)
         return;
     replying_ = true;
     const QPointer<EndpointSession> self(this);
-    const auto giveUp = [this](const QString &why) {
-        pendingReplies_.clear();
-        setAutoReplyOn(false);
-        logStatus(tr(" 自动应答已关闭：") + why);
-    };
     try {
         while (!pendingReplies_.empty() && isAttached()) {
             const QByteArray next = pendingReplies_.front();
@@ -370,12 +371,12 @@ void EndpointSession::sendReply(const QByteArray &reply)
             sentBytes_ += outcome.counted;
             emit countersChanged();
             if (outcome.failed)
-                giveUp(tr("发送失败"));
+                giveUpReplies();
         }
     } catch (...) {
         if (self) {
             replying_ = false;
-            giveUp(tr("发送失败"));
+            giveUpReplies();
         }
         throw;
     }
@@ -385,6 +386,13 @@ void EndpointSession::sendReply(const QByteArray &reply)
     // loop; the drops are told with a reply once none waits there.
     if (droppedReplies_ > 0 && isAttached() && (!repliesIdle_ || repliesIdle_()))
         logStatus(tr(" 已丢弃 %1 条自动应答").arg(std::exchange(droppedReplies_, 0)));
+}
+
+void EndpointSession::giveUpReplies()
+{
+    pendingReplies_.clear();
+    setAutoReplyOn(false);
+    logStatus(tr(" 自动应答已关闭：") + tr("发送失败"));
 }
 
 void EndpointSession::startRateTicks()

@@ -159,6 +159,8 @@ signals:
 private:
     void log(LogEntry::Kind kind, const QByteArray &data, const QString &repeatCount = {});
     void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason, const QString &detail);
+    // A reply failed: automatic replies go off, and the waiting ones with them.
+    void giveUpReplies();
     void measureRates();
     ReplyRuleSet &ruleSet();
     void changeSetup(const SessionSetup &setup);

@@ -40,10 +40,11 @@ struct RepeatSender::Repeat {
     quint64 step = 0;
 };
 
-SendControl::SendControl(RepeatSender *sender, quint64 generation, quint64 repeat)
+SendControl::SendControl(RepeatSender *sender, quint64 generation, quint64 repeat, bool reply)
     : sender_(sender)
     , generation_(generation)
     , repeat_(repeat)
+    , reply_(reply)
 {
 }
 
@@ -77,8 +78,12 @@ void SendControl::settled() const
 
 void SendControl::failed() const
 {
-    if (alive(sender_) && repeat_ != 0)
+    if (!alive(sender_))
+        return;
+    if (repeat_ != 0)
         sender_->settle(repeat_, true);
+    else if (reply_)
+        emit sender_->replyFailed();
 }
 
 void SendControl::whenStopped(QObject *context, const std::function<void()> &stopped) const
@@ -119,22 +124,22 @@ void RepeatSender::detach()
 
 SendOutcome RepeatSender::sendOnce(const QByteArray &data)
 {
-    return sendAt(data, stopGeneration_, 0, send_);
+    return sendAt(data, SendControl(this, stopGeneration_), send_);
 }
 
 SendOutcome RepeatSender::sendReply(const QByteArray &data)
 {
-    return sendAt(data, stopGeneration_, 0, reply_ ? reply_ : send_);
+    return sendAt(data, SendControl(this, stopGeneration_, 0, true), reply_ ? reply_ : send_);
 }
 
 SendOutcome RepeatSender::sendAt(
-    const QByteArray &data, quint64 generation, quint64 repeat, const SendFunction &through)
+    const QByteArray &data, const SendControl &control, const SendFunction &through)
 {
     if (detached_ || !through)
         return {};
     // A copy: the endpoint may go (and detach this sender) during the send.
     const SendFunction send = through;
-    return send(data, SendControl(this, generation, repeat));
+    return send(data, control);
 }
 
 RepeatSender::Repeat *RepeatSender::find(quint64 id) const
@@ -183,7 +188,7 @@ void RepeatSender::run(quint64 id)
         const quint64 generation = repeat->generation;
         SendOutcome result;
         try {
-            result = sendAt(data, generation, id, send_);
+            result = sendAt(data, SendControl(this, generation, id), send_);
         } catch (...) {
             if (alive(self) && find(id))
                 end(id, Outcome::Failed);

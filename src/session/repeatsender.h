@@ -40,7 +40,9 @@ enum class UnsentReason { ConnectionGone, ConnectionBusy, PeerNotReading, Stoppe
 // Still safe to use after the session went away (it then says so).
 class SendControl {
 public:
-    SendControl(RepeatSender *sender, quint64 generation, quint64 repeat = 0);
+    // `repeat`: the repeat the send belongs to (0: none); `reply`: an
+    // automatic reply.
+    SendControl(RepeatSender *sender, quint64 generation, quint64 repeat = 0, bool reply = false);
     // The session went away, or its endpoint did: touch nothing of either.
     [[nodiscard]] bool ownerGone() const;
     // Stop was pressed since this send began.
@@ -51,7 +53,7 @@ public:
     // A send that returned pending is over: every byte taken or given up.
     void settled() const;
     // A send that returned pending failed: as an error the send function
-    // returns, it ends a repeat.
+    // returns, it ends a repeat, and a failed reply is told (replyFailed).
     void failed() const;
     // Runs `stopped` (while context lives) when stop is pressed after this
     // send began; at once when it was pressed already.
@@ -61,6 +63,7 @@ private:
     QPointer<RepeatSender> sender_;
     quint64 generation_;
     quint64 repeat_;
+    bool reply_;
 };
 
 using SendFunction = std::function<SendOutcome(const QByteArray &data, const SendControl &control)>;
@@ -113,13 +116,14 @@ signals:
     void progressed(int done, int count);
     // Sending was stopped.
     void stopped();
+    // An automatic reply failed after its send function returned.
+    void replyFailed();
 
 private:
     friend class SendControl;
     struct Repeat;
 
-    SendOutcome sendAt(
-        const QByteArray &data, quint64 generation, quint64 repeat, const SendFunction &through);
+    SendOutcome sendAt(const QByteArray &data, const SendControl &control, const SendFunction &through);
     [[nodiscard]] bool stoppedSince(quint64 generation) const { return stopGeneration_ != generation; }
     [[nodiscard]] Repeat *find(quint64 id) const;
     // Sends of the repeat as long as the transport takes them at once, for
