@@ -13,10 +13,9 @@
 #include "datawindow/datawindow.h"
 #include "datawindow/replyrulesdialog.h"
 #include "datawindow/sendpanel.h"
+#include "endpoints/connectionoutbox.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointcontroller.h"
-#include "endpoints/filetransfer.h"
-#include "endpoints/replyoutbox.h"
 #include "net/serial/serialport.h"
 #include "ui/endpointtree.h"
 #include "ui/logview.h"
@@ -768,7 +767,8 @@ int main(int argc, char **argv)
             // A peer's piece is answered as it is received: once counted,
             // its reply was handed over.
             settled = int(std::count_if(peers.begin(), peers.end(), [](const Endpoint *peer) {
-                return windowOf(peer)->receivedBytes() > 0 && !ReplyOutbox::isWaiting(peer->peerConnection());
+                return windowOf(peer)->receivedBytes() > 0
+                    && !ConnectionOutbox::isWaiting(peer->peerConnection());
             }));
             const qint64 now = nowNs();
             // Progress on stderr, once a second: where the time goes.

@@ -388,7 +388,8 @@ private slots:
             shownLate = bar->progressText();
             QTest::mouseClick(child<QToolButton>(w, "cancelButton"), Qt::LeftButton);
         });
-        w.sendTyped(); // returns when the repeat ends
+        w.sendTyped();
+        QVERIFY(waitForRepeatsToEnd(&w));
         QVERIFY2(!shownEarly, "a repeat shorter than a second shows no progress");
         const QRegularExpression progress(QStringLiteral("^重复发送：(\\d+)/100000次$"));
         const auto match = progress.match(shownLate);

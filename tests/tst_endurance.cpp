@@ -395,7 +395,7 @@ private slots:
                 });
                 drainer.start(1);
                 windowOf(victim)->sendTyped();
-                QVERIFY(!h.listed(victim));
+                QVERIFY(serveUntil([&] { return !h.listed(victim); }, 10000));
 
                 // The other one is deleted between its timer's ticks.
                 QVERIFY(serveUntil([&] { return windowOf(other)->sentBytes() >= 4 * 50; }, 10000));

@@ -12,13 +12,18 @@
 #include "ui/stateimages.h"
 
 #include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 
 #include <fcntl.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <thread>
 
 using namespace endpoint_test;
@@ -38,12 +43,66 @@ QString bulkText(qint64 chars, char fill = 'x')
     return text;
 }
 
-// Milliseconds the send button's handler took.
+// Watches a flow for event loops run inside it: a timer due at every pass of
+// any event loop notes the deepest event-loop level it fires at (a QEventLoop inside a handler adds
+// one), and how often it fired while a watched call or event of the flow was
+// still on the stack (only a nested loop or processEvents() lets it).
+class LoopDepthProbe : public QObject {
+public:
+    LoopDepthProbe()
+        : base_(QThread::currentThread()->loopLevel())
+    {
+        ticks_.setInterval(0);
+        connect(&ticks_, &QTimer::timeout, this, [this] {
+            deepest_ = std::max(deepest_, QThread::currentThread()->loopLevel() - base_);
+            if (inside_ > 0)
+                ++firedInside_;
+        });
+        ticks_.start();
+    }
+    // Runs the call as a watched part of the flow.
+    void inside(const std::function<void()> &call)
+    {
+        ++inside_;
+        call();
+        --inside_;
+    }
+    // Every event the object gets (a timer's ticks) is a watched part.
+    void watch(QObject *object) { object->installEventFilter(this); }
+    [[nodiscard]] int deepestLevel() const { return deepest_; }
+    [[nodiscard]] int firedInside() const { return firedInside_; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        watched->removeEventFilter(this);
+        inside([&] { watched->event(event); });
+        watched->installEventFilter(this);
+        return true;
+    }
+
+private:
+    QTimer ticks_;
+    int base_;
+    int deepest_ = 0;
+    int firedInside_ = 0;
+    int inside_ = 0;
+};
+
+// What the last timedClick's probe saw.
+int clickLoopLevel = 0;
+int clickNestedTicks = 0;
+
+// Milliseconds from the send button's click to the end of its repeat.
 qint64 timedClick(Endpoint *endpoint)
 {
+    LoopDepthProbe probe;
     QElapsedTimer clock;
     clock.start();
-    child<QPushButton>(windowOf(endpoint), "sendButton")->click();
+    probe.inside([&] { child<QPushButton>(windowOf(endpoint), "sendButton")->click(); });
+    waitForRepeatsToEnd(windowOf(endpoint), 60000);
+    clickLoopLevel = probe.deepestLevel();
+    clickNestedTicks = probe.firedInside();
     return clock.elapsed();
 }
 
@@ -225,6 +284,9 @@ private slots:
         QVERIFY(w->sentBytes() < 70000LL * 100000);
         QVERIFY(Harness::log(client).contains(QStringLiteral("发送已停止")));
         QCOMPARE(w->countersText(), CountersLine(w->receivedBytes(), w->sentBytes()));
+        // The wait for the peer ran no event loop of its own.
+        QCOMPARE(clickNestedTicks, 0);
+        QCOMPARE(clickLoopLevel, 0);
 
         DatagramReceiver receiver;
         Endpoint *udp = h.udpClient(receiver.port(), 0);
@@ -237,6 +299,9 @@ private slots:
         QCOMPARE(windowOf(udp)->sentBytes(), 4);
         windowOf(udp)->flushLog();
         QCOMPARE(windowOf(udp)->countersText(), CountersLine(0, 4));
+        // Nor did the pause.
+        QCOMPARE(clickNestedTicks, 0);
+        QCOMPARE(clickLoopLevel, 0);
     }
 
     // A server window's send reaches the peers that read, whole, even while
@@ -262,6 +327,8 @@ private slots:
         QTRY_VERIFY(reading.done());
         QCOMPARE(reading.data().size(), size);
         QVERIFY(Harness::log(server).contains(QStringLiteral("发送超时：对方未接收数据")));
+        QCOMPARE(clickNestedTicks, 0);
+        QCOMPARE(clickLoopLevel, 0);
         // Everything the reader got, and no more than the other could hold.
         QVERIFY(windowOf(server)->sentBytes() >= size);
         QVERIFY(windowOf(server)->sentBytes() < 2 * size);
@@ -352,7 +419,10 @@ private slots:
 
         {
             Reader reading(upstream.get(), -1, 1024 * 1024);
-            QTimer::singleShot(100, windowOf(client), [&] {
+            // As soon as the send is under way (it goes on from the event
+            // loop, and the buffers of a loopback connection take most of it
+            // in a moment).
+            QTimer::singleShot(0, windowOf(client), [&] {
                 // The peer stops reading after a megabyte and goes away.
                 QTRY_VERIFY(reading.done());
                 resetAndClose(upstream);
@@ -363,6 +433,44 @@ private slots:
         const QString log = Harness::log(client);
         QVERIFY2(log.contains(QStringLiteral("字节未发出")), qPrintable(log.right(300)));
         QVERIFY(windowOf(client)->sentBytes() < 2 * expected.size());
+    }
+
+    // Timed sending to a peer that does not read waits for it as state, not
+    // in an event loop inside the tick: the ticks meanwhile are skipped, stop
+    // ends the wait with a note of what was not sent, and an endpoint removed
+    // while its send waits is left alone afterwards.
+    void timedSendingWaitsForAPeerThatDoesNotRead()
+    {
+        Harness h;
+        Harness::ConnectedClient connected = h.connectedTcpClient();
+        Endpoint *client = connected.endpoint;
+        QCOMPARE(client->state, 1);
+        QPointer<DataWindow> w(windowOf(client));
+        // More than the connection's buffers take.
+        fillSendBox(client, bulkText(16 * 1024 * 1024), QStringLiteral("1"), QStringLiteral("20"));
+        QTimer *timer = timedSendingTimer(w);
+        int ticks = 0;
+        connect(timer, &QTimer::timeout, this, [&] { ++ticks; });
+        LoopDepthProbe probe;
+        probe.watch(timer);
+        // Should a tick wait inside itself, this ends the wait all the same.
+        QTimer::singleShot(10000, w, [&] { child<QPushButton>(w, "stopTimerButton")->click(); });
+        child<QPushButton>(w, "startTimerButton")->click();
+        QTRY_VERIFY(ticks >= 5);
+        QVERIFY(w->session()->isRepeating());
+        child<QPushButton>(w, "stopTimerButton")->click();
+        QVERIFY(!w->session()->isRepeating());
+        QVERIFY(Harness::log(client).contains(QStringLiteral("发送已停止")));
+        QCOMPARE(probe.firedInside(), 0);
+        QCOMPARE(probe.deepestLevel(), 0);
+
+        child<QPushButton>(w, "startTimerButton")->click();
+        QTRY_VERIFY(w->session()->isRepeating());
+        child<EndpointTree>(h.form, "tree")->setCurrentItem(nodeOf(client));
+        h.form->deleteSelected();
+        QVERIFY(!h.listed(client));
+        QTRY_VERIFY(!w);
+        QCOMPARE(h.recorder.messages + h.recorder.exceptions, QStringList());
     }
 
     // A send made while another still waits for room on the same connection
@@ -413,6 +521,50 @@ private slots:
         QTest::qWait(200);
         QCOMPARE(h.recorder.exceptions.size(), 2);
         QVERIFY(!timedSendingTimer(windowOf(udp))->isActive());
+    }
+
+    // A repeat to a host name waits for the lookup as state, not in an event
+    // loop inside the click: its datagrams go out in order once the name is
+    // known, and each is counted.
+    void repeatToAHostNameWaitsForTheLookupWithoutALoop()
+    {
+        Harness h;
+        DatagramReceiver receiver;
+        Endpoint *udp = h.udpClient(receiver.port(), 0, QStringLiteral("localhost"));
+        QVERIFY(udp);
+        fillSendBox(udp, QStringLiteral("named"), QStringLiteral("3"), QStringLiteral("0"));
+        timedClick(udp);
+        QCOMPARE(clickNestedTicks, 0);
+        QCOMPARE(clickLoopLevel, 0);
+        QTRY_COMPARE(receiver.collect(), 3);
+        QCOMPARE(receiver.received, QList<QByteArray>({"named", "named", "named"}));
+        QCOMPARE(windowOf(udp)->sentBytes(), 15);
+        QCOMPARE(h.recorder.messages + h.recorder.exceptions, QStringList());
+    }
+
+    // An automatic reply to a host name that does not resolve fails as any
+    // failed reply does: the error is shown once and automatic replies go
+    // off, so the next piece does not fail again (inside a private network
+    // namespace only: there the name cannot reach a resolver).
+    void replyToANameThatDoesNotResolveSwitchesRepliesOff()
+    {
+        if (!insideNamespace())
+            QSKIP("needs a private network namespace (tests/netns-run)");
+        Harness h;
+        QTemporaryDir config;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+        const int port = unusedUdpPort();
+        Endpoint *udp = h.udpClient(9, port, QString(200, QLatin1Char('a')) + QStringLiteral(".invalid"));
+        QVERIFY(udp);
+        answerBy(h, udp, {rule(MatchType::Contains, QStringLiteral("q"), QStringLiteral("answer"))});
+        DatagramReceiver asker;
+        asker.sendTo(port, "q");
+        QTRY_VERIFY(!windowOf(udp)->session()->isAutoReplyOn());
+        QCOMPARE(h.recorder.exceptions, QStringList{QStringLiteral("Host Lookup Canceled")});
+        QVERIFY(Harness::log(udp).contains(QStringLiteral("自动应答已关闭：发送失败")));
+        asker.sendTo(port, "q");
+        QTRY_VERIFY(Harness::log(udp).count(QStringLiteral("收到数据")) == 2);
+        QCOMPARE(h.recorder.exceptions.size(), 1);
     }
 
     // The same for a multicast member, whose failed send shows its boxes

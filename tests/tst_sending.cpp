@@ -42,6 +42,7 @@ void send(Endpoint *endpoint, const QString &text, const QString &count = "1", c
     child<RepeatCountBox>(w, "repeatCountBox")->setEditText(count);
     child<QLineEdit>(w, "intervalEdit")->setText(interval);
     child<QPushButton>(w, "sendButton")->click();
+    waitForRepeatsToEnd(w);
 }
 
 // Reads from any descriptor until `count` bytes came or the time is up,

@@ -1,156 +1,49 @@
 #include "endpoints/endpointsend.h"
 
 #include "core/usermessages.h"
+#include "endpoints/connectionoutbox.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/filetransfer.h"
-#include "endpoints/replyoutbox.h"
+#include "endpoints/outgoingsend.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPointer>
 
 #include <poll.h>
 
-#include <climits>
 #include <cstring>
 #include <memory>
-#include <set>
 
 namespace {
 
-// How long a server's send waits for a peer that takes nothing before the
-// rest of that peer's share is given up, so one peer that never reads does
-// not hold up the others.
-constexpr qint64 PeerStallLimitMs = 3000;
-// Longest single wait for a connection to take more, between which the
-// event loop runs and stop is looked at.
-constexpr int WriteWaitSliceMs = 10;
-
-// Connections with a send under way further up the stack. A send that runs
-// while another waits for room (a timer tick, a click, the server window and
-// a peer window) must not put its bytes into the middle of the other's.
-std::set<const TcpConnection *> &connectionsInUse()
-{
-    static std::set<const TcpConnection *> inUse;
-    return inUse;
-}
-
-// A file on its way through a connection holds it as well, and so do
-// automatic replies that wait for room.
-class ConnectionClaim {
-public:
-    explicit ConnectionClaim(const TcpConnection *socket)
-        : socket_(!FileTransfer::isSendingTo(socket) && !ReplyOutbox::isWaiting(socket)
-                    && connectionsInUse().insert(socket).second
-                ? socket
-                : nullptr)
-    {
-    }
-    ~ConnectionClaim()
-    {
-        if (socket_)
-            connectionsInUse().erase(socket_);
-    }
-    ConnectionClaim(const ConnectionClaim &) = delete;
-    ConnectionClaim &operator=(const ConnectionClaim &) = delete;
-    [[nodiscard]] bool held() const { return socket_ != nullptr; }
-
-private:
-    const TcpConnection *socket_;
-};
-
-// One connection's share of a send: how far it got and when it last moved.
-struct Outgoing {
-    QPointer<TcpConnection> socket;
-    qint64 offset = 0;
-    bool finished = false;
-    QElapsedTimer sinceProgress;
-};
-
-void waitUntilWritable(const std::vector<Outgoing> &outgoing)
-{
-    std::vector<pollfd> handles;
-    for (const Outgoing &o : outgoing)
-        if (!o.finished && o.socket && o.socket->socketHandle() != -1)
-            handles.push_back(pollfd{o.socket->socketHandle(), POLLOUT, 0});
-    if (!handles.empty())
-        ::poll(handles.data(), handles.size(), WriteWaitSliceMs);
-}
-
-} // namespace
-
-namespace {
-
-// Hands the data to each connection as it takes it, handling events while
-// one waits for room. Ends early when the window or its endpoint goes away or
-// sending is stopped; with giveUpOnStall a connection that takes nothing for
-// a while is given up. What was not sent is noted.
-SendOutcome sendTcpRetrying(const std::vector<TcpConnection *> &connections, const QByteArray &data,
+// Hands the data to each connection's outbox, which writes it as the
+// connection takes it; the send is over once every connection took its share
+// or gave it up. A connection busy with another send, a file or replies is
+// left out (their bytes would mix); with giveUpOnStall a connection that
+// takes nothing for a while is given up (a server's send, so one peer that
+// never reads does not hold up the others). What was not sent is noted.
+SendOutcome sendTcp(const std::vector<TcpConnection *> &connections, const QByteArray &data,
     const SendControl &control, bool giveUpOnStall)
 {
     const qint64 size = data.size();
-    std::vector<Outgoing> outgoing(connections.size());
-    std::vector<std::unique_ptr<ConnectionClaim>> claims;
-    for (size_t i = 0; i < connections.size(); ++i) {
-        outgoing[i].socket = connections[i];
-        outgoing[i].sinceProgress.start();
-        claims.push_back(std::make_unique<ConnectionClaim>(connections[i]));
-        if (!claims.back()->held()) {
-            outgoing[i].finished = true;
-            control.noteUnsent(size, size, UnsentReason::ConnectionBusy);
-        }
-    }
+    const std::shared_ptr<OutgoingSend> send = OutgoingSend::make(control, size, int(connections.size()));
     SendOutcome result;
-    // Each connection takes what it can; whatever it cannot take yet waits
-    // for room while the event loop runs, so the window stays usable and a
-    // slow connection does not hold up the others in the same pass.
-    for (;;) {
-        bool pending = false;
-        for (Outgoing &o : outgoing) {
-            if (o.finished)
-                continue;
-            if (!o.socket || !o.socket->isConnected()) {
-                o.finished = true;
-                control.noteUnsent(size - o.offset, size, UnsentReason::ConnectionGone);
-                continue;
-            }
-            const int taken = o.socket->send(
-                data.constData() + o.offset, int(std::min<qint64>(size - o.offset, INT_MAX)));
-            if (control.ownerGone())
-                return result;
-            if (taken > 0) {
-                o.offset += taken;
-                result.counted += taken;
-                o.sinceProgress.restart();
-            }
-            if (o.offset == size) {
-                o.finished = true;
-            } else if (giveUpOnStall && o.sinceProgress.elapsed() > PeerStallLimitMs) {
-                o.finished = true;
-                control.noteUnsent(size - o.offset, size, UnsentReason::PeerNotReading);
-            } else {
-                pending = true;
-            }
-        }
-        if (!pending)
-            return result;
-        QCoreApplication::processEvents();
+    for (TcpConnection *connection : connections) {
+        if (!connection || !connection->isConnected())
+            send->shareGivenUp(size, UnsentReason::ConnectionGone);
+        else if (FileTransfer::isSendingTo(connection) || ConnectionOutbox::isWaiting(connection))
+            send->shareGivenUp(size, UnsentReason::ConnectionBusy);
+        else
+            ConnectionOutbox::send(connection, data, send, giveUpOnStall, &result.counted);
         if (control.ownerGone())
             return result;
-        if (control.stopRequested()) {
-            qint64 left = 0;
-            for (const Outgoing &o : outgoing)
-                if (!o.finished)
-                    left += size - o.offset;
-            control.noteUnsent(left, size * qint64(outgoing.size()), UnsentReason::Stopped);
-            return result;
-        }
-        waitUntilWritable(outgoing);
     }
+    result.pending = send->await();
+    return result;
 }
 
 // A socket without room for a datagram gets this long to make some, in
@@ -171,29 +64,45 @@ bool waitForDatagramRoom(int handle, const QElapsedTimer &since)
 }
 
 // Counts the datagram only when the system took it; one it had no room for
-// is tried again for a moment, then noted as not sent, as is one refused.
+// is tried again for a moment, then noted as not sent, as is one refused. One
+// for a host name waits for its lookup and tells the repeat when it is over.
 SendOutcome sendDatagram(UdpSocket &udp, const QByteArray &data, const SendControl &control)
 {
     const QPointer<UdpSocket> alive(&udp);
+    const qint64 size = data.size();
+    const auto noteRefused = [control, size](int error) {
+        if (UdpSocket::hasNoRoom(error))
+            control.noteUnsent(size, size, UnsentReason::NoRoom);
+        else
+            control.noteUnsent(
+                size, size, UnsentReason::SendError, QString::fromLocal8Bit(std::strerror(error)));
+    };
+    const auto lookedUp = [control, size, noteRefused](int result) {
+        if (result == 0) {
+            control.noteSent(size);
+            control.settled();
+            return;
+        }
+        // A name that did not resolve is told by its error box.
+        if (result != UdpSocket::LookupFailed)
+            noteRefused(result);
+        control.failed();
+    };
     QElapsedTimer since;
     since.start();
     for (;;) {
         QBuffer stream;
         stream.setData(data);
         stream.open(QIODevice::ReadOnly);
-        // May run the event loop while a host name is looked up.
-        const int error = udp.sendDatagram(stream);
+        const int error = udp.sendDatagram(stream, lookedUp);
         if (error == 0)
-            return {data.size(), false};
+            return {size, false};
+        if (error == UdpSocket::SendPending)
+            return {0, false, false, true};
         if (!alive || control.ownerGone())
             return {0, true};
-        if (!UdpSocket::hasNoRoom(error)) {
-            control.noteUnsent(data.size(), data.size(), UnsentReason::SendError,
-                QString::fromLocal8Bit(std::strerror(error)));
-            return {0, true};
-        }
-        if (!waitForDatagramRoom(udp.socketHandle(), since)) {
-            control.noteUnsent(data.size(), data.size(), UnsentReason::NoRoom);
+        if (!UdpSocket::hasNoRoom(error) || !waitForDatagramRoom(udp.socketHandle(), since)) {
+            noteRefused(error);
             return {0, true};
         }
     }
@@ -216,7 +125,7 @@ bool sendToGroup(MulticastMember &group, const QByteArray &data)
 
 bool isTypedSendUnderWay(const TcpConnection *connection)
 {
-    return connectionsInUse().count(connection) > 0 || ReplyOutbox::isWaiting(connection);
+    return ConnectionOutbox::isWaiting(connection);
 }
 
 namespace {
@@ -245,24 +154,25 @@ SendOutcome replyThrough(Endpoint &endpoint, const QByteArray &data, const SendC
     }
     // A typed send or a file holds the connection; their bytes and the
     // reply's must not mix.
-    if (connectionsInUse().count(connection) > 0 || FileTransfer::isSendingTo(connection)) {
+    if (ConnectionOutbox::isSendWaiting(connection) || FileTransfer::isSendingTo(connection)) {
         control.noteUnsent(data.size(), data.size(), UnsentReason::ConnectionBusy);
         return {};
     }
     SendOutcome outcome;
-    if (ReplyOutbox::send(connection, data, control, &outcome.counted) == ReplyOutbox::Accepted::Refused)
+    if (ConnectionOutbox::sendReply(connection, data, control, &outcome.counted)
+        == ConnectionOutbox::Accepted::Refused)
         outcome.dropped = true;
     return outcome;
 }
 
 bool replyHasRoom(Endpoint &endpoint, qsizetype size)
 {
-    return ReplyOutbox::hasRoom(replyConnection(endpoint), size);
+    return ConnectionOutbox::hasRoom(replyConnection(endpoint), size);
 }
 
 bool repliesIdle(Endpoint &endpoint)
 {
-    return !ReplyOutbox::isWaiting(replyConnection(endpoint));
+    return !ConnectionOutbox::isWaiting(replyConnection(endpoint));
 }
 
 SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control)
@@ -270,11 +180,11 @@ SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendCo
     const EndpointKind kind = endpoint.kind;
     if (kind == EndpointKind::TcpClient) {
         if (auto *client = endpoint.tcpClient())
-            return sendTcpRetrying({client->connection()}, data, control, false);
+            return sendTcp({client->connection()}, data, control, false);
         return {};
     }
     if (kind == EndpointKind::TcpAcceptedPeer)
-        return sendTcpRetrying({endpoint.peerConnection()}, data, control, false);
+        return sendTcp({endpoint.peerConnection()}, data, control, false);
     if (kind == EndpointKind::UdpClient || kind == EndpointKind::UdpServer) {
         return sendDatagram(*endpoint.udp(), data, control);
     } else if (kind == EndpointKind::UdpGroup) {
@@ -290,7 +200,7 @@ SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendCo
         for (int i = 0; i < listener->peerCount(); ++i)
             if (listener->peerAt(i)->isConnected())
                 peers.push_back(listener->peerAt(i));
-        return sendTcpRetrying(peers, data, control, true);
+        return sendTcp(peers, data, control, true);
     }
     return {data.size(), false};
 }

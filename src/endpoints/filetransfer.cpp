@@ -305,8 +305,8 @@ bool FileTransfer::sendDatagrams(const QElapsedTimer &pass)
         }
         const qint64 at = datagramOffset_ - blockStart_;
         const qint64 length = std::min<qint64>(DatagramBytes, blockSize_ - at);
-        // A copy: a host lookup inside the send runs the event loop, where
-        // this transfer may be cancelled or destroyed with its buffer.
+        // A copy: the send's handlers may cancel or destroy this transfer
+        // with its buffer.
         const DatagramResult result = sendOneDatagram(QByteArray(buffer_.constData() + at, length));
         if (result == DatagramResult::Ended)
             return false;
@@ -348,8 +348,17 @@ FileTransfer::DatagramResult FileTransfer::sendOneDatagram(const QByteArray &dat
             QBuffer stream;
             stream.setData(datagram);
             stream.open(QIODevice::ReadOnly);
-            // May run the event loop while a host name is looked up.
-            error = udp->sendDatagram(stream);
+            // A host name is looked up first: the datagram waits for it, and
+            // a name that does not resolve ends the transfer.
+            error = udp->sendDatagram(stream, [self](int result) {
+                if (self && self->running_ && result != 0)
+                    self->finish(Result::Failed,
+                        result == UdpSocket::LookupFailed
+                            ? QStringLiteral("Host Lookup Canceled")
+                            : tr("发送失败：") + QString::fromLocal8Bit(std::strerror(result)));
+            });
+            if (error == UdpSocket::SendPending)
+                error = 0;
             if (self)
                 handle = udp->socketHandle();
         }

@@ -1,10 +1,10 @@
 #include "endpoints/tcpendpointevents.h"
 
 #include "core/logtexts.h"
+#include "endpoints/connectionoutbox.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/filetransfer.h"
-#include "endpoints/replyoutbox.h"
 #include "endpoints/webreply.h"
 #include "net/descriptorlimit.h"
 #include "net/tcp/tcpsocket.h"
@@ -184,7 +184,7 @@ void bindTcpServerEvents(EndpointController &window, Endpoint &server, TcpServer
         [w, s](QObject *, TcpConnection *peer) { PeerDisconnected(*w, *s, peer); });
     socket.setPeerReadableHandler([w, s](QObject *, TcpConnection *peer) { PeerReceived(*w, *s, peer); });
     socket.setPeerWritableHandler([](QObject *, TcpConnection *peer) {
-        ReplyOutbox::connectionWritable(peer);
+        ConnectionOutbox::connectionWritable(peer);
         FileTransfer::connectionWritable(peer);
     });
     socket.setPeerErrorHandler([s](QObject *, TcpConnection *peer, TcpErrorKind event, int &code) {
@@ -202,7 +202,7 @@ void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient
     socket.setConnectedHandler([w, c](QObject *, TcpConnection *) { ClientConnected(*w, *c); });
     socket.setReadableHandler([w](QObject *, TcpConnection *connection) { ClientReceived(*w, connection); });
     socket.setWritableHandler([](QObject *, TcpConnection *connection) {
-        ReplyOutbox::connectionWritable(connection);
+        ConnectionOutbox::connectionWritable(connection);
         FileTransfer::connectionWritable(connection);
     });
     socket.setDisconnectedHandler([w, c](QObject *, TcpConnection *) { ClientDisconnected(*w, *c); });

@@ -21,6 +21,12 @@ EndpointSession::EndpointSession(QObject *parent)
     connect(sender_, &RepeatSender::unsent, this, &EndpointSession::noteUnsent);
     connect(sender_, &RepeatSender::timerTicked, this, [this] { Guarded([this] { sendOnTimer(); }); });
     connect(sender_, &RepeatSender::progressed, this, &EndpointSession::repeatProgressed);
+    // A reply that fails later (its host name did not resolve) ends
+    // automatic replies as one that fails at once.
+    connect(sender_, &RepeatSender::replyFailed, this, [this] {
+        if (setup_.autoReply)
+            giveUpReplies();
+    });
     rateTimer_.setInterval(1000);
     connect(&rateTimer_, &QTimer::timeout, this, [this] { Guarded([this] { measureRates(); }); });
 }
@@ -156,17 +162,12 @@ void EndpointSession::sendTyped()
     changeSetup(now);
     const int count = ParseWholeNumber(now.repeatCount);
     const QPointer<EndpointSession> self(this);
-    const auto pause = [self] { return self ? ParseWholeNumber(self->setup().interval) : 0; };
-    try {
-        if (sender_->repeat(data, count, pause) != RepeatSender::Outcome::OwnerGone) {
-            emit countersChanged();
-            emit repeatEnded();
-        }
-    } catch (...) {
-        if (self && self->isAttached())
-            emit countersChanged();
-        throw;
-    }
+    auto pause = [self] { return self ? ParseWholeNumber(self->setup().interval) : 0; };
+    // The counters show when the repeat ends, not after every send.
+    sender_->repeat(data, count, std::move(pause), [this](RepeatSender::Outcome) {
+        emit countersChanged();
+        emit repeatEnded();
+    });
 }
 
 qint64 EndpointSession::sendToPeer(const QByteArray &data)
@@ -229,25 +230,14 @@ void EndpointSession::sendOnTimer()
     if (data.isEmpty())
         return;
     log(LogEntry::Kind::TimedSend, data, now.repeatCount);
-    const QPointer<EndpointSession> self(this);
-    // A send that fails ends timed sending: the next tick would only fail
-    // again, each time with its message boxes.
-    auto outcome = RepeatSender::Outcome::Failed;
-    try {
-        outcome = sender_->repeat(data, ParseWholeNumber(now.repeatCount), nullptr);
-    } catch (...) {
-        if (self && self->isAttached()) {
+    sender_->repeat(data, ParseWholeNumber(now.repeatCount), nullptr, [this](RepeatSender::Outcome outcome) {
+        // A send that fails ends timed sending: the next tick would only
+        // fail again, each time with its message boxes.
+        if (outcome == RepeatSender::Outcome::Failed)
             endSending();
-            emit countersChanged();
-        }
-        throw;
-    }
-    if (outcome == RepeatSender::Outcome::OwnerGone)
-        return;
-    if (outcome == RepeatSender::Outcome::Failed)
-        endSending();
-    emit countersChanged();
-    emit repeatEnded();
+        emit countersChanged();
+        emit repeatEnded();
+    });
 }
 
 void EndpointSession::transferStarted(const QString &path, qint64 total)
@@ -370,11 +360,6 @@ void EndpointSession::sendReply(const QByteArray &reply)
         return;
     replying_ = true;
     const QPointer<EndpointSession> self(this);
-    const auto giveUp = [this](const QString &why) {
-        pendingReplies_.clear();
-        setAutoReplyOn(false);
-        logStatus(tr(" 自动应答已关闭：") + why);
-    };
     try {
         while (!pendingReplies_.empty() && isAttached()) {
             const QByteArray next = pendingReplies_.front();
@@ -386,12 +371,12 @@ void EndpointSession::sendReply(const QByteArray &reply)
             sentBytes_ += outcome.counted;
             emit countersChanged();
             if (outcome.failed)
-                giveUp(tr("发送失败"));
+                giveUpReplies();
         }
     } catch (...) {
         if (self) {
             replying_ = false;
-            giveUp(tr("发送失败"));
+            giveUpReplies();
         }
         throw;
     }
@@ -401,6 +386,13 @@ void EndpointSession::sendReply(const QByteArray &reply)
     // loop; the drops are told with a reply once none waits there.
     if (droppedReplies_ > 0 && isAttached() && (!repliesIdle_ || repliesIdle_()))
         logStatus(tr(" 已丢弃 %1 条自动应答").arg(std::exchange(droppedReplies_, 0)));
+}
+
+void EndpointSession::giveUpReplies()
+{
+    pendingReplies_.clear();
+    setAutoReplyOn(false);
+    logStatus(tr(" 自动应答已关闭：") + tr("发送失败"));
 }
 
 void EndpointSession::startRateTicks()

@@ -7,8 +7,8 @@
 // logs all of it as structured entries. It holds the setup the send panel
 // shows. It knows no endpoint and no widget: views connect to its signals and
 // call its requests. Owned by its endpoint's record (or by a window made
-// without one) and destroyed with deleteLater(), since its own loops may be
-// on the stack; UI thread only.
+// without one) and destroyed with deleteLater(), since its own handlers
+// (a send, a reply) may be on the stack; UI thread only.
 //
 // A server may hold ten thousand peers, each with a session: a session makes
 // no timer tick and no rule list until it needs one.
@@ -72,9 +72,12 @@ public:
     // A line that brings its own time text.
     void logLine(const QString &line);
 
-    // The send button: logs the typed bytes and sends them as often as the
-    // repeat count says, pausing the interval between the sends.
+    // The send button: logs the typed bytes and starts sending them as often
+    // as the repeat count says, pausing the interval between the sends;
+    // repeatEnded tells the end.
     void sendTyped();
+    // A repeat of the send button or of the timer is under way.
+    [[nodiscard]] bool isRepeating() const { return sender_->isSending(); }
     // Sends the bytes once through the endpoint; returns how many bytes count
     // as sent.
     qint64 sendToPeer(const QByteArray &data);
@@ -156,6 +159,8 @@ signals:
 private:
     void log(LogEntry::Kind kind, const QByteArray &data, const QString &repeatCount = {});
     void noteUnsent(qint64 unsent, qint64 total, UnsentReason reason, const QString &detail);
+    // A reply failed: automatic replies go off, and the waiting ones with them.
+    void giveUpReplies();
     void measureRates();
     ReplyRuleSet &ruleSet();
     void changeSetup(const SessionSetup &setup);

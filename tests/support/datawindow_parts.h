@@ -4,9 +4,11 @@
 // bringing it to the front would; what the parts show is the same either way.
 
 #include "datawindow/datawindow.h"
+#include "session/endpointsession.h"
 #include "widgets.h"
 
 #include <QPointer>
+#include <QTest>
 #include <QTimer>
 
 template <class T> T *child(DataWindow *window, const char *name)
@@ -36,4 +38,13 @@ inline QTimer *timedSendingTimer(const DataWindow *window)
 inline QTimer *timedSendingTimer(const DataWindow &window)
 {
     return timedSendingTimer(&window);
+}
+
+// Runs the event loop until the window's repeats (the send button's, the
+// timer's) have ended or the window is gone: a send returns at once and goes
+// on from the event loop. False when they still run after timeoutMs.
+inline bool waitForRepeatsToEnd(DataWindow *window, int timeoutMs = 30000)
+{
+    const QPointer<DataWindow> w(window);
+    return QTest::qWaitFor([&] { return !w || !w->session() || !w->session()->isRepeating(); }, timeoutMs);
 }

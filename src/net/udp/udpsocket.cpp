@@ -1,74 +1,20 @@
 #include "net/udp/udpsocket.h"
 
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QIODevice>
 #include <QPointer>
 #include <QSocketNotifier>
 
-#include <netdb.h>
 #include <poll.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 namespace {
 
 const QString HostLookupCanceled = QStringLiteral("Host Lookup Canceled");
-
-// What a lookup worker hands back. The worker may outlive the wait (when the
-// application quits during a lookup), so it shares this instead of pointing
-// into the waiting frame; `waiter` is cleared under the lock before the
-// event loop it names goes away.
-struct Lookup {
-    std::mutex lock;
-    QEventLoop *waiter = nullptr;
-    bool done = false;
-    bool found = false;
-    in_addr address{};
-};
-
-// Resolves name to its first IPv4 address on a worker thread while this
-// thread keeps serving its events. False when the name does not resolve or
-// the event loop is told to exit before the answer comes.
-bool LookUpHost(const QByteArray &name, in_addr &address)
-{
-    if (name.contains('\0'))
-        return false;
-    auto lookup = std::make_shared<Lookup>();
-    QEventLoop loop;
-    lookup->waiter = &loop;
-    std::thread([lookup, name] {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_DGRAM;
-        addrinfo *result = nullptr;
-        const bool found = ::getaddrinfo(name.constData(), nullptr, &hints, &result) == 0 && result;
-        in_addr first{};
-        if (found)
-            first = reinterpret_cast<const sockaddr_in *>(result->ai_addr)->sin_addr;
-        if (result)
-            ::freeaddrinfo(result);
-        const std::lock_guard guard(lookup->lock);
-        lookup->done = true;
-        lookup->found = found;
-        lookup->address = first;
-        if (lookup->waiter)
-            QMetaObject::invokeMethod(lookup->waiter, &QEventLoop::quit, Qt::QueuedConnection);
-    }).detach();
-
-    loop.exec();
-
-    const std::lock_guard guard(lookup->lock);
-    lookup->waiter = nullptr;
-    if (!lookup->done || !lookup->found)
-        return false;
-    address = lookup->address;
-    return true;
-}
+const QString NullRemoteAddress = QStringLiteral("Null Remote Address");
 
 } // namespace
 
@@ -83,7 +29,12 @@ UdpSocket::UdpSocket(QObject *owner)
     initialised_ = true;
 }
 
-UdpSocket::~UdpSocket() = default;
+UdpSocket::~UdpSocket()
+{
+    if (lookup_)
+        lookup_->cancel();
+    endWaiting(LookupFailed);
+}
 
 void UdpSocket::setLocalPort(int port)
 {
@@ -174,7 +125,7 @@ void UdpSocket::readDatagram(QIODevice &stream)
     stream.seek(0);
 }
 
-int UdpSocket::sendDatagram(QIODevice &stream)
+int UdpSocket::sendDatagram(QIODevice &stream, SendDone done)
 {
     for (bool firstLook = true; stream.size() == 0; firstLook = false) {
         if (!firstLook || !invalidDataHandler_)
@@ -191,17 +142,35 @@ int UdpSocket::sendDatagram(QIODevice &stream)
                                  .arg(stream.size())
                                  .arg(dgram::MaxUdpDatagram));
 
-    const in_addr_t address = resolveRemoteHost();
-    if (address == 0)
-        throw UdpSocketError(QStringLiteral("Null Remote Address"));
-    report(2, QStringLiteral("Sending Data"));
-
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(static_cast<std::uint16_t>(remotePort_));
-    remote.sin_addr.s_addr = address;
+    if (remoteHost_.isEmpty())
+        throw UdpSocketError(NullRemoteAddress);
     stream.seek(0);
     const QByteArray bytes = stream.read(dgram::MaxUdpDatagram);
+    // A dotted quad is taken as it is; anything else (255.255.255.255 among
+    // them, which reads as the all-ones failure value) is looked up.
+    const QByteArray name = remoteHost_.toLocal8Bit();
+    if (name.contains('\0'))
+        throw UdpSocketError(HostLookupCanceled);
+    const in_addr_t numeric = inet_addr(name.constData());
+    if (numeric == 0)
+        throw UdpSocketError(NullRemoteAddress);
+    if (numeric != INADDR_NONE)
+        return sendTo(bytes, numeric, remotePort_);
+    if (waiting_.size() >= MaxWaitingDatagrams)
+        return ENOBUFS;
+    waiting_.push_back(WaitingDatagram{bytes, remotePort_, std::move(done)});
+    if (!lookup_)
+        lookUp();
+    return SendPending;
+}
+
+int UdpSocket::sendTo(const QByteArray &bytes, in_addr_t address, int port)
+{
+    report(2, QStringLiteral("Sending Data"));
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(static_cast<std::uint16_t>(port));
+    remote.sin_addr.s_addr = address;
     if (dgram::sendto(socket_, bytes.constData(), int(bytes.size()), 0,
             reinterpret_cast<const sockaddr *>(&remote), sizeof remote)
         == dgram::CallFailed)
@@ -211,41 +180,65 @@ int UdpSocket::sendDatagram(QIODevice &stream)
     return 0;
 }
 
+void UdpSocket::lookUp()
+{
+    lookup_ = HostLookup::startHost(
+        this, remoteHost_, [this](const LookupResult &result) { Guarded([&] { lookedUp(result); }); });
+}
+
+void UdpSocket::lookedUp(const LookupResult &result)
+{
+    lookup_.reset();
+    const QPointer<UdpSocket> alive(this);
+    if (result.errorCode == 0 && result.address != 0) {
+        lookupFailures_ = 0;
+        // The ones waiting now go to this address; any that come in meanwhile
+        // (from the handlers) wait for a lookup of their own.
+        std::deque<WaitingDatagram> due;
+        due.swap(waiting_);
+        for (WaitingDatagram &datagram : due) {
+            const int error = sendTo(datagram.bytes, result.address, datagram.port);
+            if (!alive)
+                return;
+            if (datagram.done)
+                datagram.done(error);
+            if (!alive)
+                return;
+        }
+        if (!waiting_.empty() && !lookup_)
+            lookUp();
+        return;
+    }
+    if (++lookupFailures_ < 2) {
+        bool handled = false;
+        if (invalidHostHandler_)
+            invalidHostHandler_(handled);
+        if (!alive)
+            return;
+        if (handled) {
+            lookUp();
+            return;
+        }
+    }
+    lookupFailures_ = 0;
+    endWaiting(LookupFailed);
+    if (alive)
+        throw UdpSocketError(HostLookupCanceled);
+}
+
+void UdpSocket::endWaiting(int result)
+{
+    std::deque<WaitingDatagram> ended;
+    ended.swap(waiting_);
+    for (WaitingDatagram &datagram : ended)
+        if (datagram.done)
+            datagram.done(result);
+}
+
 bool UdpSocket::hasNoRoom(int error)
 {
     // ENOBUFS: the adapter's queue dropped it for want of room.
     return error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS;
-}
-
-// Address in network byte order; 0 for an empty host. A dotted quad is taken
-// as it is, anything else (255.255.255.255 among them, which reads as the
-// all-ones failure value) is looked up, once more if the invalid-host handler asks.
-in_addr_t UdpSocket::resolveRemoteHost()
-{
-    if (remoteHost_.isEmpty())
-        return 0;
-    const QByteArray name = remoteHost_.toLocal8Bit();
-    if (!name.contains('\0')) {
-        const in_addr_t numeric = inet_addr(name.constData());
-        if (numeric != INADDR_NONE)
-            return numeric;
-    }
-    const QPointer<UdpSocket> alive(this);
-    for (int failures = 0;;) {
-        in_addr found{};
-        const bool resolved = LookUpHost(name, found);
-        if (!alive)
-            throw UdpSocketError(HostLookupCanceled);
-        if (resolved)
-            return found.s_addr;
-        if (++failures == 2)
-            throw UdpSocketError(HostLookupCanceled);
-        bool handled = false;
-        if (invalidHostHandler_)
-            invalidHostHandler_(handled);
-        if (!handled)
-            throw UdpSocketError(HostLookupCanceled);
-    }
 }
 
 void UdpSocket::report(int level, const QString &text)

@@ -9,18 +9,19 @@
 // The socket handle is the owner's to close: the owner calls
 // dgram::closesocket(socketHandle()) before destroying the component; the
 // destructor does not close it.
-// UI thread only. sendDatagram runs the event loop while it waits for a host
-// lookup, so any handler of the program (another send, a deferred deletion of
-// this component) can run inside it; it never touches a component that went
-// away meanwhile. Handlers must not destroy the component directly (use
+// UI thread only. A host name is looked up on a worker thread (HostLookup)
+// while the datagrams for it wait here, so no send waits on a resolver or
+// runs the event loop. Handlers must not destroy the component directly (use
 // deleteLater).
 
 #include "core/errors.h"
+#include "net/tcp/hostlookup.h"
 #include "net/udp/datagramcalls.h"
 
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -71,15 +72,28 @@ public:
     // Writes the last received datagram at the stream's position (nothing
     // after a failed receive), then rewinds the stream.
     void readDatagram(QIODevice &stream);
+    // What a datagram that waited for its host lookup came to: 0 sent, the
+    // platform send's error code, or LookupFailed.
+    using SendDone = std::function<void(int result)>;
+    // sendDatagram's answer for a datagram that waits for its host lookup.
+    static constexpr int SendPending = -1;
+    static constexpr int LookupFailed = -2;
+    // Datagrams that wait for a lookup at most; past them a send has no room.
+    static constexpr size_t MaxWaitingDatagrams = 256;
+
     // Sends the whole stream as one datagram. Raises "Invalid stream"
     // (Exception) for an empty or unreadable stream, UdpSocketError for one
-    // larger than a datagram can carry, for an empty or 0.0.0.0 remoteHost
-    // ("Null Remote Address") and for a host name that does not resolve
-    // ("Host Lookup Canceled"). Returns 0 when the system took the datagram,
-    // else the platform send's error code: hasNoRoom() tells one that only
-    // means "not now" (the socket's queue is full), and the datagram has
-    // not gone out either way.
-    [[nodiscard]] int sendDatagram(QIODevice &stream);
+    // larger than a datagram can carry and for an empty or 0.0.0.0
+    // remoteHost ("Null Remote Address"). Returns 0 when the system took the
+    // datagram, else the platform send's error code: hasNoRoom() tells one
+    // that only means "not now" (the socket's queue is full), and the
+    // datagram has not gone out either way. A host name is looked up first:
+    // the datagram waits behind the lookup under way (one at a time, later
+    // datagrams behind it), SendPending is returned and `done` tells the
+    // end. A name that does not resolve (also after the invalid-host handler
+    // asked to try once more) ends every waiting datagram with LookupFailed
+    // and then raises "Host Lookup Canceled" from the event loop.
+    [[nodiscard]] int sendDatagram(QIODevice &stream, SendDone done = {});
     // Whether a send error only says that the socket has no room now.
     [[nodiscard]] static bool hasNoRoom(int error);
 
@@ -95,7 +109,11 @@ private:
     void receive();
     void receiveWaiting();
     [[nodiscard]] bool isRegistered() const;
-    [[nodiscard]] in_addr_t resolveRemoteHost();
+    [[nodiscard]] int sendTo(const QByteArray &bytes, in_addr_t address, int port);
+    void lookUp();
+    void lookedUp(const LookupResult &result);
+    // Ends every waiting datagram with that result.
+    void endWaiting(int result);
     void report(int level, const QString &text);
     void checkError();
 
@@ -110,6 +128,14 @@ private:
     QString status_;
     bool initialised_ = false;
     int lastError_ = 0;
+    struct WaitingDatagram {
+        QByteArray bytes;
+        int port = 0;
+        SendDone done;
+    };
+    std::deque<WaitingDatagram> waiting_;
+    std::shared_ptr<HostLookup> lookup_;
+    int lookupFailures_ = 0;
     int socket_ = dgram::InvalidSocket;
     // The sender text of the last datagram, kept while the sender stays the same.
     in_addr_t lastSender_ = 0;
