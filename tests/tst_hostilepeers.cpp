@@ -8,6 +8,7 @@
 #include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
+#include "support/loopdepth.h"
 #include "support/replyrule.h"
 #include "ui/stateimages.h"
 
@@ -43,52 +44,6 @@ QString bulkText(qint64 chars, char fill = 'x')
     return text;
 }
 
-// Watches a flow for event loops run inside it: a timer due at every pass of
-// any event loop notes the deepest event-loop level it fires at (a QEventLoop inside a handler adds
-// one), and how often it fired while a watched call or event of the flow was
-// still on the stack (only a nested loop or processEvents() lets it).
-class LoopDepthProbe : public QObject {
-public:
-    LoopDepthProbe()
-        : base_(QThread::currentThread()->loopLevel())
-    {
-        ticks_.setInterval(0);
-        connect(&ticks_, &QTimer::timeout, this, [this] {
-            deepest_ = std::max(deepest_, QThread::currentThread()->loopLevel() - base_);
-            if (inside_ > 0)
-                ++firedInside_;
-        });
-        ticks_.start();
-    }
-    // Runs the call as a watched part of the flow.
-    void inside(const std::function<void()> &call)
-    {
-        ++inside_;
-        call();
-        --inside_;
-    }
-    // Every event the object gets (a timer's ticks) is a watched part.
-    void watch(QObject *object) { object->installEventFilter(this); }
-    [[nodiscard]] int deepestLevel() const { return deepest_; }
-    [[nodiscard]] int firedInside() const { return firedInside_; }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        watched->removeEventFilter(this);
-        inside([&] { watched->event(event); });
-        watched->installEventFilter(this);
-        return true;
-    }
-
-private:
-    QTimer ticks_;
-    int base_;
-    int deepest_ = 0;
-    int firedInside_ = 0;
-    int inside_ = 0;
-};
-
 // What the last timedClick's probe saw.
 int clickLoopLevel = 0;
 int clickNestedTicks = 0;
@@ -96,12 +51,12 @@ int clickNestedTicks = 0;
 // Milliseconds from the send button's click to the end of its repeat.
 qint64 timedClick(Endpoint *endpoint)
 {
-    LoopDepthProbe probe;
+    loop_test::LoopDepthProbe probe;
     QElapsedTimer clock;
     clock.start();
     probe.inside([&] { child<QPushButton>(windowOf(endpoint), "sendButton")->click(); });
     waitForRepeatsToEnd(windowOf(endpoint), 60000);
-    clickLoopLevel = probe.deepestLevel();
+    clickLoopLevel = probe.deepest();
     clickNestedTicks = probe.firedInside();
     return clock.elapsed();
 }
@@ -444,14 +399,14 @@ private slots:
         Harness h;
         Harness::ConnectedClient connected = h.connectedTcpClient();
         Endpoint *client = connected.endpoint;
-        QCOMPARE(client->state, 1);
+        QCOMPARE(client->state, EndpointState::Connected);
         QPointer<DataWindow> w(windowOf(client));
         // More than the connection's buffers take.
         fillSendBox(client, bulkText(16 * 1024 * 1024), QStringLiteral("1"), QStringLiteral("20"));
         QTimer *timer = timedSendingTimer(w);
         int ticks = 0;
         connect(timer, &QTimer::timeout, this, [&] { ++ticks; });
-        LoopDepthProbe probe;
+        loop_test::LoopDepthProbe probe;
         probe.watch(timer);
         // Should a tick wait inside itself, this ends the wait all the same.
         QTimer::singleShot(10000, w, [&] { child<QPushButton>(w, "stopTimerButton")->click(); });
@@ -462,7 +417,7 @@ private slots:
         QVERIFY(!w->session()->isRepeating());
         QVERIFY(Harness::log(client).contains(QStringLiteral("发送已停止")));
         QCOMPARE(probe.firedInside(), 0);
-        QCOMPARE(probe.deepestLevel(), 0);
+        QCOMPARE(probe.deepest(), 0);
 
         child<QPushButton>(w, "startTimerButton")->click();
         QTRY_VERIFY(w->session()->isRepeating());
