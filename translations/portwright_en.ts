@@ -300,6 +300,13 @@
     </message>
 </context>
 <context>
+    <name>HeadlessRun</name>
+    <message>
+        <source>端点未能启动：%1 %2</source>
+        <translation>Endpoint did not start: %1 %2</translation>
+    </message>
+</context>
+<context>
     <name>InfoPanel</name>
     <message>
         <source>Portwright TCP 调试</source>

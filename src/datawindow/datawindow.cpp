@@ -6,13 +6,13 @@
 #include "datawindow/layouthelpers.h"
 #include "datawindow/replyrulesdialog.h"
 #include "datawindow/sendpanel.h"
+#include "session/logentry.h"
 #include "ui/documentarea.h"
 #include "ui/logfeed.h"
 #include "ui/logview.h"
 #include "ui/messages.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QEvent>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -47,22 +47,6 @@ const QString &receiveBoxTitle()
 {
     static const QString title = QCoreApplication::translate("DataWindow", "数据接收及提示窗口");
     return title;
-}
-
-// The time text of an entry. Local time costs a time-zone lookup, so the
-// text without milliseconds is made anew only when the second changes.
-QString entryTimeText(qint64 time, bool milliseconds)
-{
-    if (milliseconds)
-        return TimeTextWithMilliseconds(QDateTime::fromMSecsSinceEpoch(time).time());
-    static qint64 cachedSecond = -1;
-    static QString cached;
-    const qint64 second = time / 1000;
-    if (second != cachedSecond) {
-        cached = TimeText(QDateTime::fromSecsSinceEpoch(second).time());
-        cachedSecond = second;
-    }
-    return cached;
 }
 
 } // namespace
@@ -231,27 +215,7 @@ void DataWindow::showSetup(const SessionSetup &setup)
 
 void DataWindow::showEntry(const LogEntry &entry)
 {
-    const QString time = entryTimeText(entry.time, session_->showsMilliseconds());
-    switch (entry.kind) {
-    case LogEntry::Kind::Received:
-        appendLogLine(ReceiveLogLine(time, entry.data, entry.hex));
-        return;
-    case LogEntry::Kind::Sent:
-        appendLogLine(SendLogLine(time, entry.data, entry.hex, entry.repeatCount));
-        return;
-    case LogEntry::Kind::TimedSend:
-        appendLogLine(TimedSendLogLine(time, entry.data, entry.hex, entry.repeatCount));
-        return;
-    case LogEntry::Kind::Reply:
-        appendLogLine(ReplyLogLine(time, entry.data, entry.hex));
-        return;
-    case LogEntry::Kind::Status:
-        appendLogLine(time + entry.text);
-        return;
-    case LogEntry::Kind::Line:
-        appendLogLine(entry.text);
-        return;
-    }
+    appendLogLine(entryLine(entry, session_->showsMilliseconds()));
 }
 
 void DataWindow::connectActivity()

@@ -26,3 +26,9 @@ struct LogEntry {
     // The text of a Status or Line entry.
     QString text;
 };
+
+// The entry as a data window shows it in its log, time text first (with the
+// milliseconds when asked). A run without a window writes the same text, so
+// that a line reads alike in both. UI thread only: the time text of the
+// current second is kept between calls.
+[[nodiscard]] QString entryLine(const LogEntry &entry, bool milliseconds);

@@ -1,0 +1,22 @@
+#pragma once
+// A workspace run without a window: its endpoints come up as the window
+// would open them, and every log line of every endpoint and accepted peer
+// goes to standard output as one line; messages for the user go to standard
+// error. Creates no widget and needs no platform plugin: a QCoreApplication
+// is enough.
+
+struct HeadlessOptions;
+class QCoreApplication;
+
+// Exit statuses of a run.
+enum HeadlessStatus : int {
+    HeadlessEnded = 0, // ended by a signal or by its duration
+    HeadlessEndpointFailed = 1, // an endpoint did not come up (without --keep-going)
+    HeadlessBadWorkspace = 2, // the workspace could not be read
+};
+
+// Runs until SIGINT, SIGTERM, the end of the duration or an endpoint that
+// cannot start, and returns the exit status. Installs its own handlers of
+// SIGINT, SIGTERM and SIGPIPE for the rest of the process. Call once, on the
+// application's thread, before its event loop runs.
+[[nodiscard]] int runHeadless(QCoreApplication &app, const HeadlessOptions &options);

@@ -1,0 +1,3 @@
+pw_add_test(tst_headless SOURCES tst_headless.cpp LIBS pw_session)
+target_compile_definitions(tst_headless PRIVATE PORTWRIGHT_BINARY="$<TARGET_FILE:portwright>")
+add_dependencies(tst_headless portwright)
