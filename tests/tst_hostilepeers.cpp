@@ -5,6 +5,7 @@
 #include "core/logtexts.h"
 #include "datawindow/repeatcountbox.h"
 #include "net/serial/serialport.h"
+#include "net/tcp/tcpsocket.h"
 #include "support/datawindow_parts.h"
 #include "support/endpoint_harness.h"
 #include "support/loopback.h"
@@ -373,6 +374,13 @@ private slots:
         QCOMPARE(windowOf(client)->sentBytes(), expected.size());
 
         {
+            // Small queues on both sides, so that most of the send is still
+            // the program's when the peer goes, however much a loopback
+            // connection would queue in the kernel otherwise.
+            const int queue = 64 * 1024;
+            setReceiveQueue(upstream.get(), queue);
+            const int sending = client->tcpClient()->connection()->socketHandle();
+            ::setsockopt(sending, SOL_SOCKET, SO_SNDBUF, &queue, sizeof queue);
             Reader reading(upstream.get(), -1, 1024 * 1024);
             // As soon as the send is under way (it goes on from the event
             // loop, and the buffers of a loopback connection take most of it
