@@ -472,6 +472,30 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>保存工作区...</source>
+        <translation>Save Workspace...</translation>
+    </message>
+    <message>
+        <source>打开工作区...</source>
+        <translation>Open Workspace...</translation>
+    </message>
+    <message>
+        <source>保存工作区</source>
+        <translation>Save Workspace</translation>
+    </message>
+    <message>
+        <source>打开工作区</source>
+        <translation>Open Workspace</translation>
+    </message>
+    <message>
+        <source>打开工作区将关闭现有的全部端点，是否继续？</source>
+        <translation>Opening a workspace closes all the current endpoints. Continue?</translation>
+    </message>
+    <message>
+        <source>Portwright 工作区 (*.portwright);;所有文件 (*)</source>
+        <translation>Portwright workspaces (*.portwright);;All files (*)</translation>
+    </message>
+    <message>
         <source>创建</source>
         <translation>Create</translation>
     </message>

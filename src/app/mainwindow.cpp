@@ -7,7 +7,9 @@
 #include "app/dialogs/newudpserverdialog.h"
 #include "app/endpointviews.h"
 #include "endpoints/endpointcontroller.h"
+#include "endpoints/workspacesetup.h"
 #include "net/descriptorlimit.h"
+#include "session/workspacefile.h"
 
 #include "core/errors.h"
 #include "ui/documentarea.h"
@@ -17,9 +19,13 @@
 #include "ui/palette.h"
 #include "ui/stateimages.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QHBoxLayout>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
@@ -97,6 +103,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     controller_ = std::make_unique<EndpointController>();
     views_ = std::make_unique<EndpointViews>(*controller_, *tree_, *documents_);
+    buildWorkspaceCommands();
 }
 
 MainWindow::~MainWindow()
@@ -207,6 +214,92 @@ void MainWindow::buildTree()
     tree_->setLinkRule(
         [this](QTreeWidgetItem *dragged, QTreeWidgetItem *target) { return canLink(dragged, target); });
     connect(tree_, &EndpointTree::linkRequested, this, &MainWindow::linkDropped);
+}
+
+void MainWindow::buildWorkspaceCommands()
+{
+    saveWorkspaceAction_ = new QAction(tr("保存工作区..."), this);
+    saveWorkspaceAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(saveWorkspaceAction_, &QAction::triggered, this,
+        [this] { Guarded([this] { askToSaveWorkspace(); }); });
+    openWorkspaceAction_ = new QAction(tr("打开工作区..."), this);
+    openWorkspaceAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(openWorkspaceAction_, &QAction::triggered, this,
+        [this] { Guarded([this] { askToOpenWorkspace(); }); });
+    // Added to the window, the shortcuts work wherever its focus is.
+    addAction(saveWorkspaceAction_);
+    addAction(openWorkspaceAction_);
+    tree_->setMenuActions({saveWorkspaceAction_, openWorkspaceAction_});
+
+    workspaceReader_ = new WorkspaceFileReader(this);
+    connect(workspaceReader_, &WorkspaceFileReader::failed, this,
+        [](const QString &message) { ShowMessage(message); });
+    connect(workspaceReader_, &WorkspaceFileReader::loaded, this, [this](const Workspace &workspace) {
+        Guarded([&] {
+            if (endpoints().size() == 0) {
+                replaceEndpointsWith(workspace);
+                return;
+            }
+            auto *question = new QMessageBox(QMessageBox::Question, tr("打开工作区"),
+                tr("打开工作区将关闭现有的全部端点，是否继续？"), QMessageBox::Yes | QMessageBox::No, this);
+            question->setDefaultButton(QMessageBox::No);
+            const QPointer<QMessageBox> asked(question);
+            OpenDialog(question, this, [this, asked, workspace](int) {
+                if (asked && asked->clickedButton() == asked->button(QMessageBox::Yes))
+                    replaceEndpointsWith(workspace);
+            });
+        });
+    });
+}
+
+QString MainWindow::suggestedWorkspacePath() const
+{
+    return workspacePath_.isEmpty() ? QDir::home().filePath(QStringLiteral("workspace.portwright"))
+                                    : workspacePath_;
+}
+
+void MainWindow::askToSaveWorkspace()
+{
+    AskFileNameThen(
+        FileDialogKind::Save, tr("保存工作区"), suggestedWorkspacePath(), this,
+        [this](const QString &path) {
+            QString error;
+            if (saveWorkspaceFile(path, workspaceOf(*controller_), &error))
+                workspacePath_ = path;
+            else
+                ShowMessage(error);
+        },
+        tr("Portwright 工作区 (*.portwright);;所有文件 (*)"));
+}
+
+void MainWindow::askToOpenWorkspace()
+{
+    AskFileNameThen(
+        FileDialogKind::Open, tr("打开工作区"), suggestedWorkspacePath(), this,
+        [this](const QString &path) { openWorkspaceFile(path); },
+        tr("Portwright 工作区 (*.portwright);;所有文件 (*)"));
+}
+
+void MainWindow::openWorkspaceFile(const QString &path)
+{
+    workspacePath_ = path;
+    workspaceReader_->open(path);
+}
+
+void MainWindow::replaceEndpointsWith(const Workspace &workspace)
+{
+    // Accepted peers go with their servers.
+    std::vector<Endpoint *> made;
+    for (Endpoint *endpoint : endpoints())
+        if (endpoint->kind != EndpointKind::TcpAcceptedPeer)
+            made.push_back(endpoint);
+    for (Endpoint *endpoint : made)
+        if (endpoints().contains(endpoint))
+            controller_->remove(endpoint);
+    openWorkspace(*controller_, workspace);
+    showDocumentsIfAny();
+    if (endpoints().size() == 0)
+        showInfoPanel(true);
 }
 
 void MainWindow::showSelectedEndpoint(QTreeWidgetItem *node)

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QApplication;
 class QPushButton;
 class QSplitter;
@@ -24,6 +25,8 @@ class DataWindow;
 class EndpointController;
 class EndpointViews;
 class InfoPanel;
+class WorkspaceFileReader;
+struct Workspace;
 class CreationDialog;
 class NewTcpClientDialog;
 class NewUdpGroupDialog;
@@ -63,6 +66,16 @@ public:
     void deleteSelected();
     void stopSelected();
 
+    // The workspace commands (the tree's menu, Ctrl+S and Ctrl+O): each asks
+    // for a file and returns; saving or opening follows the choice.
+    void askToSaveWorkspace();
+    void askToOpenWorkspace();
+    // Opens the workspace in the file as the open command does once the file
+    // is chosen: returns at once, the file is read away from this thread, a
+    // bad file is one message and changes nothing, and existing endpoints
+    // are replaced only when the user agrees.
+    void openWorkspaceFile(const QString &path);
+
     // The information panel covers the documents; data windows show only
     // while it is hidden.
     void showInfoPanel(bool show);
@@ -94,6 +107,9 @@ private:
 
     void buildStrip();
     void buildTree();
+    void buildWorkspaceCommands();
+    void replaceEndpointsWith(const Workspace &workspace);
+    [[nodiscard]] QString suggestedWorkspacePath() const;
     void openCreationDialog(CreationDialog *dialog, std::function<void()> create);
     void showDocumentsIfAny();
 
@@ -101,6 +117,11 @@ private:
     std::unique_ptr<EndpointController> controller_;
     std::unique_ptr<EndpointViews> views_;
     QStackedLayout *documentStack_ = nullptr;
+
+    QAction *saveWorkspaceAction_ = nullptr;
+    QAction *openWorkspaceAction_ = nullptr;
+    WorkspaceFileReader *workspaceReader_ = nullptr; // a child of this window
+    QString workspacePath_; // the last one saved or opened, offered next
 };
 
 // Everything the program does before its message loop: the main window

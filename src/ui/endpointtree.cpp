@@ -3,9 +3,11 @@
 #include "core/errors.h"
 #include "core/throttle.h"
 
+#include <QContextMenuEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QMenu>
 
 #include <algorithm>
 
@@ -118,6 +120,20 @@ bool EndpointTree::viewportEvent(QEvent *event)
     if (event->type() == QEvent::Resize)
         applyColumnWidth();
     return QTreeWidget::viewportEvent(event);
+}
+
+void EndpointTree::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (menuActions_.isEmpty()) {
+        QTreeWidget::contextMenuEvent(event);
+        return;
+    }
+    // No nested event loop: an endpoint may come or go while the menu is
+    // open, and the menu, a child of the tree, goes with it.
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addActions(menuActions_);
+    menu->popup(event->globalPos());
 }
 
 QTreeWidgetItem *EndpointTree::draggedNode() const

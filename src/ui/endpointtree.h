@@ -3,6 +3,7 @@
 // of moving nodes. Its owner decides what may be dropped where (the link
 // rule) and does the linking (on linkRequested). UI thread only.
 
+#include <QList>
 #include <QPersistentModelIndex>
 #include <QTreeWidget>
 
@@ -10,6 +11,7 @@
 #include <functional>
 #include <utility>
 
+class QAction;
 class Throttle;
 
 class EndpointTree : public QTreeWidget {
@@ -33,6 +35,10 @@ public:
     // other means wins over the pending one.
     void selectSoon(QTreeWidgetItem *node);
 
+    // The commands of the tree's context menu, in order; the owner keeps
+    // them (they may carry the window's shortcuts too). None: no menu.
+    void setMenuActions(QList<QAction *> actions) { menuActions_ = std::move(actions); }
+
     // The node being dragged, while a drag from this tree runs.
     [[nodiscard]] QTreeWidgetItem *draggedNode() const;
     void setDraggedNode(QTreeWidgetItem *node);
@@ -47,6 +53,7 @@ protected:
     void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
         const QList<int> &roles = QList<int>()) override;
     bool viewportEvent(QEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
@@ -54,6 +61,7 @@ protected:
 
 private:
     LinkRule linkRule_;
+    QList<QAction *> menuActions_;
 
     // The column is as wide as the widest node text seen (the tree scrolls
     // sideways when the view is narrower), so no text is cut short. Kept by
