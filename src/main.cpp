@@ -80,12 +80,5 @@ int main(int argc, char *argv[])
         std::fputs(
             "portwright: the English catalogue could not be loaded; the interface stays Chinese\n", stderr);
     useSerialDevice(command.start->serialDevice);
-    if (!command.start->workspace.isEmpty())
-        std::fputs(QStringLiteral(
-                       "portwright: opening a workspace at start is not available in this build yet: %1\n")
-                       .arg(command.start->workspace)
-                       .toLocal8Bit()
-                       .constData(),
-            stderr);
-    return RunPortwright(app);
+    return RunPortwright(app, command.start->workspace);
 }

@@ -352,9 +352,13 @@ std::unique_ptr<MainWindow> StartPortwright()
     return window;
 }
 
-int RunPortwright(QApplication &app)
+int RunPortwright(QApplication &app, const QString &workspace)
 {
     const auto window = StartPortwright();
+    // Read from the event loop, as when the user opens it; the window is up
+    // meanwhile.
+    if (!workspace.isEmpty())
+        window->openWorkspaceFile(workspace);
     return app.exec();
 }
 

@@ -129,4 +129,4 @@ private:
 [[nodiscard]] std::unique_ptr<MainWindow> StartPortwright();
 
 // Starts the program and runs its message loop.
-int RunPortwright(QApplication &app);
+int RunPortwright(QApplication &app, const QString &workspace = QString());
