@@ -109,6 +109,12 @@ private:
     QElapsedTimer clock_; // when each rule last told of its limit
 };
 
+// The stored name of a match type ("equals", "contains", ...): fixed, so that
+// a file reads the same whatever the names shown to the user become. Rules
+// files, the settings and workspaces all use it.
+[[nodiscard]] QString matchTypeKey(MatchType type);
+[[nodiscard]] std::optional<MatchType> matchTypeFromKey(const QString &key);
+
 // The rules as a versioned JSON document that people can read and edit.
 [[nodiscard]] QByteArray rulesToJson(const std::vector<ReplyRule> &rules);
 // The rules of such a document; on a fault none, and *error says what is

@@ -32,15 +32,6 @@ const QString patternKey = QStringLiteral("pattern");
 const QString replyKey = QStringLiteral("reply");
 const QString replyIsHexKey = QStringLiteral("replyIsHex");
 
-std::optional<MatchType> matchTypeFromKey(const QString &key)
-{
-    for (size_t k = 0; k < matchTypeKeys.size(); ++k) {
-        if (matchTypeKeys[k] == key)
-            return MatchType(k);
-    }
-    return std::nullopt;
-}
-
 QString formatError(const QString &what)
 {
     return QCoreApplication::translate("ReplyRules", "规则文件格式错误：") + what;
@@ -90,6 +81,20 @@ ReplyRule ruleFromJson(const QJsonValue &value, int number, QString *error)
 }
 
 } // namespace
+
+QString matchTypeKey(MatchType type)
+{
+    return matchTypeKeys[size_t(type)];
+}
+
+std::optional<MatchType> matchTypeFromKey(const QString &key)
+{
+    for (size_t k = 0; k < matchTypeKeys.size(); ++k) {
+        if (matchTypeKeys[k] == key)
+            return MatchType(k);
+    }
+    return std::nullopt;
+}
 
 QByteArray rulesToJson(const std::vector<ReplyRule> &rules)
 {

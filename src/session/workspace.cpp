@@ -22,15 +22,6 @@ const std::array<std::pair<EndpointKind, QLatin1StringView>, 5> kindNames = {{
     {EndpointKind::UdpGroup, QLatin1StringView("udpGroup")},
 }};
 
-const std::array<QLatin1StringView, 6> matchNames = {
-    QLatin1StringView("equals"),
-    QLatin1StringView("contains"),
-    QLatin1StringView("startsWith"),
-    QLatin1StringView("endsWith"),
-    QLatin1StringView("regex"),
-    QLatin1StringView("hexBytes"),
-};
-
 QString portProblem(int port, const QString &place)
 {
     if (port >= 0 && port <= MaxPort)
@@ -63,20 +54,6 @@ std::optional<EndpointKind> kindFromName(const QString &name)
     for (const auto &[kind, named] : kindNames) {
         if (named == name)
             return kind;
-    }
-    return std::nullopt;
-}
-
-QString matchName(MatchType type)
-{
-    return matchNames[size_t(type)];
-}
-
-std::optional<MatchType> matchFromName(const QString &name)
-{
-    for (size_t k = 0; k < matchNames.size(); ++k) {
-        if (matchNames[k] == name)
-            return MatchType(k);
     }
     return std::nullopt;
 }
@@ -330,7 +307,7 @@ void writeEndpoint(JsonWriter &json, const WorkspaceEndpoint &endpoint)
         json.key(enabledKey);
         json.value(rule.enabled);
         json.key(matchKey);
-        json.value(matchName(rule.match));
+        json.value(matchTypeKey(rule.match));
         json.key(patternKey);
         json.value(rule.pattern);
         json.key(replyKey);

@@ -39,12 +39,11 @@ inline const QString patternKey = QStringLiteral("pattern");
 inline const QString replyKey = QStringLiteral("reply");
 inline const QString replyIsHexKey = QStringLiteral("replyIsHex");
 
-// The fixed names a file gives the kinds and match types, whatever the
-// interface's language. An accepted peer has no name: it is never stored.
+// The fixed names a file gives the kinds, whatever the interface's language
+// (match types are named as rules files name them: matchTypeKey). An
+// accepted peer has no name: it is never stored.
 [[nodiscard]] QString kindName(EndpointKind kind);
 [[nodiscard]] std::optional<EndpointKind> kindFromName(const QString &name);
-[[nodiscard]] QString matchName(MatchType type);
-[[nodiscard]] std::optional<MatchType> matchFromName(const QString &name);
 
 // Which of the optional creation values a kind has.
 [[nodiscard]] bool hasAddress(EndpointKind kind);

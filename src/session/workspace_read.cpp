@@ -245,7 +245,7 @@ bool DocumentReader::readRule(const QJsonValue &value, const QString &place, Rep
     QString matchText;
     if (!readText(object, matchKey, in, Need::Required, &matchText))
         return false;
-    const std::optional<MatchType> match = matchFromName(matchText);
+    const std::optional<MatchType> match = matchTypeFromKey(matchText);
     if (!match) {
         return fail(in + matchKey,
             QCoreApplication::translate("Workspace", "未知的匹配方式“%1”").arg(shortened(matchText)));
