@@ -50,6 +50,8 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             environment.remove(QLatin1String(name));
+        // Settings of its own, to see what a run writes there.
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.filePath(QStringLiteral("config")));
         process_.setProcessEnvironment(environment);
     }
     explicit Run(const Workspace &workspace)
@@ -65,6 +67,13 @@ public:
     }
     Run(const Run &) = delete;
     Run &operator=(const Run &) = delete;
+
+    // What the run left in its settings (empty when it wrote none).
+    [[nodiscard]] QByteArray settings() const
+    {
+        QFile file(dir_.filePath(QStringLiteral("config/Portwright/portwright.conf")));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
     // Standard output goes into a pipe whose read end the test holds and
     // never reads.
@@ -152,6 +161,8 @@ void HeadlessTest::udpServerAnswersByRuleAndWritesJsonLines()
     QVERIFY(run.ended());
     QCOMPARE(run.exitStatus(), QProcess::NormalExit);
     QCOMPARE(run.status(), 0);
+    // The workspace keeps its rules: a run leaves the user's own alone.
+    QVERIFY2(!run.settings().contains("replyRules"), run.settings().constData());
 }
 
 void HeadlessTest::tcpServerLogsItsPeersData()

@@ -116,10 +116,8 @@ std::vector<OpenedEndpoint> openWorkspace(EndpointController &controller, const 
         QObject::disconnect(failed);
         if (Endpoint *endpoint = made.endpoint; endpoint && controller.endpoints().contains(endpoint)) {
             if (EndpointSession *session = endpoint->session) {
-                if (!kept.rules.empty()) {
-                    QString unsavedTo;
-                    (void)session->acceptReplyRules(kept.rules, &unsavedTo);
-                }
+                if (!kept.rules.empty())
+                    session->useReplyRules(kept.rules);
                 session->setSetup(kept.setup);
             }
             if (kept.kind == EndpointKind::TcpServer)

@@ -330,12 +330,17 @@ const std::vector<ReplyRule> &EndpointSession::replyRules()
 
 bool EndpointSession::acceptReplyRules(const std::vector<ReplyRule> &rules, QString *unsavedTo)
 {
+    useReplyRules(rules);
+    return !keptRules_ || storeReplyRules(replyRulesKey_, rules, unsavedTo);
+}
+
+void EndpointSession::useReplyRules(const std::vector<ReplyRule> &rules)
+{
     ruleSet().setRules(rules);
     if (!keptRules_)
-        return true;
+        return;
     keptRules_->rules = rules;
     keptRulesVersion_ = ++keptRules_->version;
-    return storeReplyRules(replyRulesKey_, rules, unsavedTo);
 }
 
 std::optional<QByteArray> EndpointSession::autoReplyTo(const QByteArray &received)

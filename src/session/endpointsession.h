@@ -119,6 +119,10 @@ public:
     // not be written (they hold for this run), with where they should have
     // gone in unsavedTo.
     [[nodiscard]] bool acceptReplyRules(const std::vector<ReplyRule> &rules, QString *unsavedTo);
+    // Takes the rules up for this run, as the sessions of the key see them,
+    // without writing the settings: the workspace they came from keeps them,
+    // and a run of it leaves the user's own kept rules alone.
+    void useReplyRules(const std::vector<ReplyRule> &rules);
     // The reply the rules give to a received piece while automatic replies
     // are on; nullopt when they are off or no rule matches. A rule whose
     // regular expression gave up on the piece is told in the log, once a
