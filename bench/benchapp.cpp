@@ -16,6 +16,7 @@
 #include "endpoints/connectionoutbox.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointcontroller.h"
+#include "endpoints/filetransfer.h"
 #include "net/serial/serialport.h"
 #include "ui/endpointtree.h"
 #include "ui/logview.h"
