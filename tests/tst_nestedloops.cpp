@@ -84,11 +84,7 @@ struct PlainForm {
 
     [[nodiscard]] QList<Endpoint *> endpoints(EndpointKind kind) const
     {
-        QList<Endpoint *> found;
-        for (Endpoint *endpoint : form->endpoints())
-            if (endpoint->kind == kind)
-                found << endpoint;
-        return found;
+        return endpointsOfKind(*form, kind);
     }
 };
 

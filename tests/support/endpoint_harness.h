@@ -33,6 +33,16 @@
 
 namespace endpoint_test {
 
+// The endpoints of a kind the window holds, in list order.
+inline QList<Endpoint *> endpointsOfKind(MainWindow &form, EndpointKind kind)
+{
+    QList<Endpoint *> found;
+    for (Endpoint *endpoint : form.endpoints())
+        if (endpoint->kind == kind)
+            found << endpoint;
+    return found;
+}
+
 class Harness {
 public:
     Harness()
@@ -125,11 +135,7 @@ public:
     // The endpoints of a kind, in list order.
     [[nodiscard]] QList<Endpoint *> endpoints(EndpointKind kind) const
     {
-        QList<Endpoint *> found;
-        for (Endpoint *endpoint : form->endpoints())
-            if (endpoint->kind == kind)
-                found << endpoint;
-        return found;
+        return endpointsOfKind(*form, kind);
     }
 
     static QString log(Endpoint *endpoint)
