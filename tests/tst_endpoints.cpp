@@ -114,6 +114,43 @@ private slots:
         QCOMPARE(h.form->endpoints().size(), 3);
     }
 
+    void stoppingAServerRemovesItsPeersNodesInRanges()
+    {
+        // Each removal from the tree costs work that grows with the rows
+        // left, in the view and in an assistive technology's copy of it: the
+        // peers go in a few ranges, not one by one.
+        Harness h;
+        const int port = unusedPort();
+        Endpoint *server = h.tcpServer(port);
+        auto *tree = child<EndpointTree>(h.form, "tree");
+        const int count = 40;
+        for (const bool newestSelected : {true, false}) {
+            std::vector<Fd> peers;
+            for (int i = 0; i < count; ++i)
+                peers.push_back(connectTo(port));
+            QTRY_COMPARE(peerCount(server), count);
+            const QList<Endpoint *> listed = h.endpoints(EndpointKind::TcpAcceptedPeer);
+            QTRY_COMPARE(tree->currentItem(), nodeOf(listed.last()));
+            if (!newestSelected)
+                tree->setCurrentItem(nodeOf(server));
+            int removals = 0;
+            const QPersistentModelIndex serverRow
+                = tree->model()->index(nodeOf(server)->parent()->indexOfChild(nodeOf(server)), 0,
+                    tree->model()->index(tree->indexOfTopLevelItem(nodeOf(server)->parent()), 0));
+            const auto counting = connect(tree->model(), &QAbstractItemModel::rowsRemoved, tree,
+                [&](const QModelIndex &parent) { removals += parent == serverRow ? 1 : 0; });
+            windowOf(server)->requestStop();
+            QCOMPARE(peerCount(server), 0);
+            disconnect(counting);
+            QVERIFY2(removals <= 2,
+                qPrintable(QStringLiteral("%1 removals for %2 peers").arg(removals).arg(count)));
+            QCOMPARE(h.endpoints(EndpointKind::TcpAcceptedPeer).size(), 0);
+            QCOMPARE(tree->currentItem(), nodeOf(server));
+            windowOf(server)->requestStart();
+            QCOMPARE(server->state, EndpointState::Listening);
+        }
+    }
+
     void stoppingAServerRemovesItsPeersAndStopsListening()
     {
         Harness h;

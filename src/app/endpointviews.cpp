@@ -12,6 +12,8 @@
 
 #include <QTreeWidgetItem>
 
+#include <utility>
+
 namespace {
 
 constexpr int EndpointRole = Qt::UserRole + 1;
@@ -116,6 +118,7 @@ Endpoint *EndpointViews::endpointOfNode(const QTreeWidgetItem *node) const
 
 void EndpointViews::add(Endpoint *endpoint, Endpoint *server)
 {
+    removeLeavingNodes();
     DataWindow *window = makeWindow(*endpoint);
     // Under the kind node, not under whatever is selected now: a peer that
     // arrived while the creation dialog was open has taken the selection.
@@ -195,6 +198,7 @@ void EndpointViews::update(Endpoint *endpoint)
 
 void EndpointViews::bringForward(Endpoint *endpoint)
 {
+    removeLeavingNodes();
     if (QTreeWidgetItem *node = nodeOf(endpoint))
         tree_.setCurrentItem(node);
 }
@@ -206,7 +210,35 @@ void EndpointViews::drop(Endpoint *endpoint)
         windows_.remove(window);
         window->destroyLater();
     }
-    delete view.node; // selects another node, whose handler may run now
+    QTreeWidgetItem *node = view.node;
+    if (!node)
+        return;
+    QTreeWidgetItem *server = node->parent();
+    const bool peer = endpoint->kind == EndpointKind::TcpAcceptedPeer && server && server->parent();
+    if (peer && tree_.currentItem() != node) {
+        if (leaving_.isEmpty())
+            QMetaObject::invokeMethod(
+                this, [this] { Guarded([this] { removeLeavingNodes(); }); }, Qt::QueuedConnection);
+        QList<QTreeWidgetItem *> &nodes = leaving_[server];
+        nodes.push_back(node);
+        // The last peer of a server (a stop ends with it) takes them all
+        // along at once.
+        if (nodes.size() == server->childCount())
+            removeLeavingNodes();
+        return;
+    }
+    removeLeavingNodes();
+    delete node; // selects another node, whose handler may run now
+}
+
+void EndpointViews::removeLeavingNodes()
+{
+    if (leaving_.isEmpty())
+        return;
+    // A handler the removal runs may come back here: it finds nothing left.
+    const auto leaving = std::exchange(leaving_, {});
+    for (auto it = leaving.cbegin(); it != leaving.cend(); ++it)
+        tree_.removeChildren(it.key(), it.value());
 }
 
 void EndpointViews::showEndpointAt(QTreeWidgetItem *node)
@@ -223,6 +255,7 @@ void EndpointViews::selectNodeOfWindow(QWidget *window)
 {
     // The commands act on the endpoint the user sees. With nothing in front
     // the selection stays.
+    removeLeavingNodes();
     QTreeWidgetItem *node = nodeOf(endpointOfWindow(window));
     if (node && tree_.currentItem() != node)
         tree_.setCurrentItem(node);
@@ -240,6 +273,7 @@ void EndpointViews::linkDropped(QTreeWidgetItem *dragged, QTreeWidgetItem *targe
 {
     Endpoint *from = endpointOfNode(dragged);
     Endpoint *to = endpointOfNode(target);
+    removeLeavingNodes();
     if (from && to)
         controller_.link(*from, *to);
 }

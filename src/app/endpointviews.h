@@ -61,11 +61,18 @@ private:
     void update(Endpoint *endpoint);
     void bringForward(Endpoint *endpoint);
     void drop(Endpoint *endpoint);
+    // Peers' nodes leave the tree together: with the last peer of their
+    // server, when anything else reaches the views, or once control is back
+    // in the event loop, whichever comes first.
+    void removeLeavingNodes();
 
     EndpointController &controller_;
     EndpointTree &tree_;
     DocumentArea &documents_;
     QHash<const Endpoint *, View> views_;
     QHash<const QWidget *, Endpoint *> windows_;
+    // By server node, the nodes of its peers that are gone, in the order
+    // they went.
+    QHash<QTreeWidgetItem *, QList<QTreeWidgetItem *>> leaving_;
     UserMessageSink previousSink_;
 };

@@ -8,6 +8,8 @@
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QMenu>
+#include <QSet>
+#include <QSignalBlocker>
 
 #include <algorithm>
 
@@ -48,6 +50,49 @@ void EndpointTree::selectPending()
     pendingSelection_ = QPersistentModelIndex();
     if (index.isValid())
         setCurrentItem(itemFromIndex(index));
+}
+
+void EndpointTree::removeChildren(QTreeWidgetItem *parent, const QList<QTreeWidgetItem *> &gone)
+{
+    if (gone.isEmpty())
+        return;
+    const QSet<QTreeWidgetItem *> leaving(gone.cbegin(), gone.cend());
+    QTreeWidgetItem *current = currentItem();
+    if (current && leaving.contains(current)) {
+        // The tree picks the next current node row by row, and its handler
+        // may look at any node: no node may be out of the tree meanwhile.
+        for (QTreeWidgetItem *node : gone)
+            delete node;
+        return;
+    }
+    if (leaving.size() == parent->childCount()) {
+        const QList<QTreeWidgetItem *> taken = parent->takeChildren();
+        qDeleteAll(taken);
+        return;
+    }
+    // Out and back in: the current node and the selection are set again
+    // without telling anyone, since in the end they have not changed.
+    QTreeWidgetItem *pending = pendingSelection_.isValid() ? itemFromIndex(pendingSelection_) : nullptr;
+    QTreeWidgetItem *dragged = draggedNode();
+    const bool expanded = parent->isExpanded();
+    {
+        const QSignalBlocker blocker(this);
+        const QList<QTreeWidgetItem *> children = parent->takeChildren();
+        QList<QTreeWidgetItem *> staying;
+        staying.reserve(children.size() - leaving.size());
+        for (QTreeWidgetItem *node : children)
+            if (!leaving.contains(node))
+                staying.push_back(node);
+        qDeleteAll(gone);
+        parent->addChildren(staying);
+        parent->setExpanded(expanded);
+        if (current && current->treeWidget() == this)
+            setCurrentItem(current);
+    }
+    if (pending && !leaving.contains(pending))
+        pendingSelection_ = QPersistentModelIndex(indexFromItem(pending));
+    if (dragged && !leaving.contains(dragged))
+        setDraggedNode(dragged);
 }
 
 void EndpointTree::widenFor(const QModelIndex &index)

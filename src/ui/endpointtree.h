@@ -35,6 +35,15 @@ public:
     // other means wins over the pending one.
     void selectSoon(QTreeWidgetItem *node);
 
+    // Deletes these children of the node in as few changes of the model as
+    // it can: all of them at once when all go, else the rest taken out and
+    // put back, each one change however many go. Each change costs the view
+    // and an assistive technology's view of it work that grows with the
+    // rows; a server's thousand peers leaving one by one paid it a thousand
+    // times. What stays keeps its selection; removing the current node lets
+    // the tree choose another, as deleting it does.
+    void removeChildren(QTreeWidgetItem *parent, const QList<QTreeWidgetItem *> &gone);
+
     // The commands of the tree's context menu, in order; the owner keeps
     // them (they may carry the window's shortcuts too). None: no menu.
     void setMenuActions(QList<QAction *> actions) { menuActions_ = std::move(actions); }
