@@ -3,6 +3,7 @@
 
 #include "ui/plaintextbox.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QScrollBar>
 #include <QtTest>
@@ -142,6 +143,62 @@ private slots:
         box.clear();
         QVERIFY(box.toPlainText().isEmpty());
         QCOMPARE(box.lineCount(), 1);
+    }
+
+    // Assistive technologies read the box as an editable text: its text by
+    // character, word and line, its caret and selection, and they edit it.
+    void assistiveTechnologiesReadAndEditTheText()
+    {
+        PlainTextBox box;
+        box.setPlainText(QStringLiteral("ab cd\nsecond line\nlast"));
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&box);
+        QVERIFY(accessible);
+        QCOMPARE(accessible->role(), QAccessible::EditableText);
+        QVERIFY(accessible->state().editable && accessible->state().multiLine);
+        QAccessibleTextInterface *text = accessible->textInterface();
+        QVERIFY(text);
+        QCOMPARE(text->characterCount(), 22);
+        QCOMPARE(text->text(0, 22), box.toPlainText());
+        QCOMPARE(text->text(3, 5), QStringLiteral("cd"));
+
+        int start = -1;
+        int end = -1;
+        QCOMPARE(text->textAtOffset(4, QAccessible::WordBoundary, &start, &end), QStringLiteral("cd"));
+        QCOMPARE(start, 3);
+        QCOMPARE(end, 5);
+        QCOMPARE(text->textAtOffset(1, QAccessible::CharBoundary, &start, &end), QStringLiteral("b"));
+        QCOMPARE(
+            text->textAtOffset(8, QAccessible::LineBoundary, &start, &end), QStringLiteral("second line\n"));
+        QCOMPARE(start, 6);
+        QCOMPARE(end, 18);
+        QCOMPARE(
+            text->textBeforeOffset(8, QAccessible::LineBoundary, &start, &end), QStringLiteral("ab cd\n"));
+        QCOMPARE(text->textAfterOffset(8, QAccessible::LineBoundary, &start, &end), QStringLiteral("last"));
+        QCOMPARE(text->textAfterOffset(20, QAccessible::LineBoundary, &start, &end), QString());
+        QCOMPARE(text->textBeforeOffset(3, QAccessible::WordBoundary, &start, &end), QStringLiteral(" "));
+        QCOMPARE(text->textAfterOffset(0, QAccessible::WordBoundary, &start, &end), QStringLiteral(" "));
+
+        text->setCursorPosition(9);
+        QCOMPARE(box.cursorPosition(), 9);
+        QCOMPARE(text->cursorPosition(), 9);
+        QCOMPARE(text->selectionCount(), 0);
+        text->setSelection(0, 1, 4);
+        QCOMPARE(box.selectedText(), QStringLiteral("b c"));
+        QCOMPARE(text->selectionCount(), 1);
+        text->selection(0, &start, &end);
+        QCOMPARE(start, 1);
+        QCOMPARE(end, 4);
+        text->removeSelection(0);
+        QVERIFY(!box.hasSelection());
+
+        QAccessibleEditableTextInterface *editable = accessible->editableTextInterface();
+        QVERIFY(editable);
+        editable->insertText(0, QStringLiteral("X"));
+        editable->deleteText(3, 4);
+        editable->replaceText(0, 1, QStringLiteral("Y"));
+        QCOMPARE(box.toPlainText(), QStringLiteral("Yabcd\nsecond line\nlast"));
+        box.undo();
+        QCOMPARE(box.toPlainText(), QStringLiteral("Xabcd\nsecond line\nlast"));
     }
 
     // The view scrolls to the caret and back, sideways along a long line.

@@ -1,5 +1,8 @@
 #include "ui/plaintextbox.h"
 
+#include "ui/accessibletextbox.h"
+
+#include <QAccessible>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -50,12 +53,16 @@ PlainTextBox::PlainTextBox(QWidget *parent)
     viewport()->setAutoFillBackground(true);
     std::fill(std::begin(asciiAdvance_), std::end(asciiAdvance_), -1);
     horizontalScrollBar()->setSingleStep(SidewaysStep);
+    AccessibleTextBox::install();
 }
 
 // --- text and edits ----------------------------------------------------------
 
 void PlainTextBox::setPlainText(const QString &text)
 {
+    const QString old = text_; // shared, not copied
+    const qsizetype oldCursor = cursor_;
+    const qsizetype oldAnchor = anchor_;
     text_ = normalised(text);
     cursor_ = anchor_ = 0;
     preferredX_ = -1;
@@ -66,6 +73,11 @@ void PlainTextBox::setPlainText(const QString &text)
     horizontalScrollBar()->setValue(0);
     restartBlink();
     viewport()->update();
+    if (QAccessible::isActive() && (!old.isEmpty() || !text_.isEmpty())) {
+        QAccessibleTextUpdateEvent event(this, 0, old, text_);
+        QAccessible::updateAccessibility(&event);
+    }
+    tellCaretMoved(oldCursor, oldAnchor);
 }
 
 void PlainTextBox::insertPlainText(const QString &text)
@@ -80,10 +92,12 @@ void PlainTextBox::appendPlainText(const QString &text)
     const qsizetype cursor = cursor_;
     const qsizetype anchor = anchor_;
     replace(text_.size(), text_.size(), text_.isEmpty() ? text : QLatin1Char('\n') + text);
+    const qsizetype end = text_.size();
     cursor_ = cursor;
     anchor_ = anchor;
     bar->setValue(atEnd ? bar->maximum() : bar->value());
     viewport()->update();
+    tellCaretMoved(end, end);
 }
 
 void PlainTextBox::replace(qsizetype from, qsizetype to, const QString &text, bool typing)
@@ -107,6 +121,12 @@ void PlainTextBox::replace(qsizetype from, qsizetype to, const QString &text, bo
 
 void PlainTextBox::applyEdit(qsizetype position, qsizetype removedLength, const QString &inserted)
 {
+    // Only the change goes to assistive technologies, never the whole text:
+    // a keystroke in a 10 MB text tells one character.
+    const bool telling = QAccessible::isActive();
+    const QString removed = telling ? text_.mid(position, removedLength) : QString();
+    const qsizetype oldCursor = cursor_;
+    const qsizetype oldAnchor = anchor_;
     text_.replace(position, removedLength, inserted);
     cursor_ = anchor_ = position + inserted.size();
     preferredX_ = -1;
@@ -114,6 +134,67 @@ void PlainTextBox::applyEdit(qsizetype position, qsizetype removedLength, const 
     ensureCursorVisible();
     restartBlink();
     viewport()->update();
+    if (telling) {
+        tellTextChanged(position, removed, inserted);
+        tellCaretMoved(oldCursor, oldAnchor);
+    }
+}
+
+void PlainTextBox::select(qsizetype anchor, qsizetype cursor)
+{
+    const auto inText = [this](qsizetype at) {
+        at = std::clamp<qsizetype>(at, 0, text_.size());
+        // Never between the halves of a surrogate pair.
+        if (at > 0 && at < text_.size() && text_[at].isLowSurrogate() && text_[at - 1].isHighSurrogate())
+            --at;
+        return at;
+    };
+    const qsizetype oldCursor = cursor_;
+    const qsizetype oldAnchor = anchor_;
+    anchor_ = inText(anchor);
+    cursor_ = inText(cursor);
+    preferredX_ = -1;
+    ensureCursorVisible();
+    restartBlink();
+    viewport()->update();
+    tellCaretMoved(oldCursor, oldAnchor);
+}
+
+// --- what assistive technologies are told -----------------------------------
+
+void PlainTextBox::tellTextChanged(qsizetype position, const QString &removed, const QString &inserted)
+{
+    if (!QAccessible::isActive())
+        return;
+    if (removed.isEmpty()) {
+        QAccessibleTextInsertEvent event(this, int(position), inserted);
+        QAccessible::updateAccessibility(&event);
+    } else if (inserted.isEmpty()) {
+        QAccessibleTextRemoveEvent event(this, int(position), removed);
+        QAccessible::updateAccessibility(&event);
+    } else {
+        QAccessibleTextUpdateEvent event(this, int(position), removed, inserted);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void PlainTextBox::tellCaretMoved(qsizetype oldCursor, qsizetype oldAnchor)
+{
+    if (!QAccessible::isActive())
+        return;
+    const bool hadSelection = oldCursor != oldAnchor;
+    if (hadSelection || hasSelection()) {
+        if (std::min(oldAnchor, oldCursor) != std::min(anchor_, cursor_)
+            || std::max(oldAnchor, oldCursor) != std::max(anchor_, cursor_)) {
+            QAccessibleTextSelectionEvent event(
+                this, int(std::min(anchor_, cursor_)), int(std::max(anchor_, cursor_)));
+            QAccessible::updateAccessibility(&event);
+        }
+    }
+    if (oldCursor != cursor_) {
+        QAccessibleTextCursorEvent event(this, int(cursor_));
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void PlainTextBox::undo()

@@ -8,13 +8,16 @@
 // and painting shapes only the characters on screen, measured with cached
 // character widths.
 //
-// Editing: typing, Return, Tab, Backspace and Delete, the arrow, Home/End and
+// Editing: typing, Return, Tab (Ctrl+Tab and Ctrl+Shift+Tab move the focus
+// on and back), Backspace and Delete, the arrow, Home/End and
 // page keys (with Shift to select), the mouse (a double click takes a word),
 // Ctrl+A/C/X/V, undo and redo, and input methods' committed text. Line breaks
 // and non-breaking spaces are stored the way a QPlainTextEdit's plain text
 // gives them back ("\r\n", "\r" and the Unicode separators become "\n", a
 // non-breaking space a space), so toPlainText() is what was inserted in that
-// form. UI thread only.
+// form. Assistive technologies read and edit it through AccessibleTextBox;
+// the box tells them of its edits, caret and selection only while one
+// listens. UI thread only.
 
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
@@ -72,6 +75,8 @@ protected:
     virtual void addContextActions(QMenu *) { }
 
 private:
+    friend class AccessibleTextBox;
+
     // Pixels the box scrolls sideways per step, and per move of a drag past
     // its left or right edge.
     static constexpr int SidewaysStep = 20;
@@ -90,6 +95,13 @@ private:
     void applyEdit(qsizetype position, qsizetype removedLength, const QString &inserted);
     void removeBackward();
     void removeForward();
+    // Sets the selection from anchor to cursor, as a user's drag would.
+    void select(qsizetype anchor, qsizetype cursor);
+
+    // --- what assistive technologies are told (plaintextbox.cpp)
+
+    void tellTextChanged(qsizetype position, const QString &removed, const QString &inserted);
+    void tellCaretMoved(qsizetype oldCursor, qsizetype oldAnchor);
 
     // --- lines on screen, scrolling, painting, the caret (plaintextview.cpp)
 
@@ -101,9 +113,12 @@ private:
     [[nodiscard]] qsizetype positionInLine(int line, int x) const;
     [[nodiscard]] qsizetype positionAt(QPoint point) const;
     [[nodiscard]] QRect cursorRect() const;
+    // In the viewport's coordinates.
+    [[nodiscard]] QRect characterRect(qsizetype position) const;
     [[nodiscard]] int visibleLines() const;
     void updateScrollRanges();
-    void ensureCursorVisible();
+    void ensureCursorVisible() { scrollToShow(cursor_); }
+    void scrollToShow(qsizetype position);
     void restartBlink();
     void paintLine(QPainter &painter, int line, int top) const;
 

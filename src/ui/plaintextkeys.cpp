@@ -119,6 +119,15 @@ bool PlainTextBox::focusNextPrevChild(bool)
 
 void PlainTextBox::keyPressEvent(QKeyEvent *event)
 {
+    // Tab is typed; with Ctrl it leaves the box, so the keyboard alone gets
+    // past it to the controls after it.
+    const bool ctrl = event->modifiers().testFlag(Qt::ControlModifier);
+    if (ctrl && (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab)) {
+        const bool back = event->key() == Qt::Key_Backtab || event->modifiers().testFlag(Qt::ShiftModifier);
+        QAbstractScrollArea::focusNextPrevChild(!back);
+        event->accept();
+        return;
+    }
     if (event->matches(QKeySequence::SelectAll))
         selectAll();
     else if (event->matches(QKeySequence::Copy))
@@ -231,6 +240,8 @@ bool PlainTextBox::moveCursorFor(QKeyEvent *event)
 
 void PlainTextBox::moveCursor(qsizetype position, bool select)
 {
+    const qsizetype oldCursor = cursor_;
+    const qsizetype oldAnchor = anchor_;
     cursor_ = position;
     if (!select)
         anchor_ = position;
@@ -238,6 +249,7 @@ void PlainTextBox::moveCursor(qsizetype position, bool select)
     ensureCursorVisible();
     restartBlink();
     viewport()->update();
+    tellCaretMoved(oldCursor, oldAnchor);
 }
 
 // --- input methods -----------------------------------------------------------

@@ -22,9 +22,12 @@ QString PlainTextBox::selectedText() const
 
 void PlainTextBox::selectAll()
 {
+    const qsizetype oldCursor = cursor_;
+    const qsizetype oldAnchor = anchor_;
     anchor_ = 0;
     cursor_ = text_.size();
     viewport()->update();
+    tellCaretMoved(oldCursor, oldAnchor);
 }
 
 void PlainTextBox::copy() const
@@ -79,8 +82,10 @@ void PlainTextBox::mouseMoveEvent(QMouseEvent *event)
         sideways->setValue(sideways->value() - SidewaysStep);
     else if (point.x() >= viewport()->width())
         sideways->setValue(sideways->value() + SidewaysStep);
+    const qsizetype oldCursor = cursor_;
     cursor_ = positionAt(point);
     viewport()->update();
+    tellCaretMoved(oldCursor, anchor_);
 }
 
 void PlainTextBox::mouseReleaseEvent(QMouseEvent *event)
@@ -110,10 +115,13 @@ void PlainTextBox::mouseDoubleClickEvent(QMouseEvent *event)
         ++to;
     if (from == to && to < text_.size() && text_[to] != u'\n')
         ++to;
+    const qsizetype oldCursor = cursor_;
+    const qsizetype oldAnchor = anchor_;
     anchor_ = from;
     cursor_ = to;
     selecting_ = false;
     viewport()->update();
+    tellCaretMoved(oldCursor, oldAnchor);
 }
 
 void PlainTextBox::contextMenuEvent(QContextMenuEvent *event)

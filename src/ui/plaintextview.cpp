@@ -105,11 +105,19 @@ qsizetype PlainTextBox::positionAt(QPoint point) const
 
 QRect PlainTextBox::cursorRect() const
 {
-    const int line = lineOf(cursor_);
+    QRect rect = characterRect(cursor_);
+    rect.setWidth(1);
+    return rect;
+}
+
+QRect PlainTextBox::characterRect(qsizetype position) const
+{
+    const int line = lineOf(position);
     const int lineHeight = fontMetrics().lineSpacing();
-    const int x = Margin + widthOf(lineStarts_[size_t(line)], cursor_) - horizontalScrollBar()->value();
+    const int x = Margin + widthOf(lineStarts_[size_t(line)], position) - horizontalScrollBar()->value();
     const int y = Margin + (line - verticalScrollBar()->value()) * lineHeight;
-    return {x, y, 1, lineHeight};
+    const bool onCharacter = position < text_.size() && text_[position] != u'\n';
+    return {x, y, onCharacter ? advance(text_[position]) : 1, lineHeight};
 }
 
 int PlainTextBox::visibleLines() const
@@ -129,9 +137,9 @@ void PlainTextBox::updateScrollRanges()
     sideways->setPageStep(std::max(1, width));
 }
 
-void PlainTextBox::ensureCursorVisible()
+void PlainTextBox::scrollToShow(qsizetype position)
 {
-    const int line = lineOf(cursor_);
+    const int line = lineOf(position);
     QScrollBar *vertical = verticalScrollBar();
     const int shown = visibleLines();
     if (line < vertical->value())
@@ -140,7 +148,7 @@ void PlainTextBox::ensureCursorVisible()
         vertical->setValue(line - shown + 1);
 
     QScrollBar *sideways = horizontalScrollBar();
-    const int x = widthOf(lineStarts_[size_t(line)], cursor_);
+    const int x = widthOf(lineStarts_[size_t(line)], position);
     const int room = std::max(1, viewport()->width() - 2 * Margin - 1);
     if (x < sideways->value())
         sideways->setValue(x);
