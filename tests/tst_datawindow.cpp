@@ -17,6 +17,7 @@
 #include "ui/messages.h"
 #include "ui/plaintextbox.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGroupBox>
@@ -971,6 +972,99 @@ private slots:
         QVERIFY2(size > 0 && size <= 64 * 1024, qPrintable(QString::number(size)));
         QTest::qWait(300);
         QCOMPARE(recorder.messages.size(), 1);
+    }
+
+    // The count box reads as an editable combo box named by its label, and
+    // its list opens from the keyboard as a combo box's does.
+    void countBoxIsAnEditableComboBox()
+    {
+        DataWindow w;
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto *box = child<RepeatCountBox>(w, "repeatCountBox");
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(box);
+        QVERIFY(accessible);
+        QCOMPARE(accessible->role(), QAccessible::ComboBox);
+        QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("重复发送次数"));
+        QCOMPARE(accessible->text(QAccessible::Value), QStringLiteral("1"));
+        QVERIFY(accessible->state().editable);
+        box->setEditText(QStringLiteral("100"));
+        QCOMPARE(accessible->text(QAccessible::Value), QStringLiteral("100"));
+
+        for (const auto &[key, modifiers] :
+            {std::pair{Qt::Key_Down, Qt::AltModifier}, std::pair{Qt::Key_F4, Qt::NoModifier}}) {
+            box->lineEdit()->setFocus();
+            QTest::keyClick(box->lineEdit(), key, modifiers);
+            QTRY_VERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            QCOMPARE(menu->activeAction()->text(), QStringLiteral("100"));
+            QVERIFY(accessible->state().expanded);
+            QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
+            QTRY_COMPARE(QApplication::activePopupWidget(), nullptr);
+            QCOMPARE(box->currentText(), QStringLiteral("1000"));
+            box->setEditText(QStringLiteral("100"));
+        }
+        QCOMPARE(box->lineEdit()->text(), QStringLiteral("100"));
+    }
+
+    // Every control of the window is reached with the keyboard alone, in
+    // the order it reads: Tab, and Ctrl+Tab out of the send box, where Tab
+    // is typed.
+    void tabReachesEveryControlInOrder()
+    {
+        DataWindow w;
+        w.resize(505, 503);
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto *sendEdit = child<SendEdit>(w, "sendEdit");
+        const auto pressTab = [&](bool back) {
+            QWidget *focus = QApplication::focusWidget();
+            const bool inSendBox = focus == sendEdit;
+            if (back)
+                QTest::keyClick(focus, Qt::Key_Backtab,
+                    inSendBox ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ShiftModifier);
+            else
+                QTest::keyClick(focus, Qt::Key_Tab, inSendBox ? Qt::ControlModifier : Qt::NoModifier);
+        };
+        const auto nameOf = [](QWidget *widget) {
+            // The count box's text stands for the box.
+            if (auto *box = qobject_cast<RepeatCountBox *>(widget->parentWidget()))
+                return box->objectName();
+            return widget->objectName();
+        };
+        QStringList expected;
+        for (const char *name : {"startButton", "stopButton", "webReplySwitch", "log", "sendEdit",
+                 "sendButton", "repeatCountBox", "intervalEdit", "startTimerButton", "stopTimerButton",
+                 "hexSwitch", "autoReplySwitch", "replyRulesButton", "resetCountersButton"}) {
+            QWidget *widget = child<QWidget>(w, name);
+            if (widget->isVisibleTo(&w))
+                expected << QString::fromLatin1(name);
+        }
+        // Whatever else takes the focus by Tab is in the list too.
+        for (QWidget *widget : w.findChildren<QWidget *>())
+            if (widget->isVisibleTo(&w) && widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus)
+                && !widget->focusProxy())
+                QVERIFY2(expected.contains(nameOf(widget)), qPrintable(nameOf(widget)));
+
+        child<QWidget>(w, qPrintable(expected.first()))->setFocus(Qt::TabFocusReason);
+        QStringList forward{nameOf(QApplication::focusWidget())};
+        for (int step = 0; step < 2 * expected.size() && forward.size() < expected.size(); ++step) {
+            pressTab(false);
+            forward << nameOf(QApplication::focusWidget());
+        }
+        QCOMPARE(forward, expected);
+        pressTab(false);
+        QCOMPARE(nameOf(QApplication::focusWidget()), expected.first());
+        QStringList backward;
+        for (int step = 0; step < 2 * expected.size() && backward.size() < expected.size(); ++step) {
+            pressTab(true);
+            backward.prepend(nameOf(QApplication::focusWidget()));
+        }
+        QCOMPARE(backward, expected);
+        QVERIFY(sendEdit->toPlainText().isEmpty());
     }
 };
 

@@ -5,6 +5,7 @@
 #include "datawindow/layouthelpers.h"
 #include "datawindow/repeatcountbox.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -66,9 +67,12 @@ SendPanel::SendPanel(QWidget *parent)
     repeatCountBox_->addItems({"1", "10", "100", "1000", "10000"});
     repeatCountBox_->setEditText(QStringLiteral("1"));
     repeatCountBox_->setGeometry(24, 60, 97, 21);
+    // Names the box for assistive technologies.
+    repeatCountLabel_->setBuddy(repeatCountBox_);
     intervalLabel_ = named(label(options, tr("间隔(ms)"), 16, 104), "intervalLabel");
     intervalEdit_ = named(new QLineEdit(QStringLiteral("1000"), options), "intervalEdit");
     intervalEdit_->setGeometry(69, 101, 48, 21);
+    intervalLabel_->setBuddy(intervalEdit_);
     startTimerButton_ = named(button(options, tr("定时发送"), 8, 124, 57, 23), "startTimerButton");
     stopTimerButton_ = named(button(options, tr("停止定时发送"), 72, 124, 81, 22), "stopTimerButton");
     countersBar_ = named(new QStatusBar(optionsPanel_), "countersBar");
@@ -180,6 +184,11 @@ void SendPanel::showCounters(const QString &line)
 void SendPanel::updateTitle()
 {
     setTitle(isHexMode() ? tr("数据发送窗口[HEX模式]") : tr("数据发送窗口(文本模式)"));
+    // The send box is named by this title.
+    if (QAccessible::isActive()) {
+        QAccessibleEvent event(sendEdit_, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 bool SendPanel::acceptsKey(QChar key) const
