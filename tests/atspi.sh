@@ -55,4 +55,6 @@ if [ "$status" -ne 0 ]; then
 fi
 exit "$status"
 INNER
-timeout 120 xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- bash "$inner" "$program" "$work" "$here"
+# Displays counted from 150: two `xvfb-run -a` started at once (the smoke
+# test starts from 99) may both take the first free number and one fails.
+timeout 120 xvfb-run -a -n 150 -s "-screen 0 1280x800x24" dbus-run-session -- bash "$inner" "$program" "$work" "$here"
