@@ -377,6 +377,19 @@ private slots:
         QTRY_VERIFY(peerSawEnd(peer.get()));
     }
 
+    void stoppingAClientFromTheKeyboard()
+    {
+        Harness h;
+        Harness::ConnectedClient connected = h.connectedTcpClient();
+        Endpoint *client = connected.endpoint;
+        auto *stop = child<QPushButton>(windowOf(client), "stopButton");
+        QSignalSpy released(stop->parent(), SIGNAL(stopReleased()));
+        QTest::keyClick(stop, Qt::Key_Space);
+        QCOMPARE(client->state, EndpointState::Disconnected);
+        QTRY_VERIFY(peerSawEnd(connected.peer.get()));
+        QCOMPARE(released.count(), 1);
+    }
+
     void stoppingAPeerFromItsOwnWindow()
     {
         Harness h;

@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 using namespace layout_helpers;
 
@@ -40,6 +41,12 @@ StatusPanel::StatusPanel(QWidget *parent)
 
     connect(startButton_, &QPushButton::clicked, this, &StatusPanel::startClicked);
     stopButton_->installEventFilter(this);
+    // A mouse stops on the release alone; the keyboard (Space) and assistive
+    // technologies' press action only click, and stop by the click.
+    connect(stopButton_, &QPushButton::clicked, this, [this] {
+        if (!mouseReleaseHandled_)
+            emit stopReleased();
+    });
 }
 
 void StatusPanel::showContent(const Content &content)
@@ -83,6 +90,9 @@ void StatusPanel::setWebReplyOn(bool on)
 bool StatusPanel::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == stopButton_ && event->type() == QEvent::MouseButtonRelease && stopButton_->isEnabled()) {
+        // The button's own click, if any, follows within this release.
+        mouseReleaseHandled_ = true;
+        QTimer::singleShot(0, this, [this] { mouseReleaseHandled_ = false; });
         emit stopReleased();
         return false;
     }

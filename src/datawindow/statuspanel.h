@@ -31,7 +31,7 @@ signals:
     void startClicked();
     void webReplyToggled(bool on);
     // Stopping follows the release of any mouse button on the enabled stop
-    // button, not a click.
+    // button, not a click; from the keyboard, its click.
     void stopReleased();
 
 protected:
@@ -40,5 +40,6 @@ protected:
 private:
     QLabel *stateLabel_, *createdLabel_, *peerAddressLabel_, *peerPortLabel_, *spareLabel_, *localPortLabel_;
     QPushButton *startButton_, *stopButton_;
+    bool mouseReleaseHandled_ = false; // until this release's dispatch ends
     QCheckBox *webReplySwitch_;
 };
