@@ -35,7 +35,7 @@ QString LineWriter::droppedText(qint64 lines)
     return QCoreApplication::translate("LineWriter", "标准输出的读取方跟不上，已丢弃 %1 行输出").arg(lines);
 }
 
-void LineWriter::writeLine(const QByteArray &line)
+void LineWriter::writeLine(QByteArray line)
 {
     if (!writer_)
         return;
@@ -44,9 +44,11 @@ void LineWriter::writeLine(const QByteArray &line)
     if (droppedSinceNote_ > 0) {
         bytes = droppedNote_(droppedSinceNote_);
         bytes += '\n';
+        bytes += line;
         ++lines;
+    } else {
+        bytes = std::move(line);
     }
-    bytes += line;
     bytes += '\n';
     switch (writer_->hand(bytes, lines)) {
     case WriterThread::Handed::Queued:

@@ -48,8 +48,9 @@ public:
     // "已丢弃 N 行输出", translated; the default dropped note in UTF-8.
     [[nodiscard]] static QString droppedText(qint64 lines);
 
-    // Queues one line, given without its line break, or drops it.
-    void writeLine(const QByteArray &line);
+    // Queues one line, given without its line break, or drops it. A line
+    // handed over whole, with room for the break, is queued without a copy.
+    void writeLine(QByteArray line);
     // Writes the dropped note if lines were dropped since the last one,
     // then what is queued, and ends the writer (see FinishGrace). Returns
     // how many bytes were not written; later lines are dropped.
