@@ -10,6 +10,7 @@ overstays, ended by its own PID.
 import argparse
 import json
 import os
+import re
 import resource
 import signal
 import socket
@@ -270,8 +271,11 @@ class Bench:
     # ended, and its lines counted.
     def headless_answers(self, count, rate, quiet=1.0):
         port = free_port(socket.SOCK_DGRAM)
+        # The serial bridge leads nowhere: no real port is opened (as in
+        # benchapp).
         workspace = {"format": 1, "endpoints": [
-            {"kind": "udpServer", "port": port, "setup": {"autoReply": True}, "rules": reply_rules()}]}
+            {"kind": "udpServer", "port": port, "serialDevice": "/nonexistent/bench-serial",
+             "setup": {"autoReply": True}, "rules": reply_rules()}]}
         seconds = count / rate
         run = Headless(self.portwright, workspace, self.env, int(seconds * 3 + 120))
         try:
@@ -401,7 +405,7 @@ def count_answers(path):
     """A headless answering run's output: all its lines, the received and
     the reply lines, the dropped notes, and whether the received requests
     and the replies each appear in ascending order of their number."""
-    res = {"lines": 0, "received_lines": 0, "reply_lines": 0, "dropped_notes": 0,
+    res = {"lines": 0, "received_lines": 0, "reply_lines": 0, "dropped_notes": 0, "dropped_reply_notes": 0,
            "received_ascending": 1, "replies_ascending": 1}
     last = {"received": -1, "reply": -1}
     with open(path, "rb") as f:
@@ -419,8 +423,10 @@ def count_answers(path):
                 last[what] = number
                 break
             else:
-                if DROPPED_MARKER in line:
+                if DROPPED_NOTE.search(line):
                     res["dropped_notes"] += 1
+                elif DROPPED_REPLIES.search(line):
+                    res["dropped_reply_notes"] += 1
     return res
 
 
@@ -438,7 +444,10 @@ def find_portwright(bindir):
 PERIOD = bytes(ord("A") + i % 26 for i in range(64 * 1024))
 RECEIVED_MARKER = " 收到数据：".encode()
 REPLY_MARKER = " 自动应答：".encode()
-DROPPED_MARKER = "已丢弃".encode()
+# The line writer's note, "...已丢弃 N 行输出"; not the dropped replies' note.
+DROPPED_NOTE = re.compile("已丢弃 [0-9]+ 行输出".encode())
+# The session's note of replies it dropped for want of room to send them.
+DROPPED_REPLIES = re.compile("已丢弃 [0-9]+ 条自动应答".encode())
 
 
 class StreamCheck:
@@ -468,7 +477,7 @@ class StreamCheck:
             if at >= 0:
                 self.pieces += 1
                 self.check(view[at + len(RECEIVED_MARKER):stop])
-            elif buf.find(DROPPED_MARKER, start, stop) >= 0:
+            elif DROPPED_NOTE.search(buf, start, stop):
                 self.dropped_notes += 1
             start = stop + 1
         return True

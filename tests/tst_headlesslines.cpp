@@ -2,6 +2,8 @@
 // window's line hold, the text line is one line and the JSON line is one
 // valid JSON object that gives the fields back.
 #include "session/headlesslines.h"
+
+#include "core/logtexts.h"
 #include "session/logentry.h"
 
 #include <QJsonDocument>
@@ -135,9 +137,10 @@ private slots:
         QCOMPARE(directionName(LineDirection::Reply), QStringLiteral("reply"));
     }
 
-    // A received piece that the log shows as it is is written from its bytes
-    // rather than from the window's line; either way the line is the same.
-    void receivedBytesWrittenAsTheWindowShowsThem_data()
+    // A received piece or a reply that the log shows as it is is written
+    // from its bytes rather than from the window's line; either way the line
+    // is the same.
+    void bytesWrittenAsTheWindowShowsThem_data()
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("asTheyAre");
@@ -151,24 +154,31 @@ private slots:
         QTest::newRow("UTF-8") << QByteArray(plain).insert(30, "\xc3\xa9") << false;
         QTest::newRow("not UTF-8") << QByteArray(plain).insert(3, '\xff') << false;
     }
-    void receivedBytesWrittenAsTheWindowShowsThem()
+    void bytesWrittenAsTheWindowShowsThem()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(bool, asTheyAre);
-        LogEntry entry;
-        entry.time = 1714543533042;
-        entry.kind = LogEntry::Kind::Received;
-        entry.data = bytes;
-        HeadlessLine line = lineOf(bytes, entryLine(entry, false), QStringLiteral("10.0.0.2[1]"));
-        const QByteArray windows = headlessTextLine(line);
-        const std::optional<QString> head = receivedLineHead(entry, false);
-        QCOMPARE(head.has_value(), asTheyAre);
-        if (head) {
-            line.line = *head;
-            QCOMPARE(headlessTextLineEndingInBytes(line), windows);
+        for (const LogEntry::Kind kind : {LogEntry::Kind::Received, LogEntry::Kind::Reply}) {
+            LogEntry entry;
+            entry.time = 1714543533042;
+            entry.kind = kind;
+            entry.data = bytes;
+            HeadlessLine line = lineOf(bytes, entryLine(entry, false), QStringLiteral("10.0.0.2[1]"));
+            const QByteArray windows = headlessTextLine(line);
+            const std::optional<QString> head = bytesLineHead(entry, false);
+            QCOMPARE(head.has_value(), asTheyAre);
+            if (head) {
+                line.line = *head;
+                QCOMPARE(headlessTextLineEndingInBytes(line), windows);
+            }
+            entry.hex = true;
+            QVERIFY(!bytesLineHead(entry, false));
         }
-        entry.hex = true;
-        QVERIFY(!receivedLineHead(entry, false));
+        // A reply longer than the log shows whole is cut in the window's line.
+        LogEntry longReply;
+        longReply.kind = LogEntry::Kind::Reply;
+        longReply.data = QByteArray(LoggedReplyBytes + 1, 'r');
+        QVERIFY(!bytesLineHead(longReply, false));
     }
 };
 

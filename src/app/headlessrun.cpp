@@ -186,7 +186,7 @@ private:
                 if (options_.json) {
                     line.line = entryLine(entry, session->showsMilliseconds());
                     writer_.writeLine(headlessJsonLine(line));
-                } else if (auto head = receivedLineHead(entry, session->showsMilliseconds())) {
+                } else if (auto head = bytesLineHead(entry, session->showsMilliseconds())) {
                     line.line = std::move(*head);
                     writer_.writeLine(headlessTextLineEndingInBytes(line));
                 } else {

@@ -22,6 +22,11 @@ LineWriter::LineWriter(int fd, Limits limits, DroppedNote droppedNote)
     settings.maxBytes = limits.bytes;
     settings.maxPieces = limits.lines;
     settings.stopGrace = FinishGrace;
+    // A flood of short lines (a server answering thousands of requests a
+    // second) would otherwise wake the writer, and switch threads, for
+    // every line; a few milliseconds of delay is not seen by a reader.
+    settings.gatherTime = GatherTime;
+    settings.gatherBytes = GatherBytes;
     writer_ = std::make_unique<WriterThread>(own, settings, nullptr);
 }
 

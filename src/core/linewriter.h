@@ -36,6 +36,10 @@ class LineWriter {
 public:
     using Limits = LineWriterLimits;
     static constexpr std::chrono::milliseconds FinishGrace{2000};
+    // The writer, woken by a line, waits this long for more, or until so
+    // many bytes are queued, and writes them together.
+    static constexpr std::chrono::milliseconds GatherTime{10};
+    static constexpr qsizetype GatherBytes = 64 * 1024;
     // The dropped note for so many lines, without its line break; a run that
     // writes JSON Lines gives one that makes a JSON object of droppedText().
     using DroppedNote = std::function<QByteArray(qint64 lines)>;

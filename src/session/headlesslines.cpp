@@ -1,6 +1,7 @@
 #include "session/headlesslines.h"
 
 #include <QDateTime>
+#include <QStringEncoder>
 
 #include <algorithm>
 
@@ -10,35 +11,46 @@
 
 namespace {
 
-// Local time with its offset: a person at the rack reads local time, and the
-// offset keeps lines of machines in other zones comparable. The zone lookup
-// and the formatting cost microseconds, which a flood of short lines pays on
-// every line; the text of the second is kept per thread and only its
-// milliseconds are written anew. A zone's offset changes on a whole second.
-QString timeText(qint64 time)
+// Local time with its offset, appended to out: a person at the rack reads
+// local time, and the offset keeps lines of machines in other zones
+// comparable. The zone lookup and the formatting cost microseconds, which a
+// flood of short lines pays on every line; the text of the second is kept
+// per thread and only its milliseconds are written anew. A zone's offset
+// changes on a whole second.
+void appendTimeText(QByteArray &out, qint64 time)
 {
     thread_local qint64 cachedSecond = -1;
-    thread_local QString cached; // the second's text with ".000"
+    thread_local QByteArray cached; // the second's text with ".000"
     thread_local qsizetype millisecondsAt = -1; // of the three digits
     const qint64 second = time >= 0 ? time / 1000 : (time - 999) / 1000;
+    const auto text = [](qint64 milliseconds) {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(milliseconds);
+        return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs).toUtf8();
+    };
     if (second != cachedSecond) {
-        const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
-        cached = local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
-        const qsizetype dot = cached.indexOf(QLatin1Char('.'), cached.indexOf(QLatin1Char('T')));
+        cached = text(second * 1000);
+        const qsizetype dot = cached.indexOf('.', cached.indexOf('T'));
         millisecondsAt = dot >= 0 && cached.size() >= dot + 4 ? dot + 1 : -1;
         cachedSecond = second;
     }
     if (millisecondsAt < 0) {
-        const QDateTime local = QDateTime::fromMSecsSinceEpoch(time);
-        return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+        out += text(time);
+        return;
     }
-    QString text = cached;
+    const qsizetype at = out.size() + millisecondsAt;
+    out += cached;
     const int milliseconds = int(time - second * 1000);
-    QChar *digits = text.data() + millisecondsAt;
-    digits[0] = QChar(u'0' + milliseconds / 100);
-    digits[1] = QChar(u'0' + milliseconds / 10 % 10);
-    digits[2] = QChar(u'0' + milliseconds % 10);
-    return text;
+    char *digits = out.data() + at;
+    digits[0] = char('0' + milliseconds / 100);
+    digits[1] = char('0' + milliseconds / 10 % 10);
+    digits[2] = char('0' + milliseconds % 10);
+}
+
+QString timeText(qint64 time)
+{
+    QByteArray text;
+    appendTimeText(text, time);
+    return QString::fromUtf8(text);
 }
 
 bool isControl(char c)
@@ -73,10 +85,10 @@ const char *findControl(const char *at, const char *end)
 // that the window's own zero byte uses, appended to out. In UTF-8 these
 // bytes stand only for themselves, never inside a longer sequence, so text
 // is converted whole and only they are replaced.
-void appendWithControlPictures(QByteArray &out, const QByteArray &utf8)
+void appendWithControlPictures(QByteArray &out, QByteArrayView utf8)
 {
-    const char *end = utf8.constEnd();
-    const char *plain = utf8.constBegin(); // the start of the run not yet appended
+    const char *end = utf8.end();
+    const char *plain = utf8.begin(); // the start of the run not yet appended
     for (const char *at = findControl(plain, end); at != end; at = findControl(at + 1, end)) {
         out.append(plain, at - plain);
         const char16_t picture = *at == '\x7f' ? u'\u2421' : char16_t(0x2400 + uchar(*at));
@@ -87,6 +99,23 @@ void appendWithControlPictures(QByteArray &out, const QByteArray &utf8)
         plain = at + 1;
     }
     out.append(plain, end - plain);
+}
+
+// The same for text, converted straight into out (it has room reserved for
+// it); only text that holds a control is converted apart and appended again.
+void appendWithControlPictures(QByteArray &out, QStringView text)
+{
+    const qsizetype start = out.size();
+    out.resize(start + text.size() * 3);
+    // Stateless: a high surrogate at the end is not held back for more.
+    QStringEncoder encoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const char *end = encoder.appendToBuffer(out.data() + start, text);
+    out.resize(end - out.constData());
+    if (findControl(out.constData() + start, out.constEnd()) == out.constEnd())
+        return;
+    const QByteArray converted = out.sliced(start);
+    out.truncate(start);
+    appendWithControlPictures(out, QByteArrayView(converted));
 }
 
 // A JSON string with its quotes. QString may hold a lone surrogate, which
@@ -156,25 +185,25 @@ namespace {
 
 // Made in UTF-8 piece by piece, at its size and with room for the line break
 // its writer adds: a received piece of megabytes is copied once, not joined
-// in UTF-16 and converted after.
-QByteArray textLine(const HeadlessLine &line, const QByteArray &tail)
+// in UTF-16 and converted after, and a short line costs one allocation.
+QByteArray textLine(const HeadlessLine &line, QByteArrayView tail)
 {
-    const QByteArray time = timeText(line.time).toLatin1();
-    const QByteArray endpoint = line.endpoint.toUtf8();
-    const QByteArray peer = line.peer.toUtf8();
-    const QByteArray text = line.line.toUtf8();
     QByteArray out;
-    out.reserve(time.size() + endpoint.size() + peer.size() + text.size() + tail.size() + 4);
-    out += time;
+    out.reserve(40 + (line.endpoint.size() + line.peer.size() + line.line.size()) * 3 + tail.size() + 4);
+    appendTimeText(out, line.time);
     out += ' ';
-    appendWithControlPictures(out, endpoint);
-    if (!peer.isEmpty()) {
+    appendWithControlPictures(out, QStringView(line.endpoint));
+    if (!line.peer.isEmpty()) {
         out += ' ';
-        appendWithControlPictures(out, peer);
+        appendWithControlPictures(out, QStringView(line.peer));
     }
     out += ' ';
-    appendWithControlPictures(out, text);
+    appendWithControlPictures(out, QStringView(line.line));
     appendWithControlPictures(out, tail);
+    // A large piece that is not ASCII takes far less than the room reserved
+    // for it; the line may be queued as it is.
+    if (out.capacity() - out.size() > 64 * 1024)
+        out.squeeze();
     return out;
 }
 
@@ -182,7 +211,7 @@ QByteArray textLine(const HeadlessLine &line, const QByteArray &tail)
 
 QByteArray headlessTextLine(const HeadlessLine &line)
 {
-    return textLine(line, QByteArray());
+    return textLine(line, QByteArrayView());
 }
 
 QByteArray headlessTextLineEndingInBytes(const HeadlessLine &line)

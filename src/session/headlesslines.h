@@ -30,7 +30,7 @@ struct HeadlessLine {
 // break at the end.
 [[nodiscard]] QByteArray headlessTextLine(const HeadlessLine &line);
 // The same for a line that ends in its bytes as they are: line.line holds
-// only the text before them (receivedLineHead). The bytes must read alike in
+// only the text before them (bytesLineHead). The bytes must read alike in
 // UTF-8 and as the window decodes them: ASCII.
 [[nodiscard]] QByteArray headlessTextLineEndingInBytes(const HeadlessLine &line);
 

@@ -52,12 +52,28 @@ bool showsAsItself(const QByteArray &data)
 
 } // namespace
 
-std::optional<QString> receivedLineHead(const LogEntry &entry, bool milliseconds)
+std::optional<QString> bytesLineHead(const LogEntry &entry, bool milliseconds)
 {
-    if (entry.kind != LogEntry::Kind::Received || entry.hex || !showsAsItself(entry.data))
+    const bool received = entry.kind == LogEntry::Kind::Received;
+    const bool reply = entry.kind == LogEntry::Kind::Reply && entry.data.size() <= LoggedReplyBytes;
+    if ((!received && !reply) || entry.hex || !showsAsItself(entry.data))
         return std::nullopt;
-    // The received line is the time, its words, then the text of the bytes.
-    return ReceiveLogLine(entryTimeText(entry.time, milliseconds), QByteArray(), false);
+    // The line is the time, its words, then the text of the bytes. A flood
+    // of short pieces logs many a line in the same second: the head is made
+    // anew only when its time text changes.
+    struct Head {
+        QString time;
+        QString text;
+    };
+    static Head heads[2];
+    Head &head = heads[received ? 0 : 1];
+    const QString time = entryTimeText(entry.time, milliseconds);
+    if (head.text.isNull() || head.time != time) {
+        head.time = time;
+        head.text
+            = received ? ReceiveLogLine(time, QByteArray(), false) : ReplyLogLine(time, QByteArray(), false);
+    }
+    return head.text;
 }
 
 QString entryLine(const LogEntry &entry, bool milliseconds)
