@@ -5,6 +5,7 @@
 // Times printed are CLOCK_MONOTONIC nanoseconds, comparable with benchapp's.
 //
 //   tcp-send PORT BYTES [--rate MBps] [--delay-ms D] [--shutdown]
+//                                               (byte i of the stream is 'A' + (i % 65536) % 26)
 //   udp-send PORT COUNT SIZE [--rate per-second]
 //   tcp-connect PORT COUNT [--hold-ms H] [--say-port] [--close-first K --close-after-ms T]
 //                                               (--say-port: each connection sends
@@ -16,7 +17,8 @@
 //   timer-send PORT INTERVAL_MS TICKS           (absolute-schedule sender)
 //   udp-ask PORT COUNT [--rate per-second] [--quiet-ms Q]
 //                                               (sends "req <n>" datagrams and checks
-//                                               that "ack <n>" comes back for each, in order)
+//                                               that "ack <n>" comes back for each, in order;
+//                                               ascending: replies numbered above all before)
 //   tcp-stall PORT COUNT [--rcvbuf B] [--mss M] [--say TEXT] [--hold-ms H] [--until-eof]
 //                                               (COUNT connections with a receive buffer
 //                                               of B bytes and a segment size of M (0: the
@@ -151,8 +153,12 @@ int tcpSend(int argc, char **argv)
     while (sent < bytes && nowNs() < deadline) {
         if (rate > 0)
             sleepUntil(start + (long long)(double(sent) / rate * 1e9));
-        const size_t n = size_t(std::min<long long>(bytes - sent, (long long)chunk.size()));
-        const ssize_t got = send(fd, chunk.data(), n, MSG_NOSIGNAL);
+        // From where the last send stopped, so that the stream is the
+        // payload repeated whatever a send took: a receiver can check it
+        // byte for byte (byte i is payload[i % 64 Ki]).
+        const size_t at = size_t(sent % (long long)chunk.size());
+        const size_t n = size_t(std::min<long long>(bytes - sent, (long long)(chunk.size() - at)));
+        const ssize_t got = send(fd, chunk.data() + at, n, MSG_NOSIGNAL);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -398,6 +404,10 @@ int udpAsk(int argc, char **argv)
     std::printf("start_ns=%lld\n", start);
     std::fflush(stdout);
     long long sent = 0, replies = 0, inOrder = 0, expected = 0, lastReply = start;
+    // Replies whose number is above every earlier one: with requests lost
+    // on the way the exact order breaks at the first gap, while these still
+    // tell a gap (lost) from a reply that came out of turn.
+    long long ascending = 0, highest = -1;
     char buf[2048];
     const auto drain = [&] {
         for (;;) {
@@ -412,6 +422,11 @@ int udpAsk(int argc, char **argv)
             if (std::strcmp(buf, want) == 0)
                 ++inOrder;
             ++expected;
+            long long number = -1;
+            if (std::sscanf(buf, "ack %lld", &number) == 1 && number > highest) {
+                ++ascending;
+                highest = number;
+            }
         }
     };
     while (sent < count && nowNs() < deadline) {
@@ -429,8 +444,8 @@ int udpAsk(int argc, char **argv)
         poll(&p, 1, 20);
         drain();
     }
-    std::printf("sent=%lld replies=%lld in_order=%lld sent_ns=%lld end_ns=%lld\n", sent, replies, inOrder,
-        sentNs, nowNs());
+    std::printf("sent=%lld replies=%lld in_order=%lld ascending=%lld sent_ns=%lld end_ns=%lld\n", sent,
+        replies, inOrder, ascending, sentNs, nowNs());
     close(fd);
     return replies == sent && inOrder == sent ? 0 : 1;
 }

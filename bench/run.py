@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Runs the benchmarks B1..B13 against Portwright and their baselines, and prints
+"""Runs the benchmarks B1..B15 against Portwright and their baselines, and prints
 one table: Portwright figure, baseline figure from the same run, ratio, target,
 met or not. Figures are medians over --runs runs. Loopback only.
 
@@ -10,6 +10,7 @@ overstays, ended by its own PID.
 import argparse
 import json
 import os
+import re
 import resource
 import signal
 import socket
@@ -91,6 +92,7 @@ class Bench:
     def __init__(self, bindir, runs):
         self.app = os.path.join(bindir, "pw_benchapp")
         self.gen = os.path.join(bindir, "pw_loadgen")
+        self.portwright = find_portwright(bindir)
         self.runs = runs
         # The app keeps settings (reply rules): never in the user's own folder.
         self.config = tempfile.mkdtemp(prefix="pw-bench-config-")
@@ -209,6 +211,98 @@ class Bench:
         app.finish(30)
         return res
 
+    # B14: a headless TCP Server takes a stream from one peer, its standard
+    # output to a file. The end is when the file holds every byte sent (the
+    # file's modification time once its data adds up); a run whose file
+    # stops short is ended once the file has not grown for `quiet` seconds
+    # (the whole stream takes about one).
+    def headless_stream(self, nbytes, timeout=180, quiet=5.0):
+        port = free_port()
+        workspace = {"format": 1, "endpoints": [{"kind": "tcpServer", "port": port}]}
+        run = Headless(self.portwright, workspace, self.env, timeout + 60)
+        check = None
+        gen = None
+        try:
+            wait_listening(port, 30)
+            check = StreamCheck(run.out_path)
+            gen = self.gen_proc("tcp-send", port, nbytes, "--timeout-ms", int(timeout * 1000))
+            start = kv(gen.wait_line("start_ns=", 30))["start_ns"]
+            deadline = time.monotonic() + timeout
+            # The file is read only once it has not grown for a moment, so
+            # that reading it takes no processor time from the run while it
+            # writes (the end is the file's time, not the moment it is read).
+            size, last_growth = 0, time.monotonic()
+            end = None
+            while time.monotonic() < deadline and run.p.poll() is None:
+                now = os.fstat(check.f.fileno()).st_size
+                if now != size:
+                    size, last_growth = now, time.monotonic()
+                elif time.monotonic() - last_growth > 0.05 and check.read():
+                    if check.data >= nbytes:
+                        end = min(check.written_ns(), now_ns())
+                        break
+                elif size > 0 and time.monotonic() - last_growth > quiet:
+                    break
+                time.sleep(0.005)
+            res = {"peak_rss_kb": run.peak_rss_kb() if run.p.poll() is None else 0}
+            res["exit"] = run.stop(30)
+            check.read()  # what the end of the run wrote
+            res.update({"lines": check.lines, "pieces": check.pieces, "data_bytes": check.data,
+                        "mismatch_at": check.mismatch_at, "dropped_notes": check.dropped_notes})
+            res["complete"] = int(end is not None)
+            res["seconds"] = (end - start) / 1e9 if end else float("inf")
+            res["mbps"] = nbytes / MB / res["seconds"]
+            if run.p.returncode != 0:
+                print("B14: the headless run ended with %s: %s" % (run.p.returncode, run.stderr_tail()),
+                      file=sys.stderr, flush=True)
+            return res
+        finally:
+            if run.p.poll() is None:
+                run.stop(30)
+            if gen:
+                gen.finish(30)  # the run's end closed its connection
+            if check:
+                check.close()
+            run.remove()
+
+    # B15: a headless UDP Server answers a request stream by twenty reply
+    # rules, its standard output to a file. Once the asker has given up
+    # waiting for answers and the file has stopped growing the run is
+    # ended, and its lines counted.
+    def headless_answers(self, count, rate, quiet=1.0):
+        port = free_port(socket.SOCK_DGRAM)
+        # The serial bridge leads nowhere: no real port is opened (as in
+        # benchapp).
+        workspace = {"format": 1, "endpoints": [
+            {"kind": "udpServer", "port": port, "serialDevice": "/nonexistent/bench-serial",
+             "setup": {"autoReply": True}, "rules": reply_rules()}]}
+        seconds = count / rate
+        run = Headless(self.portwright, workspace, self.env, int(seconds * 3 + 120))
+        try:
+            wait_udp_bound(port, 30)
+            gen = self.gen_proc("udp-ask", port, count, "--rate", rate, "--quiet-ms", 2000,
+                                "--timeout-ms", int((seconds * 3 + 60) * 1000))
+            gen.finish(seconds * 3 + 90)
+            res = kv(gen.wait_line("sent=", 5))
+            size, stable_since = -1, time.monotonic()
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline and time.monotonic() - stable_since < quiet:
+                now = os.path.getsize(run.out_path)
+                if now != size:
+                    size, stable_since = now, time.monotonic()
+                time.sleep(0.05)
+            res["peak_rss_kb"] = run.peak_rss_kb() if run.p.poll() is None else 0
+            res["exit"] = run.stop(30)
+            res.update(count_answers(run.out_path))
+            if run.p.returncode != 0:
+                print("B15: the headless run ended with %s: %s" % (run.p.returncode, run.stderr_tail()),
+                      file=sys.stderr, flush=True)
+            return res
+        finally:
+            if run.p.poll() is None:
+                run.stop(30)
+            run.remove()
+
     # B3, B4, B8 and B9: many peers at once.
     def accepts(self, count, baseline=False, app_extra=(), gen_extra=(), nofile=None, timeout_ms=20000):
         port = free_port()
@@ -290,6 +384,164 @@ class Bench:
         return [fn() for _ in range(self.runs)]
 
 
+def reply_rules():
+    """The twenty rules of B12 (benchapp's answerRequests) as a workspace
+    keeps them: nineteen that the requests never match, one of every kind of
+    match in turn, and last the regular expression that answers "req <n>"
+    with "ack <n>"."""
+    kinds = ["equals", "contains", "startsWith", "endsWith", "hexBytes"]
+    rules = []
+    for i in range(19):
+        kind = kinds[i % 5]
+        rules.append({"enabled": True, "match": kind,
+                      "pattern": "FE %02x" % i if kind == "hexBytes" else "cmd-%d" % i,
+                      "reply": "r%d" % i, "replyIsHex": False})
+    rules.append({"enabled": True, "match": "regex", "pattern": r"^req (\d+)$", "reply": r"ack \1",
+                  "replyIsHex": False})
+    return rules
+
+
+def count_answers(path):
+    """A headless answering run's output: all its lines, the received and
+    the reply lines, the dropped notes, and whether the received requests
+    and the replies each appear in ascending order of their number."""
+    res = {"lines": 0, "received_lines": 0, "reply_lines": 0, "dropped_notes": 0, "dropped_reply_notes": 0,
+           "received_ascending": 1, "replies_ascending": 1}
+    last = {"received": -1, "reply": -1}
+    with open(path, "rb") as f:
+        for line in f:
+            res["lines"] += 1
+            for marker, what, word in ((RECEIVED_MARKER, "received", b"req "), (REPLY_MARKER, "reply", b"ack ")):
+                at = line.find(marker)
+                if at < 0:
+                    continue
+                res[what + "_lines"] += 1
+                text = line[at + len(marker):].rstrip(b"\n")
+                number = int(text[len(word):]) if text.startswith(word) and text[len(word):].isdigit() else -1
+                if number <= last[what]:
+                    res[("received" if what == "received" else "replies") + "_ascending"] = 0
+                last[what] = number
+                break
+            else:
+                if DROPPED_NOTE.search(line):
+                    res["dropped_notes"] += 1
+                elif DROPPED_REPLIES.search(line):
+                    res["dropped_reply_notes"] += 1
+    return res
+
+
+def find_portwright(bindir):
+    """The portwright program of the build that made the benchmark programs:
+    beside them when the benchmarks were built from the main project, in
+    its own folder when bench/run.sh built them on their own."""
+    for path in (os.path.join(bindir, "portwright", "portwright"), os.path.join(bindir, "..", "portwright")):
+        if os.path.isfile(path) and os.access(path, os.X_OK):
+            return path
+    raise RuntimeError("no portwright program near %s (build the target portwright)" % bindir)
+
+
+# The loadgen's stream: byte i is PERIOD[i % len(PERIOD)].
+PERIOD = bytes(ord("A") + i % 26 for i in range(64 * 1024))
+RECEIVED_MARKER = " 收到数据：".encode()
+REPLY_MARKER = " 自动应答：".encode()
+# The line writer's note, "...已丢弃 N 行输出"; not the dropped replies' note.
+DROPPED_NOTE = re.compile("已丢弃 [0-9]+ 行输出".encode())
+# The session's note of replies it dropped for want of room to send them.
+DROPPED_REPLIES = re.compile("已丢弃 [0-9]+ 条自动应答".encode())
+
+
+class StreamCheck:
+    """Follows a headless run's standard output as it grows: the data of its
+    received lines, in the order written, against the loadgen's stream."""
+
+    def __init__(self, path):
+        self.f = open(path, "rb")
+        self.rest = b""
+        self.lines = self.pieces = self.data = self.dropped_notes = 0
+        self.mismatch_at = -1  # the first stream offset whose byte is wrong
+
+    def read(self):
+        """Takes in the lines written since the last call; True if any."""
+        new = self.f.read()
+        if not new:
+            return False
+        buf = self.rest + new
+        end = buf.rfind(b"\n") + 1
+        self.rest = buf[end:]
+        view = memoryview(buf)
+        start = 0
+        while start < end:
+            stop = buf.index(b"\n", start)
+            self.lines += 1
+            at = buf.find(RECEIVED_MARKER, start, stop)
+            if at >= 0:
+                self.pieces += 1
+                self.check(view[at + len(RECEIVED_MARKER):stop])
+            elif DROPPED_NOTE.search(buf, start, stop):
+                self.dropped_notes += 1
+            start = stop + 1
+        return True
+
+    def check(self, piece):
+        pos, size = 0, len(piece)
+        while pos < size and self.mismatch_at < 0:
+            k = (self.data + pos) % len(PERIOD)
+            n = min(size - pos, len(PERIOD) - k)
+            if piece[pos:pos + n] != PERIOD[k:k + n]:
+                self.mismatch_at = self.data + pos
+            pos += n
+        self.data += size
+
+    def written_ns(self):
+        """When the file was last written, as CLOCK_MONOTONIC: its
+        modification time less the wall clock's lead on the monotonic one."""
+        lead = time.time_ns() - time.monotonic_ns()
+        return os.fstat(self.f.fileno()).st_mtime_ns - lead
+
+    def close(self):
+        self.f.close()
+
+
+class Headless:
+    """`portwright --headless` on a workspace written to a temporary folder,
+    its standard output to a file there. Ends by its own --duration at the
+    latest, or earlier by SIGTERM to its PID."""
+
+    def __init__(self, exe, workspace, env, duration_s):
+        self.folder = tempfile.mkdtemp(prefix="pw-bench-headless-")
+        self.out_path = os.path.join(self.folder, "out.txt")
+        self.err_path = os.path.join(self.folder, "err.txt")
+        ws_path = os.path.join(self.folder, "bench.portwright")
+        with open(ws_path, "w", encoding="utf-8") as f:
+            json.dump(workspace, f, ensure_ascii=False)
+        with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
+            self.p = subprocess.Popen([exe, "--headless", ws_path, "--duration", str(duration_s)],
+                                      stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env)
+
+    def peak_rss_kb(self):
+        with open("/proc/%d/status" % self.p.pid) as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+        return 0
+
+    def stop(self, timeout):
+        """SIGTERM, then the exit status (the run writes what is queued
+        first); a run that overstays is killed."""
+        if self.p.poll() is None:
+            os.kill(self.p.pid, signal.SIGTERM)  # only our own child, by its PID
+        return end_child(self.p, timeout)
+
+    def stderr_tail(self):
+        with open(self.err_path, "rb") as f:
+            return f.read()[-2000:].decode(errors="replace")
+
+    def remove(self):
+        for name in os.listdir(self.folder):
+            os.unlink(os.path.join(self.folder, name))
+        os.rmdir(self.folder)
+
+
 def wait_listening(port, timeout):
     """Waits until something listens on 127.0.0.1:port, read from /proc/net/tcp:
     a trial connect would use up the sink's only connection."""
@@ -303,6 +555,18 @@ def wait_listening(port, timeout):
                     return
         time.sleep(0.01)
     raise RuntimeError("nothing listens on port %d" % port)
+
+
+def wait_udp_bound(port, timeout):
+    """Waits until a datagram socket is bound to port, read from /proc/net/udp."""
+    want = ":%04X" % port
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        with open("/proc/net/udp") as f:
+            if any(line.split()[1].endswith(want) for line in f.readlines()[1:]):
+                return
+        time.sleep(0.01)
+    raise RuntimeError("nothing is bound to UDP port %d" % port)
 
 
 def end_child(proc, timeout):
@@ -360,7 +624,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--bindir", required=True)
     ap.add_argument("--runs", type=int, default=3)
-    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12,B13")
+    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12,B13,B14,B15")
     ap.add_argument("--b1-mb", type=int, default=50)
     ap.add_argument("--b5-ticks", type=int, default=1000)
     ap.add_argument("--b7-seconds", type=int, default=60, help="length of the flood (the full one: 600)")
@@ -369,6 +633,9 @@ def main():
     ap.add_argument("--b12-seconds", type=int, default=10, help="length of the request stream at 20k/s")
     ap.add_argument("--b13-peers", type=int, default=2000, help="peers that never read")
     ap.add_argument("--b13-reply-kb", type=int, default=256, help="size of the reply each peer is given, in KiB")
+    ap.add_argument("--b14-mb", type=int, default=50, help="MB (10^6 bytes) into the headless TCP Server")
+    ap.add_argument("--b15-seconds", type=int, default=10, help="length of the request stream to the headless run")
+    ap.add_argument("--b15-rate", type=int, default=100000, help="requests per second to the headless run")
     ap.add_argument("--json", default="")
     args = ap.parse_args()
     only = set(args.only.split(","))
@@ -632,6 +899,46 @@ def main():
                 "%.0f before the peers" % (med(alive, "rss_before_kb") / 1024), "-", "-", "-")
             row("B13", "RSS at the end MiB, median", "%.0f" % (med(alive, "rss_kb") / 1024),
                 "%.0f before the peers" % (med(alive, "rss_before_kb") / 1024), "-", "-", "-")
+
+    if "B14" in only:
+        nbytes = args.b14_mb * 1000 * 1000
+        base, pw = [], []
+        for _ in range(b.runs):  # alternated, so both see the same load
+            base.append(b.socat_stream(nbytes))
+            pw.append(b.headless_stream(nbytes))
+        raw["B14_socat"], raw["B14"] = base, pw
+        ratio = med(pw, "mbps") / med(base, "mbps")
+        whole = all(r["complete"] == 1 and r["data_bytes"] == nbytes and r["mismatch_at"] < 0 for r in pw)
+        row("B14", "%d MB TCP into a headless TCP Server, stdout to a file: MB/s" % args.b14_mb,
+            "%.1f" % med(pw, "mbps"), "%.1f (socat)" % med(base, "mbps"), "%.3f" % ratio, ">= 0.8x",
+            "yes" if ratio >= 0.8 else "NO")
+        row("B14", "bytes of data in the file / sent, in order (per run)",
+            ", ".join("%d%s" % (r["data_bytes"], "" if r["mismatch_at"] < 0 else " (wrong from %d)"
+                                % r["mismatch_at"]) for r in pw),
+            "%d sent" % nbytes, "-", "every byte, in order", "yes" if whole else "NO")
+        row("B14", "peak RSS (VmHWM) MiB of the headless run (worst run)",
+            "%.0f" % (max(r["peak_rss_kb"] for r in pw) / 1024), "-", "-", "-", "-")
+
+    if "B15" in only:
+        count, rate = args.b15_seconds * args.b15_rate, args.b15_rate
+        res = b.repeat(lambda: b.headless_answers(count, rate))
+        raw["B15"] = res
+        answered = all(r["replies"] == count and r["in_order"] == count for r in res)
+        row("B15", "20 reply rules (1 regex), %d UDP requests at %d/s to a headless run: answered / in order"
+            % (count, rate), "%d / %d" % (med(res, "replies"), med(res, "in_order")),
+            "%d sent" % med(res, "sent"), "%.3f" % (med(res, "replies") / count), "every one, in order",
+            "yes" if answered else "NO")
+        row("B15", "answers in ascending order despite gaps (median)", "%d" % med(res, "ascending"),
+            "%d answers" % med(res, "replies"), "-", "-", "-")
+        # One line per request received and one per reply.
+        lines_ok = all(r["received_lines"] == r["reply_lines"] == count and r["dropped_notes"] == 0
+                       and r["received_ascending"] == r["replies_ascending"] == 1 for r in res)
+        row("B15", "output lines: received / replies / dropped notes (median)",
+            "%d / %d / %d" % (med(res, "received_lines"), med(res, "reply_lines"), med(res, "dropped_notes")),
+            "%d each" % count, "%.3f" % (med(res, "reply_lines") / count), "one per request and reply, in order",
+            "yes" if lines_ok else "NO")
+        row("B15", "peak RSS (VmHWM) MiB of the headless run (worst run)",
+            "%.0f" % (max(r["peak_rss_kb"] for r in res) / 1024), "-", "-", "-", "-")
 
     print()
     print("| # | Workload | Portwright | Baseline | Ratio | Target | Met |")

@@ -5,7 +5,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="${PW_BENCH_BUILD:-$here/../build-bench}"
-command -v socat >/dev/null || { echo "socat is needed for the B1 and B10 baselines (apt-get install -y socat)" >&2; exit 1; }
+command -v socat >/dev/null || { echo "socat is needed for the B1, B10 and B14 baselines (apt-get install -y socat)" >&2; exit 1; }
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target pw_benchapp pw_loadgen -j"${PW_BENCH_JOBS:-1}"
+cmake --build "$build" --target pw_benchapp pw_loadgen portwright -j"${PW_BENCH_JOBS:-1}"
 exec python3 "$here/run.py" --bindir "$build" --json "$build/results.json" "$@"

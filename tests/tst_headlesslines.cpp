@@ -3,6 +3,9 @@
 // valid JSON object that gives the fields back.
 #include "session/headlesslines.h"
 
+#include "core/logtexts.h"
+#include "session/logentry.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
@@ -116,6 +119,13 @@ private slots:
         QCOMPARE(QString::fromUtf8(headlessTextLine(line)),
             QStringLiteral("2024-05-01T14:05:33.042+08:00 127.0.0.1[5000] 10.0.0.2[1] "
                            "收到数据：x\u240ay\u241b\u2421\tz"));
+        // Long enough that the controls fall inside the eight-byte steps of
+        // the scan, one step holding nothing but tabs.
+        HeadlessLine longer = line;
+        longer.line = QStringLiteral("0123456\x7f\t\t\t\t\t\t\t\tabcdefg\x01\x1bxxxxxxxxxxxxxxx\x1f");
+        QCOMPARE(QString::fromUtf8(headlessTextLine(longer)),
+            QStringLiteral("2024-05-01T14:05:33.042+08:00 127.0.0.1[5000] 10.0.0.2[1] "
+                           "0123456\u2421\t\t\t\t\t\t\t\tabcdefg\u2401\u241bxxxxxxxxxxxxxxx\u241f"));
         line.direction = LineDirection::Note;
         line.bytes.clear();
         line.peer.clear();
@@ -125,6 +135,50 @@ private slots:
                        R"("direction":"note","text":"","hex":"","line":"收到数据：x\ny\u001b\u007f\tz"})"));
         QCOMPARE(directionName(LineDirection::Sent), QStringLiteral("sent"));
         QCOMPARE(directionName(LineDirection::Reply), QStringLiteral("reply"));
+    }
+
+    // A received piece or a reply that the log shows as it is is written
+    // from its bytes rather than from the window's line; either way the line
+    // is the same.
+    void bytesWrittenAsTheWindowShowsThem_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("asTheyAre");
+        const QByteArray plain = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcdef";
+        QTest::newRow("plain") << plain << true;
+        QTest::newRow("short") << QByteArray("ok") << true;
+        QTest::newRow("controls") << QByteArray(plain).insert(17, "\n\t\x1b\x7f") << true;
+        QTest::newRow("CR") << QByteArray(plain).insert(20, '\r') << false;
+        QTest::newRow("CR LF at the end") << plain + "\r\n" << false;
+        QTest::newRow("zero byte") << QByteArray(plain).insert(18, '\0') << false;
+        QTest::newRow("UTF-8") << QByteArray(plain).insert(30, "\xc3\xa9") << false;
+        QTest::newRow("not UTF-8") << QByteArray(plain).insert(3, '\xff') << false;
+    }
+    void bytesWrittenAsTheWindowShowsThem()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, asTheyAre);
+        for (const LogEntry::Kind kind : {LogEntry::Kind::Received, LogEntry::Kind::Reply}) {
+            LogEntry entry;
+            entry.time = 1714543533042;
+            entry.kind = kind;
+            entry.data = bytes;
+            HeadlessLine line = lineOf(bytes, entryLine(entry, false), QStringLiteral("10.0.0.2[1]"));
+            const QByteArray windows = headlessTextLine(line);
+            const std::optional<QString> head = bytesLineHead(entry, false);
+            QCOMPARE(head.has_value(), asTheyAre);
+            if (head) {
+                line.line = *head;
+                QCOMPARE(headlessTextLineEndingInBytes(line), windows);
+            }
+            entry.hex = true;
+            QVERIFY(!bytesLineHead(entry, false));
+        }
+        // A reply longer than the log shows whole is cut in the window's line.
+        LogEntry longReply;
+        longReply.kind = LogEntry::Kind::Reply;
+        longReply.data = QByteArray(LoggedReplyBytes + 1, 'r');
+        QVERIFY(!bytesLineHead(longReply, false));
     }
 };
 

@@ -22,6 +22,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -182,8 +183,16 @@ private:
                 line.peer = server ? ownName : QString();
                 line.direction = directionOf(entry.kind);
                 line.bytes = entry.data;
-                line.line = entryLine(entry, session->showsMilliseconds());
-                writer_.writeLine(options_.json ? headlessJsonLine(line) : headlessTextLine(line));
+                if (options_.json) {
+                    line.line = entryLine(entry, session->showsMilliseconds());
+                    writer_.writeLine(headlessJsonLine(line));
+                } else if (auto head = bytesLineHead(entry, session->showsMilliseconds())) {
+                    line.line = std::move(*head);
+                    writer_.writeLine(headlessTextLineEndingInBytes(line));
+                } else {
+                    line.line = entryLine(entry, session->showsMilliseconds());
+                    writer_.writeLine(headlessTextLine(line));
+                }
             });
     }
 

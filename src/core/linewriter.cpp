@@ -22,6 +22,11 @@ LineWriter::LineWriter(int fd, Limits limits, DroppedNote droppedNote)
     settings.maxBytes = limits.bytes;
     settings.maxPieces = limits.lines;
     settings.stopGrace = FinishGrace;
+    // A flood of short lines (a server answering thousands of requests a
+    // second) would otherwise wake the writer, and switch threads, for
+    // every line; a few milliseconds of delay is not seen by a reader.
+    settings.gatherTime = GatherTime;
+    settings.gatherBytes = GatherBytes;
     writer_ = std::make_unique<WriterThread>(own, settings, nullptr);
 }
 
@@ -35,7 +40,7 @@ QString LineWriter::droppedText(qint64 lines)
     return QCoreApplication::translate("LineWriter", "标准输出的读取方跟不上，已丢弃 %1 行输出").arg(lines);
 }
 
-void LineWriter::writeLine(const QByteArray &line)
+void LineWriter::writeLine(QByteArray line)
 {
     if (!writer_)
         return;
@@ -44,9 +49,11 @@ void LineWriter::writeLine(const QByteArray &line)
     if (droppedSinceNote_ > 0) {
         bytes = droppedNote_(droppedSinceNote_);
         bytes += '\n';
+        bytes += line;
         ++lines;
+    } else {
+        bytes = std::move(line);
     }
-    bytes += line;
     bytes += '\n';
     switch (writer_->hand(bytes, lines)) {
     case WriterThread::Handed::Queued:

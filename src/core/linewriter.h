@@ -36,6 +36,10 @@ class LineWriter {
 public:
     using Limits = LineWriterLimits;
     static constexpr std::chrono::milliseconds FinishGrace{2000};
+    // The writer, woken by a line, waits this long for more, or until so
+    // many bytes are queued, and writes them together.
+    static constexpr std::chrono::milliseconds GatherTime{10};
+    static constexpr qsizetype GatherBytes = 64 * 1024;
     // The dropped note for so many lines, without its line break; a run that
     // writes JSON Lines gives one that makes a JSON object of droppedText().
     using DroppedNote = std::function<QByteArray(qint64 lines)>;
@@ -48,8 +52,9 @@ public:
     // "已丢弃 N 行输出", translated; the default dropped note in UTF-8.
     [[nodiscard]] static QString droppedText(qint64 lines);
 
-    // Queues one line, given without its line break, or drops it.
-    void writeLine(const QByteArray &line);
+    // Queues one line, given without its line break, or drops it. A line
+    // handed over whole, with room for the break, is queued without a copy.
+    void writeLine(QByteArray line);
     // Writes the dropped note if lines were dropped since the last one,
     // then what is queued, and ends the writer (see FinishGrace). Returns
     // how many bytes were not written; later lines are dropped.

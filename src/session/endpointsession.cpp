@@ -343,11 +343,33 @@ void EndpointSession::useReplyRules(const std::vector<ReplyRule> &rules)
     keptRulesVersion_ = ++keptRules_->version;
 }
 
+namespace {
+
+// The local time of day a reply's {time} shows. Local time asks the C
+// library, which looks at the zone file on the disk each time: a flood of
+// requests would pay a file system call for each one. The time of the
+// second is made anew only when the second changes (a zone's offset changes
+// on a whole second). UI thread only.
+QTime replyTime()
+{
+    static qint64 cachedSecond = -1;
+    static QTime cached;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = now / 1000;
+    if (second != cachedSecond) {
+        cached = QDateTime::fromSecsSinceEpoch(second).time();
+        cachedSecond = second;
+    }
+    return cached.addMSecs(int(now - second * 1000));
+}
+
+} // namespace
+
 std::optional<QByteArray> EndpointSession::autoReplyTo(const QByteArray &received)
 {
     if (!setup_.autoReply)
         return std::nullopt;
-    return ruleSet().replyTo(received);
+    return ruleSet().replyTo(received, replyTime());
 }
 
 void EndpointSession::sendReply(const QByteArray &reply)

@@ -1,32 +1,121 @@
 #include "session/headlesslines.h"
 
 #include <QDateTime>
+#include <QStringEncoder>
+
+#include <algorithm>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
-// Local time with its offset: a person at the rack reads local time, and the
-// offset keeps lines of machines in other zones comparable.
+// Local time with its offset, appended to out: a person at the rack reads
+// local time, and the offset keeps lines of machines in other zones
+// comparable. The zone lookup and the formatting cost microseconds, which a
+// flood of short lines pays on every line; the text of the second is kept
+// per thread and only its milliseconds are written anew. A zone's offset
+// changes on a whole second.
+void appendTimeText(QByteArray &out, qint64 time)
+{
+    thread_local qint64 cachedSecond = -1;
+    thread_local QByteArray cached; // the second's text with ".000"
+    thread_local qsizetype millisecondsAt = -1; // of the three digits
+    const qint64 second = time >= 0 ? time / 1000 : (time - 999) / 1000;
+    const auto text = [](qint64 milliseconds) {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(milliseconds);
+        return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs).toUtf8();
+    };
+    if (second != cachedSecond) {
+        cached = text(second * 1000);
+        const qsizetype dot = cached.indexOf('.', cached.indexOf('T'));
+        millisecondsAt = dot >= 0 && cached.size() >= dot + 4 ? dot + 1 : -1;
+        cachedSecond = second;
+    }
+    if (millisecondsAt < 0) {
+        out += text(time);
+        return;
+    }
+    const qsizetype at = out.size() + millisecondsAt;
+    out += cached;
+    const int milliseconds = int(time - second * 1000);
+    char *digits = out.data() + at;
+    digits[0] = char('0' + milliseconds / 100);
+    digits[1] = char('0' + milliseconds / 10 % 10);
+    digits[2] = char('0' + milliseconds % 10);
+}
+
 QString timeText(qint64 time)
 {
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(time);
-    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    QByteArray text;
+    appendTimeText(text, time);
+    return QString::fromUtf8(text);
+}
+
+bool isControl(char c)
+{
+    return (uchar(c) < 0x20 && c != '\t') || c == '\x7f';
+}
+
+// The first control byte (isControl) from at on, or end. A received piece
+// of megabytes is all but always free of them and is looked at whole:
+// sixteen bytes at a time where SSE2 is (every x86-64).
+const char *findControl(const char *at, const char *end)
+{
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(0x20);
+    const __m128i none = _mm_set1_epi8(-1);
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i del = _mm_set1_epi8(0x7f);
+    for (; end - at >= 16; at += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+        // Signed: below 0x20 and not negative (not 0x80..0xFF).
+        const __m128i low = _mm_and_si128(_mm_cmplt_epi8(bytes, space), _mm_cmpgt_epi8(bytes, none));
+        const __m128i controls
+            = _mm_or_si128(_mm_andnot_si128(_mm_cmpeq_epi8(bytes, tab), low), _mm_cmpeq_epi8(bytes, del));
+        if (const int mask = _mm_movemask_epi8(controls))
+            return at + __builtin_ctz(unsigned(mask));
+    }
+#endif
+    return std::find_if(at, end, isControl);
 }
 
 // C0 controls (TAB kept) as U+2400 + code and DEL as U+2421, the pictures
-// that the window's own zero byte uses.
-QString withControlPictures(const QString &text)
+// that the window's own zero byte uses, appended to out. In UTF-8 these
+// bytes stand only for themselves, never inside a longer sequence, so text
+// is converted whole and only they are replaced.
+void appendWithControlPictures(QByteArray &out, QByteArrayView utf8)
 {
-    QString shown;
-    shown.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 && c != QLatin1Char('\t'))
-            shown += QChar(0x2400 + c.unicode());
-        else if (c.unicode() == 0x7f)
-            shown += QChar(0x2421);
-        else
-            shown += c;
+    const char *end = utf8.end();
+    const char *plain = utf8.begin(); // the start of the run not yet appended
+    for (const char *at = findControl(plain, end); at != end; at = findControl(at + 1, end)) {
+        out.append(plain, at - plain);
+        const char16_t picture = *at == '\x7f' ? u'\u2421' : char16_t(0x2400 + uchar(*at));
+        // U+2400..U+2421 in UTF-8: E2 90 80..A1.
+        const char encoded[3] = {char(0xe0 | (picture >> 12)), char(0x80 | ((picture >> 6) & 0x3f)),
+            char(0x80 | (picture & 0x3f))};
+        out.append(encoded, 3);
+        plain = at + 1;
     }
-    return shown;
+    out.append(plain, end - plain);
+}
+
+// The same for text, converted straight into out (it has room reserved for
+// it); only text that holds a control is converted apart and appended again.
+void appendWithControlPictures(QByteArray &out, QStringView text)
+{
+    const qsizetype start = out.size();
+    out.resize(start + text.size() * 3);
+    // Stateless: a high surrogate at the end is not held back for more.
+    QStringEncoder encoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const char *end = encoder.appendToBuffer(out.data() + start, text);
+    out.resize(end - out.constData());
+    if (findControl(out.constData() + start, out.constEnd()) == out.constEnd())
+        return;
+    const QByteArray converted = out.sliced(start);
+    out.truncate(start);
+    appendWithControlPictures(out, QByteArrayView(converted));
 }
 
 // A JSON string with its quotes. QString may hold a lone surrogate, which
@@ -92,13 +181,42 @@ QString directionName(LineDirection direction)
     return QStringLiteral("note");
 }
 
+namespace {
+
+// Made in UTF-8 piece by piece, at its size and with room for the line break
+// its writer adds: a received piece of megabytes is copied once, not joined
+// in UTF-16 and converted after, and a short line costs one allocation.
+QByteArray textLine(const HeadlessLine &line, QByteArrayView tail)
+{
+    QByteArray out;
+    out.reserve(40 + (line.endpoint.size() + line.peer.size() + line.line.size()) * 3 + tail.size() + 4);
+    appendTimeText(out, line.time);
+    out += ' ';
+    appendWithControlPictures(out, QStringView(line.endpoint));
+    if (!line.peer.isEmpty()) {
+        out += ' ';
+        appendWithControlPictures(out, QStringView(line.peer));
+    }
+    out += ' ';
+    appendWithControlPictures(out, QStringView(line.line));
+    appendWithControlPictures(out, tail);
+    // A large piece that is not ASCII takes far less than the room reserved
+    // for it; the line may be queued as it is.
+    if (out.capacity() - out.size() > 64 * 1024)
+        out.squeeze();
+    return out;
+}
+
+} // namespace
+
 QByteArray headlessTextLine(const HeadlessLine &line)
 {
-    QString text = timeText(line.time) + QLatin1Char(' ') + withControlPictures(line.endpoint);
-    if (!line.peer.isEmpty())
-        text += QLatin1Char(' ') + withControlPictures(line.peer);
-    text += QLatin1Char(' ') + withControlPictures(line.line);
-    return text.toUtf8();
+    return textLine(line, QByteArrayView());
+}
+
+QByteArray headlessTextLineEndingInBytes(const HeadlessLine &line)
+{
+    return textLine(line, line.bytes);
 }
 
 QByteArray headlessJsonLine(const HeadlessLine &line)

@@ -29,6 +29,10 @@ struct HeadlessLine {
 // (LF as U+240A), so that the line stays one line. UTF-8, without a line
 // break at the end.
 [[nodiscard]] QByteArray headlessTextLine(const HeadlessLine &line);
+// The same for a line that ends in its bytes as they are: line.line holds
+// only the text before them (bytesLineHead). The bytes must read alike in
+// UTF-8 and as the window decodes them: ASCII.
+[[nodiscard]] QByteArray headlessTextLineEndingInBytes(const HeadlessLine &line);
 
 // {"time":...,"endpoint":...,"peer":...,"direction":...,"text":...,"hex":...,
 // "line":...} in this order: "peer" is null for no peer, "text" the bytes
