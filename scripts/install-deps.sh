@@ -34,7 +34,7 @@ if ((with_test)); then
     xvfb xauth x11-utils imagemagick
     # the AT-SPI test: a private session bus, the accessibility bus and
     # registry, and a client that reads the program as a screen reader does
-    dbus-daemon at-spi2-core python3-pyatspi
+    dbus-daemon dbus-bin at-spi2-core python3-pyatspi
     # network and mount namespaces, peers and clients the tests run
     iproute2 util-linux procps curl python3 socat chromium
     # the fuzz targets

@@ -10,7 +10,7 @@ program=$1 work=$2
 here=$(cd "$(dirname "$0")" && pwd)
 
 missing=""
-for tool in xvfb-run dbus-run-session /usr/libexec/at-spi-bus-launcher /usr/bin/python3; do
+for tool in xvfb-run dbus-run-session dbus-send /usr/libexec/at-spi-bus-launcher /usr/bin/python3; do
   command -v "$tool" >/dev/null || missing="$missing $tool"
 done
 /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || missing="$missing python3-pyatspi"
@@ -41,6 +41,14 @@ set -u
 program=$1 work=$2 here=$3
 /usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/atspi-bus.log" 2>&1 &
 bus=$!
+# The program asks for the accessibility bus once, at start: a loaded machine
+# may start it before the launcher holds the bus's name, and it would then
+# never join.
+for _ in $(seq 1 100); do
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus 2>/dev/null | grep -q "boolean true" && break
+  sleep 0.1
+done
 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" \
   "$program" "$work/atspi.portwright" >"$work/atspi-program.log" 2>&1 &
 pid=$!
@@ -52,6 +60,7 @@ kill "$bus" 2>/dev/null
 wait "$bus" 2>/dev/null
 if [ "$status" -ne 0 ]; then
   echo "--- program output"; cat "$work/atspi-program.log"
+  echo "--- accessibility bus"; cat "$work/atspi-bus.log"
 fi
 exit "$status"
 INNER
