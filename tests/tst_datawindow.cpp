@@ -263,6 +263,64 @@ private slots:
         QCOMPARE(lines.size() % 2, 0);
     }
 
+    // The size cap counts the bytes kept, not the text they make: hex mode,
+    // three characters and more a byte, keeps as much history as text mode.
+    void logKeepsAsManyReceivedBytesInHexModeAsInTextMode()
+    {
+        const QByteArray piece(1000, 'x');
+        const qsizetype cap = 1024 * 1024;
+        const auto keptPieces = [&](bool hex) {
+            DataWindow w;
+            child<QCheckBox>(w, "hexSwitch")->setChecked(hex);
+            LogView *log = child<LogView>(w, "log");
+            log->setCaps(LogLimits::MaxEntries, cap);
+            for (qsizetype i = 0; i < 2 * cap / piece.size(); ++i) {
+                w.logReceived(piece);
+                if (i % 100 == 0)
+                    w.flushLog();
+            }
+            w.flushLog();
+            return log->entryCount();
+        };
+        const int text = keptPieces(false);
+        const int hex = keptPieces(true);
+        QCOMPARE(hex, text);
+        QVERIFY2(text * piece.size() <= cap && text * piece.size() > cap - piece.size(),
+            qPrintable(QString::number(text)));
+    }
+
+    // Pieces reach the log as bytes and become text only when shown: a
+    // flood of pieces twice the size costs about the same to log and show,
+    // in hex mode too, where text made for every piece as it came costs
+    // twice as much.
+    void loggingAFloodCostsLittleMoreForPiecesTwiceTheSize()
+    {
+        DataWindow w;
+        w.resize(505, 503);
+        w.show();
+        child<QCheckBox>(w, "hexSwitch")->setChecked(true);
+        LogView *log = child<LogView>(w, "log");
+        const int pieces = 500;
+        const QByteArray piece(16 * 1024, 'x');
+        const QByteArray twice(2 * piece.size(), 'x');
+        const auto logAndShowNs = [&](const QByteArray &each) {
+            log->clear();
+            return growth_test::cpuNs([&] {
+                for (int i = 0; i < pieces; ++i)
+                    w.logReceived(each);
+                w.flushLog();
+                log->viewport()->repaint();
+            });
+        };
+        const growth_test::Fastest ns
+            = growth_test::fastestAtNAndTwiceN([&](bool big) { return logAndShowNs(big ? twice : piece); });
+        qInfo("%d pieces of %lld and %lld bytes in hex mode, logged and shown: %lld and %lld us", pieces,
+            qint64(piece.size()), qint64(twice.size()), ns.atN / 1000, ns.atTwiceN / 1000);
+        QVERIFY2(ns.atTwiceN < 3 * ns.atN / 2,
+            qPrintable(QStringLiteral("%1 us, then %2 us").arg(ns.atN / 1000).arg(ns.atTwiceN / 1000)));
+        QCOMPARE(log->entryCount(), pieces);
+    }
+
     void logFollowsTheNewestLineUnlessScrolledBack()
     {
         DataWindow w;
