@@ -16,9 +16,11 @@ constexpr qsizetype MinCachedWrapChars = 4096;
 constexpr size_t MaxCachedWraps = 8;
 // Lines kept for the entries last shown: more than a screen holds, and no
 // more characters than this beyond the newest line (which may be long, a
-// large piece in hex, and is kept while it is being looked at).
+// large piece in hex, and is kept while it is being looked at). A flood
+// shows new lines at every paint, so the bound is what the cache adds to
+// the log's memory then.
 constexpr size_t MaxMadeLines = 256;
-constexpr qsizetype MaxMadeChars = 2 * 1024 * 1024;
+constexpr qsizetype MaxMadeChars = 256 * 1024;
 } // namespace
 
 LogView::LogView(QWidget *parent)
