@@ -7,23 +7,28 @@
 #include "support/logentries.h"
 #include "support/stalledfiles.h"
 #include "support/widgets.h"
+#include "ui/logaccessible.h"
 #include "ui/logfeed.h"
 #include "ui/logfindbar.h"
 #include "ui/logview.h"
 #include "ui/messages.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QVBoxLayout>
 #include <QtTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -64,6 +69,17 @@ bool showsColour(LogView &view, const QColor &colour)
 }
 
 const QColor matchColour(255, 214, 102);
+
+// The texts of the log's changes told to assistive technologies, with the
+// objects they were told about.
+QList<QObject *> toldAbout;
+QStringList toldTexts;
+
+void recordTextChange(QAccessibleTextUpdateEvent &event)
+{
+    toldAbout << event.object();
+    toldTexts << event.textInserted();
+}
 
 } // namespace
 
@@ -483,6 +499,51 @@ private slots:
         QVERIFY(bar->isHidden());
         QVERIFY(!showsColour(view, matchColour));
         QCOMPARE(view.geometry(), before);
+    }
+
+    // Assistive technologies read the log as read-only text named by its
+    // box, and hear of a flood of new lines in a few changes, not in one
+    // for every entry.
+    void logIsReadByAssistiveTechnologiesAndAFloodIsToldInBatches()
+    {
+        QGroupBox box(QStringLiteral("数据接收及提示窗口"));
+        auto *view = new LogView(&box);
+        (new QVBoxLayout(&box))->addWidget(view);
+        box.resize(400, 200);
+        box.show();
+        view->appendEntries(lineEntries({QStringLiteral("one"), QStringLiteral("two")}));
+
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(view);
+        QVERIFY(face);
+        QCOMPARE(face->role(), QAccessible::EditableText);
+        QVERIFY(face->state().readOnly);
+        QVERIFY(face->state().multiLine);
+        QCOMPARE(face->text(QAccessible::Name), box.title());
+        QAccessibleTextInterface *text = face->textInterface();
+        QVERIFY(text);
+        QCOMPARE(text->text(0, text->characterCount()), QStringLiteral("one\ntwo"));
+        int lineStart = -1;
+        int lineEnd = -1;
+        QCOMPARE(
+            text->textAtOffset(5, QAccessible::LineBoundary, &lineStart, &lineEnd), QStringLiteral("two"));
+        QCOMPARE(lineStart, 4);
+
+        toldAbout.clear();
+        toldTexts.clear();
+        SetLogChangeSink(&recordTextChange);
+        const int flood = 2000;
+        for (int i = 0; i < flood; ++i) {
+            view->appendEntries(lineEntries({QStringLiteral("line %1").arg(i)}));
+            QCoreApplication::processEvents();
+        }
+        QTRY_VERIFY(!toldTexts.isEmpty() && toldTexts.last().endsWith(QStringLiteral("\nline 1999")));
+        // Changes are told at most twice a second: a flood of entries would
+        // have to take minutes to be told a hundred times.
+        QVERIFY2(toldTexts.size() < flood / 20, qPrintable(QString::number(toldTexts.size())));
+        // The newest lines, not the whole log.
+        QVERIFY(text->text(0, text->characterCount()).startsWith(QStringLiteral("line 1900\n")));
+        QVERIFY(std::all_of(toldAbout.begin(), toldAbout.end(), [&](QObject *told) { return told == view; }));
+        SetLogChangeSink(nullptr);
     }
 
     // One pass over a full log: the only match, at the far end, is found

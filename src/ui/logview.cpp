@@ -1,5 +1,6 @@
 #include "ui/logview.h"
 
+#include "ui/logaccessible.h"
 #include "ui/logfeed.h"
 
 #include <QEvent>
@@ -38,6 +39,7 @@ LogView::LogView(QWidget *parent)
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
     std::fill(std::begin(asciiAdvance_), std::end(asciiAdvance_), -1);
+    InstallLogAccessible();
 }
 
 void LogView::setEntryText(LogEntryText entryText)
@@ -70,6 +72,8 @@ void LogView::appendEntries(std::vector<LogEntry> entries)
     clampSelection();
     updateScrollRange();
     viewport()->update();
+    if (!entries.empty())
+        announceChange();
 }
 
 void LogView::dropBeyondCaps()
@@ -93,6 +97,16 @@ void LogView::clear()
     followTail_ = true;
     updateScrollRange();
     viewport()->update();
+    announceChange();
+}
+
+void LogView::announceChange()
+{
+    if (!LogAnnouncer::isHeard())
+        return;
+    if (!announcer_)
+        announcer_ = new LogAnnouncer(this);
+    announcer_->changed();
 }
 
 QString LogView::toPlainText() const
@@ -104,6 +118,25 @@ QString LogView::toPlainText() const
         text += makeLine(i);
     }
     return text;
+}
+
+QString LogView::lastLines(int maxEntries, qsizetype maxChars) const
+{
+    QStringList lines; // newest first
+    qsizetype chars = 0;
+    for (size_t i = entries_.size(); i-- > 0 && lines.size() < maxEntries;) {
+        const QString line = makeLine(i);
+        const qsizetype needed = line.size() + (lines.isEmpty() ? 0 : 1);
+        if (chars + needed > maxChars) {
+            if (lines.isEmpty())
+                lines << line.right(maxChars);
+            break;
+        }
+        chars += needed;
+        lines << line;
+    }
+    std::reverse(lines.begin(), lines.end());
+    return lines.join(QLatin1Char('\n'));
 }
 
 QString LogView::makeLine(size_t index) const

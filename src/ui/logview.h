@@ -29,7 +29,10 @@
 // owner records; the view shows whether it does), toggles milliseconds in the
 // time of new entries (the owner keeps that), and opens a find bar over the
 // view's top right corner (Ctrl+F) that selects one match at a time and
-// highlights every match on screen. The view owns the bar. UI thread only.
+// highlights every match on screen. The view owns the bar.
+//
+// Assistive technologies read the newest lines, and are told of new ones in
+// batches while they listen (ui/logaccessible). UI thread only.
 
 #include "ui/logfeed.h"
 
@@ -41,6 +44,7 @@
 #include <memory>
 #include <vector>
 
+class LogAnnouncer;
 class LogFindBar;
 class QPainter;
 
@@ -58,6 +62,10 @@ public:
     void clear();
 
     [[nodiscard]] QString toPlainText() const;
+    // The lines of the newest entries, at most maxEntries of them and
+    // maxChars characters (the end of the newest line when it alone is
+    // longer).
+    [[nodiscard]] QString lastLines(int maxEntries, qsizetype maxChars) const;
     [[nodiscard]] bool hasSelection() const { return anchor_ != cursor_; }
     [[nodiscard]] QString selectedText() const;
     void selectAll();
@@ -156,6 +164,8 @@ private:
     [[nodiscard]] Rows rowsOf(size_t index, const QString &line, int width) const;
     void forgetDroppedWraps();
     void dropBeyondCaps();
+    // Tells assistive technologies, when one listens, that the text changed.
+    void announceChange();
     [[nodiscard]] int advance(QChar c) const;
     void updateScrollRange();
     // The rows on screen, top down.
@@ -195,6 +205,7 @@ private:
     bool recordingShown_ = false;
     bool millisecondsShown_ = false;
     LogFindBar *findBar_ = nullptr; // a child, made when first opened
+    LogAnnouncer *announcer_ = nullptr; // a child, made with the first change told
     QString matchText_;
     Qt::CaseSensitivity matchCase_ = Qt::CaseInsensitive;
     mutable std::vector<WrappedEntry> wrapped_; // most recently used last
