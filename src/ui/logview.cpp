@@ -40,6 +40,8 @@ LogView::LogView(QWidget *parent)
     viewport()->setCursor(Qt::IBeamCursor);
     std::fill(std::begin(asciiAdvance_), std::end(asciiAdvance_), -1);
     InstallLogAccessible();
+    paintTimer_.setSingleShot(true);
+    connect(&paintTimer_, &QTimer::timeout, viewport(), [this] { viewport()->update(); });
 }
 
 void LogView::setEntryText(LogEntryText entryText)
@@ -71,9 +73,22 @@ void LogView::appendEntries(std::vector<LogEntry> entries)
     forgetDroppedLines();
     clampSelection();
     updateScrollRange();
-    viewport()->update();
+    showNewEntries();
     if (!entries.empty())
         announceChange();
+}
+
+void LogView::showNewEntries()
+{
+    // A flood hands entries over many times between two frames a person can
+    // tell apart, and each paint makes and wraps the newest line again (a
+    // large piece in hex: a million characters).
+    if (!paintedAt_.isValid() || paintedAt_.elapsed() >= LogLimits::BatchMs) {
+        viewport()->update();
+        return;
+    }
+    if (!paintTimer_.isActive())
+        paintTimer_.start(LogLimits::BatchMs - int(paintedAt_.elapsed()));
 }
 
 void LogView::dropBeyondCaps()
@@ -326,6 +341,7 @@ int LogView::paintedWidth(const QString &text, qsizetype from, qsizetype to) con
 
 void LogView::paintEvent(QPaintEvent *)
 {
+    paintedAt_.start();
     QPainter painter(viewport());
     const QColor textColour = palette().color(QPalette::Text);
     painter.setPen(textColour);

@@ -37,8 +37,10 @@
 #include "ui/logfeed.h"
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QString>
+#include <QTimer>
 
 #include <deque>
 #include <memory>
@@ -164,6 +166,8 @@ private:
     [[nodiscard]] Rows rowsOf(size_t index, const QString &line, int width) const;
     void forgetDroppedWraps();
     void dropBeyondCaps();
+    // Paints new entries, no sooner than a batch's time after the last paint.
+    void showNewEntries();
     // Tells assistive technologies, when one listens, that the text changed.
     void announceChange();
     [[nodiscard]] int advance(QChar c) const;
@@ -208,6 +212,8 @@ private:
     LogAnnouncer *announcer_ = nullptr; // a child, made with the first change told
     QString matchText_;
     Qt::CaseSensitivity matchCase_ = Qt::CaseInsensitive;
+    QElapsedTimer paintedAt_;
+    QTimer paintTimer_; // the paint of entries handed over since
     mutable std::vector<WrappedEntry> wrapped_; // most recently used last
     mutable std::vector<MadeLine> made_; // most recently used last
     mutable qsizetype madeChars_ = 0;
