@@ -264,6 +264,63 @@ private slots:
         QCOMPARE(lines.size() % 2, 0);
     }
 
+    // The size cap counts the bytes kept, not the text they make: hex mode,
+    // three characters and more a byte, keeps as much history as text mode.
+    void logKeepsAsManyReceivedBytesInHexModeAsInTextMode()
+    {
+        const QByteArray piece(1000, 'x');
+        const qsizetype cap = 1024 * 1024;
+        const auto keptPieces = [&](bool hex) {
+            DataWindow w;
+            child<QCheckBox>(w, "hexSwitch")->setChecked(hex);
+            LogView *log = child<LogView>(w, "log");
+            log->setCaps(LogLimits::MaxEntries, cap);
+            for (qsizetype i = 0; i < 2 * cap / piece.size(); ++i) {
+                w.logReceived(piece);
+                if (i % 100 == 0)
+                    w.flushLog();
+            }
+            w.flushLog();
+            return log->entryCount();
+        };
+        const int text = keptPieces(false);
+        const int hex = keptPieces(true);
+        QCOMPARE(hex, text);
+        QVERIFY2(text * piece.size() <= cap && text * piece.size() > cap - piece.size(),
+            qPrintable(QString::number(text)));
+    }
+
+    // Pieces reach the log as bytes and become text only when shown: a
+    // flood costs as much to log in hex mode as in text mode, where text
+    // made for every piece as it came cost the hex digits, three characters
+    // a byte, on top. (What is painted then is a screenful, whatever the
+    // flood.)
+    void loggingAFloodCostsAsMuchInHexModeAsInTextMode()
+    {
+        DataWindow w;
+        w.resize(505, 503);
+        w.show();
+        LogView *log = child<LogView>(w, "log");
+        const int pieces = 1000;
+        const QByteArray piece(16 * 1024, 'x');
+        const auto logNs = [&](bool hex) {
+            child<QCheckBox>(w, "hexSwitch")->setChecked(hex);
+            log->clear();
+            return growth_test::cpuNs([&] {
+                for (int i = 0; i < pieces; ++i)
+                    w.logReceived(piece);
+                w.flushLog();
+            });
+        };
+        // The helper's two sizes stand for the two modes here: text, then hex.
+        const growth_test::Fastest ns = growth_test::fastestAtNAndTwiceN(logNs);
+        qInfo("%d pieces of %lld bytes logged: %lld us in text mode, %lld us in hex mode", pieces,
+            qint64(piece.size()), ns.atN / 1000, ns.atTwiceN / 1000);
+        QVERIFY2(ns.atTwiceN < 3 * ns.atN / 2,
+            qPrintable(QStringLiteral("%1 us, then %2 us").arg(ns.atN / 1000).arg(ns.atTwiceN / 1000)));
+        QCOMPARE(log->entryCount(), pieces);
+    }
+
     void logFollowsTheNewestLineUnlessScrolledBack()
     {
         DataWindow w;

@@ -4,25 +4,31 @@
 // them to a file.
 
 #include "support/contextmenu.h"
+#include "support/logentries.h"
 #include "support/stalledfiles.h"
 #include "support/widgets.h"
+#include "ui/logaccessible.h"
 #include "ui/logfeed.h"
 #include "ui/logfindbar.h"
 #include "ui/logview.h"
 #include "ui/messages.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QVBoxLayout>
 #include <QtTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -64,6 +70,17 @@ bool showsColour(LogView &view, const QColor &colour)
 
 const QColor matchColour(255, 214, 102);
 
+// The texts of the log's changes told to assistive technologies, with the
+// objects they were told about.
+QList<QObject *> toldAbout;
+QStringList toldTexts;
+
+void recordTextChange(QAccessibleTextUpdateEvent &event)
+{
+    toldAbout << event.object();
+    toldTexts << event.textInserted();
+}
+
 } // namespace
 
 class TstLogView : public QObject {
@@ -75,7 +92,8 @@ private slots:
         LogView view;
         view.resize(400, 200);
         view.show();
-        view.appendEntries({QStringLiteral("alpha beta"), QStringLiteral("gamma"), QStringLiteral("delta")});
+        view.appendEntries(
+            lineEntries({QStringLiteral("alpha beta"), QStringLiteral("gamma"), QStringLiteral("delta")}));
         QClipboard *clipboard = QApplication::clipboard();
         clipboard->clear();
 
@@ -122,21 +140,23 @@ private slots:
         view.resize(400, 200);
         view.show();
         view.setCaps(3, 1000);
-        view.appendEntries({QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")});
+        view.appendEntries(
+            lineEntries({QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")}));
         QTest::mouseDClick(view.viewport(), Qt::LeftButton, {}, logPoint(view, 1, QStringLiteral("t")));
         QCOMPARE(view.selectedText(), QStringLiteral("two"));
 
-        view.appendEntries({QStringLiteral("four")}); // "one" goes; the rows shift
+        view.appendEntries(lineEntries({QStringLiteral("four")})); // "one" goes; the rows shift
         QCOMPARE(view.selectedText(), QStringLiteral("two"));
-        view.appendEntries({QStringLiteral("five")}); // so does the selected entry
+        view.appendEntries(lineEntries({QStringLiteral("five")})); // so does the selected entry
         QVERIFY(!view.hasSelection());
 
         QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
-        view.appendEntries({QStringLiteral("six")}); // a selection losing its head keeps its tail
+        view.appendEntries(
+            lineEntries({QStringLiteral("six")})); // a selection losing its head keeps its tail
         QCOMPARE(view.selectedText(), QStringLiteral("four\nfive"));
         view.clear();
         QVERIFY(!view.hasSelection());
-        view.appendEntries({QStringLiteral("seven")});
+        view.appendEntries(lineEntries({QStringLiteral("seven")}));
         QVERIFY(!view.hasSelection());
     }
 
@@ -157,7 +177,7 @@ private slots:
 
         QElapsedTimer clock;
         clock.start();
-        view.appendEntries({QStringLiteral("before"), entry});
+        view.appendEntries(lineEntries({QStringLiteral("before"), entry}));
         view.viewport()->repaint();
         const qint64 firstMs = clock.restart();
 
@@ -198,14 +218,14 @@ private slots:
         QList<int> entriesAtSignal;
         connect(feed, &LogFeed::flushed, &view, [&] { entriesAtSignal << view.entryCount(); });
 
-        feed->append(QStringLiteral("one"));
+        feed->append(lineEntry(QStringLiteral("one")));
         feed->flush();
         QCOMPARE(view.entryCount(), 1);
         QVERIFY(entriesAtSignal.isEmpty()); // nothing touched
 
         feed->touch();
         feed->touch();
-        feed->append(QStringLiteral("two"));
+        feed->append(lineEntry(QStringLiteral("two")));
         QCOMPARE(view.entryCount(), 1); // batched
         QTRY_COMPARE(view.entryCount(), 2);
         QCOMPARE(entriesAtSignal, QList<int>{1}); // once, before "two" reached the view
@@ -223,7 +243,7 @@ private slots:
         connect(&feed, &LogFeed::flushed, &feed, [&] { ++flushes; });
         const int extra = 7;
         for (int i = 0; i < LogLimits::MaxEntries + extra; ++i)
-            feed.append(QString::number(i));
+            feed.append(lineEntry(QString::number(i)));
         feed.touch();
         QTRY_COMPARE(flushes, 1); // counters are told without a view too
 
@@ -235,7 +255,7 @@ private slots:
         QCOMPARE(shown.front(), QString::number(extra));
         QCOMPARE(shown.back(), QString::number(LogLimits::MaxEntries + extra - 1));
 
-        feed.append(QStringLiteral("after"));
+        feed.append(lineEntry(QStringLiteral("after")));
         feed.flush();
         QVERIFY(view.toPlainText().endsWith(QStringLiteral("\nafter")));
     }
@@ -247,8 +267,8 @@ private slots:
         LogView view;
         view.resize(400, 200);
         view.show();
-        view.appendEntries({QStringLiteral("14:05:33 收到数据：abc{61 62 63 }"), QStringLiteral("two\nlines"),
-            QStringLiteral("a\u2400b")});
+        view.appendEntries(lineEntries({QStringLiteral("14:05:33 收到数据：abc{61 62 63 }"),
+            QStringLiteral("two\nlines"), QStringLiteral("a\u2400b")}));
         FileChoiceScript choices;
         MessageRecorder recorder;
 
@@ -291,7 +311,7 @@ private slots:
     {
         QTemporaryDir dir;
         LogView view;
-        view.appendEntries({QStringLiteral("one"), QStringLiteral("two")});
+        view.appendEntries(lineEntries({QStringLiteral("one"), QStringLiteral("two")}));
         FileChoiceScript choices;
         MessageRecorder recorder;
         const QString fifo = dir.filePath(QStringLiteral("pipe"));
@@ -343,7 +363,7 @@ private slots:
         view.setCaps(10, 1000);
         LogFeed feed(nullptr);
         feed.setView(&view);
-        feed.append(QStringLiteral("before"));
+        feed.append(lineEntry(QStringLiteral("before")));
         QVERIFY(!feed.isRecording());
         QCOMPARE(feed.startRecording(path), QString());
         QVERIFY(feed.isRecording());
@@ -353,7 +373,7 @@ private slots:
         for (int i = 0; i < 3000; ++i) {
             const QString entry
                 = QStringLiteral("%1 收到数据：").arg(i) + (i % 7 ? QString() : QStringLiteral("x\ny"));
-            feed.append(entry);
+            feed.append(lineEntry(entry));
             expected += entry.toUtf8() + '\n';
             if (i % 500 == 0)
                 feed.flush();
@@ -364,7 +384,7 @@ private slots:
         QVERIFY(!feed.isRecording());
         QCOMPARE(feed.recordingPath(), QString());
         QCOMPARE(fileBytes(path), expected);
-        feed.append(QStringLiteral("after"));
+        feed.append(lineEntry(QStringLiteral("after")));
         feed.flush();
         QCOMPARE(fileBytes(path), expected);
 
@@ -385,13 +405,13 @@ private slots:
         feed.setView(&view);
         QSignalSpy failures(&feed, &LogFeed::recordingFailed);
         QCOMPARE(feed.startRecording(path), QString());
-        feed.append(QStringLiteral("one"));
+        feed.append(lineEntry(QStringLiteral("one")));
         QTRY_COMPARE(failures.size(), 1);
         QCOMPARE(failures.at(0).at(0).toString(), path);
         QCOMPARE(failures.at(0).at(1).toString(), QString::fromLocal8Bit(std::strerror(ENOSPC)));
         QVERIFY(!feed.isRecording());
         for (int i = 0; i < 50; ++i)
-            feed.append(QStringLiteral("more"));
+            feed.append(lineEntry(QStringLiteral("more")));
         QVERIFY(!failures.wait(300));
         feed.flush();
         QCOMPARE(view.entryCount(), 51);
@@ -402,8 +422,8 @@ private slots:
         LogView view;
         view.resize(400, 200);
         view.show();
-        view.appendEntries(
-            {QStringLiteral("alpha Beta beta"), QStringLiteral("gamma"), QStringLiteral("BETA end")});
+        view.appendEntries(lineEntries(
+            {QStringLiteral("alpha Beta beta"), QStringLiteral("gamma"), QStringLiteral("BETA end")}));
         const auto selected = [&] { return view.selectedText(); };
 
         QVERIFY(view.find(QStringLiteral("beta"), Qt::CaseInsensitive, false));
@@ -435,8 +455,8 @@ private slots:
         view.resize(500, 200);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        view.appendEntries(
-            {QStringLiteral("one needle"), QStringLiteral("two"), QStringLiteral("three NEEDLE")});
+        view.appendEntries(lineEntries(
+            {QStringLiteral("one needle"), QStringLiteral("two"), QStringLiteral("three NEEDLE")}));
         const QRect before = view.geometry();
         QVERIFY(!showsColour(view, matchColour));
 
@@ -481,6 +501,51 @@ private slots:
         QCOMPARE(view.geometry(), before);
     }
 
+    // Assistive technologies read the log as read-only text named by its
+    // box, and hear of a flood of new lines in a few changes, not in one
+    // for every entry.
+    void logIsReadByAssistiveTechnologiesAndAFloodIsToldInBatches()
+    {
+        QGroupBox box(QStringLiteral("数据接收及提示窗口"));
+        auto *view = new LogView(&box);
+        (new QVBoxLayout(&box))->addWidget(view);
+        box.resize(400, 200);
+        box.show();
+        view->appendEntries(lineEntries({QStringLiteral("one"), QStringLiteral("two")}));
+
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(view);
+        QVERIFY(face);
+        QCOMPARE(face->role(), QAccessible::EditableText);
+        QVERIFY(face->state().readOnly);
+        QVERIFY(face->state().multiLine);
+        QCOMPARE(face->text(QAccessible::Name), box.title());
+        QAccessibleTextInterface *text = face->textInterface();
+        QVERIFY(text);
+        QCOMPARE(text->text(0, text->characterCount()), QStringLiteral("one\ntwo"));
+        int lineStart = -1;
+        int lineEnd = -1;
+        QCOMPARE(
+            text->textAtOffset(5, QAccessible::LineBoundary, &lineStart, &lineEnd), QStringLiteral("two"));
+        QCOMPARE(lineStart, 4);
+
+        toldAbout.clear();
+        toldTexts.clear();
+        SetLogChangeSink(&recordTextChange);
+        const int flood = 2000;
+        for (int i = 0; i < flood; ++i) {
+            view->appendEntries(lineEntries({QStringLiteral("line %1").arg(i)}));
+            QCoreApplication::processEvents();
+        }
+        QTRY_VERIFY(!toldTexts.isEmpty() && toldTexts.last().endsWith(QStringLiteral("\nline 1999")));
+        // Changes are told at most twice a second: a flood of entries would
+        // have to take minutes to be told a hundred times.
+        QVERIFY2(toldTexts.size() < flood / 20, qPrintable(QString::number(toldTexts.size())));
+        // The newest lines, not the whole log.
+        QVERIFY(text->text(0, text->characterCount()).startsWith(QStringLiteral("line 1900\n")));
+        QVERIFY(std::all_of(toldAbout.begin(), toldAbout.end(), [&](QObject *told) { return told == view; }));
+        SetLogChangeSink(nullptr);
+    }
+
     // One pass over a full log: the only match, at the far end, is found
     // from the top, found again by wrapping, and brought into view.
     void findCoversAFullLogAndScrollsTheMatchIntoView()
@@ -494,7 +559,7 @@ private slots:
         const int middle = LogLimits::MaxEntries / 2;
         entries[middle] = QStringLiteral("a needle in the middle");
         entries.back() = QStringLiteral("the last needle");
-        view.appendEntries(entries);
+        view.appendEntries(lineEntries(entries));
         QCOMPARE(view.entryCount(), LogLimits::MaxEntries);
 
         view.selectAll();

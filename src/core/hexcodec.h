@@ -10,6 +10,9 @@
 
 // Every byte as two digits followed by one blank; "" for no bytes.
 [[nodiscard]] QString BytesToHex(const QByteArray &data);
+// The same written at out, which has room for 3 * data.size() characters;
+// returns where the text ends.
+QChar *WriteBytesAsHex(QChar *out, QByteArrayView data);
 
 // "{" + BytesToHex + "}", the block that log lines carry in hex mode.
 [[nodiscard]] QString HexBlock(const QByteArray &data);

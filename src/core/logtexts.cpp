@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QLocale>
 
+#include <algorithm>
+
 namespace {
 
 QString stripTimeZone(QString format)
@@ -55,37 +57,48 @@ const LineWords &lineWords()
     return words;
 }
 
-// A log line stays in memory for as long as the log keeps it, so it is made
-// at its exact size: joined with +, a string grows to the next power of two
-// and a full log would hold up to as much again unused.
-QString joined(std::initializer_list<QStringView> pieces)
-{
-    qsizetype size = 0;
-    for (const QStringView piece : pieces)
-        size += piece.size();
-    QString line;
-    line.reserve(size);
-    for (const QStringView piece : pieces)
-        line.append(piece);
-    return line;
-}
-
 enum class Order { TextFirst, HexFirst };
 
 // count is the "[n次]" suffix's number; without one the line has no suffix.
+// The line is made at its exact size, the hex block written in place: joined
+// with +, a string grows to the next power of two, and the block made apart
+// would be copied once more.
 QString logLine(const QString &time, const QString &words, const QByteArray &data, bool hex, Order order,
     const QString *count = nullptr)
 {
     const QString text = DataText(data);
-    const QString block = hex ? BytesToHex(data) : QString();
-    const QStringView open = hex ? u"{" : u"";
-    const QStringView close = hex ? u"}" : u"";
     const QStringView number = count ? QStringView(*count) : QStringView();
     const QStringView countOpen = count ? u"[" : u"";
     const QStringView countClose = count ? QStringView(lineWords().countSuffix) : QStringView(u"");
-    if (order == Order::HexFirst)
-        return joined({time, words, open, block, close, text, countOpen, number, countClose});
-    return joined({time, words, text, open, block, close, countOpen, number, countClose});
+    const qsizetype blockSize = hex ? 3 * data.size() + 2 : 0;
+    QString line(time.size() + words.size() + text.size() + blockSize + countOpen.size() + number.size()
+            + countClose.size(),
+        Qt::Uninitialized);
+    QChar *out = line.data();
+    const auto put = [&out](QStringView piece) {
+        std::copy(piece.begin(), piece.end(), out);
+        out += piece.size();
+    };
+    const auto putBlock = [&] {
+        if (!hex)
+            return;
+        *out++ = QLatin1Char('{');
+        out = WriteBytesAsHex(out, data);
+        *out++ = QLatin1Char('}');
+    };
+    put(time);
+    put(words);
+    if (order == Order::HexFirst) {
+        putBlock();
+        put(text);
+    } else {
+        put(text);
+        putBlock();
+    }
+    put(countOpen);
+    put(number);
+    put(countClose);
+    return line;
 }
 
 } // namespace

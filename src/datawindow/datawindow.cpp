@@ -13,6 +13,7 @@
 #include "ui/messages.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QEvent>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -141,6 +142,7 @@ void DataWindow::buildReceiveArea(QWidget *body)
     fill(receiveArea_, receiveBox)->setContentsMargins(0, 0, 0, 0);
     log_ = new LogView(receiveBox);
     log_->setObjectName(QStringLiteral("log"));
+    log_->setEntryText(&entryLine);
     paintBackground(log_, Colours::LogBackground, {QPalette::Base});
     fill(receiveBox, log_);
     // Over the free part of the box's title row, right of the title.
@@ -215,7 +217,11 @@ void DataWindow::showSetup(const SessionSetup &setup)
 
 void DataWindow::showEntry(const LogEntry &entry)
 {
-    appendLogLine(entryLine(entry, session_->showsMilliseconds()));
+    // The log makes the line when it shows it, with the milliseconds as they
+    // are switched now.
+    LogEntry kept = entry;
+    kept.milliseconds = session_->showsMilliseconds();
+    feed().append(std::move(kept));
 }
 
 void DataWindow::connectActivity()
@@ -307,6 +313,7 @@ LogFeed &DataWindow::feed()
 {
     if (!feed_) {
         feed_ = new LogFeed(this);
+        feed_->setEntryText(&entryLine);
         feed_->setView(log_);
         connect(feed_, &LogFeed::flushed, this, [this] {
             if (!session_)
@@ -347,7 +354,11 @@ void DataWindow::showWebReplyOn(bool on)
 
 void DataWindow::appendLogLine(const QString &line)
 {
-    feed().append(line);
+    LogEntry entry;
+    entry.time = QDateTime::currentMSecsSinceEpoch();
+    entry.kind = LogEntry::Kind::Line;
+    entry.text = line;
+    feed().append(std::move(entry));
 }
 
 void DataWindow::updateCounters()

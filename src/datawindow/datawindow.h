@@ -1,8 +1,9 @@
 #pragma once
 // The data window: one per endpoint, a document inside the main window's
 // document area, and a view of the endpoint's session. It puts together the
-// status panel, the log, the send panel and the activity strip, formats the
-// session's log entries into the log's lines, shows its counters, rates and
+// status panel, the log, the send panel and the activity strip, hands the
+// session's log entries to the log (which makes their lines with entryLine
+// when it shows them), shows its counters, rates and
 // progress, and hands the user's requests and edits to the session; start,
 // stop and a file to send go to the endpoint's owner as signals. It knows no
 // endpoint. Whoever removes the endpoint detaches the session and destroys

@@ -1,33 +1,11 @@
 #pragma once
-// One line of an endpoint's log as the engine keeps it: what happened, when,
-// and the bytes, not yet made into text. Each view formats it the way it
-// shows the log (the data window with the log texts of core/logtexts).
+// The line of a log entry (core/logentry) as the data window shows it.
 
-#include <QByteArray>
+#include "core/logentry.h"
+
 #include <QString>
 
 #include <optional>
-
-struct LogEntry {
-    enum class Kind {
-        Received, // bytes from the peer
-        Sent, // typed bytes sent by the send button
-        TimedSend, // typed bytes sent by timed sending
-        Reply, // an automatic reply
-        Status, // a fixed text after the time of the entry
-        Line, // a whole line that carries its own time text
-    };
-
-    qint64 time = 0; // ms since the epoch
-    Kind kind = Kind::Status;
-    // The hex switch as it was when the entry was logged.
-    bool hex = false;
-    QByteArray data;
-    // The repeat count as typed, for Sent and TimedSend.
-    QString repeatCount;
-    // The text of a Status or Line entry.
-    QString text;
-};
 
 // The entry as a data window shows it in its log, time text first (with the
 // milliseconds when asked). A run without a window writes the same text, so

@@ -7,8 +7,19 @@
 #include <memory>
 #include <utility>
 
+qsizetype keptBytes(const LogEntry &entry)
+{
+    return entry.data.size() + 2 * (entry.text.size() + entry.repeatCount.size());
+}
+
+QString entryOwnText(const LogEntry &entry, bool)
+{
+    return entry.text;
+}
+
 LogFeed::LogFeed(QObject *parent)
     : QObject(parent)
+    , entryText_(&entryOwnText)
 {
     timer_.setSingleShot(true);
     timer_.setInterval(LogLimits::BatchMs);
@@ -18,28 +29,44 @@ LogFeed::LogFeed(QObject *parent)
 void LogFeed::setView(LogView *view)
 {
     view_ = view;
+    if (view_)
+        view_->setEntryText(entryText_);
     flush();
 }
 
-void LogFeed::append(const QString &line)
+void LogFeed::setEntryText(LogEntryText entryText)
 {
-    if (appender_)
-        appender_->append(line.toUtf8() + '\n');
-    pending_ << line;
-    pendingChars_ += line.size();
+    entryText_ = entryText;
+    if (view_)
+        view_->setEntryText(entryText_);
+}
+
+void LogFeed::append(LogEntry entry)
+{
+    if (appender_) {
+        QByteArray line = entryText_(entry, entry.milliseconds).toUtf8();
+        line += '\n';
+        appender_->append(line);
+    }
+    // A piece read into a buffer grown for more than it holds would keep the
+    // rest as long as the log keeps it: what is kept is made to measure.
+    if (entry.data.capacity() - entry.data.size() > entry.data.size() / 8)
+        entry.data.squeeze();
+    pendingBytes_ += keptBytes(entry);
+    pending_.push_back(std::move(entry));
     if (!view_) {
         // Nothing to hand over to: keep what the view would keep.
-        if (pending_.size() > LogLimits::MaxEntries || pendingChars_ > LogLimits::MaxChars)
+        if (qsizetype(pending_.size()) > LogLimits::MaxEntries || pendingBytes_ > LogLimits::MaxBytes)
             trimPending();
         return;
     }
-    // A flood hands its text over early rather than holding a second copy of
-    // the whole log in the queue.
-    if (pendingChars_ > LogLimits::MaxChars / 8) {
+    // A flood hands its bytes over early, for the view to drop its oldest,
+    // rather than holding much more than the log keeps.
+    if (pendingBytes_ > LogLimits::MaxBytes / 32) {
         flush();
         return;
     }
-    if (pending_.size() > LogLimits::MaxEntries)
+    if (qsizetype(pending_.size()) > LogLimits::MaxEntries)
         trimPending();
     schedule();
 }
@@ -59,13 +86,13 @@ void LogFeed::schedule()
 void LogFeed::trimPending()
 {
     // Whatever the view would drop at once need not reach it.
-    qsizetype drop = 0;
-    while (pending_.size() - drop > LogLimits::MaxEntries
-        || (pendingChars_ > LogLimits::MaxChars && pending_.size() - drop > 1)) {
-        pendingChars_ -= pending_[drop].size();
+    size_t drop = 0;
+    while (pending_.size() - drop > size_t(LogLimits::MaxEntries)
+        || (pendingBytes_ > LogLimits::MaxBytes && pending_.size() - drop > 1)) {
+        pendingBytes_ -= keptBytes(pending_[drop]);
         ++drop;
     }
-    pending_.erase(pending_.begin(), pending_.begin() + drop);
+    pending_.erase(pending_.begin(), pending_.begin() + qsizetype(drop));
 }
 
 void LogFeed::flush()
@@ -75,11 +102,10 @@ void LogFeed::flush()
         touched_ = false;
         emit flushed();
     }
-    if (pending_.isEmpty() || !view_)
+    if (pending_.empty() || !view_)
         return;
-    view_->appendEntries(pending_);
-    pending_.clear();
-    pendingChars_ = 0;
+    view_->appendEntries(std::exchange(pending_, {}));
+    pendingBytes_ = 0;
 }
 
 QString LogFeed::startRecording(const QString &path)

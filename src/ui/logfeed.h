@@ -1,25 +1,44 @@
 #pragma once
-// Feeds a log view in batches. Lines are queued in order and reach the view on
-// a short timer, so a flood of received pieces costs one view update per tick
-// instead of one per piece; the view keeps only the newest lines within a line
-// and a size cap. Until it has a view the feed keeps the lines itself, within
-// the same caps, and hands them over when it gets one. While it records, every
-// line appended also goes to a file (a FileAppender it owns), whatever the
-// caps drop. Owned by the data window; UI thread only.
+// Feeds a log view in batches. Entries are queued in order and reach the view
+// on a short timer, so a flood of received pieces costs one view update per
+// tick instead of one per piece; the view keeps only the newest entries within
+// an entry and a size cap. Entries travel as the engine logged them, bytes
+// and all: nothing is made into text on the way, as most of a flood is never
+// looked at. Until it has a view the feed keeps the entries itself, within
+// the same caps, and hands them over when it gets one. While it records,
+// every entry appended also goes to a file as its line (a FileAppender it
+// owns), whatever the caps drop; only then is every entry made into text.
+// Owned by the data window; UI thread only.
+
+#include "core/logentry.h"
 
 #include <QObject>
 #include <QPointer>
-#include <QStringList>
 #include <QTimer>
+
+#include <vector>
 
 class FileAppender;
 class LogView;
 
 namespace LogLimits {
-constexpr int MaxEntries = 100000; // log lines kept
-constexpr qsizetype MaxChars = 16 * 1024 * 1024; // 32 MB of UTF-16 text kept
-constexpr int BatchMs = 30; // delay before queued lines show
+constexpr int MaxEntries = 100000; // log entries kept
+// Bytes kept: the data of received and sent pieces, and two bytes a
+// character of fixed texts, so that hex mode keeps as much history as text
+// mode and a log of texts alone keeps as many characters as before.
+constexpr qsizetype MaxBytes = 32 * 1024 * 1024;
+constexpr qsizetype MaxChars = MaxBytes / 2; // characters of a log of texts alone
+constexpr int BatchMs = 30; // delay before queued entries show
 } // namespace LogLimits
+
+// What an entry counts against LogLimits::MaxBytes.
+[[nodiscard]] qsizetype keptBytes(const LogEntry &entry);
+
+// Makes the line an entry shows (session's entryLine for a data window).
+using LogEntryText = QString (*)(const LogEntry &entry, bool milliseconds);
+// The line of an entry that carries it whole, its text: what a feed or a view
+// shows when nobody told it how to make lines.
+[[nodiscard]] QString entryOwnText(const LogEntry &entry, bool milliseconds);
 
 class LogFeed : public QObject {
     Q_OBJECT
@@ -31,17 +50,21 @@ public:
     // nullptr keeps them here.
     void setView(LogView *view);
 
-    // Queues one log entry (it may span several lines).
-    void append(const QString &line);
+    // How entries become lines in the recording (and in the view it is
+    // given); without one, an entry's line is its text.
+    void setEntryText(LogEntryText entryText);
+
+    // Queues one log entry (its line may span several lines).
+    void append(LogEntry entry);
     // Asks for flushed() at the next batch (counters and the like).
     void touch();
     // Brings the view up to date now (without a view, only what is told
     // through flushed()).
     void flush();
 
-    // Appends every line queued from now on to the file as well (UTF-8, each
-    // line ended by a line feed); returns why the file cannot be opened, or
-    // an empty text when recording has started.
+    // Appends the line of every entry queued from now on to the file as
+    // well (UTF-8, each line ended by a line feed); returns why the file
+    // cannot be opened, or an empty text when recording has started.
     [[nodiscard]] QString startRecording(const QString &path);
     // Writes out what is still waiting and closes the file; a file that does
     // not take it within FileAppender::StopGrace is given up with
@@ -66,9 +89,10 @@ private:
     void onRecordingFailed(const QString &error);
 
     QPointer<LogView> view_;
+    LogEntryText entryText_;
     QTimer timer_;
-    QStringList pending_;
-    qsizetype pendingChars_ = 0;
+    std::vector<LogEntry> pending_;
+    qsizetype pendingBytes_ = 0;
     bool touched_ = false;
     FileAppender *appender_ = nullptr; // a child while recording
 };

@@ -74,10 +74,15 @@ QString LogView::writeLogFile(const QString &path) const
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
-    QByteArray bytes = toPlainText().toUtf8();
-    if (!entries_.empty())
+    // Entry by entry: the whole log as one text would be several times the
+    // bytes the log keeps.
+    QByteArray bytes;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        bytes = makeLine(i).toUtf8();
         bytes += '\n';
-    file.write(bytes);
+        if (file.write(bytes) != bytes.size())
+            break; // the commit tells why
+    }
     if (!file.commit())
         return file.errorString();
     return {};

@@ -1,6 +1,7 @@
 // LogView, continued: finding text in the log, and painting the matches on
 // screen. A search is one pass over the entries from the selection on, so
-// even a full log is searched between two paints.
+// even a full log is searched between two paints; each entry's line is made
+// for the search and let go.
 
 #include "ui/logview.h"
 
@@ -29,7 +30,7 @@ bool LogView::find(const QString &text, Qt::CaseSensitivity cs, bool backwards)
         const qsizetype startOffset = to.entry - dropped_ == start ? to.offset : 0;
         for (size_t step = 0; step <= count; ++step) {
             const size_t index = (size_t(start) + step) % count;
-            const qsizetype at = QStringView(entries_[index]).indexOf(text, step == 0 ? startOffset : 0, cs);
+            const qsizetype at = makeLine(index).indexOf(text, step == 0 ? startOffset : 0, cs);
             if (at >= 0) {
                 selectMatch(index, at, text.size());
                 return true;
@@ -41,7 +42,8 @@ bool LogView::find(const QString &text, Qt::CaseSensitivity cs, bool backwards)
     const qsizetype startOffset = from.entry - dropped_ == start ? from.offset : 0;
     for (size_t step = 0; step <= count; ++step) {
         const size_t index = (size_t(start) + count - step % count) % count;
-        const QStringView entry(entries_[index]);
+        const QString line = makeLine(index);
+        const QStringView entry(line);
         qsizetype at = -1;
         if (step != 0)
             at = entry.lastIndexOf(text, cs);
@@ -89,7 +91,7 @@ void LogView::paintMatches(QPainter &painter, const ScreenRow &screen) const
         return;
     // Only the row and the matches that reach into it are searched: a long
     // entry is not searched again for every row of it on screen.
-    const QString &text = entries_[screen.index];
+    const QString &text = screen.line;
     const qsizetype rowStart = screen.row.start;
     const qsizetype rowEnd = rowStart + screen.row.length;
     const qsizetype from = std::max<qsizetype>(0, rowStart - matchText_.size() + 1);

@@ -31,7 +31,7 @@ LogView::TextPos LogView::positionAt(QPoint point) const
         const ScreenRow &last = rows.back();
         return {dropped_ + qint64(last.index), last.row.start + last.row.length};
     }
-    const QString &text = entries_[hit->index];
+    const QString &text = hit->line;
     qsizetype offset = hit->row.start;
     const qsizetype end = hit->row.start + hit->row.length;
     int x = Margin;
@@ -62,7 +62,7 @@ QString LogView::selectedText() const
         const qint64 index = entry - dropped_;
         if (index < 0 || index >= qint64(entries_.size()))
             break;
-        const QString &whole = entries_[size_t(index)];
+        const QString whole = makeLine(size_t(index));
         const qsizetype start = entry == from.entry ? std::min(from.offset, whole.size()) : 0;
         const qsizetype end = entry == to.entry ? std::min(to.offset, whole.size()) : whole.size();
         if (entry != from.entry)
@@ -77,7 +77,7 @@ void LogView::selectAll()
     if (entries_.empty())
         return;
     anchor_ = {dropped_, 0};
-    cursor_ = {dropped_ + qint64(entries_.size()) - 1, entries_.back().size()};
+    cursor_ = {dropped_ + qint64(entries_.size()) - 1, lineOf(entries_.size() - 1).size()};
     viewport()->update();
     publishSelection();
 }
@@ -143,7 +143,7 @@ void LogView::mouseDoubleClickEvent(QMouseEvent *event)
     if (index < 0 || index >= qint64(entries_.size()))
         return;
     anchor_ = {at.entry, 0};
-    cursor_ = {at.entry, entries_[size_t(index)].size()};
+    cursor_ = {at.entry, lineOf(size_t(index)).size()};
     selecting_ = false;
     viewport()->update();
     publishSelection();

@@ -8,6 +8,15 @@
 // rather than at every paint. Long rows wrap at the view's width wherever
 // they reach it.
 //
+// The view keeps entries as the engine logged them (their bytes, time, kind,
+// and the hex and milliseconds switches as they were), not their text: a
+// piece in hex mode makes three characters and more a byte, and most of a
+// flood is never looked at. An entry's line is made, by the owner's entry
+// text function, only when it is painted, selected, copied, found or saved,
+// always the same for the same entry; the lines of the entries last shown
+// are kept, within a bound, and lines made for a search or a save are not.
+// The size cap counts the bytes kept, so hex mode keeps as much as text mode.
+//
 // The scroll bar counts entries. At its end the view follows the newest
 // entry; scrolled back, it stays where the user put it. Text is selected with
 // the mouse (a double click takes the whole entry) or Ctrl+A; Ctrl+C copies
@@ -20,16 +29,24 @@
 // owner records; the view shows whether it does), toggles milliseconds in the
 // time of new entries (the owner keeps that), and opens a find bar over the
 // view's top right corner (Ctrl+F) that selects one match at a time and
-// highlights every match on screen. The view owns the bar. UI thread only.
+// highlights every match on screen. The view owns the bar.
+//
+// Assistive technologies read the newest lines, and are told of new ones in
+// batches while they listen (ui/logaccessible). UI thread only.
+
+#include "ui/logfeed.h"
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QString>
+#include <QTimer>
 
 #include <deque>
 #include <memory>
 #include <vector>
 
+class LogAnnouncer;
 class LogFindBar;
 class QPainter;
 
@@ -39,19 +56,26 @@ class LogView : public QAbstractScrollArea {
 public:
     explicit LogView(QWidget *parent = nullptr);
 
-    // Appends entries (each may hold line breaks) and drops the oldest ones
-    // beyond the caps.
-    void appendEntries(const QStringList &entries);
+    // How an entry's line is made (it may hold line breaks); without one, an
+    // entry's line is its text.
+    void setEntryText(LogEntryText entryText);
+    // Appends entries and drops the oldest ones beyond the caps.
+    void appendEntries(std::vector<LogEntry> entries);
     void clear();
 
     [[nodiscard]] QString toPlainText() const;
+    // The lines of the newest entries, at most maxEntries of them and
+    // maxChars characters (the end of the newest line when it alone is
+    // longer).
+    [[nodiscard]] QString lastLines(int maxEntries, qsizetype maxChars) const;
     [[nodiscard]] bool hasSelection() const { return anchor_ != cursor_; }
     [[nodiscard]] QString selectedText() const;
     void selectAll();
     [[nodiscard]] int entryCount() const { return int(entries_.size()); }
-    [[nodiscard]] qsizetype charCount() const { return chars_; }
+    // What the entries kept count against the size cap (keptBytes).
+    [[nodiscard]] qsizetype keptBytesCount() const { return bytes_; }
 
-    void setCaps(int maxEntries, qsizetype maxChars);
+    void setCaps(int maxEntries, qsizetype maxBytes);
 
     // What the names of saved and recorded logs start with; characters not
     // allowed in a file name become "_".
@@ -108,6 +132,7 @@ private:
     };
     struct ScreenRow {
         size_t index; // into entries_
+        QString line; // the entry's, shared by its rows
         Row row;
         int top;
     };
@@ -120,15 +145,31 @@ private:
         int width;
         Rows rows;
     };
+    // The line of an entry shown lately.
+    struct MadeLine {
+        qint64 entry;
+        QString line;
+    };
 
     // Between the view's edges and its text, in pixels.
     static constexpr int Margin = 4;
 
+    // The line of entries_[index]: kept for the entries last shown.
+    [[nodiscard]] QString lineOf(size_t index) const;
+    // The same made anew and not kept (a search, a save).
+    [[nodiscard]] QString makeLine(size_t index) const;
+    void forgetDroppedLines();
     // Where the rows of one entry start and end at the given width.
     [[nodiscard]] std::vector<Row> wrap(const QString &text, int width) const;
-    // The rows of entries_[index]: long entries from the cache.
-    [[nodiscard]] Rows rowsOf(size_t index, int width) const;
+    // The rows of entries_[index], whose line that is: long entries from the
+    // cache.
+    [[nodiscard]] Rows rowsOf(size_t index, const QString &line, int width) const;
     void forgetDroppedWraps();
+    void dropBeyondCaps();
+    // Paints new entries, no sooner than a batch's time after the last paint.
+    void showNewEntries();
+    // Tells assistive technologies, when one listens, that the text changed.
+    void announceChange();
     [[nodiscard]] int advance(QChar c) const;
     void updateScrollRange();
     // The rows on screen, top down.
@@ -154,10 +195,11 @@ private:
     void scrollToEntry(size_t index);
     void paintMatches(QPainter &painter, const ScreenRow &screen) const;
 
-    std::deque<QString> entries_;
-    qsizetype chars_ = 0;
+    std::deque<LogEntry> entries_;
+    LogEntryText entryText_ = &entryOwnText;
+    qsizetype bytes_ = 0;
     int maxEntries_;
-    qsizetype maxChars_;
+    qsizetype maxBytes_;
     bool followTail_ = true;
     qint64 dropped_ = 0; // entries dropped or cleared so far
     TextPos anchor_;
@@ -167,9 +209,14 @@ private:
     bool recordingShown_ = false;
     bool millisecondsShown_ = false;
     LogFindBar *findBar_ = nullptr; // a child, made when first opened
+    LogAnnouncer *announcer_ = nullptr; // a child, made with the first change told
     QString matchText_;
     Qt::CaseSensitivity matchCase_ = Qt::CaseInsensitive;
+    QElapsedTimer paintedAt_;
+    QTimer paintTimer_; // the paint of entries handed over since
     mutable std::vector<WrappedEntry> wrapped_; // most recently used last
+    mutable std::vector<MadeLine> made_; // most recently used last
+    mutable qsizetype madeChars_ = 0;
     mutable QHash<char16_t, int> advances_;
     mutable int asciiAdvance_[128];
 };
