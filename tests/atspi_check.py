@@ -3,9 +3,10 @@
 
 Usage: atspi_check.py SEND_TEXT REPEAT_COUNT
 Finds the program on the accessibility bus, then in its data window the send
-box (an editable multi-line text named by its group's title) and the repeat
-count box (an editable combo box named by its label), and checks what they
-expose. Every wait is bounded; the exit status is 0 when all checks pass.
+box (an editable multi-line text named by its group's title), the repeat
+count box (an editable combo box named by its label) and the log (read-only
+text named by its group's title, which reads what the send button sent), and
+checks what they expose. Every wait is bounded; the exit status is 0 when all checks pass.
 """
 import sys
 import time
@@ -15,6 +16,8 @@ from gi.repository import GLib
 
 SEND_BOX_NAME = "数据发送窗口(文本模式)"
 COUNT_BOX_NAME = "重复发送次数"
+LOG_NAME = "数据接收及提示窗口"
+SEND_BUTTON_NAME = "发送数据"
 DEADLINE = time.monotonic() + 60
 MAX_NODES = 20000
 
@@ -86,6 +89,39 @@ def check_edit_is_told(send_box, send_text):
     check(send_box.queryText().getText(0, -1) == send_text + "z", "the send box reads the inserted text")
 
 
+def check_log_reads_what_was_sent(app):
+    """The log reads as text named by its group, and what the send button
+    sent reaches a screen reader as a change of that text."""
+    log = wait_for(lambda: find(app, pyatspi.ROLE_TEXT, LOG_NAME))
+    check(log is not None, "a text named %s" % LOG_NAME)
+    send_button = wait_for(lambda: find(app, pyatspi.ROLE_PUSH_BUTTON, SEND_BUTTON_NAME))
+    check(send_button is not None, "a button named %s" % SEND_BUTTON_NAME)
+    if log is None or send_button is None:
+        return
+    check(not log.getState().contains(pyatspi.STATE_EDITABLE), "the log is read only")
+    heard = []
+
+    def listen(event):
+        if event.source == log:
+            heard.append(event.type)
+
+    pyatspi.Registry.registerEventListener(listen, "object:text-changed")
+    actions = send_button.queryAction()
+    check(actions.nActions > 0 and actions.doAction(0), "the send button is pressed")
+    text = log.queryText()
+    context = GLib.MainContext.default()
+    end = min(DEADLINE, time.monotonic() + 20)
+    read = ""
+    while time.monotonic() < end and not (heard and "hello a11y" in read):
+        while context.iteration(False):
+            pass
+        read = text.getText(0, -1)
+        time.sleep(0.05)
+    pyatspi.Registry.deregisterEventListener(listen, "object:text-changed")
+    check("hello a11y" in read, "the log reads the piece sent (%r)" % read[-200:])
+    check(bool(heard), "the log's change is told (heard %r)" % heard[:4])
+
+
 def main():
     send_text, repeat_count = sys.argv[1], sys.argv[2]
     app = wait_for(program)
@@ -120,7 +156,7 @@ def main():
         names = [actions.getName(i) for i in range(actions.nActions)]
         check("showmenu" in [n.lower() for n in names], "the count box opens its list as an action (%r)" % names)
 
-    # The log view is read here too once it exposes its text.
+    check_log_reads_what_was_sent(app)
 
     print("AT-SPI checks: %d failed" % len(failures), flush=True)
     return 1 if failures else 0
