@@ -89,6 +89,29 @@ def check_edit_is_told(send_box, send_text):
     check(send_box.queryText().getText(0, -1) == send_text + "z", "the send box reads the inserted text")
 
 
+def check_every_control_is_named(app):
+    """Every control a keyboard reaches tells a name, as a screen reader says
+    it when the control takes the focus (a tree's cells name themselves by
+    their text; an editable combo box's own text field goes by the box)."""
+    unnamed = []
+    queue = [(app, None)]
+    seen = 0
+    while queue and seen < MAX_NODES:
+        node, parent_role = queue.pop(0)
+        seen += 1
+        try:
+            role = node.getRole()
+            states = node.getState()
+            if (states.contains(pyatspi.STATE_SHOWING) and states.contains(pyatspi.STATE_FOCUSABLE)
+                    and not node.name and role not in (pyatspi.ROLE_TABLE_CELL, pyatspi.ROLE_TREE_ITEM)
+                    and parent_role != pyatspi.ROLE_COMBO_BOX):
+                unnamed.append(node.getRoleName())
+            queue.extend((node.getChildAtIndex(i), role) for i in range(min(node.childCount, 2000)))
+        except Exception:  # a node that went away meanwhile
+            continue
+    check(not unnamed, "every control has a name (unnamed: %r)" % unnamed)
+
+
 def check_log_reads_what_was_sent(app):
     """The log reads as text named by its group, and what the send button
     sent reaches a screen reader as a change of that text."""
@@ -156,6 +179,7 @@ def main():
         names = [actions.getName(i) for i in range(actions.nActions)]
         check("showmenu" in [n.lower() for n in names], "the count box opens its list as an action (%r)" % names)
 
+    check_every_control_is_named(app)
     check_log_reads_what_was_sent(app)
 
     print("AT-SPI checks: %d failed" % len(failures), flush=True)

@@ -515,6 +515,10 @@
         <source>退出</source>
         <translation>Exit</translation>
     </message>
+    <message>
+        <source>端点</source>
+        <translation>Endpoints</translation>
+    </message>
 </context>
 <context>
     <name>NewTcpClientDialog</name>

@@ -177,6 +177,8 @@ void MainWindow::buildTree()
     layout->setContentsMargins(0, 0, 0, 0);
     tree_ = new EndpointTree(treePanel_);
     tree_->setObjectName(QStringLiteral("tree"));
+    // No caption names it on screen; assistive technologies need a name.
+    tree_->setAccessibleName(tr("端点"));
     layout->addWidget(tree_);
     tree_->setHeaderHidden(true);
     tree_->setIndentation(19);

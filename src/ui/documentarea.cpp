@@ -31,6 +31,8 @@ DocumentArea::DocumentArea(QWidget *parent)
     minimizeButton_->setIcon(style()->standardIcon(QStyle::SP_TitleBarCloseButton));
     minimizeButton_->setAutoRaise(true);
     minimizeButton_->setToolTip(tr("最小化"));
+    // It shows an icon only: assistive technologies say what its tip says.
+    minimizeButton_->setAccessibleName(minimizeButton_->toolTip());
     row->addWidget(caption_, 1);
     row->addWidget(minimizeButton_);
     column->addWidget(strip);
