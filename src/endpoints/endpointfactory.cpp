@@ -98,7 +98,6 @@ Endpoint *EndpointController::createTcpServer(int port)
     auto *socket = new TcpServer(this);
     socket->setPort(port);
     server->transport = socket;
-    socket->listener()->setContext(server);
     server->localPort = port;
     server->localAddress = localIpAddress();
     server->createdText = currentDateTimeText();
@@ -129,10 +128,11 @@ Endpoint *EndpointController::createTcpClient(const QString &address, int port)
     record->peerAddress = address;
     record->state = EndpointState::Disconnected;
     record->nodeText = nodeText(address, port);
-    socket->connection()->setContext(record.get());
     bindTcpClientEvents(*this, *record, *socket);
     makeSession(*record);
-    return attach(std::move(record));
+    Endpoint *client = attach(std::move(record));
+    setEndpointOf(socket->connection(), client);
+    return client;
 }
 
 Endpoint *EndpointController::createUdpClient(const QString &address, int remotePort, int localPort)
