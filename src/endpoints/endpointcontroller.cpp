@@ -35,7 +35,7 @@ void EndpointController::unbindTransport(Endpoint &endpoint)
     } else if (auto *client = endpoint.tcpClient()) {
         QObject::disconnect(client, nullptr, this, nullptr);
     } else if (auto *udp = endpoint.udp()) {
-        udp->setDatagramHandler(nullptr);
+        QObject::disconnect(udp, nullptr, this, nullptr);
     }
 }
 
@@ -62,7 +62,9 @@ void EndpointController::setEndpointOf(TcpConnection *connection, Endpoint *endp
 {
     if (!connection)
         return;
-    if (!endpoint) {
+    // One removed meanwhile (from a handler of its announcement) is not
+    // recorded: nothing would take its entry away.
+    if (!endpoint || !list_.contains(endpoint)) {
         byConnection_.remove(connection);
         return;
     }

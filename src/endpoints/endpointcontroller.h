@@ -81,8 +81,8 @@ public:
     {
         return byConnection_.value(connection, nullptr);
     }
-    // Records which listed endpoint the connection stands for; nullptr
-    // forgets it. The record is forgotten when the connection is destroyed
+    // Records which listed endpoint the connection stands for; nullptr (or
+    // an endpoint no longer listed) forgets it. The record is forgotten when the connection is destroyed
     // and when the endpoint is removed, whichever comes first.
     void setEndpointOf(TcpConnection *connection, Endpoint *endpoint);
 
