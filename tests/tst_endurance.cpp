@@ -426,7 +426,7 @@ private slots:
             udp->setLocalPort(0);
             const int port = localPort(udp->socketHandle());
             QStringList seen;
-            udp->setDatagramHandler([&](QObject *, int n, const QString &, int) {
+            const auto reading = QObject::connect(udp.get(), &UdpSocket::datagramReceived, [&](int n) {
                 QBuffer stream;
                 stream.open(QIODevice::ReadWrite);
                 udp->readDatagram(stream);
@@ -448,7 +448,8 @@ private slots:
             // descriptor number goes at once to another socket with data.
             Fd other;
             int otherPort = 0;
-            udp->setDatagramHandler([&](QObject *, int, const QString &, int) {
+            QObject::disconnect(reading);
+            QObject::connect(udp.get(), &UdpSocket::datagramReceived, [&] {
                 seen << QStringLiteral("closing");
                 const int number = udp->socketHandle();
                 dgram::closesocket(number);

@@ -66,7 +66,7 @@ private slots:
 
         QObject context;
         QList<QByteArray> heard;
-        member.setReadableHandler(&context, [&] { heard << member.receive(); });
+        QObject::connect(&member, &MulticastMember::readable, &context, [&] { heard << member.receive(); });
 
         QVERIFY(member.send("own").ok());
         QTRY_COMPARE(heard, QList<QByteArray>{"own"});

@@ -547,7 +547,7 @@ private slots:
         comm.setDeviceName(kPtyName);
         comm.queues().setInputSize(256);
         QByteArray got;
-        comm.setDataHandler([&](QObject *, int) {
+        QObject::connect(&comm, &SerialPort::dataReceived, [&] {
             QByteArray piece;
             if (comm.read(piece))
                 got += piece;
@@ -617,8 +617,12 @@ private slots:
         QByteArray received;
         QList<int> counts;
         bool onUiThread = true;
-        comm.setDataHandler([&](QObject *sender, int count) {
-            QCOMPARE(sender, &comm);
+        // A receiver object of the UI thread, which can tell who emitted.
+        struct Receiver : QObject {
+            using QObject::sender;
+        } receiver;
+        QObject::connect(&comm, &SerialPort::dataReceived, &receiver, [&](int count) {
+            QCOMPARE(receiver.sender(), &comm);
             onUiThread = onUiThread && QThread::currentThread() == qApp->thread();
             counts << count;
             QByteArray piece;
@@ -639,7 +643,7 @@ private slots:
         comm.setDeviceName(kPtyName);
         comm.setMonitorEvents(DeviceEvent::CharReceived | DeviceEvent::EventChar);
         QList<DeviceEvents> seen;
-        comm.setDeviceEventHandler([&](QObject *, DeviceEvents events) {
+        QObject::connect(&comm, &SerialPort::deviceEventsOccurred, [&](DeviceEvents events) {
             seen << events;
             QByteArray drain;
             comm.read(drain);
@@ -659,7 +663,7 @@ private slots:
         SerialPort comm;
         comm.setDeviceName(kPtyName);
         int calls = 0;
-        comm.setDataHandler([&](QObject *, int) {
+        QObject::connect(&comm, &SerialPort::dataReceived, [&] {
             ++calls;
             throw Exception(QStringLiteral("peer refused"));
         });
@@ -690,7 +694,7 @@ private slots:
         comm.setSynchronize(false);
         std::atomic<int> calls{0};
         std::atomic<bool> onUiThread{false};
-        comm.setDataHandler([&](QObject *, int) {
+        QObject::connect(&comm, &SerialPort::dataReceived, [&] {
             onUiThread = QThread::currentThread() == qApp->thread();
             ++calls;
         });
@@ -720,7 +724,7 @@ private slots:
             SerialPort comm;
             comm.setDeviceName(kPtyName);
             int events = 0;
-            comm.setDataHandler([&](QObject *, int) {
+            QObject::connect(&comm, &SerialPort::dataReceived, [&] {
                 ++events;
                 QByteArray piece;
                 comm.read(piece);
@@ -751,7 +755,7 @@ private slots:
         SerialPort comm;
         comm.setDeviceName(kPtyName);
         int calls = 0;
-        comm.setDataHandler([&](QObject *, int) {
+        QObject::connect(&comm, &SerialPort::dataReceived, [&] {
             ++calls;
             comm.close();
         });
@@ -768,7 +772,7 @@ private slots:
         {
             auto comm = std::make_unique<SerialPort>();
             configureAsBridge(*comm);
-            comm->setDataHandler([](QObject *, int) { QFAIL("event after destruction"); });
+            QObject::connect(comm.get(), &SerialPort::dataReceived, [] { QFAIL("event after destruction"); });
             QVERIFY(comm->open());
             pty->send("pending");
             // Let a hand-over get queued but not served.
@@ -786,7 +790,7 @@ private slots:
         SerialPort comm;
         comm.setDeviceName(kPtyName);
         int calls = 0;
-        comm.setDataHandler([&](QObject *, int) { ++calls; });
+        QObject::connect(&comm, &SerialPort::dataReceived, [&] { ++calls; });
         QVERIFY(comm.open());
         ::close(pty->slave); // the far end's hang-up reaches the terminal only when no other handle holds it
         pty->slave = -1;
@@ -911,11 +915,11 @@ private slots:
         int outEmpty = 0;
         int sends = 0;
         QString locked;
-        comm.setDeviceEventHandler([&](QObject *, DeviceEvents events) {
+        QObject::connect(&comm, &SerialPort::deviceEventsOccurred, [&](DeviceEvents events) {
             QCOMPARE(events, DeviceEvents(DeviceEvent::OutputEmpty));
             ++outEmpty;
         });
-        comm.setSendHandler([&](QObject *) {
+        QObject::connect(&comm, &SerialPort::pieceSent, [&] {
             ++sends;
             QCOMPARE(comm.lockState(), 1);
             locked = deviceError([&] { comm.writeData("x", 1, 10); });
@@ -938,8 +942,10 @@ private slots:
     {
         SerialPort comm;
         comm.setDeviceName(kPtyName);
-        comm.setSendHandler([](QObject *) { throw Exception(QStringLiteral("send handler failed")); });
-        comm.setReadHandler([](QObject *) { throw Exception(QStringLiteral("read handler failed")); });
+        const auto failingSend = QObject::connect(
+            &comm, &SerialPort::pieceSent, [] { throw Exception(QStringLiteral("send handler failed")); });
+        QObject::connect(
+            &comm, &SerialPort::pieceRead, [] { throw Exception(QStringLiteral("read handler failed")); });
         QVERIFY(comm.open());
         QVERIFY_THROWS_EXCEPTION(Exception, comm.writeData("a", 1, 100));
         QCOMPARE(comm.lockState(), 0);
@@ -948,7 +954,7 @@ private slots:
         char c;
         QVERIFY_THROWS_EXCEPTION(Exception, comm.readData(&c, 1, 100));
         QCOMPARE(comm.lockState(), 0);
-        comm.setSendHandler(nullptr);
+        QObject::disconnect(failingSend);
         QVERIFY(comm.write("c"));
         QCOMPARE(pty->receive(2), QByteArray("ac"));
     }
@@ -959,7 +965,7 @@ private slots:
         comm.setDeviceName(kPtyName);
         int reads = 0;
         QString locked;
-        comm.setReadHandler([&](QObject *) {
+        QObject::connect(&comm, &SerialPort::pieceRead, [&] {
             ++reads;
             QCOMPARE(comm.lockState(), 2);
             char c;

@@ -41,26 +41,30 @@ struct ClientLog {
     QStringList events;
     QByteArray received;
     bool clearErrors = true;
+    QMetaObject::Connection reading; // a test may read in its own way instead
 
     void attach(TcpClient &client)
     {
-        const auto note = [this](const char *name) {
-            return [this, name](QObject *, TcpConnection *) { events << QLatin1String(name); };
-        };
-        client.setLookupHandler(note("lookup"));
-        client.setConnectingHandler(note("connecting"));
-        client.setConnectedHandler(note("connect"));
-        client.setDisconnectedHandler(note("disconnect"));
-        client.setWritableHandler(note("write"));
-        client.setReadableHandler([this](QObject *, TcpConnection *socket) {
+        const auto note
+            = [this](TcpClient &from, void (TcpSocket::*signal)(TcpConnection *), const char *name) {
+                  QObject::connect(&from, signal, [this, name] { events << QLatin1String(name); });
+              };
+        note(client, &TcpSocket::lookingUp, "lookup");
+        note(client, &TcpSocket::connecting, "connecting");
+        note(client, &TcpSocket::connected, "connect");
+        note(client, &TcpSocket::disconnected, "disconnect");
+        note(client, &TcpSocket::writable, "write");
+        reading = QObject::connect(&client, &TcpSocket::readable, [this](TcpConnection *socket) {
             events << QStringLiteral("read");
             received += socket->readAvailable();
         });
-        client.setErrorHandler([this](QObject *, TcpConnection *, TcpErrorKind kind, int &code) {
-            events << QStringLiteral("error:%1:%2").arg(int(kind)).arg(code);
-            if (clearErrors)
-                code = 0;
-        });
+        // Without a context object the call is direct: the code can be cleared.
+        QObject::connect(
+            &client, &TcpSocket::errorOccurred, [this](TcpConnection *, TcpErrorKind kind, int &code) {
+                events << QStringLiteral("error:%1:%2").arg(int(kind)).arg(code);
+                if (clearErrors)
+                    code = 0;
+            });
     }
 };
 
@@ -69,24 +73,29 @@ struct ServerLog {
     QStringList events;
     std::vector<QPointer<TcpConnection>> peers;
     QByteArray received;
+    // A test may handle these in its own way instead.
+    QMetaObject::Connection reading;
+    QMetaObject::Connection departing;
 
     void attach(TcpServer &server)
     {
-        server.setPeerConnectedHandler([this, &server](QObject *, TcpConnection *socket) {
+        TcpListener *listener = server.listener();
+        QObject::connect(listener, &TcpListener::peerConnected, [this, &server](TcpConnection *socket) {
             // The peer is listed before its connect event.
             events << QStringLiteral("connect:%1").arg(server.listener()->peerCount());
             peers.emplace_back(socket);
         });
-        server.setAcceptedHandler([this](QObject *, TcpConnection *) { events << QStringLiteral("accept"); });
-        server.setPeerDisconnectedHandler([this](QObject *, TcpConnection *socket) {
+        QObject::connect(&server, &TcpSocket::accepted, [this] { events << QStringLiteral("accept"); });
+        departing = QObject::connect(listener, &TcpListener::peerDisconnected, [this](TcpConnection *socket) {
             events << QStringLiteral("disconnect:%1").arg(indexOf(socket));
         });
-        server.setPeerReadableHandler(
-            [this](QObject *, TcpConnection *socket) { received += socket->readAvailable(); });
-        server.setPeerErrorHandler([this](QObject *, TcpConnection *socket, TcpErrorKind kind, int &code) {
-            events << QStringLiteral("error:%1:%2:%3").arg(indexOf(socket)).arg(int(kind)).arg(code);
-            code = 0;
-        });
+        reading = QObject::connect(listener, &TcpListener::peerReadable,
+            [this](TcpConnection *socket) { received += socket->readAvailable(); });
+        QObject::connect(listener, &TcpListener::peerErrorOccurred,
+            [this](TcpConnection *socket, TcpErrorKind kind, int &code) {
+                events << QStringLiteral("error:%1:%2:%3").arg(indexOf(socket)).arg(int(kind)).arg(code);
+                code = 0;
+            });
     }
     int indexOf(TcpConnection *socket) const
     {
@@ -211,7 +220,8 @@ private slots:
         ServerLog serverLog;
         serverLog.attach(server);
         QByteArray emptyReads;
-        server.setPeerReadableHandler([&](QObject *, TcpConnection *socket) {
+        QObject::disconnect(serverLog.reading);
+        QObject::connect(server.listener(), &TcpListener::peerReadable, [&](TcpConnection *socket) {
             serverLog.received += socket->readAvailable();
             // Nothing left: an empty result, and the connection stays up.
             emptyReads += socket->readAvailable();
@@ -258,7 +268,8 @@ private slots:
         QByteArray pieces;
         int largest = 0;
         int reads = 0;
-        client.setReadableHandler([&](QObject *, TcpConnection *socket) {
+        QObject::disconnect(clientLog.reading);
+        QObject::connect(&client, &TcpSocket::readable, [&](TcpConnection *socket) {
             const QByteArray piece = socket->readAvailable();
             largest = std::max(largest, int(piece.size()));
             ++reads;
@@ -291,8 +302,8 @@ private slots:
         TcpClient client;
         int reads = 0;
         int writes = 0;
-        client.setReadableHandler([&](QObject *, TcpConnection *) { ++reads; }); // leaves the data waiting
-        client.setWritableHandler([&](QObject *, TcpConnection *) { ++writes; });
+        QObject::connect(&client, &TcpSocket::readable, [&] { ++reads; }); // leaves the data waiting
+        QObject::connect(&client, &TcpSocket::writable, [&] { ++writes; });
         client.setAddress(Loopback);
         client.setPort(localPort(listener.get()));
         client.open();
@@ -486,7 +497,7 @@ private slots:
         ServerLog log;
         log.attach(server);
         int serverDisconnects = 0;
-        server.setDisconnectedHandler([&](QObject *, TcpConnection *) { ++serverDisconnects; });
+        QObject::connect(&server, &TcpSocket::disconnected, [&] { ++serverDisconnects; });
         openServer(server);
         Fd a = connectTo(server.port());
         Fd b = connectTo(server.port());
@@ -511,12 +522,13 @@ private slots:
         int handlerRuns = 0;
         bool departingAlive = false;
         bool othersGone = false;
-        server->setPeerDisconnectedHandler([&](QObject *sender, TcpConnection *socket) {
+        QObject::disconnect(log.departing);
+        QObject::connect(server->listener(), &TcpListener::peerDisconnected, [&](TcpConnection *socket) {
             log.events << QStringLiteral("disconnect:%1").arg(log.indexOf(socket));
             if (handlerRuns++ > 0)
                 return;
             // What a stop command does: close every listed peer, then the server.
-            auto *listening = static_cast<TcpListener *>(sender);
+            TcpListener *listening = server->listener();
             const int count = listening->peerCount();
             for (int i = 0; i < count; ++i)
                 listening->peerAt(i)->close();
@@ -643,7 +655,7 @@ private slots:
     {
         TcpServer server;
         // Each peer costs a millisecond of handling, so a batch ends by time.
-        server.setPeerConnectedHandler([](QObject *, TcpConnection *) {
+        QObject::connect(server.listener(), &TcpListener::peerConnected, [] {
             QElapsedTimer spent;
             spent.start();
             while (spent.nsecsElapsed() < 1000000) { }
@@ -666,7 +678,7 @@ private slots:
     {
         TcpServer server;
         int reads = 0;
-        server.setPeerReadableHandler([&](QObject *, TcpConnection *peer) {
+        QObject::connect(server.listener(), &TcpListener::peerReadable, [&](TcpConnection *peer) {
             (void)peer->readAvailable();
             ++reads;
             QElapsedTimer spent;
@@ -695,7 +707,8 @@ private slots:
         TcpServer server;
         openServer(server);
         QList<int> exhausted;
-        server.listener()->setDescriptorsExhaustedHandler([&](int error) { exhausted << error; });
+        QObject::connect(
+            server.listener(), &TcpListener::descriptorsExhausted, [&](int error) { exhausted << error; });
         std::vector<Fd> raw = connectMany(server.port(), 5);
         rlimit saved{};
         QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
@@ -742,7 +755,8 @@ private slots:
         TcpServer server;
         openServer(server);
         QList<int> exhausted;
-        server.listener()->setDescriptorsExhaustedHandler([&](int error) { exhausted << error; });
+        QObject::connect(
+            server.listener(), &TcpListener::descriptorsExhausted, [&](int error) { exhausted << error; });
         constexpr int peers = 60;
         std::vector<Fd> raw = connectMany(server.port(), peers);
         rlimit saved{};

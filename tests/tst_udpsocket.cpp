@@ -25,26 +25,48 @@ struct Datagram {
     QByteArray data;
 };
 
-// A handler for `self` that copies every datagram out, as the program's
-// receive handlers do.
-UdpSocket::DatagramHandler recorder(UdpSocket *self, QList<Datagram> &into)
-{
-    return [self, &into](QObject *sender, int n, const QString &ip, int from) {
-        QCOMPARE(sender, self);
+// Copies every datagram its component reports out, as the program's
+// receive handlers do, and notes a report that comes while one is handled.
+// A child of the component.
+class DatagramRecorder : public QObject {
+public:
+    DatagramRecorder(UdpSocket *self, QList<Datagram> &into)
+        : QObject(self)
+        , self_(self)
+        , into_(into)
+    {
+        connect(self, &UdpSocket::datagramReceived, this, &DatagramRecorder::record);
+    }
+
+    bool nested = false;
+
+private:
+    void record(int n, const QString &ip, int from)
+    {
+        nested |= inside_;
+        inside_ = true;
+        const auto leave = qScopeGuard([this] { inside_ = false; });
+        QCOMPARE(sender(), self_);
         QBuffer stream;
         stream.open(QIODevice::ReadWrite);
-        self->readDatagram(stream);
+        self_->readDatagram(stream);
         QCOMPARE(stream.pos(), 0);
-        into << Datagram{n, ip, from, stream.data()};
-    };
-}
+        into_ << Datagram{n, ip, from, stream.data()};
+    }
 
-// A component on `port` with a recorder as its handler.
-Udp listening(int port, QList<Datagram> &into)
+    UdpSocket *self_;
+    QList<Datagram> &into_;
+    bool inside_ = false;
+};
+
+// A component on `port` with a recorder, which `recorder` receives.
+Udp listening(int port, QList<Datagram> &into, DatagramRecorder **recorder = nullptr)
 {
     Udp u(new UdpSocket);
     u->setLocalPort(port);
-    u->setDatagramHandler(recorder(u.get(), into));
+    auto *made = new DatagramRecorder(u.get(), into);
+    if (recorder)
+        *recorder = made;
     return u;
 }
 
@@ -133,7 +155,8 @@ private slots:
         sender->setRemoteHost(QStringLiteral("127.0.0.1"));
         sender->setRemotePort(receiverPort + 65536); // only the low 16 bits count
         int sent = 0;
-        sender->setSentHandler([&](QObject *s) { sent += s == sender.get(); });
+        // The sender is what the connection names: count the reports.
+        QObject::connect(sender.get(), &UdpSocket::datagramSent, [&] { ++sent; });
         QByteArray data(size, '\0');
         for (int i = 0; i < size; ++i)
             data[i] = char(i * 7 % 251);
@@ -150,15 +173,8 @@ private slots:
     {
         QList<Datagram> got;
         const int port = freePort();
-        Udp receiver = listening(port, got);
-        bool nested = false, inside = false;
-        auto copy = recorder(receiver.get(), got);
-        receiver->setDatagramHandler([&](QObject *s, int n, const QString &ip, int p) {
-            nested |= inside;
-            inside = true;
-            copy(s, n, ip, p);
-            inside = false;
-        });
+        DatagramRecorder *recorder = nullptr;
+        Udp receiver = listening(port, got, &recorder);
         const int a = plainSocket("127.0.0.1"), b = plainSocket("127.0.0.2");
         plainSend(a, port, QByteArray()); // a datagram of no bytes is a datagram too
         QList<QByteArray> expected{QByteArray()};
@@ -167,7 +183,7 @@ private slots:
             plainSend(i % 2 ? b : a, port, expected.last());
         }
         QTRY_COMPARE(got.size(), expected.size());
-        QVERIFY(!nested);
+        QVERIFY(!recorder->nested);
         for (int i = 0; i < got.size(); ++i) {
             QCOMPARE(got[i].data, expected[i]);
             QCOMPARE(got[i].bytes, expected[i].size());
@@ -202,7 +218,7 @@ private slots:
         sender->setRemotePort(port);
         sender->setRemoteHost(host);
         int sent = 0;
-        sender->setSentHandler([&](QObject *) { ++sent; });
+        QObject::connect(sender.get(), &UdpSocket::datagramSent, [&] { ++sent; });
         QCOMPARE(sendError(*sender, QByteArray(size, 'x')), error);
         QCOMPARE(sent, 0);
         sender->setRemoteHost(QStringLiteral("127.0.0.1"));
@@ -229,13 +245,16 @@ private slots:
         };
         QVERIFY(invalid());
         int calls = 0;
-        u->setInvalidDataHandler([&](bool &handled, QIODevice &) { ++calls, handled = true; });
+        // Connections without a context object are direct: the flag is set in place.
+        const auto counting = QObject::connect(
+            u.get(), &UdpSocket::invalidData, [&](bool &handled) { ++calls, handled = true; });
         QVERIFY(invalid());
         QCOMPARE(calls, 1);
-        u->setInvalidDataHandler(
+        QObject::disconnect(counting);
+        QObject::connect(u.get(), &UdpSocket::invalidData,
             [&](bool &handled, QIODevice &stream) { handled = stream.write("filled") == 6; });
         int sent = 0;
-        u->setSentHandler([&](QObject *) { ++sent; });
+        QObject::connect(u.get(), &UdpSocket::datagramSent, [&] { ++sent; });
         send(*u, QByteArray());
         QCOMPARE(sent, 1);
     }
@@ -277,7 +296,7 @@ private slots:
         doomed->setRemoteHost(QStringLiteral("localhost"));
         doomed->setRemotePort(freePort());
         int sent = 0;
-        doomed->setSentHandler([&](QObject *) { ++sent; });
+        QObject::connect(doomed.get(), &UdpSocket::datagramSent, [&] { ++sent; });
         QBuffer stream;
         stream.setData("late");
         stream.open(QIODevice::ReadOnly);
@@ -321,10 +340,12 @@ private slots:
         // Fails in milliseconds; the bound is seconds only for a loaded machine.
         QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
         int asked = 0;
-        u->setInvalidHostHandler([&](bool &handled) { ++asked, handled = true; });
+        const auto retrying = QObject::connect(
+            u.get(), &UdpSocket::invalidHost, [&](bool &handled) { ++asked, handled = true; });
         QCOMPARE(failedLookup(), QStringLiteral("Host Lookup Canceled"));
         QCOMPARE(asked, 1);
-        u->setInvalidHostHandler([&](bool &) { ++asked; });
+        QObject::disconnect(retrying);
+        QObject::connect(u.get(), &UdpSocket::invalidHost, [&] { ++asked; });
         QCOMPARE(failedLookup(), QStringLiteral("Host Lookup Canceled"));
         QCOMPARE(asked, 2);
         SetExceptionReporter(previous);
@@ -338,7 +359,7 @@ private slots:
         Udp u(new UdpSocket);
         QStringList statuses;
         u->setReportLevel(8); // every report but the error manager's
-        u->setStatusHandler([&](QObject *, const QString &s) { statuses << s; });
+        QObject::connect(u.get(), &UdpSocket::statusReported, [&](const QString &s) { statuses << s; });
         u->setLocalPort(held);
         QCOMPARE(statuses, QStringList());
         u->setRemoteHost(QStringLiteral("127.0.0.1"));
@@ -385,7 +406,7 @@ private slots:
         Udp u(new UdpSocket);
         QStringList statuses;
         u->setReportLevel(16);
-        u->setStatusHandler([&](QObject *, const QString &s) { statuses << s; });
+        QObject::connect(u.get(), &UdpSocket::statusReported, [&](const QString &s) { statuses << s; });
         // Fill every free descriptor below the component's socket and forbid
         // higher ones, so the socket that replaces it cannot be made.
         std::vector<int> fillers;

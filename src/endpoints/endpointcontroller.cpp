@@ -12,28 +12,34 @@
 
 #include <vector>
 
-void unbindTransport(Endpoint &endpoint)
+namespace {
+
+// The TCP connection an endpoint's record is found by, while it exists.
+TcpConnection *connectionOf(const Endpoint &endpoint)
 {
-    // An accepted connection's handlers belong to its server.
+    if (TcpConnection *peer = endpoint.peerConnection())
+        return peer;
+    if (TcpClient *client = endpoint.tcpClient())
+        return client->connection();
+    return nullptr;
+}
+
+} // namespace
+
+void EndpointController::unbindTransport(Endpoint &endpoint)
+{
+    // An accepted connection's signals are its server's.
     if (auto *server = endpoint.tcpServer()) {
-        server->setPeerConnectedHandler(nullptr);
-        server->setPeerDisconnectedHandler(nullptr);
-        server->setPeerReadableHandler(nullptr);
-        server->setPeerWritableHandler(nullptr);
-        server->setPeerErrorHandler(nullptr);
-        server->listener()->setErrorHandler(nullptr);
+        QObject::disconnect(server->listener(), nullptr, this, nullptr);
+        QObject::disconnect(server, nullptr, this, nullptr);
     } else if (auto *client = endpoint.tcpClient()) {
-        client->setConnectedHandler(nullptr);
-        client->setReadableHandler(nullptr);
-        client->setWritableHandler(nullptr);
-        client->setDisconnectedHandler(nullptr);
-        client->setErrorHandler(nullptr);
+        QObject::disconnect(client, nullptr, this, nullptr);
     } else if (auto *udp = endpoint.udp()) {
-        udp->setDatagramHandler(nullptr);
+        QObject::disconnect(udp, nullptr, this, nullptr);
     }
 }
 
-QObject *releaseTransport(Endpoint &endpoint)
+QObject *EndpointController::releaseTransport(Endpoint &endpoint)
 {
     if (endpoint.group)
         endpoint.group->close();
@@ -50,6 +56,26 @@ QObject *releaseTransport(Endpoint &endpoint)
         dgram::closesocket(udp->socketHandle());
     endpoint.transport = nullptr;
     return transport;
+}
+
+void EndpointController::setEndpointOf(TcpConnection *connection, Endpoint *endpoint)
+{
+    if (!connection)
+        return;
+    // One removed meanwhile (from a handler of its announcement) is not
+    // recorded: nothing would take its entry away.
+    if (!endpoint || !list_.contains(endpoint)) {
+        byConnection_.remove(connection);
+        return;
+    }
+    const bool known = byConnection_.contains(connection);
+    byConnection_.insert(connection, endpoint);
+    // A connection freed under a listed record (a server closed without its
+    // peers' events) takes its entry along, so that no connection made later
+    // at the same address finds that record.
+    if (!known)
+        connect(
+            connection, &QObject::destroyed, this, [this, connection] { byConnection_.remove(connection); });
 }
 
 EndpointController::EndpointController(QObject *parent)
@@ -102,6 +128,11 @@ void EndpointController::remove(Endpoint *endpoint)
 {
     if (!list_.contains(endpoint))
         return;
+    // Nothing finds the record from its connection any more, though the
+    // connection may outlive it (freed later, or its server's).
+    if (const TcpConnection *connection = connectionOf(*endpoint);
+        connection && endpointOf(connection) == endpoint)
+        byConnection_.remove(connection);
     // Peers of a server go first, through their own disconnection, so none
     // outlives the connection it stands for.
     if (endpoint->kind == EndpointKind::TcpServer)

@@ -10,6 +10,7 @@
 
 #include "endpoints/endpoint.h"
 
+#include <QHash>
 #include <QObject>
 
 #include <exception>
@@ -17,6 +18,7 @@
 #include <memory>
 
 class FileTransfer;
+class TcpConnection;
 
 class EndpointController : public QObject {
     Q_OBJECT
@@ -72,6 +74,18 @@ public:
     void setWebReplyOn(Endpoint &server, bool on);
     [[nodiscard]] static bool isWebReplyOn(const Endpoint &server) { return server.webReplyOn; }
 
+    // The listed endpoint a TCP connection (a client's, or an accepted
+    // peer's) stands for; nullptr for none. Constant time: a server holds
+    // thousands of peers, and every piece one of them sends asks.
+    [[nodiscard]] Endpoint *endpointOf(const TcpConnection *connection) const
+    {
+        return byConnection_.value(connection, nullptr);
+    }
+    // Records which listed endpoint the connection stands for; nullptr (or
+    // an endpoint no longer listed) forgets it. The record is forgotten when the connection is destroyed
+    // and when the endpoint is removed, whichever comes first.
+    void setEndpointOf(TcpConnection *connection, Endpoint *endpoint);
+
     // Announces that the endpoint's state, node text or status content has
     // changed.
     void changed(Endpoint &endpoint) { emit endpointChanged(&endpoint); }
@@ -92,14 +106,19 @@ signals:
     void failureForUser(std::exception_ptr failure);
 
 private:
-    EndpointList list_;
-};
+    // Disconnects the endpoint's handlers from its own transport (an
+    // accepted connection's signals are its server's and are left alone).
+    void unbindTransport(Endpoint &endpoint);
+    // Silences and closes the endpoint's own transport (and a group's
+    // socket) and hands it to the caller to free; nullptr for an accepted
+    // connection.
+    [[nodiscard]] QObject *releaseTransport(Endpoint &endpoint);
 
-// Unbinds the endpoint's handlers from its own transport (an accepted
-// connection's handlers belong to its server and are left alone).
-void unbindTransport(Endpoint &endpoint);
-// Silences and closes the endpoint's own transport (and a group's socket) and
-// hands it to the caller to free; nullptr for an accepted connection.
-[[nodiscard]] QObject *releaseTransport(Endpoint &endpoint);
+    EndpointList list_;
+    // Which endpoint each TCP connection stands for. Keys are only ever
+    // compared, never followed: an entry goes before its connection's
+    // memory does.
+    QHash<const TcpConnection *, Endpoint *> byConnection_;
+};
 // The name a saved log of the endpoint is offered under (before the date).
 [[nodiscard]] QString logFileNameBase(const Endpoint &endpoint);

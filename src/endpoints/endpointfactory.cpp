@@ -98,7 +98,6 @@ Endpoint *EndpointController::createTcpServer(int port)
     auto *socket = new TcpServer(this);
     socket->setPort(port);
     server->transport = socket;
-    socket->listener()->setContext(server);
     server->localPort = port;
     server->localAddress = localIpAddress();
     server->createdText = currentDateTimeText();
@@ -129,10 +128,11 @@ Endpoint *EndpointController::createTcpClient(const QString &address, int port)
     record->peerAddress = address;
     record->state = EndpointState::Disconnected;
     record->nodeText = nodeText(address, port);
-    socket->connection()->setContext(record.get());
     bindTcpClientEvents(*this, *record, *socket);
     makeSession(*record);
-    return attach(std::move(record));
+    Endpoint *client = attach(std::move(record));
+    setEndpointOf(socket->connection(), client);
+    return client;
 }
 
 Endpoint *EndpointController::createUdpClient(const QString &address, int remotePort, int localPort)
@@ -142,7 +142,7 @@ Endpoint *EndpointController::createUdpClient(const QString &address, int remote
     udp->setLocalPort(localPort);
     udp->setRemotePort(remotePort);
     udp->setRemoteHost(address);
-    bindUdpClientEvents(*record, *udp);
+    bindUdpClientEvents(*this, *record, *udp);
     record->transport = udp;
     record->state = EndpointState::Open;
     record->localPort = boundPort(udp->socketHandle(), udp->localPort());
@@ -197,8 +197,9 @@ Endpoint *EndpointController::createUdpGroup(const QString &groupAddress, int gr
         emit messageForUser(QStringLiteral("bind fail"));
     if (joined.membershipFailed)
         emit messageForUser(tr("无法进行UDP组播"));
-    // The watch belongs to the session, and closing the socket ends it first.
-    group.setReadableHandler(session, [record = &endpoint] { onGroupDatagram(*record); });
+    // The membership goes with the record, and closing its socket ends the
+    // signal first.
+    connect(&group, &MulticastMember::readable, session, [record = &endpoint] { onGroupDatagram(*record); });
     endpoint.localAddress = groupAddress;
     endpoint.localPort = group.port();
     endpoint.nodeText = nodeText(groupAddress, endpoint.localPort);

@@ -50,13 +50,14 @@ SerialBridge::SerialBridge(
     p.timeouts().setReadInterval(100);
     p.timeouts().setReadConstant(20);
     p.timeouts().setReadMultiplier(20);
-    p.setDataHandler([this](QObject *, int) { forwardSerialInput(); });
+    // The bridge opens the port synchronised: data comes on this thread.
+    connect(&p, &SerialPort::dataReceived, this, &SerialBridge::forwardSerialInput);
 }
 
 SerialBridge::~SerialBridge()
 {
     // Nothing reaches the window or the peer from a bridge on its way out.
-    port_->setDataHandler(nullptr);
+    disconnect(port_.get(), nullptr, this, nullptr);
     close();
 }
 

@@ -29,14 +29,6 @@ TcpClient *clientSocketOf(const Endpoint &endpoint)
     return endpoint.tcpClient();
 }
 
-// The listed endpoint a connection object stands for, or nullptr once that
-// endpoint is gone.
-Endpoint *listedEndpoint(EndpointController &w, const TcpConnection *socket)
-{
-    auto *endpoint = static_cast<Endpoint *>(socket->context());
-    return endpoint && w.endpoints().contains(endpoint) ? endpoint : nullptr;
-}
-
 Endpoint *linkedOfKind(EndpointController &w, const Endpoint &endpoint, EndpointKind kind)
 {
     Endpoint *partner = endpoint.partner;
@@ -48,7 +40,6 @@ void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socke
     auto record = makeEndpoint(EndpointKind::TcpAcceptedPeer);
     Endpoint *peer = record.get();
     peer->transport = socket;
-    socket->setContext(peer);
     w.changed(server);
 
     const QString address = socket->peerAddress();
@@ -60,6 +51,9 @@ void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socke
     peer->localPort = socket->localPort();
     w.makeSession(*peer);
     w.attach(std::move(record), &server);
+    // Known by its connection only once listed: a connection whose endpoint
+    // was never made finds none.
+    w.setEndpointOf(socket, peer);
 
     if (Endpoint *client = linkedOfKind(w, server, EndpointKind::TcpClient)) {
         TcpClient *clientSocket = clientSocketOf(*client);
@@ -72,7 +66,7 @@ void PeerConnected(EndpointController &w, Endpoint &server, TcpConnection *socke
 void PeerReceived(EndpointController &w, Endpoint &server, TcpConnection *socket)
 {
     const QByteArray data = socket->readAvailable();
-    Endpoint *peer = listedEndpoint(w, socket);
+    Endpoint *peer = w.endpointOf(socket);
     if (!peer || !peer->session || data.isEmpty())
         return;
     peer->session->logReceived(data);
@@ -103,10 +97,10 @@ void PeerDisconnected(EndpointController &w, Endpoint &server, TcpConnection *so
         }
     }
 
-    Endpoint *peer = listedEndpoint(w, socket);
+    Endpoint *peer = w.endpointOf(socket);
     if (!peer)
         return;
-    socket->setContext(nullptr);
+    w.setEndpointOf(socket, nullptr);
     peer->state = EndpointState::Disconnected;
     w.changed(*peer);
     w.remove(peer);
@@ -157,7 +151,7 @@ void ClientConnected(EndpointController &w, Endpoint &client)
 void ClientReceived(EndpointController &w, TcpConnection *socket)
 {
     const QByteArray data = socket->readAvailable();
-    Endpoint *client = listedEndpoint(w, socket);
+    Endpoint *client = w.endpointOf(socket);
     if (!client || !client->session || data.isEmpty())
         return;
     client->session->logReceived(data);
@@ -179,40 +173,51 @@ void bindTcpServerEvents(EndpointController &window, Endpoint &server, TcpServer
 {
     Endpoint *s = &server;
     EndpointController *w = &window;
-    socket.setPeerConnectedHandler([w, s](QObject *, TcpConnection *peer) { PeerConnected(*w, *s, peer); });
-    socket.setPeerDisconnectedHandler(
-        [w, s](QObject *, TcpConnection *peer) { PeerDisconnected(*w, *s, peer); });
-    socket.setPeerReadableHandler([w, s](QObject *, TcpConnection *peer) { PeerReceived(*w, *s, peer); });
-    socket.setPeerWritableHandler([](QObject *, TcpConnection *peer) {
+    TcpListener *listener = socket.listener();
+    QObject::connect(listener, &TcpListener::peerConnected, w,
+        [w, s](TcpConnection *peer) { PeerConnected(*w, *s, peer); });
+    QObject::connect(listener, &TcpListener::peerDisconnected, w,
+        [w, s](TcpConnection *peer) { PeerDisconnected(*w, *s, peer); });
+    QObject::connect(
+        listener, &TcpListener::peerReadable, w, [w, s](TcpConnection *peer) { PeerReceived(*w, *s, peer); });
+    QObject::connect(listener, &TcpListener::peerWritable, w, [](TcpConnection *peer) {
         ConnectionOutbox::connectionWritable(peer);
         FileTransfer::connectionWritable(peer);
     });
-    socket.setPeerErrorHandler([s](QObject *, TcpConnection *peer, TcpErrorKind event, int &code) {
-        PeerError(*s, peer, event, code);
-    });
-    socket.listener()->setDescriptorsExhaustedHandler([s](int error) { DescriptorsExhausted(*s, error); });
-    socket.listener()->setErrorHandler(
-        [](QObject *, TcpConnection *, TcpErrorKind, int &code) { SuppressError(code); });
+    // The code is cleared in place, which only a direct call can do.
+    QObject::connect(
+        listener, &TcpListener::peerErrorOccurred, w,
+        [s](TcpConnection *peer, TcpErrorKind event, int &code) { PeerError(*s, peer, event, code); },
+        Qt::DirectConnection);
+    QObject::connect(
+        listener, &TcpListener::descriptorsExhausted, w, [s](int error) { DescriptorsExhausted(*s, error); });
+    QObject::connect(
+        &socket, &TcpSocket::errorOccurred, w,
+        [](TcpConnection *, TcpErrorKind, int &code) { SuppressError(code); }, Qt::DirectConnection);
 }
 
 void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient &socket)
 {
     Endpoint *c = &client;
     EndpointController *w = &window;
-    socket.setConnectedHandler([w, c](QObject *, TcpConnection *) { ClientConnected(*w, *c); });
-    socket.setReadableHandler([w](QObject *, TcpConnection *connection) { ClientReceived(*w, connection); });
-    socket.setWritableHandler([](QObject *, TcpConnection *connection) {
+    QObject::connect(&socket, &TcpSocket::connected, w, [w, c] { ClientConnected(*w, *c); });
+    QObject::connect(
+        &socket, &TcpSocket::readable, w, [w](TcpConnection *connection) { ClientReceived(*w, connection); });
+    QObject::connect(&socket, &TcpSocket::writable, w, [](TcpConnection *connection) {
         ConnectionOutbox::connectionWritable(connection);
         FileTransfer::connectionWritable(connection);
     });
-    socket.setDisconnectedHandler([w, c](QObject *, TcpConnection *) { ClientDisconnected(*w, *c); });
-    socket.setErrorHandler([](QObject *, TcpConnection *connection, TcpErrorKind event, int &code) {
-        SuppressError(code);
-        // As for a server's peer: a reset must not leave the client shown as
-        // connected on a dead connection.
-        if (event == TcpErrorKind::Disconnect && connection)
-            connection->close();
-    });
+    QObject::connect(&socket, &TcpSocket::disconnected, w, [w, c] { ClientDisconnected(*w, *c); });
+    QObject::connect(
+        &socket, &TcpSocket::errorOccurred, w,
+        [](TcpConnection *connection, TcpErrorKind event, int &code) {
+            SuppressError(code);
+            // As for a server's peer: a reset must not leave the client shown
+            // as connected on a dead connection.
+            if (event == TcpErrorKind::Disconnect && connection)
+                connection->close();
+        },
+        Qt::DirectConnection);
 }
 
 void stopServer(EndpointController &window, Endpoint &server)

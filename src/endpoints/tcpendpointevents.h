@@ -3,18 +3,19 @@
 // peers become endpoints of their own, data is logged in the right window,
 // the web reply answers, and linked servers and clients open and close each
 // other (the monitoring pipe). The handlers are bound to the endpoint record
-// they serve and to the controller that holds the endpoints; the controller
-// silences them before it goes. UI thread only.
+// they serve and connected with the controller that holds the endpoints as
+// their context; the controller disconnects them before the record goes.
+// UI thread only.
 
 class EndpointController;
 class TcpClient;
 class Endpoint;
 class TcpServer;
 
-// Binds the server's five client events (room to write goes to the file
-// transfers) and its listening object's error sink.
+// Connects to the server's five peer signals (room to write goes to the file
+// transfers) and to its own errors.
 void bindTcpServerEvents(EndpointController &window, Endpoint &server, TcpServer &socket);
-// Binds the client's connect, read, write, disconnect and error events.
+// Connects to the client's connect, read, write, disconnect and error signals.
 void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient &socket);
 
 // Closes every accepted connection (each one removes its peer endpoint), then

@@ -62,20 +62,21 @@ void UdpServerReceived(
 
 } // namespace
 
-void bindUdpClientEvents(Endpoint &client, UdpSocket &udp)
+void bindUdpClientEvents(EndpointController &controller, Endpoint &client, UdpSocket &udp)
 {
     Endpoint *c = &client;
-    udp.setDatagramHandler(
-        [c](QObject *, int numberBytes, const QString &, int) { UdpClientReceived(*c, numberBytes); });
+    QObject::connect(&udp, &UdpSocket::datagramReceived, &controller,
+        [c](int numberBytes) { UdpClientReceived(*c, numberBytes); });
 }
 
 void bindUdpServerEvents(EndpointController &controller, Endpoint &server, UdpSocket &udp)
 {
     Endpoint *s = &server;
     EndpointController *w = &controller;
-    udp.setDatagramHandler([w, s](QObject *, int numberBytes, const QString &fromIP, int port) {
-        UdpServerReceived(*w, *s, numberBytes, fromIP, port);
-    });
+    QObject::connect(
+        &udp, &UdpSocket::datagramReceived, w, [w, s](int numberBytes, const QString &fromIP, int port) {
+            UdpServerReceived(*w, *s, numberBytes, fromIP, port);
+        });
 }
 
 void onGroupDatagram(Endpoint &endpoint)

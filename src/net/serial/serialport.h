@@ -111,10 +111,14 @@ class SerialWriter;
 
 // Ownership: owns its sub-objects, the device fd while open, the monitoring
 // thread and the writer thread. Lives on the thread that created it (the UI
-// thread): every property, operation and event is used there. The data and
-// device-event handlers run there too when synchronize() is true (the
-// default); with synchronize() false they run on the monitoring thread. Never delete it from inside one of
-// its handlers: use deleteLater().
+// thread): every property, operation and event is used there. It reports
+// through signals, whose receivers run before the emitting call goes on.
+// dataReceived and deviceEventsOccurred are emitted on the UI thread when
+// synchronize() is true (the default); with synchronize() false they are
+// emitted on the monitoring thread, and a receiver that must run there
+// connects with Qt::DirectConnection (an automatic connection to an object
+// of the UI thread would be queued). Never delete it from inside one of its
+// receivers: use deleteLater().
 class SerialPort : public QObject {
     Q_OBJECT
 
@@ -165,8 +169,8 @@ public:
     [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
 
     // Synchronous writing: waits on the calling thread, up to the time-outs,
-    // while the device does not take the bytes, and raises the send handler
-    // and DeviceEvent::OutputEmpty for each piece.
+    // while the device does not take the bytes, and emits pieceSent and
+    // DeviceEvent::OutputEmpty for each piece.
     bool write(const QByteArray &data);
     int writeData(const char *data, int count, int limitMs);
     // Queued writing, for a caller that must not wait: the bytes join a queue
@@ -184,17 +188,15 @@ public:
     [[nodiscard]] int queuedInput();
     [[nodiscard]] int queuedOutput();
 
-    using DeviceEventHandler = std::function<void(QObject *sender, DeviceEvents events)>;
-    using DataHandler = std::function<void(QObject *sender, int received)>;
-    using TransferHandler = std::function<void(QObject *sender)>;
-    // The handlers; an empty one is skipped. Set them on the UI thread only.
-    // Data arrived (with the count of bytes waiting):
-    void setDataHandler(DataHandler h) { dataHandler_ = std::move(h); }
-    // The monitored device events that occurred:
-    void setDeviceEventHandler(DeviceEventHandler h) { deviceEventHandler_ = std::move(h); }
-    // A piece was read by readData, or written by writeData:
-    void setReadHandler(TransferHandler h) { readHandler_ = std::move(h); }
-    void setSendHandler(TransferHandler h) { sendHandler_ = std::move(h); }
+signals:
+    // Data arrived (with the count of bytes waiting).
+    void dataReceived(int received);
+    // The monitored device events that occurred.
+    void deviceEventsOccurred(DeviceEvents events);
+    // A piece was read by readData, or written by writeData; reading, or
+    // writing, is locked while the receivers run.
+    void pieceRead();
+    void pieceSent();
 
 protected:
     void dispatchDeviceEvents(DeviceEvents events);
@@ -214,9 +216,9 @@ private:
     void applyLeaveDtrOpenRule();
     void closeDevice();
     void checkOpen() const;
-    // Runs the send or read handler with its lock bit set. False when the
-    // handler destroyed the component.
-    bool runLocked(int lockBit, const TransferHandler &handler);
+    // Emits pieceSent or pieceRead with its lock bit set. False when a
+    // receiver destroyed the component.
+    bool emitLocked(int lockBit, void (SerialPort::*signal)());
     // How long one write piece of size bytes may wait for the device.
     [[nodiscard]] int pieceWaitMs(int size) const;
     // Writes what the device takes of one piece within waitMs; -1 when the
@@ -245,8 +247,4 @@ private:
     std::atomic<bool> closing_{false};
     std::atomic<bool> destroying_{false};
     serial_device::SavedAttributes saved_;
-    DataHandler dataHandler_;
-    DeviceEventHandler deviceEventHandler_;
-    TransferHandler readHandler_;
-    TransferHandler sendHandler_;
 };

@@ -1,6 +1,6 @@
 // SerialPort's reading and writing: synchronous writes and reads bounded by
 // the time-outs, the queued write through the writer thread, the queue counts
-// and the dispatch of device events to the handlers.
+// and the dispatch of device events as signals.
 
 #include "net/serial/serialport.h"
 
@@ -51,26 +51,24 @@ void SerialPort::dispatchDeviceEvents(DeviceEvents events)
     if (!isOpen() || closing_ || destroying_)
         return;
     QPointer<SerialPort> self(this);
-    if ((events & (DeviceEvent::CharReceived | DeviceEvent::EventChar)) && dataHandler_) {
-        dataHandler_(this, queuedInput());
+    if (events & (DeviceEvent::CharReceived | DeviceEvent::EventChar)) {
+        emit dataReceived(queuedInput());
         if (!self || !isOpen())
             return;
     }
     const DeviceEvents monitored = events & monitorEvents_;
-    if (monitored && deviceEventHandler_)
-        deviceEventHandler_(this, monitored);
+    if (monitored)
+        emit deviceEventsOccurred(monitored);
 }
 
-bool SerialPort::runLocked(int lockBit, const TransferHandler &handler)
+bool SerialPort::emitLocked(int lockBit, void (SerialPort::*signal)())
 {
-    if (!handler)
-        return true;
     QPointer<SerialPort> self(this);
     lockFlags_ |= lockBit;
-    // The bit must not outlive a handler that throws, or the port would refuse
-    // that direction until it is reopened.
+    // The bit must not outlive a receiver that throws, or the port would
+    // refuse that direction until it is reopened.
     try {
-        handler(this);
+        (this->*signal)();
     } catch (...) {
         if (self)
             lockFlags_ &= ~lockBit;
@@ -148,7 +146,7 @@ int SerialPort::writeData(const char *data, int count, int limitMs)
                 break;
             if (written > 0) {
                 total += written;
-                if (!runLocked(kSendLockBit, sendHandler_) || !isOpen())
+                if (!emitLocked(kSendLockBit, &SerialPort::pieceSent) || !isOpen())
                     break;
                 continue;
             }
@@ -214,7 +212,7 @@ int SerialPort::readData(char *buffer, int count, int limitMs)
                     kReadFailed);
             }
             total += read;
-            if (!runLocked(kReadLockBit, read > 0 ? readHandler_ : nullptr) || !isOpen())
+            if ((read > 0 && !emitLocked(kReadLockBit, &SerialPort::pieceRead)) || !isOpen())
                 break;
         }
         // A queue count that yields nothing (the bytes went meanwhile) must

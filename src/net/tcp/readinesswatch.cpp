@@ -153,8 +153,7 @@ void ReadinessWatch::update()
 
 void ReadinessWatch::notify(int handle, int notification, int code)
 {
-    if (notificationHandler_)
-        notificationHandler_(handle, notification, code);
+    emit notified(handle, notification, code);
 }
 
 void ReadinessWatch::readable(int handle)

@@ -11,7 +11,6 @@
 #include <QObject>
 
 #include <cstdint>
-#include <functional>
 
 class QTimer;
 
@@ -54,10 +53,11 @@ public:
     // due have run.
     void pauseAccepts(int milliseconds);
 
-    // (handle, notification, error code or 0); run inside the exception
-    // guard. UI thread only.
-    using NotificationHandler = std::function<void(int, int, int)>;
-    void setNotificationHandler(NotificationHandler h) { notificationHandler_ = std::move(h); }
+signals:
+    // One notification for handle (an error code, or 0); emitted inside the
+    // exception guard, on the UI thread. Its connection object handles it
+    // before the next one comes: connect directly.
+    void notified(int handle, int notification, int errorCode);
 
 private:
     void update();
@@ -79,5 +79,4 @@ private:
     bool acceptsPaused_ = false;
     std::uint64_t watchKey_ = 0; // the handle's watch in the thread's reactor
     QTimer *resumeAccepts_ = nullptr;
-    NotificationHandler notificationHandler_;
 };

@@ -84,7 +84,7 @@ TcpConnection::TcpConnection(int handle)
 
 TcpConnection::~TcpConnection()
 {
-    eventHandler_ = nullptr;
+    muteEvents();
     try {
         cancelLookup();
         if (connected_ && socket_ != -1)
@@ -100,21 +100,18 @@ TcpConnection::~TcpConnection()
 
 void TcpConnection::raiseEvent(TcpConnection *socket, TcpEvent socketEvent)
 {
-    if (!eventHandler_)
+    if (muted_)
         return;
     BusyScope busy(busy_, [this] { becameIdle(); });
-    // A copy: the handler may replace itself while it runs.
-    const TcpEventHandler handler = eventHandler_;
-    handler(this, socket, socketEvent);
+    emit this->socketEvent(socket, socketEvent);
 }
 
 void TcpConnection::raiseError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)
 {
-    if (!errorHandler_)
+    if (muted_)
         return;
     BusyScope busy(busy_, [this] { becameIdle(); });
-    const TcpErrorHandler handler = errorHandler_;
-    handler(this, socket, errorEvent, errorCode);
+    emit socketError(socket, errorEvent, errorCode);
 }
 
 void TcpConnection::handleNotification(int socket, int notification, int errorCode)
@@ -193,9 +190,8 @@ ReadinessWatch *TcpConnection::watch()
 {
     if (watch_ == nullptr) {
         watch_ = new ReadinessWatch(this);
-        watch_->setNotificationHandler([this](int handle, int notification, int code) {
-            handleNotification(handle, notification, code);
-        });
+        connect(watch_, &ReadinessWatch::notified, this, &TcpConnection::handleNotification,
+            Qt::DirectConnection);
     }
     return watch_;
 }
@@ -230,8 +226,7 @@ void TcpConnection::pauseAcceptNotifications(int milliseconds)
 
 void TcpConnection::silence()
 {
-    eventHandler_ = nullptr;
-    errorHandler_ = nullptr;
+    muteEvents();
     if (watch_)
         watch_->release();
 }

@@ -13,7 +13,6 @@
 #include <netinet/in.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 class HostLookup;
@@ -22,14 +21,6 @@ class TcpConnection;
 
 enum class TcpEvent { Lookup, Connecting, Connected, Disconnected, Listening, Accepted, Writable, Readable };
 enum class TcpErrorKind { General, Send, Receive, Connect, Disconnect, Accept, Lookup };
-
-// Sender is the component, or for the client events of a server the
-// server's listening connection object.
-using TcpNotifyHandler = std::function<void(QObject *sender, TcpConnection *socket)>;
-using TcpErrorHandler
-    = std::function<void(QObject *sender, TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)>;
-using TcpEventHandler
-    = std::function<void(TcpConnection *sender, TcpConnection *socket, TcpEvent socketEvent)>;
 
 class SocketError : public Exception {
 public:
@@ -51,6 +42,12 @@ void ReadUrgentDataInline(int handle);
 // lock and any pending lookup. Owned by its component, or, for an accepted
 // peer, by the server object that accepted it. UI thread only; the lock is
 // re-entrant so event handlers may call back into the same object.
+//
+// It reports through socketEvent and socketError, emitted inside its own
+// notification handling: receivers run before the notification returns
+// (the busy count that keeps a peer alive under its own handler relies on
+// it), so connect them directly, never queued. A receiver may throw; the
+// exception reaches whoever raised the event.
 class TcpConnection : public QObject {
     Q_OBJECT
 
@@ -87,17 +84,19 @@ public:
     // A host lookup or a connect is under way.
     [[nodiscard]] bool isOpening() const;
 
-    // Whatever the owner wants to find again from this connection (the
-    // program keeps its endpoint record here).
-    [[nodiscard]] void *context() const { return context_; }
-    void setContext(void *value) { context_ = value; }
-    // Where this object's errors and events go (its component, or for an
-    // accepted peer its listener). UI thread only.
-    void setErrorHandler(TcpErrorHandler h) { errorHandler_ = std::move(h); }
-    void setEventHandler(TcpEventHandler h) { eventHandler_ = std::move(h); }
-
     void lock() { lock_.lock(); }
     void unlock() { lock_.unlock(); }
+
+signals:
+    // One event of this object; socket is this object, or for Accepted the
+    // peer just accepted. Its component (or, for an accepted peer, its
+    // listener) turns these into signals of its own.
+    void socketEvent(TcpConnection *socket, TcpEvent socketEvent);
+    // A failure; a receiver that sets errorCode to 0 swallows it (a cleared
+    // close, for one, leaves the handle open), otherwise it is raised as
+    // SocketError. The reference works through direct connections only:
+    // connect with Qt::DirectConnection.
+    void socketError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode);
 
 protected:
     // One per kind of notification, each for the handle it was raised for.
@@ -128,6 +127,9 @@ protected:
     virtual void becameIdle() { }
     // No more events or notifications from this object.
     void silence();
+    // No more events from this object; the handle stays watched (for a
+    // destructor that still closes it).
+    void muteEvents() { muted_ = true; }
 
 private:
     friend class TcpListener; // retires and silences the peers it accepted
@@ -173,10 +175,8 @@ private:
     bool lookupClient_ = false;
     int lookupQueueSize_ = 0;
 
-    TcpEventHandler eventHandler_;
-    TcpErrorHandler errorHandler_;
     QRecursiveMutex lock_;
-    void *context_ = nullptr;
+    bool muted_ = false; // silenced or on its way out: nothing is emitted
     ReadinessWatch *watch_ = nullptr; // child QObject, made when first needed
 
     int busy_ = 0;

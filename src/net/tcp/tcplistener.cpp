@@ -31,14 +31,6 @@ private:
     TcpConnection &socket_;
 };
 
-void fire(const TcpNotifyHandler &handler, QObject *sender, TcpConnection *socket)
-{
-    if (!handler)
-        return;
-    const TcpNotifyHandler running = handler; // the handler may replace itself
-    running(sender, socket);
-}
-
 } // namespace
 
 // ---- accepted peers -----------------------------------------------------------
@@ -47,12 +39,8 @@ TcpPeerConnection::TcpPeerConnection(int socket, TcpListener *listener)
     : TcpConnection(socket)
     , listener_(listener)
 {
-    setEventHandler([server = listener_](TcpConnection *, TcpConnection *socket, TcpEvent kind) {
-        server->clientEvent(socket, kind);
-    });
-    setErrorHandler([server = listener_](QObject *, TcpConnection *socket, TcpErrorKind kind, int &code) {
-        server->clientError(socket, kind, code);
-    });
+    connect(this, &TcpConnection::socketEvent, listener_, &TcpListener::clientEvent, Qt::DirectConnection);
+    connect(this, &TcpConnection::socketError, listener_, &TcpListener::clientError, Qt::DirectConnection);
 }
 
 void TcpPeerConnection::start()
@@ -78,7 +66,7 @@ TcpListener::TcpListener()
 
 TcpListener::~TcpListener()
 {
-    setEventHandler(nullptr);
+    muteEvents();
     try {
         closeConnections();
         if (isConnected())
@@ -202,10 +190,8 @@ void TcpListener::restForDescriptors(int error)
     pauseAcceptNotifications(AcceptRetryAfterExhaustion);
     const bool firstOfEpisode = !descriptorsExhausted_;
     descriptorsExhausted_ = true;
-    if (firstOfEpisode && (error == EMFILE || error == ENFILE) && descriptorsExhaustedHandler_) {
-        const auto handler = descriptorsExhaustedHandler_;
-        handler(error);
-    }
+    if (firstOfEpisode && (error == EMFILE || error == ENFILE))
+        emit descriptorsExhausted(error);
 }
 
 // Closing the server: the accepted peers go first, silently (last first),
@@ -230,12 +216,12 @@ void TcpListener::clientEvent(TcpConnection *socket, TcpEvent socketEvent)
 {
     switch (socketEvent) {
     case TcpEvent::Connected:
-        fire(peerConnectedHandler_, this, socket);
+        emit peerConnected(socket);
         break;
     case TcpEvent::Disconnected: {
         auto *client = static_cast<TcpPeerConnection *>(socket);
         try {
-            fire(peerDisconnectedHandler_, this, socket);
+            emit peerDisconnected(socket);
         } catch (...) {
             requestRelease(client);
             throw;
@@ -244,10 +230,10 @@ void TcpListener::clientEvent(TcpConnection *socket, TcpEvent socketEvent)
         break;
     }
     case TcpEvent::Writable:
-        fire(peerWritableHandler_, this, socket);
+        emit peerWritable(socket);
         break;
     case TcpEvent::Readable:
-        fire(peerReadableHandler_, this, socket);
+        emit peerReadable(socket);
         break;
     default:
         break;
@@ -256,10 +242,7 @@ void TcpListener::clientEvent(TcpConnection *socket, TcpEvent socketEvent)
 
 void TcpListener::clientError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)
 {
-    if (!peerErrorHandler_)
-        return;
-    const TcpErrorHandler handler = peerErrorHandler_;
-    handler(this, socket, errorEvent, errorCode);
+    emit peerErrorOccurred(socket, errorEvent, errorCode);
 }
 
 // Deferred destruction: the peer stays listed (closed) until the event loop

@@ -5,6 +5,7 @@
 #include "net/tcp/tcpconnection.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -66,21 +67,26 @@ public:
     // its event loop, and without them the whole program aborts.
     static constexpr int MaxDescriptorReserve = 128;
 
-    // The accepted peers' events; an empty handler is skipped. UI thread only.
-    void setPeerFactory(TcpPeerFactory f) { peerFactory_ = std::move(f); }
-    void setPeerConnectedHandler(TcpNotifyHandler h) { peerConnectedHandler_ = std::move(h); }
-    void setPeerDisconnectedHandler(TcpNotifyHandler h) { peerDisconnectedHandler_ = std::move(h); }
-    void setPeerReadableHandler(TcpNotifyHandler h) { peerReadableHandler_ = std::move(h); }
-    void setPeerWritableHandler(TcpNotifyHandler h) { peerWritableHandler_ = std::move(h); }
-    void setPeerErrorHandler(TcpErrorHandler h) { peerErrorHandler_ = std::move(h); }
-    // Accepting failed, or stopped short of the reserve, because the process
-    // or the system ran out of descriptors (the errno is passed). Told once, and again only after a
-    // peer was accepted in between; accepting rests and retries meanwhile.
     // UI thread only.
-    void setDescriptorsExhaustedHandler(std::function<void(int error)> h)
-    {
-        descriptorsExhaustedHandler_ = std::move(h);
-    }
+    void setPeerFactory(TcpPeerFactory f) { peerFactory_ = std::move(f); }
+
+signals:
+    // The accepted peers' events, emitted while the peer handles its
+    // notification (connect directly; see TcpConnection). A peer is listed
+    // before its peerConnected, and goes on a later pass of the event loop
+    // after its peerDisconnected.
+    void peerConnected(TcpConnection *peer);
+    void peerDisconnected(TcpConnection *peer);
+    void peerReadable(TcpConnection *peer);
+    void peerWritable(TcpConnection *peer);
+    // As TcpConnection::socketError: errorCode set to 0 swallows the error;
+    // direct connections only.
+    void peerErrorOccurred(TcpConnection *peer, TcpErrorKind errorEvent, int &errorCode);
+    // Accepting failed, or stopped short of the reserve, because the process
+    // or the system ran out of descriptors (the errno is passed). Told once,
+    // and again only after a peer was accepted in between; accepting rests
+    // and retries meanwhile.
+    void descriptorsExhausted(int error);
 
 protected:
     void handleAccept(int socket) override;
@@ -107,12 +113,6 @@ private:
     std::vector<std::unique_ptr<TcpPeerConnection>> retired_;
     QRecursiveMutex listLock_;
     TcpPeerFactory peerFactory_;
-    TcpNotifyHandler peerConnectedHandler_;
-    TcpNotifyHandler peerDisconnectedHandler_;
-    TcpNotifyHandler peerReadableHandler_;
-    TcpNotifyHandler peerWritableHandler_;
-    TcpErrorHandler peerErrorHandler_;
-    std::function<void(int)> descriptorsExhaustedHandler_;
     bool descriptorsExhausted_ = false;
 };
 

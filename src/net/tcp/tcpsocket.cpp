@@ -2,18 +2,6 @@
 
 #include <sys/socket.h>
 
-namespace {
-
-void fire(const TcpNotifyHandler &handler, QObject *sender, TcpConnection *socket)
-{
-    if (!handler)
-        return;
-    const TcpNotifyHandler running = handler; // the handler may replace itself
-    running(sender, socket);
-}
-
-} // namespace
-
 // ---- TcpSocket -------------------------------------------------------------
 
 TcpSocket::TcpSocket(QObject *parent)
@@ -66,52 +54,46 @@ void TcpSocket::setService(const QString &value)
 
 void TcpSocket::route(TcpConnection &connection)
 {
-    connection.setEventHandler(
-        [this](TcpConnection *, TcpConnection *socket, TcpEvent kind) { raiseEvent(socket, kind); });
-    connection.setErrorHandler([this](QObject *, TcpConnection *socket, TcpErrorKind kind, int &code) {
-        raiseError(socket, kind, code);
-    });
+    connect(&connection, &TcpConnection::socketEvent, this, &TcpSocket::raiseEvent, Qt::DirectConnection);
+    connect(&connection, &TcpConnection::socketError, this, &TcpSocket::raiseError, Qt::DirectConnection);
 }
 
 void TcpSocket::raiseEvent(TcpConnection *socket, TcpEvent socketEvent)
 {
     switch (socketEvent) {
     case TcpEvent::Lookup:
-        fire(lookupHandler_, this, socket);
+        emit lookingUp(socket);
         break;
     case TcpEvent::Connecting:
-        fire(connectingHandler_, this, socket);
+        emit connecting(socket);
         break;
     case TcpEvent::Connected:
         active_ = true;
-        fire(connectedHandler_, this, socket);
+        emit connected(socket);
         break;
     case TcpEvent::Disconnected:
         active_ = false;
-        fire(disconnectedHandler_, this, socket);
+        emit disconnected(socket);
         break;
     case TcpEvent::Listening:
         active_ = true;
-        fire(listeningHandler_, this, socket);
+        emit listening(socket);
         break;
     case TcpEvent::Accepted:
-        fire(acceptedHandler_, this, socket);
+        emit accepted(socket);
         break;
     case TcpEvent::Writable:
-        fire(writableHandler_, this, socket);
+        emit writable(socket);
         break;
     case TcpEvent::Readable:
-        fire(readableHandler_, this, socket);
+        emit readable(socket);
         break;
     }
 }
 
 void TcpSocket::raiseError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)
 {
-    if (!errorHandler_)
-        return;
-    const TcpErrorHandler handler = errorHandler_;
-    handler(this, socket, errorEvent, errorCode);
+    emit errorOccurred(socket, errorEvent, errorCode);
 }
 
 // ---- TcpClient -------------------------------------------------------------

@@ -12,9 +12,14 @@
 #include <memory>
 
 // What both components share: the active state, the address properties and
-// the event handlers (an event without a handler is skipped). A subclass owns the
+// the signals its connection object's events become. A subclass owns the
 // connection object, routes its events here and says how activation opens or
 // closes it.
+//
+// The signals are emitted while the connection object handles its
+// notification, and receivers run before it goes on: connect them directly
+// (an automatic connection on the UI thread is direct), never queued. A
+// receiver may throw; the exception reaches whoever raised the event.
 //
 // Ownership and threading: owns nothing itself (its subclasses own their
 // connection object). UI thread only.
@@ -43,16 +48,20 @@ public:
     [[nodiscard]] QString service() const { return service_; }
     void setService(const QString &value);
 
-    // The event handlers; an empty one is skipped. UI thread only.
-    void setLookupHandler(TcpNotifyHandler h) { lookupHandler_ = std::move(h); }
-    void setConnectingHandler(TcpNotifyHandler h) { connectingHandler_ = std::move(h); }
-    void setConnectedHandler(TcpNotifyHandler h) { connectedHandler_ = std::move(h); }
-    void setDisconnectedHandler(TcpNotifyHandler h) { disconnectedHandler_ = std::move(h); }
-    void setListeningHandler(TcpNotifyHandler h) { listeningHandler_ = std::move(h); }
-    void setAcceptedHandler(TcpNotifyHandler h) { acceptedHandler_ = std::move(h); }
-    void setReadableHandler(TcpNotifyHandler h) { readableHandler_ = std::move(h); }
-    void setWritableHandler(TcpNotifyHandler h) { writableHandler_ = std::move(h); }
-    void setErrorHandler(TcpErrorHandler h) { errorHandler_ = std::move(h); }
+signals:
+    // Each names the connection object it comes from (for accepted, the
+    // peer just accepted; the peers' own events come from the listener).
+    void lookingUp(TcpConnection *socket);
+    void connecting(TcpConnection *socket);
+    void connected(TcpConnection *socket);
+    void disconnected(TcpConnection *socket);
+    void listening(TcpConnection *socket);
+    void accepted(TcpConnection *socket);
+    void readable(TcpConnection *socket);
+    void writable(TcpConnection *socket);
+    // As TcpConnection::socketError: errorCode set to 0 swallows the error;
+    // direct connections only.
+    void errorOccurred(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode);
 
 protected:
     virtual void activate(bool value) = 0;
@@ -70,15 +79,6 @@ private:
     QString address_;
     QString host_;
     QString service_;
-    TcpNotifyHandler lookupHandler_;
-    TcpNotifyHandler connectingHandler_;
-    TcpNotifyHandler connectedHandler_;
-    TcpNotifyHandler disconnectedHandler_;
-    TcpNotifyHandler listeningHandler_;
-    TcpNotifyHandler acceptedHandler_;
-    TcpNotifyHandler readableHandler_;
-    TcpNotifyHandler writableHandler_;
-    TcpErrorHandler errorHandler_;
 };
 
 // Connects to host() (or address()) and port().
@@ -102,8 +102,8 @@ private:
 
 // Listens on port() on every local interface and accepts peers.
 //
-// The peers' events come from the listener; the peer handlers set here are
-// the listener's own.
+// The peers' events are the listener's signals (listener()->peerReadable
+// and so on); the listening object's own events come from here.
 // Ownership and threading: owns its TcpListener (and through it the
 // accepted peers). UI thread only.
 class TcpServer : public TcpSocket {
@@ -117,14 +117,6 @@ public:
 
     // UI thread only.
     void setPeerFactory(TcpPeerFactory f) { listener_->setPeerFactory(std::move(f)); }
-    void setPeerConnectedHandler(TcpNotifyHandler h) { listener_->setPeerConnectedHandler(std::move(h)); }
-    void setPeerDisconnectedHandler(TcpNotifyHandler h)
-    {
-        listener_->setPeerDisconnectedHandler(std::move(h));
-    }
-    void setPeerReadableHandler(TcpNotifyHandler h) { listener_->setPeerReadableHandler(std::move(h)); }
-    void setPeerWritableHandler(TcpNotifyHandler h) { listener_->setPeerWritableHandler(std::move(h)); }
-    void setPeerErrorHandler(TcpErrorHandler h) { listener_->setPeerErrorHandler(std::move(h)); }
 
 protected:
     void activate(bool value) override;

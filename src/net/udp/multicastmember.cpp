@@ -34,12 +34,8 @@ MulticastMember::JoinReport MulticastMember::join(const QString &groupAddress, i
         report.membershipFailed = true;
     sendTo_.sin_family = AF_INET;
     sendTo_.sin_port = htons(quint16(port));
+    dgram::watchReadable(socket_, this, [this] { emit readable(); });
     return report;
-}
-
-void MulticastMember::setReadableHandler(QObject *context, std::function<void()> onReadable)
-{
-    dgram::watchReadable(socket_, context, std::move(onReadable));
 }
 
 QByteArray MulticastMember::receive()

@@ -6,8 +6,8 @@
 // the port of the last datagram received, so a reply reaches a sender that
 // sends from another port; until one arrives it goes to the group's port.
 //
-// Owns its socket and closes it when destroyed. UI thread only (the readable
-// handler runs on its context's thread).
+// Owns its socket and closes it when destroyed, and the socket's readiness
+// watch (a child notifier). UI thread only.
 
 #include <QByteArray>
 #include <QObject>
@@ -15,9 +15,9 @@
 
 #include <netinet/in.h>
 
-#include <functional>
+class MulticastMember : public QObject {
+    Q_OBJECT
 
-class MulticastMember {
 public:
     // Which steps of joining failed. Joining goes on past a failed step, so
     // a later step may fail because an earlier one did.
@@ -38,15 +38,11 @@ public:
     };
 
     MulticastMember() = default;
-    ~MulticastMember();
-    MulticastMember(const MulticastMember &) = delete;
-    MulticastMember &operator=(const MulticastMember &) = delete;
+    ~MulticastMember() override;
 
+    // Joins and starts watching the socket: connect to readable before the
+    // event loop runs again.
     JoinReport join(const QString &groupAddress, int port);
-    // Calls onReadable (inside the exception guard) whenever a datagram
-    // waits; after one call the next comes only once receive() was called.
-    // The watch ends with close() or with context.
-    void setReadableHandler(QObject *context, std::function<void()> onReadable);
     // The waiting datagram, empty when none could be read.
     QByteArray receive();
     SendReport send(const QByteArray &data);
@@ -56,6 +52,11 @@ public:
     // none.
     [[nodiscard]] int port() const;
     [[nodiscard]] int socket() const { return socket_; }
+
+signals:
+    // A datagram waits (emitted inside the exception guard); the next comes
+    // only once receive() was called. Nothing comes after close().
+    void readable();
 
 private:
     int socket_ = -1;

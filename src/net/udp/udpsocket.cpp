@@ -108,14 +108,12 @@ void UdpSocket::receive()
     int fromLength = sizeof from;
     received_ = dgram::recvfrom(
         socket_, buffer_.get(), dgram::MaxUdpDatagram, 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
-    if (!datagramHandler_)
-        return;
     if (lastSenderText_.isNull() || from.sin_addr.s_addr != lastSender_) {
         const auto *octets = reinterpret_cast<const unsigned char *>(&from.sin_addr.s_addr);
         lastSender_ = from.sin_addr.s_addr;
         lastSenderText_ = QString::asprintf("%d.%d.%d.%d", octets[0], octets[1], octets[2], octets[3]);
     }
-    datagramHandler_(this, received_, lastSenderText_, ntohs(from.sin_port));
+    emit datagramReceived(received_, lastSenderText_, ntohs(from.sin_port));
 }
 
 void UdpSocket::readDatagram(QIODevice &stream)
@@ -128,10 +126,10 @@ void UdpSocket::readDatagram(QIODevice &stream)
 int UdpSocket::sendDatagram(QIODevice &stream, SendDone done)
 {
     for (bool firstLook = true; stream.size() == 0; firstLook = false) {
-        if (!firstLook || !invalidDataHandler_)
+        if (!firstLook)
             throw Exception(QStringLiteral("Invalid stream"));
         bool handled = false;
-        invalidDataHandler_(handled, stream);
+        emit invalidData(handled, stream);
         if (!handled)
             throw Exception(QStringLiteral("Invalid stream"));
     }
@@ -175,8 +173,7 @@ int UdpSocket::sendTo(const QByteArray &bytes, in_addr_t address, int port)
             reinterpret_cast<const sockaddr *>(&remote), sizeof remote)
         == dgram::CallFailed)
         return dgram::lastError();
-    if (sentHandler_)
-        sentHandler_(this);
+    emit datagramSent();
     return 0;
 }
 
@@ -211,8 +208,7 @@ void UdpSocket::lookedUp(const LookupResult &result)
     }
     if (++lookupFailures_ < 2) {
         bool handled = false;
-        if (invalidHostHandler_)
-            invalidHostHandler_(handled);
+        emit invalidHost(handled);
         if (!alive)
             return;
         if (handled) {
@@ -246,12 +242,11 @@ void UdpSocket::report(int level, const QString &text)
     if (reportLevel_ < level)
         return;
     status_ = text;
-    if (statusHandler_)
-        statusHandler_(this, text);
+    emit statusReported(text);
 }
 
 // After a failed start-up or socket creation. The code is taken before the
-// status handler runs, so a handler that makes socket calls cannot change it.
+// status is reported, so a receiver that makes socket calls cannot change it.
 void UdpSocket::checkError()
 {
     lastError_ = dgram::lastError();

@@ -1,7 +1,7 @@
 #pragma once
 // UdpSocket: the datagram component behind the "UDP Client" and "UDP Server"
 // endpoints. One datagram socket bound to localPort; every datagram that
-// arrives is handed to the datagram handler, one call per datagram, a bounded
+// arrives is reported by datagramReceived, one emission per datagram, a bounded
 // number of datagrams per readiness wake-up; a stream is sent as one datagram
 // to remoteHost:remotePort.
 //
@@ -11,8 +11,9 @@
 // destructor does not close it.
 // UI thread only. A host name is looked up on a worker thread (HostLookup)
 // while the datagrams for it wait here, so no send waits on a resolver or
-// runs the event loop. Handlers must not destroy the component directly (use
-// deleteLater).
+// runs the event loop. It reports through signals, whose receivers run
+// before the emitting call goes on (connect directly, never queued);
+// receivers must not destroy the component directly (use deleteLater).
 
 #include "core/errors.h"
 #include "net/tcp/hostlookup.h"
@@ -36,13 +37,6 @@ class UdpSocket : public QObject {
     Q_OBJECT
 
 public:
-    using DatagramHandler
-        = std::function<void(QObject *sender, int numberBytes, const QString &fromIp, int port)>;
-    using SentHandler = std::function<void(QObject *sender)>;
-    using StatusHandler = std::function<void(QObject *sender, const QString &status)>;
-    using InvalidHostHandler = std::function<void(bool &handled)>;
-    using InvalidDataHandler = std::function<void(bool &handled, QIODevice &stream)>;
-
     // The receive queue asked of the kernel for every socket.
     // Datagrams taken per readiness wake-up at most.
     static constexpr int MaxDatagramsPerWakeup = 32;
@@ -90,19 +84,27 @@ public:
     // datagram has not gone out either way. A host name is looked up first:
     // the datagram waits behind the lookup under way (one at a time, later
     // datagrams behind it), SendPending is returned and `done` tells the
-    // end. A name that does not resolve (also after the invalid-host handler
+    // end. A name that does not resolve (also after a receiver of invalidHost
     // asked to try once more) ends every waiting datagram with LookupFailed
     // and then raises "Host Lookup Canceled" from the event loop.
     [[nodiscard]] int sendDatagram(QIODevice &stream, SendDone done = {});
     // Whether a send error only says that the socket has no room now.
     [[nodiscard]] static bool hasNoRoom(int error);
 
-    // The event handlers; an empty one is skipped. UI thread only.
-    void setDatagramHandler(DatagramHandler h) { datagramHandler_ = std::move(h); }
-    void setSentHandler(SentHandler h) { sentHandler_ = std::move(h); }
-    void setStatusHandler(StatusHandler h) { statusHandler_ = std::move(h); }
-    void setInvalidHostHandler(InvalidHostHandler h) { invalidHostHandler_ = std::move(h); }
-    void setInvalidDataHandler(InvalidDataHandler h) { invalidDataHandler_ = std::move(h); }
+signals:
+    // One datagram arrived (numberBytes is recvfrom's result, -1 for a
+    // failed receive); readDatagram() gives its bytes while the receivers run.
+    void datagramReceived(int numberBytes, const QString &fromIp, int port);
+    // A datagram went out.
+    void datagramSent();
+    // A report at or below reportLevel(); status() holds it as well.
+    void statusReported(const QString &status);
+    // A host name did not resolve: a receiver that sets handled asks for one
+    // more lookup. Direct connections only (the flag is set in place).
+    void invalidHost(bool &handled);
+    // sendDatagram got an empty stream: a receiver may fill it and set
+    // handled. Direct connections only.
+    void invalidData(bool &handled, QIODevice &stream);
 
 private:
     void bindAndRegister();
@@ -140,9 +142,4 @@ private:
     // The sender text of the last datagram, kept while the sender stays the same.
     in_addr_t lastSender_ = 0;
     QString lastSenderText_;
-    DatagramHandler datagramHandler_;
-    SentHandler sentHandler_;
-    StatusHandler statusHandler_;
-    InvalidHostHandler invalidHostHandler_;
-    InvalidDataHandler invalidDataHandler_;
 };
