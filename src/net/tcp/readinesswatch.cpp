@@ -11,8 +11,9 @@
 
 #include <cerrno>
 
-ReadinessWatch::ReadinessWatch(QObject *parent)
+ReadinessWatch::ReadinessWatch(QObject *parent, ReadinessClient &client)
     : QObject(parent)
+    , client_(client)
 {
 }
 
@@ -153,7 +154,7 @@ void ReadinessWatch::update()
 
 void ReadinessWatch::notify(int handle, int notification, int code)
 {
-    emit notified(handle, notification, code);
+    client_.handleNotification(handle, notification, code);
 }
 
 void ReadinessWatch::readable(int handle)

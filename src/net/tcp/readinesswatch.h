@@ -23,11 +23,24 @@ enum TSocketNotification : int {
     NotifyClose = 32,
 };
 
+// What a watch reports to: its connection object. Called inside the
+// exception guard, on the UI thread; one notification (an error code, or 0)
+// is handled before the next one comes.
+class ReadinessClient {
+public:
+    virtual void handleNotification(int handle, int notification, int errorCode) = 0;
+
+protected:
+    ~ReadinessClient() = default;
+};
+
 class ReadinessWatch : public QObject {
     Q_OBJECT
 
 public:
-    explicit ReadinessWatch(QObject *parent);
+    // The client is the owner: a plain call, not a signal, as every peer has
+    // a watch of its own.
+    ReadinessWatch(QObject *parent, ReadinessClient &client);
     ~ReadinessWatch() override;
 
     // Registers handle for the notifications in mask. A handle that is not
@@ -53,12 +66,6 @@ public:
     // due have run.
     void pauseAccepts(int milliseconds);
 
-signals:
-    // One notification for handle (an error code, or 0); emitted inside the
-    // exception guard, on the UI thread. Its connection object handles it
-    // before the next one comes: connect directly.
-    void notified(int handle, int notification, int errorCode);
-
 private:
     void update();
     void makeResumeTimer();
@@ -67,6 +74,7 @@ private:
     void deliverOwedWrite(quint64 call, int handle);
     void notify(int handle, int notification, int code);
 
+    ReadinessClient &client_;
     int handle_ = -1;
     int mask_ = 0;
     bool connected_ = false;

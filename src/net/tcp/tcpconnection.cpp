@@ -103,7 +103,7 @@ void TcpConnection::raiseEvent(TcpConnection *socket, TcpEvent socketEvent)
     if (muted_)
         return;
     BusyScope busy(busy_, [this] { becameIdle(); });
-    emit this->socketEvent(socket, socketEvent);
+    deliverEvent(socket, socketEvent);
 }
 
 void TcpConnection::raiseError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)
@@ -111,6 +111,16 @@ void TcpConnection::raiseError(TcpConnection *socket, TcpErrorKind errorEvent, i
     if (muted_)
         return;
     BusyScope busy(busy_, [this] { becameIdle(); });
+    deliverError(socket, errorEvent, errorCode);
+}
+
+void TcpConnection::deliverEvent(TcpConnection *socket, TcpEvent event)
+{
+    emit socketEvent(socket, event);
+}
+
+void TcpConnection::deliverError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)
+{
     emit socketError(socket, errorEvent, errorCode);
 }
 
@@ -189,9 +199,7 @@ void TcpClientConnection::handleConnect(int)
 ReadinessWatch *TcpConnection::watch()
 {
     if (watch_ == nullptr) {
-        watch_ = new ReadinessWatch(this);
-        connect(watch_, &ReadinessWatch::notified, this, &TcpConnection::handleNotification,
-            Qt::DirectConnection);
+        watch_ = new ReadinessWatch(this, *this);
     }
     return watch_;
 }

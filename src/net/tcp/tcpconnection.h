@@ -43,12 +43,13 @@ void ReadUrgentDataInline(int handle);
 // peer, by the server object that accepted it. UI thread only; the lock is
 // re-entrant so event handlers may call back into the same object.
 //
-// It reports through socketEvent and socketError, emitted inside its own
-// notification handling: receivers run before the notification returns
+// It reports through socketEvent and socketError (an accepted peer hands
+// them to its listener instead), emitted inside its own notification
+// handling: receivers run before the notification returns
 // (the busy count that keeps a peer alive under its own handler relies on
 // it), so connect them directly, never queued. A receiver may throw; the
 // exception reaches whoever raised the event.
-class TcpConnection : public QObject {
+class TcpConnection : public QObject, public ReadinessClient {
     Q_OBJECT
 
 public:
@@ -107,10 +108,14 @@ protected:
     virtual void handleWrite(int socket);
 
     void raiseEvent(TcpConnection *socket, TcpEvent socketEvent);
+    // Where raised events and errors go: this object's signals, unless a
+    // subclass hands them on itself.
+    virtual void deliverEvent(TcpConnection *socket, TcpEvent event);
+    virtual void deliverError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode);
     void raiseError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode);
 
     // Handles one readiness notification; errorCode 0 means none.
-    void handleNotification(int socket, int notification, int errorCode);
+    void handleNotification(int socket, int notification, int errorCode) override;
 
     // Registers the current handle for the notifications in mask.
     void selectNotifications(int mask);

@@ -39,8 +39,18 @@ TcpPeerConnection::TcpPeerConnection(int socket, TcpListener *listener)
     : TcpConnection(socket)
     , listener_(listener)
 {
-    connect(this, &TcpConnection::socketEvent, listener_, &TcpListener::clientEvent, Qt::DirectConnection);
-    connect(this, &TcpConnection::socketError, listener_, &TcpListener::clientError, Qt::DirectConnection);
+}
+
+// Straight to the listener, without a signal: two connections for each of
+// ten thousand peers would cost more memory than the peers' own state.
+void TcpPeerConnection::deliverEvent(TcpConnection *socket, TcpEvent event)
+{
+    listener_->clientEvent(socket, event);
+}
+
+void TcpPeerConnection::deliverError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode)
+{
+    listener_->clientError(socket, errorEvent, errorCode);
 }
 
 void TcpPeerConnection::start()

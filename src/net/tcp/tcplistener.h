@@ -32,6 +32,8 @@ public:
 
 protected:
     void becameIdle() override;
+    void deliverEvent(TcpConnection *socket, TcpEvent event) override;
+    void deliverError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode) override;
 
 private:
     friend class TcpListener;
