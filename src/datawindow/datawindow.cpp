@@ -58,6 +58,14 @@ void DataWindow::connectSession()
     connect(session, &EndpointSession::entryLogged, this, &DataWindow::showEntry);
     connect(session, &EndpointSession::countersChanged, this, &DataWindow::updateCounters);
     connect(session, &EndpointSession::flushRequested, this, &DataWindow::flushLog);
+}
+
+// What only a built window shows: a server may hold ten thousand windows
+// never shown, and each connection costs every one of them memory. build()
+// shows what the session holds at that moment.
+void DataWindow::connectSessionToWidgets()
+{
+    EndpointSession *session = session_;
     connect(session, &EndpointSession::ratesMeasured, this, &DataWindow::showRates);
     connect(session, &EndpointSession::repeatProgressed, this, &DataWindow::showRepeatProgress);
     connect(session, &EndpointSession::repeatEnded, this, &DataWindow::hideRepeatProgress);
@@ -107,6 +115,7 @@ void DataWindow::build()
     connectHandlers();
     connectActivity();
     connectLogTools();
+    connectSessionToWidgets();
 
     if (status_)
         statusPanel_->showContent(*status_);

@@ -132,6 +132,7 @@ signals:
 
 private:
     void connectSession();
+    void connectSessionToWidgets();
     void buildReceiveArea(QWidget *body);
     void connectHandlers();
     // Recording, and the time text's milliseconds, as the log's menu asks.
