@@ -412,7 +412,7 @@ class Bench:
         return Proc([self.app] + [str(a) for a in args] + ["-platform", "xcb"], env=env,
                     stderr_path=os.path.join(folder, "app.err"))
 
-    def on_display(self, display, listen, app_args, load, limit_s):
+    def on_display(self, display, listen, app_args, load, limit_s, settle_s=None):
         """Runs benchapp with app_args on the display; load(app) makes the
         load once the app is READY (and the listener, if any, LISTENING) and
         returns the app's results. With listen: a session bus of its own with
@@ -431,6 +431,11 @@ class Bench:
                                  "--seconds", str(limit_s + 60)], env=env, stdin=subprocess.PIPE,
                                 stderr_path=os.path.join(folder, "listener.err"))
                 listener.wait_line("LISTENING", 120)
+            # Both sides start the load from an idle window: the listener's
+            # start gives the side with the bus a second or so after READY,
+            # and a window still finishing its first paint and font loading
+            # would make the side without it the slower one.
+            time.sleep(B16_SETTLE_S if settle_s is None else settle_s)
             res = load(app)
             if listener:
                 listener.p.stdin.close()
@@ -494,6 +499,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SYSTEM_PYTHON = "/usr/bin/python3"  # the python that has pyatspi
 A11Y_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 NO_SESSION_BUS = "unix:path=/nonexistent/pw-bench-no-session-bus"
+B16_SETTLE_S = 1.5
 
 
 def a11y_missing():
