@@ -729,7 +729,10 @@ int main(int argc, char **argv)
         app.exec();
         poll.stop();
         deadline.stop();
-        const QString acceptProbe = probe.Summary("probe");
+        // When the loop was held up longest, to tell the burst from what
+        // came before it.
+        const QString acceptProbe
+            = probe.Summary("probe") + QStringLiteral(" probe_worst_at_ns=%1").arg(probe.WorstAtNs());
         const int peers = distinct ? arrived() : int(peersOf(*form).size());
         // Settle, then weigh and watch the idle loop.
         settleFor(1000);
