@@ -1,4 +1,6 @@
-// The measured side of the benchmarks: Portwright's main window, headless, with
+// The measured side of the benchmarks: Portwright's main window, headless
+// (offscreen, unless the command line names a platform: "-platform xcb" puts
+// it on an X display, where assistive technologies can reach it), with
 // endpoints made by the same set-up functions the creation dialogs call. One
 // scenario per run, chosen on the command line; the load comes from another
 // process. Prints "READY" once the endpoint listens, then one line of
@@ -22,6 +24,7 @@
 #include "ui/logview.h"
 #include "ui/messages.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,6 +38,7 @@
 #include <QSet>
 #include <QTimer>
 #include <QTreeWidgetItem>
+#include <QWindow>
 
 #include <sys/resource.h>
 
@@ -399,6 +403,17 @@ QString clickThrough(MainWindow &form, int clicks)
         .arg(builtByClicks > 0 ? double(rssAfter - rssBefore) / builtByClicks : 0.0, 0, 'f', 1);
 }
 
+// Whether assistive technologies are heard, and whether the main window is
+// on a screen that paints it: runs with and without an accessibility bus are
+// compared only if these differ as intended.
+QString displayState()
+{
+    const QWindow *handle = benchForm->windowHandle();
+    return QStringLiteral("a11y_active=%1 exposed=%2")
+        .arg(QAccessible::isActive() ? 1 : 0)
+        .arg(handle && handle->isExposed() ? 1 : 0);
+}
+
 // Stops the server as its stop button does; the time until no peer endpoint
 // and no peer node is left.
 QString stopServer(MainWindow &form, Endpoint &server)
@@ -419,6 +434,7 @@ QString stopServer(MainWindow &form, Endpoint &server)
 
 int main(int argc, char **argv)
 {
+    // A "-platform" argument overrides this; QApplication takes it out of argv.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     // Each scenario ends its event loop with QCoreApplication::exit(), not
@@ -504,6 +520,8 @@ int main(int argc, char **argv)
             },
             [&](bool finished) {
                 const bool listed = peer && form->endpoints().contains(peer);
+                // Painted only if in front: B1 and B16 measure a window the user sees.
+                const bool shown = listed && windowOf(peer)->isVisible();
                 qint64 received = -1;
                 int blocks = -1;
                 bool recorded = false;
@@ -526,14 +544,17 @@ int main(int argc, char **argv)
                     recording = QStringLiteral(" recorded=%1 received_when_recording=%2")
                                     .arg(recorded ? 1 : 0)
                                     .arg(receivedWhenRecording);
-                result(QStringLiteral("end_ns=%1 received=%2 blocks=%3 hwm_kb=%4 rss_kb=%5 %6%7 rss=%8")
+                result(QStringLiteral("end_ns=%1 received=%2 blocks=%3 hwm_kb=%4 rss_kb=%5 %6%7 rss=%8 "
+                                      "peer_shown=%9 %10")
                            .arg(end)
                            .arg(received)
                            .arg(blocks)
                            .arg(statusKb("VmHWM:"))
                            .arg(statusKb("VmRSS:"))
                            .arg(probe.Summary("probe"), recording)
-                           .arg(rssLog->isEmpty() ? QStringLiteral("-") : *rssLog));
+                           .arg(rssLog->isEmpty() ? QStringLiteral("-") : *rssLog)
+                           .arg(shown ? 1 : 0)
+                           .arg(displayState()));
                 QCoreApplication::exit(0);
             });
         app.exec();
@@ -708,7 +729,10 @@ int main(int argc, char **argv)
         app.exec();
         poll.stop();
         deadline.stop();
-        const QString acceptProbe = probe.Summary("probe");
+        // When the loop was held up longest, to tell the burst from what
+        // came before it.
+        const QString acceptProbe
+            = probe.Summary("probe") + QStringLiteral(" probe_worst_at_ns=%1").arg(probe.WorstAtNs());
         const int peers = distinct ? arrived() : int(peersOf(*form).size());
         // Settle, then weigh and watch the idle loop.
         settleFor(1000);
@@ -728,6 +752,7 @@ int main(int argc, char **argv)
             extra += QLatin1Char(' ') + clickThrough(*form, clicks);
         if (opt.flag("stop"))
             extra += QLatin1Char(' ') + stopServer(*form, *server);
+        extra += QLatin1Char(' ') + displayState();
         result(QStringLiteral("end_ns=%1 peers=%2 rss_before_kb=%3 rss_after_kb=%4 idle_cpu_pct=%5 %6 %7")
                    .arg(end)
                    .arg(peers)

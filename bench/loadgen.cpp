@@ -8,9 +8,12 @@
 //                                               (byte i of the stream is 'A' + (i % 65536) % 26)
 //   udp-send PORT COUNT SIZE [--rate per-second]
 //   tcp-connect PORT COUNT [--hold-ms H] [--say-port] [--close-first K --close-after-ms T]
+//               [--until-closed]
 //                                               (--say-port: each connection sends
 //                                               "port=<its local port>\n" once;
-//                                               --close-first: the first K close after T)
+//                                               --close-first: the first K close after T;
+//                                               --until-closed: the hold ends early once
+//                                               the far side has closed every connection)
 //   udp-sink PORT COUNT [--quiet-ms Q]          (plain recvfrom loop)
 //   accept-sink PORT COUNT                      (plain accept loop)
 //   udp-timing PORT COUNT                       (arrival intervals)
@@ -267,7 +270,34 @@ int tcpConnect(int argc, char **argv)
         std::printf("closed=%d closed_ns=%lld\n", closeFirst, nowNs());
         std::fflush(stdout);
     }
-    sleepUntil(std::min(deadline, nowNs() + holdMs * 1000000LL));
+    const long long holdEnd = std::min(deadline, nowNs() + holdMs * 1000000LL);
+    if (flagOption(argc, argv, "--until-closed")) {
+        // A server that was stopped has closed them all: nothing is left to
+        // hold, and waiting out the hold would only make the run longer.
+        size_t open
+            = size_t(std::count_if(fds.begin(), fds.end(), [](const pollfd &p) { return p.fd >= 0; }));
+        for (pollfd &p : fds)
+            p.events = POLLIN;
+        char sink[4096];
+        while (open > 0 && nowNs() < holdEnd) {
+            if (poll(fds.data(), fds.size(), 100) <= 0)
+                continue;
+            for (pollfd &p : fds) {
+                if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR)))
+                    continue;
+                const ssize_t got = recv(p.fd, sink, sizeof sink, 0);
+                if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EINTR)))
+                    continue;
+                close(p.fd);
+                p.fd = -1;
+                --open;
+            }
+        }
+        std::printf("closed_by_peer_ns=%lld open=%zu\n", nowNs(), open);
+        std::fflush(stdout);
+    } else {
+        sleepUntil(holdEnd);
+    }
     for (const pollfd &p : fds)
         if (p.fd >= 0)
             close(p.fd);

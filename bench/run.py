@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Runs the benchmarks B1..B15 against Portwright and their baselines, and prints
+"""Runs the benchmarks B1..B16 against Portwright and their baselines, and prints
 one table: Portwright figure, baseline figure from the same run, ratio, target,
 met or not. Figures are medians over --runs runs. Loopback only.
 
@@ -12,6 +12,8 @@ import json
 import os
 import re
 import resource
+import select
+import shutil
 import signal
 import socket
 import statistics
@@ -49,12 +51,20 @@ def kv(line):
 class Proc:
     """A child process whose stdout is read line by line, with deadlines."""
 
-    def __init__(self, args, env=None, nofile=None, stdin=None):
+    def __init__(self, args, env=None, nofile=None, stdin=None, stderr_path=None):
         self.args = args
         # nofile: (soft, hard) descriptor limit for the child, set before it runs.
         preexec = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, nofile)) if nofile else None
-        self.p = subprocess.Popen(args, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                  env=env, preexec_fn=preexec)
+        # stderr_path: a file for a child that may say more than a pipe holds
+        # before it is read (an X program's warnings).
+        self.stderr_path = stderr_path
+        err = open(stderr_path, "w") if stderr_path else subprocess.PIPE
+        try:
+            self.p = subprocess.Popen(args, stdin=stdin, stdout=subprocess.PIPE, stderr=err, text=True, env=env,
+                                      preexec_fn=preexec)
+        finally:
+            if stderr_path:
+                err.close()
         self.lines = []
 
     def wait_line(self, prefix, timeout):
@@ -73,6 +83,9 @@ class Proc:
         raise RuntimeError("%s: no %r (stderr: %s)" % (self.args[0], prefix, self.stderr_tail()))
 
     def stderr_tail(self):
+        if self.stderr_path:
+            with open(self.stderr_path, errors="replace") as f:
+                return f.read()[-2000:]
         if self.p.poll() is None:
             return "(still running)"
         return self.p.stderr.read()[-2000:]
@@ -389,6 +402,208 @@ class Bench:
     def repeat(self, fn):
         return [fn() for _ in range(self.runs)]
 
+    # B16: the program on an X display, with an accessibility bus and a
+    # listener on it (listen) or without either.
+    def xcb_app(self, display, bus, folder, *args):
+        env = dict(self.env, DISPLAY=display)
+        env.pop("AT_SPI_BUS_ADDRESS", None)
+        if bus:
+            env.update(DBUS_SESSION_BUS_ADDRESS=bus.address, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        else:
+            # No session bus to ask for an accessibility bus (and none
+            # started on the display's behalf).
+            env.pop("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", None)
+            env["DBUS_SESSION_BUS_ADDRESS"] = NO_SESSION_BUS
+        # "-platform xcb" overrides the offscreen platform benchapp sets.
+        return Proc([self.app] + [str(a) for a in args] + ["-platform", "xcb"], env=env,
+                    stderr_path=os.path.join(folder, "app.err"))
+
+    def on_display(self, display, listen, app_args, load, limit_s, settle_s=None):
+        """Runs benchapp with app_args on the display; load(app) makes the
+        load once the app is READY (and the listener, if any, LISTENING) and
+        returns the app's results. With listen: a session bus of its own with
+        the accessibility bus, and the listener's counts added to the results."""
+        folder = tempfile.mkdtemp(prefix="pw-bench-b16-")
+        bus = listener = app = None
+        try:
+            if listen:
+                bus = A11yBus(display, folder, limit_s + 120)
+            app = self.xcb_app(display, bus, folder, *app_args)
+            app.wait_line("READY", 60)
+            if listen:
+                env = dict(os.environ, DISPLAY=display, DBUS_SESSION_BUS_ADDRESS=bus.address)
+                env.pop("AT_SPI_BUS_ADDRESS", None)
+                listener = Proc([SYSTEM_PYTHON, os.path.join(HERE, "a11y_listener.py"), "--pid", str(app.p.pid),
+                                 "--seconds", str(limit_s + 60)], env=env, stdin=subprocess.PIPE,
+                                stderr_path=os.path.join(folder, "listener.err"))
+                listener.wait_line("LISTENING", 120)
+            # Both sides start the load from an idle window: the listener's
+            # start gives the side with the bus a second or so after READY,
+            # and a window still finishing its first paint and font loading
+            # would make the side without it the slower one.
+            time.sleep(B16_SETTLE_S if settle_s is None else settle_s)
+            res = load(app)
+            if listener:
+                listener.p.stdin.close()
+                res.update(kv(listener.wait_line("HEARD", 30)))
+            return res
+        finally:
+            if listener:
+                if not listener.p.stdin.closed:
+                    listener.p.stdin.close()
+                listener.finish(30)
+            if app:
+                app.finish(30)
+            if bus:
+                bus.stop()
+            for name in os.listdir(folder):
+                os.unlink(os.path.join(folder, name))
+            os.rmdir(folder)
+
+    def a11y_stream(self, display, listen, nbytes, hex_mode, timeout=180):
+        """B1's stream into one accepted peer, on the display."""
+        port = free_port()
+        app_args = ["tcp-recv", "--port", port, "--bytes", nbytes, "--timeout-ms", int(timeout * 1000)]
+        if hex_mode:
+            app_args.append("--hex")
+
+        def load(app):
+            gen = self.gen_proc("tcp-send", port, nbytes, "--delay-ms", 300, "--timeout-ms", int(timeout * 1000))
+            try:
+                start = kv(gen.wait_line("start_ns=", 30))["start_ns"]
+                res = kv(app.wait_line("RESULT", timeout + 10))
+                app.finish(30)
+            finally:
+                gen.finish(30)
+            res["seconds"] = (res["end_ns"] - start) / 1e9
+            res["mbps"] = nbytes / MB / res["seconds"]
+            return res
+
+        return self.on_display(display, listen, app_args, load, timeout)
+
+    def a11y_stop(self, display, listen, count, timeout_ms=30000):
+        """B3's burst of peers on the display, then the server stopped as its
+        stop button does (B8's --stop)."""
+        port = free_port()
+        app_args = ["tcp-accept", "--port", port, "--count", count, "--timeout-ms", timeout_ms, "--stop"]
+
+        def load(app):
+            gen = self.gen_proc("tcp-connect", port, count, "--hold-ms", 60000, "--until-closed")
+            try:
+                start = kv(gen.wait_line("start_ns=", 30))["start_ns"]
+                res = kv(app.wait_line("RESULT", 120 + timeout_ms / 1000))
+                app.finish(60)
+            finally:
+                gen.finish(70)  # the server's stop closed the peers; the generator then ends
+            res["seconds"] = (res["end_ns"] - start) / 1e9
+            # Negative: before the first connect (the listener's walk, the
+            # idle window).
+            res["probe_worst_ms"] = (res["probe_worst_at_ns"] - start) / 1e6 if res["probe_worst_at_ns"] else 0
+            return res
+
+        return self.on_display(display, listen, app_args, load, 120 + timeout_ms / 1000)
+
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SYSTEM_PYTHON = "/usr/bin/python3"  # the python that has pyatspi
+A11Y_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+NO_SESSION_BUS = "unix:path=/nonexistent/pw-bench-no-session-bus"
+B16_SETTLE_S = 1.5
+
+
+def a11y_missing():
+    """What B16 needs that this machine lacks."""
+    missing = [tool for tool in ("Xvfb", "dbus-run-session", "dbus-send") if shutil.which(tool) is None]
+    if not os.access(A11Y_LAUNCHER, os.X_OK):
+        missing.append(A11Y_LAUNCHER)
+    try:
+        if subprocess.run([SYSTEM_PYTHON, "-c", "import pyatspi"], capture_output=True, timeout=60).returncode:
+            missing.append("python3-pyatspi")
+    except (OSError, subprocess.TimeoutExpired):
+        missing.append(SYSTEM_PYTHON + " with pyatspi")
+    return missing
+
+
+def read_line_fd(fd, timeout):
+    """What a child writes to the pipe fd up to its first newline, its end,
+    or the timeout."""
+    data = b""
+    deadline = time.monotonic() + timeout
+    while b"\n" not in data and time.monotonic() < deadline:
+        ready, _, _ = select.select([fd], [], [], max(0.0, deadline - time.monotonic()))
+        if not ready:
+            break
+        piece = os.read(fd, 64)
+        if not piece:
+            break
+        data += piece
+    return data.decode(errors="replace")
+
+
+def terminate(proc, timeout):
+    """SIGTERM to our own child by its PID, then its exit status; killed if
+    it overstays."""
+    if proc.poll() is None:
+        os.kill(proc.pid, signal.SIGTERM)
+    return end_child(proc, timeout)
+
+
+class Xvfb:
+    """A private X display for one B16 run: the first free number from 170
+    (the tests take 99 and 150 up), found by trying; ended by SIGTERM to its
+    PID. -displayfd says when it accepts clients."""
+
+    def __init__(self, first=170, tries=30):
+        for n in range(first, first + tries):
+            if os.path.exists("/tmp/.X%d-lock" % n) or os.path.exists("/tmp/.X11-unix/X%d" % n):
+                continue
+            r, w = os.pipe()
+            try:
+                p = subprocess.Popen(["Xvfb", ":%d" % n, "-displayfd", str(w), "-screen", "0", "1280x800x24",
+                                      "-nolisten", "tcp"], pass_fds=(w,), stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            finally:
+                os.close(w)
+            said = read_line_fd(r, 15)
+            os.close(r)
+            if said.strip() == str(n):
+                self.p, self.display = p, ":%d" % n
+                return
+            terminate(p, 10)  # taken meanwhile, or too slow: the next number
+        raise RuntimeError("no free X display from :%d to :%d" % (first, first + tries - 1))
+
+    def stop(self):
+        terminate(self.p, 10)
+
+
+class A11yBus:
+    """A private session bus (dbus-run-session) holding one accessibility
+    bus (a11y_session.sh). It ends once its standard input is closed, or by
+    its own time limit."""
+
+    def __init__(self, display, folder, limit_s):
+        env = dict(os.environ, DISPLAY=display)
+        for key in ("DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"):
+            env.pop(key, None)
+        self.proc = Proc(["dbus-run-session", "--", "bash", os.path.join(HERE, "a11y_session.sh"),
+                          os.path.join(folder, "a11y-bus.log"), str(int(limit_s))], env=env, stdin=subprocess.PIPE,
+                         stderr_path=os.path.join(folder, "session.err"))
+        try:
+            self.address = self.proc.wait_line("BUS ", 30).split(" ", 1)[1]
+        except RuntimeError:
+            self.stop()
+            raise
+
+    def stop(self):
+        if not self.proc.p.stdin.closed:
+            self.proc.p.stdin.close()
+        self.proc.finish(30)
+
+
+def loadavg():
+    with open("/proc/loadavg") as f:
+        return float(f.read().split()[0])
+
 
 def reply_rules():
     """The twenty rules of B12 (benchapp's answerRequests) as a workspace
@@ -626,11 +841,74 @@ def med(results, key):
     return statistics.median(r[key] for r in results)
 
 
+def b16(b, args, row, raw):
+    """B1's stream and B3's burst then stop, each on a private X display with
+    the accessibility bus and a listener, and without, interleaved in each
+    run (which goes first alternates from run to run)."""
+    nbytes, peers = args.b16_mb * 1000 * 1000, args.b16_peers
+    streams = {(mode, listen): [] for mode in ("text", "hex") for listen in (False, True)}
+    stops = {False: [], True: []}
+    load = [loadavg()]
+    for i in range(b.runs):
+        order = (False, True) if i % 2 == 0 else (True, False)
+        x = Xvfb()
+        try:
+            for mode in ("text", "hex"):
+                for listen in order:
+                    streams[(mode, listen)].append(b.a11y_stream(x.display, listen, nbytes, mode == "hex"))
+            for listen in order:
+                stops[listen].append(b.a11y_stop(x.display, listen, peers))
+        finally:
+            x.stop()
+        load.append(loadavg())
+    for (mode, listen), res in streams.items():
+        raw["B16_%s_%s" % (mode, "bus" if listen else "nobus")] = res
+    raw["B16_stop_bus"], raw["B16_stop_nobus"], raw["B16_loadavg"] = stops[True], stops[False], load
+
+    def as_meant(runs, listen):
+        """Every run painted its window, and had the bus (and was heard) or
+        had none, as meant."""
+        return all(r["exposed"] == 1 and r["a11y_active"] == (1 if listen else 0)
+                   and (not listen or r["found"] == 1) for r in runs)
+
+    for mode in ("text", "hex"):
+        bus, nobus = streams[(mode, True)], streams[(mode, False)]
+        ratio = med(bus, "mbps") / med(nobus, "mbps")
+        ok = (as_meant(bus, True) and as_meant(nobus, False)
+              and all(r["received"] == nbytes and r["peer_shown"] == 1 for r in bus + nobus)
+              and all(r["text_changed"] > 0 for r in bus))
+        row("B16", "%d MB TCP, %s mode, accessibility bus + listener: MB/s" % (args.b16_mb, mode),
+            "%.1f" % med(bus, "mbps"), "%.1f (no bus, same display)" % med(nobus, "mbps"), "%.3f" % ratio,
+            ">= 0.9x, counter exact, changes heard", "yes" if ratio >= 0.9 and ok else "NO")
+    bus, nobus = stops[True], stops[False]
+    ok = (as_meant(bus, True) and as_meant(nobus, False)
+          and all(r["peers"] == peers and r["peers_left"] == 0 for r in bus + nobus))
+    stop = med(bus, "stop_s")
+    row("B16", "%d peers, server stopped, bus + listener: s until no peer node is left" % peers, "%.3f" % stop,
+        "%.3f (no bus)" % med(nobus, "stop_s"), "%.1f" % (stop / max(med(nobus, "stop_s"), 1e-6)),
+        "<= 1 s, none left", "yes" if stop <= 1 and ok else "NO")
+    row("B16", "%d concurrent connects, bus + listener: s to all peer nodes+windows" % peers,
+        "%.3f" % med(bus, "seconds"), "%.3f (no bus)" % med(nobus, "seconds"),
+        "%.1f" % (med(bus, "seconds") / med(nobus, "seconds")), "-", "-")
+    p99 = max(r["probe_p99_ms"] for r in bus)
+    row("B16", "loop latency p99 ms from READY to all connected, bus + listener (worst run; per run: "
+        "ms after the first connect that the worst slot was served)", "%.1f (%s)" % (
+            p99, ", ".join("%.0f" % r["probe_worst_ms"] for r in bus)),
+        "%.1f (no bus)" % max(r["probe_p99_ms"] for r in nobus), "-", "<= 50", "yes" if p99 <= 50 else "NO")
+    every = [streams[("text", True)], streams[("hex", True)], bus]
+    row("B16", "listener: nodes walked at start; text / children changes heard (text, hex, peers; per run)",
+        "%d" % med(bus, "nodes"),
+        ", ".join(" ".join("%d/%d" % (r["text_changed"], r["children_changed"]) for r in runs) for runs in every),
+        "-", "-", "-")
+    row("B16", "machine load (1-min loadavg) before and after each run", " ".join("%.2f" % v for v in load),
+        "-", "-", "-", "-")
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--bindir", required=True)
     ap.add_argument("--runs", type=int, default=3)
-    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12,B13,B14,B15")
+    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12,B13,B14,B15,B16")
     ap.add_argument("--b1-mb", type=int, default=50)
     ap.add_argument("--b5-ticks", type=int, default=1000)
     ap.add_argument("--b7-seconds", type=int, default=60, help="length of the flood (the full one: 600)")
@@ -642,6 +920,8 @@ def main():
     ap.add_argument("--b14-mb", type=int, default=50, help="MB (10^6 bytes) into the headless TCP Server")
     ap.add_argument("--b15-seconds", type=int, default=10, help="length of the request stream to the headless run")
     ap.add_argument("--b15-rate", type=int, default=100000, help="requests per second to the headless run")
+    ap.add_argument("--b16-mb", type=int, default=50, help="MB (10^6 bytes) into the peer on the X display")
+    ap.add_argument("--b16-peers", type=int, default=1000, help="peers whose server is stopped on the X display")
     ap.add_argument("--json", default="")
     args = ap.parse_args()
     only = set(args.only.split(","))
@@ -945,6 +1225,13 @@ def main():
             "yes" if lines_ok else "NO")
         row("B15", "peak RSS (VmHWM) MiB of the headless run (worst run)",
             "%.0f" % (max(r["peak_rss_kb"] for r in res) / 1024), "-", "-", "-", "-")
+
+    if "B16" in only:
+        missing = a11y_missing()
+        if missing:
+            row("B16", "not run: missing %s" % ", ".join(missing), "-", "-", "-", "-", "NO")
+        else:
+            b16(b, args, row, raw)
 
     print()
     print("| # | Workload | Portwright | Baseline | Ratio | Target | Met |")
