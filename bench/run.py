@@ -271,9 +271,7 @@ class Bench:
             res["complete"] = int(end is not None)
             res["seconds"] = (end - start) / 1e9 if end else float("inf")
             res["mbps"] = nbytes / MB / res["seconds"]
-            if run.p.returncode != 0:
-                print("B14: the headless run ended with %s: %s" % (run.p.returncode, run.stderr_tail()),
-                      file=sys.stderr, flush=True)
+            run.tell_failure("B14")
             return res
         finally:
             if run.p.poll() is None:
@@ -313,9 +311,7 @@ class Bench:
             res["peak_rss_kb"] = run.peak_rss_kb() if run.p.poll() is None else 0
             res["exit"] = run.stop(30)
             res.update(count_answers(run.out_path))
-            if run.p.returncode != 0:
-                print("B15: the headless run ended with %s: %s" % (run.p.returncode, run.stderr_tail()),
-                      file=sys.stderr, flush=True)
+            run.tell_failure("B15")
             return res
         finally:
             if run.p.poll() is None:
@@ -756,6 +752,11 @@ class Headless:
     def stderr_tail(self):
         with open(self.err_path, "rb") as f:
             return f.read()[-2000:].decode(errors="replace")
+
+    def tell_failure(self, bench):
+        if self.p.returncode != 0:
+            print("%s: the headless run ended with %s: %s" % (bench, self.p.returncode, self.stderr_tail()),
+                  file=sys.stderr, flush=True)
 
     def remove(self):
         for name in os.listdir(self.folder):

@@ -27,9 +27,12 @@ class WriterThread;
 
 // At namespace scope: a nested struct with member initializers cannot be a
 // default argument of its own class's constructor.
+// Bytes: a peer streaming at close to a gigabyte a second fills 4 MB in a
+// few milliseconds, less than the writer thread may wait for its turn on a
+// busy machine, and lines were dropped while standard output was a file.
 struct LineWriterLimits {
     qsizetype lines = 10000;
-    qsizetype bytes = 4 * 1024 * 1024;
+    qsizetype bytes = 32 * 1024 * 1024;
 };
 
 class LineWriter {
