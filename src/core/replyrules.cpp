@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -168,15 +169,20 @@ std::vector<ReplyPart> parseReplyTemplate(const QString &reply)
 // byte that does not belong to a valid sequence reads as one U+FFFD of its
 // own. byteAt[i] is where the bytes of code unit i start in the piece, and
 // byteAt[text.size()] the piece's size, so that a capture gives back exactly
-// the bytes it covers, valid UTF-8 or not.
+// the bytes it covers, valid UTF-8 or not. An ASCII piece (the common
+// request) needs no table: code unit i is byte i.
 struct ReplyRuleSet::DecodedPiece {
     QString text;
-    std::vector<qsizetype> byteAt;
+    std::vector<qsizetype> byteAt; // empty for an ASCII piece
 
     explicit DecodedPiece(const QByteArray &bytes)
     {
         const auto *b = reinterpret_cast<const uchar *>(bytes.constData());
         const qsizetype size = bytes.size();
+        if (std::all_of(b, b + size, [](uchar c) { return c < 0x80; })) {
+            text = QString::fromLatin1(bytes);
+            return;
+        }
         text.reserve(size);
         byteAt.reserve(size_t(size) + 1);
         const auto continuation = [&](qsizetype at) { return at < size && (b[at] & 0xC0) == 0x80; };
@@ -222,6 +228,8 @@ struct ReplyRuleSet::DecodedPiece {
     {
         if (start < 0 || end < start)
             return {};
+        if (byteAt.empty())
+            return piece.mid(start, end - start);
         return piece.mid(byteAt[size_t(start)], byteAt[size_t(end)] - byteAt[size_t(start)]);
     }
 };

@@ -9,7 +9,6 @@
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
 
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QPointer>
 
@@ -91,10 +90,7 @@ SendOutcome sendDatagram(UdpSocket &udp, const QByteArray &data, const SendContr
     QElapsedTimer since;
     since.start();
     for (;;) {
-        QBuffer stream;
-        stream.setData(data);
-        stream.open(QIODevice::ReadOnly);
-        const int error = udp.sendDatagram(stream, lookedUp);
+        const int error = udp.sendBytes(data, lookedUp);
         if (error == 0)
             return {size, false};
         if (error == UdpSocket::SendPending)

@@ -8,8 +8,6 @@
 #include "net/udp/udpsocket.h"
 #include "session/endpointsession.h"
 
-#include <QBuffer>
-
 namespace {
 
 void answer(Endpoint &endpoint, const QByteArray &data)
@@ -20,21 +18,11 @@ void answer(Endpoint &endpoint, const QByteArray &data)
         endpoint.session->sendReply(*reply);
 }
 
-QByteArray readDatagram(UdpSocket &udp, int count)
-{
-    QBuffer stream;
-    stream.open(QIODevice::ReadWrite);
-    udp.readDatagram(stream);
-    QByteArray data = stream.buffer();
-    data.truncate(count);
-    return data;
-}
-
 void UdpClientReceived(Endpoint &client, int numberBytes)
 {
     if (numberBytes == -1 || !client.udp() || !client.session)
         return;
-    const QByteArray data = readDatagram(*client.udp(), numberBytes);
+    const QByteArray data = client.udp()->lastDatagram();
     client.session->logReceived(data);
     answer(client, data);
 }
@@ -44,7 +32,7 @@ void UdpServerReceived(
 {
     if (numberBytes == -1 || !server.udp() || !server.session)
         return;
-    const QByteArray data = readDatagram(*server.udp(), numberBytes);
+    const QByteArray data = server.udp()->lastDatagram();
     server.session->logReceived(data);
     server.udp()->setRemoteHost(fromIP);
     server.udp()->setRemotePort(port);

@@ -186,13 +186,27 @@ namespace {
 // Made in UTF-8 piece by piece, at its size and with room for the line break
 // its writer adds: a received piece of megabytes is copied once, not joined
 // in UTF-16 and converted after, and a short line costs one allocation.
+// An endpoint's name is the same text line after line: its UTF-8, with
+// pictures for control characters, is kept for the name last written.
+void appendName(QByteArray &out, const QString &name)
+{
+    thread_local QString lastName;
+    thread_local QByteArray lastEncoded;
+    if (!lastName.isSharedWith(name) || lastName.isNull()) {
+        lastEncoded.clear();
+        appendWithControlPictures(lastEncoded, QStringView(name));
+        lastName = name;
+    }
+    out += lastEncoded;
+}
+
 QByteArray textLine(const HeadlessLine &line, QByteArrayView tail)
 {
     QByteArray out;
     out.reserve(40 + (line.endpoint.size() + line.peer.size() + line.line.size()) * 3 + tail.size() + 4);
     appendTimeText(out, line.time);
     out += ' ';
-    appendWithControlPictures(out, QStringView(line.endpoint));
+    appendName(out, line.endpoint);
     if (!line.peer.isEmpty()) {
         out += ' ';
         appendWithControlPictures(out, QStringView(line.peer));

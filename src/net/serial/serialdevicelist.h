@@ -27,5 +27,4 @@ struct SerialDiscoveryRoots {
 };
 
 // Sorted by path (ttyS before ttyUSB before ttyACM, numbers in numeric order).
-[[nodiscard]] std::vector<SerialDeviceInfo> listSerialDevices(
-    const SerialDiscoveryRoots &roots = {});
+[[nodiscard]] std::vector<SerialDeviceInfo> listSerialDevices(const SerialDiscoveryRoots &roots = {});

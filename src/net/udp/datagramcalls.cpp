@@ -158,6 +158,11 @@ int setsockopt(int s, int level, int optname, const char *optval, int optlen)
     return ::setsockopt(s, level, optname, optval, socklen_t(optlen)) == 0 ? succeed(0) : fail();
 }
 
+bool isWatched(int s)
+{
+    return registrationOf(s) != nullptr;
+}
+
 int recvfrom(int s, char *buf, int len, int flags, sockaddr *from, int *fromlen)
 {
     if (ReadableWatch *selection = registrationOf(s))

@@ -52,5 +52,7 @@ void setLastError(int code);
 // called in a loop. An empty onReadable cancels; a new call replaces the
 // previous one; the watch ends with closesocket or with context.
 int watchReadable(int s, QObject *context, std::function<void()> onReadable);
+// Whether s has a live watch (closing it, or its context going, ends it).
+[[nodiscard]] bool isWatched(int s);
 
 } // namespace dgram

@@ -1,13 +1,9 @@
 #include "net/udp/udpsocket.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QIODevice>
 #include <QPointer>
-#include <QSocketNotifier>
-
-#include <poll.h>
-
-#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -80,40 +76,40 @@ void UdpSocket::receiveWaiting()
     const int handle = socket_;
     QElapsedTimer spent;
     spent.start();
-    receive();
+    receive(0);
     for (int taken = 1; taken < MaxDatagramsPerWakeup; ++taken) {
         // Costly handlers (reply rules, large pieces logged) end the batch
         // early: the rest come on the next pass, after the window's events.
-        if (!alive || socket_ != handle || !isRegistered() || spent.elapsed() >= WakeUpBudgetMs)
+        if (!alive || socket_ != handle || !dgram::isWatched(handle) || spent.elapsed() >= WakeUpBudgetMs)
             return;
-        pollfd waiting{handle, POLLIN, 0};
-        if (::poll(&waiting, 1, 0) != 1 || !(waiting.revents & POLLIN))
+        // Asking the socket itself costs one call where a readiness check
+        // first cost two; an empty queue ends the batch without an event.
+        if (!receive(MSG_DONTWAIT))
             return;
-        receive();
     }
 }
 
-// The socket's read registration (a child notifier) is live: closing the
-// socket cancels it.
-bool UdpSocket::isRegistered() const
-{
-    const auto notifiers = findChildren<QSocketNotifier *>(Qt::FindDirectChildrenOnly);
-    return std::any_of(notifiers.begin(), notifiers.end(),
-        [this](const QSocketNotifier *n) { return n->socket() == socket_ && n->isEnabled(); });
-}
-
-void UdpSocket::receive()
+bool UdpSocket::receive(int flags)
 {
     sockaddr_in from{};
     int fromLength = sizeof from;
-    received_ = dgram::recvfrom(
-        socket_, buffer_.get(), dgram::MaxUdpDatagram, 0, reinterpret_cast<sockaddr *>(&from), &fromLength);
+    received_ = dgram::recvfrom(socket_, buffer_.get(), dgram::MaxUdpDatagram, flags,
+        reinterpret_cast<sockaddr *>(&from), &fromLength);
+    if (received_ < 0 && (flags & MSG_DONTWAIT)
+        && (dgram::lastError() == EAGAIN || dgram::lastError() == EWOULDBLOCK))
+        return false;
     if (lastSenderText_.isNull() || from.sin_addr.s_addr != lastSender_) {
         const auto *octets = reinterpret_cast<const unsigned char *>(&from.sin_addr.s_addr);
         lastSender_ = from.sin_addr.s_addr;
         lastSenderText_ = QString::asprintf("%d.%d.%d.%d", octets[0], octets[1], octets[2], octets[3]);
     }
     emit datagramReceived(received_, lastSenderText_, ntohs(from.sin_port));
+    return true;
+}
+
+QByteArray UdpSocket::lastDatagram() const
+{
+    return received_ > 0 ? QByteArray(buffer_.get(), received_) : QByteArray();
 }
 
 void UdpSocket::readDatagram(QIODevice &stream)
@@ -143,13 +139,29 @@ int UdpSocket::sendDatagram(QIODevice &stream, SendDone done)
     if (remoteHost_.isEmpty())
         throw UdpSocketError(NullRemoteAddress);
     stream.seek(0);
-    const QByteArray bytes = stream.read(dgram::MaxUdpDatagram);
-    // A dotted quad is taken as it is; anything else (255.255.255.255 among
-    // them, which reads as the all-ones failure value) is looked up.
-    const QByteArray name = remoteHost_.toLocal8Bit();
-    if (name.contains('\0'))
-        throw UdpSocketError(HostLookupCanceled);
-    const in_addr_t numeric = inet_addr(name.constData());
+    return sendChecked(stream.read(dgram::MaxUdpDatagram), std::move(done));
+}
+
+int UdpSocket::sendBytes(const QByteArray &bytes, SendDone done)
+{
+    if (bytes.isEmpty()) {
+        // An empty datagram takes the stream's way: its receivers may fill it.
+        QBuffer stream;
+        stream.open(QIODevice::ReadWrite);
+        return sendDatagram(stream, std::move(done));
+    }
+    if (bytes.size() > dgram::MaxUdpDatagram)
+        throw UdpSocketError(QStringLiteral("Datagram too large: %1 bytes, one datagram carries at most %2")
+                                 .arg(bytes.size())
+                                 .arg(dgram::MaxUdpDatagram));
+    if (remoteHost_.isEmpty())
+        throw UdpSocketError(NullRemoteAddress);
+    return sendChecked(bytes, std::move(done));
+}
+
+int UdpSocket::sendChecked(const QByteArray &bytes, SendDone done)
+{
+    const in_addr_t numeric = remoteAddress();
     if (numeric == 0)
         throw UdpSocketError(NullRemoteAddress);
     if (numeric != INADDR_NONE)
@@ -160,6 +172,22 @@ int UdpSocket::sendDatagram(QIODevice &stream, SendDone done)
     if (!lookup_)
         lookUp();
     return SendPending;
+}
+
+// A dotted quad is taken as it is; anything else (255.255.255.255 among
+// them, which reads as the all-ones failure value) is looked up. A server
+// answers its last sender many times a second: the address is read once
+// for each remote host text.
+in_addr_t UdpSocket::remoteAddress()
+{
+    if (!parsedHost_.isSharedWith(remoteHost_) && parsedHost_ != remoteHost_) {
+        const QByteArray name = remoteHost_.toLocal8Bit();
+        if (name.contains('\0'))
+            throw UdpSocketError(HostLookupCanceled);
+        parsedAddress_ = inet_addr(name.constData());
+        parsedHost_ = remoteHost_;
+    }
+    return parsedAddress_;
 }
 
 int UdpSocket::sendTo(const QByteArray &bytes, in_addr_t address, int port)

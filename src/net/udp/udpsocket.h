@@ -66,6 +66,8 @@ public:
     // Writes the last received datagram at the stream's position (nothing
     // after a failed receive), then rewinds the stream.
     void readDatagram(QIODevice &stream);
+    // The last received datagram's bytes; none after a failed receive.
+    [[nodiscard]] QByteArray lastDatagram() const;
     // What a datagram that waited for its host lookup came to: 0 sent, the
     // platform send's error code, or LookupFailed.
     using SendDone = std::function<void(int result)>;
@@ -88,6 +90,8 @@ public:
     // asked to try once more) ends every waiting datagram with LookupFailed
     // and then raises "Host Lookup Canceled" from the event loop.
     [[nodiscard]] int sendDatagram(QIODevice &stream, SendDone done = {});
+    // The same for bytes in hand.
+    [[nodiscard]] int sendBytes(const QByteArray &bytes, SendDone done = {});
     // Whether a send error only says that the socket has no room now.
     [[nodiscard]] static bool hasNoRoom(int error);
 
@@ -108,9 +112,13 @@ signals:
 
 private:
     void bindAndRegister();
-    void receive();
+    // False when flags asked not to wait and nothing was waiting: then no
+    // event was raised.
+    bool receive(int flags);
     void receiveWaiting();
-    [[nodiscard]] bool isRegistered() const;
+    [[nodiscard]] in_addr_t remoteAddress();
+    // Sends bytes that passed the checks on the stream or the bytes.
+    [[nodiscard]] int sendChecked(const QByteArray &bytes, SendDone done);
     [[nodiscard]] int sendTo(const QByteArray &bytes, in_addr_t address, int port);
     void lookUp();
     void lookedUp(const LookupResult &result);
@@ -137,6 +145,8 @@ private:
     };
     std::deque<WaitingDatagram> waiting_;
     std::shared_ptr<HostLookup> lookup_;
+    QString parsedHost_; // remoteHost_ as remoteAddress() last read it
+    in_addr_t parsedAddress_ = INADDR_NONE;
     int lookupFailures_ = 0;
     int socket_ = dgram::InvalidSocket;
     // The sender text of the last datagram, kept while the sender stays the same.
