@@ -10,8 +10,22 @@
 
 EndpointSession::EndpointSession(QObject *parent)
     : QObject(parent)
-    , sender_(new RepeatSender(this))
 {
+    rateTimer_.setInterval(1000);
+    connect(&rateTimer_, &QTimer::timeout, this, [this] { Guarded([this] { measureRates(); }); });
+}
+
+EndpointSession::~EndpointSession() = default;
+
+RepeatSender &EndpointSession::sender()
+{
+    if (sender_)
+        return *sender_;
+    sender_ = new RepeatSender(this);
+    if (detached_)
+        sender_->detach();
+    sender_->setSendFunction(send_);
+    sender_->setReplyFunction(reply_);
     // A repeat shows the counters when it ends, not after every send.
     connect(sender_, &RepeatSender::sent, this, [this](qint64 bytes) { sentBytes_ += bytes; });
     connect(sender_, &RepeatSender::sentLater, this, [this](qint64 bytes) {
@@ -27,33 +41,42 @@ EndpointSession::EndpointSession(QObject *parent)
         if (setup_.autoReply)
             giveUpReplies();
     });
-    rateTimer_.setInterval(1000);
-    connect(&rateTimer_, &QTimer::timeout, this, [this] { Guarded([this] { measureRates(); }); });
+    return *sender_;
 }
-
-EndpointSession::~EndpointSession() = default;
 
 void EndpointSession::setSendFunction(SendFunction send)
 {
-    sender_->setSendFunction(std::move(send));
+    if (detached_)
+        return;
+    send_ = std::move(send);
+    if (sender_)
+        sender_->setSendFunction(send_);
 }
 
 void EndpointSession::setReplyFunction(
     SendFunction reply, std::function<bool(qsizetype size)> hasRoom, std::function<bool()> idle)
 {
-    sender_->setReplyFunction(std::move(reply));
+    if (!detached_) {
+        reply_ = std::move(reply);
+        if (sender_)
+            sender_->setReplyFunction(reply_);
+    }
     replyHasRoom_ = std::move(hasRoom);
     repliesIdle_ = std::move(idle);
 }
 
 void EndpointSession::detach()
 {
-    sender_->detach();
+    detached_ = true;
+    send_ = nullptr;
+    reply_ = nullptr;
+    if (sender_)
+        sender_->detach();
 }
 
 bool EndpointSession::isAttached() const
 {
-    return !sender_->isDetached();
+    return !detached_;
 }
 
 SessionSetup EndpointSession::setup() const
@@ -164,7 +187,7 @@ void EndpointSession::sendTyped()
     const QPointer<EndpointSession> self(this);
     auto pause = [self] { return self ? ParseWholeNumber(self->setup().interval) : 0; };
     // The counters show when the repeat ends, not after every send.
-    sender_->repeat(data, count, std::move(pause), [this](RepeatSender::Outcome) {
+    sender().repeat(data, count, std::move(pause), [this](RepeatSender::Outcome) {
         emit countersChanged();
         emit repeatEnded();
     });
@@ -172,7 +195,7 @@ void EndpointSession::sendTyped()
 
 qint64 EndpointSession::sendToPeer(const QByteArray &data)
 {
-    return sender_->sendOnce(data).counted;
+    return sender().sendOnce(data).counted;
 }
 
 void EndpointSession::noteUnsent(qint64 unsent, qint64 total, UnsentReason reason, const QString &detail)
@@ -197,7 +220,7 @@ void EndpointSession::noteUnsent(qint64 unsent, qint64 total, UnsentReason reaso
 
 bool EndpointSession::startTimedSending()
 {
-    if (!sender_->startTimer(ParseWholeNumber(setup().interval)))
+    if (!sender().startTimer(ParseWholeNumber(setup().interval)))
         return false;
     if (!setup_.timedSending) {
         SessionSetup now = setup();
@@ -211,7 +234,8 @@ void EndpointSession::endSending()
 {
     // Stop also ends the answers waiting for a peer that does not read.
     pendingReplies_.clear();
-    sender_->stop();
+    if (sender_)
+        sender_->stop();
     if (setup_.timedSending) {
         SessionSetup now = setup();
         now.timedSending = false;
@@ -223,14 +247,14 @@ void EndpointSession::sendOnTimer()
 {
     // A tick while the last one's send still waits for a slow peer is
     // skipped: timed sending goes at the pace the peer takes.
-    if (sender_->isSending())
+    if (isRepeating())
         return;
     const SessionSetup now = setup();
     const QByteArray data = now.hexMode ? HexTextToBytes(now.sendText) : SendBoxBytes(now.sendText);
     if (data.isEmpty())
         return;
     log(LogEntry::Kind::TimedSend, data, now.repeatCount);
-    sender_->repeat(data, ParseWholeNumber(now.repeatCount), nullptr, [this](RepeatSender::Outcome outcome) {
+    sender().repeat(data, ParseWholeNumber(now.repeatCount), nullptr, [this](RepeatSender::Outcome outcome) {
         // A send that fails ends timed sending: the next tick would only
         // fail again, each time with its message boxes.
         if (outcome == RepeatSender::Outcome::Failed)
@@ -392,7 +416,7 @@ void EndpointSession::sendReply(const QByteArray &reply)
             const QByteArray next = pendingReplies_.front();
             pendingReplies_.pop_front();
             log(LogEntry::Kind::Reply, next);
-            const SendOutcome outcome = sender_->sendReply(next);
+            const SendOutcome outcome = sender().sendReply(next);
             if (!self)
                 return;
             sentBytes_ += outcome.counted;

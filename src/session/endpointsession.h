@@ -77,7 +77,11 @@ public:
     // repeatEnded tells the end.
     void sendTyped();
     // A repeat of the send button or of the timer is under way.
-    [[nodiscard]] bool isRepeating() const { return sender_->isSending(); }
+    [[nodiscard]] bool isRepeating() const { return sender_ && sender_->isSending(); }
+    // What sends, repeats and times the sends. Made by the first send,
+    // repeat, timer or reply (or by this call): ten thousand accepted peers
+    // that only listen do not each carry one.
+    [[nodiscard]] RepeatSender &sender();
     // Sends the bytes once through the endpoint; returns how many bytes count
     // as sent.
     qint64 sendToPeer(const QByteArray &data);
@@ -193,5 +197,8 @@ private:
     qint64 ratedReceived_ = 0;
     qint64 ratedSent_ = 0;
     std::optional<Transfer> transfer_;
-    RepeatSender *sender_;
+    RepeatSender *sender_ = nullptr;
+    SendFunction send_;
+    SendFunction reply_;
+    bool detached_ = false;
 };

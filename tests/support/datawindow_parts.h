@@ -29,10 +29,10 @@ template <class T> T *child(DataWindow &window, const char *name)
 }
 
 // The timer of timed sending: it belongs to the window's session, which an
-// endpoint's window does not own.
+// endpoint's window does not own, and is made with the session's sender.
 inline QTimer *timedSendingTimer(const DataWindow *window)
 {
-    return child<QTimer>(static_cast<const QObject *>(window->session()), "timer");
+    return child<QTimer>(static_cast<const QObject *>(&window->session()->sender()), "timer");
 }
 
 inline QTimer *timedSendingTimer(const DataWindow &window)
