@@ -3,6 +3,7 @@
 #include "support/widgets.h"
 #include "ui/messages.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
@@ -151,6 +152,10 @@ private slots:
         QTest::keyClick(box, Qt::Key_Down);
         QCOMPARE(box->currentText(), ftdiAdapter().stableName);
         QCOMPARE(box->device(), ftdiAdapter().stableName);
+        // A long name shows from its start, and the list is wide enough
+        // for the whole of each description.
+        QCOMPARE(box->lineEdit()->cursorPosition(), 0);
+        QVERIFY(box->view()->minimumWidth() > box->view()->fontMetrics().horizontalAdvance(box->itemText(1)));
 
         box->lineEdit()->setText(QStringLiteral("/dev/pts/"));
         QTest::keyClicks(box->lineEdit(), "17");

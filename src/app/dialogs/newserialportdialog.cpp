@@ -76,7 +76,7 @@ QString nameOfCaption(QString caption)
 } // namespace
 
 NewSerialPortDialog::NewSerialPortDialog(SerialDeviceLister lister, QWidget *parent)
-    : CreationDialog(tr("创建串口"), 360, 420, parent)
+    : CreationDialog(tr("创建串口"), 400, 300, parent)
 {
     const SerialSetup defaults;
 

@@ -3,8 +3,10 @@
 #include "core/errors.h"
 
 #include <QAbstractItemView>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTimer>
 
 namespace {
@@ -25,11 +27,13 @@ SerialDeviceBox::SerialDeviceBox(SerialDeviceLister lister, QWidget *parent)
     // completed into a description.
     setInsertPolicy(QComboBox::NoInsert);
     setCompleter(nullptr);
-    setMinimumContentsLength(28);
+    setMinimumContentsLength(34);
     setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     refreshTimer_->setInterval(RefreshMs);
     connect(refreshTimer_, &QTimer::timeout, this, [this] { Guarded([this] { listDevices(); }); });
     connect(this, &QComboBox::currentIndexChanged, this, [this](int index) { putOpeningName(index); });
+    // The tooltip describes a picked device, not a typed path.
+    connect(lineEdit(), &QLineEdit::textEdited, this, [this] { setToolTip(QString()); });
 }
 
 QString SerialDeviceBox::device() const
@@ -93,8 +97,18 @@ void SerialDeviceBox::showDevices(const std::vector<SerialDeviceInfo> &devices)
     {
         const QSignalBlocker quiet(this);
         clear();
-        for (const SerialDeviceInfo &info : devices)
-            addItem(describe(info), info.stableName.isEmpty() ? info.path : info.stableName);
+        int widest = 0;
+        const QFontMetrics metrics = view()->fontMetrics();
+        for (const SerialDeviceInfo &info : devices) {
+            const QString description = describe(info);
+            addItem(description, info.stableName.isEmpty() ? info.path : info.stableName);
+            widest = std::max(widest, metrics.horizontalAdvance(description));
+        }
+        // The list may be wider than the box: a description cut short
+        // would hide the very adapter it names.
+        view()->setMinimumWidth(widest + 2 * view()->frameWidth()
+            + style()->pixelMetric(QStyle::PM_ScrollBarExtent)
+            + 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 8);
         setCurrentIndex(findData(typed));
         setEditText(typed);
     }
@@ -110,4 +124,7 @@ void SerialDeviceBox::putOpeningName(int index)
     if (index < 0)
         return;
     setEditText(itemData(index).toString());
+    // A stable name is long and tells its adapter at its start.
+    lineEdit()->setCursorPosition(0);
+    setToolTip(itemText(index));
 }
