@@ -521,6 +521,176 @@
     </message>
 </context>
 <context>
+    <name>ModemLinesStrip</name>
+    <message>
+        <source>数据终端就绪 (DTR)</source>
+        <translation>Data Terminal Ready (DTR)</translation>
+    </message>
+    <message>
+        <source>请求发送 (RTS)</source>
+        <translation>Request To Send (RTS)</translation>
+    </message>
+    <message>
+        <source>清除发送 (CTS)</source>
+        <translation>Clear To Send (CTS)</translation>
+    </message>
+    <message>
+        <source>数据设备就绪 (DSR)</source>
+        <translation>Data Set Ready (DSR)</translation>
+    </message>
+    <message>
+        <source>载波检测 (DCD)</source>
+        <translation>Data Carrier Detect (DCD)</translation>
+    </message>
+    <message>
+        <source>振铃指示 (RI)</source>
+        <translation>Ring Indicator (RI)</translation>
+    </message>
+    <message>
+        <source>发送中断</source>
+        <translation>Send break</translation>
+    </message>
+    <message>
+        <source>将发送线保持在空号电平一段时间 (break)</source>
+        <translation>Holds the transmit line at space level for a while (break)</translation>
+    </message>
+    <message>
+        <source>无此线</source>
+        <translation>not available</translation>
+    </message>
+    <message>
+        <source>伪终端没有调制解调器控制线</source>
+        <translation>A pseudo-terminal has no modem lines</translation>
+    </message>
+    <message>
+        <source>开</source>
+        <translation>on</translation>
+    </message>
+    <message>
+        <source>关</source>
+        <translation>off</translation>
+    </message>
+</context>
+<context>
+    <name>NewSerialPortDialog</name>
+    <message>
+        <source>创建串口</source>
+        <translation>Create Serial Port</translation>
+    </message>
+    <message>
+        <source>串口设备:</source>
+        <translation>Device:</translation>
+    </message>
+    <message>
+        <source>波特率:</source>
+        <translation>Baud rate:</translation>
+    </message>
+    <message>
+        <source>数据位:</source>
+        <translation>Data bits:</translation>
+    </message>
+    <message>
+        <source>校验位:</source>
+        <translation>Parity:</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>奇</source>
+        <translation>Odd</translation>
+    </message>
+    <message>
+        <source>偶</source>
+        <translation>Even</translation>
+    </message>
+    <message>
+        <source>标记</source>
+        <translation>Mark</translation>
+    </message>
+    <message>
+        <source>空格</source>
+        <translation>Space</translation>
+    </message>
+    <message>
+        <source>停止位:</source>
+        <translation>Stop bits:</translation>
+    </message>
+    <message>
+        <source>流控制:</source>
+        <translation>Flow control:</translation>
+    </message>
+    <message>
+        <source>DTR 置位</source>
+        <translation>DTR on</translation>
+    </message>
+    <message>
+        <source>RTS 置位</source>
+        <translation>RTS on</translation>
+    </message>
+    <message>
+        <source>控制线:</source>
+        <translation>Modem lines:</translation>
+    </message>
+    <message>
+        <source>分包方式:</source>
+        <translation>Messages end:</translation>
+    </message>
+    <message>
+        <source>按时间间隔</source>
+        <translation>After a gap</translation>
+    </message>
+    <message>
+        <source>按分隔符</source>
+        <translation>After a delimiter</translation>
+    </message>
+    <message>
+        <source>间隔(毫秒):</source>
+        <translation>Gap (ms):</translation>
+    </message>
+    <message>
+        <source>分隔符:</source>
+        <translation>Delimiter:</translation>
+    </message>
+    <message>
+        <source>CR、LF、CRLF 或十六进制字节，如 0D 0A</source>
+        <translation>CR, LF, CRLF or hexadecimal bytes, such as 0D 0A</translation>
+    </message>
+    <message>
+        <source>最大包长(字节):</source>
+        <translation>Longest message (bytes):</translation>
+    </message>
+    <message>
+        <source>自动重连</source>
+        <translation>Reconnect automatically</translation>
+    </message>
+    <message>
+        <source>设备拔出后重新插入时自动打开</source>
+        <translation>Opens the device again when it is plugged back in</translation>
+    </message>
+    <message>
+        <source>请选择或输入串口设备</source>
+        <translation>Choose or type a serial device</translation>
+    </message>
+    <message>
+        <source>波特率须为 1 到 %1 之间的整数</source>
+        <translation>The baud rate must be a whole number from 1 to %1</translation>
+    </message>
+    <message>
+        <source>间隔须为 0 到 %1 毫秒之间的整数</source>
+        <translation>The gap must be a whole number of milliseconds from 0 to %1</translation>
+    </message>
+    <message>
+        <source>分隔符须为 CR、LF、CRLF 或 1 到 %1 个十六进制字节（如 0D 0A）</source>
+        <translation>The delimiter must be CR, LF, CRLF or 1 to %1 hexadecimal bytes (such as 0D 0A)</translation>
+    </message>
+    <message>
+        <source>最大包长须为 1 到 %1 字节之间的整数</source>
+        <translation>The longest message must be a whole number of bytes from 1 to %1</translation>
+    </message>
+</context>
+<context>
     <name>NewTcpClientDialog</name>
     <message>
         <source>创建Socket客户端</source>

@@ -1,0 +1,1 @@
+pw_add_test(tst_serialportdialog SOURCES tst_serialportdialog.cpp LIBS pw_app)
