@@ -1077,6 +1077,25 @@
     </message>
 </context>
 <context>
+    <name>SerialSetup</name>
+    <message>
+        <source>分隔符过长：%1 个字节，最多 %2 个</source>
+        <translation>the delimiter is too long: %1 bytes, at most %2</translation>
+    </message>
+    <message>
+        <source>分隔符不能为空</source>
+        <translation>the delimiter must not be empty</translation>
+    </message>
+    <message>
+        <source>“%1”不是十六进制数字</source>
+        <translation>“%1” is not a hexadecimal digit</translation>
+    </message>
+    <message>
+        <source>“%1”的十六进制数字个数为奇数，每个字节需两位</source>
+        <translation>“%1” has an odd number of hexadecimal digits; each byte takes two</translation>
+    </message>
+</context>
+<context>
     <name>Workspace</name>
     <message>
         <source>端口超出范围（0～%1）</source>
@@ -1169,6 +1188,18 @@
     <message>
         <source>应为两个端点序号的列表</source>
         <translation>should be a list of two endpoint numbers</translation>
+    </message>
+    <message>
+        <source>不能为空</source>
+        <translation>must not be empty</translation>
+    </message>
+    <message>
+        <source>超出范围（%1～%2）</source>
+        <translation>out of range (%1 to %2)</translation>
+    </message>
+    <message>
+        <source>未知的取值“%1”（可为：%2）</source>
+        <translation>unknown value “%1” (one of: %2)</translation>
     </message>
     <message>
         <source>无法打开工作区文件“%1”：%2</source>

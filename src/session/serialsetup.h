@@ -9,6 +9,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
+
+class QJsonObject;
 
 enum class SerialParity { None, Odd, Even, Mark, Space };
 enum class SerialFlow { None, RtsCts, XonXoff };
@@ -42,3 +45,32 @@ struct SerialSetup {
 
     bool operator==(const SerialSetup &) const = default;
 };
+
+// The line settings as a terminal user writes them: "115200 8N1", "9600 7E2"
+// (parity N, O, E, M or S).
+[[nodiscard]] QString serialLineForm(const SerialSetup &setup);
+
+// A delimiter as the creation dialog shows it and a workspace keeps it:
+// "CR", "LF", "CRLF", or else its bytes in hexadecimal, "0D 0A 0D".
+[[nodiscard]] QString serialDelimiterText(const QByteArray &delimiter);
+// The bytes a delimiter text stands for: "CR", "LF" or "CRLF" in any case, or
+// hexadecimal bytes with or without blanks between them ("0D 0A", "0d0a",
+// "03"). nullopt for a text that stands for no delimiter, with *problem
+// saying why.
+[[nodiscard]] std::optional<QByteArray> serialDelimiterFromText(const QString &text, QString *problem);
+
+// A serial setup in a workspace: every field under its key (device, baud,
+// dataBits, parity, stopBits, flow, dtr, rts, framing, gapMs, delimiter,
+// messageCap, autoReconnect), the choices by fixed English names, the
+// delimiter as serialDelimiterText writes it.
+void writeSerialSetup(const SerialSetup &setup, QJsonObject &object);
+// The setup kept under `object`, whose place in the file is `where` (as
+// "endpoints[2].serial"). The device is required; a key left out takes the
+// default, a key not known is ignored. nullopt when a known key has the wrong
+// type or an unusable value, with *problem naming the first such key in the
+// workspace reader's words ("工作区文件格式错误：endpoints[2].serial.baud：…").
+[[nodiscard]] std::optional<SerialSetup> readSerialSetup(
+    const QJsonObject &object, const QString &where, QString *problem);
+// Empty when every value of the setup may be kept in a workspace and read
+// back; else the first that may not, as readSerialSetup words it.
+[[nodiscard]] QString serialSetupProblem(const SerialSetup &setup, const QString &where);

@@ -1,0 +1,1 @@
+pw_add_test(tst_messageframer SOURCES tst_messageframer.cpp LIBS pw_session)
