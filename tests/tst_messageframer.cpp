@@ -18,7 +18,7 @@ namespace {
 SerialSetup delimited(const QByteArray &delimiter, int cap = DefaultSerialMessageCap)
 {
     SerialSetup setup;
-    setup.framing = SerialFraming::Delimiter;
+    setup.framing = MessageFraming::Delimiter;
     setup.delimiter = delimiter;
     setup.messageCap = cap;
     return setup;
@@ -27,7 +27,7 @@ SerialSetup delimited(const QByteArray &delimiter, int cap = DefaultSerialMessag
 SerialSetup byGap(int gapMs, int cap = DefaultSerialMessageCap)
 {
     SerialSetup setup;
-    setup.framing = SerialFraming::Gap;
+    setup.framing = MessageFraming::Gap;
     setup.gapMs = gapMs;
     setup.messageCap = cap;
     return setup;
@@ -169,7 +169,7 @@ private slots:
     void everyByteComesOutOnceAndInOrder()
     {
         QFETCH(SerialSetup, setup);
-        const bool byDelimiter = setup.framing == SerialFraming::Delimiter;
+        const bool byDelimiter = setup.framing == MessageFraming::Delimiter;
         const QByteArray stream = everyByteWith(byDelimiter ? setup.delimiter : QByteArray());
         MessageFramer framer(setup);
         Messages out(framer);

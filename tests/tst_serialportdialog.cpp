@@ -306,7 +306,7 @@ private slots:
         expected.flow = SerialFlow::RtsCts;
         expected.dtr = false;
         expected.rts = true;
-        expected.framing = SerialFraming::Delimiter;
+        expected.framing = MessageFraming::Delimiter;
         expected.delimiter = QByteArrayLiteral("\r\n");
         expected.messageCap = 512;
         expected.autoReconnect = false;

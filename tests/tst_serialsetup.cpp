@@ -103,7 +103,7 @@ void addEveryFieldAndValue()
     for (const QByteArray &delimiter : {QByteArray("\r"), QByteArray("\r\n"), QByteArray("\n\r"),
              QByteArray(1, '\0'), QByteArray("\x03"), QByteArray("\xff\xfe"), everyLength}) {
         SerialSetup setup = onDevice();
-        setup.framing = SerialFraming::Delimiter;
+        setup.framing = MessageFraming::Delimiter;
         setup.delimiter = delimiter;
         QTest::addRow("delimiter %s", delimiter.toHex(' ').constData()) << setup;
     }
@@ -218,7 +218,7 @@ private slots:
         SerialSetup expected = onDevice(QStringLiteral("/dev/ttyACM0"));
         expected.parity = SerialParity::Even;
         expected.flow = SerialFlow::XonXoff;
-        expected.framing = SerialFraming::Delimiter;
+        expected.framing = MessageFraming::Delimiter;
         expected.delimiter = "\r\n";
         expected.stopBits = 2;
         QVERIFY(*read == expected);

@@ -23,11 +23,11 @@ MessageFramer::Framing MessageFramer::framingOf(const SerialSetup &setup)
     framing.mode = setup.framing;
     framing.cap = std::clamp(setup.messageCap, 1, MaxSerialMessageCap);
     framing.gapMs = std::clamp(setup.gapMs, 0, MaxSerialGapMs);
-    if (framing.mode == SerialFraming::Delimiter && !setup.delimiter.isEmpty()) {
+    if (framing.mode == MessageFraming::Delimiter && !setup.delimiter.isEmpty()) {
         framing.delimiter = setup.delimiter.left(MaxSerialDelimiterBytes);
         framing.gapMs = 0;
     } else {
-        framing.mode = SerialFraming::Gap;
+        framing.mode = MessageFraming::Gap;
     }
     return framing;
 }
@@ -36,7 +36,7 @@ void MessageFramer::feed(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return;
-    if (framing_.mode == SerialFraming::Delimiter) {
+    if (framing_.mode == MessageFraming::Delimiter) {
         feedDelimited(bytes);
         waitForQuiet(QuietFlushMs);
     } else if (framing_.gapMs == 0) {

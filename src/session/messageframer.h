@@ -50,7 +50,7 @@ signals:
 
 private:
     struct Framing {
-        SerialFraming mode = SerialFraming::Gap;
+        MessageFraming mode = MessageFraming::Gap;
         int gapMs = DefaultSerialGapMs;
         QByteArray delimiter;
         int cap = DefaultSerialMessageCap;

@@ -85,9 +85,9 @@ const ChoiceNames<SerialFlow, 3> flowNames = {{
     {SerialFlow::RtsCts, QLatin1StringView("rtscts")},
     {SerialFlow::XonXoff, QLatin1StringView("xonxoff")},
 }};
-const ChoiceNames<SerialFraming, 2> framingNames = {{
-    {SerialFraming::Gap, QLatin1StringView("gap")},
-    {SerialFraming::Delimiter, QLatin1StringView("delimiter")},
+const ChoiceNames<MessageFraming, 2> framingNames = {{
+    {MessageFraming::Gap, QLatin1StringView("gap")},
+    {MessageFraming::Delimiter, QLatin1StringView("delimiter")},
 }};
 
 const std::array<std::pair<QLatin1StringView, QByteArray>, 3> delimiterNames = {{

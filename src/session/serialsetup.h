@@ -17,7 +17,7 @@ enum class SerialParity { None, Odd, Even, Mark, Space };
 enum class SerialFlow { None, RtsCts, XonXoff };
 // Gap: a message ends when nothing arrived for gapMs (0: every read is one).
 // Delimiter: a message ends after the delimiter bytes.
-enum class SerialFraming { Gap, Delimiter };
+enum class MessageFraming { Gap, Delimiter };
 
 constexpr std::uint32_t MaxSerialBaud = 20'000'000;
 constexpr int DefaultSerialGapMs = 20;
@@ -37,7 +37,7 @@ struct SerialSetup {
     SerialFlow flow = SerialFlow::None;
     bool dtr = true;
     bool rts = true;
-    SerialFraming framing = SerialFraming::Gap;
+    MessageFraming framing = MessageFraming::Gap;
     int gapMs = DefaultSerialGapMs; // 0..MaxSerialGapMs
     QByteArray delimiter = QByteArrayLiteral("\n"); // 1..MaxSerialDelimiterBytes bytes
     int messageCap = DefaultSerialMessageCap; // 1..MaxSerialMessageCap bytes

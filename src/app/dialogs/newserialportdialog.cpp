@@ -116,7 +116,7 @@ NewSerialPortDialog::NewSerialPortDialog(SerialDeviceLister lister, QWidget *par
     linesCaption->setBuddy(dtrSwitch_);
     fields_->addRow(linesCaption, lines);
 
-    // In the order of SerialFraming.
+    // In the order of MessageFraming.
     framingBox_ = addChoice(tr("分包方式:"), {tr("按时间间隔"), tr("按分隔符")}, int(defaults.framing));
     framingBox_->setObjectName(QStringLiteral("framingBox"));
     gapEdit_ = new QLineEdit(QString::number(defaults.gapMs), this);
@@ -174,7 +174,7 @@ QComboBox *NewSerialPortDialog::addChoice(
 
 void NewSerialPortDialog::enableFramingInUse()
 {
-    const bool byGap = framingBox_->currentIndex() == int(SerialFraming::Gap);
+    const bool byGap = framingBox_->currentIndex() == int(MessageFraming::Gap);
     gapEdit_->setEnabled(byGap);
     delimiterBox_->setEnabled(!byGap);
 }
@@ -205,9 +205,9 @@ void NewSerialPortDialog::acceptInput()
     typed.flow = SerialFlow(flowBox_->currentIndex());
     typed.dtr = dtrSwitch_->isChecked();
     typed.rts = rtsSwitch_->isChecked();
-    typed.framing = SerialFraming(framingBox_->currentIndex());
+    typed.framing = MessageFraming(framingBox_->currentIndex());
     // Only the way in use is read: a box the user cannot reach holds no error.
-    if (typed.framing == SerialFraming::Gap) {
+    if (typed.framing == MessageFraming::Gap) {
         const auto gap = numberIn(gapEdit_->text(), 0, MaxSerialGapMs);
         if (!gap)
             return refuse(gapEdit_, tr("间隔须为 0 到 %1 毫秒之间的整数").arg(MaxSerialGapMs));
