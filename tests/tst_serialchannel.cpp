@@ -362,6 +362,32 @@ private slots:
         QCOMPARE(calls->waitsEnded(), 4);
     }
 
+    // The system's interruption ends a blocking call with EINTR rather than
+    // restarting it (or ending the process, the signal's default action).
+    void theSystemsInterruptionEndsABlockingCall()
+    {
+        int pipeFds[2];
+        QCOMPARE(::pipe2(pipeFds, O_CLOEXEC), 0);
+        std::atomic<int> result = 0;
+        std::atomic<bool> returned = false;
+        std::thread blocked([&] {
+            char c;
+            result = ::read(pipeFds[0], &c, 1) < 0 ? errno : 0;
+            returned = true;
+        });
+        const auto calls = SerialDeviceCalls::system();
+        for (int i = 0; i < 2000 && !returned; ++i) {
+            calls->interruptWait(blocked.native_handle());
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (!returned)
+            (void)!::write(pipeFds[1], "x", 1); // lets the thread end before failing
+        blocked.join();
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        QCOMPARE(result.load(), EINTR);
+    }
+
     // Even a wait that ignores being interrupted does not hold close().
     void aWaitThatDoesNotEndDoesNotHoldClose()
     {
