@@ -87,17 +87,13 @@ void saveAttributes(int fd, SavedAttributes &saved)
         std::memcpy(saved.raw, &t, sizeof t);
 }
 
-bool applyLineSettings(int fd, const LineSettings &s)
+bool composeAttributes(termios2 &t, const LineSettings &s)
 {
     if (s.dataBits < 5 || s.dataBits > 8 || s.rate == 0 || s.parity < 0 || s.parity > 4)
         return false;
     // One and a half stop bits exist on the wire only with five data bits,
     // where the UART makes them out of the two-stop-bit flag.
     if (s.stopBits == 1 && s.dataBits != 5)
-        return false;
-
-    termios2 t;
-    if (ioctl(fd, TCGETS2, &t) != 0)
         return false;
 
     // Raw mode: bytes pass untouched in both directions.
@@ -147,6 +143,15 @@ bool applyLineSettings(int fd, const LineSettings &s)
     // component does its own waiting with time limits.
     t.c_cc[VMIN] = 0;
     t.c_cc[VTIME] = 0;
+
+    return true;
+}
+
+bool applyLineSettings(int fd, const LineSettings &s)
+{
+    termios2 t;
+    if (ioctl(fd, TCGETS2, &t) != 0 || !composeAttributes(t, s))
+        return false;
 
     // Drivers adjust what their hardware cannot do (a pseudo-terminal keeps
     // eight bits and no parity) without failing; what they report back is

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+struct termios2; // <asm/termbits.h>
+
 namespace serial_device {
 
 // Everything the component hands to the line discipline in one go.
@@ -56,6 +58,10 @@ void closeDevice(int fd, SavedAttributes &saved, bool leaveDtr);
 
 void saveAttributes(int fd, SavedAttributes &saved);
 [[nodiscard]] bool applyLineSettings(int fd, const LineSettings &settings);
+// Turns attributes read from a device into raw mode with the settings (all
+// but the modem lines, which are not attributes). False, t untouched, for
+// settings no device can have.
+[[nodiscard]] bool composeAttributes(termios2 &t, const LineSettings &settings);
 [[nodiscard]] bool readLineState(int fd, LineState &state);
 
 // Discards both queues. False when the device refuses.

@@ -28,3 +28,9 @@ struct SerialDiscoveryRoots {
 
 // Sorted by path (ttyS before ttyUSB before ttyACM, numbers in numeric order).
 [[nodiscard]] std::vector<SerialDeviceInfo> listSerialDevices(const SerialDiscoveryRoots &roots = {});
+
+// Where a device name points now: a stable name or any other symlink resolved
+// to the device it stands for (/dev/serial/by-id/usb-... -> /dev/ttyUSB1
+// after a replug), a plain path as itself; empty while nothing is there.
+// Nothing is opened.
+[[nodiscard]] QString currentSerialDevicePath(const QString &name);
