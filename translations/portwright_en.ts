@@ -186,6 +186,34 @@
 <context>
     <name>EndpointStatus</name>
     <message>
+        <source>串口创建时间:</source>
+        <translation>Serial port created:</translation>
+    </message>
+    <message>
+        <source>设备:</source>
+        <translation>Device:</translation>
+    </message>
+    <message>
+        <source>参数:</source>
+        <translation>Settings:</translation>
+    </message>
+    <message>
+        <source>已打开</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>已关闭</source>
+        <translation>Closed</translation>
+    </message>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
         <source>已启动</source>
         <translation>Started</translation>
     </message>
@@ -1208,6 +1236,45 @@
     <message>
         <source>无法保存工作区文件“%1”：%2</source>
         <translation>Cannot save the workspace file “%1”: %2</translation>
+    </message>
+</context>
+<context>
+    <name>SerialEndpoint</name>
+    <message>
+        <source> 串口已断开：%1</source>
+        <translation> Serial port disconnected: %1</translation>
+    </message>
+    <message>
+        <source> 串口已重新打开：%1</source>
+        <translation> Serial port reopened: %1</translation>
+    </message>
+    <message>
+        <source>无法打开串口 %1：%2</source>
+        <translation>Cannot open serial port %1: %2</translation>
+    </message>
+    <message>
+        <source>无法打开串口 %1：不是串口设备</source>
+        <translation>Cannot open serial port %1: it is not a serial device</translation>
+    </message>
+    <message>
+        <source>无法打开串口 %1：没有权限。请将当前用户加入 dialout 组（sudo usermod -aG dialout 用户名），重新登录后再试</source>
+        <translation>Cannot open serial port %1: permission denied. Add your user to the dialout group (sudo usermod -aG dialout USERNAME), then log out and in again</translation>
+    </message>
+    <message>
+        <source>无法打开串口 %1：设备不存在</source>
+        <translation>Cannot open serial port %1: no such device</translation>
+    </message>
+    <message>
+        <source>无法打开串口 %1：设备不接受这些参数（%2）</source>
+        <translation>Cannot open serial port %1: the device does not accept these settings (%2)</translation>
+    </message>
+    <message>
+        <source>无法打开串口 %1：设备正被其他程序使用</source>
+        <translation>Cannot open serial port %1: another program is using it</translation>
+    </message>
+    <message>
+        <source>，%1 字节未发出</source>
+        <translation>, %1 bytes not sent</translation>
     </message>
 </context>
 </TS>

@@ -2,6 +2,7 @@
 
 #include "core/logtexts.h"
 #include "endpoints/serialbridge.h"
+#include "endpoints/serialendpoint.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
@@ -41,6 +42,11 @@ UdpSocket *Endpoint::udp() const
 {
     const bool datagrams = kind == EndpointKind::UdpClient || kind == EndpointKind::UdpServer;
     return datagrams ? qobject_cast<UdpSocket *>(transport) : nullptr;
+}
+
+SerialEndpoint *Endpoint::serialPort() const
+{
+    return kind == EndpointKind::SerialPort ? qobject_cast<SerialEndpoint *>(transport) : nullptr;
 }
 
 std::unique_ptr<Endpoint> makeEndpoint(EndpointKind kind)

@@ -22,14 +22,16 @@ class QObject;
 class EndpointSession;
 class MulticastMember;
 class SerialBridge;
+class SerialEndpoint;
 class TcpClient;
 class TcpConnection;
 class TcpServer;
 class UdpSocket;
 
 // Where an endpoint stands. A TCP Server listens or is stopped; a TCP Client
-// and an accepted peer are connected or disconnected; UDP endpoints are open
-// from the start and have no state beyond that.
+// and an accepted peer are connected or disconnected, and so is a serial
+// port (its device open or closed); UDP endpoints are open from the start
+// and have no state beyond that.
 enum class EndpointState {
     Stopped,
     Listening,
@@ -63,6 +65,7 @@ public:
     [[nodiscard]] TcpClient *tcpClient() const;
     [[nodiscard]] TcpConnection *peerConnection() const;
     [[nodiscard]] UdpSocket *udp() const;
+    [[nodiscard]] SerialEndpoint *serialPort() const;
     EndpointState state = EndpointState::Stopped;
     // What the endpoint is called in the tree: "address[port]".
     QString nodeText;

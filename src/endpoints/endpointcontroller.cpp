@@ -3,6 +3,7 @@
 
 #include "endpoints/endpointcontroller.h"
 
+#include "endpoints/serialendpoint.h"
 #include "endpoints/tcpendpointevents.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/datagramcalls.h"
@@ -48,7 +49,9 @@ QObject *EndpointController::releaseTransport(Endpoint &endpoint)
     if (endpoint.kind == EndpointKind::TcpAcceptedPeer || !transport)
         return nullptr;
     unbindTransport(endpoint);
-    if (auto *server = endpoint.tcpServer())
+    if (auto *serial = endpoint.serialPort())
+        serial->shutDown();
+    else if (auto *server = endpoint.tcpServer())
         server->listener()->close();
     else if (auto *client = endpoint.tcpClient())
         client->connection()->close();
@@ -211,11 +214,17 @@ void EndpointController::stop(Endpoint &endpoint)
     } else if (endpoint.kind == EndpointKind::TcpAcceptedPeer) {
         if (auto *connection = endpoint.peerConnection())
             connection->close();
+    } else if (auto *serial = endpoint.serialPort()) {
+        serial->close();
     }
 }
 
 void EndpointController::start(Endpoint &endpoint)
 {
+    if (auto *serial = endpoint.serialPort()) {
+        (void)serial->open();
+        return;
+    }
     if (endpoint.kind == EndpointKind::TcpServer) {
         if (auto *server = endpoint.tcpServer()) {
             try {

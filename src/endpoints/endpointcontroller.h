@@ -18,6 +18,7 @@
 #include <memory>
 
 class FileTransfer;
+struct SerialSetup;
 class TcpConnection;
 
 class EndpointController : public QObject {
@@ -36,6 +37,10 @@ public:
     // program's own.
     Endpoint *createUdpServer(int localPort, const QString &serialDevice = QString());
     Endpoint *createUdpGroup(const QString &groupAddress, int groupPort);
+    // The device is opened at once; one that does not open is told and the
+    // endpoint is made all the same, closed (and looked for, with
+    // reconnecting on).
+    Endpoint *createSerialPort(const SerialSetup &setup);
     // The session of a new endpoint, with its reply rules and the ways it
     // sends and answers through the endpoint's transport.
     EndpointSession *makeSession(Endpoint &endpoint);
@@ -43,8 +48,8 @@ public:
     // announces it (under its server for an accepted peer).
     Endpoint *attach(std::unique_ptr<Endpoint> record, Endpoint *server = nullptr);
 
-    // The start button of a TCP Server (listen again) or a TCP Client
-    // (connect again); other kinds have none.
+    // The start button of a TCP Server (listen again), a TCP Client
+    // (connect again) or a serial port (open again); other kinds have none.
     void start(Endpoint &endpoint);
     void stop(Endpoint &endpoint);
     // Frees the endpoint's transport, session and record. A server's peers

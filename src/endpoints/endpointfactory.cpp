@@ -5,6 +5,7 @@
 
 #include "endpoints/filetransfer.h"
 #include "endpoints/serialbridge.h"
+#include "endpoints/serialendpoint.h"
 #include "endpoints/tcpendpointevents.h"
 #include "endpoints/udpendpointevents.h"
 #include "net/localaddress.h"
@@ -21,6 +22,11 @@ namespace {
 // it talks to, the others' by their own.
 QString replyRulesKey(const Endpoint &endpoint)
 {
+    // A device path's slashes would make settings groups of its folders.
+    if (endpoint.kind == EndpointKind::SerialPort)
+        return QStringLiteral("replyRules/%1/%2")
+            .arg(kindLabel(endpoint.kind),
+                QString(endpoint.nodeText).replace(QLatin1Char('/'), QLatin1Char('_')));
     const bool client = endpoint.kind == EndpointKind::TcpClient || endpoint.kind == EndpointKind::UdpClient;
     return QStringLiteral("replyRules/%1/%2")
         .arg(kindLabel(endpoint.kind))
@@ -205,4 +211,21 @@ Endpoint *EndpointController::createUdpGroup(const QString &groupAddress, int gr
     endpoint.nodeText = nodeText(groupAddress, endpoint.localPort);
     session->setReplyRulesKey(replyRulesKey(endpoint));
     return attach(std::move(record));
+}
+
+Endpoint *EndpointController::createSerialPort(const SerialSetup &setup)
+{
+    auto record = makeEndpoint(EndpointKind::SerialPort);
+    Endpoint &endpoint = *record;
+    endpoint.state = EndpointState::Disconnected;
+    endpoint.nodeText = setup.device;
+    endpoint.createdText = currentDateTimeText();
+    makeSession(endpoint);
+    auto *serial = new SerialEndpoint(*this, endpoint, setup);
+    endpoint.transport = serial;
+    Endpoint *made = attach(std::move(record));
+    // Opened once its views exist, so that what the open reports (the lines,
+    // a failure) reaches them.
+    (void)serial->open();
+    return made;
 }

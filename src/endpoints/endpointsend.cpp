@@ -5,6 +5,7 @@
 #include "endpoints/endpoint.h"
 #include "endpoints/filetransfer.h"
 #include "endpoints/outgoingsend.h"
+#include "endpoints/serialendpoint.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
@@ -163,17 +164,40 @@ SendOutcome replyThrough(Endpoint &endpoint, const QByteArray &data, const SendC
 
 bool replyHasRoom(Endpoint &endpoint, qsizetype size)
 {
+    if (SerialEndpoint *serial = endpoint.serialPort())
+        return serial->hasRoomFor(size);
     return ConnectionOutbox::hasRoom(replyConnection(endpoint), size);
 }
 
 bool repliesIdle(Endpoint &endpoint)
 {
+    if (SerialEndpoint *serial = endpoint.serialPort())
+        return serial->isIdle();
     return !ConnectionOutbox::isWaiting(replyConnection(endpoint));
+}
+
+// A serial device takes what fits its output queue; what does not is noted
+// as not sent, and ends a repeat (the next send would not fit either).
+SendOutcome sendSerial(SerialEndpoint *serial, const QByteArray &data, const SendControl &control)
+{
+    const qint64 size = data.size();
+    if (!serial || !serial->isOpen()) {
+        control.noteUnsent(size, size, UnsentReason::ConnectionGone);
+        return {0, true};
+    }
+    const qint64 taken = serial->write(data);
+    if (taken < size) {
+        control.noteUnsent(size - taken, size, UnsentReason::NoRoom);
+        return {taken, true};
+    }
+    return {taken, false};
 }
 
 SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control)
 {
     const EndpointKind kind = endpoint.kind;
+    if (kind == EndpointKind::SerialPort)
+        return sendSerial(endpoint.serialPort(), data, control);
     if (kind == EndpointKind::TcpClient) {
         if (auto *client = endpoint.tcpClient())
             return sendTcp({client->connection()}, data, control, false);

@@ -2,6 +2,7 @@
 
 #include "endpoints/endpoint.h"
 #include "endpoints/serialbridge.h"
+#include "endpoints/serialendpoint.h"
 #include "net/serial/serialport.h"
 
 #include <QCoreApplication>
@@ -105,6 +106,29 @@ StatusContent bridgeStatus(const Endpoint &e, StatusContent c)
     return c;
 }
 
+// The device, its line settings in the usual short form, and whether it is
+// open; open and close as the start and stop buttons.
+StatusContent serialStatus(const Endpoint &e)
+{
+    StatusContent c;
+    c.state = stateWord(e.state, QCoreApplication::translate("EndpointStatus", "已打开"),
+        QCoreApplication::translate("EndpointStatus", "已关闭"));
+    c.created = QCoreApplication::translate("EndpointStatus", "串口创建时间:") + e.createdText;
+    if (const SerialEndpoint *serial = e.serialPort()) {
+        c.peerAddress = QCoreApplication::translate("EndpointStatus", "设备:") + serial->setup().device;
+        c.peerPort = QCoreApplication::translate("EndpointStatus", "参数:") + serialLineForm(serial->setup());
+        // The device a stable name stands for, when it is another name.
+        if (serial->isOpen() && serial->openedPath() != serial->setup().device)
+            c.spare = serial->openedPath();
+    }
+    c.startCaption = QCoreApplication::translate("EndpointStatus", "打开");
+    c.stopCaption = QCoreApplication::translate("EndpointStatus", "关闭");
+    c.startVisible = true;
+    c.stopVisible = true;
+    c.running = runningState(e.state);
+    return c;
+}
+
 } // namespace
 
 StatusContent statusOf(const Endpoint &endpoint)
@@ -121,6 +145,8 @@ StatusContent statusOf(const Endpoint &endpoint)
         return bridgeStatus(endpoint, datagramStatus(endpoint));
     case EndpointKind::UdpGroup:
         return groupStatus(endpoint);
+    case EndpointKind::SerialPort:
+        return serialStatus(endpoint);
     }
     return {};
 }

@@ -4,6 +4,7 @@
 #include "core/filereader.h"
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointsend.h"
+#include "endpoints/serialendpoint.h"
 #include "net/tcp/tcpsocket.h"
 #include "net/udp/multicastmember.h"
 #include "net/udp/udpsocket.h"
@@ -93,6 +94,10 @@ FileTransfer *FileTransfer::start(Endpoint &endpoint, const QString &path, QObje
     case EndpointKind::UdpGroup:
         mode = Mode::Group;
         reachable = endpoint.group && endpoint.group->socket() != -1;
+        break;
+    case EndpointKind::SerialPort:
+        mode = Mode::Serial;
+        reachable = endpoint.serialPort() && endpoint.serialPort()->isOpen();
         break;
     }
     std::unique_ptr<FileTransfer> transfer(new FileTransfer(endpoint, mode, parent));
@@ -324,6 +329,20 @@ FileTransfer::DatagramResult FileTransfer::sendOneDatagram(const QByteArray &dat
     QPointer<FileTransfer> self(this);
     int handle = -1;
     int error = 0;
+    if (mode_ == Mode::Serial) {
+        SerialEndpoint *serial = record_->serialPort();
+        if (!serial || !serial->isOpen()) {
+            finish(Result::Failed, connectionGoneText());
+            return DatagramResult::Ended;
+        }
+        if (!serial->hasRoomFor(datagram.size())) {
+            // The device drains at its baud rate; look again in a moment.
+            QTimer::singleShot(SerialRoomRetryMs, continuation_, [this] { continuation_->start(); });
+            return DatagramResult::NoRoom;
+        }
+        (void)serial->write(datagram);
+        return DatagramResult::Taken;
+    }
     try {
         if (mode_ == Mode::Group) {
             MulticastMember *group = record_->group.get();

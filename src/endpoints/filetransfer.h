@@ -67,7 +67,10 @@ signals:
     void finished(FileTransfer::Result result, const QString &reason);
 
 private:
-    enum class Mode { Stream, Datagrams, Group };
+    // Serial: pieces of a datagram's size, each written once the device's
+    // queue has room for all of it.
+    enum class Mode { Stream, Datagrams, Group, Serial };
+    static constexpr int SerialRoomRetryMs = 10;
     enum class TargetState { Ready, Waiting, Done, Lost };
 
     // One connection's share: the file from offset on.

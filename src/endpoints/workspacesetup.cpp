@@ -1,6 +1,7 @@
 #include "endpoints/workspacesetup.h"
 
 #include "endpoints/endpointcontroller.h"
+#include "endpoints/serialendpoint.h"
 #include "session/endpointsession.h"
 
 #include <QHash>
@@ -40,6 +41,10 @@ Workspace workspaceOf(EndpointController &controller)
             kept.address = endpoint->localAddress;
             kept.port = endpoint->localPort;
             break;
+        case EndpointKind::SerialPort:
+            if (const SerialEndpoint *serial = endpoint->serialPort())
+                kept.serial = serial->setup();
+            break;
         case EndpointKind::TcpAcceptedPeer:
             break;
         }
@@ -78,6 +83,8 @@ Endpoint *make(EndpointController &controller, const WorkspaceEndpoint &kept)
         return controller.createUdpClient(kept.address, kept.port, kept.localPort);
     case EndpointKind::UdpGroup:
         return controller.createUdpGroup(kept.address, kept.port);
+    case EndpointKind::SerialPort:
+        return controller.createSerialPort(kept.serial);
     case EndpointKind::TcpAcceptedPeer:
         break;
     }

@@ -15,6 +15,8 @@ QString kindLabel(EndpointKind kind)
         return QStringLiteral("UDP Client");
     case EndpointKind::UdpGroup:
         return QStringLiteral("UDP Group");
+    case EndpointKind::SerialPort:
+        return QStringLiteral("Serial Port");
     }
     return {};
 }

@@ -5,7 +5,7 @@
 
 // A TcpAcceptedPeer is a connection a TCP Server accepted; its node hangs
 // under its server's node.
-enum class EndpointKind { TcpServer, TcpAcceptedPeer, TcpClient, UdpServer, UdpClient, UdpGroup };
+enum class EndpointKind { TcpServer, TcpAcceptedPeer, TcpClient, UdpServer, UdpClient, UdpGroup, SerialPort };
 
 // The kind's label, which is also the text of its kind node in the tree
 // ("TCP Server", ...; an accepted peer's label names no node).

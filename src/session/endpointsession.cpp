@@ -4,6 +4,7 @@
 #include "core/hexcodec.h"
 #include "core/wholenumber.h"
 #include "session/replyrulestore.h"
+#include "session/seriallines.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -42,6 +43,13 @@ RepeatSender &EndpointSession::sender()
             giveUpReplies();
     });
     return *sender_;
+}
+
+SerialLines &EndpointSession::makeSerialLines()
+{
+    if (!serialLines_)
+        serialLines_ = new SerialLines(this);
+    return *serialLines_;
 }
 
 void EndpointSession::setSendFunction(SendFunction send)

@@ -27,6 +27,7 @@
 #include <memory>
 #include <optional>
 
+class SerialLines;
 struct KeptReplyRules;
 
 class EndpointSession : public QObject {
@@ -35,6 +36,11 @@ class EndpointSession : public QObject {
 public:
     explicit EndpointSession(QObject *parent = nullptr);
     ~EndpointSession() override;
+
+    // A serial endpoint's modem lines; none for other kinds. Made by the
+    // endpoint once, owned by the session.
+    SerialLines &makeSerialLines();
+    [[nodiscard]] SerialLines *serialLines() const { return serialLines_; }
 
     // The endpoint's side: how to send, and the end of it.
     void setSendFunction(SendFunction send);
@@ -198,6 +204,7 @@ private:
     qint64 ratedSent_ = 0;
     std::optional<Transfer> transfer_;
     RepeatSender *sender_ = nullptr;
+    SerialLines *serialLines_ = nullptr;
     SendFunction send_;
     SendFunction reply_;
     bool detached_ = false;

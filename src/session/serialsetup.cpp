@@ -184,6 +184,13 @@ std::optional<QByteArray> serialDelimiterFromText(const QString &text, QString *
     return delimiter;
 }
 
+const std::array<QString, 13> &serialSetupKeys()
+{
+    static const std::array<QString, 13> keys = {deviceKey, baudKey, dataBitsKey, parityKey, stopBitsKey,
+        flowKey, dtrKey, rtsKey, framingKey, gapMsKey, delimiterKey, messageCapKey, autoReconnectKey};
+    return keys;
+}
+
 void writeSerialSetup(const SerialSetup &setup, QJsonObject &object)
 {
     object.insert(deviceKey, setup.device);

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -64,6 +65,8 @@ struct SerialSetup {
 // messageCap, autoReconnect), the choices by fixed English names, the
 // delimiter as serialDelimiterText writes it.
 void writeSerialSetup(const SerialSetup &setup, QJsonObject &object);
+// Those keys, in that order.
+[[nodiscard]] const std::array<QString, 13> &serialSetupKeys();
 // The setup kept under `object`, whose place in the file is `where` (as
 // "endpoints[2].serial"). The device is required; a key left out takes the
 // default, a key not known is ignored. nullopt when a known key has the wrong

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 #include <array>
 
@@ -14,12 +15,13 @@ namespace workspace_internal {
 
 namespace {
 
-const std::array<std::pair<EndpointKind, QLatin1StringView>, 5> kindNames = {{
+const std::array<std::pair<EndpointKind, QLatin1StringView>, 6> kindNames = {{
     {EndpointKind::TcpServer, QLatin1StringView("tcpServer")},
     {EndpointKind::TcpClient, QLatin1StringView("tcpClient")},
     {EndpointKind::UdpServer, QLatin1StringView("udpServer")},
     {EndpointKind::UdpClient, QLatin1StringView("udpClient")},
     {EndpointKind::UdpGroup, QLatin1StringView("udpGroup")},
+    {EndpointKind::SerialPort, QLatin1StringView("serialPort")},
 }};
 
 QString portProblem(int port, const QString &place)
@@ -64,6 +66,11 @@ bool hasAddress(EndpointKind kind)
         || kind == EndpointKind::UdpGroup;
 }
 
+bool hasPort(EndpointKind kind)
+{
+    return kind != EndpointKind::SerialPort;
+}
+
 bool hasLocalPort(EndpointKind kind)
 {
     return kind == EndpointKind::UdpClient;
@@ -103,7 +110,9 @@ QString endpointProblem(const WorkspaceEndpoint &endpoint, int index)
         return problemText(at(kindKey),
             QCoreApplication::translate("Workspace", "未知的端点类型“%1”").arg(kindLabel(endpoint.kind)));
     }
-    QString problem = portProblem(endpoint.port, at(portKey));
+    QString problem = hasPort(endpoint.kind) ? portProblem(endpoint.port, at(portKey)) : QString();
+    if (problem.isEmpty() && endpoint.kind == EndpointKind::SerialPort)
+        problem = serialSetupProblem(endpoint.serial, at(serialKey));
     if (problem.isEmpty() && hasLocalPort(endpoint.kind))
         problem = portProblem(endpoint.localPort, at(localPortKey));
     if (problem.isEmpty() && hasAddress(endpoint.kind))
@@ -257,6 +266,26 @@ private:
     bool keyed_ = false; // a key was written, its value comes next
 };
 
+// The setup's keys in the order a person reads them (the device first),
+// not in the sorted order of a JSON object.
+void writeSerial(JsonWriter &json, const SerialSetup &serial)
+{
+    QJsonObject fields;
+    writeSerialSetup(serial, fields);
+    json.beginObject();
+    for (const QString &name : serialSetupKeys()) {
+        const QJsonValue field = fields.value(name);
+        json.key(name);
+        if (field.isBool())
+            json.value(field.toBool());
+        else if (field.isDouble())
+            json.value(field.toInt());
+        else
+            json.value(field.toString());
+    }
+    json.endObject();
+}
+
 void writeEndpoint(JsonWriter &json, const WorkspaceEndpoint &endpoint)
 {
     json.beginObject();
@@ -266,8 +295,10 @@ void writeEndpoint(JsonWriter &json, const WorkspaceEndpoint &endpoint)
         json.key(addressKey);
         json.value(endpoint.address);
     }
-    json.key(portKey);
-    json.value(endpoint.port);
+    if (hasPort(endpoint.kind)) {
+        json.key(portKey);
+        json.value(endpoint.port);
+    }
     if (hasLocalPort(endpoint.kind)) {
         json.key(localPortKey);
         json.value(endpoint.localPort);
@@ -279,6 +310,10 @@ void writeEndpoint(JsonWriter &json, const WorkspaceEndpoint &endpoint)
     if (endpoint.kind == EndpointKind::TcpServer) {
         json.key(webReplyKey);
         json.value(endpoint.webReply);
+    }
+    if (endpoint.kind == EndpointKind::SerialPort) {
+        json.key(serialKey);
+        writeSerial(json, endpoint.serial);
     }
 
     const SessionSetup &setup = endpoint.setup;

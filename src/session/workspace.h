@@ -13,6 +13,7 @@
 
 #include "core/replyrules.h"
 #include "session/endpointkind.h"
+#include "session/serialsetup.h"
 #include "session/sessionsetup.h"
 
 #include <QByteArray>
@@ -41,6 +42,8 @@ constexpr qsizetype MaxFreeTextLength = 1024 * 1024;
 //               "com1"; empty for the program's own)
 //   UDP Client  address, port (the peer's), localPort
 //   UDP Group   address, port (the group's)
+//   Serial Port serial (the device, its line settings, modem lines, framing
+//               and reconnecting); it has no port
 // An accepted peer is never kept: it comes from its server's traffic.
 struct WorkspaceEndpoint {
     EndpointKind kind = EndpointKind::TcpServer;
@@ -49,6 +52,7 @@ struct WorkspaceEndpoint {
     int localPort = 0;
     QString serialDevice;
     bool webReply = false;
+    SerialSetup serial;
     SessionSetup setup;
     std::vector<ReplyRule> rules;
 

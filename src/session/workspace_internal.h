@@ -23,6 +23,7 @@ inline const QString portKey = QStringLiteral("port");
 inline const QString localPortKey = QStringLiteral("localPort");
 inline const QString serialDeviceKey = QStringLiteral("serialDevice");
 inline const QString webReplyKey = QStringLiteral("webReply");
+inline const QString serialKey = QStringLiteral("serial");
 inline const QString setupKey = QStringLiteral("setup");
 inline const QString rulesKey = QStringLiteral("rules");
 inline const QString sendTextKey = QStringLiteral("sendText");
@@ -48,6 +49,8 @@ inline const QString replyIsHexKey = QStringLiteral("replyIsHex");
 // Which of the optional creation values a kind has.
 [[nodiscard]] bool hasAddress(EndpointKind kind);
 [[nodiscard]] bool hasLocalPort(EndpointKind kind);
+// Every kind but a serial port has one.
+[[nodiscard]] bool hasPort(EndpointKind kind);
 
 // "工作区文件格式错误：<place>：<what>", or without a place.
 [[nodiscard]] QString problemText(const QString &place, const QString &what);

@@ -54,6 +54,7 @@ private:
         const QJsonObject &object, const QString &key, const QString &place, Need need, QJsonArray *to);
     bool readEndpoint(const QJsonValue &value, int index, WorkspaceEndpoint *endpoint);
     bool readSetup(const QJsonObject &object, const QString &place, SessionSetup *setup);
+    bool readSerial(const QJsonObject &object, const QString &in, SerialSetup *serial);
     bool readRule(const QJsonValue &value, const QString &place, ReplyRule *rule);
     bool readLinks(const QJsonObject &root, Workspace *workspace);
 
@@ -189,7 +190,7 @@ bool DocumentReader::readEndpoint(const QJsonValue &value, int index, WorkspaceE
     endpoint->kind = *kind;
     if (hasAddress(*kind) && !readText(object, addressKey, in, Need::Required, &endpoint->address))
         return false;
-    if (!readWhole(object, portKey, in, Need::Required, &endpoint->port))
+    if (hasPort(*kind) && !readWhole(object, portKey, in, Need::Required, &endpoint->port))
         return false;
     if (hasLocalPort(*kind) && !readWhole(object, localPortKey, in, Need::Required, &endpoint->localPort))
         return false;
@@ -198,6 +199,8 @@ bool DocumentReader::readEndpoint(const QJsonValue &value, int index, WorkspaceE
         return false;
     if (*kind == EndpointKind::TcpServer
         && !readBool(object, webReplyKey, in, Need::Optional, &endpoint->webReply))
+        return false;
+    if (*kind == EndpointKind::SerialPort && !readSerial(object, in, &endpoint->serial))
         return false;
 
     const QJsonValue setup = object.value(setupKey);
@@ -222,6 +225,21 @@ bool DocumentReader::readEndpoint(const QJsonValue &value, int index, WorkspaceE
     // what a workspace in memory must pass too.
     if (QString problem = endpointProblem(*endpoint, index); !problem.isEmpty())
         return fail(problem);
+    return true;
+}
+
+bool DocumentReader::readSerial(const QJsonObject &object, const QString &in, SerialSetup *serial)
+{
+    QJsonValue found;
+    if (!find(object, serialKey, in, Need::Required, &found))
+        return false;
+    if (!found.isObject())
+        return fail(in + serialKey, QCoreApplication::translate("Workspace", "应为对象"));
+    QString problem;
+    const std::optional<SerialSetup> read = readSerialSetup(found.toObject(), in + serialKey, &problem);
+    if (!read)
+        return fail(problem);
+    *serial = *read;
     return true;
 }
 
