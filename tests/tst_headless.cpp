@@ -3,6 +3,7 @@
 
 #include "session/workspace.h"
 #include "support/loopback.h"
+#include "support/pseudoterminal.h"
 #include "support/replyrule.h"
 
 #include <QProcess>
@@ -139,6 +140,7 @@ private slots:
     void badWorkspaceEndsBeforeAnythingListens();
     void portInUseEndsTheRunUnlessKeepGoing();
     void unreadOutputNeitherStopsAnswersNorTheEnd();
+    void serialPortLogsWhatItsDeviceSendsAndAnswers();
 };
 
 void HeadlessTest::udpServerAnswersByRuleAndWritesJsonLines()
@@ -283,3 +285,30 @@ void HeadlessTest::unreadOutputNeitherStopsAnswersNorTheEnd()
 
 QTEST_GUILESS_MAIN(HeadlessTest)
 #include "tst_headless.moc"
+
+void HeadlessTest::serialPortLogsWhatItsDeviceSendsAndAnswers()
+{
+    Pty pty;
+    WorkspaceEndpoint serial;
+    serial.kind = EndpointKind::SerialPort;
+    serial.serial.device = pty.path;
+    serial.serial.framing = MessageFraming::Delimiter;
+    serial.setup.autoReply = true;
+    serial.rules.push_back(rule(MatchType::StartsWith, QStringLiteral("AT"), QStringLiteral("OK")));
+    Run run(Workspace{{serial}, {}});
+    run.start();
+    // The run has the device once it made the line raw.
+    QTRY_VERIFY_WITH_TIMEOUT(!(pty.attributes().c_lflag & ICANON), LivenessMs);
+    pty.send("AT+GMR\n");
+    QCOMPARE(pty.receive(2, LivenessMs), QByteArray("OK"));
+    QTRY_VERIFY_WITH_TIMEOUT(run.output().contains("AT+GMR"), LivenessMs);
+    QByteArray line;
+    for (const QByteArray &each : run.output().split('\n'))
+        if (each.contains("AT+GMR"))
+            line = each;
+    // The device's name, then the window's line.
+    QVERIFY2(line.contains(pty.path.toUtf8() + " "), line.constData());
+    run.terminate();
+    QVERIFY(run.ended());
+    QCOMPARE(run.status(), 0);
+}

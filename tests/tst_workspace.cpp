@@ -206,6 +206,12 @@ void addDamagedFiles()
     QTest::newRow("endpoint in two links")
         << document(server + ", " + client + R"(, {"kind": "udpServer", "port": 1})", "[[0, 1], [2, 1]]")
         << QStringLiteral("links[1]") << QStringLiteral("端点 1 已在 links[0] 的监听管道中");
+    QTest::newRow("serial port without its setup")
+        << document(R"({"kind": "serialPort"})") << QStringLiteral("endpoints[0].serial")
+        << QStringLiteral("缺失");
+    QTest::newRow("serial rate as text")
+        << document(R"({"kind": "serialPort", "serial": {"device": "/dev/ttyUSB0", "baud": "fast"}})")
+        << QStringLiteral("endpoints[0].serial.baud") << QStringLiteral("应为整数");
     QTest::newRow("link not a pair") << document(server + ", " + client, "[[0, \"1\"]]")
                                      << QStringLiteral("links[0]")
                                      << QStringLiteral("应为两个端点序号的列表");
@@ -273,6 +279,19 @@ private slots:
             endpoint(EndpointKind::UdpClient, 7003, QStringLiteral("::1"))};
         linked.links = {{0, 1}, {3, 2}};
         QTest::newRow("two links") << linked << QStringList{"kind", "port", "webReply"} + tail;
+
+        // No port: the device and its settings are all there is.
+        Workspace serial;
+        serial.endpoints.push_back(endpoint(EndpointKind::SerialPort, 0));
+        serial.endpoints[0].serial.device = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R-if00-port0");
+        serial.endpoints[0].serial.baud = 250000;
+        serial.endpoints[0].serial.parity = SerialParity::Mark;
+        serial.endpoints[0].serial.framing = MessageFraming::Delimiter;
+        serial.endpoints[0].serial.delimiter = QByteArrayLiteral("\r\n");
+        serial.endpoints[0].serial.dtr = false;
+        serial.endpoints.push_back(endpoint(EndpointKind::TcpServer, 7000));
+        serial.links = {{0, 1}};
+        QTest::newRow("Serial Port, linked") << serial << QStringList{"kind", "serial"} + tail;
 
         // Texts that JSON escapes or that are not ASCII.
         Workspace texts;
