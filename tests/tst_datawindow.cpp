@@ -1088,6 +1088,7 @@ private slots:
         w.show();
         QVERIFY(w.isBuilt());
         auto *strip = child<ModemLinesStrip>(w, "modemLinesStrip");
+        QCOMPARE(child<StatusPanel>(w, "statusPanel")->title(), QStringLiteral("串口状态"));
         QCOMPARE(strip->state(), ModemLinesStrip::State::OpenWithoutModemLines);
         QVERIFY(!child<QCheckBox>(w, "dtrSwitch")->isEnabled());
         QVERIFY(child<QCheckBox>(w, "dtrSwitch")->isChecked());

@@ -327,6 +327,19 @@ private slots:
         QCOMPARE(child<QPushButton>(window, "stopButton")->text(), QStringLiteral("关闭"));
         QVERIFY(!child<QPushButton>(window, "startButton")->isEnabled());
         QVERIFY(child<QPushButton>(window, "stopButton")->isEnabled());
+        // In a main window of the size it opens with, the strip leaves the
+        // send panel its room: the timer's buttons stay clear of the counters.
+        QCOMPARE(form.size(), QSize(717, 541));
+        const auto bottomOf = [&](const char *name) {
+            auto *widget = child<QWidget>(window, name);
+            return widget->mapTo(window, QPoint(0, widget->height())).y();
+        };
+        const int countersTop = child<QWidget>(window, "countersBar")->mapTo(window, QPoint(0, 0)).y();
+        QVERIFY2(bottomOf("stopTimerButton") <= countersTop && bottomOf("startTimerButton") <= countersTop,
+            qPrintable(QStringLiteral("timer buttons end at %1, counters start at %2")
+                           .arg(bottomOf("stopTimerButton"))
+                           .arg(countersTop)));
+        QVERIFY(bottomOf("sendPanel") <= window->height());
 
         Endpoint *client
             = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", EndpointState::Disconnected);

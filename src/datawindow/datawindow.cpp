@@ -103,6 +103,9 @@ void DataWindow::build()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     statusPanel_ = new StatusPanel(this);
+    // A serial port has no socket to name.
+    if (session_->serialLines())
+        statusPanel_->setTitle(tr("串口状态"));
     layout->addWidget(statusPanel_);
     buildModemLinesStrip(layout);
 
@@ -112,6 +115,10 @@ void DataWindow::build()
     bodyLayout->setSpacing(0);
     layout->addWidget(body, 1);
     buildReceiveArea(body);
+    // The modem lines take their height from the log, not from the send
+    // panel, whose controls need all of theirs in a window of the usual size.
+    if (modemLinesStrip_)
+        receiveArea_->setFixedHeight(receiveArea_->maximumHeight() - modemLinesStrip_->sizeHint().height());
     bodyLayout->addWidget(receiveArea_);
     sendPanel_ = new SendPanel(body);
     bodyLayout->addWidget(sendPanel_, 1);
