@@ -3,10 +3,12 @@
 #include "core/replyrules.h"
 #include "datawindow/activitybar.h"
 #include "datawindow/datawindow.h"
+#include "datawindow/modemlinesstrip.h"
 #include "datawindow/repeatcountbox.h"
 #include "datawindow/replyrulesdialog.h"
 #include "datawindow/sendpanel.h"
 #include "session/endpointsession.h"
+#include "session/seriallines.h"
 #include "support/contextmenu.h"
 #include "support/datawindow_parts.h"
 #include "support/growth.h"
@@ -29,6 +31,7 @@
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -1066,12 +1069,86 @@ private slots:
         QCOMPARE(box->lineEdit()->text(), QStringLiteral("100"));
     }
 
+    // A serial session's window shows its modem lines in a strip, built
+    // with the rest of the window when it is first shown: until then it
+    // keeps no strip and follows no line changes. Built, it shows what the
+    // lines are now and then every change, and hands the switches and the
+    // break to the session; a switch shows what the device answers, not the
+    // click. Other sessions' windows have no strip.
+    void aSerialSessionsWindowShowsItsModemLinesOnceBuilt()
+    {
+        EndpointSession session;
+        SerialLines &lines = session.makeSerialLines();
+        DataWindow w(nullptr, &session);
+        lines.show(SerialLines::State::OpenWithoutLines, {.dtr = true, .rts = true});
+        QVERIFY(!w.isBuilt());
+        QVERIFY(w.findChildren<ModemLinesStrip *>().isEmpty());
+
+        w.resize(505, 503);
+        w.show();
+        QVERIFY(w.isBuilt());
+        auto *strip = child<ModemLinesStrip>(w, "modemLinesStrip");
+        QCOMPARE(child<StatusPanel>(w, "statusPanel")->title(), QStringLiteral("串口状态"));
+        QCOMPARE(strip->state(), ModemLinesStrip::State::OpenWithoutModemLines);
+        QVERIFY(!child<QCheckBox>(w, "dtrSwitch")->isEnabled());
+        QVERIFY(child<QCheckBox>(w, "dtrSwitch")->isChecked());
+        QSignalSpy breaks(&lines, &SerialLines::breakRequested);
+        child<QPushButton>(w, "breakButton")->click();
+        QCOMPARE(breaks.size(), 1);
+        // Under the status panel, above the log, all of it in the window.
+        QVERIFY(strip->geometry().top() >= child<StatusPanel>(w, "statusPanel")->geometry().bottom());
+        QVERIFY(strip->mapTo(&w, QPoint(0, strip->height())).y()
+            <= child<QGroupBox>(w, "receiveBox")->mapTo(&w, QPoint(0, 0)).y());
+
+        lines.show(SerialLines::State::Open, {.dtr = true, .rts = false, .cts = true, .dcd = true});
+        QCOMPARE(strip->state(), ModemLinesStrip::State::Open);
+        QVERIFY(child<QCheckBox>(w, "dtrSwitch")->isChecked());
+        QVERIFY(!child<QCheckBox>(w, "rtsSwitch")->isChecked());
+        const auto level = [&](const char *name) { return child<QLabel>(w, name)->accessibleDescription(); };
+        QCOMPARE(QStringList({level("ctsIndicator"), level("dsrIndicator"), level("dcdIndicator"),
+                     level("riIndicator")}),
+            QStringList({"开", "关", "开", "关"}));
+
+        QSignalSpy dtr(&lines, &SerialLines::dtrRequested);
+        QSignalSpy rts(&lines, &SerialLines::rtsRequested);
+        child<QCheckBox>(w, "dtrSwitch")->click();
+        child<QCheckBox>(w, "rtsSwitch")->click();
+        QCOMPARE(dtr.size(), 1);
+        QCOMPARE(dtr.at(0).at(0).toBool(), false);
+        QCOMPARE(rts.size(), 1);
+        QCOMPARE(rts.at(0).at(0).toBool(), true);
+        // The device kept DTR up (a refusal, say): the switch says so.
+        lines.show(SerialLines::State::Open, {.dtr = true, .rts = true, .cts = true});
+        QVERIFY(child<QCheckBox>(w, "dtrSwitch")->isChecked());
+        QVERIFY(child<QCheckBox>(w, "rtsSwitch")->isChecked());
+
+        lines.show(SerialLines::State::Closed, {});
+        QCOMPARE(strip->state(), ModemLinesStrip::State::Closed);
+        QVERIFY(!child<QPushButton>(w, "breakButton")->isEnabled());
+
+        DataWindow network;
+        network.show();
+        QVERIFY(network.isBuilt());
+        QVERIFY(network.findChildren<ModemLinesStrip *>().isEmpty());
+    }
+
     // Every control of the window is reached with the keyboard alone, in
     // the order it reads: Tab, and Ctrl+Tab out of the send box, where Tab
-    // is typed.
+    // is typed. A serial port's window has its modem lines' controls under
+    // the status panel, each with a name to tell.
+    void tabReachesEveryControlInOrder_data()
+    {
+        QTest::addColumn<bool>("serial");
+        QTest::newRow("network") << false;
+        QTest::newRow("serial port") << true;
+    }
     void tabReachesEveryControlInOrder()
     {
-        DataWindow w;
+        QFETCH(bool, serial);
+        EndpointSession session;
+        if (serial)
+            session.makeSerialLines().show(SerialLines::State::Open, {});
+        DataWindow w(nullptr, &session);
         w.resize(505, 503);
         w.show();
         w.activateWindow();
@@ -1093,12 +1170,25 @@ private slots:
             return widget->objectName();
         };
         QStringList expected;
-        for (const char *name : {"startButton", "stopButton", "webReplySwitch", "log", "sendEdit",
-                 "sendButton", "repeatCountBox", "intervalEdit", "startTimerButton", "stopTimerButton",
-                 "hexSwitch", "autoReplySwitch", "replyRulesButton", "resetCountersButton"}) {
+        std::vector<const char *> order{"startButton", "stopButton", "webReplySwitch"};
+        if (serial)
+            order.insert(order.end(), {"dtrSwitch", "rtsSwitch", "breakButton"});
+        order.insert(order.end(),
+            {"log", "sendEdit", "sendButton", "repeatCountBox", "intervalEdit", "startTimerButton",
+                "stopTimerButton", "hexSwitch", "autoReplySwitch", "replyRulesButton",
+                "resetCountersButton"});
+        for (const char *name : order) {
             QWidget *widget = child<QWidget>(w, name);
             if (widget->isVisibleTo(&w))
                 expected << QString::fromLatin1(name);
+        }
+        QCOMPARE(expected.contains(QStringLiteral("dtrSwitch")), serial);
+        for (const char *name : {"dtrSwitch", "rtsSwitch", "breakButton", "ctsIndicator", "dsrIndicator",
+                 "dcdIndicator", "riIndicator"}) {
+            if (!serial)
+                break;
+            QAccessibleInterface *face = QAccessible::queryAccessibleInterface(child<QWidget>(w, name));
+            QVERIFY2(face && !face->text(QAccessible::Name).isEmpty(), name);
         }
         // Whatever else takes the focus by Tab is in the list too.
         for (QWidget *widget : w.findChildren<QWidget *>())

@@ -1,3 +1,4 @@
+#include "app/dialogs/newserialportdialog.h"
 #include "app/dialogs/newtcpclientdialog.h"
 #include "app/dialogs/newtcpserverdialog.h"
 #include "app/dialogs/newudpclientdialog.h"
@@ -5,8 +6,10 @@
 #include "app/dialogs/newudpserverdialog.h"
 #include "app/mainwindow.h"
 #include "datawindow/datawindow.h"
+#include "datawindow/modemlinesstrip.h"
 #include "datawindow/sendpanel.h"
 #include "endpoints/endpointcontroller.h"
+#include "endpoints/serialendpoint.h"
 #include "endpoints/webreply.h"
 #include "net/serial/serialport.h"
 #include "support/contextmenu.h"
@@ -15,6 +18,7 @@
 #include "support/loopback.h"
 #include "support/loopdepth.h"
 #include "support/modalanswer.h"
+#include "support/pseudoterminal.h"
 #include "ui/documentarea.h"
 #include "ui/endpointtree.h"
 #include "ui/infopanel.h"
@@ -27,6 +31,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -80,6 +85,32 @@ QStringList shownBoxes()
         if (auto *box = qobject_cast<QMessageBox *>(top); box && box->isVisible())
             texts << box->text();
     return texts;
+}
+
+// A machine with one adapter that no test opens: the dialog's list shows it,
+// the tests type the device they mean.
+SerialDeviceLister fakeMachine(int *listings)
+{
+    return [listings] {
+        ++*listings;
+        return std::vector<SerialDeviceInfo>{{QStringLiteral("/nonexistent/ttyUSB0"), {},
+            QStringLiteral("FTDI"), QStringLiteral("FT232R USB UART"), QStringLiteral("0403"),
+            QStringLiteral("6001"), QStringLiteral("ftdi_sio")}};
+    };
+}
+
+// Creates a serial port on the device typed into the dialog's device box.
+bool createSerialPort(MainWindow &form, const QString &device)
+{
+    return createThroughDialog<NewSerialPortDialog>(form, EndpointKind::SerialPort,
+        [device](NewSerialPortDialog &d) { child<SerialDeviceBox>(d, "deviceBox")->setEditText(device); });
+}
+
+// The log's lines that contain the text.
+qsizetype logLinesWith(DataWindow *window, const QString &text)
+{
+    window->flushLog();
+    return child<LogView>(window, "log")->toPlainText().split(QLatin1Char('\n')).filter(text).size();
 }
 
 } // namespace
@@ -227,14 +258,18 @@ private slots:
         QCOMPARE(probe.deepest(), 0);
     }
 
-    void startsWithFiveKindNodesAndTheInformationPanel()
+    // The serial port's kind node comes last, under the five network kinds
+    // as they always were.
+    void startsWithSixKindNodesAndTheInformationPanel()
     {
         MainWindow form;
         QCOMPARE(form.windowTitle(), QStringLiteral("Portwright V2.5"));
         QCOMPARE(form.size(), QSize(717, 541));
-        QCOMPARE(child<EndpointTree>(form, "tree")->topLevelItemCount(), 5);
-        const QStringList expected = {"TCP Server", "TCP Client", "UDP Server", "UDP Client", "UDP Group"};
-        for (int i = 0; i < 5; ++i) {
+        QCOMPARE(child<EndpointTree>(form, "tree")->topLevelItemCount(), 6);
+        const QStringList expected
+            = {"TCP Server", "TCP Client", "UDP Server", "UDP Client", "UDP Group", "Serial Port"};
+        QCOMPARE(form.kindNode(EndpointKind::SerialPort), child<EndpointTree>(form, "tree")->topLevelItem(5));
+        for (int i = 0; i < 6; ++i) {
             QTreeWidgetItem *node = child<EndpointTree>(form, "tree")->topLevelItem(i);
             QCOMPARE(node->text(0), expected[i]);
             QCOMPARE(nodeImageOf(node), NodeImage::KindNode);
@@ -250,6 +285,114 @@ private slots:
         QVERIFY(child<QPushButton>(form, "startCommandButton")->isHidden()
             && child<QPushButton>(form, "stopCommandButton")->isHidden());
         QVERIFY(child<QStatusBar>(form, "statusBar")->isHidden());
+    }
+
+    // A serial port made through its dialog on a pseudo-terminal: its node
+    // under "Serial Port" shows it open, its window the device, the line
+    // settings, the open and close buttons and the strip of a device without
+    // modem lines. Linked to another endpoint it forwards nothing and goes
+    // on receiving. When the far end goes, the node shows it closed and the
+    // log says so once; deleting it takes node and window away.
+    void aSerialPortMadeThroughItsDialogShowsItsDeviceOpenAndGone()
+    {
+        MainWindow form;
+        int listings = 0;
+        form.setSerialDeviceLister(fakeMachine(&listings));
+        form.show();
+        form.createDialogs();
+        MessageRecorder recorder;
+        loop_test::LoopDepthProbe probe;
+        Pty pty;
+        QVERIFY(!pty.path.isEmpty());
+
+        QVERIFY(createSerialPort(form, pty.path));
+        QVERIFY(listings > 0);
+        QCOMPARE(probe.deepest(), 0);
+        QCOMPARE(recorder.messages, QStringList());
+        Endpoint *serial = form.endpoints().at(0);
+        QCOMPARE(serial->kind, EndpointKind::SerialPort);
+        QTreeWidgetItem *node = nodeOf(serial);
+        QCOMPARE(node->parent(), form.kindNode(EndpointKind::SerialPort));
+        QCOMPARE(node->text(0), pty.path);
+        QCOMPARE(nodeImageOf(node), NodeImage::Connected);
+        QVERIFY(!form.isInfoPanelShown());
+        DataWindow *window = windowOf(serial);
+        QVERIFY(window->isVisible());
+        QCOMPARE(child<ModemLinesStrip>(window, "modemLinesStrip")->state(),
+            ModemLinesStrip::State::OpenWithoutModemLines);
+        QCOMPARE(child<QLabel>(window, "stateLabel")->text(), QStringLiteral("已打开"));
+        QCOMPARE(child<QLabel>(window, "peerAddressLabel")->text(), QStringLiteral("设备:") + pty.path);
+        QCOMPARE(child<QLabel>(window, "peerPortLabel")->text(), QStringLiteral("参数:115200 8N1"));
+        QCOMPARE(child<QPushButton>(window, "startButton")->text(), QStringLiteral("打开"));
+        QCOMPARE(child<QPushButton>(window, "stopButton")->text(), QStringLiteral("关闭"));
+        QVERIFY(!child<QPushButton>(window, "startButton")->isEnabled());
+        QVERIFY(child<QPushButton>(window, "stopButton")->isEnabled());
+        // In a main window of the size it opens with, the strip leaves the
+        // send panel its room: the timer's buttons stay clear of the counters.
+        QCOMPARE(form.size(), QSize(717, 541));
+        const auto bottomOf = [&](const char *name) {
+            auto *widget = child<QWidget>(window, name);
+            return widget->mapTo(window, QPoint(0, widget->height())).y();
+        };
+        const int countersTop = child<QWidget>(window, "countersBar")->mapTo(window, QPoint(0, 0)).y();
+        QVERIFY2(bottomOf("stopTimerButton") <= countersTop && bottomOf("startTimerButton") <= countersTop,
+            qPrintable(QStringLiteral("timer buttons end at %1, counters start at %2")
+                           .arg(bottomOf("stopTimerButton"))
+                           .arg(countersTop)));
+        QVERIFY(bottomOf("sendPanel") <= window->height());
+
+        Endpoint *client
+            = addEndpoint(form, EndpointKind::TcpClient, "127.0.0.1[60001]", EndpointState::Disconnected);
+        QVERIFY(form.canLink(nodeOf(serial), nodeOf(client)));
+        QVERIFY(form.canLink(nodeOf(client), nodeOf(serial)));
+        form.linkDropped(nodeOf(serial), nodeOf(client));
+        QCOMPARE(serial->partner, client);
+        pty.send("hello\n");
+        QTRY_COMPARE(logLinesWith(window, QStringLiteral("收到数据：hello")), 1);
+        QCOMPARE(windowOf(client)->sentBytes(), 0);
+
+        pty.closeMaster();
+        QTRY_COMPARE(nodeImageOf(node), NodeImage::Disconnected);
+        QCOMPARE(child<QLabel>(window, "stateLabel")->text(), QStringLiteral("已关闭"));
+        QCOMPARE(child<ModemLinesStrip>(window, "modemLinesStrip")->state(), ModemLinesStrip::State::Closed);
+        QVERIFY(child<QPushButton>(window, "startButton")->isEnabled());
+        QTRY_COMPARE(logLinesWith(window, QStringLiteral(" 串口已断开：")), 1);
+        // Looking for the device again adds nothing to the log.
+        QTest::qWait(3 * SerialEndpoint::ReconnectPollMs);
+        QCOMPARE(logLinesWith(window, QStringLiteral(" 串口已断开：")), 1);
+
+        const QPointer<DataWindow> gone(window);
+        child<EndpointTree>(form, "tree")->setCurrentItem(nodeOf(serial));
+        child<QPushButton>(form, "deleteButton")->click();
+        QCOMPARE(form.endpoints().size(), 1);
+        QCOMPARE(form.kindNode(EndpointKind::SerialPort)->childCount(), 0);
+        QCOMPARE(client->partner, nullptr);
+        QTRY_VERIFY(!gone);
+        QCOMPARE(recorder.messages, QStringList{"监听管道已经建立!"});
+    }
+
+    // A device that cannot be opened is told in a message box; the endpoint
+    // stays, closed, its open button ready for another try.
+    void aSerialPortThatDoesNotOpenIsToldAndStaysClosed()
+    {
+        MainWindow form;
+        int listings = 0;
+        form.setSerialDeviceLister(fakeMachine(&listings));
+        form.show();
+        MessageRecorder recorder;
+        const QString missing = QStringLiteral("/nonexistent/portwright-tty");
+
+        QVERIFY(createSerialPort(form, missing));
+        QCOMPARE(recorder.messages.size(), 1);
+        QVERIFY2(recorder.messages[0].contains(missing), qPrintable(recorder.messages[0]));
+        Endpoint *serial = form.endpoints().at(0);
+        QCOMPARE(nodeOf(serial)->parent(), form.kindNode(EndpointKind::SerialPort));
+        QCOMPARE(nodeImageOf(nodeOf(serial)), NodeImage::Disconnected);
+        DataWindow *window = windowOf(serial);
+        QCOMPARE(child<QLabel>(window, "stateLabel")->text(), QStringLiteral("已关闭"));
+        QCOMPARE(child<ModemLinesStrip>(window, "modemLinesStrip")->state(), ModemLinesStrip::State::Closed);
+        QVERIFY(child<QPushButton>(window, "startButton")->isEnabled());
+        QVERIFY(!child<QPushButton>(window, "stopButton")->isEnabled());
     }
 
     void stateImagesAreDistinctPictures()

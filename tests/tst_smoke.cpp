@@ -35,7 +35,9 @@ private slots:
         QStringList kinds;
         for (int i = 0; i < child<EndpointTree>(form, "tree")->topLevelItemCount(); ++i)
             kinds << child<EndpointTree>(form, "tree")->topLevelItem(i)->text(0);
-        QCOMPARE(kinds, QStringList({"TCP Server", "TCP Client", "UDP Server", "UDP Client", "UDP Group"}));
+        QCOMPARE(kinds,
+            QStringList(
+                {"TCP Server", "TCP Client", "UDP Server", "UDP Client", "UDP Group", "Serial Port"}));
 
         QTest::qWait(200);
         const QPixmap shot = form->screen()->grabWindow(form->winId());

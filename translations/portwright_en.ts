@@ -77,6 +77,10 @@
         <source>自动应答规则无法保存到 %1，只在本次运行中有效</source>
         <translation>The autoreply rules could not be saved to %1; they apply in this run only</translation>
     </message>
+    <message>
+        <source>串口状态</source>
+        <translation>Serial port status</translation>
+    </message>
 </context>
 <context>
     <name>EndpointSession</name>

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/dialogs/newserialportdialog.h"
 #include "app/dialogs/newtcpclientdialog.h"
 #include "app/dialogs/newtcpserverdialog.h"
 #include "app/dialogs/newudpclientdialog.h"
@@ -35,7 +36,7 @@
 namespace {
 
 constexpr EndpointKind kindOrder[] = {EndpointKind::TcpServer, EndpointKind::TcpClient,
-    EndpointKind::UdpServer, EndpointKind::UdpClient, EndpointKind::UdpGroup};
+    EndpointKind::UdpServer, EndpointKind::UdpClient, EndpointKind::UdpGroup, EndpointKind::SerialPort};
 
 QPushButton *stripButton(const QString &caption, int width, int height, QWidget *parent)
 {
@@ -54,6 +55,7 @@ template <typename Handler> void onClick(QPushButton *button, QObject *context, 
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
+    , serialDeviceLister_([] { return listSerialDevices(); })
 {
     setWindowTitle(QStringLiteral("Portwright V2.5"));
     setMinimumSize(125, 50);
@@ -383,6 +385,12 @@ void MainWindow::createDialogs()
     makeOnce(newUdpClientDialog_, "newUdpClientDialog", this);
     makeOnce(newUdpGroupDialog_, "newUdpGroupDialog", this);
     makeOnce(newUdpServerDialog_, "newUdpServerDialog", this);
+    if (!newSerialPortDialog_) {
+        // Through the window's lister as it is when the box lists, so that
+        // one set after the dialog was made still counts.
+        newSerialPortDialog_ = new NewSerialPortDialog([this] { return serialDeviceLister_(); }, this);
+        newSerialPortDialog_->setObjectName(QStringLiteral("newSerialPortDialog"));
+    }
 }
 
 void MainWindow::createForSelectedKind()
@@ -414,6 +422,9 @@ void MainWindow::createForSelectedKind()
         openCreationDialog(newUdpGroupDialog_, [this] {
             controller_->createUdpGroup(newUdpGroupDialog_->groupAddress(), newUdpGroupDialog_->groupPort());
         });
+    } else if (selected == kindLabel(EndpointKind::SerialPort)) {
+        openCreationDialog(
+            newSerialPortDialog_, [this] { controller_->createSerialPort(newSerialPortDialog_->setup()); });
     } else {
         showDocumentsIfAny();
     }

@@ -5,6 +5,7 @@
 // endpoints) and the views that show them. The window wires; parsing,
 // sending and formatting live elsewhere. UI thread only.
 
+#include "app/dialogs/serialdevicebox.h"
 #include "endpoints/endpoint.h"
 
 #include <QMainWindow>
@@ -33,6 +34,7 @@ class NewUdpGroupDialog;
 class NewTcpServerDialog;
 class NewUdpServerDialog;
 class NewUdpClientDialog;
+class NewSerialPortDialog;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -43,6 +45,9 @@ public:
 
     // Makes the creation dialogs once; they keep what was typed.
     void createDialogs();
+    // What names the serial devices the serial port dialog offers: the
+    // system's, unless a test describes a machine of its own.
+    void setSerialDeviceLister(SerialDeviceLister lister) { serialDeviceLister_ = std::move(lister); }
 
     // What creates, removes and stops the endpoints shown here.
     [[nodiscard]] EndpointController &controller() { return *controller_; }
@@ -104,6 +109,8 @@ private:
     NewUdpClientDialog *newUdpClientDialog_ = nullptr;
     NewUdpGroupDialog *newUdpGroupDialog_ = nullptr;
     NewUdpServerDialog *newUdpServerDialog_ = nullptr;
+    NewSerialPortDialog *newSerialPortDialog_ = nullptr;
+    SerialDeviceLister serialDeviceLister_;
 
     void buildStrip();
     void buildTree();

@@ -4,9 +4,11 @@
 #include "core/logtexts.h"
 #include "datawindow/activitybar.h"
 #include "datawindow/layouthelpers.h"
+#include "datawindow/modemlinesstrip.h"
 #include "datawindow/replyrulesdialog.h"
 #include "datawindow/sendpanel.h"
 #include "session/logentry.h"
+#include "session/seriallines.h"
 #include "ui/documentarea.h"
 #include "ui/logfeed.h"
 #include "ui/logview.h"
@@ -101,7 +103,11 @@ void DataWindow::build()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     statusPanel_ = new StatusPanel(this);
+    // A serial port has no socket to name.
+    if (session_->serialLines())
+        statusPanel_->setTitle(tr("串口状态"));
     layout->addWidget(statusPanel_);
+    buildModemLinesStrip(layout);
 
     auto *body = new QWidget(this);
     auto *bodyLayout = new QVBoxLayout(body);
@@ -109,6 +115,10 @@ void DataWindow::build()
     bodyLayout->setSpacing(0);
     layout->addWidget(body, 1);
     buildReceiveArea(body);
+    // The modem lines take their height from the log, not from the send
+    // panel, whose controls need all of theirs in a window of the usual size.
+    if (modemLinesStrip_)
+        receiveArea_->setFixedHeight(receiveArea_->maximumHeight() - modemLinesStrip_->sizeHint().height());
     bodyLayout->addWidget(receiveArea_);
     sendPanel_ = new SendPanel(body);
     bodyLayout->addWidget(sendPanel_, 1);
@@ -159,6 +169,45 @@ void DataWindow::buildReceiveArea(QWidget *body)
     activityBar_->raise();
     receiveArea_->installEventFilter(this);
     placeActivityBar();
+}
+
+void DataWindow::buildModemLinesStrip(QBoxLayout *layout)
+{
+    SerialLines *lines = session_->serialLines();
+    if (!lines)
+        return;
+    modemLinesStrip_ = new ModemLinesStrip(this);
+    paintBackground(modemLinesStrip_, Colours::Cream);
+    layout->addWidget(modemLinesStrip_);
+    // The strip publishes what the user asks; the endpoint carries it out
+    // and answers through changed(), which sets the switches back to what
+    // the device holds.
+    connect(modemLinesStrip_, &ModemLinesStrip::dtrToggled, lines, &SerialLines::requestDtr);
+    connect(modemLinesStrip_, &ModemLinesStrip::rtsToggled, lines, &SerialLines::requestRts);
+    connect(modemLinesStrip_, &ModemLinesStrip::breakRequested, lines, &SerialLines::requestBreak);
+    connect(lines, &SerialLines::changed, this, &DataWindow::showSerialLines);
+    showSerialLines();
+}
+
+void DataWindow::showSerialLines()
+{
+    const SerialLines *lines = session_ ? session_->serialLines() : nullptr;
+    if (!lines || !modemLinesStrip_)
+        return;
+    switch (lines->state()) {
+    case SerialLines::State::Closed:
+        modemLinesStrip_->setState(ModemLinesStrip::State::Closed);
+        break;
+    case SerialLines::State::OpenWithoutLines:
+        modemLinesStrip_->setState(ModemLinesStrip::State::OpenWithoutModemLines);
+        break;
+    case SerialLines::State::Open:
+        modemLinesStrip_->setState(ModemLinesStrip::State::Open);
+        break;
+    }
+    const SerialLines::Levels levels = lines->levels();
+    modemLinesStrip_->showOutputLines(levels.dtr, levels.rts);
+    modemLinesStrip_->showLines(levels.cts, levels.dsr, levels.dcd, levels.ri);
 }
 
 void DataWindow::placeActivityBar()

@@ -24,10 +24,12 @@
 
 #include <optional>
 
+class QBoxLayout;
 class ActivityBar;
 class DocumentArea;
 class LogFeed;
 class LogView;
+class ModemLinesStrip;
 class SendPanel;
 
 class DataWindow : public QWidget {
@@ -134,6 +136,9 @@ private:
     void connectSession();
     void connectSessionToWidgets();
     void buildReceiveArea(QWidget *body);
+    // A serial session's modem lines, under the status panel.
+    void buildModemLinesStrip(QBoxLayout *layout);
+    void showSerialLines();
     void connectHandlers();
     // Recording, and the time text's milliseconds, as the log's menu asks.
     void connectLogTools();
@@ -162,6 +167,7 @@ private:
     QElapsedTimer progressShownAt_;
 
     StatusPanel *statusPanel_ = nullptr;
+    ModemLinesStrip *modemLinesStrip_ = nullptr; // a serial session's only
     QWidget *receiveArea_ = nullptr;
     LogView *log_ = nullptr;
     SendPanel *sendPanel_ = nullptr;

@@ -32,38 +32,6 @@ std::optional<qint64> numberIn(const QString &text, qint64 low, qint64 high)
     return value;
 }
 
-bool isHexDigit(QChar c)
-{
-    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
-}
-
-// The delimiter box: CR, LF or CRLF by name, or bytes as pairs of
-// hexadecimal digits, in groups parted by blanks ("0D 0A", "0d0a"). A group
-// with an odd count of digits is refused rather than guessed at.
-std::optional<QByteArray> delimiterFromText(const QString &text)
-{
-    const QString named = text.trimmed().toUpper();
-    if (named == QLatin1String("CR"))
-        return QByteArrayLiteral("\r");
-    if (named == QLatin1String("LF"))
-        return QByteArrayLiteral("\n");
-    if (named == QLatin1String("CRLF"))
-        return QByteArrayLiteral("\r\n");
-    QByteArray bytes;
-    for (const QString &group : named.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        if (group.size() % 2 != 0)
-            return std::nullopt;
-        for (qsizetype i = 0; i < group.size(); i += 2) {
-            if (!isHexDigit(group[i]) || !isHexDigit(group[i + 1]))
-                return std::nullopt;
-            bytes.append(char(group.mid(i, 2).toUInt(nullptr, 16)));
-        }
-    }
-    if (bytes.isEmpty() || bytes.size() > MaxSerialDelimiterBytes)
-        return std::nullopt;
-    return bytes;
-}
-
 // "波特率:" names its box "波特率".
 QString nameOfCaption(QString caption)
 {
@@ -213,7 +181,8 @@ void NewSerialPortDialog::acceptInput()
             return refuse(gapEdit_, tr("间隔须为 0 到 %1 毫秒之间的整数").arg(MaxSerialGapMs));
         typed.gapMs = int(*gap);
     } else {
-        const auto delimiter = delimiterFromText(delimiterBox_->currentText());
+        // The box's one message covers every way a delimiter text can be wrong.
+        const auto delimiter = serialDelimiterFromText(delimiterBox_->currentText(), nullptr);
         if (!delimiter)
             return refuse(delimiterBox_,
                 tr("分隔符须为 CR、LF、CRLF 或 1 到 %1 个十六进制字节（如 0D 0A）")
