@@ -252,7 +252,8 @@ private slots:
             QCOMPARE(out.all, QByteArrayList{"ok\n"});
         QTRY_COMPARE_WITH_TIMEOUT(
             out.all, (QByteArrayList{"ok\n", "login: "}), 10 * MessageFramer::QuietFlushMs);
-        QVERIFY(clock.elapsed() >= MessageFramer::QuietFlushMs);
+        // A coarse timer may fire up to a twentieth of its time early.
+        QVERIFY(clock.elapsed() >= MessageFramer::QuietFlushMs - MessageFramer::QuietFlushMs / 20);
         QCOMPARE(framer.heldBytes(), 0);
 
         // A CR shown while quiet still ends its message by the LF after it.
