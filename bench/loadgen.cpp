@@ -32,8 +32,9 @@
 // A pseudo-terminal's master (ptyload.cpp); each prints "slave=<path>" first:
 //   pty-send BYTES [--head]                     (the stream above into the master once a line
 //                                               comes on stdin, held until stdin ends;
-//                                               --head: at once, read by `head -c BYTES`
-//                                               from the slave, whose exit is read_ns)
+//                                               --head: read by `head -c BYTES` from the
+//                                               slave, started 50 ms before the first byte,
+//                                               whose exit is read_ns)
 //   pty-echo                                    (each line read from the master written back,
 //                                               until stdin ends)
 //   pty-flap LINK RATE_MBps CYCLES [--stream-ms T] [--gap-ms G] [--wait-ms W]
