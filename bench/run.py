@@ -1357,10 +1357,12 @@ def main():
     if "B17" in only:
         nbytes = args.b17_mb * 1000 * 1000
         base, pw = [], []
+        load = [loadavg()]
         for _ in range(b.runs):  # alternated, so both see the same load
             base.append(b.pty_plain_reader(nbytes))
             pw.append(b.serial_stream(nbytes))
-        raw["B17_head"], raw["B17"] = base, pw
+            load.append(loadavg())
+        raw["B17_head"], raw["B17"], raw["B17_loadavg"] = base, pw, load
         ratio = med(pw, "mbps") / med(base, "mbps")
         exact = all(r["received"] == r["gen_sent"] == nbytes for r in pw)
         logged = all(r["logged_bytes"] == nbytes and r["log_tail_ok"] == 1 and r["peer_shown"] == 1 for r in pw)
@@ -1377,6 +1379,9 @@ def main():
             "<= 2x log cap", "yes" if hwm <= 2 * cap else "NO")
         p99 = max(r["probe_p99_ms"] for r in pw)
         row("B17", "loop latency p99 ms while receiving (worst run)", "%.1f" % p99, "-", "-", "-", "-")
+        # Idle processors make the pseudo-terminal's reads slower (README).
+        row("B17", "machine load (1-min loadavg) before and after each run", " ".join("%.2f" % v for v in load),
+            "-", "-", "-", "-")
 
     if "B18" in only:
         count = args.b18_count
