@@ -20,6 +20,8 @@
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/filetransfer.h"
 #include "net/serial/serialport.h"
+#include "session/endpointsession.h"
+#include "session/serialsetup.h"
 #include "ui/endpointtree.h"
 #include "ui/logview.h"
 #include "ui/messages.h"
@@ -430,6 +432,227 @@ QString stopServer(MainWindow &form, Endpoint &server)
         .arg(peersOf(form).size());
 }
 
+// A serial endpoint on `setup`, made as the creation dialog makes one, its
+// window brought to the front (the tree has no kind node for serial ports
+// yet, so no node is selected that would bring it); null when its device did
+// not open.
+Endpoint *openSerial(MainWindow &form, const SerialSetup &setup)
+{
+    form.showInfoPanel(false);
+    Endpoint *serial = form.controller().createSerialPort(setup);
+    if (!serial || serial->state != EndpointState::Connected || !windowOf(serial)) {
+        std::fprintf(stderr, "benchapp: %s did not open\n", qPrintable(setup.device));
+        return nullptr;
+    }
+    windowOf(serial)->bringToFront();
+    return serial;
+}
+
+// The end of the load generator's stream of `bytes` bytes (byte i is
+// 'A' + (i % 65536) % 26), at most `length` of them.
+QString streamTail(qint64 bytes, int length)
+{
+    QString tail;
+    for (qint64 i = std::max<qint64>(0, bytes - length); i < bytes; ++i)
+        tail += QLatin1Char(char('A' + (i % 65536) % 26));
+    return tail;
+}
+
+// The stream of `bytes` written into the device's far side; the run ends
+// when the window has counted them all and its log is on screen, as B1's
+// peer window. What the session logged as received is added up on the way,
+// and the newest line of the log is checked to end with the stream's end.
+int serialReceive(MainWindow &form, const Options &opt, LatencyProbe &probe, QTimer &poll, int limitMs)
+{
+    const qint64 bytes = opt.num("bytes", 0);
+    SerialSetup setup;
+    setup.device = opt.text("device");
+    Endpoint *serial = openSerial(form, setup);
+    if (!serial)
+        return 3;
+    DataWindow *window = windowOf(serial);
+    qint64 loggedBytes = 0;
+    QObject::connect(serial->session, &EndpointSession::entryLogged, window, [&](const LogEntry &entry) {
+        if (entry.kind == LogEntry::Kind::Received)
+            loggedBytes += entry.data.size();
+    });
+    int exitCode = 1;
+    const long rssBefore = statusKb("VmRSS:");
+    probe.Start();
+    ready();
+    pollUntil(
+        poll, limitMs, [&] { return window->receivedBytes() >= bytes; },
+        [&](bool finished) {
+            window->flushLog();
+            const qint64 end = nowNs();
+            probe.Stop();
+            const qint64 received = window->receivedBytes();
+            const auto *log = window->findChild<LogView *>(QStringLiteral("log"));
+            const bool tailShown = log->lastLines(1, 16).endsWith(streamTail(bytes, 16));
+            exitCode = finished && received == bytes ? 0 : 1;
+            result(QStringLiteral("end_ns=%1 received=%2 logged_bytes=%3 log_entries=%4 log_kept_bytes=%5 "
+                                  "log_tail_ok=%6 hwm_kb=%7 rss_kb=%8 rss_before_kb=%9 peer_shown=%10 %11")
+                       .arg(end)
+                       .arg(received)
+                       .arg(loggedBytes)
+                       .arg(log->entryCount())
+                       .arg(log->keptBytesCount())
+                       .arg(tailShown ? 1 : 0)
+                       .arg(statusKb("VmHWM:"))
+                       .arg(statusKb("VmRSS:"))
+                       .arg(rssBefore)
+                       .arg(window->isVisible() ? 1 : 0)
+                       .arg(probe.Summary("probe")));
+            QCoreApplication::exit(0);
+        });
+    QCoreApplication::exec();
+    return exitCode;
+}
+
+// Requests typed into the send box and sent by its button, as a user does:
+// "ping <n>" and a line break, which the box sends as CR LF. The device on
+// the far side writes each line back; the time is taken from the click until
+// the session logs the answer (framed by its "\n"). The next request goes
+// once the answer is in, or once --answer-ms passed without one.
+int serialEcho(MainWindow &form, const Options &opt, LatencyProbe &probe, int limitMs)
+{
+    const int count = int(opt.num("count", 1000));
+    const int answerMs = int(opt.num("answer-ms", 2000));
+    SerialSetup setup;
+    setup.device = opt.text("device");
+    setup.framing = MessageFraming::Delimiter;
+    setup.delimiter = QByteArrayLiteral("\n");
+    Endpoint *serial = openSerial(form, setup);
+    if (!serial)
+        return 3;
+    DataWindow *window = windowOf(serial);
+    window->build();
+    auto *edit = window->findChild<SendEdit *>(QStringLiteral("sendEdit"));
+    auto *button = window->findChild<QPushButton *>(QStringLiteral("sendButton"));
+    std::vector<double> ms;
+    int asked = 0;
+    int unanswered = 0;
+    qint64 sentAt = 0;
+    QByteArray expected;
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    giveUp.setInterval(answerMs);
+    const qint64 deadline = nowNs() + qint64(limitMs) * 1000000;
+    const auto finish = [&] {
+        giveUp.stop();
+        probe.Stop();
+        const auto worst = ms.empty() ? 0.0 : *std::max_element(ms.begin(), ms.end());
+        result(QStringLiteral("asked=%1 answered=%2 unanswered=%3 rtt_p50_ms=%4 rtt_p99_ms=%5 rtt_max_ms=%6 "
+                              "sent_bytes=%7 received_bytes=%8 %9")
+                   .arg(asked)
+                   .arg(ms.size())
+                   .arg(unanswered)
+                   .arg(percentile(ms, 50), 0, 'f', 3)
+                   .arg(percentile(ms, 99), 0, 'f', 3)
+                   .arg(worst, 0, 'f', 3)
+                   .arg(window->sentBytes())
+                   .arg(window->receivedBytes())
+                   .arg(probe.Summary("probe")));
+        QCoreApplication::exit(0);
+    };
+    const auto askNext = [&] {
+        if (asked == count || nowNs() > deadline) {
+            finish();
+            return;
+        }
+        expected = QStringLiteral("ping %1").arg(asked).toLatin1();
+        edit->setPlainText(QString::fromLatin1(expected) + QLatin1Char('\n'));
+        ++asked;
+        giveUp.start();
+        sentAt = nowNs();
+        button->click();
+    };
+    QObject::connect(&giveUp, &QTimer::timeout, window, [&] {
+        ++unanswered;
+        sentAt = 0;
+        askNext();
+    });
+    QObject::connect(serial->session, &EndpointSession::entryLogged, window, [&](const LogEntry &entry) {
+        if (entry.kind != LogEntry::Kind::Received || sentAt == 0 || entry.data.trimmed() != expected)
+            return;
+        ms.push_back(double(nowNs() - sentAt) / 1e6);
+        sentAt = 0;
+        giveUp.stop();
+        // Not from inside the session's signal: the next click starts afresh.
+        QTimer::singleShot(0, window, askNext);
+    });
+    probe.Start();
+    ready();
+    QTimer::singleShot(0, window, askNext);
+    QCoreApplication::exec();
+    return ms.size() == size_t(count) ? 0 : 1;
+}
+
+// The device, a link to a pseudo-terminal, goes away and comes back while a
+// stream arrives. Each time the log says the device was opened again,
+// "REOPENED k=<n>" is printed (the harness lets the far side go on). The run
+// ends once --reopens were logged and the stream after the last one has
+// been quiet for --quiet-ms; the latency probe runs from READY until then.
+int serialUnplug(MainWindow &form, const Options &opt, LatencyProbe &probe, QTimer &poll, int limitMs)
+{
+    const int wanted = int(opt.num("reopens", 10));
+    const qint64 quietNs = opt.num("quiet-ms", 1000) * 1000000;
+    SerialSetup setup;
+    setup.device = opt.text("device");
+    Endpoint *serial = openSerial(form, setup);
+    if (!serial)
+        return 3;
+    DataWindow *window = windowOf(serial);
+    int reopened = 0;
+    int lost = 0;
+    qint64 lastReopenNs = 0;
+    QObject::connect(serial->session, &EndpointSession::entryLogged, window, [&](const LogEntry &entry) {
+        if (entry.kind != LogEntry::Kind::Status)
+            return;
+        if (entry.text.contains(QStringLiteral("串口已断开")))
+            ++lost;
+        if (entry.text.contains(QStringLiteral("串口已重新打开"))) {
+            ++reopened;
+            lastReopenNs = nowNs();
+            std::printf("REOPENED k=%d at_ns=%lld\n", reopened, (long long)lastReopenNs);
+            std::fflush(stdout);
+        }
+    });
+    qint64 last = -1;
+    qint64 lastChangeNs = 0;
+    int exitCode = 1;
+    probe.Start();
+    ready();
+    pollUntil(
+        poll, limitMs,
+        [&] {
+            const qint64 now = nowNs();
+            if (window->receivedBytes() != last) {
+                last = window->receivedBytes();
+                lastChangeNs = now;
+            }
+            return reopened >= wanted && lastChangeNs > lastReopenNs && now - lastChangeNs > quietNs;
+        },
+        [&](bool finished) {
+            window->flushLog();
+            probe.Stop();
+            exitCode = finished ? 0 : 1;
+            result(QStringLiteral("reopened=%1 lost=%2 received=%3 log_entries=%4 open=%5 hwm_kb=%6 "
+                                  "peer_shown=%7 %8")
+                       .arg(reopened)
+                       .arg(lost)
+                       .arg(window->receivedBytes())
+                       .arg(window->findChild<LogView *>(QStringLiteral("log"))->entryCount())
+                       .arg(serial->state == EndpointState::Connected ? 1 : 0)
+                       .arg(statusKb("VmHWM:"))
+                       .arg(window->isVisible() ? 1 : 0)
+                       .arg(probe.Summary("probe")));
+            QCoreApplication::exit(0);
+        });
+    QCoreApplication::exec();
+    return exitCode;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -442,7 +665,8 @@ int main(int argc, char **argv)
     // server and removes its peers before they are counted.
     if (argc < 2) {
         std::fprintf(stderr,
-            "usage: benchapp tcp-recv|file-send|udp-recv|tcp-accept|tcp-stalled-replies|timer-send|idle "
+            "usage: benchapp tcp-recv|file-send|udp-recv|tcp-accept|tcp-stalled-replies|timer-send|"
+            "serial-recv|serial-echo|serial-unplug|idle "
             "[--key value]...\n");
         return 2;
     }
@@ -879,6 +1103,12 @@ int main(int argc, char **argv)
                 QCoreApplication::exit(0);
             });
         app.exec();
+    } else if (scenario == "serial-recv") {
+        exitCode = serialReceive(*form, opt, probe, poll, limitMs);
+    } else if (scenario == "serial-echo") {
+        exitCode = serialEcho(*form, opt, probe, limitMs);
+    } else if (scenario == "serial-unplug") {
+        exitCode = serialUnplug(*form, opt, probe, poll, limitMs);
     } else if (scenario == "idle") {
         probe.Start();
         ready();

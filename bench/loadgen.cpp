@@ -28,6 +28,24 @@
 //                                               loopback's), each sends TEXT once and never
 //                                               reads; held for H ms, or until stdin ends
 //                                               with --until-eof, then closed)
+//
+// A pseudo-terminal's master (ptyload.cpp); each prints "slave=<path>" first:
+//   pty-send BYTES [--head]                     (the stream above into the master once a line
+//                                               comes on stdin, held until stdin ends;
+//                                               --head: read by `head -c BYTES` from the
+//                                               slave, started 50 ms before the first byte,
+//                                               whose exit is read_ns)
+//   pty-echo                                    (each line read from the master written back,
+//                                               until stdin ends)
+//   pty-flap LINK RATE_MBps CYCLES [--stream-ms T] [--gap-ms G] [--wait-ms W]
+//                                               (LINK a symlink to the slave; after a line on
+//                                               stdin: CYCLES times the stream at RATE for T ms,
+//                                               the master closed and LINK removed, G ms later
+//                                               a new pair under LINK, then up to W ms for
+//                                               the next line; the stream for T ms once more,
+//                                               held until stdin ends)
+
+#include "ptyload.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -574,7 +592,7 @@ int tcpStall(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    if (argc < 3) {
+    if (argc < 2) {
         std::fprintf(stderr, "usage: see the head of loadgen.cpp\n");
         return 2;
     }
@@ -598,6 +616,12 @@ int main(int argc, char **argv)
         return udpAsk(argc, argv);
     if (mode == "tcp-stall" && argc >= 4)
         return tcpStall(argc, argv);
+    if (mode == "pty-send" && argc >= 3)
+        return ptySend(argc, argv, timeoutMs);
+    if (mode == "pty-echo")
+        return ptyEcho(argc, argv, timeoutMs);
+    if (mode == "pty-flap" && argc >= 5)
+        return ptyFlap(argc, argv, timeoutMs);
     std::fprintf(stderr, "loadgen: bad arguments\n");
     return 2;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Runs the benchmarks B1..B16 against Portwright and their baselines, and prints
+"""Runs the benchmarks B1..B19 against Portwright and their baselines, and prints
 one table: Portwright figure, baseline figure from the same run, ratio, target,
-met or not. Figures are medians over --runs runs. Loopback only.
+met or not. Figures are medians over --runs runs. Loopback only; the serial
+benchmarks (B17..B19) use pseudo-terminals, never a real serial device.
 
 Every process this script starts is waited for with a deadline and, if it
 overstays, ended by its own PID.
@@ -363,6 +364,103 @@ class Bench:
         res.update({"gen_" + k: v for k, v in kv(" ".join(l for l in gen.lines if "=" in l)).items()})
         return res
 
+    # B17: the loadgen's stream written into a pseudo-terminal whose slave a
+    # serial endpoint has open. The loadgen makes the pair and says the
+    # slave's name; the app opens it, and once it is READY the loadgen is
+    # told to write.
+    def serial_stream(self, nbytes, timeout=180):
+        gen = self.gen_proc("pty-send", nbytes, "--timeout-ms", int(timeout * 1000), stdin=subprocess.PIPE)
+        try:
+            slave = gen.wait_line("slave=", 30).split("=", 1)[1]
+            app = self.app_proc("serial-recv", "--device", slave, "--bytes", nbytes, "--timeout-ms",
+                                int(timeout * 1000))
+            try:
+                app.wait_line("READY", 30)
+                go_ahead(gen)
+                start = kv(gen.wait_line("start_ns=", 30))["start_ns"]
+                res = kv(app.wait_line("RESULT", timeout + 10))
+            finally:
+                app.finish(30)
+        finally:
+            close_input(gen)
+            gen.finish(30)
+        res["gen_sent"] = kv(gen.wait_line("sent=", 5))["sent"]
+        res["seconds"] = (res["end_ns"] - start) / 1e9
+        res["mbps"] = nbytes / MB / res["seconds"]
+        return res
+
+    # B17's baseline: the same stream into a pseudo-terminal whose slave a
+    # plain reader reads (`head -c`, started by the loadgen, which times it
+    # until it exits after the last byte).
+    def pty_plain_reader(self, nbytes, timeout=180):
+        gen = self.gen_proc("pty-send", nbytes, "--head", "--timeout-ms", int(timeout * 1000))
+        try:
+            start = kv(gen.wait_line("start_ns=", 30))["start_ns"]
+            res = kv(gen.wait_line("read_ns=", timeout + 10))
+        finally:
+            gen.finish(30)
+        if res["reader_exit"] != 0 or res["read_ns"] <= 0:
+            raise RuntimeError("pty plain reader: %s" % res)
+        res["seconds"] = (res["read_ns"] - start) / 1e9
+        res["mbps"] = nbytes / MB / res["seconds"]
+        return res
+
+    # B18: an echo device on a pseudo-terminal; the app types requests and
+    # times each answer.
+    def serial_echo(self, count, timeout=120):
+        gen = self.gen_proc("pty-echo", "--timeout-ms", int((timeout + 60) * 1000), stdin=subprocess.PIPE)
+        try:
+            slave = gen.wait_line("slave=", 30).split("=", 1)[1]
+            app = self.app_proc("serial-echo", "--device", slave, "--count", count, "--timeout-ms",
+                                int(timeout * 1000))
+            try:
+                res = kv(app.wait_line("RESULT", timeout + 40))
+            finally:
+                app.finish(30)
+        finally:
+            close_input(gen)
+            gen.finish(30)
+        res["echoed"] = kv(gen.wait_line("echoed=", 5))["echoed"]
+        return res
+
+    # B19: the device is a symlink in a temporary folder to the slave of the
+    # loadgen's current pseudo-terminal; the loadgen streams into it, closes
+    # it (the adapter unplugged), makes a new one under the same name, and
+    # goes on once the app's log says the device was opened again.
+    def serial_unplug(self, cycles, rate, stream_ms, timeout=180):
+        folder = tempfile.mkdtemp(prefix="pw-bench-b19-")
+        link = os.path.join(folder, "ttyBENCH")
+        gen = self.gen_proc("pty-flap", link, rate, cycles, "--stream-ms", stream_ms, "--timeout-ms",
+                            int(timeout * 1000), stdin=subprocess.PIPE)
+        reopens_seen = 0
+        try:
+            gen.wait_line("plugged=0", 30)
+            app = self.app_proc("serial-unplug", "--device", link, "--reopens", cycles, "--timeout-ms",
+                                int(timeout * 1000))
+            try:
+                app.wait_line("READY", 30)
+                go_ahead(gen)
+                for k in range(1, cycles + 1):
+                    try:
+                        # Reopening is looked for every 500 ms.
+                        app.wait_line("REOPENED k=%d " % k, 10)
+                    except RuntimeError:
+                        break
+                    reopens_seen = k
+                    go_ahead(gen)
+                res = kv(app.wait_line("RESULT", timeout + 10))
+            finally:
+                app.finish(30)
+        finally:
+            close_input(gen)
+            gen.finish(30)
+            for name in os.listdir(folder):
+                os.unlink(os.path.join(folder, name))
+            os.rmdir(folder)
+        res["reopens_seen"] = reopens_seen
+        res.update({"gen_" + k: v for k, v in kv(gen.wait_line("sent=", 5)).items()})
+        return res
+
     # B5: timed sending.
     def timer(self, ticks, interval, load_rate=0, baseline=False):
         sink_port = free_port(socket.SOCK_DGRAM)
@@ -594,6 +692,23 @@ class A11yBus:
         if not self.proc.p.stdin.closed:
             self.proc.p.stdin.close()
         self.proc.finish(30)
+
+
+def go_ahead(gen):
+    """One line on the loadgen's standard input: its go-ahead."""
+    try:
+        gen.p.stdin.write("go\n")
+        gen.p.stdin.flush()
+    except BrokenPipeError:
+        pass  # it has ended: what it printed says why
+
+
+def close_input(gen):
+    """The end of the loadgen's standard input: the end of its run."""
+    try:
+        gen.p.stdin.close()
+    except BrokenPipeError:
+        pass
 
 
 def loadavg():
@@ -909,7 +1024,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__)
     ap.add_argument("--bindir", required=True)
     ap.add_argument("--runs", type=int, default=3)
-    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12,B13,B14,B15,B16")
+    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12,B13,B14,B15,B16,B17,B18,B19")
     ap.add_argument("--b1-mb", type=int, default=50)
     ap.add_argument("--b5-ticks", type=int, default=1000)
     ap.add_argument("--b7-seconds", type=int, default=60, help="length of the flood (the full one: 600)")
@@ -923,6 +1038,11 @@ def main():
     ap.add_argument("--b15-rate", type=int, default=100000, help="requests per second to the headless run")
     ap.add_argument("--b16-mb", type=int, default=50, help="MB (10^6 bytes) into the peer on the X display")
     ap.add_argument("--b16-peers", type=int, default=1000, help="peers whose server is stopped on the X display")
+    ap.add_argument("--b17-mb", type=int, default=50, help="MB (10^6 bytes) into the serial endpoint")
+    ap.add_argument("--b18-count", type=int, default=1000, help="request/answer round trips with the echo device")
+    ap.add_argument("--b19-cycles", type=int, default=10, help="times the device is unplugged and plugged back")
+    ap.add_argument("--b19-rate", type=float, default=1, help="MB/s (10^6 bytes) streamed while it is plugged")
+    ap.add_argument("--b19-stream-ms", type=int, default=1000, help="ms of stream between two unplugs")
     ap.add_argument("--json", default="")
     args = ap.parse_args()
     only = set(args.only.split(","))
@@ -1233,6 +1353,62 @@ def main():
             row("B16", "not run: missing %s" % ", ".join(missing), "-", "-", "-", "-", "NO")
         else:
             b16(b, args, row, raw)
+
+    if "B17" in only:
+        nbytes = args.b17_mb * 1000 * 1000
+        base, pw = [], []
+        load = [loadavg()]
+        for _ in range(b.runs):  # alternated, so both see the same load
+            base.append(b.pty_plain_reader(nbytes))
+            pw.append(b.serial_stream(nbytes))
+            load.append(loadavg())
+        raw["B17_head"], raw["B17"], raw["B17_loadavg"] = base, pw, load
+        ratio = med(pw, "mbps") / med(base, "mbps")
+        exact = all(r["received"] == r["gen_sent"] == nbytes for r in pw)
+        logged = all(r["logged_bytes"] == nbytes and r["log_tail_ok"] == 1 and r["peer_shown"] == 1 for r in pw)
+        row("B17", "%d MB into a serial endpoint on a pty, text mode: MB/s" % args.b17_mb,
+            "%.1f" % med(pw, "mbps"), "%.1f (head -c of the slave)" % med(base, "mbps"), "%.3f" % ratio,
+            ">= 0.5x, counter exact, all logged", "yes" if ratio >= 0.5 and exact and logged else "NO")
+        row("B17", "logged bytes / log entries kept / bytes kept (median), newest line the stream's end",
+            "%d / %d / %d" % (med(pw, "logged_bytes"), med(pw, "log_entries"), med(pw, "log_kept_bytes")),
+            "%d sent" % nbytes, "-", "every byte logged", "yes" if logged else "NO")
+        hwm = max(r["hwm_kb"] for r in pw) / 1024
+        cap = LOG_CAP_BYTES / MB
+        row("B17", "text mode: peak RSS MiB", "%.0f" % hwm, "log cap %.0f; %.0f before the stream"
+            % (cap, med(pw, "rss_before_kb") / 1024), "%.2f" % (hwm / cap),
+            "<= 2x log cap", "yes" if hwm <= 2 * cap else "NO")
+        p99 = max(r["probe_p99_ms"] for r in pw)
+        row("B17", "loop latency p99 ms while receiving (worst run)", "%.1f" % p99, "-", "-", "-", "-")
+        # Idle processors make the pseudo-terminal's reads slower (README).
+        row("B17", "machine load (1-min loadavg) before and after each run", " ".join("%.2f" % v for v in load),
+            "-", "-", "-", "-")
+
+    if "B18" in only:
+        count = args.b18_count
+        res = b.repeat(lambda: b.serial_echo(count))
+        raw["B18"] = res
+        every = all(r["answered"] == count and r["echoed"] == count for r in res)
+        p99 = med(res, "rtt_p99_ms")
+        row("B18", "%d typed requests to an echo device on a pty, delimiter LF: p50 / p99 / max ms (median)"
+            % count, "%.2f / %.2f / %.2f" % (med(res, "rtt_p50_ms"), p99, med(res, "rtt_max_ms")), "-", "-",
+            "p99 <= 5 ms, every one answered", "yes" if p99 <= 5 and every else "NO")
+        row("B18", "answered / echoed by the device (per run)",
+            ", ".join("%d / %d" % (r["answered"], r["echoed"]) for r in res), "%d asked" % count, "-", "-", "-")
+
+    if "B19" in only:
+        cycles = args.b19_cycles
+        res = b.repeat(lambda: b.serial_unplug(cycles, args.b19_rate, args.b19_stream_ms))
+        raw["B19"] = res
+        all_back = all(r["reopened"] == cycles and r["lost"] == cycles and r["open"] == 1 for r in res)
+        row("B19", "%d unplugs under %g MB/s: reopenings logged / disconnections logged (per run)"
+            % (cycles, args.b19_rate), ", ".join("%d / %d" % (r["reopened"], r["lost"]) for r in res),
+            "%d unplugged" % cycles, "-", "%d/%d reopened" % (cycles, cycles), "yes" if all_back else "NO")
+        p99 = max(r["probe_p99_ms"] for r in res)
+        row("B19", "loop latency p99 ms over the run (worst run)", "%.1f" % p99,
+            "max %.1f" % max(r["probe_max_ms"] for r in res), "-", "<= 50", "yes" if p99 <= 50 else "NO")
+        row("B19", "bytes received / written (median; unread bytes go with each unplug)",
+            "%d / %d" % (med(res, "received"), med(res, "gen_sent")), "-",
+            "%.3f" % (med(res, "received") / max(1, med(res, "gen_sent"))), "-", "-")
 
     print()
     print("| # | Workload | Portwright | Baseline | Ratio | Target | Met |")
