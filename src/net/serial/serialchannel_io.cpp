@@ -6,6 +6,7 @@
 
 #include "net/serial/serialdevicecalls.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -26,6 +27,21 @@ constexpr qsizetype kWriteLimit = 256 * 1024;
 constexpr int kEmptyReadsBeforePause = 16;
 constexpr int kReadPauseMs = 200;
 
+// A pseudo-terminal, or an adapter in full flow, hands its input over a few
+// KB at a time (the line discipline's buffer), refilled a moment after each
+// read. Waiting that moment here, within a bound, takes a flood in large
+// pieces: one trip through the event loop, the framer and the log per
+// refill cost more than the refill itself, and the device waited meanwhile.
+constexpr long kRefillWaitNs = 200'000;
+constexpr qint64 kRefillBudgetNs = 2'000'000;
+
+bool refilledSoon(int fd)
+{
+    pollfd p = {fd, POLLIN, 0};
+    const timespec wait = {0, kRefillWaitNs};
+    return ::ppoll(&p, 1, &wait, nullptr) == 1 && p.revents == POLLIN;
+}
+
 bool hungUp(int fd)
 {
     pollfd p = {fd, POLLIN, 0};
@@ -38,6 +54,8 @@ void SerialChannel::readFromDevice()
 {
     QByteArray received;
     int lostError = 0;
+    QElapsedTimer spent;
+    spent.start();
     while (received.size() < ReadLimit) {
         const qsizetype offset = received.size();
         const qsizetype room = std::min(kReadChunk, ReadLimit - offset);
@@ -52,6 +70,8 @@ void SerialChannel::readFromDevice()
             lostError = errno;
         else if (n == 0 && received.isEmpty() && hungUp(fd_))
             lostError = EIO;
+        else if (!received.isEmpty() && spent.nsecsElapsed() < kRefillBudgetNs && refilledSoon(fd_))
+            continue;
         break;
     }
 
