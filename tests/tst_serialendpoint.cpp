@@ -6,6 +6,7 @@
 #include "endpoints/endpoint.h"
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/serialendpoint.h"
+#include "endpoints/workspacesetup.h"
 #include "session/endpointsession.h"
 #include "session/seriallines.h"
 #include "support/pseudoterminal.h"
@@ -168,6 +169,36 @@ private slots:
         QCOMPARE(other->state, EndpointState::Connected);
         QTest::qWait(2 * SerialEndpoint::ReconnectPollMs);
         QCOMPARE(endpoint->state, EndpointState::Disconnected);
+    }
+
+    // What the window saves is what opens again: the device, its settings
+    // and the levels last switched, as another run opens them.
+    void aSavedSerialPortOpensAgainAsItWasLeft()
+    {
+        Pty pty;
+        SerialSetup setup = setupFor(pty.path);
+        setup.baud = 250000;
+        setup.parity = SerialParity::Even;
+        Workspace saved;
+        {
+            EndpointController controller;
+            Endpoint *endpoint = controller.createSerialPort(setup);
+            endpoint->session->serialLines()->requestDtr(false);
+            saved = workspaceOf(controller);
+        }
+        QCOMPARE(saved.endpoints.size(), size_t(1));
+        QCOMPARE(saved.endpoints[0].kind, EndpointKind::SerialPort);
+        SerialSetup expected = setup;
+        expected.dtr = false;
+        QVERIFY(saved.endpoints[0].serial == expected);
+
+        EndpointController again;
+        const std::vector<OpenedEndpoint> opened = openWorkspace(again, saved);
+        QCOMPARE(opened.size(), size_t(1));
+        QCOMPARE(opened[0].problems, QStringList());
+        QCOMPARE(opened[0].endpoint->state, EndpointState::Connected);
+        QVERIFY(opened[0].endpoint->serialPort()->setup() == expected);
+        QCOMPARE(pty.attributes().c_ospeed, 250000U);
     }
 };
 
