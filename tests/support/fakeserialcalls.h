@@ -13,6 +13,7 @@
 #include <QStringList>
 
 #include <asm/termbits.h>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -26,8 +27,9 @@ public:
     int claimError = 0;
     std::optional<unsigned> rateTaken; // what the device reports back instead of the rate set
     bool emulateModemLines = true; // false: the pseudo-terminal's own answers
-    bool zeroReads = false; // every read returns 0 and takes nothing
-    bool endlessReads = false; // every read fills the buffer, as a device that never stops
+    // Read on the channel's reader thread while the test sets them.
+    std::atomic<bool> zeroReads{false}; // every read returns 0 and takes nothing
+    std::atomic<bool> endlessReads{false}; // every read fills the buffer, as a device that never stops
 
     int open(const QByteArray &path, int &fd) override
     {

@@ -2,6 +2,7 @@
 
 #include "net/serial/modemlinewatcher.h"
 #include "net/serial/serialdevicecalls.h"
+#include "net/serial/serialreader.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -86,15 +87,9 @@ SerialChannel::SerialChannel(QObject *parent, std::shared_ptr<SerialDeviceCalls>
     : QObject(parent)
     , calls_(calls ? std::move(calls) : SerialDeviceCalls::system())
     , breakTimer_(new QTimer(this))
-    , readResumeTimer_(new QTimer(this))
 {
     breakTimer_->setSingleShot(true);
     connect(breakTimer_, &QTimer::timeout, this, &SerialChannel::endBreak);
-    readResumeTimer_->setSingleShot(true);
-    connect(readResumeTimer_, &QTimer::timeout, this, [this] {
-        if (readNotifier_)
-            readNotifier_->setEnabled(true);
-    });
 }
 
 SerialChannel::~SerialChannel()
@@ -172,6 +167,9 @@ SerialChannel::OpenResult SerialChannel::open(
         if (const int error = watcher->start(device.fd))
             return failure(OpenError::Other, error);
     }
+    auto reader = std::make_unique<SerialReader>(calls_, *this, [this] { readFromDevice(); });
+    if (const int error = reader->start(device.fd))
+        return failure(OpenError::Other, error);
 
     fd_ = std::exchange(device.fd, -1);
     path_ = path;
@@ -181,9 +179,7 @@ SerialChannel::OpenResult SerialChannel::open(
     hasModemLines_ = hasModemLines;
     lines_ = lines;
     watcher_ = std::move(watcher);
-    emptyReads_ = 0;
-    readNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
-    connect(readNotifier_, &QSocketNotifier::activated, this, &SerialChannel::readFromDevice);
+    reader_ = std::move(reader);
     writeNotifier_ = new QSocketNotifier(fd_, QSocketNotifier::Write, this);
     writeNotifier_->setEnabled(false);
     connect(writeNotifier_, &QSocketNotifier::activated, this, &SerialChannel::writeToDevice);
@@ -201,11 +197,9 @@ void SerialChannel::tearDown(bool deviceGone)
         return;
     // The thread first: it waits on a duplicate of the descriptor.
     watcher_.reset();
-    delete readNotifier_;
-    readNotifier_ = nullptr;
+    reader_.reset();
     delete writeNotifier_;
     writeNotifier_ = nullptr;
-    readResumeTimer_->stop();
     if (breakTimer_->isActive()) {
         breakTimer_->stop();
         if (!deviceGone)

@@ -24,6 +24,7 @@
 #include <memory>
 
 class ModemLineWatcher;
+class SerialReader;
 class QSocketNotifier;
 class QTimer;
 class SerialDeviceCalls;
@@ -59,7 +60,8 @@ public:
 
     // Output waiting beyond this is refused, not queued.
     static constexpr qsizetype OutputLimit = 1024 * 1024;
-    // Read per wake-up at most, so a flood leaves the event loop its turn.
+    // Handed over per pass of the event loop at most, so a flood leaves the
+    // loop its turn.
     static constexpr qsizetype ReadLimit = 256 * 1024;
 
     // calls: the device calls to make; the system's when empty.
@@ -106,7 +108,6 @@ signals:
 private:
     void readFromDevice();
     void writeToDevice();
-    void noteEmptyRead();
     void loseDevice(int error);
     void setLines(ModemLines lines);
     int setLine(int kernelLine, ModemLine line, bool on);
@@ -118,14 +119,12 @@ private:
     QString path_;
     serial_device::SavedAttributes saved_;
     bool hangUpOnClose_ = true;
-    QSocketNotifier *readNotifier_ = nullptr;
     QSocketNotifier *writeNotifier_ = nullptr;
     QTimer *breakTimer_ = nullptr;
-    QTimer *readResumeTimer_ = nullptr;
     std::unique_ptr<ModemLineWatcher> watcher_;
+    std::unique_ptr<SerialReader> reader_;
     bool hasModemLines_ = false;
     ModemLines lines_;
-    int emptyReads_ = 0;
 
     //   output_: [ written | waiting ................ ]
     //                      ^ outputHead_

@@ -9,8 +9,9 @@
 //
 // Threads: waitForModemChange and modemLines are also called on a channel's
 // modem-line thread, interruptWait on the channel's thread to end such a
-// wait; everything else on the channel's thread. Shared by the channel and
-// its modem-line thread, so it may outlive the channel.
+// wait; read on the channel's reader thread; everything else on the
+// channel's thread. Shared by the channel and its threads, so it may outlive
+// the channel.
 
 #include <QByteArray>
 
