@@ -45,6 +45,7 @@
 //                                               the next line; the stream for T ms once more,
 //                                               held until stdin ends)
 
+#include "loadcommon.h"
 #include "ptyload.h"
 
 #include <arpa/inet.h>
@@ -71,21 +72,6 @@ namespace {
 
 long long timeoutMs = 60000;
 
-long long nowNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
-
-void sleepUntil(long long ns)
-{
-    timespec ts{};
-    ts.tv_sec = ns / 1000000000LL;
-    ts.tv_nsec = ns % 1000000000LL;
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) { }
-}
-
 sockaddr_in loopback(int port)
 {
     sockaddr_in a{};
@@ -93,36 +79,6 @@ sockaddr_in loopback(int port)
     a.sin_port = htons(uint16_t(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return a;
-}
-
-[[noreturn]] void die(const char *what)
-{
-    std::fprintf(stderr, "loadgen: %s: %s\n", what, std::strerror(errno));
-    std::exit(1);
-}
-
-const char *option(int argc, char **argv, const char *name)
-{
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0)
-            return argv[i + 1];
-    return nullptr;
-}
-
-bool hasFlag(int argc, char **argv, const char *name)
-{
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0)
-            return true;
-    return false;
-}
-
-bool flagOption(int argc, char **argv, const char *name)
-{
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0)
-            return true;
-    return false;
 }
 
 double numOption(int argc, char **argv, const char *name, double fallback)
@@ -235,7 +191,7 @@ int tcpConnect(int argc, char **argv)
     const int port = std::atoi(argv[2]);
     const int count = std::atoi(argv[3]);
     const long long holdMs = (long long)numOption(argc, argv, "--hold-ms", 1000);
-    const bool sayPort = flagOption(argc, argv, "--say-port");
+    const bool sayPort = hasFlag(argc, argv, "--say-port");
     const int closeFirst = int(numOption(argc, argv, "--close-first", 0));
     const long long closeAfterMs = (long long)numOption(argc, argv, "--close-after-ms", 0);
     const long long deadline = nowNs() + timeoutMs * 1000000LL;
@@ -289,7 +245,7 @@ int tcpConnect(int argc, char **argv)
         std::fflush(stdout);
     }
     const long long holdEnd = std::min(deadline, nowNs() + holdMs * 1000000LL);
-    if (flagOption(argc, argv, "--until-closed")) {
+    if (hasFlag(argc, argv, "--until-closed")) {
         // A server that was stopped has closed them all: nothing is left to
         // hold, and waiting out the hold would only make the run longer.
         size_t open
@@ -513,7 +469,7 @@ int tcpStall(int argc, char **argv)
     const char *sayOption = option(argc, argv, "--say");
     const std::string say = sayOption ? sayOption : "q";
     const long long holdMs = (long long)numOption(argc, argv, "--hold-ms", 30000);
-    const bool untilEof = flagOption(argc, argv, "--until-eof");
+    const bool untilEof = hasFlag(argc, argv, "--until-eof");
     const long long deadline = nowNs() + timeoutMs * 1000000LL;
     // Two thousand connections need more descriptors than the usual soft
     // limit of 1024 allows.

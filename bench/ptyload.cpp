@@ -13,6 +13,8 @@
 
 #include "ptyload.h"
 
+#include "loadcommon.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -34,41 +36,10 @@ extern char **environ;
 
 namespace {
 
-long long nowNs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
-
-void sleepUntil(long long ns)
-{
-    timespec ts{};
-    ts.tv_sec = ns / 1000000000LL;
-    ts.tv_nsec = ns % 1000000000LL;
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) { }
-}
-
-[[noreturn]] void die(const char *what)
-{
-    std::fprintf(stderr, "loadgen: %s: %s\n", what, std::strerror(errno));
-    std::exit(1);
-}
-
 double numOption(int argc, char **argv, const char *name, double fallback)
 {
-    for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0)
-            return std::atof(argv[i + 1]);
-    return fallback;
-}
-
-bool hasFlag(int argc, char **argv, const char *name)
-{
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], name) == 0)
-            return true;
-    return false;
+    const char *value = option(argc, argv, name);
+    return value ? std::atof(value) : fallback;
 }
 
 int pollMs(long long deadline)
