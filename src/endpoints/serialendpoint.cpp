@@ -97,7 +97,7 @@ bool SerialEndpoint::open()
     if (channel_->isOpen())
         return true;
     reconnect_.stop();
-    if (!openDevice(false)) {
+    if (!openDevice(setup_.device, false)) {
         // Still looked for: the adapter may be plugged in a moment later.
         if (setup_.autoReconnect)
             reconnect_.start();
@@ -106,16 +106,16 @@ bool SerialEndpoint::open()
     return true;
 }
 
-bool SerialEndpoint::openDevice(bool quietly)
+bool SerialEndpoint::openDevice(const QString &device, bool quietly)
 {
-    const SerialChannel::OpenResult result = channel_->open(setup_.device, lineSettings(setup_));
+    const SerialChannel::OpenResult result = channel_->open(device, lineSettings(setup_));
     if (!result.ok()) {
         if (!quietly)
-            emit controller_.messageForUser(openFailureText(setup_.device, result, setup_));
+            emit controller_.messageForUser(openFailureText(device, result, setup_));
         return false;
     }
-    openedPath_ = QFileInfo(setup_.device).canonicalFilePath();
-    if (const QString stable = stableNameOf(setup_.device); !stable.isEmpty())
+    openedPath_ = QFileInfo(device).canonicalFilePath();
+    if (const QString stable = stableNameOf(device); !stable.isEmpty())
         stableName_ = stable;
     stateChanged();
     return true;
@@ -170,11 +170,7 @@ void SerialEndpoint::lookForDevice()
     if (currentSerialDevicePath(name).isEmpty())
         return;
     // Opened by its stable name, so the settings meet the same adapter.
-    const QString typed = setup_.device;
-    setup_.device = name;
-    const bool opened = openDevice(true);
-    setup_.device = typed;
-    if (!opened)
+    if (!openDevice(name, true))
         return; // busy or not ready yet (its group is set a moment after it appears)
     reconnect_.stop();
     if (EndpointSession *s = session())

@@ -58,7 +58,7 @@ public:
         const QString &device, const SerialChannel::OpenResult &result, const SerialSetup &setup);
 
 private:
-    [[nodiscard]] bool openDevice(bool quietly);
+    [[nodiscard]] bool openDevice(const QString &device, bool quietly);
     void received(const QByteArray &message);
     void lost(int errorNumber, qint64 unsentBytes);
     void lookForDevice();
