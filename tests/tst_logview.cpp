@@ -4,6 +4,7 @@
 // them to a file.
 
 #include "support/contextmenu.h"
+#include "support/growth.h"
 #include "support/logentries.h"
 #include "support/stalledfiles.h"
 #include "support/widgets.h"
@@ -258,6 +259,27 @@ private slots:
         feed.append(lineEntry(QStringLiteral("after")));
         feed.flush();
         QVERIFY(view.toPlainText().endsWith(QStringLiteral("\nafter")));
+    }
+
+    // A feed at its cap drops its oldest entry for each one it takes: what
+    // that costs follows what is dropped, not how much is kept (moving the
+    // kept ones up for each drop made a 100,000-entry backlog cost the square).
+    void feedAtItsCapDropsInTimeLinearInWhatItDrops()
+    {
+        const auto dropNs = [](bool big) {
+            const int kept = big ? 8000 : 4000;
+            LogFeed feed(nullptr);
+            feed.setCaps(kept, LogLimits::MaxBytes);
+            for (int i = 0; i < kept; ++i)
+                feed.append(lineEntry(QStringLiteral("k")));
+            return growth_test::cpuNs([&] {
+                for (int i = 0; i < kept; ++i)
+                    feed.append(lineEntry(QStringLiteral("d")));
+            });
+        };
+        const growth_test::Fastest ns = growth_test::fastestAtNAndTwiceN(dropNs);
+        QVERIFY2(ns.atTwiceN < 3 * ns.atN,
+            qPrintable(QStringLiteral("%1 us, then %2 us").arg(ns.atN / 1000).arg(ns.atTwiceN / 1000)));
     }
 
     // First of the file cases: the folder suggested first is the home folder.

@@ -4,8 +4,10 @@
 #include "core/fileappender.h"
 #include "ui/logview.h"
 
+#include <iterator>
 #include <memory>
 #include <utility>
+#include <vector>
 
 qsizetype keptBytes(const LogEntry &entry)
 {
@@ -41,6 +43,13 @@ void LogFeed::setEntryText(LogEntryText entryText)
         view_->setEntryText(entryText_);
 }
 
+void LogFeed::setCaps(int maxEntries, qsizetype maxBytes)
+{
+    maxEntries_ = maxEntries;
+    maxBytes_ = maxBytes;
+    trimPending();
+}
+
 void LogFeed::append(LogEntry entry)
 {
     if (appender_) {
@@ -56,17 +65,17 @@ void LogFeed::append(LogEntry entry)
     pending_.push_back(std::move(entry));
     if (!view_) {
         // Nothing to hand over to: keep what the view would keep.
-        if (qsizetype(pending_.size()) > LogLimits::MaxEntries || pendingBytes_ > LogLimits::MaxBytes)
+        if (qsizetype(pending_.size()) > maxEntries_ || pendingBytes_ > maxBytes_)
             trimPending();
         return;
     }
     // A flood hands its bytes over early, for the view to drop its oldest,
     // rather than holding much more than the log keeps.
-    if (pendingBytes_ > LogLimits::MaxBytes / 32) {
+    if (pendingBytes_ > maxBytes_ / 32) {
         flush();
         return;
     }
-    if (qsizetype(pending_.size()) > LogLimits::MaxEntries)
+    if (qsizetype(pending_.size()) > maxEntries_)
         trimPending();
     schedule();
 }
@@ -86,13 +95,10 @@ void LogFeed::schedule()
 void LogFeed::trimPending()
 {
     // Whatever the view would drop at once need not reach it.
-    size_t drop = 0;
-    while (pending_.size() - drop > size_t(LogLimits::MaxEntries)
-        || (pendingBytes_ > LogLimits::MaxBytes && pending_.size() - drop > 1)) {
-        pendingBytes_ -= keptBytes(pending_[drop]);
-        ++drop;
+    while (qsizetype(pending_.size()) > maxEntries_ || (pendingBytes_ > maxBytes_ && pending_.size() > 1)) {
+        pendingBytes_ -= keptBytes(pending_.front());
+        pending_.pop_front();
     }
-    pending_.erase(pending_.begin(), pending_.begin() + qsizetype(drop));
 }
 
 void LogFeed::flush()
@@ -104,8 +110,11 @@ void LogFeed::flush()
     }
     if (pending_.empty() || !view_)
         return;
-    view_->appendEntries(std::exchange(pending_, {}));
+    std::vector<LogEntry> batch(
+        std::make_move_iterator(pending_.begin()), std::make_move_iterator(pending_.end()));
+    pending_.clear();
     pendingBytes_ = 0;
+    view_->appendEntries(std::move(batch));
 }
 
 QString LogFeed::startRecording(const QString &path)

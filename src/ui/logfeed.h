@@ -16,7 +16,7 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <vector>
+#include <deque>
 
 class FileAppender;
 class LogView;
@@ -53,6 +53,10 @@ public:
     // How entries become lines in the recording (and in the view it is
     // given); without one, an entry's line is its text.
     void setEntryText(LogEntryText entryText);
+
+    // The caps kept without a view, and handed over at most in one batch
+    // (the view's own, LogLimits, unless set).
+    void setCaps(int maxEntries, qsizetype maxBytes);
 
     // Queues one log entry (its line may span several lines).
     void append(LogEntry entry);
@@ -91,8 +95,12 @@ private:
     QPointer<LogView> view_;
     LogEntryText entryText_;
     QTimer timer_;
-    std::vector<LogEntry> pending_;
+    // Dropped from the front one at a time at the cap: a deque, so each drop
+    // costs the entry, not a move of every entry kept.
+    std::deque<LogEntry> pending_;
     qsizetype pendingBytes_ = 0;
+    int maxEntries_ = LogLimits::MaxEntries;
+    qsizetype maxBytes_ = LogLimits::MaxBytes;
     bool touched_ = false;
     FileAppender *appender_ = nullptr; // a child while recording
 };
