@@ -348,6 +348,50 @@ private slots:
         QCOMPARE(windowOf(peers.last())->sentBytes(), reply.size());
     }
 
+    // A crowd of peers that never read is answered within the program's
+    // total for waiting output, not within a bound per peer times the crowd:
+    // past the total a new reply is refused, and each peer's log says so
+    // once. (The total comes from the environment, read once at start.)
+    void repliesToACrowdThatNeverReadsWaitWithinTheProgramsTotal()
+    {
+        qputenv("PORTWRIGHT_OUTPUT_BUDGET_MB", "16");
+        Harness h;
+        qunsetenv("PORTWRIGHT_OUTPUT_BUDGET_MB");
+        const qint64 budget = 16 * 1024 * 1024;
+        const int port = unusedPort();
+        Endpoint *server = h.tcpServer(port);
+        // More than a connection's send buffer grows to, so most of each
+        // reply waits.
+        const qint64 replySize = 6 * 1024 * 1024;
+        answerBy(h, server,
+            {rule(MatchType::Contains, QStringLiteral("q"), QString(replySize, QLatin1Char('r')))});
+        constexpr int Peers = 6;
+        constexpr int Asks = 3;
+        std::vector<Fd> sleepers;
+        for (int i = 0; i < Peers; ++i)
+            sleepers.push_back(connectWithSmallReceiveBuffer(port));
+        QTRY_COMPARE(peerCount(server), Peers);
+        const QList<Endpoint *> peers = h.endpoints(EndpointKind::TcpAcceptedPeer);
+        for (int ask = 0; ask < Asks; ++ask) {
+            for (const Fd &sleeper : sleepers)
+                QCOMPARE(::send(sleeper.get(), "q", 1, MSG_NOSIGNAL), ssize_t(1));
+            for (Endpoint *peer : peers)
+                QTRY_COMPARE(windowOf(peer)->receivedBytes(), qint64(ask + 1));
+        }
+        const QString answered = QStringLiteral("（共 %1 字节）").arg(replySize);
+        const QString refused = QStringLiteral("全部连接等待发送的数据已达上限，新的应答将被丢弃");
+        qint64 waiting = 0;
+        int refusedPeers = 0;
+        for (Endpoint *peer : peers) {
+            const QString log = Harness::log(peer);
+            waiting += log.count(answered) * replySize - windowOf(peer)->sentBytes();
+            QVERIFY(log.count(refused) <= 1);
+            refusedPeers += log.count(refused);
+        }
+        QVERIFY2(waiting <= budget, qPrintable(QString::number(waiting)));
+        QVERIFY(refusedPeers > 0);
+    }
+
     // A send larger than the socket takes at once goes out whole, byte for
     // byte; a connection that goes away halfway is noted with what was lost,
     // and only what the socket took is counted.

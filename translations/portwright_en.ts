@@ -97,6 +97,10 @@
         <translation> Send failed: the previous send has not finished, %1 bytes not sent</translation>
     </message>
     <message>
+        <source> 发送失败：全部连接等待发送的数据已达上限，%1 字节未发出</source>
+        <translation> Send failed: output waiting on all connections is at its limit, %1 bytes not sent</translation>
+    </message>
+    <message>
         <source> 发送失败：发送队列已满，%1 字节未发出</source>
         <translation> Send failed: the send queue stayed full, %1 bytes not sent</translation>
     </message>
@@ -131,6 +135,10 @@
     <message>
         <source> 自动应答积压过多（对方未接收数据），新的应答将被丢弃</source>
         <translation> Too many automatic replies waiting (the peer is not reading); new replies will be dropped</translation>
+    </message>
+    <message>
+        <source> 全部连接等待发送的数据已达上限，新的应答将被丢弃</source>
+        <translation> Output waiting on all connections is at its limit; new replies will be dropped</translation>
     </message>
     <message>
         <source> 自动应答已关闭：</source>

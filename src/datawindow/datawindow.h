@@ -60,7 +60,7 @@ public:
     using TransferEnd = EndpointSession::TransferEnd;
     void setSendFunction(SendFunction send) { session_->setSendFunction(std::move(send)); }
     void setReplyFunction(
-        SendFunction reply, std::function<bool(qsizetype size)> hasRoom, std::function<bool()> idle)
+        SendFunction reply, std::function<ReplyRoom(qsizetype size)> hasRoom, std::function<bool()> idle)
     {
         session_->setReplyFunction(std::move(reply), std::move(hasRoom), std::move(idle));
     }

@@ -1,5 +1,6 @@
 #include "endpoints/connectionoutbox.h"
 
+#include "core/bytebudget.h"
 #include "core/errors.h"
 #include "endpoints/outgoingsend.h"
 #include "net/tcp/tcpconnection.h"
@@ -20,9 +21,10 @@ constexpr int RetrySpreadMs = 200;
 
 } // namespace
 
-ConnectionOutbox::ConnectionOutbox(TcpConnection *connection)
+ConnectionOutbox::ConnectionOutbox(TcpConnection *connection, std::shared_ptr<ByteBudget> budget)
     : QObject(connection)
     , connection_(connection)
+    , budget_(std::move(budget))
     , retry_(new QTimer(this))
 {
     retry_->setInterval(RetryMs + int(std::max(connection->socketHandle(), 0) * 37 % RetrySpreadMs));
@@ -31,6 +33,7 @@ ConnectionOutbox::ConnectionOutbox(TcpConnection *connection)
 
 ConnectionOutbox::~ConnectionOutbox()
 {
+    forgetReplyBytes(waitingBytes_);
     // The connection goes: a send waiting on it is over, and says so.
     for (Waiting &w : waiting_)
         if (w.share)
@@ -43,17 +46,29 @@ ConnectionOutbox *ConnectionOutbox::find(const TcpConnection *connection)
                       : nullptr;
 }
 
-ConnectionOutbox *ConnectionOutbox::findOrMake(TcpConnection *connection)
+ConnectionOutbox *ConnectionOutbox::findOrMake(
+    TcpConnection *connection, const std::shared_ptr<ByteBudget> &budget)
 {
     ConnectionOutbox *outbox = find(connection);
-    return outbox ? outbox : new ConnectionOutbox(connection);
+    return outbox ? outbox : new ConnectionOutbox(connection, budget);
 }
 
-bool ConnectionOutbox::hasRoom(const TcpConnection *connection, qsizetype size)
+ReplyRoom ConnectionOutbox::roomFor(const TcpConnection *connection, qsizetype size, const ByteBudget *budget)
 {
     const ConnectionOutbox *outbox = find(connection);
-    return !outbox || outbox->waiting_.empty()
-        || (outbox->waiting_.size() < MaxWaitingReplies && outbox->waitingBytes_ + size <= MaxWaitingBytes);
+    if (outbox && !outbox->waiting_.empty()
+        && (outbox->waiting_.size() >= MaxWaitingReplies || outbox->waitingBytes_ + size > MaxWaitingBytes))
+        return ReplyRoom::PeerBacklog;
+    if (budget && !budget->hasRoom(size))
+        return ReplyRoom::OutputBudget;
+    return ReplyRoom::Room;
+}
+
+void ConnectionOutbox::forgetReplyBytes(qint64 bytes)
+{
+    waitingBytes_ -= bytes;
+    if (budget_)
+        budget_->release(bytes);
 }
 
 bool ConnectionOutbox::isWaiting(const TcpConnection *connection)
@@ -77,14 +92,18 @@ void ConnectionOutbox::add(Waiting waiting)
     waiting_.push_back(std::move(waiting));
 }
 
-ConnectionOutbox::Accepted ConnectionOutbox::sendReply(
-    TcpConnection *connection, const QByteArray &reply, const SendControl &control, qint64 *taken)
+ConnectionOutbox::Accepted ConnectionOutbox::sendReply(TcpConnection *connection, const QByteArray &reply,
+    const SendControl &control, qint64 *taken, const std::shared_ptr<ByteBudget> &budget)
 {
-    ConnectionOutbox *outbox = findOrMake(connection);
+    ConnectionOutbox *outbox = findOrMake(connection, budget);
+    // Reserved whole before the first byte goes: a reply the connection
+    // takes at once costs the budget nothing for long, and one refused
+    // must not leave half of itself on the wire.
+    if (roomFor(connection, reply.size(), nullptr) != ReplyRoom::Room
+        || (outbox->budget_ && !outbox->budget_->reserve(reply.size())))
+        return Accepted::Refused;
     if (!outbox->waiting_.empty()) {
-        // Behind earlier replies; a full outbox takes no more.
-        if (!hasRoom(connection, reply.size()))
-            return Accepted::Refused;
+        // Behind earlier replies.
         outbox->add(Waiting{reply, 0, control, nullptr, true});
         return Accepted::Queued;
     }
@@ -98,9 +117,10 @@ ConnectionOutbox::Accepted ConnectionOutbox::sendReply(
 }
 
 void ConnectionOutbox::send(TcpConnection *connection, const QByteArray &data,
-    const std::shared_ptr<OutgoingSend> &send, bool giveUpOnStall, qint64 *taken)
+    const std::shared_ptr<OutgoingSend> &send, bool giveUpOnStall, qint64 *taken,
+    const std::shared_ptr<ByteBudget> &budget)
 {
-    ConnectionOutbox *outbox = findOrMake(connection);
+    ConnectionOutbox *outbox = findOrMake(connection, budget);
     outbox->add(Waiting{data, 0, send->control(), send, giveUpOnStall});
     send->waitsIn(outbox);
     const qint64 written = outbox->flush(false);
@@ -161,7 +181,7 @@ qint64 ConnectionOutbox::flush(bool reportTaken)
         Waiting &head = waiting_.front();
         head.offset += taken;
         if (!head.share)
-            waitingBytes_ -= taken;
+            forgetReplyBytes(taken);
         written += taken;
         sinceProgress_.restart();
         if (reportTaken)
@@ -229,7 +249,7 @@ void ConnectionOutbox::dropAll(UnsentReason reason)
         total += w.bytes.size();
     }
     waiting_.clear();
-    waitingBytes_ = 0;
+    forgetReplyBytes(waitingBytes_);
     if (replies)
         replies->noteUnsent(unsent, total, reason);
     for (const Waiting &w : shares)

@@ -3,15 +3,19 @@
 // automatic replies, and the share of a typed, repeated or timed send. What
 // the connection takes goes out at once; the rest waits here, in order, and
 // is written when the connection reports room. Nothing waits in a nested
-// event loop, so any number of peers that never read cost memory (bounded
-// per connection), not stack. Replies wait behind replies, up to a bound; a
+// event loop, so any number of peers that never read cost memory, not
+// stack: bounded per connection, and in total by the program's budget for
+// waiting output, which every outbox reserves its replies from (a send
+// reserves its bytes once for all its shares, OutgoingSend). Past either a
+// new reply is refused. Replies wait behind replies, up to a bound; a
 // send's share waits alone (a second send, or replies, would mix their bytes
 // into it, and are refused as busy). A connection that takes nothing for a
 // while is given up for replies and for a share that may give up (a
 // server's send); what waits is dropped and the window is told.
 //
 // Ownership and threading: a child of its connection, made on first use, so
-// it goes with the connection; refers to the window only through the
+// it goes with the connection; shares the output budget with its owner (the
+// controller) and every other outbox; refers to the window only through the
 // SendControl of each reply or send, which says when the window is gone. UI
 // thread only.
 
@@ -25,6 +29,7 @@
 #include <deque>
 #include <memory>
 
+class ByteBudget;
 class OutgoingSend;
 class QTimer;
 class TcpConnection;
@@ -45,19 +50,23 @@ public:
 
     ~ConnectionOutbox() override;
 
-    // Sends the reply, or queues what the connection cannot take now. What
-    // the connection took at once is added to *taken; later bytes reach the
-    // window through control.
-    static Accepted sendReply(
-        TcpConnection *connection, const QByteArray &reply, const SendControl &control, qint64 *taken);
+    // Sends the reply, or queues what the connection cannot take now; the
+    // reply's bytes are reserved from the budget (null: none) until written.
+    // What the connection took at once is added to *taken; later bytes reach
+    // the window through control.
+    static Accepted sendReply(TcpConnection *connection, const QByteArray &reply, const SendControl &control,
+        qint64 *taken, const std::shared_ptr<ByteBudget> &budget);
     // Sends a share of a send through an idle connection, and keeps what the
     // connection cannot take now; what it took at once is added to *taken.
     // With giveUpOnStall the share is given up when the connection takes
     // nothing for a while.
     static void send(TcpConnection *connection, const QByteArray &data,
-        const std::shared_ptr<OutgoingSend> &send, bool giveUpOnStall, qint64 *taken);
-    // Whether a reply of that size would still be taken.
-    [[nodiscard]] static bool hasRoom(const TcpConnection *connection, qsizetype size);
+        const std::shared_ptr<OutgoingSend> &send, bool giveUpOnStall, qint64 *taken,
+        const std::shared_ptr<ByteBudget> &budget);
+    // Whether a reply of that size would still be taken, and what refuses
+    // it when not.
+    [[nodiscard]] static ReplyRoom roomFor(
+        const TcpConnection *connection, qsizetype size, const ByteBudget *budget);
     // True while anything waits for room on the connection.
     [[nodiscard]] static bool isWaiting(const TcpConnection *connection);
     // True while a send's share waits for room on the connection.
@@ -78,10 +87,12 @@ private:
         bool giveUpOnStall = true;
     };
 
-    explicit ConnectionOutbox(TcpConnection *connection);
+    ConnectionOutbox(TcpConnection *connection, std::shared_ptr<ByteBudget> budget);
     static ConnectionOutbox *find(const TcpConnection *connection);
-    static ConnectionOutbox *findOrMake(TcpConnection *connection);
+    static ConnectionOutbox *findOrMake(TcpConnection *connection, const std::shared_ptr<ByteBudget> &budget);
     void add(Waiting waiting);
+    // Reply bytes no longer waiting (written or dropped), back to the budget.
+    void forgetReplyBytes(qint64 bytes);
 
     // Writes what the connection takes, front first, and returns how much
     // it took; with reportTaken the bytes are told to each window.
@@ -91,8 +102,9 @@ private:
 
     QPointer<TcpConnection> connection_;
     std::deque<Waiting> waiting_;
-    // Bytes of replies waiting.
+    // Bytes of replies waiting, all of them reserved from budget_.
     qint64 waitingBytes_ = 0;
+    std::shared_ptr<ByteBudget> budget_;
     QElapsedTimer sinceProgress_;
     // Tries again while anything waits, so that one lost room notification
     // cannot hold it, and gives up a connection that stays full.

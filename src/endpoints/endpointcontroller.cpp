@@ -3,6 +3,7 @@
 
 #include "endpoints/endpointcontroller.h"
 
+#include "core/bytebudget.h"
 #include "endpoints/serialendpoint.h"
 #include "endpoints/tcpendpointevents.h"
 #include "net/tcp/tcpsocket.h"
@@ -83,6 +84,7 @@ void EndpointController::setEndpointOf(TcpConnection *connection, Endpoint *endp
 
 EndpointController::EndpointController(QObject *parent)
     : QObject(parent)
+    , outputBudget_(std::make_shared<ByteBudget>(budgetFromEnvironment("PORTWRIGHT_OUTPUT_BUDGET_MB")))
 {
 }
 

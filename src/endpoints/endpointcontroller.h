@@ -6,7 +6,8 @@
 //
 // Ownership and threading: owns the endpoint list (and through it the
 // records), the transports it makes and each endpoint's session (as QObject
-// children). UI thread only.
+// children), and the program's budget for output waiting on connections,
+// which the outboxes share. UI thread only.
 
 #include "endpoints/endpoint.h"
 
@@ -17,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+class ByteBudget;
 class FileTransfer;
 struct SerialSetup;
 class TcpConnection;
@@ -27,6 +29,11 @@ class EndpointController : public QObject {
 public:
     explicit EndpointController(QObject *parent = nullptr);
     ~EndpointController() override;
+
+    // What replies and sends waiting on every TCP connection hold together
+    // (PORTWRIGHT_OUTPUT_BUDGET_MB, 256 MB unless set): past it a new reply
+    // or send is refused and counted.
+    [[nodiscard]] ByteBudget &outputBudget() { return *outputBudget_; }
 
     [[nodiscard]] EndpointList &endpoints() { return list_; }
 
@@ -119,6 +126,7 @@ private:
     // connection.
     [[nodiscard]] QObject *releaseTransport(Endpoint &endpoint);
 
+    std::shared_ptr<ByteBudget> outputBudget_;
     EndpointList list_;
     // Which endpoint each TCP connection stands for. Keys are only ever
     // compared, never followed: an entry goes before its connection's

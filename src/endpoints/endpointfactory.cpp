@@ -3,6 +3,7 @@
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/endpointsend.h"
 
+#include "core/bytebudget.h"
 #include "endpoints/filetransfer.h"
 #include "endpoints/serialbridge.h"
 #include "endpoints/serialendpoint.h"
@@ -58,14 +59,15 @@ EndpointSession *EndpointController::makeSession(Endpoint &endpoint)
     else
         session->setReplyRulesKey(replyRulesKey(endpoint));
     Endpoint *record = &endpoint;
-    session->setSendFunction([record](const QByteArray &data, const SendControl &control) {
-        return sendThrough(*record, data, control);
+    const std::shared_ptr<ByteBudget> budget = outputBudget_;
+    session->setSendFunction([record, budget](const QByteArray &data, const SendControl &control) {
+        return sendThrough(*record, data, control, budget);
     });
     session->setReplyFunction(
-        [record](const QByteArray &data, const SendControl &control) {
-            return replyThrough(*record, data, control);
+        [record, budget](const QByteArray &data, const SendControl &control) {
+            return replyThrough(*record, data, control, budget);
         },
-        [record](qsizetype size) { return replyHasRoom(*record, size); },
+        [record, budget](qsizetype size) { return replyHasRoom(*record, size, budget.get()); },
         [record] { return repliesIdle(*record); });
     return session;
 }

@@ -27,10 +27,17 @@ namespace {
 // takes nothing for a while is given up (a server's send, so one peer that
 // never reads does not hold up the others). What was not sent is noted.
 SendOutcome sendTcp(const std::vector<TcpConnection *> &connections, const QByteArray &data,
-    const SendControl &control, bool giveUpOnStall)
+    const SendControl &control, bool giveUpOnStall, const std::shared_ptr<ByteBudget> &budget)
 {
     const qint64 size = data.size();
     const std::shared_ptr<OutgoingSend> send = OutgoingSend::make(control, size, int(connections.size()));
+    if (!send->reserve(budget)) {
+        // Past the program's total nothing more waits, as a reply would not:
+        // the send is refused whole, and a repeat ends.
+        const qint64 all = size * qint64(connections.size());
+        control.noteUnsent(all, all, UnsentReason::OutputBudget);
+        return {0, true};
+    }
     SendOutcome result;
     for (TcpConnection *connection : connections) {
         if (!connection || !connection->isConnected())
@@ -38,7 +45,7 @@ SendOutcome sendTcp(const std::vector<TcpConnection *> &connections, const QByte
         else if (FileTransfer::isSendingTo(connection) || ConnectionOutbox::isWaiting(connection))
             send->shareGivenUp(size, UnsentReason::ConnectionBusy);
         else
-            ConnectionOutbox::send(connection, data, send, giveUpOnStall, &result.counted);
+            ConnectionOutbox::send(connection, data, send, giveUpOnStall, &result.counted, budget);
         if (control.ownerGone())
             return result;
     }
@@ -140,11 +147,12 @@ TcpConnection *replyConnection(Endpoint &endpoint)
 
 } // namespace
 
-SendOutcome replyThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control)
+SendOutcome replyThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control,
+    const std::shared_ptr<ByteBudget> &budget)
 {
     TcpConnection *connection = replyConnection(endpoint);
     if (!connection)
-        return sendThrough(endpoint, data, control);
+        return sendThrough(endpoint, data, control, budget);
     if (!connection->isConnected()) {
         control.noteUnsent(data.size(), data.size(), UnsentReason::ConnectionGone);
         return {};
@@ -156,17 +164,19 @@ SendOutcome replyThrough(Endpoint &endpoint, const QByteArray &data, const SendC
         return {};
     }
     SendOutcome outcome;
-    if (ConnectionOutbox::sendReply(connection, data, control, &outcome.counted)
+    if (ConnectionOutbox::sendReply(connection, data, control, &outcome.counted, budget)
         == ConnectionOutbox::Accepted::Refused)
         outcome.dropped = true;
     return outcome;
 }
 
-bool replyHasRoom(Endpoint &endpoint, qsizetype size)
+ReplyRoom replyHasRoom(Endpoint &endpoint, qsizetype size, const ByteBudget *budget)
 {
     if (SerialEndpoint *serial = endpoint.serialPort())
-        return serial->hasRoomFor(size);
-    return ConnectionOutbox::hasRoom(replyConnection(endpoint), size);
+        return serial->hasRoomFor(size) ? ReplyRoom::Room : ReplyRoom::PeerBacklog;
+    // A datagram endpoint keeps nothing waiting: no budget of its own.
+    TcpConnection *connection = replyConnection(endpoint);
+    return connection ? ConnectionOutbox::roomFor(connection, size, budget) : ReplyRoom::Room;
 }
 
 bool repliesIdle(Endpoint &endpoint)
@@ -193,18 +203,19 @@ SendOutcome sendSerial(SerialEndpoint *serial, const QByteArray &data, const Sen
     return {taken, false};
 }
 
-SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control)
+SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control,
+    const std::shared_ptr<ByteBudget> &budget)
 {
     const EndpointKind kind = endpoint.kind;
     if (kind == EndpointKind::SerialPort)
         return sendSerial(endpoint.serialPort(), data, control);
     if (kind == EndpointKind::TcpClient) {
         if (auto *client = endpoint.tcpClient())
-            return sendTcp({client->connection()}, data, control, false);
+            return sendTcp({client->connection()}, data, control, false, budget);
         return {};
     }
     if (kind == EndpointKind::TcpAcceptedPeer)
-        return sendTcp({endpoint.peerConnection()}, data, control, false);
+        return sendTcp({endpoint.peerConnection()}, data, control, false, budget);
     if (kind == EndpointKind::UdpClient || kind == EndpointKind::UdpServer) {
         return sendDatagram(*endpoint.udp(), data, control);
     } else if (kind == EndpointKind::UdpGroup) {
@@ -220,7 +231,7 @@ SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendCo
         for (int i = 0; i < listener->peerCount(); ++i)
             if (listener->peerAt(i)->isConnected())
                 peers.push_back(listener->peerAt(i));
-        return sendTcp(peers, data, control, true);
+        return sendTcp(peers, data, control, true, budget);
     }
     return {data.size(), false};
 }

@@ -8,6 +8,9 @@
 
 #include <QByteArray>
 
+#include <memory>
+
+class ByteBudget;
 class Endpoint;
 
 class TcpConnection;
@@ -16,14 +19,18 @@ class TcpConnection;
 // (automatic replies included); a file is not sent into the middle of it.
 [[nodiscard]] bool isTypedSendUnderWay(const TcpConnection *connection);
 
-SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control);
+// What waits on TCP connections is reserved from `budget`, the program's
+// output budget; a send past it is refused.
+SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control,
+    const std::shared_ptr<ByteBudget> &budget);
 
 // An automatic reply through the endpoint: as sendThrough, but a TCP
 // connection that cannot take it all now keeps the rest waiting and writes
 // it when there is room, instead of waiting here. dropped when too much
-// waits already.
-SendOutcome replyThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control);
+// waits already, for the peer or in the program.
+SendOutcome replyThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control,
+    const std::shared_ptr<ByteBudget> &budget);
 // Whether a reply of that size may still wait for the endpoint's peer.
-[[nodiscard]] bool replyHasRoom(Endpoint &endpoint, qsizetype size);
+[[nodiscard]] ReplyRoom replyHasRoom(Endpoint &endpoint, qsizetype size, const ByteBudget *budget);
 // No reply waits for the endpoint's peer.
 [[nodiscard]] bool repliesIdle(Endpoint &endpoint);

@@ -1,6 +1,9 @@
 #include "endpoints/outgoingsend.h"
 
+#include "core/bytebudget.h"
 #include "endpoints/connectionoutbox.h"
+
+#include <utility>
 
 OutgoingSend::OutgoingSend(const SendControl &control, qint64 size, int shares)
     : control_(control)
@@ -18,6 +21,25 @@ std::shared_ptr<OutgoingSend> OutgoingSend::make(const SendControl &control, qin
                 else
                     delete send;
             }};
+}
+
+OutgoingSend::~OutgoingSend()
+{
+    releaseReservation();
+}
+
+bool OutgoingSend::reserve(const std::shared_ptr<ByteBudget> &budget)
+{
+    if (budget && !budget->reserve(size_))
+        return false;
+    reservedFrom_ = budget;
+    return true;
+}
+
+void OutgoingSend::releaseReservation()
+{
+    if (const std::shared_ptr<ByteBudget> budget = std::exchange(reservedFrom_, nullptr))
+        budget->release(size_);
 }
 
 void OutgoingSend::waitsIn(ConnectionOutbox *outbox)
@@ -38,7 +60,10 @@ void OutgoingSend::shareGivenUp(qint64 left, UnsentReason reason)
 
 void OutgoingSend::shareOver()
 {
-    if (sharesLeft_ > 0 && --sharesLeft_ == 0 && awaited_)
+    if (sharesLeft_ == 0 || --sharesLeft_ > 0)
+        return;
+    releaseReservation();
+    if (awaited_)
         control_.settled();
 }
 
@@ -62,6 +87,7 @@ void OutgoingSend::stop()
         if (outbox)
             left += outbox->withdraw(this);
     sharesLeft_ = 0;
+    releaseReservation();
     control_.noteUnsent(left, size_ * qint64(shares_), UnsentReason::Stopped);
     control_.settled();
 }

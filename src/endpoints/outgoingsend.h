@@ -4,10 +4,13 @@
 // connection has room and tells this when the share is written or given up;
 // once every share is over, the sender learns it through its SendControl, so
 // a repeat goes on only when the peer took the bytes. Stop gives up every
-// share still waiting at once, with one note for all of them.
+// share still waiting at once, with one note for all of them. The shares
+// hold one copy of the bytes between them, so the send reserves its size
+// once from the output budget, until every share is over.
 //
 // Ownership and threading: shared by whoever holds a share (the outboxes,
-// std::shared_ptr); refers to the outboxes weakly. UI thread only.
+// std::shared_ptr); refers to the outboxes weakly; shares the output budget.
+// UI thread only.
 
 #include "session/repeatsender.h"
 
@@ -17,6 +20,7 @@
 #include <memory>
 #include <vector>
 
+class ByteBudget;
 class ConnectionOutbox;
 
 class OutgoingSend : public QObject, public std::enable_shared_from_this<OutgoingSend> {
@@ -29,6 +33,11 @@ public:
 
     [[nodiscard]] const SendControl &control() const { return control_; }
     [[nodiscard]] qint64 size() const { return size_; }
+    ~OutgoingSend() override;
+
+    // Reserves the send's bytes from the budget until every share is over;
+    // false when they do not fit.
+    [[nodiscard]] bool reserve(const std::shared_ptr<ByteBudget> &budget);
 
     // A share now waits in that outbox.
     void waitsIn(ConnectionOutbox *outbox);
@@ -44,6 +53,7 @@ private:
     OutgoingSend(const SendControl &control, qint64 size, int shares);
     void shareOver();
     void stop();
+    void releaseReservation();
 
     SendControl control_;
     qint64 size_;
@@ -53,4 +63,5 @@ private:
     // Inside its stop, which may drop the last share: deleted later then.
     bool stopping_ = false;
     std::vector<QPointer<ConnectionOutbox>> outboxes_;
+    std::shared_ptr<ByteBudget> reservedFrom_;
 };

@@ -62,7 +62,7 @@ void EndpointSession::setSendFunction(SendFunction send)
 }
 
 void EndpointSession::setReplyFunction(
-    SendFunction reply, std::function<bool(qsizetype size)> hasRoom, std::function<bool()> idle)
+    SendFunction reply, std::function<ReplyRoom(qsizetype size)> hasRoom, std::function<bool()> idle)
 {
     if (!detached_) {
         reply_ = std::move(reply);
@@ -219,6 +219,8 @@ void EndpointSession::noteUnsent(qint64 unsent, qint64 total, UnsentReason reaso
         text = tr(" 发送超时：对方未接收数据，%1 字节未发出").arg(unsent);
     else if (reason == UnsentReason::NoRoom)
         text = tr(" 发送失败：发送队列已满，%1 字节未发出").arg(unsent);
+    else if (reason == UnsentReason::OutputBudget)
+        text = tr(" 发送失败：全部连接等待发送的数据已达上限，%1 字节未发出").arg(unsent);
     else if (reason == UnsentReason::SendError)
         text = tr(" 发送失败：%2，%1 字节未发出").arg(QString::number(unsent), detail);
     else
@@ -406,12 +408,19 @@ std::optional<QByteArray> EndpointSession::autoReplyTo(const QByteArray &receive
 
 void EndpointSession::sendReply(const QByteArray &reply)
 {
-    if ((replying_ && pendingReplies_.size() >= MaxWaitingReplies)
-        || (replyHasRoom_ && !replyHasRoom_(reply.size()))) {
+    ReplyRoom room = ReplyRoom::Room;
+    if (replying_ && pendingReplies_.size() >= MaxWaitingReplies)
+        room = ReplyRoom::PeerBacklog;
+    else if (replyHasRoom_)
+        room = replyHasRoom_(reply.size());
+    if (room != ReplyRoom::Room) {
         // A peer that sends and never reads would make the queue grow
-        // without end; past the bound its answers are dropped, and told.
+        // without end, and a crowd of them the program's memory; past the
+        // bound its answers are dropped, and told once.
         if (droppedReplies_++ == 0)
-            logStatus(tr(" 自动应答积压过多（对方未接收数据），新的应答将被丢弃"));
+            logStatus(room == ReplyRoom::PeerBacklog
+                    ? tr(" 自动应答积压过多（对方未接收数据），新的应答将被丢弃")
+                    : tr(" 全部连接等待发送的数据已达上限，新的应答将被丢弃"));
         return;
     }
     pendingReplies_.push_back(reply);

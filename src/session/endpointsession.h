@@ -46,9 +46,10 @@ public:
     void setSendFunction(SendFunction send);
     // Automatic replies go through reply, which may leave what the peer
     // cannot take yet waiting: hasRoom says whether a reply of that size may
-    // still wait behind the others (or is dropped), idle that none waits.
+    // still wait behind the others (or is dropped, and why), idle that none
+    // waits.
     void setReplyFunction(
-        SendFunction reply, std::function<bool(qsizetype size)> hasRoom, std::function<bool()> idle);
+        SendFunction reply, std::function<ReplyRoom(qsizetype size)> hasRoom, std::function<bool()> idle);
     // The endpoint is gone: sending ends and does nothing from now on.
     void detach();
     [[nodiscard]] bool isAttached() const;
@@ -195,7 +196,7 @@ private:
     std::deque<QByteArray> pendingReplies_;
     qint64 droppedReplies_ = 0;
     bool replying_ = false;
-    std::function<bool(qsizetype size)> replyHasRoom_;
+    std::function<ReplyRoom(qsizetype size)> replyHasRoom_;
     std::function<bool()> repliesIdle_;
 
     // The counters as the last tick saw them.

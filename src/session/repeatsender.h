@@ -32,8 +32,21 @@ struct SendOutcome {
 };
 
 // NoRoom: the socket had no room for a datagram for a while; SendError: the
-// system refused the send (its text comes as the detail).
-enum class UnsentReason { ConnectionGone, ConnectionBusy, PeerNotReading, Stopped, NoRoom, SendError };
+// system refused the send (its text comes as the detail); OutputBudget: what
+// waits on every connection of the program together is at its total.
+enum class UnsentReason {
+    ConnectionGone,
+    ConnectionBusy,
+    PeerNotReading,
+    Stopped,
+    NoRoom,
+    SendError,
+    OutputBudget
+};
+
+// Whether an automatic reply may still wait for its peer: the peer's own
+// backlog and the total of output waiting in the program each set a limit.
+enum class ReplyRoom { Room, PeerBacklog, OutputBudget };
 
 // Handed to the send function for one send: a send that waits for room asks
 // it whether to go on, and tells it what was not sent and when it is over.
