@@ -392,6 +392,45 @@ private slots:
         QVERIFY(refusedPeers > 0);
     }
 
+    // What every peer's log keeps, shown or not, is held to one total for
+    // the program: past it the logs of the peers that sent least recently
+    // give up their oldest entries, while the counters keep every byte and
+    // the peer that sent last keeps its newest.
+    void peersLogsKeepWithinTheProgramsTotal()
+    {
+        qputenv("PORTWRIGHT_LOG_BUDGET_MB", "4");
+        Harness h;
+        qunsetenv("PORTWRIGHT_LOG_BUDGET_MB");
+        const qsizetype budget = 4 * 1024 * 1024;
+        const int port = unusedPort();
+        Endpoint *server = h.tcpServer(port);
+        constexpr int Peers = 6;
+        const qint64 each = 2 * 1024 * 1024;
+        std::vector<Fd> senders;
+        for (int i = 0; i < Peers; ++i)
+            senders.push_back(connectTo(port, true));
+        QTRY_COMPARE(peerCount(server), Peers);
+        const QList<Endpoint *> peers = h.endpoints(EndpointKind::TcpAcceptedPeer);
+        for (int i = 0; i < Peers; ++i) {
+            const QByteArray data(each, char('a' + i));
+            for (qint64 sent = 0; sent < each;) {
+                const ssize_t n
+                    = ::send(senders[i].get(), data.constData() + sent, size_t(each - sent), MSG_NOSIGNAL);
+                QVERIFY(n > 0 || errno == EAGAIN);
+                sent += std::max<ssize_t>(n, 0);
+                QTest::qWait(n > 0 ? 0 : 1);
+            }
+            QTRY_COMPARE(windowOf(peers[i])->receivedBytes(), each);
+        }
+        qsizetype kept = 0;
+        for (Endpoint *peer : peers) {
+            windowOf(peer)->flushLog();
+            kept += child<LogView>(windowOf(peer), "log")->keptBytesCount();
+        }
+        QVERIFY2(kept <= budget, qPrintable(QString::number(kept)));
+        QVERIFY(Harness::log(peers.last()).endsWith(QLatin1Char(char('a' + Peers - 1))));
+    }
+
     // A send larger than the socket takes at once goes out whole, byte for
     // byte; a connection that goes away halfway is noted with what was lost,
     // and only what the socket took is counted.

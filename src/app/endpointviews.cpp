@@ -1,6 +1,8 @@
 #include "app/endpointviews.h"
 
+#include "core/bytebudget.h"
 #include "core/errors.h"
+#include "core/logbudget.h"
 #include "datawindow/datawindow.h"
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/endpointstatus.h"
@@ -63,7 +65,20 @@ EndpointViews::EndpointViews(
     , documents_(documents)
     , previousSink_(SetUserMessageSink({[](const QString &text) { ShowMessage(text); },
           [](const std::exception &e) { ShowException(e); }}))
+    , logBudget_(std::make_shared<LogBudget>(budgetFromEnvironment("PORTWRIGHT_LOG_BUDGET_MB")))
 {
+    // One window is in front at a time: only it and the one before it are
+    // told, not every window.
+    connect(&documents_, &DocumentArea::activeDocumentChanged, this, [this](QWidget *document) {
+        auto *window = qobject_cast<DataWindow *>(document);
+        if (inFront_ == window)
+            return;
+        if (inFront_)
+            inFront_->setLogInFront(false);
+        inFront_ = window;
+        if (window)
+            window->setLogInFront(true);
+    });
     connect(&controller_, &EndpointController::endpointAdded, this, &EndpointViews::add);
     connect(&controller_, &EndpointController::endpointChanged, this, &EndpointViews::update);
     connect(&controller_, &EndpointController::endpointBroughtForward, this, &EndpointViews::bringForward);
@@ -145,6 +160,7 @@ void EndpointViews::add(Endpoint *endpoint, Endpoint *server)
 DataWindow *EndpointViews::makeWindow(Endpoint &endpoint)
 {
     auto *window = new DataWindow(&documents_, endpoint.session);
+    window->setLogBudget(logBudget_);
     windows_.insert(window, &endpoint);
     window->setLogFileNameBase(logFileNameBase(endpoint));
     if (endpoint.kind == EndpointKind::TcpServer) {

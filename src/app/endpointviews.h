@@ -18,10 +18,13 @@
 #include <QObject>
 #include <QPointer>
 
+#include <memory>
+
 class DataWindow;
 class DocumentArea;
 class EndpointController;
 class EndpointTree;
+class LogBudget;
 class QTreeWidgetItem;
 class QWidget;
 
@@ -32,6 +35,11 @@ public:
     EndpointViews(EndpointController &controller, EndpointTree &tree, DocumentArea &documents,
         QObject *parent = nullptr);
     ~EndpointViews() override;
+
+    // What the logs of every window keep together (PORTWRIGHT_LOG_BUDGET_MB,
+    // 256 MB unless set): past it the least recently active logs give up
+    // their oldest entries.
+    [[nodiscard]] LogBudget &logBudget() { return *logBudget_; }
 
     // The kind node of the given kind.
     [[nodiscard]] QTreeWidgetItem *kindNode(EndpointKind kind) const;
@@ -75,4 +83,6 @@ private:
     // they went.
     QHash<QTreeWidgetItem *, QList<QTreeWidgetItem *>> leaving_;
     UserMessageSink previousSink_;
+    std::shared_ptr<LogBudget> logBudget_;
+    QPointer<DataWindow> inFront_;
 };

@@ -372,6 +372,8 @@ LogFeed &DataWindow::feed()
     if (!feed_) {
         feed_ = new LogFeed(this);
         feed_->setEntryText(&entryLine);
+        feed_->setInFront(logInFront_);
+        feed_->setBudget(logBudget_);
         feed_->setView(log_);
         connect(feed_, &LogFeed::flushed, this, [this] {
             if (!session_)
@@ -384,6 +386,20 @@ LogFeed &DataWindow::feed()
         });
     }
     return *feed_;
+}
+
+void DataWindow::setLogBudget(const std::shared_ptr<LogBudget> &budget)
+{
+    logBudget_ = budget;
+    if (feed_)
+        feed_->setBudget(budget);
+}
+
+void DataWindow::setLogInFront(bool inFront)
+{
+    logInFront_ = inFront;
+    if (feed_)
+        feed_->setInFront(inFront);
 }
 
 void DataWindow::showStatus(const StatusPanel::Content &content)

@@ -22,11 +22,13 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 
 class QBoxLayout;
 class ActivityBar;
 class DocumentArea;
+class LogBudget;
 class LogFeed;
 class LogView;
 class ModemLinesStrip;
@@ -108,6 +110,10 @@ public:
 
     // What the name a saved or recorded log is offered under starts with.
     void setLogFileNameBase(const QString &base);
+    // The budget the log's entries count against, shared by every log.
+    void setLogBudget(const std::shared_ptr<LogBudget> &budget);
+    // The window in front: its log gives up entries to the budget last.
+    void setLogInFront(bool inFront);
     // The rules dialog of the rules button; the rules it accepts are kept,
     // and a message says so when the settings cannot be written.
     void editReplyRules();
@@ -162,6 +168,8 @@ private:
     bool webReplyOn_ = false;
     QString countersShown_;
     QString logFileNameBase_;
+    std::shared_ptr<LogBudget> logBudget_;
+    bool logInFront_ = false;
 
     QElapsedTimer repeatClock_;
     QElapsedTimer progressShownAt_;

@@ -30,10 +30,51 @@ LogFeed::LogFeed(QObject *parent)
 
 void LogFeed::setView(LogView *view)
 {
-    view_ = view;
     if (view_)
+        disconnect(view_, &LogView::cleared, this, nullptr);
+    view_ = view;
+    if (view_) {
         view_->setEntryText(entryText_);
+        connect(view_, &LogView::cleared, this, [this] { accountKept(); });
+    }
     flush();
+    accountKept();
+}
+
+void LogFeed::setBudget(const std::shared_ptr<LogBudget> &budget)
+{
+    account_.reset();
+    if (!budget)
+        return;
+    account_ = budget->open([this](qint64 bytes, bool keepNewest) { giveUpOldest(bytes, keepNewest); });
+    account_->setInFront(inFront_);
+    accountKept();
+}
+
+void LogFeed::setInFront(bool inFront)
+{
+    inFront_ = inFront;
+    if (account_)
+        account_->setInFront(inFront);
+}
+
+void LogFeed::accountKept()
+{
+    if (account_)
+        account_->keep(pendingBytes_ + (view_ ? view_->keptBytesCount() : 0));
+}
+
+void LogFeed::giveUpOldest(qint64 bytes, bool keepNewest)
+{
+    // The view holds the older entries; what waits here is newer.
+    qint64 dropped = view_ ? view_->dropOldest(bytes, keepNewest && pending_.empty()) : 0;
+    while (dropped < bytes && !pending_.empty() && !(keepNewest && pending_.size() == 1)) {
+        const qsizetype size = keptBytes(pending_.front());
+        dropped += size;
+        pendingBytes_ -= size;
+        pending_.pop_front();
+    }
+    accountKept();
 }
 
 void LogFeed::setEntryText(LogEntryText entryText)
@@ -48,6 +89,7 @@ void LogFeed::setCaps(int maxEntries, qsizetype maxBytes)
     maxEntries_ = maxEntries;
     maxBytes_ = maxBytes;
     trimPending();
+    accountKept();
 }
 
 void LogFeed::append(LogEntry entry)
@@ -67,6 +109,7 @@ void LogFeed::append(LogEntry entry)
         // Nothing to hand over to: keep what the view would keep.
         if (qsizetype(pending_.size()) > maxEntries_ || pendingBytes_ > maxBytes_)
             trimPending();
+        accountKept();
         return;
     }
     // A flood hands its bytes over early, for the view to drop its oldest,
@@ -77,6 +120,7 @@ void LogFeed::append(LogEntry entry)
     }
     if (qsizetype(pending_.size()) > maxEntries_)
         trimPending();
+    accountKept();
     schedule();
 }
 
@@ -115,6 +159,7 @@ void LogFeed::flush()
     pending_.clear();
     pendingBytes_ = 0;
     view_->appendEntries(std::move(batch));
+    accountKept();
 }
 
 QString LogFeed::startRecording(const QString &path)

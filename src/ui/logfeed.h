@@ -8,8 +8,12 @@
 // the same caps, and hands them over when it gets one. While it records,
 // every entry appended also goes to a file as its line (a FileAppender it
 // owns), whatever the caps drop; only then is every entry made into text.
+// What it and its view keep is drawn from a budget every log of the program
+// shares, when it is given one: past that total the least recently active
+// logs give up their oldest entries first (core/logbudget).
 // Owned by the data window; UI thread only.
 
+#include "core/logbudget.h"
 #include "core/logentry.h"
 
 #include <QObject>
@@ -17,6 +21,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <memory>
 
 class FileAppender;
 class LogView;
@@ -58,6 +63,13 @@ public:
     // (the view's own, LogLimits, unless set).
     void setCaps(int maxEntries, qsizetype maxBytes);
 
+    // What this log keeps (here and in its view) counts against the budget
+    // from now on; null: against none.
+    void setBudget(const std::shared_ptr<LogBudget> &budget);
+    // The log in front gives up its oldest entries to the budget last, and
+    // keeps its newest.
+    void setInFront(bool inFront);
+
     // Queues one log entry (its line may span several lines).
     void append(LogEntry entry);
     // Asks for flushed() at the next batch (counters and the like).
@@ -90,6 +102,10 @@ signals:
 private:
     void schedule();
     void trimPending();
+    // Tells the budget what this log keeps now.
+    void accountKept();
+    // The budget asks for the oldest entries, view first.
+    void giveUpOldest(qint64 bytes, bool keepNewest);
     void onRecordingFailed(const QString &error);
 
     QPointer<LogView> view_;
@@ -103,4 +119,6 @@ private:
     qsizetype maxBytes_ = LogLimits::MaxBytes;
     bool touched_ = false;
     FileAppender *appender_ = nullptr; // a child while recording
+    std::unique_ptr<LogBudget::Account> account_;
+    bool inFront_ = false;
 };

@@ -101,6 +101,26 @@ void LogView::dropBeyondCaps()
     }
 }
 
+qsizetype LogView::dropOldest(qsizetype bytes, bool keepNewest)
+{
+    qsizetype dropped = 0;
+    while (dropped < bytes && !entries_.empty() && !(keepNewest && entries_.size() == 1)) {
+        dropped += keptBytes(entries_.front());
+        entries_.pop_front();
+        ++dropped_;
+    }
+    if (dropped == 0)
+        return 0;
+    bytes_ -= dropped;
+    forgetDroppedWraps();
+    forgetDroppedLines();
+    clampSelection();
+    updateScrollRange();
+    viewport()->update();
+    announceChange();
+    return dropped;
+}
+
 void LogView::clear()
 {
     dropped_ += qint64(entries_.size());
@@ -113,6 +133,7 @@ void LogView::clear()
     updateScrollRange();
     viewport()->update();
     announceChange();
+    emit cleared();
 }
 
 void LogView::announceChange()

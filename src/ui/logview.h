@@ -62,6 +62,10 @@ public:
     // Appends entries and drops the oldest ones beyond the caps.
     void appendEntries(std::vector<LogEntry> entries);
     void clear();
+    // Drops the oldest entries, at least `bytes` of what they count against
+    // the size cap where the view keeps that many, the newest one kept when
+    // asked; returns what they counted.
+    qsizetype dropOldest(qsizetype bytes, bool keepNewest);
 
     [[nodiscard]] QString toPlainText() const;
     // The lines of the newest entries, at most maxEntries of them and
@@ -104,6 +108,8 @@ signals:
     void recordingRequested(const QString &path);
     void stopRecordingRequested();
     void millisecondsToggled(bool on);
+    // The user emptied the log.
+    void cleared();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
