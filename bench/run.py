@@ -1021,12 +1021,15 @@ def b16(b, args, row, raw):
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__)
-    ap.add_argument("--bindir", required=True)
-    ap.add_argument("--runs", type=int, default=3)
-    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12,B13,B14,B15,B16,B17,B18,B19")
-    ap.add_argument("--b1-mb", type=int, default=50)
-    ap.add_argument("--b5-ticks", type=int, default=1000)
+    ap = argparse.ArgumentParser(prog="bash bench/run.sh", description=__doc__,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    # bench/run.sh gives the folder of the programs it built.
+    ap.add_argument("--bindir", required=True, help=argparse.SUPPRESS)
+    ap.add_argument("--runs", type=int, default=3, help="runs of each benchmark; the figures are their medians")
+    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12,B13,B14,B15,B16,B17,B18,B19",
+                    help="the benchmarks to run, separated by commas (default: all)")
+    ap.add_argument("--b1-mb", type=int, default=50, help="MB (10^6 bytes) streamed into one peer")
+    ap.add_argument("--b5-ticks", type=int, default=1000, help="ticks of the 10 ms timer")
     ap.add_argument("--b7-seconds", type=int, default=60, help="length of the flood (the full one: 600)")
     ap.add_argument("--b10-mb", type=int, default=1024, help="size of the file sent, in MiB")
     ap.add_argument("--b11-seconds", type=int, default=60, help="length of the recorded flood (the full one: 600)")
@@ -1043,7 +1046,7 @@ def main():
     ap.add_argument("--b19-cycles", type=int, default=10, help="times the device is unplugged and plugged back")
     ap.add_argument("--b19-rate", type=float, default=1, help="MB/s (10^6 bytes) streamed while it is plugged")
     ap.add_argument("--b19-stream-ms", type=int, default=1000, help="ms of stream between two unplugs")
-    ap.add_argument("--json", default="")
+    ap.add_argument("--json", default="", help="file for the raw figures of every run (default: results.json in the build tree)")
     args = ap.parse_args()
     only = set(args.only.split(","))
     b = Bench(args.bindir, max(1, args.runs))
