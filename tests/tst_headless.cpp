@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -162,6 +163,7 @@ private slots:
     void clientThatCannotConnectIsLoggedAndEndsTheRun();
     void neglectedStartStillEndsCleanlyAndWritesNowhereElse();
     void runLastsAtLeastItsDuration();
+    void readmeExampleAnswersAPeer();
 };
 
 void HeadlessTest::udpServerAnswersByRuleAndWritesJsonLines()
@@ -384,4 +386,23 @@ void HeadlessTest::runLastsAtLeastItsDuration()
         QVERIFY2(runs[i].second.elapsed() >= 2100 + 350 * qint64(i),
             qPrintable(QString::number(runs[i].second.elapsed())));
     }
+}
+
+// The README's example, run as it says (on a free port), answers a peer and
+// its own client.
+void HeadlessTest::readmeExampleAnswersAPeer()
+{
+    QFile readme(QStringLiteral(PORTWRIGHT_SOURCE_DIR "/README.md"));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const auto example = QRegularExpression(QStringLiteral("## Workspaces\\n.*?```json\\n(.*?)```"),
+        QRegularExpression::DotMatchesEverythingOption)
+                             .match(QString::fromUtf8(readme.readAll()));
+    const int port = unusedPort();
+    Run run(example.captured(1).replace(QStringLiteral("60000"), QString::number(port)).toUtf8());
+    run.start();
+    Fd peer;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (peer = connectTo(port), ::send(peer.get(), "PING", 4, MSG_NOSIGNAL) == 4), LivenessMs);
+    QCOMPARE(readWithin(peer.get(), LivenessMs), QByteArray("PONG"));
+    QTRY_VERIFY_WITH_TIMEOUT(run.output().contains("收到数据：PONG"), LivenessMs);
 }
