@@ -27,6 +27,9 @@ install(FILES ${PW_PACKAGING_DIR}/portwright-workspace.xml
 # (/usr/lib/systemd/system), which systemd reads as well as /lib.
 install(FILES ${PW_PACKAGING_DIR}/portwright-headless@.service
   DESTINATION lib/systemd/system)
+# Where the service looks for its workspaces: /etc when installed under /usr,
+# as the package is, and <prefix>/etc otherwise.
+install(DIRECTORY DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/portwright)
 # The PNGs are rendered once from the SVG and kept in the repository, so that
 # installing needs no SVG renderer:
 #   for n in 16 22 24 32 48 64 128 256; do rsvg-convert -w $n -h $n portwright.svg -o portwright-$n.png; done
@@ -55,15 +58,18 @@ set(CPACK_PACKAGE_NAME portwright)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Portwright developers")
 set(CPACK_PACKAGE_CONTACT "Portwright developers <portwright@users.noreply.github.com>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "TCP/UDP test tool")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "TCP, UDP and serial port test tool")
 # Lines of the extended description are kept under 80 characters by hand; CPack
 # does not wrap them.
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
-  "Portwright is a desktop tool for trying out TCP and UDP by hand: TCP"
-  "servers and clients, UDP servers and clients and multicast group members,"
-  "every accepted peer an endpoint of its own. Each endpoint has a data"
-  "window with its status, log, send box with hex mode, repeated and timed"
-  "sending, automatic replies and byte counters.")
+  "Portwright is a desktop tool for trying out TCP, UDP and serial ports by"
+  "hand: TCP servers and clients, UDP servers and clients, multicast group"
+  "members and serial ports with their line settings and modem lines, every"
+  "accepted peer an endpoint of its own. Each endpoint has a data window with"
+  "its status, log, send box with hex mode, repeated and timed sending,"
+  "automatic replies and byte counters. A workspace also runs without a"
+  "window, as a service.")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://portwright.example.org/")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)

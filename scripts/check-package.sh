@@ -35,6 +35,7 @@ expected=(
   ./usr/share/man/man1/portwright.1.gz
   ./usr/share/doc/portwright/copyright
   ./usr/share/doc/portwright/changelog.gz
+  ./etc/portwright/
 )
 for size in 16 22 24 32 48 64 128 256; do
   expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png")
@@ -42,9 +43,9 @@ done
 for path in "${expected[@]}"; do
   grep -qxF "$path" <<<"$listing" || fail "the package lacks $path"
 done
-# Everything goes under /usr: a file elsewhere would outlive a careless remove
-# or clash with the system.
-outside=$(grep -v -e '^\./$' -e '^\./usr/' <<<"$listing" || true)
+# Everything goes under /usr but the service's empty directory of workspaces:
+# a file elsewhere would outlive a careless remove or clash with the system.
+outside=$(grep -v -e '^\./$' -e '^\./usr/' -e '^\./etc/$' -e '^\./etc/portwright/$' <<<"$listing" || true)
 [ -z "$outside" ] || fail "files outside /usr: $outside"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"

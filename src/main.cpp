@@ -6,8 +6,11 @@
 #include <QApplication>
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <vector>
 
 namespace {
 
@@ -26,23 +29,54 @@ bool displayMissing()
     return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// Started with standard input, output or error closed, the next descriptor
+// opened would take its number: the event loop's wake-up descriptor, a
+// socket or a device would then receive what is written as output.
+void keepStandardDescriptorsOpen()
+{
+    for (int fd = 0; fd <= 2; ++fd)
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+            (void)::open("/dev/null", O_RDWR); // the lowest free number: fd
+}
+
 QtMessageHandler qtHandler = nullptr;
 
-// A display that is named but cannot be reached ends Qt's start with a fatal
-// message that speaks of reinstalling; say what is wrong instead.
+// What Qt said while it looked for a window system, said once it found one.
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+std::vector<HeldMessage> heldMessages;
+
+// A display that is named but cannot be reached ends Qt's start with
+// warnings of each plugin tried and a fatal message that speaks of
+// reinstalling; say in one line what is wrong instead.
 void startupMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type == QtFatalMsg && message.contains(QLatin1String("platform plugin"))) {
         std::fputs(noDisplayText, stderr);
         std::_Exit(1);
     }
-    qtHandler(type, context, message);
+    heldMessages.push_back({type, QByteArray(context.category), message});
+}
+
+void releaseStartupMessages()
+{
+    qInstallMessageHandler(qtHandler);
+    for (const HeldMessage &held : heldMessages)
+        qtHandler(held.type,
+            QMessageLogContext(
+                nullptr, 0, nullptr, held.category.isEmpty() ? nullptr : held.category.constData()),
+            held.text);
+    heldMessages.clear();
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    keepStandardDescriptorsOpen();
     // Answered before any window system is asked for: --help and --version
     // work without a display.
     QStringList arguments;
@@ -57,6 +91,8 @@ int main(int argc, char *argv[])
     // The run without a window asks for no window system at all: it works
     // where no display exists and no platform plugin is installed.
     if (command.start->headless) {
+        if (!catchEndingSignals())
+            return 1;
         QCoreApplication app(argc, argv);
         // No font is drawn, so Chinese needs no glyphs here.
         if (!useLanguage(app, command.start->language))
@@ -71,7 +107,7 @@ int main(int argc, char *argv[])
     }
     qtHandler = qInstallMessageHandler(startupMessage);
     QApplication app(argc, argv);
-    qInstallMessageHandler(qtHandler);
+    releaseStartupMessages();
     QString why;
     const QString language = usableLanguage(command.start->language, &why);
     if (!why.isEmpty())

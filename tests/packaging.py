@@ -132,8 +132,20 @@ def main(source):
         check(re.fullmatch(r"[1-9][0-9]*s?", restart_sec) is not None, f"{SERVICE}: RestartSec={restart_sec}")
         # Granted by a drop-in where a workspace needs a port below 1024.
         check(("Service", "AmbientCapabilities") not in unit, f"{SERVICE} grants capabilities by default")
+        check("dialout" in " ".join(unit.get(("Service", "SupplementaryGroups"), [])), f"{SERVICE} lacks dialout")
+        # A port in use must not restart the unit for ever.
+        check(("Unit", "StartLimitBurst") in unit and ("Unit", "StartLimitIntervalSec") in unit, f"{SERVICE}: no start limit")
         families = " ".join(unit.get(("Service", "RestrictAddressFamilies"), ["AF_INET AF_INET6"])).split()
         check("AF_INET" in families and "AF_INET6" in families, f"{SERVICE} cannot open IP sockets: {families}")
+    check("DIRECTORY DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/portwright)" in rules, "no /etc/portwright")
+    # What the program is, as each place names it, and one home page: the window's.
+    for name, text in [("deb", re.search(r'SUMMARY "(.*)"', rules).group(1) + " ".join(re.findall(r'^  "(.*)"', rules, re.M))),
+                       ("desktop", entry.get("GenericName", "") + entry.get("Comment", ""))]:
+        check(text.count("serial") >= 2, f"the {name} descriptions leave out serial ports")
+    check(all("串口" in entry.get(k, "") for k in ["GenericName[zh_CN]", "Comment[zh_CN]"]), "zh_CN leaves out serial ports")
+    home = re.search(r'HomePage = QStringLiteral\("([^"]+)"', (source / "src/ui/infopanel.cpp").read_text()).group(1)
+    check([u.text for u in component.iter("url") if u.get("type") == "homepage"] == [home], f"metainfo homepage not {home}")
+    check(f'CPACK_DEBIAN_PACKAGE_HOMEPAGE "{home}"' in rules, f"the deb's Homepage is not {home}")
 
     man = (packaging / "portwright.1").read_text(encoding="utf-8")
     for documented in [r"\-\-headless", r"\-\-json", r"\-\-duration", r"\-\-keep\-going", ".I FILE",

@@ -6,7 +6,9 @@
 #include "support/pseudoterminal.h"
 #include "support/replyrule.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -88,6 +90,19 @@ public:
         writeEnd_ = Fd(writeEnd);
     }
 
+    // Started as a careless parent may: standard streams closed, SIGTERM
+    // blocked.
+    void startNeglected()
+    {
+        process_.setChildProcessModifier([] {
+            sigset_t term;
+            sigemptyset(&term);
+            sigaddset(&term, SIGTERM);
+            ::sigprocmask(SIG_BLOCK, &term, nullptr);
+            ::close(0), ::close(1), ::close(2);
+        });
+    }
+
     void start(const QStringList &options = {})
     {
         process_.start(
@@ -107,6 +122,10 @@ public:
     [[nodiscard]] int status() const { return process_.exitCode(); }
     [[nodiscard]] QProcess::ExitStatus exitStatus() const { return process_.exitStatus(); }
     [[nodiscard]] const QString &path() const { return path_; }
+    [[nodiscard]] QString openAs(int fd) const
+    {
+        return QFile::symLinkTarget(QStringLiteral("/proc/%1/fd/%2").arg(process_.processId()).arg(fd));
+    }
 
 private:
     QTemporaryDir dir_;
@@ -141,6 +160,10 @@ private slots:
     void portInUseEndsTheRunUnlessKeepGoing();
     void unreadOutputNeitherStopsAnswersNorTheEnd();
     void serialPortLogsWhatItsDeviceSendsAndAnswers();
+    void clientThatCannotConnectIsLoggedAndEndsTheRun();
+    void neglectedStartStillEndsCleanlyAndWritesNowhereElse();
+    void runLastsAtLeastItsDuration();
+    void readmeExampleAnswersAPeer();
 };
 
 void HeadlessTest::udpServerAnswersByRuleAndWritesJsonLines()
@@ -311,4 +334,75 @@ void HeadlessTest::serialPortLogsWhatItsDeviceSendsAndAnswers()
     run.terminate();
     QVERIFY(run.ended());
     QCOMPARE(run.status(), 0);
+}
+
+void HeadlessTest::clientThatCannotConnectIsLoggedAndEndsTheRun()
+{
+    WorkspaceEndpoint client;
+    client.kind = EndpointKind::TcpClient;
+    client.address = QStringLiteral("127.0.0.1");
+    client.port = unusedPort();
+    Run run(Workspace{{client}, {}});
+    run.start({QStringLiteral("--duration"), QStringLiteral("600")});
+    QVERIFY(run.ended());
+    QCOMPARE(run.status(), 1);
+    const QString name = QStringLiteral("127.0.0.1[%1]").arg(client.port);
+    const QString out = QString::fromUtf8(run.output());
+    QVERIFY2(out.contains(name + QStringLiteral(" "))
+            && out.contains(QStringLiteral("连接失败：Connection refused")),
+        qPrintable(out));
+    QVERIFY(QString::fromUtf8(run.errors()).contains(QStringLiteral("TCP Client ") + name));
+}
+
+void HeadlessTest::neglectedStartStillEndsCleanlyAndWritesNowhereElse()
+{
+    const int port = unusedUdpPort();
+    Run run(Workspace{{udpServer(port, QStringLiteral("ping"), QStringLiteral("pong"))}, {}});
+    run.startNeglected();
+    run.start({QStringLiteral("--duration"), QStringLiteral("600")});
+    DatagramReceiver peer;
+    QTRY_VERIFY_WITH_TIMEOUT((peer.sendTo(port, "ping"), peer.collect() > 0), LivenessMs);
+    for (int fd = 0; fd <= 2; ++fd)
+        QCOMPARE(run.openAs(fd), QStringLiteral("/dev/null"));
+    run.terminate();
+    QVERIFY(run.ended());
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(run.status(), 0);
+}
+
+void HeadlessTest::runLastsAtLeastItsDuration()
+{
+    // A timer that fires early does so in some runs only: several at once,
+    // shortest first, each timed to its end.
+    std::vector<std::pair<std::unique_ptr<Run>, QElapsedTimer>> runs;
+    for (const int ms : {2100, 2450, 2800, 3150, 3500}) {
+        auto &[run, clock]
+            = runs.emplace_back(std::make_unique<Run>(Workspace{{tcpServer(0)}, {}}), QElapsedTimer());
+        clock.start();
+        run->start({QStringLiteral("--duration"), QString::number(ms / 1000.0)});
+    }
+    for (size_t i = 0; i < runs.size(); ++i) {
+        QVERIFY(runs[i].first->ended());
+        QVERIFY2(runs[i].second.elapsed() >= 2100 + 350 * qint64(i),
+            qPrintable(QString::number(runs[i].second.elapsed())));
+    }
+}
+
+// The README's example, run as it says (on a free port), answers a peer and
+// its own client.
+void HeadlessTest::readmeExampleAnswersAPeer()
+{
+    QFile readme(QStringLiteral(PORTWRIGHT_SOURCE_DIR "/README.md"));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const auto example = QRegularExpression(QStringLiteral("## Workspaces\\n.*?```json\\n(.*?)```"),
+        QRegularExpression::DotMatchesEverythingOption)
+                             .match(QString::fromUtf8(readme.readAll()));
+    const int port = unusedPort();
+    Run run(example.captured(1).replace(QStringLiteral("60000"), QString::number(port)).toUtf8());
+    run.start();
+    Fd peer;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (peer = connectTo(port), ::send(peer.get(), "PING", 4, MSG_NOSIGNAL) == 4), LivenessMs);
+    QCOMPARE(readWithin(peer.get(), LivenessMs), QByteArray("PONG"));
+    QTRY_VERIFY_WITH_TIMEOUT(run.output().contains("收到数据：PONG"), LivenessMs);
 }

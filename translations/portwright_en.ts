@@ -345,6 +345,14 @@
         <source>端点未能启动：%1 %2</source>
         <translation>Endpoint did not start: %1 %2</translation>
     </message>
+    <message>
+        <source>网络错误：%1</source>
+        <translation>Network error: %1</translation>
+    </message>
+    <message>
+        <source> 连接失败：%1</source>
+        <translation> Connect failed: %1</translation>
+    </message>
 </context>
 <context>
     <name>InfoPanel</name>

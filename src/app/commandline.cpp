@@ -57,7 +57,7 @@ CommandLineResult parseCommandLine(
     const QStringList &arguments, const QString &languageVariable, const QString &serialDeviceVariable)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Portwright: TCP/UDP test tool"));
+    parser.setApplicationDescription(QStringLiteral("Portwright: TCP, UDP and serial port test tool"));
     const QCommandLineOption help(
         {QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help."));
     const QCommandLineOption showVersion(QStringLiteral("version"), QStringLiteral("Show the version."));
@@ -85,8 +85,10 @@ CommandLineResult parseCommandLine(
         QStringLiteral("A workspace to open in the window at start."), QStringLiteral("[FILE]"));
 
     CommandLineResult result;
+    // One line, as a mistake in a script's command line is best read in
+    // its log; --help shows the usage.
     const auto refuse = [&](const QString &why) {
-        result.output = why + QLatin1Char('\n') + helpText(parser);
+        result.output = QStringLiteral("portwright: ") + why + QLatin1Char('\n');
         result.toStandardError = true;
         result.exitCode = 2;
         return result;

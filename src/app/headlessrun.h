@@ -15,8 +15,14 @@ enum HeadlessStatus : int {
     HeadlessBadWorkspace = 2, // the workspace could not be read
 };
 
+// Catches SIGINT and SIGTERM, ignores SIGPIPE, for the rest of the process,
+// and unblocks the first two where they came blocked. Call first of all in a
+// run without a window, before anything is opened: a signal from then on
+// ends the run cleanly, even one that comes before its loop runs. False
+// (and said on standard error) when they cannot be caught.
+[[nodiscard]] bool catchEndingSignals();
+
 // Runs until SIGINT, SIGTERM, the end of the duration or an endpoint that
-// cannot start, and returns the exit status. Installs its own handlers of
-// SIGINT, SIGTERM and SIGPIPE for the rest of the process. Call once, on the
-// application's thread, before its event loop runs.
+// cannot start, and returns the exit status; after catchEndingSignals. Call
+// once, on the application's thread, before its event loop runs.
 [[nodiscard]] int runHeadless(QCoreApplication &app, const HeadlessOptions &options);

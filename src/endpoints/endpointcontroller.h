@@ -116,6 +116,11 @@ signals:
     // the order they happen.
     void messageForUser(const QString &text);
     void failureForUser(std::exception_ptr failure);
+    // A TCP client's attempt ended without a connection (refused,
+    // unreachable, a host that does not resolve), the reason in the system's
+    // words. The window shows nothing for it: the client stays disconnected
+    // and may be connected again. A run without a window reports it.
+    void connectFailed(Endpoint *client, const QString &reason);
 
 private:
     // Disconnects the endpoint's handlers from its own transport (an

@@ -7,6 +7,7 @@
 #include "endpoints/filetransfer.h"
 #include "endpoints/webreply.h"
 #include "net/descriptorlimit.h"
+#include "net/tcp/hostlookup.h"
 #include "net/tcp/tcpsocket.h"
 #include "session/endpointsession.h"
 
@@ -208,6 +209,8 @@ void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient
         FileTransfer::connectionWritable(connection);
     });
     QObject::connect(&socket, &TcpSocket::disconnected, w, [w, c] { ClientDisconnected(*w, *c); });
+    QObject::connect(&socket, &TcpSocket::connectFailed, w,
+        [w, c](TcpConnection *, int code) { emit w->connectFailed(c, SocketErrorText(code)); });
     QObject::connect(
         &socket, &TcpSocket::errorOccurred, w,
         [](TcpConnection *connection, TcpErrorKind event, int &code) {

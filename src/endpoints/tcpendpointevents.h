@@ -15,7 +15,8 @@ class TcpServer;
 // Connects to the server's five peer signals (room to write goes to the file
 // transfers) and to its own errors.
 void bindTcpServerEvents(EndpointController &window, Endpoint &server, TcpServer &socket);
-// Connects to the client's connect, read, write, disconnect and error signals.
+// Connects to the client's connect, read, write, disconnect and error signals,
+// and passes a failed connect on as the controller's connectFailed.
 void bindTcpClientEvents(EndpointController &window, Endpoint &client, TcpClient &socket);
 
 // Closes every accepted connection (each one removes its peer endpoint), then

@@ -89,6 +89,11 @@ void TcpConnection::open(
         addr_.sin_addr.s_addr = ::inet_addr(address.toLatin1().constData());
         lookupState_ = LookupState::address;
         continueWithService(service, port, client, 0);
+    } catch (const SocketError &e) {
+        closeAfterFailedStart();
+        if (client && e.code() != 0)
+            emit connectFailed(this, e.code());
+        throw;
     } catch (...) {
         closeAfterFailedStart();
         throw;
@@ -171,7 +176,8 @@ void TcpConnection::startLookup(bool host, const QString &name)
                        : HostLookup::startService(this, name, std::move(done));
     } catch (const std::system_error &e) {
         throw SocketError(
-            SocketErrorMessage(e.code().value(), host ? "WSAASyncGetHostByName" : "WSAASyncGetServByName"));
+            SocketErrorMessage(e.code().value(), host ? "WSAASyncGetHostByName" : "WSAASyncGetServByName"),
+            e.code().value());
     }
     pendingLookup_ = id;
 }
@@ -195,8 +201,10 @@ void TcpConnection::lookupComplete(std::uint64_t id, const LookupResult &result)
         int code = result.errorCode;
         raiseError(this, TcpErrorKind::Lookup, code);
         handleDisconnect(socket_);
+        if (lookupClient_)
+            emit connectFailed(this, result.errorCode);
         if (code != 0)
-            throw SocketError(SocketErrorMessage(code, "ASync Lookup"));
+            throw SocketError(SocketErrorMessage(code, "ASync Lookup"), code);
         return;
     }
     try {
@@ -209,6 +217,11 @@ void TcpConnection::lookupComplete(std::uint64_t id, const LookupResult &result)
             lookupService_.clear();
             finishOpen(lookupClient_, lookupQueueSize_);
         }
+    } catch (const SocketError &e) {
+        closeAfterFailedStart();
+        if (lookupClient_ && e.code() != 0)
+            emit connectFailed(this, e.code());
+        throw;
     } catch (...) {
         closeAfterFailedStart();
         throw;

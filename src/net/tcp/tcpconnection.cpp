@@ -72,7 +72,7 @@ QString SocketErrorMessage(int code, const char *api)
 void TcpConnection::checkSocketResult(int code, const char *api)
 {
     if (code != 0 && !wouldBlock(code))
-        throw SocketError(SocketErrorMessage(code, api));
+        throw SocketError(SocketErrorMessage(code, api), code);
 }
 
 TcpConnection::TcpConnection(int handle)
@@ -145,7 +145,10 @@ void TcpConnection::handleNotification(int socket, int notification, int errorCo
             kind = TcpErrorKind::Disconnect;
             break;
         }
+        const int platformCode = errorCode;
         raiseError(this, kind, errorCode);
+        if (kind == TcpErrorKind::Connect)
+            emit connectFailed(this, platformCode);
         // A cleared code cancels the notification: a reset close, for one,
         // leaves the handle open and connected.
         if (errorCode != 0)
@@ -316,7 +319,7 @@ int TcpConnection::send(const void *data, int count)
     raiseError(this, TcpErrorKind::Send, code);
     handleDisconnect(socket_);
     if (code != 0)
-        throw SocketError(SocketErrorMessage(code, "send"));
+        throw SocketError(SocketErrorMessage(code, "send"), code);
     return -1;
 }
 
@@ -363,7 +366,7 @@ int TcpConnection::receive(void *data, int count)
     raiseError(this, TcpErrorKind::Receive, code);
     handleDisconnect(socket_);
     if (code != 0)
-        throw SocketError(SocketErrorMessage(code, "recv"));
+        throw SocketError(SocketErrorMessage(code, "recv"), code);
     return -1;
 }
 

@@ -22,9 +22,20 @@ class TcpConnection;
 enum class TcpEvent { Lookup, Connecting, Connected, Disconnected, Listening, Accepted, Writable, Readable };
 enum class TcpErrorKind { General, Send, Receive, Connect, Disconnect, Accept, Lookup };
 
+// The message is the one the window's error box shows; code is the
+// platform's (an errno value or a negative resolver code, 0 when the failure
+// has none), for a view that says what went wrong in words of its own.
 class SocketError : public Exception {
 public:
-    using Exception::Exception;
+    explicit SocketError(const QString &message, int code = 0)
+        : Exception(message)
+        , code_(code)
+    {
+    }
+    [[nodiscard]] int code() const noexcept { return code_; }
+
+private:
+    int code_;
 };
 
 // The error code reported when a client has neither a host nor an address.
@@ -98,6 +109,12 @@ signals:
     // SocketError. The reference works through direct connections only:
     // connect with Qt::DirectConnection.
     void socketError(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode);
+    // A client's attempt ended without a connection: the host lookup or the
+    // connect failed, with the platform's code (an errno value or a negative
+    // resolver code). Told after socketError, whether or not its receiver
+    // cleared the code: the window shows nothing for a failed connect, a run
+    // without a window reports it.
+    void connectFailed(TcpConnection *socket, int errorCode);
 
 protected:
     // One per kind of notification, each for the handle it was raised for.

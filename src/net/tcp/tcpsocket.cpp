@@ -56,6 +56,8 @@ void TcpSocket::route(TcpConnection &connection)
 {
     connect(&connection, &TcpConnection::socketEvent, this, &TcpSocket::raiseEvent, Qt::DirectConnection);
     connect(&connection, &TcpConnection::socketError, this, &TcpSocket::raiseError, Qt::DirectConnection);
+    connect(
+        &connection, &TcpConnection::connectFailed, this, &TcpSocket::connectFailed, Qt::DirectConnection);
 }
 
 void TcpSocket::raiseEvent(TcpConnection *socket, TcpEvent socketEvent)

@@ -62,6 +62,8 @@ signals:
     // As TcpConnection::socketError: errorCode set to 0 swallows the error;
     // direct connections only.
     void errorOccurred(TcpConnection *socket, TcpErrorKind errorEvent, int &errorCode);
+    // As TcpConnection::connectFailed.
+    void connectFailed(TcpConnection *socket, int errorCode);
 
 protected:
     virtual void activate(bool value) = 0;
