@@ -2,6 +2,7 @@
 
 #include "net/serial/modemlinewatcher.h"
 #include "net/serial/serialdevicecalls.h"
+#include "net/serial/serialdevicenode.h"
 #include "net/serial/serialreader.h"
 
 #include <QSocketNotifier>
@@ -71,12 +72,15 @@ struct PendingDescriptor {
     SerialDeviceCalls &calls;
     int fd = -1;
     std::optional<termios2> restore;
+    bool claimed = false; // by this open: a refused claim is another's
     ~PendingDescriptor()
     {
         if (fd < 0)
             return;
         if (restore)
             (void)calls.setAttributes(fd, *restore);
+        if (claimed)
+            calls.unclaim(fd);
         calls.release(fd);
     }
 };
@@ -112,21 +116,29 @@ SerialChannel::OpenResult SerialChannel::open(
 {
     if (isOpen())
         return failure(OpenError::Other, EALREADY);
-    const QByteArray name = path.toLocal8Bit();
-    struct stat status = {};
-    if (name.isEmpty() || ::stat(name.constData(), &status) != 0)
-        return openFailure(name.isEmpty() ? ENOENT : errno);
-    if (!S_ISCHR(status.st_mode))
+    using serial_node::Kind;
+    const serial_node::Node node = serial_node::inspect(path, calls_->sysfsRoot());
+    if (node.kind == Kind::Missing)
+        return openFailure(node.error);
+    if (node.kind == Kind::NotACharacterDevice)
         return failure(OpenError::NotATerminal, 0);
+    if (node.kind == Kind::NotATerminal)
+        return failure(OpenError::NotATerminal, ENOTTY);
 
     PendingDescriptor device{*calls_, -1, std::nullopt};
-    if (const int error = calls_->open(name, device.fd))
+    if (const int error = calls_->open(path.toLocal8Bit(), device.fd))
         return openFailure(error);
+    // The name may have been pointed elsewhere since it was looked at.
+    struct stat opened = {};
+    if (::fstat(device.fd, &opened) != 0 || !S_ISCHR(opened.st_mode)
+        || opened.st_rdev != node.identity.device)
+        return failure(OpenError::NotFound, ENODEV);
     termios2 original = {};
     if (const int error = calls_->getAttributes(device.fd, original))
         return failure(error == ENOTTY ? OpenError::NotATerminal : OpenError::Other, error);
     if (const int error = calls_->claim(device.fd))
-        return failure(error == EWOULDBLOCK ? OpenError::Busy : OpenError::Other, error);
+        return failure(error == EWOULDBLOCK || error == EBUSY ? OpenError::Busy : OpenError::Other, error);
+    device.claimed = true;
 
     bool hasModemLines = true;
     for (const auto &[line, on] : {std::pair{TIOCM_DTR, settings.dtr}, std::pair{TIOCM_RTS, settings.rts}}) {
@@ -173,6 +185,7 @@ SerialChannel::OpenResult SerialChannel::open(
 
     fd_ = std::exchange(device.fd, -1);
     path_ = path;
+    identity_ = node.identity;
     std::memcpy(saved_.raw, &original, sizeof original);
     saved_.valid = true;
     hangUpOnClose_ = settings.dtr;
@@ -215,6 +228,8 @@ void SerialChannel::tearDown(bool deviceGone)
             restored.c_cflag &= ~tcflag_t(HUPCL);
         (void)calls_->setAttributes(fd_, restored);
     }
+    // Ours: the open failed unless the claim was made.
+    calls_->unclaim(fd_);
     calls_->release(fd_);
     fd_ = -1;
     saved_ = {};

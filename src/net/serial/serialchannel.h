@@ -16,6 +16,7 @@
 // Nothing here shows text: failures are codes with the errno value.
 
 #include "net/serial/serialdevice.h"
+#include "net/serial/serialdevicenode.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -78,6 +79,8 @@ public:
     void close();
     [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
     [[nodiscard]] QString path() const { return path_; }
+    // The device opened last, to know it again; kept after close.
+    [[nodiscard]] const serial_node::Identity &identity() const { return identity_; }
 
     // Queues bytes for the device; returns how many were taken, which is
     // fewer than offered when the queue is full.
@@ -117,6 +120,7 @@ private:
     std::shared_ptr<SerialDeviceCalls> calls_;
     int fd_ = -1;
     QString path_;
+    serial_node::Identity identity_;
     serial_device::SavedAttributes saved_;
     bool hangUpOnClose_ = true;
     QSocketNotifier *writeNotifier_ = nullptr;
