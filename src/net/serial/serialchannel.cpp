@@ -91,9 +91,15 @@ SerialChannel::SerialChannel(QObject *parent, std::shared_ptr<SerialDeviceCalls>
     : QObject(parent)
     , calls_(calls ? std::move(calls) : SerialDeviceCalls::system())
     , breakTimer_(new QTimer(this))
+    , resumeTimer_(new QTimer(this))
 {
     breakTimer_->setSingleShot(true);
     connect(breakTimer_, &QTimer::timeout, this, &SerialChannel::endBreak);
+    // What waits is taken from the event loop, never inside the caller's
+    // stack, which is most likely the receiver's own handling.
+    resumeTimer_->setSingleShot(true);
+    resumeTimer_->setInterval(0);
+    connect(resumeTimer_, &QTimer::timeout, this, &SerialChannel::readFromDevice);
 }
 
 SerialChannel::~SerialChannel()
@@ -102,7 +108,8 @@ SerialChannel::~SerialChannel()
 }
 
 // The order matters:
-//   1. claim the device (after making sure it is a terminal) before touching it, so that the lines of a port
+//   1. claim the device (after making sure it is a terminal) before touching
+//   it, so that the lines of a port
 //      another program uses are never changed;
 //   2. set DTR and RTS as asked before anything else, so a device that
 //      resets on DTR (many boards do) sees no more than the kernel did;
@@ -186,6 +193,7 @@ SerialChannel::OpenResult SerialChannel::open(
     fd_ = std::exchange(device.fd, -1);
     path_ = path;
     identity_ = node.identity;
+    receivingPaused_ = false;
     std::memcpy(saved_.raw, &original, sizeof original);
     saved_.valid = true;
     hangUpOnClose_ = settings.dtr;
@@ -211,6 +219,7 @@ void SerialChannel::tearDown(bool deviceGone)
     // The thread first: it waits on a duplicate of the descriptor.
     watcher_.reset();
     reader_.reset();
+    resumeTimer_->stop();
     delete writeNotifier_;
     writeNotifier_ = nullptr;
     if (breakTimer_->isActive()) {
@@ -235,6 +244,14 @@ void SerialChannel::tearDown(bool deviceGone)
     saved_ = {};
     output_.clear();
     outputHead_ = 0;
+}
+
+void SerialChannel::resumeReceiving()
+{
+    if (!std::exchange(receivingPaused_, false))
+        return;
+    if (isOpen())
+        resumeTimer_->start();
 }
 
 void SerialChannel::setLines(ModemLines lines)
