@@ -348,6 +348,41 @@ private slots:
         QCOMPARE(seen, qint64(Reads) * read.size());
     }
 
+    // A flood of one-byte messages is framed a time budget per pass; the
+    // rest waits, and comes out whole and in order from the event loop.
+    void aFloodOfTinyMessagesLeavesTheLoopItsTurn_data()
+    {
+        QTest::addColumn<SerialSetup>("setup");
+        QTest::newRow("gap 0") << byGap(0, 1);
+        QTest::newRow("gap 20") << byGap(20, 1);
+        QTest::newRow("CR LF") << delimited("\r\n", 1);
+        QTest::newRow("CR LF, cap 3") << delimited("\r\n", 3);
+    }
+    void aFloodOfTinyMessagesLeavesTheLoopItsTurn()
+    {
+        QFETCH(SerialSetup, setup);
+        MessageFramer framer(setup);
+        QByteArray flood(64 * 1024, 'x');
+        for (qsizetype k = 0; k < flood.size(); k += 7) {
+            flood[k] = '\r';
+            flood[k + 1] = '\n';
+        }
+        QByteArray out;
+        bool slow = true;
+        QObject::connect(&framer, &MessageFramer::message, [&](const QByteArray &message) {
+            out += message;
+            QElapsedTimer busy;
+            busy.start();
+            while (slow && busy.nsecsElapsed() < 20'000) { }
+        });
+        framer.feed(flood.first(100));
+        framer.feed(flood.sliced(100));
+        QVERIFY2(out.size() < flood.size(), QByteArray::number(out.size()).constData());
+        slow = false;
+        QTRY_COMPARE_WITH_TIMEOUT(out.size(), flood.size(), 30'000);
+        QVERIFY(out == flood);
+    }
+
     // A naive framer searches all it holds again on each read: one message
     // twice as long then costs four times as much.
     void aDelimiterThatNeverComesCostsEachByteOneLook()

@@ -226,6 +226,47 @@ private slots:
         QVERIFY(first.open(pty.path, settings8N1()).ok());
     }
 
+    // Refused, a second endpoint (or root, past another program's exclusive
+    // mode) leaves the claim it did not make to its holder.
+    void aRefusedOpenLeavesTheHoldersClaimAlone()
+    {
+        Pty pty;
+        const auto exclusive = [&] {
+            int on = 0;
+            return ioctl(pty.slave, TIOCGEXCL, &on) == 0 && on != 0;
+        };
+        SerialChannel first;
+        SerialChannel second;
+        QVERIFY(first.open(pty.path, settings8N1()).ok());
+        QCOMPARE(second.open(pty.path, settings8N1()).error, OpenError::Busy);
+        QVERIFY(exclusive());
+        first.close();
+        QVERIFY(!exclusive());
+
+        QCOMPARE(ioctl(pty.slave, TIOCEXCL), 0);
+        QCOMPARE(second.open(pty.path, settings8N1()).error, OpenError::Busy);
+        QVERIFY(exclusive());
+    }
+
+    // Opening a device may set it going (a watchdog arms): one that is no
+    // terminal is refused from its node, unopened.
+    void aDeviceThatIsNoTerminalIsNeverOpened()
+    {
+        auto calls = std::make_shared<FakeSerialCalls>();
+        SerialChannel channel(nullptr, calls);
+        QCOMPARE(channel.open("/dev/null", settings8N1()).error, OpenError::NotATerminal);
+        QCOMPARE(channel.open("/dev/zero", settings8N1()).error, OpenError::NotATerminal);
+        QCOMPARE(calls->log().count("open"), 0);
+
+        // The sysfs given is what decides.
+        QTemporaryDir sys;
+        QVERIFY(QDir(sys.path()).mkpath("dev/char/1:3"));
+        QVERIFY(QFile::link("../../../class/tty", sys.filePath("dev/char/1:3/subsystem")));
+        calls->sysRoot = sys.path();
+        QCOMPARE(channel.open("/dev/null", settings8N1()).errorNumber, ENOTTY);
+        QCOMPARE(calls->log().count("open"), 1);
+    }
+
     void openFailuresAreClassified()
     {
         QTemporaryDir dir;

@@ -56,7 +56,14 @@ SerialEndpoint::SerialEndpoint(EndpointController &controller, Endpoint &record,
 {
     reconnect_.setInterval(ReconnectPollMs);
     connect(&reconnect_, &QTimer::timeout, this, [this] { Guarded([this] { lookForDevice(); }); });
-    connect(channel_, &SerialChannel::dataReceived, framer_, &MessageFramer::feed);
+    // A framer that is behind (a flood of tiny messages) holds the channel
+    // back: what arrives meanwhile waits with its reader, within its bound.
+    connect(channel_, &SerialChannel::dataReceived, this, [this](const QByteArray &bytes) {
+        framer_->feed(bytes);
+        if (framer_->backlog() > 0)
+            channel_->pauseReceiving();
+    });
+    connect(framer_, &MessageFramer::caughtUp, channel_, &SerialChannel::resumeReceiving);
     connect(framer_, &MessageFramer::message, this, &SerialEndpoint::received);
     connect(channel_, &SerialChannel::deviceLost, this, &SerialEndpoint::lost);
     connect(channel_, &SerialChannel::modemLinesChanged, this, &SerialEndpoint::showLines);

@@ -1,6 +1,9 @@
 #include "session/messageframer.h"
 
+#include "core/errors.h"
+
 #include <QByteArrayView>
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <cstring>
@@ -12,6 +15,9 @@ MessageFramer::MessageFramer(const SerialSetup &setup, QObject *parent)
 {
     quiet_.setSingleShot(true);
     connect(&quiet_, &QTimer::timeout, this, &MessageFramer::emitHeld);
+    continuation_.setSingleShot(true);
+    continuation_.setInterval(0);
+    connect(&continuation_, &QTimer::timeout, this, [this] { Guarded([this] { frame(); }); });
 }
 
 // What does not change how bytes are framed is left out, so that two setups
@@ -36,19 +42,19 @@ void MessageFramer::feed(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return;
-    if (framing_.mode == MessageFraming::Delimiter) {
-        feedDelimited(bytes);
-        waitForQuiet(QuietFlushMs);
-    } else if (framing_.gapMs == 0) {
-        take(bytes, 0, bytes.size(), true);
-    } else {
-        take(bytes, 0, bytes.size(), false);
-        waitForQuiet(framing_.gapMs);
-    }
+    input_.push_back(Piece{bytes});
+    backlog_ += bytes.size();
+    // Behind already: the bytes wait their turn behind the backlog.
+    if (!continuation_.isActive())
+        frame();
 }
 
 void MessageFramer::flush()
 {
+    if (!input_.empty()) {
+        input_.push_back(Piece{{}, 0, DelimiterUnknown, true});
+        return;
+    }
     quiet_.stop();
     recentSize_ = 0;
     emitHeld();
@@ -57,6 +63,10 @@ void MessageFramer::flush()
 void MessageFramer::reset()
 {
     quiet_.stop();
+    continuation_.stop();
+    input_.clear();
+    backlog_ = 0;
+    behind_ = false;
     recentSize_ = 0;
     held_.clear();
 }
@@ -66,30 +76,81 @@ void MessageFramer::setSetup(const SerialSetup &setup)
     Framing next = framingOf(setup);
     if (next == framing_)
         return;
-    flush();
+    quiet_.stop();
+    recentSize_ = 0;
+    emitHeld();
     framing_ = std::move(next);
+    for (Piece &piece : input_)
+        piece.delimiterEnd = DelimiterUnknown;
+}
+
+void MessageFramer::frame()
+{
+    quiet_.stop();
+    QElapsedTimer pass;
+    pass.start();
+    for (int steps = 0; !input_.empty(); ++steps) {
+        if (steps >= StepsBeforeBudget && pass.elapsed() >= PassBudgetMs) {
+            behind_ = true;
+            continuation_.start();
+            return;
+        }
+        step();
+    }
+    waitForQuiet(framing_.mode == MessageFraming::Delimiter ? QuietFlushMs : framing_.gapMs);
+    if (std::exchange(behind_, false))
+        emit caughtUp();
 }
 
 // Only the new bytes are searched, and the few before them a delimiter could
 // have begun in, never the bytes held: a device that never sends the
-// delimiter costs each byte one look however long its message grows.
-void MessageFramer::feedDelimited(const QByteArray &bytes)
+// delimiter costs each byte one look however long its message grows. A
+// piece is searched once from each message start in it, not at each cap.
+void MessageFramer::step()
 {
-    const QByteArray &delimiter = framing_.delimiter;
-    qsizetype start = 0; // where the message under way begins in bytes
-    if (const qsizetype end = delimiterEndAcrossSeam(bytes); end >= 0) {
+    Piece &piece = input_.front();
+    if (piece.endMark) {
+        input_.pop_front();
         recentSize_ = 0;
-        take(bytes, 0, end, true);
-        start = end;
+        emitHeld();
+        return;
     }
-    for (qsizetype at = bytes.indexOf(delimiter, start); at >= 0; at = bytes.indexOf(delimiter, start)) {
-        const qsizetype end = at + delimiter.size();
+    const QByteArray bytes = piece.bytes; // shared: the piece may go first
+    const qsizetype from = piece.head;
+    const bool delimited = framing_.mode == MessageFraming::Delimiter;
+    qsizetype end = bytes.size();
+    bool ends = !delimited && framing_.gapMs == 0; // a read is a message
+    if (delimited) {
+        if (piece.delimiterEnd == DelimiterUnknown) {
+            const qsizetype seam = from == 0 ? delimiterEndAcrossSeam(bytes) : -1;
+            const qsizetype at = seam >= 0 ? -1 : bytes.indexOf(framing_.delimiter, from);
+            piece.delimiterEnd = seam >= 0 ? seam : at >= 0 ? at + framing_.delimiter.size() : NoDelimiter;
+        }
+        if (piece.delimiterEnd >= 0) {
+            end = piece.delimiterEnd;
+            ends = true;
+        }
+    }
+    const qsizetype to = std::min(end, from + framing_.cap - held_.size());
+    const bool delimiterEnded = ends && to == end;
+    const bool complete = delimiterEnded || held_.size() + (to - from) == framing_.cap;
+    piece.head = to;
+    backlog_ -= to - from;
+    if (delimited && delimiterEnded) {
         recentSize_ = 0;
-        take(bytes, start, end, true);
-        start = end;
+        piece.delimiterEnd = DelimiterUnknown;
+    } else if (delimited) {
+        keepRecent(QByteArrayView(bytes).sliced(from, to - from));
     }
-    take(bytes, start, bytes.size(), false);
-    keepRecent(QByteArrayView(bytes).sliced(start));
+    if (to == bytes.size())
+        input_.pop_front();
+    if (held_.isEmpty() && complete) {
+        emit message(bytes.mid(from, to - from));
+        return;
+    }
+    held_.append(bytes.constData() + from, to - from);
+    if (complete)
+        emitHeld();
 }
 
 // Where in bytes a delimiter ends that begins in the bytes before them, or
@@ -126,28 +187,6 @@ void MessageFramer::keepRecent(QByteArrayView tail)
     recentSize_ -= dropped;
     std::memcpy(recent_ + recentSize_, tail.data(), size_t(tail.size()));
     recentSize_ += tail.size();
-}
-
-// A piece fed whole, or a run of whole cap-sized pieces, goes out without a
-// copy into held_; held_ takes only what begins a message a later read ends.
-void MessageFramer::take(const QByteArray &bytes, qsizetype from, qsizetype to, bool ends)
-{
-    const qsizetype cap = framing_.cap;
-    if (!held_.isEmpty()) {
-        const qsizetype joined = std::min(to - from, cap - held_.size());
-        held_.append(bytes.constData() + from, joined);
-        from += joined;
-        if (held_.size() == cap || (ends && from == to))
-            emitHeld();
-    }
-    for (; to - from >= cap; from += cap)
-        emit message(bytes.mid(from, cap));
-    if (from == to)
-        return;
-    if (ends)
-        emit message(bytes.mid(from, to - from));
-    else
-        held_ = bytes.mid(from, to - from);
 }
 
 void MessageFramer::emitHeld()

@@ -26,6 +26,7 @@ public:
     int openError = 0;
     int claimError = 0;
     std::optional<unsigned> rateTaken; // what the device reports back instead of the rate set
+    QString sysRoot; // a sysfs tree in a folder; empty: the system's
     bool emulateModemLines = true; // false: the pseudo-terminal's own answers
     // Read on the channel's reader thread while the test sets them.
     std::atomic<bool> zeroReads{false}; // every read returns 0 and takes nothing
@@ -42,6 +43,15 @@ public:
     {
         note("claim");
         return claimError ? claimError : SerialDeviceCalls::claim(fd);
+    }
+    void unclaim(int fd) override
+    {
+        note("unclaim");
+        SerialDeviceCalls::unclaim(fd);
+    }
+    [[nodiscard]] QString sysfsRoot() const override
+    {
+        return sysRoot.isEmpty() ? SerialDeviceCalls::sysfsRoot() : sysRoot;
     }
     void release(int fd) override
     {

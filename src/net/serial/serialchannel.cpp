@@ -2,6 +2,7 @@
 
 #include "net/serial/modemlinewatcher.h"
 #include "net/serial/serialdevicecalls.h"
+#include "net/serial/serialdevicenode.h"
 #include "net/serial/serialreader.h"
 
 #include <QSocketNotifier>
@@ -71,12 +72,15 @@ struct PendingDescriptor {
     SerialDeviceCalls &calls;
     int fd = -1;
     std::optional<termios2> restore;
+    bool claimed = false; // by this open: a refused claim is another's
     ~PendingDescriptor()
     {
         if (fd < 0)
             return;
         if (restore)
             (void)calls.setAttributes(fd, *restore);
+        if (claimed)
+            calls.unclaim(fd);
         calls.release(fd);
     }
 };
@@ -87,9 +91,15 @@ SerialChannel::SerialChannel(QObject *parent, std::shared_ptr<SerialDeviceCalls>
     : QObject(parent)
     , calls_(calls ? std::move(calls) : SerialDeviceCalls::system())
     , breakTimer_(new QTimer(this))
+    , resumeTimer_(new QTimer(this))
 {
     breakTimer_->setSingleShot(true);
     connect(breakTimer_, &QTimer::timeout, this, &SerialChannel::endBreak);
+    // What waits is taken from the event loop, never inside the caller's
+    // stack, which is most likely the receiver's own handling.
+    resumeTimer_->setSingleShot(true);
+    resumeTimer_->setInterval(0);
+    connect(resumeTimer_, &QTimer::timeout, this, &SerialChannel::readFromDevice);
 }
 
 SerialChannel::~SerialChannel()
@@ -98,7 +108,8 @@ SerialChannel::~SerialChannel()
 }
 
 // The order matters:
-//   1. claim the device (after making sure it is a terminal) before touching it, so that the lines of a port
+//   1. claim the device (after making sure it is a terminal) before touching
+//   it, so that the lines of a port
 //      another program uses are never changed;
 //   2. set DTR and RTS as asked before anything else, so a device that
 //      resets on DTR (many boards do) sees no more than the kernel did;
@@ -112,21 +123,29 @@ SerialChannel::OpenResult SerialChannel::open(
 {
     if (isOpen())
         return failure(OpenError::Other, EALREADY);
-    const QByteArray name = path.toLocal8Bit();
-    struct stat status = {};
-    if (name.isEmpty() || ::stat(name.constData(), &status) != 0)
-        return openFailure(name.isEmpty() ? ENOENT : errno);
-    if (!S_ISCHR(status.st_mode))
+    using serial_node::Kind;
+    const serial_node::Node node = serial_node::inspect(path, calls_->sysfsRoot());
+    if (node.kind == Kind::Missing)
+        return openFailure(node.error);
+    if (node.kind == Kind::NotACharacterDevice)
         return failure(OpenError::NotATerminal, 0);
+    if (node.kind == Kind::NotATerminal)
+        return failure(OpenError::NotATerminal, ENOTTY);
 
     PendingDescriptor device{*calls_, -1, std::nullopt};
-    if (const int error = calls_->open(name, device.fd))
+    if (const int error = calls_->open(path.toLocal8Bit(), device.fd))
         return openFailure(error);
+    // The name may have been pointed elsewhere since it was looked at.
+    struct stat opened = {};
+    if (::fstat(device.fd, &opened) != 0 || !S_ISCHR(opened.st_mode)
+        || opened.st_rdev != node.identity.device)
+        return failure(OpenError::NotFound, ENODEV);
     termios2 original = {};
     if (const int error = calls_->getAttributes(device.fd, original))
         return failure(error == ENOTTY ? OpenError::NotATerminal : OpenError::Other, error);
     if (const int error = calls_->claim(device.fd))
-        return failure(error == EWOULDBLOCK ? OpenError::Busy : OpenError::Other, error);
+        return failure(error == EWOULDBLOCK || error == EBUSY ? OpenError::Busy : OpenError::Other, error);
+    device.claimed = true;
 
     bool hasModemLines = true;
     for (const auto &[line, on] : {std::pair{TIOCM_DTR, settings.dtr}, std::pair{TIOCM_RTS, settings.rts}}) {
@@ -173,6 +192,8 @@ SerialChannel::OpenResult SerialChannel::open(
 
     fd_ = std::exchange(device.fd, -1);
     path_ = path;
+    identity_ = node.identity;
+    receivingPaused_ = false;
     std::memcpy(saved_.raw, &original, sizeof original);
     saved_.valid = true;
     hangUpOnClose_ = settings.dtr;
@@ -198,6 +219,7 @@ void SerialChannel::tearDown(bool deviceGone)
     // The thread first: it waits on a duplicate of the descriptor.
     watcher_.reset();
     reader_.reset();
+    resumeTimer_->stop();
     delete writeNotifier_;
     writeNotifier_ = nullptr;
     if (breakTimer_->isActive()) {
@@ -215,11 +237,21 @@ void SerialChannel::tearDown(bool deviceGone)
             restored.c_cflag &= ~tcflag_t(HUPCL);
         (void)calls_->setAttributes(fd_, restored);
     }
+    // Ours: the open failed unless the claim was made.
+    calls_->unclaim(fd_);
     calls_->release(fd_);
     fd_ = -1;
     saved_ = {};
     output_.clear();
     outputHead_ = 0;
+}
+
+void SerialChannel::resumeReceiving()
+{
+    if (!std::exchange(receivingPaused_, false))
+        return;
+    if (isOpen())
+        resumeTimer_->start();
 }
 
 void SerialChannel::setLines(ModemLines lines)

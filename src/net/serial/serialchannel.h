@@ -16,6 +16,7 @@
 // Nothing here shows text: failures are codes with the errno value.
 
 #include "net/serial/serialdevice.h"
+#include "net/serial/serialdevicenode.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -39,7 +40,8 @@ public:
         Permission, // EACCES, EPERM: the user may need the dialout group
         Busy, // another program (or endpoint) holds the device
         NotATerminal, // a file, a directory, a device that is no terminal
-        SettingsRefused, // the device would not take the settings (a rate it cannot make)
+        SettingsRefused, // the device would not take the settings (a rate it cannot
+                         // make)
         Other,
     };
     struct OpenResult {
@@ -78,6 +80,14 @@ public:
     void close();
     [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
     [[nodiscard]] QString path() const { return path_; }
+    // The device opened last, to know it again; kept after close.
+    [[nodiscard]] const serial_node::Identity &identity() const { return identity_; }
+
+    // While paused, what arrives waits with the reader (up to its bound,
+    // then in the kernel) and nothing is handed over, nor the device's loss
+    // told before the bytes read ahead of it: for a receiver that is behind.
+    void pauseReceiving() { receivingPaused_ = true; }
+    void resumeReceiving();
 
     // Queues bytes for the device; returns how many were taken, which is
     // fewer than offered when the queue is full.
@@ -117,10 +127,13 @@ private:
     std::shared_ptr<SerialDeviceCalls> calls_;
     int fd_ = -1;
     QString path_;
+    serial_node::Identity identity_;
     serial_device::SavedAttributes saved_;
     bool hangUpOnClose_ = true;
     QSocketNotifier *writeNotifier_ = nullptr;
     QTimer *breakTimer_ = nullptr;
+    QTimer *resumeTimer_ = nullptr;
+    bool receivingPaused_ = false;
     std::unique_ptr<ModemLineWatcher> watcher_;
     std::unique_ptr<SerialReader> reader_;
     bool hasModemLines_ = false;

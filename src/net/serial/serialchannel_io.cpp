@@ -22,14 +22,14 @@ constexpr qsizetype kWriteLimit = 256 * 1024;
 // the event loop; a lost device is told after every byte read before it.
 void SerialChannel::readFromDevice()
 {
-    if (!reader_)
+    if (!reader_ || receivingPaused_)
         return;
     int lostError = 0;
     const QByteArray received = reader_->take(ReadLimit, &lostError);
     const QPointer<SerialChannel> self(this);
     if (!received.isEmpty()) {
         emit dataReceived(received);
-        if (!self || !isOpen())
+        if (!self || !isOpen() || receivingPaused_)
             return;
     }
     if (lostError)

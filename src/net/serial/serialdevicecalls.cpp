@@ -48,13 +48,31 @@ int SerialDeviceCalls::claim(int fd)
     // The lock holds even against root, for whom exclusive mode is not binding.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         return errno;
-    return result(ioctl(fd, TIOCEXCL));
+    int exclusive = 0;
+    int error = result(ioctl(fd, TIOCGEXCL, &exclusive));
+    if (error == 0 && exclusive)
+        error = EBUSY;
+    if (error == 0)
+        error = result(ioctl(fd, TIOCEXCL));
+    if (error)
+        (void)flock(fd, LOCK_UN);
+    return error;
+}
+
+void SerialDeviceCalls::unclaim(int fd)
+{
+    (void)ioctl(fd, TIOCNXCL);
+    (void)flock(fd, LOCK_UN);
 }
 
 void SerialDeviceCalls::release(int fd)
 {
-    (void)ioctl(fd, TIOCNXCL);
     ::close(fd);
+}
+
+QString SerialDeviceCalls::sysfsRoot() const
+{
+    return QStringLiteral("/sys");
 }
 
 int SerialDeviceCalls::getAttributes(int fd, termios2 &t)

@@ -14,6 +14,7 @@
 // the channel.
 
 #include <QByteArray>
+#include <QString>
 
 #include <memory>
 #include <pthread.h>
@@ -33,8 +34,17 @@ public:
     // Makes the device ours alone: an advisory lock every well-behaved program
     // takes (EWOULDBLOCK while another holds it), then the terminal's
     // exclusive mode, so that a later open(2) by anyone but root fails EBUSY.
+    // A terminal in exclusive mode already is another's (root got through
+    // its open): EBUSY, and nothing of it is taken.
     virtual int claim(int fd);
+    // Undoes a claim that succeeded on fd, and only such a one: exclusive
+    // mode belongs to the terminal, not to the descriptor.
+    virtual void unclaim(int fd);
+    // Closes the descriptor.
     virtual void release(int fd);
+    // Where sysfs is: whether a device is a terminal is read there before
+    // it is opened.
+    [[nodiscard]] virtual QString sysfsRoot() const;
 
     virtual int getAttributes(int fd, termios2 &t);
     virtual int setAttributes(int fd, const termios2 &t);
