@@ -26,6 +26,14 @@
 #include "ui/logview.h"
 #include "ui/messages.h"
 
+// The program's budgets for waiting output and kept logs, where the build
+// has them: the same scenario runs on a build from before them.
+#if __has_include("core/bytebudget.h")
+#include "core/bytebudget.h"
+#include "core/logbudget.h"
+#define PW_BENCH_BUDGETS 1
+#endif
+
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -666,7 +674,7 @@ int main(int argc, char **argv)
     if (argc < 2) {
         std::fprintf(stderr,
             "usage: benchapp tcp-recv|file-send|udp-recv|tcp-accept|tcp-stalled-replies|timer-send|"
-            "serial-recv|serial-echo|serial-unplug|idle "
+            "serial-recv|serial-echo|serial-unplug|crowd-budgets|idle "
             "[--key value]...\n");
         return 2;
     }
@@ -1070,6 +1078,95 @@ int main(int argc, char **argv)
                    .arg(peakReset ? 1 : 0)
                    .arg(probe.Summary("probe"))
                    .arg(probe.WorstAtNs() > 0 ? (probe.WorstAtNs() - t0) / 1000000 : -1));
+    } else if (scenario == "crowd-budgets") {
+        // `count` peers of a TCP Server, from the load generator: with
+        // --reply-bytes each asks a rule for that many bytes again and again
+        // and reads slowly; without, each sends a stream and stays. The run
+        // lasts --seconds from READY (or ends once --expect-bytes have been
+        // received in all); then the peak RSS since READY, the peers whose
+        // log tells of dropped replies, and what the budgets counted.
+        const int count = int(opt.num("count", 1000));
+        const qsizetype replyBytes = qsizetype(opt.num("reply-bytes", 0));
+        const qint64 expectBytes = opt.num("expect-bytes", 0);
+        const qint64 seconds = opt.num("seconds", 10);
+        Endpoint *server = create(
+            *form, EndpointKind::TcpServer, [&] { return form->controller().createTcpServer(port); });
+        if (!server)
+            return 3;
+        if (replyBytes > 0)
+            answerWithLargeReply(*windowOf(server), replyBytes);
+        settleFor(300);
+        const long rssBefore = statusKb("VmRSS:");
+        const bool peakReset = resetPeakRss();
+        int accepted = 0;
+        qint64 received = 0;
+        qint64 end = 0;
+        const qint64 t0 = nowNs();
+        QTimer check;
+        check.setInterval(100);
+        QObject::connect(&check, &QTimer::timeout, &app, [&] {
+            const QList<Endpoint *> peers = peersOf(*form);
+            accepted = std::max(accepted, int(peers.size()));
+            received = 0;
+            for (const Endpoint *peer : peers)
+                received += windowOf(peer)->receivedBytes();
+            const qint64 now = nowNs();
+            if ((expectBytes > 0 && received >= expectBytes) || now - t0 > seconds * 1000000000) {
+                end = now;
+                check.stop();
+                probe.Stop();
+                QCoreApplication::exit(0);
+            }
+        });
+        probe.Start();
+        ready();
+        check.start();
+        app.exec();
+        const long hwmKb = statusKb("VmHWM:");
+        const long rssEndKb = statusKb("VmRSS:");
+        // Peers whose log tells of replies dropped past their own bound, and
+        // past the program's total.
+        int refusing = 0;
+        int refusingTotal = 0;
+        qint64 sent = 0;
+        for (Endpoint *peer : peersOf(*form)) {
+            sent += windowOf(peer)->sentBytes();
+            if (replyBytes == 0)
+                continue;
+            windowOf(peer)->build();
+            const QString log = logText(*peer);
+            if (log.contains(QStringLiteral("全部连接等待发送的数据已达上限")))
+                ++refusingTotal;
+            else if (log.contains(QStringLiteral("新的应答将被丢弃")))
+                ++refusing;
+            QCoreApplication::sendPostedEvents();
+        }
+#ifdef PW_BENCH_BUDGETS
+        const QString budgets
+            = QStringLiteral("output_refusals=%1 output_peak_kb=%2 log_used_kb=%3 log_evicted_kb=%4")
+                  .arg(form->controller().outputBudget().refusals())
+                  .arg(form->controller().outputBudget().peak() / 1024)
+                  .arg(form->views().logBudget().used() / 1024)
+                  .arg(form->views().logBudget().evicted() / 1024);
+#else
+        const QString budgets
+            = QStringLiteral("output_refusals=-1 output_peak_kb=-1 log_used_kb=-1 log_evicted_kb=-1");
+#endif
+        exitCode = accepted == count ? 0 : 1;
+        result(QStringLiteral("end_ns=%1 peers=%2 received=%3 sent=%4 refusing_peers=%5 rss_before_kb=%6 "
+                              "hwm_kb=%7 rss_kb=%8 peak_reset=%9 %10 %11 refusing_total_peers=%12")
+                   .arg(end)
+                   .arg(accepted)
+                   .arg(received)
+                   .arg(sent)
+                   .arg(refusing)
+                   .arg(rssBefore)
+                   .arg(hwmKb)
+                   .arg(rssEndKb)
+                   .arg(peakReset ? 1 : 0)
+                   .arg(probe.Summary("probe"))
+                   .arg(budgets)
+                   .arg(refusingTotal));
     } else if (scenario == "timer-send") {
         // A UDP Client sends one byte per tick of its timer to the sink; an
         // optional UDP Server meanwhile takes a datagram load.

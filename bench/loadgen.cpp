@@ -28,6 +28,14 @@
 //                                               loopback's), each sends TEXT once and never
 //                                               reads; held for H ms, or until stdin ends
 //                                               with --until-eof, then closed)
+//   tcp-crowd PORT COUNT [--asks N --ask-ms A] [--read-bytes R --read-ms P]
+//             [--send-bytes B] [--mss M] [--until-eof] [--hold-ms H]
+//                                               (COUNT connections, each: "q" N times A ms
+//                                               apart, reading at most R bytes every P ms
+//                                               (0: never), or B bytes of the stream
+//                                               above sent as fast as taken; prints
+//                                               "done" once all is said, then holds
+//                                               them open for H ms or until stdin ends)
 //
 // A pseudo-terminal's master (ptyload.cpp); each prints "slave=<path>" first:
 //   pty-send BYTES [--head]                     (the stream above into the master once a line
@@ -544,6 +552,118 @@ int tcpStall(int argc, char **argv)
     return connected == count && said == count ? 0 : 1;
 }
 
+// A crowd of clients that each ask or send and read slowly, all from one
+// poll loop: the peers of the program's memory budgets.
+int tcpCrowd(int argc, char **argv)
+{
+    const int port = std::atoi(argv[2]);
+    const int count = std::atoi(argv[3]);
+    const int asks = int(numOption(argc, argv, "--asks", 0));
+    const long long askNs = (long long)numOption(argc, argv, "--ask-ms", 120) * 1000000LL;
+    const long long readBytes = (long long)numOption(argc, argv, "--read-bytes", 0);
+    const long long readNs = (long long)numOption(argc, argv, "--read-ms", 800) * 1000000LL;
+    const long long sendBytes = (long long)numOption(argc, argv, "--send-bytes", 0);
+    // As tcp-stall: small segments keep the kernel's buffers for a
+    // thousand connections to what a desktop has.
+    const int mss = int(numOption(argc, argv, "--mss", 1460));
+    const long long holdMs = (long long)numOption(argc, argv, "--hold-ms", 30000);
+    const bool untilEof = hasFlag(argc, argv, "--until-eof");
+    const long long deadline = nowNs() + timeoutMs * 1000000LL;
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    struct Client {
+        int fd;
+        int asked = 0;
+        long long sent = 0;
+    };
+    std::vector<Client> clients;
+    const sockaddr_in a = loopback(port);
+    for (int i = 0; i < count; ++i) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            die("socket");
+        if (mss > 0 && setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &mss, sizeof mss) != 0)
+            die("TCP_MAXSEG");
+        if (connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0)
+            die("connect");
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        clients.push_back({fd});
+    }
+    const long long start = nowNs();
+    std::printf("start_ns=%lld connected=%d\n", start, count);
+    std::fflush(stdout);
+    const std::vector<char> stream = payload(65536);
+    std::vector<char> buffer(65536);
+    long long nextAsk = start;
+    long long nextRead = start + readNs;
+    long long readTotal = 0;
+    long long sentTotal = 0;
+    int askRounds = 0;
+    bool done = false;
+    long long holdEnd = deadline;
+    for (;;) {
+        const long long now = nowNs();
+        if (now >= deadline || (done && now >= holdEnd))
+            break;
+        if (askRounds < asks && now >= nextAsk) {
+            for (Client &c : clients)
+                if (send(c.fd, "q", 1, MSG_NOSIGNAL) == 1)
+                    ++c.asked;
+            ++askRounds;
+            nextAsk += askNs;
+        }
+        if (readBytes > 0 && now >= nextRead) {
+            for (Client &c : clients) {
+                for (long long got = 0; got < readBytes;) {
+                    const ssize_t n
+                        = recv(c.fd, buffer.data(), size_t(std::min<long long>(readBytes - got, 65536)), 0);
+                    if (n <= 0)
+                        break;
+                    got += n;
+                    readTotal += n;
+                }
+            }
+            nextRead += readNs;
+        }
+        bool sending = false;
+        for (Client &c : clients) {
+            while (c.sent < sendBytes) {
+                const size_t at = size_t(c.sent % 65536);
+                const size_t piece = size_t(std::min<long long>(sendBytes - c.sent, (long long)(65536 - at)));
+                const ssize_t n = send(c.fd, stream.data() + at, piece, MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                c.sent += n;
+                sentTotal += n;
+            }
+            sending = sending || c.sent < sendBytes;
+        }
+        if (!done && askRounds >= asks && !sending) {
+            done = true;
+            holdEnd = std::min(deadline, now + holdMs * 1000000LL);
+            std::printf("done asked_rounds=%d sent_bytes=%lld done_ns=%lld\n", askRounds, sentTotal, now);
+            std::fflush(stdout);
+        }
+        pollfd in{STDIN_FILENO, POLLIN, 0};
+        if (untilEof && done) {
+            char sink[256];
+            if (poll(&in, 1, 20) == 1 && read(STDIN_FILENO, sink, sizeof sink) <= 0)
+                break;
+        } else {
+            usleep(sending ? 1000 : 5000);
+        }
+    }
+    for (const Client &c : clients)
+        close(c.fd);
+    std::printf("closed=%zu read_bytes=%lld sent_bytes=%lld closed_ns=%lld\n", clients.size(), readTotal,
+        sentTotal, nowNs());
+    std::fflush(stdout);
+    return done ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -572,6 +692,8 @@ int main(int argc, char **argv)
         return udpAsk(argc, argv);
     if (mode == "tcp-stall" && argc >= 4)
         return tcpStall(argc, argv);
+    if (mode == "tcp-crowd" && argc >= 4)
+        return tcpCrowd(argc, argv);
     if (mode == "pty-send" && argc >= 3)
         return ptySend(argc, argv, timeoutMs);
     if (mode == "pty-echo")

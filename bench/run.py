@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Runs the benchmarks B1..B19 against Portwright and their baselines, and prints
+"""Runs the benchmarks B1..B20 against Portwright and their baselines, and prints
 one table: Portwright figure, baseline figure from the same run, ratio, target,
 met or not. Figures are medians over --runs runs. Loopback only; the serial
 benchmarks (B17..B19) use pseudo-terminals, never a real serial device.
@@ -362,6 +362,39 @@ class Bench:
             gen.finish(60)
         res["app_exit"] = app_exit
         res.update({"gen_" + k: v for k, v in kv(" ".join(l for l in gen.lines if "=" in l)).items()})
+        return res
+
+    # B20: a crowd of peers against the program's memory budgets. With
+    # reply_bytes each peer asks a rule 30 times, 0.12 s apart, for that
+    # many bytes and reads 64 KB every 0.8 s; with send_bytes each sends that
+    # many and stays; with neither they connect and stay (the idle program
+    # with its peers). The generator holds the peers until the app is done.
+    def crowd(self, count, reply_bytes=0, send_bytes=0, seconds=10):
+        port = free_port()
+        app_args = ["crowd-budgets", "--port", port, "--count", count, "--seconds", seconds]
+        gen_args = ["tcp-crowd", port, count, "--until-eof", "--hold-ms", (seconds + 120) * 1000,
+                    "--timeout-ms", (seconds + 180) * 1000]
+        if reply_bytes:
+            app_args += ["--reply-bytes", reply_bytes]
+            gen_args += ["--asks", 30, "--ask-ms", 120, "--read-bytes", 65536, "--read-ms", 800]
+        if send_bytes:
+            app_args += ["--expect-bytes", count * send_bytes]
+            gen_args += ["--send-bytes", send_bytes]
+        app = self.app_proc(*app_args)
+        app.wait_line("READY", 30)
+        gen = self.gen_proc(*gen_args, stdin=subprocess.PIPE)
+        try:
+            gen.wait_line("start_ns=", 60)
+            try:
+                res = kv(app.wait_line("RESULT", seconds + 120))
+                res["alive"] = 1
+            except RuntimeError as e:
+                print("B20: %s" % e, file=sys.stderr, flush=True)
+                res = {"alive": 0}
+        finally:
+            app.finish(120)
+            gen.p.stdin.close()
+            gen.finish(60)
         return res
 
     # B17: the loadgen's stream written into a pseudo-terminal whose slave a
@@ -1026,7 +1059,7 @@ def main():
     # bench/run.sh gives the folder of the programs it built.
     ap.add_argument("--bindir", required=True, help=argparse.SUPPRESS)
     ap.add_argument("--runs", type=int, default=3, help="runs of each benchmark; the figures are their medians")
-    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12,B13,B14,B15,B16,B17,B18,B19",
+    ap.add_argument("--only", default="B1,B2,B3,B4,B5,B6,B7,B8,B9,B10,B11,B12,B13,B14,B15,B16,B17,B18,B19,B20",
                     help="the benchmarks to run, separated by commas (default: all)")
     ap.add_argument("--b1-mb", type=int, default=50, help="MB (10^6 bytes) streamed into one peer")
     ap.add_argument("--b5-ticks", type=int, default=1000, help="ticks of the 10 ms timer")
@@ -1046,6 +1079,13 @@ def main():
     ap.add_argument("--b19-cycles", type=int, default=10, help="times the device is unplugged and plugged back")
     ap.add_argument("--b19-rate", type=float, default=1, help="MB/s (10^6 bytes) streamed while it is plugged")
     ap.add_argument("--b19-stream-ms", type=int, default=1000, help="ms of stream between two unplugs")
+    ap.add_argument("--b20-peers", type=int, default=1000, help="peers of the memory budget crowd")
+    ap.add_argument("--b20-reply-bytes", type=int, default=1000000, help="reply each ask of the crowd is given")
+    ap.add_argument("--b20-send-mb", type=int, default=1, help="MiB each peer of the crowd sends")
+    ap.add_argument("--b20-seconds", type=int, default=10, help="length of the asking crowd's run")
+    ap.add_argument("--b20-base-bindir", default="", help="an earlier build run side by side for B20")
+    ap.add_argument("--b20-base-peers", type=int, default=40,
+                    help="peers for the earlier build (it holds 16 MB of replies per peer)")
     ap.add_argument("--json", default="", help="file for the raw figures of every run (default: results.json in the build tree)")
     args = ap.parse_args()
     only = set(args.only.split(","))
@@ -1309,6 +1349,36 @@ def main():
                 "%.0f before the peers" % (med(alive, "rss_before_kb") / 1024), "-", "-", "-")
             row("B13", "RSS at the end MiB, median", "%.0f" % (med(alive, "rss_kb") / 1024),
                 "%.0f before the peers" % (med(alive, "rss_before_kb") / 1024), "-", "-", "-")
+
+    if "B20" in only:
+        sides = [("this build", b, args.b20_peers)]
+        if args.b20_base_bindir:
+            sides.append(("earlier build", Bench(args.b20_base_bindir, b.runs), args.b20_base_peers))
+        send = args.b20_send_mb * 1024 * 1024
+        for name, side, peers in sides:
+            for work, kw in (("idle", {}), ("asking", {"reply_bytes": args.b20_reply_bytes}),
+                             ("sending", {"send_bytes": send})):
+                res = side.repeat(lambda: side.crowd(peers, seconds=args.b20_seconds if work == "asking" else 6
+                                                     if work == "idle" else 120, **kw))
+                raw["B20_%s_%s_%d" % (name.replace(" ", "_"), work, peers)] = res
+                alive = [r for r in res if r["alive"] == 1]
+                if not alive:
+                    row("B20", "%s, %d peers %s: runs alive" % (name, peers, work), "0 of %d" % len(res),
+                        "-", "-", "alive", "NO")
+                    continue
+                row("B20", "%s, %d peers %s: alive / peers / received MiB / peers refusing at their own bound / at the total / output refusals"
+                    % (name, peers, work), "%d of %d / %d / %.0f / %d / %d / %d" % (
+                        len(alive), len(res), med(alive, "peers"), med(alive, "received") / 1048576,
+                        med(alive, "refusing_peers"),
+                        statistics.median(r.get("refusing_total_peers", -1) for r in alive),
+                        med(alive, "output_refusals")), "-", "-", "-", "-")
+                row("B20", "%s, %d peers %s: peak RSS (VmHWM) MiB, median (max)" % (name, peers, work),
+                    "%.0f (%.0f)" % (med(alive, "hwm_kb") / 1024, max(r["hwm_kb"] for r in alive) / 1024),
+                    "%.0f before the peers" % (med(alive, "rss_before_kb") / 1024), "-",
+                    "<= idle with its peers + 512", "-")
+                row("B20", "%s, %d peers %s: loop latency p99 ms, median (worst)" % (name, peers, work),
+                    "%.1f (%.1f)" % (med(alive, "probe_p99_ms"), max(r["probe_p99_ms"] for r in alive)),
+                    "-", "-", "<= 50 ms", "yes" if max(r["probe_p99_ms"] for r in alive) <= 50 else "NO")
 
     if "B14" in only:
         nbytes = args.b14_mb * 1000 * 1000

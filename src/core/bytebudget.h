@@ -29,6 +29,8 @@ public:
     [[nodiscard]] bool hasRoom(qint64 bytes) const { return used_ + bytes <= capacity_; }
     // Takes `bytes` when they fit; false (counted) when they do not.
     [[nodiscard]] bool reserve(qint64 bytes);
+    // Counts work refused on a look at hasRoom alone.
+    void noteRefused() { ++refusals_; }
     void release(qint64 bytes);
 
 private:

@@ -1,5 +1,6 @@
 #include "endpoints/endpointsend.h"
 
+#include "core/bytebudget.h"
 #include "core/usermessages.h"
 #include "endpoints/connectionoutbox.h"
 #include "endpoints/endpoint.h"
@@ -170,13 +171,17 @@ SendOutcome replyThrough(Endpoint &endpoint, const QByteArray &data, const SendC
     return outcome;
 }
 
-ReplyRoom replyHasRoom(Endpoint &endpoint, qsizetype size, const ByteBudget *budget)
+ReplyRoom replyHasRoom(Endpoint &endpoint, qsizetype size, ByteBudget *budget)
 {
     if (SerialEndpoint *serial = endpoint.serialPort())
         return serial->hasRoomFor(size) ? ReplyRoom::Room : ReplyRoom::PeerBacklog;
     // A datagram endpoint keeps nothing waiting: no budget of its own.
     TcpConnection *connection = replyConnection(endpoint);
-    return connection ? ConnectionOutbox::roomFor(connection, size, budget) : ReplyRoom::Room;
+    const ReplyRoom room = connection ? ConnectionOutbox::roomFor(connection, size, budget) : ReplyRoom::Room;
+    // The reply is dropped on this answer.
+    if (room == ReplyRoom::OutputBudget)
+        budget->noteRefused();
+    return room;
 }
 
 bool repliesIdle(Endpoint &endpoint)

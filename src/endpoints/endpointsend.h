@@ -31,6 +31,7 @@ SendOutcome sendThrough(Endpoint &endpoint, const QByteArray &data, const SendCo
 SendOutcome replyThrough(Endpoint &endpoint, const QByteArray &data, const SendControl &control,
     const std::shared_ptr<ByteBudget> &budget);
 // Whether a reply of that size may still wait for the endpoint's peer.
-[[nodiscard]] ReplyRoom replyHasRoom(Endpoint &endpoint, qsizetype size, const ByteBudget *budget);
+// A reply refused for the budget is counted there.
+[[nodiscard]] ReplyRoom replyHasRoom(Endpoint &endpoint, qsizetype size, ByteBudget *budget);
 // No reply waits for the endpoint's peer.
 [[nodiscard]] bool repliesIdle(Endpoint &endpoint);
