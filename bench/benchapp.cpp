@@ -40,17 +40,20 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QEventLoop>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSet>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QTreeWidgetItem>
 #include <QWindow>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -438,6 +441,124 @@ QString stopServer(MainWindow &form, Endpoint &server)
     return QStringLiteral("stop_s=%1 peers_left=%2")
         .arg(double(t1 - t0) / 1e9, 0, 'f', 3)
         .arg(peersOf(form).size());
+}
+
+// The next line of standard input, the event loop running meanwhile; empty
+// at the input's end or after `limitMs`.
+QByteArray nextInputLine(int limitMs)
+{
+    static QByteArray pending;
+    if (!pending.contains('\n')) {
+        QEventLoop wait;
+        QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+        QObject::connect(&input, &QSocketNotifier::activated, &wait, [&] {
+            char piece[256];
+            const ssize_t got = ::read(STDIN_FILENO, piece, sizeof piece);
+            if (got > 0)
+                pending.append(piece, got);
+            if (got <= 0 || pending.contains('\n')) {
+                input.setEnabled(false);
+                wait.quit();
+            }
+        });
+        QTimer::singleShot(limitMs, &wait, &QEventLoop::quit);
+        wait.exec();
+    }
+    const qsizetype end = pending.indexOf('\n');
+    if (end < 0)
+        return {};
+    const QByteArray line = pending.left(end).trimmed();
+    pending.remove(0, end + 1);
+    return line;
+}
+
+void clickAt(QWidget *widget, QPoint at)
+{
+    const QPointF global = widget->mapToGlobal(QPointF(at));
+    QMouseEvent press(
+        QEvent::MouseButtonPress, QPointF(at), global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent release(
+        QEvent::MouseButtonRelease, QPointF(at), global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+}
+
+void pressKey(QWidget *widget, Qt::Key key)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+}
+
+// The stop as a user makes it with a screen reader following the window:
+// the first peer's node clicked, Home and Down to the server's node (its
+// window comes to the front), then "SHOWN" printed; on the line "stop" the
+// stop button is pressed, "STOPPED stop_ns=..." printed, and the run goes
+// on (the screen reader asking the tree meanwhile) until the line "end".
+// Times the stop until no peer endpoint and no peer node is left.
+QString stopByUser(MainWindow &form, Endpoint &server)
+{
+    auto *tree = form.findChild<EndpointTree *>(QStringLiteral("tree"));
+    QTreeWidgetItem *serverNode = nodeOf(&server);
+    if (serverNode->childCount() > 0) {
+        QTreeWidgetItem *first = serverNode->child(0);
+        tree->scrollToItem(first);
+        tree->setFocus();
+        clickAt(tree->viewport(), tree->visualItemRect(first).center());
+        settleFor(300);
+    }
+    pressKey(tree, Qt::Key_Home);
+    settleFor(100);
+    pressKey(tree, Qt::Key_Down);
+    settleFor(300);
+    DataWindow *window = windowOf(&server);
+    const bool serverInFront = tree->currentItem() == serverNode && window->isVisible();
+    std::printf("SHOWN server_front=%d\n", serverInFront ? 1 : 0);
+    std::fflush(stdout);
+    if (nextInputLine(180000) != "stop")
+        return QStringLiteral("server_front=%1 stop_ns=0 stop_s=0").arg(serverInFront ? 1 : 0);
+    auto *stopButton = window->findChild<QPushButton *>(QStringLiteral("stopButton"));
+    // How the peers' nodes left: in how many removals from under the server.
+    int removals = 0;
+    const QPersistentModelIndex serverRow(tree->model()->index(serverNode->parent()->indexOfChild(serverNode),
+        0, tree->model()->index(tree->indexOfTopLevelItem(serverNode->parent()), 0)));
+    const auto counting = QObject::connect(tree->model(), &QAbstractItemModel::rowsRemoved, tree,
+        [&](const QModelIndex &parent) { removals += parent == serverRow ? 1 : 0; });
+    const qint64 t0 = nowNs();
+    clickAt(stopButton, stopButton->rect().center());
+    std::printf("STOPPED stop_ns=%lld\n", (long long)t0);
+    std::fflush(stdout);
+    qint64 clear = 0;
+    QTimer check;
+    check.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (peersOf(form).isEmpty() && serverNode->childCount() == 0) {
+            clear = nowNs();
+            check.stop();
+        }
+    });
+    check.start(5);
+    (void)nextInputLine(60000);
+    if (clear == 0) {
+        // Told to end before the check saw the tree clear: it may still.
+        QEventLoop wait;
+        QObject::connect(&check, &QTimer::timeout, &wait, [&] {
+            if (clear != 0)
+                wait.quit();
+        });
+        QTimer::singleShot(30000, &wait, &QEventLoop::quit);
+        if (check.isActive())
+            wait.exec();
+    }
+    check.stop();
+    QObject::disconnect(counting);
+    return QStringLiteral("server_front=%1 stop_ns=%2 stop_s=%3 peers_left=%4 tree_removals=%5")
+        .arg(serverInFront ? 1 : 0)
+        .arg(t0)
+        .arg(clear ? double(clear - t0) / 1e9 : -1.0, 0, 'f', 3)
+        .arg(peersOf(form).size())
+        .arg(removals);
 }
 
 // A serial endpoint on `setup`, made as the creation dialog makes one, its
@@ -893,7 +1014,7 @@ int main(int argc, char **argv)
         // peer ever accepted instead of those present (for a descriptor limit
         // below the count, where peers must leave for others to come in).
         // Then, optionally, the user clicks through --click peers' nodes, and
-        // --stop stops the server.
+        // --stop stops the server (--stop-by-user: as stopByUser says).
         const int count = int(opt.num("count", 1000));
         const bool distinct = opt.flag("distinct");
         Endpoint *server = create(
@@ -984,6 +1105,8 @@ int main(int argc, char **argv)
             extra += QLatin1Char(' ') + clickThrough(*form, clicks);
         if (opt.flag("stop"))
             extra += QLatin1Char(' ') + stopServer(*form, *server);
+        else if (opt.flag("stop-by-user"))
+            extra += QLatin1Char(' ') + stopByUser(*form, *server);
         extra += QLatin1Char(' ') + displayState();
         result(QStringLiteral("end_ns=%1 peers=%2 rss_before_kb=%3 rss_after_kb=%4 idle_cpu_pct=%5 %6 %7")
                    .arg(end)

@@ -531,7 +531,7 @@ class Bench:
 
     # B16: the program on an X display, with an accessibility bus and a
     # listener on it (listen) or without either.
-    def xcb_app(self, display, bus, folder, *args):
+    def xcb_app(self, display, bus, folder, *args, stdin=None):
         env = dict(self.env, DISPLAY=display)
         env.pop("AT_SPI_BUS_ADDRESS", None)
         if bus:
@@ -542,34 +542,36 @@ class Bench:
             env.pop("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", None)
             env["DBUS_SESSION_BUS_ADDRESS"] = NO_SESSION_BUS
         # "-platform xcb" overrides the offscreen platform benchapp sets.
-        return Proc([self.app] + [str(a) for a in args] + ["-platform", "xcb"], env=env,
+        return Proc([self.app] + [str(a) for a in args] + ["-platform", "xcb"], env=env, stdin=stdin,
                     stderr_path=os.path.join(folder, "app.err"))
 
-    def on_display(self, display, listen, app_args, load, limit_s, settle_s=None):
-        """Runs benchapp with app_args on the display; load(app) makes the
-        load once the app is READY (and the listener, if any, LISTENING) and
-        returns the app's results. With listen: a session bus of its own with
-        the accessibility bus, and the listener's counts added to the results."""
+    def on_display(self, display, listen, app_args, load, limit_s, settle_s=None, follow=False):
+        """Runs benchapp with app_args on the display; load(app, listener)
+        makes the load once the app is READY (and the listener, if any,
+        LISTENING) and returns the app's results. With listen: a session bus
+        of its own with the accessibility bus, and the listener's counts added
+        to the results. With follow: the app's standard input is a pipe, and
+        the listener follows the endpoint tree (a11y_listener.py --follow-tree)."""
         folder = tempfile.mkdtemp(prefix="pw-bench-b16-")
         bus = listener = app = None
         try:
             if listen:
                 bus = A11yBus(display, folder, limit_s + 120)
-            app = self.xcb_app(display, bus, folder, *app_args)
+            app = self.xcb_app(display, bus, folder, *app_args, stdin=subprocess.PIPE if follow else None)
             app.wait_line("READY", 60)
             if listen:
                 env = dict(os.environ, DISPLAY=display, DBUS_SESSION_BUS_ADDRESS=bus.address)
                 env.pop("AT_SPI_BUS_ADDRESS", None)
                 listener = Proc([SYSTEM_PYTHON, os.path.join(HERE, "a11y_listener.py"), "--pid", str(app.p.pid),
-                                 "--seconds", str(limit_s + 60)], env=env, stdin=subprocess.PIPE,
-                                stderr_path=os.path.join(folder, "listener.err"))
+                                 "--seconds", str(limit_s + 60)] + (["--follow-tree"] if follow else []),
+                                env=env, stdin=subprocess.PIPE, stderr_path=os.path.join(folder, "listener.err"))
                 listener.wait_line("LISTENING", 120)
             # Both sides start the load from an idle window: the listener's
             # start gives the side with the bus a second or so after READY,
             # and a window still finishing its first paint and font loading
             # would make the side without it the slower one.
             time.sleep(B16_SETTLE_S if settle_s is None else settle_s)
-            res = load(app)
+            res = load(app, listener)
             if listener:
                 listener.p.stdin.close()
                 res.update(kv(listener.wait_line("HEARD", 30)))
@@ -580,6 +582,8 @@ class Bench:
                     listener.p.stdin.close()
                 listener.finish(30)
             if app:
+                if app.p.stdin and not app.p.stdin.closed:
+                    close_input(app)
                 app.finish(30)
             if bus:
                 bus.stop()
@@ -594,7 +598,7 @@ class Bench:
         if hex_mode:
             app_args.append("--hex")
 
-        def load(app):
+        def load(app, _listener):
             gen = self.gen_proc("tcp-send", port, nbytes, "--delay-ms", 300, "--timeout-ms", int(timeout * 1000))
             try:
                 start = kv(gen.wait_line("start_ns=", 30))["start_ns"]
@@ -609,26 +613,51 @@ class Bench:
         return self.on_display(display, listen, app_args, load, timeout)
 
     def a11y_stop(self, display, listen, count, timeout_ms=30000):
-        """B3's burst of peers on the display, then the server stopped as its
-        stop button does (B8's --stop)."""
+        """B3's burst of peers on the display, then the server stopped as a
+        user does it with a screen reader following the window (benchapp's
+        --stop-by-user): the first peer's node clicked, Home and Down to the
+        server, its stop button pressed, while the listener, having read the
+        tree's rows on screen, asks the tree for its row count every 50 ms
+        until only the server is left. From the press: s until the
+        listener's tree is clear (tree_s), until the peers have all seen
+        their connections end (peers_s), until the app has no peer left
+        (stop_s)."""
         port = free_port()
-        app_args = ["tcp-accept", "--port", port, "--count", count, "--timeout-ms", timeout_ms, "--stop"]
+        app_args = ["tcp-accept", "--port", port, "--count", count, "--timeout-ms", timeout_ms, "--stop-by-user"]
 
-        def load(app):
-            gen = self.gen_proc("tcp-connect", port, count, "--hold-ms", 60000, "--until-closed")
+        def load(app, listener):
+            gen = self.gen_proc("tcp-connect", port, count, "--hold-ms", 120000, "--until-closed")
             try:
                 start = kv(gen.wait_line("start_ns=", 30))["start_ns"]
-                res = kv(app.wait_line("RESULT", 120 + timeout_ms / 1000))
+                shown = kv(app.wait_line("SHOWN", 120 + timeout_ms / 1000))
+                following = {}
+                if listener:
+                    go_ahead_line(listener, "follow")
+                    following = kv(listener.wait_line("FOLLOWING", 60))
+                go_ahead_line(app, "stop")
+                stop_ns = kv(app.wait_line("STOPPED", 30))["stop_ns"]
+                closed = kv(gen.wait_line("closed_by_peer_ns=", 60))
+                clear = kv(listener.wait_line("CLEAR", 60)) if listener else {}
+                go_ahead_line(app, "end")
+                res = kv(app.wait_line("RESULT", 60))
                 app.finish(60)
             finally:
                 gen.finish(70)  # the server's stop closed the peers; the generator then ends
+            res.update(shown)
+            res["cells_read"] = following.get("cells", 0)
             res["seconds"] = (res["end_ns"] - start) / 1e9
+            res["peers_s"] = (closed["closed_by_peer_ns"] - stop_ns) / 1e9 if closed["open"] == 0 else -1
+            if listener:
+                res["tree_s"] = (clear["clear_ns"] - stop_ns) / 1e9 if clear["clear_ns"] else -1
+                res["row_polls"] = clear["polls"]
+            else:
+                res["tree_s"] = res["stop_s"]
             # Negative: before the first connect (the listener's walk, the
             # idle window).
             res["probe_worst_ms"] = (res["probe_worst_at_ns"] - start) / 1e6 if res["probe_worst_at_ns"] else 0
             return res
 
-        return self.on_display(display, listen, app_args, load, 120 + timeout_ms / 1000)
+        return self.on_display(display, listen, app_args, load, 240 + timeout_ms / 1000, follow=True)
 
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -732,6 +761,15 @@ def go_ahead(gen):
     try:
         gen.p.stdin.write("go\n")
         gen.p.stdin.flush()
+    except BrokenPipeError:
+        pass  # it has ended: what it printed says why
+
+
+def go_ahead_line(proc, line):
+    """One line on a child's standard input."""
+    try:
+        proc.p.stdin.write(line + "\n")
+        proc.p.stdin.flush()
     except BrokenPipeError:
         pass  # it has ended: what it printed says why
 
@@ -995,14 +1033,15 @@ def b16(b, args, row, raw):
     the accessibility bus and a listener, and without, interleaved in each
     run (which goes first alternates from run to run)."""
     nbytes, peers = args.b16_mb * 1000 * 1000, args.b16_peers
-    streams = {(mode, listen): [] for mode in ("text", "hex") for listen in (False, True)}
+    modes = ("text", "hex") if nbytes > 0 else ()  # --b16-mb 0: the stop alone
+    streams = {(mode, listen): [] for mode in modes for listen in (False, True)}
     stops = {False: [], True: []}
     load = [loadavg()]
     for i in range(b.runs):
         order = (False, True) if i % 2 == 0 else (True, False)
         x = Xvfb()
         try:
-            for mode in ("text", "hex"):
+            for mode in modes:
                 for listen in order:
                     streams[(mode, listen)].append(b.a11y_stream(x.display, listen, nbytes, mode == "hex"))
             for listen in order:
@@ -1020,7 +1059,7 @@ def b16(b, args, row, raw):
         return all(r["exposed"] == 1 and r["a11y_active"] == (1 if listen else 0)
                    and (not listen or r["found"] == 1) for r in runs)
 
-    for mode in ("text", "hex"):
+    for mode in modes:
         bus, nobus = streams[(mode, True)], streams[(mode, False)]
         ratio = med(bus, "mbps") / med(nobus, "mbps")
         ok = (as_meant(bus, True) and as_meant(nobus, False)
@@ -1031,11 +1070,17 @@ def b16(b, args, row, raw):
             ">= 0.9x, counter exact, changes heard", "yes" if ratio >= 0.9 and ok else "NO")
     bus, nobus = stops[True], stops[False]
     ok = (as_meant(bus, True) and as_meant(nobus, False)
-          and all(r["peers"] == peers and r["peers_left"] == 0 for r in bus + nobus))
-    stop = med(bus, "stop_s")
-    row("B16", "%d peers, server stopped, bus + listener: s until no peer node is left" % peers, "%.3f" % stop,
-        "%.3f (no bus)" % med(nobus, "stop_s"), "%.1f" % (stop / max(med(nobus, "stop_s"), 1e-6)),
-        "<= 1 s, none left", "yes" if stop <= 1 and ok else "NO")
+          and all(r["peers"] == peers and r["peers_left"] == 0 and r["server_front"] == 1
+                  and r["tree_s"] >= 0 and r["peers_s"] >= 0 for r in bus + nobus)
+          and all(r["cells_read"] > 0 for r in bus))
+    for key, what in (("tree_s", "s until the listener's tree is back to the server alone"),
+                      ("peers_s", "s until every peer saw its connection end")):
+        value = med(bus, key)
+        row("B16", "%d peers, server's stop button pressed, bus + listener polling rows: %s" % (peers, what),
+            "%.3f" % value, "%.3f (no bus)" % med(nobus, key), "%.1f" % (value / max(med(nobus, key), 1e-6)),
+            "<= 1 s, none left", "yes" if value <= 1 and ok else "NO")
+    row("B16", "%d peers, server's stop button pressed: s until no peer node is left in the app" % peers,
+        "%.3f" % med(bus, "stop_s"), "%.3f (no bus)" % med(nobus, "stop_s"), "-", "-", "-")
     row("B16", "%d concurrent connects, bus + listener: s to all peer nodes+windows" % peers,
         "%.3f" % med(bus, "seconds"), "%.3f (no bus)" % med(nobus, "seconds"),
         "%.1f" % (med(bus, "seconds") / med(nobus, "seconds")), "-", "-")
@@ -1044,8 +1089,9 @@ def b16(b, args, row, raw):
         "ms after the first connect that the worst slot was served)", "%.1f (%s)" % (
             p99, ", ".join("%.0f" % r["probe_worst_ms"] for r in bus)),
         "%.1f (no bus)" % max(r["probe_p99_ms"] for r in nobus), "-", "<= 50", "yes" if p99 <= 50 else "NO")
-    every = [streams[("text", True)], streams[("hex", True)], bus]
-    row("B16", "listener: nodes walked at start; text / children changes heard (text, hex, peers; per run)",
+    every = [streams[(mode, True)] for mode in modes] + [bus]
+    row("B16", "listener: nodes walked at start; text / children changes heard (%s; per run)"
+        % ", ".join(modes + ("peers",)),
         "%d" % med(bus, "nodes"),
         ", ".join(" ".join("%d/%d" % (r["text_changed"], r["children_changed"]) for r in runs) for runs in every),
         "-", "-", "-")
@@ -1072,7 +1118,8 @@ def main():
     ap.add_argument("--b14-mb", type=int, default=50, help="MB (10^6 bytes) into the headless TCP Server")
     ap.add_argument("--b15-seconds", type=int, default=10, help="length of the request stream to the headless run")
     ap.add_argument("--b15-rate", type=int, default=100000, help="requests per second to the headless run")
-    ap.add_argument("--b16-mb", type=int, default=50, help="MB (10^6 bytes) into the peer on the X display")
+    ap.add_argument("--b16-mb", type=int, default=50,
+                    help="MB (10^6 bytes) into the peer on the X display (0: no stream, the stop alone)")
     ap.add_argument("--b16-peers", type=int, default=1000, help="peers whose server is stopped on the X display")
     ap.add_argument("--b17-mb", type=int, default=50, help="MB (10^6 bytes) into the serial endpoint")
     ap.add_argument("--b18-count", type=int, default=1000, help="request/answer round trips with the echo device")

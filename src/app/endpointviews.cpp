@@ -195,6 +195,12 @@ DataWindow *EndpointViews::makeWindow(Endpoint &endpoint)
 
 void EndpointViews::update(Endpoint *endpoint)
 {
+    // A peer that has disconnected is removed right after, its node and
+    // window with it. Drawing it disconnected first would change the tree
+    // once per peer when a server stops, each change told to assistive
+    // technologies, for a picture nobody sees.
+    if (endpoint->kind == EndpointKind::TcpAcceptedPeer && endpoint->state == EndpointState::Disconnected)
+        return;
     const auto found = views_.constFind(endpoint);
     if (found == views_.cend())
         return;
@@ -231,7 +237,9 @@ void EndpointViews::drop(Endpoint *endpoint)
         return;
     QTreeWidgetItem *server = node->parent();
     const bool peer = endpoint->kind == EndpointKind::TcpAcceptedPeer && server && server->parent();
-    if (peer && tree_.currentItem() != node) {
+    // The selected peer's node waits too: deleted now, it would hand the
+    // selection (and the front) to the next peer, which a stop closes next.
+    if (peer) {
         if (leaving_.isEmpty())
             QMetaObject::invokeMethod(
                 this, [this] { Guarded([this] { removeLeavingNodes(); }); }, Qt::QueuedConnection);

@@ -6,12 +6,14 @@
 #include <QContextMenuEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QHash>
 #include <QHeaderView>
 #include <QMenu>
 #include <QSet>
 #include <QSignalBlocker>
 
 #include <algorithm>
+#include <vector>
 
 EndpointTree::EndpointTree(QWidget *parent)
     : QTreeWidget(parent)
@@ -52,6 +54,45 @@ void EndpointTree::selectPending()
         setCurrentItem(itemFromIndex(index));
 }
 
+namespace {
+
+// The node a tree with a single selection makes current when the current
+// node is deleted: the next row below it, else the one above, else the
+// parent. Applied as each of `gone` (children of `parent`) is deleted in
+// order, it gives the node that ends up current; linear in the children.
+QTreeWidgetItem *currentAfter(
+    QTreeWidgetItem *parent, const QList<QTreeWidgetItem *> &gone, QTreeWidgetItem *current)
+{
+    const int count = parent->childCount();
+    std::vector<int> above(static_cast<size_t>(count));
+    std::vector<int> below(static_cast<size_t>(count));
+    QHash<const QTreeWidgetItem *, int> rowOf;
+    rowOf.reserve(count);
+    for (int row = 0; row < count; ++row) {
+        above[size_t(row)] = row - 1;
+        below[size_t(row)] = row + 1 < count ? row + 1 : -1;
+        rowOf.insert(parent->child(row), row);
+    }
+    int left = count;
+    for (const QTreeWidgetItem *node : gone) {
+        const int row = rowOf.value(node, -1);
+        if (row < 0)
+            continue;
+        const int up = above[size_t(row)];
+        const int down = below[size_t(row)];
+        if (node == current)
+            current = left == 1 ? parent : parent->child(down >= 0 ? down : up);
+        if (up >= 0)
+            below[size_t(up)] = down;
+        if (down >= 0)
+            above[size_t(down)] = up;
+        --left;
+    }
+    return current;
+}
+
+} // namespace
+
 void EndpointTree::removeChildren(QTreeWidgetItem *parent, const QList<QTreeWidgetItem *> &gone)
 {
     if (gone.isEmpty())
@@ -59,11 +100,18 @@ void EndpointTree::removeChildren(QTreeWidgetItem *parent, const QList<QTreeWidg
     const QSet<QTreeWidgetItem *> leaving(gone.cbegin(), gone.cend());
     QTreeWidgetItem *current = currentItem();
     if (current && leaving.contains(current)) {
-        // The tree picks the next current node row by row, and its handler
-        // may look at any node: no node may be out of the tree meanwhile.
-        for (QTreeWidgetItem *node : gone)
-            delete node;
-        return;
+        // Deleted one by one, each deletion would pick a next current node,
+        // bring its window forward and tell assistive technologies, only for
+        // that node to go next. The node the tree would end on is made
+        // current at once, while every node is still in the tree (its
+        // handler may look at any), and the nodes then go together.
+        setCurrentItem(currentAfter(parent, gone, current));
+        current = currentItem();
+        if (current && leaving.contains(current)) {
+            for (QTreeWidgetItem *node : gone)
+                delete node;
+            return;
+        }
     }
     if (leaving.size() == parent->childCount()) {
         const QList<QTreeWidgetItem *> taken = parent->takeChildren();

@@ -40,8 +40,9 @@ public:
     // put back, each one change however many go. Each change costs the view
     // and an assistive technology's view of it work that grows with the
     // rows; a server's thousand peers leaving one by one paid it a thousand
-    // times. What stays keeps its selection; removing the current node lets
-    // the tree choose another, as deleting it does.
+    // times. What stays keeps its selection. When the current node goes, the
+    // node the tree would have chosen, had they been deleted one after
+    // another in this order, becomes current first, in one change.
     void removeChildren(QTreeWidgetItem *parent, const QList<QTreeWidgetItem *> &gone);
 
     // The commands of the tree's context menu, in order; the owner keeps
