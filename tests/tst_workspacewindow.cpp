@@ -188,6 +188,19 @@ private slots:
         QCOMPARE(recorder.messages, toldOnMaking);
     }
 
+    // "The system picks" is saved as asked, not as the port picked this time.
+    void portZeroIsSavedAsAsked()
+    {
+        EndpointController controller;
+        QVERIFY(controller.createTcpServer(0)->localPort > 0);
+        QVERIFY(controller.createUdpServer(0, QString())->localPort > 0);
+        QVERIFY(controller.createUdpClient(QStringLiteral("127.0.0.1"), 9, 0)->localPort > 0);
+        const Workspace saved = workspaceOf(controller);
+        QCOMPARE(saved.endpoints[0].port, 0);
+        QCOMPARE(saved.endpoints[1].port, 0);
+        QCOMPARE(saved.endpoints[2].localPort, 0);
+    }
+
     // A file that is not JSON: one message naming it, and the endpoints stay.
     void malformedFileChangesNothing()
     {
