@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -186,6 +187,34 @@ private slots:
         QTRY_COMPARE(workspaceOf(form.controller()), before);
         // Nothing more: no port was still taken.
         QCOMPARE(recorder.messages, toldOnMaking);
+    }
+
+    // A workspace's rules are its endpoint's alone: another endpoint of the
+    // same kind and port keeps answering by the user's kept rules, and
+    // accepting those does not write the workspace's into the settings.
+    void workspaceRulesStayWithTheirEndpoint()
+    {
+        QTemporaryDir config;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+        EndpointController controller;
+        const ReplyRule own = rule(MatchType::Contains, "x", "user");
+        Endpoint *before = controller.createUdpClient(QStringLiteral("127.0.0.1"), 9, 0);
+        QString unsavedTo;
+        QVERIFY(before->session->acceptReplyRules({own}, &unsavedTo));
+        Workspace workspace;
+        workspace.endpoints.resize(1);
+        workspace.endpoints[0].kind = EndpointKind::UdpClient;
+        workspace.endpoints[0].address = QStringLiteral("127.0.0.1");
+        workspace.endpoints[0].port = 9;
+        workspace.endpoints[0].rules = {rule(MatchType::Contains, "x", "workspace")};
+        Endpoint *opened = openWorkspace(controller, workspace).front().endpoint;
+        Endpoint *after = controller.createUdpClient(QStringLiteral("127.0.0.1"), 9, 0);
+        QCOMPARE(before->session->replyRules(), std::vector<ReplyRule>{own});
+        QCOMPARE(after->session->replyRules(), std::vector<ReplyRule>{own});
+        QVERIFY(after->session->acceptReplyRules(after->session->replyRules(), &unsavedTo));
+        QCOMPARE(opened->session->replyRules(), workspace.endpoints[0].rules);
+        QSettings settings(QStringLiteral("Portwright"), QStringLiteral("portwright"));
+        QCOMPARE(loadRules(settings, QStringLiteral("replyRules/UDP Client/9")), std::vector<ReplyRule>{own});
     }
 
     // "The system picks" is saved as asked, not as the port picked this time.
