@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "core/boundedregex.h"
 #include "datawindow/datawindow.h"
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/workspacesetup.h"
@@ -187,6 +188,33 @@ private slots:
         QTRY_COMPARE(workspaceOf(form.controller()), before);
         // Nothing more: no port was still taken.
         QCOMPARE(recorder.messages, toldOnMaking);
+    }
+
+    // The rules are compiled once, while the file is checked off the
+    // window's thread: opening them compiles nothing there.
+    void openedRulesAreCompiledOnceAndNotOnTheWindowsThread()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("rules.portwright"));
+        Workspace workspace;
+        workspace.endpoints.resize(1);
+        WorkspaceEndpoint &udp = workspace.endpoints[0];
+        udp.kind = EndpointKind::UdpServer;
+        udp.setup.autoReply = true;
+        for (const char *digits : {"\\d", "\\d+", "(\\d+)$"})
+            udp.rules.push_back(
+                rule(MatchType::Regex, QStringLiteral("^id=") + QLatin1String(digits), "got \\0"));
+        QString error;
+        QVERIFY2(saveWorkspaceFile(path, workspace, &error), qPrintable(error));
+        MainWindow form;
+        const quint64 before = RegexCode::compilations();
+        const quint64 beforeHere = RegexCode::compilationsOnThisThread();
+        form.openWorkspaceFile(path);
+        QTRY_VERIFY(endpointOfKind(form, EndpointKind::UdpServer));
+        EndpointSession *session = endpointOfKind(form, EndpointKind::UdpServer)->session;
+        QCOMPARE(session->autoReplyTo("id=7"), QByteArray("got id=7"));
+        QCOMPARE(RegexCode::compilations() - before, quint64(3));
+        QCOMPARE(RegexCode::compilationsOnThisThread() - beforeHere, quint64(0));
     }
 
     // A workspace's rules are its endpoint's alone: another endpoint of the

@@ -146,7 +146,7 @@ std::vector<OpenedEndpoint> openWorkspace(EndpointController &controller, const 
         if (Endpoint *endpoint = made.endpoint; endpoint && controller.endpoints().contains(endpoint)) {
             if (EndpointSession *session = endpoint->session) {
                 if (!kept.rules.empty())
-                    session->useReplyRules(kept.rules);
+                    session->useReplyRules(kept.rules, kept.prepared.compiled);
                 session->setSetup(kept.setup);
             }
             if (kept.kind == EndpointKind::TcpServer)

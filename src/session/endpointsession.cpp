@@ -371,12 +371,13 @@ bool EndpointSession::acceptReplyRules(const std::vector<ReplyRule> &rules, QStr
     return storeReplyRules(replyRulesKey_, rules, unsavedTo);
 }
 
-void EndpointSession::useReplyRules(const std::vector<ReplyRule> &rules)
+void EndpointSession::useReplyRules(
+    const std::vector<ReplyRule> &rules, std::shared_ptr<const CompiledReplyRules> compiled)
 {
     // Neither the key's list nor the settings are read: they are not these.
     ownReplyRules_ = true;
     keptRules_.reset();
-    ruleSet().setRules(rules);
+    ruleSet().setRules(rules, std::move(compiled));
 }
 
 namespace {

@@ -130,11 +130,13 @@ public:
     // gone in unsavedTo. A session with rules of its own (useReplyRules)
     // takes them up for itself alone and writes nothing.
     [[nodiscard]] bool acceptReplyRules(const std::vector<ReplyRule> &rules, QString *unsavedTo);
-    // Gives the session rules of its own for this run: the workspace they
-    // came from keeps them. The other sessions of the key and the user's
-    // kept rules are left as they are, and the session no longer follows
-    // them.
-    void useReplyRules(const std::vector<ReplyRule> &rules);
+    // Gives the session rules of its own for this run, compiled already
+    // when compiled is given (compileReplyRules of these rules): the
+    // workspace they came from keeps them. The other sessions of the key
+    // and the user's kept rules are left as they are, and the session no
+    // longer follows them.
+    void useReplyRules(
+        const std::vector<ReplyRule> &rules, std::shared_ptr<const CompiledReplyRules> compiled = nullptr);
     // The reply the rules give to a received piece while automatic replies
     // are on; nullopt when they are off or no rule matches. A rule whose
     // regular expression gave up on the piece is told in the log, once a
