@@ -417,7 +417,8 @@ private slots:
         QCOMPARE(loadRules(settings, QStringLiteral("window/replyRules")), std::vector<ReplyRule>{rules[2]});
     }
 
-    // More rules than a window takes are refused as a whole, with the reason.
+    // More rules than a window takes, or than a file's compile budget, are
+    // refused as a whole, with the reason.
     void aFileWithTooManyRulesIsRefused()
     {
         const ReplyRule one = rule(MatchType::Contains, "a", "b");
@@ -427,6 +428,12 @@ private slots:
         QCOMPARE(
             rulesFromJson(rulesToJson(std::vector<ReplyRule>(5001, one)), &error), std::vector<ReplyRule>());
         QCOMPARE(error, QStringLiteral("规则文件中的规则过多：5001 条，最多 5000 条"));
+
+        // Few enough, but compiled together past what a file may cost.
+        const ReplyRule costly = rule(MatchType::Regex, "(?:\\w\\d){10000}", "x");
+        QVERIFY(rulesFromJson(rulesToJson(std::vector<ReplyRule>(300, costly)), &error).empty());
+        QVERIFY2(
+            error.endsWith(QStringLiteral("条规则使正则表达式编译后的总大小超出 32 MB")), qPrintable(error));
     }
 
     // A hand-edited settings file whose list claims far more entries than it

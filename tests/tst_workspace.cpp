@@ -3,6 +3,7 @@
 // and where it is; opening never waits on the file in the caller's thread,
 // and a save never replaces what is not a regular file.
 
+#include "core/boundedregex.h"
 #include "session/workspace.h"
 #include "session/workspacefile.h"
 #include "support/replyrule.h"
@@ -85,6 +86,20 @@ QByteArray repeated(const QByteArray &item, int count)
 QByteArray withRules(const QByteArray &rules)
 {
     return document(R"({"kind": "tcpServer", "port": 1, "rules": [)" + rules + "]}");
+}
+
+// Regular expressions of (?:\w\d){repeat}, which compiles to 12 bytes a
+// repeat: 5,000 of repeat 10,000 fit in 330 KB of file and compile to 600 MB.
+QByteArray costlyRules(int count, int repeat)
+{
+    return repeated(
+        R"({"match": "regex", "pattern": "(?:\\w\\d){)" + QByteArray::number(repeat) + R"(}", "reply": "x"})",
+        count);
+}
+
+QByteArray costlyServer(int count, int repeat)
+{
+    return R"({"kind": "udpServer", "port": 1, "rules": [)" + costlyRules(count, repeat) + "]}";
 }
 
 void writeFile(const QString &path, const QByteArray &bytes)
@@ -467,6 +482,34 @@ private slots:
         QTRY_COMPARE(files.stalledCalls(), 1);
         reader.reset();
         QVERIFY2(!files.gaveUp(), "destroying the reader waited for the stalled read");
+    }
+
+    // The budget is the whole file's: two endpoints that each fit are
+    // refused at the rule of the second that goes past it.
+    void rulesPastTheFilesCompileBudgetAreRefusedAtTheirPlace()
+    {
+        const QByteArray half = costlyServer(200, 10000);
+        QString problem;
+        QVERIFY(!parseWorkspace(document(half + ", " + half), &problem));
+        QVERIFY2(
+            problem.startsWith(formatError + QStringLiteral("endpoints[1].rules[")), qPrintable(problem));
+        QVERIFY2(problem.contains(QStringLiteral("规则使正则表达式编译后的总大小超出 32 MB")),
+            qPrintable(problem));
+    }
+
+    // The reader going (a new file opened, the window closed, a signal in
+    // a run without one) ends a check under way at its next rule.
+    void aCheckUnderWayEndsWithItsReader()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("costly.pwws"));
+        writeFile(path, document(costlyServer(MaxReplyRules, 500)));
+        const quint64 before = RegexCode::compilations();
+        auto reader = std::make_unique<WorkspaceFileReader>();
+        reader->open(path);
+        QTRY_VERIFY(RegexCode::compilations() > before);
+        reader.reset();
+        QVERIFY(RegexCode::compilations() - before < quint64(MaxReplyRules));
     }
 
     void aSaveReplacesOnlyARegularFileAndOnlyWithWhatOpensAgain()

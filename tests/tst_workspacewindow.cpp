@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "core/boundedregex.h"
 #include "datawindow/datawindow.h"
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/workspacesetup.h"
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -186,6 +188,74 @@ private slots:
         QTRY_COMPARE(workspaceOf(form.controller()), before);
         // Nothing more: no port was still taken.
         QCOMPARE(recorder.messages, toldOnMaking);
+    }
+
+    // The rules are compiled once, while the file is checked off the
+    // window's thread: opening them compiles nothing there.
+    void openedRulesAreCompiledOnceAndNotOnTheWindowsThread()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("rules.portwright"));
+        Workspace workspace;
+        workspace.endpoints.resize(1);
+        WorkspaceEndpoint &udp = workspace.endpoints[0];
+        udp.kind = EndpointKind::UdpServer;
+        udp.setup.autoReply = true;
+        for (const char *digits : {"\\d", "\\d+", "(\\d+)$"})
+            udp.rules.push_back(
+                rule(MatchType::Regex, QStringLiteral("^id=") + QLatin1String(digits), "got \\0"));
+        QString error;
+        QVERIFY2(saveWorkspaceFile(path, workspace, &error), qPrintable(error));
+        MainWindow form;
+        const quint64 before = RegexCode::compilations();
+        const quint64 beforeHere = RegexCode::compilationsOnThisThread();
+        form.openWorkspaceFile(path);
+        QTRY_VERIFY(endpointOfKind(form, EndpointKind::UdpServer));
+        EndpointSession *session = endpointOfKind(form, EndpointKind::UdpServer)->session;
+        QCOMPARE(session->autoReplyTo("id=7"), QByteArray("got id=7"));
+        QCOMPARE(RegexCode::compilations() - before, quint64(3));
+        QCOMPARE(RegexCode::compilationsOnThisThread() - beforeHere, quint64(0));
+    }
+
+    // A workspace's rules are its endpoint's alone: another endpoint of the
+    // same kind and port keeps answering by the user's kept rules, and
+    // accepting those does not write the workspace's into the settings.
+    void workspaceRulesStayWithTheirEndpoint()
+    {
+        QTemporaryDir config;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+        EndpointController controller;
+        const ReplyRule own = rule(MatchType::Contains, "x", "user");
+        Endpoint *before = controller.createUdpClient(QStringLiteral("127.0.0.1"), 9, 0);
+        QString unsavedTo;
+        QVERIFY(before->session->acceptReplyRules({own}, &unsavedTo));
+        Workspace workspace;
+        workspace.endpoints.resize(1);
+        workspace.endpoints[0].kind = EndpointKind::UdpClient;
+        workspace.endpoints[0].address = QStringLiteral("127.0.0.1");
+        workspace.endpoints[0].port = 9;
+        workspace.endpoints[0].rules = {rule(MatchType::Contains, "x", "workspace")};
+        Endpoint *opened = openWorkspace(controller, workspace).front().endpoint;
+        Endpoint *after = controller.createUdpClient(QStringLiteral("127.0.0.1"), 9, 0);
+        QCOMPARE(before->session->replyRules(), std::vector<ReplyRule>{own});
+        QCOMPARE(after->session->replyRules(), std::vector<ReplyRule>{own});
+        QVERIFY(after->session->acceptReplyRules(after->session->replyRules(), &unsavedTo));
+        QCOMPARE(opened->session->replyRules(), workspace.endpoints[0].rules);
+        QSettings settings(QStringLiteral("Portwright"), QStringLiteral("portwright"));
+        QCOMPARE(loadRules(settings, QStringLiteral("replyRules/UDP Client/9")), std::vector<ReplyRule>{own});
+    }
+
+    // "The system picks" is saved as asked, not as the port picked this time.
+    void portZeroIsSavedAsAsked()
+    {
+        EndpointController controller;
+        QVERIFY(controller.createTcpServer(0)->localPort > 0);
+        QVERIFY(controller.createUdpServer(0, QString())->localPort > 0);
+        QVERIFY(controller.createUdpClient(QStringLiteral("127.0.0.1"), 9, 0)->localPort > 0);
+        const Workspace saved = workspaceOf(controller);
+        QCOMPARE(saved.endpoints[0].port, 0);
+        QCOMPARE(saved.endpoints[1].port, 0);
+        QCOMPARE(saved.endpoints[2].localPort, 0);
     }
 
     // A file that is not JSON: one message naming it, and the endpoints stay.

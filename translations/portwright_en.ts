@@ -945,6 +945,14 @@
         <source>规则文件中的规则过多：%1 条，最多 %2 条</source>
         <translation>Too many rules in the file: %1, at most %2</translation>
     </message>
+    <message>
+        <source>第%1条规则使正则表达式的总编译时间超出 %2 秒</source>
+        <translation>Rule %1 takes the time spent compiling the regular expressions past %2 s</translation>
+    </message>
+    <message>
+        <source>第%1条规则使正则表达式编译后的总大小超出 %2 MB</source>
+        <translation>Rule %1 takes the compiled size of the regular expressions past %2 MB</translation>
+    </message>
 </context>
 <context>
     <name>ReplyRulesDialog</name>

@@ -3,6 +3,10 @@
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
 
+#include <QCoreApplication>
+
+#include <algorithm>
+
 namespace {
 
 // The limits every search runs under, and the stack the compiled code runs
@@ -50,41 +54,95 @@ PCRE2_SPTR units(QStringView text)
 
 } // namespace
 
-BoundedRegex::BoundedRegex(const QString &pattern)
+std::atomic<quint64> RegexCode::compilations_{0};
+
+namespace {
+
+thread_local quint64 compilationsHere = 0;
+
+// PCRE2's words, translated as QRegularExpression translates them, so that
+// a pattern's problem reads as it did when Qt checked it.
+QString errorText(int code)
 {
+    QString text(256, Qt::Uninitialized);
+    const int length = pcre2_get_error_message(
+        code, reinterpret_cast<PCRE2_UCHAR *>(text.data()), PCRE2_SIZE(text.size()));
+    text.truncate(std::max(length, 0));
+    return QCoreApplication::translate("QRegularExpression", text.toLatin1().constData());
+}
+
+} // namespace
+
+RegexCode::RegexCode(pcre2_real_code_16 *code)
+    : code_(code)
+{
+}
+
+RegexCode::~RegexCode()
+{
+    pcre2_code_free(code_);
+}
+
+RegexCode::Compiled RegexCode::compile(const QString &pattern, std::size_t machineCodeUpTo)
+{
+    ++compilations_;
+    ++compilationsHere;
     int error = 0;
     PCRE2_SIZE errorOffset = 0;
     // PCRE2_UTF is what QRegularExpression compiles with by default.
     const auto length = PCRE2_SIZE(pattern.size());
-    code_ = pcre2_compile(units(pattern), length, PCRE2_UTF, &error, &errorOffset, nullptr);
-    if (!code_)
-        return;
+    pcre2_code *code = pcre2_compile(units(pattern), length, PCRE2_UTF, &error, &errorOffset, nullptr);
+    if (!code)
+        return {nullptr, errorText(error), qsizetype(errorOffset)};
+    std::shared_ptr<const RegexCode> made(new RegexCode(code));
     // Where machine code cannot be made the interpreter runs, as slowly as
     // it does but under the same limits.
-    pcre2_jit_compile(code_, PCRE2_JIT_COMPLETE);
-    found_ = pcre2_match_data_create_from_pattern(code_, nullptr);
-    if (!found_) {
-        pcre2_code_free(code_);
-        code_ = nullptr;
-    }
+    if (made->size() <= machineCodeUpTo)
+        pcre2_jit_compile(code, PCRE2_JIT_COMPLETE);
+    return {std::move(made), {}, -1};
+}
+
+quint64 RegexCode::compilationsOnThisThread()
+{
+    return compilationsHere;
+}
+
+std::size_t RegexCode::size() const
+{
+    std::size_t bytes = 0;
+    pcre2_pattern_info(code_, PCRE2_INFO_SIZE, &bytes);
+    return bytes;
+}
+
+std::size_t RegexCode::machineCodeSize() const
+{
+    std::size_t bytes = 0;
+    pcre2_pattern_info(code_, PCRE2_INFO_JITSIZE, &bytes);
+    return bytes;
+}
+
+BoundedRegex::BoundedRegex(std::shared_ptr<const RegexCode> code)
+    : code_(std::move(code))
+{
+    if (code_)
+        found_ = pcre2_match_data_create_from_pattern(code_->code_, nullptr);
 }
 
 BoundedRegex::~BoundedRegex()
 {
     pcre2_match_data_free(found_);
-    pcre2_code_free(code_);
 }
 
 BoundedRegex::Outcome BoundedRegex::search(QStringView text)
 {
     groups_ = 0;
-    if (!code_)
+    if (!found_)
         return Outcome::NoMatch;
     // An empty view may have no data at all; PCRE2 wants a pointer anyway.
     static const char16_t nothing = 0;
     const PCRE2_SPTR subject = text.isEmpty() ? reinterpret_cast<PCRE2_SPTR>(&nothing) : units(text);
     const int result = pcre2_match(
-        code_, subject, PCRE2_SIZE(text.size()), 0, PCRE2_NO_UTF_CHECK, found_, searchContext());
+        code_->code_, subject, PCRE2_SIZE(text.size()), 0, PCRE2_NO_UTF_CHECK, found_, searchContext());
     if (result > 0) {
         groups_ = result;
         return Outcome::Matched;

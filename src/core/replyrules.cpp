@@ -4,11 +4,12 @@
 #include "core/hexcodec.h"
 
 #include <QCoreApplication>
-#include <QRegularExpression>
 
 #include <algorithm>
 #include <array>
 #include <memory>
+
+#include <ctime>
 
 namespace {
 
@@ -72,25 +73,39 @@ std::optional<MatchType> matchTypeFromName(const QString &name)
     return std::nullopt;
 }
 
-QString ruleProblem(const ReplyRule &rule, int number)
+namespace {
+
+QString invalidRegexText(const RegexCode::Compiled &compiled, int number)
+{
+    return QCoreApplication::translate("ReplyRules", "第%1条规则的正则表达式无效：%2 (位置 %3)")
+        .arg(QString::number(number), compiled.error, QString::number(compiled.errorOffset));
+}
+
+// What ruleProblem finds beyond the regular expression.
+QString patternAndReplyProblem(const ReplyRule &rule, int number)
 {
     const QString n = QString::number(number);
     QByteArray bytes;
-    if (rule.match == MatchType::Regex) {
-        const QRegularExpression regex(rule.pattern);
-        if (!regex.isValid()) {
-            return QCoreApplication::translate("ReplyRules", "第%1条规则的正则表达式无效：%2 (位置 %3)")
-                .arg(n, regex.errorString(), QString::number(regex.patternErrorOffset()));
-        }
-    } else if (rule.match == MatchType::HexBytes && !parseHexBytes(rule.pattern, &bytes)) {
+    if (rule.match == MatchType::HexBytes && !parseHexBytes(rule.pattern, &bytes))
         return QCoreApplication::translate("ReplyRules", "第%1条规则的十六进制内容无效").arg(n);
-    }
     const bool emptyReply = rule.replyIsHex ? rule.reply.trimmed().isEmpty() : rule.reply.isEmpty();
     if (emptyReply)
         return QCoreApplication::translate("ReplyRules", "第%1条规则的应答内容为空").arg(n);
     if (rule.replyIsHex && !parseHexBytes(rule.reply, &bytes))
         return QCoreApplication::translate("ReplyRules", "第%1条规则的应答内容不是有效的十六进制").arg(n);
     return {};
+}
+
+} // namespace
+
+QString ruleProblem(const ReplyRule &rule, int number)
+{
+    if (rule.match == MatchType::Regex) {
+        const RegexCode::Compiled compiled = RegexCode::compile(rule.pattern, 0);
+        if (!compiled.code)
+            return invalidRegexText(compiled, number);
+    }
+    return patternAndReplyProblem(rule, number);
 }
 
 namespace {
@@ -234,19 +249,31 @@ struct ReplyRuleSet::DecodedPiece {
     }
 };
 
-struct ReplyRuleSet::PreparedRule {
+// One enabled, usable rule as compiled: read-only, whatever thread made it.
+struct ReplyRuleSet::CompiledRule {
     MatchType match;
     int number; // 1-based, among all the rules, as the user counts them
     QByteArray patternBytes; // text types: toLocal8Bit(); hex: the decoded bytes
-    std::unique_ptr<BoundedRegex> regex;
+    std::shared_ptr<const RegexCode> regex;
     std::vector<ReplyPart> reply;
+};
+
+struct CompiledReplyRules {
+    std::vector<ReplyRuleSet::CompiledRule> rules;
+};
+
+// A compiled rule as one set searches with it.
+struct ReplyRuleSet::PreparedRule {
+    const CompiledRule *rule;
+    std::unique_ptr<BoundedRegex> regex; // the search's own match data
     qint64 limitToldAt = -1; // the set's clock when it last gave up, as told
 
     // piece is the received bytes decoded, made by the first regex rule that
     // needs it; gaveUp says that the regex stopped at its bound.
     bool matches(const QByteArray &received, std::optional<DecodedPiece> &piece, bool &gaveUp) const
     {
-        switch (match) {
+        const QByteArray &patternBytes = rule->patternBytes;
+        switch (rule->match) {
         case MatchType::Equals:
             return received == patternBytes;
         case MatchType::Contains:
@@ -274,16 +301,16 @@ struct ReplyRuleSet::PreparedRule {
         const QByteArray &received, const DecodedPiece *piece, qint64 count, const QTime &now) const
     {
         QByteArray out;
-        for (const ReplyPart &part : reply) {
+        for (const ReplyPart &part : rule->reply) {
             switch (part.kind) {
             case ReplyPart::Literal:
                 out += part.literal;
                 break;
             case ReplyPart::Capture:
-                if (match == MatchType::Regex)
+                if (rule->match == MatchType::Regex)
                     out += piece->bytes(received, regex->groupStart(part.group), regex->groupEnd(part.group));
                 else if (part.group == 0)
-                    out += patternBytes;
+                    out += rule->patternBytes;
                 break;
             case ReplyPart::Time:
                 out += now.toString(QStringLiteral("hh:mm:ss")).toLatin1();
@@ -300,37 +327,136 @@ struct ReplyRuleSet::PreparedRule {
     }
 };
 
+RuleCompileBudget::RuleCompileBudget(MachineCode machineCode, const std::atomic<bool> *cancelled)
+    : machineCode_(machineCode)
+    , cancelled_(cancelled)
+{
+}
+
+// Compiles a list under a budget: refusing it at its first rule that fails,
+// or leaving such rules out (what a rule set does with what it is given).
+struct RuleCompiler {
+    enum class Unusable { Refuse, LeaveOut };
+
+    static qint64 threadNs()
+    {
+        timespec t{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+    }
+
+    // The rule's problem, its compiled pattern in *regex when it has one.
+    static QString compileRegex(
+        const ReplyRule &rule, int number, RuleCompileBudget &budget, std::shared_ptr<const RegexCode> *regex)
+    {
+        const bool machineCode = rule.enabled
+            && budget.machineCode_ == RuleCompileBudget::MachineCode::Allowed
+            && budget.machineCodeBytes_ < RuleCompileBudget::MaxMachineCodeBytes;
+        const qint64 started = threadNs();
+        const RegexCode::Compiled compiled
+            = RegexCode::compile(rule.pattern, machineCode ? RuleCompileBudget::MachineCodeUpTo : 0);
+        budget.compileNs_ += threadNs() - started;
+        if (!compiled.code)
+            return invalidRegexText(compiled, number);
+        const QString n = QString::number(number);
+        if (budget.compileNs_ > RuleCompileBudget::MaxCompileMs * 1'000'000) {
+            return QCoreApplication::translate("ReplyRules", "第%1条规则使正则表达式的总编译时间超出 %2 秒")
+                .arg(n, QString::number(RuleCompileBudget::MaxCompileMs / 1000));
+        }
+        // A disabled rule is only checked: its code goes at once.
+        if (!rule.enabled)
+            return {};
+        const std::size_t size = compiled.code->size();
+        if (budget.compiledBytes_ + size > RuleCompileBudget::MaxCompiledBytes) {
+            return QCoreApplication::translate("ReplyRules", "第%1条规则使正则表达式编译后的总大小超出 %2 MB")
+                .arg(n, QString::number(RuleCompileBudget::MaxCompiledBytes / (1024 * 1024)));
+        }
+        budget.compiledBytes_ += size;
+        budget.machineCodeBytes_ += compiled.code->machineCodeSize();
+        *regex = compiled.code;
+        return {};
+    }
+
+    static std::shared_ptr<const CompiledReplyRules> compile(const std::vector<ReplyRule> &rules,
+        RuleCompileBudget &budget, Unusable unusable, RuleCompileProblem *problem)
+    {
+        auto compiled = std::make_shared<CompiledReplyRules>();
+        for (size_t k = 0; k < rules.size(); ++k) {
+            if (budget.isCancelled()) {
+                if (problem)
+                    *problem = {int(k), {}, true};
+                return nullptr;
+            }
+            const ReplyRule &rule = rules[k];
+            const int number = int(k + 1);
+            ReplyRuleSet::CompiledRule made{rule.match, number, {}, {}, {}};
+            QString text = rule.match == MatchType::Regex ? compileRegex(rule, number, budget, &made.regex)
+                                                          : QString();
+            if (text.isEmpty())
+                text = patternAndReplyProblem(rule, number);
+            if (!text.isEmpty()) {
+                if (unusable == Unusable::LeaveOut)
+                    continue;
+                if (problem)
+                    *problem = {int(k), text, false};
+                return nullptr;
+            }
+            if (!rule.enabled)
+                continue;
+            if (rule.match == MatchType::HexBytes)
+                parseHexBytes(rule.pattern, &made.patternBytes);
+            else if (rule.match != MatchType::Regex)
+                made.patternBytes = rule.pattern.toLocal8Bit();
+            if (rule.replyIsHex) {
+                QByteArray bytes;
+                parseHexBytes(rule.reply, &bytes);
+                made.reply.push_back({ReplyPart::Literal, bytes});
+            } else {
+                made.reply = parseReplyTemplate(rule.reply);
+            }
+            compiled->rules.push_back(std::move(made));
+        }
+        if (problem)
+            *problem = {};
+        return compiled;
+    }
+};
+
+std::shared_ptr<const CompiledReplyRules> compileReplyRules(
+    const std::vector<ReplyRule> &rules, RuleCompileBudget &budget, RuleCompileProblem *problem)
+{
+    return RuleCompiler::compile(rules, budget, RuleCompiler::Unusable::Refuse, problem);
+}
+
 ReplyRuleSet::ReplyRuleSet() = default;
 ReplyRuleSet::~ReplyRuleSet() = default;
 
 void ReplyRuleSet::setRules(std::vector<ReplyRule> rules)
 {
+    RuleCompileBudget budget;
+    auto compiled = RuleCompiler::compile(rules, budget, RuleCompiler::Unusable::LeaveOut, nullptr);
+    setRules(std::move(rules), std::move(compiled));
+}
+
+void ReplyRuleSet::setRules(std::vector<ReplyRule> rules, std::shared_ptr<const CompiledReplyRules> compiled)
+{
+    if (!compiled) {
+        setRules(std::move(rules));
+        return;
+    }
     std::vector<PreparedRule> prepared;
-    prepared.reserve(rules.size());
-    for (size_t k = 0; k < rules.size(); ++k) {
-        const ReplyRule &rule = rules[k];
-        if (!rule.enabled || !ruleProblem(rule, int(k + 1)).isEmpty())
-            continue;
-        PreparedRule p{rule.match, int(k + 1), {}, {}, {}};
-        if (rule.match == MatchType::Regex) {
-            p.regex = std::make_unique<BoundedRegex>(rule.pattern);
+    prepared.reserve(compiled->rules.size());
+    for (const CompiledRule &rule : compiled->rules) {
+        PreparedRule p{&rule, {}};
+        if (rule.regex) {
+            p.regex = std::make_unique<BoundedRegex>(rule.regex);
             if (!p.regex->isValid())
                 continue;
-        } else if (rule.match == MatchType::HexBytes) {
-            parseHexBytes(rule.pattern, &p.patternBytes);
-        } else {
-            p.patternBytes = rule.pattern.toLocal8Bit();
-        }
-        if (rule.replyIsHex) {
-            QByteArray bytes;
-            parseHexBytes(rule.reply, &bytes);
-            p.reply.push_back({ReplyPart::Literal, bytes});
-        } else {
-            p.reply = parseReplyTemplate(rule.reply);
         }
         prepared.push_back(std::move(p));
     }
     rules_ = std::move(rules);
+    compiled_ = std::move(compiled);
     prepared_ = std::move(prepared);
 }
 
@@ -347,7 +473,7 @@ std::optional<QByteArray> ReplyRuleSet::replyTo(const QByteArray &received, cons
             break;
         }
         if (stopped && limitHandler_ && mayTellLimit(rule))
-            gaveUp.push_back(rule.number);
+            gaveUp.push_back(rule.rule->number);
     }
     if (!gaveUp.empty()) {
         const LimitHandler handler = limitHandler_; // it may set another

@@ -34,7 +34,10 @@
 #include <QString>
 #include <QTime>
 
+#include <atomic>
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -68,6 +71,65 @@ struct ReplyRule {
 // naming the rule by its 1-based number.
 [[nodiscard]] QString ruleProblem(const ReplyRule &rule, int number);
 
+// A list of rules compiled for matching: byte patterns decoded, regular
+// expressions compiled, reply templates cut at their expansions. Made once,
+// on whatever thread checks the rules, and read-only afterwards: a rule set
+// takes it up without compiling anything again.
+struct CompiledReplyRules;
+
+// What compiling rules may cost, counted over every list compiled with it:
+// the rules of all the endpoints of one workspace file share one. A file of
+// a few hundred kilobytes could otherwise ask for gigabytes and minutes (the
+// pattern (?:\w\d){10000} compiles to 120 KB, and 5,000 of them fit in
+// 330 KB). Used by one thread at a time.
+class RuleCompileBudget {
+public:
+    // The compiled patterns together.
+    static constexpr std::size_t MaxCompiledBytes = 32 * 1024 * 1024;
+    // The compiling thread's processor time, for patterns slow to compile
+    // for their size; the thread's own time, so that a busy machine does
+    // not make a file fail that opens on an idle one.
+    static constexpr qint64 MaxCompileMs = 3000;
+    // Machine code is made for a pattern of at most this compiled size,
+    // while all of it together stays within MaxMachineCodeBytes; the others
+    // run in the interpreter, under the same limits.
+    static constexpr std::size_t MachineCodeUpTo = 4096;
+    static constexpr std::size_t MaxMachineCodeBytes = 16 * 1024 * 1024;
+
+    // Never: the rules are only checked, not kept for matching.
+    enum class MachineCode { Allowed, Never };
+
+    // cancelled, when given, is looked at before each pattern: compiling
+    // stops at the next one once it is set.
+    explicit RuleCompileBudget(
+        MachineCode machineCode = MachineCode::Allowed, const std::atomic<bool> *cancelled = nullptr);
+
+    [[nodiscard]] bool isCancelled() const { return cancelled_ && cancelled_->load(); }
+
+private:
+    friend struct RuleCompiler;
+    MachineCode machineCode_;
+    const std::atomic<bool> *cancelled_;
+    std::size_t compiledBytes_ = 0;
+    std::size_t machineCodeBytes_ = 0;
+    qint64 compileNs_ = 0;
+};
+
+// Why a list did not compile: its first rule that is not usable or at which
+// the budget ran out (index counts from 0, text as ruleProblem words it), or
+// that compiling was cancelled.
+struct RuleCompileProblem {
+    int index = -1;
+    QString text;
+    bool cancelled = false;
+};
+
+// The rules compiled, every one checked as ruleProblem checks it (disabled
+// ones too, which are not kept); nullptr with *problem when one is not
+// usable, the budget runs out or compiling is cancelled.
+[[nodiscard]] std::shared_ptr<const CompiledReplyRules> compileReplyRules(
+    const std::vector<ReplyRule> &rules, RuleCompileBudget &budget, RuleCompileProblem *problem);
+
 // The rules of one data window, prepared for matching: the byte patterns,
 // regular expressions and reply templates are built once when the rules are
 // set, not per piece. Owned by its data window; UI thread only.
@@ -78,9 +140,12 @@ public:
     ReplyRuleSet(const ReplyRuleSet &) = delete;
     ReplyRuleSet &operator=(const ReplyRuleSet &) = delete;
 
-    // Every rule should pass ruleProblem; one that does not is kept in rules()
-    // but never matches.
+    // Every rule should pass ruleProblem; one that does not, or that would
+    // take the list past a budget of its own, is kept in rules() but never
+    // matches.
     void setRules(std::vector<ReplyRule> rules);
+    // Rules compiled already (compileReplyRules of these very rules).
+    void setRules(std::vector<ReplyRule> rules, std::shared_ptr<const CompiledReplyRules> compiled);
     [[nodiscard]] const std::vector<ReplyRule> &rules() const { return rules_; }
 
     // The reply the first enabled rule that matches gives to a received piece,
@@ -98,11 +163,15 @@ public:
 private:
     struct PreparedRule;
     struct DecodedPiece;
+    struct CompiledRule;
+    friend struct CompiledReplyRules;
+    friend struct RuleCompiler;
 
     // Whether a rule that gave up may be told now: once a second at most.
     [[nodiscard]] bool mayTellLimit(PreparedRule &rule);
 
     std::vector<ReplyRule> rules_;
+    std::shared_ptr<const CompiledReplyRules> compiled_;
     std::vector<PreparedRule> prepared_;
     qint64 repliesGiven_ = 0;
     LimitHandler limitHandler_;
@@ -119,8 +188,8 @@ private:
 [[nodiscard]] QByteArray rulesToJson(const std::vector<ReplyRule> &rules);
 // The rules of such a document; on a fault none, and *error says what is
 // wrong ("规则文件格式错误：…", ruleProblem's text for a rule that is not
-// usable, or that it holds more than MaxReplyRules). *error is emptied on
-// success.
+// usable or that takes the rules past a RuleCompileBudget, or that it holds
+// more than MaxReplyRules). *error is emptied on success.
 [[nodiscard]] std::vector<ReplyRule> rulesFromJson(const QByteArray &json, QString *error);
 
 // The rules under `key` of the settings, written through to the file; false

@@ -43,7 +43,8 @@ QString fieldError(int number, const QString &field)
                            .arg(QString::number(number), field));
 }
 
-// One entry of the document's rule list; an empty error means it was read.
+// One entry of the document's rule list; an empty error means it was read
+// (whether it is usable is for the compile of the whole list).
 ReplyRule ruleFromJson(const QJsonValue &value, int number, QString *error)
 {
     ReplyRule rule;
@@ -76,7 +77,6 @@ ReplyRule ruleFromJson(const QJsonValue &value, int number, QString *error)
     rule.pattern = entry.value(patternKey).toString();
     rule.reply = entry.value(replyKey).toString();
     rule.replyIsHex = entry.value(replyIsHexKey).toBool();
-    *error = ruleProblem(rule, number);
     return rule;
 }
 
@@ -144,6 +144,15 @@ std::vector<ReplyRule> rulesFromJson(const QByteArray &json, QString *error)
         const QJsonArray entries = list.toArray();
         for (qsizetype k = 0; k < entries.size() && problem.isEmpty(); ++k)
             rules.push_back(ruleFromJson(entries[k], int(k + 1), &problem));
+        // The rules read so far, before one that could not be read, are
+        // compiled under the budget a workspace's rules have: an import is
+        // as much a stranger's file. The first fault in the list is named.
+        if (!problem.isEmpty())
+            rules.pop_back();
+        RuleCompileBudget budget(RuleCompileBudget::MachineCode::Never);
+        RuleCompileProblem unusable;
+        if (!compileReplyRules(rules, budget, &unusable))
+            problem = unusable.text;
     }
     if (!problem.isEmpty())
         rules.clear();

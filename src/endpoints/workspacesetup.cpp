@@ -2,6 +2,8 @@
 
 #include "endpoints/endpointcontroller.h"
 #include "endpoints/serialendpoint.h"
+#include "net/tcp/tcpsocket.h"
+#include "net/udp/udpsocket.h"
 #include "session/endpointsession.h"
 
 #include <QHash>
@@ -9,6 +11,26 @@
 #include <algorithm>
 
 #include <exception>
+
+namespace {
+
+// The local port as the user gave it, which the transport keeps: 0 ("the
+// system picks") stays 0, and the port the system picked this time is not
+// written, so that the file opens again as it was asked for. The bound port
+// where the transport is gone.
+int askedTcpPort(const Endpoint &endpoint)
+{
+    const TcpServer *server = endpoint.tcpServer();
+    return server ? server->port() : endpoint.localPort;
+}
+
+int askedUdpPort(const Endpoint &endpoint)
+{
+    const UdpSocket *socket = endpoint.udp();
+    return socket ? socket->localPort() : endpoint.localPort;
+}
+
+} // namespace
 
 Workspace workspaceOf(EndpointController &controller)
 {
@@ -21,7 +43,7 @@ Workspace workspaceOf(EndpointController &controller)
         kept.kind = endpoint->kind;
         switch (endpoint->kind) {
         case EndpointKind::TcpServer:
-            kept.port = endpoint->localPort;
+            kept.port = askedTcpPort(*endpoint);
             kept.webReply = endpoint->webReplyOn;
             break;
         case EndpointKind::TcpClient:
@@ -29,13 +51,13 @@ Workspace workspaceOf(EndpointController &controller)
             kept.port = endpoint->peerPort;
             break;
         case EndpointKind::UdpServer:
-            kept.port = endpoint->localPort;
+            kept.port = askedUdpPort(*endpoint);
             kept.serialDevice = endpoint->serialDevice;
             break;
         case EndpointKind::UdpClient:
             kept.address = endpoint->peerAddress;
             kept.port = endpoint->peerPort;
-            kept.localPort = endpoint->localPort;
+            kept.localPort = askedUdpPort(*endpoint);
             break;
         case EndpointKind::UdpGroup:
             kept.address = endpoint->localAddress;
@@ -124,7 +146,7 @@ std::vector<OpenedEndpoint> openWorkspace(EndpointController &controller, const 
         if (Endpoint *endpoint = made.endpoint; endpoint && controller.endpoints().contains(endpoint)) {
             if (EndpointSession *session = endpoint->session) {
                 if (!kept.rules.empty())
-                    session->useReplyRules(kept.rules);
+                    session->useReplyRules(kept.rules, kept.prepared.compiled);
                 session->setSetup(kept.setup);
             }
             if (kept.kind == EndpointKind::TcpServer)

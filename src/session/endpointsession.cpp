@@ -334,6 +334,7 @@ void EndpointSession::setReplyRulesKey(const QString &key)
     replyRulesKey_ = key;
     replyRules_.reset();
     keptRules_.reset();
+    ownReplyRules_ = false;
 }
 
 ReplyRuleSet &EndpointSession::ruleSet()
@@ -343,7 +344,7 @@ ReplyRuleSet &EndpointSession::ruleSet()
         replyRules_->setLimitHandler([this](int number) {
             logStatus(tr(" 自动应答规则 %1 的正则表达式匹配超出限制，按不匹配处理").arg(number));
         });
-        if (!replyRulesKey_.isEmpty()) {
+        if (!replyRulesKey_.isEmpty() && !ownReplyRules_) {
             keptRules_ = keptReplyRules(replyRulesKey_);
             keptRulesVersion_ = keptRules_->version;
             replyRules_->setRules(keptRules_->rules);
@@ -364,17 +365,21 @@ const std::vector<ReplyRule> &EndpointSession::replyRules()
 
 bool EndpointSession::acceptReplyRules(const std::vector<ReplyRule> &rules, QString *unsavedTo)
 {
-    useReplyRules(rules);
-    return !keptRules_ || storeReplyRules(replyRulesKey_, rules, unsavedTo);
-}
-
-void EndpointSession::useReplyRules(const std::vector<ReplyRule> &rules)
-{
     ruleSet().setRules(rules);
     if (!keptRules_)
-        return;
+        return true;
     keptRules_->rules = rules;
     keptRulesVersion_ = ++keptRules_->version;
+    return storeReplyRules(replyRulesKey_, rules, unsavedTo);
+}
+
+void EndpointSession::useReplyRules(
+    const std::vector<ReplyRule> &rules, std::shared_ptr<const CompiledReplyRules> compiled)
+{
+    // Neither the key's list nor the settings are read: they are not these.
+    ownReplyRules_ = true;
+    keptRules_.reset();
+    ruleSet().setRules(rules, std::move(compiled));
 }
 
 namespace {

@@ -128,12 +128,16 @@ public:
     [[nodiscard]] const std::vector<ReplyRule> &replyRules();
     // Takes the rules up and keeps them under the key; false when they could
     // not be written (they hold for this run), with where they should have
-    // gone in unsavedTo.
+    // gone in unsavedTo. A session with rules of its own (useReplyRules)
+    // takes them up for itself alone and writes nothing.
     [[nodiscard]] bool acceptReplyRules(const std::vector<ReplyRule> &rules, QString *unsavedTo);
-    // Takes the rules up for this run, as the sessions of the key see them,
-    // without writing the settings: the workspace they came from keeps them,
-    // and a run of it leaves the user's own kept rules alone.
-    void useReplyRules(const std::vector<ReplyRule> &rules);
+    // Gives the session rules of its own for this run, compiled already
+    // when compiled is given (compileReplyRules of these rules): the
+    // workspace they came from keeps them. The other sessions of the key
+    // and the user's kept rules are left as they are, and the session no
+    // longer follows them.
+    void useReplyRules(
+        const std::vector<ReplyRule> &rules, std::shared_ptr<const CompiledReplyRules> compiled = nullptr);
     // The reply the rules give to a received piece while automatic replies
     // are on; nullopt when they are off or no rule matches. A rule whose
     // regular expression gave up on the piece is told in the log, once a
@@ -192,6 +196,8 @@ private:
     // of it replyRules_ was last given.
     std::shared_ptr<KeptReplyRules> keptRules_;
     quint64 keptRulesVersion_ = 0;
+    // The rules are the session's own, not the key's.
+    bool ownReplyRules_ = false;
     static constexpr size_t MaxWaitingReplies = 1000;
     std::deque<QByteArray> pendingReplies_;
     qint64 droppedReplies_ = 0;

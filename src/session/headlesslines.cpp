@@ -1,7 +1,9 @@
 #include "session/headlesslines.h"
 
 #include <QDateTime>
+#include <QStringDecoder>
 #include <QStringEncoder>
+#include <QtNumeric>
 
 #include <algorithm>
 
@@ -22,13 +24,24 @@ void appendTimeText(QByteArray &out, qint64 time)
     thread_local qint64 cachedSecond = -1;
     thread_local QByteArray cached; // the second's text with ".000"
     thread_local qsizetype millisecondsAt = -1; // of the three digits
-    const qint64 second = time >= 0 ? time / 1000 : (time - 999) / 1000;
+    // Rounded down, without overflow for the earliest times a qint64 holds.
+    qint64 second = time / 1000;
+    int milliseconds = int(time % 1000);
+    if (milliseconds < 0) {
+        --second;
+        milliseconds += 1000;
+    }
     const auto text = [](qint64 milliseconds) {
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(milliseconds);
         return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs).toUtf8();
     };
+    qint64 secondStart = 0;
+    if (qMulOverflow(second, qint64(1000), &secondStart)) {
+        out += text(time);
+        return;
+    }
     if (second != cachedSecond) {
-        cached = text(second * 1000);
+        cached = text(secondStart);
         const qsizetype dot = cached.indexOf('.', cached.indexOf('T'));
         millisecondsAt = dot >= 0 && cached.size() >= dot + 4 ? dot + 1 : -1;
         cachedSecond = second;
@@ -39,7 +52,6 @@ void appendTimeText(QByteArray &out, qint64 time)
     }
     const qsizetype at = out.size() + millisecondsAt;
     out += cached;
-    const int milliseconds = int(time - second * 1000);
     char *digits = out.data() + at;
     digits[0] = char('0' + milliseconds / 100);
     digits[1] = char('0' + milliseconds / 10 % 10);
@@ -137,9 +149,10 @@ void appendJsonString(QByteArray &out, const QString &text)
             escaped += QLatin1String("\\r");
         } else if (u == u'\t') {
             escaped += QLatin1String("\\t");
-        } else if (u < 0x20 || u == 0x7f || u == 0x2028 || u == 0x2029) {
+        } else if (u < 0x20 || u == 0x7f || u == 0x2028 || u == 0x2029 || u == 0xfeff) {
             // U+2028 and U+2029 are valid JSON but end a line for some
-            // readers.
+            // readers; U+FEFF at the start of a string is dropped by some
+            // (Qt's among them) as a byte order mark.
             escaped += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
         } else if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
             escaped += c;
@@ -243,7 +256,10 @@ QByteArray headlessJsonLine(const HeadlessLine &line)
     else
         appendJsonField(out, "peer", line.peer);
     appendJsonField(out, "direction", directionName(line.direction));
-    appendJsonField(out, "text", QString::fromUtf8(line.bytes));
+    // A byte order mark the bytes start with is part of what was received.
+    QStringDecoder decoder(QStringConverter::Utf8,
+        QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
+    appendJsonField(out, "text", decoder.decode(line.bytes));
     appendJsonField(out, "hex", QString::fromLatin1(line.bytes.toHex(' ').toUpper()));
     appendJsonField(out, "line", line.line);
     out += '}';

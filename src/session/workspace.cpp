@@ -102,7 +102,8 @@ QString tooManyRulesProblem(qsizetype count, const QString &place)
             .arg(QString::number(count), QString::number(MaxReplyRules)));
 }
 
-QString endpointProblem(const WorkspaceEndpoint &endpoint, int index)
+QString endpointProblem(const WorkspaceEndpoint &endpoint, int index, RuleCompileBudget &budget,
+    std::shared_ptr<const CompiledReplyRules> *compiled)
 {
     const QString place = endpointPlace(index);
     const auto at = [&place](const QString &key) { return place + u'.' + key; };
@@ -130,17 +131,28 @@ QString endpointProblem(const WorkspaceEndpoint &endpoint, int index)
         return problem;
     if (endpoint.rules.size() > size_t(MaxReplyRules))
         return tooManyRulesProblem(qsizetype(endpoint.rules.size()), at(rulesKey));
-    for (size_t k = 0; k < endpoint.rules.size() && problem.isEmpty(); ++k) {
-        const ReplyRule &rule = endpoint.rules[k];
-        const QString rulePlace = at(rulesKey) + u'[' + QString::number(k) + u']';
-        problem = lengthProblem(rule.pattern, MaxFreeTextLength, rulePlace + u'.' + patternKey);
+    const auto rulePlace = [&](size_t k) { return at(rulesKey) + u'[' + QString::number(k) + u']'; };
+    // Texts too long are found before anything is compiled, but a rule
+    // before the first of them that is not usable comes first.
+    size_t checked = 0;
+    for (; checked < endpoint.rules.size() && problem.isEmpty(); ++checked) {
+        const ReplyRule &rule = endpoint.rules[checked];
+        const QString place = rulePlace(checked) + u'.';
+        problem = lengthProblem(rule.pattern, MaxFreeTextLength, place + patternKey);
         if (problem.isEmpty())
-            problem = lengthProblem(rule.reply, MaxFreeTextLength, rulePlace + u'.' + replyKey);
-        if (problem.isEmpty()) {
-            if (const QString unusable = ruleProblem(rule, int(k + 1)); !unusable.isEmpty())
-                problem = problemText(rulePlace, unusable);
-        }
+            problem = lengthProblem(rule.reply, MaxFreeTextLength, place + replyKey);
     }
+    if (!problem.isEmpty())
+        --checked;
+    const std::vector<ReplyRule> before(endpoint.rules.begin(), endpoint.rules.begin() + qsizetype(checked));
+    RuleCompileProblem unusable;
+    std::shared_ptr<const CompiledReplyRules> made = compileReplyRules(before, budget, &unusable);
+    if (unusable.cancelled)
+        return {};
+    if (!made)
+        return problemText(rulePlace(size_t(unusable.index)), unusable.text);
+    if (compiled && problem.isEmpty())
+        *compiled = std::move(made);
     return problem;
 }
 
@@ -381,8 +393,11 @@ QString workspaceProblem(const Workspace &workspace)
 {
     if (workspace.endpoints.size() > size_t(MaxWorkspaceEndpoints))
         return tooManyEndpointsProblem(qsizetype(workspace.endpoints.size()));
+    // A file that would be refused for its rules is not written: the same
+    // budget, but no machine code for rules that are only checked.
+    RuleCompileBudget budget(RuleCompileBudget::MachineCode::Never);
     for (size_t k = 0; k < workspace.endpoints.size(); ++k) {
-        if (QString problem = endpointProblem(workspace.endpoints[k], int(k)); !problem.isEmpty())
+        if (QString problem = endpointProblem(workspace.endpoints[k], int(k), budget); !problem.isEmpty())
             return problem;
     }
     return linksProblem(workspace);

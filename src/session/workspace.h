@@ -19,6 +19,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -33,6 +35,15 @@ constexpr qsizetype MaxNumberTextLength = 64;
 constexpr qsizetype MaxDevicePathLength = 4095;
 // The send text and a rule's pattern and reply.
 constexpr qsizetype MaxFreeTextLength = 1024 * 1024;
+
+// An endpoint's rules as the reader compiled them while it checked them, so
+// that opening a workspace compiles nothing on the thread that opens it;
+// none for a workspace made in memory. Equal rules compile alike: it plays
+// no part in comparing workspaces.
+struct PreparedReplyRules {
+    std::shared_ptr<const CompiledReplyRules> compiled;
+    bool operator==(const PreparedReplyRules &) const { return true; }
+};
 
 // One endpoint. What each kind uses (the rest stays at its default, and is
 // neither written nor read):
@@ -55,6 +66,7 @@ struct WorkspaceEndpoint {
     SerialSetup serial;
     SessionSetup setup;
     std::vector<ReplyRule> rules;
+    PreparedReplyRules prepared;
 
     bool operator==(const WorkspaceEndpoint &) const = default;
 };
@@ -72,11 +84,15 @@ struct Workspace {
 // saving an unchanged workspace gives the same bytes.
 [[nodiscard]] QByteArray writeWorkspace(const Workspace &workspace);
 
-// The workspace a file holds; nullopt when anything in it is wrong, with
-// *problem saying what and where first ("工作区文件格式错误：endpoints[2].port：
-// …"). *problem is emptied on success.
-[[nodiscard]] std::optional<Workspace> parseWorkspace(const QByteArray &bytes, QString *problem);
+// The workspace a file holds, its rules compiled (one RuleCompileBudget for
+// the whole file); nullopt when anything in it is wrong, with *problem
+// saying what and where first ("工作区文件格式错误：endpoints[2].port：…").
+// *problem is emptied on success. Once cancelled is set the check ends at
+// its next endpoint or rule, with nullopt and no problem.
+[[nodiscard]] std::optional<Workspace> parseWorkspace(
+    const QByteArray &bytes, QString *problem, const std::atomic<bool> *cancelled = nullptr);
 
-// Empty when the workspace could be written and read back as it is; else
-// the message for its first problem, as parseWorkspace words it.
+// Empty when the workspace could be written and read back as it is (its
+// rules within the budget of a file too); else the message for its first
+// problem, as parseWorkspace words it.
 [[nodiscard]] QString workspaceProblem(const Workspace &workspace);

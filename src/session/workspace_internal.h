@@ -59,9 +59,11 @@ inline const QString replyIsHexKey = QStringLiteral("replyIsHex");
 [[nodiscard]] QString tooManyRulesProblem(qsizetype count, const QString &place);
 
 // The first value of an endpoint that a file may not hold (a port out of
-// range, a text too long, too many rules, a rule that is not usable) as
-// problemText words it; empty when there is none.
-[[nodiscard]] QString endpointProblem(const WorkspaceEndpoint &endpoint, int index);
+// range, a text too long, too many rules, a rule that is not usable or past
+// the budget) as problemText words it; empty when there is none. The rules
+// are compiled under the budget, into *compiled when given.
+[[nodiscard]] QString endpointProblem(const WorkspaceEndpoint &endpoint, int index, RuleCompileBudget &budget,
+    std::shared_ptr<const CompiledReplyRules> *compiled = nullptr);
 // The first link that names no endpoint, the endpoint itself, two of one
 // kind, or an endpoint already linked.
 [[nodiscard]] QString linksProblem(const Workspace &workspace);

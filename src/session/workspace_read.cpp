@@ -28,6 +28,12 @@ QString shortened(const QString &text)
 // says false once there is one.
 class DocumentReader {
 public:
+    explicit DocumentReader(const std::atomic<bool> *cancelled)
+        : cancelled_(cancelled)
+        , budget_(RuleCompileBudget::MachineCode::Allowed, cancelled)
+    {
+    }
+
     std::optional<Workspace> read(const QByteArray &bytes);
     [[nodiscard]] const QString &problem() const { return problem_; }
 
@@ -57,7 +63,11 @@ private:
     bool readSerial(const QJsonObject &object, const QString &in, SerialSetup *serial);
     bool readRule(const QJsonValue &value, const QString &place, ReplyRule *rule);
     bool readLinks(const QJsonObject &root, Workspace *workspace);
+    [[nodiscard]] bool isCancelled() const { return cancelled_ && cancelled_->load(); }
 
+    const std::atomic<bool> *cancelled_;
+    // The rules of every endpoint of the file together.
+    RuleCompileBudget budget_;
     QString problem_;
 };
 
@@ -164,7 +174,7 @@ std::optional<Workspace> DocumentReader::read(const QByteArray &bytes)
     Workspace workspace;
     workspace.endpoints.resize(size_t(endpoints.size()));
     for (qsizetype k = 0; k < endpoints.size(); ++k) {
-        if (!readEndpoint(endpoints[k], int(k), &workspace.endpoints[size_t(k)]))
+        if (isCancelled() || !readEndpoint(endpoints[k], int(k), &workspace.endpoints[size_t(k)]))
             return std::nullopt;
     }
     if (!readLinks(root, &workspace))
@@ -222,10 +232,12 @@ bool DocumentReader::readEndpoint(const QJsonValue &value, int index, WorkspaceE
             return false;
     }
     // The values are all there with their types; whether each is usable is
-    // what a workspace in memory must pass too.
-    if (QString problem = endpointProblem(*endpoint, index); !problem.isEmpty())
+    // what a workspace in memory must pass too. The rules are compiled
+    // here, once, and kept for opening.
+    QString problem = endpointProblem(*endpoint, index, budget_, &endpoint->prepared.compiled);
+    if (!problem.isEmpty())
         return fail(problem);
-    return true;
+    return !isCancelled();
 }
 
 bool DocumentReader::readSerial(const QJsonObject &object, const QString &in, SerialSetup *serial)
@@ -311,9 +323,10 @@ bool DocumentReader::readLinks(const QJsonObject &root, Workspace *workspace)
 
 } // namespace
 
-std::optional<Workspace> parseWorkspace(const QByteArray &bytes, QString *problem)
+std::optional<Workspace> parseWorkspace(
+    const QByteArray &bytes, QString *problem, const std::atomic<bool> *cancelled)
 {
-    DocumentReader reader;
+    DocumentReader reader(cancelled);
     std::optional<Workspace> workspace = reader.read(bytes);
     if (problem)
         *problem = reader.problem();

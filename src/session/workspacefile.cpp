@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QSaveFile>
 
+#include <atomic>
+
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -35,6 +37,8 @@ struct WorkspaceFileReader::Shared {
     // Told of the outcome; nullptr once the reader stopped listening.
     WorkspaceFileReader *owner = nullptr;
     bool checking = false;
+    // Set with owner going: the check ends at its next endpoint or rule.
+    std::atomic<bool> cancelled{false};
 };
 
 struct WorkspaceFileReader::Outcome {
@@ -52,6 +56,7 @@ WorkspaceFileReader::~WorkspaceFileReader()
     if (shared_) {
         std::unique_lock lock(shared_->mutex);
         shared_->owner = nullptr;
+        shared_->cancelled = true;
         shared_->checked.wait(lock, [this] { return !shared_->checking; });
     }
 }
@@ -86,6 +91,7 @@ void WorkspaceFileReader::stop()
     {
         const std::lock_guard lock(shared_->mutex);
         shared_->owner = nullptr;
+        shared_->cancelled = true;
     }
     shared_.reset();
 }
@@ -109,7 +115,7 @@ void WorkspaceFileReader::readAndCheck(const std::shared_ptr<Shared> &shared, in
             path, code == EFBIG ? fileTooLargeText(MaxWorkspaceFileBytes) : systemErrorText(code));
     } else {
         QString problem;
-        outcome.workspace = parseWorkspace(*bytes, &problem);
+        outcome.workspace = parseWorkspace(*bytes, &problem, &shared->cancelled);
         if (!outcome.workspace)
             outcome.message = openFailedText(path, problem);
     }

@@ -13,9 +13,10 @@
 // lives on. The thread shares with the reader only whether the reader still
 // listens. Destroying the reader never waits for a read that hangs (the
 // thread is left behind and ends when the read comes back, closing the
-// file); it waits only for a check of content already read, which is
-// bounded work on bytes in memory, so that no text is made once the reader
-// is gone and the application may be ending.
+// file); it cancels a check of content already read and waits for it to
+// end, which it does at its next endpoint or rule (a few milliseconds), so
+// that no text is made once the reader is gone and the application may be
+// ending. A new opening cancels the check of the one it replaces.
 
 #include "session/workspace.h"
 
