@@ -4,6 +4,8 @@
 // texts what was given (a lone surrogate as U+FFFD, a leading U+FEFF kept).
 #include "session/headlesslines.h"
 
+#include "fuzzcheck.h"
+
 #include <QByteArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,12 +16,6 @@
 #include <cstring>
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 // Takes the next field off the input: a length byte, then that many bytes.
 QByteArray take(const uint8_t *&data, size_t &size)

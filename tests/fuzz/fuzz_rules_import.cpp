@@ -3,18 +3,14 @@
 // import again as they are and answer a piece.
 #include "core/replyrules.h"
 
+#include "fuzzcheck.h"
+
 #include <QByteArray>
 
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 } // namespace
 

@@ -6,18 +6,14 @@
 #include "core/replyrules.h"
 #include "session/workspace.h"
 
+#include "fuzzcheck.h"
+
 #include <QByteArray>
 
 #include <cstdint>
 #include <cstdlib>
 
 namespace {
-
-void check(bool ok)
-{
-    if (!ok)
-        std::abort();
-}
 
 } // namespace
 
